@@ -18,8 +18,12 @@ constexpr std::array<char16_t, 32> kHigh = {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -79,7 +83,8 @@ char WideCharToAnsi(char16_t c) {
 std::u16string AnsiToWide(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
-  for (char c : s) out.push_back(AnsiCharToWide(c));
+  for (char c : s)
+    out.push_back(AnsiCharToWide(c));
   return out;
 }
 
@@ -158,8 +163,12 @@ std::string WideToUtf8(std::u16string_view s) {
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view s) { return WideToUtf8(AnsiToWide(s)); }
+std::string AnsiToUtf8(std::string_view s) {
+  return WideToUtf8(AnsiToWide(s));
+}
 
-std::string Utf8ToAnsi(std::string_view s) { return WideToAnsi(Utf8ToWide(s)); }
+std::string Utf8ToAnsi(std::string_view s) {
+  return WideToAnsi(Utf8ToWide(s));
+}
 
 }  // namespace platform

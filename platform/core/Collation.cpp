@@ -20,13 +20,16 @@ class CaseMap {
   explicit CaseMap(const std::uint16_t (&pairs)[N][2]) {
     stage1_.fill(0);
     blocks_.emplace_back();
-    for (unsigned i = 0; i < 256; ++i) blocks_[0][i] = static_cast<char16_t>(i);
-    for (const auto& p : pairs) Set(p[0], p[1]);
+    for (unsigned i = 0; i < 256; ++i)
+      blocks_[0][i] = static_cast<char16_t>(i);
+    for (const auto& p : pairs)
+      Set(p[0], p[1]);
   }
   CaseMap() {
     stage1_.fill(0);
     blocks_.emplace_back();
-    for (unsigned i = 0; i < 256; ++i) blocks_[0][i] = static_cast<char16_t>(i);
+    for (unsigned i = 0; i < 256; ++i)
+      blocks_[0][i] = static_cast<char16_t>(i);
   }
 
   char16_t operator()(char16_t c) const {
@@ -41,7 +44,8 @@ class CaseMap {
     if (stage1_[hi] == 0) {
       stage1_[hi] = static_cast<std::uint16_t>(blocks_.size());
       blocks_.emplace_back();
-      for (unsigned i = 0; i < 256; ++i) blocks_.back()[i] = static_cast<char16_t>((hi << 8) | i);
+      for (unsigned i = 0; i < 256; ++i)
+        blocks_.back()[i] = static_cast<char16_t>((hi << 8) | i);
     }
     blocks_[stage1_[hi]][from & 0xFF] = to;
   }
@@ -92,41 +96,57 @@ inline std::uint32_t CodePointKey(char16_t c) {
   return c;
 }
 
-inline int Sign(std::size_t a, std::size_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
+inline int Sign(std::size_t a, std::size_t b) {
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 }  // namespace
 
-char16_t WideUpperChar(char16_t c) { return T().upper(c); }
-char16_t WideLowerChar(char16_t c) { return T().lower(c); }
-char16_t WideFoldChar(char16_t c) { return T().fold(c); }
-char AnsiUpperChar(char c) { return T().ansi_upper[static_cast<unsigned char>(c)]; }
-char AnsiLowerChar(char c) { return T().ansi_lower[static_cast<unsigned char>(c)]; }
+char16_t WideUpperChar(char16_t c) {
+  return T().upper(c);
+}
+char16_t WideLowerChar(char16_t c) {
+  return T().lower(c);
+}
+char16_t WideFoldChar(char16_t c) {
+  return T().fold(c);
+}
+char AnsiUpperChar(char c) {
+  return T().ansi_upper[static_cast<unsigned char>(c)];
+}
+char AnsiLowerChar(char c) {
+  return T().ansi_lower[static_cast<unsigned char>(c)];
+}
 
 std::string AnsiUpperCase(std::string_view s) {
   const Tables& t = T();
   std::string out(s);
-  for (char& c : out) c = t.ansi_upper[static_cast<unsigned char>(c)];
+  for (char& c : out)
+    c = t.ansi_upper[static_cast<unsigned char>(c)];
   return out;
 }
 
 std::string AnsiLowerCase(std::string_view s) {
   const Tables& t = T();
   std::string out(s);
-  for (char& c : out) c = t.ansi_lower[static_cast<unsigned char>(c)];
+  for (char& c : out)
+    c = t.ansi_lower[static_cast<unsigned char>(c)];
   return out;
 }
 
 std::u16string WideUpperCase(std::u16string_view s) {
   const Tables& t = T();
   std::u16string out(s);
-  for (char16_t& c : out) c = t.upper(c);
+  for (char16_t& c : out)
+    c = t.upper(c);
   return out;
 }
 
 std::u16string WideLowerCase(std::u16string_view s) {
   const Tables& t = T();
   std::u16string out(s);
-  for (char16_t& c : out) c = t.lower(c);
+  for (char16_t& c : out)
+    c = t.lower(c);
   return out;
 }
 

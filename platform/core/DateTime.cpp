@@ -47,11 +47,15 @@ double RoundHalfEven(double x) {
   return r;
 }
 
-[[noreturn]] void InvalidValue() { throw EConvertError("Invalid date-time value"); }
+[[noreturn]] void InvalidValue() {
+  throw EConvertError("Invalid date-time value");
+}
 
 }  // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -64,8 +68,7 @@ bool TryDayNumberFromDate(int year, int month, int day, std::int32_t& day_number
       day > DaysInMonth(year, month))
     return false;
   day_number = static_cast<std::int32_t>(
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-      kCivilOffset);
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kCivilOffset);
   return true;
 }
 
@@ -163,8 +166,8 @@ bool TryDecodeDateTime(TDateTime value, int& year, int& month, int& day, int& ho
   return true;
 }
 
-void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min,
-                    int& sec, int& msec) {
+void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& min, int& sec,
+                    int& msec) {
   if (!TryDecodeDateTime(value, year, month, day, hour, min, sec, msec)) InvalidValue();
 }
 
@@ -178,7 +181,9 @@ void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec) {
   DecodeDateTime(value, y, m, d, hour, min, sec, msec);
 }
 
-int DayOfWeek(TDateTime value) { return DateTimeToTimeStamp(value).Date % 7 + 1; }
+int DayOfWeek(TDateTime value) {
+  return DateTimeToTimeStamp(value).Date % 7 + 1;
+}
 
 TDateTime DateOf(TDateTime value) {
   return TimeStampToDateTime({0, DateTimeToTimeStamp(value).Date});

@@ -9,8 +9,12 @@ TFormatSettings& Global() {
 }
 }  // namespace
 
-const TFormatSettings& FormatSettings() { return Global(); }
+const TFormatSettings& FormatSettings() {
+  return Global();
+}
 
-void SetFormatSettings(const TFormatSettings& settings) { Global() = settings; }
+void SetFormatSettings(const TFormatSettings& settings) {
+  Global() = settings;
+}
 
 }  // namespace platform

@@ -16,7 +16,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Integers
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -30,7 +32,8 @@ int HexDigit(char c) {
 bool ScanInteger(std::string_view text, bool& negative, bool& hex, std::uint64_t& magnitude,
                  std::uint64_t bits_limit) {
   std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
   negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   hex = false;
@@ -120,7 +123,8 @@ Decimal ToDecimal(long double value, int precision) {
   int exp10 = 0;
   std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exp10);
   d.exponent = exp10 + 1;
-  while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
+  while (!d.digits.empty() && d.digits.back() == '0')
+    d.digits.pop_back();
   return d;
 }
 
@@ -187,7 +191,8 @@ std::string FixedText(long double value, int precision, int digits, const Decima
       frac_part.assign(static_cast<std::size_t>(-e), '0');
       frac_part += all;
     } else {
-      if (static_cast<int>(all.size()) < e) all.append(static_cast<std::size_t>(e) - all.size(), '0');
+      if (static_cast<int>(all.size()) < e)
+        all.append(static_cast<std::size_t>(e) - all.size(), '0');
       int_part = all.substr(0, static_cast<std::size_t>(e));
       frac_part = all.substr(static_cast<std::size_t>(e));
     }
@@ -209,29 +214,49 @@ std::string CurrencyText(const std::string& amount, bool negative, const TFormat
   const std::string& c = fs.CurrencyString;
   if (!negative) {
     switch (fs.CurrencyFormat) {
-      case 1: return amount + c;
-      case 2: return c + " " + amount;
-      case 3: return amount + " " + c;
-      default: return c + amount;
+      case 1:
+        return amount + c;
+      case 2:
+        return c + " " + amount;
+      case 3:
+        return amount + " " + c;
+      default:
+        return c + amount;
     }
   }
   switch (fs.NegCurrFormat) {
-    case 0: return "(" + c + amount + ")";
-    case 2: return c + "-" + amount;
-    case 3: return c + amount + "-";
-    case 4: return "(" + amount + c + ")";
-    case 5: return "-" + amount + c;
-    case 6: return amount + "-" + c;
-    case 7: return amount + c + "-";
-    case 8: return "-" + amount + " " + c;
-    case 9: return "-" + c + " " + amount;
-    case 10: return amount + " " + c + "-";
-    case 11: return c + " " + amount + "-";
-    case 12: return c + " -" + amount;
-    case 13: return amount + "- " + c;
-    case 14: return "(" + c + " " + amount + ")";
-    case 15: return "(" + amount + " " + c + ")";
-    default: return "-" + c + amount;
+    case 0:
+      return "(" + c + amount + ")";
+    case 2:
+      return c + "-" + amount;
+    case 3:
+      return c + amount + "-";
+    case 4:
+      return "(" + amount + c + ")";
+    case 5:
+      return "-" + amount + c;
+    case 6:
+      return amount + "-" + c;
+    case 7:
+      return amount + c + "-";
+    case 8:
+      return "-" + amount + " " + c;
+    case 9:
+      return "-" + c + " " + amount;
+    case 10:
+      return amount + " " + c + "-";
+    case 11:
+      return c + " " + amount + "-";
+    case 12:
+      return c + " -" + amount;
+    case 13:
+      return amount + "- " + c;
+    case 14:
+      return "(" + c + " " + amount + ")";
+    case 15:
+      return "(" + amount + " " + c + ")";
+    default:
+      return "-" + c + amount;
   }
 }
 
@@ -242,18 +267,22 @@ std::string CurrencyText(const std::string& amount, bool negative, const TFormat
 bool NormaliseFloat(std::string_view text, char decimal_separator, std::string& out,
                     bool& overflow_if_out_of_range) {
   std::size_t i = 0, n = text.size();
-  while (i < n && IsBlank(text[i])) ++i;
-  while (n > i && IsBlank(text[n - 1])) --n;
+  while (i < n && IsBlank(text[i]))
+    ++i;
+  while (n > i && IsBlank(text[n - 1]))
+    --n;
   out.clear();
   if (i < n && (text[i] == '+' || text[i] == '-')) {
     if (text[i] == '-') out.push_back('-');
     ++i;
   }
   std::string int_digits, frac_digits;
-  while (i < n && text[i] >= '0' && text[i] <= '9') int_digits.push_back(text[i++]);
+  while (i < n && text[i] >= '0' && text[i] <= '9')
+    int_digits.push_back(text[i++]);
   if (i < n && text[i] == decimal_separator) {
     ++i;
-    while (i < n && text[i] >= '0' && text[i] <= '9') frac_digits.push_back(text[i++]);
+    while (i < n && text[i] >= '0' && text[i] <= '9')
+      frac_digits.push_back(text[i++]);
   }
   if (int_digits.empty() && frac_digits.empty()) return false;
   long exp10 = 0;
@@ -278,8 +307,9 @@ bool NormaliseFloat(std::string_view text, char decimal_separator, std::string& 
   // Where the first significant digit stands, to tell overflow from underflow.
   const std::string all = int_digits + frac_digits;
   const std::size_t k = all.find_first_not_of('0');
-  const long effective =
-      k == std::string::npos ? 0 : exp10 + static_cast<long>(int_digits.size()) - static_cast<long>(k);
+  const long effective = k == std::string::npos
+                             ? 0
+                             : exp10 + static_cast<long>(int_digits.size()) - static_cast<long>(k);
   overflow_if_out_of_range = effective > 0;
   return true;
 }
@@ -328,7 +358,9 @@ int CurrentYear() {
   return tm.tm_year + 1900;
 }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 bool StartsWithText(std::string_view s, std::size_t pos, std::string_view word) {
   if (word.empty() || pos + word.size() > s.size()) return false;
@@ -339,7 +371,8 @@ bool StartsWithText(std::string_view s, std::size_t pos, std::string_view word) 
 
 std::string Pad(int value, int width) {
   std::string s = std::to_string(value);
-  if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
+  if (static_cast<int>(s.size()) < width)
+    s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
   return s;
 }
 
@@ -353,7 +386,8 @@ bool HasAmPm(std::string_view f) {
     if (f[i] == '"' || f[i] == '\'') {
       const char q = f[i];
       ++i;
-      while (i < f.size() && f[i] != q) ++i;
+      while (i < f.size() && f[i] != q)
+        ++i;
     } else if (StartsWithText(f, i, "am/pm") || StartsWithText(f, i, "a/p") ||
                StartsWithText(f, i, "ampm")) {
       return true;
@@ -370,7 +404,8 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
   std::size_t i = 0;
   auto run = [&](char c, std::size_t max) {
     std::size_t n = 0;
-    while (i + n < f.size() && UpperAscii(f[i + n]) == c && n < max) ++n;
+    while (i + n < f.size() && UpperAscii(f[i + n]) == c && n < max)
+      ++n;
     return n;
   };
   while (i < f.size()) {
@@ -384,7 +419,8 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
       case '"':
       case '\'': {
         std::size_t j = i + 1;
-        while (j < f.size() && f[j] != c) ++j;
+        while (j < f.size() && f[j] != c)
+          ++j;
         out.append(f.substr(i + 1, j - i - 1));
         i = j < f.size() ? j + 1 : j;
         break;
@@ -417,12 +453,24 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
       case 'D': {
         const std::size_t n = run('D', 6);
         switch (n) {
-          case 1: out += std::to_string(p.day); break;
-          case 2: out += Pad(p.day, 2); break;
-          case 3: out += fs.ShortDayNames[static_cast<std::size_t>(p.dow - 1)]; break;
-          case 4: out += fs.LongDayNames[static_cast<std::size_t>(p.dow - 1)]; break;
-          case 5: AppendFormatted(out, fs.ShortDateFormat, p, has_time, fs, depth + 1); break;
-          default: AppendFormatted(out, fs.LongDateFormat, p, has_time, fs, depth + 1); break;
+          case 1:
+            out += std::to_string(p.day);
+            break;
+          case 2:
+            out += Pad(p.day, 2);
+            break;
+          case 3:
+            out += fs.ShortDayNames[static_cast<std::size_t>(p.dow - 1)];
+            break;
+          case 4:
+            out += fs.LongDayNames[static_cast<std::size_t>(p.dow - 1)];
+            break;
+          case 5:
+            AppendFormatted(out, fs.ShortDateFormat, p, has_time, fs, depth + 1);
+            break;
+          default:
+            AppendFormatted(out, fs.LongDateFormat, p, has_time, fs, depth + 1);
+            break;
         }
         i += n;
         break;
@@ -438,10 +486,18 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
       case 'M': {
         const std::size_t n = run('M', 4);
         switch (n) {
-          case 1: out += std::to_string(p.month); break;
-          case 2: out += Pad(p.month, 2); break;
-          case 3: out += fs.ShortMonthNames[static_cast<std::size_t>(p.month - 1)]; break;
-          default: out += fs.LongMonthNames[static_cast<std::size_t>(p.month - 1)]; break;
+          case 1:
+            out += std::to_string(p.month);
+            break;
+          case 2:
+            out += Pad(p.month, 2);
+            break;
+          case 3:
+            out += fs.ShortMonthNames[static_cast<std::size_t>(p.month - 1)];
+            break;
+          default:
+            out += fs.LongMonthNames[static_cast<std::size_t>(p.month - 1)];
+            break;
         }
         i += n;
         break;
@@ -507,7 +563,8 @@ class Scanner {
  public:
   explicit Scanner(std::string_view s) : s_(s) {}
   void Blanks() {
-    while (pos_ < s_.size() && IsBlank(s_[pos_])) ++pos_;
+    while (pos_ < s_.size() && IsBlank(s_[pos_]))
+      ++pos_;
   }
   bool Number(int& value, int& digits) {
     Blanks();
@@ -589,9 +646,15 @@ bool ScanDate(Scanner& sc, TDateTime& value, const TFormatSettings& fs) {
       d = n1, m = n2;
   } else {
     switch (order) {
-      case DateOrder::MDY: m = n1, d = n2, y = n3, ylen = l3; break;
-      case DateOrder::YMD: y = n1, m = n2, d = n3, ylen = l1; break;
-      default: d = n1, m = n2, y = n3, ylen = l3; break;
+      case DateOrder::MDY:
+        m = n1, d = n2, y = n3, ylen = l3;
+        break;
+      case DateOrder::YMD:
+        y = n1, m = n2, d = n3, ylen = l1;
+        break;
+      default:
+        d = n1, m = n2, y = n3, ylen = l3;
+        break;
     }
   }
   if (ylen <= 2) y = ExpandYear(y, fs);
@@ -622,7 +685,8 @@ bool ScanTime(Scanner& sc, TDateTime& value, const TFormatSettings& fs) {
       if (sc.Char(fs.DecimalSeparator)) {
         // Fractions of a second, to the millisecond.
         if (!sc.Number(msec, len) || len > 3) return false;
-        for (int k = len; k < 3; ++k) msec *= 10;
+        for (int k = len; k < 3; ++k)
+          msec *= 10;
       }
     }
   }
@@ -655,8 +719,10 @@ std::string IntToHex(std::uint64_t value, int digits) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, value, 16);
   std::string s(buf, r.ptr);
-  for (char& c : s) c = UpperAscii(c);
-  if (static_cast<int>(s.size()) < digits) s.insert(0, static_cast<std::size_t>(digits) - s.size(), '0');
+  for (char& c : s)
+    c = UpperAscii(c);
+  if (static_cast<int>(s.size()) < digits)
+    s.insert(0, static_cast<std::size_t>(digits) - s.size(), '0');
   return s;
 }
 
@@ -774,13 +840,14 @@ std::string CurrToStr(double value, const TFormatSettings& fs) {
     return FloatToStr(value, fs);
   const long double scaled = static_cast<long double>(RoundToCurrency(value)) * 10000.0L;
   const auto units = static_cast<std::int64_t>(std::llround(scaled));
-  const std::uint64_t mag =
-      units < 0 ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(units)
-                : static_cast<std::uint64_t>(units);
+  const std::uint64_t mag = units < 0
+                                ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(units)
+                                : static_cast<std::uint64_t>(units);
   std::string s = units < 0 ? "-" : "";
   s += UIntToStr(mag / 10000);
   std::string frac = Pad(static_cast<int>(mag % 10000), 4);
-  while (!frac.empty() && frac.back() == '0') frac.pop_back();
+  while (!frac.empty() && frac.back() == '0')
+    frac.pop_back();
   if (!frac.empty()) {
     s.push_back(fs.DecimalSeparator);
     s += frac;
