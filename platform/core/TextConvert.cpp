@@ -117,7 +117,12 @@ Decimal RawDigits(long double value, int sig) {
   const long double a = std::fabs(value);
   if (a == 0) return d;
   char buf[128];
-  auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
+  // Most values are doubles, whose digits come much faster.
+  const auto as_double = static_cast<double>(a);
+  auto r =
+      static_cast<long double>(as_double) == a
+          ? std::to_chars(buf, buf + sizeof buf, as_double, std::chars_format::scientific, sig - 1)
+          : std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
   std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
   const std::size_t e = s.find('e');
   for (std::size_t i = 0; i < e; ++i)
@@ -128,20 +133,33 @@ Decimal RawDigits(long double value, int sig) {
   return d;
 }
 
-// Extra digits read beyond the rounding position, so that a half is seen as
-// exactly half (a tie) or more.
-constexpr int kGuardDigits = 30;
+// Digits read first: a few beyond the longest precision. When the digit
+// after the rounding position reads as 5 followed only by zeros, it may be a
+// tie or the far rounding of a value just below or above one, so the exact
+// digits decide (kExactDigits is far past where any binary value of these
+// types could still differ from a short decimal tie).
+constexpr int kFirstDigits = kMaxPrecision + 4;
+constexpr int kExactDigits = kMaxPrecision + 30;
 
 // |value| rounded, halves away from zero, to keep(E) significant digits,
 // where E is the value's decimal exponent: keep may be 0 or negative when the
 // rounding position lies left of the first digit. Trailing zeros dropped.
 template <typename Keep>
 Decimal RoundDecimal(long double value, Keep keep_for_exponent) {
-  const Decimal raw = RawDigits(value, kMaxPrecision + kGuardDigits);
+  Decimal raw = RawDigits(value, kFirstDigits);
   Decimal d;
   d.negative = raw.negative;
   if (raw.digits.empty()) return d;
-  const int keep = keep_for_exponent(raw.exponent);
+  int keep = keep_for_exponent(raw.exponent);
+  const auto looks_like_tie = [&] {
+    if (keep < 0 || keep >= static_cast<int>(raw.digits.size())) return false;
+    const auto k = static_cast<std::size_t>(keep);
+    return raw.digits[k] == '5' && raw.digits.find_first_not_of('0', k + 1) == std::string::npos;
+  };
+  if (looks_like_tie()) {
+    raw = RawDigits(value, kExactDigits);
+    keep = keep_for_exponent(raw.exponent);
+  }
   if (keep < 0) return d;
   d.exponent = raw.exponent;
   if (keep == 0) {
