@@ -118,9 +118,10 @@ Decimal RawDigits(long double value, int sig) {
   if (a == 0) return d;
   char buf[128];
   // Most values are doubles, whose digits come much faster.
-  const auto as_double = static_cast<double>(a);
+  const bool fits = a <= std::numeric_limits<double>::max();
+  const double as_double = fits ? static_cast<double>(a) : 0.0;
   auto r =
-      static_cast<long double>(as_double) == a
+      fits && static_cast<long double>(as_double) == a
           ? std::to_chars(buf, buf + sizeof buf, as_double, std::chars_format::scientific, sig - 1)
           : std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
   std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
