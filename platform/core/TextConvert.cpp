@@ -199,7 +199,7 @@ std::string ExponentText(int exponent, bool always_sign, int min_digits) {
     s.push_back('-');
   else if (always_sign)
     s.push_back('+');
-  std::string digits = std::to_string(std::abs(exponent));
+  std::string digits = IntToStr(std::abs(exponent));
   if (static_cast<int>(digits.size()) < min_digits)
     s.append(static_cast<std::size_t>(min_digits) - digits.size(), '0');
   return s + digits;
@@ -347,7 +347,7 @@ bool NormaliseFloat(std::string_view text, char decimal_separator, std::string& 
     }
     if (i == start) return false;
     if (neg) exp10 = -exp10;
-    exp_text = "e" + std::to_string(exp10);
+    exp_text = "e" + IntToStr(exp10);
   }
   if (i != n) return false;
   out += int_digits.empty() ? "0" : int_digits;
@@ -419,7 +419,7 @@ bool StartsWithText(std::string_view s, std::size_t pos, std::string_view word) 
 }
 
 std::string Pad(int value, int width) {
-  std::string s = std::to_string(value);
+  std::string s = IntToStr(value);
   if (static_cast<int>(s.size()) < width)
     s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
   return s;
@@ -503,7 +503,7 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
         const std::size_t n = run('D', 6);
         switch (n) {
           case 1:
-            out += std::to_string(p.day);
+            out += IntToStr(p.day);
             break;
           case 2:
             out += Pad(p.day, 2);
@@ -528,7 +528,7 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
         const std::size_t n = run('H', 2);
         int h = p.hour;
         if (twelve) h = h % 12 == 0 ? 12 : h % 12;
-        out += n == 1 ? std::to_string(h) : Pad(h, 2);
+        out += n == 1 ? IntToStr(h) : Pad(h, 2);
         i += n;
         break;
       }
@@ -536,7 +536,7 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
         const std::size_t n = run('M', 4);
         switch (n) {
           case 1:
-            out += std::to_string(p.month);
+            out += IntToStr(p.month);
             break;
           case 2:
             out += Pad(p.month, 2);
@@ -553,19 +553,19 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
       }
       case 'N': {
         const std::size_t n = run(UpperAscii(c), 2);  // 'n' or an 'm' taken as minutes
-        out += n == 1 ? std::to_string(p.min) : Pad(p.min, 2);
+        out += n == 1 ? IntToStr(p.min) : Pad(p.min, 2);
         i += n;
         break;
       }
       case 'S': {
         const std::size_t n = run('S', 2);
-        out += n == 1 ? std::to_string(p.sec) : Pad(p.sec, 2);
+        out += n == 1 ? IntToStr(p.sec) : Pad(p.sec, 2);
         i += n;
         break;
       }
       case 'Z': {
         const std::size_t n = run('Z', 3);
-        out += n < 3 ? std::to_string(p.msec) : Pad(p.msec, 3);
+        out += n < 3 ? IntToStr(p.msec) : Pad(p.msec, 3);
         i += n;
         break;
       }
