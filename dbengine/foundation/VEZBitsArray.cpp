@@ -196,6 +196,9 @@ void TVEZBitsArray::LoadFromStream(TVEZStream& stream) {
   const auto non_zero = GetLE<std::int32_t>(head + 4);
   if (non_zero < 0 || non_zero > bit_count)
     throw EVEZException(10426, kInvalidBitNo, {non_zero, bit_count});
+  // A damaged count must not make us allocate what the stream cannot hold.
+  if (bit_count > 0 && stream.Size() - stream.Position() < StreamBytes(bit_count))
+    throw EVEZException(10402, "Invalid number of bits = %d", {bit_count});
   // Read into a fresh array first, so a failure leaves this one as it was.
   TVEZBitsArray loaded;
   loaded.SetSize(bit_count);

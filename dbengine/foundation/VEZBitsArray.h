@@ -55,9 +55,10 @@ class TVEZBitsArray {
             std::int32_t& found_bit_no) const;
 
   // Reads the stream form. Short reads raise 10401 / 10426 / 10402 (count,
-  // set-bit count, bits); a negative count raises 10401, a set-bit count that
-  // does not match the bits read raises 10426. On failure the array keeps its
-  // previous content.
+  // set-bit count, bits); a negative count raises 10401, a count of more bits
+  // than the stream still holds 10402 (before anything is allocated), a
+  // set-bit count that does not match the bits read 10426. On failure the
+  // array keeps its previous content.
   void LoadFromStream(TVEZStream& stream);
   // Writes the stream form; short writes raise 10398 / 10427 / 10400.
   void SaveToStream(TVEZStream& stream) const;

@@ -206,13 +206,14 @@ TEST(VEZBitsArrayTest, LoadRefusesDamagedStreamsAndKeepsContent) {
     std::int32_t code;
   };
   const Row rows[] = {
-      {{10, 0}, 10401},                                 // short count
-      {{10, 0, 0, 0, 3, 0}, 10426},                     // short set-bit count
-      {{10, 0, 0, 0, 3, 0, 0, 0, 0x09}, 10402},         // short bits
-      {{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, 10401},    // negative count
-      {{10, 0, 0, 0, 11, 0, 0, 0, 0xFF, 0xFF}, 10426},  // more set than bits
-      {{10, 0, 0, 0, 2, 0, 0, 0, 0x09, 0x02}, 10426},   // count does not match the bits
-      {{0, 0, 0, 0, 1, 0, 0, 0}, 10426},                // set bits in an empty array
+      {{10, 0}, 10401},                                  // short count
+      {{10, 0, 0, 0, 3, 0}, 10426},                      // short set-bit count
+      {{10, 0, 0, 0, 3, 0, 0, 0, 0x09}, 10402},          // short bits
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, 10401},     // negative count
+      {{10, 0, 0, 0, 11, 0, 0, 0, 0xFF, 0xFF}, 10426},   // more set than bits
+      {{10, 0, 0, 0, 2, 0, 0, 0, 0x09, 0x02}, 10426},    // count does not match the bits
+      {{0, 0, 0, 0, 1, 0, 0, 0}, 10426},                 // set bits in an empty array
+      {{0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0}, 10402},  // a count the stream cannot hold
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.code);
