@@ -6,7 +6,8 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
-#include "dbengine/foundation/VEZVariantText.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
+#include "platform/core/CodePage.h"
 #include "platform/core/CheckedMath.h"
 
 namespace vez {
@@ -201,8 +202,8 @@ void TVEZVariant::Cast(TVEZBaseFieldType NewDataType) {
 void TVEZVariant::TryToReduceWideStringToAnsiString() {
   if (!IsWideStringDataType()) return;
   const std::u16string wide = GetAsWideString();
-  const std::string ansi = WideToAnsiText(wide);
-  if (AnsiToWideText(ansi) != wide) return;
+  const std::string ansi = platform::WideToAnsi(wide);
+  if (platform::AnsiToWide(ansi) != wide) return;
   Clear(bftUnknown);
   SetAsAnsiString(ansi);
 }
@@ -373,24 +374,22 @@ void TVEZVariant::SetAsAnsiString(const std::string& Value) { SetTypedString(Val
 
 std::u16string TVEZVariant::GetAsWideString() const {
   if (GetIsNull()) return std::u16string();
-  const void* src = FPData;
-  std::int32_t size = FDataSize;
-  TBlock block;
-  if (!IsWideType(FDataType)) {
-    block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, bftWideVarchar);
-    src = block.p;
-    size = block.size;
-  }
   std::u16string s;
-  const auto* b = static_cast<const unsigned char*>(src);
-  for (std::int32_t i = 0; i + 1 < size; i += 2) {
-    char16_t c;
-    std::memcpy(&c, b + i, 2);
-    // A value of the held type ends at its first zero unit; a converted one
-    // keeps everything before its terminator.
-    if (c == 0 && (block.p == nullptr || i + 2 >= size)) break;
-    s.push_back(c);
+  if (IsWideType(FDataType)) {
+    // The held text ends at its first zero unit, and never past the block.
+    for (std::int32_t i = 0; i + 1 < FDataSize; i += 2) {
+      char16_t c;
+      std::memcpy(&c, FPData + i, 2);
+      if (c == 0) break;
+      s.push_back(c);
+    }
+    return s;
   }
+  TBlock block;
+  block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, bftWideVarchar);
+  const std::int32_t units = std::max(block.size / 2 - 1, 0);
+  s.resize(static_cast<std::size_t>(units));
+  std::memcpy(s.data(), block.p, static_cast<std::size_t>(units) * 2);
   return s;
 }
 

@@ -9,7 +9,8 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZVariant.h"
-#include "dbengine/foundation/VEZVariantText.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
+#include "platform/core/Collation.h"
 
 namespace vez {
 
@@ -133,15 +134,16 @@ TVEZCompareResult CompareSameType(const void* a, const void* b, TVEZBaseFieldTyp
   switch (g) {
     case bftChar:
     case bftVarchar:
-      return FromSign(CompareAnsiText(static_cast<const char*>(a), AnsiCount(a, length, size1),
-                                      static_cast<const char*>(b), AnsiCount(b, length, size2),
-                                      case_insensitive));
+      return FromSign(platform::CompareAnsi(
+          std::string_view(static_cast<const char*>(a), AnsiCount(a, length, size1)),
+          std::string_view(static_cast<const char*>(b), AnsiCount(b, length, size2)),
+          case_insensitive));
     case bftWideChar:
     case bftWideVarchar: {
       std::u16string wa, wb;
       ReadWide(a, length, size1, wa);
       ReadWide(b, length, size2, wb);
-      return FromSign(CompareWideText(wa, wb, case_insensitive));
+      return FromSign(platform::CompareWide(wa, wb, case_insensitive));
     }
     case bftBytes: {
       // Byte strings are binary: compared byte by byte over the field length.

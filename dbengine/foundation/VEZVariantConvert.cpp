@@ -11,7 +11,9 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZVariant.h"
-#include "dbengine/foundation/VEZVariantText.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/TextConvert.h"
 
 namespace vez {
 
@@ -65,9 +67,6 @@ TGroup GroupOf(TVEZBaseFieldType t) {
 bool IsTextGroup(TGroup g) {
   return g == TGroup::Ansi || g == TGroup::Wide || g == TGroup::Clob || g == TGroup::WideClob;
 }
-bool IsNumberGroup(TGroup g) {
-  return g == TGroup::Integer || g == TGroup::Float || g == TGroup::Currency;
-}
 bool IsDateGroup(TGroup g) {
   return g == TGroup::Date || g == TGroup::Time || g == TGroup::DateTime;
 }
@@ -84,6 +83,12 @@ bool PairSupported(TGroup src, TGroup dst) {
   if (src == TGroup::Currency)
     return dst_text || dst_number || dst == TGroup::Logical || dst == TGroup::Currency;
   return false;
+}
+
+// Texts read as floats take '.' as decimal separator whatever the settings say.
+const platform::TFormatSettings& DotSettings() {
+  static const platform::TFormatSettings settings = platform::TFormatSettings::EnGB();
+  return settings;
 }
 
 // Raised inside a conversion to be reported as 30051.
@@ -203,7 +208,7 @@ void WriteDateTime(TOut& out, std::int32_t d, std::int32_t t) {
 
 void WriteText(TOut& out, const std::string& ansi, TVEZBaseFieldType target) {
   if (target == bftWideChar || target == bftWideVarchar)
-    out.Wide(AnsiToWideText(ansi));
+    out.Wide(platform::AnsiToWide(ansi));
   else
     out.Ansi(ansi);
 }
@@ -223,7 +228,7 @@ std::int32_t Cut32(std::int64_t v) { return static_cast<std::int32_t>(static_cas
 // Text parsed as an integer of the target's width; out of range fails.
 void TextToInteger(TOut& out, const std::string& text, TVEZBaseFieldType target) {
   std::int64_t v = 0;
-  if (!TryTextToInt64(text, v)) Fail();
+  if (!platform::TryStrToInt64(text, v)) Fail();
   std::int64_t lo = 0, hi = 0;
   switch (target) {
     case bftSignedInt8:
@@ -270,16 +275,16 @@ void FromText(TOut& out, TGroup src, const std::string& ansi, const std::u16stri
       out.Ansi(ansi);
       return;
     case TGroup::Wide:
-      out.Wide(wide_source ? wide : AnsiToWideText(ansi));
+      out.Wide(wide_source ? wide : platform::AnsiToWide(ansi));
       return;
     case TGroup::Integer:
       TextToInteger(out, ansi, target);
       return;
     case TGroup::Float:
-      WriteFloat(out, TextToFloatWithDot(ansi), target);
+      WriteFloat(out, platform::StrToFloat(ansi, DotSettings()), target);
       return;
     case TGroup::Currency:
-      WriteCurrency(out, TextToCurrency(ansi));
+      WriteCurrency(out, platform::StrToCurr(ansi));
       return;
     case TGroup::Logical:
       WriteLogical(out, IsTrueText(ansi));
@@ -293,20 +298,20 @@ void FromText(TOut& out, TGroup src, const std::string& ansi, const std::u16stri
     case TGroup::Date: {
       double d;
       if (!(sql_forms && (TryParseSQLTimestamp(ansi, d) || TryParseSQLDate(ansi, d))))
-        d = TextToPlatformDate(ansi);
+        d = platform::StrToDate(ansi);
       out.Value(TDateToVEZDate(d));
       return;
     }
     case TGroup::Time: {
       double d;
-      if (!(sql_forms && TryParseSQLTime(ansi, d))) d = TextToPlatformTime(ansi);
+      if (!(sql_forms && TryParseSQLTime(ansi, d))) d = platform::StrToTime(ansi);
       out.Value(TTimeToVEZTime(d));
       return;
     }
     case TGroup::DateTime: {
       double d;
       if (!(sql_forms && (TryParseSQLTimestamp(ansi, d) || TryParseSQLDate(ansi, d))))
-        d = TextToPlatformDateTime(ansi);
+        d = platform::StrToDateTime(ansi);
       const TVEZDateTime dt = TDateTimeToVEZDateTime(d);
       WriteDateTime(out, dt.Date, dt.Time);
       return;
@@ -355,7 +360,7 @@ void FromFloat(TOut& out, long double v, bool currency, TVEZBaseFieldType target
   switch (GroupOf(target)) {
     case TGroup::Ansi:
     case TGroup::Wide:
-      WriteText(out, currency ? CurrencyToText(static_cast<double>(v)) : FloatToText(v), target);
+      WriteText(out, currency ? platform::CurrToStr(static_cast<double>(v)) : platform::FloatToStr(v), target);
       return;
     case TGroup::Integer:
       WriteInteger(out, TruncToInt64(v), target);
@@ -399,15 +404,15 @@ void FromDateTimeParts(TOut& out, TGroup src, std::int32_t d, std::int32_t t,
     case TGroup::Wide: {
       std::string text;
       if (src == TGroup::Date) {
-        if (d != kVEZNoDate) text = PlatformDateToText(VEZDateToTDate(d));
+        if (d != kVEZNoDate) text = platform::DateToStr(VEZDateToTDate(d));
       } else if (src == TGroup::Time) {
-        if (t != 0) text = PlatformTimeToText(VEZTimeToTTime(t));
+        if (t != 0) text = platform::TimeToStr(VEZTimeToTTime(t));
       } else if (!(d == kVEZNoDate && t == 0)) {
         if (d == kVEZNoDate) Fail();  // a time without a date has no text form
         TVEZDateTime dt;
         dt.Date = d;
         dt.Time = t;
-        text = PlatformDateTimeToText(VEZDateTimeToTDateTime(dt));
+        text = platform::DateTimeToStr(VEZDateTimeToTDateTime(dt));
       }
       WriteText(out, text, target);
       return;
@@ -525,7 +530,7 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
       case TGroup::Wide:
       case TGroup::WideClob: {
         const std::u16string wide = ReadWideText(Source, SourceSize, src == TGroup::WideClob);
-        FromText(out, src, WideToAnsiText(wide), wide, TargetType);
+        FromText(out, src, platform::WideToAnsi(wide), wide, TargetType);
         break;
       }
       case TGroup::Integer: {
