@@ -76,9 +76,10 @@ void TVEZVariant::LoadFromStream(TVEZStream& Stream) {
   if (data_type == bftWideChar || data_type == bftWideVarchar || data_type == bftWideClob) {
     if (size % 2 != 0) RaiseCorrupt(kReadSize, "odd size of wide text");
   }
-  // Refuse a size the stream cannot hold before allocating for it.
+  // Data the stream does not hold is a short read; refused before allocating
+  // for a size that may be garbage.
   if (size > Stream.Size() - Stream.Position())
-    RaiseCorrupt(kReadSize, "size beyond the end of the stream");
+    RaiseCorrupt(kReadData, "data beyond the end of the stream");
   void* block = MemoryManager().GetMem(size);
   try {
     CheckedStreamRead(block, size, Stream, kReadData);

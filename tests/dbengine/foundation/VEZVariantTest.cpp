@@ -493,7 +493,7 @@ TEST(VEZVariantStreamTest, CorruptStreamsAreRefused) {
       {"int16 of 4 bytes", {6, 0, 4, 0, 0, 0, 1, 0, 0, 0}, 10185},
       {"zero size", {3, 0, 0, 0, 0, 0}, 10185},
       {"negative size", {18, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 10185},
-      {"huge size", {18, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2}, 10185},
+      {"huge size", {18, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2}, 10186},
       {"string without terminator", {3, 0, 2, 0, 0, 0, 'a', 'b'}, 10186},
       {"wide string without terminator", {4, 0, 4, 0, 0, 0, 'a', 0, 'b', 0}, 10186},
       {"wide string of odd size", {4, 0, 3, 0, 0, 0, 'a', 0, 0}, 10185},
