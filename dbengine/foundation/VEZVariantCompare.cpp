@@ -8,20 +8,32 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
-#include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/foundation/VEZVariant.h"
 #include "platform/core/Collation.h"
 
 namespace vez {
 
 namespace {
 
-bool IsNumberType(TVEZBaseFieldType t) { return t >= bftSignedInt8 && t <= bftExtended; }
-bool IsIntegerType(TVEZBaseFieldType t) { return t >= bftSignedInt8 && t <= bftUnsignedInt32; }
-bool IsFloatType(TVEZBaseFieldType t) { return t >= bftSingle && t <= bftExtended; }
-bool IsStringType(TVEZBaseFieldType t) { return t >= bftChar && t <= bftWideVarchar; }
-bool IsClobType(TVEZBaseFieldType t) { return t == bftClob || t == bftWideClob; }
-bool IsDateType(TVEZBaseFieldType t) { return t >= bftDate && t <= bftDateTime; }
+bool IsNumberType(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftExtended;
+}
+bool IsIntegerType(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftUnsignedInt32;
+}
+bool IsFloatType(TVEZBaseFieldType t) {
+  return t >= bftSingle && t <= bftExtended;
+}
+bool IsStringType(TVEZBaseFieldType t) {
+  return t >= bftChar && t <= bftWideVarchar;
+}
+bool IsClobType(TVEZBaseFieldType t) {
+  return t == bftClob || t == bftWideClob;
+}
+bool IsDateType(TVEZBaseFieldType t) {
+  return t >= bftDate && t <= bftDateTime;
+}
 
 int TextIndex(TVEZBaseFieldType t) {
   switch (t) {
@@ -42,8 +54,8 @@ int TextIndex(TVEZBaseFieldType t) {
 
 constexpr TVEZBaseFieldType C = bftChar, W = bftWideChar, V = bftVarchar, WV = bftWideVarchar;
 constexpr TVEZBaseFieldType kTextTable[6][6] = {
-    {C, W, V, WV, C, W},        {W, W, W, WV, W, W},           {V, W, V, WV, V, WV},
-    {WV, WV, WV, WV, WV, WV},   {C, W, V, WV, C, W},           {W, W, WV, WV, W, W},
+    {C, W, V, WV, C, W},      {W, W, W, WV, W, W}, {V, W, V, WV, V, WV},
+    {WV, WV, WV, WV, WV, WV}, {C, W, V, WV, C, W}, {W, W, WV, WV, W, W},
 };
 
 constexpr TVEZBaseFieldType I8 = bftSignedInt8, I16 = bftSignedInt16, I32 = bftSignedInt32,
@@ -98,7 +110,8 @@ long double LoadExtended(const void* p) {
 std::size_t AnsiCount(const void* p, std::int32_t length, std::int32_t size) {
   std::size_t limit = SIZE_MAX;
   if (size >= 0) limit = static_cast<std::size_t>(size);
-  if (length >= 0 && static_cast<std::size_t>(length) < limit) limit = static_cast<std::size_t>(length);
+  if (length >= 0 && static_cast<std::size_t>(length) < limit)
+    limit = static_cast<std::size_t>(length);
   return limit == SIZE_MAX ? std::strlen(static_cast<const char*>(p))
                            : strnlen(static_cast<const char*>(p), limit);
 }

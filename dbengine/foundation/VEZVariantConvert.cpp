@@ -7,11 +7,13 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
-#include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/foundation/VEZVariant.h"
+#include "platform/core/CheckedMath.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/TextConvert.h"
 
@@ -21,7 +23,21 @@ namespace {
 
 constexpr std::int32_t kMsPerDay = 86400000;
 
-enum class TGroup { Ansi, Wide, Clob, WideClob, Integer, Float, Date, Time, DateTime, Logical, Currency, Blob, None };
+enum class TGroup {
+  Ansi,
+  Wide,
+  Clob,
+  WideClob,
+  Integer,
+  Float,
+  Date,
+  Time,
+  DateTime,
+  Logical,
+  Currency,
+  Blob,
+  None
+};
 
 TGroup GroupOf(TVEZBaseFieldType t) {
   switch (t) {
@@ -94,7 +110,9 @@ const platform::TFormatSettings& DotSettings() {
 // Raised inside a conversion to be reported as 30051.
 struct TConversionFailed {};
 
-[[noreturn]] void Fail() { throw TConversionFailed{}; }
+[[noreturn]] void Fail() {
+  throw TConversionFailed{};
+}
 
 template <typename T>
 T LoadRaw(const void* p) {
@@ -114,7 +132,8 @@ long double LoadExtended(const void* p) {
 class TOut {
  public:
   void Bytes(const void* p, std::size_t n) {
-    data_.assign(static_cast<const char*>(p), n);
+    data_.resize(n);
+    if (n != 0) std::memcpy(data_.data(), p, n);
   }
   template <typename T>
   void Value(T v) {
@@ -126,17 +145,17 @@ class TOut {
     Bytes(b, 10);
   }
   void Ansi(std::string_view s) {
-    data_.assign(s.data(), s.size());
-    data_.push_back('\0');
+    data_.assign(s.size() + 1, 0);
+    if (!s.empty()) std::memcpy(data_.data(), s.data(), s.size());
   }
   void Wide(std::u16string_view s) {
-    data_.assign(reinterpret_cast<const char*>(s.data()), s.size() * 2);
-    data_.append(2, '\0');
+    data_.assign(s.size() * 2 + 2, 0);
+    if (!s.empty()) std::memcpy(data_.data(), s.data(), s.size() * 2);
   }
-  const std::string& Data() const { return data_; }
+  const std::vector<unsigned char>& Data() const { return data_; }
 
  private:
-  std::string data_;
+  std::vector<unsigned char> data_;
 };
 
 // Integers cut to the target width (their low bytes), as stored.
@@ -197,7 +216,9 @@ void WriteCurrency(TOut& out, long double v) {
   out.Value(d);
 }
 
-void WriteLogical(TOut& out, bool b) { out.Value(static_cast<std::int16_t>(b ? -1 : 0)); }
+void WriteLogical(TOut& out, bool b) {
+  out.Value(static_cast<std::int16_t>(b ? -1 : 0));
+}
 
 void WriteDateTime(TOut& out, std::int32_t d, std::int32_t t) {
   unsigned char b[8];
@@ -221,7 +242,9 @@ std::int64_t TruncToInt64(long double v) {
   return static_cast<std::int64_t>(t);
 }
 
-std::int32_t Cut32(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+std::int32_t Cut32(std::int64_t v) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
 
 // ---- text sources ----------------------------------------------------------
 
@@ -360,7 +383,9 @@ void FromFloat(TOut& out, long double v, bool currency, TVEZBaseFieldType target
   switch (GroupOf(target)) {
     case TGroup::Ansi:
     case TGroup::Wide:
-      WriteText(out, currency ? platform::CurrToStr(static_cast<double>(v)) : platform::FloatToStr(v), target);
+      WriteText(out,
+                currency ? platform::CurrToStr(static_cast<double>(v)) : platform::FloatToStr(v),
+                target);
       return;
     case TGroup::Integer:
       WriteInteger(out, TruncToInt64(v), target);
@@ -593,10 +618,11 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
       default:
         Fail();
     }
-    const std::string& data = out.Data();
-    void* block = MemoryManager().GetMem(static_cast<std::int64_t>(data.size()));
+    const std::vector<unsigned char>& data = out.Data();
+    const std::int32_t size = platform::CheckedCast<std::int32_t>(data.size());
+    void* block = MemoryManager().GetMem(size);
     std::memcpy(block, data.data(), data.size());
-    OutSize = static_cast<std::int32_t>(data.size());
+    OutSize = size;
     return block;
   } catch (...) {
     // Whatever failed (text that does not parse, an invalid date, memory),

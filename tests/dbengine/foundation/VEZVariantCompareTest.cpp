@@ -39,7 +39,9 @@ Range IntegerRange(TVEZBaseFieldType t) {
   }
 }
 
-bool IsInteger(TVEZBaseFieldType t) { return t >= bftSignedInt8 && t <= bftUnsignedInt32; }
+bool IsInteger(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftUnsignedInt32;
+}
 
 // A number of type t holding v (v must fit).
 Bytes NumberRaw(TVEZBaseFieldType t, long double v) {
@@ -81,7 +83,8 @@ TVEZCompareResult Reference(long double a, long double b) {
 // the two types gives what exact arithmetic says.
 TEST(CompareTypedValuesTest, NumberPairsAgainstWideArithmetic) {
   std::vector<TVEZBaseFieldType> types;
-  for (int t = bftSignedInt8; t <= bftExtended; ++t) types.push_back(static_cast<TVEZBaseFieldType>(t));
+  for (int t = bftSignedInt8; t <= bftExtended; ++t)
+    types.push_back(static_cast<TVEZBaseFieldType>(t));
   types.push_back(bftCurrency);
   types.push_back(bftLogical);
   std::mt19937_64 rng(20260101);
@@ -127,8 +130,7 @@ TEST(CompareTypedValuesTest, NumberPairsAgainstWideArithmetic) {
             }
           }
         }
-        return static_cast<long double>(static_cast<std::int64_t>(rng() % 4000001) - 2000000) /
-               4;
+        return static_cast<long double>(static_cast<std::int64_t>(rng() % 4000001) - 2000000) / 4;
       };
       for (int i = 0; i < 200; ++i) {
         long double v1 = sample(t1), v2 = sample(t2);
@@ -155,8 +157,8 @@ TEST(CompareTypedValuesTest, SignedMeetsUnsigned) {
   EXPECT_EQ(CompareTypedValues(m1.data(), u5.data(), bftSignedInt8, bftUnsignedInt16, false, false,
                                -1, false, 0x400),
             cmprLower);
-  EXPECT_EQ(CompareTypedValues(m1.data(), u255.data(), bftSignedInt8, bftUnsignedInt8, false,
-                               false, -1, false, 0x400),
+  EXPECT_EQ(CompareTypedValues(m1.data(), u255.data(), bftSignedInt8, bftUnsignedInt8, false, false,
+                               -1, false, 0x400),
             cmprLower);
   const Bytes i1 = Raw<std::int32_t>(1), umax = Raw<std::uint32_t>(UINT32_MAX);
   EXPECT_EQ(CompareTypedValues(i1.data(), umax.data(), bftSignedInt32, bftUnsignedInt32, false,
@@ -165,8 +167,8 @@ TEST(CompareTypedValuesTest, SignedMeetsUnsigned) {
 }
 
 TEST(GetCommonBaseTypeTest, StringTable) {
-  const TVEZBaseFieldType kinds[] = {bftChar, bftWideChar, bftVarchar, bftWideVarchar, bftClob,
-                                     bftWideClob};
+  const TVEZBaseFieldType kinds[] = {bftChar,        bftWideChar, bftVarchar,
+                                     bftWideVarchar, bftClob,     bftWideClob};
   const TVEZBaseFieldType C = bftChar, W = bftWideChar, V = bftVarchar, WV = bftWideVarchar;
   const TVEZBaseFieldType expected[6][6] = {
       {C, W, V, WV, C, W},      {W, W, W, WV, W, W}, {V, W, V, WV, V, WV},
@@ -255,8 +257,8 @@ TEST(CompareTypedValuesTest, NullResultsOfTheThreeEntryPoints) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.null1) + std::to_string(c.null2));
-    EXPECT_EQ(CompareTypedValues(five.data(), five.data(), bftSignedInt32, bftSignedInt32,
-                                 c.null1, c.null2, -1, false, 0x400),
+    EXPECT_EQ(CompareTypedValues(five.data(), five.data(), bftSignedInt32, bftSignedInt32, c.null1,
+                                 c.null2, -1, false, 0x400),
               c.six);
     EXPECT_EQ(CompareTypedValuesOrder(five.data(), five.data(), bftSignedInt32, bftSignedInt32,
                                       c.null1, c.null2, -1, false, 0x400),
@@ -599,8 +601,8 @@ TEST(VEZVariantArithmeticTest, MulAndLogical) {
   TVEZVariant t, f;
   t.SetAsBoolean(true);
   f.SetAsBoolean(false);
-  for (auto op : {&TVEZVariant::Add, &TVEZVariant::Sub, &TVEZVariant::Mul,
-                  &TVEZVariant::Division}) {
+  for (auto op :
+       {&TVEZVariant::Add, &TVEZVariant::Sub, &TVEZVariant::Mul, &TVEZVariant::Division}) {
     TVEZVariant x;
     x.SetAsBoolean(false);
     (x.*op)(t);

@@ -335,7 +335,9 @@ TEST(VEZVariantPlatformTest, ReadAsVariant) {
       {[](TVEZVariant& v) { v.SetAsBoolean(true); }, Variant::FromBoolean(true)},
       {[](TVEZVariant& v) { v.SetAsVEZDate(693594 + 2); }, Variant::FromDate(2)},
       {[](TVEZVariant& v) { v.SetAsVEZTime(43200000); }, Variant::FromDate(0.5)},
-      {[](TVEZVariant& v) { v.SetAsVEZDateTime({693594 + 2, 43200000}); },
+      {[](TVEZVariant& v) {
+         v.SetAsVEZDateTime({693594 + 2, 43200000});
+       },
        Variant::FromDate(2.5)},
       {[](TVEZVariant& v) { v.SetNull(bftSignedInt32); }, Variant::Null()},
   };
@@ -450,7 +452,9 @@ TEST(VEZVariantStreamTest, RoundTripOfEveryType) {
       [](TVEZVariant& v) { v.SetAsExtended(9.5L); },
       [](TVEZVariant& v) { v.SetAsVEZDate(10); },
       [](TVEZVariant& v) { v.SetAsVEZTime(11); },
-      [](TVEZVariant& v) { v.SetAsVEZDateTime({12, 13}); },
+      [](TVEZVariant& v) {
+        v.SetAsVEZDateTime({12, 13});
+      },
       [](TVEZVariant& v) { v.SetData("\x00\x01\x02", 3, bftBlob, true); },
       [](TVEZVariant& v) { v.SetData("clob", 4, bftClob, true); },
       [](TVEZVariant& v) { v.SetAsBoolean(true); },

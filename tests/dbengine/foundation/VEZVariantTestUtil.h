@@ -60,7 +60,7 @@ inline Bytes RawAnsi(const std::string& s, bool terminated = true) {
 inline Bytes RawWide(const std::string& ansi, bool terminated = true) {
   const std::u16string w = platform::AnsiToWide(ansi);
   Bytes b(w.size() * 2);
-  std::memcpy(b.data(), w.data(), b.size());
+  if (!w.empty()) std::memcpy(b.data(), w.data(), b.size());
   if (terminated) b.insert(b.end(), {0, 0});
   return b;
 }
