@@ -543,6 +543,8 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
     throw EVEZException(30052, "Cannot cast from '%s' to '%s'",
                         {BaseTypeToSQLTypeName(SourceType), BaseTypeToSQLTypeName(TargetType)});
   try {
+    // A fixed-size source shorter than its type is never read past its end.
+    if (SourceSize >= 0 && !IsTextGroup(src) && SourceSize < GetValueSize(SourceType, 0)) Fail();
     TOut out;
     switch (src) {
       case TGroup::Ansi:

@@ -303,6 +303,7 @@ TEST(ConvertTypedValueTest, SizedTextWithoutTerminator) {
   Bytes raw = RawAnsi("12345", false);
   EXPECT_EQ(ConvertAndRender(raw, 3, bftVarchar, bftSignedInt32), "123");
   EXPECT_EQ(ConvertAndRender(raw, 3, bftClob, bftVarchar), "123");
+  EXPECT_EQ(ConvertAndRender(Raw<std::int16_t>(1), 2, bftSignedInt32, bftDouble), "!30051");
   Bytes wide = RawWide("abcd", false);
   EXPECT_EQ(ConvertAndRender(wide, 4, bftWideVarchar, bftVarchar), "ab");
 }
