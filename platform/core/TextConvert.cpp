@@ -109,13 +109,15 @@ struct Decimal {
 
 constexpr int kMaxPrecision = 18;
 
-Decimal ToDecimal(long double value, int precision) {
+// The decimal digits of |value| with `sig` significant digits, rounded by
+// to_chars (ties to even at that far position, which never matters here).
+Decimal RawDigits(long double value, int sig) {
   Decimal d;
   d.negative = std::signbit(value);
   const long double a = std::fabs(value);
   if (a == 0) return d;
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, precision - 1);
+  char buf[128];
+  auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
   std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
   const std::size_t e = s.find('e');
   for (std::size_t i = 0; i < e; ++i)
@@ -123,9 +125,53 @@ Decimal ToDecimal(long double value, int precision) {
   int exp10 = 0;
   std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exp10);
   d.exponent = exp10 + 1;
+  return d;
+}
+
+// Extra digits read beyond the rounding position, so that a half is seen as
+// exactly half (a tie) or more.
+constexpr int kGuardDigits = 30;
+
+// |value| rounded, halves away from zero, to keep(E) significant digits,
+// where E is the value's decimal exponent: keep may be 0 or negative when the
+// rounding position lies left of the first digit. Trailing zeros dropped.
+template <typename Keep>
+Decimal RoundDecimal(long double value, Keep keep_for_exponent) {
+  const Decimal raw = RawDigits(value, kMaxPrecision + kGuardDigits);
+  Decimal d;
+  d.negative = raw.negative;
+  if (raw.digits.empty()) return d;
+  const int keep = keep_for_exponent(raw.exponent);
+  if (keep < 0) return d;
+  d.exponent = raw.exponent;
+  if (keep == 0) {
+    if (raw.digits[0] >= '5') {
+      d.digits = "1";
+      d.exponent = raw.exponent + 1;
+    }
+    return d;
+  }
+  const auto k = static_cast<std::size_t>(keep);
+  d.digits = raw.digits.substr(0, std::min(k, raw.digits.size()));
+  if (k < raw.digits.size() && raw.digits[k] >= '5') {
+    std::size_t i = d.digits.size();
+    while (i > 0 && d.digits[i - 1] == '9')
+      d.digits[--i] = '0';
+    if (i == 0) {
+      d.digits.insert(d.digits.begin(), '1');
+      d.digits.pop_back();
+      ++d.exponent;
+    } else {
+      ++d.digits[i - 1];
+    }
+  }
   while (!d.digits.empty() && d.digits.back() == '0')
     d.digits.pop_back();
   return d;
+}
+
+Decimal ToDecimal(long double value, int precision) {
+  return RoundDecimal(value, [precision](int) { return precision; });
 }
 
 std::string ExponentText(int exponent, bool always_sign, int min_digits) {
@@ -168,40 +214,24 @@ std::string GroupThousands(const std::string& int_part, char separator) {
   return s;
 }
 
-// Fixed text of |value| with `digits` decimals, limited to `precision`
-// significant digits; sets is_zero when every printed digit is 0.
-std::string FixedText(long double value, int precision, int digits, const Decimal& rounded,
-                      char thousand_separator, char decimal_separator, bool& is_zero) {
+// Fixed text of a rounded decimal with `digits` decimals; sets is_zero when
+// every printed digit is 0.
+std::string FixedText(const Decimal& d, int digits, char thousand_separator, char decimal_separator,
+                      bool& is_zero) {
   std::string int_part, frac_part;
-  const long double a = std::fabs(value);
-  if (rounded.exponent + digits <= precision || rounded.digits.empty()) {
-    // Fewer digits than the precision: round at the decimals directly.
-    char buf[128];
-    auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::fixed, digits);
-    std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
-    const std::size_t dot = s.find('.');
-    int_part = std::string(s.substr(0, dot));
-    if (dot != std::string_view::npos) frac_part = std::string(s.substr(dot + 1));
+  const int e = d.exponent;
+  if (d.digits.empty() || e <= 0) {
+    int_part = "0";
+    if (!d.digits.empty()) frac_part.assign(static_cast<std::size_t>(-e), '0');
+    frac_part += d.digits;
   } else {
-    // Precision runs out first: its digits, then zeros.
-    std::string all = rounded.digits;
-    const int e = rounded.exponent;
-    if (e <= 0) {
-      int_part = "0";
-      frac_part.assign(static_cast<std::size_t>(-e), '0');
-      frac_part += all;
-    } else {
-      if (static_cast<int>(all.size()) < e)
-        all.append(static_cast<std::size_t>(e) - all.size(), '0');
-      int_part = all.substr(0, static_cast<std::size_t>(e));
-      frac_part = all.substr(static_cast<std::size_t>(e));
-    }
-    if (static_cast<int>(frac_part.size()) < digits)
-      frac_part.append(static_cast<std::size_t>(digits) - frac_part.size(), '0');
-    frac_part.resize(static_cast<std::size_t>(digits));
+    std::string all = d.digits;
+    if (static_cast<int>(all.size()) < e) all.append(static_cast<std::size_t>(e) - all.size(), '0');
+    int_part = all.substr(0, static_cast<std::size_t>(e));
+    frac_part = all.substr(static_cast<std::size_t>(e));
   }
-  is_zero = std::all_of(int_part.begin(), int_part.end(), [](char c) { return c == '0'; }) &&
-            std::all_of(frac_part.begin(), frac_part.end(), [](char c) { return c == '0'; });
+  frac_part.resize(static_cast<std::size_t>(digits), '0');
+  is_zero = d.digits.empty();
   std::string s = GroupThousands(int_part, thousand_separator);
   if (!frac_part.empty()) {
     s.push_back(decimal_separator);
@@ -805,10 +835,11 @@ std::string FloatToStrF(long double value, TFloatFormat format, int precision, i
         std::string s = d.negative ? "-" : "";
         return s + Scientific(d, precision, true, true, 0, fs.DecimalSeparator);
       }
+      // Rounded at the decimals, or at the precision when that comes first.
+      const Decimal f = RoundDecimal(value, [&](int e) { return std::min(precision, e + digits); });
       bool is_zero;
       const char thousands = format == TFloatFormat::ffFixed ? '\0' : fs.ThousandSeparator;
-      const std::string amount =
-          FixedText(value, precision, digits, d, thousands, fs.DecimalSeparator, is_zero);
+      const std::string amount = FixedText(f, digits, thousands, fs.DecimalSeparator, is_zero);
       const bool negative = d.negative && !is_zero;
       if (format == TFloatFormat::ffCurrency) return CurrencyText(amount, negative, fs);
       return negative ? "-" + amount : amount;
