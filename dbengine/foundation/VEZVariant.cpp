@@ -1,5 +1,6 @@
 #include "dbengine/foundation/VEZVariant.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>

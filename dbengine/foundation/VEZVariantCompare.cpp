@@ -2,6 +2,7 @@
 // Values of equal types are compared straight from their buffers, without
 // conversion or allocation: the B-tree calls this for every key part of every
 // search step.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
