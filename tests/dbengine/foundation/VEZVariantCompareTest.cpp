@@ -34,13 +34,18 @@ Range IntegerRange(TVEZBaseFieldType t) {
       return {0, UINT8_MAX};
     case bftUnsignedInt16:
       return {0, UINT16_MAX};
-    default:
+    case bftUnsignedInt32:
       return {0, UINT32_MAX};
+    default:  // day numbers and milliseconds
+      return {INT32_MIN, INT32_MAX};
   }
 }
 
 bool IsInteger(TVEZBaseFieldType t) {
   return t >= bftSignedInt8 && t <= bftUnsignedInt32;
+}
+bool IsDay(TVEZBaseFieldType t) {
+  return t == bftDate || t == bftTime;
 }
 
 // A number of type t holding v (v must fit).
@@ -51,6 +56,8 @@ Bytes NumberRaw(TVEZBaseFieldType t, long double v) {
     case bftSignedInt16:
       return Raw(static_cast<std::int16_t>(v));
     case bftSignedInt32:
+    case bftDate:
+    case bftTime:
       return Raw(static_cast<std::int32_t>(v));
     case bftSignedInt64:
       return Raw(static_cast<std::int64_t>(v));
@@ -78,21 +85,27 @@ TVEZCompareResult Reference(long double a, long double b) {
   return a < b ? cmprLower : (a > b ? cmprGreater : cmprEqual);
 }
 
-// Every pair of number, currency and Boolean types: the common type holds
-// both operands (integers: the whole range of both), and comparing values of
-// the two types gives what exact arithmetic says.
+// Every pair of number, currency, Boolean, date and time types: the common
+// type holds both operands (integers: the whole range of both), and comparing
+// values of the two types gives what exact arithmetic says (a number meeting a
+// date or time is read as a whole day number or millisecond count).
 TEST(CompareTypedValuesTest, NumberPairsAgainstWideArithmetic) {
   std::vector<TVEZBaseFieldType> types;
   for (int t = bftSignedInt8; t <= bftExtended; ++t)
     types.push_back(static_cast<TVEZBaseFieldType>(t));
   types.push_back(bftCurrency);
   types.push_back(bftLogical);
+  types.push_back(bftDate);
+  types.push_back(bftTime);
   std::mt19937_64 rng(20260101);
   for (TVEZBaseFieldType t1 : types) {
     for (TVEZBaseFieldType t2 : types) {
       SCOPED_TRACE(BaseTypeToSQLTypeName(t1) + " vs " + BaseTypeToSQLTypeName(t2));
       const TVEZBaseFieldType g = GetCommonBaseType(t1, t2, true);
-      if ((t1 == bftLogical && t2 == bftCurrency) || (t1 == bftCurrency && t2 == bftLogical)) {
+      if (IsDay(t1) && IsDay(t2) && t1 != t2) continue;  // a date-time; see the tables below
+      auto no_order = [](TVEZBaseFieldType t) { return t == bftLogical || t == bftCurrency; };
+      if ((no_order(t1) && no_order(t2) && t1 != t2) || (IsDay(t1) && no_order(t2)) ||
+          (IsDay(t2) && no_order(t1))) {
         EXPECT_EQ(g, bftUnknown);
         const Bytes a = NumberRaw(t1, 1), b = NumberRaw(t2, 1);
         EXPECT_EQ(ErrorOf([&] {
@@ -110,13 +123,14 @@ TEST(CompareTypedValuesTest, NumberPairsAgainstWideArithmetic) {
       }
       // Samples: the extremes of integer types, and values every float type
       // holds exactly when a float or currency is involved.
-      const bool exact_only = !IsInteger(g);
+      const bool exact_only = !IsInteger(g) && !IsDay(g);
       auto sample = [&](TVEZBaseFieldType t) -> long double {
         if (t == bftLogical) return rng() % 2;
-        if (IsInteger(t)) {
+        if (IsInteger(t) || IsDay(t)) {
           const Range r = IntegerRange(t);
           Range s = r;
           if (exact_only) s = {std::max(r.lo, -1e6L), std::min(r.hi, 1e6L)};
+          if (IsDay(g)) s = {std::max(r.lo, -2147483648.0L), std::min(r.hi, 2147483647.0L)};
           switch (rng() % 6) {
             case 0:
               return s.lo;
@@ -135,11 +149,23 @@ TEST(CompareTypedValuesTest, NumberPairsAgainstWideArithmetic) {
       for (int i = 0; i < 200; ++i) {
         long double v1 = sample(t1), v2 = sample(t2);
         if (i % 10 == 0 && t1 != bftLogical && t2 != bftLogical) v2 = v1;  // equal values too
-        if (IsInteger(t2) && (v2 < IntegerRange(t2).lo || v2 > IntegerRange(t2).hi)) v2 = 0;
-        if (IsInteger(t2) && v2 != std::trunc(v2)) v2 = std::trunc(v2);
+        const bool whole2 = IsInteger(t2) || IsDay(t2);
+        if (whole2 && (v2 < IntegerRange(t2).lo || v2 > IntegerRange(t2).hi)) v2 = 0;
+        if (whole2 && v2 != std::trunc(v2)) v2 = std::trunc(v2);
+        // The value the float type really holds.
+        if (t2 == bftSingle) v2 = static_cast<float>(v2);
+        if (t2 == bftDouble || t2 == bftCurrency) v2 = static_cast<double>(v2);
+        if (IsDay(g) && std::fabs(v2) > 2147483647.0L) v2 = 0;
         const Bytes a = NumberRaw(t1, v1), b = NumberRaw(t2, v2);
-        const long double r1 = t1 == bftLogical ? (v1 != 0) : v1;
-        const long double r2 = t2 == bftLogical ? (v2 != 0) : v2;
+        auto reference = [&](TVEZBaseFieldType t, long double v) -> long double {
+          if (t == bftLogical) return v != 0;
+          // A float meeting a date is a whole day number, meeting a time a whole
+          // millisecond count within a day.
+          if (IsDay(g) && !IsInteger(t) && !IsDay(t))
+            return g == bftTime ? std::fmod(std::trunc(v), 86400000.0L) : std::trunc(v);
+          return v;
+        };
+        const long double r1 = reference(t1, v1), r2 = reference(t2, v2);
         ASSERT_EQ(CompareTypedValues(a.data(), b.data(), t1, t2, false, false, -1, false, 0x400),
                   Reference(r1, r2))
             << static_cast<double>(v1) << " vs " << static_cast<double>(v2);
