@@ -84,103 +84,112 @@ std::vector<ChainEntry> Chain(TVEZMemoryStream& s, const TVEZBLOBDescriptor& d) 
   return chain;
 }
 
+struct ModelConfig {
+  TVEZCompressionAlgorithm alg;
+  std::uint8_t mode;
+  std::int32_t block_size;
+};
+
+class ModelTest : public ::testing::TestWithParam<ModelConfig> {};
+
 // Randomized model test: every operation on the BLOB stream is mirrored on a
 // byte vector, for each algorithm with tiny blocks, reopening now and then.
-TEST(VEZCompressedBLOBStreamTest, ModelAgainstByteVector) {
-  const struct {
-    TVEZCompressionAlgorithm alg;
-    std::uint8_t mode;
-    std::int32_t block_size;
-  } configs[] = {
-      {acaZLIB, 6, 16}, {acaZLIB, 0, 37}, {acaBZIP, 1, 16}, {acaBZIP, 2, 64}, {acaNone, 0, 16}};
-  for (const auto& cfg : configs) {
-    SCOPED_TRACE(std::string(CompressionAlgorithmNames[cfg.alg]) + " block " +
-                 std::to_string(cfg.block_size));
-    const bool raw = cfg.alg == acaNone;
-    std::mt19937 rng(1234 + cfg.block_size + cfg.alg);
-    auto under = Underlying();
-    auto blob = std::make_unique<TVEZCompressedBLOBStream>(
-        *under, NewDescriptor(cfg.alg, cfg.mode, cfg.block_size), true, false);
-    Bytes model;
-    std::int64_t pos = 0;
-    for (int step = 0; step < 400; ++step) {
-      const int op = static_cast<int>(rng() % 100);
-      SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
-      if (op < 35) {  // write at the current position
-        const Bytes data = Pattern(1 + rng() % 70, rng());
-        const auto n = static_cast<std::int32_t>(data.size());
-        const std::int32_t written = blob->Write(data.data(), n);
-        if (!raw && pos < static_cast<std::int64_t>(model.size())) {
-          ASSERT_EQ(written, 0);  // appends only
-        } else {
-          ASSERT_EQ(written, n);
-          if (static_cast<std::int64_t>(model.size()) < pos + n)
-            model.resize(static_cast<std::size_t>(pos + n), 0);
-          std::copy(data.begin(), data.end(), model.begin() + pos);
-          pos += n;
-        }
-      } else if (op < 55) {  // seek, sometimes beyond the end
-        const std::int64_t size = static_cast<std::int64_t>(model.size());
-        std::int64_t target;
-        switch (rng() % 4) {
-          case 0:
-            target = blob->Seek(static_cast<std::int64_t>(rng() % (size + 1)), soBeginning);
-            break;
-          case 1:
-            target = blob->Seek(-static_cast<std::int64_t>(rng() % 20), soEnd);
-            break;
-          case 2:
-            target = blob->Seek(static_cast<std::int64_t>(rng() % 40) - 20, soCurrent);
-            break;
-          default:
-            target = blob->Seek(static_cast<std::int64_t>(rng() % 30), soEnd);
-            break;
-        }
-        pos = target;
-        ASSERT_GE(pos, 0);
-        ASSERT_EQ(blob->Position(), pos);
-      } else if (op < 80) {  // read a piece
-        const std::int32_t n = 1 + static_cast<std::int32_t>(rng() % 90);
-        Bytes got(static_cast<std::size_t>(n), 0xCC);
-        const std::int32_t r = blob->Read(got.data(), n);
-        const std::int64_t expect =
-            std::clamp<std::int64_t>(static_cast<std::int64_t>(model.size()) - pos, 0, n);
-        ASSERT_EQ(r, expect);
-        ASSERT_TRUE(std::equal(got.begin(), got.begin() + r, model.begin() + pos));
-        pos += r;
-      } else if (op < 92) {  // set size
-        const std::int64_t size = static_cast<std::int64_t>(model.size());
-        const std::int64_t new_size = static_cast<std::int64_t>(rng() % (size + 60));
-        blob->SetSize(new_size);
-        // Growing a compressed BLOB appends zeros and leaves the position at
-        // the end; a raw window keeps its position.
-        if (!raw && new_size > size) pos = new_size;
-        model.resize(static_cast<std::size_t>(new_size), 0);
-        pos = std::min<std::int64_t>(pos, new_size);
-        ASSERT_EQ(blob->Position(), pos);
-      } else {  // store the descriptor and reopen
-        const TVEZBLOBDescriptor d = blob->BLOBDescriptor();
-        EXPECT_EQ(d.UncompressedSize, static_cast<std::int64_t>(model.size()));
-        EXPECT_EQ(d.Reserved, 0xBEEF);
-        blob.reset();
-        blob = std::make_unique<TVEZCompressedBLOBStream>(*under, d, false, false);
-        pos = 0;
+TEST_P(ModelTest, AgainstByteVector) {
+  const ModelConfig cfg = GetParam();
+  const bool raw = cfg.alg == acaNone;
+  std::mt19937 rng(1234 + cfg.block_size + cfg.alg);
+  auto under = Underlying();
+  auto blob = std::make_unique<TVEZCompressedBLOBStream>(
+      *under, NewDescriptor(cfg.alg, cfg.mode, cfg.block_size), true, false);
+  Bytes model;
+  std::int64_t pos = 0;
+  for (int step = 0; step < 300; ++step) {
+    const int op = static_cast<int>(rng() % 100);
+    SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
+    if (op < 35) {  // write at the current position
+      const Bytes data = Pattern(1 + rng() % 70, rng());
+      const auto n = static_cast<std::int32_t>(data.size());
+      const std::int32_t written = blob->Write(data.data(), n);
+      if (!raw && pos < static_cast<std::int64_t>(model.size())) {
+        ASSERT_EQ(written, 0);  // appends only
+      } else {
+        ASSERT_EQ(written, n);
+        if (static_cast<std::int64_t>(model.size()) < pos + n)
+          model.resize(static_cast<std::size_t>(pos + n), 0);
+        std::copy(data.begin(), data.end(), model.begin() + pos);
+        pos += n;
       }
-      ASSERT_EQ(blob->Size(), static_cast<std::int64_t>(model.size()));
-      if (!raw) {
-        const TVEZBLOBDescriptor& d = blob->BLOBDescriptor();
-        ASSERT_EQ(d.NumBlocks,
-                  (static_cast<std::int64_t>(model.size()) + cfg.block_size - 1) / cfg.block_size);
+    } else if (op < 55) {  // seek, sometimes beyond the end
+      const std::int64_t size = static_cast<std::int64_t>(model.size());
+      std::int64_t target;
+      switch (rng() % 4) {
+        case 0:
+          target = blob->Seek(static_cast<std::int64_t>(rng() % (size + 1)), soBeginning);
+          break;
+        case 1:
+          target = blob->Seek(-static_cast<std::int64_t>(rng() % 20), soEnd);
+          break;
+        case 2:
+          target = blob->Seek(static_cast<std::int64_t>(rng() % 40) - 20, soCurrent);
+          break;
+        default:
+          target = blob->Seek(static_cast<std::int64_t>(rng() % 30), soEnd);
+          break;
       }
+      pos = target;
+      ASSERT_GE(pos, 0);
+      ASSERT_EQ(blob->Position(), pos);
+    } else if (op < 80) {  // read a piece
+      const std::int32_t n = 1 + static_cast<std::int32_t>(rng() % 90);
+      Bytes got(static_cast<std::size_t>(n), 0xCC);
+      const std::int32_t r = blob->Read(got.data(), n);
+      const std::int64_t expect =
+          std::clamp<std::int64_t>(static_cast<std::int64_t>(model.size()) - pos, 0, n);
+      ASSERT_EQ(r, expect);
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + r, model.begin() + pos));
+      pos += r;
+    } else if (op < 92) {  // set size
+      const std::int64_t size = static_cast<std::int64_t>(model.size());
+      const std::int64_t new_size = static_cast<std::int64_t>(rng() % (size + 60));
+      blob->SetSize(new_size);
+      // Growing a compressed BLOB appends zeros and leaves the position at
+      // the end; a raw window keeps its position.
+      if (!raw && new_size > size) pos = new_size;
+      model.resize(static_cast<std::size_t>(new_size), 0);
+      pos = std::min<std::int64_t>(pos, new_size);
+      ASSERT_EQ(blob->Position(), pos);
+    } else {  // store the descriptor and reopen
+      const TVEZBLOBDescriptor d = blob->BLOBDescriptor();
+      EXPECT_EQ(d.UncompressedSize, static_cast<std::int64_t>(model.size()));
+      EXPECT_EQ(d.Reserved, 0xBEEF);
+      blob.reset();
+      blob = std::make_unique<TVEZCompressedBLOBStream>(*under, d, false, false);
+      pos = 0;
     }
-    const std::int64_t keep = blob->Position();
-    EXPECT_EQ(ReadAll(*blob), model);
-    blob->Seek(keep, soBeginning);
-    // The bytes before the BLOB are never touched.
-    for (std::int64_t i = 0; i < kPrefix; ++i)
-      ASSERT_EQ(under->Buffer()[i], 0xEE);
+    ASSERT_EQ(blob->Size(), static_cast<std::int64_t>(model.size()));
+    if (!raw) {
+      const TVEZBLOBDescriptor& d = blob->BLOBDescriptor();
+      ASSERT_EQ(d.NumBlocks,
+                (static_cast<std::int64_t>(model.size()) + cfg.block_size - 1) / cfg.block_size);
+    }
   }
+  const std::int64_t keep = blob->Position();
+  EXPECT_EQ(ReadAll(*blob), model);
+  blob->Seek(keep, soBeginning);
+  // The bytes before the BLOB are never touched.
+  for (std::int64_t i = 0; i < kPrefix; ++i)
+    ASSERT_EQ(under->Buffer()[i], 0xEE);
 }
+
+INSTANTIATE_TEST_SUITE_P(VEZCompressedBLOBStreamTest, ModelTest,
+                         ::testing::Values(ModelConfig{acaZLIB, 6, 16}, ModelConfig{acaZLIB, 0, 37},
+                                           ModelConfig{acaBZIP, 1, 16}, ModelConfig{acaBZIP, 1, 64},
+                                           ModelConfig{acaNone, 0, 16}),
+                         [](const auto& info) {
+                           return std::string(CompressionAlgorithmNames[info.param.alg]) + "_mode" +
+                                  std::to_string(info.param.mode) + "_block" +
+                                  std::to_string(info.param.block_size);
+                         });
 
 TEST(VEZCompressedBLOBStreamTest, NewBlobTakesTheDefaultBlockSizeOfItsMode) {
   const struct {
