@@ -11,6 +11,7 @@
 #include "platform/core/Collation.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/TextConvert.h"
 
 namespace vez {
 
@@ -217,7 +218,7 @@ TVEZAdvancedFieldType VCLTypeToAdvancedType(platform::TFieldType FieldType) {
   const auto* row = FindRow([&](const TSQLFieldType& r) { return r.FieldType == FieldType; });
   if (row == nullptr)
     throw EVEZException(30289, "Unknown DataType: '%s'",
-                        {std::to_string(static_cast<int>(FieldType))});
+                        {platform::IntToStr(static_cast<int>(FieldType))});
   return row->AdvancedFieldType;
 }
 

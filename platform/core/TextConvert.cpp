@@ -117,7 +117,13 @@ Decimal RawDigits(long double value, int sig) {
   const long double a = std::fabs(value);
   if (a == 0) return d;
   char buf[128];
-  auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
+  // Most values are doubles, whose digits come much faster.
+  const bool fits = a <= std::numeric_limits<double>::max();
+  const double as_double = fits ? static_cast<double>(a) : 0.0;
+  auto r =
+      fits && static_cast<long double>(as_double) == a
+          ? std::to_chars(buf, buf + sizeof buf, as_double, std::chars_format::scientific, sig - 1)
+          : std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
   std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
   const std::size_t e = s.find('e');
   for (std::size_t i = 0; i < e; ++i)
@@ -128,20 +134,33 @@ Decimal RawDigits(long double value, int sig) {
   return d;
 }
 
-// Extra digits read beyond the rounding position, so that a half is seen as
-// exactly half (a tie) or more.
-constexpr int kGuardDigits = 30;
+// Digits read first: a few beyond the longest precision. When the digit
+// after the rounding position reads as 5 followed only by zeros, it may be a
+// tie or the far rounding of a value just below or above one, so the exact
+// digits decide (kExactDigits is far past where any binary value of these
+// types could still differ from a short decimal tie).
+constexpr int kFirstDigits = kMaxPrecision + 4;
+constexpr int kExactDigits = kMaxPrecision + 30;
 
 // |value| rounded, halves away from zero, to keep(E) significant digits,
 // where E is the value's decimal exponent: keep may be 0 or negative when the
 // rounding position lies left of the first digit. Trailing zeros dropped.
 template <typename Keep>
 Decimal RoundDecimal(long double value, Keep keep_for_exponent) {
-  const Decimal raw = RawDigits(value, kMaxPrecision + kGuardDigits);
+  Decimal raw = RawDigits(value, kFirstDigits);
   Decimal d;
   d.negative = raw.negative;
   if (raw.digits.empty()) return d;
-  const int keep = keep_for_exponent(raw.exponent);
+  int keep = keep_for_exponent(raw.exponent);
+  const auto looks_like_tie = [&] {
+    if (keep < 0 || keep >= static_cast<int>(raw.digits.size())) return false;
+    const auto k = static_cast<std::size_t>(keep);
+    return raw.digits[k] == '5' && raw.digits.find_first_not_of('0', k + 1) == std::string::npos;
+  };
+  if (looks_like_tie()) {
+    raw = RawDigits(value, kExactDigits);
+    keep = keep_for_exponent(raw.exponent);
+  }
   if (keep < 0) return d;
   d.exponent = raw.exponent;
   if (keep == 0) {
@@ -180,7 +199,7 @@ std::string ExponentText(int exponent, bool always_sign, int min_digits) {
     s.push_back('-');
   else if (always_sign)
     s.push_back('+');
-  std::string digits = std::to_string(std::abs(exponent));
+  std::string digits = IntToStr(std::abs(exponent));
   if (static_cast<int>(digits.size()) < min_digits)
     s.append(static_cast<std::size_t>(min_digits) - digits.size(), '0');
   return s + digits;
@@ -328,7 +347,7 @@ bool NormaliseFloat(std::string_view text, char decimal_separator, std::string& 
     }
     if (i == start) return false;
     if (neg) exp10 = -exp10;
-    exp_text = "e" + std::to_string(exp10);
+    exp_text = "e" + IntToStr(exp10);
   }
   if (i != n) return false;
   out += int_digits.empty() ? "0" : int_digits;
@@ -400,7 +419,7 @@ bool StartsWithText(std::string_view s, std::size_t pos, std::string_view word) 
 }
 
 std::string Pad(int value, int width) {
-  std::string s = std::to_string(value);
+  std::string s = IntToStr(value);
   if (static_cast<int>(s.size()) < width)
     s.insert(0, static_cast<std::size_t>(width) - s.size(), '0');
   return s;
@@ -484,7 +503,7 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
         const std::size_t n = run('D', 6);
         switch (n) {
           case 1:
-            out += std::to_string(p.day);
+            out += IntToStr(p.day);
             break;
           case 2:
             out += Pad(p.day, 2);
@@ -509,7 +528,7 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
         const std::size_t n = run('H', 2);
         int h = p.hour;
         if (twelve) h = h % 12 == 0 ? 12 : h % 12;
-        out += n == 1 ? std::to_string(h) : Pad(h, 2);
+        out += n == 1 ? IntToStr(h) : Pad(h, 2);
         i += n;
         break;
       }
@@ -517,7 +536,7 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
         const std::size_t n = run('M', 4);
         switch (n) {
           case 1:
-            out += std::to_string(p.month);
+            out += IntToStr(p.month);
             break;
           case 2:
             out += Pad(p.month, 2);
@@ -534,19 +553,19 @@ void AppendFormatted(std::string& out, std::string_view f, const DateParts& p, b
       }
       case 'N': {
         const std::size_t n = run(UpperAscii(c), 2);  // 'n' or an 'm' taken as minutes
-        out += n == 1 ? std::to_string(p.min) : Pad(p.min, 2);
+        out += n == 1 ? IntToStr(p.min) : Pad(p.min, 2);
         i += n;
         break;
       }
       case 'S': {
         const std::size_t n = run('S', 2);
-        out += n == 1 ? std::to_string(p.sec) : Pad(p.sec, 2);
+        out += n == 1 ? IntToStr(p.sec) : Pad(p.sec, 2);
         i += n;
         break;
       }
       case 'Z': {
         const std::size_t n = run('Z', 3);
-        out += n < 3 ? std::to_string(p.msec) : Pad(p.msec, 3);
+        out += n < 3 ? IntToStr(p.msec) : Pad(p.msec, 3);
         i += n;
         break;
       }

@@ -281,5 +281,38 @@ TEST_F(StreamFiles, TemporaryStreamWithoutTempFilesStaysInMemory) {
   EXPECT_EQ(t.FileStream(), nullptr);
 }
 
+// Files come through the installed file system: a full disk makes the stream
+// write nothing, and the checked helper raises the caller's number.
+class FullDisk : public platform::FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  std::unique_ptr<platform::File> CreateDeleteOnCloseFile(const std::string& path) override {
+    class NoSpace : public platform::FileWrapper {
+     public:
+      using FileWrapper::FileWrapper;
+      void WriteAt(std::int64_t, const void*, std::size_t) override {
+        throw platform::EOSError(ENOSPC, "injected");
+      }
+    };
+    return std::make_unique<NoSpace>(Target().CreateDeleteOnCloseFile(path));
+  }
+};
+
+TEST_F(StreamFiles, AFailingDiskIsReportedThroughTheCheckedHelpers) {
+  FullDisk full(platform::PosixFileSystem());
+  platform::ScopedFileSystem scope(full);
+  TVEZFileStream f(GetTemporaryFileName(), 0xFF00, true);
+  EXPECT_EQ(f.Write("abc", 3), 0);
+  EXPECT_EQ(ErrorOf([&] { CheckedStreamWrite("abc", 3, f, 2107); }), 2107);
+  // The temporary stream's move fails whole: it stays in memory with its data.
+  TVEZTemporaryStream t(false);
+  t.SetMemoryLimit(4);
+  t.Write("abcd", 4);
+  EXPECT_EQ(ErrorOf([&] { t.Write("e", 1); }), 10149);
+  EXPECT_TRUE(t.InMemory());
+  EXPECT_EQ(t.Size(), 4);
+  EXPECT_TRUE(Entries().empty());
+}
+
 }  // namespace
 }  // namespace vez
