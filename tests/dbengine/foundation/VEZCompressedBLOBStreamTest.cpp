@@ -13,6 +13,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZMemoryStream.h"
+#include "dbengine/foundation/VEZTemporaryStream.h"
 
 namespace vez {
 namespace {
@@ -450,6 +451,27 @@ TEST_F(DamagedBlobTest, BadDescriptorsAreRefused) {
   d = desc_;
   d.StartPosition = -1;
   ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, d, false, false); }, 10103);
+}
+
+TEST(VEZCompressedBLOBStreamTest, WorksOverAFileBackedStream) {
+  TVEZTemporaryStream under(false);
+  under.SetMemoryLimit(1000);
+  const Bytes prefix(kPrefix, 0xEE);
+  under.WriteBuffer(prefix.data(), kPrefix);
+  const Bytes data = Pattern(5000, 11);
+  TVEZBLOBDescriptor d;
+  {
+    TVEZCompressedBLOBStream blob(under, NewDescriptor(acaZLIB, 6, 256), true, false);
+    for (std::int32_t done = 0; done < 5000; done += 300)
+      blob.WriteBuffer(data.data() + done, std::min(300, 5000 - done));
+    d = blob.BLOBDescriptor();
+  }
+  EXPECT_FALSE(under.InMemory());
+  TVEZCompressedBLOBStream blob(under, d, false, false);
+  EXPECT_EQ(ReadAll(blob), data);
+  blob.SetSize(384);
+  TVEZCompressedBLOBStream again(under, blob.BLOBDescriptor(), false, false);
+  EXPECT_EQ(ReadAll(again), Bytes(data.begin(), data.begin() + 384));
 }
 
 TEST(VEZCompressedBLOBStreamTest, UnavailableAlgorithmFailsTheWrite) {
