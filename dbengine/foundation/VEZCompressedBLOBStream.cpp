@@ -82,8 +82,7 @@ TVEZCompressedBLOBStream::TVEZCompressedBLOBStream(TVEZStream& stream,
     }
     SetBlockSize(blob_descriptor_.BlockSize);
     // Every position-to-block computation divides by the block size.
-    if (BlockSize() <= 0)
-      throw EVEZException(10084, "Invalid block size = %d", {BlockSize()});
+    if (BlockSize() <= 0) throw EVEZException(10084, "Invalid block size = %d", {BlockSize()});
     uncompressed_size_ = 0;
     compressed_size_ = 0;
     WalkChain();
@@ -139,11 +138,11 @@ void TVEZCompressedBLOBStream::WalkChain() {
                        h.OffsetToNextHeader >= std::int64_t{h.CompressedSize} + kHeaderSize;
     if (!sound) {
       if (repair_) return CutChain(i);
-      throw EVEZException(10084,
-                          "Invalid block header %d. CompSize = %d, UncompSize = %d, "
-                          "OffsetToNext = %d, Block size = %d",
-                          {i, h.CompressedSize, h.UncompressedSize, h.OffsetToNextHeader,
-                           block_size});
+      throw EVEZException(
+          10084,
+          "Invalid block header %d. CompSize = %d, UncompSize = %d, "
+          "OffsetToNext = %d, Block size = %d",
+          {i, h.CompressedSize, h.UncompressedSize, h.OffsetToNextHeader, block_size});
     }
     uncompressed_size_ = CheckedAdd<std::int64_t>(uncompressed_size_, h.UncompressedSize);
     compressed_size_ = CheckedAdd<std::int64_t>(compressed_size_, h.CompressedSize);
@@ -184,9 +183,9 @@ TVEZHeapBuffer TVEZCompressedBLOBStream::ReadBlock(std::int64_t k) {
   TVEZHeapBuffer out;
   std::int32_t out_size = h.UncompressedSize;
   if (!DecompressBuffer(compression_algorithm_, packed.get(), h.CompressedSize, out, out_size))
-    throw EVEZException(10087, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
-                        {static_cast<int>(compression_algorithm_), h.CompressedSize,
-                         h.UncompressedSize});
+    throw EVEZException(
+        10087, "Decompress buffer failed. CompAlg = %d, InSize = %d, OutSize = %d",
+        {static_cast<int>(compression_algorithm_), h.CompressedSize, h.UncompressedSize});
   packed.Free();
   if (out_size != h.UncompressedSize)
     throw EVEZException(10088, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
@@ -226,7 +225,9 @@ void TVEZCompressedBLOBStream::WriteBlock(std::int64_t k, const std::uint8_t* da
   CheckedStreamWrite(packed.get(), h.CompressedSize, s, 10101);
 }
 
-std::int64_t TVEZCompressedBLOBStream::GetSize() { return uncompressed_size_; }
+std::int64_t TVEZCompressedBLOBStream::GetSize() {
+  return uncompressed_size_;
+}
 
 void TVEZCompressedBLOBStream::SyncRawPosition() {
   position_ = compressed_stream_->Position() - start_position_;
@@ -418,7 +419,8 @@ void TVEZCompressedBLOBStream::CutTo(std::int64_t new_size) {
     const std::int64_t header_pos = headers_->Positions(blocks);
     s.SetSize(header_pos);
     if (s.Size() != header_pos)
-      throw EVEZException(10093, "Invalid stream size = %d. Should be = %d", {s.Size(), header_pos});
+      throw EVEZException(10093, "Invalid stream size = %d. Should be = %d",
+                          {s.Size(), header_pos});
     CheckedStreamSeek(s, 10094, header_pos);
     h.OffsetToNextHeader = std::int64_t{h.CompressedSize} + kHeaderSize;
     headers_->Items(blocks) = h;

@@ -18,8 +18,8 @@ void TVEZCompressedStreamBlockHeadersArray::SetSize(std::int64_t new_size) {
   }
   if (new_size > alloc_item_count_) {
     alloc_by_ = std::min(2 * alloc_by_, max_alloc_by_);
-    alloc_item_count_ = new_size >= alloc_item_count_ + alloc_by_ ? new_size
-                                                                  : alloc_item_count_ + alloc_by_;
+    alloc_item_count_ =
+        new_size >= alloc_item_count_ + alloc_by_ ? new_size : alloc_item_count_ + alloc_by_;
     items_.resize(static_cast<std::size_t>(alloc_item_count_));
     positions_.resize(static_cast<std::size_t>(alloc_item_count_));
   } else if (new_size < item_count_ && alloc_item_count_ - new_size > dealloc_by_) {

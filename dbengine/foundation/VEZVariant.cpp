@@ -1,13 +1,15 @@
 #include "dbengine/foundation/VEZVariant.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
-#include "dbengine/foundation/VEZVariantText.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/CodePage.h"
 
 namespace vez {
 
@@ -15,8 +17,12 @@ namespace {
 
 constexpr std::int32_t kMsPerDay = 86400000;
 
-bool IsAnsiType(TVEZBaseFieldType t) { return t == bftChar || t == bftVarchar; }
-bool IsWideType(TVEZBaseFieldType t) { return t == bftWideChar || t == bftWideVarchar; }
+bool IsAnsiType(TVEZBaseFieldType t) {
+  return t == bftChar || t == bftVarchar;
+}
+bool IsWideType(TVEZBaseFieldType t) {
+  return t == bftWideChar || t == bftWideVarchar;
+}
 
 // A MemoryManager block released unless handed over.
 class TBlock {
@@ -164,11 +170,21 @@ std::int32_t TVEZVariant::StrLen() const {
   return -1;
 }
 
-bool TVEZVariant::IsNumericDataType() const { return IsNumericBaseFieldType(FDataType); }
-bool TVEZVariant::IsStringDataType() const { return IsStringBaseFieldType(FDataType); }
-bool TVEZVariant::IsWideStringDataType() const { return IsWideStringBaseFieldType(FDataType); }
-bool TVEZVariant::IsBlobDataType() const { return IsBlobBaseFieldType(FDataType); }
-bool TVEZVariant::IsDateTimeDataType() const { return IsDateTimeBaseFieldType(FDataType); }
+bool TVEZVariant::IsNumericDataType() const {
+  return IsNumericBaseFieldType(FDataType);
+}
+bool TVEZVariant::IsStringDataType() const {
+  return IsStringBaseFieldType(FDataType);
+}
+bool TVEZVariant::IsWideStringDataType() const {
+  return IsWideStringBaseFieldType(FDataType);
+}
+bool TVEZVariant::IsBlobDataType() const {
+  return IsBlobBaseFieldType(FDataType);
+}
+bool TVEZVariant::IsDateTimeDataType() const {
+  return IsDateTimeBaseFieldType(FDataType);
+}
 
 void TVEZVariant::Cast(TVEZBaseFieldType NewDataType) {
   if (NewDataType == FDataType) return;
@@ -201,8 +217,8 @@ void TVEZVariant::Cast(TVEZBaseFieldType NewDataType) {
 void TVEZVariant::TryToReduceWideStringToAnsiString() {
   if (!IsWideStringDataType()) return;
   const std::u16string wide = GetAsWideString();
-  const std::string ansi = WideToAnsiText(wide);
-  if (AnsiToWideText(ansi) != wide) return;
+  const std::string ansi = platform::WideToAnsi(wide);
+  if (platform::AnsiToWide(ansi) != wide) return;
   Clear(bftUnknown);
   SetAsAnsiString(ansi);
 }
@@ -251,7 +267,8 @@ void TVEZVariant::SetTypedWideString(const std::u16string& Value) {
   Clear(FDataType);
   if (FDataType == bftUnknown) FDataType = bftWideVarchar;
   std::size_t len = 0;
-  while (len < Value.size() && Value[len] != 0) ++len;
+  while (len < Value.size() && Value[len] != 0)
+    ++len;
   if (len == 0) return;  // an empty string is NULL
   const std::int32_t size = platform::CheckedCast<std::int32_t>((len + 1) * 2);
   TBlock block;
@@ -290,14 +307,14 @@ void TVEZVariant::GetTypedValue(void* Target, std::int32_t TargetSize,
   copy_out(block.p, block.size);
 }
 
-#define VEZ_TYPED_ACCESSORS(Name, CType, BaseType)      \
-  CType TVEZVariant::GetAs##Name() const {              \
-    CType v{};                                          \
-    GetTypedValue(&v, sizeof v, BaseType);              \
-    return v;                                           \
-  }                                                     \
-  void TVEZVariant::SetAs##Name(CType Value) {          \
-    SetTypedValue(&Value, sizeof Value, BaseType);      \
+#define VEZ_TYPED_ACCESSORS(Name, CType, BaseType) \
+  CType TVEZVariant::GetAs##Name() const {         \
+    CType v{};                                     \
+    GetTypedValue(&v, sizeof v, BaseType);         \
+    return v;                                      \
+  }                                                \
+  void TVEZVariant::SetAs##Name(CType Value) {     \
+    SetTypedValue(&Value, sizeof Value, BaseType); \
   }
 
 VEZ_TYPED_ACCESSORS(Shortint, std::int8_t, bftSignedInt8)
@@ -369,37 +386,47 @@ std::string TVEZVariant::GetAsAnsiString() const {
                      static_cast<std::size_t>(std::max(block.size - 1, 0)));
 }
 
-void TVEZVariant::SetAsAnsiString(const std::string& Value) { SetTypedString(Value); }
+void TVEZVariant::SetAsAnsiString(const std::string& Value) {
+  SetTypedString(Value);
+}
 
 std::u16string TVEZVariant::GetAsWideString() const {
   if (GetIsNull()) return std::u16string();
-  const void* src = FPData;
-  std::int32_t size = FDataSize;
-  TBlock block;
-  if (!IsWideType(FDataType)) {
-    block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, bftWideVarchar);
-    src = block.p;
-    size = block.size;
-  }
   std::u16string s;
-  const auto* b = static_cast<const unsigned char*>(src);
-  for (std::int32_t i = 0; i + 1 < size; i += 2) {
-    char16_t c;
-    std::memcpy(&c, b + i, 2);
-    // A value of the held type ends at its first zero unit; a converted one
-    // keeps everything before its terminator.
-    if (c == 0 && (block.p == nullptr || i + 2 >= size)) break;
-    s.push_back(c);
+  if (IsWideType(FDataType)) {
+    // The held text ends at its first zero unit, and never past the block.
+    for (std::int32_t i = 0; i + 1 < FDataSize; i += 2) {
+      char16_t c;
+      std::memcpy(&c, FPData + i, 2);
+      if (c == 0) break;
+      s.push_back(c);
+    }
+    return s;
   }
+  TBlock block;
+  block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, bftWideVarchar);
+  const std::int32_t units = std::max(block.size / 2 - 1, 0);
+  s.resize(static_cast<std::size_t>(units));
+  std::memcpy(s.data(), block.p, static_cast<std::size_t>(units) * 2);
   return s;
 }
 
-void TVEZVariant::SetAsWideString(const std::u16string& Value) { SetTypedWideString(Value); }
+void TVEZVariant::SetAsWideString(const std::u16string& Value) {
+  SetTypedWideString(Value);
+}
 
-double TVEZVariant::GetAsTDate() const { return VEZDateToTDate(GetAsVEZDate()); }
-void TVEZVariant::SetAsTDate(double Value) { SetAsVEZDate(TDateToVEZDate(Value)); }
-double TVEZVariant::GetAsTTime() const { return VEZTimeToTTime(GetAsVEZTime()); }
-void TVEZVariant::SetAsTTime(double Value) { SetAsVEZTime(TTimeToVEZTime(Value)); }
+double TVEZVariant::GetAsTDate() const {
+  return VEZDateToTDate(GetAsVEZDate());
+}
+void TVEZVariant::SetAsTDate(double Value) {
+  SetAsVEZDate(TDateToVEZDate(Value));
+}
+double TVEZVariant::GetAsTTime() const {
+  return VEZTimeToTTime(GetAsVEZTime());
+}
+void TVEZVariant::SetAsTTime(double Value) {
+  SetAsVEZTime(TTimeToVEZTime(Value));
+}
 double TVEZVariant::GetAsTDateTime() const {
   return VEZDateTimeToTDateTime(GetAsVEZDateTime());
 }
@@ -450,8 +477,7 @@ platform::Variant TVEZVariant::GetAsVariant() const {
       // The conversion table refuses BLOB to text (30052).
       return Variant::FromString(GetAsAnsiString());
     default:
-      throw EVEZException(30114, "Unsupported Variant Type %s",
-                          {BaseTypeToSQLTypeName(FDataType)});
+      throw EVEZException(30114, "Unsupported Variant Type %s", {BaseTypeToSQLTypeName(FDataType)});
   }
 }
 
@@ -520,10 +546,10 @@ void TVEZVariant::SetAsVariant(const platform::Variant& Value) {
 TVEZCompareResult TVEZVariant::Compare(const TVEZVariant& Value, bool TrueFalseNullLogic,
                                        bool CaseInsensitive, bool PartialKey) const {
   const bool null1 = GetIsNull(), null2 = Value.GetIsNull();
-  const TVEZCompareResult r = CompareTypedValues(
-      FPData, Value.FPData, FDataType, Value.FDataType, null1, null2,
-      PartialKey ? Value.StrLen() : -1, CaseInsensitive, 0x400, null1 ? -1 : FDataSize,
-      null2 ? -1 : Value.FDataSize);
+  const TVEZCompareResult r =
+      CompareTypedValues(FPData, Value.FPData, FDataType, Value.FDataType, null1, null2,
+                         PartialKey ? Value.StrLen() : -1, CaseInsensitive, 0x400,
+                         null1 ? -1 : FDataSize, null2 ? -1 : Value.FDataSize);
   if (TrueFalseNullLogic) return r;
   switch (r) {
     case cmprLeftNull:
@@ -639,7 +665,9 @@ void TVEZVariant::Division(const TVEZVariant& Value) {
 
 namespace {
 
-[[noreturn]] void RaiseDivByZero() { throw platform::Exception("Division by zero"); }
+[[noreturn]] void RaiseDivByZero() {
+  throw platform::Exception("Division by zero");
+}
 
 // Integer operation of the typed value: 32-bit (64-bit for Int64) arithmetic
 // that wraps; division truncates toward zero.

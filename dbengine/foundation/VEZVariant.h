@@ -169,8 +169,8 @@ class TVEZVariant {
   // Compares with Value. Without TrueFalseNullLogic a NULL side sorts first
   // and two NULLs are equal; with it the NULL results are returned as they
   // are. PartialKey compares only the length of Value's string.
-  TVEZCompareResult Compare(const TVEZVariant& Value, bool TrueFalseNullLogic,
-                            bool CaseInsensitive, bool PartialKey) const;
+  TVEZCompareResult Compare(const TVEZVariant& Value, bool TrueFalseNullLogic, bool CaseInsensitive,
+                            bool PartialKey) const;
 
   // In-place arithmetic in the common type of the two operands. Integers wrap;
   // NULL rules: Add treats a NULL beside a string as the empty string, the

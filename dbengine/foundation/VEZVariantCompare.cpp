@@ -2,25 +2,39 @@
 // Values of equal types are compared straight from their buffers, without
 // conversion or allocation: the B-tree calls this for every key part of every
 // search step.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
-#include "dbengine/foundation/VEZVariantText.h"
+#include "platform/core/Collation.h"
 
 namespace vez {
 
 namespace {
 
-bool IsNumberType(TVEZBaseFieldType t) { return t >= bftSignedInt8 && t <= bftExtended; }
-bool IsIntegerType(TVEZBaseFieldType t) { return t >= bftSignedInt8 && t <= bftUnsignedInt32; }
-bool IsFloatType(TVEZBaseFieldType t) { return t >= bftSingle && t <= bftExtended; }
-bool IsStringType(TVEZBaseFieldType t) { return t >= bftChar && t <= bftWideVarchar; }
-bool IsClobType(TVEZBaseFieldType t) { return t == bftClob || t == bftWideClob; }
-bool IsDateType(TVEZBaseFieldType t) { return t >= bftDate && t <= bftDateTime; }
+bool IsNumberType(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftExtended;
+}
+bool IsIntegerType(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftUnsignedInt32;
+}
+bool IsFloatType(TVEZBaseFieldType t) {
+  return t >= bftSingle && t <= bftExtended;
+}
+bool IsStringType(TVEZBaseFieldType t) {
+  return t >= bftChar && t <= bftWideVarchar;
+}
+bool IsClobType(TVEZBaseFieldType t) {
+  return t == bftClob || t == bftWideClob;
+}
+bool IsDateType(TVEZBaseFieldType t) {
+  return t >= bftDate && t <= bftDateTime;
+}
 
 int TextIndex(TVEZBaseFieldType t) {
   switch (t) {
@@ -41,8 +55,8 @@ int TextIndex(TVEZBaseFieldType t) {
 
 constexpr TVEZBaseFieldType C = bftChar, W = bftWideChar, V = bftVarchar, WV = bftWideVarchar;
 constexpr TVEZBaseFieldType kTextTable[6][6] = {
-    {C, W, V, WV, C, W},        {W, W, W, WV, W, W},           {V, W, V, WV, V, WV},
-    {WV, WV, WV, WV, WV, WV},   {C, W, V, WV, C, W},           {W, W, WV, WV, W, W},
+    {C, W, V, WV, C, W},      {W, W, W, WV, W, W}, {V, W, V, WV, V, WV},
+    {WV, WV, WV, WV, WV, WV}, {C, W, V, WV, C, W}, {W, W, WV, WV, W, W},
 };
 
 constexpr TVEZBaseFieldType I8 = bftSignedInt8, I16 = bftSignedInt16, I32 = bftSignedInt32,
@@ -97,7 +111,8 @@ long double LoadExtended(const void* p) {
 std::size_t AnsiCount(const void* p, std::int32_t length, std::int32_t size) {
   std::size_t limit = SIZE_MAX;
   if (size >= 0) limit = static_cast<std::size_t>(size);
-  if (length >= 0 && static_cast<std::size_t>(length) < limit) limit = static_cast<std::size_t>(length);
+  if (length >= 0 && static_cast<std::size_t>(length) < limit)
+    limit = static_cast<std::size_t>(length);
   return limit == SIZE_MAX ? std::strlen(static_cast<const char*>(p))
                            : strnlen(static_cast<const char*>(p), limit);
 }
@@ -133,15 +148,16 @@ TVEZCompareResult CompareSameType(const void* a, const void* b, TVEZBaseFieldTyp
   switch (g) {
     case bftChar:
     case bftVarchar:
-      return FromSign(CompareAnsiText(static_cast<const char*>(a), AnsiCount(a, length, size1),
-                                      static_cast<const char*>(b), AnsiCount(b, length, size2),
-                                      case_insensitive));
+      return FromSign(platform::CompareAnsi(
+          std::string_view(static_cast<const char*>(a), AnsiCount(a, length, size1)),
+          std::string_view(static_cast<const char*>(b), AnsiCount(b, length, size2)),
+          case_insensitive));
     case bftWideChar:
     case bftWideVarchar: {
       std::u16string wa, wb;
       ReadWide(a, length, size1, wa);
       ReadWide(b, length, size2, wb);
-      return FromSign(CompareWideText(wa, wb, case_insensitive));
+      return FromSign(platform::CompareWide(wa, wb, case_insensitive));
     }
     case bftBytes: {
       // Byte strings are binary: compared byte by byte over the field length.

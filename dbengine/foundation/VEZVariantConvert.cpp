@@ -7,11 +7,15 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
-#include "dbengine/foundation/VEZVariantText.h"
+#include "platform/core/CheckedMath.h"
+#include "platform/core/CodePage.h"
+#include "platform/core/TextConvert.h"
 
 namespace vez {
 
@@ -19,7 +23,21 @@ namespace {
 
 constexpr std::int32_t kMsPerDay = 86400000;
 
-enum class TGroup { Ansi, Wide, Clob, WideClob, Integer, Float, Date, Time, DateTime, Logical, Currency, Blob, None };
+enum class TGroup {
+  Ansi,
+  Wide,
+  Clob,
+  WideClob,
+  Integer,
+  Float,
+  Date,
+  Time,
+  DateTime,
+  Logical,
+  Currency,
+  Blob,
+  None
+};
 
 TGroup GroupOf(TVEZBaseFieldType t) {
   switch (t) {
@@ -65,9 +83,6 @@ TGroup GroupOf(TVEZBaseFieldType t) {
 bool IsTextGroup(TGroup g) {
   return g == TGroup::Ansi || g == TGroup::Wide || g == TGroup::Clob || g == TGroup::WideClob;
 }
-bool IsNumberGroup(TGroup g) {
-  return g == TGroup::Integer || g == TGroup::Float || g == TGroup::Currency;
-}
 bool IsDateGroup(TGroup g) {
   return g == TGroup::Date || g == TGroup::Time || g == TGroup::DateTime;
 }
@@ -86,10 +101,18 @@ bool PairSupported(TGroup src, TGroup dst) {
   return false;
 }
 
+// Texts read as floats take '.' as decimal separator whatever the settings say.
+const platform::TFormatSettings& DotSettings() {
+  static const platform::TFormatSettings settings = platform::TFormatSettings::EnGB();
+  return settings;
+}
+
 // Raised inside a conversion to be reported as 30051.
 struct TConversionFailed {};
 
-[[noreturn]] void Fail() { throw TConversionFailed{}; }
+[[noreturn]] void Fail() {
+  throw TConversionFailed{};
+}
 
 template <typename T>
 T LoadRaw(const void* p) {
@@ -109,7 +132,8 @@ long double LoadExtended(const void* p) {
 class TOut {
  public:
   void Bytes(const void* p, std::size_t n) {
-    data_.assign(static_cast<const char*>(p), n);
+    data_.resize(n);
+    if (n != 0) std::memcpy(data_.data(), p, n);
   }
   template <typename T>
   void Value(T v) {
@@ -121,17 +145,17 @@ class TOut {
     Bytes(b, 10);
   }
   void Ansi(std::string_view s) {
-    data_.assign(s.data(), s.size());
-    data_.push_back('\0');
+    data_.assign(s.size() + 1, 0);
+    if (!s.empty()) std::memcpy(data_.data(), s.data(), s.size());
   }
   void Wide(std::u16string_view s) {
-    data_.assign(reinterpret_cast<const char*>(s.data()), s.size() * 2);
-    data_.append(2, '\0');
+    data_.assign(s.size() * 2 + 2, 0);
+    if (!s.empty()) std::memcpy(data_.data(), s.data(), s.size() * 2);
   }
-  const std::string& Data() const { return data_; }
+  const std::vector<unsigned char>& Data() const { return data_; }
 
  private:
-  std::string data_;
+  std::vector<unsigned char> data_;
 };
 
 // Integers cut to the target width (their low bytes), as stored.
@@ -192,7 +216,9 @@ void WriteCurrency(TOut& out, long double v) {
   out.Value(d);
 }
 
-void WriteLogical(TOut& out, bool b) { out.Value(static_cast<std::int16_t>(b ? -1 : 0)); }
+void WriteLogical(TOut& out, bool b) {
+  out.Value(static_cast<std::int16_t>(b ? -1 : 0));
+}
 
 void WriteDateTime(TOut& out, std::int32_t d, std::int32_t t) {
   unsigned char b[8];
@@ -203,7 +229,7 @@ void WriteDateTime(TOut& out, std::int32_t d, std::int32_t t) {
 
 void WriteText(TOut& out, const std::string& ansi, TVEZBaseFieldType target) {
   if (target == bftWideChar || target == bftWideVarchar)
-    out.Wide(AnsiToWideText(ansi));
+    out.Wide(platform::AnsiToWide(ansi));
   else
     out.Ansi(ansi);
 }
@@ -216,14 +242,16 @@ std::int64_t TruncToInt64(long double v) {
   return static_cast<std::int64_t>(t);
 }
 
-std::int32_t Cut32(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+std::int32_t Cut32(std::int64_t v) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
 
 // ---- text sources ----------------------------------------------------------
 
 // Text parsed as an integer of the target's width; out of range fails.
 void TextToInteger(TOut& out, const std::string& text, TVEZBaseFieldType target) {
   std::int64_t v = 0;
-  if (!TryTextToInt64(text, v)) Fail();
+  if (!platform::TryStrToInt64(text, v)) Fail();
   std::int64_t lo = 0, hi = 0;
   switch (target) {
     case bftSignedInt8:
@@ -270,16 +298,16 @@ void FromText(TOut& out, TGroup src, const std::string& ansi, const std::u16stri
       out.Ansi(ansi);
       return;
     case TGroup::Wide:
-      out.Wide(wide_source ? wide : AnsiToWideText(ansi));
+      out.Wide(wide_source ? wide : platform::AnsiToWide(ansi));
       return;
     case TGroup::Integer:
       TextToInteger(out, ansi, target);
       return;
     case TGroup::Float:
-      WriteFloat(out, TextToFloatWithDot(ansi), target);
+      WriteFloat(out, platform::StrToFloat(ansi, DotSettings()), target);
       return;
     case TGroup::Currency:
-      WriteCurrency(out, TextToCurrency(ansi));
+      WriteCurrency(out, platform::StrToCurr(ansi));
       return;
     case TGroup::Logical:
       WriteLogical(out, IsTrueText(ansi));
@@ -293,20 +321,20 @@ void FromText(TOut& out, TGroup src, const std::string& ansi, const std::u16stri
     case TGroup::Date: {
       double d;
       if (!(sql_forms && (TryParseSQLTimestamp(ansi, d) || TryParseSQLDate(ansi, d))))
-        d = TextToPlatformDate(ansi);
+        d = platform::StrToDate(ansi);
       out.Value(TDateToVEZDate(d));
       return;
     }
     case TGroup::Time: {
       double d;
-      if (!(sql_forms && TryParseSQLTime(ansi, d))) d = TextToPlatformTime(ansi);
+      if (!(sql_forms && TryParseSQLTime(ansi, d))) d = platform::StrToTime(ansi);
       out.Value(TTimeToVEZTime(d));
       return;
     }
     case TGroup::DateTime: {
       double d;
       if (!(sql_forms && (TryParseSQLTimestamp(ansi, d) || TryParseSQLDate(ansi, d))))
-        d = TextToPlatformDateTime(ansi);
+        d = platform::StrToDateTime(ansi);
       const TVEZDateTime dt = TDateTimeToVEZDateTime(d);
       WriteDateTime(out, dt.Date, dt.Time);
       return;
@@ -355,7 +383,9 @@ void FromFloat(TOut& out, long double v, bool currency, TVEZBaseFieldType target
   switch (GroupOf(target)) {
     case TGroup::Ansi:
     case TGroup::Wide:
-      WriteText(out, currency ? CurrencyToText(static_cast<double>(v)) : FloatToText(v), target);
+      WriteText(out,
+                currency ? platform::CurrToStr(static_cast<double>(v)) : platform::FloatToStr(v),
+                target);
       return;
     case TGroup::Integer:
       WriteInteger(out, TruncToInt64(v), target);
@@ -399,15 +429,15 @@ void FromDateTimeParts(TOut& out, TGroup src, std::int32_t d, std::int32_t t,
     case TGroup::Wide: {
       std::string text;
       if (src == TGroup::Date) {
-        if (d != kVEZNoDate) text = PlatformDateToText(VEZDateToTDate(d));
+        if (d != kVEZNoDate) text = platform::DateToStr(VEZDateToTDate(d));
       } else if (src == TGroup::Time) {
-        if (t != 0) text = PlatformTimeToText(VEZTimeToTTime(t));
+        if (t != 0) text = platform::TimeToStr(VEZTimeToTTime(t));
       } else if (!(d == kVEZNoDate && t == 0)) {
         if (d == kVEZNoDate) Fail();  // a time without a date has no text form
         TVEZDateTime dt;
         dt.Date = d;
         dt.Time = t;
-        text = PlatformDateTimeToText(VEZDateTimeToTDateTime(dt));
+        text = platform::DateTimeToStr(VEZDateTimeToTDateTime(dt));
       }
       WriteText(out, text, target);
       return;
@@ -513,6 +543,8 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
     throw EVEZException(30052, "Cannot cast from '%s' to '%s'",
                         {BaseTypeToSQLTypeName(SourceType), BaseTypeToSQLTypeName(TargetType)});
   try {
+    // A fixed-size source shorter than its type is never read past its end.
+    if (SourceSize >= 0 && !IsTextGroup(src) && SourceSize < GetValueSize(SourceType, 0)) Fail();
     TOut out;
     switch (src) {
       case TGroup::Ansi:
@@ -525,7 +557,7 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
       case TGroup::Wide:
       case TGroup::WideClob: {
         const std::u16string wide = ReadWideText(Source, SourceSize, src == TGroup::WideClob);
-        FromText(out, src, WideToAnsiText(wide), wide, TargetType);
+        FromText(out, src, platform::WideToAnsi(wide), wide, TargetType);
         break;
       }
       case TGroup::Integer: {
@@ -588,10 +620,11 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
       default:
         Fail();
     }
-    const std::string& data = out.Data();
-    void* block = MemoryManager().GetMem(static_cast<std::int64_t>(data.size()));
+    const std::vector<unsigned char>& data = out.Data();
+    const std::int32_t size = platform::CheckedCast<std::int32_t>(data.size());
+    void* block = MemoryManager().GetMem(size);
     std::memcpy(block, data.data(), data.size());
-    OutSize = static_cast<std::int32_t>(data.size());
+    OutSize = size;
     return block;
   } catch (...) {
     // Whatever failed (text that does not parse, an invalid date, memory),

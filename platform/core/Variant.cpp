@@ -7,10 +7,14 @@
 namespace platform {
 
 namespace {
-[[noreturn]] void InvalidConversion() { throw EInvalidCast("Invalid variant type conversion"); }
+[[noreturn]] void InvalidConversion() {
+  throw EInvalidCast("Invalid variant type conversion");
+}
 }  // namespace
 
-Variant Variant::Null() { return Variant(varNull); }
+Variant Variant::Null() {
+  return Variant(varNull);
+}
 
 Variant Variant::FromShortInt(std::int8_t v) {
   Variant r(varShortInt);

@@ -96,11 +96,11 @@ class Variant {
   Variant(std::uint16_t type) : type_(type) {}
 
   std::uint16_t type_ = varEmpty;
-  std::int64_t int_ = 0;     // signed integer kinds, Boolean, currency units
-  std::uint64_t uint_ = 0;   // unsigned integer kinds
-  double float_ = 0;         // varSingle, varDouble, varDate
-  std::string ansi_;         // varString
-  std::u16string wide_;      // varOleStr, varUString
+  std::int64_t int_ = 0;        // signed integer kinds, Boolean, currency units
+  std::uint64_t uint_ = 0;      // unsigned integer kinds
+  double float_ = 0;            // varSingle, varDouble, varDate
+  std::string ansi_;            // varString
+  std::u16string wide_;         // varOleStr, varUString
   std::vector<Variant> items_;  // arrays
 };
 

@@ -16,6 +16,9 @@
 // lock on one byte far past any data (kShareLockOffset): every opener holds it
 // shared, an exclusive opener holds it exclusively.
 //
+// A process forked while a handle is open shares that handle's description,
+// and with it the handle's locks, until it closes its copy (exec closes it).
+//
 // Thread safety: all functions may be called from any thread; the registry is
 // guarded by one process-wide mutex.
 #pragma once
