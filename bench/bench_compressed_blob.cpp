@@ -82,10 +82,18 @@ void Read(benchmark::State& state, std::int32_t piece) {
   Label(state);
 }
 
-void BM_ReadWhole(benchmark::State& state) { Read(state, kBlobSize); }
-void BM_ReadPieces4K(benchmark::State& state) { Read(state, kPiece); }
-void BM_WriteWhole(benchmark::State& state) { Write(state, kBlobSize); }
-void BM_AppendPieces4K(benchmark::State& state) { Write(state, kPiece); }
+void BM_ReadWhole(benchmark::State& state) {
+  Read(state, kBlobSize);
+}
+void BM_ReadPieces4K(benchmark::State& state) {
+  Read(state, kPiece);
+}
+void BM_WriteWhole(benchmark::State& state) {
+  Write(state, kBlobSize);
+}
+void BM_AppendPieces4K(benchmark::State& state) {
+  Write(state, kPiece);
+}
 
 // (algorithm, mode): raw window, zlib fast (512 KiB blocks), zlib default
 // (1 MiB blocks), bzip2 (512 KiB blocks).

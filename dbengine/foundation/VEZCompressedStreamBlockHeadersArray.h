@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dbengine/foundation/VEZCompressionTypes.h"
+#include "dbengine/foundation/VEZTypes.h"
 
 namespace vez {
 
