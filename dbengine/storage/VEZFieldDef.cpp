@@ -113,7 +113,11 @@ void TVEZFieldDef::LoadFromStream(TVEZStream& stream) {
   AutoincCycled = defstream::ReadBoolByte(stream, 30411);
   DefaultValue.LoadFromStream(stream);
   RebuildDefaultValueExpression();
-  RecalcDataSizes();
+  try {
+    RecalcDataSizes();
+  } catch (const platform::EIntOverflow&) {
+    throw EVEZException(10189, "Invalid field size in stream: %d", {FieldSize});
+  }
 }
 
 void TVEZFieldDef::SaveToStream(TVEZStream& stream) const {

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryStream.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/storage/VEZBaseExpression.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
+#include "dbengine/storage/VEZSessionLayerServices.h"
 
 namespace vez::test {
 
@@ -231,6 +233,69 @@ class ScopedExpressionFactory {
     RegisterExpressionFactory(factory);
   }
   ~ScopedExpressionFactory() { RegisterExpressionFactory(nullptr); }
+};
+
+// A BLOB stream as the session layer makes one: everything goes to the
+// compressed stream; a read-only stream refuses writes and size changes.
+class FakeBLOBStream : public TVEZBaseBLOBStream {
+ public:
+  FakeBLOBStream(std::unique_ptr<TVEZStream> temporary, std::unique_ptr<TVEZStream> underlying,
+                 TVEZCursor* cursor, TVEZBLOBOpenMode mode, std::int32_t field_no)
+      : underlying_(std::move(underlying)),
+        temporary_(std::move(temporary)),
+        cursor_(cursor),
+        mode_(mode),
+        field_no_(field_no) {
+    temporary_->SetPosition(0);
+  }
+  std::int64_t GetSize() override { return temporary_->Size(); }
+  void SetSize(std::int64_t new_size) override {
+    if (mode_ == bomRead) throw EVEZException(10116, "Cannot write to read only stream");
+    temporary_->SetSize(new_size);
+  }
+  std::int32_t Read(void* buffer, std::int32_t count) override {
+    return temporary_->Read(buffer, count);
+  }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    if (mode_ == bomRead) throw EVEZException(10115, "Cannot write to read only stream");
+    SetModified(true);
+    return temporary_->Write(buffer, count);
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    return temporary_->Seek(offset, origin);
+  }
+  TVEZStream* TemporaryStream() override { return temporary_.get(); }
+  TVEZCursor* Cursor() const override { return cursor_; }
+  TVEZBLOBOpenMode OpenMode() const override { return mode_; }
+  std::int32_t FieldNo() const override { return field_no_; }
+
+ private:
+  std::unique_ptr<TVEZStream> underlying_;
+  std::unique_ptr<TVEZStream> temporary_;
+  TVEZCursor* cursor_;
+  TVEZBLOBOpenMode mode_;
+  std::int32_t field_no_;
+};
+
+class FakeSessionLayerServices : public TVEZSessionLayerServices {
+ public:
+  std::vector<TVEZTableData*> opened;
+
+  std::unique_ptr<TVEZCursor> CreateLocalCursor() override {
+    return std::make_unique<TestCursor>();
+  }
+  void OpenLocalCursor(TVEZCursor& cursor, TVEZTableData& table_data) override {
+    opened.push_back(&table_data);
+    cursor.FirstPosition = true;
+    cursor.LastPosition = false;
+    cursor.IsOpen = true;
+  }
+  std::unique_ptr<TVEZBaseBLOBStream> CreateLocalBLOBStream(
+      std::unique_ptr<TVEZStream> temporary_stream, std::unique_ptr<TVEZStream> underlying_stream,
+      TVEZCursor* cursor, TVEZBLOBOpenMode open_mode, std::int32_t field_no) override {
+    return std::make_unique<FakeBLOBStream>(
+        std::move(temporary_stream), std::move(underlying_stream), cursor, open_mode, field_no);
+  }
 };
 
 }  // namespace vez::test

@@ -393,6 +393,20 @@ TEST(VEZDefStreamForm, MalformedInputIsRefused) {
       {"advanced type past the last", Form(head).U8(bftVarchar, 0).U8(37, 0).All(), field, 10188},
       {"negative field size", Form(head).U8(bftVarchar, 0).U8(aftString, 0).I32(-5, 0).All(), field,
        10189},
+      {"field size past any record",
+       Form(head)
+           .U8(bftWideVarchar, 0)
+           .U8(aftWideString, 0)
+           .I32(INT_MAX - 1, 0)
+           .I64(1, 0)
+           .I64(0, 0)
+           .I64(0, 0)
+           .I64(0, 0)
+           .U8(0, 0)
+           .U8(0, 0)
+           .U8(0xFF, 0)
+           .All(),
+       field, 10189},
       {"unknown compression", Form(head).U8(bftBlob, 0).U8(aftBlob, 0).I32(0, 0).U8(4, 0).All(),
        field, 10192},
       {"BLOB block size 0",

@@ -363,6 +363,38 @@ TEST(VEZDatabaseDataList, AddFindRemove) {
   EXPECT_EQ(shared.Count(), 200);
 }
 
+TEST(VEZServices, SessionLayerThroughItsInterface) {
+  test::FakeSessionLayerServices services;
+  RegisterSessionLayerServices(&services);
+  ASSERT_EQ(SessionLayerServices(), &services);
+
+  // An index build: a new local cursor opened on the table data.
+  std::unique_ptr<TVEZCursor> cursor = SessionLayerServices()->CreateLocalCursor();
+  EXPECT_EQ(cursor->IndexID, -1);
+  EXPECT_FALSE(cursor->IsOpen);
+  auto* table_data = reinterpret_cast<TVEZTableData*>(0x4000);
+  SessionLayerServices()->OpenLocalCursor(*cursor, *table_data);
+  EXPECT_TRUE(cursor->IsOpen && cursor->FirstPosition);
+
+  // A BLOB stream owns both streams and hands back its compressed stream.
+  auto compressed = std::make_unique<TVEZMemoryStream>();
+  compressed->Write("abc", 3);
+  TVEZStream* compressed_raw = compressed.get();
+  std::unique_ptr<TVEZBaseBLOBStream> read_only = SessionLayerServices()->CreateLocalBLOBStream(
+      std::move(compressed), std::make_unique<TVEZMemoryStream>(), cursor.get(), bomRead, 2);
+  EXPECT_EQ(read_only->TemporaryStream(), compressed_raw);
+  EXPECT_EQ(read_only->Cursor(), cursor.get());
+  EXPECT_EQ(read_only->FieldNo(), 2);
+  char out[3] = {};
+  EXPECT_EQ(read_only->Read(out, 3), 3);
+  EXPECT_EQ(std::string(out, 3), "abc");
+  EXPECT_EQ(NativeErrorOf([&] { read_only->Write("x", 1); }), 10115);
+  EXPECT_EQ(NativeErrorOf([&] { read_only->SetSize(0); }), 10116);
+  EXPECT_FALSE(read_only->Modified());
+
+  RegisterSessionLayerServices(nullptr);
+}
+
 TEST(VEZServices, RegistrationIsProcessWide) {
   EXPECT_EQ(ExpressionFactory(), nullptr);
   EXPECT_EQ(SessionLayerServices(), nullptr);
