@@ -3,11 +3,14 @@
 // implies.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "StorageTestDoubles.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/storage/VEZConstraintDef.h"
 #include "dbengine/storage/VEZFieldDef.h"
 #include "dbengine/storage/VEZIndexDef.h"
@@ -26,14 +29,14 @@ std::int32_t NativeErrorOf(F&& f) {
   return 0;
 }
 
-struct FieldSpec {
+struct ColumnType {
   TVEZAdvancedFieldType type;
   std::int32_t size;
 };
 
 struct LayoutCase {
   std::string name;
-  std::vector<FieldSpec> fields;
+  std::vector<ColumnType> fields;
   std::vector<std::int32_t> memory_offsets;
   std::vector<std::int32_t> disk_offsets;
   std::int32_t memory_size;
@@ -41,7 +44,7 @@ struct LayoutCase {
 };
 
 TEST(VEZFieldDefs, RecordLayoutTable) {
-  const std::vector<FieldSpec> nine_ints(9, FieldSpec{aftInteger, 0});
+  const std::vector<ColumnType> nine_ints(9, ColumnType{aftInteger, 0});
   const std::vector<LayoutCase> cases = {
       {"no fields", {}, {}, {}, 0, 0},
       {"string, integer, BLOB",
@@ -52,7 +55,7 @@ TEST(VEZFieldDefs, RecordLayoutTable) {
        16},
       {"BLOB before an integer", {{aftMemo, 0}, {aftInteger, 0}}, {1, 11}, {1, 7}, 15, 11},
       {"eight fields take one bitmap byte",
-       std::vector<FieldSpec>(8, FieldSpec{aftSmallint, 0}),
+       std::vector<ColumnType>(8, ColumnType{aftSmallint, 0}),
        {1, 3, 5, 7, 9, 11, 13, 15},
        {1, 3, 5, 7, 9, 11, 13, 15},
        17,
@@ -484,6 +487,171 @@ TEST(VEZConstraintDefs, CreateConstraintFromIndexDef) {
   TVEZConstraintDefUnique* longer = CreateConstraintFromIndexDef(index, list);
   EXPECT_EQ(longer->Name.size(), 255u);
   EXPECT_EQ(longer->Name.substr(0, 6), "C_PK$x");
+}
+
+// Positional list operations against a std::vector oracle (fixed seed).
+TEST(VEZMetaObjectDefs, RandomOperationsMatchAVectorModel) {
+  std::mt19937 rng(20261210);
+  TVEZIndexDefs list;
+  std::vector<std::int32_t> model;  // object ids in list order
+  std::int32_t next_id = 1;
+  auto pick = [&](std::size_t n) { return static_cast<std::int32_t>(rng() % n); };
+  for (int step = 0; step < 3000; ++step) {
+    const int op = pick(6);
+    if (op == 0 || model.empty()) {
+      TVEZIndexDef* d = list.AddCreated();
+      d->ObjectID = next_id;
+      d->Name = "I" + std::to_string(next_id);
+      model.push_back(next_id++);
+    } else if (op == 1) {
+      const std::int32_t at = pick(model.size() + 1);
+      auto d = std::make_unique<TVEZIndexDef>();
+      d->ObjectID = next_id;
+      d->Name = "I" + std::to_string(next_id);
+      list.Insert(at, std::move(d));
+      model.insert(model.begin() + at, next_id++);
+    } else if (op == 2) {
+      const std::int32_t at = pick(model.size());
+      list.Delete(at);
+      model.erase(model.begin() + at);
+    } else if (op == 3) {
+      const std::int32_t from = pick(model.size()), to = pick(model.size());
+      list.Move(from, to);
+      const std::int32_t id = model[from];
+      model.erase(model.begin() + from);
+      model.insert(model.begin() + to, id);
+    } else if (op == 4) {
+      const std::int32_t at = pick(model.size());
+      auto d = std::make_unique<TVEZIndexDef>();
+      d->ObjectID = next_id;
+      d->Name = "I" + std::to_string(next_id);
+      list.SetIndexDef(at, std::move(d));
+      model[at] = next_id++;
+    } else {
+      const std::int32_t id = model[pick(model.size())];
+      ASSERT_EQ(model[list.GetDefNumberByObjectId(id)], id);
+      ASSERT_EQ(list.GetIndexDefByName("i" + std::to_string(id))->ObjectID, id);
+    }
+    ASSERT_EQ(list.Count(), static_cast<std::int32_t>(model.size()));
+  }
+  for (std::int32_t i = 0; i < list.Count(); ++i)
+    EXPECT_EQ(list.GetDef(i)->ObjectID, model[i]);
+}
+
+// Random schemas survive a save and load with every stored field intact.
+TEST(VEZSchemaStreams, RandomSchemasRoundTrip) {
+  std::mt19937 rng(7);
+  const TVEZAdvancedFieldType types[] = {aftChar,     aftString,   aftWideString, aftSmallint,
+                                         aftInteger,  aftLargeint, aftAutoInc,    aftDouble,
+                                         aftBoolean,  aftDateTime, aftBlob,       aftMemo,
+                                         aftWideMemo, aftBytes,    aftGuid};
+  auto name = [&](std::size_t max_len) {
+    std::string n(rng() % (max_len + 1), 'a');
+    for (char& c : n)
+      c = static_cast<char>(33 + rng() % 222);  // single-byte text
+    return n;
+  };
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    TVEZFieldDefs fields;
+    TVEZIndexDefs indexes;
+    TVEZConstraintDefs constraints;
+    const int n = 1 + static_cast<int>(rng() % 12);
+    for (int i = 0; i < n; ++i) {
+      TVEZFieldDef* f = fields.AddCreated();
+      f->Name = name(255);
+      f->ObjectID = static_cast<std::int32_t>(rng());
+      f->SetFieldDefDataType(types[rng() % std::size(types)],
+                             static_cast<std::int32_t>(rng() % 300));
+      f->BLOBBlockSize = 1 + static_cast<std::int32_t>(rng() % 100000);
+      f->AutoincMinValue = static_cast<std::int64_t>(rng()) - 5000;
+      f->AutoincCycled = (rng() & 1) != 0;
+      if (rng() & 1) f->DefaultValue.SetAsInteger(static_cast<std::int32_t>(rng()));
+      TVEZIndexDef* x = indexes.AddCreated();
+      x->Name = name(255);
+      x->ObjectID = static_cast<std::int32_t>(rng());
+      x->Temporary = (rng() % 4) == 0;
+      x->SetColumnCount(static_cast<std::int32_t>(rng() % 4));
+      for (std::int32_t c = 0; c < x->ColumnCount(); ++c) {
+        x->GetIndexColumn(c)->FieldName = name(255);
+        x->GetIndexColumn(c)->Descending = (rng() & 1) != 0;
+        x->GetIndexColumn(c)->MaxIndexedSize = static_cast<std::int32_t>(rng() % 1000);
+      }
+      switch (rng() % 3) {
+        case 0: {
+          TVEZConstraintDefNotNull* d = constraints.AddNotNull();
+          d->TableName = name(254);
+          d->ColumnName = name(254);
+          d->ColumnObjectID = static_cast<std::int32_t>(rng());
+          break;
+        }
+        case 1: {
+          TVEZConstraintDefCheck* d = constraints.AddCheck();
+          d->TableSchemaName = name(254);
+          d->MinValue.SetAsInteger(static_cast<std::int32_t>(rng() % 100));
+          break;
+        }
+        default: {
+          TVEZConstraintDefUnique* d = rng() & 1 ? constraints.AddUnique() : constraints.AddPK();
+          d->IndexName = name(255);
+          for (int c = static_cast<int>(rng() % 4); c > 0; --c) {
+            d->Columns.push_back({name(255), static_cast<std::int32_t>(rng())});
+          }
+          break;
+        }
+      }
+    }
+    TVEZMemoryStream stream;
+    fields.SaveToStream(stream);
+    indexes.SaveToStream(stream);
+    constraints.SaveToStream(stream);
+    const test::Bytes saved = test::StreamBytes(stream);
+
+    stream.SetPosition(0);
+    TVEZFieldDefs fields2;
+    TVEZIndexDefs indexes2;
+    TVEZConstraintDefs constraints2;
+    fields2.LoadFromStream(stream);
+    indexes2.LoadFromStream(stream);
+    constraints2.LoadFromStream(stream);
+    EXPECT_EQ(stream.Position(), stream.Size());
+
+    ASSERT_EQ(fields2.Count(), fields.Count());
+    for (std::int32_t i = 0; i < fields.Count(); ++i) {
+      const TVEZFieldDef& a = *fields.GetDef(i);
+      const TVEZFieldDef& b = *fields2.GetDef(i);
+      EXPECT_EQ(a.Name, b.Name);
+      EXPECT_EQ(a.ObjectID, b.ObjectID);
+      EXPECT_EQ(a.BaseFieldType, b.BaseFieldType);
+      EXPECT_EQ(a.MemoryDataSize, b.MemoryDataSize);
+      EXPECT_EQ(a.DiskDataSize, b.DiskDataSize);
+      EXPECT_EQ(a.AutoincMinValue, b.AutoincMinValue);
+      EXPECT_EQ(a.DefaultValue.GetIsNull(), b.DefaultValue.GetIsNull());
+      if (IsBlobBaseFieldType(a.BaseFieldType)) {
+        EXPECT_EQ(a.BLOBBlockSize, b.BLOBBlockSize);
+      }
+    }
+    std::int32_t permanent = 0;
+    for (std::int32_t i = 0; i < indexes.Count(); ++i) {
+      const TVEZIndexDef& a = *indexes.GetIndexDef(i);
+      if (a.Temporary) continue;
+      const TVEZIndexDef& b = *indexes2.GetIndexDef(permanent++);
+      EXPECT_EQ(a.Name, b.Name);
+      ASSERT_EQ(a.ColumnCount(), b.ColumnCount());
+      for (std::int32_t c = 0; c < a.ColumnCount(); ++c) {
+        EXPECT_EQ(a.GetIndexColumn(c)->FieldName, b.GetIndexColumn(c)->FieldName);
+        EXPECT_EQ(a.GetIndexColumn(c)->MaxIndexedSize, b.GetIndexColumn(c)->MaxIndexedSize);
+      }
+    }
+    EXPECT_EQ(indexes2.Count(), permanent);
+    ASSERT_EQ(constraints2.Count(), constraints.Count());
+
+    TVEZMemoryStream again;
+    fields2.SaveToStream(again);
+    indexes2.SaveToStream(again);
+    constraints2.SaveToStream(again);
+    EXPECT_EQ(test::StreamBytes(again), saved);
+  }
 }
 
 }  // namespace
