@@ -6,8 +6,7 @@
 //
 // Thread safety: every operation takes the list's own lock, which is
 // re-entrant, so a caller may hold Lock() around a lookup and the Add that
-// follows it. The lock is taken after a database data's own lock, never
-// before it.
+// follows it.
 #pragma once
 
 #include <cstdint>
