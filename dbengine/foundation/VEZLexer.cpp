@@ -203,18 +203,19 @@ class TScanner {
   // quotes or brackets, up to its closing character, and finishes the token.
   void ReadQuoted(char c) {
     TToken& token = Token();
-    token.Text.clear();
     char open = c;
     if (c == ':') {
-      token.TokenType = tktString;
-      token.Text = ":";
+      token.TokenType = tktString;  // the text keeps its ":" from StartToken
       ++pos_;  // onto the quote; the colon is not counted in the column
       open = sql_[pos_];
     } else if (c == '[') {
+      token.Text.clear();
       token.TokenType = tktBracketedString;
     } else if (c == '`') {
+      token.Text.clear();
       token.TokenType = tktString;
     } else {
+      token.Text.clear();
       token.TokenType = tktQuotedString;
     }
     const bool backtick = (c == '`');
