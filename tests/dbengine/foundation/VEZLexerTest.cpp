@@ -440,6 +440,177 @@ TEST(VEZLexer, TextDump) {
       "q\r\nType = tktQuotedString\r\nReservedWord = None\r\nLine = 2\r\nColumn = 1\r\n\r\n");
 }
 
+// Random scripts built from known tokens, joined by random white space,
+// comments and command separators, must give back exactly those tokens with
+// the positions an independent count of the rendered text gives.
+class ScriptModel {
+ public:
+  explicit ScriptModel(std::uint32_t seed) : random_(seed) {}
+
+  void Build(std::string& sql, std::vector<std::vector<ExpectedToken>>& commands) {
+    const int command_count = 1 + static_cast<int>(random_() % 3);
+    for (int c = 0; c < command_count; ++c) {
+      commands.emplace_back();
+      int depth = 0;
+      const int token_count = 1 + static_cast<int>(random_() % 12);
+      for (int t = 0; t < token_count || depth > 0; ++t) {
+        if (t > 0) Separator(sql);
+        if (t >= token_count) {
+          Emit(sql, commands.back(), tktRightParenthesis, ")", ")");
+          --depth;
+          continue;
+        }
+        AddToken(sql, commands.back(), depth);
+      }
+      Separator(sql);
+      AppendUncounted(sql, ';');
+      if (random_() % 2 == 0) Separator(sql);
+    }
+  }
+
+ private:
+  void AddToken(std::string& sql, std::vector<ExpectedToken>& tokens, int& depth) {
+    static const char* const kOperators[] = {"=", "<>", "<=", ">=", "<",  ">",
+                                             "+", "-",  "*",  "/",  "||", "|"};
+    switch (random_() % 11) {
+      case 0:
+      case 1: {  // a word, sometimes a keyword in random case
+        std::string word;
+        if (random_() % 2 == 0) {
+          word = std::string(ReservedWords[random_() % kReservedWordCount]);
+          if (word.find('-') != std::string::npos) word = "x";
+          for (char& ch : word) {
+            if (ch >= 'A' && ch <= 'Z' && random_() % 2 == 0) ch = static_cast<char>(ch + 32);
+          }
+        } else {
+          const std::string letters = "abcXYZ_q9";
+          word = "w";
+          for (std::uint32_t k = random_() % 6; k > 0; --k)
+            word += letters[random_() % letters.size()];
+        }
+        const std::int32_t reserved = FindReservedWord(word);
+        if (reserved > 0) {
+          Emit(sql, tokens, tktReservedWord, word, word, static_cast<TReservedWord>(reserved));
+        } else {
+          Emit(sql, tokens, tktString, word, word);
+        }
+        return;
+      }
+      case 2: {  // quoted or bracketed text with its closing character doubled
+        const char open = "'\"["[random_() % 3];
+        const char close = open == '[' ? ']' : open;
+        const std::string pool = std::string("ab ;-/*\n\r\t") + close;
+        std::string text, written(1, open);
+        for (std::uint32_t k = random_() % 8; k > 0; --k) {
+          const char ch = pool[random_() % pool.size()];
+          text += ch;
+          written += ch;
+          if (ch == close) written += ch;
+        }
+        written += close;
+        Emit(sql, tokens, open == '[' ? tktBracketedString : tktQuotedString, text, written);
+        return;
+      }
+      case 3: {
+        const std::string digits = std::to_string(random_() % 100000);
+        Emit(sql, tokens, tktInt, digits, digits);
+        return;
+      }
+      case 4: {
+        static const char* const kFloats[] = {"1.5",  "0.25", ".5",     "2E10",
+                                              "1e+5", "3e-7", "12.5E-3"};
+        const std::string text = kFloats[random_() % 7];
+        Emit(sql, tokens, tktFloat, text, text);
+        return;
+      }
+      case 5: {
+        const std::string op = kOperators[random_() % 12];
+        Emit(sql, tokens, tktString, op, op);
+        return;
+      }
+      case 6:
+        Emit(sql, tokens, tktLeftParenthesis, "(", "(");
+        ++depth;
+        return;
+      case 7:
+        if (depth > 0) {
+          Emit(sql, tokens, tktRightParenthesis, ")", ")");
+          --depth;
+        } else {
+          Emit(sql, tokens, tktComma, ",", ",");
+        }
+        return;
+      case 8:
+        Emit(sql, tokens, tktDot, ".", ".");
+        return;
+      case 9:
+        Emit(sql, tokens, tktComma, ",", ",");
+        return;
+      default: {  // a backtick name is never a keyword
+        const std::string name = random_() % 2 ? "order" : "a b";
+        Emit(sql, tokens, tktString, name, "`" + name + "`");
+        return;
+      }
+    }
+  }
+
+  void Separator(std::string& sql) {
+    static const char* const kSeparators[] = {
+        " ", "\t", "\n", "\r\n", "  ", " -- note; (\n", " /* c;\r\n( */ ", " /**/ "};
+    for (std::uint32_t k = 1 + random_() % 2; k > 0; --k)
+      Append(sql, kSeparators[random_() % 8]);
+  }
+
+  void Emit(std::string& sql, std::vector<ExpectedToken>& tokens, TTokenType type,
+            const std::string& text, const std::string& written, TReservedWord word = rwNone) {
+    tokens.push_back({0, type, text, word, line_, column_});
+    Append(sql, written);
+  }
+
+  // Every character advances the column except a carriage return; a line
+  // feed starts the next line.
+  void Append(std::string& sql, std::string_view text) {
+    for (char ch : text) {
+      sql += ch;
+      if (ch == '\n') {
+        ++line_;
+        column_ = 1;
+      } else if (ch != '\r') {
+        ++column_;
+      }
+    }
+  }
+  void AppendUncounted(std::string& sql, char ch) { sql += ch; }
+
+  std::mt19937 random_;
+  int line_ = 1;
+  int column_ = 1;
+};
+
+TEST(VEZLexer, RandomScriptsMatchTheirModel) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    std::string sql;
+    std::vector<std::vector<ExpectedToken>> expected;
+    ScriptModel(seed).Build(sql, expected);
+    SCOPED_TRACE(sql);
+    TVEZLexer lexer(sql, nullptr, false);
+    ASSERT_EQ(lexer.NumCommands(), static_cast<int>(expected.size()));
+    for (std::size_t c = 0; c < expected.size(); ++c) {
+      const auto& tokens = lexer.Commands[c].Tokens;
+      ASSERT_EQ(tokens.size(), expected[c].size()) << "command " << c;
+      for (std::size_t t = 0; t < tokens.size(); ++t) {
+        const ExpectedToken& want = expected[c][t];
+        SCOPED_TRACE("command " + std::to_string(c) + " token " + std::to_string(t));
+        EXPECT_EQ(TokenTypeName(tokens[t].TokenType), TokenTypeName(want.type));
+        EXPECT_EQ(tokens[t].Text, want.text);
+        EXPECT_EQ(tokens[t].ReservedWord, want.word);
+        EXPECT_EQ(tokens[t].LineNum, want.line);
+        EXPECT_EQ(tokens[t].ColumnNum, want.column);
+      }
+    }
+  }
+}
+
 // Random bytes, weighted towards the characters the scanner treats specially,
 // either tokenise into well-formed tokens or fail with the engine's error.
 TEST(VEZLexer, RandomScriptsNeverCrash) {
