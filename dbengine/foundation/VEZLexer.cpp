@@ -99,6 +99,7 @@ class TScanner {
   TToken& Token() { return commands_.back().Tokens.back(); }
 
   bool StartsToken(char c) {
+    // White space never starts a token, not even right after a dot.
     if (IsWhite(c)) return false;
     if (!token_open_) return true;
     switch (c) {
