@@ -1,5 +1,4 @@
-// The 40-byte header at the start of every stored page, and little-endian byte
-// helpers for page and key buffers. Page buffers come from the guarded
+// The 40-byte header at the start of every stored page. Page buffers come from the guarded
 // allocator and are not aligned, so every field is copied in and out with
 // memcpy; nothing casts page bytes to a struct.
 //
@@ -11,26 +10,12 @@
 // Thread safety: stateless functions over caller-owned bytes.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "dbengine/foundation/VEZTypes.h"
+
 namespace vez {
-
-static_assert(std::endian::native == std::endian::little,
-              "page and key layouts are stored in host order on little-endian machines");
-
-template <typename T>
-inline T LoadLE(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-
-template <typename T>
-inline void StoreLE(void* p, T v) {
-  std::memcpy(p, &v, sizeof(T));
-}
 
 // Page types as stored in the header.
 enum : std::uint16_t {
@@ -81,25 +66,25 @@ class TVEZDiskPageHeaderView {
     std::memcpy(p_ + L::kSignature, "VEZP", 4);
     SetNextPageNo(-1);
     SetObjectID(-1);
-    StoreLE<std::int32_t>(p_ + L::kRecordIDPageNo, -1);
+    PutLE<std::int32_t>(p_ + L::kRecordIDPageNo, -1);
   }
 
   bool HasSignature() const { return std::memcmp(p_ + L::kSignature, "VEZP", 4) == 0; }
-  std::int32_t State() const { return LoadLE<std::int32_t>(p_ + L::kState); }
-  void SetState(std::int32_t v) { StoreLE(p_ + L::kState, v); }
-  std::uint16_t PageType() const { return LoadLE<std::uint16_t>(p_ + L::kPageType); }
-  void SetPageType(std::uint16_t v) { StoreLE(p_ + L::kPageType, v); }
-  std::int32_t NextPageNo() const { return LoadLE<std::int32_t>(p_ + L::kNextPageNo); }
-  void SetNextPageNo(std::int32_t v) { StoreLE(p_ + L::kNextPageNo, v); }
-  std::uint32_t CRC32() const { return LoadLE<std::uint32_t>(p_ + L::kCRC32); }
-  void SetCRC32(std::uint32_t v) { StoreLE(p_ + L::kCRC32, v); }
+  std::int32_t State() const { return GetLE<std::int32_t>(p_ + L::kState); }
+  void SetState(std::int32_t v) { PutLE(p_ + L::kState, v); }
+  std::uint16_t PageType() const { return GetLE<std::uint16_t>(p_ + L::kPageType); }
+  void SetPageType(std::uint16_t v) { PutLE(p_ + L::kPageType, v); }
+  std::int32_t NextPageNo() const { return GetLE<std::int32_t>(p_ + L::kNextPageNo); }
+  void SetNextPageNo(std::int32_t v) { PutLE(p_ + L::kNextPageNo, v); }
+  std::uint32_t CRC32() const { return GetLE<std::uint32_t>(p_ + L::kCRC32); }
+  void SetCRC32(std::uint32_t v) { PutLE(p_ + L::kCRC32, v); }
   std::uint8_t CipherType() const { return p_[L::kCipherType]; }
   void SetCipherType(std::uint8_t v) { p_[L::kCipherType] = v; }
-  std::int32_t ObjectID() const { return LoadLE<std::int32_t>(p_ + L::kObjectID); }
-  void SetObjectID(std::int32_t v) { StoreLE(p_ + L::kObjectID, v); }
-  std::int32_t RecordIDPageNo() const { return LoadLE<std::int32_t>(p_ + L::kRecordIDPageNo); }
+  std::int32_t ObjectID() const { return GetLE<std::int32_t>(p_ + L::kObjectID); }
+  void SetObjectID(std::int32_t v) { PutLE(p_ + L::kObjectID, v); }
+  std::int32_t RecordIDPageNo() const { return GetLE<std::int32_t>(p_ + L::kRecordIDPageNo); }
   std::uint16_t RecordIDPageItemNo() const {
-    return LoadLE<std::uint16_t>(p_ + L::kRecordIDPageItemNo);
+    return GetLE<std::uint16_t>(p_ + L::kRecordIDPageItemNo);
   }
 
  private:
