@@ -14,12 +14,12 @@
 
 namespace vez::test {
 
-// Records of two fields: 0 Int32 "ID" at offset 1, 1 Char(20) "NAME" at
-// offset 5 (21 bytes), null bitmap in byte 0. Optionally a WideChar(10)
-// "WNAME" at offset 26 (22 bytes).
+// Records: null bitmap in byte 0; field 0 Int32 "ID" at offset 1, 1 Char(20)
+// "NAME" at 5 (21 bytes), 2 WideChar(10) "WNAME" at 26 (22 bytes), 3 Char(50)
+// "LONG" at 48 (51 bytes); "DATA" is a BLOB field.
 class TFakeTable : public TVEZKeyRecordSource {
  public:
-  static constexpr std::int32_t kRecordSize = 48;
+  static constexpr std::int32_t kRecordSize = 99;
   bool has_field_manager = true;
   bool has_field_defs = true;
   std::map<std::pair<std::int32_t, std::uint16_t>, std::vector<std::uint8_t>> records;
@@ -34,8 +34,10 @@ class TFakeTable : public TVEZKeyRecordSource {
       f = {1, 5, 21, bftChar};
     else if (name == "WNAME")
       f = {2, 26, 22, bftWideChar};
+    else if (name == "LONG")
+      f = {3, 48, 51, bftChar};
     else if (name == "DATA")
-      f = {3, 26, 10, bftBlob};
+      f = {4, 99, 10, bftBlob};
     else
       return false;
     return true;
