@@ -114,14 +114,14 @@ void TVEZPage::SetTableState(std::int32_t session_id, std::int32_t table_state) 
 // TVEZSortedPageList
 
 TVEZSortedPageList::TVEZSortedPageList(std::int32_t size) {
-  SetSize(size);
+  key_items_.reserve(static_cast<std::size_t>(std::max(size, 0)));
+  value_items_.reserve(static_cast<std::size_t>(std::max(size, 0)));
 }
 
 std::int32_t TVEZSortedPageList::IndexOf(std::int32_t page_no, bool& found) const {
-  const auto b = key_items_.begin();
-  const auto it = std::lower_bound(b, b + item_count_, page_no);
-  found = it != b + item_count_ && *it == page_no;
-  return static_cast<std::int32_t>(it - b);
+  const auto it = std::lower_bound(key_items_.begin(), key_items_.end(), page_no);
+  found = it != key_items_.end() && *it == page_no;
+  return static_cast<std::int32_t>(it - key_items_.begin());
 }
 
 TVEZPage* TVEZSortedPageList::Find(std::int32_t page_no) const {
@@ -133,31 +133,27 @@ TVEZPage* TVEZSortedPageList::Find(std::int32_t page_no) const {
 void TVEZSortedPageList::Insert(TVEZPage* page) {
   bool found;
   const std::int32_t pos = IndexOf(page->PageNo(), found);
-  const std::int32_t n = item_count_;
-  SetSize(CheckedAdd(n, 1));
-  for (std::int32_t i = n; i > pos; --i) {
-    key_items_[static_cast<std::size_t>(i)] = key_items_[static_cast<std::size_t>(i - 1)];
-    value_items_[static_cast<std::size_t>(i)] = value_items_[static_cast<std::size_t>(i - 1)];
-  }
   ++lru_count_;
-  key_items_[static_cast<std::size_t>(pos)] = page->PageNo();
-  value_items_[static_cast<std::size_t>(pos)] = {page, lru_count_};
+  key_items_.insert(key_items_.begin() + pos, page->PageNo());
+  value_items_.insert(value_items_.begin() + pos, TVEZPageElement{page, lru_count_});
 }
 
 void TVEZSortedPageList::Delete(std::int32_t page_no) {
-  if (item_count_ == 0)
+  if (key_items_.empty())
     throw EVEZException(20165, "TSortedPageList.Delete - no elements in array!");
   bool found;
   const std::int32_t pos = IndexOf(page_no, found);
   if (!found)
     throw EVEZException(20166,
                         "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
-                        {page_no, item_count_});
-  for (std::int32_t i = pos; i + 1 < item_count_; ++i) {
-    key_items_[static_cast<std::size_t>(i)] = key_items_[static_cast<std::size_t>(i + 1)];
-    value_items_[static_cast<std::size_t>(i)] = value_items_[static_cast<std::size_t>(i + 1)];
-  }
-  SetSize(item_count_ - 1);
+                        {page_no, Count()});
+  key_items_.erase(key_items_.begin() + pos);
+  value_items_.erase(value_items_.begin() + pos);
+}
+
+void TVEZSortedPageList::Clear() {
+  key_items_.clear();
+  value_items_.clear();
 }
 
 void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
@@ -169,9 +165,9 @@ void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
 }
 
 TVEZPage* TVEZSortedPageList::FirstByLRU() {
-  if (item_count_ == 0) return nullptr;
+  if (value_items_.empty()) return nullptr;
   std::size_t best = 0;
-  for (std::size_t i = 1; i < static_cast<std::size_t>(item_count_); ++i)
+  for (std::size_t i = 1; i < value_items_.size(); ++i)
     if (value_items_[i].LRUCount < value_items_[best].LRUCount) best = i;
   lru_last_found_ = value_items_[best].LRUCount;
   return value_items_[best].Page;
@@ -180,39 +176,14 @@ TVEZPage* TVEZSortedPageList::FirstByLRU() {
 TVEZPage* TVEZSortedPageList::NextByLRU() {
   TVEZPage* result = nullptr;
   std::int64_t best = 0;
-  for (std::size_t i = 0; i < static_cast<std::size_t>(item_count_); ++i) {
-    const std::int64_t c = value_items_[i].LRUCount;
-    if (c > lru_last_found_ && (!result || c < best)) {
-      best = c;
-      result = value_items_[i].Page;
+  for (const TVEZPageElement& e : value_items_) {
+    if (e.LRUCount > lru_last_found_ && (!result || e.LRUCount < best)) {
+      best = e.LRUCount;
+      result = e.Page;
     }
   }
   if (result) lru_last_found_ = best;
   return result;
-}
-
-void TVEZSortedPageList::SetSize(std::int32_t new_size) {
-  if (new_size == 0) {
-    key_items_.clear();
-    key_items_.shrink_to_fit();
-    value_items_.clear();
-    value_items_.shrink_to_fit();
-    alloc_item_count_ = 0;
-  } else if (new_size > alloc_item_count_) {
-    alloc_by_ = std::min(platform::CheckedMul(alloc_by_, 2), max_alloc_by_);
-    const std::int32_t grown = CheckedAdd(alloc_item_count_, alloc_by_);
-    alloc_item_count_ = std::max(grown, new_size);
-    key_items_.resize(static_cast<std::size_t>(alloc_item_count_));
-    value_items_.resize(static_cast<std::size_t>(alloc_item_count_));
-  } else if (new_size < item_count_ && alloc_item_count_ - new_size > dealloc_by_) {
-    dealloc_by_ = std::min(platform::CheckedMul(dealloc_by_, 2), max_alloc_by_);
-    alloc_item_count_ = new_size;
-    key_items_.resize(static_cast<std::size_t>(new_size));
-    key_items_.shrink_to_fit();
-    value_items_.resize(static_cast<std::size_t>(new_size));
-    value_items_.shrink_to_fit();
-  }
-  item_count_ = new_size;
 }
 
 // ---------------------------------------------------------------------------

@@ -135,7 +135,8 @@ class TVEZPageController {
 };
 
 // Pages sorted by page number, each with a least-recently-used stamp. Does not
-// own its pages.
+// own its pages. Lookups are binary searches; the arrays grow and shrink with
+// the standard library's amortised policy.
 class TVEZSortedPageList {
  public:
   struct TVEZPageElement {
@@ -147,32 +148,27 @@ class TVEZSortedPageList {
   TVEZSortedPageList(const TVEZSortedPageList&) = delete;
   TVEZSortedPageList& operator=(const TVEZSortedPageList&) = delete;
 
-  std::int32_t Count() const { return item_count_; }
-  TVEZPage* PageAt(std::int32_t i) const { return value_items_[i].Page; }
-  std::int32_t AllocItemCount() const { return alloc_item_count_; }
+  std::int32_t Count() const { return static_cast<std::int32_t>(key_items_.size()); }
+  TVEZPage* PageAt(std::int32_t i) const { return value_items_[static_cast<std::size_t>(i)].Page; }
 
   TVEZPage* Find(std::int32_t page_no) const;
   // Inserts with a fresh stamp. REQUIRES: no page of that number in the list.
   void Insert(TVEZPage* page);
-  // Raises 20165 on an empty list, 20166 when the number is not there.
+  // Raises 20165 on an empty list, 20166 when the number is not there (also
+  // when the list holds one other page).
   void Delete(std::int32_t page_no);
-  void Clear() { item_count_ = 0; }
+  void Clear();
   // Raises 20167 when the page is not in the list.
   void UpdateLRU(TVEZPage* page);
+  // The least recently used page (nullptr when empty), then each next one.
   TVEZPage* FirstByLRU();
   TVEZPage* NextByLRU();
-  void SetSize(std::int32_t new_size);
 
  private:
   std::int32_t IndexOf(std::int32_t page_no, bool& found) const;
 
   std::vector<std::int32_t> key_items_;
   std::vector<TVEZPageElement> value_items_;
-  std::int32_t item_count_ = 0;
-  std::int32_t alloc_by_ = 1000;
-  std::int32_t dealloc_by_ = 1000;
-  std::int32_t max_alloc_by_ = 10000;
-  std::int32_t alloc_item_count_ = 0;
   std::int64_t lru_count_ = 0;
   std::int64_t lru_last_found_ = 0;
 };

@@ -195,7 +195,8 @@ TEST(VEZRecordKeyRefTest, PartialCompareAndCompareFieldCount) {
   kr.Assign({{"NAME", false, false, 20}, {"ID", false, false, 20}}, &table);
   const auto search = TFakeTable::MakeRecord(1, "AB");
   const auto stored = TFakeTable::MakeRecord(2, "ABCD");
-  std::vector<std::uint8_t> ks(26), kt(26);
+  std::vector<std::uint8_t> ks(static_cast<std::size_t>(kr.ShortKeySize())),
+      kt(static_cast<std::size_t>(kr.ShortKeySize()));
   kr.MakeShortKeyFromRecordBuffer(search.data(), ks.data());
   kr.MakeShortKeyFromRecordBuffer(stored.data(), kt.data());
   EXPECT_EQ(kr.CompareShortKeys(ks.data(), kt.data(), false, 1, nullptr, nullptr), -1);
@@ -208,7 +209,8 @@ TEST(VEZRecordKeyRefTest, PartialCompareAndCompareFieldCount) {
   TVEZRecordKeyRef ci;
   ci.Assign({{"NAME", false, true, 20}}, &table);
   const auto lower = TFakeTable::MakeRecord(0, "abcd");
-  std::vector<std::uint8_t> kl(22), ku(22);
+  std::vector<std::uint8_t> kl(static_cast<std::size_t>(ci.ShortKeySize())),
+      ku(static_cast<std::size_t>(ci.ShortKeySize()));
   ci.MakeShortKeyFromRecordBuffer(lower.data(), kl.data());
   ci.MakeShortKeyFromRecordBuffer(stored.data(), ku.data());
   EXPECT_EQ(ci.CompareShortKeys(kl.data(), ku.data(), false, 1, nullptr, nullptr), 0);

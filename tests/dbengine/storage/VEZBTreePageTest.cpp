@@ -56,7 +56,8 @@ struct RowLess {
 // A record index over one column of the fake table, with its own page cache.
 class Tree {
  public:
-  Tree(std::uint16_t page_size, const std::vector<TVEZKeyColumn>& columns, bool by_name)
+  Tree(std::uint16_t page_size, const std::vector<TVEZKeyColumn>& columns, bool by_name,
+       std::int32_t cache_capacity = 1000)
       : pm(page_size), by_name(by_name) {
     key_ref.Assign(columns, &table);
     key_ref.SetReferenceSize(6);
@@ -65,7 +66,7 @@ class Tree {
     root_no = root->PageNo();
     root.reset();
     pm.ApplyChanges(kSession);
-    pm.SetCacheCapacity(16);
+    pm.SetCacheCapacity(cache_capacity);
   }
 
   static constexpr std::int32_t kSession = 1;
@@ -130,6 +131,7 @@ struct ModelParams {
   bool by_name;
   int key_range;
   unsigned seed;
+  std::int32_t cache_capacity = 1000;
 };
 
 class BTreeModelTest : public ::testing::TestWithParam<ModelParams> {};
@@ -155,13 +157,13 @@ Row RandomRow(std::mt19937& rng, const ModelParams& p, std::int32_t serial) {
 TEST_P(BTreeModelTest, InterleavedInsertsAndDeletesMatchMultiset) {
   const ModelParams p = GetParam();
   const std::vector<TVEZKeyColumn> columns{{p.by_name ? "NAME" : "ID", false, false, 4}};
-  Tree tree(p.page_size, columns, p.by_name);
+  Tree tree(p.page_size, columns, p.by_name, p.cache_capacity);
   std::multiset<Row, RowLess> model(RowLess{p.by_name});
   std::mt19937 rng(p.seed);
   int max_depth = 0;
   std::int32_t serial = 0;
   // Grow, then shrink, then empty the tree, checking after every step.
-  const int phases[][2] = {{700, 80}, {500, 30}, {0, 0}};
+  const int phases[][2] = {{500, 80}, {350, 30}, {0, 0}};
   for (const auto& phase : phases) {
     const int steps = phase[0] ? phase[0] : static_cast<int>(model.size());
     for (int step = 0; step < steps; ++step) {
@@ -198,7 +200,7 @@ TEST_P(BTreeModelTest, InterleavedInsertsAndDeletesMatchMultiset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, BTreeModelTest,
-                         ::testing::Values(ModelParams{256, false, 40, 1},
+                         ::testing::Values(ModelParams{256, false, 40, 1, 12},
                                            ModelParams{512, false, 400, 2},
                                            ModelParams{256, true, 0, 3},
                                            ModelParams{384, false, 10, 4}));

@@ -73,25 +73,6 @@ TEST(VEZSortedPageListTest, LeastRecentlyUsedWalk) {
   EXPECT_EQ(order, (std::vector<int>{2, 8, 5}));
 }
 
-TEST(VEZSortedPageListTest, GrowthAndShrinkSteps) {
-  TVEZSortedPageList list;
-  EXPECT_EQ(list.AllocItemCount(), 0);
-  list.SetSize(1);
-  EXPECT_EQ(list.AllocItemCount(), 2000);
-  list.SetSize(2001);
-  EXPECT_EQ(list.AllocItemCount(), 6000);
-  list.SetSize(6001);
-  EXPECT_EQ(list.AllocItemCount(), 14000);
-  list.SetSize(14001);
-  EXPECT_EQ(list.AllocItemCount(), 24000);
-  list.SetSize(23500);  // 500 unused: kept
-  EXPECT_EQ(list.AllocItemCount(), 24000);
-  list.SetSize(100);  // far more than the shrink step unused: cut
-  EXPECT_EQ(list.AllocItemCount(), 100);
-  list.SetSize(0);
-  EXPECT_EQ(list.AllocItemCount(), 0);
-}
-
 TEST(VEZPageTest, BufferHeaderAndEnlarge) {
   TMemoryPageStorage pm(256);
   TVEZPage page(&pm);
