@@ -13,9 +13,10 @@
 //
 // FloatToStr (general format, 15 significant digits), exact rules:
 // 1. NaN prints "NAN", infinities "INF" and "-INF".
-// 2. The value is rounded to 15 significant decimal digits (correctly, from
-//    its exact binary value, halves to even); trailing zeros are dropped. Let
-//    E be the decimal exponent with the value = 0.d1d2... x 10^E (d1 != 0).
+// 2. The value is rounded to 15 significant decimal digits from its exact
+//    binary value, a half away from zero (as every fixed-digit format here:
+//    2.5 with no decimals prints "3"); trailing zeros are dropped. Let E be
+//    the decimal exponent with the value = 0.d1d2... x 10^E (d1 != 0).
 // 3. 0 (of either sign) prints "0".
 // 4. When -3 <= E <= 15: fixed notation, no exponent; integer digits (or
 //    "0"), then DecimalSeparator and the remaining digits when there are any:

@@ -1,0 +1,330 @@
+// The common-type rule and the comparison of raw values in storage form.
+// Values of equal types are compared straight from their buffers, without
+// conversion or allocation: the B-tree calls this for every key part of every
+// search step.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/foundation/VEZVariant.h"
+#include "platform/core/Collation.h"
+
+namespace vez {
+
+namespace {
+
+bool IsNumberType(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftExtended;
+}
+bool IsIntegerType(TVEZBaseFieldType t) {
+  return t >= bftSignedInt8 && t <= bftUnsignedInt32;
+}
+bool IsFloatType(TVEZBaseFieldType t) {
+  return t >= bftSingle && t <= bftExtended;
+}
+bool IsStringType(TVEZBaseFieldType t) {
+  return t >= bftChar && t <= bftWideVarchar;
+}
+bool IsClobType(TVEZBaseFieldType t) {
+  return t == bftClob || t == bftWideClob;
+}
+bool IsDateType(TVEZBaseFieldType t) {
+  return t >= bftDate && t <= bftDateTime;
+}
+
+int TextIndex(TVEZBaseFieldType t) {
+  switch (t) {
+    case bftChar:
+      return 0;
+    case bftWideChar:
+      return 1;
+    case bftVarchar:
+      return 2;
+    case bftWideVarchar:
+      return 3;
+    case bftClob:
+      return 4;
+    default:
+      return 5;  // bftWideClob
+  }
+}
+
+constexpr TVEZBaseFieldType C = bftChar, W = bftWideChar, V = bftVarchar, WV = bftWideVarchar;
+constexpr TVEZBaseFieldType kTextTable[6][6] = {
+    {C, W, V, WV, C, W},      {W, W, W, WV, W, W}, {V, W, V, WV, V, WV},
+    {WV, WV, WV, WV, WV, WV}, {C, W, V, WV, C, W}, {W, W, WV, WV, W, W},
+};
+
+constexpr TVEZBaseFieldType I8 = bftSignedInt8, I16 = bftSignedInt16, I32 = bftSignedInt32,
+                            I64 = bftSignedInt64, U8 = bftUnsignedInt8, U16 = bftUnsignedInt16,
+                            U32 = bftUnsignedInt32, S = bftSingle, D = bftDouble, E = bftExtended;
+// Rows the first operand, columns the second. A signed 8- or 16-bit value
+// meets an unsigned 16- or 32-bit one in a signed type wide enough for both,
+// in either order, so that -1 never compares above an unsigned value.
+constexpr TVEZBaseFieldType kNumberTable[10][10] = {
+    {I8, I16, I32, I64, I16, I32, I64, S, D, E},   // I8
+    {I16, I16, I32, I64, I16, I32, I64, S, D, E},  // I16
+    {I32, I32, I32, I64, I32, I32, I64, S, D, E},  // I32
+    {I64, I64, I64, I64, I64, I64, I64, S, D, E},  // I64
+    {I16, I16, I32, I64, U8, U16, U32, S, D, E},   // U8
+    {I32, I32, I32, I64, U16, U16, U32, S, D, E},  // U16
+    {I64, I64, I64, I64, U32, U32, U32, S, D, E},  // U32
+    {S, S, S, S, S, S, S, S, D, E},                // Single
+    {D, D, D, D, D, D, D, D, D, E},                // Double
+    {E, E, E, E, E, E, E, E, E, E},                // Extended
+};
+
+template <typename T>
+T Load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T>
+TVEZCompareResult Order(T a, T b) {
+  return a < b ? cmprLower : (b < a ? cmprGreater : cmprEqual);
+}
+
+// Floats: NaN has one place, after every number, so that an index over a
+// float column stays ordered.
+template <typename T>
+TVEZCompareResult FloatOrder(T a, T b) {
+  const bool na = std::isnan(a), nb = std::isnan(b);
+  if (na || nb) return na == nb ? cmprEqual : (na ? cmprGreater : cmprLower);
+  return Order(a, b);
+}
+
+long double LoadExtended(const void* p) {
+  long double v = 0;
+  std::memcpy(&v, p, 10);
+  return v;
+}
+
+// The number of characters of a zero-terminated text to compare: stops at the
+// terminator, at Length characters when Length >= 0, and at the buffer's end
+// when its size is known.
+std::size_t AnsiCount(const void* p, std::int32_t length, std::int32_t size) {
+  std::size_t limit = SIZE_MAX;
+  if (size >= 0) limit = static_cast<std::size_t>(size);
+  if (length >= 0 && static_cast<std::size_t>(length) < limit)
+    limit = static_cast<std::size_t>(length);
+  return limit == SIZE_MAX ? std::strlen(static_cast<const char*>(p))
+                           : strnlen(static_cast<const char*>(p), limit);
+}
+
+// Wide texts sit at any byte address in engine buffers: copied out unit by
+// unit into aligned storage.
+void ReadWide(const void* p, std::int32_t length, std::int32_t size, std::u16string& out) {
+  out.clear();
+  std::int64_t limit = INT64_MAX;
+  if (size >= 0) limit = size / 2;
+  if (length >= 0 && length < limit) limit = length;
+  const auto* b = static_cast<const unsigned char*>(p);
+  for (std::int64_t i = 0; i < limit; ++i) {
+    char16_t c;
+    std::memcpy(&c, b + 2 * i, 2);
+    if (c == 0) break;
+    out.push_back(c);
+  }
+}
+
+TVEZCompareResult FromSign(int r) {
+  return r < 0 ? cmprLower : (r > 0 ? cmprGreater : cmprEqual);
+}
+
+[[noreturn]] void RaiseUnknownType(TVEZBaseFieldType t) {
+  throw EVEZException(30047, "Unknown DataType: '%s'", {BaseTypeToSQLTypeName(t)});
+}
+
+// Compares two non-NULL raw values of the same type G.
+TVEZCompareResult CompareSameType(const void* a, const void* b, TVEZBaseFieldType g,
+                                  std::int32_t length, bool case_insensitive, std::int32_t size1,
+                                  std::int32_t size2) {
+  switch (g) {
+    case bftChar:
+    case bftVarchar:
+      return FromSign(platform::CompareAnsi(
+          std::string_view(static_cast<const char*>(a), AnsiCount(a, length, size1)),
+          std::string_view(static_cast<const char*>(b), AnsiCount(b, length, size2)),
+          case_insensitive));
+    case bftWideChar:
+    case bftWideVarchar: {
+      std::u16string wa, wb;
+      ReadWide(a, length, size1, wa);
+      ReadWide(b, length, size2, wb);
+      return FromSign(platform::CompareWide(wa, wb, case_insensitive));
+    }
+    case bftBytes: {
+      // Byte strings are binary: compared byte by byte over the field length.
+      std::int32_t n1 = size1, n2 = size2;
+      if (n1 < 0 || n2 < 0) {
+        if (length < 0) RaiseUnknownType(g);
+        n1 = n2 = length;
+      } else if (length >= 0) {
+        n1 = std::min(n1, length);
+        n2 = std::min(n2, length);
+      }
+      const int r = std::memcmp(a, b, static_cast<std::size_t>(std::min(n1, n2)));
+      if (r != 0) return FromSign(r);
+      return Order(n1, n2);
+    }
+    case bftSignedInt8:
+      return Order(Load<std::int8_t>(a), Load<std::int8_t>(b));
+    case bftSignedInt16:
+      return Order(Load<std::int16_t>(a), Load<std::int16_t>(b));
+    case bftSignedInt32:
+    case bftDate:
+    case bftTime:
+      return Order(Load<std::int32_t>(a), Load<std::int32_t>(b));
+    case bftSignedInt64:
+      return Order(Load<std::int64_t>(a), Load<std::int64_t>(b));
+    case bftUnsignedInt8:
+      return Order(Load<std::uint8_t>(a), Load<std::uint8_t>(b));
+    case bftUnsignedInt16:
+      return Order(Load<std::uint16_t>(a), Load<std::uint16_t>(b));
+    case bftUnsignedInt32:
+      return Order(Load<std::uint32_t>(a), Load<std::uint32_t>(b));
+    case bftSingle:
+      return FloatOrder(Load<float>(a), Load<float>(b));
+    case bftDouble:
+    case bftCurrency:
+      return FloatOrder(Load<double>(a), Load<double>(b));
+    case bftExtended:
+      return FloatOrder(LoadExtended(a), LoadExtended(b));
+    case bftDateTime: {
+      const TVEZCompareResult r = Order(Load<std::int32_t>(a), Load<std::int32_t>(b));
+      if (r != cmprEqual) return r;
+      return Order(Load<std::int32_t>(static_cast<const char*>(a) + 4),
+                   Load<std::int32_t>(static_cast<const char*>(b) + 4));
+    }
+    case bftLogical:
+      return Order(Load<std::int16_t>(a) != 0, Load<std::int16_t>(b) != 0);
+    default:
+      RaiseUnknownType(g);
+  }
+}
+
+// A converted operand, released when the comparison ends.
+class TTempBlock {
+ public:
+  TTempBlock() = default;
+  TTempBlock(const TTempBlock&) = delete;
+  TTempBlock& operator=(const TTempBlock&) = delete;
+  ~TTempBlock() {
+    if (p_ == nullptr) return;
+    try {
+      MemoryManager().FreeMem(p_);
+    } catch (...) {
+      // A damaged temporary block must not escape a destructor.
+    }
+  }
+  void* p_ = nullptr;
+};
+
+}  // namespace
+
+TVEZBaseFieldType GetCommonBaseType(TVEZBaseFieldType Type1, TVEZBaseFieldType Type2,
+                                    bool ForComparison) {
+  auto no_common = [](TVEZBaseFieldType t) {
+    return t == bftUnknown || t == bftBlob || t == bftBytes || t == bftVarBytes || t == bftBFile ||
+           t > bftBFile;
+  };
+  if (no_common(Type1) || no_common(Type2)) return bftUnknown;
+  const bool text1 = IsStringType(Type1) || IsClobType(Type1);
+  const bool text2 = IsStringType(Type2) || IsClobType(Type2);
+  if (text1 && text2) return kTextTable[TextIndex(Type1)][TextIndex(Type2)];
+  // Rule 3: a string beside a number, Boolean, currency or date.
+  if (IsStringType(Type1) || IsStringType(Type2)) {
+    const TVEZBaseFieldType str = IsStringType(Type1) ? Type1 : Type2;
+    const TVEZBaseFieldType other = IsStringType(Type1) ? Type2 : Type1;
+    if (IsClobType(other)) return bftUnknown;
+    if (ForComparison && IsDateType(other)) return other;
+    return str;
+  }
+  if (IsClobType(Type1) || IsClobType(Type2)) return bftUnknown;
+  if (IsNumberType(Type1) && IsNumberType(Type2))
+    return kNumberTable[Type1 - bftSignedInt8][Type2 - bftSignedInt8];
+  if (IsNumberType(Type1) && Type2 == bftLogical) return Type1;
+  if (IsNumberType(Type2) && Type1 == bftLogical) return Type2;
+  if ((IsIntegerType(Type1) && Type2 == bftCurrency) ||
+      (IsIntegerType(Type2) && Type1 == bftCurrency))
+    return bftCurrency;
+  if (IsFloatType(Type1) && Type2 == bftCurrency) return bftCurrency;
+  if (Type1 == bftCurrency && IsFloatType(Type2)) return Type2;
+  if (IsNumberType(Type1) && IsDateType(Type2)) return Type2;
+  if (IsNumberType(Type2) && IsDateType(Type1)) return Type1;
+  if (IsDateType(Type1) && IsDateType(Type2)) {
+    if (Type1 == Type2) return Type1;
+    return bftDateTime;  // date with time, or anything with a date-time
+  }
+  if (Type1 == bftLogical && Type2 == bftLogical) return bftLogical;
+  if (Type1 == bftCurrency && Type2 == bftCurrency) return bftCurrency;
+  return bftUnknown;
+}
+
+TVEZAdvancedFieldType GetCommonAdvancedType(TVEZAdvancedFieldType Type1,
+                                            TVEZAdvancedFieldType Type2, bool ForComparison) {
+  const TVEZBaseFieldType b1 = AdvancedTypeToBaseType(Type1);
+  const TVEZBaseFieldType b2 = AdvancedTypeToBaseType(Type2);
+  const TVEZBaseFieldType g = GetCommonBaseType(b1, b2, ForComparison);
+  if (b1 == g) return Type1;
+  if (b2 == g) return Type2;
+  return BaseTypeToAdvancedType(g);
+}
+
+TVEZCompareResult CompareTypedValues(const void* Buffer1, const void* Buffer2,
+                                     TVEZBaseFieldType DataType1, TVEZBaseFieldType DataType2,
+                                     bool IsNull1, bool IsNull2, std::int32_t Length,
+                                     bool CaseInsensitive, std::int32_t /*LocaleID*/,
+                                     std::int32_t Size1, std::int32_t Size2) {
+  if (IsNull1 && IsNull2) return cmprBothNull;
+  if (IsNull1) return cmprLeftNull;
+  if (IsNull2) return cmprRightNull;
+  if (DataType1 == DataType2 && !IsClobType(DataType1)) {
+    if (Buffer1 == nullptr || Buffer2 == nullptr) throw EVEZException(30140, "Value is Null");
+    return CompareSameType(Buffer1, Buffer2, DataType1, Length, CaseInsensitive, Size1, Size2);
+  }
+  const TVEZBaseFieldType g = GetCommonBaseType(DataType1, DataType2, true);
+  if (g == bftUnknown)
+    throw EVEZException(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
+                        {BaseTypeToSQLTypeName(DataType1), BaseTypeToSQLTypeName(DataType2)});
+  if (Buffer1 == nullptr || Buffer2 == nullptr) throw EVEZException(30140, "Value is Null");
+  TTempBlock t1, t2;
+  if (DataType1 != g) {
+    std::int32_t out_size = 0;
+    t1.p_ = ConvertTypedValue(Buffer1, Size1, DataType1, out_size, g);
+    Buffer1 = t1.p_;
+    Size1 = out_size;
+  }
+  if (DataType2 != g) {
+    std::int32_t out_size = 0;
+    t2.p_ = ConvertTypedValue(Buffer2, Size2, DataType2, out_size, g);
+    Buffer2 = t2.p_;
+    Size2 = out_size;
+  }
+  return CompareSameType(Buffer1, Buffer2, g, Length, CaseInsensitive, Size1, Size2);
+}
+
+int CompareTypedValuesOrder(const void* Buffer1, const void* Buffer2, TVEZBaseFieldType DataType1,
+                            TVEZBaseFieldType DataType2, bool IsNull1, bool IsNull2,
+                            std::int32_t Length, bool CaseInsensitive, std::int32_t LocaleID,
+                            std::int32_t Size1, std::int32_t Size2) {
+  switch (CompareTypedValues(Buffer1, Buffer2, DataType1, DataType2, IsNull1, IsNull2, Length,
+                             CaseInsensitive, LocaleID, Size1, Size2)) {
+    case cmprLower:
+    case cmprLeftNull:
+      return -1;
+    case cmprGreater:
+    case cmprRightNull:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace vez
