@@ -7,6 +7,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "dbengine/foundation/VEZVariant.h"
 #include "platform/core/CheckedMath.h"
 
 namespace vez {
@@ -28,89 +29,18 @@ std::int32_t Order(T a, T b) {
   return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-template <typename T>
-std::int32_t OrderOf(const std::uint8_t* a, const std::uint8_t* b) {
-  T x, y;
-  std::memcpy(&x, a, sizeof(T));
-  std::memcpy(&y, b, sizeof(T));
-  return Order(x, y);
-}
-
-template <typename C>
-C Fold(C c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<C>(c - ('a' - 'A')) : c;
-}
-
-template <typename C>
-std::int32_t CompareText(const std::uint8_t* a, const std::uint8_t* b, std::int32_t max_chars,
-                         bool case_insensitive) {
-  for (std::int32_t i = 0; i < max_chars; ++i) {
-    C x, y;
-    std::memcpy(&x, a + i * sizeof(C), sizeof(C));
-    std::memcpy(&y, b + i * sizeof(C), sizeof(C));
-    if (x == 0 && y == 0) return 0;
-    using U = std::make_unsigned_t<C>;
-    U ux = static_cast<U>(x), uy = static_cast<U>(y);
-    if (case_insensitive) {
-      ux = Fold(ux);
-      uy = Fold(uy);
-    }
-    if (ux != uy) return ux < uy ? -1 : 1;
-  }
-  return 0;
-}
+// The locale identifier every caller of the typed value comparison passes.
+constexpr std::int32_t kUserDefaultLocale = 0x400;
 
 }  // namespace
 
 std::int32_t CompareKeyPartValues(const std::uint8_t* v1, const std::uint8_t* v2,
                                   TVEZBaseFieldType data_type, bool is_null1, bool is_null2,
-                                  std::int32_t max_chars, bool case_insensitive) {
-  if (is_null1 || is_null2) return is_null1 == is_null2 ? 0 : (is_null1 ? -1 : 1);
-  switch (data_type) {
-    case bftChar:
-    case bftVarchar:
-      return CompareText<char>(v1, v2, max_chars, case_insensitive);
-    case bftWideChar:
-    case bftWideVarchar:
-      return CompareText<char16_t>(v1, v2, max_chars, case_insensitive);
-    case bftSignedInt8:
-      return OrderOf<std::int8_t>(v1, v2);
-    case bftSignedInt16:
-      return OrderOf<std::int16_t>(v1, v2);
-    case bftSignedInt32:
-    case bftDate:
-    case bftTime:
-      return OrderOf<std::int32_t>(v1, v2);
-    case bftSignedInt64:
-      return OrderOf<std::int64_t>(v1, v2);
-    case bftUnsignedInt8:
-      return OrderOf<std::uint8_t>(v1, v2);
-    case bftUnsignedInt16:
-      return OrderOf<std::uint16_t>(v1, v2);
-    case bftUnsignedInt32:
-      return OrderOf<std::uint32_t>(v1, v2);
-    case bftSingle:
-      return OrderOf<float>(v1, v2);
-    case bftDouble:
-    case bftCurrency:
-      return OrderOf<double>(v1, v2);
-    case bftExtended: {
-      long double x = 0, y = 0;
-      std::memcpy(&x, v1, 10);
-      std::memcpy(&y, v2, 10);
-      return Order(x, y);
-    }
-    case bftDateTime: {
-      const std::int32_t r = OrderOf<std::int32_t>(v1, v2);
-      return r != 0 ? r : OrderOf<std::int32_t>(v1 + 4, v2 + 4);
-    }
-    case bftLogical: {
-      const bool x = GetLE<std::int16_t>(v1) != 0, y = GetLE<std::int16_t>(v2) != 0;
-      return Order(x, y);
-    }
-    default:
-      throw EVEZException(30047, "Unknown DataType: '%d'", {static_cast<int>(data_type)});
-  }
+                                  std::int32_t max_chars, bool case_insensitive,
+                                  std::int32_t value_bytes) {
+  return CompareTypedValuesOrder(v1, v2, data_type, data_type, is_null1, is_null2,
+                                 IsStringType(data_type) ? max_chars : -1, case_insensitive,
+                                 kUserDefaultLocale, value_bytes, value_bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -296,7 +226,7 @@ std::int32_t TVEZRecordKeyRef::CompareShortKeys(const std::uint8_t* key1, const 
         std::min(compare_lengths_[static_cast<std::size_t>(i)], part.ShortSize - part.AddedSize),
         ShortPartChars(part));
     std::int32_t r = CompareKeyPartValues(p1 + 1, p2 + 1, part.DataType, p1[0] == 1, p2[0] == 1,
-                                          length, part.CaseInsensitive);
+                                          length, part.CaseInsensitive, part.ShortSize - 1);
     if (r == 0 && part.AddedSize != 0) {
       if (!may_use_full_keys) return 0;
       if (reference2) {
@@ -312,8 +242,9 @@ std::int32_t TVEZRecordKeyRef::CompareShortKeys(const std::uint8_t* key1, const 
         }
         std::memcpy(copy, p1 + 1, static_cast<std::size_t>(value_bytes));
         copy[part.ShortSize - part.AddedSize - 1] = 1;
-        const std::int32_t again = CompareKeyPartValues(copy, p2 + 1, part.DataType, p1[0] == 1,
-                                                        p2[0] == 1, length, part.CaseInsensitive);
+        const std::int32_t again =
+            CompareKeyPartValues(copy, p2 + 1, part.DataType, p1[0] == 1, p2[0] == 1, length,
+                                 part.CaseInsensitive, part.ShortSize - 1);
         if (again != 0) {
           KeyBuffer full1(AllocFullKeyBuffer());
           KeyBuffer full2(AllocFullKeyBuffer());
@@ -344,7 +275,7 @@ std::int32_t TVEZRecordKeyRef::CompareFullKeys(const std::uint8_t* key1, const s
     const std::int32_t length =
         Limit(compare_lengths_[static_cast<std::size_t>(i)], FullPartChars(part));
     std::int32_t r = CompareKeyPartValues(p1 + 1, p2 + 1, part.DataType, p1[0] == 1, p2[0] == 1,
-                                          length, part.CaseInsensitive);
+                                          length, part.CaseInsensitive, part.FullSize - 1);
     if (part.Descending) r = -r;
     if (r != 0) return r;
   }

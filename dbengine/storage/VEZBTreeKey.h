@@ -35,12 +35,14 @@ struct TVEZKeyPart {
   bool CaseInsensitive = false;
 };
 
-// Compares two raw key part values of one type, NULL before every value and
-// two NULLs equal; strings over at most max_chars characters, stopping at the
-// terminator. Results -1, 0, 1.
+// Compares two raw key part values of one type through the typed value's
+// order: NULL before every value, two NULLs equal; strings over at most
+// max_chars characters, stopping at the terminator; nothing read beyond
+// value_bytes bytes of either value. Results -1, 0, 1.
 std::int32_t CompareKeyPartValues(const std::uint8_t* value1, const std::uint8_t* value2,
                                   TVEZBaseFieldType data_type, bool is_null1, bool is_null2,
-                                  std::int32_t max_chars, bool case_insensitive);
+                                  std::int32_t max_chars, bool case_insensitive,
+                                  std::int32_t value_bytes);
 
 class TVEZBTreeKeyRef {
  public:
