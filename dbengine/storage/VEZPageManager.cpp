@@ -136,6 +136,7 @@ void TVEZSortedPageList::Insert(TVEZPage* page) {
   ++lru_count_;
   key_items_.insert(key_items_.begin() + pos, page->PageNo());
   value_items_.insert(value_items_.begin() + pos, TVEZPageElement{page, lru_count_});
+  by_lru_.emplace(lru_count_, page);
 }
 
 void TVEZSortedPageList::Delete(std::int32_t page_no) {
@@ -147,6 +148,7 @@ void TVEZSortedPageList::Delete(std::int32_t page_no) {
     throw EVEZException(20166,
                         "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {page_no, Count()});
+  by_lru_.erase(value_items_[static_cast<std::size_t>(pos)].LRUCount);
   key_items_.erase(key_items_.begin() + pos);
   value_items_.erase(value_items_.begin() + pos);
 }
@@ -154,6 +156,7 @@ void TVEZSortedPageList::Delete(std::int32_t page_no) {
 void TVEZSortedPageList::Clear() {
   key_items_.clear();
   value_items_.clear();
+  by_lru_.clear();
 }
 
 void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
@@ -161,29 +164,23 @@ void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
   const std::int32_t pos = IndexOf(page->PageNo(), found);
   if (!found || value_items_[static_cast<std::size_t>(pos)].Page != page)
     throw EVEZException(20167, "Page not found");
-  value_items_[static_cast<std::size_t>(pos)].LRUCount = ++lru_count_;
+  TVEZPageElement& e = value_items_[static_cast<std::size_t>(pos)];
+  by_lru_.erase(e.LRUCount);
+  e.LRUCount = ++lru_count_;
+  by_lru_.emplace(e.LRUCount, page);
 }
 
 TVEZPage* TVEZSortedPageList::FirstByLRU() {
-  if (value_items_.empty()) return nullptr;
-  std::size_t best = 0;
-  for (std::size_t i = 1; i < value_items_.size(); ++i)
-    if (value_items_[i].LRUCount < value_items_[best].LRUCount) best = i;
-  lru_last_found_ = value_items_[best].LRUCount;
-  return value_items_[best].Page;
+  if (by_lru_.empty()) return nullptr;
+  lru_last_found_ = by_lru_.begin()->first;
+  return by_lru_.begin()->second;
 }
 
 TVEZPage* TVEZSortedPageList::NextByLRU() {
-  TVEZPage* result = nullptr;
-  std::int64_t best = 0;
-  for (const TVEZPageElement& e : value_items_) {
-    if (e.LRUCount > lru_last_found_ && (!result || e.LRUCount < best)) {
-      best = e.LRUCount;
-      result = e.Page;
-    }
-  }
-  if (result) lru_last_found_ = best;
-  return result;
+  const auto it = by_lru_.upper_bound(lru_last_found_);
+  if (it == by_lru_.end()) return nullptr;
+  lru_last_found_ = it->first;
+  return it->second;
 }
 
 // ---------------------------------------------------------------------------

@@ -135,8 +135,8 @@ class TVEZPageController {
 };
 
 // Pages sorted by page number, each with a least-recently-used stamp. Does not
-// own its pages. Lookups are binary searches; the arrays grow and shrink with
-// the standard library's amortised policy.
+// own its pages. Lookups by number are binary searches; a second index by
+// stamp makes each step of the least-recently-used walk logarithmic.
 class TVEZSortedPageList {
  public:
   struct TVEZPageElement {
@@ -169,6 +169,7 @@ class TVEZSortedPageList {
 
   std::vector<std::int32_t> key_items_;
   std::vector<TVEZPageElement> value_items_;
+  std::map<std::int64_t, TVEZPage*> by_lru_;  // the same pages by stamp
   std::int64_t lru_count_ = 0;
   std::int64_t lru_last_found_ = 0;
 };
