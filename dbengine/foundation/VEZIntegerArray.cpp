@@ -45,6 +45,10 @@ void TVEZIntegerArray::SetSize(std::int32_t new_size) {
     de_alloc_by_ = Doubled(de_alloc_by_, max_alloc_by_);
     Reallocate(new_size);
   }
+  // Items that come back into range after a shrink read 0, like new ones.
+  if (new_size > item_count_)
+    std::memset(items_.get() + item_count_, 0,
+                static_cast<std::size_t>(new_size - item_count_) * 4);
   item_count_ = new_size;
 }
 
@@ -77,7 +81,8 @@ void TVEZIntegerArray::Delete(std::int32_t item_no) {
 void TVEZIntegerArray::MoveTo(std::int32_t item_no, std::int32_t new_item_no) {
   if (item_no == new_item_no) return;
   if (item_no - new_item_no == 1 || new_item_no - item_no == 1) {
-    std::swap(items_[item_no], items_[new_item_no]);
+    // Neighbours swap; the last item moved one past the end has nowhere to go.
+    if (new_item_no < item_count_) std::swap(items_[item_no], items_[new_item_no]);
     return;
   }
   const std::int32_t v = items_[item_no];

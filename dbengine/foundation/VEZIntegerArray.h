@@ -29,7 +29,8 @@ class TVEZIntegerArray {
   void Insert(std::int32_t item_no, std::int32_t value);
   void Delete(std::int32_t item_no);
   // Moves an item: to a lower number it lands at new_item_no; to a higher one
-  // at new_item_no - 1 (neighbours simply swap).
+  // at new_item_no - 1; neighbours simply swap (moving the last item to
+  // ItemCount() changes nothing).
   void MoveTo(std::int32_t item_no, std::int32_t new_item_no);
   // Copies count items from item_no to the start of ar (nothing when empty).
   void CopyTo(std::int32_t* ar, std::int32_t item_no, std::int32_t count) const;

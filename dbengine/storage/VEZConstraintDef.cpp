@@ -1,0 +1,300 @@
+#include "dbengine/storage/VEZConstraintDef.h"
+
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZDefStreamIO.h"
+#include "dbengine/storage/VEZIndexDef.h"
+#include "platform/core/Exceptions.h"
+
+namespace vez {
+
+namespace {
+
+template <typename T>
+const T& CheckedSource(const TVEZMetaObjectDef& source) {
+  const auto* src = dynamic_cast<const T*>(&source);
+  if (src == nullptr) throw platform::EInvalidCast("Invalid class typecast");
+  return *src;
+}
+
+// The NOT NULL and CHECK forms share one layout with different numbers.
+struct ColumnConstraintErrors {
+  std::int32_t schema_id, table_id, column_id;
+  std::int32_t schema_size, schema_data, table_size, table_data, column_size, column_data;
+};
+
+constexpr ColumnConstraintErrors kNotNullWrite{10240, 10241, 10242, 10243, 10244,
+                                               10245, 10246, 10247, 10248};
+constexpr ColumnConstraintErrors kNotNullRead{10249, 10250, 10251, 10252, 10253,
+                                              10254, 10255, 10256, 10257};
+constexpr ColumnConstraintErrors kCheckWrite{10227, 10228, 10229, 10221, 10222,
+                                             10223, 10224, 10225, 10226};
+constexpr ColumnConstraintErrors kCheckRead{10230, 10231, 10232, 10233, 10234,
+                                            10235, 10236, 10237, 10238};
+
+// One-byte sizes: 254 characters at most.
+constexpr std::size_t kMaxColumnConstraintName = 254;
+
+template <typename Def>
+void SaveColumnConstraint(const Def& def, TVEZStream& stream, const ColumnConstraintErrors& e) {
+  defstream::CheckNameLength(def.TableSchemaName, kMaxColumnConstraintName, e.schema_size, "Name");
+  defstream::CheckNameLength(def.TableName, kMaxColumnConstraintName, e.table_size, "Name");
+  defstream::CheckNameLength(def.ColumnName, kMaxColumnConstraintName, e.column_size, "Name");
+  defstream::CheckNameLength(def.Name, defstream::kMaxShortStringLength, 10164, "Name");
+  def.SaveHead(stream);
+  defstream::WriteInt32(stream, def.TableSchemaObjectID, e.schema_id);
+  defstream::WriteInt32(stream, def.TableObjectID, e.table_id);
+  defstream::WriteInt32(stream, def.ColumnObjectID, e.column_id);
+  defstream::WriteSizedShortString(stream, def.TableSchemaName, false, e.schema_size,
+                                   e.schema_data);
+  defstream::WriteSizedShortString(stream, def.TableName, false, e.table_size, e.table_data);
+  defstream::WriteSizedShortString(stream, def.ColumnName, false, e.column_size, e.column_data);
+}
+
+template <typename Def>
+void LoadColumnConstraint(Def& def, TVEZStream& stream, const ColumnConstraintErrors& e) {
+  def.TableSchemaObjectID = defstream::ReadInt32(stream, e.schema_id);
+  def.TableObjectID = defstream::ReadInt32(stream, e.table_id);
+  def.ColumnObjectID = defstream::ReadInt32(stream, e.column_id);
+  def.TableSchemaName =
+      defstream::ReadSizedShortString(stream, false, e.schema_size, e.schema_data);
+  def.TableName = defstream::ReadSizedShortString(stream, false, e.table_size, e.table_data);
+  def.ColumnName = defstream::ReadSizedShortString(stream, false, e.column_size, e.column_data);
+}
+
+template <typename Def>
+void AssignColumnConstraint(Def& def, const Def& src) {
+  def.TableSchemaName = src.TableSchemaName;
+  def.TableSchemaObjectID = src.TableSchemaObjectID;
+  def.TableName = src.TableName;
+  def.TableObjectID = src.TableObjectID;
+  def.ColumnName = src.ColumnName;
+  def.ColumnObjectID = src.ColumnObjectID;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void TVEZConstraintDef::Assign(const TVEZMetaObjectDef& source) {
+  const auto& src = CheckedSource<TVEZConstraintDef>(source);
+  if (&src == this) return;
+  TVEZMetaObjectDef::Assign(source);
+  ConstraintType = src.ConstraintType;
+}
+
+void TVEZConstraintDefNotNull::Assign(const TVEZMetaObjectDef& source) {
+  const auto& src = CheckedSource<TVEZConstraintDefNotNull>(source);
+  if (&src == this) return;
+  TVEZConstraintDef::Assign(source);
+  AssignColumnConstraint(*this, src);
+}
+
+void TVEZConstraintDefNotNull::LoadFromStream(TVEZStream& stream) {
+  LoadHead(stream);
+  LoadColumnConstraint(*this, stream, kNotNullRead);
+}
+
+void TVEZConstraintDefNotNull::SaveToStream(TVEZStream& stream) const {
+  SaveColumnConstraint(*this, stream, kNotNullWrite);
+}
+
+void TVEZConstraintDefCheck::Assign(const TVEZMetaObjectDef& source) {
+  const auto& src = CheckedSource<TVEZConstraintDefCheck>(source);
+  if (&src == this) return;
+  TVEZConstraintDef::Assign(source);
+  AssignColumnConstraint(*this, src);
+  MinValue.Assign(src.MinValue, true);
+  MaxValue.Assign(src.MaxValue, true);
+}
+
+void TVEZConstraintDefCheck::LoadFromStream(TVEZStream& stream) {
+  LoadHead(stream);
+  LoadColumnConstraint(*this, stream, kCheckRead);
+  MinValue.LoadFromStream(stream);
+  MaxValue.LoadFromStream(stream);
+}
+
+void TVEZConstraintDefCheck::SaveToStream(TVEZStream& stream) const {
+  SaveColumnConstraint(*this, stream, kCheckWrite);
+  MinValue.SaveToStream(stream);
+  MaxValue.SaveToStream(stream);
+}
+
+void TVEZConstraintDefUnique::Assign(const TVEZMetaObjectDef& source) {
+  const auto& src = CheckedSource<TVEZConstraintDefUnique>(source);
+  if (&src == this) return;
+  TVEZConstraintDef::Assign(source);
+  Columns = src.Columns;
+  TableSchemaName = src.TableSchemaName;
+  TableSchemaObjectID = src.TableSchemaObjectID;
+  TableName = src.TableName;
+  TableObjectID = src.TableObjectID;
+  IndexName = src.IndexName;
+  IndexObjectID = src.IndexObjectID;
+}
+
+void TVEZConstraintDefUnique::LoadFromStream(TVEZStream& stream) {
+  LoadHead(stream);
+  TableSchemaObjectID = defstream::ReadInt32(stream, 30303);
+  TableObjectID = defstream::ReadInt32(stream, 30304);
+  IndexObjectID = defstream::ReadInt32(stream, 30317);
+  TableSchemaName = defstream::ReadSizedShortString(stream, true, 30305, 30306);
+  TableName = defstream::ReadSizedShortString(stream, true, 30307, 30308);
+  IndexName = defstream::ReadSizedShortString(stream, true, 30321, 30322);
+  const std::int32_t count = defstream::ReadInt32(stream, 30309);
+  if (count < 0) {
+    throw EVEZException(30309, "Invalid column count in stream: %d", {count});
+  }
+  // Grown per column read, never sized by the count alone.
+  Columns.clear();
+  for (std::int32_t i = 0; i < count; ++i) {
+    TVEZConstraintColumn column;
+    column.ColumnObjectID = defstream::ReadInt32(stream, 30310);
+    column.ColumnName = defstream::ReadSizedShortString(stream, true, 30311, 30312);
+    Columns.push_back(std::move(column));
+  }
+}
+
+void TVEZConstraintDefUnique::SaveToStream(TVEZStream& stream) const {
+  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, 10164, "Name");
+  defstream::CheckNameLength(TableSchemaName, defstream::kMaxShortStringLength, 30315, "Name");
+  defstream::CheckNameLength(TableName, defstream::kMaxShortStringLength, 30317, "Name");
+  defstream::CheckNameLength(IndexName, defstream::kMaxShortStringLength, 30323, "Name");
+  for (const auto& column : Columns) {
+    defstream::CheckNameLength(column.ColumnName, defstream::kMaxShortStringLength, 30321, "Name");
+  }
+  SaveHead(stream);
+  defstream::WriteInt32(stream, TableSchemaObjectID, 30313);
+  defstream::WriteInt32(stream, TableObjectID, 30314);
+  defstream::WriteInt32(stream, IndexObjectID, 30318);
+  defstream::WriteSizedShortString(stream, TableSchemaName, true, 30315, 30316);
+  defstream::WriteSizedShortString(stream, TableName, true, 30317, 30318);
+  defstream::WriteSizedShortString(stream, IndexName, true, 30323, 30324);
+  defstream::WriteInt32(stream, static_cast<std::int32_t>(Columns.size()), 30319);
+  for (const auto& column : Columns) {
+    defstream::WriteInt32(stream, column.ColumnObjectID, 30320);
+    defstream::WriteSizedShortString(stream, column.ColumnName, true, 30321, 30322);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TVEZConstraintDefs
+
+TVEZConstraintDefNotNull* TVEZConstraintDefs::AddNotNull() {
+  auto def = std::make_unique<TVEZConstraintDefNotNull>();
+  auto* raw = def.get();
+  InternalAdd(std::move(def));
+  return raw;
+}
+
+TVEZConstraintDefCheck* TVEZConstraintDefs::AddCheck() {
+  auto def = std::make_unique<TVEZConstraintDefCheck>();
+  auto* raw = def.get();
+  InternalAdd(std::move(def));
+  return raw;
+}
+
+TVEZConstraintDefPrimary* TVEZConstraintDefs::AddPK() {
+  auto def = std::make_unique<TVEZConstraintDefPrimary>();
+  auto* raw = def.get();
+  InternalAdd(std::move(def));
+  return raw;
+}
+
+TVEZConstraintDefUnique* TVEZConstraintDefs::AddUnique() {
+  auto def = std::make_unique<TVEZConstraintDefUnique>();
+  auto* raw = def.get();
+  InternalAdd(std::move(def));
+  return raw;
+}
+
+void TVEZConstraintDefs::LoadFromStream(TVEZStream& stream) {
+  Clear();
+  const std::int32_t count = ReadCount(stream);
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::uint8_t type = defstream::ReadUInt8(stream, 10220);
+    TVEZConstraintDef* def = nullptr;
+    switch (type) {
+      case ctPK:
+        def = AddPK();
+        break;
+      case ctUnique:
+        def = AddUnique();
+        break;
+      case ctNotNull:
+        def = AddNotNull();
+        break;
+      case ctCheck:
+        def = AddCheck();
+        break;
+      default:
+        throw EVEZException(30316, "Unknown Constraint Type: '%d'", {type});
+    }
+    def->LoadFromStream(stream);
+  }
+}
+
+void TVEZConstraintDefs::SaveToStream(TVEZStream& stream) const {
+  defstream::WriteInt32(stream, GetCount(), 10158);
+  for (std::int32_t i = 0; i < GetCount(); ++i) {
+    const TVEZConstraintDef* def = GetDef(i);
+    defstream::WriteUInt8(stream, def->ConstraintType, 10219);
+    def->SaveToStream(stream);
+  }
+}
+
+void TVEZConstraintDefs::Assign(const TVEZMetaObjectDefs& source) {
+  if (&source == this) return;
+  Clear();
+  for (std::int32_t i = 0; i < source.GetCount(); ++i) {
+    const auto& src = CheckedSource<TVEZConstraintDef>(*source.GetDef(i));
+    TVEZConstraintDef* def = nullptr;
+    switch (src.ConstraintType) {
+      case ctPK:
+        def = AddPK();
+        break;
+      case ctUnique:
+        def = AddUnique();
+        break;
+      case ctNotNull:
+        def = AddNotNull();
+        break;
+      case ctCheck:
+        def = AddCheck();
+        break;
+      default:
+        throw EVEZException(30035, "Not implemented yet");
+    }
+    def->Assign(src);
+  }
+}
+
+TVEZConstraintDefUnique* CreateConstraintFromIndexDef(const TVEZIndexDef& index_def,
+                                                      TVEZConstraintDefs& constraint_defs) {
+  TVEZConstraintDefUnique* def = nullptr;
+  std::string name;
+  if (index_def.Primary) {
+    def = constraint_defs.AddPK();
+    name = "C_PK";
+  } else if (index_def.Unique) {
+    def = constraint_defs.AddUnique();
+    name = "C_Unique";
+  } else {
+    return nullptr;
+  }
+  def->IndexName = index_def.Name;
+  def->IndexObjectID = index_def.ObjectID;
+  for (std::int32_t i = 0; i < index_def.ColumnCount(); ++i) {
+    const std::string& field = index_def.GetIndexColumn(i)->FieldName;
+    def->Columns.push_back(TVEZConstraintColumn{field, 0});
+    name += "$";
+    name += field;
+  }
+  if (name.size() > defstream::kMaxShortStringLength) {
+    name.resize(defstream::kMaxShortStringLength);
+  }
+  def->Name = std::move(name);
+  return def;
+}
+
+}  // namespace vez
