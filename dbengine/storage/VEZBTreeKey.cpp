@@ -8,6 +8,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/storage/VEZIndexDef.h"
 #include "platform/core/CheckedMath.h"
 
 namespace vez {
@@ -149,6 +150,16 @@ void TVEZRecordKeyRef::Assign(const std::vector<TVEZKeyColumn>& columns,
     short_key_size_ = CheckedAdd(short_key_size_, part.ShortSize);
     full_key_size_ = CheckedAdd(full_key_size_, part.FullSize);
   }
+}
+
+void TVEZRecordKeyRef::Assign(const TVEZIndexDef& index_def, TVEZKeyRecordSource* table_data) {
+  std::vector<TVEZKeyColumn> columns;
+  columns.reserve(static_cast<std::size_t>(index_def.ColumnCount()));
+  for (std::int32_t i = 0; i < index_def.ColumnCount(); ++i) {
+    const TVEZIndexColumn* c = index_def.GetIndexColumn(i);
+    columns.push_back({c->FieldName, c->Descending, c->CaseInsensitive, c->MaxIndexedSize});
+  }
+  Assign(columns, table_data);
 }
 
 void TVEZRecordKeyRef::MakeShortKeyFromRecordBuffer(const std::uint8_t* record_buffer,

@@ -21,6 +21,8 @@
 
 namespace vez {
 
+class TVEZIndexDef;
+
 // One index column's place in short keys, full keys and record buffers.
 struct TVEZKeyPart {
   std::int32_t OffsetInShortKeyBuffer = 0;
@@ -137,6 +139,8 @@ class TVEZRecordKeyRef : public TVEZBTreeKeyRef {
   // (no field manager), 20045 (no field defs), 20043 (unknown field), 20295
   // (BLOB field). A wide-string part keeps an even number of bytes.
   void Assign(const std::vector<TVEZKeyColumn>& columns, TVEZKeyRecordSource* table_data);
+  // The same over an index definition's columns.
+  void Assign(const TVEZIndexDef& index_def, TVEZKeyRecordSource* table_data);
 
   // Fills a short key from a memory record buffer and remembers the buffer.
   void MakeShortKeyFromRecordBuffer(const std::uint8_t* record_buffer, std::uint8_t* key_buffer);

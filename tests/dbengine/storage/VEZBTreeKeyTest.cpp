@@ -7,6 +7,7 @@
 #include <random>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "tests/dbengine/storage/BTreeTestSupport.h"
 
@@ -75,6 +76,20 @@ TEST(VEZRecordKeyRefTest, LayoutOfShortAndFullKeys) {
   EXPECT_EQ(key[26], 0);  // the two added bytes are zero
   EXPECT_EQ(key[27], 0);
   EXPECT_EQ(kr.RecordBuffer(), record.data());
+}
+
+TEST(VEZRecordKeyRefTest, AssignFromIndexDef) {
+  TFakeTable table;
+  TVEZIndexDef def;
+  def.AssignByNames({"LONG", "ID"}, {"DESC", "ASC"}, {"NO_CASE", "CASE"});
+  TVEZRecordKeyRef kr;
+  kr.Assign(def, &table);
+  ASSERT_EQ(kr.PartCount(), 2);
+  EXPECT_EQ(kr.ShortKeySize(), (1 + 20 + 2) + (1 + 4));  // MaxIndexedSize 20
+  EXPECT_TRUE(kr.Part(0).Descending);
+  EXPECT_TRUE(kr.Part(0).CaseInsensitive);
+  EXPECT_FALSE(kr.Part(1).Descending);
+  EXPECT_EQ(kr.Part(1).OffsetInShortKeyBuffer, 23);
 }
 
 TEST(VEZRecordKeyRefTest, AssignErrors) {
