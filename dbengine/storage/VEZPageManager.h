@@ -28,6 +28,7 @@ namespace vez {
 
 class TVEZPageManager;
 class TVEZSortedPageList;
+class TVEZStream;
 
 // Per-session table state stamp of a cached page (used by the disk engine).
 struct TVEZPageTableStateInfo {
@@ -212,6 +213,10 @@ class TVEZPageManager {
   // Whether the session has seen the current stored version of the page.
   virtual bool IsPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) { return false; }
   virtual void MarkPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) {}
+  // Engines that keep their pages in a stream (the memory engine's table
+  // files) load and save them here; the base keeps nothing.
+  virtual void LoadFromStream(TVEZStream& /*stream*/) {}
+  virtual void SaveToStream(TVEZStream& /*stream*/) {}
 
   // Records page_no to be freed at ApplyChanges; CancelChanges forgets it.
   virtual void RemovePage(std::int32_t session_id, std::int32_t page_no);

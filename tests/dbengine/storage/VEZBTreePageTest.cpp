@@ -336,6 +336,32 @@ TEST(BTreePageTest, SplitShapeOnFileSizedPages) {
   EXPECT_TRUE(std::equal(right->GetPKey(0), right->GetPKey(0) + 5, root->GetPKey(1)));
 }
 
+TEST(BTreePageTest, PagesMergeWhenTheyFitExactly) {
+  // 256-byte pages: 216 data bytes hold 18 leaf entries of 11 bytes exactly.
+  Tree tree(256, {{"ID", false, false, 20}}, false);
+  auto a = TVEZBTreePage::AddIndexPage(&tree.pm, &tree.key_ref, 1);
+  auto b = TVEZBTreePage::AddIndexPage(&tree.pm, &tree.key_ref, 1);
+  a->InitAsRoot();
+  b->InitAsRoot();
+  a->SetEntryCount(9);
+  b->SetEntryCount(9);
+  EXPECT_TRUE(a->Controller().CanMergePages(*b));
+  b->SetEntryCount(10);
+  EXPECT_FALSE(a->Controller().CanMergePages(*b));
+  a->SetEntryCount(0);  // an emptied page always fits
+  b->SetEntryCount(18);
+  EXPECT_TRUE(a->Controller().CanMergePages(*b));
+  EXPECT_FALSE(b->Controller().CanInsertEntry());
+  EXPECT_FALSE(b->Controller().IsPageOverflow());
+  b->SetEntryCount(9);
+  EXPECT_FALSE(b->Controller().IsPageUnderflow());  // 99 bytes of 198: half
+  b->SetEntryCount(8);
+  EXPECT_TRUE(b->Controller().IsPageUnderflow());
+  a.reset();
+  b.reset();
+  tree.pm.CancelChanges(1);
+}
+
 TEST(BTreePageTest, EmptyTreeAndEdgeErrors) {
   Tree tree(256, {{"ID", false, false, 20}}, false);
   TVEZKeyPath path;
