@@ -434,7 +434,7 @@ TEST(BTreePageTest, FreeAllPagesKeepsOrDropsTheRoot) {
   EXPECT_TRUE(tree.pm.stored.empty());
 }
 
-TEST(BTreePageTest, FailedOperationIsCancelledNotHalfApplied) {
+TEST(BTreePageTest, MissingRecordForFullKeyIsAnError) {
   Tree tree(256, {{"NAME", false, false, 4}}, true);
   for (std::int32_t i = 0; i < 40; ++i)
     tree.Insert({std::nullopt, "abcd" + std::to_string(i), {0, static_cast<std::uint16_t>(i)}});
@@ -450,6 +450,49 @@ TEST(BTreePageTest, FailedOperationIsCancelledNotHalfApplied) {
   EXPECT_EQ(ErrorOf([&] { tree.Root()->InsertLeafEntry(1, key.data(), ref.data(), path); }), 20170);
   tree.pm.CancelChanges(1);
   EXPECT_EQ(tree.pm.stored, before);
+}
+
+TEST(BTreePageTest, SplitFailingMidwayIsCancelledNotHalfApplied) {
+  Tree tree(256, {{"ID", false, false, 20}}, false, 1);
+  std::multiset<Row, RowLess> model(RowLess{false});
+  std::uint16_t serial = 0;
+  auto add = [&](std::int32_t k) {
+    const Row r{k, "", {0, serial++}};
+    tree.Insert(r);
+    model.insert(r);
+  };
+  for (std::int32_t k = 0; k < 200; k += 2)
+    add(k);  // leaves of 9 or 10 entries
+  for (std::int32_t k = 1; k <= 17; k += 2)
+    add(k);  // the first leaf is now full
+  ASSERT_NO_FATAL_FAILURE(tree.Check(model));
+  std::int32_t first_leaf, second_leaf;
+  {
+    auto root = tree.Root();
+    ASSERT_FALSE(root->IsLeaf());
+    first_leaf = root->ChildPageNo(0);
+    second_leaf = root->ChildPageNo(1);
+    auto leaf = TVEZBTreePage::GetIndexPage(&tree.pm, &tree.key_ref, 1, first_leaf);
+    ASSERT_EQ(leaf->EntryCount(), 18);
+  }
+  const auto before = tree.pm.stored;
+  // The split of the first leaf must relink its right neighbour, whose read fails.
+  tree.pm.fail_read_page = second_leaf;
+  const Row r{15, "", {0, serial++}};
+  const auto record = tree.Record(r);
+  const auto key = tree.KeyOf(record);
+  const auto ref = Ref6(r.ref);
+  TVEZKeyPath path;
+  EXPECT_EQ(ErrorOf([&] { tree.Root()->InsertLeafEntry(1, key.data(), ref.data(), path); }), 20299);
+  ASSERT_NE(tree.pm.SessionDirtyPages(1), nullptr);
+  EXPECT_GT(tree.pm.SessionDirtyPages(1)->Count(), 0);  // changed pages wait for the caller
+  tree.pm.CancelChanges(1);
+  EXPECT_EQ(tree.pm.stored, before);
+  tree.pm.fail_read_page = -2;
+  ASSERT_NO_FATAL_FAILURE(tree.Check(model));
+  tree.Insert(r);
+  model.insert(r);
+  ASSERT_NO_FATAL_FAILURE(tree.Check(model));
 }
 
 }  // namespace
