@@ -132,6 +132,7 @@ struct ModelParams {
   int key_range;
   unsigned seed;
   std::int32_t cache_capacity = 1000;
+  int percent_of_steps = 100;
 };
 
 class BTreeModelTest : public ::testing::TestWithParam<ModelParams> {};
@@ -165,7 +166,8 @@ TEST_P(BTreeModelTest, InterleavedInsertsAndDeletesMatchMultiset) {
   // Grow, then shrink, then empty the tree, checking after every step.
   const int phases[][2] = {{500, 80}, {350, 30}, {0, 0}};
   for (const auto& phase : phases) {
-    const int steps = phase[0] ? phase[0] : static_cast<int>(model.size());
+    const int steps =
+        phase[0] ? phase[0] * p.percent_of_steps / 100 : static_cast<int>(model.size());
     for (int step = 0; step < steps; ++step) {
       const bool insert = phase[0] && static_cast<int>(rng() % 100) < phase[1];
       if (insert || model.empty()) {
@@ -199,14 +201,16 @@ TEST_P(BTreeModelTest, InterleavedInsertsAndDeletesMatchMultiset) {
   EXPECT_EQ(tree.pm.stored.size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, BTreeModelTest,
-    ::testing::Values(ModelParams{256, false, 40, 1, 12}, ModelParams{512, false, 400, 2},
-                      ModelParams{256, true, 0, 3}, ModelParams{384, false, 10, 4},
-                      // Nodes of three or four entries: single-entry
-                      // nodes and deep trees are common.
-                      ModelParams{96, false, 1000, 16}, ModelParams{96, false, 1000, 22},
-                      ModelParams{120, true, 0, 6}));
+INSTANTIATE_TEST_SUITE_P(Shapes, BTreeModelTest,
+                         ::testing::Values(ModelParams{256, false, 40, 1, 12},
+                                           ModelParams{512, false, 400, 2},
+                                           ModelParams{256, true, 0, 3},
+                                           ModelParams{384, false, 10, 4},
+                                           // Nodes of three or four entries: single-entry
+                                           // nodes and deep trees are common.
+                                           ModelParams{96, false, 1000, 5, 1000, 50},
+                                           ModelParams{96, false, 1000, 63, 1000, 50},
+                                           ModelParams{120, true, 0, 6, 1000, 50}));
 
 // FindByCondition, first and last, for every operator against the model.
 TEST(BTreeSearchTest, FindByConditionMatchesModel) {
