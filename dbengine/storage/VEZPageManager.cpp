@@ -1,0 +1,418 @@
+#include "dbengine/storage/VEZPageManager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
+#include "platform/core/CheckedMath.h"
+
+namespace vez {
+
+using platform::CheckedAdd;
+
+// ---------------------------------------------------------------------------
+// TVEZPage
+
+TVEZPage::TVEZPage(TVEZPageManager* page_manager) : page_manager_(page_manager) {}
+
+TVEZPage::~TVEZPage() {
+  if (own_buffer_ && buffer_) {
+    try {
+      MemoryManager().FreeAndNillMem(buffer_);
+    } catch (...) {
+      // An overwritten block tail is reported by the allocator; a destructor
+      // cannot pass it on.
+    }
+  }
+}
+
+void TVEZPage::SetBorrowedPageBuffer(std::uint8_t* buffer) {
+  FreeAndNilPageBuffer();
+  buffer_ = buffer;
+  own_buffer_ = false;
+}
+
+std::int32_t TVEZPage::PageHeaderSize() const {
+  return page_manager_->PageHeaderSize();
+}
+std::int32_t TVEZPage::PageDataSize() const {
+  return page_manager_->PageDataSize();
+}
+std::int32_t TVEZPage::PageSize() const {
+  return page_manager_->PageSize();
+}
+
+void TVEZPage::AllocPageBuffer() {
+  FreeAndNilPageBuffer();
+  buffer_ = static_cast<std::uint8_t*>(MemoryManager().AllocMem(PageSize()));
+  own_buffer_ = true;
+  InitHeader();
+}
+
+void TVEZPage::ClearPageBuffer() {
+  if (buffer_) std::memset(buffer_, 0, static_cast<std::size_t>(PageSize()));
+}
+
+void TVEZPage::FreeAndNilPageBuffer() {
+  if (!buffer_) return;
+  if (own_buffer_)
+    MemoryManager().FreeAndNillMem(buffer_);
+  else
+    buffer_ = nullptr;
+  own_buffer_ = true;
+}
+
+void TVEZPage::EnlargePageBuffer(std::int32_t new_size) {
+  if (!buffer_) throw EVEZException(20038, "Invalid page buffer. Buffer is Nil");
+  if (new_size < PageSize()) throw EVEZException(20039, "Invalid page modification");
+  if (own_buffer_) {
+    MemoryManager().ReallocMem(buffer_, new_size, false);
+  } else {
+    auto* b = static_cast<std::uint8_t*>(MemoryManager().GetMem(new_size));
+    std::memcpy(b, buffer_, static_cast<std::size_t>(PageSize()));
+    buffer_ = b;
+    own_buffer_ = true;
+  }
+}
+
+void TVEZPage::InitHeader() {
+  if (PageHeaderSize() == 0 || !buffer_) return;
+  PageHeader().Init();
+}
+
+void TVEZPage::Synchronize() {
+  if (!page_manager_->CanSynchronizePages()) return;
+  std::int32_t stored = 0;
+  const bool known = page_manager_->ReadStoredPageState(page_no_, stored);
+  // A state that cannot be read proves nothing about the cached copy: reload.
+  if (known && stored != std::numeric_limits<std::int32_t>::max() &&
+      (PageHeaderSize() == 0 || stored == PageHeader().State()))
+    return;
+  if (!page_manager_->InternalReadPage(this))
+    throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
+                        {page_no_, PageHeaderSize() ? PageHeader().PageType() : 0});
+}
+
+bool TVEZPage::GetTableState(std::int32_t session_id, std::int32_t& table_state) const {
+  const std::int64_t slot = static_cast<std::int64_t>(session_id) + 2;
+  if (slot < 0 || slot >= static_cast<std::int64_t>(table_states_.size())) return false;
+  table_state = table_states_[static_cast<std::size_t>(slot)].TableState;
+  return table_states_[static_cast<std::size_t>(slot)].IsTableStateValueAssigned;
+}
+
+void TVEZPage::SetTableState(std::int32_t session_id, std::int32_t table_state) {
+  const std::int32_t slot = CheckedAdd(session_id, 2);
+  if (slot < 0) return;
+  if (static_cast<std::size_t>(slot) >= table_states_.size())
+    table_states_.resize(static_cast<std::size_t>(slot) + 1);
+  table_states_[static_cast<std::size_t>(slot)] = {table_state, true};
+}
+
+// ---------------------------------------------------------------------------
+// TVEZSortedPageList
+
+TVEZSortedPageList::TVEZSortedPageList(std::int32_t size) {
+  key_items_.reserve(static_cast<std::size_t>(std::max(size, 0)));
+  value_items_.reserve(static_cast<std::size_t>(std::max(size, 0)));
+}
+
+std::int32_t TVEZSortedPageList::IndexOf(std::int32_t page_no, bool& found) const {
+  const auto it = std::lower_bound(key_items_.begin(), key_items_.end(), page_no);
+  found = it != key_items_.end() && *it == page_no;
+  return static_cast<std::int32_t>(it - key_items_.begin());
+}
+
+TVEZPage* TVEZSortedPageList::Find(std::int32_t page_no) const {
+  bool found;
+  const std::int32_t i = IndexOf(page_no, found);
+  return found ? value_items_[static_cast<std::size_t>(i)].Page : nullptr;
+}
+
+void TVEZSortedPageList::Insert(TVEZPage* page) {
+  bool found;
+  const std::int32_t pos = IndexOf(page->PageNo(), found);
+  ++lru_count_;
+  key_items_.insert(key_items_.begin() + pos, page->PageNo());
+  value_items_.insert(value_items_.begin() + pos, TVEZPageElement{page, lru_count_});
+  by_lru_.emplace(lru_count_, page);
+}
+
+void TVEZSortedPageList::Delete(std::int32_t page_no) {
+  if (key_items_.empty())
+    throw EVEZException(20165, "TSortedPageList.Delete - no elements in array!");
+  bool found;
+  const std::int32_t pos = IndexOf(page_no, found);
+  if (!found)
+    throw EVEZException(20166,
+                        "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
+                        {page_no, Count()});
+  by_lru_.erase(value_items_[static_cast<std::size_t>(pos)].LRUCount);
+  key_items_.erase(key_items_.begin() + pos);
+  value_items_.erase(value_items_.begin() + pos);
+}
+
+void TVEZSortedPageList::Clear() {
+  key_items_.clear();
+  value_items_.clear();
+  by_lru_.clear();
+}
+
+void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
+  bool found;
+  const std::int32_t pos = IndexOf(page->PageNo(), found);
+  if (!found || value_items_[static_cast<std::size_t>(pos)].Page != page)
+    throw EVEZException(20167, "Page not found");
+  TVEZPageElement& e = value_items_[static_cast<std::size_t>(pos)];
+  by_lru_.erase(e.LRUCount);
+  e.LRUCount = ++lru_count_;
+  by_lru_.emplace(e.LRUCount, page);
+}
+
+TVEZPage* TVEZSortedPageList::FirstByLRU() {
+  if (by_lru_.empty()) return nullptr;
+  lru_last_found_ = by_lru_.begin()->first;
+  return by_lru_.begin()->second;
+}
+
+TVEZPage* TVEZSortedPageList::NextByLRU() {
+  const auto it = by_lru_.upper_bound(lru_last_found_);
+  if (it == by_lru_.end()) return nullptr;
+  lru_last_found_ = it->first;
+  return it->second;
+}
+
+// ---------------------------------------------------------------------------
+// TVEZPageManager
+
+TVEZPageManager::TVEZPageManager() : random_(std::random_device{}()) {
+  cache_capacity_ = static_cast<std::int32_t>(
+      std::min<std::int64_t>(MemoryManager().GetFreeMemorySize() / 65536, 1000));
+}
+
+TVEZPageManager::~TVEZPageManager() {
+  for (auto& [id, info] : sessions_)
+    for (std::int32_t i = 0; i < info->DirtyPages.Count(); ++i)
+      FreePage(info->DirtyPages.PageAt(i));
+  for (std::int32_t i = 0; i < shared_pages_.Count(); ++i)
+    FreePage(shared_pages_.PageAt(i));
+}
+
+void TVEZPageManager::CheckNoUncommittedPages() const {
+  for (const auto& [id, info] : sessions_)
+    if (info->DirtyPages.Count() > 0) throw EVEZException(20097, "Cannot free non-commited pages");
+}
+
+void TVEZPageManager::SetPageSizes(std::uint16_t page_size, std::uint16_t page_header_size) {
+  page_size_ = page_size;
+  page_header_size_ = page_header_size;
+  page_data_size_ = static_cast<std::uint16_t>(page_size - page_header_size);
+}
+
+const TVEZSortedPageList* TVEZPageManager::SessionDirtyPages(std::int32_t session_id) const {
+  const TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  return info ? &info->DirtyPages : nullptr;
+}
+
+TVEZSessionPageInfo* TVEZPageManager::FindSessionInfo(std::int32_t session_id) const {
+  const auto it = sessions_.find(session_id);
+  return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+TVEZSessionPageInfo& TVEZPageManager::SessionInfo(std::int32_t session_id) {
+  auto& slot = sessions_[session_id];
+  if (!slot) {
+    slot = std::make_unique<TVEZSessionPageInfo>();
+    slot->SessionID = session_id;
+  }
+  return *slot;
+}
+
+void TVEZPageManager::FreePage(TVEZPage* page) noexcept {
+  delete page;
+}
+
+void TVEZPageManager::DropSharedCopy(std::int32_t page_no) {
+  TVEZPage* old = shared_pages_.Find(page_no);
+  if (!old) return;
+  if (old->UseCount() > 0) {
+    old->SetStale(true);
+    return;
+  }
+  shared_pages_.Delete(page_no);
+  FreePage(old);
+}
+
+void TVEZPageManager::RemovePage(std::int32_t session_id, std::int32_t page_no) {
+  SessionInfo(session_id).RemovedPageNumbers.push_back(page_no);
+}
+
+TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no,
+                                   std::uint16_t page_type, bool synchronize_allowed) {
+  if (session_id == -1) throw EVEZException(20186, "Invalid Session ID");
+  TVEZSessionPageInfo& info = SessionInfo(session_id);
+  TVEZPage* page = info.DirtyPages.Find(page_no);
+  if (!page) {
+    page = shared_pages_.Find(page_no);
+    if (!page) {
+      auto fresh = std::make_unique<TVEZPage>(this);
+      fresh->SetPageNo(page_no);
+      fresh->SetSessionID(session_id);
+      fresh->AllocPageBuffer();
+      if (!InternalReadPage(fresh.get()))
+        throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
+                            {page_no, page_type});
+      if (!ignore_crc_errors_ && page_header_size_ > 0 && page_type != kPageTypeAny &&
+          fresh->PageHeader().PageType() != page_type)
+        throw EVEZException(
+            20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+            {page_type, fresh->PageHeader().PageType()});
+      page = fresh.release();
+      shared_pages_.Insert(page);
+      page->SetParentList(&shared_pages_);
+      MarkPageSynchronized(session_id, page);
+    } else {
+      // Another session's pin is checked first so that its buffer is never
+      // reloaded under it; a changed copy is never replaced from storage.
+      if (page->UseCount() > 0 && page->SessionID() != session_id)
+        throw EVEZException(20090, "Page is used by other session");
+      if (synchronize_allowed && !page->IsDirty() && !IsPageSynchronized(session_id, page)) {
+        try {
+          page->Synchronize();
+        } catch (...) {
+          // A failed reload may have left part of the image: never serve it again.
+          DropSharedCopy(page_no);
+          throw;
+        }
+        MarkPageSynchronized(session_id, page);
+      }
+    }
+  }
+  if (page->UseCount() > 0 && page->SessionID() != session_id)
+    throw EVEZException(20090, "Page is used by other session");
+  page->SetSessionID(session_id);
+  page->SetUseCount(CheckedAdd(page->UseCount(), 1));
+  return page;
+}
+
+TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_type) {
+  TVEZSessionPageInfo& info = SessionInfo(session_id);
+  auto page = std::make_unique<TVEZPage>(this);
+  InternalAddPage(page.get());
+  if (page->PageNo() == -1) throw EVEZException(20064, "Invalid page number");
+  if (!page->PageBuffer()) page->AllocPageBuffer();
+  page->SetUseCount(1);
+  page->SetIsDirty(true);
+  page->SetReloaded(false);
+  if (page_header_size_ > 0) {
+    page->PageHeader().SetPageType(page_type);
+    page->PageHeader().SetState(
+        std::uniform_int_distribution<std::int32_t>(0, 1073741822)(random_));
+  }
+  page->SetSessionID(session_id);
+  DropSharedCopy(page->PageNo());
+  info.AddedPageNumbers.push_back(page->PageNo());
+  info.DirtyPages.Insert(page.get());
+  page->SetParentList(&info.DirtyPages);
+  return page.release();
+}
+
+void TVEZPageManager::PutPage(TVEZPage* page) {
+  page->SetUseCount(page->UseCount() - 1);
+  if (page->UseCount() <= 0) {
+    page->SetUseCount(0);
+    page->SetReloaded(false);
+    if (page->ParentList() == &shared_pages_) {
+      if (page->IsDirty()) {
+        shared_pages_.Delete(page->PageNo());
+        TVEZSessionPageInfo& info = SessionInfo(page->SessionID());
+        info.DirtyPages.Insert(page);
+        page->SetParentList(&info.DirtyPages);
+        page->SetStale(false);
+      } else if (page->Stale()) {
+        shared_pages_.Delete(page->PageNo());
+        FreePage(page);
+        return;
+      } else {
+        shared_pages_.UpdateLRU(page);
+      }
+    }
+  }
+  if (page->ParentList() == &shared_pages_) TrimSharedList();
+}
+
+void TVEZPageManager::TrimSharedList() {
+  if (shared_pages_.Count() <= cache_capacity_) return;
+  TVEZPage* p = shared_pages_.FirstByLRU();
+  while (p && shared_pages_.Count() > cache_capacity_) {
+    if (p->UseCount() == 0) {
+      shared_pages_.Delete(p->PageNo());
+      FreePage(p);
+    }
+    p = shared_pages_.NextByLRU();
+  }
+}
+
+void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
+  for (std::int32_t i = 0; i < shared_pages_.Count(); ++i) {
+    const TVEZPage* p = shared_pages_.PageAt(i);
+    if (p->UseCount() > 0 && p->SessionID() == session_id)
+      throw EVEZException(20152, "Some session pages not released");
+  }
+  TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  if (!info) return;
+  // Numbers are dropped from the front as they are handled, so a failure
+  // leaves exactly the work not yet done.
+  while (!info->RemovedPageNumbers.empty()) {
+    const std::int32_t page_no = info->RemovedPageNumbers.front();
+    InternalRemovePage(page_no);
+    if (TVEZPage* p = info->DirtyPages.Find(page_no)) {
+      info->DirtyPages.Delete(page_no);
+      FreePage(p);
+    }
+    DropSharedCopy(page_no);
+    std::erase(info->AddedPageNumbers, page_no);  // already back in free space
+    info->RemovedPageNumbers.erase(info->RemovedPageNumbers.begin());
+  }
+  while (info->DirtyPages.Count() > 0) {
+    TVEZPage* p = info->DirtyPages.PageAt(0);
+    if (!p->IsDirty()) throw EVEZException(20085, "Invalid page");
+    if (p->UseCount() > 0) throw EVEZException(20086, "Cannot write used page");
+    InternalWritePage(p);
+    p->SetIsDirty(false);
+    info->DirtyPages.Delete(p->PageNo());
+    // An older copy read by another session while this one was dirty must not
+    // be served again.
+    DropSharedCopy(p->PageNo());
+    if (shared_pages_.Count() < cache_capacity_ && !shared_pages_.Find(p->PageNo())) {
+      shared_pages_.Insert(p);
+      p->SetParentList(&shared_pages_);
+    } else {
+      FreePage(p);
+    }
+  }
+  // Kept until every page is written, so a rollback after a failed commit
+  // still returns the pages this session added.
+  info->AddedPageNumbers.clear();
+}
+
+void TVEZPageManager::CancelChanges(std::int32_t session_id) {
+  TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  if (!info) return;
+  while (info->DirtyPages.Count() > 0) {
+    TVEZPage* p = info->DirtyPages.PageAt(0);
+    if (!p->IsDirty()) throw EVEZException(20087, "Invalid index page");
+    if (p->UseCount() > 0) throw EVEZException(20088, "Cannot remove used page");
+    info->DirtyPages.Delete(p->PageNo());
+    FreePage(p);
+  }
+  while (!info->AddedPageNumbers.empty()) {
+    const std::int32_t page_no = info->AddedPageNumbers.front();
+    InternalRemovePage(page_no);
+    info->AddedPageNumbers.erase(info->AddedPageNumbers.begin());
+  }
+  info->RemovedPageNumbers.clear();
+}
+
+}  // namespace vez

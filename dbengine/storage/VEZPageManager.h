@@ -1,0 +1,295 @@
+// The page cache of a database: every table page of every engine goes through
+// one TVEZPageManager. It is both a cache shared by all sessions (clean pages,
+// bounded, least recently used evicted first) and the unit of transactions at
+// page level: a page a session changes lives in that session's dirty list,
+// invisible to other sessions, until ApplyChanges writes it or CancelChanges
+// drops it. The storage behind the cache is abstract (InternalAddPage,
+// InternalRemovePage, InternalReadPage, InternalWritePage); the disk, memory
+// and temporary engines implement it.
+//
+// Invariants: a page object is in exactly one list (the shared list or one
+// session's dirty list); a page is pinned (UseCount > 0) by one session at a
+// time; the shared list never holds two pages of one number; a page that failed
+// to load is never left in the cache.
+//
+// Thread safety: none of its own. Callers serialise every call on one manager
+// with the database data's lock; the disk engine adds file locks for commits.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "dbengine/storage/VEZPageHeader.h"
+
+namespace vez {
+
+class TVEZPageManager;
+class TVEZSortedPageList;
+class TVEZStream;
+
+// Per-session table state stamp of a cached page (used by the disk engine).
+struct TVEZPageTableStateInfo {
+  std::int32_t TableState = 0;
+  bool IsTableStateValueAssigned = false;
+};
+
+// One cached page: the page image and its cache bookkeeping.
+class TVEZPage {
+ public:
+  explicit TVEZPage(TVEZPageManager* page_manager);
+  ~TVEZPage();
+  TVEZPage(const TVEZPage&) = delete;
+  TVEZPage& operator=(const TVEZPage&) = delete;
+
+  TVEZPageManager* PageManager() const { return page_manager_; }
+  std::int32_t PageNo() const { return page_no_; }
+  void SetPageNo(std::int32_t v) { page_no_ = v; }
+  std::uint8_t* PageBuffer() const { return buffer_; }
+  // Points the page at a buffer it does not own (the old own buffer is freed).
+  void SetBorrowedPageBuffer(std::uint8_t* buffer);
+  bool OwnBuffer() const { return own_buffer_; }
+  bool IsDirty() const { return is_dirty_; }
+  void SetIsDirty(bool v) { is_dirty_ = v; }
+  std::int32_t UseCount() const { return use_count_; }
+  void SetUseCount(std::int32_t v) { use_count_ = v; }
+  TVEZSortedPageList* ParentList() const { return parent_list_; }
+  void SetParentList(TVEZSortedPageList* l) { parent_list_ = l; }
+  std::int32_t SessionID() const { return session_id_; }
+  void SetSessionID(std::int32_t v) { session_id_ = v; }
+  bool Reloaded() const { return reloaded_; }
+  void SetReloaded(bool v) { reloaded_ = v; }
+  bool EncryptionEnabled() const { return encryption_enabled_; }
+  void SetEncryptionEnabled(bool v) { encryption_enabled_ = v; }
+  // A shared copy superseded by a commit while another session still pinned it:
+  // it is freed when released instead of being served again.
+  bool Stale() const { return stale_; }
+  void SetStale(bool v) { stale_ = v; }
+
+  // A zero-filled own buffer of PageSize bytes with an initialised header.
+  void AllocPageBuffer();
+  void ClearPageBuffer();
+  void FreeAndNilPageBuffer();
+  // Makes the buffer NewSize bytes (at least PageSize), keeping its contents.
+  // Raises 20038 without a buffer, 20039 for NewSize below PageSize.
+  void EnlargePageBuffer(std::int32_t new_size);
+  // Writes the new-page header values (no-op for an engine without headers).
+  void InitHeader();
+
+  TVEZDiskPageHeaderView PageHeader() const { return TVEZDiskPageHeaderView(buffer_); }
+  std::int32_t PageHeaderSize() const;
+  std::uint8_t* PageData() const { return buffer_ + PageHeaderSize(); }
+  std::int32_t PageDataSize() const;
+  std::int32_t PageSize() const;
+
+  // Brings a cached copy up to date with the storage when the engine can tell
+  // (multi-user disk engine): an unchanged stored state keeps the copy, any
+  // other state, or a state that cannot be read, reloads it. Raises 20299 when
+  // the reload fails.
+  void Synchronize();
+
+  bool GetTableState(std::int32_t session_id, std::int32_t& table_state) const;
+  void SetTableState(std::int32_t session_id, std::int32_t table_state);
+
+ private:
+  TVEZPageManager* page_manager_;
+  std::int32_t page_no_ = -1;
+  std::uint8_t* buffer_ = nullptr;
+  bool own_buffer_ = true;
+  bool is_dirty_ = false;
+  std::int32_t use_count_ = 0;
+  TVEZSortedPageList* parent_list_ = nullptr;
+  std::int32_t session_id_ = -1;
+  bool reloaded_ = false;
+  bool encryption_enabled_ = true;
+  bool stale_ = false;
+  std::vector<TVEZPageTableStateInfo> table_states_;
+};
+
+// Base of typed page views (such as the B-tree page): forwards to the page.
+class TVEZPageController {
+ public:
+  explicit TVEZPageController(TVEZPage* page) : page_(page) {}
+  virtual ~TVEZPageController() = default;
+  TVEZPageController(const TVEZPageController&) = delete;
+  TVEZPageController& operator=(const TVEZPageController&) = delete;
+
+  TVEZPage* Page() const { return page_; }
+  std::int32_t PageNo() const { return page_->PageNo(); }
+  void SetPageNo(std::int32_t v) { page_->SetPageNo(v); }
+  std::uint8_t* PageBuffer() const { return page_->PageBuffer(); }
+  bool OwnBuffer() const { return page_->OwnBuffer(); }
+  bool IsDirty() const { return page_->IsDirty(); }
+  void SetIsDirty(bool v) { page_->SetIsDirty(v); }
+  std::int32_t UseCount() const { return page_->UseCount(); }
+  void SetUseCount(std::int32_t v) { page_->SetUseCount(v); }
+  std::int32_t PageSize() const { return page_->PageSize(); }
+  TVEZPageManager* PageManager() const { return page_->PageManager(); }
+  std::uint8_t* PageData() const { return page_->PageData(); }
+  std::int32_t PageDataSize() const { return page_->PageDataSize(); }
+  void EnlargePageBuffer(std::int32_t new_size) { page_->EnlargePageBuffer(new_size); }
+
+ protected:
+  TVEZPage* page_;
+};
+
+// Pages sorted by page number, each with a least-recently-used stamp. Does not
+// own its pages. Lookups by number are binary searches; a second index by
+// stamp makes each step of the least-recently-used walk logarithmic.
+class TVEZSortedPageList {
+ public:
+  struct TVEZPageElement {
+    TVEZPage* Page = nullptr;
+    std::int64_t LRUCount = 0;
+  };
+
+  explicit TVEZSortedPageList(std::int32_t size = 0);
+  TVEZSortedPageList(const TVEZSortedPageList&) = delete;
+  TVEZSortedPageList& operator=(const TVEZSortedPageList&) = delete;
+
+  std::int32_t Count() const { return static_cast<std::int32_t>(key_items_.size()); }
+  TVEZPage* PageAt(std::int32_t i) const { return value_items_[static_cast<std::size_t>(i)].Page; }
+
+  TVEZPage* Find(std::int32_t page_no) const;
+  // Inserts with a fresh stamp. REQUIRES: no page of that number in the list.
+  void Insert(TVEZPage* page);
+  // Raises 20165 on an empty list, 20166 when the number is not there (also
+  // when the list holds one other page).
+  void Delete(std::int32_t page_no);
+  void Clear();
+  // Raises 20167 when the page is not in the list.
+  void UpdateLRU(TVEZPage* page);
+  // The least recently used page (nullptr when empty), then each next one.
+  TVEZPage* FirstByLRU();
+  TVEZPage* NextByLRU();
+
+ private:
+  std::int32_t IndexOf(std::int32_t page_no, bool& found) const;
+
+  std::vector<std::int32_t> key_items_;
+  std::vector<TVEZPageElement> value_items_;
+  std::map<std::int64_t, TVEZPage*> by_lru_;  // the same pages by stamp
+  std::int64_t lru_count_ = 0;
+  std::int64_t lru_last_found_ = 0;
+};
+
+// One session's uncommitted work.
+struct TVEZSessionPageInfo {
+  std::int32_t SessionID = -1;
+  TVEZSortedPageList DirtyPages;
+  std::vector<std::int32_t> AddedPageNumbers;
+  std::vector<std::int32_t> RemovedPageNumbers;
+};
+
+class TVEZPageManager {
+ public:
+  TVEZPageManager();
+  // Frees every page, committed or not. Call CheckNoUncommittedPages first
+  // where uncommitted pages are an error; destruction itself never raises.
+  virtual ~TVEZPageManager();
+  TVEZPageManager(const TVEZPageManager&) = delete;
+  TVEZPageManager& operator=(const TVEZPageManager&) = delete;
+
+  // Raises 20097 when a session still has uncommitted pages.
+  void CheckNoUncommittedPages() const;
+
+  std::uint16_t PageSize() const { return page_size_; }
+  std::uint16_t PageHeaderSize() const { return page_header_size_; }
+  std::uint16_t PageDataSize() const { return page_data_size_; }
+  std::int32_t CacheCapacity() const { return cache_capacity_; }
+  void SetCacheCapacity(std::int32_t v) { cache_capacity_ = v; }
+  bool MultiUser() const { return multi_user_; }
+  void SetMultiUser(bool v) { multi_user_ = v; }
+  bool IgnoreCRCErrors() const { return ignore_crc_errors_; }
+  void SetIgnoreCRCErrors(bool v) { ignore_crc_errors_ = v; }
+  const TVEZSortedPageList& SharedPages() const { return shared_pages_; }
+  // The session's dirty list, or nullptr when the session never used the manager.
+  const TVEZSortedPageList* SessionDirtyPages(std::int32_t session_id) const;
+
+  // Number of pages in the storage.
+  virtual std::int32_t GetPageCount() { return page_count_; }
+  // Whether the session has seen the current stored version of the page.
+  virtual bool IsPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) { return false; }
+  virtual void MarkPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) {}
+  // Engines that keep their pages in a stream (the memory engine's table
+  // files) load and save them here; the base keeps nothing.
+  virtual void LoadFromStream(TVEZStream& /*stream*/) {}
+  virtual void SaveToStream(TVEZStream& /*stream*/) {}
+
+  // Records page_no to be freed at ApplyChanges; CancelChanges forgets it.
+  virtual void RemovePage(std::int32_t session_id, std::int32_t page_no);
+
+  // Returns page page_no pinned for the session: its own dirty copy when it has
+  // one, else the shared copy, read from storage when not cached. page_type 255
+  // accepts any stored type. The caller gives the page back with PutPage.
+  // Raises 20186 for session -1, 20299 when the read fails, 20153 for another
+  // stored type (in both cases nothing is left cached), 20090 when another
+  // session pins the page.
+  virtual TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
+                            bool synchronize_allowed);
+
+  // Writes the session's dirty pages, frees its removed pages and makes its
+  // pages shared. Raises 20152 while the session pins a shared page, 20085 for
+  // a clean page in the dirty list, 20086 for a pinned one; pages not yet
+  // handled when it raises stay in the dirty list.
+  virtual void ApplyChanges(std::int32_t session_id);
+
+  // A new page from the storage, pinned, dirty, in the session's dirty list.
+  // Raises 20064 when the storage gave no page number.
+  TVEZPage* AddPage(std::int32_t session_id, std::uint16_t page_type);
+
+  // Unpins a page got with GetPage or AddPage. A released dirty shared page
+  // moves to its session's dirty list; the shared list is then trimmed to the
+  // capacity by dropping unpinned least recently used pages.
+  void PutPage(TVEZPage* page);
+
+  // Drops the session's dirty pages and gives pages it added back to the
+  // storage. Raises 20087 for a clean page in the dirty list, 20088 for a
+  // pinned one.
+  void CancelChanges(std::int32_t session_id);
+
+  // Storage operations, implemented by each engine.
+  // Gives page a new page number (PageNo) and an own buffer.
+  virtual void InternalAddPage(TVEZPage* page) = 0;
+  // Gives the page back to the storage's free space.
+  virtual void InternalRemovePage(std::int32_t page_no) = 0;
+  // Fills page's buffer with the stored page page->PageNo(); false on failure.
+  virtual bool InternalReadPage(TVEZPage* page) = 0;
+  // Stores page's buffer.
+  virtual void InternalWritePage(TVEZPage* page) = 0;
+
+  // Synchronisation hooks: whether stored states can be compared at all, and
+  // the stored state of a page (false when it cannot be read).
+  virtual bool CanSynchronizePages() const { return false; }
+  virtual bool ReadStoredPageState(std::int32_t /*page_no*/, std::int32_t& /*state*/) {
+    return false;
+  }
+
+ protected:
+  void SetPageSizes(std::uint16_t page_size, std::uint16_t page_header_size);
+  void SetPageCount(std::int32_t v) { page_count_ = v; }
+  TVEZSessionPageInfo& SessionInfo(std::int32_t session_id);
+  TVEZSessionPageInfo* FindSessionInfo(std::int32_t session_id) const;
+
+ private:
+  // Takes the shared copy of page_no out of the cache: freed when unpinned,
+  // else marked stale so its holder keeps a valid object until it releases it.
+  void DropSharedCopy(std::int32_t page_no);
+  void FreePage(TVEZPage* page) noexcept;
+  void TrimSharedList();
+
+  std::int32_t cache_capacity_ = 0;
+  TVEZSortedPageList shared_pages_;
+  std::map<std::int32_t, std::unique_ptr<TVEZSessionPageInfo>> sessions_;
+  std::uint16_t page_size_ = 0;
+  std::uint16_t page_header_size_ = 0;
+  std::uint16_t page_data_size_ = 0;
+  std::int32_t page_count_ = 0;
+  bool multi_user_ = false;
+  bool ignore_crc_errors_ = false;
+  std::minstd_rand random_;
+};
+
+}  // namespace vez
