@@ -18,18 +18,12 @@
 #include "dbengine/foundation/VEZTemporaryStream.h"
 #include "platform/core/Exceptions.h"
 #include "platform/os/TempFile.h"
+#include "tests/common/NativeError.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
-
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // Every test gets its own temporary folder (TMPDIR), so it can see exactly
 // which files appear in it.
@@ -136,7 +130,7 @@ TEST_F(StreamFiles, OpenModesAndSharing) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TVEZFileStream first(name, row.first, false);
-    EXPECT_EQ(ErrorOf([&] { TVEZFileStream second(name, row.second, false); }), row.error);
+    EXPECT_EQ(NativeErrorOf([&] { TVEZFileStream second(name, row.second, false); }), row.error);
     // A refused create left the content alone.
     char b[3];
     first.SetPosition(0);
@@ -151,10 +145,10 @@ TEST_F(StreamFiles, OpenModesAndSharing) {
     EXPECT_EQ(writer.Read(&b, 1), 0);
     EXPECT_EQ(writer.Write("x", 1), 1);
   }
-  EXPECT_EQ(ErrorOf([&] { TVEZFileStream f(name, 0x43, false); }), 10105);  // unknown access
-  EXPECT_EQ(ErrorOf([&] { TVEZFileStream f(name, 0x52, false); }), 10105);  // unknown sharing
-  EXPECT_EQ(ErrorOf([&] { TVEZFileStream f(Path("missing"), 0x40, false); }), 10105);
-  EXPECT_EQ(ErrorOf([&] { TVEZFileStream f(Path("no/such/dir"), 0xFF00, false); }), 10104);
+  EXPECT_EQ(NativeErrorOf([&] { TVEZFileStream f(name, 0x43, false); }), 10105);  // unknown access
+  EXPECT_EQ(NativeErrorOf([&] { TVEZFileStream f(name, 0x52, false); }), 10105);  // unknown sharing
+  EXPECT_EQ(NativeErrorOf([&] { TVEZFileStream f(Path("missing"), 0x40, false); }), 10105);
+  EXPECT_EQ(NativeErrorOf([&] { TVEZFileStream f(Path("no/such/dir"), 0xFF00, false); }), 10104);
   try {
     TVEZFileStream f(Path("missing"), 0x40, false);
   } catch (const EVEZException& e) {
@@ -174,7 +168,7 @@ TEST_F(StreamFiles, SaveToFileAndLoadFromFile) {
   loaded.LoadFromFile(Path("saved.bin"));
   ASSERT_EQ(loaded.Size(), static_cast<std::int64_t>(data.size()));
   EXPECT_EQ(std::memcmp(loaded.Buffer(), data.data(), data.size()), 0);
-  EXPECT_EQ(ErrorOf([&] { loaded.LoadFromFile(Path("missing")); }), 10105);
+  EXPECT_EQ(NativeErrorOf([&] { loaded.LoadFromFile(Path("missing")); }), 10105);
   EXPECT_EQ(loaded.Size(), static_cast<std::int64_t>(data.size()));  // kept
 }
 
@@ -303,12 +297,12 @@ TEST_F(StreamFiles, AFailingDiskIsReportedThroughTheCheckedHelpers) {
   platform::ScopedFileSystem scope(full);
   TVEZFileStream f(GetTemporaryFileName(), 0xFF00, true);
   EXPECT_EQ(f.Write("abc", 3), 0);
-  EXPECT_EQ(ErrorOf([&] { CheckedStreamWrite("abc", 3, f, 2107); }), 2107);
+  EXPECT_EQ(NativeErrorOf([&] { CheckedStreamWrite("abc", 3, f, 2107); }), 2107);
   // The temporary stream's move fails whole: it stays in memory with its data.
   TVEZTemporaryStream t(false);
   t.SetMemoryLimit(4);
   t.Write("abcd", 4);
-  EXPECT_EQ(ErrorOf([&] { t.Write("e", 1); }), 10149);
+  EXPECT_EQ(NativeErrorOf([&] { t.Write("e", 1); }), 10149);
   EXPECT_TRUE(t.InMemory());
   EXPECT_EQ(t.Size(), 4);
   EXPECT_TRUE(Entries().empty());

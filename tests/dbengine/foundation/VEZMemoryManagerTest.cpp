@@ -7,18 +7,12 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
+#include "tests/common/NativeError.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
-
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 TEST(VEZExceptionTest, MessageForms) {
   EXPECT_STREQ(EVEZException(2011, "Bad").what(), "Bad - Native error: 02011");
@@ -58,14 +52,14 @@ TEST(VEZMemoryManagerTest, BlockLayoutAndCounting) {
 
 TEST(VEZMemoryManagerTest, ErrorNumbers) {
   TVEZMemoryManager mm;
-  EXPECT_EQ(ErrorOf([&] { mm.GetMem(0); }), 30286);
-  EXPECT_EQ(ErrorOf([&] { mm.GetMem(-1); }), 30286);
-  EXPECT_EQ(ErrorOf([&] { mm.GetMem(std::int64_t{1} << 31); }), 30015);
+  EXPECT_EQ(NativeErrorOf([&] { mm.GetMem(0); }), 30286);
+  EXPECT_EQ(NativeErrorOf([&] { mm.GetMem(-1); }), 30286);
+  EXPECT_EQ(NativeErrorOf([&] { mm.GetMem(std::int64_t{1} << 31); }), 30015);
   EXPECT_EQ(mm.TotalMemAllocated(), 0);
 
   TVEZMemoryManager limited(100);
   void* a = limited.GetMem(60);
-  EXPECT_EQ(ErrorOf([&] { limited.GetMem(41); }), 30004);
+  EXPECT_EQ(NativeErrorOf([&] { limited.GetMem(41); }), 30004);
   void* b = limited.GetMem(40);
   limited.FreeMem(a);
   limited.FreeMem(b);
@@ -73,9 +67,9 @@ TEST(VEZMemoryManagerTest, ErrorNumbers) {
   // A foreign pointer: inside a buffer of our own so the head read is valid.
   std::vector<std::uint8_t> foreign(64, 0x11);
   void* f = foreign.data() + 32;
-  EXPECT_EQ(ErrorOf([&] { mm.FreeAndNillMem(f); }), 30001);
+  EXPECT_EQ(NativeErrorOf([&] { mm.FreeAndNillMem(f); }), 30001);
   EXPECT_EQ(f, foreign.data() + 32);
-  EXPECT_EQ(ErrorOf([&] { mm.GetMemoryBufferSize(f); }), 30005);
+  EXPECT_EQ(NativeErrorOf([&] { mm.GetMemoryBufferSize(f); }), 30005);
   try {
     mm.ReallocMem(f, 10, false);
     FAIL();
@@ -91,7 +85,7 @@ TEST(VEZMemoryManagerTest, OverrunIsReportedAfterFreeing) {
   auto* p = static_cast<std::uint8_t*>(mm.GetMem(8));
   p[8] = 0;  // one byte past the end, into the tail signature
   void* v = p;
-  EXPECT_EQ(ErrorOf([&] { mm.FreeAndNillMem(v); }), 30137);
+  EXPECT_EQ(NativeErrorOf([&] { mm.FreeAndNillMem(v); }), 30137);
   EXPECT_EQ(v, nullptr);
   EXPECT_EQ(mm.TotalMemAllocated(), 0);
 }
@@ -114,7 +108,7 @@ TEST(VEZMemoryManagerTest, ReallocOfOverrunBlockLeavesCallerOnTheNewBlock) {
   auto* p = static_cast<std::uint8_t*>(mm.GetMem(4));
   std::memcpy(p, "abcdX", 5);  // overruns by one byte
   auto* before = p;
-  EXPECT_EQ(ErrorOf([&] { mm.ReallocMem(p, 8, true); }), 30014);
+  EXPECT_EQ(NativeErrorOf([&] { mm.ReallocMem(p, 8, true); }), 30014);
   EXPECT_NE(p, before);
   EXPECT_EQ(mm.GetMemoryBufferSize(p), 8);
   EXPECT_EQ(std::memcmp(p, "abcd\0\0\0\0", 8), 0);

@@ -108,7 +108,7 @@ TEST(CompareTypedValuesTest, NumberPairsAgainstWideArithmetic) {
           (IsDay(t2) && no_order(t1))) {
         EXPECT_EQ(g, bftUnknown);
         const Bytes a = NumberRaw(t1, 1), b = NumberRaw(t2, 1);
-        EXPECT_EQ(ErrorOf([&] {
+        EXPECT_EQ(NativeErrorOf([&] {
                     CompareTypedValues(a.data(), b.data(), t1, t2, false, false, -1, false, 0x400);
                   }),
                   30044);
@@ -411,7 +411,8 @@ TEST(CompareTypedValuesTest, DatesTimesAndBooleans) {
 TEST(CompareTypedValuesTest, Errors) {
   const Bytes x = Raw<std::int32_t>(1);
   auto err = [&](TVEZBaseFieldType t1, TVEZBaseFieldType t2, const void* p1, const void* p2) {
-    return ErrorOf([&] { CompareTypedValues(p1, p2, t1, t2, false, false, -1, false, 0x400); });
+    return NativeErrorOf(
+        [&] { CompareTypedValues(p1, p2, t1, t2, false, false, -1, false, 0x400); });
   };
   EXPECT_EQ(err(bftBlob, bftSignedInt32, x.data(), x.data()), 30044);
   EXPECT_EQ(err(bftBlob, bftBlob, x.data(), x.data()), 30047);
@@ -512,13 +513,13 @@ TEST(VEZVariantArithmeticTest, CommonTypeAndStrings) {
   TVEZVariant s, t;
   s.SetAsAnsiString("abc");
   t.SetAsAnsiString("d");
-  EXPECT_EQ(ErrorOf([&] { s.Sub(t); }), 30125);
-  EXPECT_EQ(ErrorOf([&] { s.Mul(t); }), 30126);
-  EXPECT_EQ(ErrorOf([&] { s.Division(t); }), 30127);
+  EXPECT_EQ(NativeErrorOf([&] { s.Sub(t); }), 30125);
+  EXPECT_EQ(NativeErrorOf([&] { s.Mul(t); }), 30126);
+  EXPECT_EQ(NativeErrorOf([&] { s.Division(t); }), 30127);
   TVEZVariant blob, one;
   blob.SetData("xy", 2, bftBlob, true);
   one.SetAsInteger(1);
-  EXPECT_EQ(ErrorOf([&] { blob.Add(one); }), 30052);
+  EXPECT_EQ(NativeErrorOf([&] { blob.Add(one); }), 30052);
   TVEZVariant bad, num;
   bad.SetAsAnsiString("x");
   num.SetAsInteger(1);
@@ -526,7 +527,7 @@ TEST(VEZVariantArithmeticTest, CommonTypeAndStrings) {
   TVEZVariant lg, cur;
   lg.SetAsBoolean(true);
   cur.SetAsCurrency(2);
-  EXPECT_EQ(ErrorOf([&] { lg.Add(cur); }), 30052);
+  EXPECT_EQ(NativeErrorOf([&] { lg.Add(cur); }), 30052);
 }
 
 TEST(VEZVariantArithmeticTest, DatesAndTimes) {
@@ -676,9 +677,9 @@ TEST(VEZVariantArithmeticTest, InvertValue) {
   date.SetAsVEZDate(INT32_MIN);
   EXPECT_THROW(date.InvertValue(), platform::EIntOverflow);
   s.SetAsAnsiString("a");
-  EXPECT_EQ(ErrorOf([&] { s.InvertValue(); }), 30123);
+  EXPECT_EQ(NativeErrorOf([&] { s.InvertValue(); }), 30123);
   tm.SetAsVEZTime(5);
-  EXPECT_EQ(ErrorOf([&] { tm.InvertValue(); }), 30123);
+  EXPECT_EQ(NativeErrorOf([&] { tm.InvertValue(); }), 30123);
 }
 
 }  // namespace

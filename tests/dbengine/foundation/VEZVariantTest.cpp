@@ -113,7 +113,7 @@ TEST(VEZVariantStateTest, SetDataAndCopyDataToAddress) {
   char out[6] = {};
   EXPECT_TRUE(v.CopyDataToAddress(out, 6));
   EXPECT_STREQ(out, "world");
-  EXPECT_EQ(ErrorOf([&] { v.CopyDataToAddress(out, 5); }), 20056);
+  EXPECT_EQ(NativeErrorOf([&] { v.CopyDataToAddress(out, 5); }), 20056);
   EXPECT_TRUE(v.CopyDataToAddress(out, -1));
   v.SetData(text, 6, bftVarchar, false);
   EXPECT_TRUE(v.GetIsDataLinked());
@@ -166,11 +166,11 @@ TEST(VEZVariantAccessorTest, SetterKeepsTheHeldType) {
   EXPECT_TRUE(s.GetIsNull());
   EXPECT_EQ(s.GetDataType(), bftVarchar);
   EXPECT_EQ(s.GetAsAnsiString(), "");
-  EXPECT_EQ(ErrorOf([&] { s.GetAsInteger(); }), 30016);
+  EXPECT_EQ(NativeErrorOf([&] { s.GetAsInteger(); }), 30016);
   // A text that does not convert leaves the value NULL and raises.
   TVEZVariant n(bftSignedInt32);
   n.SetAsInteger(4);
-  EXPECT_EQ(ErrorOf([&] { n.SetAsAnsiString("x"); }), 30051);
+  EXPECT_EQ(NativeErrorOf([&] { n.SetAsAnsiString("x"); }), 30051);
   EXPECT_TRUE(n.GetIsNull());
   EXPECT_EQ(n.GetDataType(), bftSignedInt32);
 }
@@ -268,7 +268,7 @@ TEST(VEZVariantAccessorTest, DataTypeWrite) {
   // A conversion that fails raises and leaves the value as it was.
   TVEZVariant x;
   x.SetAsAnsiString("x");
-  EXPECT_EQ(ErrorOf([&] { x.SetDataType(bftSignedInt32); }), 30051);
+  EXPECT_EQ(NativeErrorOf([&] { x.SetDataType(bftSignedInt32); }), 30051);
   EXPECT_EQ(x.GetDataType(), bftVarchar);
   EXPECT_EQ(x.GetAsAnsiString(), "x");
   TVEZVariant n(bftDate);
@@ -294,7 +294,7 @@ TEST(VEZVariantAccessorTest, Cast) {
   EXPECT_EQ(d.GetAsInteger(), 2);
   TVEZVariant blob;
   blob.SetData("ab", 2, bftBlob, true);
-  EXPECT_EQ(ErrorOf([&] { blob.Cast(bftVarchar); }), 30052);
+  EXPECT_EQ(NativeErrorOf([&] { blob.Cast(bftVarchar); }), 30052);
   EXPECT_EQ(blob.GetDataType(), bftBlob);
   EXPECT_EQ(blob.GetDataSize(), 2);
 }
@@ -350,11 +350,11 @@ TEST(VEZVariantPlatformTest, ReadAsVariant) {
   }
   TVEZVariant blob, clob, bytes;
   blob.SetData("ab", 2, bftBlob, true);
-  EXPECT_EQ(ErrorOf([&] { blob.GetAsVariant(); }), 30052);
+  EXPECT_EQ(NativeErrorOf([&] { blob.GetAsVariant(); }), 30052);
   clob.SetData("ab", 2, bftClob, true);
-  EXPECT_EQ(ErrorOf([&] { clob.GetAsVariant(); }), 30114);
+  EXPECT_EQ(NativeErrorOf([&] { clob.GetAsVariant(); }), 30114);
   bytes.SetData("ab", 2, bftBytes, true);
-  EXPECT_EQ(ErrorOf([&] { bytes.GetAsVariant(); }), 30114);
+  EXPECT_EQ(NativeErrorOf([&] { bytes.GetAsVariant(); }), 30114);
 }
 
 TEST(VEZVariantPlatformTest, WriteFromVariant) {
@@ -405,7 +405,7 @@ TEST(VEZVariantPlatformTest, WriteFromVariant) {
     EXPECT_EQ(e.NativeError(), 30113);
     EXPECT_STREQ(e.what(), "Unsupported Variant Type 8204 - Native error: 30113");
   }
-  EXPECT_EQ(ErrorOf([&] { a.SetAsVariant(Variant::FromUInt64(1)); }), 30113);
+  EXPECT_EQ(NativeErrorOf([&] { a.SetAsVariant(Variant::FromUInt64(1)); }), 30113);
 }
 
 // ---- stream form -----------------------------------------------------------
@@ -420,7 +420,7 @@ std::int32_t LoadError(const Bytes& bytes, TVEZVariant& v) {
   TVEZMemoryStream s;
   s.Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
   s.SetPosition(0);
-  return ErrorOf([&] { v.LoadFromStream(s); });
+  return NativeErrorOf([&] { v.LoadFromStream(s); });
 }
 
 TEST(VEZVariantStreamTest, ByteExactForms) {
@@ -541,7 +541,7 @@ TEST(VEZVariantStreamTest, ShortWritesRaiseTheirNumbers) {
   for (const auto& [limit, error] : cases) {
     SCOPED_TRACE(limit);
     TLimitedStream s(limit);
-    EXPECT_EQ(ErrorOf([&] { v.SaveToStream(s); }), error);
+    EXPECT_EQ(NativeErrorOf([&] { v.SaveToStream(s); }), error);
   }
 }
 

@@ -14,18 +14,11 @@
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "platform/core/CodePage.h"
+#include "tests/common/NativeError.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez::testing {
-
-// The native error raised by f, 0 when none.
-inline std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 using Bytes = std::vector<std::uint8_t>;
 

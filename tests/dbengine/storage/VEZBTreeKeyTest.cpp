@@ -9,22 +9,16 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZKeyPath.h"
+#include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/BTreeTestSupport.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
 
 using test::Ref6;
 using test::TFakeTable;
-
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 std::vector<std::uint8_t> LongRecord(std::int32_t id, const std::string& long_text) {
   auto r = TFakeTable::MakeRecord(id, "");
@@ -107,7 +101,7 @@ TEST(VEZRecordKeyRefTest, AssignErrors) {
     SCOPED_TRACE(c.field);
     table.has_field_manager = c.manager;
     table.has_field_defs = c.defs;
-    EXPECT_EQ(ErrorOf([&] { kr.Assign({{c.field, false, false, 20}}, &table); }), c.error);
+    EXPECT_EQ(NativeErrorOf([&] { kr.Assign({{c.field, false, false, 20}}, &table); }), c.error);
   }
   table.has_field_manager = table.has_field_defs = true;
   try {
@@ -147,7 +141,7 @@ TEST(VEZRecordKeyRefTest, TruncatedPartsFallBackToFullKeys) {
   EXPECT_EQ(table.reads, 0);
   // A record that cannot be read.
   const auto missing = Ref6({9, 9});
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(NativeErrorOf([&] {
               kr.CompareShortKeys(k1.data(), k2.data(), true, 1, missing.data(), ref2.data());
             }),
             20170);
@@ -316,9 +310,9 @@ TEST(VEZKeyPathTest, CompareAssignAndLimits) {
   EXPECT_EQ(a.Compare(b), -1);
   EXPECT_EQ(b.Compare(a), 1);
   b.Items[1].PageNo = 6;
-  EXPECT_EQ(ErrorOf([&] { a.Compare(b); }), 20052);
+  EXPECT_EQ(NativeErrorOf([&] { a.Compare(b); }), 20052);
   b.DeleteLastItem();
-  EXPECT_EQ(ErrorOf([&] { a.Compare(b); }), 20051);
+  EXPECT_EQ(NativeErrorOf([&] { a.Compare(b); }), 20051);
   a.DecLevel();
   EXPECT_EQ(a.CurrentPageNo(), 5);
   a.SetCurrentPageNo(7);
@@ -327,10 +321,10 @@ TEST(VEZKeyPathTest, CompareAssignAndLimits) {
   TVEZKeyPath full;
   for (int i = 0; i < TVEZKeyPath::kMaxDepth; ++i)
     full.AddItem(i, 0, 1);
-  EXPECT_EQ(ErrorOf([&] { full.AddItem(99, 0, 1); }), 20051);
+  EXPECT_EQ(NativeErrorOf([&] { full.AddItem(99, 0, 1); }), 20051);
   TVEZKeyPath bad;
-  EXPECT_EQ(ErrorOf([&] { bad.FillItemsByBitmapRecNo(0, 9); }), 20051);
-  EXPECT_EQ(ErrorOf([&] { bad.FillItemsByBitmapRecNo(10, 9); }), 20051);  // digit 0
+  EXPECT_EQ(NativeErrorOf([&] { bad.FillItemsByBitmapRecNo(0, 9); }), 20051);
+  EXPECT_EQ(NativeErrorOf([&] { bad.FillItemsByBitmapRecNo(10, 9); }), 20051);  // digit 0
 
   TVEZIndexPositionCache cache;
   EXPECT_EQ(cache.IndexID, -1);

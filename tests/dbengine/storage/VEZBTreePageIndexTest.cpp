@@ -7,7 +7,10 @@
 #include <random>
 
 #include "dbengine/foundation/VEZException.h"
+#include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/MemoryPageStorage.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
@@ -15,15 +18,6 @@ namespace {
 using test::TMemoryPageStorage;
 
 constexpr std::int32_t kSession = 3;
-
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 TEST(BTreePageIndexTest, RecordPagesCountsAndRecordNumbers) {
   TMemoryPageStorage pm(4096);
@@ -40,11 +34,11 @@ TEST(BTreePageIndexTest, RecordPagesCountsAndRecordNumbers) {
   index.GetRecordByRecNo(kSession, 0, page, pos);
   EXPECT_EQ(page, 7);
   EXPECT_EQ(pos, 0);
-  EXPECT_EQ(ErrorOf([&] { index.GetRecordByRecNo(kSession, 10, page, pos); }), 20113);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetRecordByRecNo(kSession, 10, page, pos); }), 20113);
   std::int64_t rec_no = 0;
   index.GetRecNoByRecord(kSession, 9, 4, rec_no);
   EXPECT_EQ(rec_no, 7);
-  EXPECT_EQ(ErrorOf([&] { index.GetRecNoByRecord(kSession, 8, 0, rec_no); }), 20114);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetRecNoByRecord(kSession, 8, 0, rec_no); }), 20114);
   index.Validate(kSession, 10);
   try {
     index.Validate(kSession, 11);
@@ -60,8 +54,8 @@ TEST(BTreePageIndexTest, RecordPagesCountsAndRecordNumbers) {
   EXPECT_EQ(next, 12);
   index.DeleteRecord(kSession, 12, 0);  // the page leaves the tree
   EXPECT_FALSE(index.GetNextRecordPage(kSession, 9, next));
-  EXPECT_EQ(ErrorOf([&] { index.GetNextRecordPage(kSession, 12, next); }), 20104);
-  EXPECT_EQ(ErrorOf([&] { index.GetPriorRecordPage(kSession, 12, next); }), 20105);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetNextRecordPage(kSession, 12, next); }), 20104);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetPriorRecordPage(kSession, 12, next); }), 20105);
   EXPECT_TRUE(index.GetPriorRecordPage(kSession, 9, next));
   EXPECT_EQ(next, 7);
   EXPECT_FALSE(index.GetPriorRecordPage(kSession, 7, next));
@@ -83,7 +77,7 @@ TEST(BTreePageIndexTest, FullPagesAreNeverOffered) {
   EXPECT_FALSE(index.FindPageForNewRecord(kSession, page));
   index.AddRecord(kSession, 5, 4);
   EXPECT_FALSE(index.FindPageForNewRecord(kSession, page));
-  EXPECT_EQ(ErrorOf([&] { index.AddRecord(kSession, 5, 1); }), 20106);
+  EXPECT_EQ(NativeErrorOf([&] { index.AddRecord(kSession, 5, 1); }), 20106);
   index.AddRecord(kSession, 6, 3);
   ASSERT_TRUE(index.FindPageForNewRecord(kSession, page));
   EXPECT_EQ(page, 6);
@@ -129,9 +123,9 @@ TEST(BTreePageIndexTest, BlobPagesAndErrors) {
   TMemoryPageStorage pm(4096);
   TVEZBTreeBlobPageIndex index(&pm);
   std::int32_t page = -1;
-  EXPECT_EQ(ErrorOf([&] { index.AddBlob(kSession, 10, 4); }), 20118);
-  EXPECT_EQ(ErrorOf([&] { index.DeleteBlob(kSession, 10, 4); }), 20110);
-  EXPECT_EQ(ErrorOf([&] { index.GetBlobPageAllocatedSpace(kSession, 4); }), 20117);
+  EXPECT_EQ(NativeErrorOf([&] { index.AddBlob(kSession, 10, 4); }), 20118);
+  EXPECT_EQ(NativeErrorOf([&] { index.DeleteBlob(kSession, 10, 4); }), 20110);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetBlobPageAllocatedSpace(kSession, 4); }), 20117);
   index.CreateIndex(kSession);
   EXPECT_EQ(index.GetBlobPageAllocatedSpace(kSession, 4), -1);
   index.AddBlob(kSession, 1000, 4);
@@ -142,16 +136,16 @@ TEST(BTreePageIndexTest, BlobPagesAndErrors) {
   EXPECT_FALSE(index.HasRoom(2000, 2054));
   EXPECT_TRUE(index.FindPageForNewBlob(kSession, 2000, page));
   EXPECT_FALSE(index.FindPageForNewBlob(kSession, 2054, page));
-  EXPECT_EQ(ErrorOf([&] { index.AddBlob(kSession, 2054, 4); }), 20106);
-  EXPECT_EQ(ErrorOf([&] { index.DeleteBlob(kSession, 10, 5); }), 20111);
-  EXPECT_EQ(ErrorOf([&] { index.DeleteBlob(kSession, 3000, 4); }), 20112);
+  EXPECT_EQ(NativeErrorOf([&] { index.AddBlob(kSession, 2054, 4); }), 20106);
+  EXPECT_EQ(NativeErrorOf([&] { index.DeleteBlob(kSession, 10, 5); }), 20111);
+  EXPECT_EQ(NativeErrorOf([&] { index.DeleteBlob(kSession, 3000, 4); }), 20112);
   index.DeleteBlob(kSession, 1500, 4);
   EXPECT_EQ(index.GetBlobPageAllocatedSpace(kSession, 4), 500);
   index.DeleteBlob(kSession, 500, 4);
   EXPECT_EQ(index.GetBlobPageAllocatedSpace(kSession, 4), -1);
   // A page entered with nothing allocated cannot give anything back.
   index.AddBlob(kSession, 0, 8);
-  EXPECT_EQ(ErrorOf([&] { index.DeleteBlob(kSession, 1, 8); }), 20112);
+  EXPECT_EQ(NativeErrorOf([&] { index.DeleteBlob(kSession, 1, 8); }), 20112);
   pm.ApplyChanges(kSession);
 }
 
@@ -176,8 +170,8 @@ TEST(BTreePageIndexTest, EmptyAndDrop) {
   pm.ApplyChanges(kSession);
   EXPECT_EQ(index.RootPageNo(), -1);
   EXPECT_TRUE(pm.stored.empty());
-  EXPECT_EQ(ErrorOf([&] { index.GetFirstRecordPage(kSession, page); }), 20115);
-  EXPECT_EQ(ErrorOf([&] { index.GetLastRecordPage(kSession, page); }), 20116);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetFirstRecordPage(kSession, page); }), 20115);
+  EXPECT_EQ(NativeErrorOf([&] { index.GetLastRecordPage(kSession, page); }), 20116);
   // Reopened from a stored root, the tree is read back from storage.
   TVEZBTreeRecordPageIndex a(&pm);
   a.SetMaxRecordsOnPage(9);
@@ -208,7 +202,7 @@ TEST(BTreePageIndexTest, RandomAddRemoveMatchesMap) {
         const std::int32_t add = 1 + static_cast<std::int32_t>(rng() % 3);
         const std::int32_t have = it == model.end() ? -1 : it->second;
         if (have >= 0 && have >= 20) {
-          ASSERT_EQ(ErrorOf([&] { index.AddRecord(kSession, p, add); }), 20106);
+          ASSERT_EQ(NativeErrorOf([&] { index.AddRecord(kSession, p, add); }), 20106);
           pm.CancelChanges(kSession);
           continue;
         }
@@ -222,7 +216,7 @@ TEST(BTreePageIndexTest, RandomAddRemoveMatchesMap) {
         else
           it->second = left;
       } else {
-        ASSERT_EQ(ErrorOf([&] { index.DeleteRecord(kSession, p, 0); }), 20111);
+        ASSERT_EQ(NativeErrorOf([&] { index.DeleteRecord(kSession, p, 0); }), 20111);
       }
       pm.ApplyChanges(kSession);
       if (step % 60 == 0 || step == 2999) {

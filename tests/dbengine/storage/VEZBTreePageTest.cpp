@@ -10,8 +10,11 @@
 #include <tuple>
 
 #include "dbengine/foundation/VEZException.h"
+#include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/BTreeTestSupport.h"
 #include "tests/dbengine/storage/MemoryPageStorage.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
@@ -22,15 +25,6 @@ using test::TFakeTable;
 using test::TLeafEntry;
 using test::TMemoryPageStorage;
 using test::WalkTree;
-
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // One record as the model sees it: (key, reference) in index order.
 struct Row {
@@ -373,12 +367,12 @@ TEST(BTreePageTest, EmptyTreeAndEdgeErrors) {
   EXPECT_EQ(path.Count, 0);
   EXPECT_FALSE(tree.Root()->FindByCondition(1, true, nullptr, scNone, path));
   std::uint8_t key[8], ref[8];
-  EXPECT_EQ(ErrorOf([&] { tree.Root()->GetFirstEntry(1, key, ref); }), 20025);
+  EXPECT_EQ(NativeErrorOf([&] { tree.Root()->GetFirstEntry(1, key, ref); }), 20025);
   {
     auto root = tree.Root();
-    EXPECT_EQ(ErrorOf([&] { root->Controller().DeleteEntryAt(0); }), 20025);
-    EXPECT_EQ(ErrorOf([&] { root->InsertNodeEntry(1, key, ref, path); }), 20020);
-    EXPECT_EQ(ErrorOf([&] { root->DeleteNodeEntry(1, path, true, nullptr); }), 20024);
+    EXPECT_EQ(NativeErrorOf([&] { root->Controller().DeleteEntryAt(0); }), 20025);
+    EXPECT_EQ(NativeErrorOf([&] { root->InsertNodeEntry(1, key, ref, path); }), 20020);
+    EXPECT_EQ(NativeErrorOf([&] { root->DeleteNodeEntry(1, path, true, nullptr); }), 20024);
   }
   // Deleting the only entry leaves an empty leaf root.
   tree.Insert({5, "", {1, 1}});
@@ -404,7 +398,7 @@ TEST(BTreePageTest, IntegrityErrorsAreReported) {
     leaf->UpdateKey(1, k0.data());
   }
   path.Clear();
-  EXPECT_EQ(ErrorOf([&] { root->CheckIntegrity(1, path); }), 20028);
+  EXPECT_EQ(NativeErrorOf([&] { root->CheckIntegrity(1, path); }), 20028);
   {
     auto leaf = TVEZBTreePage::GetIndexPage(&tree.pm, &tree.key_ref, 1, root->ChildPageNo(0));
     std::vector<std::uint8_t> k0(leaf->GetPKey(0), leaf->GetPKey(0) + 5);
@@ -414,7 +408,7 @@ TEST(BTreePageTest, IntegrityErrorsAreReported) {
     leaf->SetRightPageNo(12345);
   }
   path.Clear();
-  EXPECT_EQ(ErrorOf([&] { root->CheckIntegrity(1, path); }), 20034);
+  EXPECT_EQ(NativeErrorOf([&] { root->CheckIntegrity(1, path); }), 20034);
   tree.pm.CancelChanges(1);
 }
 
@@ -451,7 +445,8 @@ TEST(BTreePageTest, MissingRecordForFullKeyIsAnError) {
   const auto key = tree.KeyOf(record);
   const auto ref = Ref6(r.ref);
   TVEZKeyPath path;
-  EXPECT_EQ(ErrorOf([&] { tree.Root()->InsertLeafEntry(1, key.data(), ref.data(), path); }), 20170);
+  EXPECT_EQ(NativeErrorOf([&] { tree.Root()->InsertLeafEntry(1, key.data(), ref.data(), path); }),
+            20170);
   tree.pm.CancelChanges(1);
   EXPECT_EQ(tree.pm.stored, before);
 }
@@ -487,7 +482,8 @@ TEST(BTreePageTest, SplitFailingMidwayIsCancelledNotHalfApplied) {
   const auto key = tree.KeyOf(record);
   const auto ref = Ref6(r.ref);
   TVEZKeyPath path;
-  EXPECT_EQ(ErrorOf([&] { tree.Root()->InsertLeafEntry(1, key.data(), ref.data(), path); }), 20299);
+  EXPECT_EQ(NativeErrorOf([&] { tree.Root()->InsertLeafEntry(1, key.data(), ref.data(), path); }),
+            20299);
   ASSERT_NE(tree.pm.SessionDirtyPages(1), nullptr);
   EXPECT_GT(tree.pm.SessionDirtyPages(1)->Count(), 0);  // changed pages wait for the caller
   tree.pm.CancelChanges(1);

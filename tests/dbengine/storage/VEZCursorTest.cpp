@@ -11,21 +11,14 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/storage/VEZCursor.h"
+#include "tests/common/NativeError.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
 
 using test::TestCursor;
-
-template <typename F>
-std::int32_t NativeErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // A cursor over a table with one field of each kind and its record buffer.
 class CursorTest : public ::testing::Test {

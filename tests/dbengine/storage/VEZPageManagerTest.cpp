@@ -6,21 +6,15 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/MemoryPageStorage.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
 
 using test::TMemoryPageStorage;
-
-std::int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 TEST(VEZSortedPageListTest, FindInsertDeleteAndErrors) {
   TMemoryPageStorage pm;
@@ -37,7 +31,7 @@ TEST(VEZSortedPageListTest, FindInsertDeleteAndErrors) {
     EXPECT_EQ(list.PageAt(i)->PageNo(), expected[i]);
   EXPECT_EQ(list.Find(7), pages[2].get());
   EXPECT_EQ(list.Find(5), nullptr);
-  EXPECT_EQ(ErrorOf([&] { list.Delete(5); }), 20166);
+  EXPECT_EQ(NativeErrorOf([&] { list.Delete(5); }), 20166);
   try {
     list.Delete(4);
   } catch (const EVEZException& e) {
@@ -49,11 +43,11 @@ TEST(VEZSortedPageListTest, FindInsertDeleteAndErrors) {
   list.Delete(1);
   list.Delete(9);
   // One element left: a wrong number is still refused, the right one removed.
-  EXPECT_EQ(ErrorOf([&] { list.Delete(1); }), 20166);
+  EXPECT_EQ(NativeErrorOf([&] { list.Delete(1); }), 20166);
   EXPECT_EQ(list.Count(), 1);
   list.Delete(7);
-  EXPECT_EQ(ErrorOf([&] { list.Delete(7); }), 20165);
-  EXPECT_EQ(ErrorOf([&] { list.UpdateLRU(pages[0].get()); }), 20167);
+  EXPECT_EQ(NativeErrorOf([&] { list.Delete(7); }), 20165);
+  EXPECT_EQ(NativeErrorOf([&] { list.UpdateLRU(pages[0].get()); }), 20167);
   EXPECT_EQ(list.FirstByLRU(), nullptr);
 }
 
@@ -76,7 +70,7 @@ TEST(VEZSortedPageListTest, LeastRecentlyUsedWalk) {
 TEST(VEZPageTest, BufferHeaderAndEnlarge) {
   TMemoryPageStorage pm(256);
   TVEZPage page(&pm);
-  EXPECT_EQ(ErrorOf([&] { page.EnlargePageBuffer(300); }), 20038);
+  EXPECT_EQ(NativeErrorOf([&] { page.EnlargePageBuffer(300); }), 20038);
   page.AllocPageBuffer();
   EXPECT_TRUE(page.PageHeader().HasSignature());
   EXPECT_EQ(page.PageHeader().State(), 0);
@@ -87,7 +81,7 @@ TEST(VEZPageTest, BufferHeaderAndEnlarge) {
   EXPECT_EQ(page.PageDataSize(), 216);
   EXPECT_EQ(page.PageData(), page.PageBuffer() + 40);
   page.PageData()[215] = 0x5A;
-  EXPECT_EQ(ErrorOf([&] { page.EnlargePageBuffer(255); }), 20039);
+  EXPECT_EQ(NativeErrorOf([&] { page.EnlargePageBuffer(255); }), 20039);
   page.EnlargePageBuffer(300);
   EXPECT_EQ(page.PageData()[215], 0x5A);
   EXPECT_EQ(MemoryManager().GetMemoryBufferSize(page.PageBuffer()), 300);
@@ -154,13 +148,13 @@ TEST_F(PageCacheTest, PinsAndOtherSessions) {
   EXPECT_EQ(a, b);
   EXPECT_EQ(a->UseCount(), 2);
   EXPECT_EQ(pm.counts.read, 1);
-  EXPECT_EQ(ErrorOf([&] { pm.GetPage(2, 7, kPageTypeTableRecord, false); }), 20090);
+  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(2, 7, kPageTypeTableRecord, false); }), 20090);
   pm.PutPage(a);
   pm.PutPage(b);
   TVEZPage* c = pm.GetPage(2, 7, kPageTypeTableRecord, false);
   EXPECT_EQ(c, a);
   pm.PutPage(c);
-  EXPECT_EQ(ErrorOf([&] { pm.GetPage(-1, 7, kPageTypeTableRecord, false); }), 20186);
+  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(-1, 7, kPageTypeTableRecord, false); }), 20186);
 }
 
 TEST_F(PageCacheTest, DirtyPagesStayPrivateUntilApplied) {
@@ -211,7 +205,7 @@ TEST_F(PageCacheTest, CommitReplacesUnpinnedOlderSharedCopy) {
 }
 
 TEST_F(PageCacheTest, PageTypeAndReadFailuresLeaveNothingCached) {
-  EXPECT_EQ(ErrorOf([&] { pm.GetPage(1, 3, kPageTypeTableIndex, false); }), 20153);
+  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(1, 3, kPageTypeTableIndex, false); }), 20153);
   EXPECT_EQ(pm.SharedPages().Count(), 0);
   TVEZPage* any = pm.GetPage(1, 3, kPageTypeAny, false);
   EXPECT_EQ(any->PageHeader().PageType(), kPageTypeTableRecord);
@@ -246,10 +240,10 @@ TEST_F(PageCacheTest, AddCancelAndRemove) {
   EXPECT_EQ(p->PageHeader().PageType(), kPageTypeTableIndex);
   EXPECT_GE(p->PageHeader().State(), 0);
   EXPECT_LT(p->PageHeader().State(), 1073741823);
-  EXPECT_EQ(ErrorOf([&] { pm.CancelChanges(1); }), 20088);
+  EXPECT_EQ(NativeErrorOf([&] { pm.CancelChanges(1); }), 20088);
   // A failed commit keeps the added number, so the rollback still frees it.
-  EXPECT_EQ(ErrorOf([&] { pm.ApplyChanges(1); }), 20086);
-  EXPECT_EQ(ErrorOf([&] { pm.CheckNoUncommittedPages(); }), 20097);
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 20086);
+  EXPECT_EQ(NativeErrorOf([&] { pm.CheckNoUncommittedPages(); }), 20097);
   pm.PutPage(p);
   pm.CancelChanges(1);
   EXPECT_EQ(pm.counts.remove, 1);
@@ -284,7 +278,7 @@ TEST_F(PageCacheTest, RemovedPageLeavesTheCache) {
 
 TEST_F(PageCacheTest, CommitAndRollbackChecks) {
   TVEZPage* shared = pm.GetPage(1, 1, kPageTypeTableRecord, false);
-  EXPECT_EQ(ErrorOf([&] { pm.ApplyChanges(1); }), 20152);
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 20152);
   pm.PutPage(shared);
 
   TVEZPage* a = pm.AddPage(1, kPageTypeTableIndex);
@@ -292,12 +286,12 @@ TEST_F(PageCacheTest, CommitAndRollbackChecks) {
   pm.PutPage(a);
   pm.PutPage(b);
   b->SetIsDirty(false);
-  EXPECT_EQ(ErrorOf([&] { pm.ApplyChanges(1); }), 20085);
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 20085);
   // The first page was written and moved on; the failing one stays.
   EXPECT_EQ(pm.counts.write, 1);
   ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 1);
   EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(0), b);
-  EXPECT_EQ(ErrorOf([&] { pm.CancelChanges(1); }), 20087);
+  EXPECT_EQ(NativeErrorOf([&] { pm.CancelChanges(1); }), 20087);
   b->SetIsDirty(true);
   pm.ApplyChanges(1);
   EXPECT_EQ(pm.counts.write, 2);
@@ -347,7 +341,7 @@ TEST_F(PageCacheTest, SynchronizeReloadsChangedOrUnknownPages) {
   pm.PutPage(p);
   // The reload itself failing is an error.
   pm.fail_read_page = 3;
-  EXPECT_EQ(ErrorOf([&] { pm.GetPage(1, 3, kPageTypeTableRecord, true); }), 20299);
+  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(1, 3, kPageTypeTableRecord, true); }), 20299);
 }
 
 class NoNumberStorage : public TMemoryPageStorage {
@@ -357,7 +351,7 @@ class NoNumberStorage : public TMemoryPageStorage {
 
 TEST(PageCacheErrors, AddedPageWithoutNumber) {
   NoNumberStorage pm;
-  EXPECT_EQ(ErrorOf([&] { pm.AddPage(1, kPageTypeTableIndex); }), 20064);
+  EXPECT_EQ(NativeErrorOf([&] { pm.AddPage(1, kPageTypeTableIndex); }), 20064);
   pm.CheckNoUncommittedPages();
 }
 

@@ -15,19 +15,12 @@
 #include "dbengine/storage/VEZFieldDef.h"
 #include "dbengine/storage/VEZIndexDef.h"
 #include "platform/core/Exceptions.h"
+#include "tests/common/NativeError.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
-
-template <typename F>
-std::int32_t NativeErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 struct ColumnType {
   TVEZAdvancedFieldType type;

@@ -14,22 +14,15 @@
 #include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
+#include "tests/common/NativeError.h"
+
+using vez::test::NativeErrorOf;
 
 namespace vez {
 namespace {
 
 using test::FakeExpression;
 using test::FakeNode;
-
-template <typename F>
-std::int32_t NativeErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EVEZException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // ---- Session
 
