@@ -73,19 +73,20 @@ void TVEZBitsArray::SetSize(std::int32_t n) {
   } else if (bytes != MemoryManager().GetMemoryBufferSize(bits_)) {
     MemoryManager().ReallocMemAndClearTail(bits_, bytes);
   }
-  if (n < bit_count_) {
-    // Clear what falls out of range so a later growth reads zeros, then count
-    // what stays.
-    const std::int32_t last_word = (n - 1) / 64;
-    const std::int32_t rem = n % 64;
-    if (rem != 0)
-      StoreWord(bits_ + static_cast<std::size_t>(last_word) * 8, Word(last_word) & LowMask(rem));
-    std::int32_t count = 0;
-    for (std::int32_t w = 0; w <= last_word; ++w)
-      count += std::popcount(Word(w));
-    non_zero_bit_count_ = count;
-  }
+  // What falls out of range is cleared so a later growth reads zeros.
+  if (n < bit_count_) non_zero_bit_count_ = ClearBeyondAndCount(n);
   bit_count_ = n;
+}
+
+std::int32_t TVEZBitsArray::ClearBeyondAndCount(std::int32_t n) {
+  const std::int32_t last_word = (n - 1) / 64;
+  const std::int32_t rem = n % 64;
+  if (rem != 0)
+    StoreWord(bits_ + static_cast<std::size_t>(last_word) * 8, Word(last_word) & LowMask(rem));
+  std::int32_t count = 0;
+  for (std::int32_t w = 0; w <= last_word; ++w)
+    count += std::popcount(Word(w));
+  return count;
 }
 
 bool TVEZBitsArray::GetBit(std::int32_t bit_no) const {
@@ -206,14 +207,7 @@ void TVEZBitsArray::LoadFromStream(TVEZStream& stream) {
     CheckedStreamRead(loaded.bits_, static_cast<std::int32_t>(StreamBytes(bit_count)), stream,
                       10402);
     // Bits past the count in the last byte are not ours.
-    const std::int32_t rem = bit_count % 64;
-    const std::int32_t last_word = (bit_count - 1) / 64;
-    if (rem != 0)
-      StoreWord(loaded.bits_ + static_cast<std::size_t>(last_word) * 8,
-                loaded.Word(last_word) & LowMask(rem));
-    std::int32_t count = 0;
-    for (std::int32_t w = 0; w <= last_word; ++w)
-      count += std::popcount(loaded.Word(w));
+    const std::int32_t count = loaded.ClearBeyondAndCount(bit_count);
     if (count != non_zero)
       throw EVEZException(10426, "Invalid number of set bits = %d, bits set = %d",
                           {non_zero, count});

@@ -68,6 +68,9 @@ class TVEZBitsArray {
 
  private:
   std::uint64_t Word(std::int32_t word_no) const;
+  // Clears the bits from n on in the last word in use and answers the number
+  // of set bits below n. REQUIRES: 0 < n, buffer of at least n bits.
+  std::int32_t ClearBeyondAndCount(std::int32_t n);
 
   std::uint8_t* bits_ = nullptr;  // memory-manager block, whole 64-bit words
   std::int32_t bit_count_ = 0;

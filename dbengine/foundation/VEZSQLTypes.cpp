@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
@@ -93,22 +92,26 @@ const TSQLFieldType* FindRow(auto matches) {
   return nullptr;
 }
 
-// Rounds to the nearest integer, halves to even, whatever the FPU's mode.
-double RoundHalfEven(double x) {
-  double r = std::floor(x);
-  const double diff = x - r;
-  if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
-  return r;
-}
-
 [[noreturn]] void InvalidDateTime() {
   throw platform::EConvertError("Invalid date-time value");
 }
 
-// Milliseconds of |frac(D)|, rounded; 86400000 when it rounds up to midnight.
-std::int32_t RoundedTimeOfDay(double D) {
+// The day offset from 1899-12-30 and the milliseconds of the day, rounded and
+// carried; refuses what is not finite.
+double SplitDateTime(double D, std::int32_t& ms) {
   if (!std::isfinite(D)) InvalidDateTime();
-  return static_cast<std::int32_t>(RoundHalfEven(std::fabs(D - std::trunc(D)) * kMSecsPerDay));
+  double days;
+  platform::SplitDateTime(D, days, ms);
+  return days;
+}
+
+// The engine's day number of a day offset; refuses what Int32 cannot hold.
+std::int32_t DayNumber(double days) {
+  const double day = days + kDateDelta;
+  if (day < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
+      day > static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+    InvalidDateTime();
+  return static_cast<std::int32_t>(day);
 }
 
 [[noreturn]] void CannotCopy() {
@@ -132,66 +135,50 @@ void CopyInto(std::int32_t size, void*& Buffer, std::int32_t& Size, Fill fill) {
 
 // ---- LIKE
 
-enum class TokenKind : std::uint8_t { kAny, kOne, kLiteral, kNever };
-
-template <typename Char>
-struct Token {
-  TokenKind kind;
-  Char ch;
-};
-
 template <typename Char>
 std::basic_string_view<Char> UpToZero(std::basic_string_view<Char> s) {
   const auto z = s.find(Char(0));
   return z == std::basic_string_view<Char>::npos ? s : s.substr(0, z);
 }
 
+// Greedy match with one resumable '%': on a mismatch, the last '%' takes one
+// more character and the rest is retried. A later '%' supersedes an earlier
+// one, so no position is retried more than once per pattern position:
+// O(n x m), and no allocation (LIKE runs once per row of a filter).
 template <typename Char, typename Eq>
 bool MatchLike(std::basic_string_view<Char> value, std::basic_string_view<Char> pattern,
                bool has_escape, Char escape, Eq eq) {
   value = UpToZero(value);
   pattern = UpToZero(pattern);
-  std::vector<Token<Char>> tokens;
-  tokens.reserve(pattern.size());
-  for (std::size_t k = 0; k < pattern.size(); ++k) {
-    const Char c = pattern[k];
-    if (c == Char('%')) {
-      // A run of '%' means the same as one.
-      if (tokens.empty() || tokens.back().kind != TokenKind::kAny)
-        tokens.push_back({TokenKind::kAny, c});
-    } else if (c == Char('_')) {
-      tokens.push_back({TokenKind::kOne, c});
-    } else if (has_escape && c == escape) {
-      // The next character is literal; an escape at the end matches nothing.
-      if (k + 1 < pattern.size())
-        tokens.push_back({TokenKind::kLiteral, pattern[++k]});
-      else
-        tokens.push_back({TokenKind::kNever, c});
-    } else {
-      tokens.push_back({TokenKind::kLiteral, c});
-    }
-  }
-  // Greedy match with one resumable '%': on a mismatch, the last '%' takes one
-  // more character and the rest is retried. A later '%' supersedes an earlier
-  // one, so no position is retried more than once per token: O(n x m).
-  const std::size_t n = value.size(), m = tokens.size();
-  std::size_t i = 0, j = 0, star = m, mark = 0;
+  const std::size_t n = value.size(), m = pattern.size(), none = m + 1;
+  std::size_t i = 0, j = 0, star = none, mark = 0;
   while (i < n) {
-    if (j < m && tokens[j].kind == TokenKind::kAny) {
-      star = j++;
+    bool step = false;
+    std::size_t width = 1;
+    if (j < m && pattern[j] == Char('%')) {
+      star = ++j;  // a run of '%' means the same as one
       mark = i;
-    } else if (j < m && (tokens[j].kind == TokenKind::kOne ||
-                         (tokens[j].kind == TokenKind::kLiteral && eq(value[i], tokens[j].ch)))) {
+      continue;
+    }
+    if (j < m && pattern[j] == Char('_')) {
+      step = true;
+    } else if (j < m) {
+      // After the escape character the next one is literal; an escape at the
+      // very end matches nothing.
+      if (has_escape && pattern[j] == escape) width = 2;
+      step = j + width <= m && eq(value[i], pattern[j + width - 1]);
+    }
+    if (step) {
       ++i;
-      ++j;
-    } else if (star != m) {
-      j = star + 1;
+      j += width;
+    } else if (star != none) {
+      j = star;
       i = ++mark;
     } else {
       return false;
     }
   }
-  while (j < m && tokens[j].kind == TokenKind::kAny)
+  while (j < m && pattern[j] == Char('%'))
     ++j;
   return j == m;
 }
@@ -347,11 +334,7 @@ std::u16string VEZWideLowerCase(std::u16string_view S) {
 
 std::int32_t TDateToVEZDate(double D) {
   if (!std::isfinite(D)) InvalidDateTime();
-  const double day = std::trunc(D) + kDateDelta;
-  if (day < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
-      day > static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-    InvalidDateTime();
-  return static_cast<std::int32_t>(day);
+  return DayNumber(std::trunc(D));
 }
 
 double VEZDateToTDate(std::int32_t Day) {
@@ -359,8 +342,9 @@ double VEZDateToTDate(std::int32_t Day) {
 }
 
 std::int32_t TTimeToVEZTime(double D) {
-  const std::int32_t ms = RoundedTimeOfDay(D);
-  return ms >= kMSecsPerDay ? ms - kMSecsPerDay : ms;
+  std::int32_t ms;
+  SplitDateTime(D, ms);  // a time that rounds to midnight is 0 of the next day
+  return ms;
 }
 
 double VEZTimeToTTime(std::int32_t Milliseconds) {
@@ -371,14 +355,8 @@ double VEZTimeToTTime(std::int32_t Milliseconds) {
 
 TVEZDateTime TDateTimeToVEZDateTime(double D) {
   TVEZDateTime dt;
-  dt.Date = TDateToVEZDate(D);
-  dt.Time = RoundedTimeOfDay(D);
-  if (dt.Time >= kMSecsPerDay) {
-    // 23:59:59.9995 and later is the next day's midnight.
-    dt.Time -= kMSecsPerDay;
-    if (dt.Date == std::numeric_limits<std::int32_t>::max()) InvalidDateTime();
-    ++dt.Date;
-  }
+  const double days = SplitDateTime(D, dt.Time);
+  dt.Date = DayNumber(days);
   return dt;
 }
 

@@ -96,6 +96,15 @@ inline std::uint32_t CodePointKey(char16_t c) {
   return c;
 }
 
+// A copy of s with every character passed through map.
+template <typename Char, typename Map>
+std::basic_string<Char> MapChars(std::basic_string_view<Char> s, const Map& map) {
+  std::basic_string<Char> out(s);
+  for (Char& c : out)
+    c = map(c);
+  return out;
+}
+
 inline int Sign(std::size_t a, std::size_t b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
@@ -119,49 +128,27 @@ char AnsiLowerChar(char c) {
 }
 
 std::string AnsiUpperCase(std::string_view s) {
-  const Tables& t = T();
-  std::string out(s);
-  for (char& c : out)
-    c = t.ansi_upper[static_cast<unsigned char>(c)];
-  return out;
+  return MapChars(s, [&t = T()](char c) { return t.ansi_upper[static_cast<unsigned char>(c)]; });
 }
 
 std::string AnsiLowerCase(std::string_view s) {
-  const Tables& t = T();
-  std::string out(s);
-  for (char& c : out)
-    c = t.ansi_lower[static_cast<unsigned char>(c)];
-  return out;
+  return MapChars(s, [&t = T()](char c) { return t.ansi_lower[static_cast<unsigned char>(c)]; });
 }
 
 std::u16string WideUpperCase(std::u16string_view s) {
-  const Tables& t = T();
-  std::u16string out(s);
-  for (char16_t& c : out)
-    c = t.upper(c);
-  return out;
+  return MapChars(s, [&t = T()](char16_t c) { return t.upper(c); });
 }
 
 std::u16string WideLowerCase(std::u16string_view s) {
-  const Tables& t = T();
-  std::u16string out(s);
-  for (char16_t& c : out)
-    c = t.lower(c);
-  return out;
+  return MapChars(s, [&t = T()](char16_t c) { return t.lower(c); });
 }
 
 std::string UpperCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
+  return MapChars(s, [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
 }
 
 std::string LowerCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
+  return MapChars(s, [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
 }
 
 int CompareAnsi(std::string_view a, std::string_view b, bool case_insensitive) {

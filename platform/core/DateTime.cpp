@@ -122,19 +122,26 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int se
   return date >= 0 ? date + time : date - time;
 }
 
-bool TryDateTimeToTimeStamp(TDateTime value, TTimeStamp& result) {
-  // Checked before trunc so the cast cannot overflow.
-  if (!std::isfinite(value) || value <= -693594.0 || value >= 2958466.0) return false;
-  const double whole = std::trunc(value);
-  std::int32_t date = static_cast<std::int32_t>(whole) + DateDelta;
-  double ms = RoundHalfEven(std::fabs(value - whole) * MSecsPerDay);
-  if (ms >= MSecsPerDay) {  // 23:59:59.9995 and above: the next day's midnight
-    ms -= MSecsPerDay;
-    ++date;
+void SplitDateTime(TDateTime value, double& days, std::int32_t& ms) {
+  days = std::trunc(value);
+  double t = RoundHalfEven(std::fabs(value - days) * MSecsPerDay);
+  if (t >= MSecsPerDay) {  // 23:59:59.9995 and above: the next day's midnight
+    t -= MSecsPerDay;
+    days += 1;
   }
+  ms = static_cast<std::int32_t>(t);
+}
+
+bool TryDateTimeToTimeStamp(TDateTime value, TTimeStamp& result) {
+  // Checked before the cast so it cannot overflow.
+  if (!std::isfinite(value) || value <= -693594.0 || value >= 2958466.0) return false;
+  double days;
+  std::int32_t ms;
+  SplitDateTime(value, days, ms);
+  const std::int32_t date = static_cast<std::int32_t>(days) + DateDelta;
   if (date < 1 || date > kMaxDayNumber) return false;
   result.Date = date;
-  result.Time = static_cast<std::int32_t>(ms);
+  result.Time = ms;
   return true;
 }
 

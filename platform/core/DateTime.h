@@ -56,6 +56,11 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int se
 bool TryDateTimeToTimeStamp(TDateTime value, TTimeStamp& result);
 // Raises EConvertError "Invalid date-time value" where the Try form fails.
 TTimeStamp DateTimeToTimeStamp(TDateTime value);
+// The whole days (trunc, then +1 for a carried time) and the milliseconds of
+// the day (|fraction| rounded halves to even; 24:00:00.000 carried) of a
+// date-time, without range checks; the engine's day number uses it too.
+// REQUIRES: value is finite.
+void SplitDateTime(TDateTime value, double& days, std::int32_t& ms);
 // The platform form of a time stamp (day - time before 1899-12-30). A Time
 // outside 0..86399999 is taken as |Time| mod 86400000, the legacy negative
 // times of early dates included.

@@ -347,11 +347,17 @@ bool NormaliseFloat(std::string_view text, char decimal_separator, std::string& 
     }
     if (i == start) return false;
     if (neg) exp10 = -exp10;
-    exp_text = "e" + IntToStr(exp10);
+    // Appended, not "e" + IntToStr(...): g++ 12 -O3 warns falsely (-Wrestrict)
+    // on operator+(const char*, std::string&&).
+    exp_text.push_back('e');
+    exp_text += IntToStr(exp10);
   }
   if (i != n) return false;
   out += int_digits.empty() ? "0" : int_digits;
-  if (!frac_digits.empty()) out += "." + frac_digits;
+  if (!frac_digits.empty()) {
+    out.push_back('.');
+    out += frac_digits;
+  }
   out += exp_text;
   // Where the first significant digit stands, to tell overflow from underflow.
   const std::string all = int_digits + frac_digits;
