@@ -238,6 +238,15 @@ TEST(VEZSQLTypesTest, DateTimeRoundTrips) {
     EXPECT_EQ(VEZDateTimeToTDateTime(dt), v);
     EXPECT_EQ(TDateTimeToVEZDateTime(VEZDateTimeToTDateTime(dt)), dt);
   }
+  // The engine's split of a platform date-time is the platform's own time
+  // stamp (the same rounding and carry), on random values over the calendar.
+  std::mt19937_64 rng64(7);
+  std::uniform_real_distribution<double> any_moment(-693593.9, 2958465.9);
+  for (int i = 0; i < 20000; ++i) {
+    const double v = any_moment(rng64);
+    const TTimeStamp ts = DateTimeToTimeStamp(v);
+    ASSERT_EQ(TDateTimeToVEZDateTime(v), (TVEZDateTime{ts.Date, ts.Time})) << v;
+  }
   // Random moments: engine form -> platform -> engine is exact.
   std::mt19937 rng(99);
   for (int i = 0; i < 20000; ++i) {
@@ -322,6 +331,11 @@ TEST(VEZSQLTypesTest, LikeTable) {
       {"mississippi", "m%s%s%s%s%s%", false, false, false},
       {"abcabd", "%abd", false, false, true},
       {"aab", "a%ab", false, false, true},
+      // An escaped character after '%' is retried from each start like any other.
+      {"xa%b", "%a\\%b", true, false, true},
+      {"a%ya%b", "%a\\%b", true, false, true},
+      {"a%ya%bc", "%a\\%b", true, false, false},
+      {"ab", "%\\", true, false, false},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.value) + " LIKE " + r.pattern);
@@ -357,6 +371,9 @@ TEST(VEZSQLTypesTest, LikeAgainstReference) {
   std::mt19937 rng(77);
   const std::string value_chars = "abA\\%";
   const std::string pattern_chars = "abA%_\\";
+  // The escape may also be a wildcard or a letter: '%' and '_' keep their
+  // meaning first, any other escape character makes the next one literal.
+  const std::string escapes = "\\%_a";
   for (int i = 0; i < 30000; ++i) {
     std::string v, p;
     for (unsigned k = rng() % 8; k > 0; --k)
@@ -365,8 +382,12 @@ TEST(VEZSQLTypesTest, LikeAgainstReference) {
       p.push_back(pattern_chars[rng() % pattern_chars.size()]);
     const bool esc = rng() % 2;
     const bool ci = rng() % 2;
-    ASSERT_EQ(MatchLikeAnsi(v, p, esc, '\\', ci), ReferenceLike(v, p, esc, '\\', ci))
-        << "'" << v << "' LIKE '" << p << "' esc " << esc << " ci " << ci;
+    const char e = escapes[rng() % escapes.size()];
+    ASSERT_EQ(MatchLikeAnsi(v, p, esc, e, ci), ReferenceLike(v, p, esc, e, ci))
+        << "'" << v << "' LIKE '" << p << "' esc " << esc << " '" << e << "' ci " << ci;
+    ASSERT_EQ(MatchLikeWide(AnsiToWide(v), AnsiToWide(p), esc, static_cast<char16_t>(e), ci),
+              ReferenceLike(v, p, esc, e, ci))
+        << "wide '" << v << "' LIKE '" << p << "'";
   }
 }
 
