@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -240,15 +241,34 @@ TEST(VEZBitsArrayTest, LoadRefusesDamagedStreamsAndKeepsContent) {
 }
 
 TEST(VEZBitsArrayTest, SaveRaisesOnShortWrite) {
-  // A stream that takes nothing.
+  // A stream that takes `room` bytes and then nothing more.
   class FullStream : public TVEZMemoryStream {
    public:
-    std::int32_t Write(const void*, std::int32_t) override { return 0; }
+    explicit FullStream(std::int32_t room) : room_(room) {}
+    std::int32_t Write(const void* buffer, std::int32_t count) override {
+      const std::int32_t n = std::min(count, room_);
+      room_ -= n;
+      return n > 0 ? TVEZMemoryStream::Write(buffer, n) : 0;
+    }
+
+   private:
+    std::int32_t room_;
   };
+  struct Row {
+    std::int32_t room, code;
+  };
+  // The bit count, the set-bit count, then the bits (two bytes for 10 bits).
+  const Row rows[] = {{0, 10398}, {3, 10398}, {4, 10427}, {7, 10427}, {8, 10400}, {9, 10400}};
   TVEZBitsArray a;
-  WithBits(a, 3, {1});
-  FullStream s;
-  ExpectNative(10398, [&] { a.SaveToStream(s); });
+  WithBits(a, 10, {1, 9});
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.room);
+    FullStream s(r.room);
+    ExpectNative(r.code, [&] { a.SaveToStream(s); });
+  }
+  FullStream s(10);
+  a.SaveToStream(s);
+  EXPECT_EQ(s.Size(), 10);
 }
 
 }  // namespace
