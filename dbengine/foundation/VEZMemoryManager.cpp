@@ -44,7 +44,11 @@ bool HeadValid(const void* data) {
 void* TVEZMemoryManager::GetMem(std::int64_t buffer_size) {
   if (buffer_size == 0) throw EVEZException(30286, "Cannot allocate 0 bytes");
   if (buffer_size < 0) throw EVEZException(30286, "Cannot allocate %d bytes", {buffer_size});
-  if (max_memory_size_ != 0 && total_mem_allocated_.load() + buffer_size > max_memory_size_)
+  // A total that would not fit 64 bits passes any limit (no signed wrap).
+  std::int64_t total_after;
+  if (max_memory_size_ != 0 &&
+      (__builtin_add_overflow(total_mem_allocated_.load(), buffer_size, &total_after) ||
+       total_after > max_memory_size_))
     throw EVEZException(30004, "Memory limit exceeded (Limit = %d bytes)", {max_memory_size_});
   // The head stores the size as Int32: a larger block would corrupt it.
   if (buffer_size > std::numeric_limits<std::int32_t>::max() - kHeadSize - kTailSize)
@@ -69,6 +73,8 @@ void* TVEZMemoryManager::AllocMem(std::int64_t buffer_size) {
 }
 
 void TVEZMemoryManager::FreeAndNillMem(void*& buffer) {
+  // A nil block has no head to read: report it as a failed free, not a crash.
+  if (!buffer) throw EVEZException(30138, "FreeAndNillMem error: %s", {"nil pointer"});
   std::uint8_t* block = BlockOf(buffer);
   if (ReadU32(block + 5) != kHeadSignature) throw EVEZException(30001, "Invalid pointer");
   const std::int32_t size = BlockSize(block);

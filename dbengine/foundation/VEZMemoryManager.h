@@ -36,9 +36,10 @@ class TVEZMemoryManager {
   // GetMem with the data bytes set to zero.
   void* AllocMem(std::int64_t buffer_size);
 
-  // Checks and frees the block, then sets buffer to nullptr. REQUIRES: buffer
-  // not null. Raises 30001 (head wrong; nothing freed, buffer kept) or 30137
-  // (tail overwritten; the block is freed and counted off first).
+  // Checks and frees the block, then sets buffer to nullptr. Callers test for
+  // nullptr first; a nullptr raises 30138. Raises 30001 (head wrong; nothing
+  // freed, buffer kept) or 30137 (tail overwritten; the block is freed and
+  // counted off first).
   void FreeAndNillMem(void*& buffer);
   template <typename T>
   void FreeAndNillMem(T*& buffer) {
