@@ -1,7 +1,6 @@
 #include "dbengine/foundation/VEZFileStream.h"
 
 #include "dbengine/foundation/VEZException.h"
-#include "platform/core/CheckedMath.h"
 #include "platform/core/Exceptions.h"
 
 namespace vez {

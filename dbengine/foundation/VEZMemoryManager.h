@@ -83,14 +83,17 @@ class TVEZMemoryManager {
   // Free physical memory (64-bit), or the limit when one is set and smaller.
   std::int64_t GetFreeMemorySize();
 
-  std::int64_t MaxMemorySize() const { return max_memory_size_; }
-  void SetMaxMemorySize(std::int64_t size) { max_memory_size_ = size; }
+  std::int64_t MaxMemorySize() const { return max_memory_size_.load(std::memory_order_relaxed); }
+  void SetMaxMemorySize(std::int64_t size) {
+    max_memory_size_.store(size, std::memory_order_relaxed);
+  }
   std::int64_t TotalMemAllocated() const { return total_mem_allocated_.load(); }
 
  private:
-  std::int64_t max_memory_size_ = 0;
+  // Atomic: sessions on other threads read them while one changes them.
+  std::atomic<std::int64_t> max_memory_size_{0};
   std::atomic<std::int64_t> total_mem_allocated_{0};
-  std::int64_t free_system_memory_size_ = 0;
+  std::atomic<std::int64_t> free_system_memory_size_{0};
 };
 
 // The engine's one allocator, alive for the whole process.
