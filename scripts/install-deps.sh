@@ -24,9 +24,10 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+# sudo drops the caller's environment, so the non-interactive front end is
+# passed on the command line through env.
+APT=(env DEBIAN_FRONTEND=noninteractive apt-get)
+if [ "$(id -u)" -ne 0 ]; then APT=(sudo "${APT[@]}"); fi
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${APT[@]}" update -q
+"${APT[@]}" install -y -q --no-install-recommends "${missing[@]}"

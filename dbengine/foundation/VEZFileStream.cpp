@@ -1,7 +1,6 @@
 #include "dbengine/foundation/VEZFileStream.h"
 
 #include "dbengine/foundation/VEZException.h"
-#include "platform/core/CheckedMath.h"
 #include "platform/core/Exceptions.h"
 
 namespace vez {
@@ -114,20 +113,8 @@ std::int32_t TVEZFileStream::Write(const void* buffer, std::int32_t count) {
 }
 
 std::int64_t TVEZFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  std::int64_t position;
-  switch (origin) {
-    case soBeginning:
-      position = offset;
-      break;
-    case soCurrent:
-      position = platform::CheckedAdd(position_, offset);
-      break;
-    case soEnd:
-      position = platform::CheckedAdd(file_->Size(), offset);
-      break;
-    default:
-      return -1;
-  }
+  const std::int64_t position =
+      SeekTarget(offset, origin, position_, [this] { return file_->Size(); });
   if (position < 0) return -1;
   position_ = position;
   return position_;

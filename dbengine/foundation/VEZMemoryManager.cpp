@@ -44,8 +44,13 @@ bool HeadValid(const void* data) {
 void* TVEZMemoryManager::GetMem(std::int64_t buffer_size) {
   if (buffer_size == 0) throw EVEZException(30286, "Cannot allocate 0 bytes");
   if (buffer_size < 0) throw EVEZException(30286, "Cannot allocate %d bytes", {buffer_size});
-  if (max_memory_size_ != 0 && total_mem_allocated_.load() + buffer_size > max_memory_size_)
-    throw EVEZException(30004, "Memory limit exceeded (Limit = %d bytes)", {max_memory_size_});
+  // A total that would not fit 64 bits passes any limit (no signed wrap).
+  std::int64_t total_after;
+  const std::int64_t limit = max_memory_size_.load(std::memory_order_relaxed);
+  if (limit != 0 &&
+      (__builtin_add_overflow(total_mem_allocated_.load(), buffer_size, &total_after) ||
+       total_after > limit))
+    throw EVEZException(30004, "Memory limit exceeded (Limit = %d bytes)", {limit});
   // The head stores the size as Int32: a larger block would corrupt it.
   if (buffer_size > std::numeric_limits<std::int32_t>::max() - kHeadSize - kTailSize)
     throw EVEZException(30015, "GetMem error: %s",
@@ -69,6 +74,8 @@ void* TVEZMemoryManager::AllocMem(std::int64_t buffer_size) {
 }
 
 void TVEZMemoryManager::FreeAndNillMem(void*& buffer) {
+  // A nil block has no head to read: report it as a failed free, not a crash.
+  if (!buffer) throw EVEZException(30138, "FreeAndNillMem error: %s", {"nil pointer"});
   std::uint8_t* block = BlockOf(buffer);
   if (ReadU32(block + 5) != kHeadSignature) throw EVEZException(30001, "Invalid pointer");
   const std::int32_t size = BlockSize(block);
@@ -109,9 +116,10 @@ std::int64_t TVEZMemoryManager::GetFreeMemorySize() {
   const std::uint64_t free_bytes =
       std::min<std::uint64_t>(platform::FreePhysicalMemory(),
                               static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
-  free_system_memory_size_ = static_cast<std::int64_t>(free_bytes);
-  if (max_memory_size_ != 0) return std::min(max_memory_size_, free_system_memory_size_);
-  return free_system_memory_size_;
+  const auto free_size = static_cast<std::int64_t>(free_bytes);
+  free_system_memory_size_.store(free_size, std::memory_order_relaxed);
+  const std::int64_t limit = max_memory_size_.load(std::memory_order_relaxed);
+  return limit != 0 ? std::min(limit, free_size) : free_size;
 }
 
 TVEZMemoryManager& MemoryManager() {

@@ -36,9 +36,10 @@ class TVEZMemoryManager {
   // GetMem with the data bytes set to zero.
   void* AllocMem(std::int64_t buffer_size);
 
-  // Checks and frees the block, then sets buffer to nullptr. REQUIRES: buffer
-  // not null. Raises 30001 (head wrong; nothing freed, buffer kept) or 30137
-  // (tail overwritten; the block is freed and counted off first).
+  // Checks and frees the block, then sets buffer to nullptr. Callers test for
+  // nullptr first; a nullptr raises 30138. Raises 30001 (head wrong; nothing
+  // freed, buffer kept) or 30137 (tail overwritten; the block is freed and
+  // counted off first).
   void FreeAndNillMem(void*& buffer);
   template <typename T>
   void FreeAndNillMem(T*& buffer) {
@@ -82,14 +83,17 @@ class TVEZMemoryManager {
   // Free physical memory (64-bit), or the limit when one is set and smaller.
   std::int64_t GetFreeMemorySize();
 
-  std::int64_t MaxMemorySize() const { return max_memory_size_; }
-  void SetMaxMemorySize(std::int64_t size) { max_memory_size_ = size; }
+  std::int64_t MaxMemorySize() const { return max_memory_size_.load(std::memory_order_relaxed); }
+  void SetMaxMemorySize(std::int64_t size) {
+    max_memory_size_.store(size, std::memory_order_relaxed);
+  }
   std::int64_t TotalMemAllocated() const { return total_mem_allocated_.load(); }
 
  private:
-  std::int64_t max_memory_size_ = 0;
+  // Atomic: sessions on other threads read them while one changes them.
+  std::atomic<std::int64_t> max_memory_size_{0};
   std::atomic<std::int64_t> total_mem_allocated_{0};
-  std::int64_t free_system_memory_size_ = 0;
+  std::atomic<std::int64_t> free_system_memory_size_{0};
 };
 
 // The engine's one allocator, alive for the whole process.

@@ -77,20 +77,8 @@ std::int32_t TVEZMemoryStream::Write(const void* buffer, std::int32_t count) {
 }
 
 std::int64_t TVEZMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  std::int64_t position;
-  switch (origin) {
-    case soBeginning:
-      position = offset;
-      break;
-    case soCurrent:
-      position = platform::CheckedAdd<std::int64_t>(position_, offset);
-      break;
-    case soEnd:
-      position = platform::CheckedAdd<std::int64_t>(buffer_size_, offset);
-      break;
-    default:
-      return -1;
-  }
+  const std::int64_t position =
+      SeekTarget(offset, origin, position_, [this] { return buffer_size_; });
   if (position < 0) return -1;
   position_ = platform::CheckedCast<std::int32_t>(position);
   return position_;

@@ -137,7 +137,11 @@ void CheckedStreamWrite(const void* buffer, std::int32_t count, TVEZStream& stre
 
 void CheckedStreamSeek(TVEZStream& stream, std::int32_t native_error_code, std::int64_t position) {
   const std::int64_t before = stream.Position();
-  stream.SetPosition(position);
+  try {
+    stream.SetPosition(position);
+  } catch (const platform::EIntOverflow&) {
+    // A position past what the stream can hold is the caller's error too.
+  }
   if (stream.Position() != position)
     throw EVEZException(native_error_code,
                         "Cannot set stream position to %d. Position = %d, Size = %d",

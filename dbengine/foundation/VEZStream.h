@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/core/CheckedMath.h"
+
 namespace vez {
 
 // Origins of Seek; the ordinals are those of the platform's stream.
@@ -100,6 +102,23 @@ class TVEZStream {
 
  protected:
   void DoProgress(double percent_done);
+
+  // The position Seek(offset, origin) asks for, from the current position and
+  // (for soEnd only) size(); -1 for an unknown origin. Raises EIntOverflow.
+  // Callers refuse a negative result.
+  template <typename SizeFn>
+  static std::int64_t SeekTarget(std::int64_t offset, TSeekOrigin origin, std::int64_t current,
+                                 SizeFn size) {
+    switch (origin) {
+      case soBeginning:
+        return offset;
+      case soCurrent:
+        return platform::CheckedAdd(current, offset);
+      case soEnd:
+        return platform::CheckedAdd(static_cast<std::int64_t>(size()), offset);
+    }
+    return -1;
+  }
 
  private:
   std::int32_t block_size_ = kDefaultBlockSize;

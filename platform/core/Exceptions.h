@@ -39,7 +39,7 @@ class EInvalidCast : public Exception {
 // A failed operating-system call; the message carries the system's text.
 class EOSError : public Exception {
  public:
-  // Builds "<context>: <strerror(error_code)>".
+  // Builds "<context>: <strerror(error_code)> (<error_code>)".
   EOSError(int error_code, const std::string& context);
   int ErrorCode() const noexcept { return error_code_; }
 

@@ -27,14 +27,19 @@ std::string UnsignedDigits(std::uint64_t v, int base) {
 std::string FloatText(long double v, char type, int precision) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
-  char buf[128];
+  // Room for the widest result: 309 integer digits of a fixed double, the
+  // precision's digits, sign, point and exponent. A fixed array cut large
+  // values short and left to_chars's failure unread.
+  std::string out(static_cast<std::size_t>(340 + (precision > 0 ? precision : 0)), '\0');
+  char* buf = out.data();
+  const std::size_t cap = out.size();
   std::to_chars_result r{};
   double d = static_cast<double>(v);
   switch (type) {
     case 'e': {
       // Platform style: "1.23456789000000E+001" with a three-digit exponent.
       int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
-      r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific, p - 1);
+      r = std::to_chars(buf, buf + cap, d, std::chars_format::scientific, p - 1);
       std::string s(buf, r.ptr);
       auto epos = s.find('e');
       std::string mant = s.substr(0, epos);
@@ -46,7 +51,7 @@ std::string FloatText(long double v, char type, int precision) {
     }
     case 'g': {
       int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
-      r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, p);
+      r = std::to_chars(buf, buf + cap, d, std::chars_format::general, p);
       std::string s(buf, r.ptr);
       auto epos = s.find('e');
       if (epos != std::string::npos) {
@@ -60,7 +65,7 @@ std::string FloatText(long double v, char type, int precision) {
     }
     case 'n': {
       int p = precision < 0 ? 2 : precision;
-      r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed, p);
+      r = std::to_chars(buf, buf + cap, d, std::chars_format::fixed, p);
       std::string s(buf, r.ptr);
       std::size_t start = (s[0] == '-') ? 1 : 0;
       std::size_t dot = s.find('.');
@@ -72,7 +77,7 @@ std::string FloatText(long double v, char type, int precision) {
     }
     default: {  // 'f'
       int p = precision < 0 ? 2 : precision;
-      r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed, p);
+      r = std::to_chars(buf, buf + cap, d, std::chars_format::fixed, p);
       return std::string(buf, r.ptr);
     }
   }
@@ -101,6 +106,8 @@ std::string Format(std::string_view format, std::span<const FormatArg> args) {
     if (i < n && format[i] == '*') {
       ++i;
       value = take_int();
+      // The same bound as a literal: a stray argument must not ask for gigabytes.
+      if (value > 100000) Invalid(format);
       return true;
     }
     if (i >= n || format[i] < '0' || format[i] > '9') return false;

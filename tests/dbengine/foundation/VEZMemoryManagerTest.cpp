@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -60,6 +61,9 @@ TEST(VEZMemoryManagerTest, ErrorNumbers) {
   TVEZMemoryManager limited(100);
   void* a = limited.GetMem(60);
   EXPECT_EQ(NativeErrorOf([&] { limited.GetMem(41); }), 30004);
+  // A request whose total would pass 64 bits is over the limit, not wrapped.
+  EXPECT_EQ(NativeErrorOf([&] { limited.GetMem(INT64_MAX); }), 30004);
+  EXPECT_EQ(limited.TotalMemAllocated(), 60);
   void* b = limited.GetMem(40);
   limited.FreeMem(a);
   limited.FreeMem(b);
@@ -70,6 +74,8 @@ TEST(VEZMemoryManagerTest, ErrorNumbers) {
   EXPECT_EQ(NativeErrorOf([&] { mm.FreeAndNillMem(f); }), 30001);
   EXPECT_EQ(f, foreign.data() + 32);
   EXPECT_EQ(NativeErrorOf([&] { mm.GetMemoryBufferSize(f); }), 30005);
+  void* nil = nullptr;
+  EXPECT_EQ(NativeErrorOf([&] { mm.FreeAndNillMem(nil); }), 30138);
   try {
     mm.ReallocMem(f, 10, false);
     FAIL();

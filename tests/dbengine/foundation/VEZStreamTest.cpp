@@ -473,6 +473,13 @@ TEST(CheckedStreamTest, RaiseTheCallersNumberWithPositions) {
   EXPECT_EQ(r.message,
             "Cannot set stream position to -1. Position = 3, Size = 5 - Native error: 30400");
   EXPECT_EQ(s.Position(), 3);
+  // Past the memory stream's 32-bit positions: the caller's number too.
+  r = RaisedBy([&] { CheckedStreamSeek(s, 30401, std::int64_t{1} << 32); });
+  EXPECT_EQ(r.code, 30401);
+  EXPECT_EQ(r.message,
+            "Cannot set stream position to 4294967296. Position = 3, Size = 5 - Native error: "
+            "30401");
+  EXPECT_EQ(s.Position(), 3);
 }
 
 TEST(VEZStreamTest, ReadAndWriteBufferRaiseOnShortTransfers) {

@@ -11,7 +11,7 @@ namespace {
 struct FormatCase {
   const char* format;
   std::vector<FormatArg> args;
-  const char* expected;
+  std::string expected;
 };
 
 TEST(FormatTest, Table) {
@@ -36,6 +36,14 @@ TEST(FormatTest, Table) {
       {"%g", {0.1}, "0.1"},
       {"%n", {1234567.891}, "1,234,567.89"},
       {"Limit = %d bytes", {std::int64_t{1} << 40}, "Limit = 1099511627776 bytes"},
+      // Results wider than a small fixed buffer come out whole.
+      {"%f",
+       {0x1p+400},
+       "2582249878086908589655919172003011874329705792829223512830659356540647622016841194629645353"
+       "280137831435903171972747493376.00"},
+      {"%.0n", {-1e18}, "-1,000,000,000,000,000,000"},
+      {"%.200f", {0.5}, "0.5" + std::string(199, '0')},
+      {"%.40e", {1.0}, "1." + std::string(39, '0') + "E+000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
@@ -43,14 +51,23 @@ TEST(FormatTest, Table) {
   }
 }
 
+TEST(FormatTest, HugeFloatsComeOutWhole) {
+  const std::string text = Format("%f", {1e300});
+  ASSERT_EQ(text.size(), 301u + 3u);
+  EXPECT_EQ(text.substr(0, 17), "10000000000000000");
+  EXPECT_EQ(text.substr(301), ".00");
+  EXPECT_EQ(Format("%n", {-1e300}).size(), 1u + 301u + 100u + 3u);  // sign and 100 separators
+}
+
 TEST(FormatTest, MismatchedArgumentsRaiseInsteadOfCrashing) {
   const std::vector<std::pair<const char*, std::vector<FormatArg>>> bad = {
-      {"%d %d", {1}},      // too few
-      {"%d", {"text"}},    // wrong kind
-      {"%s", {5}},         // wrong kind
-      {"%q", {5}},         // unknown type
-      {"trailing %", {}},  // cut placeholder
-      {"%5:d", {1}},       // index past the list
+      {"%d %d", {1}},         // too few
+      {"%d", {"text"}},       // wrong kind
+      {"%s", {5}},            // wrong kind
+      {"%q", {5}},            // unknown type
+      {"trailing %", {}},     // cut placeholder
+      {"%5:d", {1}},          // index past the list
+      {"%*d", {1 << 30, 1}},  // a width no message needs
   };
   for (const auto& [fmt, args] : bad) {
     SCOPED_TRACE(fmt);
