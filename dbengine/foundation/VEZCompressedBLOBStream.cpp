@@ -296,7 +296,7 @@ std::int32_t TVEZCompressedBLOBStream::Read(void* buffer, std::int32_t count) {
     const std::int64_t piece = std::min<std::int64_t>(
         {block_size - offset, count - result, uncompressed_size_ - position_});
     // The piece must lie inside the block's own bytes.
-    if (piece <= 0 || offset + piece > headers_->Items(current_header_).UncompressedSize)
+    if (piece <= 0 || offset + piece > cache_size_)
       throw EVEZException(10090, "Cannot read from stream. ReadSize = %d", {piece});
     std::memcpy(out + result, block + offset, static_cast<std::size_t>(piece));
     result += static_cast<std::int32_t>(piece);
@@ -482,7 +482,8 @@ void TVEZCompressedBLOBStream::CutTo(std::int64_t new_size) {
 }
 
 std::int64_t TVEZCompressedBLOBStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  if (!Compressed()) SyncRawPosition();
+  // A raw window keeps its own position too: the owner may move the
+  // underlying stream between calls.
   std::int64_t target = position_;
   switch (origin) {
     case soBeginning:

@@ -640,6 +640,11 @@ TEST(VEZCompressedBLOBStreamTest, RawBlobIsAWindowOnTheUnderlyingStream) {
   // Another user of the underlying stream moves it; the window stays put.
   blob.Seek(20, soBeginning);
   under->SetPosition(0);
+  EXPECT_EQ(blob.Position(), 20);
+  EXPECT_EQ(blob.Seek(-2, soCurrent), 18);
+  under->SetPosition(3);
+  EXPECT_EQ(blob.Seek(2, soCurrent), 20);
+  under->SetPosition(0);
   Bytes got(10);
   EXPECT_EQ(blob.Read(got.data(), 10), 5);
   EXPECT_TRUE(std::equal(got.begin(), got.begin() + 5, data.begin() + 20));
