@@ -52,9 +52,9 @@ class TVEZCompressedBLOBStream : public TVEZStream {
   // position at the new end; a position beyond a smaller size moves to it.
   void SetSize(std::int64_t new_size) override;
 
-  // Reads from the current position; each touched block is decompressed and
-  // checked (10086 to 10089 for a damaged block, which fails only the reads
-  // that touch it).
+  // Reads from the current position; each touched block other than the one
+  // kept is decompressed and checked (10086 to 10089 for a damaged block,
+  // which fails only the reads that touch it and is never kept).
   std::int32_t Read(void* buffer, std::int32_t count) override;
 
   // Compressed: appends only. At a position inside the BLOB nothing is written
