@@ -566,27 +566,34 @@ TEST(VEZCompressedBLOBStreamTest, CutAndExtendNeverShowsOldBytes) {
 }
 
 TEST(VEZCompressedBLOBStreamTest, RefusedAppendKeepsTheStoredBlocks) {
-  TProbeStream under;
-  TVEZCompressedBLOBStream blob(under, NewDescriptor(acaZLIB, 6, 64), true, false);
-  const Bytes data = Pattern(150, 13);
-  blob.WriteBuffer(data.data(), 150);
-  const TVEZBLOBDescriptor before = blob.BLOBDescriptor();
-  under.refuse_writes = true;
-  ExpectNative([&] { blob.Write(data.data(), 10); }, 10100);  // refills the last block
-  ExpectNative([&] { blob.Write(data.data(), 100); }, 10100);
-  under.refuse_writes = false;
-  EXPECT_EQ(blob.Size(), 150);
-  EXPECT_EQ(blob.BLOBDescriptor(), before);
-  EXPECT_EQ(ReadAll(blob), data);
-  TVEZCompressedBLOBStream fresh(under, before, false, false);
-  EXPECT_EQ(ReadAll(fresh), data);
-  // It takes the append once the stream does.
-  blob.Seek(0, soEnd);
-  blob.WriteBuffer(data.data(), 10);
-  Bytes all = data;
-  all.insert(all.end(), data.begin(), data.begin() + 10);
-  TVEZCompressedBLOBStream again(under, blob.BLOBDescriptor(), false, false);
-  EXPECT_EQ(ReadAll(again), all);
+  const struct {
+    const char* name;
+    std::int32_t stored;
+  } rows[] = {{"refilling the partial last block", 150}, {"starting a new block", 128}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TProbeStream under;
+    TVEZCompressedBLOBStream blob(under, NewDescriptor(acaZLIB, 6, 64), true, false);
+    const Bytes data = Pattern(static_cast<std::size_t>(row.stored), 13);
+    blob.WriteBuffer(data.data(), row.stored);
+    const TVEZBLOBDescriptor before = blob.BLOBDescriptor();
+    under.refuse_writes = true;
+    ExpectNative([&] { blob.Write(data.data(), 10); }, 10100);
+    ExpectNative([&] { blob.Write(data.data(), 100); }, 10100);
+    under.refuse_writes = false;
+    EXPECT_EQ(blob.Size(), row.stored);
+    EXPECT_EQ(blob.BLOBDescriptor(), before);
+    EXPECT_EQ(ReadAll(blob), data);
+    TVEZCompressedBLOBStream fresh(under, before, false, false);
+    EXPECT_EQ(ReadAll(fresh), data);
+    // It takes the append once the stream does.
+    blob.Seek(0, soEnd);
+    blob.WriteBuffer(data.data(), 10);
+    Bytes all = data;
+    all.insert(all.end(), data.begin(), data.begin() + 10);
+    TVEZCompressedBLOBStream again(under, blob.BLOBDescriptor(), false, false);
+    EXPECT_EQ(ReadAll(again), all);
+  }
 }
 
 TEST(VEZCompressedBLOBStreamTest, RefusedCutKeepsTheBlocksBeforeIt) {
