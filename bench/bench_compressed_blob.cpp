@@ -1,8 +1,9 @@
 // The compressed BLOB stream on a 10 MiB BLOB: reading it in 4 KiB pieces
 // against one whole read, and appending it in 4 KiB pieces against one whole
-// write, per algorithm and mode (default block size of the mode). Each read
-// decompresses every block it touches and each append recompresses the partial
-// last block, so the piecewise figures show the price of having no block cache.
+// write, per algorithm and mode (default block size of the mode). The stream
+// keeps its last block, so small reads decompress each block once; each small
+// append still recompresses the partial last block, which the piecewise append
+// figures show.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

@@ -105,7 +105,14 @@ TVEZCompressedBLOBStream::TVEZCompressedBLOBStream(TVEZStream& stream,
   }
 }
 
-TVEZCompressedBLOBStream::~TVEZCompressedBLOBStream() = default;
+TVEZCompressedBLOBStream::~TVEZCompressedBLOBStream() {
+  if (cache_) {
+    try {
+      MemoryManager().FreeAndNillMem(cache_);
+    } catch (...) {
+    }
+  }
+}
 
 void TVEZCompressedBLOBStream::WalkChain() {
   TVEZStream& s = *compressed_stream_;
@@ -156,6 +163,7 @@ void TVEZCompressedBLOBStream::WalkChain() {
 
 void TVEZCompressedBLOBStream::CutChain(std::int64_t block_count) {
   // Repair: the BLOB ends after the last sound block.
+  DropCache();
   blob_descriptor_.NumBlocks = block_count;
   headers_->SetSize(block_count);
   blob_descriptor_.UncompressedSize = uncompressed_size_;
@@ -197,6 +205,35 @@ TVEZHeapBuffer TVEZCompressedBLOBStream::ReadBlock(std::int64_t k) {
   return out;
 }
 
+std::uint8_t* TVEZCompressedBLOBStream::ReserveCache(std::int32_t size) {
+  if (size > cache_capacity_) {
+    try {
+      if (cache_)
+        MemoryManager().ReallocMem(cache_, size, false);
+      else
+        cache_ = static_cast<std::uint8_t*>(MemoryManager().GetMem(size));
+    } catch (...) {
+      // The buffer may have moved or lost its content: nothing in it counts.
+      DropCache();
+      throw;
+    }
+    cache_capacity_ = size;
+  }
+  return cache_;
+}
+
+const std::uint8_t* TVEZCompressedBLOBStream::LoadBlock(std::int64_t k) {
+  if (k != cache_block_) {
+    // Only a block that decompressed and passed its checks is kept.
+    const TVEZHeapBuffer block = ReadBlock(k);
+    const std::int32_t size = headers_->Items(k).UncompressedSize;
+    DropCache();
+    std::memcpy(ReserveCache(size), block.get(), static_cast<std::size_t>(size));
+    KeepCache(k, size);
+  }
+  return cache_;
+}
+
 TVEZHeapBuffer TVEZCompressedBLOBStream::CompressBlock(const std::uint8_t* data, std::int32_t size,
                                                        TVEZCompressedStreamBlockHeader& header) {
   TVEZHeapBuffer out;
@@ -215,7 +252,9 @@ TVEZHeapBuffer TVEZCompressedBLOBStream::CompressBlock(const std::uint8_t* data,
 void TVEZCompressedBLOBStream::WriteBlock(std::int64_t k, const std::uint8_t* data,
                                           std::int32_t size) {
   TVEZStream& s = *compressed_stream_;
-  TVEZCompressedStreamBlockHeader& h = headers_->Items(k);
+  // The list keeps the old header until the new one is in the stream: a
+  // refused write leaves the block readable as it was.
+  TVEZCompressedStreamBlockHeader h = headers_->Items(k);
   TVEZHeapBuffer packed = CompressBlock(data, size, h);
   h.OffsetToNextHeader = std::int64_t{h.CompressedSize} + kHeaderSize;
   CheckedStreamSeek(s, 10099, headers_->Positions(k));
@@ -223,6 +262,7 @@ void TVEZCompressedBLOBStream::WriteBlock(std::int64_t k, const std::uint8_t* da
   h.Encode(raw);
   CheckedStreamWrite(raw, kHeaderSize, s, 10100);
   CheckedStreamWrite(packed.get(), h.CompressedSize, s, 10101);
+  headers_->Items(k) = h;
 }
 
 std::int64_t TVEZCompressedBLOBStream::GetSize() {
@@ -251,14 +291,14 @@ std::int32_t TVEZCompressedBLOBStream::Read(void* buffer, std::int32_t count) {
   current_header_ = position_ / block_size;
   std::int32_t result = 0;
   while (position_ < uncompressed_size_ && result < count) {
-    TVEZHeapBuffer block = ReadBlock(current_header_);
+    const std::uint8_t* block = LoadBlock(current_header_);
     const auto offset = static_cast<std::int32_t>(position_ % block_size);
     const std::int64_t piece = std::min<std::int64_t>(
         {block_size - offset, count - result, uncompressed_size_ - position_});
     // The piece must lie inside the block's own bytes.
-    if (piece <= 0 || offset + piece > headers_->Items(current_header_).UncompressedSize)
+    if (piece <= 0 || offset + piece > cache_size_)
       throw EVEZException(10090, "Cannot read from stream. ReadSize = %d", {piece});
-    std::memcpy(out + result, block.get() + offset, static_cast<std::size_t>(piece));
+    std::memcpy(out + result, block + offset, static_cast<std::size_t>(piece));
     result += static_cast<std::int32_t>(piece);
     if (result < count) ++current_header_;
     position_ += piece;
@@ -311,21 +351,25 @@ std::int32_t TVEZCompressedBLOBStream::Append(const std::uint8_t* in, std::int32
   };
 
   if (offset > 0) {
-    // The last block is partial: refill it in place.
-    TMemBlock work(block_size, false);
-    {
-      TVEZHeapBuffer last = ReadBlock(current_header_);
-      std::memcpy(work.get(), last.get(), static_cast<std::size_t>(offset));
-    }
+    // The last block is partial: refill it in place. The block buffer holds
+    // its old bytes, kept from the previous append or read, or loaded now.
+    LoadBlock(current_header_);
+    if (cache_size_ != offset)
+      throw EVEZException(10088,
+                          "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+                          {cache_size_, offset});
+    std::uint8_t* work = ReserveCache(block_size);
+    DropCache();
     const std::int32_t piece = std::min(count, block_size - offset);
-    std::memcpy(work.get() + offset, in, static_cast<std::size_t>(piece));
-    WriteBlock(current_header_, work.get(), offset + piece);
-    work.Free();
+    std::memcpy(work + offset, in, static_cast<std::size_t>(piece));
+    WriteBlock(current_header_, work, offset + piece);
+    KeepCache(current_header_, offset + piece);
     commit(piece);
     ++current_header_;
   }
   if (result < count) {
-    TMemBlock work(block_size, false);
+    std::uint8_t* work = ReserveCache(block_size);
+    DropCache();
     std::int64_t next_pos = start_position_;
     current_header_ = headers_->ItemCount();
     if (current_header_ > 0) {
@@ -335,18 +379,19 @@ std::int32_t TVEZCompressedBLOBStream::Append(const std::uint8_t* in, std::int32
     CheckedStreamSeek(s, 10102, next_pos);
     while (result < count) {
       const std::int32_t piece = std::min(count - result, block_size);
-      std::memcpy(work.get(), in + result, static_cast<std::size_t>(piece));
+      DropCache();
+      std::memcpy(work, in + result, static_cast<std::size_t>(piece));
       headers_->AppendItem({}, s.Position());
       try {
-        WriteBlock(current_header_, work.get(), piece);
+        WriteBlock(current_header_, work, piece);
       } catch (...) {
         headers_->SetSize(current_header_);
         throw;
       }
+      KeepCache(current_header_, piece);
       commit(piece);
       ++current_header_;
     }
-    work.Free();
   }
   return result;
 }
@@ -364,6 +409,7 @@ void TVEZCompressedBLOBStream::ExtendToPosition() {
 
 void TVEZCompressedBLOBStream::SetSize(std::int64_t new_size) {
   new_size = std::max<std::int64_t>(new_size, 0);
+  DropCache();
   if (!Compressed()) {
     compressed_stream_->SetSize(CheckedAdd(start_position_, new_size));
   } else if (new_size > uncompressed_size_) {
@@ -406,16 +452,15 @@ void TVEZCompressedBLOBStream::CutTo(std::int64_t new_size) {
   const std::int64_t blocks = new_size / block_size;
   const auto rest = static_cast<std::int32_t>(new_size % block_size);
   const std::int64_t new_count = blocks + (rest > 0 ? 1 : 0);
-  TVEZCompressedStreamBlockHeader h;
-  TVEZHeapBuffer packed;
   if (rest > 0) {
-    h = headers_->Items(blocks);
-    TVEZHeapBuffer block = ReadBlock(blocks);
-    packed = CompressBlock(block.get(), rest, h);
-  }
-  blob_descriptor_.NumBlocks = new_count;
-  headers_->SetSize(new_count);
-  if (rest > 0) {
+    // The shortened block goes to the stream before the list changes, so a
+    // refused write leaves the list describing the blocks as they were.
+    TVEZCompressedStreamBlockHeader h = headers_->Items(blocks);
+    TVEZHeapBuffer packed;
+    {
+      const TVEZHeapBuffer block = ReadBlock(blocks);
+      packed = CompressBlock(block.get(), rest, h);
+    }
     const std::int64_t header_pos = headers_->Positions(blocks);
     s.SetSize(header_pos);
     if (s.Size() != header_pos)
@@ -423,19 +468,22 @@ void TVEZCompressedBLOBStream::CutTo(std::int64_t new_size) {
                           {s.Size(), header_pos});
     CheckedStreamSeek(s, 10094, header_pos);
     h.OffsetToNextHeader = std::int64_t{h.CompressedSize} + kHeaderSize;
-    headers_->Items(blocks) = h;
-    headers_->Positions(blocks) = s.Position();
     std::uint8_t raw[kHeaderSize];
     h.Encode(raw);
     if (s.Write(raw, kHeaderSize) != kHeaderSize)
       throw EVEZException(10095, "Error writing to stream");
     if (s.Write(packed.get(), h.CompressedSize) != h.CompressedSize)
       throw EVEZException(10096, "Error writing to stream");
+    headers_->Items(blocks) = h;
+    headers_->Positions(blocks) = header_pos;
   }
+  blob_descriptor_.NumBlocks = new_count;
+  headers_->SetSize(new_count);
 }
 
 std::int64_t TVEZCompressedBLOBStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  if (!Compressed()) SyncRawPosition();
+  // A raw window keeps its own position too: the owner may move the
+  // underlying stream between calls.
   std::int64_t target = position_;
   switch (origin) {
     case soBeginning:

@@ -4,10 +4,16 @@
 // With a compression algorithm the range holds a chain of independently
 // compressed blocks, each behind a 20-byte header with its sizes and the CRC-32
 // of its content; every block but the last holds exactly BlockSize bytes, the
-// last 1 to BlockSize. Reads decompress whole blocks (no cache); writes only
-// append (the partial last block is recompressed in place, then new blocks
-// follow); the size changes by zero-extension or by cutting. Without
-// compression the range is a raw window from StartPosition on.
+// last 1 to BlockSize. Reads decompress whole blocks; writes only append (the
+// partial last block is recompressed in place, then new blocks follow); the
+// size changes by zero-extension or by cutting. Without compression the range
+// is a raw window from StartPosition on.
+//
+// The stream keeps the last block it decompressed or wrote, so reads in small
+// pieces and appends to a partial block do not decompress it again. Every
+// write, size change, cut and repair drops that copy first; an append then
+// puts back only the block it has just written, whose bytes are exactly those
+// now in the underlying stream. A new stream starts without one.
 //
 // The owner keeps the underlying stream open for the stream's life, stores
 // BLOBDescriptor() after changes, and serialises all use: the stream is used by
@@ -36,6 +42,8 @@ class TVEZCompressedBLOBStream : public TVEZStream {
   // header, not in repair mode).
   TVEZCompressedBLOBStream(TVEZStream& stream, const TVEZBLOBDescriptor& blob_descriptor,
                            bool to_create, bool to_repair);
+  TVEZCompressedBLOBStream(const TVEZCompressedBLOBStream&) = delete;
+  TVEZCompressedBLOBStream& operator=(const TVEZCompressedBLOBStream&) = delete;
   ~TVEZCompressedBLOBStream() override;
 
   std::int64_t GetSize() override;
@@ -44,9 +52,9 @@ class TVEZCompressedBLOBStream : public TVEZStream {
   // position at the new end; a position beyond a smaller size moves to it.
   void SetSize(std::int64_t new_size) override;
 
-  // Reads from the current position; each touched block is decompressed and
-  // checked (10086 to 10089 for a damaged block, which fails only the reads
-  // that touch it).
+  // Reads from the current position; each touched block other than the one
+  // kept is decompressed and checked (10086 to 10089 for a damaged block,
+  // which fails only the reads that touch it and is never kept).
   std::int32_t Read(void* buffer, std::int32_t count) override;
 
   // Compressed: appends only. At a position inside the BLOB nothing is written
@@ -73,6 +81,16 @@ class TVEZCompressedBLOBStream : public TVEZStream {
   void WalkChain();
   void CutChain(std::int64_t block_count);
   TVEZHeapBuffer ReadBlock(std::int64_t k);
+  const std::uint8_t* LoadBlock(std::int64_t k);
+  std::uint8_t* ReserveCache(std::int32_t size);
+  void DropCache() noexcept {
+    cache_block_ = -1;
+    cache_size_ = 0;
+  }
+  void KeepCache(std::int64_t k, std::int32_t size) noexcept {
+    cache_block_ = k;
+    cache_size_ = size;
+  }
   TVEZHeapBuffer CompressBlock(const std::uint8_t* data, std::int32_t size,
                                TVEZCompressedStreamBlockHeader& header);
   void WriteBlock(std::int64_t k, const std::uint8_t* data, std::int32_t size);
@@ -95,6 +113,13 @@ class TVEZCompressedBLOBStream : public TVEZStream {
   double compression_rate_ = 0;
   TVEZStream* compressed_stream_;
   TVEZBLOBDescriptor blob_descriptor_;
+  // The last block decompressed or written: cache_size_ bytes of block
+  // cache_block_ (-1: none) in a buffer of the memory manager, kept for reuse
+  // while the stream lives.
+  std::uint8_t* cache_ = nullptr;
+  std::int32_t cache_capacity_ = 0;
+  std::int64_t cache_block_ = -1;
+  std::int32_t cache_size_ = 0;
 };
 
 }  // namespace vez

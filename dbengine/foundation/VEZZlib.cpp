@@ -45,6 +45,28 @@ void Resize(TVEZHeapBuffer& buffer, std::int32_t size) {
   buffer.reset(static_cast<std::uint8_t*>(p));
 }
 
+// A stream over the whole input and the output block, with heap hooks; not
+// yet started.
+z_stream NewStream(const void* in_buffer, std::int32_t in_size, std::uint8_t* out,
+                   std::int32_t capacity) {
+  z_stream s{};
+  s.zalloc = ZAlloc;
+  s.zfree = ZFree;
+  s.next_in = static_cast<Bytef*>(const_cast<void*>(in_buffer));
+  s.avail_in = static_cast<uInt>(in_size);
+  s.next_out = out;
+  s.avail_out = static_cast<uInt>(capacity);
+  return s;
+}
+
+// Grows the output block to capacity bytes and hands the stream the new room
+// behind what it has written.
+void GrowOutput(z_stream& s, TVEZHeapBuffer& out, std::int32_t capacity) {
+  Resize(out, capacity);
+  s.next_out = out.get() + s.total_out;
+  s.avail_out = static_cast<uInt>(capacity - static_cast<std::int32_t>(s.total_out));
+}
+
 }  // namespace
 
 std::int32_t ZLIBInitialOutSize(std::int32_t in_size) {
@@ -60,21 +82,13 @@ void ZLIBCompressBuffer(const void* in_buffer, std::int32_t in_size, TVEZHeapBuf
       static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(capacity), 1)));
   if (!out) throw std::bad_alloc();
 
-  z_stream s{};
-  s.zalloc = ZAlloc;
-  s.zfree = ZFree;
-  s.next_in = static_cast<Bytef*>(const_cast<void*>(in_buffer));
-  s.avail_in = static_cast<uInt>(in_size);
-  s.next_out = out.get();
-  s.avail_out = static_cast<uInt>(capacity);
+  z_stream s = NewStream(in_buffer, in_size, out.get(), capacity);
   CheckDeflate(deflateInit(&s, level));
   try {
     while (CheckDeflate(deflate(&s, Z_FINISH)) != Z_STREAM_END) {
       // Output full before the end: give deflate 256 more bytes.
       capacity = platform::CheckedAdd(capacity, 256);
-      Resize(out, capacity);
-      s.next_out = out.get() + s.total_out;
-      s.avail_out = static_cast<uInt>(capacity - static_cast<std::int32_t>(s.total_out));
+      GrowOutput(s, out, capacity);
     }
   } catch (...) {
     deflateEnd(&s);
@@ -101,13 +115,7 @@ void ZLIBDecompressBuffer(const void* in_buffer, std::int32_t in_size, std::int3
   TVEZHeapBuffer out(static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(capacity))));
   if (!out) throw std::bad_alloc();
 
-  z_stream s{};
-  s.zalloc = ZAlloc;
-  s.zfree = ZFree;
-  s.next_in = static_cast<Bytef*>(const_cast<void*>(in_buffer));
-  s.avail_in = static_cast<uInt>(in_size);
-  s.next_out = out.get();
-  s.avail_out = static_cast<uInt>(capacity);
+  z_stream s = NewStream(in_buffer, in_size, out.get(), capacity);
   const int init = inflateInit(&s);
   if (init < 0) {
     last_zlib_error = "InflateInit_ error: " + std::to_string(init);
@@ -130,9 +138,7 @@ void ZLIBDecompressBuffer(const void* in_buffer, std::int32_t in_size, std::int3
       if (s.avail_out == 0 && capacity < limit) {
         capacity = static_cast<std::int32_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(capacity) + increment, limit));
-        Resize(out, capacity);
-        s.next_out = out.get() + s.total_out;
-        s.avail_out = static_cast<uInt>(capacity - static_cast<std::int32_t>(s.total_out));
+        GrowOutput(s, out, capacity);
       }
       // At the limit inflate is called again without room: it can still read
       // the end of the stream, and fails if more output would follow.

@@ -104,6 +104,19 @@ TEST_P(ModelTest, AgainstByteVector) {
       *under, NewDescriptor(cfg.alg, cfg.mode, cfg.block_size), true, false);
   Bytes model;
   std::int64_t pos = 0;
+  // Reads back the last blocks right after a change, then returns to the
+  // position: a block kept from before the change must never show through.
+  auto check_tail = [&] {
+    const std::int64_t size = static_cast<std::int64_t>(model.size());
+    const std::int64_t from =
+        std::max<std::int64_t>(0, size - static_cast<std::int64_t>(rng() % (3 * cfg.block_size)));
+    const auto n = static_cast<std::int32_t>(size - from + rng() % 5);
+    Bytes got(static_cast<std::size_t>(n) + 1, 0xCC);
+    ASSERT_EQ(blob->Seek(from, soBeginning), from);
+    ASSERT_EQ(blob->Read(got.data(), n), static_cast<std::int32_t>(size - from));
+    ASSERT_TRUE(std::equal(model.begin() + from, model.end(), got.begin()));
+    ASSERT_EQ(blob->Seek(pos, soBeginning), pos);
+  };
   for (int step = 0; step < 300; ++step) {
     const int op = static_cast<int>(rng() % 100);
     SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
@@ -119,6 +132,9 @@ TEST_P(ModelTest, AgainstByteVector) {
           model.resize(static_cast<std::size_t>(pos + n), 0);
         std::copy(data.begin(), data.end(), model.begin() + pos);
         pos += n;
+      }
+      if (rng() % 2) {
+        ASSERT_NO_FATAL_FAILURE(check_tail());
       }
     } else if (op < 55) {  // seek, sometimes beyond the end
       const std::int64_t size = static_cast<std::int64_t>(model.size());
@@ -159,6 +175,9 @@ TEST_P(ModelTest, AgainstByteVector) {
       model.resize(static_cast<std::size_t>(new_size), 0);
       pos = std::min<std::int64_t>(pos, new_size);
       ASSERT_EQ(blob->Position(), pos);
+      if (rng() % 2) {
+        ASSERT_NO_FATAL_FAILURE(check_tail());
+      }
     } else {  // store the descriptor and reopen
       const TVEZBLOBDescriptor d = blob->BLOBDescriptor();
       EXPECT_EQ(d.UncompressedSize, static_cast<std::int64_t>(model.size()));
@@ -474,6 +493,131 @@ TEST(VEZCompressedBLOBStreamTest, WorksOverAFileBackedStream) {
   EXPECT_EQ(ReadAll(again), Bytes(data.begin(), data.begin() + 384));
 }
 
+// A memory stream that counts the reads made of it and can refuse writes.
+class TProbeStream : public TVEZMemoryStream {
+ public:
+  std::int32_t Read(void* buffer, std::int32_t count) override {
+    ++reads;
+    return TVEZMemoryStream::Read(buffer, count);
+  }
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    return refuse_writes ? 0 : TVEZMemoryStream::Write(buffer, count);
+  }
+  int reads = 0;
+  bool refuse_writes = false;
+};
+
+TEST(VEZCompressedBLOBStreamTest, SmallReadsAndAppendsDecompressEachBlockOnce) {
+  TProbeStream under;
+  TVEZCompressedBLOBStream blob(under, NewDescriptor(acaZLIB, 6, 64), true, false);
+  const Bytes data = Pattern(150, 12);  // blocks of 64, 64, 22
+  blob.WriteBuffer(data.data(), 150);
+  under.reads = 0;
+  Bytes got(150);
+  blob.SetPosition(0);
+  for (std::int32_t i = 0; i < 150; ++i)
+    ASSERT_EQ(blob.Read(got.data() + i, 1), 1);
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(under.reads, 3);
+  // The last block is still at hand: appending byte by byte reads nothing,
+  // nor does reading back the block written last (blocks now 64, 64, 64, 58).
+  for (std::int32_t i = 0; i < 100; ++i)
+    blob.WriteBuffer(data.data() + i, 1);
+  EXPECT_EQ(under.reads, 3);
+  blob.Seek(-58, soEnd);
+  got.resize(58);
+  blob.ReadBuffer(got.data(), 58);
+  EXPECT_EQ(got, Bytes(data.begin() + 42, data.begin() + 100));
+  EXPECT_EQ(under.reads, 3);
+  TVEZCompressedBLOBStream again(under, blob.BLOBDescriptor(), false, false);
+  Bytes all = data;
+  all.insert(all.end(), data.begin(), data.begin() + 100);
+  EXPECT_EQ(ReadAll(again), all);
+}
+
+TEST(VEZCompressedBLOBStreamTest, CutAndExtendNeverShowsOldBytes) {
+  const struct {
+    const char* name;
+    std::int64_t cut;
+  } rows[] = {{"inside a block", 40}, {"at a block end", 64}, {"to nothing", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto under = Underlying();
+    TVEZCompressedBLOBStream blob(*under, NewDescriptor(acaBZIP, 1, 64), true, false);
+    const Bytes data(150, 0x77);
+    blob.WriteBuffer(data.data(), 150);
+    Bytes got(150);
+    blob.SetPosition(0);
+    blob.ReadBuffer(got.data(), 150);  // every block has been read once
+    blob.SetSize(row.cut);
+    blob.SetSize(150);
+    Bytes expected(150, 0);
+    std::fill(expected.begin(), expected.begin() + row.cut, 0x77);
+    EXPECT_EQ(ReadAll(blob), expected);
+    blob.SetSize(row.cut);
+    blob.Seek(0, soEnd);
+    blob.WriteBuffer(Bytes(110, 0x11).data(), 110);
+    expected.resize(static_cast<std::size_t>(row.cut) + 110);
+    std::fill(expected.begin() + row.cut, expected.end(), 0x11);
+    EXPECT_EQ(ReadAll(blob), expected);
+    TVEZCompressedBLOBStream again(*under, blob.BLOBDescriptor(), false, false);
+    EXPECT_EQ(ReadAll(again), expected);
+  }
+}
+
+TEST(VEZCompressedBLOBStreamTest, RefusedAppendKeepsTheStoredBlocks) {
+  const struct {
+    const char* name;
+    std::int32_t stored;
+  } rows[] = {{"refilling the partial last block", 150}, {"starting a new block", 128}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TProbeStream under;
+    TVEZCompressedBLOBStream blob(under, NewDescriptor(acaZLIB, 6, 64), true, false);
+    const Bytes data = Pattern(static_cast<std::size_t>(row.stored), 13);
+    blob.WriteBuffer(data.data(), row.stored);
+    const TVEZBLOBDescriptor before = blob.BLOBDescriptor();
+    under.refuse_writes = true;
+    ExpectNative([&] { blob.Write(data.data(), 10); }, 10100);
+    ExpectNative([&] { blob.Write(data.data(), 100); }, 10100);
+    under.refuse_writes = false;
+    EXPECT_EQ(blob.Size(), row.stored);
+    EXPECT_EQ(blob.BLOBDescriptor(), before);
+    EXPECT_EQ(ReadAll(blob), data);
+    TVEZCompressedBLOBStream fresh(under, before, false, false);
+    EXPECT_EQ(ReadAll(fresh), data);
+    // It takes the append once the stream does.
+    blob.Seek(0, soEnd);
+    blob.WriteBuffer(data.data(), 10);
+    Bytes all = data;
+    all.insert(all.end(), data.begin(), data.begin() + 10);
+    TVEZCompressedBLOBStream again(under, blob.BLOBDescriptor(), false, false);
+    EXPECT_EQ(ReadAll(again), all);
+  }
+}
+
+TEST(VEZCompressedBLOBStreamTest, RefusedCutKeepsTheBlocksBeforeIt) {
+  TProbeStream under;
+  TVEZCompressedBLOBStream blob(under, NewDescriptor(acaZLIB, 6, 100), true, false);
+  const Bytes data = Pattern(300, 14);
+  blob.WriteBuffer(data.data(), 300);
+  under.refuse_writes = true;
+  ExpectNative([&] { blob.SetSize(150); }, 10095);
+  under.refuse_writes = false;
+  // The cut block is gone from the stream; the list still describes the
+  // chain as it was, so its reads fail with the stream's own errors.
+  EXPECT_EQ(blob.Size(), 300);
+  EXPECT_EQ(blob.BLOBDescriptor().NumBlocks, 3);
+  Bytes got(100);
+  blob.SetPosition(0);
+  blob.ReadBuffer(got.data(), 100);
+  EXPECT_EQ(got, Bytes(data.begin(), data.begin() + 100));
+  ExpectNative([&] { blob.Read(got.data(), 10); }, 10086);
+  ExpectNative([&] { blob.SetSize(250); }, 10086);
+  blob.SetSize(100);
+  EXPECT_EQ(ReadAll(blob), Bytes(data.begin(), data.begin() + 100));
+}
+
 TEST(VEZCompressedBLOBStreamTest, UnavailableAlgorithmFailsTheWrite) {
   auto under = Underlying();
   TVEZCompressedBLOBStream blob(*under, NewDescriptor(acaPPM, 4, 64), true, false);
@@ -502,6 +646,11 @@ TEST(VEZCompressedBLOBStreamTest, RawBlobIsAWindowOnTheUnderlyingStream) {
   EXPECT_EQ(blob.BLOBDescriptor().UncompressedSize, 25);
   // Another user of the underlying stream moves it; the window stays put.
   blob.Seek(20, soBeginning);
+  under->SetPosition(0);
+  EXPECT_EQ(blob.Position(), 20);
+  EXPECT_EQ(blob.Seek(-2, soCurrent), 18);
+  under->SetPosition(3);
+  EXPECT_EQ(blob.Seek(2, soCurrent), 20);
   under->SetPosition(0);
   Bytes got(10);
   EXPECT_EQ(blob.Read(got.data(), 10), 5);
