@@ -208,6 +208,34 @@ TEST(GetCommonBaseTypeTest, StringTable) {
     }
 }
 
+// The number table cell by cell (rows the first operand). A signed 8- or
+// 16-bit value meets an unsigned 16- or 32-bit one in a signed type wide
+// enough for both, whichever comes first.
+TEST(GetCommonBaseTypeTest, NumberTable) {
+  const TVEZBaseFieldType I8 = bftSignedInt8, I16 = bftSignedInt16, I32 = bftSignedInt32,
+                          I64 = bftSignedInt64, U8 = bftUnsignedInt8, U16 = bftUnsignedInt16,
+                          U32 = bftUnsignedInt32, S = bftSingle, D = bftDouble, E = bftExtended;
+  const TVEZBaseFieldType kinds[] = {I8, I16, I32, I64, U8, U16, U32, S, D, E};
+  const TVEZBaseFieldType expected[10][10] = {
+      {I8, I16, I32, I64, I16, I32, I64, S, D, E},
+      {I16, I16, I32, I64, I16, I32, I64, S, D, E},
+      {I32, I32, I32, I64, I32, I32, I64, S, D, E},
+      {I64, I64, I64, I64, I64, I64, I64, S, D, E},
+      {I16, I16, I32, I64, U8, U16, U32, S, D, E},
+      {I32, I32, I32, I64, U16, U16, U32, S, D, E},
+      {I64, I64, I64, I64, U32, U32, U32, S, D, E},
+      {S, S, S, S, S, S, S, S, D, E},
+      {D, D, D, D, D, D, D, D, D, E},
+      {E, E, E, E, E, E, E, E, E, E},
+  };
+  for (int i = 0; i < 10; ++i)
+    for (int j = 0; j < 10; ++j) {
+      SCOPED_TRACE(BaseTypeToSQLTypeName(kinds[i]) + "," + BaseTypeToSQLTypeName(kinds[j]));
+      EXPECT_EQ(GetCommonBaseType(kinds[i], kinds[j], false), expected[i][j]);
+      EXPECT_EQ(GetCommonBaseType(kinds[i], kinds[j], true), expected[i][j]);
+    }
+}
+
 TEST(GetCommonBaseTypeTest, OtherRules) {
   struct Case {
     TVEZBaseFieldType t1, t2;
