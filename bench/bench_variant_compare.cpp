@@ -82,6 +82,17 @@ void BM_String40_memcmp(benchmark::State& state) {
   Pair pair(kText1.c_str(), kText2.c_str(), 41);
   RunMemcmp(state, pair);
 }
+// Wide key text: copied to aligned storage on the stack, never allocated.
+void BM_WideString40(benchmark::State& state) {
+  const std::u16string w1(kText1.begin(), kText1.end()), w2(kText2.begin(), kText2.end());
+  Pair pair(w1.c_str(), w2.c_str(), 82);
+  Run(state, pair, bftWideVarchar, false);
+}
+void BM_WideString40_memcmp(benchmark::State& state) {
+  const std::u16string w1(kText1.begin(), kText1.end()), w2(kText2.begin(), kText2.end());
+  Pair pair(w1.c_str(), w2.c_str(), 82);
+  RunMemcmp(state, pair);
+}
 
 BENCHMARK(BM_Int32);
 BENCHMARK(BM_Int32_memcmp);
@@ -90,5 +101,7 @@ BENCHMARK(BM_Double_memcmp);
 BENCHMARK(BM_String40);
 BENCHMARK(BM_String40_CaseInsensitive);
 BENCHMARK(BM_String40_memcmp);
+BENCHMARK(BM_WideString40);
+BENCHMARK(BM_WideString40_memcmp);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/foundation/VEZVariantBlock.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/CodePage.h"
 
@@ -22,37 +23,6 @@ bool IsAnsiType(TVEZBaseFieldType t) {
 }
 bool IsWideType(TVEZBaseFieldType t) {
   return t == bftWideChar || t == bftWideVarchar;
-}
-
-// A MemoryManager block released unless handed over.
-class TBlock {
- public:
-  TBlock() = default;
-  TBlock(const TBlock&) = delete;
-  TBlock& operator=(const TBlock&) = delete;
-  ~TBlock() {
-    if (p == nullptr) return;
-    try {
-      MemoryManager().FreeMem(p);
-    } catch (...) {
-      // Never raise from a destructor; a damaged block is already reported
-      // by whoever damaged it.
-    }
-  }
-  void* Release() {
-    void* r = p;
-    p = nullptr;
-    return r;
-  }
-  void* p = nullptr;
-  std::int32_t size = 0;
-};
-
-template <typename T>
-T Load(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
 }
 
 [[noreturn]] void RaiseNotNumeric(std::int32_t code, const char* op) {
@@ -106,13 +76,25 @@ void TVEZVariant::SetDataType(TVEZBaseFieldType DataType) {
 
 void TVEZVariant::Assign(const TVEZVariant& Source, bool CopyDataFlag) {
   if (&Source == this) return;
-  Clear(Source.FDataType);
-  if (Source.GetIsNull()) return;
+  if (Source.GetIsNull()) {
+    Clear(Source.FDataType);
+    return;
+  }
   if (CopyDataFlag) {
-    void* block = MemoryManager().GetMem(Source.FDataSize);
-    std::memcpy(block, Source.FPData, static_cast<std::size_t>(Source.FDataSize));
-    TakeOwnedBlock(block, Source.FDataSize, Source.FDataType);
+    // Copied before the held block goes: Source may link to this value's block.
+    TVEZVariantBlock block;
+    block.p = MemoryManager().GetMem(Source.FDataSize);
+    std::memcpy(block.p, Source.FPData, static_cast<std::size_t>(Source.FDataSize));
+    ReleaseBlock();
+    TakeOwnedBlock(block.Release(), Source.FDataSize, Source.FDataType);
+  } else if (Source.FPData == FPData) {
+    // Source links this value's own block: keep it rather than release what
+    // the link would then point to.
+    FDataType = Source.FDataType;
+    FDataSize = Source.FDataSize;
+    FIsNull = 0;
   } else {
+    Clear(Source.FDataType);
     FPData = Source.FPData;
     FDataSize = Source.FDataSize;
     FIsDataLinked = true;
@@ -208,7 +190,7 @@ void TVEZVariant::Cast(TVEZBaseFieldType NewDataType) {
     return;
   }
   std::int32_t out_size = 0;
-  TBlock block;
+  TVEZVariantBlock block;
   block.p = ConvertTypedValue(FPData, FDataSize, FDataType, out_size, NewDataType);
   ReleaseBlock();  // a linked block is only dropped, never released
   TakeOwnedBlock(block.Release(), out_size, NewDataType);
@@ -226,61 +208,47 @@ void TVEZVariant::TryToReduceWideStringToAnsiString() {
 // ---- typed storage and retrieval -------------------------------------------
 
 void TVEZVariant::SetTypedValue(const void* Data, std::int32_t Size, TVEZBaseFieldType InType) {
-  if (FDataType == InType && FPData != nullptr && !FIsDataLinked && FDataSize == Size) {
+  if (FDataType == InType && !IsStringBaseFieldType(InType) && FPData != nullptr &&
+      !FIsDataLinked && FDataSize == Size) {
     std::memcpy(FPData, Data, static_cast<std::size_t>(Size));
     FIsNull = 0;
     return;
   }
-  Clear(FDataType);
-  if (FDataType == bftUnknown) FDataType = InType;
-  TBlock block;
-  if (FDataType == InType) {
+  const TVEZBaseFieldType type = FDataType == bftUnknown ? InType : FDataType;
+  TVEZVariantBlock block;
+  const bool same_form = type == InType || (IsAnsiType(type) && IsAnsiType(InType)) ||
+                         (IsWideType(type) && IsWideType(InType));
+  if (same_form) {
     block.p = MemoryManager().GetMem(Size);
     std::memcpy(block.p, Data, static_cast<std::size_t>(Size));
     block.size = Size;
   } else {
-    block.p = ConvertTypedValue(Data, Size, InType, block.size, FDataType);
+    block.p = ConvertTypedValue(Data, Size, InType, block.size, type);
   }
+  // The held block goes only now: a store that fails keeps the value.
+  ReleaseBlock();
   const std::int32_t size = block.size;
-  TakeOwnedBlock(block.Release(), size, FDataType);
+  TakeOwnedBlock(block.Release(), size, type);
 }
 
 void TVEZVariant::SetTypedString(const std::string& Value) {
-  Clear(FDataType);
-  if (FDataType == bftUnknown) FDataType = bftVarchar;
   const std::size_t len = strnlen(Value.c_str(), Value.size());
-  if (len == 0) return;  // an empty string is NULL
-  const std::int32_t size = platform::CheckedCast<std::int32_t>(len + 1);
-  TBlock block;
-  if (IsAnsiType(FDataType)) {
-    block.p = MemoryManager().GetMem(size);
-    std::memcpy(block.p, Value.c_str(), static_cast<std::size_t>(size));
-    block.size = size;
-  } else {
-    block.p = ConvertTypedValue(Value.c_str(), size, bftVarchar, block.size, FDataType);
+  if (len == 0) {  // an empty string is NULL
+    Clear(FDataType == bftUnknown ? bftVarchar : FDataType);
+    return;
   }
-  const std::int32_t out = block.size;
-  TakeOwnedBlock(block.Release(), out, FDataType);
+  SetTypedValue(Value.c_str(), platform::CheckedCast<std::int32_t>(len + 1), bftVarchar);
 }
 
 void TVEZVariant::SetTypedWideString(const std::u16string& Value) {
-  Clear(FDataType);
-  if (FDataType == bftUnknown) FDataType = bftWideVarchar;
   std::size_t len = 0;
   while (len < Value.size() && Value[len] != 0)
     ++len;
-  if (len == 0) return;  // an empty string is NULL
-  const std::int32_t size = platform::CheckedCast<std::int32_t>((len + 1) * 2);
-  TBlock block;
-  if (IsWideType(FDataType)) {
-    block.p = MemoryManager().GetMem(size);
-    std::memcpy(block.p, Value.c_str(), static_cast<std::size_t>(size));
-    block.size = size;
-  } else {
-    block.p = ConvertTypedValue(Value.c_str(), size, bftWideVarchar, block.size, FDataType);
+  if (len == 0) {  // an empty string is NULL
+    Clear(FDataType == bftUnknown ? bftWideVarchar : FDataType);
+    return;
   }
-  const std::int32_t out = block.size;
-  TakeOwnedBlock(block.Release(), out, FDataType);
+  SetTypedValue(Value.c_str(), platform::CheckedCast<std::int32_t>((len + 1) * 2), bftWideVarchar);
 }
 
 void TVEZVariant::CheckNotNull() const {
@@ -302,7 +270,7 @@ void TVEZVariant::GetTypedValue(void* Target, std::int32_t TargetSize,
     copy_out(FPData, FDataSize);
     return;
   }
-  TBlock block;
+  TVEZVariantBlock block;
   block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, OutType);
   copy_out(block.p, block.size);
 }
@@ -350,8 +318,8 @@ TVEZDateTime TVEZVariant::GetAsVEZDateTime() const {
   unsigned char b[8];
   GetTypedValue(b, 8, bftDateTime);
   TVEZDateTime dt;
-  dt.Date = Load<std::int32_t>(b);
-  dt.Time = Load<std::int32_t>(b + 4);
+  dt.Date = LoadRawValue<std::int32_t>(b);
+  dt.Time = LoadRawValue<std::int32_t>(b + 4);
   return dt;
 }
 
@@ -380,7 +348,7 @@ std::string TVEZVariant::GetAsAnsiString() const {
     const auto* p = reinterpret_cast<const char*>(FPData);
     return std::string(p, strnlen(p, static_cast<std::size_t>(FDataSize)));
   }
-  TBlock block;
+  TVEZVariantBlock block;
   block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, bftVarchar);
   return std::string(static_cast<const char*>(block.p),
                      static_cast<std::size_t>(std::max(block.size - 1, 0)));
@@ -403,7 +371,7 @@ std::u16string TVEZVariant::GetAsWideString() const {
     }
     return s;
   }
-  TBlock block;
+  TVEZVariantBlock block;
   block.p = ConvertTypedValue(FPData, FDataSize, FDataType, block.size, bftWideVarchar);
   const std::int32_t units = std::max(block.size / 2 - 1, 0);
   s.resize(static_cast<std::size_t>(units));
@@ -691,6 +659,16 @@ Wide IntOp(Wide a, Wide b, int op) {
   }
 }
 
+// Day numbers of two date-times. A time brought to a date-time has the
+// no-date value as its day: added or subtracted, it moves no days.
+std::int32_t DayOp(std::int32_t a, std::int32_t b, int op) {
+  if (op <= 1) {
+    if (b == kVEZNoDate) return a;
+    if (a == kVEZNoDate && op == 0) return b;
+  }
+  return IntOp<std::int32_t>(a, b, op);
+}
+
 template <typename F>
 F FloatOp(F a, F b, int op) {
   switch (op) {
@@ -722,10 +700,21 @@ void TVEZVariant::Arithmetic(const TVEZVariant& Value, TArithOp Op) {
   const TVEZBaseFieldType g = GetCommonBaseType(FDataType, Value.FDataType, false);
   Cast(g);
   auto store = [&](const auto v) { SetTypedValue(&v, sizeof v, g); };
-  // Reads both operands in g (this value already holds g).
-  auto read_both = [&](auto& a, auto& b) {
+  // Reads both operands in g (this value already holds g) as T, combines
+  // them in Wide (integers wrap) and stores the result cut back to T.
+  auto int_case = [&](auto a, auto wide) {
+    using T = decltype(a);
+    using Wide = decltype(wide);
+    T b;
     GetTypedValue(&a, sizeof a, g);
     Value.GetTypedValue(&b, sizeof b, g);
+    store(static_cast<T>(IntOp<Wide>(a, b, op)));
+  };
+  auto float_case = [&](auto a) {
+    decltype(a) b;
+    GetTypedValue(&a, sizeof a, g);
+    Value.GetTypedValue(&b, sizeof b, g);
+    store(FloatOp(a, b, op));
   };
   switch (g) {
     case bftChar:
@@ -738,63 +727,36 @@ void TVEZVariant::Arithmetic(const TVEZVariant& Value, TArithOp Op) {
       if (Op != TArithOp::Add) RaiseNotNumeric(kOpError[op], kOpText[op]);
       SetAsWideString(GetAsWideString() + Value.GetAsWideString());
       return;
-    case bftSignedInt8: {
-      std::int8_t a, b;
-      read_both(a, b);
-      store(static_cast<std::int8_t>(IntOp<std::int32_t>(a, b, op)));
+    case bftSignedInt8:
+      int_case(std::int8_t{}, std::int32_t{});
       return;
-    }
-    case bftSignedInt16: {
-      std::int16_t a, b;
-      read_both(a, b);
-      store(static_cast<std::int16_t>(IntOp<std::int32_t>(a, b, op)));
+    case bftSignedInt16:
+      int_case(std::int16_t{}, std::int32_t{});
       return;
-    }
     case bftSignedInt32:
     case bftDate:
-    case bftTime: {
-      std::int32_t a, b;
-      read_both(a, b);
-      store(IntOp<std::int32_t>(a, b, op));
+    case bftTime:
+      int_case(std::int32_t{}, std::int32_t{});
       return;
-    }
-    case bftSignedInt64: {
-      std::int64_t a, b;
-      read_both(a, b);
-      store(IntOp<std::int64_t>(a, b, op));
+    case bftSignedInt64:
+      int_case(std::int64_t{}, std::int64_t{});
       return;
-    }
-    case bftUnsignedInt8: {
-      std::uint8_t a, b;
-      read_both(a, b);
-      store(static_cast<std::uint8_t>(IntOp<std::uint32_t>(a, b, op)));
+    case bftUnsignedInt8:
+      int_case(std::uint8_t{}, std::uint32_t{});
       return;
-    }
-    case bftUnsignedInt16: {
-      std::uint16_t a, b;
-      read_both(a, b);
-      store(static_cast<std::uint16_t>(IntOp<std::uint32_t>(a, b, op)));
+    case bftUnsignedInt16:
+      int_case(std::uint16_t{}, std::uint32_t{});
       return;
-    }
-    case bftUnsignedInt32: {
-      std::uint32_t a, b;
-      read_both(a, b);
-      store(IntOp<std::uint32_t>(a, b, op));
+    case bftUnsignedInt32:
+      int_case(std::uint32_t{}, std::uint32_t{});
       return;
-    }
-    case bftSingle: {
-      float a, b;
-      read_both(a, b);
-      store(FloatOp(a, b, op));
+    case bftSingle:
+      float_case(float{});
       return;
-    }
     case bftDouble:
-    case bftCurrency: {
-      double a, b;
-      read_both(a, b);
-      store(FloatOp(a, b, op));
+    case bftCurrency:
+      float_case(double{});
       return;
-    }
     case bftExtended: {
       const long double a = GetAsExtended();
       const long double b = Value.GetAsExtended();
@@ -805,7 +767,7 @@ void TVEZVariant::Arithmetic(const TVEZVariant& Value, TArithOp Op) {
       const TVEZDateTime a = GetAsVEZDateTime();
       const TVEZDateTime b = Value.GetAsVEZDateTime();
       TVEZDateTime r;
-      r.Date = IntOp<std::int32_t>(a.Date, b.Date, op);
+      r.Date = DayOp(a.Date, b.Date, op);
       r.Time = IntOp<std::int32_t>(a.Time, b.Time, op);
       if (r.Time > kMsPerDay - 1) {
         r.Date = IntOp<std::int32_t>(r.Date, r.Time / kMsPerDay, 0);

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/foundation/VEZVariantBlock.h"
 #include "platform/core/Collation.h"
 
 namespace vez {
@@ -79,13 +81,6 @@ constexpr TVEZBaseFieldType kNumberTable[10][10] = {
 };
 
 template <typename T>
-T Load(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
 TVEZCompareResult Order(T a, T b) {
   return a < b ? cmprLower : (b < a ? cmprGreater : cmprEqual);
 }
@@ -97,12 +92,6 @@ TVEZCompareResult FloatOrder(T a, T b) {
   const bool na = std::isnan(a), nb = std::isnan(b);
   if (na || nb) return na == nb ? cmprEqual : (na ? cmprGreater : cmprLower);
   return Order(a, b);
-}
-
-long double LoadExtended(const void* p) {
-  long double v = 0;
-  std::memcpy(&v, p, 10);
-  return v;
 }
 
 // The number of characters of a zero-terminated text to compare: stops at the
@@ -117,21 +106,39 @@ std::size_t AnsiCount(const void* p, std::int32_t length, std::int32_t size) {
                            : strnlen(static_cast<const char*>(p), limit);
 }
 
-// Wide texts sit at any byte address in engine buffers: copied out unit by
-// unit into aligned storage.
-void ReadWide(const void* p, std::int32_t length, std::int32_t size, std::u16string& out) {
-  out.clear();
-  std::int64_t limit = INT64_MAX;
-  if (size >= 0) limit = size / 2;
-  if (length >= 0 && length < limit) limit = length;
-  const auto* b = static_cast<const unsigned char*>(p);
-  for (std::int64_t i = 0; i < limit; ++i) {
-    char16_t c;
-    std::memcpy(&c, b + 2 * i, 2);
-    if (c == 0) break;
-    out.push_back(c);
+// A wide text to compare. Engine buffers hold it at any byte address, so its
+// units are copied into aligned storage: on the stack for key-sized texts, so
+// that the B-tree's comparisons allocate nothing. Stops at the terminator, at
+// Length characters when Length >= 0, and at the buffer's end when its size
+// is known.
+class TWideText {
+ public:
+  TWideText(const void* p, std::int32_t length, std::int32_t size) {
+    std::int64_t limit = INT64_MAX;
+    if (size >= 0) limit = size / 2;
+    if (length >= 0 && length < limit) limit = length;
+    const auto* b = static_cast<const unsigned char*>(p);
+    std::size_t n = 0;
+    while (static_cast<std::int64_t>(n) < limit && (b[2 * n] != 0 || b[2 * n + 1] != 0))
+      ++n;
+    char16_t* dst = inline_;
+    if (n > kInlineUnits) {
+      heap_.resize(n);
+      dst = heap_.data();
+    }
+    if (n != 0) std::memcpy(dst, b, n * 2);
+    view_ = std::u16string_view(dst, n);
   }
-}
+  TWideText(const TWideText&) = delete;
+  TWideText& operator=(const TWideText&) = delete;
+  std::u16string_view View() const { return view_; }
+
+ private:
+  static constexpr std::size_t kInlineUnits = 256;
+  char16_t inline_[kInlineUnits];
+  std::u16string heap_;
+  std::u16string_view view_;
+};
 
 TVEZCompareResult FromSign(int r) {
   return r < 0 ? cmprLower : (r > 0 ? cmprGreater : cmprEqual);
@@ -154,10 +161,8 @@ TVEZCompareResult CompareSameType(const void* a, const void* b, TVEZBaseFieldTyp
           case_insensitive));
     case bftWideChar:
     case bftWideVarchar: {
-      std::u16string wa, wb;
-      ReadWide(a, length, size1, wa);
-      ReadWide(b, length, size2, wb);
-      return FromSign(platform::CompareWide(wa, wb, case_insensitive));
+      const TWideText wa(a, length, size1), wb(b, length, size2);
+      return FromSign(platform::CompareWide(wa.View(), wb.View(), case_insensitive));
     }
     case bftBytes: {
       // Byte strings are binary: compared byte by byte over the field length.
@@ -174,57 +179,41 @@ TVEZCompareResult CompareSameType(const void* a, const void* b, TVEZBaseFieldTyp
       return Order(n1, n2);
     }
     case bftSignedInt8:
-      return Order(Load<std::int8_t>(a), Load<std::int8_t>(b));
+      return Order(LoadRawValue<std::int8_t>(a), LoadRawValue<std::int8_t>(b));
     case bftSignedInt16:
-      return Order(Load<std::int16_t>(a), Load<std::int16_t>(b));
+      return Order(LoadRawValue<std::int16_t>(a), LoadRawValue<std::int16_t>(b));
     case bftSignedInt32:
     case bftDate:
     case bftTime:
-      return Order(Load<std::int32_t>(a), Load<std::int32_t>(b));
+      return Order(LoadRawValue<std::int32_t>(a), LoadRawValue<std::int32_t>(b));
     case bftSignedInt64:
-      return Order(Load<std::int64_t>(a), Load<std::int64_t>(b));
+      return Order(LoadRawValue<std::int64_t>(a), LoadRawValue<std::int64_t>(b));
     case bftUnsignedInt8:
-      return Order(Load<std::uint8_t>(a), Load<std::uint8_t>(b));
+      return Order(LoadRawValue<std::uint8_t>(a), LoadRawValue<std::uint8_t>(b));
     case bftUnsignedInt16:
-      return Order(Load<std::uint16_t>(a), Load<std::uint16_t>(b));
+      return Order(LoadRawValue<std::uint16_t>(a), LoadRawValue<std::uint16_t>(b));
     case bftUnsignedInt32:
-      return Order(Load<std::uint32_t>(a), Load<std::uint32_t>(b));
+      return Order(LoadRawValue<std::uint32_t>(a), LoadRawValue<std::uint32_t>(b));
     case bftSingle:
-      return FloatOrder(Load<float>(a), Load<float>(b));
+      return FloatOrder(LoadRawValue<float>(a), LoadRawValue<float>(b));
     case bftDouble:
     case bftCurrency:
-      return FloatOrder(Load<double>(a), Load<double>(b));
+      return FloatOrder(LoadRawValue<double>(a), LoadRawValue<double>(b));
     case bftExtended:
-      return FloatOrder(LoadExtended(a), LoadExtended(b));
+      return FloatOrder(LoadRawExtended(a), LoadRawExtended(b));
     case bftDateTime: {
-      const TVEZCompareResult r = Order(Load<std::int32_t>(a), Load<std::int32_t>(b));
+      const TVEZCompareResult r =
+          Order(LoadRawValue<std::int32_t>(a), LoadRawValue<std::int32_t>(b));
       if (r != cmprEqual) return r;
-      return Order(Load<std::int32_t>(static_cast<const char*>(a) + 4),
-                   Load<std::int32_t>(static_cast<const char*>(b) + 4));
+      return Order(LoadRawValue<std::int32_t>(static_cast<const char*>(a) + 4),
+                   LoadRawValue<std::int32_t>(static_cast<const char*>(b) + 4));
     }
     case bftLogical:
-      return Order(Load<std::int16_t>(a) != 0, Load<std::int16_t>(b) != 0);
+      return Order(LoadRawValue<std::int16_t>(a) != 0, LoadRawValue<std::int16_t>(b) != 0);
     default:
       RaiseUnknownType(g);
   }
 }
-
-// A converted operand, released when the comparison ends.
-class TTempBlock {
- public:
-  TTempBlock() = default;
-  TTempBlock(const TTempBlock&) = delete;
-  TTempBlock& operator=(const TTempBlock&) = delete;
-  ~TTempBlock() {
-    if (p_ == nullptr) return;
-    try {
-      MemoryManager().FreeMem(p_);
-    } catch (...) {
-      // A damaged temporary block must not escape a destructor.
-    }
-  }
-  void* p_ = nullptr;
-};
 
 }  // namespace
 
@@ -294,17 +283,17 @@ TVEZCompareResult CompareTypedValues(const void* Buffer1, const void* Buffer2,
     throw EVEZException(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
                         {BaseTypeToSQLTypeName(DataType1), BaseTypeToSQLTypeName(DataType2)});
   if (Buffer1 == nullptr || Buffer2 == nullptr) throw EVEZException(30140, "Value is Null");
-  TTempBlock t1, t2;
+  TVEZVariantBlock t1, t2;
   if (DataType1 != g) {
     std::int32_t out_size = 0;
-    t1.p_ = ConvertTypedValue(Buffer1, Size1, DataType1, out_size, g);
-    Buffer1 = t1.p_;
+    t1.p = ConvertTypedValue(Buffer1, Size1, DataType1, out_size, g);
+    Buffer1 = t1.p;
     Size1 = out_size;
   }
   if (DataType2 != g) {
     std::int32_t out_size = 0;
-    t2.p_ = ConvertTypedValue(Buffer2, Size2, DataType2, out_size, g);
-    Buffer2 = t2.p_;
+    t2.p = ConvertTypedValue(Buffer2, Size2, DataType2, out_size, g);
+    Buffer2 = t2.p;
     Size2 = out_size;
   }
   return CompareSameType(Buffer1, Buffer2, g, Length, CaseInsensitive, Size1, Size2);

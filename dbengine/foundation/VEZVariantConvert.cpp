@@ -13,6 +13,7 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/foundation/VEZVariantBlock.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/CodePage.h"
 #include "platform/core/TextConvert.h"
@@ -112,19 +113,6 @@ struct TConversionFailed {};
 
 [[noreturn]] void Fail() {
   throw TConversionFailed{};
-}
-
-template <typename T>
-T LoadRaw(const void* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-long double LoadExtended(const void* p) {
-  long double v = 0;
-  std::memcpy(&v, p, 10);
-  return v;
 }
 
 // Output of one conversion, built in ordinary memory and moved into a
@@ -491,7 +479,7 @@ void FromDateTimeParts(TOut& out, TGroup src, std::int32_t d, std::int32_t t,
 }
 
 void FromLogical(TOut& out, const void* source, TVEZBaseFieldType target) {
-  const auto raw = LoadRaw<std::int16_t>(source);
+  const auto raw = LoadRawValue<std::int16_t>(source);
   const bool b = raw != 0;
   switch (GroupOf(target)) {
     case TGroup::Ansi:
@@ -564,25 +552,25 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
         std::int64_t v = 0;
         switch (SourceType) {
           case bftSignedInt8:
-            v = LoadRaw<std::int8_t>(Source);
+            v = LoadRawValue<std::int8_t>(Source);
             break;
           case bftSignedInt16:
-            v = LoadRaw<std::int16_t>(Source);
+            v = LoadRawValue<std::int16_t>(Source);
             break;
           case bftSignedInt32:
-            v = LoadRaw<std::int32_t>(Source);
+            v = LoadRawValue<std::int32_t>(Source);
             break;
           case bftSignedInt64:
-            v = LoadRaw<std::int64_t>(Source);
+            v = LoadRawValue<std::int64_t>(Source);
             break;
           case bftUnsignedInt8:
-            v = LoadRaw<std::uint8_t>(Source);
+            v = LoadRawValue<std::uint8_t>(Source);
             break;
           case bftUnsignedInt16:
-            v = LoadRaw<std::uint16_t>(Source);
+            v = LoadRawValue<std::uint16_t>(Source);
             break;
           default:
-            v = LoadRaw<std::uint32_t>(Source);
+            v = LoadRawValue<std::uint32_t>(Source);
             break;
         }
         FromInteger(out, v, SourceType == bftUnsignedInt32, TargetType);
@@ -591,27 +579,27 @@ void* ConvertTypedValue(const void* Source, std::int32_t SourceSize, TVEZBaseFie
       case TGroup::Float: {
         long double v;
         if (SourceType == bftSingle)
-          v = LoadRaw<float>(Source);
+          v = LoadRawValue<float>(Source);
         else if (SourceType == bftDouble)
-          v = LoadRaw<double>(Source);
+          v = LoadRawValue<double>(Source);
         else
-          v = LoadExtended(Source);
+          v = LoadRawExtended(Source);
         FromFloat(out, v, false, TargetType);
         break;
       }
       case TGroup::Currency:
-        FromFloat(out, LoadRaw<double>(Source), true, TargetType);
+        FromFloat(out, LoadRawValue<double>(Source), true, TargetType);
         break;
       case TGroup::Date:
-        FromDateTimeParts(out, src, LoadRaw<std::int32_t>(Source), 0, TargetType);
+        FromDateTimeParts(out, src, LoadRawValue<std::int32_t>(Source), 0, TargetType);
         break;
       case TGroup::Time:
-        FromDateTimeParts(out, src, 0, LoadRaw<std::int32_t>(Source), TargetType);
+        FromDateTimeParts(out, src, 0, LoadRawValue<std::int32_t>(Source), TargetType);
         break;
       case TGroup::DateTime: {
         const auto* b = static_cast<const unsigned char*>(Source);
-        FromDateTimeParts(out, src, LoadRaw<std::int32_t>(b), LoadRaw<std::int32_t>(b + 4),
-                          TargetType);
+        FromDateTimeParts(out, src, LoadRawValue<std::int32_t>(b),
+                          LoadRawValue<std::int32_t>(b + 4), TargetType);
         break;
       }
       case TGroup::Logical:

@@ -12,59 +12,60 @@ namespace {
 }
 }  // namespace
 
+Variant Variant::OfSigned(std::uint16_t type, std::int64_t v) {
+  Variant r(type);
+  r.int_ = v;
+  return r;
+}
+Variant Variant::OfUnsigned(std::uint16_t type, std::uint64_t v) {
+  Variant r(type);
+  r.uint_ = v;
+  return r;
+}
+Variant Variant::OfFloat(std::uint16_t type, double v) {
+  Variant r(type);
+  r.float_ = v;
+  return r;
+}
+Variant Variant::OfWide(std::uint16_t type, std::u16string v) {
+  Variant r(type);
+  r.wide_ = std::move(v);
+  return r;
+}
+
 Variant Variant::Null() {
   return Variant(varNull);
 }
 
 Variant Variant::FromShortInt(std::int8_t v) {
-  Variant r(varShortInt);
-  r.int_ = v;
-  return r;
+  return OfSigned(varShortInt, v);
 }
 Variant Variant::FromSmallint(std::int16_t v) {
-  Variant r(varSmallint);
-  r.int_ = v;
-  return r;
+  return OfSigned(varSmallint, v);
 }
 Variant Variant::FromInteger(std::int32_t v) {
-  Variant r(varInteger);
-  r.int_ = v;
-  return r;
+  return OfSigned(varInteger, v);
 }
 Variant Variant::FromInt64(std::int64_t v) {
-  Variant r(varInt64);
-  r.int_ = v;
-  return r;
+  return OfSigned(varInt64, v);
 }
 Variant Variant::FromByte(std::uint8_t v) {
-  Variant r(varByte);
-  r.uint_ = v;
-  return r;
+  return OfUnsigned(varByte, v);
 }
 Variant Variant::FromWord(std::uint16_t v) {
-  Variant r(varWord);
-  r.uint_ = v;
-  return r;
+  return OfUnsigned(varWord, v);
 }
 Variant Variant::FromLongWord(std::uint32_t v) {
-  Variant r(varLongWord);
-  r.uint_ = v;
-  return r;
+  return OfUnsigned(varLongWord, v);
 }
 Variant Variant::FromUInt64(std::uint64_t v) {
-  Variant r(varUInt64);
-  r.uint_ = v;
-  return r;
+  return OfUnsigned(varUInt64, v);
 }
 Variant Variant::FromSingle(float v) {
-  Variant r(varSingle);
-  r.float_ = v;
-  return r;
+  return OfFloat(varSingle, v);
 }
 Variant Variant::FromDouble(double v) {
-  Variant r(varDouble);
-  r.float_ = v;
-  return r;
+  return OfFloat(varDouble, v);
 }
 Variant Variant::FromCurrency(double v) {
   const long double units = std::round(static_cast<long double>(v) * 10000.0L);
@@ -74,24 +75,16 @@ Variant Variant::FromCurrency(double v) {
   return FromCurrencyUnits(static_cast<std::int64_t>(units));
 }
 Variant Variant::FromCurrencyUnits(std::int64_t ten_thousandths) {
-  Variant r(varCurrency);
-  r.int_ = ten_thousandths;
-  return r;
+  return OfSigned(varCurrency, ten_thousandths);
 }
 Variant Variant::FromDate(double v) {
-  Variant r(varDate);
-  r.float_ = v;
-  return r;
+  return OfFloat(varDate, v);
 }
 Variant Variant::FromBoolean(bool v) {
-  Variant r(varBoolean);
-  r.int_ = v ? -1 : 0;
-  return r;
+  return OfSigned(varBoolean, v ? -1 : 0);
 }
 Variant Variant::FromOleStr(std::u16string v) {
-  Variant r(varOleStr);
-  r.wide_ = std::move(v);
-  return r;
+  return OfWide(varOleStr, std::move(v));
 }
 Variant Variant::FromString(std::string v) {
   Variant r(varString);
@@ -99,9 +92,7 @@ Variant Variant::FromString(std::string v) {
   return r;
 }
 Variant Variant::FromUString(std::u16string v) {
-  Variant r(varUString);
-  r.wide_ = std::move(v);
-  return r;
+  return OfWide(varUString, std::move(v));
 }
 Variant Variant::FromArray(std::vector<Variant> items) {
   Variant r(static_cast<std::uint16_t>(varArray | varVariant));

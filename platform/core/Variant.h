@@ -94,6 +94,10 @@ class Variant {
 
  private:
   Variant(std::uint16_t type) : type_(type) {}
+  static Variant OfSigned(std::uint16_t type, std::int64_t v);
+  static Variant OfUnsigned(std::uint16_t type, std::uint64_t v);
+  static Variant OfFloat(std::uint16_t type, double v);
+  static Variant OfWide(std::uint16_t type, std::u16string v);
 
   std::uint16_t type_ = varEmpty;
   std::int64_t int_ = 0;        // signed integer kinds, Boolean, currency units

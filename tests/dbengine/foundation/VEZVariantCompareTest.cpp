@@ -208,6 +208,34 @@ TEST(GetCommonBaseTypeTest, StringTable) {
     }
 }
 
+// The number table cell by cell (rows the first operand). A signed 8- or
+// 16-bit value meets an unsigned 16- or 32-bit one in a signed type wide
+// enough for both, whichever comes first.
+TEST(GetCommonBaseTypeTest, NumberTable) {
+  const TVEZBaseFieldType I8 = bftSignedInt8, I16 = bftSignedInt16, I32 = bftSignedInt32,
+                          I64 = bftSignedInt64, U8 = bftUnsignedInt8, U16 = bftUnsignedInt16,
+                          U32 = bftUnsignedInt32, S = bftSingle, D = bftDouble, E = bftExtended;
+  const TVEZBaseFieldType kinds[] = {I8, I16, I32, I64, U8, U16, U32, S, D, E};
+  const TVEZBaseFieldType expected[10][10] = {
+      {I8, I16, I32, I64, I16, I32, I64, S, D, E},
+      {I16, I16, I32, I64, I16, I32, I64, S, D, E},
+      {I32, I32, I32, I64, I32, I32, I64, S, D, E},
+      {I64, I64, I64, I64, I64, I64, I64, S, D, E},
+      {I16, I16, I32, I64, U8, U16, U32, S, D, E},
+      {I32, I32, I32, I64, U16, U16, U32, S, D, E},
+      {I64, I64, I64, I64, U32, U32, U32, S, D, E},
+      {S, S, S, S, S, S, S, S, D, E},
+      {D, D, D, D, D, D, D, D, D, E},
+      {E, E, E, E, E, E, E, E, E, E},
+  };
+  for (int i = 0; i < 10; ++i)
+    for (int j = 0; j < 10; ++j) {
+      SCOPED_TRACE(BaseTypeToSQLTypeName(kinds[i]) + "," + BaseTypeToSQLTypeName(kinds[j]));
+      EXPECT_EQ(GetCommonBaseType(kinds[i], kinds[j], false), expected[i][j]);
+      EXPECT_EQ(GetCommonBaseType(kinds[i], kinds[j], true), expected[i][j]);
+    }
+}
+
 TEST(GetCommonBaseTypeTest, OtherRules) {
   struct Case {
     TVEZBaseFieldType t1, t2;
@@ -344,6 +372,54 @@ TEST(CompareTypedValuesTest, LengthNeverReadsPastTheEnd) {
   const char shorter[3] = {'a', 'b', 0};
   EXPECT_EQ(CompareTypedValues(unterminated, shorter, bftVarchar, bftVarchar, false, false, -1,
                                false, 0x400, 2, 3),
+            cmprEqual);
+}
+
+// Wide texts at odd addresses, longer than any key, cut by a length or by a
+// size, ordered as the collation orders them.
+TEST(CompareTypedValuesTest, WideTextsOfAnyLengthAndAddress) {
+  struct Case {
+    std::u16string a, b;
+    std::int32_t length;
+    bool case_insensitive;
+    TVEZCompareResult expected;
+  };
+  const std::u16string long_a(1000, u'x'), long_b = long_a + u"y";
+  const Case cases[] = {
+      {u"abc", u"abd", -1, false, cmprLower},
+      {u"abd", u"ABD", -1, true, cmprEqual},
+      {u"abd", u"ABD", -1, false, cmprLower},
+      {u"abcz", u"abcy", 3, false, cmprEqual},
+      {long_a, long_b, -1, false, cmprLower},
+      {long_b, long_a, -1, false, cmprGreater},
+      {long_a, long_b, 1000, false, cmprEqual},
+      {long_a + u"b", long_a + u"a", -1, false, cmprGreater},
+      {u"", u"a", -1, false, cmprLower},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::WideToAnsi(c.a.substr(0, 8)) + " / " +
+                 platform::WideToAnsi(c.b.substr(0, 8)) + " len " + std::to_string(c.length));
+    // One byte in, so neither text is aligned.
+    auto place = [](const std::u16string& w) {
+      Bytes b(1 + (w.size() + 1) * 2, 0);
+      std::memcpy(b.data() + 1, w.data(), w.size() * 2);
+      return b;
+    };
+    const Bytes a = place(c.a), b = place(c.b);
+    const auto size_a = static_cast<std::int32_t>(a.size() - 1);
+    const auto size_b = static_cast<std::int32_t>(b.size() - 1);
+    EXPECT_EQ(CompareTypedValues(a.data() + 1, b.data() + 1, bftWideVarchar, bftWideVarchar, false,
+                                 false, c.length, c.case_insensitive, 0x400, size_a, size_b),
+              c.expected);
+    EXPECT_EQ(CompareTypedValues(a.data() + 1, b.data() + 1, bftWideChar, bftWideChar, false, false,
+                                 c.length, c.case_insensitive, 0x400),
+              c.expected);
+  }
+  // A size stops the text where no terminator does.
+  const char16_t abcd[] = u"abcd";
+  const char16_t ab[] = u"ab";
+  EXPECT_EQ(CompareTypedValues(abcd, ab, bftWideVarchar, bftWideVarchar, false, false, -1, false,
+                               0x400, 4, 6),
             cmprEqual);
 }
 
@@ -552,6 +628,23 @@ TEST(VEZVariantArithmeticTest, DatesAndTimes) {
   m2.SetAsVEZDateTime({2, 2});
   m1.Mul(m2);
   EXPECT_EQ(m1.GetAsVEZDateTime(), (TVEZDateTime{6 + 1, 100000000 - 86400000}));
+  // A time added to a date (both brought to date-times) moves no days.
+  TVEZVariant day, time;
+  day.SetAsVEZDate(736227);
+  time.SetAsVEZTime(43200000);
+  day.Add(time);
+  EXPECT_EQ(day.GetDataType(), bftDateTime);
+  EXPECT_EQ(day.GetAsVEZDateTime(), (TVEZDateTime{736227, 43200000}));
+  time.SetAsVEZTime(90000000);
+  TVEZVariant day2;
+  day2.SetAsVEZDate(736227);
+  time.Add(day2);
+  EXPECT_EQ(time.GetAsVEZDateTime(), (TVEZDateTime{736228, 3600000}));
+  TVEZVariant stamp, less;
+  stamp.SetAsVEZDateTime({736227, 43200000});
+  less.SetAsVEZTime(3600000);
+  stamp.Sub(less);
+  EXPECT_EQ(stamp.GetAsVEZDateTime(), (TVEZDateTime{736227, 39600000}));
   TVEZVariant s1, s2;
   s1.SetAsVEZDateTime({3, 1000});
   s2.SetAsVEZDateTime({1, 2000});

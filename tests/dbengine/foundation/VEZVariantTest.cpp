@@ -69,6 +69,19 @@ TEST(VEZVariantStateTest, LinkedDataIsSharedNeverReleased) {
   EXPECT_FALSE(copy.GetIsDataLinked());
   EXPECT_NE(copy.GetPData(), source.GetPData());
   EXPECT_EQ(copy.GetAsInteger(), 42);
+  // Assigning from a value that links this one's own block keeps the block
+  // alive, copied or linked.
+  TVEZVariant owner, alias;
+  owner.SetAsAnsiString("kept text");
+  alias.Assign(owner, false);
+  owner.Assign(alias, true);
+  EXPECT_FALSE(owner.GetIsDataLinked());
+  EXPECT_EQ(owner.GetAsAnsiString(), "kept text");
+  alias.Assign(owner, false);
+  owner.Assign(alias, false);
+  EXPECT_FALSE(owner.GetIsDataLinked());  // still the owner of its block
+  EXPECT_EQ(owner.GetAsAnsiString(), "kept text");
+  EXPECT_EQ(alias.GetAsAnsiString(), "kept text");
   // Assigning NULL gives NULL of its type.
   TVEZVariant null_source(bftDouble);
   copy.Assign(null_source, true);
@@ -167,12 +180,26 @@ TEST(VEZVariantAccessorTest, SetterKeepsTheHeldType) {
   EXPECT_EQ(s.GetDataType(), bftVarchar);
   EXPECT_EQ(s.GetAsAnsiString(), "");
   EXPECT_EQ(NativeErrorOf([&] { s.GetAsInteger(); }), 30016);
-  // A text that does not convert leaves the value NULL and raises.
+  // A store that does not convert raises and keeps the value it held.
   TVEZVariant n(bftSignedInt32);
   n.SetAsInteger(4);
   EXPECT_EQ(NativeErrorOf([&] { n.SetAsAnsiString("x"); }), 30051);
-  EXPECT_TRUE(n.GetIsNull());
   EXPECT_EQ(n.GetDataType(), bftSignedInt32);
+  EXPECT_EQ(n.GetAsInteger(), 4);
+  EXPECT_EQ(NativeErrorOf([&] { n.SetAsWideString(u"y"); }), 30051);
+  EXPECT_EQ(n.GetAsInteger(), 4);
+  TVEZVariant day(bftDate);
+  day.SetAsVEZDate(736227);
+  EXPECT_EQ(NativeErrorOf([&] { day.SetAsBoolean(true); }), 30052);
+  EXPECT_EQ(day.GetAsVEZDate(), 736227);
+  TVEZVariant small(bftSignedInt8);
+  small.SetAsShortint(3);
+  EXPECT_EQ(NativeErrorOf([&] { small.SetAsAnsiString("300"); }), 30051);
+  EXPECT_EQ(small.GetAsShortint(), 3);
+  // An empty string still makes the value NULL.
+  small.SetAsAnsiString("");
+  EXPECT_TRUE(small.GetIsNull());
+  EXPECT_EQ(small.GetDataType(), bftSignedInt8);
 }
 
 TEST(VEZVariantAccessorTest, EveryAccessorRoundTrips) {
