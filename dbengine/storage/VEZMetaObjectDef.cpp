@@ -11,8 +11,16 @@
 namespace vez {
 
 bool SameDefName(std::string_view a, std::string_view b) {
+  // Upper-casing maps one byte to one byte, so texts of different lengths
+  // never match; compared in place, as lookups run on every field access by
+  // name and must not allocate.
   if (a.size() != b.size()) return false;
-  return platform::AnsiUpperCase(a) == platform::AnsiUpperCase(b);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && platform::AnsiUpperChar(a[i]) != platform::AnsiUpperChar(b[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -147,12 +155,9 @@ void TVEZMetaObjectDefs::SetDef(std::int32_t index, std::unique_ptr<TVEZMetaObje
 }
 
 std::int32_t TVEZMetaObjectDefs::GetDefNumberByName(std::string_view name) const {
-  const std::string upper = platform::AnsiUpperCase(name);
   for (std::size_t i = 0; i < FDefsList.size(); ++i) {
     const TVEZMetaObjectDef* def = FDefsList[i].get();
-    if (def && def->Name.size() == name.size() && platform::AnsiUpperCase(def->Name) == upper) {
-      return static_cast<std::int32_t>(i);
-    }
+    if (def && SameDefName(def->Name, name)) return static_cast<std::int32_t>(i);
   }
   return -1;
 }
