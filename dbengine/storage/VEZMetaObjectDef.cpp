@@ -140,8 +140,10 @@ void TVEZMetaObjectDefs::Move(std::int32_t cur_index, std::int32_t new_index) {
 }
 
 void TVEZMetaObjectDefs::Clear() {
+  // From the end: deleting entry 0 first would move every remaining entry
+  // on each step.
   while (!FDefsList.empty())
-    Delete(0);
+    Delete(static_cast<std::int32_t>(FDefsList.size() - 1));
 }
 
 TVEZMetaObjectDef* TVEZMetaObjectDefs::GetDef(std::int32_t index) const {
