@@ -153,6 +153,11 @@ TVEZMetaObjectDef* TVEZMetaObjectDefs::GetDef(std::int32_t index) const {
 
 void TVEZMetaObjectDefs::SetDef(std::int32_t index, std::unique_ptr<TVEZMetaObjectDef> value) {
   CheckIndex(index, FDefsList.size());
+  // Putting back the def that is there must not free it and keep it listed.
+  if (value.get() == FDefsList[index].get()) {
+    (void)value.release();
+    return;
+  }
   FDefsList[index] = std::move(value);
 }
 
