@@ -16,60 +16,17 @@ const T& CheckedSource(const TVEZMetaObjectDef& source) {
   return *src;
 }
 
-// The NOT NULL and CHECK forms share one layout with different numbers.
-struct ColumnConstraintErrors {
-  std::int32_t schema_id, table_id, column_id;
-  std::int32_t schema_size, schema_data, table_size, table_data, column_size, column_data;
-};
-
-constexpr ColumnConstraintErrors kNotNullWrite{10240, 10241, 10242, 10243, 10244,
-                                               10245, 10246, 10247, 10248};
-constexpr ColumnConstraintErrors kNotNullRead{10249, 10250, 10251, 10252, 10253,
-                                              10254, 10255, 10256, 10257};
-constexpr ColumnConstraintErrors kCheckWrite{10227, 10228, 10229, 10221, 10222,
-                                             10223, 10224, 10225, 10226};
-constexpr ColumnConstraintErrors kCheckRead{10230, 10231, 10232, 10233, 10234,
-                                            10235, 10236, 10237, 10238};
+constexpr TVEZColumnConstraintDef::StreamErrors kNotNullWrite{10240, 10241, 10242, 10243, 10244,
+                                                              10245, 10246, 10247, 10248};
+constexpr TVEZColumnConstraintDef::StreamErrors kNotNullRead{10249, 10250, 10251, 10252, 10253,
+                                                             10254, 10255, 10256, 10257};
+constexpr TVEZColumnConstraintDef::StreamErrors kCheckWrite{10227, 10228, 10229, 10221, 10222,
+                                                            10223, 10224, 10225, 10226};
+constexpr TVEZColumnConstraintDef::StreamErrors kCheckRead{10230, 10231, 10232, 10233, 10234,
+                                                           10235, 10236, 10237, 10238};
 
 // One-byte sizes: 254 characters at most.
 constexpr std::size_t kMaxColumnConstraintName = 254;
-
-template <typename Def>
-void SaveColumnConstraint(const Def& def, TVEZStream& stream, const ColumnConstraintErrors& e) {
-  defstream::CheckNameLength(def.TableSchemaName, kMaxColumnConstraintName, e.schema_size, "Name");
-  defstream::CheckNameLength(def.TableName, kMaxColumnConstraintName, e.table_size, "Name");
-  defstream::CheckNameLength(def.ColumnName, kMaxColumnConstraintName, e.column_size, "Name");
-  defstream::CheckNameLength(def.Name, defstream::kMaxShortStringLength, 10164, "Name");
-  def.SaveHead(stream);
-  defstream::WriteInt32(stream, def.TableSchemaObjectID, e.schema_id);
-  defstream::WriteInt32(stream, def.TableObjectID, e.table_id);
-  defstream::WriteInt32(stream, def.ColumnObjectID, e.column_id);
-  defstream::WriteSizedShortString(stream, def.TableSchemaName, false, e.schema_size,
-                                   e.schema_data);
-  defstream::WriteSizedShortString(stream, def.TableName, false, e.table_size, e.table_data);
-  defstream::WriteSizedShortString(stream, def.ColumnName, false, e.column_size, e.column_data);
-}
-
-template <typename Def>
-void LoadColumnConstraint(Def& def, TVEZStream& stream, const ColumnConstraintErrors& e) {
-  def.TableSchemaObjectID = defstream::ReadInt32(stream, e.schema_id);
-  def.TableObjectID = defstream::ReadInt32(stream, e.table_id);
-  def.ColumnObjectID = defstream::ReadInt32(stream, e.column_id);
-  def.TableSchemaName =
-      defstream::ReadSizedShortString(stream, false, e.schema_size, e.schema_data);
-  def.TableName = defstream::ReadSizedShortString(stream, false, e.table_size, e.table_data);
-  def.ColumnName = defstream::ReadSizedShortString(stream, false, e.column_size, e.column_data);
-}
-
-template <typename Def>
-void AssignColumnConstraint(Def& def, const Def& src) {
-  def.TableSchemaName = src.TableSchemaName;
-  def.TableSchemaObjectID = src.TableSchemaObjectID;
-  def.TableName = src.TableName;
-  def.TableObjectID = src.TableObjectID;
-  def.ColumnName = src.ColumnName;
-  def.ColumnObjectID = src.ColumnObjectID;
-}
 
 }  // namespace
 
@@ -82,40 +39,70 @@ void TVEZConstraintDef::Assign(const TVEZMetaObjectDef& source) {
   ConstraintType = src.ConstraintType;
 }
 
+void TVEZColumnConstraintDef::AssignColumnConstraint(const TVEZColumnConstraintDef& source) {
+  TVEZConstraintDef::Assign(source);
+  TableSchemaName = source.TableSchemaName;
+  TableSchemaObjectID = source.TableSchemaObjectID;
+  TableName = source.TableName;
+  TableObjectID = source.TableObjectID;
+  ColumnName = source.ColumnName;
+  ColumnObjectID = source.ColumnObjectID;
+}
+
+void TVEZColumnConstraintDef::LoadColumnConstraint(TVEZStream& stream, const StreamErrors& e) {
+  LoadHead(stream);
+  TableSchemaObjectID = defstream::ReadInt32(stream, e.schema_id);
+  TableObjectID = defstream::ReadInt32(stream, e.table_id);
+  ColumnObjectID = defstream::ReadInt32(stream, e.column_id);
+  TableSchemaName = defstream::ReadSizedShortString(stream, false, e.schema_size, e.schema_data);
+  TableName = defstream::ReadSizedShortString(stream, false, e.table_size, e.table_data);
+  ColumnName = defstream::ReadSizedShortString(stream, false, e.column_size, e.column_data);
+}
+
+void TVEZColumnConstraintDef::SaveColumnConstraint(TVEZStream& stream,
+                                                   const StreamErrors& e) const {
+  defstream::CheckNameLength(TableSchemaName, kMaxColumnConstraintName, e.schema_size, "Name");
+  defstream::CheckNameLength(TableName, kMaxColumnConstraintName, e.table_size, "Name");
+  defstream::CheckNameLength(ColumnName, kMaxColumnConstraintName, e.column_size, "Name");
+  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, 10164, "Name");
+  SaveHead(stream);
+  defstream::WriteInt32(stream, TableSchemaObjectID, e.schema_id);
+  defstream::WriteInt32(stream, TableObjectID, e.table_id);
+  defstream::WriteInt32(stream, ColumnObjectID, e.column_id);
+  defstream::WriteSizedShortString(stream, TableSchemaName, false, e.schema_size, e.schema_data);
+  defstream::WriteSizedShortString(stream, TableName, false, e.table_size, e.table_data);
+  defstream::WriteSizedShortString(stream, ColumnName, false, e.column_size, e.column_data);
+}
+
 void TVEZConstraintDefNotNull::Assign(const TVEZMetaObjectDef& source) {
   const auto& src = CheckedSource<TVEZConstraintDefNotNull>(source);
-  if (&src == this) return;
-  TVEZConstraintDef::Assign(source);
-  AssignColumnConstraint(*this, src);
+  if (&src != this) AssignColumnConstraint(src);
 }
 
 void TVEZConstraintDefNotNull::LoadFromStream(TVEZStream& stream) {
-  LoadHead(stream);
-  LoadColumnConstraint(*this, stream, kNotNullRead);
+  LoadColumnConstraint(stream, kNotNullRead);
 }
 
 void TVEZConstraintDefNotNull::SaveToStream(TVEZStream& stream) const {
-  SaveColumnConstraint(*this, stream, kNotNullWrite);
+  SaveColumnConstraint(stream, kNotNullWrite);
 }
 
 void TVEZConstraintDefCheck::Assign(const TVEZMetaObjectDef& source) {
   const auto& src = CheckedSource<TVEZConstraintDefCheck>(source);
   if (&src == this) return;
-  TVEZConstraintDef::Assign(source);
-  AssignColumnConstraint(*this, src);
+  AssignColumnConstraint(src);
   MinValue.Assign(src.MinValue, true);
   MaxValue.Assign(src.MaxValue, true);
 }
 
 void TVEZConstraintDefCheck::LoadFromStream(TVEZStream& stream) {
-  LoadHead(stream);
-  LoadColumnConstraint(*this, stream, kCheckRead);
+  LoadColumnConstraint(stream, kCheckRead);
   MinValue.LoadFromStream(stream);
   MaxValue.LoadFromStream(stream);
 }
 
 void TVEZConstraintDefCheck::SaveToStream(TVEZStream& stream) const {
-  SaveColumnConstraint(*this, stream, kCheckWrite);
+  SaveColumnConstraint(stream, kCheckWrite);
   MinValue.SaveToStream(stream);
   MaxValue.SaveToStream(stream);
 }
@@ -180,32 +167,47 @@ void TVEZConstraintDefUnique::SaveToStream(TVEZStream& stream) const {
 // ---------------------------------------------------------------------------
 // TVEZConstraintDefs
 
-TVEZConstraintDefNotNull* TVEZConstraintDefs::AddNotNull() {
-  auto def = std::make_unique<TVEZConstraintDefNotNull>();
-  auto* raw = def.get();
-  InternalAdd(std::move(def));
+namespace {
+
+template <typename Def>
+Def* AppendNew(TVEZConstraintDefs& list) {
+  auto def = std::make_unique<Def>();
+  Def* raw = def.get();
+  list.InternalAdd(std::move(def));
   return raw;
+}
+
+}  // namespace
+
+TVEZConstraintDefNotNull* TVEZConstraintDefs::AddNotNull() {
+  return AppendNew<TVEZConstraintDefNotNull>(*this);
 }
 
 TVEZConstraintDefCheck* TVEZConstraintDefs::AddCheck() {
-  auto def = std::make_unique<TVEZConstraintDefCheck>();
-  auto* raw = def.get();
-  InternalAdd(std::move(def));
-  return raw;
+  return AppendNew<TVEZConstraintDefCheck>(*this);
 }
 
 TVEZConstraintDefPrimary* TVEZConstraintDefs::AddPK() {
-  auto def = std::make_unique<TVEZConstraintDefPrimary>();
-  auto* raw = def.get();
-  InternalAdd(std::move(def));
-  return raw;
+  return AppendNew<TVEZConstraintDefPrimary>(*this);
 }
 
 TVEZConstraintDefUnique* TVEZConstraintDefs::AddUnique() {
-  auto def = std::make_unique<TVEZConstraintDefUnique>();
-  auto* raw = def.get();
-  InternalAdd(std::move(def));
-  return raw;
+  return AppendNew<TVEZConstraintDefUnique>(*this);
+}
+
+TVEZConstraintDef* TVEZConstraintDefs::AddOfType(std::uint8_t type) {
+  switch (type) {
+    case ctPK:
+      return AddPK();
+    case ctUnique:
+      return AddUnique();
+    case ctNotNull:
+      return AddNotNull();
+    case ctCheck:
+      return AddCheck();
+    default:
+      return nullptr;
+  }
 }
 
 void TVEZConstraintDefs::LoadFromStream(TVEZStream& stream) {
@@ -213,23 +215,8 @@ void TVEZConstraintDefs::LoadFromStream(TVEZStream& stream) {
   const std::int32_t count = ReadCount(stream);
   for (std::int32_t i = 0; i < count; ++i) {
     const std::uint8_t type = defstream::ReadUInt8(stream, 10220);
-    TVEZConstraintDef* def = nullptr;
-    switch (type) {
-      case ctPK:
-        def = AddPK();
-        break;
-      case ctUnique:
-        def = AddUnique();
-        break;
-      case ctNotNull:
-        def = AddNotNull();
-        break;
-      case ctCheck:
-        def = AddCheck();
-        break;
-      default:
-        throw EVEZException(30316, "Unknown Constraint Type: '%d'", {type});
-    }
+    TVEZConstraintDef* def = AddOfType(type);
+    if (def == nullptr) throw EVEZException(30316, "Unknown Constraint Type: '%d'", {type});
     def->LoadFromStream(stream);
   }
 }
@@ -248,23 +235,8 @@ void TVEZConstraintDefs::Assign(const TVEZMetaObjectDefs& source) {
   Clear();
   for (std::int32_t i = 0; i < source.GetCount(); ++i) {
     const auto& src = CheckedSource<TVEZConstraintDef>(*source.GetDef(i));
-    TVEZConstraintDef* def = nullptr;
-    switch (src.ConstraintType) {
-      case ctPK:
-        def = AddPK();
-        break;
-      case ctUnique:
-        def = AddUnique();
-        break;
-      case ctNotNull:
-        def = AddNotNull();
-        break;
-      case ctCheck:
-        def = AddCheck();
-        break;
-      default:
-        throw EVEZException(30035, "Not implemented yet");
-    }
+    TVEZConstraintDef* def = AddOfType(src.ConstraintType);
+    if (def == nullptr) throw EVEZException(30035, "Not implemented yet");
     def->Assign(src);
   }
 }

@@ -30,39 +30,53 @@ class TVEZConstraintDef : public TVEZMetaObjectDef {
       : TVEZMetaObjectDef(initial_ids), ConstraintType(type) {}
 };
 
-// Names in the NOT NULL and CHECK forms are preceded by a one-byte size that
-// counts their length byte, so they hold at most 254 characters; longer
-// names are refused when saving, before anything is written.
-class TVEZConstraintDefNotNull : public TVEZConstraintDef {
+// The NOT NULL and CHECK constraints: one column of one table, with the same
+// six fields and the same stream layout (each kind with its own error
+// numbers). Names in these forms are preceded by a one-byte size that counts
+// their length byte, so they hold at most 254 characters; longer names are
+// refused when saving, before anything is written.
+class TVEZColumnConstraintDef : public TVEZConstraintDef {
  public:
-  TVEZConstraintDefNotNull() : TVEZConstraintDef(0, ctNotNull) {}
-  // Source must be a NOT NULL def (platform::EInvalidCast otherwise).
-  void Assign(const TVEZMetaObjectDef& source) override;
-  void LoadFromStream(TVEZStream& stream) override;
-  void SaveToStream(TVEZStream& stream) const override;
-
   std::string TableSchemaName;
   std::int32_t TableSchemaObjectID = 0;
   std::string TableName;
   std::int32_t TableObjectID = 0;
   std::string ColumnName;
   std::int32_t ColumnObjectID = 0;
+
+  // Native numbers of the pieces after the common head, in stream order.
+  struct StreamErrors {
+    std::int32_t schema_id, table_id, column_id;
+    std::int32_t schema_size, schema_data, table_size, table_data, column_size, column_data;
+  };
+
+ protected:
+  explicit TVEZColumnConstraintDef(TVEZConstraintType type) : TVEZConstraintDef(0, type) {}
+
+  // Common fields, ConstraintType and the six column fields of source.
+  void AssignColumnConstraint(const TVEZColumnConstraintDef& source);
+  // The common head, then the three ids and the three sized names.
+  void LoadColumnConstraint(TVEZStream& stream, const StreamErrors& errors);
+  void SaveColumnConstraint(TVEZStream& stream, const StreamErrors& errors) const;
 };
 
-class TVEZConstraintDefCheck : public TVEZConstraintDef {
+class TVEZConstraintDefNotNull : public TVEZColumnConstraintDef {
  public:
-  TVEZConstraintDefCheck() : TVEZConstraintDef(0, ctCheck) {}
+  TVEZConstraintDefNotNull() : TVEZColumnConstraintDef(ctNotNull) {}
+  // Source must be a NOT NULL def (platform::EInvalidCast otherwise).
+  void Assign(const TVEZMetaObjectDef& source) override;
+  void LoadFromStream(TVEZStream& stream) override;
+  void SaveToStream(TVEZStream& stream) const override;
+};
+
+class TVEZConstraintDefCheck : public TVEZColumnConstraintDef {
+ public:
+  TVEZConstraintDefCheck() : TVEZColumnConstraintDef(ctCheck) {}
   // Source must be a CHECK def (platform::EInvalidCast otherwise).
   void Assign(const TVEZMetaObjectDef& source) override;
   void LoadFromStream(TVEZStream& stream) override;
   void SaveToStream(TVEZStream& stream) const override;
 
-  std::string TableSchemaName;
-  std::int32_t TableSchemaObjectID = 0;
-  std::string TableName;
-  std::int32_t TableObjectID = 0;
-  std::string ColumnName;
-  std::int32_t ColumnObjectID = 0;
   // A NULL bound means no bound on that side.
   TVEZVariant MinValue{bftUnknown};
   TVEZVariant MaxValue{bftUnknown};
@@ -122,6 +136,11 @@ class TVEZConstraintDefs : public TVEZMetaObjectDefs {
 
  protected:
   const char* ClassName() const override { return "TVEZConstraintDefs"; }
+
+ private:
+  // Appends a new def of the stored type (0 PRIMARY, 2 UNIQUE, 3 NOT NULL,
+  // 4 CHECK) and returns it; null for any other type, appending nothing.
+  TVEZConstraintDef* AddOfType(std::uint8_t type);
 };
 
 // The PRIMARY KEY (when index_def is primary) or UNIQUE (when unique) def

@@ -46,11 +46,14 @@ std::int32_t TerminatedStringSize(const std::uint8_t* data, std::int32_t field_s
 void TVEZCursor::RenameField(const std::string& field_name, const std::string& new_field_name) {
   TVEZFieldDef* def = FFieldDefs.GetFieldDefByName(field_name);
   if (def == nullptr) throw EVEZException(30345, "Field '%s' not found", {field_name});
-  if (FFieldDefs.GetFieldDefByName(new_field_name) != nullptr) {
+  // The name as it will be stored is the one that must be free, so that a
+  // long name cut to 255 characters cannot make two fields alike.
+  std::string name = CutToShortString(new_field_name);
+  if (FFieldDefs.GetFieldDefByName(name) != nullptr) {
     throw EVEZException(30346, "Cannot rename field '%s'. Field '%s' already exists",
                         {field_name, new_field_name});
   }
-  def->Name = CutToShortString(new_field_name);
+  def->Name = std::move(name);
 }
 
 TVEZIndexDefs* TVEZCursor::GetIndexDefs() {

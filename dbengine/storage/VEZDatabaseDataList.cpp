@@ -39,8 +39,10 @@ TVEZDatabaseData* TVEZDatabaseDataList::Find(
 }
 
 TVEZDatabaseDataList& DatabaseDataList() {
-  static TVEZDatabaseDataList list;
-  return list;
+  // Never destroyed: database data objects freed by other static objects at
+  // exit remove themselves from it, whatever the order of destruction.
+  static TVEZDatabaseDataList* const list = new TVEZDatabaseDataList();
+  return *list;
 }
 
 }  // namespace vez

@@ -4,22 +4,11 @@
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/storage/VEZDefStreamIO.h"
 #include "dbengine/storage/VEZFieldDef.h"
+#include "platform/core/Collation.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/Format.h"
 
 namespace vez {
-
-namespace {
-
-std::string AsciiUpper(std::string_view text) {
-  std::string r(text);
-  for (char& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // TVEZIndexColumn
@@ -189,7 +178,7 @@ std::int32_t TVEZIndexDefs::FindIndex(const std::vector<std::string>* field_name
       const std::string& name = (*field_names)[i];
       const std::string& direction = (*asc_desc_list)[i];
       const std::string& case_option = (*case_sensitivity_list)[i];
-      if (AsciiUpper(column.FieldName) != AsciiUpper(name)) {
+      if (!platform::SameText(column.FieldName, name)) {
         matches = false;
       } else if (direction == "ASC" && column.Descending) {
         matches = false;

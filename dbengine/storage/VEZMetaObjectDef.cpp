@@ -11,8 +11,16 @@
 namespace vez {
 
 bool SameDefName(std::string_view a, std::string_view b) {
+  // Upper-casing maps one byte to one byte, so texts of different lengths
+  // never match; compared in place, as lookups run on every field access by
+  // name and must not allocate.
   if (a.size() != b.size()) return false;
-  return platform::AnsiUpperCase(a) == platform::AnsiUpperCase(b);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && platform::AnsiUpperChar(a[i]) != platform::AnsiUpperChar(b[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -132,8 +140,10 @@ void TVEZMetaObjectDefs::Move(std::int32_t cur_index, std::int32_t new_index) {
 }
 
 void TVEZMetaObjectDefs::Clear() {
+  // From the end: deleting entry 0 first would move every remaining entry
+  // on each step.
   while (!FDefsList.empty())
-    Delete(0);
+    Delete(static_cast<std::int32_t>(FDefsList.size() - 1));
 }
 
 TVEZMetaObjectDef* TVEZMetaObjectDefs::GetDef(std::int32_t index) const {
@@ -143,16 +153,18 @@ TVEZMetaObjectDef* TVEZMetaObjectDefs::GetDef(std::int32_t index) const {
 
 void TVEZMetaObjectDefs::SetDef(std::int32_t index, std::unique_ptr<TVEZMetaObjectDef> value) {
   CheckIndex(index, FDefsList.size());
+  // Putting back the def that is there must not free it and keep it listed.
+  if (value.get() == FDefsList[index].get()) {
+    (void)value.release();
+    return;
+  }
   FDefsList[index] = std::move(value);
 }
 
 std::int32_t TVEZMetaObjectDefs::GetDefNumberByName(std::string_view name) const {
-  const std::string upper = platform::AnsiUpperCase(name);
   for (std::size_t i = 0; i < FDefsList.size(); ++i) {
     const TVEZMetaObjectDef* def = FDefsList[i].get();
-    if (def && def->Name.size() == name.size() && platform::AnsiUpperCase(def->Name) == upper) {
-      return static_cast<std::int32_t>(i);
-    }
+    if (def && SameDefName(def->Name, name)) return static_cast<std::int32_t>(i);
   }
   return -1;
 }

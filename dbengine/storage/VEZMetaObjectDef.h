@@ -120,7 +120,8 @@ class TVEZMetaObjectDefs {
   virtual void Clear();
 
   TVEZMetaObjectDef* GetDef(std::int32_t index) const;
-  // Frees the def at index and puts value in its place.
+  // Frees the def at index and puts value in its place; value being the def
+  // already there changes nothing.
   void SetDef(std::int32_t index, std::unique_ptr<TVEZMetaObjectDef> value);
 
   // Position of the first def whose name matches (SameDefName), or -1.

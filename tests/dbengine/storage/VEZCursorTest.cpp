@@ -476,6 +476,9 @@ TEST_F(CursorTest, IndexNameAndRenameField) {
   cursor_.RenameField("a", std::string(300, 'R'));
   EXPECT_EQ(cursor_.FieldDefs().GetDef(0)->Name, std::string(255, 'R'));
   EXPECT_EQ(cursor_.VisibleFieldDefs().GetDef(0)->Name, "A");  // only the physical defs
+  // A name that, cut to 255 characters, is the one A now has is taken.
+  EXPECT_EQ(NativeErrorOf([&] { cursor_.RenameField("B", std::string(256, 'r')); }), 30346);
+  EXPECT_EQ(cursor_.FieldDefs().GetDef(1)->Name, "B");
 }
 
 }  // namespace

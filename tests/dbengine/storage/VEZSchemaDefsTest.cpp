@@ -252,6 +252,11 @@ TEST(VEZMetaObjectDefs, LookupsAndPositions) {
   replacement->ObjectID = 21;
   defs.SetDef(1, std::move(replacement));
   EXPECT_EQ(defs.GetDefNumberByObjectId(20), -1);
+  // Setting the def that is there keeps it (freeing it would leave it listed).
+  TVEZMetaObjectDef* same = defs.GetDef(1);
+  defs.SetDef(1, std::unique_ptr<TVEZMetaObjectDef>(same));
+  EXPECT_EQ(defs.GetDef(1), same);
+  EXPECT_EQ(defs.GetDef(1)->ObjectID, 21);
   defs.Delete(1);
   EXPECT_EQ(defs.Count(), 3);
   EXPECT_THROW(defs.GetDef(3), platform::EListError);
