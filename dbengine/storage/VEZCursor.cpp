@@ -250,7 +250,8 @@ void TVEZCursor::ApplyProjection(const std::vector<std::string>& field_names,
     // most N - 1 are taken, so one of them is free. The suffix is kept when
     // the alias must be cut to fit 255 characters.
     for (std::size_t n = 0; n <= field_names.size(); ++n) {
-      const std::string suffix = n == 0 ? std::string() : "_" + std::to_string(n);
+      std::string suffix;
+      if (n != 0) suffix.append("_").append(std::to_string(n));
       const std::size_t room = defstream::kMaxShortStringLength - suffix.size();
       const std::string candidate = alias.substr(0, room) + suffix;
       if (FVisibleFieldDefs.GetDefNumberByName(candidate) < 0) {

@@ -46,9 +46,9 @@ TEST(VEZSQLParams, AddFindReplaceClear) {
 
 TEST(VEZSQLParams, IndexOutsideTheListRaisesAndChangesNothing) {
   TVEZSQLParams params;
-  params.AddCreated().Name = "a";
+  params.AddCreated().Name = std::string("a");
   for (std::int32_t index : {-1, 1, 1000}) {
-    SCOPED_TRACE(index);
+    SCOPED_TRACE(::testing::Message() << "index " << index);
     EXPECT_THROW(params.GetValue(index), platform::EListError);
     EXPECT_THROW(params.SetValue(index, std::make_unique<TVEZSQLParam>()), platform::EListError);
   }
