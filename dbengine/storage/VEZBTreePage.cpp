@@ -430,89 +430,37 @@ bool TVEZBTreePageController::FindEntryWithReference(std::int32_t session_id,
   return true;
 }
 
-bool TVEZBTreePageController::FindFirstByConditionInPage(std::int32_t session_id,
-                                                         const std::uint8_t* key,
-                                                         TVEZSearchCondition op,
-                                                         TVEZKeyPath& position) {
+bool TVEZBTreePageController::FindByConditionInPage(std::int32_t session_id, bool first,
+                                                    const std::uint8_t* key, TVEZSearchCondition op,
+                                                    TVEZKeyPath& position) {
   const std::int32_t count = page_->EntryCount();
   std::int32_t result = -1;
-  TVEZKeyPathPosition pt = kppUnknown;
   if (!key || op == scNone) {
-    result = count > 0 ? 0 : -1;
+    result = first ? (count > 0 ? 0 : -1) : count - 1;
   } else {
+    // The search lands on the first equal key where the matches end or start
+    // before the run of equal keys, on the last one where they lie after it.
+    const std::int32_t mode =
+        op == scEqual ? (first ? 0 : 1) : (op == scLower || op == scGreaterEqual ? 0 : 1);
+    TVEZKeyPathPosition pt = kppUnknown;
+    const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, mode);
+    const bool found = pt == kppOnKey;
     switch (op) {
-      case scEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (pt == kppOnKey) result = r;
+      case scEqual:
+        if (found) result = r;
         break;
-      }
-      case scLower: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (r - 1 >= 0) result = 0;
-        break;
-      }
-      case scGreater: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt == kppOnKey) ++r;
-        if (r < count) result = r;
-        break;
-      }
+      case scLower:
       case scLowerEqual: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (pt != kppOnKey) --r;
-        if (r >= 0) result = 0;
+        // Matches are the entries 0 .. last_match.
+        const std::int32_t last_match = op == scLowerEqual && found ? r : r - 1;
+        if (last_match >= 0) result = first ? 0 : last_match;
         break;
       }
+      case scGreater:
       case scGreaterEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (r < count && pt != kppEOF) result = r;
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  if (result < 0) return false;
-  position.AddItem(page_->PageNo(), result, count);
-  return true;
-}
-
-bool TVEZBTreePageController::FindLastByConditionInPage(std::int32_t session_id,
-                                                        const std::uint8_t* key,
-                                                        TVEZSearchCondition op,
-                                                        TVEZKeyPath& position) {
-  const std::int32_t count = page_->EntryCount();
-  std::int32_t result = -1;
-  TVEZKeyPathPosition pt = kppUnknown;
-  if (!key || op == scNone) {
-    result = count - 1;
-  } else {
-    switch (op) {
-      case scEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt == kppOnKey) result = r;
-        break;
-      }
-      case scLower: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (r - 1 >= 0) result = r - 1;
-        break;
-      }
-      case scGreater: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt == kppOnKey) ++r;
-        if (r < count) result = count - 1;
-        break;
-      }
-      case scLowerEqual: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt != kppOnKey) --r;
-        if (r >= 0) result = r;
-        break;
-      }
-      case scGreaterEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 2);
-        if (r < count && pt != kppEOF) result = count - 1;
+        // Matches are the entries first_match .. count - 1.
+        const std::int32_t first_match = op == scGreater && found ? r + 1 : r;
+        if (first_match < count) result = first ? first_match : count - 1;
         break;
       }
       default:
@@ -595,8 +543,7 @@ bool TVEZBTreeLeafController::GetLastPosition(std::int32_t, TVEZKeyPath& positio
 bool TVEZBTreeLeafController::FindByCondition(std::int32_t session_id, bool first,
                                               const std::uint8_t* key, TVEZSearchCondition op,
                                               TVEZKeyPath& position) {
-  return first ? FindFirstByConditionInPage(session_id, key, op, position)
-               : FindLastByConditionInPage(session_id, key, op, position);
+  return FindByConditionInPage(session_id, first, key, op, position);
 }
 
 void TVEZBTreeLeafController::GetFirstKey(std::int32_t session_id, std::uint8_t* key) {

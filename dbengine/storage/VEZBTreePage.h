@@ -119,10 +119,9 @@ class TVEZBTreePageController {
                            TVEZKeyPath& key_path);
   void MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left, TVEZKeyPath& key_path);
   void MergeIntoRightSibling(std::int32_t session_id, TVEZBTreePage& right, TVEZKeyPath& key_path);
-  bool FindFirstByConditionInPage(std::int32_t session_id, const std::uint8_t* key,
-                                  TVEZSearchCondition op, TVEZKeyPath& position);
-  bool FindLastByConditionInPage(std::int32_t session_id, const std::uint8_t* key,
-                                 TVEZSearchCondition op, TVEZKeyPath& position);
+  // The first (or last) entry of this page in relation op to key.
+  bool FindByConditionInPage(std::int32_t session_id, bool first, const std::uint8_t* key,
+                             TVEZSearchCondition op, TVEZKeyPath& position);
 
   TVEZBTreePage* page_;
 };
