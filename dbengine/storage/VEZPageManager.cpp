@@ -426,12 +426,13 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
         FreePage(p);
       }
       DropSharedCopy(page_no);
-      std::erase(info->AddedPageNumbers, page_no);  // already back in free space
     }
   } catch (...) {
+    ForgetAddedPages(*info, removed_done);
     removed.erase(removed.begin(), removed.begin() + static_cast<std::ptrdiff_t>(removed_done));
     throw;
   }
+  ForgetAddedPages(*info, removed.size());
   removed.clear();
   TVEZSortedPageList& dirty = info->DirtyPages;
   std::int32_t written = 0;
@@ -451,6 +452,18 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
   // Kept until every page is written, so a rollback after a failed commit
   // still returns the pages this session added.
   info->AddedPageNumbers.clear();
+}
+
+void TVEZPageManager::ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count) {
+  // Pages both added and removed are already back in free space: a rollback
+  // must not free them again. One pass, however many pages the session freed.
+  std::vector<std::int32_t> removed(
+      info.RemovedPageNumbers.begin(),
+      info.RemovedPageNumbers.begin() + static_cast<std::ptrdiff_t>(removed_count));
+  std::sort(removed.begin(), removed.end());
+  std::erase_if(info.AddedPageNumbers, [&](std::int32_t page_no) {
+    return std::binary_search(removed.begin(), removed.end(), page_no);
+  });
 }
 
 void TVEZPageManager::SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count) {

@@ -294,6 +294,9 @@ class TVEZPageManager {
   // Moves the first count pages of a session's dirty list, written and clean,
   // into the shared list (or frees them when it is full).
   void SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count);
+  // Drops from the session's added pages those among its first removed_count
+  // removed pages.
+  void ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
 
   std::int32_t cache_capacity_ = 0;
   TVEZSortedPageList shared_pages_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -331,6 +332,21 @@ TEST_F(PageCacheTest, FailedCommitOrRollbackKeepsTheWorkNotDone) {
   pm.CancelChanges(1);
   EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 0);
   EXPECT_EQ(pm.counts.remove, 3);  // the three added pages went back
+}
+
+TEST_F(PageCacheTest, PageAddedAndRemovedIsFreedOnceWhenCommitFails) {
+  TVEZPage* a = pm.AddPage(1, kPageTypeTableIndex);
+  TVEZPage* b = pm.AddPage(1, kPageTypeTableIndex);
+  const std::int32_t a_no = a->PageNo(), b_no = b->PageNo();
+  pm.PutPage(a);
+  pm.PutPage(b);
+  pm.RemovePage(1, a_no);
+  pm.fail_write_page = b_no;
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 1);
+  EXPECT_EQ(pm.counts.remove, 1);  // a went back to free space at once
+  pm.CancelChanges(1);
+  EXPECT_EQ(pm.counts.remove, 2);  // only b is given back by the rollback
+  EXPECT_EQ(pm.free_numbers, (std::set<std::int32_t>{a_no, b_no}));
 }
 
 TEST_F(PageCacheTest, ReadsAfterEvictionSeeTheirOwnPage) {
