@@ -350,15 +350,25 @@ bool TVEZBTreePageController::TryMergeWithSibling(std::int32_t session_id,
   return true;
 }
 
-void TVEZBTreePageController::MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left,
-                                                   TVEZKeyPath& key_path) {
-  if (page_->RightPageNo() != -1) {
-    TVEZBTreePageHolder right = page_->GetIndexPage(session_id, page_->RightPageNo());
-    right->SetLeftPageNo(page_->LeftPageNo());
-    right->MarkDirty();
+TVEZBTreePageHolder TVEZBTreePageController::UnlinkAndFetchParent(std::int32_t session_id,
+                                                                  TVEZKeyPath& key_path,
+                                                                  bool into_left) {
+  const std::int32_t other = into_left ? page_->RightPageNo() : page_->LeftPageNo();
+  if (other != -1) {
+    TVEZBTreePageHolder neighbour = page_->GetIndexPage(session_id, other);
+    if (into_left)
+      neighbour->SetLeftPageNo(page_->LeftPageNo());
+    else
+      neighbour->SetRightPageNo(page_->RightPageNo());
+    neighbour->MarkDirty();
   }
   key_path.DecLevel();
-  TVEZBTreePageHolder parent = page_->GetIndexPage(session_id, key_path.CurrentPageNo());
+  return page_->GetIndexPage(session_id, key_path.CurrentPageNo());
+}
+
+void TVEZBTreePageController::MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left,
+                                                   TVEZKeyPath& key_path) {
+  TVEZBTreePageHolder parent = UnlinkAndFetchParent(session_id, key_path, true);
   const std::int32_t count = page_->EntryCount();
   if (!page_->IsLeaf() && count > 0) {
     // Entry 0 stops being a first entry: give it a real lower bound.
@@ -381,13 +391,7 @@ void TVEZBTreePageController::MergeIntoLeftSibling(std::int32_t session_id, TVEZ
 
 void TVEZBTreePageController::MergeIntoRightSibling(std::int32_t session_id, TVEZBTreePage& right,
                                                     TVEZKeyPath& key_path) {
-  if (page_->LeftPageNo() != -1) {
-    TVEZBTreePageHolder left = page_->GetIndexPage(session_id, page_->LeftPageNo());
-    left->SetRightPageNo(page_->RightPageNo());
-    left->MarkDirty();
-  }
-  key_path.DecLevel();
-  TVEZBTreePageHolder parent = page_->GetIndexPage(session_id, key_path.CurrentPageNo());
+  TVEZBTreePageHolder parent = UnlinkAndFetchParent(session_id, key_path, false);
   const std::int32_t count = page_->EntryCount();
   if (!right.IsLeaf() && right.EntryCount() > 0) {
     Bytes first(static_cast<std::size_t>(right.KeyPrefixSize()));

@@ -117,6 +117,11 @@ class TVEZBTreePageController {
   bool MergeWithNeighbour(std::int32_t session_id, TVEZKeyPath& key_path);
   bool TryMergeWithSibling(std::int32_t session_id, std::int32_t sibling_page_no,
                            TVEZKeyPath& key_path);
+  // Takes this page out of its level's list on the side away from the sibling
+  // it merges into (left when into_left), then moves the path up and returns
+  // the parent.
+  TVEZBTreePageHolder UnlinkAndFetchParent(std::int32_t session_id, TVEZKeyPath& key_path,
+                                           bool into_left);
   void MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left, TVEZKeyPath& key_path);
   void MergeIntoRightSibling(std::int32_t session_id, TVEZBTreePage& right, TVEZKeyPath& key_path);
   // The first (or last) entry of this page in relation op to key.
