@@ -122,208 +122,148 @@ struct Tree {
   }
 };
 
-std::vector<std::int32_t> IntKeys() {
-  std::mt19937 rng(42);
-  std::vector<std::int32_t> keys(kIntKeys);
-  for (auto& k : keys)
-    k = static_cast<std::int32_t>(rng());
-  return keys;
-}
-
-std::vector<std::string> StringKeys() {
-  std::mt19937 rng(43);
-  std::vector<std::string> keys(kStringKeys);
-  for (auto& k : keys) {
-    k.resize(40);
-    for (auto& c : k)
-      c = static_cast<char>('a' + rng() % 26);
+// The two kinds of keys: every benchmark below runs once for each.
+struct Int32Keys {
+  using Key = std::int32_t;
+  static constexpr const char* kColumn = "ID";
+  static std::vector<Key> Make() {
+    std::mt19937 rng(42);
+    std::vector<Key> keys(kIntKeys);
+    for (auto& k : keys)
+      k = static_cast<Key>(rng());
+    return keys;
   }
+  static const std::uint8_t* KeyOf(Tree& t, const Key& k) { return t.KeyOf(&k, 4); }
+};
+
+struct String40Keys {
+  using Key = std::string;
+  static constexpr const char* kColumn = "NAME";
+  static std::vector<Key> Make() {
+    std::mt19937 rng(43);
+    std::vector<Key> keys(kStringKeys);
+    for (auto& k : keys) {
+      k.resize(40);
+      for (auto& c : k)
+        c = static_cast<char>('a' + rng() % 26);
+    }
+    return keys;
+  }
+  static const std::uint8_t* KeyOf(Tree& t, const Key& k) { return t.KeyOf(k.data(), k.size()); }
+};
+
+template <class K>
+const std::vector<typename K::Key>& Keys() {
+  static const auto keys = K::Make();
   return keys;
 }
 
-const std::vector<std::int32_t>& Ints() {
-  static const auto keys = IntKeys();
-  return keys;
-}
-const std::vector<std::string>& Strings() {
-  static const auto keys = StringKeys();
-  return keys;
-}
-
-Tree& IntTree() {
+// A tree holding every key, built once per kind for the searches.
+template <class K>
+Tree& FilledTree() {
   static Tree* tree = [] {
-    auto* t = new Tree("ID");
+    auto* t = new Tree(K::kColumn);
     std::int32_t serial = 0;
-    for (std::int32_t k : Ints())
-      t->Insert(t->KeyOf(&k, 4), serial++);
+    for (const auto& k : Keys<K>())
+      t->Insert(K::KeyOf(*t, k), serial++);
     t->pm.ApplyChanges(kSession);
     return t;
   }();
   return *tree;
 }
 
-Tree& StringTree() {
-  static Tree* tree = [] {
-    auto* t = new Tree("NAME");
-    std::int32_t serial = 0;
-    for (const auto& k : Strings())
-      t->Insert(t->KeyOf(k.data(), k.size()), serial++);
-    t->pm.ApplyChanges(kSession);
-    return t;
-  }();
-  return *tree;
+void CountScanned(benchmark::State& state) {
+  state.SetItemsProcessed(state.iterations());
+  state.counters["entries/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kScanLength, benchmark::Counter::kIsRate);
 }
 
-// ---- Int32 keys
-
-void BM_BTreeInsertInt32(benchmark::State& state) {
+template <class K>
+void BM_BTreeInsert(benchmark::State& state) {
   for (auto _ : state) {
-    Tree t("ID");
+    Tree t(K::kColumn);
     std::int32_t serial = 0;
-    for (std::int32_t k : Ints())
-      t.Insert(t.KeyOf(&k, 4), serial++);
+    for (const auto& k : Keys<K>())
+      t.Insert(K::KeyOf(t, k), serial++);
     t.pm.ApplyChanges(kSession);
   }
-  state.SetItemsProcessed(state.iterations() * kIntKeys);
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(Keys<K>().size()));
 }
-BENCHMARK(BM_BTreeInsertInt32)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-void BM_MultisetInsertInt32(benchmark::State& state) {
+template <class K>
+void BM_MultisetInsert(benchmark::State& state) {
   for (auto _ : state) {
-    std::multiset<std::pair<std::int32_t, std::int32_t>> s;
+    std::multiset<std::pair<typename K::Key, std::int32_t>> s;
     std::int32_t serial = 0;
-    for (std::int32_t k : Ints())
+    for (const auto& k : Keys<K>())
       s.emplace(k, serial++);
     benchmark::DoNotOptimize(s.size());
   }
-  state.SetItemsProcessed(state.iterations() * kIntKeys);
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(Keys<K>().size()));
 }
-BENCHMARK(BM_MultisetInsertInt32)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-void BM_BTreeFindInt32(benchmark::State& state) {
-  Tree& t = IntTree();
+template <class K>
+void BM_BTreeFind(benchmark::State& state) {
+  Tree& t = FilledTree<K>();
+  const auto& keys = Keys<K>();
   std::size_t i = 0;
   TVEZKeyPath path;
-  for (auto _ : state) {
-    std::int32_t k = Ints()[i++ % kIntKeys];
-    benchmark::DoNotOptimize(t.Find(t.KeyOf(&k, 4), scEqual, path));
-  }
+  for (auto _ : state)
+    benchmark::DoNotOptimize(t.Find(K::KeyOf(t, keys[i++ % keys.size()]), scEqual, path));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_BTreeFindInt32);
 
-void BM_MultisetFindInt32(benchmark::State& state) {
-  std::multiset<std::int32_t> s(Ints().begin(), Ints().end());
+template <class K>
+void BM_MultisetFind(benchmark::State& state) {
+  const auto& keys = Keys<K>();
+  std::multiset<typename K::Key> s(keys.begin(), keys.end());
   std::size_t i = 0;
   for (auto _ : state)
-    benchmark::DoNotOptimize(s.find(Ints()[i++ % kIntKeys]));
+    benchmark::DoNotOptimize(s.find(keys[i++ % keys.size()]));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_MultisetFindInt32);
 
-void BM_BTreeScanInt32(benchmark::State& state) {
-  Tree& t = IntTree();
+template <class K>
+void BM_BTreeScan(benchmark::State& state) {
+  Tree& t = FilledTree<K>();
+  const auto& keys = Keys<K>();
   std::size_t i = 0;
   TVEZKeyPath path;
-  for (auto _ : state) {
-    std::int32_t k = Ints()[i++ % kIntKeys];
-    if (t.Find(t.KeyOf(&k, 4), scGreaterEqual, path))
+  for (auto _ : state)
+    if (t.Find(K::KeyOf(t, keys[i++ % keys.size()]), scGreaterEqual, path))
       benchmark::DoNotOptimize(t.Scan(path, kScanLength));
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.counters["entries/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kScanLength, benchmark::Counter::kIsRate);
+  CountScanned(state);
 }
-BENCHMARK(BM_BTreeScanInt32);
 
-void BM_MultisetScanInt32(benchmark::State& state) {
-  std::multiset<std::int32_t> s(Ints().begin(), Ints().end());
+template <class K>
+void BM_MultisetScan(benchmark::State& state) {
+  const auto& keys = Keys<K>();
+  std::multiset<typename K::Key> s(keys.begin(), keys.end());
   std::size_t i = 0;
   for (auto _ : state) {
-    auto it = s.lower_bound(Ints()[i++ % kIntKeys]);
+    auto it = s.lower_bound(keys[i++ % keys.size()]);
     for (int n = 0; n < kScanLength && it != s.end(); ++n, ++it)
       benchmark::DoNotOptimize(*it);
   }
-  state.SetItemsProcessed(state.iterations());
-  state.counters["entries/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kScanLength, benchmark::Counter::kIsRate);
+  CountScanned(state);
 }
-BENCHMARK(BM_MultisetScanInt32);
 
-// ---- 40-character string keys
+// Each B-tree figure beside std::multiset's on the same keys.
+#define VEZ_BTREE_BENCHMARKS(Kind, Suffix)                                   \
+  BENCHMARK_TEMPLATE(BM_BTreeInsert, Kind)                                   \
+      ->Name("BM_BTreeInsert" Suffix)                                        \
+      ->Unit(benchmark::kMillisecond)                                        \
+      ->Iterations(1);                                                       \
+  BENCHMARK_TEMPLATE(BM_MultisetInsert, Kind)                                \
+      ->Name("BM_MultisetInsert" Suffix)                                     \
+      ->Unit(benchmark::kMillisecond)                                        \
+      ->Iterations(1);                                                       \
+  BENCHMARK_TEMPLATE(BM_BTreeFind, Kind)->Name("BM_BTreeFind" Suffix);       \
+  BENCHMARK_TEMPLATE(BM_MultisetFind, Kind)->Name("BM_MultisetFind" Suffix); \
+  BENCHMARK_TEMPLATE(BM_BTreeScan, Kind)->Name("BM_BTreeScan" Suffix);       \
+  BENCHMARK_TEMPLATE(BM_MultisetScan, Kind)->Name("BM_MultisetScan" Suffix)
 
-void BM_BTreeInsertString40(benchmark::State& state) {
-  for (auto _ : state) {
-    Tree t("NAME");
-    std::int32_t serial = 0;
-    for (const auto& k : Strings())
-      t.Insert(t.KeyOf(k.data(), k.size()), serial++);
-    t.pm.ApplyChanges(kSession);
-  }
-  state.SetItemsProcessed(state.iterations() * kStringKeys);
-}
-BENCHMARK(BM_BTreeInsertString40)->Unit(benchmark::kMillisecond)->Iterations(1);
-
-void BM_MultisetInsertString40(benchmark::State& state) {
-  for (auto _ : state) {
-    std::multiset<std::pair<std::string, std::int32_t>> s;
-    std::int32_t serial = 0;
-    for (const auto& k : Strings())
-      s.emplace(k, serial++);
-    benchmark::DoNotOptimize(s.size());
-  }
-  state.SetItemsProcessed(state.iterations() * kStringKeys);
-}
-BENCHMARK(BM_MultisetInsertString40)->Unit(benchmark::kMillisecond)->Iterations(1);
-
-void BM_BTreeFindString40(benchmark::State& state) {
-  Tree& t = StringTree();
-  std::size_t i = 0;
-  TVEZKeyPath path;
-  for (auto _ : state) {
-    const auto& k = Strings()[i++ % kStringKeys];
-    benchmark::DoNotOptimize(t.Find(t.KeyOf(k.data(), k.size()), scEqual, path));
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_BTreeFindString40);
-
-void BM_MultisetFindString40(benchmark::State& state) {
-  std::multiset<std::string> s(Strings().begin(), Strings().end());
-  std::size_t i = 0;
-  for (auto _ : state)
-    benchmark::DoNotOptimize(s.find(Strings()[i++ % kStringKeys]));
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_MultisetFindString40);
-
-void BM_BTreeScanString40(benchmark::State& state) {
-  Tree& t = StringTree();
-  std::size_t i = 0;
-  TVEZKeyPath path;
-  for (auto _ : state) {
-    const auto& k = Strings()[i++ % kStringKeys];
-    if (t.Find(t.KeyOf(k.data(), k.size()), scGreaterEqual, path))
-      benchmark::DoNotOptimize(t.Scan(path, kScanLength));
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.counters["entries/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kScanLength, benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_BTreeScanString40);
-
-void BM_MultisetScanString40(benchmark::State& state) {
-  std::multiset<std::string> s(Strings().begin(), Strings().end());
-  std::size_t i = 0;
-  for (auto _ : state) {
-    auto it = s.lower_bound(Strings()[i++ % kStringKeys]);
-    for (int n = 0; n < kScanLength && it != s.end(); ++n, ++it)
-      benchmark::DoNotOptimize(*it);
-  }
-  state.SetItemsProcessed(state.iterations());
-  state.counters["entries/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kScanLength, benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_MultisetScanString40);
+VEZ_BTREE_BENCHMARKS(Int32Keys, "Int32");
+VEZ_BTREE_BENCHMARKS(String40Keys, "String40");
 
 }  // namespace

@@ -39,6 +39,29 @@ std::int32_t CompareKeyPartValues(const std::uint8_t* v1, const std::uint8_t* v2
                                   TVEZBaseFieldType data_type, bool is_null1, bool is_null2,
                                   std::int32_t max_chars, bool case_insensitive,
                                   std::int32_t value_bytes) {
+  // Whole-number parts (most index keys) are ordered here directly; every
+  // other type goes through the typed value's comparison.
+  if (is_null1 || is_null2) return is_null1 == is_null2 ? 0 : (is_null1 ? -1 : 1);
+  switch (data_type) {
+    case bftSignedInt8:
+      return Order(GetLE<std::int8_t>(v1), GetLE<std::int8_t>(v2));
+    case bftSignedInt16:
+      return Order(GetLE<std::int16_t>(v1), GetLE<std::int16_t>(v2));
+    case bftSignedInt32:
+    case bftDate:
+    case bftTime:
+      return Order(GetLE<std::int32_t>(v1), GetLE<std::int32_t>(v2));
+    case bftSignedInt64:
+      return Order(GetLE<std::int64_t>(v1), GetLE<std::int64_t>(v2));
+    case bftUnsignedInt8:
+      return Order(v1[0], v2[0]);
+    case bftUnsignedInt16:
+      return Order(GetLE<std::uint16_t>(v1), GetLE<std::uint16_t>(v2));
+    case bftUnsignedInt32:
+      return Order(GetLE<std::uint32_t>(v1), GetLE<std::uint32_t>(v2));
+    default:
+      break;
+  }
   return CompareTypedValuesOrder(v1, v2, data_type, data_type, is_null1, is_null2,
                                  IsStringType(data_type) ? max_chars : -1, case_insensitive,
                                  kUserDefaultLocale, value_bytes, value_bytes);
@@ -162,19 +185,30 @@ void TVEZRecordKeyRef::Assign(const TVEZIndexDef& index_def, TVEZKeyRecordSource
   Assign(columns, table_data);
 }
 
+namespace {
+
+// One key part: the null flag, then (for a value) value_bytes bytes of the
+// field and added_bytes zero bytes. A NULL part keeps its value bytes as they were.
+void PutKeyPart(const TVEZKeyPart& part, const std::uint8_t* record_buffer, std::uint8_t* k,
+                std::int32_t value_bytes, std::int32_t added_bytes) {
+  if (GetBufferBit(part.FieldNo, record_buffer)) {
+    k[0] = 1;
+    return;
+  }
+  k[0] = 0;
+  std::memcpy(k + 1, record_buffer + part.OffsetInRecordBuffer,
+              static_cast<std::size_t>(value_bytes));
+  if (added_bytes) std::memset(k + 1 + value_bytes, 0, static_cast<std::size_t>(added_bytes));
+}
+
+}  // namespace
+
 void TVEZRecordKeyRef::MakeShortKeyFromRecordBuffer(const std::uint8_t* record_buffer,
                                                     std::uint8_t* key_buffer) {
   for (std::int32_t i = 0; i < PartCount(); ++i) {
     const TVEZKeyPart& part = Part(i);
-    std::uint8_t* k = key_buffer + part.OffsetInShortKeyBuffer;
-    if (GetBufferBit(part.FieldNo, record_buffer)) {
-      k[0] = 1;
-      continue;
-    }
-    k[0] = 0;
-    const std::int32_t n = part.ShortSize - part.AddedSize - 1;
-    std::memcpy(k + 1, record_buffer + part.OffsetInRecordBuffer, static_cast<std::size_t>(n));
-    if (part.AddedSize) std::memset(k + 1 + n, 0, static_cast<std::size_t>(part.AddedSize));
+    PutKeyPart(part, record_buffer, key_buffer + part.OffsetInShortKeyBuffer,
+               part.ShortSize - part.AddedSize - 1, part.AddedSize);
   }
   record_buffer_ = record_buffer;
 }
@@ -183,14 +217,7 @@ void TVEZRecordKeyRef::MakeFullKeyFromRecordBuffer(const std::uint8_t* record_bu
                                                    std::uint8_t* key_buffer) const {
   for (std::int32_t i = 0; i < PartCount(); ++i) {
     const TVEZKeyPart& part = Part(i);
-    std::uint8_t* k = key_buffer + part.OffsetInFullKeyBuffer;
-    if (GetBufferBit(part.FieldNo, record_buffer)) {
-      k[0] = 1;
-      continue;
-    }
-    k[0] = 0;
-    std::memcpy(k + 1, record_buffer + part.OffsetInRecordBuffer,
-                static_cast<std::size_t>(part.FullSize - 1));
+    PutKeyPart(part, record_buffer, key_buffer + part.OffsetInFullKeyBuffer, part.FullSize - 1, 0);
   }
 }
 

@@ -350,15 +350,25 @@ bool TVEZBTreePageController::TryMergeWithSibling(std::int32_t session_id,
   return true;
 }
 
-void TVEZBTreePageController::MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left,
-                                                   TVEZKeyPath& key_path) {
-  if (page_->RightPageNo() != -1) {
-    TVEZBTreePageHolder right = page_->GetIndexPage(session_id, page_->RightPageNo());
-    right->SetLeftPageNo(page_->LeftPageNo());
-    right->MarkDirty();
+TVEZBTreePageHolder TVEZBTreePageController::UnlinkAndFetchParent(std::int32_t session_id,
+                                                                  TVEZKeyPath& key_path,
+                                                                  bool into_left) {
+  const std::int32_t other = into_left ? page_->RightPageNo() : page_->LeftPageNo();
+  if (other != -1) {
+    TVEZBTreePageHolder neighbour = page_->GetIndexPage(session_id, other);
+    if (into_left)
+      neighbour->SetLeftPageNo(page_->LeftPageNo());
+    else
+      neighbour->SetRightPageNo(page_->RightPageNo());
+    neighbour->MarkDirty();
   }
   key_path.DecLevel();
-  TVEZBTreePageHolder parent = page_->GetIndexPage(session_id, key_path.CurrentPageNo());
+  return page_->GetIndexPage(session_id, key_path.CurrentPageNo());
+}
+
+void TVEZBTreePageController::MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left,
+                                                   TVEZKeyPath& key_path) {
+  TVEZBTreePageHolder parent = UnlinkAndFetchParent(session_id, key_path, true);
   const std::int32_t count = page_->EntryCount();
   if (!page_->IsLeaf() && count > 0) {
     // Entry 0 stops being a first entry: give it a real lower bound.
@@ -381,13 +391,7 @@ void TVEZBTreePageController::MergeIntoLeftSibling(std::int32_t session_id, TVEZ
 
 void TVEZBTreePageController::MergeIntoRightSibling(std::int32_t session_id, TVEZBTreePage& right,
                                                     TVEZKeyPath& key_path) {
-  if (page_->LeftPageNo() != -1) {
-    TVEZBTreePageHolder left = page_->GetIndexPage(session_id, page_->LeftPageNo());
-    left->SetRightPageNo(page_->RightPageNo());
-    left->MarkDirty();
-  }
-  key_path.DecLevel();
-  TVEZBTreePageHolder parent = page_->GetIndexPage(session_id, key_path.CurrentPageNo());
+  TVEZBTreePageHolder parent = UnlinkAndFetchParent(session_id, key_path, false);
   const std::int32_t count = page_->EntryCount();
   if (!right.IsLeaf() && right.EntryCount() > 0) {
     Bytes first(static_cast<std::size_t>(right.KeyPrefixSize()));
@@ -430,89 +434,37 @@ bool TVEZBTreePageController::FindEntryWithReference(std::int32_t session_id,
   return true;
 }
 
-bool TVEZBTreePageController::FindFirstByConditionInPage(std::int32_t session_id,
-                                                         const std::uint8_t* key,
-                                                         TVEZSearchCondition op,
-                                                         TVEZKeyPath& position) {
+bool TVEZBTreePageController::FindByConditionInPage(std::int32_t session_id, bool first,
+                                                    const std::uint8_t* key, TVEZSearchCondition op,
+                                                    TVEZKeyPath& position) {
   const std::int32_t count = page_->EntryCount();
   std::int32_t result = -1;
-  TVEZKeyPathPosition pt = kppUnknown;
   if (!key || op == scNone) {
-    result = count > 0 ? 0 : -1;
+    result = first ? (count > 0 ? 0 : -1) : count - 1;
   } else {
+    // The search lands on the first equal key where the matches end or start
+    // before the run of equal keys, on the last one where they lie after it.
+    const std::int32_t mode =
+        op == scEqual ? (first ? 0 : 1) : (op == scLower || op == scGreaterEqual ? 0 : 1);
+    TVEZKeyPathPosition pt = kppUnknown;
+    const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, mode);
+    const bool found = pt == kppOnKey;
     switch (op) {
-      case scEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (pt == kppOnKey) result = r;
+      case scEqual:
+        if (found) result = r;
         break;
-      }
-      case scLower: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (r - 1 >= 0) result = 0;
-        break;
-      }
-      case scGreater: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt == kppOnKey) ++r;
-        if (r < count) result = r;
-        break;
-      }
+      case scLower:
       case scLowerEqual: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (pt != kppOnKey) --r;
-        if (r >= 0) result = 0;
+        // Matches are the entries 0 .. last_match.
+        const std::int32_t last_match = op == scLowerEqual && found ? r : r - 1;
+        if (last_match >= 0) result = first ? 0 : last_match;
         break;
       }
+      case scGreater:
       case scGreaterEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (r < count && pt != kppEOF) result = r;
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  if (result < 0) return false;
-  position.AddItem(page_->PageNo(), result, count);
-  return true;
-}
-
-bool TVEZBTreePageController::FindLastByConditionInPage(std::int32_t session_id,
-                                                        const std::uint8_t* key,
-                                                        TVEZSearchCondition op,
-                                                        TVEZKeyPath& position) {
-  const std::int32_t count = page_->EntryCount();
-  std::int32_t result = -1;
-  TVEZKeyPathPosition pt = kppUnknown;
-  if (!key || op == scNone) {
-    result = count - 1;
-  } else {
-    switch (op) {
-      case scEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt == kppOnKey) result = r;
-        break;
-      }
-      case scLower: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 0);
-        if (r - 1 >= 0) result = r - 1;
-        break;
-      }
-      case scGreater: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt == kppOnKey) ++r;
-        if (r < count) result = count - 1;
-        break;
-      }
-      case scLowerEqual: {
-        std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 1);
-        if (pt != kppOnKey) --r;
-        if (r >= 0) result = r;
-        break;
-      }
-      case scGreaterEqual: {
-        const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, 2);
-        if (r < count && pt != kppEOF) result = count - 1;
+        // Matches are the entries first_match .. count - 1.
+        const std::int32_t first_match = op == scGreater && found ? r + 1 : r;
+        if (first_match < count) result = first ? first_match : count - 1;
         break;
       }
       default:
@@ -595,8 +547,7 @@ bool TVEZBTreeLeafController::GetLastPosition(std::int32_t, TVEZKeyPath& positio
 bool TVEZBTreeLeafController::FindByCondition(std::int32_t session_id, bool first,
                                               const std::uint8_t* key, TVEZSearchCondition op,
                                               TVEZKeyPath& position) {
-  return first ? FindFirstByConditionInPage(session_id, key, op, position)
-               : FindLastByConditionInPage(session_id, key, op, position);
+  return FindByConditionInPage(session_id, first, key, op, position);
 }
 
 void TVEZBTreeLeafController::GetFirstKey(std::int32_t session_id, std::uint8_t* key) {

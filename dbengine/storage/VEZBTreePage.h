@@ -117,12 +117,16 @@ class TVEZBTreePageController {
   bool MergeWithNeighbour(std::int32_t session_id, TVEZKeyPath& key_path);
   bool TryMergeWithSibling(std::int32_t session_id, std::int32_t sibling_page_no,
                            TVEZKeyPath& key_path);
+  // Takes this page out of its level's list on the side away from the sibling
+  // it merges into (left when into_left), then moves the path up and returns
+  // the parent.
+  TVEZBTreePageHolder UnlinkAndFetchParent(std::int32_t session_id, TVEZKeyPath& key_path,
+                                           bool into_left);
   void MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left, TVEZKeyPath& key_path);
   void MergeIntoRightSibling(std::int32_t session_id, TVEZBTreePage& right, TVEZKeyPath& key_path);
-  bool FindFirstByConditionInPage(std::int32_t session_id, const std::uint8_t* key,
-                                  TVEZSearchCondition op, TVEZKeyPath& position);
-  bool FindLastByConditionInPage(std::int32_t session_id, const std::uint8_t* key,
-                                 TVEZSearchCondition op, TVEZKeyPath& position);
+  // The first (or last) entry of this page in relation op to key.
+  bool FindByConditionInPage(std::int32_t session_id, bool first, const std::uint8_t* key,
+                             TVEZSearchCondition op, TVEZKeyPath& position);
 
   TVEZBTreePage* page_;
 };

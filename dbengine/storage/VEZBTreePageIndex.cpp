@@ -229,26 +229,27 @@ bool TVEZBTreeRecordPageIndex::GetLastRecordPage(std::int32_t session_id, std::i
   return true;
 }
 
+bool TVEZBTreeRecordPageIndex::StepRecordPage(std::int32_t session_id, std::int32_t current_page_no,
+                                              bool forward, std::int32_t& page_no) {
+  TVEZKeyPath path;
+  if (!FindPage(session_id, current_page_no, path))
+    throw EVEZException(forward ? 20104 : 20105, "Invalid page number");
+  if (!(forward ? GotoNextPosition(session_id, path) : GotoPriorPosition(session_id, path)))
+    return false;
+  page_no = GetPageNoAt(session_id, path);
+  return true;
+}
+
 bool TVEZBTreeRecordPageIndex::GetNextRecordPage(std::int32_t session_id,
                                                  std::int32_t current_page_no,
                                                  std::int32_t& next_page_no) {
-  TVEZKeyPath path;
-  if (!FindPage(session_id, current_page_no, path))
-    throw EVEZException(20104, "Invalid page number");
-  if (!GotoNextPosition(session_id, path)) return false;
-  next_page_no = GetPageNoAt(session_id, path);
-  return true;
+  return StepRecordPage(session_id, current_page_no, true, next_page_no);
 }
 
 bool TVEZBTreeRecordPageIndex::GetPriorRecordPage(std::int32_t session_id,
                                                   std::int32_t current_page_no,
                                                   std::int32_t& prior_page_no) {
-  TVEZKeyPath path;
-  if (!FindPage(session_id, current_page_no, path))
-    throw EVEZException(20105, "Invalid page number");
-  if (!GotoPriorPosition(session_id, path)) return false;
-  prior_page_no = GetPageNoAt(session_id, path);
-  return true;
+  return StepRecordPage(session_id, current_page_no, false, prior_page_no);
 }
 
 void TVEZBTreeRecordPageIndex::GetRecordByRecNo(std::int32_t session_id, std::int64_t rec_no,

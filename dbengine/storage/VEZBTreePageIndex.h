@@ -103,6 +103,10 @@ class TVEZBTreeRecordPageIndex : public TVEZBTreePageIndex {
   void Validate(std::int32_t session_id, std::int64_t stored_record_count);
 
  private:
+  // The next (forward) or prior page number after current_page_no.
+  bool StepRecordPage(std::int32_t session_id, std::int32_t current_page_no, bool forward,
+                      std::int32_t& page_no);
+
   std::int32_t max_records_on_page_ = 0;
 };
 

@@ -34,21 +34,26 @@ void TVEZPage::SetBorrowedPageBuffer(std::uint8_t* buffer) {
   own_buffer_ = false;
 }
 
-std::int32_t TVEZPage::PageHeaderSize() const {
-  return page_manager_->PageHeaderSize();
-}
-std::int32_t TVEZPage::PageDataSize() const {
-  return page_manager_->PageDataSize();
-}
-std::int32_t TVEZPage::PageSize() const {
-  return page_manager_->PageSize();
-}
-
 void TVEZPage::AllocPageBuffer() {
   FreeAndNilPageBuffer();
   buffer_ = static_cast<std::uint8_t*>(MemoryManager().AllocMem(PageSize()));
   own_buffer_ = true;
   InitHeader();
+}
+
+void TVEZPage::AdoptPageBuffer(std::uint8_t* buffer) {
+  FreeAndNilPageBuffer();
+  buffer_ = buffer;
+  own_buffer_ = true;
+  ClearPageBuffer();
+  InitHeader();
+}
+
+std::uint8_t* TVEZPage::DetachPageBuffer() {
+  if (!own_buffer_) return nullptr;
+  std::uint8_t* b = buffer_;
+  buffer_ = nullptr;
+  return b;
 }
 
 void TVEZPage::ClearPageBuffer() {
@@ -153,6 +158,14 @@ void TVEZSortedPageList::Delete(std::int32_t page_no) {
   value_items_.erase(value_items_.begin() + pos);
 }
 
+void TVEZSortedPageList::DeleteFirst(std::int32_t count) {
+  const std::size_t n = std::min(static_cast<std::size_t>(std::max(count, 0)), key_items_.size());
+  for (std::size_t i = 0; i < n; ++i)
+    by_lru_.erase(value_items_[i].LRUCount);
+  key_items_.erase(key_items_.begin(), key_items_.begin() + static_cast<std::ptrdiff_t>(n));
+  value_items_.erase(value_items_.begin(), value_items_.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
 void TVEZSortedPageList::Clear() {
   key_items_.clear();
   value_items_.clear();
@@ -165,9 +178,11 @@ void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
   if (!found || value_items_[static_cast<std::size_t>(pos)].Page != page)
     throw EVEZException(20167, "Page not found");
   TVEZPageElement& e = value_items_[static_cast<std::size_t>(pos)];
-  by_lru_.erase(e.LRUCount);
+  // The map node is reused: restamping a page allocates nothing.
+  auto node = by_lru_.extract(e.LRUCount);
   e.LRUCount = ++lru_count_;
-  by_lru_.emplace(e.LRUCount, page);
+  node.key() = e.LRUCount;
+  by_lru_.insert(std::move(node));
 }
 
 TVEZPage* TVEZSortedPageList::FirstByLRU() {
@@ -186,9 +201,14 @@ TVEZPage* TVEZSortedPageList::NextByLRU() {
 // ---------------------------------------------------------------------------
 // TVEZPageManager
 
+namespace {
+constexpr std::size_t kMaxSpareBuffers = 256;  // 1 MB of 4096-byte pages
+}
+
 TVEZPageManager::TVEZPageManager() : random_(std::random_device{}()) {
   cache_capacity_ = static_cast<std::int32_t>(
       std::min<std::int64_t>(MemoryManager().GetFreeMemorySize() / 65536, 1000));
+  spare_buffers_.reserve(kMaxSpareBuffers);
 }
 
 TVEZPageManager::~TVEZPageManager() {
@@ -197,6 +217,7 @@ TVEZPageManager::~TVEZPageManager() {
       FreePage(info->DirtyPages.PageAt(i));
   for (std::int32_t i = 0; i < shared_pages_.Count(); ++i)
     FreePage(shared_pages_.PageAt(i));
+  FreeSpareBuffers();
 }
 
 void TVEZPageManager::CheckNoUncommittedPages() const {
@@ -205,6 +226,7 @@ void TVEZPageManager::CheckNoUncommittedPages() const {
 }
 
 void TVEZPageManager::SetPageSizes(std::uint16_t page_size, std::uint16_t page_header_size) {
+  FreeSpareBuffers();  // kept buffers have the old size
   page_size_ = page_size;
   page_header_size_ = page_header_size;
   page_data_size_ = static_cast<std::uint16_t>(page_size - page_header_size);
@@ -230,7 +252,36 @@ TVEZSessionPageInfo& TVEZPageManager::SessionInfo(std::int32_t session_id) {
 }
 
 void TVEZPageManager::FreePage(TVEZPage* page) noexcept {
+  if (page->OwnBuffer() && page->PageBuffer() && spare_buffers_.size() < kMaxSpareBuffers) {
+    try {
+      // An enlarged buffer (a page held one entry over before a split) is not kept.
+      if (MemoryManager().GetMemoryBufferSize(page->PageBuffer()) == page_size_)
+        spare_buffers_.push_back(page->DetachPageBuffer());  // capacity reserved
+    } catch (...) {
+      // A damaged block is left to the page's own release, which reports nothing either.
+    }
+  }
   delete page;
+}
+
+void TVEZPageManager::GiveNewBuffer(TVEZPage* page) {
+  if (spare_buffers_.empty()) {
+    page->AllocPageBuffer();
+    return;
+  }
+  page->AdoptPageBuffer(spare_buffers_.back());
+  spare_buffers_.pop_back();
+}
+
+void TVEZPageManager::FreeSpareBuffers() noexcept {
+  for (std::uint8_t*& b : spare_buffers_) {
+    try {
+      MemoryManager().FreeAndNillMem(b);
+    } catch (...) {
+      // An overwritten block tail is reported by the allocator; nothing to do here.
+    }
+  }
+  spare_buffers_.clear();
 }
 
 void TVEZPageManager::DropSharedCopy(std::int32_t page_no) {
@@ -259,7 +310,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
       auto fresh = std::make_unique<TVEZPage>(this);
       fresh->SetPageNo(page_no);
       fresh->SetSessionID(session_id);
-      fresh->AllocPageBuffer();
+      GiveNewBuffer(fresh.get());
       if (!InternalReadPage(fresh.get()))
         throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
                             {page_no, page_type});
@@ -362,26 +413,62 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
   }
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
-  // Numbers are dropped from the front as they are handled, so a failure
+  // Work done is dropped from the lists only as far as it got, so a failure
   // leaves exactly the work not yet done.
-  while (!info->RemovedPageNumbers.empty()) {
-    const std::int32_t page_no = info->RemovedPageNumbers.front();
-    InternalRemovePage(page_no);
-    if (TVEZPage* p = info->DirtyPages.Find(page_no)) {
-      info->DirtyPages.Delete(page_no);
-      FreePage(p);
+  std::vector<std::int32_t>& removed = info->RemovedPageNumbers;
+  std::size_t removed_done = 0;
+  try {
+    for (; removed_done < removed.size(); ++removed_done) {
+      const std::int32_t page_no = removed[removed_done];
+      InternalRemovePage(page_no);
+      if (TVEZPage* p = info->DirtyPages.Find(page_no)) {
+        info->DirtyPages.Delete(page_no);
+        FreePage(p);
+      }
+      DropSharedCopy(page_no);
     }
-    DropSharedCopy(page_no);
-    std::erase(info->AddedPageNumbers, page_no);  // already back in free space
-    info->RemovedPageNumbers.erase(info->RemovedPageNumbers.begin());
+  } catch (...) {
+    ForgetAddedPages(*info, removed_done);
+    removed.erase(removed.begin(), removed.begin() + static_cast<std::ptrdiff_t>(removed_done));
+    throw;
   }
-  while (info->DirtyPages.Count() > 0) {
-    TVEZPage* p = info->DirtyPages.PageAt(0);
-    if (!p->IsDirty()) throw EVEZException(20085, "Invalid page");
-    if (p->UseCount() > 0) throw EVEZException(20086, "Cannot write used page");
-    InternalWritePage(p);
-    p->SetIsDirty(false);
-    info->DirtyPages.Delete(p->PageNo());
+  ForgetAddedPages(*info, removed.size());
+  removed.clear();
+  TVEZSortedPageList& dirty = info->DirtyPages;
+  std::int32_t written = 0;
+  try {
+    for (; written < dirty.Count(); ++written) {
+      TVEZPage* p = dirty.PageAt(written);
+      if (!p->IsDirty()) throw EVEZException(20085, "Invalid page");
+      if (p->UseCount() > 0) throw EVEZException(20086, "Cannot write used page");
+      InternalWritePage(p);
+      p->SetIsDirty(false);
+    }
+  } catch (...) {
+    SettleWrittenPages(dirty, written);
+    throw;
+  }
+  SettleWrittenPages(dirty, written);
+  // Kept until every page is written, so a rollback after a failed commit
+  // still returns the pages this session added.
+  info->AddedPageNumbers.clear();
+}
+
+void TVEZPageManager::ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count) {
+  // Pages both added and removed are already back in free space: a rollback
+  // must not free them again. One pass, however many pages the session freed.
+  std::vector<std::int32_t> removed(
+      info.RemovedPageNumbers.begin(),
+      info.RemovedPageNumbers.begin() + static_cast<std::ptrdiff_t>(removed_count));
+  std::sort(removed.begin(), removed.end());
+  std::erase_if(info.AddedPageNumbers, [&](std::int32_t page_no) {
+    return std::binary_search(removed.begin(), removed.end(), page_no);
+  });
+}
+
+void TVEZPageManager::SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    TVEZPage* p = dirty.PageAt(i);
     // An older copy read by another session while this one was dirty must not
     // be served again.
     DropSharedCopy(p->PageNo());
@@ -392,26 +479,39 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
       FreePage(p);
     }
   }
-  // Kept until every page is written, so a rollback after a failed commit
-  // still returns the pages this session added.
-  info->AddedPageNumbers.clear();
+  dirty.DeleteFirst(count);
 }
 
 void TVEZPageManager::CancelChanges(std::int32_t session_id) {
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
-  while (info->DirtyPages.Count() > 0) {
-    TVEZPage* p = info->DirtyPages.PageAt(0);
-    if (!p->IsDirty()) throw EVEZException(20087, "Invalid index page");
-    if (p->UseCount() > 0) throw EVEZException(20088, "Cannot remove used page");
-    info->DirtyPages.Delete(p->PageNo());
-    FreePage(p);
+  TVEZSortedPageList& dirty = info->DirtyPages;
+  std::int32_t dropped = 0;
+  try {
+    for (; dropped < dirty.Count(); ++dropped) {
+      const TVEZPage* p = dirty.PageAt(dropped);
+      if (!p->IsDirty()) throw EVEZException(20087, "Invalid index page");
+      if (p->UseCount() > 0) throw EVEZException(20088, "Cannot remove used page");
+    }
+  } catch (...) {
+    for (std::int32_t i = 0; i < dropped; ++i)
+      FreePage(dirty.PageAt(i));
+    dirty.DeleteFirst(dropped);
+    throw;
   }
-  while (!info->AddedPageNumbers.empty()) {
-    const std::int32_t page_no = info->AddedPageNumbers.front();
-    InternalRemovePage(page_no);
-    info->AddedPageNumbers.erase(info->AddedPageNumbers.begin());
+  for (std::int32_t i = 0; i < dropped; ++i)
+    FreePage(dirty.PageAt(i));
+  dirty.Clear();
+  std::vector<std::int32_t>& added = info->AddedPageNumbers;
+  std::size_t returned = 0;
+  try {
+    for (; returned < added.size(); ++returned)
+      InternalRemovePage(added[returned]);
+  } catch (...) {
+    added.erase(added.begin(), added.begin() + static_cast<std::ptrdiff_t>(returned));
+    throw;
   }
+  added.clear();
   info->RemovedPageNumbers.clear();
 }
 

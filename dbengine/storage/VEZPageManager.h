@@ -70,6 +70,12 @@ class TVEZPage {
 
   // A zero-filled own buffer of PageSize bytes with an initialised header.
   void AllocPageBuffer();
+  // Takes buffer (PageSize bytes from the engine memory manager) as its own,
+  // zero-filled with an initialised header, as AllocPageBuffer would give it.
+  void AdoptPageBuffer(std::uint8_t* buffer);
+  // Hands over the own buffer (nullptr for none or a borrowed one); the page
+  // is left without a buffer.
+  std::uint8_t* DetachPageBuffer();
   void ClearPageBuffer();
   void FreeAndNilPageBuffer();
   // Makes the buffer NewSize bytes (at least PageSize), keeping its contents.
@@ -158,6 +164,8 @@ class TVEZSortedPageList {
   // Raises 20165 on an empty list, 20166 when the number is not there (also
   // when the list holds one other page).
   void Delete(std::int32_t page_no);
+  // Removes the first count pages (in page-number order).
+  void DeleteFirst(std::int32_t count);
   void Clear();
   // Raises 20167 when the page is not in the list.
   void UpdateLRU(TVEZPage* page);
@@ -277,8 +285,18 @@ class TVEZPageManager {
   // Takes the shared copy of page_no out of the cache: freed when unpinned,
   // else marked stale so its holder keeps a valid object until it releases it.
   void DropSharedCopy(std::int32_t page_no);
+  // Frees a page; its buffer is kept for the next page read when it has the
+  // page size and few are kept already.
   void FreePage(TVEZPage* page) noexcept;
+  void GiveNewBuffer(TVEZPage* page);
+  void FreeSpareBuffers() noexcept;
   void TrimSharedList();
+  // Moves the first count pages of a session's dirty list, written and clean,
+  // into the shared list (or frees them when it is full).
+  void SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count);
+  // Drops from the session's added pages those among its first removed_count
+  // removed pages.
+  void ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
 
   std::int32_t cache_capacity_ = 0;
   TVEZSortedPageList shared_pages_;
@@ -290,6 +308,21 @@ class TVEZPageManager {
   bool multi_user_ = false;
   bool ignore_crc_errors_ = false;
   std::minstd_rand random_;
+  // Page buffers of freed pages, reused by reads so that a cache miss after
+  // an eviction needs no allocation.
+  std::vector<std::uint8_t*> spare_buffers_;
 };
+
+// Defined here, where the manager is complete: every key comparison in a page
+// goes through PageData, so these must not cost a call.
+inline std::int32_t TVEZPage::PageHeaderSize() const {
+  return page_manager_->PageHeaderSize();
+}
+inline std::int32_t TVEZPage::PageDataSize() const {
+  return page_manager_->PageDataSize();
+}
+inline std::int32_t TVEZPage::PageSize() const {
+  return page_manager_->PageSize();
+}
 
 }  // namespace vez

@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZPageManager.h"
 
 namespace vez::test {
@@ -27,6 +28,7 @@ class TMemoryPageStorage : public TVEZPageManager {
   std::set<std::int32_t> free_numbers;
   std::int32_t next_page_no = 0;
   std::int32_t fail_read_page = -2;
+  std::int32_t fail_write_page = -2;
   bool synchronize = false;
   std::map<std::int32_t, std::int32_t> unreadable_state;  // page -> 1 when state unreadable
 
@@ -60,6 +62,7 @@ class TMemoryPageStorage : public TVEZPageManager {
   }
   void InternalWritePage(TVEZPage* page) override {
     ++counts.write;
+    if (page->PageNo() == fail_write_page) throw EVEZException(1, "write failed");
     stored[page->PageNo()].assign(page->PageBuffer(), page->PageBuffer() + PageSize());
   }
   bool CanSynchronizePages() const override { return synchronize; }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "tests/common/NativeError.h"
@@ -223,6 +224,28 @@ TEST(VEZRecordKeyRefTest, PartialCompareAndCompareFieldCount) {
   ci.MakeShortKeyFromRecordBuffer(lower.data(), kl.data());
   ci.MakeShortKeyFromRecordBuffer(stored.data(), ku.data());
   EXPECT_EQ(ci.CompareShortKeys(kl.data(), ku.data(), false, 1, nullptr, nullptr), 0);
+}
+
+TEST(VEZRecordKeyRefTest, WholeNumberPartsOrderAsTypedValues) {
+  // Whole-number parts are compared without the typed value's general
+  // comparison: the order must be the same, NULLs included.
+  const TVEZBaseFieldType types[] = {bftSignedInt8,    bftSignedInt16,  bftSignedInt32,
+                                     bftSignedInt64,   bftUnsignedInt8, bftUnsignedInt16,
+                                     bftUnsignedInt32, bftDate,         bftTime};
+  std::mt19937_64 rng(11);
+  for (const TVEZBaseFieldType t : types) {
+    SCOPED_TRACE(testing::Message() << "type " << int(t));
+    for (int i = 0; i < 300; ++i) {
+      std::uint8_t a[8], b[8];
+      const std::uint64_t x = rng(), y = i % 3 == 0 ? x : rng();
+      std::memcpy(a, &x, 8);
+      std::memcpy(b, &y, 8);
+      if (i % 2) b[0] = a[0];  // equal low bytes, so higher bytes decide
+      const bool null1 = i % 17 == 0, null2 = i % 13 == 0;
+      EXPECT_EQ(CompareKeyPartValues(a, b, t, null1, null2, -1, false, 8),
+                CompareTypedValuesOrder(a, b, t, t, null1, null2, -1, false, 0x400, 8, 8));
+    }
+  }
 }
 
 TEST(VEZBTreeKeyRefTest, ReferencesAndPageKeys) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
+#include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
@@ -295,6 +297,71 @@ TEST_F(PageCacheTest, CommitAndRollbackChecks) {
   b->SetIsDirty(true);
   pm.ApplyChanges(1);
   EXPECT_EQ(pm.counts.write, 2);
+}
+
+TEST_F(PageCacheTest, FailedCommitOrRollbackKeepsTheWorkNotDone) {
+  std::vector<TVEZPage*> pages;
+  for (int i = 0; i < 4; ++i)
+    pages.push_back(pm.AddPage(1, kPageTypeTableIndex));
+  for (TVEZPage* p : pages)
+    pm.PutPage(p);
+  // The third write fails: the first two are committed and shared, the rest
+  // wait in the dirty list for a retry.
+  pm.fail_write_page = pages[2]->PageNo();
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 1);
+  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 2);
+  EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(0), pages[2]);
+  EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(1), pages[3]);
+  EXPECT_EQ(pm.SharedPages().Find(pages[0]->PageNo()), pages[0]);
+  EXPECT_FALSE(pages[0]->IsDirty());
+  pm.fail_write_page = -2;
+  pm.ApplyChanges(1);
+  EXPECT_EQ(pm.counts.write, 5);
+  EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 0);
+
+  // A rollback stopped by a pinned page drops the pages before it only.
+  std::vector<TVEZPage*> more;
+  for (int i = 0; i < 3; ++i)
+    more.push_back(pm.AddPage(1, kPageTypeTableIndex));
+  pm.PutPage(more[0]);
+  pm.PutPage(more[2]);
+  EXPECT_EQ(NativeErrorOf([&] { pm.CancelChanges(1); }), 20088);
+  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 2);
+  EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(0), more[1]);
+  pm.PutPage(more[1]);
+  pm.CancelChanges(1);
+  EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 0);
+  EXPECT_EQ(pm.counts.remove, 3);  // the three added pages went back
+}
+
+TEST_F(PageCacheTest, PageAddedAndRemovedIsFreedOnceWhenCommitFails) {
+  TVEZPage* a = pm.AddPage(1, kPageTypeTableIndex);
+  TVEZPage* b = pm.AddPage(1, kPageTypeTableIndex);
+  const std::int32_t a_no = a->PageNo(), b_no = b->PageNo();
+  pm.PutPage(a);
+  pm.PutPage(b);
+  pm.RemovePage(1, a_no);
+  pm.fail_write_page = b_no;
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 1);
+  EXPECT_EQ(pm.counts.remove, 1);  // a went back to free space at once
+  pm.CancelChanges(1);
+  EXPECT_EQ(pm.counts.remove, 2);  // only b is given back by the rollback
+  EXPECT_EQ(pm.free_numbers, (std::set<std::int32_t>{a_no, b_no}));
+}
+
+TEST_F(PageCacheTest, ReadsAfterEvictionSeeTheirOwnPage) {
+  // Evicted pages' buffers serve later reads: each read shows its own page.
+  pm.SetCacheCapacity(1);
+  for (int round = 0; round < 3; ++round)
+    for (int no = 0; no < 10; ++no) {
+      TVEZPage* p = pm.GetPage(1, no, kPageTypeTableRecord, false);
+      EXPECT_EQ(p->PageData()[0], no);
+      EXPECT_EQ(p->PageData()[p->PageDataSize() - 1], no);
+      EXPECT_TRUE(p->PageHeader().HasSignature());
+      pm.PutPage(p);
+    }
+  EXPECT_EQ(pm.counts.read, 30);
+  EXPECT_EQ(pm.SharedPages().Count(), 1);
 }
 
 TEST_F(PageCacheTest, CommittedPagesBeyondCapacityAreFreed) {
