@@ -35,16 +35,24 @@ void TVEZBTreePagePutter::operator()(TVEZBTreePage* page) const noexcept {
 TVEZBTreePage::TVEZBTreePage(TVEZPage* page, TVEZBTreeKeyRef* key_ref)
     : TVEZPageController(page), key_ref_(key_ref), leaf_controller_(this), node_controller_(this) {}
 
-TVEZBTreePageHolder TVEZBTreePage::AddIndexPage(TVEZPageManager* page_manager,
-                                                TVEZBTreeKeyRef* key_ref, std::int32_t session_id) {
-  TVEZPage* page = page_manager->AddPage(session_id, kPageTypeTableIndex);
-  TVEZBTreePageHolder holder;
+namespace {
+// A view on a page just taken from the cache; the page goes back when the
+// view cannot be made.
+TVEZBTreePageHolder HoldPage(TVEZPageManager* page_manager, TVEZPage* page,
+                             TVEZBTreeKeyRef* key_ref) {
   try {
-    holder.reset(new TVEZBTreePage(page, key_ref));
+    return TVEZBTreePageHolder(new TVEZBTreePage(page, key_ref));
   } catch (...) {
     page_manager->PutPage(page);
     throw;
   }
+}
+}  // namespace
+
+TVEZBTreePageHolder TVEZBTreePage::AddIndexPage(TVEZPageManager* page_manager,
+                                                TVEZBTreeKeyRef* key_ref, std::int32_t session_id) {
+  TVEZBTreePageHolder holder =
+      HoldPage(page_manager, page_manager->AddPage(session_id, kPageTypeTableIndex), key_ref);
   holder->Init();
   holder->MarkDirty();
   return holder;
@@ -53,15 +61,8 @@ TVEZBTreePageHolder TVEZBTreePage::AddIndexPage(TVEZPageManager* page_manager,
 TVEZBTreePageHolder TVEZBTreePage::GetIndexPage(TVEZPageManager* page_manager,
                                                 TVEZBTreeKeyRef* key_ref, std::int32_t session_id,
                                                 std::int32_t page_no) {
-  TVEZPage* page = page_manager->GetPage(session_id, page_no, kPageTypeTableIndex, true);
-  TVEZBTreePageHolder holder;
-  try {
-    holder.reset(new TVEZBTreePage(page, key_ref));
-  } catch (...) {
-    page_manager->PutPage(page);
-    throw;
-  }
-  return holder;
+  return HoldPage(page_manager,
+                  page_manager->GetPage(session_id, page_no, kPageTypeTableIndex, true), key_ref);
 }
 
 void TVEZBTreePage::RemoveIndexPage(TVEZPageManager* page_manager, std::int32_t session_id,
