@@ -175,6 +175,7 @@ int CompareWide(std::u16string_view a, std::u16string_view b, bool case_insensit
   const Tables& t = T();
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;  // identical characters fold alike: skip the tables
     const char16_t fa = t.fold(a[i]);
     const char16_t fb = t.fold(b[i]);
     if (fa != fb) return CodePointKey(fa) < CodePointKey(fb) ? -1 : 1;
