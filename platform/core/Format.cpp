@@ -24,6 +24,22 @@ std::string UnsignedDigits(std::uint64_t v, int base) {
   return s;
 }
 
+// Rewrites to_chars's exponent ("e+05", "e-300") in the platform's style: an
+// upper-case E, the sign, and at least min_digits digits.
+std::string PlatformExponent(const std::string& s, std::size_t min_digits) {
+  const std::size_t epos = s.find('e');
+  if (epos == std::string::npos) return s;
+  std::string digits = s.substr(epos + 2);
+  const std::size_t first = digits.find_first_not_of('0');
+  digits.erase(0, first == std::string::npos ? digits.size() - 1 : first);
+  if (digits.size() < min_digits) digits.insert(0, min_digits - digits.size(), '0');
+  std::string out = s.substr(0, epos);
+  out.push_back('E');
+  out.push_back(s[epos + 1]);
+  out += digits;
+  return out;
+}
+
 std::string FloatText(long double v, char type, int precision) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
@@ -40,28 +56,12 @@ std::string FloatText(long double v, char type, int precision) {
       // Platform style: "1.23456789000000E+001" with a three-digit exponent.
       int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
       r = std::to_chars(buf, buf + cap, d, std::chars_format::scientific, p - 1);
-      std::string s(buf, r.ptr);
-      auto epos = s.find('e');
-      std::string mant = s.substr(0, epos);
-      int exp = std::stoi(s.substr(epos + 1));
-      std::string es = std::to_string(exp < 0 ? -exp : exp);
-      while (es.size() < 3)
-        es.insert(es.begin(), '0');
-      return mant + "E" + (exp < 0 ? "-" : "+") + es;
+      return PlatformExponent(std::string(buf, r.ptr), 3);
     }
     case 'g': {
       int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
       r = std::to_chars(buf, buf + cap, d, std::chars_format::general, p);
-      std::string s(buf, r.ptr);
-      auto epos = s.find('e');
-      if (epos != std::string::npos) {
-        int exp = std::stoi(s.substr(epos + 1));
-        std::string es = std::to_string(exp < 0 ? -exp : exp);
-        while (es.size() < 2)
-          es.insert(es.begin(), '0');
-        s = s.substr(0, epos) + "E" + (exp < 0 ? "-" : "+") + es;
-      }
-      return s;
+      return PlatformExponent(std::string(buf, r.ptr), 2);
     }
     case 'n': {
       int p = precision < 0 ? 2 : precision;
