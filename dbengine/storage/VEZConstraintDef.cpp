@@ -9,13 +9,6 @@ namespace vez {
 
 namespace {
 
-template <typename T>
-const T& CheckedSource(const TVEZMetaObjectDef& source) {
-  const auto* src = dynamic_cast<const T*>(&source);
-  if (src == nullptr) throw platform::EInvalidCast("Invalid class typecast");
-  return *src;
-}
-
 constexpr TVEZColumnConstraintDef::StreamErrors kNotNullWrite{10240, 10241, 10242, 10243, 10244,
                                                               10245, 10246, 10247, 10248};
 constexpr TVEZColumnConstraintDef::StreamErrors kNotNullRead{10249, 10250, 10251, 10252, 10253,
@@ -33,7 +26,7 @@ constexpr std::size_t kMaxColumnConstraintName = 254;
 // ---------------------------------------------------------------------------
 
 void TVEZConstraintDef::Assign(const TVEZMetaObjectDef& source) {
-  const auto& src = CheckedSource<TVEZConstraintDef>(source);
+  const auto& src = CheckedDefSource<TVEZConstraintDef>(source);
   if (&src == this) return;
   TVEZMetaObjectDef::Assign(source);
   ConstraintType = src.ConstraintType;
@@ -75,7 +68,7 @@ void TVEZColumnConstraintDef::SaveColumnConstraint(TVEZStream& stream,
 }
 
 void TVEZConstraintDefNotNull::Assign(const TVEZMetaObjectDef& source) {
-  const auto& src = CheckedSource<TVEZConstraintDefNotNull>(source);
+  const auto& src = CheckedDefSource<TVEZConstraintDefNotNull>(source);
   if (&src != this) AssignColumnConstraint(src);
 }
 
@@ -88,7 +81,7 @@ void TVEZConstraintDefNotNull::SaveToStream(TVEZStream& stream) const {
 }
 
 void TVEZConstraintDefCheck::Assign(const TVEZMetaObjectDef& source) {
-  const auto& src = CheckedSource<TVEZConstraintDefCheck>(source);
+  const auto& src = CheckedDefSource<TVEZConstraintDefCheck>(source);
   if (&src == this) return;
   AssignColumnConstraint(src);
   MinValue.Assign(src.MinValue, true);
@@ -108,7 +101,7 @@ void TVEZConstraintDefCheck::SaveToStream(TVEZStream& stream) const {
 }
 
 void TVEZConstraintDefUnique::Assign(const TVEZMetaObjectDef& source) {
-  const auto& src = CheckedSource<TVEZConstraintDefUnique>(source);
+  const auto& src = CheckedDefSource<TVEZConstraintDefUnique>(source);
   if (&src == this) return;
   TVEZConstraintDef::Assign(source);
   Columns = src.Columns;
@@ -234,7 +227,7 @@ void TVEZConstraintDefs::Assign(const TVEZMetaObjectDefs& source) {
   if (&source == this) return;
   Clear();
   for (std::int32_t i = 0; i < source.GetCount(); ++i) {
-    const auto& src = CheckedSource<TVEZConstraintDef>(*source.GetDef(i));
+    const auto& src = CheckedDefSource<TVEZConstraintDef>(*source.GetDef(i));
     TVEZConstraintDef* def = AddOfType(src.ConstraintType);
     if (def == nullptr) throw EVEZException(30035, "Not implemented yet");
     def->Assign(src);

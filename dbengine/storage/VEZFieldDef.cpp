@@ -17,8 +17,7 @@ TVEZFieldDef::TVEZFieldDef() = default;
 TVEZFieldDef::~TVEZFieldDef() = default;
 
 void TVEZFieldDef::Assign(const TVEZMetaObjectDef& source) {
-  const auto* src = dynamic_cast<const TVEZFieldDef*>(&source);
-  if (src == nullptr) throw platform::EInvalidCast("Invalid class typecast");
+  const auto* src = &CheckedDefSource<TVEZFieldDef>(source);
   if (src == this) return;
   TVEZMetaObjectDef::Assign(source);
   BaseFieldType = src->BaseFieldType;

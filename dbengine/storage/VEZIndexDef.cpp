@@ -55,10 +55,7 @@ TVEZIndexColumn* TVEZIndexDef::GetIndexColumn(std::int32_t index) const {
 }
 
 void TVEZIndexDef::Assign(const TVEZMetaObjectDef& source) {
-  // Checked: reading index fields from another kind of def would read
-  // memory that is not there.
-  const auto* src = dynamic_cast<const TVEZIndexDef*>(&source);
-  if (src == nullptr) throw platform::EInvalidCast("Invalid class typecast");
+  const auto* src = &CheckedDefSource<TVEZIndexDef>(source);
   if (src == this) return;
   TVEZMetaObjectDef::Assign(source);
   IndexType = src->IndexType;

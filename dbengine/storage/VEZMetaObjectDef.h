@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZTypes.h"
+#include "platform/core/Exceptions.h"
 
 namespace vez {
 
@@ -39,6 +40,14 @@ struct TVEZBoolByte {
 // True when the two names are equal after the engine's upper-casing of both
 // (the lookup rule of def names, session object names and table names).
 bool SameDefName(std::string_view a, std::string_view b);
+
+class TVEZMetaObjectDef;
+
+// source seen as a T; platform::EInvalidCast when it is another kind of def
+// (an override of Assign reading its own fields from it would read memory
+// that is not there).
+template <typename T>
+const T& CheckedDefSource(const TVEZMetaObjectDef& source);
 
 // A named schema object.
 class TVEZMetaObjectDef {
@@ -148,5 +157,12 @@ class TVEZMetaObjectDefs {
   TVEZSortedStringPtrArray<TVEZMetaObjectDef> FDefsList;
   std::int32_t FLoadedItemCount = 0;
 };
+
+template <typename T>
+const T& CheckedDefSource(const TVEZMetaObjectDef& source) {
+  const auto* src = dynamic_cast<const T*>(&source);
+  if (src == nullptr) throw platform::EInvalidCast("Invalid class typecast");
+  return *src;
+}
 
 }  // namespace vez
