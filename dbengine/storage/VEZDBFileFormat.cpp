@@ -88,12 +88,19 @@ TVEZLockedBytes TVEZLockedBytes::Decode(const std::uint8_t* p) {
 }
 
 namespace {
-constexpr const char* kPageTypeNames[] = {
-    "Unknown Page",         "Empty Page",        "EAM Page",
-    "PFS Page",             "FileSystemDirectory Page", "ActiveSessionList Page",
-    "TableList Page",       "TableLocks Page",   "TableMetaData Page",
-    "TableMostUpdated Page", "TableRecord Page", "TableBlob Page",
-    "TableIndex Page"};
+constexpr const char* kPageTypeNames[] = {"Unknown Page",
+                                          "Empty Page",
+                                          "EAM Page",
+                                          "PFS Page",
+                                          "FileSystemDirectory Page",
+                                          "ActiveSessionList Page",
+                                          "TableList Page",
+                                          "TableLocks Page",
+                                          "TableMetaData Page",
+                                          "TableMostUpdated Page",
+                                          "TableRecord Page",
+                                          "TableBlob Page",
+                                          "TableIndex Page"};
 }  // namespace
 
 std::string GetPageTypeName(std::uint16_t page_type) {

@@ -232,7 +232,8 @@ std::int64_t TVEZDatabaseFile::GetSize() {
     return file_->Size();
   } catch (const platform::Exception& e) {
     const Cause c = CauseOf(e);
-    throw EVEZException(30371, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+    throw EVEZException(30371,
+                        "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                         {file_name_, c.code, c.text});
   }
 }
@@ -248,7 +249,8 @@ void TVEZDatabaseFile::SetSize(std::int64_t new_size) {
     file_->Truncate(new_size);
   } catch (const platform::Exception& e) {
     const Cause c = CauseOf(e);
-    throw EVEZException(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
+    throw EVEZException(30370,
+                        "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
                         {file_name_, new_size, c.code, c.text});
   }
 }

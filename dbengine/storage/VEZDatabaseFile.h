@@ -52,8 +52,7 @@ class TVEZDatabaseFile {
   void CreateAndOpenFile(const std::string& file_name);
   // Opens an existing file. Raises 30377 when open, 30366 / 30367 for unknown
   // modes, 30364 when the system refuses (also a sharing conflict).
-  void OpenFile(const std::string& file_name, TVEZAccessMode access_mode,
-                TVEZShareMode share_mode);
+  void OpenFile(const std::string& file_name, TVEZAccessMode access_mode, TVEZShareMode share_mode);
   // Raises 30376 when closed, 30365 when the system reports a failure (the
   // file is closed all the same).
   void CloseFile();
@@ -62,8 +61,7 @@ class TVEZDatabaseFile {
   // file ends first (the buffer may then be partly filled).
   bool ReadBuffer(void* buffer, std::int64_t count, std::int64_t position);
   // The same, raising error_code on failure.
-  void ReadBuffer(void* buffer, std::int64_t count, std::int64_t position,
-                  std::int32_t error_code);
+  void ReadBuffer(void* buffer, std::int64_t count, std::int64_t position, std::int32_t error_code);
   // Writes all count bytes at position or raises error_code.
   void WriteBuffer(const void* buffer, std::int64_t count, std::int64_t position,
                    std::int32_t error_code);

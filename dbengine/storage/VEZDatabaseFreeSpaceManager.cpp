@@ -115,8 +115,7 @@ void TVEZDatabaseFreeSpaceManager::Store(TVEZPage& page) {
   }
 }
 
-void TVEZDatabaseFreeSpaceManager::CreateBitmapPage(std::int32_t page_no,
-                                                    std::uint16_t page_type) {
+void TVEZDatabaseFreeSpaceManager::CreateBitmapPage(std::int32_t page_no, std::uint16_t page_type) {
   Held& held = page_type == kPageTypePFS ? *pfs_ : *eam_;
   held.valid = false;
   held.page.SetPageNo(page_no);
@@ -212,8 +211,7 @@ std::int32_t TVEZDatabaseFreeSpaceManager::FindFreePageInExtentMap(std::int32_t 
   if (first_page >= total_page_count_) return -1;
   std::int64_t candidate = -1;
   for (std::int64_t j = first_page / pfs_pages_addressed_;
-       j <= last_page / pfs_pages_addressed_ && j * pfs_pages_addressed_ < total_page_count_;
-       ++j) {
+       j <= last_page / pfs_pages_addressed_ && j * pfs_pages_addressed_ < total_page_count_; ++j) {
     const std::int32_t pfs_no = static_cast<std::int32_t>(j * pfs_pages_addressed_);
     const std::uint8_t* bits = Load(pfs_no, kPageTypePFS, 30423).PageData();
     for (std::int32_t i = 0; i < page_manager_->PageDataSize(); ++i) {
@@ -238,8 +236,7 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
   } while (IsSystemPage(last_used_page_no_));
   const std::int32_t new_page = last_used_page_no_;
   std::int32_t step = GetAddPagesStep();
-  if (new_page >= CheckedAdd(total_page_count_, step))
-    step = new_page - total_page_count_ + 1;
+  if (new_page >= CheckedAdd(total_page_count_, step)) step = new_page - total_page_count_ + 1;
   while (IsSystemPage(CheckedAdd(total_page_count_, step) - 1))
     ++step;
   page_manager_->ExtendFile(step);
@@ -367,10 +364,11 @@ void TVEZDatabaseFreeSpaceManager::UpdateExtentState(std::int32_t page_no) {
   const std::int32_t extent = page_no / page_count_in_extent_;
   const std::int32_t first = extent * page_count_in_extent_;
   std::int32_t used = 0, free = 0;
-  for (std::int32_t p = first; p < first + page_count_in_extent_ && (used == 0 || free == 0);
-       ++p) {
-    const bool in_use =
-        PFSPageFor(p) <= last_used_page_no_ && p < total_page_count_ && PageBit(p, 30428);
+  // Every page inside the file has its PFS page there; the last used page
+  // number is not consulted, since it lags behind while a page is handed out
+  // and would record a full extent as not full.
+  for (std::int32_t p = first; p < first + page_count_in_extent_ && (used == 0 || free == 0); ++p) {
+    const bool in_use = p < total_page_count_ && PageBit(p, 30428);
     (in_use ? used : free)++;
   }
   const std::uint8_t state = used > 0 && free == 0 ? 3 : (used + free > 0 ? 1 : 0);

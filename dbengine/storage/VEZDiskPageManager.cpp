@@ -25,8 +25,7 @@ EVEZException NotOpened(std::int32_t native_error) {
 }
 
 EVEZException EncryptionNotAvailable(const std::string& file_name) {
-  return EVEZException(10478,
-                       "Cannot open database '%s' - encryption is not available",
+  return EVEZException(10478, "Cannot open database '%s' - encryption is not available",
                        {file_name});
 }
 
@@ -97,8 +96,9 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
     try {
       platform::SyncDirectory(platform::DirectoryOf(database_file_name));
     } catch (const platform::Exception& e) {
-      throw EVEZException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. "
-                                 "ErrorMessage: %s",
+      throw EVEZException(30379,
+                          "Cannot flush file buffers for file: '%s'. ErrorCode:%d. "
+                          "ErrorMessage: %s",
                           {database_file_name, 0, std::string(e.what())});
     }
   }
@@ -191,8 +191,7 @@ void TVEZDiskPageManager::CheckHeaderRecords(const std::string& file_name) {
   if (total < 0 || header_.LastUsedPageNo < -1 || header_.LastUsedPageNo >= total)
     throw EVEZException(10480, "Invalid page counters: %d pages, last used page %d",
                         {header_.TotalPageCount, header_.LastUsedPageNo});
-  CheckedMul<std::int32_t>(CheckedMul<std::int32_t>(PageDataSize(), 4),
-                           header_.PageCountInExtent);
+  CheckedMul<std::int32_t>(CheckedMul<std::int32_t>(PageDataSize(), 4), header_.PageCountInExtent);
   const std::int64_t needed = offset_to_first_page_ + total * PageSize();
   const std::int64_t size = file_->GetSize();
   if (size < needed)
@@ -350,8 +349,8 @@ void TVEZDiskPageManager::InternalWritePageState(std::int32_t page_no, std::int3
   file_->WriteBuffer(raw, 4, GetPageOffset(page_no) + TVEZDiskPageHeaderLayout::kState, 20198);
 }
 
-void TVEZDiskPageManager::ReadPageRegion(void* buffer, std::int32_t page_no,
-                                         std::uint16_t offset, std::uint16_t count) {
+void TVEZDiskPageManager::ReadPageRegion(void* buffer, std::int32_t page_no, std::uint16_t offset,
+                                         std::uint16_t count) {
   if (!IsOpened()) throw NotOpened(10459);
   if (offset + count > PageSize())
     throw EVEZException(10476, "Error - invalid page offset = %d, page size = %d",
@@ -517,8 +516,7 @@ bool TVEZDiskPageManager::IsPageRegionLocked(std::int32_t page_no, std::uint16_t
 // Object ids
 
 void TVEZDiskPageManager::InitObjectID(std::int32_t /*try_count*/, std::int32_t /*delay_ms*/) {
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockLastObjectID(); }))
-    return;
+  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockLastObjectID(); })) return;
   try {
     if (file_->AccessMode() == amReadWrite) {
       std::uint8_t raw[4] = {};

@@ -93,10 +93,9 @@ TEST(VEZDatabaseFileTest, ClosedAndOpenedGuards) {
               f.OpenFile(dir.Path("x"), static_cast<TVEZAccessMode>(9), smShareDenyNone);
             }),
             30366);
-  EXPECT_EQ(NativeErrorOf([&] {
-              f.OpenFile(dir.Path("x"), amReadOnly, static_cast<TVEZShareMode>(9));
-            }),
-            30367);
+  EXPECT_EQ(
+      NativeErrorOf([&] { f.OpenFile(dir.Path("x"), amReadOnly, static_cast<TVEZShareMode>(9)); }),
+      30367);
   f.CreateAndOpenFile(dir.Path("x"));
   EXPECT_EQ(NativeErrorOf([&] { f.CreateAndOpenFile(dir.Path("y")); }), 30377);
   EXPECT_EQ(NativeErrorOf([&] { f.OpenFile(dir.Path("x"), amReadOnly, smShareDenyNone); }), 30377);

@@ -194,18 +194,31 @@ TEST(VEZDiskPageManagerTest, DamagedAndForeignFilesAreRefused) {
       {"sound", [](const std::string&) {}, 0, false},
       {"commit cut off", [](const std::string& n) { Patch(n, 42, {1}); }, 0, true},
       {"old version",
-       [](const std::string& n) { Patch(n, 18, {0, 0, 0, 0, 0, 0, 0x04, 0x40}); },  // 2.5
+       [](const std::string& n) {
+         Patch(n, 18, {0, 0, 0, 0, 0, 0, 0x04, 0x40});
+       },  // 2.5
        0, true},
       {"no signature", [](const std::string& n) { Patch(n, 0, {'X'}); }, 10470, false},
       {"encrypted flag", [](const std::string& n) { Patch(n, 43, {0xFF}); }, 10478, false},
-      {"crypto header size", [](const std::string& n) { Patch(n, 76, {0x19, 0x01}); }, 20237,
-       false},
-      {"page size 40", [](const std::string& n) { Patch(n, 26, {40, 0}); }, 10480, false},
-      {"no pages per extent", [](const std::string& n) { Patch(n, 28, {0, 0}); }, 10480, false},
+      {"crypto header size",
+       [](const std::string& n) {
+         Patch(n, 76, {0x19, 0x01});
+       },
+       20237, false},
+      {"page size 40",
+       [](const std::string& n) {
+         Patch(n, 26, {40, 0});
+       },
+       10480, false},
+      {"no pages per extent",
+       [](const std::string& n) {
+         Patch(n, 28, {0, 0});
+       },
+       10480, false},
       {"last used beyond the pages", [six](const std::string& n) { Patch(n, 34, six); }, 10480,
        false},
-      {"negative page count", [minus_one](const std::string& n) { Patch(n, 30, minus_one); },
-       10480, false},
+      {"negative page count", [minus_one](const std::string& n) { Patch(n, 30, minus_one); }, 10480,
+       false},
       {"shorter than its pages",
        [](const std::string& n) {
          auto b = ReadAll(n);
@@ -270,8 +283,7 @@ TEST(VEZDiskPageManagerTest, CreateArgumentsAndGuards) {
   const std::int32_t page = AddPageWith(pm, 3);
   for (std::int32_t system_page : {0, 1}) {
     SCOPED_TRACE(system_page);
-    EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(kSession, system_page, kPageTypeAny, true); }),
-              30434);
+    EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(kSession, system_page, kPageTypeAny, true); }), 30434);
     EXPECT_EQ(NativeErrorOf([&] { pm.RemovePage(kSession, system_page); }), 30434);
   }
   pm.ApplyChanges(kSession);
@@ -307,8 +319,8 @@ TEST(VEZDiskPageManagerTest, PageStatesWrapWithoutOverflow) {
   pm.CreateAndOpenDatabase(dir.Path("s.vez"), {}, 512, 4);
   const std::int32_t page_no = AddPageWith(pm, 1);
   pm.ApplyChanges(kSession);
-  for (const auto& [before, after] : {std::pair{0x7FFFFFFC, 0}, std::pair{0x7FFFFFFF, 0},
-                                     std::pair{41, 42}}) {
+  for (const auto& [before, after] :
+       {std::pair{0x7FFFFFFC, 0}, std::pair{0x7FFFFFFF, 0}, std::pair{41, 42}}) {
     SCOPED_TRACE(before);
     TVEZPage page(&pm);
     page.SetPageNo(page_no);
