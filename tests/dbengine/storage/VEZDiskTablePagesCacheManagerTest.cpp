@@ -46,9 +46,9 @@ TEST(VEZDiskTablePagesCacheManagerTest, LockPeriodsTable) {
   EXPECT_FALSE(m.GetWorkTableState(0, id, state));
   EXPECT_EQ(id, 8);
   m.BeginWorkWithTable(0, 4);
-  m.EndWorkWithTable(0, 4);
-  EXPECT_FALSE(m.GetWorkTableState(0, id, state));
-  EXPECT_EQ(id, 8);
+  m.EndWorkWithTable(0, 4);  // [4, 8, 4] becomes [8, 4]
+  EXPECT_TRUE(m.GetWorkTableState(0, id, state));
+  EXPECT_EQ(id, 4);
   m.EndWorkWithTable(0, 8);
   EXPECT_TRUE(m.GetWorkTableState(0, id, state));
   EXPECT_EQ(id, 4);
