@@ -191,6 +191,22 @@ struct TVEZSessionPageInfo {
   std::vector<std::int32_t> RemovedPageNumbers;
 };
 
+// What one commit changes, as the commit hooks see it.
+struct TVEZCommitChanges {
+  // The dirty pages to write, in page-number order (a removed page is
+  // released, not written).
+  std::vector<TVEZPage*> PagesToWrite;
+  // Pages the session added, and those it removed in the order recorded (an
+  // added page may be among them).
+  const std::vector<std::int32_t>& AddedPageNumbers;
+  const std::vector<std::int32_t>& RemovedPageNumbers;
+  // How many of RemovedPageNumbers, from the first, are released so far.
+  std::size_t ReleasedCount = 0;
+};
+
+// What the storage holds after a failed commit (see OnCommitFailed).
+enum class TVEZFailedCommitStorage { kPartlyCommitted, kRestored };
+
 class TVEZPageManager {
  public:
   TVEZPageManager();
@@ -238,10 +254,14 @@ class TVEZPageManager {
   virtual TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                             bool synchronize_allowed);
 
-  // Writes the session's dirty pages, frees its removed pages and makes its
-  // pages shared. Raises 20152 while the session pins a shared page, 20085 for
-  // a clean page in the dirty list, 20086 for a pinned one; pages not yet
-  // handled when it raises stay in the dirty list.
+  // Commits the session's work, all or nothing in the cache: writes every
+  // dirty page (except removed ones), then releases every removed page, then
+  // makes the written pages shared. Raises 20152 while the session pins a
+  // shared page, 20085 for a clean page among those to write, 20086 for a
+  // pinned one (these before anything is written), or what a storage operation
+  // or commit hook raises. After a failure the shared cache is exactly as
+  // before and the session's pages stay dirty, for CancelChanges or a retry;
+  // see OnCommitFailed for the removed pages already released.
   virtual void ApplyChanges(std::int32_t session_id);
 
   // A new page from the storage, pinned, dirty, in the session's dirty list.
@@ -281,6 +301,33 @@ class TVEZPageManager {
   TVEZSessionPageInfo& SessionInfo(std::int32_t session_id);
   TVEZSessionPageInfo* FindSessionInfo(std::int32_t session_id) const;
 
+  // Commit hooks, for an engine that brackets a commit (header states, a
+  // rollback journal). ApplyChanges calls them only when the session has pages
+  // to write or release, in this order: BeforeCommitWrites, the writes in page
+  // order, the releases in the order they were recorded, AfterCommitWrites.
+  // The change set and its pages belong to the manager and are valid during
+  // the call only; a hook must not get, put, add or remove pages.
+  //
+  // Before the first write. May raise: the commit then fails with nothing
+  // written or released (OnCommitFailed is still called).
+  virtual void BeforeCommitWrites(std::int32_t /*session_id*/,
+                                  const TVEZCommitChanges& /*changes*/) {}
+  // After the last release. May raise: the commit then fails as if a write had.
+  virtual void AfterCommitWrites(std::int32_t /*session_id*/,
+                                 const TVEZCommitChanges& /*changes*/) {}
+  // After BeforeCommitWrites, a write, a release or AfterCommitWrites raised,
+  // before the error goes on to the caller; the cache is not yet touched and
+  // changes.ReleasedCount tells how many removed pages were released. Returns
+  // what the storage now holds: kPartlyCommitted (the base: the writes done
+  // stay, and the released pages are forgotten by the session so a rollback
+  // does not release them twice) or kRestored (the hook put the storage back
+  // as before the commit; the session keeps every removed and added number).
+  // Must not raise: the commit's own error is the one reported.
+  virtual TVEZFailedCommitStorage OnCommitFailed(std::int32_t /*session_id*/,
+                                                 const TVEZCommitChanges& /*changes*/) noexcept {
+    return TVEZFailedCommitStorage::kPartlyCommitted;
+  }
+
  private:
   // Takes the shared copy of page_no out of the cache: freed when unpinned,
   // else marked stale so its holder keeps a valid object until it releases it.
@@ -291,12 +338,13 @@ class TVEZPageManager {
   void GiveNewBuffer(TVEZPage* page);
   void FreeSpareBuffers() noexcept;
   void TrimSharedList();
-  // Moves the first count pages of a session's dirty list, written and clean,
-  // into the shared list (or frees them when it is full).
-  void SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count);
-  // Drops from the session's added pages those among its first removed_count
-  // removed pages.
-  void ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
+  // Moves written pages of the session's dirty list, now clean, into the
+  // shared list (or frees them when it is full) and frees its dirty copies of
+  // released pages.
+  void SettleCommittedPages(TVEZSessionPageInfo& info, const TVEZCommitChanges& changes);
+  // Drops the first removed_count removed pages from the session's lists,
+  // together with those among its added pages.
+  void ForgetReleasedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
 
   std::int32_t cache_capacity_ = 0;
   TVEZSortedPageList shared_pages_;

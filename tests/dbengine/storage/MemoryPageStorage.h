@@ -29,6 +29,7 @@ class TMemoryPageStorage : public TVEZPageManager {
   std::int32_t next_page_no = 0;
   std::int32_t fail_read_page = -2;
   std::int32_t fail_write_page = -2;
+  std::int32_t fail_remove_page = -2;
   bool synchronize = false;
   std::map<std::int32_t, std::int32_t> unreadable_state;  // page -> 1 when state unreadable
 
@@ -48,6 +49,7 @@ class TMemoryPageStorage : public TVEZPageManager {
   }
   void InternalRemovePage(std::int32_t page_no) override {
     ++counts.remove;
+    if (page_no == fail_remove_page) throw EVEZException(2, "remove failed");
     stored.erase(page_no);
     free_numbers.insert(page_no);
   }
