@@ -12,6 +12,24 @@ namespace vez {
 
 using platform::CheckedAdd;
 
+namespace {
+
+// Reads the stored page through the engine. An engine error passes unchanged;
+// any other failure (an OS error) becomes the page read error with its text,
+// so callers see one error number and the cause.
+void ReadStoredPage(TVEZPageManager& page_manager, TVEZPage* page, std::int32_t page_type) {
+  try {
+    page_manager.InternalReadPage(page);
+  } catch (const EVEZException&) {
+    throw;
+  } catch (const platform::Exception& e) {
+    throw EVEZException(kErrPageRead, "Error reading database file page. Page No: %d, type %d: %s",
+                        {page->PageNo(), page_type, std::string(e.what())});
+  }
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // TVEZPage
 
@@ -95,9 +113,7 @@ void TVEZPage::Synchronize() {
   if (known && stored != std::numeric_limits<std::int32_t>::max() &&
       (PageHeaderSize() == 0 || stored == PageHeader().State()))
     return;
-  if (!page_manager_->InternalReadPage(this))
-    throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
-                        {page_no_, PageHeaderSize() ? PageHeader().PageType() : 0});
+  ReadStoredPage(*page_manager_, this, PageHeaderSize() ? PageHeader().PageType() : 0);
 }
 
 bool TVEZPage::GetTableState(std::int32_t session_id, std::int32_t& table_state) const {
@@ -311,9 +327,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
       fresh->SetPageNo(page_no);
       fresh->SetSessionID(session_id);
       GiveNewBuffer(fresh.get());
-      if (!InternalReadPage(fresh.get()))
-        throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
-                            {page_no, page_type});
+      ReadStoredPage(*this, fresh.get(), page_type);
       if (!ignore_crc_errors_ && page_header_size_ > 0 && page_type != kPageTypeAny &&
           fresh->PageHeader().PageType() != page_type)
         throw EVEZException(
@@ -327,7 +341,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
       // Another session's pin is checked first so that its buffer is never
       // reloaded under it; a changed copy is never replaced from storage.
       if (page->UseCount() > 0 && page->SessionID() != session_id)
-        throw EVEZException(20090, "Page is used by other session");
+        throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
       if (synchronize_allowed && !page->IsDirty() && !IsPageSynchronized(session_id, page)) {
         try {
           page->Synchronize();
@@ -341,7 +355,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
     }
   }
   if (page->UseCount() > 0 && page->SessionID() != session_id)
-    throw EVEZException(20090, "Page is used by other session");
+    throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
   page->SetSessionID(session_id);
   page->SetUseCount(CheckedAdd(page->UseCount(), 1));
   return page;

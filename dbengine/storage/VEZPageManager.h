@@ -26,6 +26,10 @@
 
 namespace vez {
 
+// Errors the page cache raises from more than one place.
+constexpr std::int32_t kErrPageRead = 20299;
+constexpr std::int32_t kErrPageUsedByOtherSession = 20090;
+
 class TVEZPageManager;
 class TVEZSortedPageList;
 class TVEZStream;
@@ -92,8 +96,9 @@ class TVEZPage {
 
   // Brings a cached copy up to date with the storage when the engine can tell
   // (multi-user disk engine): an unchanged stored state keeps the copy, any
-  // other state, or a state that cannot be read, reloads it. Raises 20299 when
-  // the reload fails.
+  // other state, or a state that cannot be read, reloads it. A failed reload
+  // raises as InternalReadPage does (20299 with the cause, or the engine's
+  // error).
   void Synchronize();
 
   bool GetTableState(std::int32_t session_id, std::int32_t& table_state) const;
@@ -232,25 +237,34 @@ class TVEZPageManager {
   // The session's dirty list, or nullptr when the session never used the manager.
   const TVEZSortedPageList* SessionDirtyPages(std::int32_t session_id) const;
 
-  // Number of pages in the storage.
+  // Returns the number of pages the storage holds (the base: the count the
+  // engine last set). Raises nothing in the base; an engine may raise its
+  // file error.
   virtual std::int32_t GetPageCount() { return page_count_; }
-  // Whether the session has seen the current stored version of the page.
+  // Returns whether the session has seen the stored version of page that the
+  // cached copy holds, so GetPage need not synchronise it (the base: never).
+  // page is owned by the manager. Must not raise.
   virtual bool IsPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) { return false; }
+  // Notes that the session has seen page's current stored version (the base
+  // keeps nothing). page is owned by the manager. Must not raise.
   virtual void MarkPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) {}
   // Engines that keep their pages in a stream (the memory engine's table
-  // files) load and save them here; the base keeps nothing.
+  // files) replace every stored page with the stream's, or write every
+  // stored page to it, from or at its position; the base does nothing. The
+  // stream stays the caller's. Raise the stream's errors, or the engine's
+  // corrupt-data error for a stream it cannot read.
   virtual void LoadFromStream(TVEZStream& /*stream*/) {}
   virtual void SaveToStream(TVEZStream& /*stream*/) {}
 
-  // Records page_no to be freed at ApplyChanges; CancelChanges forgets it.
+  // Records page_no to be released at ApplyChanges; CancelChanges forgets it.
+  // Raises nothing but out of memory.
   virtual void RemovePage(std::int32_t session_id, std::int32_t page_no);
 
-  // Returns page page_no pinned for the session: its own dirty copy when it has
-  // one, else the shared copy, read from storage when not cached. page_type 255
-  // accepts any stored type. The caller gives the page back with PutPage.
-  // Raises 20186 for session -1, 20299 when the read fails, 20153 for another
-  // stored type (in both cases nothing is left cached), 20090 when another
-  // session pins the page.
+  // Returns page page_no (owned by the manager) pinned for the session: its own dirty copy when it
+  // has one, else the shared copy, read from storage when not cached. page_type 255 accepts any
+  // stored type. The caller gives the page back with PutPage. Raises 20186 for session -1; 20299
+  // (with the cause) or the engine's own error when the read fails, 20153 for another stored type
+  // (in both cases nothing is left cached); 20090 when another session pins the page.
   virtual TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                             bool synchronize_allowed);
 
@@ -278,19 +292,38 @@ class TVEZPageManager {
   // pinned one.
   void CancelChanges(std::int32_t session_id);
 
-  // Storage operations, implemented by each engine.
-  // Gives page a new page number (PageNo) and an own buffer.
+  // Storage operations, implemented by each engine. The manager calls them
+  // with pages it owns; none keeps a page pointer past the call.
+  //
+  // Gives page (new, number -1, no buffer) a free page number (PageNo) and
+  // an own buffer of PageSize bytes (AllocPageBuffer), growing the storage
+  // when it must. The number stays taken until InternalRemovePage. Leaving
+  // the number -1 makes AddPage raise 20064; may raise the engine's errors
+  // (a full disk, a damaged free-space map), and then no number is taken.
   virtual void InternalAddPage(TVEZPage* page) = 0;
-  // Gives the page back to the storage's free space.
+  // Gives page page_no back to the storage's free space; its contents are
+  // lost. Called at commit for the session's removed pages (after every
+  // dirty page is written) and at rollback for its added pages. May raise
+  // the engine's errors; the page is then still taken.
   virtual void InternalRemovePage(std::int32_t page_no) = 0;
-  // Fills page's buffer with the stored page page->PageNo(); false on failure.
-  virtual bool InternalReadPage(TVEZPage* page) = 0;
-  // Stores page's buffer.
+  // Fills page's buffer (own, PageSize bytes) with stored page PageNo.
+  // Raises on failure with the cause: an EVEZException passes to the caller
+  // as it is, any other platform::Exception (an OS error) becomes 20299
+  // with its text. After a failure the buffer's contents are unspecified and
+  // the manager never caches the page.
+  virtual void InternalReadPage(TVEZPage* page) = 0;
+  // Stores page's buffer (PageSize bytes; the engine may update its header,
+  // such as the state and check sum, as it writes). Called only by
+  // ApplyChanges, between BeforeCommitWrites and AfterCommitWrites. May raise
+  // the engine's errors: the commit then fails (see ApplyChanges), and what
+  // reached the storage is the engine's to undo in OnCommitFailed.
   virtual void InternalWritePage(TVEZPage* page) = 0;
 
-  // Synchronisation hooks: whether stored states can be compared at all, and
-  // the stored state of a page (false when it cannot be read).
+  // Synchronisation between processes. Returns whether stored page states
+  // can be compared at all (the base: no, and Synchronize does nothing).
   virtual bool CanSynchronizePages() const { return false; }
+  // Returns true and the stored state of page page_no, or false when it
+  // cannot be read (the cached copy is then reloaded). Must not raise.
   virtual bool ReadStoredPageState(std::int32_t /*page_no*/, std::int32_t& /*state*/) {
     return false;
   }

@@ -220,11 +220,17 @@ TEST_F(PageCacheTest, PageTypeAndReadFailuresLeaveNothingCached) {
     pm.GetPage(1, 5, kPageTypeTableRecord, false);
     FAIL();
   } catch (const EVEZException& e) {
-    EXPECT_EQ(e.NativeError(), 20299);
+    // The page read error, with the storage's cause.
+    EXPECT_EQ(e.NativeError(), kErrPageRead);
     EXPECT_STREQ(e.what(),
-                 "Error reading database file page. Page No: 5, type 10 - Native error: 20299");
+                 "Error reading database file page. Page No: 5, type 10: Reading page 5: "
+                 "Input/output error (5) - Native error: 20299");
   }
   EXPECT_EQ(pm.SharedPages().Find(5), nullptr);
+  // An engine error from the storage reaches the caller as it is.
+  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(1, 77, kPageTypeTableRecord, false); }),
+            TMemoryPageStorage::kMissingPageError);
+  EXPECT_EQ(pm.SharedPages().Find(77), nullptr);
   pm.fail_read_page = -2;
   TVEZPage* p = pm.GetPage(1, 5, kPageTypeTableRecord, false);
   EXPECT_EQ(p->PageData()[0], 5);
@@ -619,9 +625,18 @@ TEST_F(PageCacheTest, SynchronizeReloadsChangedOrUnknownPages) {
   p = pm.GetPage(1, 3, kPageTypeTableRecord, true);
   EXPECT_EQ(pm.counts.read, reads + 1);
   pm.PutPage(p);
-  // The reload itself failing is an error.
+  // The reload itself failing is an error that names its cause, and the copy
+  // is no longer served.
   pm.fail_read_page = 3;
-  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(1, 3, kPageTypeTableRecord, true); }), 20299);
+  try {
+    pm.GetPage(1, 3, kPageTypeTableRecord, true);
+    FAIL();
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), kErrPageRead);
+    EXPECT_NE(std::string(e.what()).find("Reading page 3: Input/output error"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(pm.SharedPages().Find(3), nullptr);
 }
 
 class NoNumberStorage : public TMemoryPageStorage {
