@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Random.h"
 
 namespace vez {
 
@@ -110,7 +110,7 @@ void TVEZPage::Synchronize() {
   std::int32_t stored = 0;
   const bool known = page_manager_->ReadStoredPageState(page_no_, stored);
   // A state that cannot be read proves nothing about the cached copy: reload.
-  if (known && stored != std::numeric_limits<std::int32_t>::max() &&
+  if (known && stored != kFreedPageState &&
       (PageHeaderSize() == 0 || stored == PageHeader().State()))
     return;
   ReadStoredPage(*page_manager_, this, PageHeaderSize() ? PageHeader().PageType() : 0);
@@ -221,7 +221,7 @@ namespace {
 constexpr std::size_t kMaxSpareBuffers = 256;  // 1 MB of 4096-byte pages
 }
 
-TVEZPageManager::TVEZPageManager() : random_(std::random_device{}()) {
+TVEZPageManager::TVEZPageManager() {
   cache_capacity_ = static_cast<std::int32_t>(
       std::min<std::int64_t>(MemoryManager().GetFreeMemorySize() / 65536, 1000));
   spare_buffers_.reserve(kMaxSpareBuffers);
@@ -372,8 +372,8 @@ TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_t
   page->SetReloaded(false);
   if (page_header_size_ > 0) {
     page->PageHeader().SetPageType(page_type);
-    page->PageHeader().SetState(
-        std::uniform_int_distribution<std::int32_t>(0, 1073741822)(random_));
+    // Through the installed source, so tests can make files byte for byte.
+    page->PageHeader().SetState(platform::Random(kInitialPageStateRange));
   }
   page->SetSessionID(session_id);
   DropSharedCopy(page->PageNo());

@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "dbengine/storage/VEZPageHeader.h"
@@ -29,6 +28,24 @@ namespace vez {
 // Errors the page cache raises from more than one place.
 constexpr std::int32_t kErrPageRead = 20299;
 constexpr std::int32_t kErrPageUsedByOtherSession = 20090;
+
+// Stored page states. A page's state changes at every write so another
+// process can tell that its cached copy is old; states are compared only for
+// equality, so they wrap instead of overflowing.
+//
+// The state of a freed page, and of a page whose state could not be read.
+constexpr std::int32_t kFreedPageState = 0x7FFFFFFF;
+// The largest state a write stores; the next one is 0.
+constexpr std::int32_t kLastWrittenPageState = 0x7FFFFFFC;
+// A new page's state is drawn from [0, kInitialPageStateRange).
+constexpr std::int32_t kInitialPageStateRange = 1073741823;
+
+// The state a write of a page in state gives it: one more, wrapping to 0 after
+// kLastWrittenPageState, so it is never the freed-page state (a damaged or
+// freed page's state wraps too).
+constexpr std::int32_t NextPageState(std::int32_t state) {
+  return state < 0 || state >= kLastWrittenPageState ? 0 : state + 1;
+}
 
 class TVEZPageManager;
 class TVEZSortedPageList;
@@ -388,7 +405,6 @@ class TVEZPageManager {
   std::int32_t page_count_ = 0;
   bool multi_user_ = false;
   bool ignore_crc_errors_ = false;
-  std::minstd_rand random_;
   // Page buffers of freed pages, reused by reads so that a cache miss after
   // an eviction needs no allocation.
   std::vector<std::uint8_t*> spare_buffers_;

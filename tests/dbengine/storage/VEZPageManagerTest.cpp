@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "platform/core/Random.h"
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/MemoryPageStorage.h"
 
@@ -637,6 +641,56 @@ TEST_F(PageCacheTest, SynchronizeReloadsChangedOrUnknownPages) {
         << e.what();
   }
   EXPECT_EQ(pm.SharedPages().Find(3), nullptr);
+}
+
+// The states and stored bytes of pages added through a fresh manager while
+// a source seeded with seed is installed.
+std::pair<std::vector<std::int32_t>, std::map<std::int32_t, std::vector<std::uint8_t>>>
+AddPagesSeeded(std::uint64_t seed) {
+  platform::SeededRandom source(seed);
+  platform::ScopedRandom installed(source);
+  TMemoryPageStorage pm(256);
+  std::vector<std::int32_t> states;
+  for (int i = 0; i < 8; ++i) {
+    TVEZPage* p = pm.AddPage(1, kPageTypeTableIndex);
+    states.push_back(p->PageHeader().State());
+    pm.PutPage(p);
+  }
+  pm.ApplyChanges(1);
+  return {states, pm.stored};
+}
+
+TEST(PageCacheStates, NewPagesTakeTheirStatesFromTheInstalledSource) {
+  const auto first = AddPagesSeeded(11);
+  const auto again = AddPagesSeeded(11);
+  EXPECT_EQ(first.first, again.first);
+  EXPECT_EQ(first.second, again.second);  // byte for byte
+  platform::SeededRandom expected(11);
+  for (const std::int32_t state : first.first)
+    EXPECT_EQ(state, expected.Random(kInitialPageStateRange));
+  EXPECT_NE(AddPagesSeeded(12).first, first.first);
+}
+
+TEST(PageCacheStates, WrittenStatesWrapAndNeverMarkAFreedPage) {
+  const struct {
+    std::int32_t state, next;
+  } rows[] = {
+      {0, 1},
+      {41, 42},
+      {kInitialPageStateRange - 1, kInitialPageStateRange},
+      {kLastWrittenPageState - 1, kLastWrittenPageState},
+      {kLastWrittenPageState, 0},
+      {0x7FFFFFFD, 0},
+      {0x7FFFFFFE, 0},
+      {kFreedPageState, 0},  // no overflow error for a freed or damaged page
+      {-1, 0},
+      {std::numeric_limits<std::int32_t>::min(), 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.state);
+    EXPECT_EQ(NextPageState(row.state), row.next);
+  }
+  static_assert(kLastWrittenPageState < kFreedPageState);
 }
 
 class NoNumberStorage : public TMemoryPageStorage {
