@@ -16,6 +16,7 @@
 // with the database data's lock; the disk engine adds file locks for commits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -277,11 +278,13 @@ class TVEZPageManager {
   // Raises nothing but out of memory.
   virtual void RemovePage(std::int32_t session_id, std::int32_t page_no);
 
-  // Returns page page_no (owned by the manager) pinned for the session: its own dirty copy when it
-  // has one, else the shared copy, read from storage when not cached. page_type 255 accepts any
-  // stored type. The caller gives the page back with PutPage. Raises 20186 for session -1; 20299
-  // (with the cause) or the engine's own error when the read fails, 20153 for another stored type
-  // (in both cases nothing is left cached); 20090 when another session pins the page.
+  // Returns page page_no (owned by the manager) pinned for the session: its
+  // own dirty copy when it has one, else the shared copy, read from storage
+  // when not cached. page_type 255 accepts any stored type. The caller gives
+  // the page back with PutPage. Raises 20186 for session -1; 20299 (with the
+  // cause) or the engine's own error when the read fails, 20153 for another
+  // stored type (in both cases nothing is left cached); 20090 when another
+  // session pins the page.
   virtual TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                             bool synchronize_allowed);
 
@@ -326,8 +329,8 @@ class TVEZPageManager {
   // Fills page's buffer (own, PageSize bytes) with stored page PageNo.
   // Raises on failure with the cause: an EVEZException passes to the caller
   // as it is, any other platform::Exception (an OS error) becomes 20299
-  // with its text. After a failure the buffer's contents are unspecified and
-  // the manager never caches the page.
+  // with its text, anything else (out of memory) passes. After a failure the buffer's contents are
+  // unspecified and the manager never caches the page.
   virtual void InternalReadPage(TVEZPage* page) = 0;
   // Stores page's buffer (PageSize bytes; the engine may update its header,
   // such as the state and check sum, as it writes). Called only by
