@@ -31,17 +31,6 @@ inline constexpr double kDBLowestSoundVersion = 2.99;
 inline constexpr std::uint8_t kWriteChangesInProgress = 1;
 inline constexpr std::uint8_t kWriteChangesDone = 2;
 
-// Page states: written states run 0 .. kLastPageState and wrap to 0; the
-// largest Int32 marks a freed page on disk and a failed read in memory.
-inline constexpr std::int32_t kLastPageState = 0x7FFFFFFC;
-inline constexpr std::int32_t kUnknownPageState = 0x7FFFFFFF;
-
-// The state a page is written with after state s. Damaged (negative or
-// reserved) states restart at 0 rather than overflowing.
-inline std::int32_t NextPageState(std::int32_t s) {
-  return (s < 0 || s >= kLastPageState) ? 0 : s + 1;
-}
-
 // The header's commit counter is compared only for equality: it wraps.
 inline std::int32_t NextHeaderState(std::int32_t s) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(s) + 1u);

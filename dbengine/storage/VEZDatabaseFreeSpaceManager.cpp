@@ -91,9 +91,7 @@ TVEZPage& TVEZDatabaseFreeSpaceManager::Load(std::int32_t page_no, std::uint16_t
     held.valid = false;
     held.page.SetPageNo(page_no);
     if (!held.page.PageBuffer()) held.page.AllocPageBuffer();
-    if (!page_manager_->InternalReadPage(&held.page))
-      throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
-                          {page_no, page_type});
+    page_manager_->InternalReadPage(&held.page);
     held.valid = true;
   }
   try {

@@ -153,7 +153,13 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
     throw EVEZException(20230, "Database is locked");
   try {
     std::int64_t found = 0;
-    if (!file_->FindSignature(found)) found = 0;
+    try {
+      if (!file_->FindSignature(found)) found = 0;
+    } catch (const platform::Exception& e) {
+      if (dynamic_cast<const EVEZException*>(&e)) throw;
+      throw EVEZException(10464, "Cannot Read from file: '%s' ErrorMessage: %s",
+                          {database_file_name, std::string(e.what())});
+    }
     offset_to_db_header_ = found;
     ReadDBHeader();
     repair_needed =
@@ -295,20 +301,16 @@ void TVEZDiskPageManager::InternalAddPage(TVEZPage* page) {
 void TVEZDiskPageManager::InternalRemovePage(std::int32_t page_no) {
   if (!free_space_manager_) throw NotOpened(10459);
   ForgetStamps(page_no);
-  InternalWritePageState(page_no, kUnknownPageState);
+  InternalWritePageState(page_no, kFreedPageState);
   free_space_manager_->FreePage(page_no);
 }
 
-bool TVEZDiskPageManager::InternalReadPage(TVEZPage* page) {
+void TVEZDiskPageManager::InternalReadPage(TVEZPage* page) {
   if (!IsOpened()) throw NotOpened(10459);
   if (!page->PageBuffer()) page->AllocPageBuffer();
   ForgetStamps(page->PageNo());
-  if (!file_->ReadBuffer(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()))) {
-    page->PageHeader().SetState(kUnknownPageState);
-    return false;
-  }
+  file_->ReadBuffer(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), kErrPageRead);
   page->SetReloaded(true);
-  return true;
 }
 
 void TVEZDiskPageManager::InternalWritePage(TVEZPage* page) {
@@ -326,19 +328,23 @@ void TVEZDiskPageManager::InternalWritePage(TVEZPage* page) {
   }
 }
 
-bool TVEZDiskPageManager::ReadStoredPageState(std::int32_t page_no, std::int32_t& state) {
-  state = InternalReadPageState(page_no);
-  return state != kUnknownPageState;
+bool TVEZDiskPageManager::ReadStoredPageState(std::int32_t page_no, std::int32_t& state) noexcept {
+  try {
+    state = InternalReadPageState(page_no);
+  } catch (...) {
+    return false;
+  }
+  return state != kFreedPageState;
 }
 
 std::int32_t TVEZDiskPageManager::InternalReadPageState(std::int32_t page_no) {
-  if (!MultiUser() || !IsOpened()) return kUnknownPageState;
+  if (!MultiUser() || !IsOpened()) return kFreedPageState;
   try {
     std::uint8_t raw[4];
     file_->ReadBuffer(raw, 4, GetPageOffset(page_no) + TVEZDiskPageHeaderLayout::kState, 20197);
     return GetLE<std::int32_t>(raw);
   } catch (const EVEZException&) {
-    return kUnknownPageState;
+    return kFreedPageState;
   }
 }
 
@@ -417,31 +423,41 @@ void TVEZDiskPageManager::MarkPageSynchronized(std::int32_t session_id, TVEZPage
 // ---------------------------------------------------------------------------
 // Commit
 
-void TVEZDiskPageManager::ApplyChanges(std::int32_t session_id) {
-  const TVEZSessionPageInfo* info = FindSessionInfo(session_id);
-  if (!info || (info->DirtyPages.Count() == 0 && info->AddedPageNumbers.empty() &&
-                info->RemovedPageNumbers.empty()))
-    return;
+void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
+                                             const TVEZCommitChanges& /*changes*/) {
   if (!IsOpened()) throw NotOpened(10460);
   if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
     throw EVEZException(20213, "Database is locked");
-  try {
-    ReadDBHeader();
-    // A marker found on disk means an earlier commit was cut off: it stays
-    // until the file is repaired.
-    const bool damaged = header_.WriteChangesState != kWriteChangesDone;
-    header_.WriteChangesState = kWriteChangesInProgress;
-    WriteDBHeader(true);
-    TVEZPageManager::ApplyChanges(session_id);
-    header_.State = NextHeaderState(header_.State);
-    header_.WriteChangesState = damaged ? kWriteChangesInProgress : kWriteChangesDone;
-    WriteDBHeader(false);
-    if (durability_ == TVEZDurability::Full) file_->FlushFileBuffers();
-  } catch (...) {
-    UnlockDBHeader();
-    throw;
-  }
+  commit_holds_header_lock_ = true;
+  ReadDBHeader();
+  // A marker found on disk means an earlier commit was cut off: it stays
+  // until the file is repaired.
+  commit_found_damage_ = header_.WriteChangesState != kWriteChangesDone;
+  header_.WriteChangesState = kWriteChangesInProgress;
+  WriteDBHeader(true);
+}
+
+void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
+                                            const TVEZCommitChanges& /*changes*/) {
+  header_.State = NextHeaderState(header_.State);
+  header_.WriteChangesState = commit_found_damage_ ? kWriteChangesInProgress : kWriteChangesDone;
+  WriteDBHeader(false);
+  if (durability_ == TVEZDurability::Full) file_->FlushFileBuffers();
+  commit_holds_header_lock_ = false;
   UnlockDBHeader();
+}
+
+TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
+    std::int32_t /*session_id*/, const TVEZCommitChanges& /*changes*/) noexcept {
+  if (commit_holds_header_lock_) {
+    commit_holds_header_lock_ = false;
+    try {
+      UnlockDBHeader();
+    } catch (...) {
+      // The commit's own error is the one to report.
+    }
+  }
+  return TVEZFailedCommitStorage::kPartlyCommitted;
 }
 
 // ---------------------------------------------------------------------------

@@ -100,14 +100,14 @@ class TVEZDiskPageManager : public TVEZPageManager {
   TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                     bool synchronize_allowed) override;
   void RemovePage(std::int32_t session_id, std::int32_t page_no) override;
-  void ApplyChanges(std::int32_t session_id) override;
 
   void InternalAddPage(TVEZPage* page) override;
   void InternalRemovePage(std::int32_t page_no) override;
-  bool InternalReadPage(TVEZPage* page) override;
+  // Raises 20299 with the file's cause when the read fails.
+  void InternalReadPage(TVEZPage* page) override;
   void InternalWritePage(TVEZPage* page) override;
   bool CanSynchronizePages() const override { return MultiUser(); }
-  bool ReadStoredPageState(std::int32_t page_no, std::int32_t& state) override;
+  bool ReadStoredPageState(std::int32_t page_no, std::int32_t& state) noexcept override;
 
   // Count bytes at offset of page page_no (header included), straight from or
   // to the file. Raise 10476 / 10477 past the page's end, 10474 / 10475 on a
@@ -157,6 +157,15 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // Raises 10471 for -1.
   std::int64_t GetPageOffset(std::int32_t page_no) const;
 
+ protected:
+  // The header protocol around the page cache's commit (see the head of this
+  // file).
+  void BeforeCommitWrites(std::int32_t session_id, const TVEZCommitChanges& changes) override;
+  void AfterCommitWrites(std::int32_t session_id, const TVEZCommitChanges& changes) override;
+  TVEZFailedCommitStorage OnCommitFailed(std::int32_t session_id,
+                                         const TVEZCommitChanges& changes) noexcept override;
+
+ public:
   // Whether the file cannot be written; multi_user becomes false when it
   // carries the read-only attribute. Writes nothing.
   static bool IsFileReadOnly(const std::string& file_name, bool& multi_user);
@@ -182,6 +191,9 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int64_t offset_to_last_object_id_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize;
   std::int64_t offset_to_first_page_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize + 4;
   TVEZDurability durability_ = TVEZDurability::Full;
+  // Set while a commit holds the header lock, with what the header said.
+  bool commit_holds_header_lock_ = false;
+  bool commit_found_damage_ = false;
   // Per page number, the sessions that checked it and under which work table
   // (id and state). Dropped whenever the page's image is read, added or freed,
   // so a stamp never outlives the copy it was made for.

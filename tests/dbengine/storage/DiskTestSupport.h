@@ -59,6 +59,8 @@ struct FaultPlan {
   Op kind = Op::kWrite;
   int mutations = 0;
   int writes = 0, truncates = 0, syncs = 0, reads = 0;
+  // Offset and size of every write, in order.
+  std::vector<std::pair<std::int64_t, std::size_t>> write_log;
 
   void Hit(Op op) {
     if (only_kind && op != kind) return;
@@ -81,6 +83,7 @@ class FaultFile : public platform::FileWrapper {
   }
   void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
     ++plan_.writes;
+    plan_.write_log.emplace_back(offset, count);
     plan_.Hit(FaultPlan::Op::kWrite);
     FileWrapper::WriteAt(offset, buffer, count);
   }
