@@ -20,8 +20,8 @@ std::int32_t TVEZActiveSessionsFile::CreateFile(std::int32_t max_session_count) 
 }
 
 void TVEZActiveSessionsFile::OpenFile(std::int32_t start_page_no) {
-  auto handle = std::make_unique<TVEZInternalDBDirectAccessFile>(page_manager_,
-                                                                 kPageTypeActiveSessionList);
+  auto handle =
+      std::make_unique<TVEZInternalDBDirectAccessFile>(page_manager_, kPageTypeActiveSessionList);
   handle->OpenFile(start_page_no);
   max_session_count_ = std::max(0, std::min(handle->GetSize(), handle->FileSize()));
   handle_ = std::move(handle);

@@ -72,7 +72,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void OpenDatabase(const std::string& database_file_name, const TVEZPassword& password,
                     bool& read_only, bool& repair_needed, bool exclusive, bool& multi_user);
   // Closes the file (swallowing a close error) and frees the free space
-  // manager; does nothing when closed.
+  // manager; does nothing when closed. Cached pages stay: a database is
+  // opened again with a new manager.
   void CloseDatabase() noexcept;
 
   bool IsOpened() const;

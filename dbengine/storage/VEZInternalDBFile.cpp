@@ -95,13 +95,13 @@ std::int32_t TVEZInternalDBTransactedAccessFile::PagesNeeded(std::int64_t stored
 }
 
 void TVEZInternalDBTransactedAccessFile::CheckStoredSize(std::int32_t stored_size,
-                                                         std::int32_t decompressed_size) const {
-  const std::int64_t room =
-      static_cast<std::int64_t>(page_manager_->DBHeader().TotalPageCount) *
-      page_manager_->PageDataSize();
-  if (stored_size < 0 || decompressed_size < 0 || stored_size > room)
-    throw EVEZException(30388,
-                        "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
+                                                         std::int32_t decompressed_size,
+                                                         TVEZCompressionAlgorithm algorithm) const {
+  const std::int64_t room = static_cast<std::int64_t>(page_manager_->DBHeader().TotalPageCount) *
+                            page_manager_->PageDataSize();
+  if (stored_size < 0 || decompressed_size < 0 || stored_size > room ||
+      (algorithm == acaNone && decompressed_size != stored_size))
+    throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
                         {stored_size, decompressed_size, stored_size});
 }
 
@@ -175,8 +175,16 @@ std::int32_t TVEZInternalDBTransactedAccessFile::GetSize(std::int32_t session_id
   return decompressed;
 }
 
-void TVEZInternalDBTransactedAccessFile::SetFileSize(std::int32_t session_id,
-                                                     std::int32_t new_size,
+std::int32_t TVEZInternalDBTransactedAccessFile::GetCheckedSize(std::int32_t session_id) {
+  std::int32_t size, decompressed;
+  TVEZCompressionAlgorithm algorithm;
+  bool changed;
+  GetFileSize(session_id, size, decompressed, algorithm, changed, true);
+  CheckStoredSize(size, decompressed, algorithm);
+  return decompressed;
+}
+
+void TVEZInternalDBTransactedAccessFile::SetFileSize(std::int32_t session_id, std::int32_t new_size,
                                                      std::int32_t decompressed_size,
                                                      TVEZCompressionAlgorithm algorithm) {
   CheckOpen("SetSize");
@@ -254,7 +262,7 @@ void TVEZInternalDBTransactedAccessFile::ReadFile(std::int32_t session_id, void*
   if (count < 0 || decompressed < count)
     throw EVEZException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d",
                         {decompressed, count});
-  CheckStoredSize(stored, decompressed);
+  CheckStoredSize(stored, decompressed, algorithm);
   const bool packed = algorithm != acaNone;
   TVEZHeapBuffer raw;
   std::uint8_t* out = static_cast<std::uint8_t*>(buffer);
@@ -284,8 +292,7 @@ void TVEZInternalDBTransactedAccessFile::ReadFile(std::int32_t session_id, void*
   }
   page.Release();
   if (done < wanted || (!packed && done < count))
-    throw EVEZException(30388,
-                        "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
+    throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
                         {stored, done, stored});
   if (!packed) return;
   TVEZHeapBuffer plain;
@@ -293,8 +300,8 @@ void TVEZInternalDBTransactedAccessFile::ReadFile(std::int32_t session_id, void*
   if (!DecompressBuffer(algorithm, raw.get(), stored, plain, plain_size)) {
     std::string text;
     GetLastCompressionError(text);
-    throw EVEZException(20189,
-                        "Table file decompression error. Possible table corruption (%s)", {text});
+    throw EVEZException(20189, "Table file decompression error. Possible table corruption (%s)",
+                        {text});
   }
   if (plain_size < count)
     throw EVEZException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d",
@@ -348,7 +355,9 @@ void TVEZInternalDBDirectAccessFile::CreateFile(std::int32_t size) {
   if (start_page_no_ != -1)
     throw EVEZException(20157, "Cannot create Internal file. File already exists. StartPageNo=%d",
                         {start_page_no_});
-  if (size < 0) throw EVEZException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d", {size, 0, 0});
+  if (size < 0)
+    throw EVEZException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
+                        {size, 0, 0});
   constexpr std::int32_t kInternalSession = -2;
   const std::int64_t data = page_manager_->PageDataSize();
   const std::int64_t pages =
@@ -413,9 +422,8 @@ void TVEZInternalDBDirectAccessFile::OpenFile(std::int32_t start_page_no) {
     file_pages_.push_back(page_no);
   }
   // A chain that ends early holds only what its pages hold.
-  file_size_ = static_cast<std::int32_t>(
-      std::min<std::int64_t>(stored, static_cast<std::int64_t>(file_pages_.size()) * data -
-                                         kInternalFileHeadSize));
+  file_size_ = static_cast<std::int32_t>(std::min<std::int64_t>(
+      stored, static_cast<std::int64_t>(file_pages_.size()) * data - kInternalFileHeadSize));
 }
 
 void TVEZInternalDBDirectAccessFile::DeleteFile(std::int32_t start_page_no) {
@@ -444,8 +452,7 @@ void TVEZInternalDBDirectAccessFile::Locate(std::int32_t position, std::int32_t&
 }
 
 template <typename F>
-void TVEZInternalDBDirectAccessFile::ForEachSpan(std::int32_t count, std::int32_t position,
-                                                 F&& f) {
+void TVEZInternalDBDirectAccessFile::ForEachSpan(std::int32_t count, std::int32_t position, F&& f) {
   if (count <= 0) return;
   std::int32_t index, offset;
   Locate(position, index, offset);
@@ -466,11 +473,11 @@ void TVEZInternalDBDirectAccessFile::ReadBuffer(void* buffer, std::int32_t count
                                                 std::int32_t position) {
   CheckOpen("DirectReadBuffer");
   auto* out = static_cast<std::uint8_t*>(buffer);
-  ForEachSpan(count, position, [&](std::int32_t page, std::int32_t offset, std::int32_t n,
-                                   std::int32_t done) {
-    page_manager_->ReadPageRegion(out + done, page, static_cast<std::uint16_t>(offset),
-                                  static_cast<std::uint16_t>(n));
-  });
+  ForEachSpan(count, position,
+              [&](std::int32_t page, std::int32_t offset, std::int32_t n, std::int32_t done) {
+                page_manager_->ReadPageRegion(out + done, page, static_cast<std::uint16_t>(offset),
+                                              static_cast<std::uint16_t>(n));
+              });
 }
 
 void TVEZInternalDBDirectAccessFile::WriteBuffer(const void* buffer, std::int32_t count,
@@ -481,11 +488,11 @@ void TVEZInternalDBDirectAccessFile::WriteBuffer(const void* buffer, std::int32_
     throw EVEZException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
                         {stored, position, count});
   const auto* in = static_cast<const std::uint8_t*>(buffer);
-  ForEachSpan(count, position, [&](std::int32_t page, std::int32_t offset, std::int32_t n,
-                                   std::int32_t done) {
-    page_manager_->WritePageRegion(in + done, page, static_cast<std::uint16_t>(offset),
-                                   static_cast<std::uint16_t>(n));
-  });
+  ForEachSpan(count, position,
+              [&](std::int32_t page, std::int32_t offset, std::int32_t n, std::int32_t done) {
+                page_manager_->WritePageRegion(in + done, page, static_cast<std::uint16_t>(offset),
+                                               static_cast<std::uint16_t>(n));
+              });
 }
 
 bool TVEZInternalDBDirectAccessFile::LockFile() {
@@ -522,16 +529,16 @@ bool TVEZInternalDBDirectAccessFile::IsByteLocked(std::int32_t byte_no) {
                                          static_cast<std::uint16_t>(offset));
 }
 
-bool TVEZInternalDBDirectAccessFile::IsRegionLocked(std::int32_t byte_no,
-                                                    std::int32_t byte_count) {
+bool TVEZInternalDBDirectAccessFile::IsRegionLocked(std::int32_t byte_no, std::int32_t byte_count) {
   CheckOpen("IsRegionLocked");
   if (byte_count <= 0) return false;
   bool locked = false;
-  ForEachSpan(byte_count, byte_no, [&](std::int32_t page, std::int32_t offset, std::int32_t n,
-                                       std::int32_t) {
-    locked = locked || page_manager_->IsPageRegionLocked(page, static_cast<std::uint16_t>(offset),
-                                                         static_cast<std::uint16_t>(n));
-  });
+  ForEachSpan(byte_count, byte_no,
+              [&](std::int32_t page, std::int32_t offset, std::int32_t n, std::int32_t) {
+                locked = locked ||
+                         page_manager_->IsPageRegionLocked(page, static_cast<std::uint16_t>(offset),
+                                                           static_cast<std::uint16_t>(n));
+              });
   return locked;
 }
 

@@ -39,8 +39,7 @@ class TVEZInternalDBTransactedAccessFile {
  public:
   TVEZInternalDBTransactedAccessFile(TVEZDiskPageManager* page_manager, std::uint16_t page_type);
   TVEZInternalDBTransactedAccessFile(const TVEZInternalDBTransactedAccessFile&) = delete;
-  TVEZInternalDBTransactedAccessFile& operator=(const TVEZInternalDBTransactedAccessFile&) =
-      delete;
+  TVEZInternalDBTransactedAccessFile& operator=(const TVEZInternalDBTransactedAccessFile&) = delete;
 
   TVEZDiskPageManager* PageManager() const { return page_manager_; }
   std::int32_t StartPageNo() const { return start_page_no_; }
@@ -60,6 +59,9 @@ class TVEZInternalDBTransactedAccessFile {
                    bool synchronize_allowed);
   // The decompressed size.
   std::int32_t GetSize(std::int32_t session_id);
+  // The decompressed size, after checking the head against what the file can
+  // hold (30388): what a caller may allocate before ReadFile.
+  std::int32_t GetCheckedSize(std::int32_t session_id);
   // Makes the chain hold new_size stored bytes (pages after the new end are
   // released as the session) and writes the head.
   void SetFileSize(std::int32_t session_id, std::int32_t new_size, std::int32_t decompressed_size,
@@ -91,8 +93,9 @@ class TVEZInternalDBTransactedAccessFile {
   TVEZPage* Get(std::int32_t session_id, std::int32_t page_no, bool synchronize_allowed);
   std::int32_t PagesNeeded(std::int64_t stored_size) const;
   // Raises 30388 when a head's stored size is negative or more than the file
-  // can hold.
-  void CheckStoredSize(std::int32_t stored_size, std::int32_t decompressed_size) const;
+  // can hold, or an uncompressed file's sizes differ.
+  void CheckStoredSize(std::int32_t stored_size, std::int32_t decompressed_size,
+                       TVEZCompressionAlgorithm algorithm) const;
 
   TVEZDiskPageManager* page_manager_;
   std::int32_t start_page_no_ = -1;

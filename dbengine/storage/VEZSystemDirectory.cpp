@@ -17,7 +17,7 @@ constexpr std::int32_t kInternalSession = -2;
 // Reads a file holding whole items of item_size bytes.
 std::vector<std::uint8_t> LoadItems(TVEZInternalDBTransactedAccessFile& file,
                                     std::int32_t item_size) {
-  const std::int32_t size = file.GetSize(kInternalSession);
+  const std::int32_t size = file.GetCheckedSize(kInternalSession);
   if (size < 0 || size % item_size != 0)
     throw EVEZException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d",
                         {size, size / item_size * item_size});
@@ -41,8 +41,8 @@ bool SameName(const std::string& a, const std::string& b) {
 
 TVEZSystemDirectory::TVEZSystemDirectory(TVEZDiskPageManager* page_manager)
     : page_manager_(page_manager),
-      handle_(std::make_unique<TVEZInternalDBTransactedAccessFile>(
-          page_manager, kPageTypeFileSystemDirectory)) {}
+      handle_(std::make_unique<TVEZInternalDBTransactedAccessFile>(page_manager,
+                                                                   kPageTypeFileSystemDirectory)) {}
 
 TVEZSystemDirectory::~TVEZSystemDirectory() = default;
 
@@ -69,8 +69,8 @@ void TVEZSystemDirectory::SaveDirectory() {
     bytes[i * 5] = items_[i].FileID;
     PutLE<std::int32_t>(&bytes[i * 5 + 1], items_[i].FirstPageNo);
   }
-  handle_->WriteFile(kInternalSession, bytes.data(), platform::CheckedCast<std::int32_t>(bytes.size()),
-                     acaNone, 0);
+  handle_->WriteFile(kInternalSession, bytes.data(),
+                     platform::CheckedCast<std::int32_t>(bytes.size()), acaNone, 0);
 }
 
 void TVEZSystemDirectory::CreateFile(TVEZDBFileType file_type, std::int32_t first_page_no) {

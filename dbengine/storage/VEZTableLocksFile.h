@@ -59,8 +59,7 @@ class TVEZTableLocksFile {
   TVEZInternalDBDirectAccessFile& Handle(std::int32_t nil_error) const;
   void CheckSession(std::int32_t session_id) const;
   // Whether any other session's byte of the row starting at base is held.
-  bool OthersHold(TVEZInternalDBDirectAccessFile& file, std::int32_t base,
-                  std::int32_t session_id);
+  bool OthersHold(TVEZInternalDBDirectAccessFile& file, std::int32_t base, std::int32_t session_id);
 
   TVEZDiskPageManager* page_manager_;
   std::unique_ptr<TVEZInternalDBDirectAccessFile> handle_;
