@@ -324,6 +324,9 @@ void TVEZDatabaseFreeSpaceManager::ShrinkFile() {
     --cut;
   if (cut <= 0) return;
   ForgetHeldPages();
+  // The header the cut writes carries the new last used page too: a header
+  // with the old one and the new page count would name a page past the end.
+  page_manager_->DBHeader().LastUsedPageNo = last_used_page_no_;
   page_manager_->TruncateFile(cut);
   total_page_count_ = page_manager_->DBHeader().TotalPageCount;
 }

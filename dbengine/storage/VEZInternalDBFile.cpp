@@ -315,7 +315,11 @@ void TVEZInternalDBTransactedAccessFile::InitFileHeader(std::int32_t session_id)
   page_manager_->SetIgnoreCRCErrors(true);
   try {
     PinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
+    // The stored state is kept, so the fresh copy still matches the file and
+    // is not read back (damaged) before the caller rewrites it.
+    const std::int32_t state = page->PageHeader().State();
     page->InitHeader();
+    page->PageHeader().SetState(state);
     page->PageHeader().SetPageType(page_type_);
     std::uint8_t* data = page->PageData();
     data[0] = kInternalFileHeadSize;

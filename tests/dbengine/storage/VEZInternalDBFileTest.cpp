@@ -255,6 +255,64 @@ TEST(VEZInternalFilesTest, DamagedTransactedFilesRaiseAndChangeNothing) {
             30389);
 }
 
+TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
+  ScratchDir dir;
+  const std::string name = dir.Path("x.vez");
+  CreateDatabase(name);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  const std::int32_t before = pm.DBHeader().LastUsedPageNo;
+  TVEZInternalDBTransactedAccessFile t(&pm, kPageTypeTableMetaData);
+  t.CreateFile(kInternal);
+  const auto data = Pattern(9000, 3);
+  t.WriteFile(kInternal, data.data(), 9000, acaNone, 0);
+  TVEZInternalDBDirectAccessFile d(&pm, kPageTypeTableLocks);
+  d.CreateFile(5000);
+  TVEZInternalDBTransactedAccessFile r(&pm, kPageTypeTableMostUpdated);
+  r.CreateFile(kInternal);
+  const std::int32_t one = 1;
+  r.WriteFile(kInternal, &one, 4, acaNone, 0);
+  pm.ApplyChanges(kInternal);
+  EXPECT_EQ(pm.DBHeader().LastUsedPageNo, before + 6);
+  // A most-updated file whose first page was damaged is reset in place.
+  const std::uint8_t junk[2] = {'J', 'U'};
+  pm.WritePageRegion(junk, r.StartPageNo(), 8, 2);
+  {
+    TVEZDiskPageManager other;
+    Open(other, name);
+    TVEZInternalDBTransactedAccessFile reset(&other, kPageTypeTableMostUpdated);
+    reset.OpenFile(r.StartPageNo());
+    EXPECT_EQ(NativeErrorOf([&] { reset.GetSize(kInternal); }), 20153);
+    reset.InitFileHeader(kInternal);
+    EXPECT_FALSE(other.IgnoreCRCErrors());
+    const std::int32_t v = 42;
+    reset.WriteFile(kInternal, &v, 4, acaNone, 0);
+    other.ApplyChanges(kInternal);
+    TVEZInternalDBTransactedAccessFile closed(&other, kPageTypeTableMostUpdated);
+    EXPECT_EQ(NativeErrorOf([&] { closed.InitFileHeader(kInternal); }), 20301);
+  }
+  TVEZDiskPageManager again;
+  Open(again, name);
+  TVEZInternalDBTransactedAccessFile r2(&again, kPageTypeTableMostUpdated);
+  r2.OpenFile(r.StartPageNo());
+  std::int32_t back = 0;
+  r2.ReadFile(kInternal, &back, 4, true);
+  EXPECT_EQ(back, 42);
+  TVEZInternalDBTransactedAccessFile t2(&again, kPageTypeTableMetaData);
+  t2.OpenFile(t.StartPageNo());
+  EXPECT_EQ(t2.GetSize(kInternal), 9000);
+  t2.DeleteFile(kInternal, -1);
+  EXPECT_EQ(t2.StartPageNo(), -1);
+  TVEZInternalDBDirectAccessFile d2(&again, kPageTypeTableLocks);
+  d2.OpenFile(d.StartPageNo());
+  d2.DeleteFile(-1);
+  r2.DeleteFile(kInternal, -1);
+  again.ApplyChanges(kInternal);
+  EXPECT_EQ(again.DBHeader().LastUsedPageNo, before);
+  for (std::int32_t p = before + 1; p <= before + 6; ++p)
+    EXPECT_FALSE(again.FreeSpaceManager()->GetPageUsageFromPFS(p)) << p;
+}
+
 TEST(VEZInternalFilesTest, DirectFilesLocateBytesAcrossPages) {
   ScratchDir dir;
   const std::string name = dir.Path("l.vez");
