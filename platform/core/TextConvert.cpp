@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
+#include "platform/core/Clock.h"
 #include "platform/core/Exceptions.h"
 
 namespace platform {
@@ -406,11 +405,12 @@ double RoundToCurrency(long double v) {
 // ---------------------------------------------------------------------------
 // Dates
 
+// Through the installed clock, so tests decide which century a two-digit
+// year falls in.
 int CurrentYear() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return tm.tm_year + 1900;
+  int year = 0, month = 0, day = 0;
+  DecodeDate(Now(), year, month, day);
+  return year;
 }
 
 char UpperAscii(char c) {
