@@ -88,9 +88,10 @@ TVEZCompressedBLOBStream::TVEZCompressedBLOBStream(TVEZStream& stream,
       throw EVEZException(10084, "Invalid block size = %d", {BlockSize()});
     uncompressed_size_ = 0;
     compressed_size_ = 0;
-    // The next append writes at the start of an empty BLOB: a stored start
-    // past the end of the stream would grow it by the gap.
-    if (!to_create && blob_descriptor_.NumBlocks == 0 && start_position_ > s.Size())
+    // A stored BLOB starts inside its stream: the next append to an empty
+    // (or repaired-to-empty) BLOB writes at its start, and a start past the
+    // end would grow the stream by the gap.
+    if (!to_create && start_position_ > s.Size())
       RaisePosition(10080, start_position_, s.Position(), s.Size());
     WalkChain();
     current_header_ = 0;
@@ -149,10 +150,9 @@ void TVEZCompressedBLOBStream::WalkChain() {
     // not trust that size, but still the block size), so a damaged header
     // cannot ask for more memory than the BLOB holds.
     const bool last = i == block_count - 1;
-    const std::int64_t room =
-        repair_ ? block_size
-                : std::min<std::int64_t>(block_size,
-                                         blob_descriptor_.UncompressedSize - uncompressed_size_);
+    const std::int64_t stated = blob_descriptor_.UncompressedSize;
+    const std::int64_t left = stated > uncompressed_size_ ? stated - uncompressed_size_ : 0;
+    const std::int64_t room = repair_ ? block_size : std::min<std::int64_t>(block_size, left);
     const bool sound = h.CompressedSize > 0 &&
                        (last ? h.UncompressedSize >= 1 && h.UncompressedSize <= room
                              : h.UncompressedSize == block_size && h.UncompressedSize <= room) &&

@@ -551,6 +551,7 @@ TEST_F(DamagedBlobTest, AppendPositionPastTheStreamIsRefused) {
 // runs it too, and the stream never grows by more than what was appended.
 TEST(VEZCompressedBLOBStreamTest, RandomDamageFailsCleanly) {
   std::mt19937 rng(2026);
+  const auto rng64 = [](std::mt19937& r) { return (std::uint64_t{r()} << 32) | r(); };
   for (auto alg : {acaZLIB, acaBZIP}) {
     SCOPED_TRACE(CompressionAlgorithmNames[alg]);
     auto pristine = Underlying();
@@ -582,18 +583,37 @@ TEST(VEZCompressedBLOBStreamTest, RandomDamageFailsCleanly) {
         bytes[at] = rng() % 3 == 0 ? static_cast<std::uint8_t>(0xFF)
                                    : static_cast<std::uint8_t>(bytes[at] ^ (1 + rng() % 255));
       }
+      TVEZBLOBDescriptor d = desc;
+      switch (rng() % 8) {
+        case 0:
+          d.NumBlocks = static_cast<std::int64_t>(rng() % 20) - 2;
+          break;
+        case 1:
+          d.UncompressedSize = rng() % 2 ? static_cast<std::int64_t>(rng() % 2000)
+                                         : static_cast<std::int64_t>(rng64(rng));
+          break;
+        case 2:
+          d.StartPosition = static_cast<std::int64_t>(rng() % 3000) - 10;
+          break;
+        case 3:
+          d.BlockSize = static_cast<std::int32_t>(rng());
+          break;
+        default:
+          break;  // the descriptor as stored
+      }
       const bool repair = rng() % 2 == 1;
       const std::int64_t size_before = under->Size();
       std::unique_ptr<TVEZCompressedBLOBStream> blob;
       try {
-        blob = std::make_unique<TVEZCompressedBLOBStream>(*under, desc, false, repair);
+        blob = std::make_unique<TVEZCompressedBLOBStream>(*under, d, false, repair);
         ++opened;
       } catch (const EVEZException&) {
         ++refused;
         continue;
       }
       // Repair does not trust the descriptor's size, only the block size.
-      EXPECT_LE(blob->Size(), repair ? desc.NumBlocks * 128 : 1000);
+      EXPECT_LE(blob->Size(),
+                repair ? std::int64_t{20} * 128 : std::max<std::int64_t>(d.UncompressedSize, 0));
       const auto step = [&](const std::function<void()>& f) {
         try {
           f();
@@ -615,6 +635,10 @@ TEST(VEZCompressedBLOBStreamTest, RandomDamageFailsCleanly) {
         Bytes all(static_cast<std::size_t>(again.Size()));
         again.Read(all.data(), static_cast<std::int32_t>(all.size()));
       });
+      SCOPED_TRACE("descriptor " + std::to_string(d.NumBlocks) + " " +
+                   std::to_string(d.UncompressedSize) + " " + std::to_string(d.StartPosition) +
+                   " " + std::to_string(d.BlockSize) + " r" + std::to_string(repair) + " size " +
+                   std::to_string(blob->Size()));
       // Appends land inside or right after the stored bytes.
       EXPECT_LE(under->Size(), size_before + 300 + 3 * 20 + 400);
     }
