@@ -207,7 +207,7 @@ class TScanner {
     char open = c;
     if (c == ':') {
       token.TokenType = tktString;  // the text keeps its ":" from StartToken
-      ++pos_;                       // onto the quote; the colon is not counted in the column
+      ++pos_;  // onto the quote; the colon is not counted in the column
       open = sql_[pos_];
     } else if (c == '[') {
       token.Text.clear();
