@@ -377,10 +377,11 @@ TEST_F(StreamFiles, AFailingDiskRaisesTheOsErrorWithItsText) {
     EXPECT_EQ(OsErrorOf([&] { row.op(f); }, &message), row.expected);
     EXPECT_NE(message.find(std::strerror(row.expected)), std::string::npos) << message;
     disk.failing = false;
-    // A load empties the stream before it copies; everything else leaves the
-    // stream's position and bytes as they were.
-    if (std::string(row.name) == "LoadFromStream") continue;
-    EXPECT_EQ(f.Position(), 2);
+    // A load empties the stream before it copies, and a copy moves the
+    // position; the other operations leave position and bytes as they were.
+    const std::string name = row.name;
+    if (name == "LoadFromStream") continue;
+    if (name != "SaveToStream") EXPECT_EQ(f.Position(), 2);
     char back[8];
     f.SetPosition(0);
     ASSERT_EQ(f.Read(back, 8), 8);
