@@ -381,7 +381,9 @@ TEST_F(StreamFiles, AFailingDiskRaisesTheOsErrorWithItsText) {
     // position; the other operations leave position and bytes as they were.
     const std::string name = row.name;
     if (name == "LoadFromStream") continue;
-    if (name != "SaveToStream") EXPECT_EQ(f.Position(), 2);
+    if (name != "SaveToStream") {
+      EXPECT_EQ(f.Position(), 2);
+    }
     char back[8];
     f.SetPosition(0);
     ASSERT_EQ(f.Read(back, 8), 8);
