@@ -43,9 +43,10 @@ set(forbidden
     "dbengine/foundation/VEZStream.cpp|dbengine/foundation/VEZTemporaryStream.h"
     "dbengine/foundation/VEZStream.cpp|platform/os/File.h")
 
-# The rule for a folder: its own entry, the entry of the deepest layer that
-# contains it (platform/core/sub obeys platform/core), and a test folder
-# obeys the folder it tests plus tests/common and itself.
+# The rule for a folder: its own entry, or the entry of the layer that
+# contains it (platform/core/sub obeys platform/core). A test folder obeys the
+# folder it tests, and may use tests/common and the test helpers of the
+# layers that folder may include.
 function(layer_of rel out_layer)
   set(best "")
   foreach(layer IN LISTS layers)
@@ -79,7 +80,12 @@ foreach(file IN LISTS files)
     endif()
     set(allowed ${allow_${layer}})
     if(is_test)
-      list(APPEND allowed tests/common tests/${layer})
+      # Test helpers follow the layers too: a test may use those of the
+      # layers its subject may include.
+      foreach(a IN LISTS allow_${layer})
+        list(APPEND allowed tests/${a})
+      endforeach()
+      list(APPEND allowed tests/common)
     endif()
   endif()
   set(check_qt FALSE)
