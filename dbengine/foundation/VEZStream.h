@@ -46,13 +46,18 @@ class TVEZStream {
 
   // Copies up to count bytes from the current position into buffer and moves
   // the position past them. Returns the number copied: fewer than count only
-  // at the end of the stream or on failure, 0 for count < 1.
+  // at the end of the stream, 0 for count < 1. A stream whose device fails
+  // raises that failure (platform::EOSError for a file) instead of returning
+  // short, so a failing disk is never mistaken for damaged data.
   virtual std::int32_t Read(void* buffer, std::int32_t count) = 0;
 
   // Writes count bytes at the current position, growing the stream as needed
   // (bytes skipped over read back as zeros), and moves the position past them.
-  // Returns the number written: count on success, fewer on failure, 0 for
-  // count < 1.
+  // Returns the number written: count on success, 0 for count < 1. A stream
+  // that cannot take the bytes raises its cause (platform::EOSError for a
+  // file, the memory manager's error for memory); a short count, which
+  // WriteBuffer and CheckedStreamWrite turn into errors, is left for streams
+  // without one.
   virtual std::int32_t Write(const void* buffer, std::int32_t count) = 0;
 
   // Moves the position to offset from origin and returns the new position.
