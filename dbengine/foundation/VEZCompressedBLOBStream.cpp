@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dbengine/foundation/VEZCrc32.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "platform/core/CheckedMath.h"
