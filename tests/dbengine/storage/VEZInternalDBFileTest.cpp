@@ -483,8 +483,22 @@ TEST(VEZInternalFilesTest, TableLocks) {
   EXPECT_FALSE(b.LockRecord(3, rec));
   EXPECT_TRUE(b.LockRecord(4, TVEZPageItemID{77, 6}));
   EXPECT_TRUE(a.IsRecordLockedByAnyOtherSession(3, TVEZPageItemID{77, 6}));
+  // Layout: the record byte is 5 * M + s, the record itself at 6 * M + 6 * s.
+  TVEZInternalDBDirectAccessFile raw(&two, kPageTypeTableLocks);
+  raw.OpenFile(start);
+  EXPECT_TRUE(raw.IsByteLocked(5 * 500 + 3));
+  std::uint8_t stored[6];
+  raw.ReadBuffer(stored, 6, 6 * 500 + 6 * 3);
+  EXPECT_EQ(TVEZPageItemID::Decode(stored), rec);
+  ASSERT_TRUE(a.LockTable(7, ltRW));
+  EXPECT_TRUE(raw.IsByteLocked(ltRW * 500 + 7));
+  EXPECT_FALSE(raw.IsRegionLocked(ltRW * 500 + 8, 500 - 8));
+  EXPECT_TRUE(a.UnlockTable(7, ltRW));
   EXPECT_TRUE(a.UnlockRecord(3, rec));
   EXPECT_FALSE(b.IsRecordLockedByAnyOtherSession(4, rec));
+  // The unlock leaves the stored record as it was.
+  raw.ReadBuffer(stored, 6, 6 * 500 + 6 * 3);
+  EXPECT_EQ(TVEZPageItemID::Decode(stored), rec);
   EXPECT_TRUE(a.LockFile());
   EXPECT_FALSE(b.LockFile());
   EXPECT_TRUE(a.UnlockFile());
