@@ -556,6 +556,7 @@ TEST(VEZDiskPageManagerTest, TwoHandlesConflictOnTheHeaderLock) {
   EXPECT_TRUE(Open(one, name).multi_user);
   Open(two, name);
   EXPECT_TRUE(one.MultiUser());
+  EXPECT_EQ(PageFill(one, 2).first, 1);  // cached by the first handle
   ChangePage(two, 2, 0x22);
   const std::int32_t added = AddPageWith(two, 0x23);
   ASSERT_TRUE(one.LockDBHeader());
@@ -574,7 +575,8 @@ TEST(VEZDiskPageManagerTest, TwoHandlesConflictOnTheHeaderLock) {
   EXPECT_FALSE(one.UnlockDBHeader());
   EXPECT_FALSE(two.DatabaseFile().IsByteLocked(360));
   two.ApplyChanges(kSession);
-  // The other handle sees the commit: the page's stored state moved on.
+  // The other handle sees the commit: the page's stored state moved on, so
+  // its cached copy is read again.
   EXPECT_EQ(PageFill(one, 2).first, 0x22);
   EXPECT_EQ(PageFill(one, added).first, 0x23);
   EXPECT_EQ(one.GetPageCount(), two.GetPageCount());
