@@ -35,11 +35,16 @@ TEST(VEZDatabaseFileTest, ShortReadsAreErrorsAndWritesComplete) {
   const auto data = Bytes(150, 0x5A);
   f.WriteBuffer(data.data(), 150, 0, 777);
   EXPECT_EQ(f.GetSize(), 150);
+  ASSERT_TRUE(f.LockByte(360, 1));
   std::vector<std::uint8_t> buf(100, 0xEE);
   // 100 bytes at 50 bytes before the end: a short read fails, not a partial
   // success that leaves stale bytes.
   EXPECT_FALSE(f.ReadBuffer(buf.data(), 100, 100));
   EXPECT_EQ(NativeErrorOf([&] { f.ReadBuffer(buf.data(), 100, 100, 4242); }), 4242);
+  // A failed call reopens nothing: the handle and its locks are still there.
+  EXPECT_TRUE(f.IsOpened());
+  EXPECT_TRUE(f.IsByteLocked(360));
+  EXPECT_TRUE(f.UnlockByte(360, 1));
   EXPECT_TRUE(f.ReadBuffer(buf.data(), 100, 50));
   EXPECT_EQ(buf, Bytes(100, 0x5A));
   EXPECT_FALSE(f.ReadBuffer(buf.data(), 1, -1));
