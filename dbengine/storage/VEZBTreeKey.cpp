@@ -21,6 +21,13 @@ bool IsStringType(TVEZBaseFieldType t) {
   return t == bftChar || t == bftVarchar || t == bftWideChar || t == bftWideVarchar;
 }
 
+// Values compared as a run of characters or bytes, whose prefix orders like
+// the value. A number, date or logical value cut short would neither keep its
+// order nor fit the width its comparison reads, so it is always kept whole.
+bool IsTruncatableType(TVEZBaseFieldType t) {
+  return IsStringType(t) || t == bftBytes || t == bftVarBytes;
+}
+
 bool IsWideType(TVEZBaseFieldType t) {
   return t == bftWideChar || t == bftWideVarchar;
 }
@@ -159,10 +166,11 @@ void TVEZRecordKeyRef::Assign(const std::vector<TVEZKeyColumn>& columns,
     part.DataType = field.BaseType;
     part.Descending = col.Descending;
     part.CaseInsensitive = col.CaseInsensitive;
-    // Only text is cut short; a wide prefix keeps whole UTF-16 units.
+    // Text and byte strings are cut short where the column indexes fewer
+    // bytes than the field holds; a wide prefix keeps whole UTF-16 units.
     std::int32_t max_indexed = std::max(col.MaxIndexedSize, 0);
     if (IsWideType(field.BaseType)) max_indexed &= ~1;
-    if (IsStringType(field.BaseType) && max_indexed < field.MemoryDataSize) {
+    if (IsTruncatableType(field.BaseType) && max_indexed < field.MemoryDataSize) {
       part.ShortSize = CheckedAdd(max_indexed, 3);
       part.AddedSize = 2;
     } else {
