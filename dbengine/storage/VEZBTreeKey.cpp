@@ -231,11 +231,12 @@ void TVEZRecordKeyRef::MakeFullKeyFromRecordBuffer(const std::uint8_t* record_bu
 
 void TVEZRecordKeyRef::MakeFullKeyByRecordID(TVEZPageItemID record_id, std::uint8_t* key_buffer,
                                              std::int32_t session_id) {
-  if (!table_data_) throw EVEZException(20170, "Cannot retrieve record for index");
+  if (!table_data_)
+    throw EVEZException(kErrorCannotRetrieveIndexRecord, "Cannot retrieve record for index");
   const std::int32_t size = std::max(table_data_->GetMemoryRecordBufferSize(), 1);
   KeyBuffer record(static_cast<std::uint8_t*>(MemoryManager().AllocMem(size)));
   if (table_data_->ReadRecord(session_id, record_id, record.p) != grrOK)
-    throw EVEZException(20170, "Cannot retrieve record for index");
+    throw EVEZException(kErrorCannotRetrieveIndexRecord, "Cannot retrieve record for index");
   MakeFullKeyFromRecordBuffer(record.p, key_buffer);
 }
 
@@ -297,7 +298,9 @@ std::int32_t TVEZRecordKeyRef::CompareShortKeys(const std::uint8_t* key1, const 
           if (reference1) {
             MakeFullKeyByRecordID(TVEZPageItemID::Decode(reference1), full1.p, session_id);
           } else {
-            if (!record_buffer_) throw EVEZException(20170, "Cannot retrieve record for index");
+            if (!record_buffer_)
+              throw EVEZException(kErrorCannotRetrieveIndexRecord,
+                                  "Cannot retrieve record for index");
             MakeFullKeyFromRecordBuffer(record_buffer_, full1.p);
           }
           MakeFullKeyByRecordID(TVEZPageItemID::Decode(reference2), full2.p, session_id);

@@ -24,6 +24,9 @@ namespace vez {
 
 class TVEZIndexDef;
 
+// A record that a full-key comparison needs could not be read.
+inline constexpr std::int32_t kErrorCannotRetrieveIndexRecord = 20170;
+
 // One index column's place in short keys, full keys and record buffers.
 struct TVEZKeyPart {
   std::int32_t OffsetInShortKeyBuffer = 0;

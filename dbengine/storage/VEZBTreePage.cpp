@@ -393,6 +393,8 @@ void TVEZBTreePageController::SplitPage(std::int32_t session_id, TVEZKeyPath& ke
   page_->SetRightPageNo(right->PageNo());
   page_->SetEntryCount(h);
   page_->MarkDirty();
+  // Only a root lacks a parent on the path: this page's root flag is wrong.
+  if (key_path.ItemNo < 1) page_->RaiseCorrupt("page without a parent on the path");
   key_path.DecLevel();
   TVEZBTreePageHolder parent = page_->GetIndexPage(session_id, key_path.CurrentPageNo());
   std::uint8_t ref[4];
@@ -445,6 +447,8 @@ TVEZBTreePageHolder TVEZBTreePageController::UnlinkAndFetchParent(std::int32_t s
       neighbour->SetRightPageNo(page_->RightPageNo());
     neighbour->MarkDirty();
   }
+  // Only a root lacks a parent on the path: this page's root flag is wrong.
+  if (key_path.ItemNo < 1) page_->RaiseCorrupt("page without a parent on the path");
   key_path.DecLevel();
   return page_->GetIndexPage(session_id, key_path.CurrentPageNo());
 }
