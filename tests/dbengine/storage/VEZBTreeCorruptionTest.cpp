@@ -236,6 +236,25 @@ TEST(BTreeCorruptionTest, ChildCycleEndsAtTheDepthBound) {
   }
 }
 
+// A leaf listed by two parents far apart: the whole-tree walk meets it again
+// after many other pages.
+TEST(BTreeCorruptionTest, LeafWithTwoParentsIsFoundByWholeTreeWalks) {
+  TRecordTree& tree = DeepTree();
+  const auto levels = Levels(tree);
+  ASSERT_GT(levels.back().size(), 60u);
+  const std::int32_t node = levels[1].back();
+  const std::int32_t shared = levels.back()[50];
+  auto pm = tree.Damaged([&](Pages& p) {
+    SetChild(p, node, GetHead<std::uint16_t>(p, node, L::kEntryCount) - 1, 5, shared);
+  });
+  EXPECT_EQ(RunCancelled(*pm, [&] { tree.Root(*pm)->FreeAllPages(kSession, false); }),
+            kErrorCorruptIndexPage);
+  TVEZKeyPath path;
+  const std::int32_t error =
+      RunCancelled(*pm, [&] { tree.Root(*pm)->CheckIntegrity(kSession, path); });
+  EXPECT_TRUE(error == kErrorCorruptIndexPage || (error >= 20028 && error <= 20034)) << error;
+}
+
 TEST(BTreeCorruptionTest, EmptyNodeIsNotWalkedThroughChildMinusOne) {
   TRecordTree& tree = DeepTree();
   const auto levels = Levels(tree);
