@@ -408,10 +408,12 @@ TEST(BTreeCorruptionTest, PagesOfAnotherTypeOrIndexAreRefused) {
 // Random damage.
 
 // Engine errors an operation may raise on damaged pages: the damaged-page
-// errors, the page cache's read and type errors, the integrity walk's
-// findings and the operations' own refusals.
+// errors, the page cache's read and type errors (and the test storage's own
+// for a free page number), the integrity walk's findings and the operations'
+// own refusals.
 bool AllowedOnDamage(std::int32_t error) {
-  static const std::set<std::int32_t> allowed = {kErrorCorruptIndexPage,
+  static const std::set<std::int32_t> allowed = {TMemoryPageStorage::kMissingPageError,
+                                                 kErrorCorruptIndexPage,
                                                  20153,
                                                  20299,
                                                  20025,
