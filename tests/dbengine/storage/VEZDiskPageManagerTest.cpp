@@ -306,6 +306,33 @@ TEST(VEZDiskPageManagerTest, CreateArgumentsAndGuards) {
   EXPECT_EQ(NativeErrorOf([] { CheckPageType(99, 2, 30423); }), 30382);
 }
 
+TEST(VEZDiskPageManagerTest, TruncateDatabaseCutsEveryPageAfterTheLastUsed) {
+  ScratchDir dir;
+  const std::string name = dir.Path("cut.vez");
+  TVEZDiskPageManager pm;
+  pm.CreateAndOpenDatabase(name, {}, 4096, 8);
+  for (int i = 0; i < 3; ++i)
+    AddPageWith(pm, 1);
+  pm.ApplyChanges(kSession);
+  ASSERT_EQ(pm.DBHeader().TotalPageCount, 6);
+  pm.TruncateDatabase();
+  EXPECT_EQ(pm.DBHeader().TotalPageCount, 5);
+  EXPECT_EQ(ReadAll(name).size(), 380u + 5 * 4096);
+  pm.TruncateDatabase();  // nothing left to cut
+  EXPECT_EQ(pm.DBHeader().TotalPageCount, 5);
+  pm.WriteEmptyPage(4);
+  std::uint8_t header[40];
+  pm.ReadPageRegion(header, 4, 0, 40);
+  EXPECT_EQ(std::memcmp(header, "VEZ1", 4), 0);
+  EXPECT_EQ(GetLE<std::int32_t>(header + 4), 1);
+  EXPECT_EQ(GetLE<std::uint16_t>(header + 8), kPageTypeEmpty);
+  EXPECT_EQ(GetLE<std::int32_t>(header + 10), -1);
+  EXPECT_EQ(GetLE<std::int32_t>(header + 22), -1);
+  pm.CloseDatabase();
+  TVEZDiskPageManager again;
+  EXPECT_FALSE(Open(again, name).repair_needed);
+}
+
 TEST(VEZDiskPageManagerTest, PageStatesWrapWithoutOverflow) {
   EXPECT_EQ(NextPageState(0), 1);
   EXPECT_EQ(NextPageState(0x7FFFFFFB), 0x7FFFFFFC);
