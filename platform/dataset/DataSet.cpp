@@ -87,7 +87,7 @@ void DataSet::DataEvent(TDataEvent event, std::intptr_t info) {
       modified_ = true;
     if (state_ != dsSetKey) {
       if (calc_fields_size_ != 0 && AutoCalcFields && field->FieldKind() == TFieldKind::fkData)
-        CalculateFields(ActiveBuffer());
+        GetCalcFields(ActiveBuffer());
       field->Change();
     }
   } else if (event == dePropertyChange) {

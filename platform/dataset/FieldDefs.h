@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "platform/dataset/DataSetTypes.h"
+#include "platform/dataset/Field.h"
 #include "platform/dataset/FieldType.h"
 
 namespace platform {
 
 class DataSet;
-class Field;
 
 // The default size of a text column defined without one.
 inline constexpr int kDefaultStringSize = 20;
