@@ -851,6 +851,11 @@ void DataSet::SetFilterOptions(TFilterOptions value) {
   filter_options_ = value;
 }
 
+void DataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
+  if (Active()) CheckBrowseMode();
+  on_filter_record_ = std::move(handler);
+}
+
 void DataSet::InternalHandleException() noexcept {
   ReportCurrentException();
 }

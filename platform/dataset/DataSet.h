@@ -135,7 +135,8 @@ class DataSet {
   virtual int CompareBookmarks(const TBookmark& bookmark1, const TBookmark& bookmark2);
   int RecordCount() { return GetRecordCount(); }
   int RecNo() { return GetRecNo(); }
-  void SetRecNo(int value) { SetRecNoImpl(value); }
+  // Moves to the record with that 1-based number; the base does nothing.
+  virtual void SetRecNo(int /*value*/) {}
 
   // ---- fields
   int FieldCount() const { return static_cast<int>(fields_.size()); }
@@ -173,7 +174,9 @@ class DataSet {
   TDataSetNotifyEvent BeforeDelete, AfterDelete, BeforeScroll, AfterScroll;
   TDataSetNotifyEvent BeforeRefresh, AfterRefresh;
   TDataSetNotifyEvent OnCalcFields, OnNewRecord;
-  std::function<void(DataSet& sender, bool& accept)> OnFilterRecord;
+  using TFilterRecordEvent = std::function<void(DataSet& sender, bool& accept)>;
+  const TFilterRecordEvent& OnFilterRecord() const { return on_filter_record_; }
+  virtual void SetOnFilterRecord(TFilterRecordEvent handler);
 
   // ---- field data, called by the fields
   // The field's value in the active record (see GetActiveRecordBuffer),
@@ -236,7 +239,8 @@ class DataSet {
   virtual bool GetCanModify() { return true; }
   virtual int GetRecordCount() { return -1; }
   virtual int GetRecNo() { return -1; }
-  virtual void SetRecNoImpl(int /*value*/) {}
+  // True for a field of the current index; the base has no index.
+  virtual bool GetIsIndexField(const Field& /*field*/) { return false; }
   virtual void CloseBlob(Field& /*field*/) {}
   // Called by IndexDefs::Update; the base has no index definitions.
   virtual void UpdateIndexDefs() {}
@@ -323,6 +327,8 @@ class DataSet {
   std::string filter_text_;
   bool filtered_ = false;
   TFilterOptions filter_options_ = 0;
+  TFilterRecordEvent on_filter_record_;
+  friend class Field;
 };
 
 }  // namespace platform

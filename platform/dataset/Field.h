@@ -71,6 +71,8 @@ class Field {
   int Offset() const { return offset_; }
   DataSet* GetDataSet() const { return dataset_; }
   virtual bool IsBlob() const { return false; }
+  // True for a column of the dataset's current index.
+  bool IsIndexField() const;
 
   bool Required = false;
   bool ReadOnly = false;

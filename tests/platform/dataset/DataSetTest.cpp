@@ -408,6 +408,24 @@ TEST(DataSetTest, BookmarkOperationsPostAModifiedEditFirst) {
   EXPECT_EQ(ds.FieldByName("V").AsInteger(), 22);
 }
 
+TEST(DataSetTest, FilterSettingsPostAModifiedEditFirst) {
+  const std::vector<std::pair<const char*, std::function<void(FakeDataSet&)>>> ops = {
+      {"Filtered", [](FakeDataSet& ds) { ds.SetFiltered(true); }},
+      {"OnFilterRecord", [](FakeDataSet& ds) { ds.SetOnFilterRecord([](DataSet&, bool&) {}); }},
+      {"Refresh", [](FakeDataSet& ds) { ds.Refresh(); }},
+  };
+  for (const auto& [name, op] : ops) {
+    SCOPED_TRACE(name);
+    FakeDataSet ds;
+    Fill(ds, {1});
+    ds.Edit();
+    ds.FieldByName("V").SetAsInteger(8);
+    op(ds);
+    EXPECT_EQ(ds.State(), S::dsBrowse);
+    EXPECT_EQ(Values(ds), (std::vector<int>{8}));
+  }
+}
+
 TEST(DataSetTest, CalculatedFieldsAreComputedPerRecord) {
   FakeDataSet ds;
   DefineDefault(ds);

@@ -117,6 +117,16 @@ class FakeDataSet : public DataSet {
 
   std::unique_ptr<Stream> CreateBlobStream(Field& field, TBlobStreamMode mode) override;
 
+  void SetRecNo(int value) override {
+    CheckBrowseMode();
+    if (value < 1 || value > static_cast<int>(rows.size())) return;
+    DoBeforeScroll();
+    pos_ = Pos::kOn;
+    id_ = std::next(rows.begin(), value - 1)->first;
+    Resync(rmCenter);
+    DoAfterScroll();
+  }
+
   bool BookmarkValid(const TBookmark& bookmark) override {
     return Active() && bookmark.size() == 4 && rows.count(IdOf(bookmark.data())) != 0;
   }
@@ -275,15 +285,6 @@ class FakeDataSet : public DataSet {
     auto it = rows.find(id);
     if (it == rows.end()) return -1;
     return static_cast<int>(std::distance(rows.begin(), it)) + 1;
-  }
-  void SetRecNoImpl(int value) override {
-    CheckBrowseMode();
-    if (value < 1 || value > static_cast<int>(rows.size())) return;
-    DoBeforeScroll();
-    pos_ = Pos::kOn;
-    id_ = std::next(rows.begin(), value - 1)->first;
-    Resync(rmCenter);
-    DoAfterScroll();
   }
 
  private:
