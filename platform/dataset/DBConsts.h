@@ -31,6 +31,9 @@ inline constexpr const char* SNotCalculatedField =
     "Field '%s' must be added before the dataset opens";
 inline constexpr const char* SNoBlobStream = "Field '%s' has no BLOB stream";
 inline constexpr const char* SCircularDataLink = "Circular datalinks are not allowed";
+inline constexpr const char* SParameterNotFound = "Parameter '%s' not found";
+inline constexpr const char* SDataSetBusy =
+    "Cannot start this operation while the dataset is in the middle of another one";
 // Texts that the engine's dataset components raise as database errors.
 inline constexpr const char* SDatabaseNameMissing = "DatabaseName property is blank";
 inline constexpr const char* SDatabaseOpen = "Cannot perform this operation on an open database";

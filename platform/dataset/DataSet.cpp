@@ -9,6 +9,7 @@
 #include "platform/core/Exceptions.h"
 #include "platform/core/Format.h"
 #include "platform/dataset/DBConsts.h"
+#include "platform/dataset/DataSource.h"
 #include "platform/dataset/DatabaseError.h"
 #include "platform/ui/EngineUi.h"
 
@@ -38,19 +39,50 @@ bool InWriteMode(TDataSetState s) {
 
 }  // namespace
 
-DataSet::DataSet() : field_defs_(this) {}
+DataSet::DataSet(Component* owner) : Component(owner), field_defs_(this) {}
 
-DataSet::~DataSet() = default;
+DataSet::~DataSet() {
+  SetDestroying();
+  const std::vector<DataSource*> sources = data_sources_;
+  data_sources_.clear();
+  for (DataSource* s : sources) s->DataSetGone();
+}
 
 void DataSet::Fire(const TDataSetNotifyEvent& event, DataSet& self) {
   if (event) event(self);
 }
 
-void DataSet::DoBeforeScroll() {
-  Fire(BeforeScroll, *this);
+void DataSet::FireAfter(const TDataSetNotifyEvent& event) {
+  if (!event) return;
+  if (operation_depth_ != 1) {
+    event(*this);
+    return;
+  }
+  struct Release {
+    DataSet& ds;
+    explicit Release(DataSet& d) : ds(d) { ds.operation_depth_ = 0; }
+    ~Release() { ds.operation_depth_ = 1; }
+  } release(*this);
+  event(*this);
 }
-void DataSet::DoAfterScroll() {
-  Fire(AfterScroll, *this);
+
+void DataSet::DoBeforeScroll() { Fire(BeforeScroll, *this); }
+void DataSet::DoAfterScroll() { FireAfter(AfterScroll); }
+
+// ---- re-entrancy
+
+DataSet::Operation::Operation(DataSet& dataset) : dataset_(dataset), saved_nested_(dataset.nested_ok_) {
+  // An operation may start inside another only as one of its own steps;
+  // an event handler or a pumped event that starts one mid-way is refused.
+  if (dataset.operation_depth_ > 0 && !dataset.nested_ok_)
+    DatabaseError(dbconsts::SDataSetBusy, dataset.Name);
+  ++dataset.operation_depth_;
+  dataset.nested_ok_ = false;
+}
+
+DataSet::Operation::~Operation() {
+  --dataset_.operation_depth_;
+  dataset_.nested_ok_ = saved_nested_;
 }
 
 // ---- state
@@ -93,12 +125,67 @@ void DataSet::DataEvent(TDataEvent event, std::intptr_t info) {
   } else if (event == dePropertyChange) {
     field_defs_.SetUpdated(false);
   }
+  if (disable_count_ == 0)
+    NotifyDataSources(event, info);
+  else if ((event == deUpdateState && state_ == dsInactive) || event == deLayoutChange)
+    enable_event_ = deLayoutChange;
+}
+
+void DataSet::NotifyDataSources(TDataEvent event, std::intptr_t info) {
+  const std::vector<DataSource*> sources = data_sources_;
+  for (DataSource* s : sources)
+    if (std::find(data_sources_.begin(), data_sources_.end(), s) != data_sources_.end())
+      s->DataEvent(event, info);
+}
+
+void DataSet::DisableControls() {
+  if (disable_count_ == 0) {
+    disable_state_ = state_;
+    enable_event_ = deDataSetChange;
+  }
+  ++disable_count_;
+}
+
+void DataSet::EnableControls() {
+  if (disable_count_ == 0) return;
+  if (--disable_count_ == 0) {
+    if (disable_state_ != state_) DataEvent(deUpdateState, 0);
+    if (disable_state_ != dsInactive && state_ != dsInactive) DataEvent(enable_event_, 0);
+  }
+}
+
+bool DataSet::IsLinkedTo(const DataSource* source) const {
+  while (source != nullptr) {
+    const DataSet* ds = source->GetDataSet();
+    if (ds == nullptr) break;
+    if (ds == this) return true;
+    source = ds->GetDataSource();
+  }
+  return false;
+}
+
+void DataSet::GetFieldList(std::vector<Field*>& list, const std::string& names) const {
+  std::size_t pos = 0;
+  while (pos <= names.size()) {
+    std::size_t end = names.find(';', pos);
+    if (end == std::string::npos) end = names.size();
+    std::string_view name(names.data() + pos, end - pos);
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    if (!name.empty()) list.push_back(&FieldByName(name));
+    pos = end + 1;
+  }
 }
 
 // ---- opening and closing
 
 void DataSet::SetActive(bool value) {
   if (Active() == value) return;
+  Operation op(*this);
+  DoSetActive(value);
+}
+
+void DataSet::DoSetActive(bool value) {
   if (value) {
     Fire(BeforeOpen, *this);
     try {
@@ -109,10 +196,10 @@ void DataSet::SetActive(bool value) {
     }
     if (state_ != dsOpening) OpenCursorComplete();
   } else {
-    if (!destroying_) Fire(BeforeClose, *this);
+    if (!Destroying()) Fire(BeforeClose, *this);
     SetState(dsInactive);
     CloseCursor();
-    if (!destroying_) Fire(AfterClose, *this);
+    if (!Destroying()) FireAfter(AfterClose);
   }
 }
 
@@ -141,7 +228,7 @@ void DataSet::DoInternalOpen() {
 void DataSet::OpenCursorComplete() {
   if (internal_open_complete_) {
     SetState(dsBrowse);
-    Fire(AfterOpen, *this);
+    FireAfter(AfterOpen);
     if (!IsEmpty()) DoAfterScroll();
   } else {
     SetState(dsInactive);
@@ -158,7 +245,7 @@ void DataSet::CloseCursor() {
 }
 
 void DataSet::DestroyingClose() noexcept {
-  destroying_ = true;
+  SetDestroying();
   try {
     if (Active()) {
       SetActive(false);
@@ -318,6 +405,16 @@ void DataSet::Resync(TResyncMode mode) {
 // ---- navigation
 
 void DataSet::CheckBrowseMode() {
+  // Only a pending edit makes this an operation (it posts or cancels).
+  if (state_ == dsEdit || state_ == dsInsert || state_ == dsSetKey) {
+    Operation op(*this);
+    CheckBrowseModeNested();
+  } else {
+    CheckBrowseModeNested();
+  }
+}
+
+void DataSet::CheckBrowseModeNested() {
   CheckActive();
   DataEvent(deCheckBrowseMode, 0);
   switch (state_) {
@@ -325,12 +422,12 @@ void DataSet::CheckBrowseMode() {
     case dsInsert:
       UpdateRecord();
       if (modified_)
-        Post();
+        DoPost();
       else
-        Cancel();
+        DoCancel();
       break;
     case dsSetKey:
-      Post();
+      DoPost();
       break;
     default:
       break;
@@ -343,7 +440,8 @@ void DataSet::UpdateRecord() {
 }
 
 void DataSet::First() {
-  CheckBrowseMode();
+  Operation op(*this);
+  CheckBrowseModeNested();
   DoBeforeScroll();
   ClearBuffers();
   try {
@@ -360,7 +458,8 @@ void DataSet::First() {
 }
 
 void DataSet::Last() {
-  CheckBrowseMode();
+  Operation op(*this);
+  CheckBrowseModeNested();
   DoBeforeScroll();
   ClearBuffers();
   try {
@@ -377,7 +476,8 @@ void DataSet::Last() {
 }
 
 int DataSet::MoveBy(int distance) {
-  CheckBrowseMode();
+  Operation op(*this);
+  CheckBrowseModeNested();
   int result = 0;
   DoBeforeScroll();
   if ((distance > 0 && !eof_) || (distance < 0 && !bof_)) {
@@ -419,18 +519,19 @@ int DataSet::MoveBy(int distance) {
 }
 
 void DataSet::Refresh() {
+  Operation op(*this);
   Fire(BeforeRefresh, *this);
-  CheckBrowseMode();
+  CheckBrowseModeNested();
   UpdateCursorPos();
   InternalRefresh();
   Resync(0);
-  Fire(AfterRefresh, *this);
+  FireAfter(AfterRefresh);
 }
 
 // ---- editing
 
 void DataSet::BeginInsertAppend() {
-  CheckBrowseMode();
+  CheckBrowseModeNested();
   CheckCanModify();
   Fire(BeforeInsert, *this);
 }
@@ -448,10 +549,15 @@ void DataSet::EndInsertAppend() {
   }
   modified_ = false;
   DataEvent(deDataSetChange, 0);
-  Fire(AfterInsert, *this);
+  FireAfter(AfterInsert);
 }
 
 void DataSet::Insert() {
+  Operation op(*this);
+  DoInsert();
+}
+
+void DataSet::DoInsert() {
   BeginInsertAppend();
   const TBookmark old_current = GetBookmark();
   MoveBuffer(record_count_, active_record_);
@@ -467,6 +573,7 @@ void DataSet::Insert() {
 }
 
 void DataSet::Append() {
+  Operation op(*this);
   BeginInsertAppend();
   ClearBuffers();
   TRecordBuffer buffer = buffers_[0];
@@ -481,11 +588,12 @@ void DataSet::Append() {
 
 void DataSet::Edit() {
   if (state_ == dsEdit || state_ == dsInsert) return;
+  Operation op(*this);
   if (record_count_ == 0) {
-    Insert();
+    DoInsert();
     return;
   }
-  CheckBrowseMode();
+  CheckBrowseModeNested();
   CheckCanModify();
   Fire(BeforeEdit, *this);
   UpdateCursorPos();
@@ -493,11 +601,20 @@ void DataSet::Edit() {
   GetCalcFields(ActiveBuffer());
   SetState(dsEdit);
   DataEvent(deRecordChange, 0);
-  Fire(AfterEdit, *this);
+  FireAfter(AfterEdit);
 }
 
 void DataSet::Post() {
+  Operation op(*this);
+  DoPost();
+}
+
+void DataSet::DoPost() {
   UpdateRecord();
+  if (state_ == dsSetKey) {
+    PostKeyBuffer(true);
+    return;
+  }
   if (state_ != dsEdit && state_ != dsInsert) return;
   DataEvent(deCheckBrowseMode, 0);
   Fire(BeforePost, *this);
@@ -505,10 +622,19 @@ void DataSet::Post() {
   InternalPost();
   SetState(dsBrowse);
   Resync(0);
-  Fire(AfterPost, *this);
+  FireAfter(AfterPost);
 }
 
 void DataSet::Cancel() {
+  Operation op(*this);
+  DoCancel();
+}
+
+void DataSet::DoCancel() {
+  if (state_ == dsSetKey) {
+    PostKeyBuffer(false);
+    return;
+  }
   if (state_ != dsEdit && state_ != dsInsert) return;
   DataEvent(deCheckBrowseMode, 0);
   Fire(BeforeCancel, *this);
@@ -518,14 +644,15 @@ void DataSet::Cancel() {
   InternalCancel();
   SetState(dsBrowse);
   Resync(0);
-  Fire(AfterCancel, *this);
+  FireAfter(AfterCancel);
   if (scroll_events) DoAfterScroll();
 }
 
 void DataSet::Delete() {
+  Operation op(*this);
   CheckActive();
   if (state_ == dsInsert || state_ == dsSetKey) {
-    Cancel();
+    DoCancel();
     return;
   }
   if (record_count_ == 0) DatabaseError(dbconsts::SDataSetEmpty, Name);
@@ -536,13 +663,11 @@ void DataSet::Delete() {
   InternalDelete();
   SetState(dsBrowse);
   Resync(0);
-  Fire(AfterDelete, *this);
+  FireAfter(AfterDelete);
   DoAfterScroll();
 }
 
-void DataSet::InternalPost() {
-  CheckRequiredFields();
-}
+void DataSet::InternalPost() { CheckRequiredFields(); }
 
 void DataSet::CheckRequiredFields() {
   for (const auto& f : fields_)
@@ -552,11 +677,11 @@ void DataSet::CheckRequiredFields() {
 
 void DataSet::SetFields(std::span<const Variant> values) {
   if (values.size() > fields_.size()) throw EListError(dbconsts::SFieldIndexError);
-  for (std::size_t i = 0; i < values.size(); ++i)
-    fields_[i]->SetValue(values[i]);
+  for (std::size_t i = 0; i < values.size(); ++i) fields_[i]->SetValue(values[i]);
 }
 
 void DataSet::InsertAppendRecord(std::span<const Variant> values, bool append) {
+  Operation op(*this);
   BeginInsertAppend();
   if (!append) UpdateCursorPos();
   MoveBuffer(record_count_, active_record_);
@@ -583,14 +708,61 @@ void DataSet::InsertAppendRecord(std::span<const Variant> values, bool append) {
     throw;
   }
   Resync(0);
-  Fire(AfterPost, *this);
+  FireAfter(AfterPost);
 }
 
-void DataSet::InsertRecord(std::span<const Variant> values) {
-  InsertAppendRecord(values, false);
+void DataSet::InsertRecord(std::span<const Variant> values) { InsertAppendRecord(values, false); }
+void DataSet::AppendRecord(std::span<const Variant> values) { InsertAppendRecord(values, true); }
+
+// ---- key editing, searching, filter handler
+
+void DataSet::SetKeyBuffer(TRecordBuffer key, TRecordBuffer save, int size, bool clear) {
+  CheckBrowseModeNested();
+  std::memcpy(save, key, static_cast<std::size_t>(size));
+  key_buffer_ = key;
+  key_save_ = save;
+  key_size_ = size;
+  if (clear) InitKeyBuffer(key, size);
+  SetState(dsSetKey);
+  DataEvent(deDataSetChange, 0);
 }
-void DataSet::AppendRecord(std::span<const Variant> values) {
-  InsertAppendRecord(values, true);
+
+void DataSet::InitKeyBuffer(TRecordBuffer buffer, int size) {
+  std::memset(buffer, 0, static_cast<std::size_t>(size));
+}
+
+void DataSet::PostKeyBuffer(bool commit) {
+  DataEvent(deCheckBrowseMode, 0);
+  if (!commit && key_buffer_ != nullptr)
+    std::memcpy(key_buffer_, key_save_, static_cast<std::size_t>(key_size_));
+  SetState(dsBrowse);
+  DataEvent(deDataSetChange, 0);
+}
+
+bool DataSet::FindRecord(bool, bool) {
+  found_ = false;
+  return false;
+}
+
+bool DataSet::Locate(const std::string&, const Variant&, TLocateOptions) { return false; }
+
+Variant DataSet::Lookup(const std::string&, const Variant&, const std::string&) {
+  return Variant::Null();
+}
+
+bool DataSet::FilterRecordThroughHandler(TRecordBuffer buffer) {
+  if (!on_filter_record_) return true;
+  TempState temp(*this, dsFilter);
+  const TRecordBuffer saved = filter_buffer_;
+  filter_buffer_ = buffer;
+  bool accept = true;
+  try {
+    on_filter_record_(*this, accept);
+  } catch (...) {
+    InternalHandleException();
+  }
+  filter_buffer_ = saved;
+  return accept;
 }
 
 // ---- record buffers
@@ -609,15 +781,8 @@ bool DataSet::GetCurrentRecord(TRecordBuffer) {
 
 void DataSet::GetCalcFields(TRecordBuffer buffer) {
   if (calc_fields_size_ <= 0) return;
-  const TDataSetState saved = state_;
-  state_ = dsCalcFields;
-  try {
-    CalculateFields(buffer);
-  } catch (...) {
-    state_ = saved;
-    throw;
-  }
-  state_ = saved;
+  TempState temp(*this, dsCalcFields);
+  CalculateFields(buffer);
 }
 
 void DataSet::CalculateFields(TRecordBuffer buffer) {
@@ -656,7 +821,8 @@ TBookmark DataSet::GetBookmark() {
 
 void DataSet::GotoBookmark(const TBookmark& bookmark) {
   if (bookmark.empty()) return;
-  CheckBrowseMode();
+  Operation op(*this);
+  CheckBrowseModeNested();
   if (bookmark.size() != static_cast<std::size_t>(bookmark_size_))
     DatabaseError(dbconsts::SRecordNotFound, Name);
   DoBeforeScroll();

@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "platform/core/Variant.h"
+#include "platform/dataset/Component.h"
 #include "platform/dataset/DataSetTypes.h"
 #include "platform/dataset/Field.h"
 #include "platform/dataset/FieldDefs.h"
@@ -53,18 +54,16 @@
 namespace platform {
 
 class DataSet;
+class DataSource;
 using TDataSetNotifyEvent = std::function<void(DataSet& sender)>;
 
-class DataSet {
+class DataSet : public Component {
  public:
-  DataSet();
-  DataSet(const DataSet&) = delete;
-  DataSet& operator=(const DataSet&) = delete;
-  // REQUIRES: the concrete dataset closed itself (DestroyingClose).
-  virtual ~DataSet();
-
-  // The component name; errors of a named dataset begin "<name>: ".
-  std::string Name;
+  // Errors of a named dataset begin "<Name>: ".
+  explicit DataSet(Component* owner = nullptr);
+  // REQUIRES: the concrete dataset closed itself (DestroyingClose). Detaches
+  // the data sources that point at the dataset.
+  ~DataSet() override;
 
   // ---- opening and closing
   void Open() { SetActive(true); }
@@ -167,6 +166,41 @@ class DataSet {
   virtual void SetFiltered(bool value);
   virtual void SetFilterOptions(TFilterOptions value);
 
+  // ---- searching
+  // FindFirst/FindNext/FindPrior/FindLast go to FindRecord; Found is the
+  // last answer.
+  bool FindFirst() { return FindRecord(true, true); }
+  bool FindLast() { return FindRecord(true, false); }
+  bool FindNext() { return FindRecord(false, true); }
+  bool FindPrior() { return FindRecord(false, false); }
+  bool Found() const { return found_; }
+  // Moves to the first record whose key_fields (names separated by ';')
+  // hold key_values (one value, or an array for several fields); false and
+  // no move when none does. The base finds nothing.
+  virtual bool Locate(const std::string& key_fields, const Variant& key_values,
+                      TLocateOptions options);
+  // The result_fields of the record Locate would find, without moving;
+  // Null when none. The base finds nothing.
+  virtual Variant Lookup(const std::string& key_fields, const Variant& key_values,
+                         const std::string& result_fields);
+
+  // ---- data sources and controls
+  // Notifications to data sources are held back until the matching
+  // EnableControls, which then sends one: a state change when the state
+  // differs, and one data-set change (a layout change when the dataset
+  // closed or its layout changed meanwhile).
+  void DisableControls();
+  void EnableControls();
+  bool ControlsDisabled() const { return disable_count_ != 0; }
+  // The source this dataset follows (a detail's master); null in the base.
+  virtual DataSource* GetDataSource() const { return nullptr; }
+  // True when `source` leads back to this dataset through its chain of
+  // masters.
+  bool IsLinkedTo(const DataSource* source) const;
+  // The fields named in `names` (separated by ';'); raises "Field '%s' not
+  // found" for an unknown name.
+  void GetFieldList(std::vector<Field*>& list, const std::string& names) const;
+
   // ---- events
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
   TDataSetNotifyEvent BeforeInsert, AfterInsert, BeforeEdit, AfterEdit;
@@ -242,6 +276,13 @@ class DataSet {
   // True for a field of the current index; the base has no index.
   virtual bool GetIsIndexField(const Field& /*field*/) { return false; }
   virtual void CloseBlob(Field& /*field*/) {}
+  // The search behind FindFirst and its kin; sets Found. The base finds
+  // nothing.
+  virtual bool FindRecord(bool restart, bool go_forward);
+  void SetFound(bool value) { found_ = value; }
+  // Re-initialises a key buffer when key editing starts with a clear key;
+  // the base zero-fills it.
+  virtual void InitKeyBuffer(TRecordBuffer buffer, int size);
   // Called by IndexDefs::Update; the base has no index definitions.
   virtual void UpdateIndexDefs() {}
   friend class IndexDefs;
@@ -255,8 +296,66 @@ class DataSet {
   TRecordBuffer CalcBuffer() const { return calc_buffer_; }
   void SetBookmarkSize(int size) { bookmark_size_ = size; }
   void SetState(TDataSetState value);
-  // Sets the state without the state-change event (temporary states).
-  void SetTempState(TDataSetState value) { state_ = value; }
+  // A temporary state (dsCalcFields, dsFilter, dsNewValue ...) for the life
+  // of the guard; the previous state comes back also on exceptions. No
+  // state-change event is sent.
+  class TempState {
+   public:
+    TempState(DataSet& dataset, TDataSetState state)
+        : dataset_(dataset), saved_(dataset.state_) {
+      dataset.state_ = state;
+    }
+    TempState(const TempState&) = delete;
+    TempState& operator=(const TempState&) = delete;
+    ~TempState() { dataset_.state_ = saved_; }
+
+   private:
+    DataSet& dataset_;
+    TDataSetState saved_;
+  };
+  // Key editing (dsSetKey): `key` becomes the buffer that field writes go
+  // to, its first `size` bytes are saved to `save` (and the key cleared when
+  // asked). Post keeps the edited key, Cancel puts the saved bytes back.
+  void SetKeyBuffer(TRecordBuffer key, TRecordBuffer save, int size, bool clear);
+  // Ends key editing; commit false restores the saved key.
+  virtual void PostKeyBuffer(bool commit);
+  TRecordBuffer KeyBuffer() const { return key_buffer_; }
+  // The record an OnFilterRecord handler is looking at (state dsFilter).
+  TRecordBuffer FilterBuffer() const { return filter_buffer_; }
+  bool IsFilterEventActive() const { return filtered_ && static_cast<bool>(on_filter_record_); }
+  // Shows `buffer` to OnFilterRecord in state dsFilter and returns its
+  // verdict (true without a handler). A handler that throws is reported
+  // through the exception handler and the record keeps the verdict it had,
+  // so a scan goes on.
+  bool FilterRecordThroughHandler(TRecordBuffer buffer);
+  // Marks a state-changing operation for the re-entrancy check. A concrete
+  // dataset wraps its own public operations in one.
+  class Operation {
+   public:
+    explicit Operation(DataSet& dataset);
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+    ~Operation();
+
+   private:
+    DataSet& dataset_;
+    bool saved_nested_;
+  };
+  // Lets the next operations inside the current one nest (the dataset's own
+  // steps, as Post inside CheckBrowseMode).
+  class Nested {
+   public:
+    explicit Nested(DataSet& dataset) : dataset_(dataset), saved_(dataset.nested_ok_) {
+      dataset.nested_ok_ = true;
+    }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+    ~Nested() { dataset_.nested_ok_ = saved_; }
+
+   private:
+    DataSet& dataset_;
+    bool saved_;
+  };
   void SetModified(bool value) { modified_ = value; }
   void CheckCanModify();
   // Raises "Dataset not in edit or insert mode" outside the write states.
@@ -281,7 +380,6 @@ class DataSet {
   // Closes from a concrete dataset's destructor: no events, exceptions go to
   // the exception handler. Safe to call more than once.
   void DestroyingClose() noexcept;
-  bool Destroying() const { return destroying_; }
   void DoBeforeScroll();
   void DoAfterScroll();
 
@@ -304,6 +402,16 @@ class DataSet {
   void EndInsertAppend();
   void InsertAppendRecord(std::span<const Variant> values, bool append);
   static void Fire(const TDataSetNotifyEvent& event, DataSet& self);
+  // After-events of an outermost operation run as if it had finished, so
+  // their handlers may start the next operation.
+  void FireAfter(const TDataSetNotifyEvent& event);
+  void NotifyDataSources(TDataEvent event, std::intptr_t info);
+  void CheckBrowseModeNested();
+  void DoPost();
+  void DoCancel();
+  void DoInsert();
+  void DoSetActive(bool value);
+  friend class DataSource;
 
   TDataSetState state_ = TDataSetState::dsInactive;
   bool modified_ = false;
@@ -311,7 +419,17 @@ class DataSet {
   bool eof_ = true;
   bool default_fields_ = false;
   bool internal_open_complete_ = false;
-  bool destroying_ = false;
+  bool found_ = false;
+  int disable_count_ = 0;
+  TDataSetState disable_state_ = TDataSetState::dsInactive;
+  TDataEvent enable_event_ = TDataEvent::deDataSetChange;
+  std::vector<DataSource*> data_sources_;
+  TRecordBuffer key_buffer_ = nullptr;
+  TRecordBuffer key_save_ = nullptr;
+  int key_size_ = 0;
+  TRecordBuffer filter_buffer_ = nullptr;
+  int operation_depth_ = 0;
+  bool nested_ok_ = false;
   static constexpr int kBufferCount = 1;
   // Active buffer(s) then the spare.
   TRecordBuffer buffers_[kBufferCount + 1] = {};
