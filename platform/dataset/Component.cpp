@@ -4,7 +4,7 @@
 
 namespace platform {
 
-Component::Component(Component* owner) : owner_(owner) {
+Component::Component(Component* owner, std::string name) : Name(std::move(name)), owner_(owner) {
   if (owner_ != nullptr) {
     owner_->components_.push_back(this);
     owner_->Notification(*this, TOperation::opInsert);
@@ -24,7 +24,8 @@ Component::~Component() {
     // An owner that is going away is told nothing: its members may be gone.
     if (!owner_->destroying_) owner_->Notification(*this, TOperation::opRemove);
   }
-  for (Component* c : components_) c->owner_ = nullptr;
+  for (Component* c : components_)
+    c->owner_ = nullptr;
 }
 
 void Component::FreeNotification(Component& other) {

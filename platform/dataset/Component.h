@@ -21,7 +21,8 @@ enum class TOperation { opInsert, opRemove };
 
 class Component {
  public:
-  explicit Component(Component* owner = nullptr);
+  // The owner hears of the new component (opInsert) with its name set.
+  explicit Component(Component* owner = nullptr, std::string name = {});
   Component(const Component&) = delete;
   Component& operator=(const Component&) = delete;
   virtual ~Component();

@@ -45,7 +45,8 @@ DataSet::~DataSet() {
   SetDestroying();
   const std::vector<DataSource*> sources = data_sources_;
   data_sources_.clear();
-  for (DataSource* s : sources) s->DataSetGone();
+  for (DataSource* s : sources)
+    s->DataSetGone();
 }
 
 void DataSet::Fire(const TDataSetNotifyEvent& event, DataSet& self) {
@@ -66,12 +67,17 @@ void DataSet::FireAfter(const TDataSetNotifyEvent& event) {
   event(*this);
 }
 
-void DataSet::DoBeforeScroll() { Fire(BeforeScroll, *this); }
-void DataSet::DoAfterScroll() { FireAfter(AfterScroll); }
+void DataSet::DoBeforeScroll() {
+  Fire(BeforeScroll, *this);
+}
+void DataSet::DoAfterScroll() {
+  FireAfter(AfterScroll);
+}
 
 // ---- re-entrancy
 
-DataSet::Operation::Operation(DataSet& dataset) : dataset_(dataset), saved_nested_(dataset.nested_ok_) {
+DataSet::Operation::Operation(DataSet& dataset)
+    : dataset_(dataset), saved_nested_(dataset.nested_ok_) {
   // An operation may start inside another only as one of its own steps;
   // an event handler or a pumped event that starts one mid-way is refused.
   if (dataset.operation_depth_ > 0 && !dataset.nested_ok_)
@@ -170,8 +176,10 @@ void DataSet::GetFieldList(std::vector<Field*>& list, const std::string& names) 
     std::size_t end = names.find(';', pos);
     if (end == std::string::npos) end = names.size();
     std::string_view name(names.data() + pos, end - pos);
-    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    while (!name.empty() && name.front() == ' ')
+      name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ')
+      name.remove_suffix(1);
     if (!name.empty()) list.push_back(&FieldByName(name));
     pos = end + 1;
   }
@@ -339,7 +347,14 @@ bool DataSet::GetNextRecord() {
         GetBookmarkFlag(ActiveBuffer()) == bfCurrent)
       mode = gmCurrent;
   }
-  const bool ok = GetRecord(buffers_[record_count_], mode, true) == grOK;
+  bool ok;
+  try {
+    ok = GetRecord(buffers_[record_count_], mode, true) == grOK;
+  } catch (...) {
+    // The cursor may have moved: put it back before the next read.
+    CursorPosChanged();
+    throw;
+  }
   if (ok) {
     if (record_count_ == 0)
       ActivateBuffers();
@@ -356,7 +371,13 @@ bool DataSet::GetNextRecord() {
 
 bool DataSet::GetPriorRecord() {
   if (record_count_ > 0) SetCurrentRecord(0);
-  const bool ok = GetRecord(buffers_[record_count_], gmPrior, true) == grOK;
+  bool ok;
+  try {
+    ok = GetRecord(buffers_[record_count_], gmPrior, true) == grOK;
+  } catch (...) {
+    CursorPosChanged();
+    throw;
+  }
   if (ok) {
     if (record_count_ == 0) {
       ActivateBuffers();
@@ -667,7 +688,9 @@ void DataSet::Delete() {
   DoAfterScroll();
 }
 
-void DataSet::InternalPost() { CheckRequiredFields(); }
+void DataSet::InternalPost() {
+  CheckRequiredFields();
+}
 
 void DataSet::CheckRequiredFields() {
   for (const auto& f : fields_)
@@ -677,7 +700,8 @@ void DataSet::CheckRequiredFields() {
 
 void DataSet::SetFields(std::span<const Variant> values) {
   if (values.size() > fields_.size()) throw EListError(dbconsts::SFieldIndexError);
-  for (std::size_t i = 0; i < values.size(); ++i) fields_[i]->SetValue(values[i]);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    fields_[i]->SetValue(values[i]);
 }
 
 void DataSet::InsertAppendRecord(std::span<const Variant> values, bool append) {
@@ -711,8 +735,12 @@ void DataSet::InsertAppendRecord(std::span<const Variant> values, bool append) {
   FireAfter(AfterPost);
 }
 
-void DataSet::InsertRecord(std::span<const Variant> values) { InsertAppendRecord(values, false); }
-void DataSet::AppendRecord(std::span<const Variant> values) { InsertAppendRecord(values, true); }
+void DataSet::InsertRecord(std::span<const Variant> values) {
+  InsertAppendRecord(values, false);
+}
+void DataSet::AppendRecord(std::span<const Variant> values) {
+  InsertAppendRecord(values, true);
+}
 
 // ---- key editing, searching, filter handler
 
@@ -744,7 +772,9 @@ bool DataSet::FindRecord(bool, bool) {
   return false;
 }
 
-bool DataSet::Locate(const std::string&, const Variant&, TLocateOptions) { return false; }
+bool DataSet::Locate(const std::string&, const Variant&, TLocateOptions) {
+  return false;
+}
 
 Variant DataSet::Lookup(const std::string&, const Variant&, const std::string&) {
   return Variant::Null();

@@ -301,8 +301,7 @@ class DataSet : public Component {
   // state-change event is sent.
   class TempState {
    public:
-    TempState(DataSet& dataset, TDataSetState state)
-        : dataset_(dataset), saved_(dataset.state_) {
+    TempState(DataSet& dataset, TDataSetState state) : dataset_(dataset), saved_(dataset.state_) {
       dataset.state_ = state;
     }
     TempState(const TempState&) = delete;

@@ -47,7 +47,8 @@ void DataSource::SetDataSet(DataSet* dataset) {
   if (dataset_ != nullptr) dataset_->data_sources_.push_back(this);
   state_ = dataset_ != nullptr && enabled_ ? dataset_->State() : TDataSetState::dsInactive;
   const std::vector<DataLink*> links = links_;
-  for (DataLink* l : links) l->UpdateState();
+  for (DataLink* l : links)
+    l->UpdateState();
   if (OnStateChange) OnStateChange(*this);
 }
 
@@ -56,7 +57,8 @@ void DataSource::SetEnabled(bool value) {
   enabled_ = value;
   state_ = dataset_ != nullptr && enabled_ ? dataset_->State() : TDataSetState::dsInactive;
   const std::vector<DataLink*> links = links_;
-  for (DataLink* l : links) l->UpdateState();
+  for (DataLink* l : links)
+    l->UpdateState();
 }
 
 void DataSource::Edit() {
@@ -81,9 +83,10 @@ void DataSource::DataEvent(TDataEvent event, std::intptr_t info) {
     case TDataEvent::deDataSetScroll:
     case TDataEvent::deLayoutChange:
       if (OnDataChange)
-        OnDataChange(*this, event == TDataEvent::deFieldChange || event == TDataEvent::deRecordChange
-                                ? reinterpret_cast<Field*>(info)
-                                : nullptr);
+        OnDataChange(*this,
+                     event == TDataEvent::deFieldChange || event == TDataEvent::deRecordChange
+                         ? reinterpret_cast<Field*>(info)
+                         : nullptr);
       break;
     case TDataEvent::deUpdateRecord:
       if (OnUpdateData) OnUpdateData(*this);
@@ -126,7 +129,9 @@ void DataLink::SetDataSource(DataSource* source) {
   UpdateState();
 }
 
-DataSet* DataLink::GetDataSet() const { return source_ != nullptr ? source_->GetDataSet() : nullptr; }
+DataSet* DataLink::GetDataSet() const {
+  return source_ != nullptr ? source_->GetDataSet() : nullptr;
+}
 
 void DataLink::UpdateState() {
   const TDataSetState s = source_ != nullptr ? source_->State() : TDataSetState::dsInactive;

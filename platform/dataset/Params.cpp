@@ -54,13 +54,17 @@ bool IsNameChar(char c) {
          static_cast<unsigned char>(c) >= 0x80;
 }
 
-bool IsQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
+bool IsQuote(char c) {
+  return c == '\'' || c == '"' || c == '`';
+}
 
 }  // namespace
 
 // ---- Param
 
-void Param::Clear() { value_ = Variant::Null(); }
+void Param::Clear() {
+  value_ = Variant::Null();
+}
 
 void Param::SetValue(const Variant& value) {
   if (DataType == ftUnknown) DataType = TypeOfVariant(value);
@@ -105,7 +109,9 @@ void Param::SetAsMemo(const std::string& text) {
   SetValue(Variant::FromString(text));
 }
 
-std::string Param::AsString() const { return IsNull() ? std::string() : VariantToText(value_); }
+std::string Param::AsString() const {
+  return IsNull() ? std::string() : VariantToText(value_);
+}
 
 std::int64_t Param::AsLargeInt() const {
   if (IsNull()) return 0;
@@ -122,18 +128,22 @@ std::int64_t Param::AsLargeInt() const {
 
 std::int32_t Param::AsInteger() const {
   const std::int64_t v = AsLargeInt();
-  if (v < INT32_MIN || v > INT32_MAX) throw EConvertError(Format("'%s' is not a valid integer value", {AsString()}));
+  if (v < INT32_MIN || v > INT32_MAX)
+    throw EConvertError(Format("'%s' is not a valid integer value", {AsString()}));
   return static_cast<std::int32_t>(v);
 }
 
 double Param::AsFloat() const {
   if (IsNull()) return 0;
   const auto t = value_.VarType();
-  if (t == varString || t == varUString || t == varOleStr) return static_cast<double>(StrToFloat(AsString()));
+  if (t == varString || t == varUString || t == varOleStr)
+    return static_cast<double>(StrToFloat(AsString()));
   return value_.ToDouble();
 }
 
-bool Param::AsBoolean() const { return !IsNull() && value_.ToBoolean(); }
+bool Param::AsBoolean() const {
+  return !IsNull() && value_.ToBoolean();
+}
 
 TDateTime Param::AsDateTime() const {
   if (IsNull()) return 0;
@@ -172,11 +182,14 @@ Param& Params::CreateParam(TFieldType type, std::string_view name, TParamType pa
 }
 
 Param& Params::Items(int index) {
-  if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw EListError("List index out of bounds (" + std::to_string(index) + ")");
   return *items_[static_cast<std::size_t>(index)];
 }
 
-const Param& Params::Items(int index) const { return const_cast<Params*>(this)->Items(index); }
+const Param& Params::Items(int index) const {
+  return const_cast<Params*>(this)->Items(index);
+}
 
 Param* Params::FindParam(std::string_view name) {
   for (auto& p : items_)
@@ -249,7 +262,8 @@ std::string Params::ParseSQL(std::string_view sql, bool do_create) {
       name = std::string(sql.substr(end + 1, close - end - 1));
       end = close + 1;
     } else {
-      while (end < sql.size() && IsNameChar(sql[end])) ++end;
+      while (end < sql.size() && IsNameChar(sql[end]))
+        ++end;
       name = std::string(sql.substr(i + 1, end - i - 1));
     }
     if (name.empty()) {  // a colon not followed by a name
@@ -257,7 +271,8 @@ std::string Params::ParseSQL(std::string_view sql, bool do_create) {
       ++i;
       continue;
     }
-    if (do_create && FindParam(name) == nullptr) CreateParam(ftUnknown, name, TParamType::ptUnknown);
+    if (do_create && FindParam(name) == nullptr)
+      CreateParam(ftUnknown, name, TParamType::ptUnknown);
     out.push_back('?');
     i = end;
   }

@@ -78,6 +78,18 @@ class FakeDataSet : public DataSet {
   using DataSet::ActiveBuffer;
   using DataSet::CursorPosChanged;
 
+  // Key editing over the fake's own key buffer (a record image).
+  void SetKey() {
+    SetKeyBuffer(key_.data(), key_save_.data(), static_cast<int>(key_.size()), true);
+  }
+  void EditKey() {
+    SetKeyBuffer(key_.data(), key_save_.data(), static_cast<int>(key_.size()), false);
+  }
+  const std::vector<std::uint8_t>& Key() const { return key_; }
+  // While set, reads skip rows that OnFilterRecord rejects even when the
+  // dataset is not filtered (the scan of FindFirst and its kin).
+  bool force_filter = false;
+
   void DataEvent(TDataEvent event, std::intptr_t info) override {
     DataSet::DataEvent(event, info);
     if (on_data_event) on_data_event(event, info);
@@ -180,6 +192,8 @@ class FakeDataSet : public DataSet {
       case TGetMode::gmNext:
         if (pos_ == Pos::kEof) return TGetResult::grEOF;
         it = pos_ == Pos::kBof ? rows.begin() : rows.upper_bound(id_);
+        while (it != rows.end() && !Passes(buffer, it))
+          ++it;
         if (it == rows.end()) {
           pos_ = Pos::kEof;
           return TGetResult::grEOF;
@@ -188,11 +202,14 @@ class FakeDataSet : public DataSet {
       case TGetMode::gmPrior:
         if (pos_ == Pos::kBof) return TGetResult::grBOF;
         it = pos_ == Pos::kEof ? rows.end() : rows.lower_bound(id_);
-        if (it == rows.begin()) {
-          pos_ = Pos::kBof;
-          return TGetResult::grBOF;
+        while (true) {
+          if (it == rows.begin()) {
+            pos_ = Pos::kBof;
+            return TGetResult::grBOF;
+          }
+          --it;
+          if (Passes(buffer, it)) break;
         }
-        --it;
         break;
     }
     pos_ = Pos::kOn;
@@ -230,6 +247,8 @@ class FakeDataSet : public DataSet {
     calc_offset_ = off + 5;
     buffer_size_ = calc_offset_ + CalcFieldsSize();
     SetBookmarkSize(4);
+    key_.assign(static_cast<std::size_t>(buffer_size_), 0);
+    key_save_.assign(static_cast<std::size_t>(buffer_size_), 0);
     pos_ = Pos::kBof;
     open_ = true;
   }
@@ -242,6 +261,38 @@ class FakeDataSet : public DataSet {
     FieldDefs().Clear();
     for (const Column& c : columns)
       FieldDefs().Add(c.name, c.type, c.size, c.required);
+  }
+  bool FindRecord(bool restart, bool go_forward) override {
+    Operation op(*this);
+    {
+      Nested nested(*this);
+      CheckBrowseMode();
+    }
+    DoBeforeScroll();
+    SetFound(false);
+    UpdateCursorPos();
+    CursorPosChanged();
+    if (restart) {
+      if (go_forward)
+        InternalFirst();
+      else
+        InternalLast();
+    }
+    force_filter = true;
+    TGetResult r;
+    try {
+      r = GetRecord(TempBuffer(), go_forward ? TGetMode::gmNext : TGetMode::gmPrior, false);
+    } catch (...) {
+      force_filter = false;
+      throw;
+    }
+    force_filter = false;
+    if (r == TGetResult::grOK) {
+      Resync(rmExact | rmCenter);
+      SetFound(true);
+      DoAfterScroll();
+    }
+    return Found();
   }
   void InternalFirst() override { pos_ = Pos::kBof; }
   void InternalLast() override { pos_ = Pos::kEof; }
@@ -304,6 +355,14 @@ class FakeDataSet : public DataSet {
     def.Size = c.size != 0 ? c.size : (c.type == ftGuid ? kGuidSize : kDefaultStringSize);
     return def.CreateField()->DataSize();
   }
+  // The row as the filter handler sees it, in `buffer` (state dsFilter).
+  bool Passes(TRecordBuffer buffer,
+              std::map<std::int32_t, std::vector<std::uint8_t>>::iterator it) {
+    if (!force_filter && !IsFilterEventActive()) return true;
+    std::memcpy(buffer, it->second.data(), it->second.size());
+    std::memcpy(buffer + bookmark_offset_, &it->first, 4);
+    return FilterRecordThroughHandler(buffer);
+  }
   void Hook(std::string_view name) {
     if (fail) fail(name);
   }
@@ -316,6 +375,10 @@ class FakeDataSet : public DataSet {
         return ActiveBuffer();
       case TDataSetState::dsCalcFields:
         return CalcBuffer();
+      case TDataSetState::dsFilter:
+        return FilterBuffer();
+      case TDataSetState::dsSetKey:
+        return KeyBuffer();
       default:
         return nullptr;
     }
@@ -340,6 +403,8 @@ class FakeDataSet : public DataSet {
   }
 
   std::vector<int> offsets_;
+  std::vector<std::uint8_t> key_;
+  std::vector<std::uint8_t> key_save_;
   int bookmark_offset_ = 0;
   int calc_offset_ = 0;
   int buffer_size_ = 0;
