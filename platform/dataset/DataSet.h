@@ -24,6 +24,17 @@
 // - Edit on an empty dataset inserts; Delete on it raises.
 // - Open that fails leaves the dataset inactive and its buffers freed.
 //
+// Re-entrancy: a state-changing operation (open, close, navigation, editing,
+// bookmarks, searches) may not start while another one on the same dataset
+// is under way, except as one of that operation's own steps: an event
+// handler, a filter or calculation handler, a data link or an event pumped
+// during a long operation that tries gets EDatabaseError. The After events
+// of an operation run once it is over, so their handlers may start the next
+// one.
+//
+// Data sources follow the dataset: every data event goes to them (held back
+// between DisableControls and EnableControls).
+//
 // Destruction: the base cannot call the concrete dataset's hooks from its
 // own destructor, so every concrete dataset calls DestroyingClose() in its
 // destructor. Nothing throws from a destructor.
