@@ -8,6 +8,7 @@
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/Format.h"
+#include "platform/dataset/ByteOrder.h"
 #include "platform/dataset/DBConsts.h"
 #include "platform/dataset/DataSource.h"
 #include "platform/dataset/DatabaseError.h"
@@ -985,35 +986,30 @@ void DataSet::DataConvert(const Field& field, const void* source, void* dest, bo
     case ftDate:
     case ftTime:
     case ftDateTime: {
+      const auto* src = static_cast<const std::uint8_t*>(source);
+      auto* dst = static_cast<std::uint8_t*>(dest);
       if (to_native) {
+        // The exchange form is the caller's double, in host order.
         TDateTime d;
         std::memcpy(&d, source, sizeof d);
         const TTimeStamp ts = DateTimeToTimeStamp(d);
-        if (field.DataType() == ftDateTime) {
-          const double ms = static_cast<double>(ts.Date) * MSecsPerDay + ts.Time;
-          std::memcpy(dest, &ms, sizeof ms);
-        } else {
-          const std::int32_t v = field.DataType() == ftDate ? ts.Date : ts.Time;
-          std::memcpy(dest, &v, sizeof v);
-        }
+        if (field.DataType() == ftDateTime)
+          StoreLE(dst, static_cast<double>(ts.Date) * MSecsPerDay + ts.Time);
+        else
+          StoreLE(dst, field.DataType() == ftDate ? ts.Date : ts.Time);
       } else {
         TTimeStamp ts;
         if (field.DataType() == ftDateTime) {
-          double ms;
-          std::memcpy(&ms, source, sizeof ms);
+          const double ms = LoadLE<double>(src);
           const double days = std::floor(ms / MSecsPerDay);
           if (!(days >= 1 && days <= 3652059)) throw EConvertError("Invalid date-time value");
           ts.Date = static_cast<std::int32_t>(days);
           ts.Time = static_cast<std::int32_t>(ms - days * MSecsPerDay);
+        } else if (field.DataType() == ftDate) {
+          ts.Date = LoadLE<std::int32_t>(src);
         } else {
-          std::int32_t v;
-          std::memcpy(&v, source, sizeof v);
-          if (field.DataType() == ftDate) {
-            ts.Date = v;
-          } else {
-            ts.Date = DateDelta;
-            ts.Time = v;
-          }
+          ts.Date = DateDelta;
+          ts.Time = LoadLE<std::int32_t>(src);
         }
         const TDateTime d = TimeStampToDateTime(ts);
         std::memcpy(dest, &d, sizeof d);

@@ -1,8 +1,10 @@
 #include "platform/dataset/Field.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "platform/core/CheckedMath.h"
@@ -11,6 +13,7 @@
 #include "platform/core/Exceptions.h"
 #include "platform/core/Format.h"
 #include "platform/core/TextConvert.h"
+#include "platform/dataset/ByteOrder.h"
 #include "platform/dataset/DBConsts.h"
 #include "platform/dataset/DataSet.h"
 #include "platform/dataset/DatabaseError.h"
@@ -19,18 +22,6 @@
 namespace platform {
 
 namespace {
-
-template <typename T>
-T LoadLE(const std::uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);  // the build targets little-endian x86-64
-  return v;
-}
-
-template <typename T>
-void StoreLE(std::uint8_t* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
 
 bool IsTextVariant(const Variant& v) {
   const auto t = v.VarType();
