@@ -230,7 +230,9 @@ std::int64_t TVEZDiskPageManager::GetPageOffset(std::int32_t page_no) const {
 void TVEZDiskPageManager::ReadDBHeader() {
   if (!IsOpened()) throw NotOpened(10459);
   std::uint8_t raw[TVEZDBHeader::kSize] = {};
-  header_ = TVEZDBHeader{};
+  // The copy changes only on success: a blank copy would be written back by
+  // the next header write (the free space manager saves its counters even
+  // when its header read failed).
   file_->ReadBuffer(raw, sizeof raw, offset_to_db_header_, 10464);
   header_ = TVEZDBHeader::Decode(raw);
 }

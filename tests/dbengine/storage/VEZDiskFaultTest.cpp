@@ -1,0 +1,109 @@
+// Faults outside a commit: a failed header read or a failed growth while a
+// page is handed out must leave a file that opens with counters its maps
+// agree with, and a foreign file too short for a header is refused as one.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "tests/common/NativeError.h"
+#include "tests/dbengine/storage/DiskTestSupport.h"
+
+using vez::test::NativeErrorOf;
+
+namespace vez {
+namespace {
+
+using test::FaultFileSystem;
+using test::ReadAll;
+using test::ScratchDir;
+using test::WriteAll;
+
+constexpr std::int32_t kSession = 0;
+
+// Fails every read of exactly fail_count bytes at fail_offset while armed.
+struct ReadFault {
+  bool armed = false;
+  std::int64_t fail_offset = 0;
+  std::size_t fail_count = 0;
+};
+
+class ReadFaultFile : public platform::FileWrapper {
+ public:
+  ReadFaultFile(std::unique_ptr<platform::File> target, ReadFault& fault)
+      : FileWrapper(std::move(target)), fault_(fault) {}
+  void ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    if (fault_.armed && offset == fault_.fail_offset && count == fault_.fail_count)
+      throw platform::EOSError(EIO, "injected read failure");
+    FileWrapper::ReadAt(offset, buffer, count);
+  }
+
+ private:
+  ReadFault& fault_;
+};
+
+class ReadFaultFileSystem : public platform::FileSystemWrapper {
+ public:
+  ReadFaultFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  ReadFault fault;
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<ReadFaultFile>(FileSystemWrapper::OpenFile(path, access, share), fault);
+  }
+};
+
+void Open(TVEZDiskPageManager& pm, const std::string& name, bool* repair = nullptr) {
+  bool ro = false, repair_needed = false, mu = true;
+  pm.OpenDatabase(name, TVEZPassword{}, ro, repair_needed, false, mu);
+  if (repair) *repair = repair_needed;
+}
+
+std::int32_t AddPageWith(TVEZDiskPageManager& pm, std::uint8_t fill) {
+  TVEZPage* p = pm.AddPage(kSession, kPageTypeTableRecord);
+  std::memset(p->PageData(), fill, pm.PageDataSize());
+  const std::int32_t no = p->PageNo();
+  pm.PutPage(p);
+  return no;
+}
+
+std::string MakeDatabase(const ScratchDir& dir, int pages) {
+  const std::string name = dir.Path("f.vez");
+  TVEZDiskPageManager pm;
+  pm.CreateAndOpenDatabase(name, {}, 512, 2);
+  for (int i = 0; i < pages; ++i)
+    AddPageWith(pm, static_cast<std::uint8_t>(i + 1));
+  pm.ApplyChanges(kSession);
+  return name;
+}
+
+TEST(VEZDiskFaultTest, FailedHeaderReadNeverWritesABlankHeader) {
+  ScratchDir dir;
+  const std::string name = MakeDatabase(dir, 3);
+  const auto before = ReadAll(name);
+  ReadFaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    fs.fault = {true, 0, TVEZDBHeader::kSize};
+    // Handing out a page and giving one back both start by reading the header.
+    EXPECT_EQ(NativeErrorOf([&] { pm.AddPage(kSession, kPageTypeTableRecord); }), 10464);
+    EXPECT_EQ(NativeErrorOf([&] { pm.FreeSpaceManager()->FreePage(3); }), 10464);
+    EXPECT_EQ(pm.LockDBHeaderCount(), 0);
+    // The copy in memory is still the header it was.
+    EXPECT_TRUE(pm.DBHeader().HasSignature());
+    EXPECT_EQ(pm.DBHeader().PageSize, 512);
+    fs.fault.armed = false;
+    pm.CancelChanges(kSession);
+  }
+  EXPECT_EQ(ReadAll(name), before);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  EXPECT_EQ(pm.DBHeader().TotalPageCount, TVEZDBHeader::Decode(before.data()).TotalPageCount);
+}
+
+}  // namespace
+}  // namespace vez
