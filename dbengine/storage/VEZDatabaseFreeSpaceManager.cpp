@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
@@ -229,6 +230,21 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
   const bool first_time = last_used_page_no_ == -1;
   const std::int32_t old_last_pfs = first_time ? -1 : LastPFSIndex();
   const std::int32_t old_last_eam = first_time ? -1 : LastEAMIndex();
+  // Until a page of the old file is written, a failure takes the growth back:
+  // the counters saved then are the old ones, which the maps agree with (a
+  // longer file opens, and the next growth drops its tail). Saving the new
+  // ones would claim pages without maps, or a last used page past the end.
+  struct GrowthUndo {
+    TVEZDatabaseFreeSpaceManager& fsm;
+    const std::int32_t last_used, total;
+    const int exceptions = std::uncaught_exceptions();
+    bool restorable = true;
+    ~GrowthUndo() {
+      if (!restorable || std::uncaught_exceptions() == exceptions) return;
+      fsm.last_used_page_no_ = last_used;
+      fsm.total_page_count_ = total;
+    }
+  } undo{*this, last_used_page_no_, total_page_count_};
   do {
     last_used_page_no_ = CheckedAdd(last_used_page_no_, 1);
   } while (IsSystemPage(last_used_page_no_));
@@ -255,6 +271,8 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
       created_eam.push_back(EAMPageNo(k));
     }
   }
+  // A first growth rebuilds every map it relies on: it stays restorable.
+  undo.restorable = first_time;
   for (std::int32_t p : created_eam)
     SetPFSBit(p, true);
   for (std::int32_t p : created_pfs)
