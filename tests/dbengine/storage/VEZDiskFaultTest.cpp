@@ -32,49 +32,44 @@ struct ReadFault {
 };
 
 class ReadFaultFile : public platform::FileWrapper {
-public:
-  ReadFaultFile(std::unique_ptr<platform::File> target, ReadFault &fault)
+ public:
+  ReadFaultFile(std::unique_ptr<platform::File> target, ReadFault& fault)
       : FileWrapper(std::move(target)), fault_(fault) {}
-  void ReadAt(std::int64_t offset, void *buffer, std::size_t count) override {
-    if (fault_.armed && offset == fault_.fail_offset &&
-        count == fault_.fail_count)
+  void ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    if (fault_.armed && offset == fault_.fail_offset && count == fault_.fail_count)
       throw platform::EOSError(EIO, "injected read failure");
     FileWrapper::ReadAt(offset, buffer, count);
   }
 
-private:
-  ReadFault &fault_;
+ private:
+  ReadFault& fault_;
 };
 
 class ReadFaultFileSystem : public platform::FileSystemWrapper {
-public:
+ public:
   ReadFaultFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
   ReadFault fault;
-  std::unique_ptr<platform::File> OpenFile(const std::string &path,
-                                           platform::FileAccess access,
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
                                            platform::FileShare share) override {
-    return std::make_unique<ReadFaultFile>(
-        FileSystemWrapper::OpenFile(path, access, share), fault);
+    return std::make_unique<ReadFaultFile>(FileSystemWrapper::OpenFile(path, access, share), fault);
   }
 };
 
-void Open(TVEZDiskPageManager &pm, const std::string &name,
-          bool *repair = nullptr) {
+void Open(TVEZDiskPageManager& pm, const std::string& name, bool* repair = nullptr) {
   bool ro = false, repair_needed = false, mu = true;
   pm.OpenDatabase(name, TVEZPassword{}, ro, repair_needed, false, mu);
-  if (repair)
-    *repair = repair_needed;
+  if (repair) *repair = repair_needed;
 }
 
-std::int32_t AddPageWith(TVEZDiskPageManager &pm, std::uint8_t fill) {
-  TVEZPage *p = pm.AddPage(kSession, kPageTypeTableRecord);
+std::int32_t AddPageWith(TVEZDiskPageManager& pm, std::uint8_t fill) {
+  TVEZPage* p = pm.AddPage(kSession, kPageTypeTableRecord);
   std::memset(p->PageData(), fill, pm.PageDataSize());
   const std::int32_t no = p->PageNo();
   pm.PutPage(p);
   return no;
 }
 
-std::string MakeDatabase(const ScratchDir &dir, int pages) {
+std::string MakeDatabase(const ScratchDir& dir, int pages) {
   const std::string name = dir.Path("f.vez");
   TVEZDiskPageManager pm;
   pm.CreateAndOpenDatabase(name, {}, 512, 2);
@@ -95,11 +90,8 @@ TEST(VEZDiskFaultTest, FailedHeaderReadNeverWritesABlankHeader) {
     Open(pm, name);
     fs.fault = {true, 0, TVEZDBHeader::kSize};
     // Handing out a page and giving one back both start by reading the header.
-    EXPECT_EQ(
-        NativeErrorOf([&] { pm.AddPage(kSession, kPageTypeTableRecord); }),
-        10464);
-    EXPECT_EQ(NativeErrorOf([&] { pm.FreeSpaceManager()->FreePage(3); }),
-              10464);
+    EXPECT_EQ(NativeErrorOf([&] { pm.AddPage(kSession, kPageTypeTableRecord); }), 10464);
+    EXPECT_EQ(NativeErrorOf([&] { pm.FreeSpaceManager()->FreePage(3); }), 10464);
     EXPECT_EQ(pm.LockDBHeaderCount(), 0);
     // The copy in memory is still the header it was.
     EXPECT_TRUE(pm.DBHeader().HasSignature());
@@ -110,8 +102,7 @@ TEST(VEZDiskFaultTest, FailedHeaderReadNeverWritesABlankHeader) {
   EXPECT_EQ(ReadAll(name), before);
   TVEZDiskPageManager pm;
   Open(pm, name);
-  EXPECT_EQ(pm.DBHeader().TotalPageCount,
-            TVEZDBHeader::Decode(before.data()).TotalPageCount);
+  EXPECT_EQ(pm.DBHeader().TotalPageCount, TVEZDBHeader::Decode(before.data()).TotalPageCount);
 }
 
 // A page hand-out that grows the file fails at each write of the first
@@ -125,8 +116,7 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
     // First growth: truncate, two new maps, their bits, the page's bits, the
     // header.
     for (int fail_at = 0; fail_at < (first_growth ? 8 : 1); ++fail_at) {
-      SCOPED_TRACE(testing::Message()
-                   << "first growth " << first_growth << ", step " << fail_at);
+      SCOPED_TRACE(testing::Message() << "first growth " << first_growth << ", step " << fail_at);
       const std::string name = dir.Path("g.vez");
       WriteAll(name, golden);
       std::int32_t kept = -1;
@@ -138,8 +128,7 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
         if (!first_growth) {
           // Fill the file so that the next page makes it grow again.
           kept = AddPageWith(pm, 0x5A);
-          while (pm.DBHeader().LastUsedPageNo + 1 <
-                 pm.DBHeader().TotalPageCount)
+          while (pm.DBHeader().LastUsedPageNo + 1 < pm.DBHeader().TotalPageCount)
             AddPageWith(pm, 0x5B);
           pm.ApplyChanges(kSession);
         }
@@ -147,10 +136,8 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
         fs.plan.fail_at = fail_at;
         try {
           AddPageWith(pm, 0x77);
-        } catch (const EVEZException &e) {
-          EXPECT_NE(std::string(e.what()).find("injected failure"),
-                    std::string::npos)
-              << e.what();
+        } catch (const EVEZException& e) {
+          EXPECT_NE(std::string(e.what()).find("injected failure"), std::string::npos) << e.what();
         }
         fs.plan.fail_at = -1;
         pm.CancelChanges(kSession);
@@ -159,7 +146,7 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
       bool repair = true;
       Open(pm, name, &repair);
       EXPECT_FALSE(repair);
-      const TVEZDBHeader &h = pm.DBHeader();
+      const TVEZDBHeader& h = pm.DBHeader();
       EXPECT_LT(h.LastUsedPageNo, h.TotalPageCount);
       const std::int32_t next = AddPageWith(pm, 0x66);
       EXPECT_FALSE(pm.FreeSpaceManager()->IsSystemPage(next));
@@ -167,7 +154,7 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
       pm.ApplyChanges(kSession);
       pm.CloseDatabase();
       Open(pm, name);
-      TVEZPage *p = pm.GetPage(kSession, next, kPageTypeTableRecord, true);
+      TVEZPage* p = pm.GetPage(kSession, next, kPageTypeTableRecord, true);
       EXPECT_EQ(p->PageData()[0], 0x66);
       pm.PutPage(p);
       if (kept >= 0) {
@@ -179,5 +166,19 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
   }
 }
 
-} // namespace
-} // namespace vez
+TEST(VEZDiskFaultTest, FilesTooShortForAHeaderAreForeign) {
+  ScratchDir dir;
+  for (const std::size_t size :
+       {std::size_t{0}, std::size_t{1}, std::size_t{40}, std::size_t{75}}) {
+    SCOPED_TRACE(size);
+    const std::string name = dir.Path("short.vez");
+    WriteAll(name, std::vector<std::uint8_t>(size, 'q'));
+    TVEZDiskPageManager pm;
+    EXPECT_EQ(NativeErrorOf([&] { Open(pm, name); }), 10470);
+    pm.CloseDatabase();
+    EXPECT_EQ(ReadAll(name), std::vector<std::uint8_t>(size, 'q'));
+  }
+}
+
+}  // namespace
+}  // namespace vez
