@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZDatabaseFile.h"
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
 #include "tests/common/NativeError.h"
@@ -178,6 +179,24 @@ TEST(VEZDiskFaultTest, FilesTooShortForAHeaderAreForeign) {
     pm.CloseDatabase();
     EXPECT_EQ(ReadAll(name), std::vector<std::uint8_t>(size, 'q'));
   }
+}
+
+// A file another opener holds is never unlinked from under it.
+TEST(VEZDiskFaultTest, DeletingAFileInUseIsRefused) {
+  ScratchDir dir;
+  const std::string name = dir.Path("held.vez");
+  WriteAll(name, std::vector<std::uint8_t>(10, 7));
+  TVEZDatabaseFile f;
+  f.OpenFile(name, amReadWrite, smShareDenyNone);
+  f.CloseFile();
+  {
+    TVEZDatabaseFile holder;
+    holder.OpenFile(name, amReadOnly, smShareDenyNone);
+    EXPECT_EQ(NativeErrorOf([&] { f.DeleteFile(""); }), 30362);
+    EXPECT_EQ(ReadAll(name), std::vector<std::uint8_t>(10, 7));
+  }
+  f.DeleteFile("");
+  EXPECT_FALSE(std::filesystem::exists(name));
 }
 
 }  // namespace
