@@ -271,12 +271,19 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
       created_eam.push_back(EAMPageNo(k));
     }
   }
-  // A first growth rebuilds every map it relies on: it stays restorable.
-  undo.restorable = first_time;
-  for (std::int32_t p : created_eam)
+  // Maps made by this growth are rebuilt by the next one (a first growth
+  // rebuilds them all): it stays restorable until a map of the old file is
+  // written.
+  const auto fresh = [&](std::int32_t map_page) { return first_time || map_page >= undo.total; };
+  for (std::int32_t p : created_eam) {
+    undo.restorable = undo.restorable && fresh(PFSPageFor(p));
     SetPFSBit(p, true);
-  for (std::int32_t p : created_pfs)
+  }
+  for (std::int32_t p : created_pfs) {
+    undo.restorable = undo.restorable && fresh(EAMPageFor(p));
     UpdateExtentState(p);
+  }
+  undo.restorable = undo.restorable && fresh(PFSPageFor(new_page)) && fresh(EAMPageFor(new_page));
   SetPageUsed(new_page, true);
   return new_page;
 }
