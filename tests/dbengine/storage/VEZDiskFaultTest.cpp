@@ -200,7 +200,7 @@ TEST(VEZDiskFaultTest, FailedGrowthIntoNewMapsNeverHandsOutAMapPage) {
       TVEZDiskPageManager pm;
       Open(pm, name);
       fs.plan.fail_at = fail_at;
-      EXPECT_EQ(NativeErrorOf([&] { AddPageWith(pm, 2); }) != 0, true);
+      EXPECT_NE(NativeErrorOf([&] { AddPageWith(pm, 2); }), 0);
       fs.plan.fail_at = -1;
       pm.CancelChanges(kSession);
     }
