@@ -1001,10 +1001,13 @@ void DataSet::DataConvert(const Field& field, const void* source, void* dest, bo
         TTimeStamp ts;
         if (field.DataType() == ftDateTime) {
           const double ms = LoadLE<double>(src);
-          const double days = std::floor(ms / MSecsPerDay);
+          // Rounded first: a product like (D + 693594) * 86400000 often lands a
+          // hair below the whole millisecond, and truncating it lost one.
+          const double whole = std::nearbyint(ms);
+          const double days = std::floor(whole / MSecsPerDay);
           if (!(days >= 1 && days <= 3652059)) throw EConvertError("Invalid date-time value");
           ts.Date = static_cast<std::int32_t>(days);
-          ts.Time = static_cast<std::int32_t>(ms - days * MSecsPerDay);
+          ts.Time = static_cast<std::int32_t>(whole - days * MSecsPerDay);
         } else if (field.DataType() == ftDate) {
           ts.Date = LoadLE<std::int32_t>(src);
         } else {
