@@ -57,7 +57,7 @@ void TVEZColumnConstraintDef::SaveColumnConstraint(TVEZStream& stream,
   defstream::CheckNameLength(TableSchemaName, kMaxColumnConstraintName, e.schema_size, "Name");
   defstream::CheckNameLength(TableName, kMaxColumnConstraintName, e.table_size, "Name");
   defstream::CheckNameLength(ColumnName, kMaxColumnConstraintName, e.column_size, "Name");
-  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, 10164, "Name");
+  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, kErrorDefName, "Name");
   SaveHead(stream);
   defstream::WriteInt32(stream, TableSchemaObjectID, e.schema_id);
   defstream::WriteInt32(stream, TableObjectID, e.table_id);
@@ -136,7 +136,7 @@ void TVEZConstraintDefUnique::LoadFromStream(TVEZStream& stream) {
 }
 
 void TVEZConstraintDefUnique::SaveToStream(TVEZStream& stream) const {
-  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, 10164, "Name");
+  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, kErrorDefName, "Name");
   defstream::CheckNameLength(TableSchemaName, defstream::kMaxShortStringLength, 30315, "Name");
   defstream::CheckNameLength(TableName, defstream::kMaxShortStringLength, 30317, "Name");
   defstream::CheckNameLength(IndexName, defstream::kMaxShortStringLength, 30323, "Name");
