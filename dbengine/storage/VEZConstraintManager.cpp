@@ -37,7 +37,9 @@ bool TVEZBaseConstraintManager::CheckConstraints(std::int32_t session_id,
     if (raise_exception) throw error;
     failed = true;
   };
-  const auto field_no = [&](std::int32_t object_id) { return fields.GetDefNumberByObjectId(object_id); };
+  const auto field_no = [&](std::int32_t object_id) {
+    return fields.GetDefNumberByObjectId(object_id);
+  };
 
   for (std::int32_t i = 0; i < FConstraintDefs.GetCount() && !failed; ++i) {
     TVEZConstraintDef* def = FConstraintDefs.GetDef(i);
@@ -202,7 +204,8 @@ void TVEZBaseConstraintManager::DeleteConstraintForIndexID(std::int32_t index_ob
   for (std::int32_t i = 0; i < FConstraintDefs.GetCount(); ++i) {
     const TVEZConstraintDef* def = FConstraintDefs.GetDef(i);
     if (def->ConstraintType != ctPK && def->ConstraintType != ctUnique) continue;
-    if (static_cast<const TVEZConstraintDefUnique*>(def)->IndexObjectID != index_object_id) continue;
+    if (static_cast<const TVEZConstraintDefUnique*>(def)->IndexObjectID != index_object_id)
+      continue;
     FConstraintDefs.Delete(i);
     return;
   }

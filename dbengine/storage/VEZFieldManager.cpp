@@ -281,8 +281,7 @@ std::int64_t TVEZBaseFieldManager::InternalGetNextAutoinc(std::int32_t field_no)
   return next;
 }
 
-std::int64_t TVEZBaseFieldManager::GetNextAutoinc(TVEZBaseSession* session,
-                                                  std::int32_t field_no) {
+std::int64_t TVEZBaseFieldManager::GetNextAutoinc(TVEZBaseSession* session, std::int32_t field_no) {
   const std::int64_t value = InternalGetNextAutoinc(field_no);
   if (session != nullptr) {
     session->SetObject(std::make_unique<TVEZSessionNamedObjectSequenceValue>(
@@ -291,17 +290,16 @@ std::int64_t TVEZBaseFieldManager::GetNextAutoinc(TVEZBaseSession* session,
   return value;
 }
 
-std::int64_t TVEZBaseFieldManager::GetLastAutoinc(TVEZBaseSession* session,
-                                                  std::int32_t field_no) {
+std::int64_t TVEZBaseFieldManager::GetLastAutoinc(TVEZBaseSession* session, std::int32_t field_no) {
   const TVEZFieldDef& def = CheckedDef(field_no, 30402);
   if (session != nullptr) {
-    if (auto* object =
-            dynamic_cast<TVEZSessionNamedObjectSequenceValue*>(session->GetObjectByID(def.ObjectID)))
+    if (auto* object = dynamic_cast<TVEZSessionNamedObjectSequenceValue*>(
+            session->GetObjectByID(def.ObjectID)))
       return object->Value;
     if (session->MultiUser) {
-      throw EVEZException(30012,
-                          "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
-                          {def.Name});
+      throw EVEZException(
+          30012, "No SequenceLastValue in session for sequence '%s'. Call GetNextVal first",
+          {def.Name});
     }
   }
   if (!IsAutoincAdvancedFieldType(def.AdvancedFieldType)) return 0;

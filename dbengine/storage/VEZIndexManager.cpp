@@ -169,9 +169,9 @@ std::int32_t TVEZBaseIndexManager::FindOrCreateIndex(
     TVEZCursor* cursor, const std::vector<std::string>& field_names,
     const std::vector<std::string>& asc_desc_list,
     const std::vector<std::string>& case_sensitivity_list, bool& is_created) {
-  const std::int32_t found =
-      FindIndex(field_names, asc_desc_list, case_sensitivity_list,
-                TVEZTableData::SessionIDOf(cursor), cursor != nullptr ? &cursor->FieldDefs() : nullptr);
+  const std::int32_t found = FindIndex(field_names, asc_desc_list, case_sensitivity_list,
+                                       TVEZTableData::SessionIDOf(cursor),
+                                       cursor != nullptr ? &cursor->FieldDefs() : nullptr);
   is_created = found == -1;
   if (!is_created) return found;
   return CreateTemporaryIndex(cursor, field_names, asc_desc_list, case_sensitivity_list);

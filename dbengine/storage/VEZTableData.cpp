@@ -185,7 +185,8 @@ void TVEZTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
 
 void TVEZTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {
   if (cursor != nullptr && FConstraintManager != nullptr) {
-    const auto* def = static_cast<TVEZIndexDef*>(FIndexManager->IndexDefs().GetDefByObjectId(index_id));
+    const auto* def =
+        static_cast<TVEZIndexDef*>(FIndexManager->IndexDefs().GetDefByObjectId(index_id));
     if (def != nullptr && !def->Temporary && !cursor->Temporary)
       FConstraintManager->DeleteConstraintForIndexID(index_id);
   }

@@ -84,8 +84,8 @@ class TVEZTableData : public TVEZKeyRecordSource {
   virtual void ApplyChanges(std::int32_t session_id, bool in_transaction);
   virtual void CancelChanges(std::int32_t session_id, bool in_transaction);
   // 7: creates the table's storage with these defs (ids are given here).
-  virtual void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs,
-                           TVEZIndexDefs& index_defs, TVEZConstraintDefs& constraint_defs) = 0;
+  virtual void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
+                           TVEZConstraintDefs& constraint_defs) = 0;
   // 8: base: refuses (20017) while any cursor has the table open, unless
   // design_mode; the engine then removes the storage.
   virtual void DeleteTable(TVEZCursor* cursor, bool design_mode);

@@ -205,8 +205,7 @@ class TFakeIndex : public TVEZIndex {
                                  const TVEZScanSearchCondition&) override {
     return 0;
   }
-  std::int64_t GetApproxRangeRecordCount(std::int32_t, std::int64_t,
-                                         const TVEZScanSearchCondition*,
+  std::int64_t GetApproxRangeRecordCount(std::int32_t, std::int64_t, const TVEZScanSearchCondition*,
                                          const TVEZScanSearchCondition*) override {
     return 0;
   }
@@ -249,9 +248,9 @@ class TFakeIndex : public TVEZIndex {
   }
   void Add(Bytes key, TVEZPageItemID id) {
     auto& e = Entries();
-    auto it = std::upper_bound(e.begin(), e.end(), key, [&](const Bytes& k, const TFakeIndexEntry& x) {
-      return Compare(k, x.key) < 0;
-    });
+    auto it = std::upper_bound(
+        e.begin(), e.end(), key,
+        [&](const Bytes& k, const TFakeIndexEntry& x) { return Compare(k, x.key) < 0; });
     e.insert(it, {std::move(key), id});
   }
   void Remove(TVEZPageItemID id) {
@@ -417,9 +416,7 @@ inline TVEZIndexDef* AddIndexDef(TVEZIndexDefs& defs, const std::string& name,
 // follow the table's, with one record buffer.
 class TTableCursor : public TestCursor {
  public:
-  ~TTableCursor() override {
-    FreeRecordBuffer(CurrentRecordBuffer);
-  }
+  ~TTableCursor() override { FreeRecordBuffer(CurrentRecordBuffer); }
   void Attach(TVEZTableData& table) {
     FieldDefs().Assign(table.FieldManager()->FieldDefs());
     IndexDefs().Assign(table.IndexManager()->IndexDefs());
