@@ -13,6 +13,7 @@
 #include "dbengine/storage/VEZChangeCounter.h"
 #include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
+#include "dbengine/storage/VEZRecordFieldData.h"
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/TableTestSupport.h"
 
@@ -460,6 +461,34 @@ TEST(DatabaseData, WithoutPageManagerCommitAndRollbackTouchNoPages) {
   EXPECT_NO_THROW(db.Rollback(0));  // the table without managers synchronises nothing
   db.FreeTableData(table);
   EXPECT_TRUE(db.TableDataList().empty());
+}
+
+}  // namespace
+}  // namespace vez::test
+
+namespace vez::test {
+namespace {
+
+// The dataset layer's field access checks the field number before it reads
+// the record's null bitmap (a bad number would read past it).
+TEST(RecordFieldData, FieldNumbersAreCheckedBeforeTheBitmap) {
+  TVEZFieldDefs defs;
+  AddField(defs, "A", aftInteger);
+  AddField(defs, "B", aftShortint);
+  defs.RecalcFieldOffsets();
+  Bytes record(1 + 4 + 1, 0);
+  std::int16_t out = 0;
+  for (std::int32_t bad : {-1, -9, 2, 8, 1 << 30}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(NativeErrorOf([&] { GetRecordFieldData(bad, defs, &out, record.data()); }), 10000);
+    EXPECT_EQ(NativeErrorOf([&] { GetRecordFieldData(bad, defs, nullptr, record.data()); }),
+              10000);
+    EXPECT_EQ(NativeErrorOf([&] { SetRecordFieldData(bad, defs, &out, record.data()); }), 10004);
+  }
+  EXPECT_EQ(record, Bytes(6, 0));
+  record[5] = 0xFB;
+  EXPECT_TRUE(GetRecordFieldData(1, defs, &out, record.data()));
+  EXPECT_EQ(out, -5);
 }
 
 }  // namespace
