@@ -37,10 +37,9 @@ class MemoryPages : public TVEZPageManager {
     pages_.emplace_back(PageSize());
   }
   void InternalRemovePage(std::int32_t) override {}
-  bool InternalReadPage(TVEZPage* page) override {
+  void InternalReadPage(TVEZPage* page) override {
     std::memcpy(page->PageBuffer(), pages_[static_cast<std::size_t>(page->PageNo())].data(),
                 PageSize());
-    return true;
   }
   void InternalWritePage(TVEZPage* page) override {
     std::memcpy(pages_[static_cast<std::size_t>(page->PageNo())].data(), page->PageBuffer(),
