@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZKeyPathMoves.h"
 #include "platform/core/CheckedMath.h"
 
 namespace vez {
@@ -64,41 +65,16 @@ bool TVEZBTreePageIndex::GetLastPosition(std::int32_t session_id, TVEZKeyPath& p
   return Root(session_id)->GetLastPosition(session_id, path);
 }
 
+namespace {
+constexpr TVEZKeyPathMoveErrors kPageIndexMoveErrors{20099, 20101, 20100, 20102};
+}  // namespace
+
 bool TVEZBTreePageIndex::GotoNextPosition(std::int32_t session_id, TVEZKeyPath& path) {
-  if (path.Count == 0) throw EVEZException(20099, "Index error: invalid position");
-  std::int32_t level = path.Count - 1;
-  while (level >= 0 && path.Items[level].EntryNo >= path.Items[level].EntryCount - 1)
-    --level;
-  if (level < 0) return false;
-  TVEZKeyPath moved;
-  moved.Assign(path);
-  ++moved.Items[level].EntryNo;
-  for (std::int32_t i = level + 1; i < moved.Count; ++i) {
-    const std::int32_t right = Page(session_id, moved.Items[i].PageNo)->RightPageNo();
-    if (right == -1) throw EVEZException(20100, "Index error: invalid page number");
-    moved.Items[i] = {right, 0, Page(session_id, right)->EntryCount()};
-  }
-  path.Assign(moved);
-  return true;
+  return StepKeyPath(page_manager_, &key_ref_, session_id, path, true, kPageIndexMoveErrors);
 }
 
 bool TVEZBTreePageIndex::GotoPriorPosition(std::int32_t session_id, TVEZKeyPath& path) {
-  if (path.Count == 0) throw EVEZException(20101, "Index error: invalid position");
-  std::int32_t level = path.Count - 1;
-  while (level >= 0 && path.Items[level].EntryNo <= 0)
-    --level;
-  if (level < 0) return false;
-  TVEZKeyPath moved;
-  moved.Assign(path);
-  --moved.Items[level].EntryNo;
-  for (std::int32_t i = level + 1; i < moved.Count; ++i) {
-    const std::int32_t left = Page(session_id, moved.Items[i].PageNo)->LeftPageNo();
-    if (left == -1) throw EVEZException(20102, "Index error: invalid page number");
-    const std::int32_t count = Page(session_id, left)->EntryCount();
-    moved.Items[i] = {left, count - 1, count};
-  }
-  path.Assign(moved);
-  return true;
+  return StepKeyPath(page_manager_, &key_ref_, session_id, path, false, kPageIndexMoveErrors);
 }
 
 bool TVEZBTreePageIndex::FindPage(std::int32_t session_id, std::int32_t page_no,
