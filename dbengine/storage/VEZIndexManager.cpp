@@ -4,6 +4,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/storage/VEZBTreeRecordIndex.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZChangeCounter.h"
 #include "dbengine/storage/VEZCursor.h"
@@ -107,7 +108,7 @@ TVEZIndex* TVEZBaseIndexManager::InternalOpenIndex(std::int32_t index_id) {
 }
 
 std::unique_ptr<TVEZIndex> TVEZBaseIndexManager::NewIndex() {
-  throw EVEZException(30058, "Not implemented yet");
+  return std::make_unique<TVEZBTreeRecordIndex>(this);
 }
 
 std::int32_t TVEZBaseIndexManager::CreateIndex(TVEZCursor* cursor, TVEZIndexDef& index_def) {
