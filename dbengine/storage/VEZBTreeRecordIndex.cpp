@@ -284,8 +284,7 @@ void TVEZBTreeRecordIndex::GetRecordBuffer(std::int32_t session_id, TVEZNavigati
   ReadEntry(session_id, info, path, cache, table_state);
 }
 
-void TVEZBTreeRecordIndex::GetClosestRecordBuffer(std::int32_t session_id,
-                                                  TVEZNavigationInfo& info,
+void TVEZBTreeRecordIndex::GetClosestRecordBuffer(std::int32_t session_id, TVEZNavigationInfo& info,
                                                   TVEZIndexPositionCache* cache,
                                                   std::int32_t table_state) {
   TVEZBTreePageHolder root = Root(session_id, 20293);
@@ -411,8 +410,7 @@ std::unique_ptr<TVEZIndexSearchInfo> TVEZBTreeRecordIndex::CreateSearchInfo() {
 bool TVEZBTreeRecordIndex::PositionAtScanStart(std::int32_t session_id, bool restart,
                                                bool go_forward,
                                                const TVEZScanSearchCondition* condition,
-                                               const std::uint8_t* record,
-                                               TVEZPageItemID record_id,
+                                               const std::uint8_t* record, TVEZPageItemID record_id,
                                                TVEZBTreeSearchInfo& info) {
   info.Position.Clear();
   if (condition == nullptr) {
@@ -450,7 +448,8 @@ bool TVEZBTreeRecordIndex::PositionAtScanEnd(std::int32_t session_id, bool go_fo
                                              TVEZBTreeSearchInfo& info) {
   info.EndPosition.reset();
   if (start_condition == nullptr) return true;
-  const TVEZScanSearchCondition& bound = end_condition != nullptr ? *end_condition : *start_condition;
+  const TVEZScanSearchCondition& bound =
+      end_condition != nullptr ? *end_condition : *start_condition;
   TCompareScope scope(FKeyRef, bound.KeyFieldCount, bound.KeyRecordBuffer,
                       start_condition->PartialCompare);
   const std::vector<std::uint8_t> key = ShortKey(bound.KeyRecordBuffer);
@@ -461,14 +460,30 @@ bool TVEZBTreeRecordIndex::PositionAtScanEnd(std::int32_t session_id, bool go_fo
 
 void TVEZBTreeRecordIndex::RememberEntry(std::int32_t session_id, TVEZBTreeSearchInfo& info) {
   const TVEZKeyPathItem& leaf = info.Position.Items[info.Position.Count - 1];
-  TVEZBTreePageHolder page = Page(session_id, leaf.PageNo);
-  info.Key.assign(page->GetPKey(leaf.EntryNo), page->GetPKey(leaf.EntryNo) + FKeyRef.ShortKeySize());
-  std::memcpy(info.Reference, page->GetPReference(leaf.EntryNo), kRefSize);
+  {
+    TVEZBTreePageHolder page = Page(session_id, leaf.PageNo);
+    info.Key.assign(page->GetPKey(leaf.EntryNo),
+                    page->GetPKey(leaf.EntryNo) + FKeyRef.ShortKeySize());
+    std::memcpy(info.Reference, page->GetPReference(leaf.EntryNo), kRefSize);
+  }
   info.TableState = CurrentTableState();
+  info.Record.clear();
+  if (!FKeyRef.HasTruncatedParts()) return;
+  TVEZTableData& table = *FIndexManager->TableData();
+  info.Record.resize(static_cast<std::size_t>(std::max(table.GetMemoryRecordBufferSize(), 1)));
+  if (table.ReadRecord(session_id, TVEZPageItemID::Decode(info.Reference), info.Record.data()) !=
+      grrOK)
+    info.Record.clear();
 }
 
 bool TVEZBTreeRecordIndex::Reseek(std::int32_t session_id, bool go_forward,
                                   TVEZBTreeSearchInfo& info) {
+  // Cut key parts are decided on the record as it was when it was returned
+  // (the key ref reads the search key's full values from it).
+  if (FKeyRef.HasTruncatedParts()) {
+    if (info.Record.empty()) return false;
+    FKeyRef.MakeShortKeyFromRecordBuffer(info.Record.data(), info.Key.data());
+  }
   // The entries stand in (key, reference) order: find the first one after
   // the entry last returned (or the last one before it, going backward).
   TVEZKeyPath path;
@@ -487,10 +502,10 @@ bool TVEZBTreeRecordIndex::Reseek(std::int32_t session_id, bool go_forward,
       std::memcpy(key.data(), page->GetPKey(leaf.EntryNo), key.size());
       std::memcpy(reference, page->GetPReference(leaf.EntryNo), kRefSize);
     }
-    const bool same_key =
-        FKeyRef.CompareShortKeys(key.data(), info.Key.data(), true, session_id, reference,
-                                 info.Reference) == 0;
-    const std::int32_t by_ref = TVEZBTreeKeyRef::CompareReferences(reference, info.Reference, kRefSize);
+    const bool same_key = FKeyRef.CompareShortKeys(info.Key.data(), key.data(), true, session_id,
+                                                   nullptr, reference) == 0;
+    const std::int32_t by_ref =
+        TVEZBTreeKeyRef::CompareReferences(reference, info.Reference, kRefSize);
     if (!same_key || (go_forward ? by_ref > 0 : by_ref < 0)) break;
     if (!(go_forward ? GotoNextPosition(session_id, path) : GotoPriorPosition(session_id, path)))
       return false;
@@ -591,8 +606,7 @@ bool TVEZBTreeRecordIndex::CanInsertRecord(std::int32_t session_id, const std::u
   return !root->FindByCondition(session_id, true, key.data(), scEqual, path);
 }
 
-bool TVEZBTreeRecordIndex::CanUpdateRecord(std::int32_t session_id,
-                                           const std::uint8_t* old_record,
+bool TVEZBTreeRecordIndex::CanUpdateRecord(std::int32_t session_id, const std::uint8_t* old_record,
                                            const std::uint8_t* new_record) {
   if (CompareRecordBuffersByIndex(old_record, new_record, FKeyRef.PartCount()) == 0) return true;
   return CanInsertRecord(session_id, new_record);

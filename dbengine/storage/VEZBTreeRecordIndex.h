@@ -43,6 +43,9 @@ class TVEZBTreeSearchInfo : public TVEZIndexSearchInfo {
   std::int32_t TableState = 0;
   std::vector<std::uint8_t> Key;
   std::uint8_t Reference[TVEZPageItemID::kSize] = {};
+  // The entry's record as it was, for keys whose stored parts are cut: the
+  // record itself may be gone when the place is sought again.
+  std::vector<std::uint8_t> Record;
 };
 
 class TVEZBTreeRecordIndex : public TVEZIndex {
@@ -90,8 +93,7 @@ class TVEZBTreeRecordIndex : public TVEZIndex {
                   const TVEZScanSearchCondition* start_condition,
                   const TVEZScanSearchCondition* end_condition, std::uint8_t* record,
                   TVEZPageItemID& record_id, TVEZIndexSearchInfo* search_info) override;
-  std::int32_t CompareRecordBuffersByIndex(const std::uint8_t* record1,
-                                           const std::uint8_t* record2,
+  std::int32_t CompareRecordBuffersByIndex(const std::uint8_t* record1, const std::uint8_t* record2,
                                            std::int32_t index_field_count) override;
   // Orders the two bounds of a range: -1 when condition1 is the lower bound
   // (scGreater, scGreaterEqual) and condition2 the upper one (scLower,

@@ -21,6 +21,7 @@
 #include "dbengine/storage/VEZDatabaseData.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "tests/dbengine/storage/MemoryPageStorage.h"
 #include "tests/dbengine/storage/StorageTestDoubles.h"
 
 namespace vez::test {
@@ -301,6 +302,26 @@ class TTestTableData : public TVEZTableData {
 
   TFakeIndexStore index_store;
   std::vector<std::int32_t> cleared_blob_fields;
+  bool fake_indexes = true;
+  std::unique_ptr<TMemoryPageStorage> own_pages;
+
+  // Real B-tree indexes on pages of page_size bytes. Call before CreateTable.
+  void UseBTreeIndexes(std::uint16_t page_size) {
+    fake_indexes = false;
+    own_pages = std::make_unique<TMemoryPageStorage>(page_size, 40);
+    own_pages->SetCacheCapacity(4000);
+    SetPageManager(own_pages.get());
+  }
+  // As the memory engine: changed pages are applied after every operation.
+  void Apply(TVEZCursor* cursor) {
+    const bool in_transaction =
+        cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
+    ApplyChanges(SessionIDOf(cursor), in_transaction);
+  }
+  void AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) override {
+    TVEZTableData::AddIndex(index_def, cursor);
+    Apply(cursor);
+  }
 
   TVectorRecordManager& Records() { return static_cast<TVectorRecordManager&>(*RecordManager()); }
 
@@ -316,6 +337,7 @@ class TTestTableData : public TVEZTableData {
     CreateRecordManager();
     if (cursor != nullptr) InitCursorRecordLayout(*cursor);
     IndexManager()->CreateIndexesByIndexDefs(cursor);
+    Apply(cursor);
   }
   std::int64_t GetApproximateRecordCount(std::int32_t) override {
     return RecordManager()->RecordCount;
@@ -344,17 +366,21 @@ class TTestTableData : public TVEZTableData {
       return false;
     IndexManager()->InsertRecord(cursor);
     cursor.FirstPosition = cursor.LastPosition = false;
+    Apply(&cursor);
     return true;
   }
   bool DeleteRecord(TVEZCursor& cursor) override {
     IndexManager()->DeleteRecord(cursor);
-    return RecordManager()->DeleteRecord(SessionIDOf(&cursor), cursor.CurrentRecordID);
+    const bool ok = RecordManager()->DeleteRecord(SessionIDOf(&cursor), cursor.CurrentRecordID);
+    Apply(&cursor);
+    return ok;
   }
   bool UpdateRecord(TVEZCursor& cursor) override {
     IndexManager()->UpdateRecord(cursor, true);
     const bool ok = RecordManager()->UpdateRecord(SessionIDOf(&cursor), cursor.CurrentRecordBuffer,
                                                   cursor.CurrentRecordID);
     IndexManager()->UpdateRecord(cursor, false);
+    Apply(&cursor);
     return ok;
   }
   void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override {
@@ -376,6 +402,7 @@ class TTestTableData : public TVEZTableData {
 
  protected:
   std::unique_ptr<TVEZBaseIndexManager> NewIndexManager() override {
+    if (!fake_indexes) return TVEZTableData::NewIndexManager();
     return std::make_unique<TFakeIndexManager>(this, index_store);
   }
 };
