@@ -546,8 +546,8 @@ bool TVEZBTreeRecordIndex::FindRecord(std::int32_t session_id, bool restart, boo
     const std::int32_t order = info->Position.Compare(*info->EndPosition);
     if (go_forward ? order > 0 : order < 0) return false;
   }
-  record_id = RecordIDAt(session_id, info->Position);
   RememberEntry(session_id, *info);
+  record_id = TVEZPageItemID::Decode(info->Reference);
   info->Started = true;
   return true;
 }

@@ -5,8 +5,6 @@
 // base classes need, so the tests exercise the base behaviour.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
