@@ -35,6 +35,7 @@ class MemoryPages : public TVEZPageManager {
     page->SetPageNo(static_cast<std::int32_t>(pages_.size()));
     page->AllocPageBuffer();
     pages_.emplace_back(PageSize());
+    SetPageCount(static_cast<std::int32_t>(pages_.size()));
   }
   void InternalRemovePage(std::int32_t) override {}
   void InternalReadPage(TVEZPage* page) override {

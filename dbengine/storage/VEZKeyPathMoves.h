@@ -14,6 +14,7 @@
 namespace vez {
 
 class TVEZBTreeKeyRef;
+class TVEZBTreePage;
 class TVEZPageManager;
 
 // Native error numbers of a tree's path moves.
@@ -24,8 +25,13 @@ struct TVEZKeyPathMoveErrors {
   std::int32_t NoLeftPage;
 };
 
+// A step along a level must land on a non-empty page of that level that links
+// back; anything else is a damaged tree (the page's corrupt-index error).
+void CheckLevelNeighbour(const TVEZBTreePage& page, const TVEZBTreePage& neighbour, bool right);
+
 // Moves path one entry forward (go_forward) or backward. False at the end,
-// path unchanged. The path changes only when the whole step succeeds.
+// path unchanged. The path changes only when the whole step succeeds; every
+// page stepped onto is checked with CheckLevelNeighbour.
 bool StepKeyPath(TVEZPageManager* page_manager, TVEZBTreeKeyRef* key_ref, std::int32_t session_id,
                  TVEZKeyPath& path, bool go_forward, const TVEZKeyPathMoveErrors& errors);
 

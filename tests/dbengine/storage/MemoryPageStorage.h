@@ -49,7 +49,8 @@ class TMemoryPageStorage : public TVEZPageManager {
     page->SetPageNo(no);
     page->AllocPageBuffer();
     stored[no] = std::vector<std::uint8_t>(PageSize(), 0);
-    SetPageCount(static_cast<std::int32_t>(stored.size()));
+    // Page numbers run below next_page_no, freed ones included, as in a file.
+    SetPageCount(next_page_no);
   }
   void InternalRemovePage(std::int32_t page_no) override {
     ++counts.remove;
@@ -91,6 +92,7 @@ class TMemoryPageStorage : public TVEZPageManager {
     h.SetState(state);
     stored[page_no] = b;
     if (page_no >= next_page_no) next_page_no = page_no + 1;
+    SetPageCount(next_page_no);
   }
 };
 
