@@ -228,9 +228,6 @@ class Cursor : public TVEZCursor {
   void EndBatchUpdate() override {}
   void CancelBatchUpdate() override {}
   bool CheckConstraints(bool) override { return true; }
-
- protected:
-  void ClearRecordBitmap() override {}
 };
 
 constexpr int kRows = 1000000;

@@ -195,9 +195,6 @@ class TTestLocalCursor : public TVEZCursor {
         CurrentRecordID, false, true);
   }
 
- protected:
-  void ClearRecordBitmap() override { RecordBitmap->Clear(); }
-
  private:
   TVEZIndexPositionCache position_cache_;
   std::unique_ptr<TVEZRecordBitmap> bitmap_;
