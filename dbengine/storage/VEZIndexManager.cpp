@@ -59,7 +59,8 @@ void TVEZBaseIndexManager::CreateIndexDefs(const TVEZIndexDefs& index_defs) {
 
 TVEZPageManager* TVEZBaseIndexManager::GetPageManager(const TVEZIndex& index) const {
   const TVEZIndexDef* def = index.IndexDef();
-  return def != nullptr && def->Temporary ? FTemporaryPageManager : FPageManager;
+  const bool temporary = def != nullptr && def->Temporary && FTemporaryPageManager != nullptr;
+  return temporary ? FTemporaryPageManager : FPageManager;
 }
 
 std::int32_t TVEZBaseIndexManager::FindIndex(const std::vector<std::string>& field_names,
@@ -254,7 +255,10 @@ void TVEZBaseIndexManager::SynchronizeTemporaryIndexes(TVEZCursor* cursor, bool&
     if (!def.Temporary || def.TableState == table_state) continue;
     FSynchronizingTemporaryIndexes = true;
     try {
-      OpenIndex(def.ObjectID)->RebuildTemporaryIndex(cursor);
+      TVEZIndex* index = OpenIndex(def.ObjectID);
+      index->RebuildTemporaryIndex(cursor);
+      // A rebuilt tree has a new root; the list's def must not keep the freed one.
+      def.RootPageNo = index->IndexDef()->RootPageNo;
     } catch (...) {
       FSynchronizingTemporaryIndexes = false;
       throw;

@@ -141,7 +141,8 @@ class TVEZBaseIndexManager {
   // The def list becomes a copy of index_defs.
   virtual void CreateIndexDefs(const TVEZIndexDefs& index_defs);
 
-  // The temporary page manager for a temporary index, else the table's.
+  // The temporary page manager for a temporary index (when there is one),
+  // else the table's.
   TVEZPageManager* GetPageManager(const TVEZIndex& index) const;
 
   // TVEZIndexDefs::FindIndex / IsIndexExists over the manager's defs.

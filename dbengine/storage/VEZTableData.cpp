@@ -71,7 +71,9 @@ void TVEZTableData::AssignNewObjectIds(TVEZMetaObjectDefs& defs) {
 }
 
 std::unique_ptr<TVEZBaseIndexManager> TVEZTableData::NewIndexManager() {
-  return std::make_unique<TVEZBaseIndexManager>(this, nullptr);
+  // Temporary indexes share the table's pages unless an engine keeps them
+  // apart (the disk engine gives them a temporary page manager).
+  return std::make_unique<TVEZBaseIndexManager>(this, FPageManager);
 }
 
 void TVEZTableData::CreateFieldManager(TVEZFieldDefs& field_defs) {

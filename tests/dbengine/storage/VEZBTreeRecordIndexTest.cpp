@@ -518,3 +518,102 @@ TEST(RecordBitmap, BitsBeyondInt32MakeItUnusableInsteadOfWrong) {
 
 }  // namespace
 }  // namespace vez::test
+
+namespace vez::test {
+namespace {
+
+TEST_F(RecordIndexTest, TemporaryIndexIsBuiltAndRebuiltAfterChanges) {
+  Insert({1, 2, "b"});
+  Insert({2, 1, "a"});
+  Insert({3, 3, "c"});
+  bool created = false;
+  const std::string name = cursor_->FindOrCreateIndex({"NAME"}, {""}, {""}, created);
+  ASSERT_TRUE(created);
+  const TVEZIndexDef* def = table_->IndexManager()->IndexDefs().GetIndexDefByName(name);
+  ASSERT_NE(def, nullptr);
+  const std::int32_t id = def->ObjectID;
+  EXPECT_EQ(WalkIndex(id, true), (std::vector<std::int32_t>{1, 0, 2}));
+  // The table changes: a rollback of the session brings the index back in
+  // step with the records (here: rebuilt from them).
+  Insert({4, 0, "0"});
+  db_.Rollback(session_.SessionID);
+  EXPECT_EQ(def->TableState, table_->RecordManager()->TableState);
+  EXPECT_EQ(WalkIndex(id, true), (std::vector<std::int32_t>{3, 1, 0, 2}));
+  // Closed and opened again from its def, it finds the rebuilt tree.
+  table_->IndexManager()->CloseIndex(id);
+  EXPECT_EQ(WalkIndex(id, true), (std::vector<std::int32_t>{3, 1, 0, 2}));
+  CheckTree();
+}
+
+TEST_F(RecordIndexTest, DistinctKeepsTheFirstVisibleRecordOfEachKey) {
+  Insert({1, 1, "a"});
+  Insert({2, 1, "b"});
+  Insert({3, 2, "c"});
+  Insert({4, 2, "c"});
+  TVEZBTreeRecordIndex& index = Index();
+  TVEZRecordBitmap bitmap(table_);
+  bitmap.IndexBased = true;
+  // Show every entry, by its position in the index.
+  TVEZKeyPath path;
+  for (std::int32_t slot = 0; slot < 4; ++slot) {
+    ReadSlot(slot);
+    ASSERT_TRUE(index.GetIndexPosition(1, {slot, 0}, cursor_->CurrentRecordBuffer, path));
+    bitmap.ShowRecord(index_id_, path);
+  }
+  ASSERT_EQ(bitmap.GetRecordCount(), 4);
+  index.ApplyDistinctToRecordBitmap(1, bitmap, 1);  // distinct on VAL
+  EXPECT_EQ(bitmap.GetRecordCount(), 2);
+  const auto visible = [&](std::int32_t slot) {
+    ReadSlot(slot);
+    EXPECT_TRUE(index.GetIndexPosition(1, {slot, 0}, cursor_->CurrentRecordBuffer, path));
+    return bitmap.IsRecordVisible(index_id_, path);
+  };
+  EXPECT_TRUE(visible(0));
+  EXPECT_FALSE(visible(1));
+  EXPECT_TRUE(visible(2));
+  EXPECT_FALSE(visible(3));
+  // On both columns (VAL, NAME) only the true duplicate goes.
+  for (std::int32_t slot = 0; slot < 4; ++slot) {
+    ReadSlot(slot);
+    ASSERT_TRUE(index.GetIndexPosition(1, {slot, 0}, cursor_->CurrentRecordBuffer, path));
+    bitmap.ShowRecord(index_id_, path);
+  }
+  index.ApplyDistinctToRecordBitmap(1, bitmap, 2);
+  EXPECT_EQ(bitmap.GetRecordCount(), 3);
+  EXPECT_FALSE(visible(3));
+  // The key ref compares whole keys again afterwards.
+  EXPECT_EQ(index.KeyRef().CompareFieldCount(), index.KeyRef().PartCount());
+}
+
+TEST_F(RecordIndexTest, ScanFromTheCurrentRecord) {
+  for (std::int32_t i = 0; i < 9; ++i)
+    Insert({i + 1, i + 1, "n"});  // slot i holds VAL i + 1
+  TVEZBTreeRecordIndex& index = Index();
+  auto start = Condition(scGreaterEqual, 5);
+  for (auto [current, expected_first] : {std::pair{1, 4}, std::pair{6, 7}}) {
+    SCOPED_TRACE(current);
+    // Not restarted: the scan starts after the cursor's record, or at the
+    // first match when the cursor stands before the range.
+    ReadSlot(current);
+    std::unique_ptr<TVEZIndexSearchInfo> info = index.CreateSearchInfo();
+    TVEZPageItemID id{current, 0};
+    ASSERT_TRUE(index.FindRecord(1, false, true, start.get(), nullptr, cursor_->CurrentRecordBuffer,
+                                 id, info.get()));
+    EXPECT_EQ(id.PageNo, expected_first);
+  }
+  std::unique_ptr<TVEZIndexSearchInfo> info = index.CreateSearchInfo();
+  TVEZPageItemID id;
+  Bytes record(static_cast<std::size_t>(cursor_->RecordBufferSize));
+  ASSERT_TRUE(index.FindRecord(1, true, true, start.get(), nullptr, record.data(), id, info.get()));
+  EXPECT_EQ(NativeErrorOf([&] {
+              index.FindRecord(1, true, true, start.get(), nullptr, record.data(), id, info.get());
+            }),
+            20078);
+  EXPECT_EQ(NativeErrorOf([&] {
+              index.FindRecord(1, true, true, start.get(), nullptr, record.data(), id, nullptr);
+            }),
+            20077);
+}
+
+}  // namespace
+}  // namespace vez::test
