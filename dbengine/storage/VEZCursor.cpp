@@ -7,6 +7,7 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/storage/VEZDefStreamIO.h"
+#include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZRecordFieldData.h"
 
 namespace vez {
@@ -229,7 +230,7 @@ void TVEZCursor::FreePosition(void*& position) const {
 }
 
 void TVEZCursor::DisableRecordBitmap() {
-  if (RecordBitmap != nullptr) ClearRecordBitmap();
+  if (RecordBitmap != nullptr) RecordBitmap->Clear();
 }
 
 // ---------------------------------------------------------------------------
