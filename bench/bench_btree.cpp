@@ -35,12 +35,12 @@ class MemoryPages : public TVEZPageManager {
     page->SetPageNo(static_cast<std::int32_t>(pages_.size()));
     page->AllocPageBuffer();
     pages_.emplace_back(PageSize());
+    SetPageCount(static_cast<std::int32_t>(pages_.size()));
   }
   void InternalRemovePage(std::int32_t) override {}
-  bool InternalReadPage(TVEZPage* page) override {
+  void InternalReadPage(TVEZPage* page) override {
     std::memcpy(page->PageBuffer(), pages_[static_cast<std::size_t>(page->PageNo())].data(),
                 PageSize());
-    return true;
   }
   void InternalWritePage(TVEZPage* page) override {
     std::memcpy(pages_[static_cast<std::size_t>(page->PageNo())].data(), page->PageBuffer(),

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZMemoryManager.h"
-#include "dbengine/foundation/VEZStream.h"
+#include "dbengine/foundation/VEZCrc32.h"
 
 namespace {
 

@@ -32,18 +32,25 @@ std::int32_t BZIPInitialOutSize(std::int32_t in_size);
 // input rounded up to a multiple of 65536. Raises EIntOverflow.
 std::int32_t BZIPDecompressIncrement(std::int32_t in_size);
 
+// The most decompression without an expected size produces from in_size
+// bytes: what bzip2 can unpack at most, within the largest 32-bit size.
+std::int32_t BZIPDecompressLimit(std::int32_t in_size);
+
 // Compresses with the given block size (1 to 9, in 100000 bytes). out_size is
 // the compressed size; the block keeps its initial size. Raises
 // EBZCompressionError for a negative library result (a block size of 0 or
-// above 9 among them); then out_buffer is empty.
+// above 9 among them) and std::bad_alloc when memory runs out; then
+// out_buffer is empty.
 void BZIPCompressBuffer(const void* in_buffer, std::int32_t in_size, TVEZHeapBuffer& out_buffer,
                         std::int32_t& out_size, std::uint8_t block_size_100k);
 
-// Decompresses. With out_estimate > 0 the output may be at most that many
-// bytes (more raises "error -8"); with 0 the output grows by
-// BZIPDecompressIncrement up to the largest 32-bit size, each attempt starting
-// over. Raises EBZDecompressionError for a negative final result (-4 damaged
-// data, -7 unexpected end); then out_buffer is empty.
+// Decompresses in one pass. With out_estimate > 0 the output may be at most
+// that many bytes (more raises "error -8"); with 0 the output starts at
+// BZIPDecompressIncrement and grows (by the increment or doubling, whichever
+// is more) up to BZIPDecompressLimit, a longer output raising "error -8".
+// Raises EBZDecompressionError for a negative final result (-4 damaged data,
+// -5 not a bzip2 stream, -7 unexpected end) and std::bad_alloc when memory
+// runs out; then out_buffer is empty.
 void BZIPDecompressBuffer(const void* in_buffer, std::int32_t in_size, std::int32_t out_estimate,
                           TVEZHeapBuffer& out_buffer, std::int32_t& out_size);
 

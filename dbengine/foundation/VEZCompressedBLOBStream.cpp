@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dbengine/foundation/VEZCrc32.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "platform/core/CheckedMath.h"
@@ -81,10 +82,18 @@ TVEZCompressedBLOBStream::TVEZCompressedBLOBStream(TVEZStream& stream,
       blob_descriptor_.UncompressedSize = 0;
     }
     SetBlockSize(blob_descriptor_.BlockSize);
-    // Every position-to-block computation divides by the block size.
-    if (BlockSize() <= 0) throw EVEZException(10084, "Invalid block size = %d", {BlockSize()});
+    // Every position-to-block computation divides by the block size, and a
+    // block of it is allocated before any data is read: no block larger than
+    // the engine writes is taken on a damaged descriptor's word.
+    if (BlockSize() <= 0 || BlockSize() > kMaxCompressedBLOBBlockSize)
+      throw EVEZException(10084, "Invalid block size = %d", {BlockSize()});
     uncompressed_size_ = 0;
     compressed_size_ = 0;
+    // A stored BLOB starts inside its stream: the next append to an empty
+    // (or repaired-to-empty) BLOB writes at its start, and a start past the
+    // end would grow the stream by the gap.
+    if (!to_create && start_position_ > s.Size())
+      RaisePosition(10080, start_position_, s.Position(), s.Size());
     WalkChain();
     current_header_ = 0;
     position_ = 0;
@@ -138,10 +147,16 @@ void TVEZCompressedBLOBStream::WalkChain() {
     const auto h = TVEZCompressedStreamBlockHeader::Decode(raw);
     // Every block but the last is full, the last holds 1 to block size bytes,
     // and its data lies between its header and the next one.
+    // No block exceeds what the BLOB's own size leaves for it (repair may
+    // not trust that size, but still the block size), so a damaged header
+    // cannot ask for more memory than the BLOB holds.
     const bool last = i == block_count - 1;
+    const std::int64_t stated = blob_descriptor_.UncompressedSize;
+    const std::int64_t left = stated > uncompressed_size_ ? stated - uncompressed_size_ : 0;
+    const std::int64_t room = repair_ ? block_size : std::min<std::int64_t>(block_size, left);
     const bool sound = h.CompressedSize > 0 &&
-                       (last ? h.UncompressedSize >= 1 && h.UncompressedSize <= block_size
-                             : h.UncompressedSize == block_size) &&
+                       (last ? h.UncompressedSize >= 1 && h.UncompressedSize <= room
+                             : h.UncompressedSize == block_size && h.UncompressedSize <= room) &&
                        h.OffsetToNextHeader >= std::int64_t{h.CompressedSize} + kHeaderSize;
     if (!sound) {
       if (repair_) return CutChain(i);
@@ -150,6 +165,12 @@ void TVEZCompressedBLOBStream::WalkChain() {
           "Invalid block header %d. CompSize = %d, UncompSize = %d, "
           "OffsetToNext = %d, Block size = %d",
           {i, h.CompressedSize, h.UncompressedSize, h.OffsetToNextHeader, block_size});
+    }
+    // The block and the next header position lie inside the stream: the
+    // last block's next position is where the next append writes.
+    if (h.OffsetToNextHeader > stream_size - header_pos) {
+      if (repair_) return CutChain(i);
+      RaisePosition(10083, CheckedAdd(header_pos, h.OffsetToNextHeader), s.Position(), stream_size);
     }
     uncompressed_size_ = CheckedAdd<std::int64_t>(uncompressed_size_, h.UncompressedSize);
     compressed_size_ = CheckedAdd<std::int64_t>(compressed_size_, h.CompressedSize);

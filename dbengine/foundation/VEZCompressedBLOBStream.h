@@ -29,6 +29,10 @@
 
 namespace vez {
 
+// The largest block size a compressed BLOB may have: a new BLOB with a larger
+// one is refused, and so is a stored descriptor that claims one (damage).
+inline constexpr std::int32_t kMaxCompressedBLOBBlockSize = 64 * 1024 * 1024;
+
 // Uncompressed bytes per block of a new BLOB whose descriptor says 0.
 std::int32_t DefaultCompressedBLOBBlockSize(std::uint8_t compression_mode);
 
@@ -36,10 +40,13 @@ class TVEZCompressedBLOBStream : public TVEZStream {
  public:
   // to_create starts a new, empty BLOB at the descriptor's StartPosition;
   // otherwise the BLOB the descriptor describes is opened and its block
-  // headers are checked. to_repair opens a damaged chain as far as its headers
-  // are sound and cuts it there (the descriptor then says so). Raises 10103,
-  // 10079 to 10083 and 10084 (a block size below 1 or an inconsistent block
-  // header, not in repair mode).
+  // headers are checked: every block's size fits the block size and what the
+  // descriptor's size leaves, and its data and next header position lie inside
+  // the stream (as does an empty BLOB's start). to_repair opens a damaged
+  // chain as far as its headers are sound and cuts it there (the descriptor
+  // then says so). Raises 10103, 10079 to 10083 and 10084 (a block size below
+  // 1 or above kMaxCompressedBLOBBlockSize, or an inconsistent block header,
+  // not in repair mode).
   TVEZCompressedBLOBStream(TVEZStream& stream, const TVEZBLOBDescriptor& blob_descriptor,
                            bool to_create, bool to_repair);
   TVEZCompressedBLOBStream(const TVEZCompressedBLOBStream&) = delete;

@@ -1,5 +1,7 @@
 #include "dbengine/foundation/VEZCompression.h"
 
+#include <new>
+
 #include "dbengine/foundation/VEZBZip2.h"
 #include "dbengine/foundation/VEZZlib.h"
 
@@ -8,8 +10,33 @@ namespace vez {
 namespace {
 
 thread_local std::string last_compression_error;
+thread_local int heap_failures = 0;
 
 }  // namespace
+
+std::uint8_t* CompressionHeapAlloc(std::size_t size) {
+  void* p = heap_failures > 0 ? nullptr : std::malloc(size == 0 ? 1 : size);
+  if (!p) throw std::bad_alloc();
+  return static_cast<std::uint8_t*>(p);
+}
+
+std::uint8_t* CompressionHeapRealloc(void* block, std::size_t size) {
+  void* p = heap_failures > 0 ? nullptr : std::realloc(block, size == 0 ? 1 : size);
+  if (!p) throw std::bad_alloc();
+  return static_cast<std::uint8_t*>(p);
+}
+
+bool CompressionHeapFailing() noexcept {
+  return heap_failures > 0;
+}
+
+TScopedCompressionHeapFailure::TScopedCompressionHeapFailure() {
+  ++heap_failures;
+}
+
+TScopedCompressionHeapFailure::~TScopedCompressionHeapFailure() {
+  --heap_failures;
+}
 
 bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const void* in_buffer,
                     std::int32_t in_size, TVEZHeapBuffer& out_buffer, std::int32_t& out_size) {
@@ -20,7 +47,7 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
       case acaZLIB:
         try {
           ZLIBCompressBuffer(in_buffer, in_size, out_buffer, out_size, mode);
-        } catch (...) {
+        } catch (const EZlibError&) {
           last_compression_error = LastZLIBError();
           throw;
         }
@@ -35,10 +62,20 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
         // like any unavailable algorithm.
         return false;
     }
-  } catch (...) {
+  } catch (const EZlibError&) {
+    // Only the libraries' own refusals mean "cannot compress": out of memory,
+    // overflow and the memory manager's errors keep their cause.
     out_buffer.reset();
     out_size = 0;
     return false;
+  } catch (const EBZip2Error&) {
+    out_buffer.reset();
+    out_size = 0;
+    return false;
+  } catch (...) {
+    out_buffer.reset();
+    out_size = 0;
+    throw;
   }
   return out_size > 0;
 }
@@ -59,8 +96,14 @@ bool DecompressBuffer(TVEZCompressionAlgorithm algorithm, const void* in_buffer,
       BZIPDecompressBuffer(in_buffer, in_size, expected, out_buffer, out_size);
     // Callers copy the expected number of bytes: anything else is a failure.
     ok = out_size > 0 && (expected <= 0 || out_size == expected);
-  } catch (...) {
+  } catch (const EZlibError&) {
     ok = false;
+  } catch (const EBZip2Error&) {
+    ok = false;
+  } catch (...) {
+    out_buffer.reset();
+    out_size = 0;
+    throw;
   }
   if (!ok) {
     if (algorithm == acaZLIB) last_compression_error = LastZLIBError();

@@ -91,23 +91,17 @@ void TVEZFileStream::SetSize(std::int64_t new_size) {
 
 std::int32_t TVEZFileStream::Read(void* buffer, std::int32_t count) {
   if (count < 1) return 0;
-  try {
-    const auto n = static_cast<std::int32_t>(
-        file_->ReadPartialAt(position_, buffer, static_cast<std::size_t>(count)));
-    position_ += n;
-    return n;
-  } catch (const platform::EOSError&) {
-    return 0;
-  }
+  // An OS failure travels as EOSError: a full disk or an I/O error must not
+  // look like the end of the data.
+  const auto n = static_cast<std::int32_t>(
+      file_->ReadPartialAt(position_, buffer, static_cast<std::size_t>(count)));
+  position_ += n;
+  return n;
 }
 
 std::int32_t TVEZFileStream::Write(const void* buffer, std::int32_t count) {
   if (count < 1) return 0;
-  try {
-    file_->WriteAt(position_, buffer, static_cast<std::size_t>(count));
-  } catch (const platform::EOSError&) {
-    return 0;
-  }
+  file_->WriteAt(position_, buffer, static_cast<std::size_t>(count));
   position_ += count;
   return count;
 }
@@ -118,6 +112,18 @@ std::int64_t TVEZFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   if (position < 0) return -1;
   position_ = position;
   return position_;
+}
+
+// The base stream's file helpers live here so that the base stream does not
+// depend on its file subclass.
+void TVEZStream::LoadFromFile(const std::string& file_name) {
+  TVEZFileStream file(file_name, 0x20, false);
+  LoadFromStream(file);
+}
+
+void TVEZStream::SaveToFile(const std::string& file_name) {
+  TVEZFileStream file(file_name, TVEZFileStream::kModeCreate, false);
+  SaveToStream(file);
 }
 
 }  // namespace vez

@@ -26,9 +26,9 @@ class TVEZFileStream : public TVEZStream {
   static constexpr std::uint16_t kModeCreate = 0xFF00;
 
   // Opens or creates file_name by mode. With is_temporary and mode 0xFF00 the
-  // file is delete-on-close (a name from GetTemporaryFileName hands over its
-  // reserved file). Raises 10104 "Cannot create file. FileName = %s" or 10105
-  // "Cannot open file. FileName = %s, Mode = %d" (also for an unknown mode).
+  // file is delete-on-close (a name from GetTemporaryFileName (VEZTemporaryFileName.h) hands over
+  // its reserved file). Raises 10104 "Cannot create file. FileName = %s" or 10105 "Cannot open
+  // file. FileName = %s, Mode = %d" (also for an unknown mode).
   TVEZFileStream(const std::string& file_name, std::uint16_t mode, bool is_temporary);
   // Adopts an open file (for example an unlinked temporary one).
   TVEZFileStream(std::unique_ptr<platform::File> file, std::uint16_t mode, bool is_temporary);
@@ -39,7 +39,10 @@ class TVEZFileStream : public TVEZStream {
   // Sets the end of file; a position beyond it moves to it. A failure raises
   // platform::EOSError with the system's message.
   void SetSize(std::int64_t new_size) override;
-  // A system failure reads or writes 0 bytes.
+  // Read returns fewer than count bytes only at the end of the file; Write
+  // writes all of them. An OS failure (a full disk, an I/O error) raises
+  // platform::EOSError with the errno text, never a short count, so damage
+  // and a failing disk stay apart.
   std::int32_t Read(void* buffer, std::int32_t count) override;
   std::int32_t Write(const void* buffer, std::int32_t count) override;
   // -1 for a negative position or an unknown origin (the position stays).

@@ -1,15 +1,11 @@
 #include "dbengine/foundation/VEZStream.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
-#include "dbengine/foundation/VEZFileStream.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/Exceptions.h"
-#include "platform/os/File.h"
 
 namespace vez {
 
@@ -109,16 +105,6 @@ void TVEZStream::LoadFromStreamWithPosition(TVEZStream& stream, std::int64_t fro
   DoProgress(100);
 }
 
-void TVEZStream::LoadFromFile(const std::string& file_name) {
-  TVEZFileStream file(file_name, 0x20, false);
-  LoadFromStream(file);
-}
-
-void TVEZStream::SaveToFile(const std::string& file_name) {
-  TVEZFileStream file(file_name, TVEZFileStream::kModeCreate, false);
-  SaveToStream(file);
-}
-
 void CheckedStreamRead(void* buffer, std::int32_t count, TVEZStream& stream,
                        std::int32_t native_error_code) {
   const std::int64_t position = stream.Position();
@@ -146,18 +132,6 @@ void CheckedStreamSeek(TVEZStream& stream, std::int32_t native_error_code, std::
     throw EVEZException(native_error_code,
                         "Cannot set stream position to %d. Position = %d, Size = %d",
                         {position, before, stream.Size()});
-}
-
-std::string GetTemporaryFileName() {
-  return platform::DefaultFileSystem().ReserveTempFileName();
-}
-
-std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::uint32_t length) {
-  if (length == 0) return crc;
-  // zlib's crc32 inverts on entry and exit; the engine's register does not.
-  return static_cast<std::uint32_t>(
-             crc32(crc ^ 0xFFFFFFFFu, static_cast<const Bytef*>(buffer), length)) ^
-         0xFFFFFFFFu;
 }
 
 }  // namespace vez

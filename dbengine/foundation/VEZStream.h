@@ -1,8 +1,9 @@
 // TVEZStream: the engine's stream base (size, position, read, write, seek),
 // with a block size for whole-stream copies, a progress event, a modified flag
 // and a lock pair; and the stream helpers of the whole engine: checked read,
-// write and seek with the caller's native error number, temporary file names
-// and the engine's CRC-32.
+// write and seek with the caller's native error number. The file form lives in
+// VEZFileStream.h, temporary names in VEZTemporaryFileName.h and the CRC in
+// VEZCrc32.h; this header knows none of them.
 //
 // Thread safety: a stream is used by one thread at a time; its owners
 // serialise access under their own locks. Lock/Unlock exist for callers that
@@ -45,13 +46,18 @@ class TVEZStream {
 
   // Copies up to count bytes from the current position into buffer and moves
   // the position past them. Returns the number copied: fewer than count only
-  // at the end of the stream or on failure, 0 for count < 1.
+  // at the end of the stream, 0 for count < 1. A stream whose device fails
+  // raises that failure (platform::EOSError for a file) instead of returning
+  // short, so a failing disk is never mistaken for damaged data.
   virtual std::int32_t Read(void* buffer, std::int32_t count) = 0;
 
   // Writes count bytes at the current position, growing the stream as needed
   // (bytes skipped over read back as zeros), and moves the position past them.
-  // Returns the number written: count on success, fewer on failure, 0 for
-  // count < 1.
+  // Returns the number written: count on success, 0 for count < 1. A stream
+  // that cannot take the bytes raises its cause (platform::EOSError for a
+  // file, the memory manager's error for memory); a short count, which
+  // WriteBuffer and CheckedStreamWrite turn into errors, is left for streams
+  // without one.
   virtual std::int32_t Write(const void* buffer, std::int32_t count) = 0;
 
   // Moves the position to offset from origin and returns the new position.
@@ -143,15 +149,5 @@ void CheckedStreamWrite(const void* buffer, std::int32_t count, TVEZStream& stre
 // Position = %d, Size = %d") with the requested position, the position before
 // the call and the size.
 void CheckedStreamSeek(TVEZStream& stream, std::int32_t native_error_code, std::int64_t position);
-
-// A new unique temporary file name in the temporary folder, beginning with
-// "VEZ". The file is reserved, not visible: create it with TVEZFileStream
-// (mode 0xFF00, temporary), which takes the reserved file.
-std::string GetTemporaryFileName();
-
-// The CRC register after feeding length bytes of buffer, without the
-// customary inversions: UpdateCrc32(0, "abc", 3) == 0xCA6598D0. A length of 0
-// leaves the register as it is.
-std::uint32_t UpdateCrc32(std::uint32_t crc, const void* buffer, std::uint32_t length);
 
 }  // namespace vez

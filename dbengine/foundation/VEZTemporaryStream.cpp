@@ -1,5 +1,7 @@
 #include "dbengine/foundation/VEZTemporaryStream.h"
 
+#include "dbengine/foundation/VEZTemporaryFileName.h"
+
 namespace vez {
 
 TVEZTemporaryStream::TVEZTemporaryStream(bool disable_temp_files)

@@ -39,6 +39,37 @@ TVEZVariant::~TVEZVariant() {
   }
 }
 
+TVEZVariant::TVEZVariant(TVEZVariant&& Source) noexcept
+    : FDataType(Source.FDataType),
+      FDataSize(Source.FDataSize),
+      FPData(Source.FPData),
+      FIsDataLinked(Source.FIsDataLinked),
+      FIsNull(Source.FIsNull) {
+  Source.FPData = nullptr;
+  Source.FDataSize = 0;
+  Source.FIsDataLinked = false;
+  Source.FIsNull = 255;
+}
+
+TVEZVariant& TVEZVariant::operator=(TVEZVariant&& Source) noexcept {
+  if (this == &Source) return *this;
+  try {
+    ReleaseBlock();
+  } catch (...) {
+    // A damaged owned block cannot be released; it is dropped, not kept.
+  }
+  FDataType = Source.FDataType;
+  FDataSize = Source.FDataSize;
+  FPData = Source.FPData;
+  FIsDataLinked = Source.FIsDataLinked;
+  FIsNull = Source.FIsNull;
+  Source.FPData = nullptr;
+  Source.FDataSize = 0;
+  Source.FIsDataLinked = false;
+  Source.FIsNull = 255;
+  return *this;
+}
+
 void TVEZVariant::ReleaseBlock() {
   if (FPData != nullptr && !FIsDataLinked) MemoryManager().FreeAndNillMem(FPData);
   FPData = nullptr;

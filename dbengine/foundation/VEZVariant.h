@@ -69,6 +69,13 @@ class TVEZVariant {
   ~TVEZVariant();
   TVEZVariant(const TVEZVariant&) = delete;
   TVEZVariant& operator=(const TVEZVariant&) = delete;
+  // Moving hands over the block as it is (owned stays owned, linked stays
+  // linked to the same bytes), so values can live in standard containers.
+  // The moved-from value keeps its type and is NULL without data.
+  TVEZVariant(TVEZVariant&& Source) noexcept;
+  // Releases this value's owned block first (a damaged block is dropped, as
+  // the destructor drops it), then takes Source's.
+  TVEZVariant& operator=(TVEZVariant&& Source) noexcept;
 
   TVEZBaseFieldType GetDataType() const { return FDataType; }
   // A NULL value takes the type (an owned block is released); any other value

@@ -20,6 +20,7 @@ thread_local std::string last_zlib_error;
 constexpr std::int64_t kMaxInflateRatio = 1032;
 
 voidpf ZAlloc(voidpf, uInt items, uInt size) {
+  if (CompressionHeapFailing()) return Z_NULL;
   std::size_t bytes;
   if (__builtin_mul_overflow(static_cast<std::size_t>(items), static_cast<std::size_t>(size),
                              &bytes))
@@ -32,6 +33,8 @@ void ZFree(voidpf, voidpf address) {
 }
 
 int CheckDeflate(int result) {
+  // Out of memory keeps its own cause.
+  if (result == Z_MEM_ERROR) throw std::bad_alloc();
   if (result < 0) throw ECompressionError("error " + std::to_string(result));
   return result;
 }
@@ -39,10 +42,9 @@ int CheckDeflate(int result) {
 // Resizes a heap block; raises std::bad_alloc and keeps the old block when
 // the heap refuses.
 void Resize(TVEZHeapBuffer& buffer, std::int32_t size) {
-  void* p = std::realloc(buffer.get(), static_cast<std::size_t>(std::max(size, 1)));
-  if (!p) throw std::bad_alloc();
-  buffer.release();
-  buffer.reset(static_cast<std::uint8_t*>(p));
+  std::uint8_t* p = CompressionHeapRealloc(buffer.get(), static_cast<std::size_t>(size));
+  (void)buffer.release();
+  buffer.reset(p);
 }
 
 // A stream over the whole input and the output block, with heap hooks; not
@@ -78,9 +80,8 @@ void ZLIBCompressBuffer(const void* in_buffer, std::int32_t in_size, TVEZHeapBuf
                         std::int32_t& out_size, std::uint8_t level) {
   out_buffer.reset();
   std::int32_t capacity = ZLIBInitialOutSize(in_size);
-  TVEZHeapBuffer out(
-      static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(capacity), 1)));
-  if (!out) throw std::bad_alloc();
+  TVEZHeapBuffer out(CompressionHeapAlloc(static_cast<std::size_t>(capacity)));
+  std::memset(out.get(), 0, static_cast<std::size_t>(capacity));
 
   z_stream s = NewStream(in_buffer, in_size, out.get(), capacity);
   CheckDeflate(deflateInit(&s, level));
@@ -107,16 +108,20 @@ void ZLIBDecompressBuffer(const void* in_buffer, std::int32_t in_size, std::int3
   out_size = 0;
   if (in_size <= 0 || out_estimate < 0) return;
   const std::int32_t increment = platform::CheckedAdd(in_size, 255) & ~255;
-  const std::int32_t limit =
-      out_estimate > 0 ? out_estimate
-                       : static_cast<std::int32_t>(std::min<std::int64_t>(
-                             std::numeric_limits<std::int32_t>::max(), in_size * kMaxInflateRatio));
+  const std::int64_t most = std::int64_t{in_size} * kMaxInflateRatio;
+  // An expected size that deflate cannot reach is damage: refuse it before
+  // taking its block.
+  if (out_estimate > most) return;
+  const std::int32_t limit = out_estimate > 0
+                                 ? out_estimate
+                                 : static_cast<std::int32_t>(std::min<std::int64_t>(
+                                       std::numeric_limits<std::int32_t>::max(), most));
   std::int32_t capacity = out_estimate > 0 ? out_estimate : std::min(increment, limit);
-  TVEZHeapBuffer out(static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(capacity))));
-  if (!out) throw std::bad_alloc();
+  TVEZHeapBuffer out(CompressionHeapAlloc(static_cast<std::size_t>(capacity)));
 
   z_stream s = NewStream(in_buffer, in_size, out.get(), capacity);
   const int init = inflateInit(&s);
+  if (init == Z_MEM_ERROR) throw std::bad_alloc();
   if (init < 0) {
     last_zlib_error = "InflateInit_ error: " + std::to_string(init);
     return;
@@ -131,6 +136,7 @@ void ZLIBDecompressBuffer(const void* in_buffer, std::int32_t in_size, std::int3
         ended = true;
         break;
       }
+      if (r == Z_MEM_ERROR) throw std::bad_alloc();
       // Negative results, and a stream that asks for a preset dictionary
       // (never written by the engine), are damaged data.
       if (r != Z_OK) break;

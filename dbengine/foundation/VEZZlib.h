@@ -36,7 +36,9 @@ void ZLIBCompressBuffer(const void* in_buffer, std::int32_t in_size, TVEZHeapBuf
 // bytes; with 0 it grows in steps of the input size rounded up to 256, never
 // past what deflate can produce from the input. Damaged data (including a
 // stream that asks for a dictionary, stops making progress or is longer than
-// allowed) gives an empty out_buffer and out_size 0 without an exception.
+// allowed, and an estimate deflate cannot reach from in_size bytes) gives an
+// empty out_buffer and out_size 0 without an exception. Out of memory raises
+// std::bad_alloc.
 void ZLIBDecompressBuffer(const void* in_buffer, std::int32_t in_size, std::int32_t out_estimate,
                           TVEZHeapBuffer& out_buffer, std::int32_t& out_size);
 

@@ -21,6 +21,13 @@ bool IsStringType(TVEZBaseFieldType t) {
   return t == bftChar || t == bftVarchar || t == bftWideChar || t == bftWideVarchar;
 }
 
+// Values compared as a run of characters or bytes, whose prefix orders like
+// the value. A number, date or logical value cut short would neither keep its
+// order nor fit the width its comparison reads, so it is always kept whole.
+bool IsTruncatableType(TVEZBaseFieldType t) {
+  return IsStringType(t) || t == bftBytes || t == bftVarBytes;
+}
+
 bool IsWideType(TVEZBaseFieldType t) {
   return t == bftWideChar || t == bftWideVarchar;
 }
@@ -159,10 +166,11 @@ void TVEZRecordKeyRef::Assign(const std::vector<TVEZKeyColumn>& columns,
     part.DataType = field.BaseType;
     part.Descending = col.Descending;
     part.CaseInsensitive = col.CaseInsensitive;
-    // Only text is cut short; a wide prefix keeps whole UTF-16 units.
+    // Text and byte strings are cut short where the column indexes fewer
+    // bytes than the field holds; a wide prefix keeps whole UTF-16 units.
     std::int32_t max_indexed = std::max(col.MaxIndexedSize, 0);
     if (IsWideType(field.BaseType)) max_indexed &= ~1;
-    if (IsStringType(field.BaseType) && max_indexed < field.MemoryDataSize) {
+    if (IsTruncatableType(field.BaseType) && max_indexed < field.MemoryDataSize) {
       part.ShortSize = CheckedAdd(max_indexed, 3);
       part.AddedSize = 2;
     } else {
@@ -223,11 +231,12 @@ void TVEZRecordKeyRef::MakeFullKeyFromRecordBuffer(const std::uint8_t* record_bu
 
 void TVEZRecordKeyRef::MakeFullKeyByRecordID(TVEZPageItemID record_id, std::uint8_t* key_buffer,
                                              std::int32_t session_id) {
-  if (!table_data_) throw EVEZException(20170, "Cannot retrieve record for index");
+  if (!table_data_)
+    throw EVEZException(kErrorCannotRetrieveIndexRecord, "Cannot retrieve record for index");
   const std::int32_t size = std::max(table_data_->GetMemoryRecordBufferSize(), 1);
   KeyBuffer record(static_cast<std::uint8_t*>(MemoryManager().AllocMem(size)));
   if (table_data_->ReadRecord(session_id, record_id, record.p) != grrOK)
-    throw EVEZException(20170, "Cannot retrieve record for index");
+    throw EVEZException(kErrorCannotRetrieveIndexRecord, "Cannot retrieve record for index");
   MakeFullKeyFromRecordBuffer(record.p, key_buffer);
 }
 
@@ -289,7 +298,9 @@ std::int32_t TVEZRecordKeyRef::CompareShortKeys(const std::uint8_t* key1, const 
           if (reference1) {
             MakeFullKeyByRecordID(TVEZPageItemID::Decode(reference1), full1.p, session_id);
           } else {
-            if (!record_buffer_) throw EVEZException(20170, "Cannot retrieve record for index");
+            if (!record_buffer_)
+              throw EVEZException(kErrorCannotRetrieveIndexRecord,
+                                  "Cannot retrieve record for index");
             MakeFullKeyFromRecordBuffer(record_buffer_, full1.p);
           }
           MakeFullKeyByRecordID(TVEZPageItemID::Decode(reference2), full2.p, session_id);

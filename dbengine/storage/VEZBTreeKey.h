@@ -3,8 +3,9 @@
 // B-tree pages never look inside a key; they go through a key ref.
 //
 // Short key (stored in pages): per part a null-flag byte (1 = NULL) and the
-// value in memory record form; a part whose index column holds fewer bytes
-// than the field (MaxIndexedSize) keeps that many bytes plus two zero bytes.
+// value in memory record form; a text or byte-string part whose index column
+// holds fewer bytes than the field (MaxIndexedSize) keeps that many bytes plus
+// two zero bytes. Fixed-width values (numbers, dates, logical) are never cut.
 // Full key (built on demand, never stored): every part whole. A key holds no
 // record identity: the reference travels beside it.
 //
@@ -22,6 +23,9 @@
 namespace vez {
 
 class TVEZIndexDef;
+
+// A record that a full-key comparison needs could not be read.
+inline constexpr std::int32_t kErrorCannotRetrieveIndexRecord = 20170;
 
 // One index column's place in short keys, full keys and record buffers.
 struct TVEZKeyPart {

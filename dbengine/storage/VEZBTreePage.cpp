@@ -1,5 +1,6 @@
 #include "dbengine/storage/VEZBTreePage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dbengine/foundation/VEZException.h"
@@ -17,6 +18,28 @@ void ThrowIntegrity(std::int32_t code, std::int32_t page_no, std::int32_t entry_
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// TVEZBTreeWalk
+
+void TVEZBTreeWalk::Visit(const TVEZBTreePage& page) {
+  const std::int32_t page_no = page.PageNo();
+  if (std::find(inline_, inline_ + inline_count_, page_no) != inline_ + inline_count_)
+    page.RaiseCorrupt("page reached twice in one walk");
+  if (inline_count_ < kInline) {
+    inline_[inline_count_++] = page_no;
+    return;
+  }
+  const auto at = std::lower_bound(more_.begin(), more_.end(), page_no);
+  if (at != more_.end() && *at == page_no) page.RaiseCorrupt("page reached twice in one walk");
+  more_.insert(at, page_no);
+}
+
+TVEZBTreeWalk::Level::Level(TVEZBTreeWalk& walk, const TVEZBTreePage& page) : walk_(walk) {
+  if (walk.depth_ >= TVEZKeyPath::kMaxDepth) page.RaiseCorrupt("tree deeper than a key path");
+  walk.Visit(page);
+  ++walk.depth_;
+}
 
 // ---------------------------------------------------------------------------
 // TVEZBTreePage
@@ -61,8 +84,46 @@ TVEZBTreePageHolder TVEZBTreePage::AddIndexPage(TVEZPageManager* page_manager,
 TVEZBTreePageHolder TVEZBTreePage::GetIndexPage(TVEZPageManager* page_manager,
                                                 TVEZBTreeKeyRef* key_ref, std::int32_t session_id,
                                                 std::int32_t page_no) {
-  return HoldPage(page_manager,
-                  page_manager->GetPage(session_id, page_no, kPageTypeTableIndex, true), key_ref);
+  TVEZBTreePageHolder holder = HoldPage(
+      page_manager, page_manager->GetPage(session_id, page_no, kPageTypeTableIndex, true), key_ref);
+  holder->CheckStoredHead();
+  return holder;
+}
+
+void TVEZBTreePage::RaiseCorrupt(const char* what) const {
+  throw EVEZException(kErrorCorruptIndexPage,
+                      "Damaged index page. Possible data corruption. PageNo=%d (%s)",
+                      {PageNo(), std::string(what)});
+}
+
+void TVEZBTreePage::CheckEntriesFit(std::int64_t count) const {
+  const std::int64_t end = static_cast<std::int64_t>(EntriesOffset()) + count * EntrySize();
+  if (count < 0 || end > PageDataSize()) RaiseCorrupt("entries beyond the end of the page");
+}
+
+void TVEZBTreePage::CheckStoredHead() const {
+  const std::uint8_t* d = Data();
+  if (d[L::kIsRoot] > 1 || d[L::kIsLeaf] > 1 || d[L::kHasKeys] != 1 || d[L::kHasSuffixes] != 0 ||
+      PagePrefixSize() != 0)
+    RaiseCorrupt("invalid page head");
+  // The key size ties the page to the index whose key layout reads it.
+  if (KeyPrefixSize() != key_ref_->ShortKeySize()) RaiseCorrupt("key size of another index");
+  CheckEntriesFit(EntryCount());
+  if (!IsLeaf() && EntryCount() == 0) RaiseCorrupt("node without entries");
+  const std::int32_t page_count = PageManager()->GetPageCount();
+  for (const std::int32_t sibling : {LeftPageNo(), RightPageNo()})
+    if (sibling != -1 && (sibling < 0 || sibling >= page_count || sibling == PageNo()))
+      RaiseCorrupt("sibling page number out of range");
+}
+
+TVEZBTreePageHolder TVEZBTreePage::ChildPage(std::int32_t session_id, std::int32_t position) const {
+  if (IsLeaf() || position < 0 || position >= EntryCount()) RaiseCorrupt("no such child entry");
+  const std::int32_t child_no = ChildPageNo(position);
+  if (child_no < 0 || child_no >= PageManager()->GetPageCount() || child_no == PageNo())
+    RaiseCorrupt("child page number out of range");
+  TVEZBTreePageHolder child = GetIndexPage(session_id, child_no);
+  if (child->IsRoot() || child->EntryCount() == 0) RaiseCorrupt("child is a root or empty");
+  return child;
 }
 
 void TVEZBTreePage::RemoveIndexPage(TVEZPageManager* page_manager, std::int32_t session_id,
@@ -108,6 +169,9 @@ void TVEZBTreePage::InitAsRoot() {
 
 void TVEZBTreePage::CopyFrom(const TVEZBTreePage& source, std::int32_t start_no,
                              std::int32_t count) {
+  if (&source == this || start_no < 0 || start_no + count > source.EntryCount())
+    RaiseCorrupt("entry copy out of range");
+  source.CheckEntriesFit(count);
   std::memcpy(Data(), source.Data(), static_cast<std::size_t>(source.EntriesOffset()));
   std::memcpy(GetPKey(0), source.GetPKey(start_no),
               static_cast<std::size_t>(count * source.EntrySize()));
@@ -117,6 +181,11 @@ void TVEZBTreePage::CopyFrom(const TVEZBTreePage& source, std::int32_t start_no,
 
 void TVEZBTreePage::AppendFrom(const TVEZBTreePage& source, std::int32_t start_no,
                                std::int32_t count) {
+  // A damaged head must not turn the copy into an overlapping or oversized one.
+  if (&source == this || source.EntrySize() != EntrySize() || start_no < 0 ||
+      start_no + count > source.EntryCount())
+    RaiseCorrupt("entry copy between unlike pages");
+  CheckEntriesFit(static_cast<std::int64_t>(EntryCount()) + count);
   std::memcpy(GetPKey(EntryCount()), source.GetPKey(start_no),
               static_cast<std::size_t>(count * EntrySize()));
   SetEntryCount(EntryCount() + count);
@@ -125,6 +194,10 @@ void TVEZBTreePage::AppendFrom(const TVEZBTreePage& source, std::int32_t start_n
 
 void TVEZBTreePage::InsertFrom(const TVEZBTreePage& source, std::int32_t start_no,
                                std::int32_t count) {
+  if (&source == this || source.EntrySize() != EntrySize() || start_no < 0 ||
+      start_no + count > source.EntryCount())
+    RaiseCorrupt("entry copy between unlike pages");
+  CheckEntriesFit(static_cast<std::int64_t>(EntryCount()) + count);
   std::memmove(GetPKey(count), GetPKey(0), static_cast<std::size_t>(EntryCount() * EntrySize()));
   std::memcpy(GetPKey(0), source.GetPKey(start_no), static_cast<std::size_t>(count * EntrySize()));
   SetEntryCount(EntryCount() + count);
@@ -143,7 +216,7 @@ void TVEZBTreePage::UpdateReference(std::int32_t position, const std::uint8_t* r
 
 void TVEZBTreePage::InsertNodeEntry(std::int32_t session_id, const std::uint8_t* key,
                                     const std::uint8_t* reference, TVEZKeyPath& key_path) {
-  if (IsLeaf()) throw EVEZException(20020, "Internal index error");
+  if (IsLeaf()) throw EVEZException(kErrorInternalIndex, "Internal index error");
   node_controller_.InsertNodeEntry(session_id, key, reference, key_path);
 }
 
@@ -202,7 +275,7 @@ std::int32_t TVEZBTreePageController::CompareReferenceAt(const std::uint8_t* ref
 std::int32_t TVEZBTreePageController::FindPositionInPage(
     bool may_use_full_keys, std::int32_t session_id, const std::uint8_t* key,
     const std::uint8_t* reference, std::int32_t start_pos, TVEZKeyPathPosition& position_type,
-    std::int32_t mode) {
+    TVEZEqualKeyPick pick) {
   const std::int32_t count = page_->EntryCount();
   if (count == 0) {
     position_type = kppEOF;
@@ -220,10 +293,10 @@ std::int32_t TVEZBTreePageController::FindPositionInPage(
       lo = mid + 1;
     } else {
       position_type = kppOnKey;
-      if (mode == 2) return mid;
+      if (pick == TVEZEqualKeyPick::Any) return mid;
       // Entries are sorted, so the run of equal keys around mid is found by
       // binary search rather than stepping entry by entry.
-      if (mode == 0) {
+      if (pick == TVEZEqualKeyPick::First) {
         std::int32_t a = start_pos, b = mid;  // first equal in [a, b]
         while (a < b) {
           const std::int32_t m = a + (b - a) / 2;
@@ -267,7 +340,7 @@ void TVEZBTreePageController::InsertEntryAt(const std::uint8_t* key, const std::
 
 void TVEZBTreePageController::DeleteEntryAt(std::int32_t position) {
   const std::int32_t count = page_->EntryCount();
-  if (count <= 0) throw EVEZException(20025, "Index error: page is empty");
+  if (count <= 0) throw EVEZException(kErrorIndexPageEmpty, "Index error: page is empty");
   std::memmove(page_->GetPKey(position), page_->GetPKey(position + 1),
                static_cast<std::size_t>((count - position - 1) * page_->EntrySize()));
   page_->SetEntryCount(count - 1);
@@ -312,12 +385,16 @@ void TVEZBTreePageController::SplitPage(std::int32_t session_id, TVEZKeyPath& ke
   right->SetLeftPageNo(page_->PageNo());
   if (old_right != -1) {
     TVEZBTreePageHolder neighbour = page_->GetIndexPage(session_id, old_right);
+    if (neighbour->LeftPageNo() != page_->PageNo() || neighbour->IsLeaf() != page_->IsLeaf())
+      neighbour->RaiseCorrupt("sibling does not link back");
     neighbour->SetLeftPageNo(right->PageNo());
     neighbour->MarkDirty();
   }
   page_->SetRightPageNo(right->PageNo());
   page_->SetEntryCount(h);
   page_->MarkDirty();
+  // Only a root lacks a parent on the path: this page's root flag is wrong.
+  if (key_path.ItemNo < 1) page_->RaiseCorrupt("page without a parent on the path");
   key_path.DecLevel();
   TVEZBTreePageHolder parent = page_->GetIndexPage(session_id, key_path.CurrentPageNo());
   std::uint8_t ref[4];
@@ -342,8 +419,13 @@ bool TVEZBTreePageController::TryMergeWithSibling(std::int32_t session_id,
                                                   std::int32_t sibling_page_no,
                                                   TVEZKeyPath& key_path) {
   TVEZBTreePageHolder sibling = page_->GetIndexPage(session_id, sibling_page_no);
+  const bool is_left = sibling_page_no == page_->LeftPageNo();
+  // Entries move only between pages of one level that link to each other.
+  if (sibling->IsLeaf() != page_->IsLeaf() || sibling->IsRoot() ||
+      (is_left ? sibling->RightPageNo() : sibling->LeftPageNo()) != page_->PageNo())
+    sibling->RaiseCorrupt("sibling does not link back");
   if (!CanMergePages(*sibling)) return false;
-  if (sibling_page_no == page_->LeftPageNo())
+  if (is_left)
     MergeIntoLeftSibling(session_id, *sibling, key_path);
   else
     MergeIntoRightSibling(session_id, *sibling, key_path);
@@ -357,12 +439,16 @@ TVEZBTreePageHolder TVEZBTreePageController::UnlinkAndFetchParent(std::int32_t s
   const std::int32_t other = into_left ? page_->RightPageNo() : page_->LeftPageNo();
   if (other != -1) {
     TVEZBTreePageHolder neighbour = page_->GetIndexPage(session_id, other);
+    if ((into_left ? neighbour->LeftPageNo() : neighbour->RightPageNo()) != page_->PageNo())
+      neighbour->RaiseCorrupt("sibling does not link back");
     if (into_left)
       neighbour->SetLeftPageNo(page_->LeftPageNo());
     else
       neighbour->SetRightPageNo(page_->RightPageNo());
     neighbour->MarkDirty();
   }
+  // Only a root lacks a parent on the path: this page's root flag is wrong.
+  if (key_path.ItemNo < 1) page_->RaiseCorrupt("page without a parent on the path");
   key_path.DecLevel();
   return page_->GetIndexPage(session_id, key_path.CurrentPageNo());
 }
@@ -420,7 +506,7 @@ bool TVEZBTreePageController::FindEntryWithReference(std::int32_t session_id,
   std::int32_t p = 0;
   if (key) {
     TVEZKeyPathPosition pt;
-    p = FindPositionInPage(true, session_id, key, reference, 0, pt, 0);
+    p = FindPositionInPage(true, session_id, key, reference, 0, pt, TVEZEqualKeyPick::First);
     if (pt != kppOnKey) return false;
     while (CompareReferenceAt(reference, p) != 0) {
       ++p;
@@ -445,10 +531,11 @@ bool TVEZBTreePageController::FindByConditionInPage(std::int32_t session_id, boo
   } else {
     // The search lands on the first equal key where the matches end or start
     // before the run of equal keys, on the last one where they lie after it.
-    const std::int32_t mode =
-        op == scEqual ? (first ? 0 : 1) : (op == scLower || op == scGreaterEqual ? 0 : 1);
+    const TVEZEqualKeyPick pick = (op == scEqual ? first : (op == scLower || op == scGreaterEqual))
+                                      ? TVEZEqualKeyPick::First
+                                      : TVEZEqualKeyPick::Last;
     TVEZKeyPathPosition pt = kppUnknown;
-    const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, mode);
+    const std::int32_t r = FindPositionInPage(true, session_id, key, nullptr, 0, pt, pick);
     const bool found = pt == kppOnKey;
     switch (op) {
       case scEqual:
@@ -473,7 +560,7 @@ bool TVEZBTreePageController::FindByConditionInPage(std::int32_t session_id, boo
     }
   }
   if (result < 0) return false;
-  position.AddItem(page_->PageNo(), result, count);
+  AddPathItem(position, result);
   return true;
 }
 
@@ -490,13 +577,14 @@ void TVEZBTreeLeafController::InsertLeafEntry(std::int32_t session_id, const std
                                               const std::uint8_t* reference,
                                               TVEZKeyPath& key_path) {
   TVEZKeyPathPosition pt;
-  const std::int32_t p = FindPositionInPage(true, session_id, key, reference, 0, pt, 2);
+  const std::int32_t p =
+      FindPositionInPage(true, session_id, key, reference, 0, pt, TVEZEqualKeyPick::Any);
   InsertEntryAt(key, reference, p);
   if (IsPageOverflow()) {
     Split(session_id, key_path);
   } else {
     page_->MarkDirty();
-    key_path.AddItem(page_->PageNo(), p, page_->EntryCount());
+    AddPathItem(key_path, p);
   }
 }
 
@@ -511,11 +599,12 @@ bool TVEZBTreeLeafController::DeleteLeafEntry(std::int32_t session_id, const std
   return true;
 }
 
-void TVEZBTreeLeafController::FreeAllPages(std::int32_t session_id, bool keep_root_page) {
+void TVEZBTreeLeafController::FreeAllPages(std::int32_t session_id, bool keep_root_page,
+                                           TVEZBTreeWalk&) {
   if (!(page_->IsRoot() && keep_root_page)) page_->RemoveIndexPage(session_id, page_->PageNo());
 }
 
-void TVEZBTreeLeafController::CheckIntegrity(std::int32_t, TVEZKeyPath&) {
+void TVEZBTreeLeafController::CheckIntegrity(std::int32_t, TVEZKeyPath&, TVEZBTreeWalk&) {
   const bool whole_keys = !KeyRef()->HasTruncatedParts();
   for (std::int32_t i = 0; i + 1 < page_->EntryCount(); ++i) {
     const std::int32_t c = KeyRef()->CompareShortKeys(page_->GetPKey(i), page_->GetPKey(i + 1),
@@ -526,28 +615,29 @@ void TVEZBTreeLeafController::CheckIntegrity(std::int32_t, TVEZKeyPath&) {
 }
 
 bool TVEZBTreeLeafController::FindEntry(std::int32_t session_id, const std::uint8_t* key,
-                                        const std::uint8_t* reference, TVEZKeyPath& position) {
+                                        const std::uint8_t* reference, TVEZKeyPath& position,
+                                        TVEZBTreeWalk&) {
   std::int32_t p = 0;
   if (!FindEntryWithReference(session_id, key, p, reference)) return false;
-  position.AddItem(page_->PageNo(), p, page_->EntryCount());
+  AddPathItem(position, p);
   return true;
 }
 
 bool TVEZBTreeLeafController::GetFirstPosition(std::int32_t, TVEZKeyPath& position) {
   if (page_->EntryCount() == 0) return false;
-  position.AddItem(page_->PageNo(), 0, page_->EntryCount());
+  AddPathItem(position, 0);
   return true;
 }
 
 bool TVEZBTreeLeafController::GetLastPosition(std::int32_t, TVEZKeyPath& position) {
   if (page_->EntryCount() == 0) return false;
-  position.AddItem(page_->PageNo(), page_->EntryCount() - 1, page_->EntryCount());
+  AddPathItem(position, page_->EntryCount() - 1);
   return true;
 }
 
 bool TVEZBTreeLeafController::FindByCondition(std::int32_t session_id, bool first,
                                               const std::uint8_t* key, TVEZSearchCondition op,
-                                              TVEZKeyPath& position) {
+                                              TVEZKeyPath& position, TVEZBTreeWalk&) {
   return FindByConditionInPage(session_id, first, key, op, position);
 }
 
@@ -561,7 +651,8 @@ void TVEZBTreeLeafController::GetLastKey(std::int32_t session_id, std::uint8_t* 
 
 void TVEZBTreeLeafController::GetFirstEntry(std::int32_t, std::uint8_t* key,
                                             std::uint8_t* reference) {
-  if (page_->EntryCount() == 0) throw EVEZException(20025, "Index error: page is empty");
+  if (page_->EntryCount() == 0)
+    throw EVEZException(kErrorIndexPageEmpty, "Index error: page is empty");
   std::memcpy(key, page_->GetPKey(0), static_cast<std::size_t>(page_->KeyPrefixSize()));
   if (reference)
     std::memcpy(reference, page_->GetPReference(0),
@@ -571,7 +662,7 @@ void TVEZBTreeLeafController::GetFirstEntry(std::int32_t, std::uint8_t* key,
 void TVEZBTreeLeafController::GetLastEntry(std::int32_t, std::uint8_t* key,
                                            std::uint8_t* reference) {
   const std::int32_t n = page_->EntryCount();
-  if (n == 0) throw EVEZException(20025, "Index error: page is empty");
+  if (n == 0) throw EVEZException(kErrorIndexPageEmpty, "Index error: page is empty");
   std::memcpy(key, page_->GetPKey(n - 1), static_cast<std::size_t>(page_->KeyPrefixSize()));
   if (reference)
     std::memcpy(reference, page_->GetPReference(n - 1),
@@ -581,8 +672,32 @@ void TVEZBTreeLeafController::GetLastEntry(std::int32_t, std::uint8_t* key,
 // ---------------------------------------------------------------------------
 // TVEZBTreeNodeController
 
-TVEZBTreePageHolder TVEZBTreeNodeController::Child(std::int32_t session_id, std::int32_t position) {
-  return page_->GetIndexPage(session_id, page_->ChildPageNo(position));
+void TVEZBTreePageController::AddPathItem(TVEZKeyPath& path, std::int32_t position) {
+  if (path.Count >= TVEZKeyPath::kMaxDepth || path.ItemNo >= TVEZKeyPath::kMaxDepth)
+    page_->RaiseCorrupt("tree deeper than a key path");
+  path.AddItem(page_->PageNo(), position, page_->EntryCount());
+}
+
+void TVEZBTreeNodeController::CopyEdgeEntry(std::int32_t session_id, std::int32_t position,
+                                            bool first, std::uint8_t* key,
+                                            std::uint8_t* reference) {
+  TVEZBTreePageHolder held;
+  const TVEZBTreePage* node = page_;
+  // One page per level, iteratively: a cycle ends at the depth bound.
+  for (std::int32_t depth = 1; depth < TVEZKeyPath::kMaxDepth; ++depth) {
+    TVEZBTreePageHolder child = node->ChildPage(session_id, position);
+    if (child->IsLeaf()) {
+      if (first)
+        child->Controller().GetFirstEntry(session_id, key, reference);
+      else
+        child->Controller().GetLastEntry(session_id, key, reference);
+      return;
+    }
+    position = first ? 0 : child->EntryCount() - 1;
+    held = std::move(child);
+    node = held.get();
+  }
+  node->RaiseCorrupt("tree deeper than a key path");
 }
 
 std::int32_t TVEZBTreeNodeController::CompareEntryReference(bool, std::int32_t session_id,
@@ -599,7 +714,7 @@ std::int32_t TVEZBTreeNodeController::CompareEntryReference(bool, std::int32_t s
     first_key = heap.data();
   }
   std::uint8_t* first_ref = first_key + page_->KeyPrefixSize();
-  Child(session_id, position)->GetFirstEntry(session_id, first_key, first_ref);
+  CopyEdgeEntry(session_id, position, true, first_key, first_ref);
   std::int32_t r =
       key_ref->CompareShortKeys(key, first_key, true, session_id, reference, first_ref);
   if (r == 0)
@@ -614,9 +729,10 @@ namespace {
 std::int32_t DescentPosition(TVEZBTreePageController& c, TVEZBTreePage& page,
                              std::int32_t session_id, const std::uint8_t* key,
                              const std::uint8_t* reference) {
-  if (page.EntryCount() == 0) throw EVEZException(20020, "Internal index error");
+  if (page.EntryCount() == 0) throw EVEZException(kErrorInternalIndex, "Internal index error");
   TVEZKeyPathPosition pt;
-  std::int32_t p = c.FindPositionInPage(false, session_id, key, reference, 1, pt, 2);
+  std::int32_t p =
+      c.FindPositionInPage(false, session_id, key, reference, 1, pt, TVEZEqualKeyPick::Any);
   if (pt != kppOnKey) p -= 1;
   return p < 0 ? 0 : p;
 }
@@ -627,26 +743,28 @@ void TVEZBTreeNodeController::InsertLeafEntry(std::int32_t session_id, const std
                                               const std::uint8_t* reference,
                                               TVEZKeyPath& key_path) {
   const std::int32_t p = DescentPosition(*this, *page_, session_id, key, reference);
-  key_path.AddItem(page_->PageNo(), p, page_->EntryCount());
-  Child(session_id, p)->InsertLeafEntry(session_id, key, reference, key_path);
+  AddPathItem(key_path, p);
+  page_->ChildPage(session_id, p)->InsertLeafEntry(session_id, key, reference, key_path);
 }
 
 bool TVEZBTreeNodeController::DeleteLeafEntry(std::int32_t session_id, const std::uint8_t* key,
                                               const std::uint8_t* reference,
                                               TVEZKeyPath& key_path) {
   const std::int32_t p = DescentPosition(*this, *page_, session_id, key, reference);
-  key_path.AddItem(page_->PageNo(), p, page_->EntryCount());
-  return Child(session_id, p)->DeleteLeafEntry(session_id, key, reference, key_path);
+  AddPathItem(key_path, p);
+  return page_->ChildPage(session_id, p)->DeleteLeafEntry(session_id, key, reference, key_path);
 }
 
-void TVEZBTreeNodeController::FreeAllPages(std::int32_t session_id, bool keep_root_page) {
+void TVEZBTreeNodeController::FreeAllPages(std::int32_t session_id, bool keep_root_page,
+                                           TVEZBTreeWalk& walk) {
   if (page_->PageNo() != -1)
     for (std::int32_t i = 0; i < page_->EntryCount(); ++i)
-      Child(session_id, i)->FreeAllPages(session_id, false);
+      page_->ChildPage(session_id, i)->FreeAllPages(session_id, false, walk);
   if (!(page_->IsRoot() && keep_root_page)) page_->RemoveIndexPage(session_id, page_->PageNo());
 }
 
-void TVEZBTreeNodeController::CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path) {
+void TVEZBTreeNodeController::CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path,
+                                             TVEZBTreeWalk& walk) {
   const std::int32_t count = page_->EntryCount();
   const std::int32_t page_no = page_->PageNo();
   for (std::int32_t i = 0; i < count; ++i) {
@@ -654,15 +772,15 @@ void TVEZBTreeNodeController::CheckIntegrity(std::int32_t session_id, TVEZKeyPat
     if (key_path.PageExists(child_no) || child_no == page_no)
       throw EVEZException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d",
                           {page_no, i});
-    key_path.AddItem(page_no, i, count);
-    TVEZBTreePageHolder child = page_->GetIndexPage(session_id, child_no);
+    AddPathItem(key_path, i);
+    TVEZBTreePageHolder child = page_->ChildPage(session_id, i);
     if (i > 0 && child->LeftPageNo() != page_->ChildPageNo(i - 1))
       throw EVEZException(20033, "Index integrity error. Invlaid leaf link. PageNo=%d EntryNo=%d",
                           {page_no, i});
     if (i < count - 1 && child->RightPageNo() != page_->ChildPageNo(i + 1))
       throw EVEZException(20034, "Index integrity error. Invlaid leaf link. PageNo=%d EntryNo=%d",
                           {page_no, i});
-    child->CheckIntegrity(session_id, key_path);
+    child->CheckIntegrity(session_id, key_path, walk);
     key_path.DeleteLastItem();
   }
   // Every separator i >= 1 lies between the keys of child i - 1 and child i.
@@ -677,10 +795,10 @@ void TVEZBTreeNodeController::CheckIntegrity(std::int32_t session_id, TVEZKeyPat
     if (i + 1 < count &&
         key_ref->CompareShortKeys(sep, page_->GetPKey(i + 1), false, -1, nullptr, nullptr) > 0)
       ThrowIntegrity(20029, page_no, i);
-    Child(session_id, i - 1)->GetLastEntry(session_id, last_key.data(), last_key.data() + key_size);
+    CopyEdgeEntry(session_id, i - 1, false, last_key.data(), last_key.data() + key_size);
     if (key_ref->CompareShortKeys(last_key.data(), sep, false, -1, nullptr, nullptr) > 0)
       ThrowIntegrity(20030, page_no, i);
-    Child(session_id, i)->GetFirstEntry(session_id, first_key.data(), first_key.data() + key_size);
+    CopyEdgeEntry(session_id, i, true, first_key.data(), first_key.data() + key_size);
     if (key_ref->CompareShortKeys(first_key.data(), sep, false, -1, nullptr, nullptr) < 0)
       ThrowIntegrity(20031, page_no, i);
     if (whole_keys &&
@@ -703,38 +821,39 @@ void TVEZBTreeNodeController::GetChildRange(std::int32_t session_id, const std::
   const bool truncated = KeyRef()->HasTruncatedParts();
   switch (op) {
     case scEqual: {
-      const std::int32_t r0 = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 0);
+      const std::int32_t r0 =
+          FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::First);
       const bool found = pt == kppOnKey;
       a = std::max(r0 - 1, 0);
       if (found)
-        b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 1);
+        b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::Last);
       else
         b = a;
       break;
     }
     case scLower: {
-      b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 0) - 1;
+      b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::First) - 1;
       // A separator equal only in its truncated bytes may still lead to
       // smaller full values: keep the children it covers.
       if (pt == kppOnKey && truncated)
-        b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 1);
+        b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::Last);
       break;
     }
     case scGreater: {
-      a = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 1);
+      a = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::Last);
       if (pt != kppOnKey)
         a -= 1;
       else if (truncated)
-        a = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 0) - 1;
+        a = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::First) - 1;
       break;
     }
     case scLowerEqual: {
-      b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 1);
+      b = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::Last);
       if (pt != kppOnKey) b -= 1;
       break;
     }
     case scGreaterEqual:
-      a = FindPositionInPage(false, session_id, key, nullptr, 1, pt, 0) - 1;
+      a = FindPositionInPage(false, session_id, key, nullptr, 1, pt, TVEZEqualKeyPick::First) - 1;
       break;
     default:
       // No caller asks for scNone with a key: every child is a candidate.
@@ -745,59 +864,62 @@ void TVEZBTreeNodeController::GetChildRange(std::int32_t session_id, const std::
 }
 
 bool TVEZBTreeNodeController::FindEntry(std::int32_t session_id, const std::uint8_t* key,
-                                        const std::uint8_t* reference, TVEZKeyPath& position) {
+                                        const std::uint8_t* reference, TVEZKeyPath& position,
+                                        TVEZBTreeWalk& walk) {
   std::int32_t a, b;
   GetChildRange(session_id, key, scEqual, a, b);
   for (std::int32_t i = a; i <= b; ++i) {
-    position.AddItem(page_->PageNo(), i, page_->EntryCount());
-    if (Child(session_id, i)->FindEntry(session_id, key, reference, position)) return true;
+    AddPathItem(position, i);
+    if (page_->ChildPage(session_id, i)->FindEntry(session_id, key, reference, position, walk))
+      return true;
     position.DeleteLastItem();
   }
   return false;
 }
 
 bool TVEZBTreeNodeController::GetFirstPosition(std::int32_t session_id, TVEZKeyPath& position) {
-  position.AddItem(page_->PageNo(), 0, page_->EntryCount());
-  return Child(session_id, 0)->GetFirstPosition(session_id, position);
+  AddPathItem(position, 0);
+  return page_->ChildPage(session_id, 0)->GetFirstPosition(session_id, position);
 }
 
 bool TVEZBTreeNodeController::GetLastPosition(std::int32_t session_id, TVEZKeyPath& position) {
   const std::int32_t n = page_->EntryCount();
-  position.AddItem(page_->PageNo(), n - 1, n);
-  return Child(session_id, n - 1)->GetLastPosition(session_id, position);
+  AddPathItem(position, n - 1);
+  return page_->ChildPage(session_id, n - 1)->GetLastPosition(session_id, position);
 }
 
 bool TVEZBTreeNodeController::FindByCondition(std::int32_t session_id, bool first,
                                               const std::uint8_t* key, TVEZSearchCondition op,
-                                              TVEZKeyPath& position) {
+                                              TVEZKeyPath& position, TVEZBTreeWalk& walk) {
   std::int32_t a, b;
   GetChildRange(session_id, key, op, a, b);
-  const std::int32_t count = page_->EntryCount();
   for (std::int32_t k = 0; k <= b - a; ++k) {
     const std::int32_t i = first ? a + k : b - k;
-    position.AddItem(page_->PageNo(), i, count);
-    if (Child(session_id, i)->FindByCondition(session_id, first, key, op, position)) return true;
+    AddPathItem(position, i);
+    if (page_->ChildPage(session_id, i)
+            ->FindByCondition(session_id, first, key, op, position, walk))
+      return true;
     position.DeleteLastItem();
   }
   return false;
 }
 
 void TVEZBTreeNodeController::GetFirstKey(std::int32_t session_id, std::uint8_t* key) {
-  Child(session_id, 0)->GetFirstKey(session_id, key);
+  CopyEdgeEntry(session_id, 0, true, key, nullptr);
 }
 
 void TVEZBTreeNodeController::GetLastKey(std::int32_t session_id, std::uint8_t* key) {
-  Child(session_id, page_->EntryCount() - 1)->GetLastKey(session_id, key);
+  CopyEdgeEntry(session_id, page_->EntryCount() - 1, false, key, nullptr);
 }
 
 void TVEZBTreeNodeController::GetFirstEntry(std::int32_t session_id, std::uint8_t* key,
                                             std::uint8_t* reference) {
-  Child(session_id, 0)->GetFirstEntry(session_id, key, reference);
+  CopyEdgeEntry(session_id, 0, true, key, reference);
 }
 
 void TVEZBTreeNodeController::GetLastEntry(std::int32_t session_id, std::uint8_t* key,
                                            std::uint8_t* reference) {
-  Child(session_id, page_->EntryCount() - 1)->GetLastEntry(session_id, key, reference);
+  CopyEdgeEntry(session_id, page_->EntryCount() - 1, false, key, reference);
 }
 
 void TVEZBTreeNodeController::InsertNodeEntry(std::int32_t session_id, const std::uint8_t* key,
@@ -870,7 +992,7 @@ void TVEZBTreeNodeController::CollapseRoot(std::int32_t session_id) {
   while (!page_->IsLeaf() && page_->EntryCount() == 1) {
     const std::int32_t child_no = page_->ChildPageNo(0);
     {
-      TVEZBTreePageHolder child = page_->GetIndexPage(session_id, child_no);
+      TVEZBTreePageHolder child = page_->ChildPage(session_id, 0);
       page_->CopyFrom(*child, 0, child->EntryCount());
     }
     page_->SetIsRoot(true);

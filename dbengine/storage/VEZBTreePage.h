@@ -16,6 +16,13 @@
 // compared); each level is a doubly linked list in key order across parents;
 // no empty page but an empty leaf root.
 //
+// Stored pages are never trusted: every view taken through GetIndexPage checks
+// its head (flags, key size against the tree's key layout, entry area within
+// the page, sibling numbers within the file) and every child number is checked
+// before it is followed. Walks are bounded by the key path's depth and enter no
+// page twice in one call, so cycles and shared subtrees end in
+// kErrorCorruptIndexPage instead of a crash or an endless walk.
+//
 // Failure: a tree operation that raises midway leaves pages it already
 // changed dirty in the session's dirty list; the caller must then cancel the
 // session's changes (TVEZPageManager::CancelChanges) rather than apply them.
@@ -24,6 +31,7 @@
 // Thread safety: none; the table data serialises operations on one tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -36,6 +44,60 @@
 namespace vez {
 
 class TVEZBTreePage;
+
+// Native errors of the B-tree pages raised from more than one place.
+inline constexpr std::int32_t kErrorInternalIndex = 20020;
+inline constexpr std::int32_t kErrorIndexPageEmpty = 20025;
+// A stored index page that cannot be part of a sound tree (damaged head,
+// entries past the page, a child or sibling number outside the file, a
+// cycle or a page reached twice). The message names the page.
+inline constexpr std::int32_t kErrorCorruptIndexPage = 20035;
+
+// Offsets in a B-tree page's data area (after the page header).
+struct TVEZBTreePageLayout {
+  static constexpr std::int32_t kIsRoot = 0;
+  static constexpr std::int32_t kIsLeaf = 1;
+  static constexpr std::int32_t kLeftPageNo = 2;
+  static constexpr std::int32_t kRightPageNo = 6;
+  static constexpr std::int32_t kHasKeys = 10;
+  static constexpr std::int32_t kHasSuffixes = 11;
+  static constexpr std::int32_t kKeyPrefixSize = 12;
+  static constexpr std::int32_t kEntryCount = 14;
+  static constexpr std::int32_t kPagePrefixSize = 16;
+  static constexpr std::int32_t kHeadSize = 18;  // entries start here (plus PagePrefixSize)
+};
+
+// Which entry FindPositionInPage returns among a run of equal keys.
+enum class TVEZEqualKeyPick : std::uint8_t { First, Last, Any };
+
+// The pages one tree walk has entered and how deep it is. A walk that meets
+// a page twice, or goes deeper than a key path can record, raises
+// kErrorCorruptIndexPage: in a sound tree each page has one parent.
+class TVEZBTreeWalk {
+ public:
+  // Notes page as entered; raises when it was entered before in this walk.
+  void Visit(const TVEZBTreePage& page);
+
+  // Visit plus one level deeper for the guard's lifetime.
+  class Level {
+   public:
+    Level(TVEZBTreeWalk& walk, const TVEZBTreePage& page);
+    ~Level() { --walk_.depth_; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+   private:
+    TVEZBTreeWalk& walk_;
+  };
+
+ private:
+  // Walks of a sound tree enter a handful of pages: those stay inline.
+  static constexpr std::size_t kInline = 32;
+  std::int32_t inline_[kInline];
+  std::size_t inline_count_ = 0;
+  std::vector<std::int32_t> more_;  // sorted
+  std::int32_t depth_ = 0;
+};
 
 struct TVEZBTreePagePutter {
   void operator()(TVEZBTreePage* page) const noexcept;
@@ -67,20 +129,25 @@ class TVEZBTreePageController {
                                const std::uint8_t* reference, TVEZKeyPath& key_path) = 0;
   // Removes every page of the subtree from the page manager (the root kept
   // when keep_root_page).
-  virtual void FreeAllPages(std::int32_t session_id, bool keep_root_page) = 0;
-  // Raises 20028 to 20034 or 20194 where order, links or separators are wrong.
-  virtual void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path) = 0;
+  virtual void FreeAllPages(std::int32_t session_id, bool keep_root_page, TVEZBTreeWalk& walk) = 0;
+  // Raises 20028 to 20034 or 20194 where order, links or separators are
+  // wrong, kErrorCorruptIndexPage where a page cannot be read as a tree page.
+  virtual void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path,
+                              TVEZBTreeWalk& walk) = 0;
   // Path of the entry (key, reference); without key, by reference alone.
   virtual bool FindEntry(std::int32_t session_id, const std::uint8_t* key,
-                         const std::uint8_t* reference, TVEZKeyPath& position) = 0;
+                         const std::uint8_t* reference, TVEZKeyPath& position,
+                         TVEZBTreeWalk& walk) = 0;
   virtual bool GetFirstPosition(std::int32_t session_id, TVEZKeyPath& position) = 0;
   virtual bool GetLastPosition(std::int32_t session_id, TVEZKeyPath& position) = 0;
   // The first (or last) entry in index order whose key stands in relation
   // op to key; without key every entry qualifies.
   virtual bool FindByCondition(std::int32_t session_id, bool first, const std::uint8_t* key,
-                               TVEZSearchCondition op, TVEZKeyPath& position) = 0;
-  // Copies of the subtree's first or last key (and reference). Raise 20025
-  // on an empty tree.
+                               TVEZSearchCondition op, TVEZKeyPath& position,
+                               TVEZBTreeWalk& walk) = 0;
+  // Copies of the subtree's first or last key (KeyPrefixSize bytes) and
+  // reference (the key ref's ReferenceSize bytes). Raise 20025 on an empty
+  // tree.
   virtual void GetFirstKey(std::int32_t session_id, std::uint8_t* key) = 0;
   virtual void GetLastKey(std::int32_t session_id, std::uint8_t* key) = 0;
   virtual void GetFirstEntry(std::int32_t session_id, std::uint8_t* key,
@@ -97,13 +164,13 @@ class TVEZBTreePageController {
   std::int32_t CompareKeyAt(bool may_use_full_keys, std::int32_t session_id,
                             const std::uint8_t* key, std::int32_t position);
   std::int32_t CompareReferenceAt(const std::uint8_t* reference, std::int32_t position) const;
-  // Binary search from start_pos. Found: kppOnKey and, by mode, the first (0),
-  // last (1) or any (2) entry with an equal key; not found: kppBeforeKey and
-  // the insertion point; empty page: kppEOF and 0.
+  // Binary search from start_pos. Found: kppOnKey and, by pick, the first,
+  // last or any entry with an equal key; not found: kppBeforeKey and the
+  // insertion point; empty page: kppEOF and 0.
   std::int32_t FindPositionInPage(bool may_use_full_keys, std::int32_t session_id,
                                   const std::uint8_t* key, const std::uint8_t* reference,
                                   std::int32_t start_pos, TVEZKeyPathPosition& position_type,
-                                  std::int32_t mode);
+                                  TVEZEqualKeyPick pick);
   void InsertEntryAt(const std::uint8_t* key, const std::uint8_t* reference, std::int32_t position);
   // Raises 20025 on an empty page.
   void DeleteEntryAt(std::int32_t position);
@@ -124,6 +191,9 @@ class TVEZBTreePageController {
                                            bool into_left);
   void MergeIntoLeftSibling(std::int32_t session_id, TVEZBTreePage& left, TVEZKeyPath& key_path);
   void MergeIntoRightSibling(std::int32_t session_id, TVEZBTreePage& right, TVEZKeyPath& key_path);
+  // Adds this page's entry position to path; a path already as deep as a key
+  // path can be means a cycle or a damaged tree (kErrorCorruptIndexPage).
+  void AddPathItem(TVEZKeyPath& path, std::int32_t position);
   // The first (or last) entry of this page in relation op to key.
   bool FindByConditionInPage(std::int32_t session_id, bool first, const std::uint8_t* key,
                              TVEZSearchCondition op, TVEZKeyPath& position);
@@ -141,14 +211,14 @@ class TVEZBTreeLeafController : public TVEZBTreePageController {
                        const std::uint8_t* reference, TVEZKeyPath& key_path) override;
   bool DeleteLeafEntry(std::int32_t session_id, const std::uint8_t* key,
                        const std::uint8_t* reference, TVEZKeyPath& key_path) override;
-  void FreeAllPages(std::int32_t session_id, bool keep_root_page) override;
-  void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path) override;
+  void FreeAllPages(std::int32_t session_id, bool keep_root_page, TVEZBTreeWalk& walk) override;
+  void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path, TVEZBTreeWalk& walk) override;
   bool FindEntry(std::int32_t session_id, const std::uint8_t* key, const std::uint8_t* reference,
-                 TVEZKeyPath& position) override;
+                 TVEZKeyPath& position, TVEZBTreeWalk& walk) override;
   bool GetFirstPosition(std::int32_t session_id, TVEZKeyPath& position) override;
   bool GetLastPosition(std::int32_t session_id, TVEZKeyPath& position) override;
   bool FindByCondition(std::int32_t session_id, bool first, const std::uint8_t* key,
-                       TVEZSearchCondition op, TVEZKeyPath& position) override;
+                       TVEZSearchCondition op, TVEZKeyPath& position, TVEZBTreeWalk& walk) override;
   void GetFirstKey(std::int32_t session_id, std::uint8_t* key) override;
   void GetLastKey(std::int32_t session_id, std::uint8_t* key) override;
   void GetFirstEntry(std::int32_t session_id, std::uint8_t* key, std::uint8_t* reference) override;
@@ -165,14 +235,14 @@ class TVEZBTreeNodeController : public TVEZBTreePageController {
                        const std::uint8_t* reference, TVEZKeyPath& key_path) override;
   bool DeleteLeafEntry(std::int32_t session_id, const std::uint8_t* key,
                        const std::uint8_t* reference, TVEZKeyPath& key_path) override;
-  void FreeAllPages(std::int32_t session_id, bool keep_root_page) override;
-  void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path) override;
+  void FreeAllPages(std::int32_t session_id, bool keep_root_page, TVEZBTreeWalk& walk) override;
+  void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path, TVEZBTreeWalk& walk) override;
   bool FindEntry(std::int32_t session_id, const std::uint8_t* key, const std::uint8_t* reference,
-                 TVEZKeyPath& position) override;
+                 TVEZKeyPath& position, TVEZBTreeWalk& walk) override;
   bool GetFirstPosition(std::int32_t session_id, TVEZKeyPath& position) override;
   bool GetLastPosition(std::int32_t session_id, TVEZKeyPath& position) override;
   bool FindByCondition(std::int32_t session_id, bool first, const std::uint8_t* key,
-                       TVEZSearchCondition op, TVEZKeyPath& position) override;
+                       TVEZSearchCondition op, TVEZKeyPath& position, TVEZBTreeWalk& walk) override;
   void GetFirstKey(std::int32_t session_id, std::uint8_t* key) override;
   void GetLastKey(std::int32_t session_id, std::uint8_t* key) override;
   void GetFirstEntry(std::int32_t session_id, std::uint8_t* key, std::uint8_t* reference) override;
@@ -193,12 +263,16 @@ class TVEZBTreeNodeController : public TVEZBTreePageController {
   void CollapseRoot(std::int32_t session_id);
   void GetChildRange(std::int32_t session_id, const std::uint8_t* key, TVEZSearchCondition op,
                      std::int32_t& first_child, std::int32_t& last_child);
-  TVEZBTreePageHolder Child(std::int32_t session_id, std::int32_t position);
+  // Copies the first or last leaf entry under child position of this node,
+  // one page per level and no deeper than a key path can record.
+  void CopyEdgeEntry(std::int32_t session_id, std::int32_t position, bool first, std::uint8_t* key,
+                     std::uint8_t* reference);
 };
 
 class TVEZBTreePage : public TVEZPageController {
  public:
-  static constexpr std::int32_t kHeadSize = 18;
+  using L = TVEZBTreePageLayout;
+  static constexpr std::int32_t kHeadSize = L::kHeadSize;
   static constexpr std::int32_t kSuffixPtrSize = 6;
   static constexpr std::int32_t kNodeReferenceSize = 4;
 
@@ -206,7 +280,8 @@ class TVEZBTreePage : public TVEZPageController {
   TVEZBTreePage(TVEZPage* page, TVEZBTreeKeyRef* key_ref);
 
   // Page handling through the page manager with page type 12. Views come
-  // back as holders that put the page back when they go away.
+  // back as holders that put the page back when they go away. GetIndexPage
+  // checks the stored head (CheckStoredHead) before handing the view out.
   static TVEZBTreePageHolder AddIndexPage(TVEZPageManager* page_manager, TVEZBTreeKeyRef* key_ref,
                                           std::int32_t session_id);
   static TVEZBTreePageHolder GetIndexPage(TVEZPageManager* page_manager, TVEZBTreeKeyRef* key_ref,
@@ -219,31 +294,52 @@ class TVEZBTreePage : public TVEZPageController {
 
   TVEZBTreeKeyRef* KeyRef() const { return key_ref_; }
 
+  // Raises kErrorCorruptIndexPage unless the head can be a page of this
+  // tree: flags 0 or 1 (HasKeys 1, HasSuffixes 0, no page prefix), the key
+  // layout's key size, every entry inside the page, no node without entries,
+  // sibling numbers -1 or another page within the page manager's page count.
+  void CheckStoredHead() const;
+  // Raises kErrorCorruptIndexPage naming this page.
+  [[noreturn]] void RaiseCorrupt(const char* what) const;
+  // The view of child position of this node, checked: the position among the
+  // entries, the child's number within the file and not this page, and the
+  // child neither a root nor empty.
+  TVEZBTreePageHolder ChildPage(std::int32_t session_id, std::int32_t position) const;
+
   void Init();
   // An empty leaf root: the state of a new tree.
   void InitAsRoot();
+  // Entry copies between two pages of one level. Raise kErrorCorruptIndexPage
+  // when the pages' entry sizes differ, source is this page or the result
+  // would not fit the page.
   void CopyFrom(const TVEZBTreePage& source, std::int32_t start_no, std::int32_t count);
   void AppendFrom(const TVEZBTreePage& source, std::int32_t start_no, std::int32_t count);
   void InsertFrom(const TVEZBTreePage& source, std::int32_t start_no, std::int32_t count);
 
-  bool IsRoot() const { return Data()[0] != 0; }
-  void SetIsRoot(bool v) { Data()[0] = v ? 1 : 0; }
-  bool IsLeaf() const { return Data()[1] != 0; }
-  void SetIsLeaf(bool v) { Data()[1] = v ? 1 : 0; }
-  std::int32_t LeftPageNo() const { return GetLE<std::int32_t>(Data() + 2); }
-  void SetLeftPageNo(std::int32_t v) { PutLE(Data() + 2, v); }
-  std::int32_t RightPageNo() const { return GetLE<std::int32_t>(Data() + 6); }
-  void SetRightPageNo(std::int32_t v) { PutLE(Data() + 6, v); }
-  bool HasKeys() const { return Data()[10] != 0; }
-  void SetHasKeys(bool v) { Data()[10] = v ? 1 : 0; }
-  bool HasSuffixes() const { return Data()[11] != 0; }
-  void SetHasSuffixes(bool v) { Data()[11] = v ? 1 : 0; }
-  std::int32_t KeyPrefixSize() const { return GetLE<std::uint16_t>(Data() + 12); }
-  void SetKeyPrefixSize(std::int32_t v) { PutLE(Data() + 12, static_cast<std::uint16_t>(v)); }
-  std::int32_t EntryCount() const { return GetLE<std::uint16_t>(Data() + 14); }
-  void SetEntryCount(std::int32_t v) { PutLE(Data() + 14, static_cast<std::uint16_t>(v)); }
-  std::int32_t PagePrefixSize() const { return GetLE<std::uint16_t>(Data() + 16); }
-  void SetPagePrefixSize(std::int32_t v) { PutLE(Data() + 16, static_cast<std::uint16_t>(v)); }
+  bool IsRoot() const { return Data()[L::kIsRoot] != 0; }
+  void SetIsRoot(bool v) { Data()[L::kIsRoot] = v ? 1 : 0; }
+  bool IsLeaf() const { return Data()[L::kIsLeaf] != 0; }
+  void SetIsLeaf(bool v) { Data()[L::kIsLeaf] = v ? 1 : 0; }
+  std::int32_t LeftPageNo() const { return GetLE<std::int32_t>(Data() + L::kLeftPageNo); }
+  void SetLeftPageNo(std::int32_t v) { PutLE(Data() + L::kLeftPageNo, v); }
+  std::int32_t RightPageNo() const { return GetLE<std::int32_t>(Data() + L::kRightPageNo); }
+  void SetRightPageNo(std::int32_t v) { PutLE(Data() + L::kRightPageNo, v); }
+  bool HasKeys() const { return Data()[L::kHasKeys] != 0; }
+  void SetHasKeys(bool v) { Data()[L::kHasKeys] = v ? 1 : 0; }
+  bool HasSuffixes() const { return Data()[L::kHasSuffixes] != 0; }
+  void SetHasSuffixes(bool v) { Data()[L::kHasSuffixes] = v ? 1 : 0; }
+  std::int32_t KeyPrefixSize() const { return GetLE<std::uint16_t>(Data() + L::kKeyPrefixSize); }
+  void SetKeyPrefixSize(std::int32_t v) {
+    PutLE(Data() + L::kKeyPrefixSize, static_cast<std::uint16_t>(v));
+  }
+  std::int32_t EntryCount() const { return GetLE<std::uint16_t>(Data() + L::kEntryCount); }
+  void SetEntryCount(std::int32_t v) {
+    PutLE(Data() + L::kEntryCount, static_cast<std::uint16_t>(v));
+  }
+  std::int32_t PagePrefixSize() const { return GetLE<std::uint16_t>(Data() + L::kPagePrefixSize); }
+  void SetPagePrefixSize(std::int32_t v) {
+    PutLE(Data() + L::kPagePrefixSize, static_cast<std::uint16_t>(v));
+  }
   std::int32_t ReferenceSize() const {
     return IsLeaf() ? key_ref_->ReferenceSize() : kNodeReferenceSize;
   }
@@ -278,15 +374,33 @@ class TVEZBTreePage : public TVEZPageController {
                        const std::uint8_t* reference, TVEZKeyPath& key_path) {
     return Controller().DeleteLeafEntry(session_id, key, reference, key_path);
   }
+  // The walks below enter each page once per call; the forms without a walk
+  // start a new one.
   void FreeAllPages(std::int32_t session_id, bool keep_root_page) {
-    Controller().FreeAllPages(session_id, keep_root_page);
+    TVEZBTreeWalk walk;
+    FreeAllPages(session_id, keep_root_page, walk);
+  }
+  void FreeAllPages(std::int32_t session_id, bool keep_root_page, TVEZBTreeWalk& walk) {
+    TVEZBTreeWalk::Level level(walk, *this);
+    Controller().FreeAllPages(session_id, keep_root_page, walk);
   }
   void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path) {
-    Controller().CheckIntegrity(session_id, key_path);
+    TVEZBTreeWalk walk;
+    CheckIntegrity(session_id, key_path, walk);
+  }
+  void CheckIntegrity(std::int32_t session_id, TVEZKeyPath& key_path, TVEZBTreeWalk& walk) {
+    TVEZBTreeWalk::Level level(walk, *this);
+    Controller().CheckIntegrity(session_id, key_path, walk);
   }
   bool FindEntry(std::int32_t session_id, const std::uint8_t* key, const std::uint8_t* reference,
                  TVEZKeyPath& position) {
-    return Controller().FindEntry(session_id, key, reference, position);
+    TVEZBTreeWalk walk;
+    return FindEntry(session_id, key, reference, position, walk);
+  }
+  bool FindEntry(std::int32_t session_id, const std::uint8_t* key, const std::uint8_t* reference,
+                 TVEZKeyPath& position, TVEZBTreeWalk& walk) {
+    TVEZBTreeWalk::Level level(walk, *this);
+    return Controller().FindEntry(session_id, key, reference, position, walk);
   }
   bool GetFirstPosition(std::int32_t session_id, TVEZKeyPath& position) {
     return Controller().GetFirstPosition(session_id, position);
@@ -296,8 +410,14 @@ class TVEZBTreePage : public TVEZPageController {
   }
   bool FindByCondition(std::int32_t session_id, bool first, const std::uint8_t* key,
                        TVEZSearchCondition op, TVEZKeyPath& position) {
+    TVEZBTreeWalk walk;
+    return FindByCondition(session_id, first, key, op, position, walk);
+  }
+  bool FindByCondition(std::int32_t session_id, bool first, const std::uint8_t* key,
+                       TVEZSearchCondition op, TVEZKeyPath& position, TVEZBTreeWalk& walk) {
+    TVEZBTreeWalk::Level level(walk, *this);
     if (EntryCount() == 0) return false;
-    return Controller().FindByCondition(session_id, first, key, op, position);
+    return Controller().FindByCondition(session_id, first, key, op, position, walk);
   }
   void GetFirstKey(std::int32_t session_id, std::uint8_t* key) {
     Controller().GetFirstKey(session_id, key);
@@ -321,6 +441,9 @@ class TVEZBTreePage : public TVEZPageController {
 
  private:
   std::uint8_t* Data() const { return page_->PageData(); }
+  // Raises kErrorCorruptIndexPage when count entries of this page's entry
+  // size, from entry 0, would not fit the page.
+  void CheckEntriesFit(std::int64_t count) const;
 
   TVEZBTreeKeyRef* key_ref_;
   TVEZBTreeLeafController leaf_controller_;

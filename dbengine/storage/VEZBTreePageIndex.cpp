@@ -18,14 +18,39 @@ struct Entry {
   }
 };
 
+// The entry entry_no of a leaf, checked against the page as stored.
+void CheckLeafEntry(const TVEZBTreePage& page, std::int32_t entry_no) {
+  if (!page.IsLeaf() || entry_no < 0 || entry_no >= page.EntryCount())
+    page.RaiseCorrupt("no such leaf entry");
+}
+
+// A leaf met on a walk along the leaf level.
+void CheckLevelLeaf(const TVEZBTreePage& page) {
+  if (!page.IsLeaf() || (page.EntryCount() == 0 && !page.IsRoot()))
+    page.RaiseCorrupt("leaf level broken");
+}
+
 }  // namespace
+
+std::int32_t TVEZBTreePageIndex::StoredPageNo(const TVEZBTreePage& leaf, std::int32_t entry_no) {
+  CheckLeafEntry(leaf, entry_no);
+  // The listed page is the caller's to read, and its read checks it.
+  return GetLE<std::int32_t>(leaf.GetPKey(entry_no));
+}
+
+std::int32_t TVEZBTreePageIndex::StoredValue(const TVEZBTreePage& leaf, std::int32_t entry_no) {
+  CheckLeafEntry(leaf, entry_no);
+  return GetLE<std::uint16_t>(leaf.GetPReference(entry_no));
+}
 
 TVEZBTreePageHolder TVEZBTreePageIndex::Page(std::int32_t session_id, std::int32_t page_no) {
   return TVEZBTreePage::GetIndexPage(page_manager_, &key_ref_, session_id, page_no);
 }
 
 TVEZBTreePageHolder TVEZBTreePageIndex::Root(std::int32_t session_id) {
-  return Page(session_id, root_page_no_);
+  TVEZBTreePageHolder root = Page(session_id, root_page_no_);
+  if (!root->IsRoot()) root->RaiseCorrupt("root page not marked as root");
+  return root;
 }
 
 void TVEZBTreePageIndex::CreateIndex(std::int32_t session_id) {
@@ -64,6 +89,14 @@ bool TVEZBTreePageIndex::GetLastPosition(std::int32_t session_id, TVEZKeyPath& p
   return Root(session_id)->GetLastPosition(session_id, path);
 }
 
+void TVEZBTreePageIndex::CheckNeighbour(const TVEZBTreePage& page, const TVEZBTreePage& neighbour,
+                                        bool right) {
+  // A step along a level lands on a non-empty page of that level that links back.
+  if (neighbour.IsLeaf() != page.IsLeaf() || neighbour.IsRoot() || neighbour.EntryCount() == 0 ||
+      (right ? neighbour.LeftPageNo() : neighbour.RightPageNo()) != page.PageNo())
+    neighbour.RaiseCorrupt("level neighbour does not link back");
+}
+
 bool TVEZBTreePageIndex::GotoNextPosition(std::int32_t session_id, TVEZKeyPath& path) {
   if (path.Count == 0) throw EVEZException(20099, "Index error: invalid position");
   std::int32_t level = path.Count - 1;
@@ -74,9 +107,12 @@ bool TVEZBTreePageIndex::GotoNextPosition(std::int32_t session_id, TVEZKeyPath& 
   moved.Assign(path);
   ++moved.Items[level].EntryNo;
   for (std::int32_t i = level + 1; i < moved.Count; ++i) {
-    const std::int32_t right = Page(session_id, moved.Items[i].PageNo)->RightPageNo();
+    TVEZBTreePageHolder page = Page(session_id, moved.Items[i].PageNo);
+    const std::int32_t right = page->RightPageNo();
     if (right == -1) throw EVEZException(20100, "Index error: invalid page number");
-    moved.Items[i] = {right, 0, Page(session_id, right)->EntryCount()};
+    TVEZBTreePageHolder next = Page(session_id, right);
+    CheckNeighbour(*page, *next, true);
+    moved.Items[i] = {right, 0, next->EntryCount()};
   }
   path.Assign(moved);
   return true;
@@ -92,9 +128,12 @@ bool TVEZBTreePageIndex::GotoPriorPosition(std::int32_t session_id, TVEZKeyPath&
   moved.Assign(path);
   --moved.Items[level].EntryNo;
   for (std::int32_t i = level + 1; i < moved.Count; ++i) {
-    const std::int32_t left = Page(session_id, moved.Items[i].PageNo)->LeftPageNo();
+    TVEZBTreePageHolder page = Page(session_id, moved.Items[i].PageNo);
+    const std::int32_t left = page->LeftPageNo();
     if (left == -1) throw EVEZException(20102, "Index error: invalid page number");
-    const std::int32_t count = Page(session_id, left)->EntryCount();
+    TVEZBTreePageHolder prior = Page(session_id, left);
+    CheckNeighbour(*page, *prior, false);
+    const std::int32_t count = prior->EntryCount();
     moved.Items[i] = {left, count - 1, count};
   }
   path.Assign(moved);
@@ -113,7 +152,7 @@ bool TVEZBTreePageIndex::FindPage(std::int32_t session_id, std::int32_t page_no,
 std::int32_t TVEZBTreePageIndex::GetValueAt(std::int32_t session_id, const TVEZKeyPath& path) {
   if (path.Count == 0) throw EVEZException(20107, "Index error: invalid position");
   const TVEZKeyPathItem& item = path.Items[path.Count - 1];
-  return GetLE<std::uint16_t>(Page(session_id, item.PageNo)->GetPReference(item.EntryNo));
+  return StoredValue(*Page(session_id, item.PageNo), item.EntryNo);
 }
 
 void TVEZBTreePageIndex::SetValueAt(std::int32_t session_id, const TVEZKeyPath& path,
@@ -121,6 +160,7 @@ void TVEZBTreePageIndex::SetValueAt(std::int32_t session_id, const TVEZKeyPath& 
   if (path.Count == 0) throw EVEZException(20108, "Index error: invalid position");
   const TVEZKeyPathItem& item = path.Items[path.Count - 1];
   TVEZBTreePageHolder page = Page(session_id, item.PageNo);
+  CheckLeafEntry(*page, item.EntryNo);
   PutLE<std::uint16_t>(page->GetPReference(item.EntryNo),
                        platform::CheckedCast<std::uint16_t>(value));
   page->MarkDirty();
@@ -129,7 +169,7 @@ void TVEZBTreePageIndex::SetValueAt(std::int32_t session_id, const TVEZKeyPath& 
 std::int32_t TVEZBTreePageIndex::GetPageNoAt(std::int32_t session_id, const TVEZKeyPath& path) {
   if (path.Count == 0) throw EVEZException(20103, "Index error: invalid position");
   const TVEZKeyPathItem& item = path.Items[path.Count - 1];
-  return GetLE<std::int32_t>(Page(session_id, item.PageNo)->GetPKey(item.EntryNo));
+  return StoredPageNo(*Page(session_id, item.PageNo), item.EntryNo);
 }
 
 bool TVEZBTreePageIndex::FindPageWithRoom(std::int32_t session_id, std::int32_t amount,
@@ -143,8 +183,8 @@ bool TVEZBTreePageIndex::FindPageWithRoom(std::int32_t session_id, std::int32_t 
     const std::int32_t n = leaf->EntryCount();
     const std::int32_t tries = std::max(n - 1, 1);
     for (std::int32_t j = n - 1; j >= n - tries && j >= 0; --j)
-      if (HasRoom(GetLE<std::uint16_t>(leaf->GetPReference(j)), amount)) {
-        page_no = GetLE<std::int32_t>(leaf->GetPKey(j));
+      if (HasRoom(StoredValue(*leaf, j), amount)) {
+        page_no = StoredPageNo(*leaf, j);
         return true;
       }
   }
@@ -153,8 +193,8 @@ bool TVEZBTreePageIndex::FindPageWithRoom(std::int32_t session_id, std::int32_t 
     const std::int32_t m = leaf->EntryCount();
     const std::int32_t tries = std::max(m - 1, 1);
     for (std::int32_t j = 0; j < tries && j < m; ++j)
-      if (HasRoom(GetLE<std::uint16_t>(leaf->GetPReference(j)), amount)) {
-        page_no = GetLE<std::int32_t>(leaf->GetPKey(j));
+      if (HasRoom(StoredValue(*leaf, j), amount)) {
+        page_no = StoredPageNo(*leaf, j);
         return true;
       }
   }
@@ -260,12 +300,15 @@ void TVEZBTreeRecordPageIndex::GetRecordByRecNo(std::int32_t session_id, std::in
     // Walk the leaf level, a page's counts at a time.
     std::int64_t sum = 0;
     std::int32_t leaf_no = path.Last().PageNo;
+    TVEZBTreeWalk walk;
     while (leaf_no != -1) {
       TVEZBTreePageHolder leaf = Page(session_id, leaf_no);
+      walk.Visit(*leaf);
+      CheckLevelLeaf(*leaf);
       for (std::int32_t j = 0; j < leaf->EntryCount(); ++j) {
-        const std::int32_t count = GetLE<std::uint16_t>(leaf->GetPReference(j));
+        const std::int32_t count = StoredValue(*leaf, j);
         if (rec_no < sum + count) {
-          page_no = GetLE<std::int32_t>(leaf->GetPKey(j));
+          page_no = StoredPageNo(*leaf, j);
           rec_no_on_page = static_cast<std::int32_t>(rec_no - sum);
           return;
         }
@@ -285,14 +328,18 @@ void TVEZBTreeRecordPageIndex::GetRecNoByRecord(std::int32_t session_id, std::in
   const TVEZKeyPathItem item = path.Last();
   std::int64_t sum = 0;
   TVEZBTreePageHolder leaf = Page(session_id, item.PageNo);
+  TVEZBTreeWalk walk;
+  walk.Visit(*leaf);
   for (std::int32_t j = 0; j < item.EntryNo; ++j)
-    sum += GetLE<std::uint16_t>(leaf->GetPReference(j));
+    sum += StoredValue(*leaf, j);
   std::int32_t left = leaf->LeftPageNo();
   leaf.reset();
   while (left != -1) {
     TVEZBTreePageHolder p = Page(session_id, left);
+    walk.Visit(*p);
+    CheckLevelLeaf(*p);
     for (std::int32_t j = 0; j < p->EntryCount(); ++j)
-      sum += GetLE<std::uint16_t>(p->GetPReference(j));
+      sum += StoredValue(*p, j);
     left = p->LeftPageNo();
   }
   rec_no = sum + rec_no_on_page;
@@ -303,10 +350,13 @@ void TVEZBTreeRecordPageIndex::Validate(std::int32_t session_id, std::int64_t st
   TVEZKeyPath path;
   if (GetFirstPosition(session_id, path)) {
     std::int32_t leaf_no = path.Last().PageNo;
+    TVEZBTreeWalk walk;
     while (leaf_no != -1) {
       TVEZBTreePageHolder leaf = Page(session_id, leaf_no);
+      walk.Visit(*leaf);
+      CheckLevelLeaf(*leaf);
       for (std::int32_t j = 0; j < leaf->EntryCount(); ++j)
-        sum += GetLE<std::uint16_t>(leaf->GetPReference(j));
+        sum += StoredValue(*leaf, j);
       leaf_no = leaf->RightPageNo();
     }
   }

@@ -4,6 +4,12 @@
 // page number (Int32, unique in a tree); reference: the page's value (UInt16).
 // A page whose value falls to 0 leaves the tree.
 //
+// Stored pages are never trusted: besides the checks of every B-tree page
+// view, the root must be marked root, entries read through a path must exist
+// in a leaf, steps along a
+// level must land on a page that links back, and leaf-level walks enter each
+// page once. Anything else raises kErrorCorruptIndexPage naming the page.
+//
 // Failure: an operation that raises midway may leave pages it already changed
 // in the session's dirty list; the caller cancels the session's changes
 // (TVEZPageManager::CancelChanges) instead of applying them.
@@ -64,8 +70,14 @@ class TVEZBTreePageIndex {
                              std::int32_t page_no);
 
   TVEZPageManager* PageManager() const { return page_manager_; }
+  // A leaf entry's key (a page number) and its value; both raise
+  // kErrorCorruptIndexPage for an entry the leaf does not hold.
+  static std::int32_t StoredPageNo(const TVEZBTreePage& leaf, std::int32_t entry_no);
+  static std::int32_t StoredValue(const TVEZBTreePage& leaf, std::int32_t entry_no);
 
  private:
+  static void CheckNeighbour(const TVEZBTreePage& page, const TVEZBTreePage& neighbour, bool right);
+
   std::int32_t root_page_no_ = -1;
   TVEZPageKeyRef key_ref_;
   TVEZPageManager* page_manager_;

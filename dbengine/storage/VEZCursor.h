@@ -75,31 +75,55 @@ class TVEZCursor {
   TVEZCursor& operator=(const TVEZCursor&) = delete;
 
   // ---- Abstract operations, in the order of the engine's cursor contract.
+  //
+  // Conventions for all of them unless a comment says otherwise:
+  // - Failures raise EVEZException with its native number. The record
+  //   operations InternalEdit, InternalCancel, InternalPost and
+  //   InternalDelete report instead: they set ErrorCode (cecOK on success;
+  //   ErrorMessage goes with cecErrorMessage) and return normally.
+  // - An operation that raises before its first write changes nothing.
+  // - Defs passed by reference stay the caller's. Record buffers named by the
+  //   public fields belong to the implementation; a buffer passed as an
+  //   argument stays the caller's and holds RecordBufferSize bytes.
+  // - Field numbers are visible ones unless direct_access says physical.
 
-  // Creates table TableName with these defs (ids are given by the database).
+  // Creates table TableName with these defs; the database gives the object
+  // ids. Raises when the table cannot be created.
   virtual void CreateTable(TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
                            TVEZConstraintDefs& constraint_defs) = 0;
-  // Drops table TableName; refused while another dataset has it open.
+  // Drops table TableName. Raises while another dataset has it open.
   virtual void DeleteTable() = 0;
-  // Removes every record of the table.
+  // Removes every record of the table; the defs stay. Needs the table
+  // exclusively: raises while another dataset has it open.
   virtual void EmptyTable() = 0;
+  // Renames table TableName. Needs the table exclusively: raises while
+  // another dataset has it open.
   virtual void RenameTable(const std::string& new_table_name) = 0;
-  // Fills FieldDefs (and the record layout fields) from the table.
+  // Fills FieldDefs (and the record layout fields) from the stored table.
   virtual void InternalInitFieldDefs() = 0;
   // Opens table TableName, creating it with these defs when it does not
-  // exist yet.
+  // exist yet; afterwards IsOpen is set, the cursor's defs and record layout
+  // fields (RecordSize, RecordBufferSize, FieldValuesOffset) describe the
+  // table. Raises when the table cannot be opened in the requested mode
+  // (ReadOnly, Exclusive).
   virtual void OpenTableByFieldDefs(TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
                                     TVEZConstraintDefs& constraint_defs) = 0;
+  // Closes the table for this cursor; IsOpen becomes false.
   virtual void CloseTable() = 0;
   // Enter and leave the table data's lock (re-entrant, shared by all tables
-  // of the database). Without table data they raise 10260 / 10261.
+  // of the database); each Lock is paired with one Unlock on the same
+  // thread. Without table data they raise 10260 / 10261.
   virtual void LockTableData() = 0;
   virtual void UnlockTableData() = 0;
   // Takes a table lock of lock_type for the cursor's session, trying
-  // try_count times delay ms apart; true when it is held.
+  // try_count times delay ms apart (waits go through the injectable clock).
+  // Returns true when it is held, false when other sessions kept it through
+  // every try; raises only when the lock state cannot be read or written.
   virtual bool LockTable(TVEZLockType lock_type, std::int32_t try_count, std::int32_t delay,
                          bool allow_xirw_after_sirw) = 0;
-  // Releases it; true when released (or not held and ignore_if_no_lock).
+  // Releases a table lock of lock_type held by the cursor's session. Returns
+  // true when released, or when not held and ignore_if_no_lock; false when
+  // not held otherwise.
   virtual bool UnlockTable(TVEZLockType lock_type, bool ignore_if_no_lock) = 0;
 
   // Base: renames a field of this cursor's own FieldDefs (the table is not
@@ -107,24 +131,34 @@ class TVEZCursor {
   // new_field_name (case-insensitive) raises 30346. The new name is cut to
   // 255 characters.
   virtual void RenameField(const std::string& field_name, const std::string& new_field_name);
-  // Base: the cursor's IndexDefs.
+  // Base: the cursor's IndexDefs, owned by the cursor; never null.
   virtual TVEZIndexDefs* GetIndexDefs();
 
+  // Adds an index made from index_def (copied; the database gives its id)
+  // over the table's records.
   virtual void AddIndex(TVEZIndexDef& index_def) = 0;
+  // Drops the index of that name.
   virtual void DeleteIndex(const std::string& name) = 0;
+  // Drops every index of the table.
   virtual void DeleteAllIndexes() = 0;
-  // Name of an index on these columns: found as TVEZIndexDefs::FindIndex
-  // finds one, else a temporary index built by the table data for this
-  // session (is_created true).
+  // Returns the name of an index on these columns (one entry per column in
+  // each list: field name, "ASC" / "DESC", "CASE" / "NO_CASE"): one found as
+  // TVEZIndexDefs::FindIndex finds it (is_created false), else a temporary
+  // index built by the table data for this session (is_created true).
   virtual std::string FindOrCreateIndex(const std::vector<std::string>& field_names,
                                         const std::vector<std::string>& asc_desc_list,
                                         const std::vector<std::string>& case_sensitivity_list,
                                         bool& is_created) = 0;
+  // True when the table has an index on these columns (lists as
+  // FindOrCreateIndex). Creates nothing.
   virtual bool IndexExists(const std::vector<std::string>& field_names,
                            const std::vector<std::string>& asc_desc_list,
                            const std::vector<std::string>& case_sensitivity_list) = 0;
   // Copies field src_field_no (physical with direct_access, else visible)
-  // of the current record into visible field dest_field_no of dest_cursor.
+  // of the current record into visible field dest_field_no of dest_cursor's
+  // CurrentRecordBuffer. REQUIRES: dest_cursor is not null (it stays its
+  // owner's). Raises the field-number errors of GetFieldValue and
+  // SetFieldValue.
   virtual void CopyFieldValue(std::int32_t src_field_no, bool direct_access,
                               std::int32_t dest_field_no, TVEZCursor* dest_cursor) = 0;
   // Makes record_buffer an empty record: every null bit set, every field
@@ -134,69 +168,104 @@ class TVEZCursor {
   // Base: frees a record buffer through the engine memory manager and sets
   // buffer to null; nothing for a null buffer.
   virtual void FreeRecordBuffer(std::uint8_t*& buffer);
-  // Records in the cursor's view (filters, range and distinct applied).
+  // Returns the number of records in the cursor's view (filters, range and
+  // distinct applied).
   virtual std::int64_t GetRecordCount() = 0;
   // Reads the current, next or previous visible record into
   // CurrentRecordBuffer and its identity into CurrentRecordID, under the
-  // table data's lock. Repeated grmNext on a freshly opened cursor delivers
-  // every visible record once, then a result other than grrOK.
+  // table data's lock. Returns grrOK when a record was read; grrBOF or
+  // grrEOF when there is none before or after the position; grrError when
+  // the record could not be read. Repeated grmNext on a freshly opened
+  // cursor delivers every visible record once, then a result other than
+  // grrOK.
   virtual TVEZGetRecordResult GetRecordBuffer(TVEZGetRecordMode get_record_mode = grmCurrent) = 0;
+  // Positions on the record of 1-based number value in the view.
   virtual void SetRecNo(std::int64_t value) = 0;
+  // Returns the 1-based number of the current record in the view.
   virtual std::int64_t GetRecNo() = 0;
-  // Order of two records in the current index (or physical order): <0, 0, >0.
+  // Returns the order of two records in the current index (or physical
+  // order): <0, 0 or >0.
   virtual std::int32_t CompareRecordsOrder(const TVEZPageItemID& record_id1,
                                            const TVEZPageItemID& record_id2) = 0;
+  // Stand before the first visible record (FirstPosition) / after the last
+  // one (LastPosition).
   virtual void InternalFirst() = 0;
   virtual void InternalLast() = 0;
+  // Begins a new record in CurrentRecordBuffer; nothing is stored before
+  // InternalPost(true).
   virtual void InternalInsert() = 0;
-  // Locks the current record for an edit; ErrorCode -13 or -12 when refused.
+  // Locks the current record for an edit; EditRecordBuffer keeps the record
+  // as read, which InternalPost compares against. Refused: ErrorCode
+  // cecTableLocked or cecRecordLocked.
   virtual void InternalEdit() = 0;
+  // Ends the insert or edit under way without storing it. Refused in
+  // temporary mode: ErrorCode cecCancelInTemporaryMode.
   virtual void InternalCancel(bool to_insert) = 0;
-  // Writes CurrentRecordBuffer (insert or update) under the table's write
-  // lock; failures are reported in ErrorCode (-1, -2, -4, -6, -8, -9, -13).
+  // Stores CurrentRecordBuffer (insert or update) under the table's write
+  // lock, with autoincrement values filled in and the constraints checked,
+  // then releases the edit's record lock. A failure leaves the stored record
+  // as it was and sets ErrorCode: cecInsertFailed, cecUpdateFailed,
+  // cecUpdateRecordChanged, cecUpdateRecordDeleted, cecErrorMessage,
+  // cecUpdateInTemporaryMode or cecTableLocked.
   virtual void InternalPost(bool to_insert) = 0;
-  // Deletes the current record; failures in ErrorCode (-3, -5, -7, -10,
-  // -12, -13).
+  // Deletes the current record. A failure leaves it and sets ErrorCode:
+  // cecDeleteFailed, cecDeleteRecordChanged, cecDeleteRecordDeleted,
+  // cecDeleteInTemporaryMode, cecRecordLocked or cecTableLocked.
   virtual void InternalDelete() = 0;
-  // Whether another session holds the current record's lock.
+  // True when another session holds the current record's lock. Takes no
+  // lock.
   virtual bool IsRecordLocked() = 0;
+  // Restricts the view to records distinct in these leading index columns
+  // (lists as FindOrCreateIndex); sets DistinctFieldCount.
   virtual void ApplyDistinct(const std::vector<std::string>& field_names,
                              const std::vector<std::string>& asc_desc_list,
                              const std::vector<std::string>& case_sensitivity_list) = 0;
-  // Parses filter_text into FilterExpression.
+  // Parses filter_text into FilterExpression (owned by the implementation).
+  // Raises the parser's error for text it cannot parse.
   virtual void ActivateFilters(const std::string& filter_text, bool case_insensitive,
                                bool partial_key) = 0;
+  // Removes the dataset filter: FilterExpression is null afterwards.
   virtual void DeactivateFilters() = 0;
-  // Positions on the first record whose key_fields hold key_values; true
-  // when found.
+  // Positions on the first visible record whose key_fields (names separated
+  // by ';') hold key_values (one value per field). Returns true when found.
   virtual bool Locate(const std::string& key_fields, const platform::Variant& key_values,
                       bool case_insensitive, bool partial_key) = 0;
   // Key search of KeyBuffer (KeyFieldCount fields) on the current index;
-  // true and positioned when found.
+  // returns true when found, positioned on the record.
   virtual bool FindKey(TVEZSearchCondition search_condition) = 0;
+  // True when a record has a value of field_name that stands in
+  // data_operator to value.
   virtual bool IsAnyRecordMatchCondition(const std::string& field_name,
                                          TVEZDataOperator data_operator,
                                          const TVEZVariant& value) = 0;
-  // Opens a BLOB stream on visible field field_no of the current record.
-  // The stream is kept in BLOBStreams (owned by the cursor) until
-  // InternalCloseBLOB or ClearBLOBStreams; the result is a borrowed pointer.
+  // Opens a BLOB stream on visible field field_no of the current record (or
+  // of the record being inserted or edited). The stream is kept in
+  // BLOBStreams (owned by the cursor) until InternalCloseBLOB or
+  // ClearBLOBStreams; the result is a borrowed pointer. Raises rather than
+  // returning null.
   virtual TVEZStream* InternalCreateBlobStream(bool to_insert, bool to_edit, std::int32_t field_no,
                                                TVEZBLOBOpenMode open_mode,
                                                bool can_do_get_record_buffer) = 0;
   // Writes the field's open write streams into the record image and frees
-  // every stream of the field.
+  // every stream of the field: pointers to them dangle afterwards.
   virtual void InternalCloseBLOB(std::int32_t field_no) = 0;
-  // Closes all open BLOB streams (only the writing ones with write_only).
+  // Frees all open BLOB streams (only the writing ones with write_only):
+  // pointers to them dangle afterwards.
   virtual void ClearBLOBStreams(bool write_only) = 0;
-  // The table's last autoincrement value of the field for this session.
+  // Returns the table data's last autoincrement value of the field for this
+  // cursor's session.
   virtual std::int64_t LastAutoincValue(std::int32_t field_no) = 0;
+  // Starts a batch: changes collect in the session until EndBatchUpdate or
+  // CancelBatchUpdate.
   virtual void BeginBatchUpdate() = 0;
-  // Outside a transaction applies (End) or drops (Cancel) the batch's
-  // changes and ends the batch.
+  // Outside a transaction: applies (End) or drops (Cancel) the batch's
+  // changes and ends the batch. Inside one both do nothing: the changes stay
+  // with the transaction. End raises when the changes cannot be written.
   virtual void EndBatchUpdate() = 0;
   virtual void CancelBatchUpdate() = 0;
-  // The constraint check of CurrentRecordBuffer (with EditRecordBuffer as
-  // the old record of an update), without raising.
+  // Returns whether CurrentRecordBuffer passes the table's constraints for
+  // this session (with CurrentRecordID and, for an update, EditRecordBuffer
+  // as the old record). A violation answers false and raises nothing.
   virtual bool CheckConstraints(bool to_insert) = 0;
 
   // ---- Operations of the base.

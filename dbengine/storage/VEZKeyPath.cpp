@@ -19,20 +19,21 @@ void TVEZKeyPath::Assign(const TVEZKeyPath& other) {
 
 void TVEZKeyPath::AddItem(std::int32_t page_no, std::int32_t entry_no, std::int32_t entry_count) {
   if (ItemNo < 0 || ItemNo >= kMaxDepth || Count >= kMaxDepth)
-    throw EVEZException(20051, "Invalid index key path");
+    throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
   Items[ItemNo] = {page_no, entry_no, entry_count};
   ++ItemNo;
   ++Count;
 }
 
 void TVEZKeyPath::DeleteLastItem() {
-  if (Count <= 0) throw EVEZException(20051, "Invalid index key path");
+  if (Count <= 0) throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
   --ItemNo;
   --Count;
 }
 
 TVEZKeyPathItem& TVEZKeyPath::Current() {
-  if (ItemNo < 0 || ItemNo >= kMaxDepth) throw EVEZException(20051, "Invalid index key path");
+  if (ItemNo < 0 || ItemNo >= kMaxDepth)
+    throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
   return Items[ItemNo];
 }
 
@@ -43,7 +44,7 @@ bool TVEZKeyPath::PageExists(std::int32_t page_no) const {
 }
 
 std::int32_t TVEZKeyPath::Compare(const TVEZKeyPath& other) const {
-  if (Count != other.Count) throw EVEZException(20051, "Invalid index key path");
+  if (Count != other.Count) throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
   for (std::int32_t i = 0; i < Count; ++i) {
     if (Items[i].PageNo != other.Items[i].PageNo)
       throw EVEZException(20052, "Invalid index key path");
@@ -75,17 +76,17 @@ void TVEZKeyPath::FillItemsByBitmapRecNo(std::int64_t record_no,
                                          std::int32_t max_entries_per_page) {
   Clear();
   if (record_no < 1 || max_entries_per_page < 1)
-    throw EVEZException(20051, "Invalid index key path");
+    throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
   const std::int64_t base = CheckedAdd<std::int64_t>(max_entries_per_page, 1);
   std::int32_t digits = 0;
   for (std::int64_t r = record_no; r > 0; r /= base)
     ++digits;
-  if (digits > kMaxDepth) throw EVEZException(20051, "Invalid index key path");
+  if (digits > kMaxDepth) throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
   std::int64_t r = record_no;
   for (std::int32_t i = digits - 1; i >= 0; --i) {
     const std::int64_t digit = r % base;
     // Encoded digits are never 0; a 0 is no position this path could have had.
-    if (digit == 0) throw EVEZException(20051, "Invalid index key path");
+    if (digit == 0) throw EVEZException(kErrorInvalidKeyPath, "Invalid index key path");
     Items[i] = {-1, static_cast<std::int32_t>(digit - 1), 0};
     r /= base;
   }

@@ -13,6 +13,10 @@
 
 namespace vez {
 
+// A key path used outside what it holds (too deep, a level it does not
+// have, paths of different depth, numbers that decode to no path).
+inline constexpr std::int32_t kErrorInvalidKeyPath = 20051;
+
 // How a page search ended: 1 on an equal key, 2 before a key (the insertion
 // point), 5 on an empty page.
 enum TVEZKeyPathPosition : std::uint8_t {

@@ -2,15 +2,33 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Random.h"
 
 namespace vez {
 
 using platform::CheckedAdd;
+
+namespace {
+
+// Reads the stored page through the engine. An engine error passes unchanged;
+// any other failure (an OS error) becomes the page read error with its text,
+// so callers see one error number and the cause.
+void ReadStoredPage(TVEZPageManager& page_manager, TVEZPage* page, std::int32_t page_type) {
+  try {
+    page_manager.InternalReadPage(page);
+  } catch (const EVEZException&) {
+    throw;
+  } catch (const platform::Exception& e) {
+    throw EVEZException(kErrPageRead, "Error reading database file page. Page No: %d, type %d: %s",
+                        {page->PageNo(), page_type, std::string(e.what())});
+  }
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // TVEZPage
@@ -92,12 +110,10 @@ void TVEZPage::Synchronize() {
   std::int32_t stored = 0;
   const bool known = page_manager_->ReadStoredPageState(page_no_, stored);
   // A state that cannot be read proves nothing about the cached copy: reload.
-  if (known && stored != std::numeric_limits<std::int32_t>::max() &&
+  if (known && stored != kFreedPageState &&
       (PageHeaderSize() == 0 || stored == PageHeader().State()))
     return;
-  if (!page_manager_->InternalReadPage(this))
-    throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
-                        {page_no_, PageHeaderSize() ? PageHeader().PageType() : 0});
+  ReadStoredPage(*page_manager_, this, PageHeaderSize() ? PageHeader().PageType() : 0);
 }
 
 bool TVEZPage::GetTableState(std::int32_t session_id, std::int32_t& table_state) const {
@@ -205,7 +221,7 @@ namespace {
 constexpr std::size_t kMaxSpareBuffers = 256;  // 1 MB of 4096-byte pages
 }
 
-TVEZPageManager::TVEZPageManager() : random_(std::random_device{}()) {
+TVEZPageManager::TVEZPageManager() {
   cache_capacity_ = static_cast<std::int32_t>(
       std::min<std::int64_t>(MemoryManager().GetFreeMemorySize() / 65536, 1000));
   spare_buffers_.reserve(kMaxSpareBuffers);
@@ -311,9 +327,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
       fresh->SetPageNo(page_no);
       fresh->SetSessionID(session_id);
       GiveNewBuffer(fresh.get());
-      if (!InternalReadPage(fresh.get()))
-        throw EVEZException(20299, "Error reading database file page. Page No: %d, type %d",
-                            {page_no, page_type});
+      ReadStoredPage(*this, fresh.get(), page_type);
       if (!ignore_crc_errors_ && page_header_size_ > 0 && page_type != kPageTypeAny &&
           fresh->PageHeader().PageType() != page_type)
         throw EVEZException(
@@ -327,7 +341,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
       // Another session's pin is checked first so that its buffer is never
       // reloaded under it; a changed copy is never replaced from storage.
       if (page->UseCount() > 0 && page->SessionID() != session_id)
-        throw EVEZException(20090, "Page is used by other session");
+        throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
       if (synchronize_allowed && !page->IsDirty() && !IsPageSynchronized(session_id, page)) {
         try {
           page->Synchronize();
@@ -341,7 +355,7 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
     }
   }
   if (page->UseCount() > 0 && page->SessionID() != session_id)
-    throw EVEZException(20090, "Page is used by other session");
+    throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
   page->SetSessionID(session_id);
   page->SetUseCount(CheckedAdd(page->UseCount(), 1));
   return page;
@@ -358,8 +372,8 @@ TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_t
   page->SetReloaded(false);
   if (page_header_size_ > 0) {
     page->PageHeader().SetPageType(page_type);
-    page->PageHeader().SetState(
-        std::uniform_int_distribution<std::int32_t>(0, 1073741822)(random_));
+    // Through the installed source, so tests can make files byte for byte.
+    page->PageHeader().SetState(platform::Random(kInitialPageStateRange));
   }
   page->SetSessionID(session_id);
   DropSharedCopy(page->PageNo());
@@ -413,62 +427,73 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
   }
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
-  // Work done is dropped from the lists only as far as it got, so a failure
-  // leaves exactly the work not yet done.
-  std::vector<std::int32_t>& removed = info->RemovedPageNumbers;
-  std::size_t removed_done = 0;
-  try {
-    for (; removed_done < removed.size(); ++removed_done) {
-      const std::int32_t page_no = removed[removed_done];
-      InternalRemovePage(page_no);
-      if (TVEZPage* p = info->DirtyPages.Find(page_no)) {
-        info->DirtyPages.Delete(page_no);
-        FreePage(p);
-      }
-      DropSharedCopy(page_no);
-    }
-  } catch (...) {
-    ForgetAddedPages(*info, removed_done);
-    removed.erase(removed.begin(), removed.begin() + static_cast<std::ptrdiff_t>(removed_done));
-    throw;
-  }
-  ForgetAddedPages(*info, removed.size());
-  removed.clear();
-  TVEZSortedPageList& dirty = info->DirtyPages;
-  std::int32_t written = 0;
-  try {
-    for (; written < dirty.Count(); ++written) {
-      TVEZPage* p = dirty.PageAt(written);
+  TVEZCommitChanges changes{{}, info->AddedPageNumbers, info->RemovedPageNumbers, 0};
+  {
+    std::vector<std::int32_t> removed(info->RemovedPageNumbers);
+    std::sort(removed.begin(), removed.end());
+    TVEZSortedPageList& dirty = info->DirtyPages;
+    changes.PagesToWrite.reserve(static_cast<std::size_t>(dirty.Count()));
+    for (std::int32_t i = 0; i < dirty.Count(); ++i) {
+      TVEZPage* p = dirty.PageAt(i);
+      // A page released by this commit is never written.
+      if (std::binary_search(removed.begin(), removed.end(), p->PageNo())) continue;
       if (!p->IsDirty()) throw EVEZException(20085, "Invalid page");
       if (p->UseCount() > 0) throw EVEZException(20086, "Cannot write used page");
-      InternalWritePage(p);
-      p->SetIsDirty(false);
+      changes.PagesToWrite.push_back(p);
     }
+  }
+  if (changes.PagesToWrite.empty() && changes.RemovedPageNumbers.empty()) {
+    info->AddedPageNumbers.clear();
+    return;
+  }
+  // Nothing in the cache changes until every write and release is done, so a
+  // failure leaves the shared cache as it was and the session's work intact.
+  // Releases come after the writes: a journal must hold the old images of the
+  // released pages before any of them is reused.
+  try {
+    BeforeCommitWrites(session_id, changes);
+    for (TVEZPage* p : changes.PagesToWrite)
+      InternalWritePage(p);
+    for (; changes.ReleasedCount < changes.RemovedPageNumbers.size(); ++changes.ReleasedCount)
+      InternalRemovePage(changes.RemovedPageNumbers[changes.ReleasedCount]);
+    AfterCommitWrites(session_id, changes);
   } catch (...) {
-    SettleWrittenPages(dirty, written);
+    if (OnCommitFailed(session_id, changes) == TVEZFailedCommitStorage::kPartlyCommitted)
+      ForgetReleasedPages(*info, changes.ReleasedCount);
     throw;
   }
-  SettleWrittenPages(dirty, written);
-  // Kept until every page is written, so a rollback after a failed commit
-  // still returns the pages this session added.
+  SettleCommittedPages(*info, changes);
+  ForgetReleasedPages(*info, info->RemovedPageNumbers.size());
   info->AddedPageNumbers.clear();
 }
 
-void TVEZPageManager::ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count) {
+void TVEZPageManager::ForgetReleasedPages(TVEZSessionPageInfo& info, std::size_t removed_count) {
+  if (removed_count == 0) return;
+  std::vector<std::int32_t>& removed_numbers = info.RemovedPageNumbers;
   // Pages both added and removed are already back in free space: a rollback
   // must not free them again. One pass, however many pages the session freed.
   std::vector<std::int32_t> removed(
-      info.RemovedPageNumbers.begin(),
-      info.RemovedPageNumbers.begin() + static_cast<std::ptrdiff_t>(removed_count));
+      removed_numbers.begin(),
+      removed_numbers.begin() + static_cast<std::ptrdiff_t>(removed_count));
   std::sort(removed.begin(), removed.end());
   std::erase_if(info.AddedPageNumbers, [&](std::int32_t page_no) {
     return std::binary_search(removed.begin(), removed.end(), page_no);
   });
+  removed_numbers.erase(removed_numbers.begin(),
+                        removed_numbers.begin() + static_cast<std::ptrdiff_t>(removed_count));
 }
 
-void TVEZPageManager::SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count) {
-  for (std::int32_t i = 0; i < count; ++i) {
-    TVEZPage* p = dirty.PageAt(i);
+void TVEZPageManager::SettleCommittedPages(TVEZSessionPageInfo& info,
+                                           const TVEZCommitChanges& changes) {
+  for (const std::int32_t page_no : changes.RemovedPageNumbers) {
+    if (TVEZPage* p = info.DirtyPages.Find(page_no)) {
+      info.DirtyPages.Delete(page_no);
+      FreePage(p);
+    }
+    DropSharedCopy(page_no);
+  }
+  for (TVEZPage* p : changes.PagesToWrite) {
+    p->SetIsDirty(false);
     // An older copy read by another session while this one was dirty must not
     // be served again.
     DropSharedCopy(p->PageNo());
@@ -479,7 +504,8 @@ void TVEZPageManager::SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t
       FreePage(p);
     }
   }
-  dirty.DeleteFirst(count);
+  // Every page left in the dirty list was written or released above.
+  info.DirtyPages.Clear();
 }
 
 void TVEZPageManager::CancelChanges(std::int32_t session_id) {

@@ -16,15 +16,37 @@
 // with the database data's lock; the disk engine adds file locks for commits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "dbengine/storage/VEZPageHeader.h"
 
 namespace vez {
+
+// Errors the page cache raises from more than one place.
+constexpr std::int32_t kErrPageRead = 20299;
+constexpr std::int32_t kErrPageUsedByOtherSession = 20090;
+
+// Stored page states. A page's state changes at every write so another
+// process can tell that its cached copy is old; states are compared only for
+// equality, so they wrap instead of overflowing.
+//
+// The state of a freed page, and of a page whose state could not be read.
+constexpr std::int32_t kFreedPageState = 0x7FFFFFFF;
+// The largest state a write stores; the next one is 0.
+constexpr std::int32_t kLastWrittenPageState = 0x7FFFFFFC;
+// A new page's state is drawn from [0, kInitialPageStateRange).
+constexpr std::int32_t kInitialPageStateRange = 1073741823;
+
+// The state a write of a page in state gives it: one more, wrapping to 0 after
+// kLastWrittenPageState, so it is never the freed-page state (a damaged or
+// freed page's state wraps too).
+constexpr std::int32_t NextPageState(std::int32_t state) {
+  return state < 0 || state >= kLastWrittenPageState ? 0 : state + 1;
+}
 
 class TVEZPageManager;
 class TVEZSortedPageList;
@@ -92,8 +114,9 @@ class TVEZPage {
 
   // Brings a cached copy up to date with the storage when the engine can tell
   // (multi-user disk engine): an unchanged stored state keeps the copy, any
-  // other state, or a state that cannot be read, reloads it. Raises 20299 when
-  // the reload fails.
+  // other state, or a state that cannot be read, reloads it. A failed reload
+  // raises as InternalReadPage does (20299 with the cause, or the engine's
+  // error).
   void Synchronize();
 
   bool GetTableState(std::int32_t session_id, std::int32_t& table_state) const;
@@ -191,6 +214,22 @@ struct TVEZSessionPageInfo {
   std::vector<std::int32_t> RemovedPageNumbers;
 };
 
+// What one commit changes, as the commit hooks see it.
+struct TVEZCommitChanges {
+  // The dirty pages to write, in page-number order (a removed page is
+  // released, not written).
+  std::vector<TVEZPage*> PagesToWrite;
+  // Pages the session added, and those it removed in the order recorded (an
+  // added page may be among them).
+  const std::vector<std::int32_t>& AddedPageNumbers;
+  const std::vector<std::int32_t>& RemovedPageNumbers;
+  // How many of RemovedPageNumbers, from the first, are released so far.
+  std::size_t ReleasedCount = 0;
+};
+
+// What the storage holds after a failed commit (see OnCommitFailed).
+enum class TVEZFailedCommitStorage { kPartlyCommitted, kRestored };
+
 class TVEZPageManager {
  public:
   TVEZPageManager();
@@ -216,32 +255,47 @@ class TVEZPageManager {
   // The session's dirty list, or nullptr when the session never used the manager.
   const TVEZSortedPageList* SessionDirtyPages(std::int32_t session_id) const;
 
-  // Number of pages in the storage.
+  // Returns the number of pages the storage holds (the base: the count the
+  // engine last set). Raises nothing in the base; an engine may raise its
+  // file error.
   virtual std::int32_t GetPageCount() { return page_count_; }
-  // Whether the session has seen the current stored version of the page.
+  // Returns whether the session has seen the stored version of page that the
+  // cached copy holds, so GetPage need not synchronise it (the base: never).
+  // page is owned by the manager. Must not raise.
   virtual bool IsPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) { return false; }
+  // Notes that the session has seen page's current stored version (the base
+  // keeps nothing). page is owned by the manager. Must not raise.
   virtual void MarkPageSynchronized(std::int32_t /*session_id*/, TVEZPage* /*page*/) {}
   // Engines that keep their pages in a stream (the memory engine's table
-  // files) load and save them here; the base keeps nothing.
+  // files) replace every stored page with the stream's, or write every
+  // stored page to it, from or at its position; the base does nothing. The
+  // stream stays the caller's. Raise the stream's errors, or the engine's
+  // corrupt-data error for a stream it cannot read.
   virtual void LoadFromStream(TVEZStream& /*stream*/) {}
   virtual void SaveToStream(TVEZStream& /*stream*/) {}
 
-  // Records page_no to be freed at ApplyChanges; CancelChanges forgets it.
+  // Records page_no to be released at ApplyChanges; CancelChanges forgets it.
+  // Raises nothing but out of memory.
   virtual void RemovePage(std::int32_t session_id, std::int32_t page_no);
 
-  // Returns page page_no pinned for the session: its own dirty copy when it has
-  // one, else the shared copy, read from storage when not cached. page_type 255
-  // accepts any stored type. The caller gives the page back with PutPage.
-  // Raises 20186 for session -1, 20299 when the read fails, 20153 for another
-  // stored type (in both cases nothing is left cached), 20090 when another
+  // Returns page page_no (owned by the manager) pinned for the session: its
+  // own dirty copy when it has one, else the shared copy, read from storage
+  // when not cached. page_type 255 accepts any stored type. The caller gives
+  // the page back with PutPage. Raises 20186 for session -1; 20299 (with the
+  // cause) or the engine's own error when the read fails, 20153 for another
+  // stored type (in both cases nothing is left cached); 20090 when another
   // session pins the page.
   virtual TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                             bool synchronize_allowed);
 
-  // Writes the session's dirty pages, frees its removed pages and makes its
-  // pages shared. Raises 20152 while the session pins a shared page, 20085 for
-  // a clean page in the dirty list, 20086 for a pinned one; pages not yet
-  // handled when it raises stay in the dirty list.
+  // Commits the session's work, all or nothing in the cache: writes every
+  // dirty page (except removed ones), then releases every removed page, then
+  // makes the written pages shared. Raises 20152 while the session pins a
+  // shared page, 20085 for a clean page among those to write, 20086 for a
+  // pinned one (these before anything is written), or what a storage operation
+  // or commit hook raises. After a failure the shared cache is exactly as
+  // before and the session's pages stay dirty, for CancelChanges or a retry;
+  // see OnCommitFailed for the removed pages already released.
   virtual void ApplyChanges(std::int32_t session_id);
 
   // A new page from the storage, pinned, dirty, in the session's dirty list.
@@ -258,19 +312,38 @@ class TVEZPageManager {
   // pinned one.
   void CancelChanges(std::int32_t session_id);
 
-  // Storage operations, implemented by each engine.
-  // Gives page a new page number (PageNo) and an own buffer.
+  // Storage operations, implemented by each engine. The manager calls them
+  // with pages it owns; none keeps a page pointer past the call.
+  //
+  // Gives page (new, number -1, no buffer) a free page number (PageNo) and
+  // an own buffer of PageSize bytes (AllocPageBuffer), growing the storage
+  // when it must. The number stays taken until InternalRemovePage. Leaving
+  // the number -1 makes AddPage raise 20064; may raise the engine's errors
+  // (a full disk, a damaged free-space map), and then no number is taken.
   virtual void InternalAddPage(TVEZPage* page) = 0;
-  // Gives the page back to the storage's free space.
+  // Gives page page_no back to the storage's free space; its contents are
+  // lost. Called at commit for the session's removed pages (after every
+  // dirty page is written) and at rollback for its added pages. May raise
+  // the engine's errors; the page is then still taken.
   virtual void InternalRemovePage(std::int32_t page_no) = 0;
-  // Fills page's buffer with the stored page page->PageNo(); false on failure.
-  virtual bool InternalReadPage(TVEZPage* page) = 0;
-  // Stores page's buffer.
+  // Fills page's buffer (own, PageSize bytes) with stored page PageNo.
+  // Raises on failure with the cause: an EVEZException passes to the caller
+  // as it is, any other platform::Exception (an OS error) becomes 20299
+  // with its text, anything else (out of memory) passes. After a failure the buffer's contents are
+  // unspecified and the manager never caches the page.
+  virtual void InternalReadPage(TVEZPage* page) = 0;
+  // Stores page's buffer (PageSize bytes; the engine may update its header,
+  // such as the state and check sum, as it writes). Called only by
+  // ApplyChanges, between BeforeCommitWrites and AfterCommitWrites. May raise
+  // the engine's errors: the commit then fails (see ApplyChanges), and what
+  // reached the storage is the engine's to undo in OnCommitFailed.
   virtual void InternalWritePage(TVEZPage* page) = 0;
 
-  // Synchronisation hooks: whether stored states can be compared at all, and
-  // the stored state of a page (false when it cannot be read).
+  // Synchronisation between processes. Returns whether stored page states
+  // can be compared at all (the base: no, and Synchronize does nothing).
   virtual bool CanSynchronizePages() const { return false; }
+  // Returns true and the stored state of page page_no, or false when it
+  // cannot be read (the cached copy is then reloaded). Must not raise.
   virtual bool ReadStoredPageState(std::int32_t /*page_no*/, std::int32_t& /*state*/) {
     return false;
   }
@@ -280,6 +353,33 @@ class TVEZPageManager {
   void SetPageCount(std::int32_t v) { page_count_ = v; }
   TVEZSessionPageInfo& SessionInfo(std::int32_t session_id);
   TVEZSessionPageInfo* FindSessionInfo(std::int32_t session_id) const;
+
+  // Commit hooks, for an engine that brackets a commit (header states, a
+  // rollback journal). ApplyChanges calls them only when the session has pages
+  // to write or release, in this order: BeforeCommitWrites, the writes in page
+  // order, the releases in the order they were recorded, AfterCommitWrites.
+  // The change set and its pages belong to the manager and are valid during
+  // the call only; a hook must not get, put, add or remove pages.
+  //
+  // Before the first write. May raise: the commit then fails with nothing
+  // written or released (OnCommitFailed is still called).
+  virtual void BeforeCommitWrites(std::int32_t /*session_id*/,
+                                  const TVEZCommitChanges& /*changes*/) {}
+  // After the last release. May raise: the commit then fails as if a write had.
+  virtual void AfterCommitWrites(std::int32_t /*session_id*/,
+                                 const TVEZCommitChanges& /*changes*/) {}
+  // After BeforeCommitWrites, a write, a release or AfterCommitWrites raised,
+  // before the error goes on to the caller; the cache is not yet touched and
+  // changes.ReleasedCount tells how many removed pages were released. Returns
+  // what the storage now holds: kPartlyCommitted (the base: the writes done
+  // stay, and the released pages are forgotten by the session so a rollback
+  // does not release them twice) or kRestored (the hook put the storage back
+  // as before the commit; the session keeps every removed and added number).
+  // Must not raise: the commit's own error is the one reported.
+  virtual TVEZFailedCommitStorage OnCommitFailed(std::int32_t /*session_id*/,
+                                                 const TVEZCommitChanges& /*changes*/) noexcept {
+    return TVEZFailedCommitStorage::kPartlyCommitted;
+  }
 
  private:
   // Takes the shared copy of page_no out of the cache: freed when unpinned,
@@ -291,12 +391,13 @@ class TVEZPageManager {
   void GiveNewBuffer(TVEZPage* page);
   void FreeSpareBuffers() noexcept;
   void TrimSharedList();
-  // Moves the first count pages of a session's dirty list, written and clean,
-  // into the shared list (or frees them when it is full).
-  void SettleWrittenPages(TVEZSortedPageList& dirty, std::int32_t count);
-  // Drops from the session's added pages those among its first removed_count
-  // removed pages.
-  void ForgetAddedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
+  // Moves written pages of the session's dirty list, now clean, into the
+  // shared list (or frees them when it is full) and frees its dirty copies of
+  // released pages.
+  void SettleCommittedPages(TVEZSessionPageInfo& info, const TVEZCommitChanges& changes);
+  // Drops the first removed_count removed pages from the session's lists,
+  // together with those among its added pages.
+  void ForgetReleasedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
 
   std::int32_t cache_capacity_ = 0;
   TVEZSortedPageList shared_pages_;
@@ -307,7 +408,6 @@ class TVEZPageManager {
   std::int32_t page_count_ = 0;
   bool multi_user_ = false;
   bool ignore_crc_errors_ = false;
-  std::minstd_rand random_;
   // Page buffers of freed pages, reused by reads so that a cache miss after
   // an eviction needs no allocation.
   std::vector<std::uint8_t*> spare_buffers_;

@@ -1,5 +1,6 @@
 #include "platform/core/Clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <ctime>
@@ -33,6 +34,18 @@ std::atomic<Clock*>& Installed() {
 
 }  // namespace
 
+TDateTime Clock::Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm tm{};
+  localtime_r(&ts.tv_sec, &tm);
+  TDateTime value = 0;
+  // A system time outside years 1 to 9999 is not a date; day 0 stands in.
+  TryEncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                    std::min(tm.tm_sec, 59), static_cast<int>(ts.tv_nsec / 1000000), value);
+  return value;
+}
+
 Clock& SystemClock() {
   static RealClock clock;
   return clock;
@@ -46,6 +59,17 @@ ScopedClock::ScopedClock(Clock& clock) : previous_(Installed().exchange(&clock))
 
 ScopedClock::~ScopedClock() {
   Installed().store(previous_);
+}
+
+TDateTime FakeClock::Now() {
+  std::lock_guard lock(mutex_);
+  return wall_base_ + static_cast<double>(now_ - wall_tick_) / MSecsPerDay;
+}
+
+void FakeClock::SetNow(TDateTime value) {
+  std::lock_guard lock(mutex_);
+  wall_base_ = value;
+  wall_tick_ = now_;
 }
 
 std::uint64_t FakeClock::TickCount64() {

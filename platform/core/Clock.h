@@ -1,7 +1,7 @@
-// Clock: the tick count and the sleep that every wait and retry of the engine
-// goes through. The process has one installed clock, the real one unless a
-// test installs another (ScopedClock), so lock waits of thousands of polls run
-// in no time under test while the real counts stay as they are.
+// Clock: the tick count, the sleep and the wall-clock time that every wait,
+// retry and date default of the engine goes through. The process has one installed clock, the real
+// one unless a test installs another (ScopedClock), so lock waits of thousands of polls run in no
+// time under test while the real counts stay as they are.
 //
 // Thread safety: the real clock may be used from any thread. Installing a clock
 // is meant for tests: a ScopedClock must outlive every use made through it.
@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <mutex>
 #include <vector>
+
+#include "platform/core/DateTime.h"
 
 namespace platform {
 
@@ -27,6 +29,11 @@ class Clock {
   // Blocks the caller for about ms milliseconds (0 yields). The fake clock
   // returns at once and advances its time instead.
   virtual void Sleep(std::uint32_t ms) = 0;
+
+  // The local date and time as a platform date-time. The real clock reads the
+  // system time in the local time zone; a clock that does not override it
+  // answers the same.
+  virtual TDateTime Now();
 
   // The low 32 bits of TickCount64, wrapping every 49.7 days as the tick count
   // of the platform the engine comes from; compare differences, not values.
@@ -49,6 +56,9 @@ inline std::uint64_t TickCount64() {
 inline void Sleep(std::uint32_t ms) {
   CurrentClock().Sleep(ms);
 }
+inline TDateTime Now() {
+  return CurrentClock().Now();
+}
 
 // Installs a clock for the life of this object and puts the previous one back
 // afterwards. Scopes must nest.
@@ -64,13 +74,17 @@ class ScopedClock {
 };
 
 // A clock for tests: time moves only when slept through or advanced. Records
-// every sleep. Safe for concurrent use.
+// every sleep. Its wall clock starts at 2000-01-01 00:00 (or what SetNow
+// gives) and moves with the tick count. Safe for concurrent use.
 class FakeClock : public Clock {
  public:
-  explicit FakeClock(std::uint64_t start_ms = 0) : now_(start_ms) {}
+  explicit FakeClock(std::uint64_t start_ms = 0) : now_(start_ms), wall_tick_(start_ms) {}
 
   std::uint64_t TickCount64() override;
   void Sleep(std::uint32_t ms) override;
+  TDateTime Now() override;
+  // The wall-clock time from now on (later sleeps and advances move it on).
+  void SetNow(TDateTime value);
 
   void Advance(std::uint64_t ms);
   std::vector<std::uint32_t> Sleeps() const;
@@ -80,6 +94,8 @@ class FakeClock : public Clock {
   mutable std::mutex mutex_;
   std::uint64_t now_;
   std::uint64_t total_slept_ = 0;
+  TDateTime wall_base_ = 36526.0;  // 2000-01-01
+  std::uint64_t wall_tick_;
   std::vector<std::uint32_t> sleeps_;
 };
 

@@ -1,10 +1,12 @@
 #include "platform/core/Format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 
 #include "platform/core/Exceptions.h"
+#include "platform/core/FloatDigits.h"
 
 namespace platform {
 
@@ -24,62 +26,76 @@ std::string UnsignedDigits(std::uint64_t v, int base) {
   return s;
 }
 
-// Rewrites to_chars's exponent ("e+05", "e-300") in the platform's style: an
-// upper-case E, the sign, and at least min_digits digits.
-std::string PlatformExponent(const std::string& s, std::size_t min_digits) {
-  const std::size_t epos = s.find('e');
-  if (epos == std::string::npos) return s;
-  std::string digits = s.substr(epos + 2);
-  const std::size_t first = digits.find_first_not_of('0');
-  digits.erase(0, first == std::string::npos ? digits.size() - 1 : first);
+// "E", the exponent's sign (always), and at least min_digits digits.
+std::string ExponentText(int exponent, std::size_t min_digits) {
+  std::string digits = UnsignedDigits(static_cast<std::uint64_t>(std::abs(exponent)), 10);
   if (digits.size() < min_digits) digits.insert(0, min_digits - digits.size(), '0');
-  std::string out = s.substr(0, epos);
-  out.push_back('E');
-  out.push_back(s[epos + 1]);
-  out += digits;
-  return out;
+  return std::string("E") + (exponent < 0 ? '-' : '+') + digits;
 }
 
+// d.ddd of a rounded value with `count` mantissa digits (zeros added, or the
+// value's own digits when count is 0).
+std::string Mantissa(const TDecimalDigits& d, std::size_t count) {
+  std::string m = d.digits.empty() ? std::string("0") : d.digits;
+  if (m.size() < count) m.append(count - m.size(), '0');
+  if (m.size() > 1) m.insert(1, 1, '.');
+  return m;
+}
+
+std::string Fixed(const TDecimalDigits& d, int decimals, bool group) {
+  std::string int_part, frac_part;
+  FixedDigits(d, decimals, int_part, frac_part);
+  std::string s = d.negative ? "-" : "";
+  if (group) {
+    for (std::size_t i = 0; i < int_part.size(); ++i) {
+      if (i > 0 && (int_part.size() - i) % 3 == 0) s.push_back(',');
+      s.push_back(int_part[i]);
+    }
+  } else {
+    s += int_part;
+  }
+  if (!frac_part.empty()) s += "." + frac_part;
+  return s;
+}
+
+// Every type rounds by the platform's one rule (FloatDigits.h); the layouts
+// are those of the platform's Format.
 std::string FloatText(long double v, char type, int precision) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
-  // Room for the widest result: 309 integer digits of a fixed double, the
-  // precision's digits, sign, point and exponent. A fixed array cut large
-  // values short and left to_chars's failure unread.
-  std::string out(static_cast<std::size_t>(340 + (precision > 0 ? precision : 0)), '\0');
-  char* buf = out.data();
-  const std::size_t cap = out.size();
-  std::to_chars_result r{};
-  double d = static_cast<double>(v);
   switch (type) {
     case 'e': {
-      // Platform style: "1.23456789000000E+001" with a three-digit exponent.
-      int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
-      r = std::to_chars(buf, buf + cap, d, std::chars_format::scientific, p - 1);
-      return PlatformExponent(std::string(buf, r.ptr), 3);
+      // "1.23456789000000E+001": precision significant digits, three-digit
+      // exponent.
+      const int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
+      const TDecimalDigits d = RoundToSignificant(v, p);
+      const std::string sign = d.negative ? "-" : "";
+      return sign + Mantissa(d, static_cast<std::size_t>(p)) +
+             ExponentText(d.digits.empty() ? 0 : d.exponent - 1, 3);
     }
     case 'g': {
-      int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
-      r = std::to_chars(buf, buf + cap, d, std::chars_format::general, p);
-      return PlatformExponent(std::string(buf, r.ptr), 2);
+      // The shorter of fixed and scientific as %g chooses, trailing zeros
+      // dropped, exponent of at least two digits.
+      const int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
+      const TDecimalDigits d = RoundToSignificant(v, p);
+      const int x = d.digits.empty() ? 0 : d.exponent - 1;
+      if (x >= -4 && x < p) {
+        std::string int_part, frac_part;
+        FixedDigits(d, std::max(0, static_cast<int>(d.digits.size()) - d.exponent), int_part,
+                    frac_part);
+        std::string s = d.negative ? "-" : "";
+        s += int_part;
+        if (!frac_part.empty()) s += "." + frac_part;
+        return s;
+      }
+      return (d.negative ? "-" : "") + Mantissa(d, 0) + ExponentText(x, 2);
     }
-    case 'n': {
-      int p = precision < 0 ? 2 : precision;
-      r = std::to_chars(buf, buf + cap, d, std::chars_format::fixed, p);
-      std::string s(buf, r.ptr);
-      std::size_t start = (s[0] == '-') ? 1 : 0;
-      std::size_t dot = s.find('.');
-      std::size_t int_end = dot == std::string::npos ? s.size() : dot;
-      for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(int_end) - 3;
-           i > static_cast<std::ptrdiff_t>(start); i -= 3)
-        s.insert(static_cast<std::size_t>(i), 1, ',');
-      return s;
-    }
-    default: {  // 'f'
-      int p = precision < 0 ? 2 : precision;
-      r = std::to_chars(buf, buf + cap, d, std::chars_format::fixed, p);
-      return std::string(buf, r.ptr);
-    }
+    case 'n':
+      return Fixed(RoundToDecimals(v, precision < 0 ? 2 : precision), precision < 0 ? 2 : precision,
+                   true);
+    default:  // 'f'
+      return Fixed(RoundToDecimals(v, precision < 0 ? 2 : precision), precision < 0 ? 2 : precision,
+                   false);
   }
 }
 

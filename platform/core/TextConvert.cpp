@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
+#include "platform/core/Clock.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/FloatDigits.h"
 
 namespace platform {
 
@@ -99,98 +99,12 @@ bool TryStrToSigned(std::string_view text, T& value) {
 // ---------------------------------------------------------------------------
 // Float digits
 
-// A value rounded to a number of significant digits: value = 0.d1d2... x
-// 10^exponent, digits without trailing zeros unless kept. digits empty = 0.
-struct Decimal {
-  bool negative = false;
-  std::string digits;
-  int exponent = 0;
-};
+using Decimal = TDecimalDigits;
 
 constexpr int kMaxPrecision = 18;
 
-// The decimal digits of |value| with `sig` significant digits, rounded by
-// to_chars (ties to even at that far position, which never matters here).
-Decimal RawDigits(long double value, int sig) {
-  Decimal d;
-  d.negative = std::signbit(value);
-  const long double a = std::fabs(value);
-  if (a == 0) return d;
-  char buf[128];
-  // Most values are doubles, whose digits come much faster.
-  const bool fits = a <= std::numeric_limits<double>::max();
-  const double as_double = fits ? static_cast<double>(a) : 0.0;
-  auto r =
-      fits && static_cast<long double>(as_double) == a
-          ? std::to_chars(buf, buf + sizeof buf, as_double, std::chars_format::scientific, sig - 1)
-          : std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, sig - 1);
-  std::string_view s(buf, static_cast<std::size_t>(r.ptr - buf));
-  const std::size_t e = s.find('e');
-  for (std::size_t i = 0; i < e; ++i)
-    if (s[i] != '.') d.digits.push_back(s[i]);
-  int exp10 = 0;
-  std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exp10);
-  d.exponent = exp10 + 1;
-  return d;
-}
-
-// Digits read first: a few beyond the longest precision. When the digit
-// after the rounding position reads as 5 followed only by zeros, it may be a
-// tie or the far rounding of a value just below or above one, so the exact
-// digits decide (kExactDigits is far past where any binary value of these
-// types could still differ from a short decimal tie).
-constexpr int kFirstDigits = kMaxPrecision + 4;
-constexpr int kExactDigits = kMaxPrecision + 30;
-
-// |value| rounded, halves away from zero, to keep(E) significant digits,
-// where E is the value's decimal exponent: keep may be 0 or negative when the
-// rounding position lies left of the first digit. Trailing zeros dropped.
-template <typename Keep>
-Decimal RoundDecimal(long double value, Keep keep_for_exponent) {
-  Decimal raw = RawDigits(value, kFirstDigits);
-  Decimal d;
-  d.negative = raw.negative;
-  if (raw.digits.empty()) return d;
-  int keep = keep_for_exponent(raw.exponent);
-  const auto looks_like_tie = [&] {
-    if (keep < 0 || keep >= static_cast<int>(raw.digits.size())) return false;
-    const auto k = static_cast<std::size_t>(keep);
-    return raw.digits[k] == '5' && raw.digits.find_first_not_of('0', k + 1) == std::string::npos;
-  };
-  if (looks_like_tie()) {
-    raw = RawDigits(value, kExactDigits);
-    keep = keep_for_exponent(raw.exponent);
-  }
-  if (keep < 0) return d;
-  d.exponent = raw.exponent;
-  if (keep == 0) {
-    if (raw.digits[0] >= '5') {
-      d.digits = "1";
-      d.exponent = raw.exponent + 1;
-    }
-    return d;
-  }
-  const auto k = static_cast<std::size_t>(keep);
-  d.digits = raw.digits.substr(0, std::min(k, raw.digits.size()));
-  if (k < raw.digits.size() && raw.digits[k] >= '5') {
-    std::size_t i = d.digits.size();
-    while (i > 0 && d.digits[i - 1] == '9')
-      d.digits[--i] = '0';
-    if (i == 0) {
-      d.digits.insert(d.digits.begin(), '1');
-      d.digits.pop_back();
-      ++d.exponent;
-    } else {
-      ++d.digits[i - 1];
-    }
-  }
-  while (!d.digits.empty() && d.digits.back() == '0')
-    d.digits.pop_back();
-  return d;
-}
-
 Decimal ToDecimal(long double value, int precision) {
-  return RoundDecimal(value, [precision](int) { return precision; });
+  return RoundToSignificant(value, precision);
 }
 
 std::string ExponentText(int exponent, bool always_sign, int min_digits) {
@@ -406,11 +320,12 @@ double RoundToCurrency(long double v) {
 // ---------------------------------------------------------------------------
 // Dates
 
+// Through the installed clock, so tests decide which century a two-digit
+// year falls in.
 int CurrentYear() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return tm.tm_year + 1900;
+  int year = 0, month = 0, day = 0;
+  DecodeDate(Now(), year, month, day);
+  return year;
 }
 
 char UpperAscii(char c) {
@@ -861,7 +776,8 @@ std::string FloatToStrF(long double value, TFloatFormat format, int precision, i
         return s + Scientific(d, precision, true, true, 0, fs.DecimalSeparator);
       }
       // Rounded at the decimals, or at the precision when that comes first.
-      const Decimal f = RoundDecimal(value, [&](int e) { return std::min(precision, e + digits); });
+      const Decimal f =
+          RoundDecimalDigits(value, [&](int e) { return std::min(precision, e + digits); });
       bool is_zero;
       const char thousands = format == TFloatFormat::ffFixed ? '\0' : fs.ThousandSeparator;
       const std::string amount = FixedText(f, digits, thousands, fs.DecimalSeparator, is_zero);
@@ -894,16 +810,14 @@ long double StrToFloat(std::string_view text, const TFormatSettings& fs) {
 std::string CurrToStr(double value, const TFormatSettings& fs) {
   if (!std::isfinite(value) || std::fabs(static_cast<long double>(value)) > kMaxCurrency)
     return FloatToStr(value, fs);
-  const long double scaled = static_cast<long double>(RoundToCurrency(value)) * 10000.0L;
-  const auto units = static_cast<std::int64_t>(std::llround(scaled));
-  const std::uint64_t mag = units < 0
-                                ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(units)
-                                : static_cast<std::uint64_t>(units);
-  std::string s = units < 0 ? "-" : "";
-  s += UIntToStr(mag / 10000);
-  std::string frac = Pad(static_cast<int>(mag % 10000), 4);
+  // Four decimals by the formatters' one rule, trailing zeros dropped.
+  const Decimal d = RoundToDecimals(value, 4);
+  std::string int_part, frac;
+  FixedDigits(d, 4, int_part, frac);
   while (!frac.empty() && frac.back() == '0')
     frac.pop_back();
+  std::string s = d.negative && !d.digits.empty() ? "-" : "";
+  s += int_part;
   if (!frac.empty()) {
     s.push_back(fs.DecimalSeparator);
     s += frac;

@@ -61,9 +61,12 @@ class PosixFile final : public File {
     const bool exclusive = share == FileShare::kExclusive;
     if (exclusive && !lock_.writable)
       throw EOSError(EACCES, "Cannot open '" + path_ + "' exclusively without write permission");
-    // A descriptor that cannot read cannot hold a shared lock; such an opener
-    // does not take part in the emulation.
-    if (!exclusive && !readable_) return;
+    // A descriptor that cannot read cannot hold the shared share byte; let in,
+    // it would be invisible to a later exclusive opener.
+    if (!exclusive && !readable_)
+      throw EOSError(EACCES, "Cannot open '" + path_ +
+                                 "' for writing only without exclusive sharing: the share "
+                                 "mode needs read permission on the file");
     if (!AcquireShareLock(lock_, exclusive))
       throw EOSError(kSharingViolation, "Cannot open '" + path_ + "': the file is in use");
   }

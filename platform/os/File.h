@@ -91,7 +91,10 @@ class FileSystem {
   virtual std::unique_ptr<File> CreateFile(const std::string& path, FileShare share) = 0;
 
   // Opens an existing file. A share-mode conflict raises
-  // EOSError(kSharingViolation).
+  // EOSError(kSharingViolation). Where the file's permissions allow writing
+  // but not reading, only an exclusive open for writing is possible: any other
+  // share raises EOSError(EACCES) (see FileLock.h). Where they allow reading
+  // only, an open for reading gets a handle whose byte locks are shared.
   virtual std::unique_ptr<File> OpenFile(const std::string& path, FileAccess access,
                                          FileShare share) = 0;
 

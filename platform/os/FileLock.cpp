@@ -27,9 +27,11 @@ struct Registry {
   std::map<FileIdentity, RangeMap> files;
 };
 
+// Never destroyed: files held by static objects close in their destructors at
+// exit, after any function-local static made later would be gone.
 Registry& TheRegistry() {
-  static Registry registry;
-  return registry;
+  static Registry* const registry = new Registry;
+  return *registry;
 }
 
 void CheckRange(std::int64_t offset, std::int64_t count, const char* what) {

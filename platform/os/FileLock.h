@@ -16,6 +16,21 @@
 // lock on one byte far past any data (kShareLockOffset): every opener holds it
 // shared, an exclusive opener holds it exclusively.
 //
+// Handles that may only read: POSIX grants no exclusive (write) lock on a
+// descriptor without write access, so such a handle takes shared (read) byte
+// locks. Within this process the registry still refuses a second lock of a
+// held byte, but two processes that both open the file read-only can each hold
+// the same byte. The engine relies on no more than that: it opens a file it
+// may not write single-user and never writes through such a handle.
+//
+// Handles that may only write (the file's permissions allow writing but not
+// reading) can take no shared lock, so they cannot hold the share byte as
+// every shared opener must: such an open is refused unless it is exclusive
+// (see File.h); an exclusive one holds the share byte exclusively.
+//
+// The registry lives until the process ends, after every static object: a
+// file held by a static object may still be closed by its destructor at exit.
+//
 // A process forked while a handle is open shares that handle's description,
 // and with it the handle's locks, until it closes its copy (exec closes it).
 //
@@ -23,6 +38,7 @@
 // guarded by one process-wide mutex.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <limits>
 

@@ -411,11 +411,14 @@ TEST_F(DamagedBlobTest, MissingLastHeaderFailsOrRepairs) {
   EXPECT_EQ(ReadAll(again), expected);
 }
 
-TEST_F(DamagedBlobTest, MissingLastBlockDataFailsOnlyItsRead) {
+// The last block's data, and so the place of the next append, must lie
+// inside the stream: a cut-off block is refused at open, or cut by repair.
+TEST_F(DamagedBlobTest, MissingLastBlockDataIsRefusedOrCut) {
   under_->SetSize(chain_[2].pos + 20 + chain_[2].header.CompressedSize - 1);
-  TVEZCompressedBLOBStream blob(*under_, desc_, false, false);
-  EXPECT_EQ(ReadAt(blob, 0, 200), Slice(0, 200));
-  ExpectNative([&] { ReadAt(blob, 210, 5); }, 10086);
+  ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, desc_, false, false); }, 10083);
+  TVEZCompressedBLOBStream blob(*under_, desc_, false, true);
+  EXPECT_EQ(blob.BLOBDescriptor().NumBlocks, 2);
+  EXPECT_EQ(ReadAll(blob), Slice(0, 200));
 }
 
 TEST_F(DamagedBlobTest, InconsistentHeadersAreRefusedOrCut) {
@@ -451,11 +454,11 @@ TEST_F(DamagedBlobTest, HugeCompressedSizeIsRefusedBeforeAllocating) {
   h.CompressedSize = 2'000'000'000;
   h.OffsetToNextHeader = std::int64_t{h.CompressedSize} + 20;
   PutHeader(2, h);
-  TVEZCompressedBLOBStream blob(*under_, desc_, false, false);
   const std::int64_t allocated = MemoryManager().TotalMemAllocated();
-  ExpectNative([&] { ReadAt(blob, 220, 5); }, 10086);
+  ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, desc_, false, false); }, 10083);
   EXPECT_EQ(MemoryManager().TotalMemAllocated(), allocated);
-  EXPECT_EQ(ReadAt(blob, 0, 100), Slice(0, 100));
+  TVEZCompressedBLOBStream blob(*under_, desc_, false, true);
+  EXPECT_EQ(ReadAll(blob), Slice(0, 200));
 }
 
 TEST_F(DamagedBlobTest, BadDescriptorsAreRefused) {
@@ -470,6 +473,178 @@ TEST_F(DamagedBlobTest, BadDescriptorsAreRefused) {
   d = desc_;
   d.StartPosition = -1;
   ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, d, false, false); }, 10103);
+}
+
+// A damaged header or descriptor cannot make the stream take a block larger
+// than the BLOB or the engine's largest block: refused at open.
+TEST_F(DamagedBlobTest, HugeUncompressedSizeIsRefusedAtOpen) {
+  const struct {
+    const char* name;
+    std::int32_t block_size;
+    std::int64_t blob_size;
+    std::int32_t last_size;
+  } rows[] = {
+      {"block size beyond the largest", 1'400'000'000, 1'400'000'000, 1'400'000'000},
+      {"block size just beyond the largest", kMaxCompressedBLOBBlockSize + 1, 250, 50},
+      {"last block beyond the BLOB's size", kMaxCompressedBLOBBlockSize, 250, 60'000'000},
+      {"last block one beyond the BLOB's size", 100, 49, 50},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto d = desc_;
+    d.BlockSize = row.block_size;
+    d.UncompressedSize = row.blob_size;
+    d.NumBlocks = 1;
+    auto h = chain_[0].header;
+    h.UncompressedSize = row.last_size;
+    PutHeader(0, h);
+    ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, d, false, false); }, 10084);
+    PutHeader(0, chain_[0].header);
+  }
+  // The same holds for a new BLOB: no block larger than the engine writes.
+  auto d = NewDescriptor(acaZLIB, 6, kMaxCompressedBLOBBlockSize + 1);
+  ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, d, true, false); }, 10084);
+  // The largest block size itself is fine.
+  TVEZCompressedBLOBStream blob(
+      *Underlying(), NewDescriptor(acaZLIB, 6, kMaxCompressedBLOBBlockSize), true, false);
+  EXPECT_EQ(blob.BLOBDescriptor().BlockSize, kMaxCompressedBLOBBlockSize);
+}
+
+// Positions where the next append would write far past the end of the
+// stream are refused at open (repair cuts the chain before them), so an
+// append never grows the stream by a gap.
+TEST_F(DamagedBlobTest, AppendPositionPastTheStreamIsRefused) {
+  const std::int64_t size = under_->Size();
+  {
+    SCOPED_TRACE("last block's next header far away");
+    auto h = chain_[2].header;
+    h.OffsetToNextHeader = 400'000'000;
+    PutHeader(2, h);
+    ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, desc_, false, false); }, 10083);
+    TVEZCompressedBLOBStream blob(*under_, desc_, false, true);
+    EXPECT_EQ(blob.BLOBDescriptor().NumBlocks, 2);
+    blob.Seek(0, soEnd);
+    blob.WriteBuffer(data_.data(), 10);
+    EXPECT_LE(under_->Size(), size);
+    PutHeader(2, chain_[2].header);
+  }
+  {
+    SCOPED_TRACE("empty BLOB starting far away");
+    auto d = desc_;
+    d.NumBlocks = 0;
+    d.UncompressedSize = 0;
+    d.StartPosition = 300'000'000;
+    ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, d, false, false); }, 10080);
+    ExpectNative([&] { TVEZCompressedBLOBStream blob(*under_, d, false, true); }, 10080);
+    // At the very end it is an ordinary empty BLOB.
+    d.StartPosition = size;
+    TVEZCompressedBLOBStream blob(*under_, d, false, false);
+    blob.WriteBuffer(data_.data(), 10);
+    EXPECT_EQ(ReadAll(blob), Slice(0, 10));
+  }
+  EXPECT_LT(under_->Size(), size + 200);
+}
+
+// Randomized damage of the stored form: random bytes of headers and data,
+// then open (plain and repair), read everything, append, cut and reopen.
+// Every step either works or raises the engine's error; the sanitizer build
+// runs it too, and the stream never grows by more than what was appended.
+TEST(VEZCompressedBLOBStreamTest, RandomDamageFailsCleanly) {
+  std::mt19937 rng(2026);
+  const auto rng64 = [](std::mt19937& r) { return (std::uint64_t{r()} << 32) | r(); };
+  for (auto alg : {acaZLIB, acaBZIP}) {
+    SCOPED_TRACE(CompressionAlgorithmNames[alg]);
+    auto pristine = Underlying();
+    const Bytes data = Pattern(1000, 21);
+    TVEZBLOBDescriptor desc;
+    {
+      TVEZCompressedBLOBStream blob(*pristine, NewDescriptor(alg, 3, 128), true, false);
+      blob.WriteBuffer(data.data(), 1000);
+      desc = blob.BLOBDescriptor();
+    }
+    const auto chain = Chain(*pristine, desc);
+    const Bytes stored(pristine->Buffer(), pristine->Buffer() + pristine->Size());
+    int opened = 0, refused = 0;
+    for (int round = 0; round < 400; ++round) {
+      SCOPED_TRACE(round);
+      auto under = std::make_unique<TVEZMemoryStream>();
+      under->WriteBuffer(stored.data(), static_cast<std::int32_t>(stored.size()));
+      std::uint8_t* bytes = under->Buffer();
+      const int damages = 1 + static_cast<int>(rng() % 4);
+      for (int k = 0; k < damages; ++k) {
+        const auto& entry = chain[rng() % chain.size()];
+        std::size_t at;
+        if (rng() % 2) {
+          at = static_cast<std::size_t>(entry.pos) + rng() % 20;  // a header byte
+        } else {
+          at = static_cast<std::size_t>(entry.pos + 20) +
+               rng() % static_cast<std::size_t>(entry.header.CompressedSize);
+        }
+        bytes[at] = rng() % 3 == 0 ? static_cast<std::uint8_t>(0xFF)
+                                   : static_cast<std::uint8_t>(bytes[at] ^ (1 + rng() % 255));
+      }
+      TVEZBLOBDescriptor d = desc;
+      switch (rng() % 8) {
+        case 0:
+          d.NumBlocks = static_cast<std::int64_t>(rng() % 20) - 2;
+          break;
+        case 1:
+          d.UncompressedSize = rng() % 2 ? static_cast<std::int64_t>(rng() % 2000)
+                                         : static_cast<std::int64_t>(rng64(rng));
+          break;
+        case 2:
+          d.StartPosition = static_cast<std::int64_t>(rng() % 3000) - 10;
+          break;
+        case 3:
+          d.BlockSize = static_cast<std::int32_t>(rng());
+          break;
+        default:
+          break;  // the descriptor as stored
+      }
+      const bool repair = rng() % 2 == 1;
+      const std::int64_t size_before = under->Size();
+      std::unique_ptr<TVEZCompressedBLOBStream> blob;
+      try {
+        blob = std::make_unique<TVEZCompressedBLOBStream>(*under, d, false, repair);
+        ++opened;
+      } catch (const EVEZException&) {
+        ++refused;
+        continue;
+      }
+      // Repair does not trust the descriptor's size, only the block size.
+      EXPECT_LE(blob->Size(),
+                repair ? std::int64_t{20} * 128 : std::max<std::int64_t>(d.UncompressedSize, 0));
+      const auto step = [&](const std::function<void()>& f) {
+        try {
+          f();
+        } catch (const EVEZException&) {
+        }
+      };
+      Bytes got(1000);
+      step([&] {
+        blob->SetPosition(0);
+        blob->Read(got.data(), 1000);
+      });
+      step([&] {
+        blob->Seek(0, soEnd);
+        blob->Write(data.data(), 300);
+      });
+      step([&] { blob->SetSize(blob->Size() / 2 + 1); });
+      step([&] {
+        TVEZCompressedBLOBStream again(*under, blob->BLOBDescriptor(), false, false);
+        Bytes all(static_cast<std::size_t>(again.Size()));
+        again.Read(all.data(), static_cast<std::int32_t>(all.size()));
+      });
+      SCOPED_TRACE("descriptor " + std::to_string(d.NumBlocks) + " " +
+                   std::to_string(d.UncompressedSize) + " " + std::to_string(d.StartPosition) +
+                   " " + std::to_string(d.BlockSize) + " r" + std::to_string(repair) + " size " +
+                   std::to_string(blob->Size()));
+      // Appends land inside or right after the stored bytes.
+      EXPECT_LE(under->Size(), size_before + 300 + 3 * 20 + 400);
+    }
+    EXPECT_GT(opened, 20);
+    EXPECT_GT(refused, 20);
+  }
 }
 
 TEST(VEZCompressedBLOBStreamTest, WorksOverAFileBackedStream) {

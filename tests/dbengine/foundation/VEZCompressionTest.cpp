@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <limits>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -343,6 +345,85 @@ TEST(VEZCompressionTest, ThreadsCompressAtOnce) {
     th.join();
   for (int t = 0; t < 4; ++t)
     EXPECT_EQ(good[t], 20);
+}
+
+}  // namespace
+}  // namespace vez
+
+namespace vez {
+namespace {
+
+// Out of memory and overflow are not "cannot compress": the dispatcher hands
+// them on with their cause and gives nothing out.
+TEST(VEZCompressionTest, DispatcherKeepsTheCauseOfNonLibraryErrors) {
+  const Bytes data = TextBytes();
+  const auto n = static_cast<std::int32_t>(data.size());
+  for (auto alg : {acaZLIB, acaBZIP}) {
+    SCOPED_TRACE(CompressionAlgorithmNames[alg]);
+    const Bytes packed = Compress(alg, 6, data);
+    TVEZHeapBuffer out;
+    std::int32_t out_size = 0;
+    {
+      TScopedCompressionHeapFailure failing;
+      EXPECT_THROW(CompressBuffer(alg, 6, data.data(), n, out, out_size), std::bad_alloc);
+      EXPECT_EQ(out.get(), nullptr);
+      EXPECT_EQ(out_size, 0);
+      for (std::int32_t expected : {n, 0}) {
+        out_size = expected;
+        EXPECT_THROW(DecompressBuffer(alg, packed.data(), static_cast<std::int32_t>(packed.size()),
+                                      out, out_size),
+                     std::bad_alloc);
+        EXPECT_EQ(out.get(), nullptr);
+        EXPECT_EQ(out_size, 0);
+      }
+    }
+    // Size arithmetic that overflows is raised before the input is read.
+    EXPECT_THROW(CompressBuffer(alg, 6, data.data(), 2'140'000'000, out, out_size),
+                 platform::EIntOverflow);
+    // The library's own refusals still answer False.
+    Bytes back;
+    EXPECT_FALSE(Decompress(alg, RandomBytes(300, 5), n, back));
+    // And with the heap back everything works again.
+    ASSERT_TRUE(Decompress(alg, packed, n, back));
+    EXPECT_EQ(back, data);
+  }
+}
+
+// Without an expected size bzip2 grows its output and carries on where it
+// stopped: a tiny stream of a long run comes back whole, and a stream that
+// would unpack beyond what bzip2 can produce from its size is refused.
+TEST(VEZCompressionTest, BzipUnknownSizeGrowsInOnePass) {
+  const Bytes zeros(std::size_t{32} << 20, 0);
+  const Bytes packed = Compress(acaBZIP, 9, zeros);
+  EXPECT_LT(packed.size(), 200u);
+  Bytes back;
+  ASSERT_TRUE(Decompress(acaBZIP, packed, 0, back));
+  EXPECT_EQ(back.size(), zeros.size());
+  EXPECT_EQ(back, zeros);
+
+  const auto in = static_cast<std::int32_t>(packed.size());
+  EXPECT_LT(BZIPDecompressLimit(in), std::numeric_limits<std::int32_t>::max());
+  EXPECT_GE(BZIPDecompressLimit(in), static_cast<std::int32_t>(zeros.size()));
+  EXPECT_EQ(BZIPDecompressLimit(100'000), std::numeric_limits<std::int32_t>::max());
+  // Several concatenated runs, each growth step landing mid-block.
+  Bytes mixed;
+  for (int i = 0; i < 40; ++i) {
+    const Bytes part = RandomBytes(3000 + static_cast<std::size_t>(i) * 1000, 50 + i);
+    mixed.insert(mixed.end(), part.begin(), part.end());
+    mixed.insert(mixed.end(), 100000, static_cast<std::uint8_t>(i));
+  }
+  ASSERT_TRUE(Decompress(acaBZIP, Compress(acaBZIP, 1, mixed), 0, back));
+  EXPECT_EQ(back, mixed);
+}
+
+// An expected size that deflate cannot reach from the input is damage: no
+// block of that size is taken.
+TEST(VEZCompressionTest, ZlibRefusesUnreachableExpectedSize) {
+  const Bytes data = TextBytes();
+  const Bytes packed = Compress(acaZLIB, 6, data);
+  Bytes back;
+  TScopedCompressionHeapFailure failing;  // any allocation would raise
+  EXPECT_FALSE(Decompress(acaZLIB, packed, 1'400'000'000, back));
 }
 
 }  // namespace

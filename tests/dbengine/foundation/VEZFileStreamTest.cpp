@@ -15,6 +15,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryStream.h"
+#include "dbengine/foundation/VEZTemporaryFileName.h"
 #include "dbengine/foundation/VEZTemporaryStream.h"
 #include "platform/core/Exceptions.h"
 #include "platform/os/TempFile.h"
@@ -139,10 +140,10 @@ TEST_F(StreamFiles, OpenModesAndSharing) {
   // Access from the mode's low bits.
   {
     TVEZFileStream reader(name, 0x40, false);
-    EXPECT_EQ(reader.Write("x", 1), 0);  // a read-only handle writes nothing
+    EXPECT_THROW(reader.Write("x", 1), platform::EOSError);  // EBADF: opened for reading
     TVEZFileStream writer(name, 0x41, false);
     char b;
-    EXPECT_EQ(writer.Read(&b, 1), 0);
+    EXPECT_THROW(writer.Read(&b, 1), platform::EOSError);
     EXPECT_EQ(writer.Write("x", 1), 1);
   }
   EXPECT_EQ(NativeErrorOf([&] { TVEZFileStream f(name, 0x43, false); }), 10105);  // unknown access
@@ -275,34 +276,129 @@ TEST_F(StreamFiles, TemporaryStreamWithoutTempFilesStaysInMemory) {
   EXPECT_EQ(t.FileStream(), nullptr);
 }
 
-// Files come through the installed file system: a full disk makes the stream
-// write nothing, and the checked helper raises the caller's number.
-class FullDisk : public platform::FileSystemWrapper {
+// Files come through the installed file system. A failing disk raises the
+// OS error with its errno text; it never reads or writes "0 bytes", which
+// would make a full disk look like a damaged file.
+class FailingDisk : public platform::FileSystemWrapper {
  public:
-  using FileSystemWrapper::FileSystemWrapper;
+  FailingDisk(platform::FileSystem& target, int read_errno, int write_errno)
+      : FileSystemWrapper(target), read_errno_(read_errno), write_errno_(write_errno) {}
   std::unique_ptr<platform::File> CreateDeleteOnCloseFile(const std::string& path) override {
-    class NoSpace : public platform::FileWrapper {
+    class Failing : public platform::FileWrapper {
      public:
-      using FileWrapper::FileWrapper;
-      void WriteAt(std::int64_t, const void*, std::size_t) override {
-        throw platform::EOSError(ENOSPC, "injected");
+      Failing(std::unique_ptr<platform::File> target, const FailingDisk& disk)
+          : FileWrapper(std::move(target)), disk_(disk) {}
+      std::size_t ReadPartialAt(std::int64_t offset, void* buffer, std::size_t count) override {
+        if (disk_.failing && disk_.read_errno_ != 0)
+          throw platform::EOSError(disk_.read_errno_, "injected");
+        return FileWrapper::ReadPartialAt(offset, buffer, count);
       }
+      void ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+        if (disk_.failing && disk_.read_errno_ != 0)
+          throw platform::EOSError(disk_.read_errno_, "injected");
+        FileWrapper::ReadAt(offset, buffer, count);
+      }
+      void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+        if (disk_.failing && disk_.write_errno_ != 0)
+          throw platform::EOSError(disk_.write_errno_, "injected");
+        FileWrapper::WriteAt(offset, buffer, count);
+      }
+
+     private:
+      const FailingDisk& disk_;
     };
-    return std::make_unique<NoSpace>(Target().CreateDeleteOnCloseFile(path));
+    return std::make_unique<Failing>(Target().CreateDeleteOnCloseFile(path), *this);
   }
+  bool failing = false;
+
+ private:
+  int read_errno_;
+  int write_errno_;
 };
 
-TEST_F(StreamFiles, AFailingDiskIsReportedThroughTheCheckedHelpers) {
-  FullDisk full(platform::PosixFileSystem());
-  platform::ScopedFileSystem scope(full);
-  TVEZFileStream f(GetTemporaryFileName(), 0xFF00, true);
-  EXPECT_EQ(f.Write("abc", 3), 0);
-  EXPECT_EQ(NativeErrorOf([&] { CheckedStreamWrite("abc", 3, f, 2107); }), 2107);
-  // The temporary stream's move fails whole: it stays in memory with its data.
+// The errno of the EOSError that f raises; 0 when f raises nothing. Other
+// exceptions (a "0 bytes" EVEZException, for one) pass through and fail.
+int OsErrorOf(const std::function<void()>& f, std::string* message = nullptr) {
+  try {
+    f();
+  } catch (const platform::EOSError& e) {
+    if (message != nullptr) *message = e.what();
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+TEST_F(StreamFiles, AFailingDiskRaisesTheOsErrorWithItsText) {
+  struct Row {
+    const char* name;
+    int read_errno;
+    int write_errno;
+    std::function<void(TVEZFileStream&)> op;
+    int expected;
+  };
+  TVEZMemoryStream other;
+  other.Write("0123456789", 10);
+  const std::vector<Row> rows = {
+      {"Read", EIO, 0,
+       [](TVEZFileStream& f) {
+         char b[4];
+         f.Read(b, 4);
+       },
+       EIO},
+      {"ReadBuffer", EIO, 0,
+       [](TVEZFileStream& f) {
+         char b[4];
+         f.ReadBuffer(b, 4);
+       },
+       EIO},
+      {"CheckedStreamRead", EIO, 0,
+       [](TVEZFileStream& f) {
+         char b[4];
+         CheckedStreamRead(b, 4, f, 2106);
+       },
+       EIO},
+      {"SaveToStream", EIO, 0, [&](TVEZFileStream& f) { f.SaveToStream(other); }, EIO},
+      {"Write", 0, ENOSPC, [](TVEZFileStream& f) { f.Write("abc", 3); }, ENOSPC},
+      {"WriteBuffer", 0, ENOSPC, [](TVEZFileStream& f) { f.WriteBuffer("abc", 3); }, ENOSPC},
+      {"CheckedStreamWrite", 0, ENOSPC,
+       [](TVEZFileStream& f) { CheckedStreamWrite("abc", 3, f, 2107); }, ENOSPC},
+      {"LoadFromStream", 0, ENOSPC, [&](TVEZFileStream& f) { f.LoadFromStream(other); }, ENOSPC},
+      {"Write EDQUOT", 0, EDQUOT, [](TVEZFileStream& f) { f.Write("abc", 3); }, EDQUOT},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FailingDisk disk(platform::PosixFileSystem(), row.read_errno, row.write_errno);
+    platform::ScopedFileSystem scope(disk);
+    TVEZFileStream f(GetTemporaryFileName(), 0xFF00, true);
+    ASSERT_EQ(f.Write("ABCDEFGH", 8), 8);
+    f.SetPosition(2);
+    disk.failing = true;
+    std::string message;
+    EXPECT_EQ(OsErrorOf([&] { row.op(f); }, &message), row.expected);
+    EXPECT_NE(message.find(std::strerror(row.expected)), std::string::npos) << message;
+    disk.failing = false;
+    // A load empties the stream before it copies, and a copy moves the
+    // position; the other operations leave position and bytes as they were.
+    const std::string name = row.name;
+    if (name == "LoadFromStream") continue;
+    if (name != "SaveToStream") {
+      EXPECT_EQ(f.Position(), 2);
+    }
+    char back[8];
+    f.SetPosition(0);
+    ASSERT_EQ(f.Read(back, 8), 8);
+    EXPECT_EQ(std::string(back, 8), "ABCDEFGH");
+  }
+}
+
+TEST_F(StreamFiles, ATemporaryStreamThatCannotMoveToAFullDiskStaysWholeInMemory) {
+  FailingDisk disk(platform::PosixFileSystem(), 0, ENOSPC);
+  disk.failing = true;
+  platform::ScopedFileSystem scope(disk);
   TVEZTemporaryStream t(false);
   t.SetMemoryLimit(4);
   t.Write("abcd", 4);
-  EXPECT_EQ(NativeErrorOf([&] { t.Write("e", 1); }), 10149);
+  EXPECT_EQ(OsErrorOf([&] { t.Write("e", 1); }), ENOSPC);
   EXPECT_TRUE(t.InMemory());
   EXPECT_EQ(t.Size(), 4);
   EXPECT_TRUE(Entries().empty());

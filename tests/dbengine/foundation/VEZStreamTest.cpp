@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/foundation/VEZCrc32.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZMemoryStream.h"

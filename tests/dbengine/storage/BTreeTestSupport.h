@@ -16,7 +16,8 @@ namespace vez::test {
 
 // Records: null bitmap in byte 0; field 0 Int32 "ID" at offset 1, 1 Char(20)
 // "NAME" at 5 (21 bytes), 2 WideChar(10) "WNAME" at 26 (22 bytes), 3 Char(50)
-// "LONG" at 48 (51 bytes); "DATA" is a BLOB field.
+// "LONG" at 48 (51 bytes); "RAW" reads LONG's first 50 bytes as BYTES(50);
+// "DATA" is a BLOB field.
 class TFakeTable : public TVEZKeyRecordSource {
  public:
   static constexpr std::int32_t kRecordSize = 99;
@@ -36,6 +37,8 @@ class TFakeTable : public TVEZKeyRecordSource {
       f = {2, 26, 22, bftWideChar};
     else if (name == "LONG")
       f = {3, 48, 51, bftChar};
+    else if (name == "RAW")
+      f = {3, 48, 50, bftBytes};
     else if (name == "DATA")
       f = {4, 99, 10, bftBlob};
     else

@@ -3,14 +3,17 @@
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "platform/core/Exceptions.h"
 
 namespace vez::test {
 
@@ -29,6 +32,8 @@ class TMemoryPageStorage : public TVEZPageManager {
   std::int32_t next_page_no = 0;
   std::int32_t fail_read_page = -2;
   std::int32_t fail_write_page = -2;
+  std::int32_t fail_remove_page = -2;
+  static constexpr std::int32_t kMissingPageError = 4;
   bool synchronize = false;
   std::map<std::int32_t, std::int32_t> unreadable_state;  // page -> 1 when state unreadable
 
@@ -44,21 +49,25 @@ class TMemoryPageStorage : public TVEZPageManager {
     page->SetPageNo(no);
     page->AllocPageBuffer();
     stored[no] = std::vector<std::uint8_t>(PageSize(), 0);
-    SetPageCount(static_cast<std::int32_t>(stored.size()));
+    // Page numbers run below next_page_no, freed ones included, as in a file.
+    SetPageCount(next_page_no);
   }
   void InternalRemovePage(std::int32_t page_no) override {
     ++counts.remove;
+    if (page_no == fail_remove_page) throw EVEZException(2, "remove failed");
     stored.erase(page_no);
     free_numbers.insert(page_no);
   }
-  bool InternalReadPage(TVEZPage* page) override {
+  // A failing read raises an OS error (EIO), a page never stored an engine
+  // error of its own, as a storage would.
+  void InternalReadPage(TVEZPage* page) override {
     ++counts.read;
-    if (page->PageNo() == fail_read_page) return false;
+    if (page->PageNo() == fail_read_page)
+      throw platform::EOSError(EIO, "Reading page " + std::to_string(page->PageNo()));
     auto it = stored.find(page->PageNo());
-    if (it == stored.end()) return false;
+    if (it == stored.end()) throw EVEZException(kMissingPageError, "No such page");
     std::memcpy(page->PageBuffer(), it->second.data(), PageSize());
     page->SetReloaded(true);
-    return true;
   }
   void InternalWritePage(TVEZPage* page) override {
     ++counts.write;
@@ -83,6 +92,7 @@ class TMemoryPageStorage : public TVEZPageManager {
     h.SetState(state);
     stored[page_no] = b;
     if (page_no >= next_page_no) next_page_no = page_no + 1;
+    SetPageCount(next_page_no);
   }
 };
 

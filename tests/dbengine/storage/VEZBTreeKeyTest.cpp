@@ -148,6 +148,77 @@ TEST(VEZRecordKeyRefTest, TruncatedPartsFallBackToFullKeys) {
             20170);
 }
 
+// Byte strings are cut like text: BYTES(50) indexed with 20 bytes keeps 20
+// value bytes and two zero bytes; fixed-width values stay whole whatever the
+// column says, since a cut number would not keep its order.
+TEST(VEZRecordKeyRefTest, EveryStringTypeIsTruncatedAndScalarsStayWhole) {
+  TFakeTable table;
+  struct Case {
+    const char* field;
+    std::int32_t max_indexed;
+    std::int32_t short_size;
+    std::int32_t added_size;
+  };
+  const Case cases[] = {
+      {"RAW", 20, 1 + 20 + 2, 2},   // BYTES(50): cut
+      {"RAW", 50, 1 + 50, 0},       // indexes every byte: whole
+      {"RAW", 0, 1 + 0 + 2, 2},     // nothing but the two zero bytes
+      {"LONG", 20, 1 + 20 + 2, 2},  // text, as before
+      {"ID", 2, 1 + 4, 0},          // Int32 never cut
+      {"ID", 0, 1 + 4, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + " " + std::to_string(c.max_indexed));
+    TVEZRecordKeyRef kr;
+    kr.Assign({{c.field, false, false, c.max_indexed}}, &table);
+    EXPECT_EQ(kr.ShortKeySize(), c.short_size);
+    EXPECT_EQ(kr.Part(0).AddedSize, c.added_size);
+    EXPECT_EQ(kr.HasTruncatedParts(), c.added_size != 0);
+  }
+
+  TVEZRecordKeyRef kr;
+  kr.Assign({{"ID", false, false, 2}, {"RAW", false, false, 20}}, &table);
+  kr.SetReferenceSize(6);
+  EXPECT_EQ(kr.ShortKeySize(), (1 + 4) + (1 + 20 + 2));
+  EXPECT_EQ(kr.FullKeySize(), (1 + 4) + (1 + 50));
+  std::string bytes1(30, '\x7f'), bytes2(30, '\x7f');
+  bytes1[25] = '\x01';
+  bytes2[25] = '\x02';
+  const auto r1 = LongRecord(65536, bytes1), r2 = LongRecord(65536, bytes2);
+  table.Put({1, 1}, r1);
+  table.Put({1, 2}, r2);
+  std::vector<std::uint8_t> k1(static_cast<std::size_t>(kr.ShortKeySize()), 0xEE),
+      k2(static_cast<std::size_t>(kr.ShortKeySize()), 0xEE);
+  kr.MakeShortKeyFromRecordBuffer(r2.data(), k2.data());
+  kr.MakeShortKeyFromRecordBuffer(r1.data(), k1.data());
+  // Stored bytes: the whole Int32, then 20 value bytes and two zero bytes.
+  std::int32_t id;
+  std::memcpy(&id, k1.data() + 1, 4);
+  EXPECT_EQ(id, 65536);
+  EXPECT_EQ(k1[5], 0);
+  EXPECT_EQ(k1[6], 0x7f);
+  EXPECT_EQ(k1[25], 0x7f);
+  EXPECT_EQ(k1[26], 0);
+  EXPECT_EQ(k1[27], 0);
+  // Equal in the stored prefix: 0 on short keys, the full values decide.
+  const auto ref1 = Ref6({1, 1}), ref2 = Ref6({1, 2});
+  EXPECT_EQ(kr.CompareShortKeys(k1.data(), k2.data(), false, 1, nullptr, ref2.data()), 0);
+  EXPECT_EQ(kr.CompareShortKeys(k1.data(), k2.data(), true, 1, ref1.data(), ref2.data()), -1);
+  EXPECT_EQ(kr.CompareShortKeys(k2.data(), k1.data(), true, 1, ref2.data(), ref1.data()), 1);
+  // A difference inside the prefix needs no record.
+  const auto r3 = LongRecord(65536, std::string(30, '\x10'));
+  std::vector<std::uint8_t> k3(static_cast<std::size_t>(kr.ShortKeySize()));
+  kr.MakeShortKeyFromRecordBuffer(r3.data(), k3.data());
+  table.reads = 0;
+  EXPECT_EQ(kr.CompareShortKeys(k3.data(), k1.data(), true, 1, nullptr, ref1.data()), -1);
+  EXPECT_EQ(table.reads, 0);
+  // The Int32 part kept whole still orders by its value, not by its low bytes.
+  const auto r4 = LongRecord(1, bytes1);
+  std::vector<std::uint8_t> k4(static_cast<std::size_t>(kr.ShortKeySize()));
+  kr.MakeShortKeyFromRecordBuffer(r4.data(), k4.data());
+  EXPECT_EQ(kr.CompareShortKeys(k4.data(), k1.data(), false, 1, nullptr, nullptr), -1);
+}
+
 TEST(VEZRecordKeyRefTest, WideTruncatedPartsStayInTheirBytes) {
   TFakeTable table;
   TVEZRecordKeyRef kr;

@@ -404,11 +404,18 @@ TEST(BTreePageTest, IntegrityErrorsAreReported) {
     std::vector<std::uint8_t> k0(leaf->GetPKey(0), leaf->GetPKey(0) + 5);
     leaf->UpdateKey(0, leaf->GetPKey(1));
     leaf->UpdateKey(1, k0.data());
-    // A broken sibling link.
-    leaf->SetRightPageNo(12345);
+    // A broken sibling link to a page of the file.
+    leaf->SetRightPageNo(tree.root_no);
   }
   path.Clear();
   EXPECT_EQ(NativeErrorOf([&] { root->CheckIntegrity(1, path); }), 20034);
+  {
+    // One past every page of the file: the page cannot be read as a tree page.
+    auto leaf = TVEZBTreePage::GetIndexPage(&tree.pm, &tree.key_ref, 1, root->ChildPageNo(0));
+    leaf->SetRightPageNo(12345);
+  }
+  path.Clear();
+  EXPECT_EQ(NativeErrorOf([&] { root->CheckIntegrity(1, path); }), kErrorCorruptIndexPage);
   tree.pm.CancelChanges(1);
 }
 

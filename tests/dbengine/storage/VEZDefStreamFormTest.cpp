@@ -5,10 +5,12 @@
 
 #include <climits>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "StorageTestDoubles.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/storage/VEZConstraintDef.h"
 #include "dbengine/storage/VEZFieldDef.h"
 #include "dbengine/storage/VEZIndexDef.h"
@@ -345,6 +347,73 @@ TEST(VEZDefStreamForm, EveryTruncationRaisesThePieceReadError) {
       }
     }
   }
+}
+
+// Caps the engine's allocator near what is in use, so that an allocation
+// sized by a damaged count or size fails with the memory error, which the
+// test tells from the read errors.
+class AllocationCap {
+ public:
+  AllocationCap() : before_(MemoryManager().MaxMemorySize()) {
+    MemoryManager().SetMaxMemorySize(MemoryManager().TotalMemAllocated() + (1 << 20));
+  }
+  ~AllocationCap() { MemoryManager().SetMaxMemorySize(before_); }
+  AllocationCap(const AllocationCap&) = delete;
+  AllocationCap& operator=(const AllocationCap&) = delete;
+
+ private:
+  std::int64_t before_;
+};
+
+bool IsMemoryError(const EVEZException& e) {
+  return e.NativeError() == 30004 || e.NativeError() == 30015 || e.NativeError() == 30286;
+}
+
+// Stored definitions may be damaged: random bytes of every form are changed
+// (often a count or a size), and the form is cut short. Each load either
+// works, and what it read saves and loads back the same, or raises the
+// engine's error; never another exception, a crash or a sanitizer report.
+TEST(VEZDefStreamForm, DamagedFormsLoadOrRaiseTheEngineError) {
+  std::mt19937 rng(1211);
+  AllocationCap cap;
+  int loaded = 0, refused = 0;
+  for (const auto& c : Cases()) {
+    const Bytes full = c.form.All();
+    for (int round = 0; round < 500; ++round) {
+      SCOPED_TRACE(c.name + " round " + std::to_string(round));
+      Bytes b = full;
+      const int n = 1 + static_cast<int>(rng() % 4);
+      for (int i = 0; i < n; ++i) {
+        const std::size_t at = rng() % b.size();
+        // Extreme bytes make extreme counts and sizes more often than chance.
+        static const std::uint8_t extremes[] = {0x00, 0xFF, 0x7F, 0x80, 0x01};
+        b[at] =
+            rng() % 2 ? static_cast<std::uint8_t>(rng()) : extremes[rng() % std::size(extremes)];
+      }
+      if (rng() % 4 == 0) b.resize(rng() % b.size());
+      auto in = StreamOf(b);
+      TVEZMemoryStream again;
+      try {
+        c.load(*in, &again);
+      } catch (const EVEZException& e) {
+        EXPECT_FALSE(IsMemoryError(e)) << e.Message();
+        ++refused;
+        continue;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "not the engine's error: " << e.what();
+        continue;
+      }
+      ++loaded;
+      // What was read is whole: it saves, and the saved form loads the same.
+      const Bytes saved = StreamBytes(again);
+      auto in2 = StreamOf(saved);
+      TVEZMemoryStream third;
+      EXPECT_NO_THROW(c.load(*in2, &third));
+      EXPECT_EQ(StreamBytes(third), saved);
+    }
+  }
+  EXPECT_GT(loaded, 0);
+  EXPECT_GT(refused, 0);
 }
 
 TEST(VEZDefStreamForm, FailedLoadsKeepWhatWasReadBefore) {

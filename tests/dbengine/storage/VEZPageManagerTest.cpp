@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <map>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "platform/core/Random.h"
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/MemoryPageStorage.h"
 
@@ -219,11 +224,17 @@ TEST_F(PageCacheTest, PageTypeAndReadFailuresLeaveNothingCached) {
     pm.GetPage(1, 5, kPageTypeTableRecord, false);
     FAIL();
   } catch (const EVEZException& e) {
-    EXPECT_EQ(e.NativeError(), 20299);
+    // The page read error, with the storage's cause.
+    EXPECT_EQ(e.NativeError(), kErrPageRead);
     EXPECT_STREQ(e.what(),
-                 "Error reading database file page. Page No: 5, type 10 - Native error: 20299");
+                 "Error reading database file page. Page No: 5, type 10: Reading page 5: "
+                 "Input/output error (5) - Native error: 20299");
   }
   EXPECT_EQ(pm.SharedPages().Find(5), nullptr);
+  // An engine error from the storage reaches the caller as it is.
+  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(1, 77, kPageTypeTableRecord, false); }),
+            TMemoryPageStorage::kMissingPageError);
+  EXPECT_EQ(pm.SharedPages().Find(77), nullptr);
   pm.fail_read_page = -2;
   TVEZPage* p = pm.GetPage(1, 5, kPageTypeTableRecord, false);
   EXPECT_EQ(p->PageData()[0], 5);
@@ -288,37 +299,100 @@ TEST_F(PageCacheTest, CommitAndRollbackChecks) {
   pm.PutPage(a);
   pm.PutPage(b);
   b->SetIsDirty(false);
+  // Checked before anything is written: nothing is, both pages stay.
   EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 20085);
-  // The first page was written and moved on; the failing one stays.
-  EXPECT_EQ(pm.counts.write, 1);
-  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 1);
-  EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(0), b);
+  EXPECT_EQ(pm.counts.write, 0);
+  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 2);
+  EXPECT_TRUE(a->IsDirty());
   EXPECT_EQ(NativeErrorOf([&] { pm.CancelChanges(1); }), 20087);
+  // The rollback dropped a before it stopped at b: only b is left to write.
+  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 1);
   b->SetIsDirty(true);
   pm.ApplyChanges(1);
-  EXPECT_EQ(pm.counts.write, 2);
+  EXPECT_EQ(pm.counts.write, 1);
 }
 
-TEST_F(PageCacheTest, FailedCommitOrRollbackKeepsTheWorkNotDone) {
+// Which pages the shared list holds, and what each holds.
+struct SharedEntry {
+  std::int32_t page_no;
+  const TVEZPage* page;
+  std::vector<std::uint8_t> image;
+  bool operator==(const SharedEntry&) const = default;
+};
+std::vector<SharedEntry> SharedSnapshot(const TVEZPageManager& pm) {
+  std::vector<SharedEntry> out;
+  for (std::int32_t i = 0; i < pm.SharedPages().Count(); ++i) {
+    const TVEZPage* p = pm.SharedPages().PageAt(i);
+    out.push_back({p->PageNo(), p, {p->PageBuffer(), p->PageBuffer() + p->PageSize()}});
+  }
+  return out;
+}
+
+TEST_F(PageCacheTest, FailedCommitLeavesTheSharedCacheAsItWas) {
+  // Session 1 changes pages 1 to 4, adds one and removes page 6, while
+  // session 2 has the stored copies of 1 to 6 cached.
+  std::vector<TVEZPage*> mine;
+  for (int no = 1; no <= 4; ++no) {
+    TVEZPage* p = pm.GetPage(1, no, kPageTypeTableRecord, false);
+    p->PageData()[0] = static_cast<std::uint8_t>(0xA0 + no);
+    p->SetIsDirty(true);
+    pm.PutPage(p);
+    mine.push_back(p);
+  }
+  TVEZPage* added = pm.AddPage(1, kPageTypeTableIndex);
+  const std::int32_t added_no = added->PageNo();
+  pm.PutPage(added);
+  mine.push_back(added);
+  pm.RemovePage(1, 6);
+  for (int no = 1; no <= 6; ++no)
+    pm.PutPage(pm.GetPage(2, no, kPageTypeTableRecord, false));
+  const std::vector<SharedEntry> before = SharedSnapshot(pm);
+  ASSERT_EQ(before.size(), 6u);
+
+  pm.fail_write_page = 3;  // the third of five writes
+  EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 1);
+  EXPECT_EQ(SharedSnapshot(pm), before);
+  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 5);
+  for (std::int32_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(i), mine[static_cast<std::size_t>(i)]);
+    EXPECT_TRUE(mine[static_cast<std::size_t>(i)]->IsDirty());
+  }
+  EXPECT_EQ(pm.counts.remove, 0);  // page 6 is released only after every write
+  EXPECT_EQ(pm.stored.count(6), 1u);
+  // Session 2 is still served its cached copy.
+  TVEZPage* old3 = pm.GetPage(2, 3, kPageTypeTableRecord, false);
+  EXPECT_EQ(old3->PageData()[0], 3);
+  pm.PutPage(old3);
+
+  // The rollback drops the work and gives the added page back.
+  pm.CancelChanges(1);
+  EXPECT_EQ(pm.counts.remove, 1);
+  EXPECT_EQ(pm.free_numbers, (std::set<std::int32_t>{added_no}));
+  EXPECT_EQ(SharedSnapshot(pm), before);
+  pm.CheckNoUncommittedPages();
+}
+
+TEST_F(PageCacheTest, CommitRetriedAfterAFailureCompletes) {
   std::vector<TVEZPage*> pages;
   for (int i = 0; i < 4; ++i)
     pages.push_back(pm.AddPage(1, kPageTypeTableIndex));
   for (TVEZPage* p : pages)
     pm.PutPage(p);
-  // The third write fails: the first two are committed and shared, the rest
-  // wait in the dirty list for a retry.
   pm.fail_write_page = pages[2]->PageNo();
   EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 1);
-  ASSERT_EQ(pm.SessionDirtyPages(1)->Count(), 2);
-  EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(0), pages[2]);
-  EXPECT_EQ(pm.SessionDirtyPages(1)->PageAt(1), pages[3]);
-  EXPECT_EQ(pm.SharedPages().Find(pages[0]->PageNo()), pages[0]);
-  EXPECT_FALSE(pages[0]->IsDirty());
+  EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 4);
+  EXPECT_EQ(pm.SharedPages().Count(), 0);
   pm.fail_write_page = -2;
   pm.ApplyChanges(1);
-  EXPECT_EQ(pm.counts.write, 5);
+  EXPECT_EQ(pm.counts.write, 3 + 4);
   EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 0);
+  for (TVEZPage* p : pages) {
+    EXPECT_EQ(pm.SharedPages().Find(p->PageNo()), p);
+    EXPECT_FALSE(p->IsDirty());
+  }
+}
 
+TEST_F(PageCacheTest, FailedRollbackKeepsTheWorkNotDone) {
   // A rollback stopped by a pinned page drops the pages before it only.
   std::vector<TVEZPage*> more;
   for (int i = 0; i < 3; ++i)
@@ -343,10 +417,159 @@ TEST_F(PageCacheTest, PageAddedAndRemovedIsFreedOnceWhenCommitFails) {
   pm.RemovePage(1, a_no);
   pm.fail_write_page = b_no;
   EXPECT_EQ(NativeErrorOf([&] { pm.ApplyChanges(1); }), 1);
-  EXPECT_EQ(pm.counts.remove, 1);  // a went back to free space at once
+  EXPECT_EQ(pm.counts.remove, 0);  // a removed page is released after the writes
+  EXPECT_EQ(pm.counts.write, 1);   // a is released, never written
   pm.CancelChanges(1);
-  EXPECT_EQ(pm.counts.remove, 2);  // only b is given back by the rollback
+  EXPECT_EQ(pm.counts.remove, 2);  // each added page given back once
   EXPECT_EQ(pm.free_numbers, (std::set<std::int32_t>{a_no, b_no}));
+}
+
+// Records every storage operation and commit hook; any of them can be made to
+// fail, and the failure hook can claim to have restored the storage.
+class HookedStorage : public TMemoryPageStorage {
+ public:
+  HookedStorage() : TMemoryPageStorage(256) {}
+  std::vector<std::string> log;
+  std::string fail_at;  // a log entry that raises instead
+  TVEZFailedCommitStorage answer = TVEZFailedCommitStorage::kPartlyCommitted;
+
+  std::vector<std::int32_t> RemovedNumbers(std::int32_t session_id) const {
+    return FindSessionInfo(session_id)->RemovedPageNumbers;
+  }
+
+  void InternalWritePage(TVEZPage* page) override {
+    Note("write " + std::to_string(page->PageNo()));
+    TMemoryPageStorage::InternalWritePage(page);
+  }
+  void InternalRemovePage(std::int32_t page_no) override {
+    Note("release " + std::to_string(page_no));
+    TMemoryPageStorage::InternalRemovePage(page_no);
+  }
+
+ protected:
+  void BeforeCommitWrites(std::int32_t session_id, const TVEZCommitChanges& c) override {
+    std::string entry = "before " + std::to_string(session_id) + " write";
+    for (const TVEZPage* p : c.PagesToWrite)
+      entry += " " + std::to_string(p->PageNo());
+    entry += " added";
+    for (std::int32_t no : c.AddedPageNumbers)
+      entry += " " + std::to_string(no);
+    entry += " removed";
+    for (std::int32_t no : c.RemovedPageNumbers)
+      entry += " " + std::to_string(no);
+    Note(entry);
+  }
+  void AfterCommitWrites(std::int32_t session_id, const TVEZCommitChanges& c) override {
+    Note("after " + std::to_string(session_id) + " released " + std::to_string(c.ReleasedCount));
+  }
+  TVEZFailedCommitStorage OnCommitFailed(std::int32_t session_id,
+                                         const TVEZCommitChanges& c) noexcept override {
+    log.push_back("failed " + std::to_string(session_id) + " released " +
+                  std::to_string(c.ReleasedCount));
+    return answer;
+  }
+
+ private:
+  void Note(const std::string& entry) {
+    log.push_back(entry);
+    if (entry == fail_at) throw EVEZException(3, "hook failed");
+  }
+};
+
+TEST(PageCacheCommitHooks, OrderAndFailurePoints) {
+  struct Row {
+    const char* fail_at;
+    TVEZFailedCommitStorage answer;
+    std::vector<std::string> log;
+    std::vector<std::int32_t> removed_after;  // the session's removed numbers after the failure
+    std::int32_t rollback_releases;           // InternalRemovePage calls by CancelChanges
+  };
+  const std::string before = "before 1 write 1 2 4 added 4 5 removed 3 5";
+  const std::vector<Row> rows{
+      {"",
+       TVEZFailedCommitStorage::kPartlyCommitted,
+       {before, "write 1", "write 2", "write 4", "release 3", "release 5", "after 1 released 2"},
+       {},
+       0},
+      {"before 1 write 1 2 4 added 4 5 removed 3 5",
+       TVEZFailedCommitStorage::kPartlyCommitted,
+       {before, "failed 1 released 0"},
+       {3, 5},
+       2},
+      {"write 2",
+       TVEZFailedCommitStorage::kPartlyCommitted,
+       {before, "write 1", "write 2", "failed 1 released 0"},
+       {3, 5},
+       2},
+      {"release 5",
+       TVEZFailedCommitStorage::kPartlyCommitted,
+       {before, "write 1", "write 2", "write 4", "release 3", "release 5", "failed 1 released 1"},
+       {5},
+       2},
+      {"release 5",
+       TVEZFailedCommitStorage::kRestored,
+       {before, "write 1", "write 2", "write 4", "release 3", "release 5", "failed 1 released 1"},
+       {3, 5},
+       2},
+      {"after 1 released 2",
+       TVEZFailedCommitStorage::kPartlyCommitted,
+       {before, "write 1", "write 2", "write 4", "release 3", "release 5", "after 1 released 2",
+        "failed 1 released 2"},
+       {},
+       1},
+      {"after 1 released 2",
+       TVEZFailedCommitStorage::kRestored,
+       {before, "write 1", "write 2", "write 4", "release 3", "release 5", "after 1 released 2",
+        "failed 1 released 2"},
+       {3, 5},
+       2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("fail at '") + row.fail_at + "' restored " +
+                 std::to_string(row.answer == TVEZFailedCommitStorage::kRestored));
+    HookedStorage pm;
+    for (int no = 0; no < 4; ++no)
+      pm.Store(no, kPageTypeTableRecord, static_cast<std::uint8_t>(no));
+    for (int no : {2, 1, 3}) {
+      TVEZPage* p = pm.GetPage(1, no, kPageTypeTableRecord, false);
+      p->SetIsDirty(true);
+      pm.PutPage(p);
+    }
+    pm.PutPage(pm.AddPage(1, kPageTypeTableIndex));  // 4
+    pm.PutPage(pm.AddPage(1, kPageTypeTableIndex));  // 5, removed again
+    pm.RemovePage(1, 3);
+    pm.RemovePage(1, 5);
+    pm.PutPage(pm.GetPage(2, 0, kPageTypeTableRecord, false));
+    const std::vector<SharedEntry> shared_before = SharedSnapshot(pm);
+    pm.fail_at = row.fail_at;
+    pm.answer = row.answer;
+    const std::int32_t error = NativeErrorOf([&] { pm.ApplyChanges(1); });
+    EXPECT_EQ(pm.log, row.log);
+    if (*row.fail_at == '\0') {
+      EXPECT_EQ(error, 0);
+      EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 0);
+      EXPECT_EQ(pm.SharedPages().Count(), 4);  // 0 and the three written
+      continue;
+    }
+    EXPECT_EQ(error, 3);
+    EXPECT_EQ(SharedSnapshot(pm), shared_before);
+    EXPECT_EQ(pm.SessionDirtyPages(1)->Count(), 5);
+    EXPECT_EQ(pm.RemovedNumbers(1), row.removed_after);
+    const std::int32_t releases_before = pm.counts.remove;
+    pm.fail_at.clear();
+    pm.CancelChanges(1);
+    EXPECT_EQ(pm.counts.remove - releases_before, row.rollback_releases);
+    pm.CheckNoUncommittedPages();
+  }
+}
+
+TEST(PageCacheCommitHooks, NotCalledWithoutChanges) {
+  HookedStorage pm;
+  pm.Store(0, kPageTypeTableRecord, 0);
+  pm.PutPage(pm.GetPage(1, 0, kPageTypeTableRecord, false));
+  pm.ApplyChanges(1);
+  pm.ApplyChanges(7);
+  EXPECT_TRUE(pm.log.empty());
 }
 
 TEST_F(PageCacheTest, ReadsAfterEvictionSeeTheirOwnPage) {
@@ -406,9 +629,68 @@ TEST_F(PageCacheTest, SynchronizeReloadsChangedOrUnknownPages) {
   p = pm.GetPage(1, 3, kPageTypeTableRecord, true);
   EXPECT_EQ(pm.counts.read, reads + 1);
   pm.PutPage(p);
-  // The reload itself failing is an error.
+  // The reload itself failing is an error that names its cause, and the copy
+  // is no longer served.
   pm.fail_read_page = 3;
-  EXPECT_EQ(NativeErrorOf([&] { pm.GetPage(1, 3, kPageTypeTableRecord, true); }), 20299);
+  try {
+    pm.GetPage(1, 3, kPageTypeTableRecord, true);
+    FAIL();
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), kErrPageRead);
+    EXPECT_NE(std::string(e.what()).find("Reading page 3: Input/output error"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(pm.SharedPages().Find(3), nullptr);
+}
+
+// The states and stored bytes of pages added through a fresh manager while
+// a source seeded with seed is installed.
+std::pair<std::vector<std::int32_t>, std::map<std::int32_t, std::vector<std::uint8_t>>>
+AddPagesSeeded(std::uint64_t seed) {
+  platform::SeededRandom source(seed);
+  platform::ScopedRandom installed(source);
+  TMemoryPageStorage pm(256);
+  std::vector<std::int32_t> states;
+  for (int i = 0; i < 8; ++i) {
+    TVEZPage* p = pm.AddPage(1, kPageTypeTableIndex);
+    states.push_back(p->PageHeader().State());
+    pm.PutPage(p);
+  }
+  pm.ApplyChanges(1);
+  return {states, pm.stored};
+}
+
+TEST(PageCacheStates, NewPagesTakeTheirStatesFromTheInstalledSource) {
+  const auto first = AddPagesSeeded(11);
+  const auto again = AddPagesSeeded(11);
+  EXPECT_EQ(first.first, again.first);
+  EXPECT_EQ(first.second, again.second);  // byte for byte
+  platform::SeededRandom expected(11);
+  for (const std::int32_t state : first.first)
+    EXPECT_EQ(state, expected.Random(kInitialPageStateRange));
+  EXPECT_NE(AddPagesSeeded(12).first, first.first);
+}
+
+TEST(PageCacheStates, WrittenStatesWrapAndNeverMarkAFreedPage) {
+  const struct {
+    std::int32_t state, next;
+  } rows[] = {
+      {0, 1},
+      {41, 42},
+      {kInitialPageStateRange - 1, kInitialPageStateRange},
+      {kLastWrittenPageState - 1, kLastWrittenPageState},
+      {kLastWrittenPageState, 0},
+      {0x7FFFFFFD, 0},
+      {0x7FFFFFFE, 0},
+      {kFreedPageState, 0},  // no overflow error for a freed or damaged page
+      {-1, 0},
+      {std::numeric_limits<std::int32_t>::min(), 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.state);
+    EXPECT_EQ(NextPageState(row.state), row.next);
+  }
+  static_assert(kLastWrittenPageState < kFreedPageState);
 }
 
 class NoNumberStorage : public TMemoryPageStorage {

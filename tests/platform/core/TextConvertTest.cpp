@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 
+#include "platform/core/Clock.h"
 #include "platform/core/Exceptions.h"
 
 namespace platform {
@@ -359,6 +360,46 @@ TEST(TextConvertTest, TwoDigitAndMissingYears) {
   EXPECT_GE(y, current - 50);
   EXPECT_LE(y, current + 49);
   EXPECT_EQ(y % 100, 16);
+}
+
+// The century of a two-digit year, and a missing year, come from the
+// installed clock's date.
+TEST(TextConvertTest, TwoDigitYearsFollowTheInstalledClock) {
+  const struct {
+    int now_year;
+    int window;
+    const char* text;
+    int year;
+  } rows[] = {
+      {2026, 50, "06/09/16", 2016}, {2026, 50, "06/09/77", 1977}, {2026, 50, "06/09/76", 1976},
+      {2026, 50, "06/09/75", 2075}, {2070, 50, "06/09/16", 2116}, {2070, 50, "06/09/20", 2020},
+      {1990, 50, "06/09/39", 2039}, {1990, 50, "06/09/40", 1940}, {2026, 0, "06/09/99", 2099},
+      {2150, 0, "06/09/07", 2107},  {2070, 50, "06/09", 2070},    {1999, 30, "06/09", 1999}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text + std::string(" in ") + std::to_string(row.now_year));
+    FakeClock fake;
+    fake.SetNow(EncodeDateTime(row.now_year, 12, 31, 23, 59, 0, 0));
+    ScopedClock scope(fake);
+    TFormatSettings fs;
+    fs.TwoDigitYearCenturyWindow = row.window;
+    TDateTime v;
+    ASSERT_TRUE(TryStrToDate(row.text, v, fs));
+    int y, m, d;
+    DecodeDate(v, y, m, d);
+    EXPECT_EQ(y, row.year);
+    EXPECT_EQ(m, 9);
+    EXPECT_EQ(d, 6);
+  }
+}
+
+TEST(TextConvertTest, FakeWallClockMovesWithItsTicks) {
+  FakeClock fake;
+  fake.SetNow(EncodeDateTime(2026, 12, 31, 23, 59, 0, 0));
+  ScopedClock scope(fake);
+  fake.Advance(60'000);  // into the new year
+  TDateTime v;
+  ASSERT_TRUE(TryStrToDate("01/02", v));
+  EXPECT_EQ(v, EncodeDate(2027, 2, 1));
 }
 
 TEST(TextConvertTest, ProcessWideSettings) {
