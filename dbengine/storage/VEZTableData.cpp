@@ -167,11 +167,14 @@ void TVEZTableData::RenameField(const std::string& field_name, const std::string
   TVEZFieldDef* def =
       FFieldManager != nullptr ? FFieldManager->FieldDefs().GetFieldDefByName(field_name) : nullptr;
   if (def == nullptr) throw EVEZException(30343, "Field '%s' not found", {field_name});
-  if (FFieldManager->FieldDefs().GetFieldDefByName(new_field_name) != nullptr) {
+  // The name as it will be stored: a longer one could be cut into another
+  // field's name.
+  const std::string stored_name = CutName(new_field_name);
+  if (FFieldManager->FieldDefs().GetFieldDefByName(stored_name) != nullptr) {
     throw EVEZException(30344, "Cannot rename field '%s'. Field '%s' already exists",
                         {field_name, new_field_name});
   }
-  def->Name = CutName(new_field_name);
+  def->Name = stored_name;
   if (FIndexManager != nullptr) FIndexManager->RenameField(field_name, def->Name);
 }
 
