@@ -95,8 +95,9 @@ void TVEZTableData::CreateConstraintManager(TVEZConstraintDefs& constraint_defs)
     const TVEZConstraintType type = constraint_defs.GetDef(i)->ConstraintType;
     if (type == ctFK || type > ctCheck) throw EVEZException(kNotImplemented, "Not implemented yet");
   }
-  FConstraintManager.reset();
-  FConstraintManager = std::make_unique<TVEZBaseConstraintManager>(this);
+  // Built aside: a def that cannot be linked leaves the table's constraints
+  // as they were.
+  auto manager = std::make_unique<TVEZBaseConstraintManager>(this);
   AssignNewObjectIds(constraint_defs);
   const std::string table_name = CutName(FTableName);
   for (std::int32_t i = 0; i < constraint_defs.GetCount(); ++i) {
@@ -106,9 +107,10 @@ void TVEZTableData::CreateConstraintManager(TVEZConstraintDefs& constraint_defs)
     else if (auto* key = dynamic_cast<TVEZConstraintDefUnique*>(def))
       key->TableName = table_name;
   }
-  FConstraintManager->ConstraintDefs().Assign(constraint_defs);
-  FConstraintManager->LinkObjectIds();
-  FConstraintManager->FillConstraintAutoNames();
+  manager->ConstraintDefs().Assign(constraint_defs);
+  manager->LinkObjectIds();
+  manager->FillConstraintAutoNames();
+  FConstraintManager = std::move(manager);
 }
 
 std::int32_t TVEZTableData::GetRecordBufferSize() const {
