@@ -38,6 +38,12 @@ class PinnedPage {
   }
   TVEZPage* operator->() const { return page_; }
   TVEZPage* get() const { return page_; }
+  // Hands the pin over to the caller.
+  TVEZPage* Detach() {
+    TVEZPage* p = page_;
+    page_ = nullptr;
+    return p;
+  }
   void Release() {
     TVEZPage* p = page_;
     page_ = nullptr;
@@ -119,9 +125,7 @@ TVEZPage* TVEZInternalDBTransactedAccessFile::GetChainPage(std::int32_t session_
     if (next < 0) throw ChainEnded(step);
     page = PinnedPage(page_manager_, Get(session_id, next, synchronize_allowed));
   }
-  TVEZPage* p = page.get();
-  page = PinnedPage(page_manager_, nullptr);  // keep the pin for the caller
-  return p;
+  return page.Detach();
 }
 
 void TVEZInternalDBTransactedAccessFile::CreateFile(std::int32_t session_id) {

@@ -562,3 +562,56 @@ TEST(VEZInternalFilesTest, TableListNamesAndRoundTrip) {
 
 }  // namespace
 }  // namespace vez
+
+namespace vez {
+namespace {
+
+// A page found by walking the chain stays pinned while the file links new
+// pages to it, even when the cache keeps (almost) nothing unpinned.
+TEST(VEZInternalFilesTest, ResizingWithASmallCacheKeepsTheChain) {
+  ScratchDir dir;
+  const std::string name = dir.Path("c.vez");
+  CreateDatabase(name);
+  std::int32_t start = -1;
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+    f.CreateFile(kInternal);
+    start = f.StartPageNo();
+    pm.ApplyChanges(kInternal);
+  }
+  const std::int32_t sizes[] = {5000, 13000, 9000, 20000, 100, 12000};
+  std::uint32_t seed = 40;
+  for (const std::int32_t capacity : {0, 1, 2}) {
+    for (const std::int32_t size : sizes) {
+      SCOPED_TRACE(capacity);
+      SCOPED_TRACE(size);
+      const auto data = Pattern(size, ++seed);
+      {
+        TVEZDiskPageManager pm;
+        Open(pm, name);
+        pm.SetCacheCapacity(capacity);
+        TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+        f.OpenFile(start);
+        // Bring the whole chain into the cache as clean pages first.
+        std::vector<std::uint8_t> old(static_cast<std::size_t>(f.GetSize(kInternal)));
+        f.ReadFile(kInternal, old.data(), static_cast<std::int32_t>(old.size()), true);
+        f.WriteFile(kInternal, data.data(), size, acaNone, 0);
+        pm.ApplyChanges(kInternal);
+      }
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+      f.OpenFile(start);
+      std::vector<std::uint8_t> back(data.size());
+      f.ReadFile(kInternal, back.data(), size, true);
+      EXPECT_EQ(back, data);
+      EXPECT_EQ(Chain(pm, start).size(),
+                static_cast<std::size_t>((size + 10 + pm.PageDataSize() - 1) / pm.PageDataSize()));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vez
