@@ -560,12 +560,6 @@ TEST(VEZInternalFilesTest, TableListNamesAndRoundTrip) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw.data()) + 1, 20), "Shortname to shorten");
 }
 
-}  // namespace
-}  // namespace vez
-
-namespace vez {
-namespace {
-
 // A page found by walking the chain stays pinned while the file links new
 // pages to it, even when the cache keeps (almost) nothing unpinned.
 TEST(VEZInternalFilesTest, ResizingWithASmallCacheKeepsTheChain) {
