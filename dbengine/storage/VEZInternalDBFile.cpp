@@ -329,6 +329,9 @@ void TVEZInternalDBTransactedAccessFile::InitFileHeader(std::int32_t session_id)
     data[0] = kInternalFileHeadSize;
     PutLE<std::int32_t>(data + 1, 0);
     data[9] = 0;
+    // Dirty, so a cache that lets clean pages go cannot drop the reset and
+    // read the damaged page again before the caller rewrites the file.
+    page->SetIsDirty(true);
   } catch (...) {
     page_manager_->SetIgnoreCRCErrors(ignored);
     throw;

@@ -79,8 +79,8 @@ class TVEZInternalDBTransactedAccessFile {
                  TVEZCompressionAlgorithm algorithm, std::int32_t compression_mode);
 
   // Gives the first page a fresh header and an empty head (the decompressed
-  // size bytes are kept), loading it even when its check fails. Not marked
-  // dirty: the caller writes the file right after. Raises 20301 when closed.
+  // size bytes are kept), loading it even when its check fails. The page is
+  // marked dirty for the session. Raises 20301 when closed.
   void InitFileHeader(std::int32_t session_id);
 
   bool LockFile();

@@ -280,6 +280,7 @@ TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
   {
     TVEZDiskPageManager other;
     Open(other, name);
+    other.SetCacheCapacity(0);  // the reset must survive without the cache holding it
     TVEZInternalDBTransactedAccessFile reset(&other, kPageTypeTableMostUpdated);
     reset.OpenFile(r.StartPageNo());
     EXPECT_EQ(NativeErrorOf([&] { reset.GetSize(kInternal); }), 20153);
