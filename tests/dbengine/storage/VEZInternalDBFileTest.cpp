@@ -255,6 +255,73 @@ TEST(VEZInternalFilesTest, DamagedTransactedFilesRaiseAndChangeNothing) {
             30389);
 }
 
+// Damaged heads of the table list and the system directory raise before any
+// item is taken, and what was in memory stays.
+TEST(VEZInternalFilesTest, DamagedListHeadsRaiseAndKeepTheItems) {
+  ScratchDir dir;
+  const std::string name = dir.Path("h.vez");
+  CreateDatabase(name);
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    TVEZTableListFile tables(&pm);
+    tables.OpenFile(4);
+    tables.AddTable(7, "Orders", 10, 11, 12);
+    tables.AddTable(8, "Lines", 20, 21, 22);
+    tables.Save();
+    pm.ApplyChanges(kInternal);
+  }
+  const auto golden = ReadAll(name);
+  const auto head = [](std::int32_t stored, std::int32_t decompressed, std::uint8_t algorithm) {
+    std::vector<std::uint8_t> h(9);
+    PutLE<std::int32_t>(h.data(), stored);
+    PutLE<std::int32_t>(h.data() + 4, decompressed);
+    h[8] = algorithm;
+    return h;
+  };
+  const struct {
+    const char* name;
+    std::int32_t page;
+    std::vector<std::uint8_t> head;  // bytes 1 to 9 of the file head
+    std::int32_t error;
+  } rows[] = {
+      {"list: not whole items", 4, head(273, 273, acaNone), 30387},
+      {"list: one item short of its bytes", 4, head(544, 272, acaNone), 30388},
+      {"list: compressed with a huge size", 4, head(544, 272 * 7895160, acaZLIB), 30388},
+      {"list: bzip2 with a huge size", 4, head(544, 272 * 7895160, acaBZIP), 30388},
+      {"list: beyond the file", 4, head(272 * 1000, 272 * 1000, acaNone), 30388},
+      {"directory: not whole items", 2, head(11, 11, acaNone), 30387},
+      {"directory: compressed with a huge size", 2, head(10, 0x7FFFFFFA, acaZLIB), 30388},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::WriteAll(name, golden);
+    {
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      pm.WritePageRegion(row.head.data(), row.page, 41, 9);
+    }
+    const auto damaged = ReadAll(name);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    if (row.page == 4) {
+      TVEZTableListFile tables(&pm);
+      tables.OpenFile(4);
+      tables.AddTable(1, "Kept", 1, 2, 3);
+      EXPECT_EQ(NativeErrorOf([&] { tables.Load(); }), row.error);
+      ASSERT_EQ(tables.Items().size(), 1u);
+      EXPECT_EQ(tables.Items()[0].Name(), "Kept");
+    } else {
+      TVEZSystemDirectory sysdir(&pm);
+      sysdir.CreateFile(dbftTablesList, 99);
+      EXPECT_EQ(NativeErrorOf([&] { sysdir.LoadDirectory(); }), row.error);
+      EXPECT_EQ(sysdir.GetFileFirstPageNo(dbftTablesList), 99);
+    }
+    pm.CloseDatabase();
+    EXPECT_EQ(ReadAll(name), damaged);
+  }
+}
+
 TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
   ScratchDir dir;
   const std::string name = dir.Path("x.vez");
