@@ -322,6 +322,43 @@ TEST(VEZInternalFilesTest, DamagedListHeadsRaiseAndKeepTheItems) {
   }
 }
 
+// Another process sees a transacted file's new contents only after the
+// writer's commit, and learns from FileWasChanged that its copy was refreshed.
+TEST(VEZInternalFilesTest, OtherProcessesSeeTransactedFilesAtCommit) {
+  ScratchDir dir;
+  const std::string name = dir.Path("v.vez");
+  CreateDatabase(name);
+  TVEZDiskPageManager one, two;
+  Open(one, name);
+  Open(two, name);
+  TVEZInternalDBTransactedAccessFile writer(&one, kPageTypeTableMetaData);
+  writer.CreateFile(0);
+  const auto first = Pattern(5000, 21);
+  writer.WriteFile(0, first.data(), 5000, acaNone, 0);
+  one.ApplyChanges(0);
+  TVEZInternalDBTransactedAccessFile reader(&two, kPageTypeTableMetaData);
+  reader.OpenFile(writer.StartPageNo());
+  const auto size_and_change = [&] {
+    std::int32_t stored, decompressed;
+    TVEZCompressionAlgorithm algorithm;
+    bool changed = false;
+    reader.GetFileSize(0, stored, decompressed, algorithm, changed, true);
+    return std::make_pair(decompressed, changed);
+  };
+  EXPECT_EQ(size_and_change(), std::make_pair(5000, true));   // first read
+  EXPECT_EQ(size_and_change(), std::make_pair(5000, false));  // cached and current
+  const auto second = Pattern(9000, 22);
+  writer.WriteFile(0, second.data(), 9000, acaZLIB, 6);
+  std::vector<std::uint8_t> back(9000);
+  EXPECT_EQ(size_and_change(), std::make_pair(5000, false));  // not committed yet
+  reader.ReadFile(0, back.data(), 5000, true);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), back.begin()));
+  one.ApplyChanges(0);
+  EXPECT_EQ(size_and_change(), std::make_pair(9000, true));
+  reader.ReadFile(0, back.data(), 9000, true);
+  EXPECT_EQ(back, second);
+}
+
 TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
   ScratchDir dir;
   const std::string name = dir.Path("x.vez");
