@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -357,6 +358,46 @@ TEST(VEZInternalFilesTest, OtherProcessesSeeTransactedFilesAtCommit) {
   EXPECT_EQ(size_and_change(), std::make_pair(9000, true));
   reader.ReadFile(0, back.data(), 9000, true);
   EXPECT_EQ(back, second);
+}
+
+// The stored bytes of the table list: 272-byte items after the head.
+TEST(VEZInternalFilesTest, TableListLayout) {
+  ScratchDir dir;
+  const std::string name = dir.Path("y.vez");
+  CreateDatabase(name);
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    TVEZTableListFile tables(&pm);
+    tables.OpenFile(4);
+    tables.AddTable(0x01020304, "Orders", 0x11, 0x2233, -1);
+    for (int i = 0; i < 15; ++i)  // 16 items: 4352 bytes on two pages
+      tables.AddTable(100 + i, "T" + std::to_string(i), i, i + 1, i + 2);
+    tables.Save();
+    pm.ApplyChanges(kInternal);
+  }
+  const auto bytes = ReadAll(name);
+  const std::uint8_t* data = bytes.data() + 380 + 4 * 4096 + 40;
+  const std::uint8_t head[] = {10, 0x00, 0x11, 0, 0, 0x00, 0x11, 0, 0, 0};  // 4352 bytes
+  EXPECT_EQ(std::memcmp(data, head, sizeof head), 0);
+  const std::uint8_t* item = data + 10;
+  EXPECT_EQ(item[0], 6);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(item) + 1, 6), "Orders");
+  EXPECT_TRUE(std::all_of(item + 7, item + 256, [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(GetLE<std::int32_t>(item + 256), 0x01020304);
+  EXPECT_EQ(GetLE<std::int32_t>(item + 260), 0x11);
+  EXPECT_EQ(GetLE<std::int32_t>(item + 264), 0x2233);
+  EXPECT_EQ(GetLE<std::int32_t>(item + 268), -1);
+  EXPECT_EQ(item[272], 2);  // the next item's name "T0"
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  ASSERT_EQ(Chain(pm, 4).size(), 2u);
+  TVEZTableListFile tables(&pm);
+  tables.OpenFile(4);
+  std::vector<std::string> list;
+  tables.GetTablesList(list);
+  ASSERT_EQ(list.size(), 16u);
+  EXPECT_EQ(list.back(), "T14");
 }
 
 TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
