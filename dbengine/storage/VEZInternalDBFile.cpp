@@ -192,6 +192,10 @@ void TVEZInternalDBTransactedAccessFile::SetFileSize(std::int32_t session_id, st
                                                      std::int32_t decompressed_size,
                                                      TVEZCompressionAlgorithm algorithm) {
   CheckOpen("SetSize");
+  // A negative size would be stored as is and make the file unreadable.
+  if (new_size < 0 || decompressed_size < 0)
+    throw EVEZException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
+                        {decompressed_size, 0, new_size});
   PinnedPage first(page_manager_, Get(session_id, start_page_no_, true));
   const Head old = ReadHead(first->PageData());
   const std::int32_t old_pages = PagesNeeded(old.stored < 0 ? new_size : old.stored);

@@ -360,6 +360,25 @@ TEST(VEZInternalFilesTest, OtherProcessesSeeTransactedFilesAtCommit) {
   EXPECT_EQ(back, second);
 }
 
+// A negative count is refused and the file keeps its contents.
+TEST(VEZInternalFilesTest, NegativeWriteChangesNothing) {
+  ScratchDir dir;
+  const std::string name = dir.Path("w.vez");
+  CreateDatabase(name);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+  f.CreateFile(kInternal);
+  const auto data = Pattern(5000, 5);
+  f.WriteFile(kInternal, data.data(), 5000, acaNone, 0);
+  EXPECT_EQ(NativeErrorOf([&] { f.WriteFile(kInternal, data.data(), -1, acaNone, 0); }), 20158);
+  EXPECT_EQ(NativeErrorOf([&] { f.SetFileSize(kInternal, 10, -3, acaNone); }), 20158);
+  EXPECT_EQ(NativeErrorOf([&] { f.WriteFile(kInternal, data.data(), -1, acaZLIB, 6); }), 20187);
+  std::vector<std::uint8_t> back(5000);
+  f.ReadFile(kInternal, back.data(), 5000, true);
+  EXPECT_EQ(back, data);
+}
+
 // The stored bytes of the table list: 272-byte items after the head.
 TEST(VEZInternalFilesTest, TableListLayout) {
   ScratchDir dir;
