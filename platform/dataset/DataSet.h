@@ -326,6 +326,7 @@ class DataSet : public Component {
   // Key editing (dsSetKey): `key` becomes the buffer that field writes go
   // to, its first `size` bytes are saved to `save` (and the key cleared when
   // asked). Post keeps the edited key, Cancel puts the saved bytes back.
+  // An operation of its own (called from another one, it must be Nested).
   void SetKeyBuffer(TRecordBuffer key, TRecordBuffer save, int size, bool clear);
   // Ends key editing; commit false restores the saved key.
   virtual void PostKeyBuffer(bool commit);
@@ -416,7 +417,7 @@ class DataSet : public Component {
   // their handlers may start the next operation.
   void FireAfter(const TDataSetNotifyEvent& event);
   void NotifyDataSources(TDataEvent event, std::intptr_t info);
-  void CheckBrowseModeNested();
+  void CheckBrowseModeNested(bool whole_operation = false);
   void DoPost();
   void DoCancel();
   void DoInsert();
@@ -440,6 +441,8 @@ class DataSet : public Component {
   TRecordBuffer filter_buffer_ = nullptr;
   int operation_depth_ = 0;
   bool nested_ok_ = false;
+  // Set while a step's After events must not release the operation.
+  bool hold_after_ = false;
   static constexpr int kBufferCount = 1;
   // Active buffer(s) then the spare.
   TRecordBuffer buffers_[kBufferCount + 1] = {};
