@@ -308,24 +308,35 @@ class DataSet : public Component {
   void SetBookmarkSize(int size) { bookmark_size_ = size; }
   void SetState(TDataSetState value);
   // A temporary state (dsCalcFields, dsFilter, dsNewValue ...) for the life
-  // of the guard; the previous state comes back also on exceptions. No
-  // state-change event is sent.
+  // of the guard; the previous state and its Modified flag come back also on
+  // exceptions. Modified starts false (it tells whether the temporary record
+  // was written). No event is sent and data sources hear nothing meanwhile:
+  // a master's key being filled in must not move its details.
   class TempState {
    public:
-    TempState(DataSet& dataset, TDataSetState state) : dataset_(dataset), saved_(dataset.state_) {
+    TempState(DataSet& dataset, TDataSetState state)
+        : dataset_(dataset), saved_(dataset.state_), saved_modified_(dataset.modified_) {
       dataset.state_ = state;
+      dataset.modified_ = false;
+      ++dataset.disable_count_;
     }
     TempState(const TempState&) = delete;
     TempState& operator=(const TempState&) = delete;
-    ~TempState() { dataset_.state_ = saved_; }
+    ~TempState() {
+      dataset_.state_ = saved_;
+      dataset_.modified_ = saved_modified_;
+      if (dataset_.disable_count_ > 0) --dataset_.disable_count_;
+    }
 
    private:
     DataSet& dataset_;
     TDataSetState saved_;
+    bool saved_modified_;
   };
   // Key editing (dsSetKey): `key` becomes the buffer that field writes go
   // to, its first `size` bytes are saved to `save` (and the key cleared when
   // asked). Post keeps the edited key, Cancel puts the saved bytes back.
+  // An operation of its own (called from another one, it must be Nested).
   void SetKeyBuffer(TRecordBuffer key, TRecordBuffer save, int size, bool clear);
   // Ends key editing; commit false restores the saved key.
   virtual void PostKeyBuffer(bool commit);
@@ -416,7 +427,7 @@ class DataSet : public Component {
   // their handlers may start the next operation.
   void FireAfter(const TDataSetNotifyEvent& event);
   void NotifyDataSources(TDataEvent event, std::intptr_t info);
-  void CheckBrowseModeNested();
+  void CheckBrowseModeNested(bool whole_operation = false);
   void DoPost();
   void DoCancel();
   void DoInsert();
@@ -440,6 +451,8 @@ class DataSet : public Component {
   TRecordBuffer filter_buffer_ = nullptr;
   int operation_depth_ = 0;
   bool nested_ok_ = false;
+  // Set while a step's After events must not release the operation.
+  bool hold_after_ = false;
   static constexpr int kBufferCount = 1;
   // Active buffer(s) then the spare.
   TRecordBuffer buffers_[kBufferCount + 1] = {};

@@ -82,6 +82,10 @@ TEST(DataLinkTest, DetailFollowsMasterScrollingAndEmptiesWhenTheLinkIsDisabled) 
   EXPECT_TRUE(detail.IsEmpty());
   master.Open();
   EXPECT_EQ(DetailIds(detail), (std::vector<int>{1, 5}));
+  source.SetEnabled(false);  // a disabled master source: nothing either
+  EXPECT_TRUE(detail.IsEmpty());
+  source.SetEnabled(true);
+  EXPECT_EQ(DetailIds(detail), (std::vector<int>{1, 5}));
   detail.link.SetFieldNames("");
   EXPECT_TRUE(detail.IsEmpty());
   EXPECT_THROW(detail.link.SetFieldNames("Nope"), EDatabaseError);
