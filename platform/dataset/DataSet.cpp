@@ -940,6 +940,10 @@ void DataSet::CreateFields() {
 }
 
 void DataSet::DestroyFields() {
+  // Not held back by DisableControls: links must not keep pointers to the
+  // fields across the close and reopen that batched notices would hide.
+  for (DataSource* s : data_sources_)
+    s->FieldsDestroying();
   std::erase_if(fields_, [](const auto& f) { return f->FieldKind() == TFieldKind::fkData; });
   for (std::size_t i = 0; i < fields_.size(); ++i)
     fields_[i]->index_ = static_cast<int>(i);

@@ -33,7 +33,8 @@
 // one.
 //
 // Data sources follow the dataset: every data event goes to them (held back
-// between DisableControls and EnableControls).
+// between DisableControls and EnableControls). Only the notice that fields
+// are about to be freed is never held back.
 //
 // Destruction: the base cannot call the concrete dataset's hooks from its
 // own destructor, so every concrete dataset calls DestroyingClose() in its
@@ -389,7 +390,8 @@ class DataSet : public Component {
   // Makes one field per definition (data fields, in definition order, ahead
   // of the calculated fields).
   void CreateFields();
-  // Frees the data fields made by CreateFields.
+  // Frees the data fields made by CreateFields, first telling the data links
+  // (at once, even with controls disabled) so none keeps a pointer to them.
   void DestroyFields();
   // Binds the data fields to their definitions' column numbers and lays out
   // the calculated fields (offsets, CalcFieldsSize); false unbinds.
