@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "dbengine/foundation/VEZException.h"
@@ -55,6 +57,30 @@ struct Fixture {
     }
     return text;
   }
+};
+
+// Runs f on another thread and waits up to 5 s for it; true when it ended in
+// time. A thread that is stuck (on a lock the caller holds) is joined when
+// this object goes, so the test fails instead of hanging.
+class BoundedRun {
+ public:
+  ~BoundedRun() {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Run(std::function<void()> f) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> ended = done->get_future();
+    thread_ = std::thread([f = std::move(f), done] {
+      f();
+      done->set_value();
+    });
+    if (ended.wait_for(std::chrono::seconds(5)) != std::future_status::ready) return false;
+    thread_.join();
+    return true;
+  }
+
+ private:
+  std::thread thread_;
 };
 
 TEST(VEZTableLockManagerTest, StrengthFollowsTheMatrixRows) {
@@ -209,9 +235,10 @@ TEST(VEZTableLockManagerTest, ErrorsLeaveNeitherGuardNorManagerLockHeld) {
   EXPECT_FALSE(f.probe.GuardHeld());
   // The manager's own lock was let go on every path: a call from another
   // thread goes through at once.
-  auto other_thread = std::async(std::launch::async, [&] { return f.Lock(2, ltS); });
-  ASSERT_EQ(other_thread.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  EXPECT_TRUE(other_thread.get());
+  bool granted = false;
+  BoundedRun other;
+  EXPECT_TRUE(other.Run([&] { granted = f.Lock(2, ltS); }));
+  EXPECT_TRUE(granted);
   EXPECT_TRUE(f.Unlock(2, ltS));
 }
 
@@ -220,17 +247,14 @@ TEST(VEZTableLockManagerTest, WaitingLockGrantedOnceTheHolderReleases) {
   ASSERT_TRUE(f.Lock(2, ltS));
   // Session 2's release comes from another thread during session 1's third
   // pause, which it can only make when the wait has let go of the manager.
-  bool released_in_time = false;
+  bool released_in_time = false, released = false;
+  BoundedRun other;
   f.clock.hook = [&](int n, std::uint32_t) {
-    if (n != 3) return;
-    auto release = std::async(std::launch::async, [&] { return f.Unlock(2, ltS); });
-    released_in_time = release.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-    if (released_in_time) {
-      EXPECT_TRUE(release.get());
-    }
+    if (n == 3) released_in_time = other.Run([&] { released = f.Unlock(2, ltS); });
   };
   EXPECT_TRUE(f.Lock(1, ltRW, 2250));
   EXPECT_TRUE(released_in_time);
+  EXPECT_TRUE(released);
   EXPECT_EQ(f.clock.Count(), 3);
   for (std::uint32_t ms : f.clock.Sleeps()) {
     EXPECT_GE(ms, 50u);
@@ -258,10 +282,9 @@ TEST(VEZTableLockManagerTest, CommitWaitsForAReaderOfThisProcess) {
   ASSERT_TRUE(f.Lock(1, ltXIRW));
   ASSERT_TRUE(f.Lock(2, ltS));
   bool released_in_time = false;
+  BoundedRun other;
   f.clock.hook = [&](int n, std::uint32_t) {
-    if (n != 1) return;
-    auto release = std::async(std::launch::async, [&] { return f.Unlock(2, ltS); });
-    released_in_time = release.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (n == 1) released_in_time = other.Run([&] { f.Unlock(2, ltS); });
   };
   EXPECT_TRUE(f.M().AddRWLocksBeforeCommit(1));
   EXPECT_TRUE(released_in_time);
