@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "tests/common/WorkerProcess.h"
@@ -168,13 +169,15 @@ TEST(VEZTableLockProcessTest, WaitingLockGrantedOnceTheOtherProcessReleases) {
   EXPECT_TRUE(a.Flag("unlock 1 S " + t));
 }
 
-TEST(VEZTableLockProcessTest, TeardownEndsAStuckWorker) {
+TEST(VEZTableLockProcessTest, ReadTimesOutAndTeardownEndsAStuckWorker) {
   pid_t pid = -1;
   {
-    WorkerProcess w(VEZ_TEST_WORKER, {}, 2000);
+    WorkerProcess w(VEZ_TEST_WORKER, {}, 300);
     pid = w.Pid();
     w.Send("barrier never");
     w.AwaitEvent("never");
+    // No answer comes while it waits: the read gives up after its time-out.
+    EXPECT_THROW(w.ReadLine(), std::runtime_error);
     // The worker now waits for "go"; the destructor's "exit" ends it.
   }
   EXPECT_NE(kill(pid, 0), 0);  // gone and reaped
