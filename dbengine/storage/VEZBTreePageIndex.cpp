@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZKeyPathMoves.h"
 #include "platform/core/CheckedMath.h"
 
 namespace vez {
@@ -91,53 +92,19 @@ bool TVEZBTreePageIndex::GetLastPosition(std::int32_t session_id, TVEZKeyPath& p
 
 void TVEZBTreePageIndex::CheckNeighbour(const TVEZBTreePage& page, const TVEZBTreePage& neighbour,
                                         bool right) {
-  // A step along a level lands on a non-empty page of that level that links back.
-  if (neighbour.IsLeaf() != page.IsLeaf() || neighbour.IsRoot() || neighbour.EntryCount() == 0 ||
-      (right ? neighbour.LeftPageNo() : neighbour.RightPageNo()) != page.PageNo())
-    neighbour.RaiseCorrupt("level neighbour does not link back");
+  CheckLevelNeighbour(page, neighbour, right);
 }
 
+namespace {
+constexpr TVEZKeyPathMoveErrors kPageIndexMoveErrors{20099, 20101, 20100, 20102};
+}  // namespace
+
 bool TVEZBTreePageIndex::GotoNextPosition(std::int32_t session_id, TVEZKeyPath& path) {
-  if (path.Count == 0) throw EVEZException(20099, "Index error: invalid position");
-  std::int32_t level = path.Count - 1;
-  while (level >= 0 && path.Items[level].EntryNo >= path.Items[level].EntryCount - 1)
-    --level;
-  if (level < 0) return false;
-  TVEZKeyPath moved;
-  moved.Assign(path);
-  ++moved.Items[level].EntryNo;
-  for (std::int32_t i = level + 1; i < moved.Count; ++i) {
-    TVEZBTreePageHolder page = Page(session_id, moved.Items[i].PageNo);
-    const std::int32_t right = page->RightPageNo();
-    if (right == -1) throw EVEZException(20100, "Index error: invalid page number");
-    TVEZBTreePageHolder next = Page(session_id, right);
-    CheckNeighbour(*page, *next, true);
-    moved.Items[i] = {right, 0, next->EntryCount()};
-  }
-  path.Assign(moved);
-  return true;
+  return StepKeyPath(page_manager_, &key_ref_, session_id, path, true, kPageIndexMoveErrors);
 }
 
 bool TVEZBTreePageIndex::GotoPriorPosition(std::int32_t session_id, TVEZKeyPath& path) {
-  if (path.Count == 0) throw EVEZException(20101, "Index error: invalid position");
-  std::int32_t level = path.Count - 1;
-  while (level >= 0 && path.Items[level].EntryNo <= 0)
-    --level;
-  if (level < 0) return false;
-  TVEZKeyPath moved;
-  moved.Assign(path);
-  --moved.Items[level].EntryNo;
-  for (std::int32_t i = level + 1; i < moved.Count; ++i) {
-    TVEZBTreePageHolder page = Page(session_id, moved.Items[i].PageNo);
-    const std::int32_t left = page->LeftPageNo();
-    if (left == -1) throw EVEZException(20102, "Index error: invalid page number");
-    TVEZBTreePageHolder prior = Page(session_id, left);
-    CheckNeighbour(*page, *prior, false);
-    const std::int32_t count = prior->EntryCount();
-    moved.Items[i] = {left, count - 1, count};
-  }
-  path.Assign(moved);
-  return true;
+  return StepKeyPath(page_manager_, &key_ref_, session_id, path, false, kPageIndexMoveErrors);
 }
 
 bool TVEZBTreePageIndex::FindPage(std::int32_t session_id, std::int32_t page_no,

@@ -426,10 +426,6 @@ class TVEZCursor {
   void* Dataset = nullptr;  // the dataset that owns the cursor
 
  protected:
-  // Clears RecordBitmap (REQUIRES: not null); the implementation owns the
-  // bitmap and knows its class.
-  virtual void ClearRecordBitmap() = 0;
-
   // Physical field number of field_no, checked against the visible or the
   // physical defs; raises native_error with the field-number text.
   std::int32_t PhysicalFieldNo(std::int32_t field_no, bool direct_access,

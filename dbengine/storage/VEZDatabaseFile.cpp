@@ -363,7 +363,20 @@ bool TVEZDatabaseFile::FindSignature(std::int64_t& offset) {
 void TVEZDatabaseFile::DeleteFile(const std::string& /*file_name*/) {
   CheckClosed("DeleteFile");
   try {
-    platform::DefaultFileSystem().DeleteFile(file_name_);
+    platform::FileSystem& fs = platform::DefaultFileSystem();
+    // Held exclusively while it is unlinked: a file another opener holds is
+    // refused, never taken from under it.
+    std::unique_ptr<platform::File> held;
+    try {
+      held = fs.OpenFile(file_name_, platform::FileAccess::kReadWrite,
+                         platform::FileShare::kExclusive);
+    } catch (const EOSError& e) {
+      if (e.ErrorCode() == platform::kSharingViolation) throw;
+      // A file this process may not write has no writer here to lose it:
+      // the folder decides.
+    }
+    fs.DeleteFile(file_name_);
+    if (held) held->Close();
   } catch (const platform::Exception& e) {
     const Cause c = CauseOf(e);
     throw EVEZException(30362, "Cannot delete file: '%s' Error code: %d. ErrorMessage: %s",

@@ -92,7 +92,8 @@ class TVEZDatabaseFile {
   bool FindSignature(std::int64_t& offset);
 
   // Deletes the file this object names (the argument is not used). Raises
-  // 30377 when open, 30362 when the system refuses.
+  // 30377 when open, 30362 when the system refuses or another opener holds
+  // the file.
   void DeleteFile(const std::string& file_name);
   // Renames without replacing. Raises 30378.
   static void RenameFile(const std::string& old_file_name, const std::string& new_file_name);

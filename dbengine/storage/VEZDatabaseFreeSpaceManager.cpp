@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
@@ -229,6 +230,21 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
   const bool first_time = last_used_page_no_ == -1;
   const std::int32_t old_last_pfs = first_time ? -1 : LastPFSIndex();
   const std::int32_t old_last_eam = first_time ? -1 : LastEAMIndex();
+  // Until a page of the old file is written, a failure takes the growth back:
+  // the counters saved then are the old ones, which the maps agree with (a
+  // longer file opens, and the next growth drops its tail). Saving the new
+  // ones would claim pages without maps, or a last used page past the end.
+  struct GrowthUndo {
+    TVEZDatabaseFreeSpaceManager& fsm;
+    const std::int32_t last_used, total;
+    const int exceptions = std::uncaught_exceptions();
+    bool restorable = true;
+    ~GrowthUndo() {
+      if (!restorable || std::uncaught_exceptions() == exceptions) return;
+      fsm.last_used_page_no_ = last_used;
+      fsm.total_page_count_ = total;
+    }
+  } undo{*this, last_used_page_no_, total_page_count_};
   do {
     last_used_page_no_ = CheckedAdd(last_used_page_no_, 1);
   } while (IsSystemPage(last_used_page_no_));
@@ -255,10 +271,19 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
       created_eam.push_back(EAMPageNo(k));
     }
   }
-  for (std::int32_t p : created_eam)
+  // Maps made by this growth are rebuilt by the next one (a first growth
+  // rebuilds them all): it stays restorable until a map of the old file is
+  // written.
+  const auto fresh = [&](std::int32_t map_page) { return first_time || map_page >= undo.total; };
+  for (std::int32_t p : created_eam) {
+    undo.restorable = undo.restorable && fresh(PFSPageFor(p));
     SetPFSBit(p, true);
-  for (std::int32_t p : created_pfs)
+  }
+  for (std::int32_t p : created_pfs) {
+    undo.restorable = undo.restorable && fresh(EAMPageFor(p));
     UpdateExtentState(p);
+  }
+  undo.restorable = undo.restorable && fresh(PFSPageFor(new_page)) && fresh(EAMPageFor(new_page));
   SetPageUsed(new_page, true);
   return new_page;
 }

@@ -161,7 +161,16 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
                           {database_file_name, std::string(e.what())});
     }
     offset_to_db_header_ = found;
-    ReadDBHeader();
+    const std::int64_t size = file_->GetSize();
+    if (size < found + TVEZDBHeader::kSize) {
+      // Too short to hold a header: a foreign file, refused below by its
+      // signature rather than as a read error.
+      std::uint8_t raw[TVEZDBHeader::kSize] = {};
+      file_->ReadBuffer(raw, size - found, found, 10464);
+      header_ = TVEZDBHeader::Decode(raw);
+    } else {
+      ReadDBHeader();
+    }
     repair_needed =
         header_.WriteChangesState != kWriteChangesDone || header_.Version < kDBLowestSoundVersion;
   } catch (...) {
@@ -230,7 +239,9 @@ std::int64_t TVEZDiskPageManager::GetPageOffset(std::int32_t page_no) const {
 void TVEZDiskPageManager::ReadDBHeader() {
   if (!IsOpened()) throw NotOpened(10459);
   std::uint8_t raw[TVEZDBHeader::kSize] = {};
-  header_ = TVEZDBHeader{};
+  // The copy changes only on success: a blank copy would be written back by
+  // the next header write (the free space manager saves its counters even
+  // when its header read failed).
   file_->ReadBuffer(raw, sizeof raw, offset_to_db_header_, 10464);
   header_ = TVEZDBHeader::Decode(raw);
 }

@@ -63,8 +63,6 @@ class TestCursor : public TVEZCursor {
     ApplyProjection(names, aliases);
   }
 
-  int clear_bitmap_calls = 0;
-
   void CreateTable(TVEZFieldDefs&, TVEZIndexDefs&, TVEZConstraintDefs&) override {}
   void DeleteTable() override {}
   void EmptyTable() override {}
@@ -129,9 +127,6 @@ class TestCursor : public TVEZCursor {
   void EndBatchUpdate() override {}
   void CancelBatchUpdate() override {}
   bool CheckConstraints(bool) override { return true; }
-
- protected:
-  void ClearRecordBitmap() override { ++clear_bitmap_calls; }
 };
 
 class TestSession : public TVEZBaseSession {

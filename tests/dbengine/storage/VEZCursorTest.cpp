@@ -8,9 +8,11 @@
 #include <string>
 
 #include "StorageTestDoubles.h"
+#include "TableTestSupport.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/storage/VEZCursor.h"
+#include "dbengine/storage/VEZRecordBitmap.h"
 #include "tests/common/NativeError.h"
 
 using vez::test::NativeErrorOf;
@@ -419,8 +421,7 @@ TEST_F(CursorTest, RangeFiltersAndRecordBitmap) {
   SetUpTable({{"A", aftInteger, 0}});
   EXPECT_FALSE(cursor_.IsViewRestricted());
   std::uint8_t start[8] = {}, end[8] = {};
-  cursor_.ApplyRange(start, end, 1, 2, true, false);
-  EXPECT_EQ(cursor_.clear_bitmap_calls, 0);  // no bitmap to clear
+  cursor_.ApplyRange(start, end, 1, 2, true, false);  // no bitmap to clear
   EXPECT_TRUE(cursor_.IsRangeApplied());
   EXPECT_TRUE(cursor_.IsViewRestricted());
   EXPECT_EQ(cursor_.RangeStartBuffer, start);
@@ -428,13 +429,26 @@ TEST_F(CursorTest, RangeFiltersAndRecordBitmap) {
   EXPECT_TRUE(cursor_.RangeStartExclusive);
   EXPECT_FALSE(cursor_.RangeEndExclusive);
 
-  // Only the implementation knows its bitmap; the base asks it to clear.
-  cursor_.RecordBitmap = reinterpret_cast<TVEZRecordBitmap*>(&start);
+  // A change of range empties the cursor's bitmap, to be rebuilt when next
+  // needed.
+  test::TTestDatabaseData db;
+  test::TTestTableData table(&db);
+  TVEZRecordBitmap bitmap(&table);
+  const auto fill = [&] {
+    bitmap.SetSize(10);
+    bitmap.SetAllBits();
+    bitmap.Active = true;
+  };
+  cursor_.RecordBitmap = &bitmap;
+  fill();
   cursor_.ResetRange();
-  EXPECT_EQ(cursor_.clear_bitmap_calls, 1);
+  EXPECT_FALSE(bitmap.Active);
+  EXPECT_EQ(bitmap.Size(), 0);
   EXPECT_FALSE(cursor_.IsRangeApplied());
+  fill();
   cursor_.ApplyRange(nullptr, end, 0, 1, false, true);
-  EXPECT_EQ(cursor_.clear_bitmap_calls, 2);
+  EXPECT_FALSE(bitmap.Active);
+  EXPECT_EQ(bitmap.GetRecordCount(), 0);
   cursor_.RecordBitmap = nullptr;
 
   cursor_.ResetRange();
