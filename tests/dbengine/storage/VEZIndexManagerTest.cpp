@@ -1,0 +1,210 @@
+// The index manager over real B-tree indexes through the table data and the
+// test local cursor: open indexes by id, the defs' change counters,
+// temporary indexes per session, field renames; and the record index's range
+// scan going backward across changes of the tree.
+#include "dbengine/storage/VEZIndexManager.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <random>
+
+#include "dbengine/foundation/VEZMemoryStream.h"
+#include "dbengine/storage/VEZBTreeRecordIndex.h"
+#include "dbengine/storage/VEZRecordBitmap.h"
+#include "dbengine/storage/VEZScanSearchCondition.h"
+#include "tests/common/NativeError.h"
+#include "tests/common/VEZTestLocalCursor.h"
+#include "tests/dbengine/storage/TableTestSupport.h"
+
+namespace vez::test {
+namespace {
+
+class IndexManagerTest : public ::testing::Test {
+ protected:
+  // ID Integer, VAL Integer, NAME String(12); BY_VAL on VAL and BY_NAME on
+  // NAME (4 characters in its keys), on small pages.
+  void SetUp() override {
+    session_.SessionID = 1;
+    cursor_ = std::make_unique<TTestLocalCursor>();
+    cursor_->Session = &session_;
+    cursor_->TableName = "T";
+    TTableCursor maker;
+    maker.TableName = "T";
+    maker.Session = &session_;
+    table_ = static_cast<TTestTableData*>(db_.FindOrCreateTableData(maker));
+    table_->UseBTreeIndexes(512);
+    TVEZFieldDefs fields;
+    AddField(fields, "ID", aftInteger);
+    AddField(fields, "VAL", aftInteger);
+    AddField(fields, "NAME", aftString, 12);
+    TVEZIndexDefs indexes;
+    AddIndexDef(indexes, "BY_VAL", {"VAL"});
+    AddIndexDef(indexes, "BY_NAME", {"NAME"})->GetIndexColumn(0)->MaxIndexedSize = 4;
+    TVEZConstraintDefs constraints;
+    table_->CreateTable(nullptr, fields, indexes, constraints);
+    cursor_->Open(*table_);
+  }
+  TVEZBaseIndexManager& Manager() { return *table_->IndexManager(); }
+  TVEZIndexDef& Def(std::int32_t no) { return *Manager().IndexDefs().GetDef(no); }
+
+  void Fill(std::int32_t id, std::int32_t val, const std::string& name) {
+    TVEZVariant v(bftSignedInt32);
+    v.SetAsInteger(id);
+    cursor_->SetFieldValue(v, 0, true);
+    v.SetAsInteger(val);
+    cursor_->SetFieldValue(v, 1, true);
+    TVEZVariant text(bftVarchar);
+    text.SetAsAnsiString(name);
+    cursor_->SetFieldValue(text, 2, true);
+    cursor_->ClearStringFieldsGarbage(cursor_->CurrentRecordBuffer);
+  }
+  std::int32_t Insert(std::int32_t id, std::int32_t val, const std::string& name) {
+    cursor_->NewRecord();
+    Fill(id, val, name);
+    cursor_->InternalPost(true);
+    EXPECT_EQ(cursor_->ErrorCode, cecOK);
+    vals_[cursor_->CurrentRecordID.PageNo] = val;
+    return cursor_->CurrentRecordID.PageNo;
+  }
+  void ReadSlot(std::int32_t slot) {
+    cursor_->IndexID = -1;
+    cursor_->FirstPosition = cursor_->LastPosition = false;
+    cursor_->CurrentRecordID = {slot, 0};
+    ASSERT_EQ(cursor_->GetRecordBuffer(grmCurrent), grrOK);
+  }
+  void Delete(std::int32_t slot) {
+    ReadSlot(slot);
+    cursor_->InternalDelete();
+    ASSERT_EQ(cursor_->ErrorCode, cecOK);
+    vals_.erase(slot);
+  }
+
+  TestSession session_;
+  TTestDatabaseData db_;
+  std::unique_ptr<TTestLocalCursor> cursor_;
+  TTestTableData* table_ = nullptr;
+  std::map<std::int32_t, std::int32_t> vals_;  // slot -> VAL
+};
+
+TEST_F(IndexManagerTest, OpensEachIndexOnceAndRefusesUnknownIds) {
+  const std::int32_t id = Def(0).ObjectID;
+  TVEZIndex* first = Manager().OpenIndex(id);
+  EXPECT_EQ(Manager().OpenIndex(id), first);
+  EXPECT_EQ(Manager().FindOpenIndex(id), first);
+  Manager().CloseIndex(id);
+  EXPECT_EQ(Manager().FindOpenIndex(id), nullptr);
+  Manager().CloseIndex(id);  // not open: nothing
+  EXPECT_EQ(NativeErrorOf([&] { Manager().OpenIndex(12345); }), 20018);
+}
+
+TEST_F(IndexManagerTest, EveryChangeCountsInEachDefAndTheCountersWrap) {
+  const std::int32_t before0 = Def(0).TableState;
+  const std::int32_t before1 = Def(1).TableState;
+  const std::int32_t slot = Insert(1, 5, "abc");
+  Delete(slot);
+  EXPECT_EQ(Def(0).TableState, before0 + 2);
+  EXPECT_EQ(Def(1).TableState, before1 + 2);
+  // A long-lived table reaches the top of the counter: it wraps like the
+  // other change counters instead of failing the insert.
+  Def(0).TableState = std::numeric_limits<std::int32_t>::max();
+  Def(1).TableState = std::numeric_limits<std::int32_t>::max() - 1;
+  const std::int32_t kept = Insert(2, 6, "def");
+  EXPECT_EQ(Def(0).TableState, 0);
+  EXPECT_EQ(Def(1).TableState, std::numeric_limits<std::int32_t>::max());
+  // An update counts once, after the record is stored.
+  ReadSlot(kept);
+  cursor_->BeginEdit();
+  Fill(2, 7, "ghi");
+  cursor_->InternalPost(false);
+  ASSERT_EQ(cursor_->ErrorCode, cecOK);
+  EXPECT_EQ(Def(0).TableState, 1);
+  EXPECT_EQ(Def(1).TableState, 0);
+}
+
+TEST_F(IndexManagerTest, TemporaryIndexesBelongToTheirSession) {
+  Insert(1, 2, "b");
+  bool created = false;
+  const std::string name = cursor_->FindOrCreateIndex({"ID"}, {""}, {""}, created);
+  ASSERT_TRUE(created);
+  EXPECT_EQ(name.rfind("TEMPORARY_INDEX_", 0), 0u);
+  const TVEZIndexDef* def = Manager().IndexDefs().GetIndexDefByName(name);
+  ASSERT_NE(def, nullptr);
+  EXPECT_TRUE(def->Temporary);
+  EXPECT_EQ(def->SessionID, 1);
+  // The same session finds it again; another session does not see it.
+  EXPECT_EQ(cursor_->FindOrCreateIndex({"ID"}, {""}, {""}, created), name);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(Manager().FindIndex({"ID"}, {""}, {""}, 1, &cursor_->FieldDefs()), def->ObjectID);
+  EXPECT_EQ(Manager().FindIndex({"ID"}, {""}, {""}, 2, &cursor_->FieldDefs()), -1);
+  // Temporary defs are not stored with the table.
+  TVEZMemoryStream stream;
+  Manager().SaveMetadata(stream);
+  stream.SetPosition(0);
+  TVEZIndexDefs loaded;
+  loaded.LoadFromStream(stream);
+  EXPECT_EQ(loaded.GetCount(), 2);
+}
+
+TEST_F(IndexManagerTest, RenamedFieldIsRenamedInEveryIndexColumn) {
+  Manager().RenameField("name", "TITLE");
+  EXPECT_EQ(Def(1).GetIndexColumn(0)->FieldName, "TITLE");
+  EXPECT_EQ(Def(0).GetIndexColumn(0)->FieldName, "VAL");
+}
+
+// A backward scan whose tree changes between two steps goes on before the
+// entry it returned last, in the tree as it is now.
+TEST_F(IndexManagerTest, BackwardScanFindsItsPlaceAgainAfterTheTreeChanges) {
+  std::mt19937 rng(11);
+  for (int i = 0; i < 200; ++i)
+    Insert(i, static_cast<std::int32_t>(rng() % 10), "n");
+  auto& index = static_cast<TVEZBTreeRecordIndex&>(*Manager().OpenIndex(Def(0).ObjectID));
+  TVEZScanSearchCondition start;
+  start.Condition = scLowerEqual;
+  start.KeyRecordBufferSize = cursor_->RecordBufferSize;
+  start.KeyRecordBuffer = cursor_->AllocateRecordBuffer();
+  cursor_->InternalInitRecord(start.KeyRecordBuffer, false);
+  TVEZVariant bound(bftSignedInt32);
+  bound.SetAsInteger(7);
+  cursor_->SetFieldValue(bound, 1, true, start.KeyRecordBuffer);
+  start.KeyFieldCount = 1;
+  start.IndexID = Def(0).ObjectID;
+  std::unique_ptr<TVEZIndexSearchInfo> info = index.CreateSearchInfo();
+  Bytes record(static_cast<std::size_t>(cursor_->RecordBufferSize));
+  TVEZPageItemID id;
+  std::pair<std::int32_t, std::int32_t> last{0, 0};
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_TRUE(index.FindRecord(1, i == 0, false, &start, nullptr, record.data(), id, info.get()));
+    last = {vals_[id.PageNo], id.PageNo};
+  }
+  for (int i = 0; i < 300; ++i)
+    Insert(1000 + i, static_cast<std::int32_t>(rng() % 10), "n");
+  Delete(last.second);
+  std::vector<std::int32_t> expected;
+  for (const auto& [slot, val] : vals_)
+    if (val <= 7 && std::pair{val, slot} < last) expected.push_back(slot);
+  std::sort(expected.begin(), expected.end(), [&](std::int32_t a, std::int32_t b) {
+    return std::pair{vals_[a], a} > std::pair{vals_[b], b};
+  });
+  std::vector<std::int32_t> rest;
+  while (index.FindRecord(1, false, false, &start, nullptr, record.data(), id, info.get()))
+    rest.push_back(id.PageNo);
+  EXPECT_EQ(rest, expected);
+}
+
+TEST_F(IndexManagerTest, PhysicalBitmapRanksItsShownRecords) {
+  TVEZRecordBitmap bitmap(table_);
+  bitmap.SetSize(10);
+  bitmap.ShowRecord(TVEZPageItemID{2, 0});
+  bitmap.ShowRecord(TVEZPageItemID{7, 0});
+  EXPECT_EQ(bitmap.Size(), 10);
+  EXPECT_EQ(bitmap.GetRecNoByRecordID({7, 0}), 2);
+  EXPECT_EQ(bitmap.GetRecNoByRecordID({12, 0}), -1);
+  EXPECT_EQ(bitmap.GetRecordIDByRecNo(1).PageNo, 2);
+  EXPECT_EQ(NativeErrorOf([&] { bitmap.GetRecordIDByRecNo(3); }), 10428);
+}
+
+}  // namespace
+}  // namespace vez::test
