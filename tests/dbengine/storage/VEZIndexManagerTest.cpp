@@ -206,5 +206,35 @@ TEST_F(IndexManagerTest, PhysicalBitmapRanksItsShownRecords) {
   EXPECT_EQ(NativeErrorOf([&] { bitmap.GetRecordIDByRecNo(3); }), 10428);
 }
 
+// Index numbers grow as (entries per page + 1) ^ depth: a position whose
+// number passes the bit array's range is never shown by a wrong bit.
+TEST_F(IndexManagerTest, IndexBitmapBeyondInt32IsUnusableInsteadOfWrong) {
+  const std::int32_t id = Def(0).ObjectID;
+  const std::int64_t base = Manager().OpenIndex(id)->GetMaxEntriesPerPage() + 1;
+  std::int64_t far_no = 0;
+  while (far_no <= std::numeric_limits<std::int32_t>::max())
+    far_no = far_no * base + 1;
+  TVEZKeyPath near, far, found;
+  near.FillItemsByBitmapRecNo(base + 1, static_cast<std::int32_t>(base - 1));
+  far.FillItemsByBitmapRecNo(far_no, static_cast<std::int32_t>(base - 1));
+  TVEZRecordBitmap bitmap(table_);
+  bitmap.IndexBased = true;
+  bitmap.ShowRecord(id, near);
+  EXPECT_EQ(bitmap.Size(), base + 2);
+  EXPECT_FALSE(bitmap.IsRecordVisible(id, far));
+  EXPECT_EQ(bitmap.GetRecNoByIndexPos(id, far), -1);
+  EXPECT_FALSE(bitmap.FindRecord(false, true, far, found, id));
+  ASSERT_TRUE(bitmap.FindRecord(false, false, far, found, id));
+  EXPECT_EQ(found.Compare(near), 0);
+  bitmap.HideRecord(id, far);
+  EXPECT_FALSE(bitmap.Unusable());
+  EXPECT_EQ(bitmap.GetRecordCount(), 1);
+  bitmap.Active = true;
+  bitmap.ShowRecord(id, far);
+  EXPECT_TRUE(bitmap.Unusable());
+  EXPECT_FALSE(bitmap.Active);
+  EXPECT_EQ(bitmap.Size(), 0);
+}
+
 }  // namespace
 }  // namespace vez::test
