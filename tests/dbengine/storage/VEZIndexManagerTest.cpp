@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <map>
 #include <random>
@@ -234,6 +235,58 @@ TEST_F(IndexManagerTest, IndexBitmapBeyondInt32IsUnusableInsteadOfWrong) {
   EXPECT_TRUE(bitmap.Unusable());
   EXPECT_FALSE(bitmap.Active);
   EXPECT_EQ(bitmap.Size(), 0);
+}
+
+// Every operation on an index without a tree, and every delete of an entry
+// the tree does not hold, raises its own number and changes nothing.
+TEST_F(IndexManagerTest, MissingTreeAndMissingEntriesRaiseTheirNumbers) {
+  const std::int32_t slot = Insert(1, 5, "abc");
+  ReadSlot(slot);
+  TVEZIndexDef def;
+  def.Assign(Def(0));
+  def.RootPageNo = -1;
+  TVEZBTreeRecordIndex index(&Manager());
+  index.OpenIndex(def);
+  TVEZNavigationInfo info;
+  info.GetRecordMode = grmNext;
+  info.FirstPosition = true;
+  info.RecordBuffer = cursor_->CurrentRecordBuffer;
+  TVEZKeyPath path;
+  TVEZScanSearchCondition condition;
+  const std::uint8_t* record = cursor_->CurrentRecordBuffer;
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    std::int32_t error;
+  } cases[] = {
+      {"DropIndex", [&] { index.DropIndex(1); }, 20119},
+      {"EmptyIndex", [&] { index.EmptyIndex(1); }, 20120},
+      {"GetRecordIDByRecNo", [&] { index.GetRecordIDByRecNo(1, 1); }, 20121},
+      {"GetRecordBuffer", [&] { index.GetRecordBuffer(1, info, nullptr, 0); }, 20123},
+      {"GetIndexPosition",
+       [&] {
+         index.GetIndexPosition(1, {slot, 0}, record, path);
+       },
+       20124},
+      {"GetApproxRangeRecordCount",
+       [&] { index.GetApproxRangeRecordCount(1, 1, &condition, &condition); }, 20125},
+      {"CanInsertRecord", [&] { index.CanInsertRecord(1, record); }, 20126},
+      {"InsertRecord", [&] { index.InsertRecord(*cursor_); }, 20127},
+      {"GetClosestRecordBuffer", [&] { index.GetClosestRecordBuffer(1, info, nullptr, 0); }, 20293},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(NativeErrorOf(c.call), c.error);
+  }
+  // The table's own index holds the record under another identity only.
+  auto& real = static_cast<TVEZBTreeRecordIndex&>(*Manager().OpenIndex(Def(0).ObjectID));
+  cursor_->CurrentRecordID = {slot + 100, 0};
+  EXPECT_EQ(NativeErrorOf([&] { real.DeleteRecord(*cursor_); }), 20027);
+  cursor_->BeginEdit();
+  Fill(1, 6, "abc");
+  EXPECT_EQ(NativeErrorOf([&] { real.UpdateRecord(*cursor_, true); }), 20250);
+  cursor_->CurrentRecordID = {slot, 0};
+  EXPECT_EQ(real.GetRecNoByRecordID(1, {slot, 0}, cursor_->EditRecordBuffer), 1);
 }
 
 }  // namespace
