@@ -10,6 +10,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "dbengine/foundation/VEZMemoryStream.h"
@@ -287,6 +288,79 @@ TEST_F(IndexManagerTest, MissingTreeAndMissingEntriesRaiseTheirNumbers) {
   EXPECT_EQ(NativeErrorOf([&] { real.UpdateRecord(*cursor_, true); }), 20250);
   cursor_->CurrentRecordID = {slot, 0};
   EXPECT_EQ(real.GetRecNoByRecordID(1, {slot, 0}, cursor_->EditRecordBuffer), 1);
+}
+
+// Scans over an index whose keys keep 4 characters of longer names, with the
+// table changing between every two steps: each step returns the entry that
+// follows the last one returned in the tree as it is now, both ways.
+TEST_F(IndexManagerTest, ScansOverCutKeysFollowTheChangingTable) {
+  static const char* kNames[] = {"abcdefg", "abcdxyz", "abcd", "abc", "b", "abcdefh", "abcdeff"};
+  std::map<std::int32_t, std::string> names;  // slot -> NAME
+  std::mt19937 rng(3);
+  const auto insert = [&] {
+    const std::string name = kNames[rng() % 7];
+    names[Insert(static_cast<std::int32_t>(rng() % 1000), 0, name)] = name;
+  };
+  for (int i = 0; i < 150; ++i)
+    insert();
+  const std::int32_t id = Def(1).ObjectID;
+  auto& index = static_cast<TVEZBTreeRecordIndex&>(*Manager().OpenIndex(id));
+  const auto condition = [&](TVEZSearchCondition op, const std::string& bound) {
+    auto c = std::make_unique<TVEZScanSearchCondition>();
+    c->Condition = op;
+    c->KeyRecordBufferSize = cursor_->RecordBufferSize;
+    c->KeyRecordBuffer = cursor_->AllocateRecordBuffer();
+    cursor_->InternalInitRecord(c->KeyRecordBuffer, false);
+    TVEZVariant v(bftVarchar);
+    v.SetAsAnsiString(bound);
+    cursor_->SetFieldValue(v, 2, true, c->KeyRecordBuffer);
+    cursor_->ClearStringFieldsGarbage(c->KeyRecordBuffer);
+    c->KeyFieldCount = 1;
+    c->IndexID = id;
+    return c;
+  };
+  const auto start_fwd = condition(scGreaterEqual, "abcdeff");
+  const auto end_fwd = condition(scLowerEqual, "abcdxyz");
+  const auto start_bwd = condition(scLower, "abcdxyz");
+  for (bool forward : {true, false}) {
+    SCOPED_TRACE(forward);
+    const TVEZScanSearchCondition* start = forward ? start_fwd.get() : start_bwd.get();
+    const TVEZScanSearchCondition* end = forward ? end_fwd.get() : nullptr;
+    const auto in_range = [&](const std::string& n) {
+      return forward ? n >= "abcdeff" && n <= "abcdxyz" : n < "abcdxyz";
+    };
+    std::unique_ptr<TVEZIndexSearchInfo> info = index.CreateSearchInfo();
+    Bytes record(static_cast<std::size_t>(cursor_->RecordBufferSize));
+    TVEZPageItemID found;
+    std::optional<std::pair<std::string, std::int32_t>> last;
+    for (int step = 0; step < 120; ++step) {
+      // The entry the scan must return now.
+      std::optional<std::pair<std::string, std::int32_t>> expected;
+      for (const auto& [slot, name] : names) {
+        const std::pair<std::string, std::int32_t> key{name, slot};
+        if (!in_range(name)) continue;
+        if (last && (forward ? key <= *last : key >= *last)) continue;
+        if (!expected || (forward ? key < *expected : key > *expected)) expected = key;
+      }
+      const bool got =
+          index.FindRecord(1, step == 0, forward, start, end, record.data(), found, info.get());
+      SCOPED_TRACE(step);
+      ASSERT_EQ(got, expected.has_value());
+      if (!got) break;
+      ASSERT_EQ(found.PageNo, expected->second);
+      last = expected;
+      // The table changes under the scan: rows come and go, the one just
+      // returned among them now and then.
+      for (int k = 0; k < 2; ++k)
+        insert();
+      if (rng() % 3 == 0) {
+        const std::int32_t slot =
+            rng() % 4 == 0 ? last->second : std::next(names.begin(), rng() % names.size())->first;
+        Delete(slot);
+        names.erase(slot);
+      }
+    }
+  }
 }
 
 }  // namespace
