@@ -363,5 +363,34 @@ TEST_F(IndexManagerTest, ScansOverCutKeysFollowTheChangingTable) {
   }
 }
 
+// A range estimate reads the same whichever bound comes first, comes near the
+// true count, and an empty range is 0.
+TEST_F(IndexManagerTest, RangeEstimatePairsTheBoundsInEitherOrder) {
+  for (std::int32_t i = 0; i < 600; ++i)
+    Insert(i, i % 30, "n");
+  auto& index = static_cast<TVEZBTreeRecordIndex&>(*Manager().OpenIndex(Def(0).ObjectID));
+  const auto condition = [&](TVEZSearchCondition op, std::int32_t bound) {
+    auto c = std::make_unique<TVEZScanSearchCondition>();
+    c->Condition = op;
+    c->KeyRecordBufferSize = cursor_->RecordBufferSize;
+    c->KeyRecordBuffer = cursor_->AllocateRecordBuffer();
+    cursor_->InternalInitRecord(c->KeyRecordBuffer, false);
+    TVEZVariant v(bftSignedInt32);
+    v.SetAsInteger(bound);
+    cursor_->SetFieldValue(v, 1, true, c->KeyRecordBuffer);
+    c->KeyFieldCount = 1;
+    return c;
+  };
+  const auto low = condition(scGreaterEqual, 10);
+  const auto high = condition(scLowerEqual, 19);
+  const std::int64_t forward = index.GetApproxRangeRecordCount(1, 600, low.get(), high.get());
+  EXPECT_EQ(index.GetApproxRangeRecordCount(1, 600, high.get(), low.get()), forward);
+  EXPECT_NEAR(static_cast<double>(forward), 200.0, 40.0);
+  const auto above = condition(scGreater, 20);
+  const auto below = condition(scLower, 5);
+  EXPECT_EQ(index.GetApproxRangeRecordCount(1, 600, above.get(), below.get()), 0);
+  EXPECT_EQ(index.GetApproxRangeRecordCount(1, 600, below.get(), above.get()), 0);
+}
+
 }  // namespace
 }  // namespace vez::test
