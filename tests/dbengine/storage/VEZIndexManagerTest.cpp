@@ -392,5 +392,43 @@ TEST_F(IndexManagerTest, RangeEstimatePairsTheBoundsInEitherOrder) {
   EXPECT_EQ(index.GetApproxRangeRecordCount(1, 600, below.get(), above.get()), 0);
 }
 
+// Next and prior shown records from a record numbered below the first bit
+// or beyond the last: everything lies after the one, before the other.
+TEST(RecordBitmapEnds, FindsFromRecordsOutsideTheBits) {
+  // Record numbers start 10 below the slot: slots 0..9 number below bit 0.
+  class ShiftedTable : public TTestTableData {
+   public:
+    using TTestTableData::TTestTableData;
+    std::int64_t RecordIDToApproximateRecNo(TVEZPageItemID id) override {
+      return static_cast<std::int64_t>(id.PageNo) - 10;
+    }
+    TVEZPageItemID ApproximateRecNoToRecordID(std::int64_t v) override {
+      return {static_cast<std::int32_t>(v + 10), 0};
+    }
+  };
+  TTestDatabaseData db;
+  ShiftedTable table(&db);
+  TVEZRecordBitmap bitmap(&table);
+  bitmap.ShowRecord(TVEZPageItemID{13, 0});
+  bitmap.ShowRecord(TVEZPageItemID{15, 0});
+  TVEZPageItemID found;
+  const struct {
+    std::int32_t from;
+    bool forward;
+    std::int32_t expected;  // -1: none
+  } cases[] = {
+      {2, true, 13},   {2, false, -1}, {40, true, -1},
+      {40, false, 15}, {13, true, 15}, {15, false, 13},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << (c.forward ? " forward" : " backward"));
+    const bool got = bitmap.FindRecord(false, c.forward, TVEZPageItemID{c.from, 0}, found);
+    EXPECT_EQ(got, c.expected != -1);
+    if (got) {
+      EXPECT_EQ(found.PageNo, c.expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vez::test
