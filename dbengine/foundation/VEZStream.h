@@ -16,18 +16,22 @@
 #include <string>
 
 #include "platform/core/CheckedMath.h"
+#include "platform/dataset/Stream.h"
 
 namespace vez {
 
-// Origins of Seek; the ordinals are those of the platform's stream.
-enum TSeekOrigin : std::uint16_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+// Origins of Seek: the platform stream's, so BLOBs cross the dataset layer.
+using platform::soBeginning;
+using platform::soCurrent;
+using platform::soEnd;
+using platform::TSeekOrigin;
 
 class TVEZStream;
 
 // Progress of a whole-stream copy, in percent (0 first, 100 last).
 using TVEZNoCancelProgressEvent = std::function<void(TVEZStream& sender, double percent_done)>;
 
-class TVEZStream {
+class TVEZStream : public platform::Stream {
  public:
   static constexpr std::int32_t kDefaultBlockSize = 102400;
 

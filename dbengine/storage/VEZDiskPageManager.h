@@ -1,0 +1,209 @@
+// TVEZDiskPageManager: the page cache of a disk database over its one file.
+// It owns the file (TVEZDatabaseFile), the in-memory copies of the header
+// records, the free space manager and the table pages cache manager; turns
+// page numbers into file offsets; reads and writes whole pages with a state
+// counter; reads and writes page regions directly for the internal files;
+// takes the single-byte file locks that coordinate processes; hands out
+// object ids; and wraps every commit in the header protocol.
+//
+// A commit (ApplyChanges), and what a crash at each step leaves:
+//   1. header lock taken; header re-read (counters of other processes).
+//   2. header written with WriteChangesState 1. A crash from here to step 5
+//      leaves 1 on disk: every later open reports RepairNeeded, and a marker
+//      found at a commit is kept (only a repair clears it). The rollback
+//      journal will be written before this step.
+//   3. every dirty page written, each with its state raised.
+//   4. pages the session removed released (state 0x7FFFFFFF written, free
+//      space maps updated, the file possibly shortened) - after the dirty
+//      pages, never before.
+//   5. header written with State + 1 (wrapping) and WriteChangesState 2.
+//   6. with full durability, the file synced.
+//   7. header lock released (also when a step raises).
+// Shrinking writes the header before it truncates, and growing sizes the
+// file before the header counts the pages: a crash between leaves a file
+// longer than its pages say, which opens; a shorter one is refused (10479).
+//
+// Multi-user: the header, tables, free-space and object-id bytes of the
+// lock-byte area are locked per handle; the header lock is counted, so
+// nested calls of one manager do not wait for themselves. Opened exclusively
+// the database is single-user throughout.
+//
+// Not built yet: page encryption (a password, or a file whose encrypted flag
+// is set, raises 10478) and the design-time open-and-close.
+//
+// Thread safety: none of its own; callers hold the database data's lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbengine/foundation/VEZSecurity.h"
+#include "dbengine/storage/VEZDBFileFormat.h"
+#include "dbengine/storage/VEZPageManager.h"
+
+namespace vez {
+
+class TVEZDatabaseFile;
+class TVEZDatabaseFreeSpaceManager;
+class TVEZDiskTablePagesCacheManager;
+
+class TVEZDiskPageManager : public TVEZPageManager {
+ public:
+  TVEZDiskPageManager();
+  // Closes the database; never throws.
+  ~TVEZDiskPageManager() override;
+
+  // Creates a new database file (replacing a file nobody holds) and leaves it
+  // open, not shared. Raises 10461 when open, 10478 for a password, 10480 for
+  // a page size not above 40 bytes or an extent of no pages, the file errors
+  // of TVEZDatabaseFile.
+  void CreateAndOpenDatabase(const std::string& database_file_name, const TVEZPassword& password,
+                             std::uint16_t page_size, std::uint16_t extent_page_count);
+  // Opens an existing file. read_only: in, and out when the file cannot be
+  // written; repair_needed: out; multi_user: in, and out false when the file
+  // carries the read-only attribute or exclusive is set. Raises 10462 when
+  // open, 20230 when the header lock is not got, 10470 for a file without the
+  // signature, 10478 for an encrypted file, 20237 / 10480 / 10479 for damaged
+  // header records or a file shorter than its pages. A failure after the file
+  // was opened leaves it open for the caller to close.
+  void OpenDatabase(const std::string& database_file_name, const TVEZPassword& password,
+                    bool& read_only, bool& repair_needed, bool exclusive, bool& multi_user);
+  // Closes the file (swallowing a close error) and frees the free space
+  // manager; does nothing when closed. Cached pages stay: a database is
+  // opened again with a new manager.
+  void CloseDatabase() noexcept;
+
+  bool IsOpened() const;
+  bool Encrypted() const { return header_.IsEncrypted(); }
+  bool Exclusive() const { return exclusive_; }
+  const TVEZPassword& Password() const { return password_; }
+  TVEZDBHeader& DBHeader() { return header_; }
+  const TVEZCryptoHeader& CryptoHeader() const { return crypto_header_; }
+  TVEZDatabaseFile& DatabaseFile() { return *file_; }
+  TVEZDatabaseFreeSpaceManager* FreeSpaceManager() { return free_space_manager_.get(); }
+  TVEZDiskTablePagesCacheManager& TablePagesCacheManager() { return *table_pages_cache_; }
+  std::int64_t OffsetToLockedBytes() const { return offset_to_locked_bytes_; }
+  std::int64_t OffsetToFirstPage() const { return offset_to_first_page_; }
+  std::int64_t OffsetToDBHeader() const { return offset_to_db_header_; }
+
+  // Full (the default) syncs the file at the end of every commit.
+  TVEZDurability Durability() const { return durability_; }
+  void SetDurability(TVEZDurability v) { durability_ = v; }
+
+  // Page cache operations.
+  std::int32_t GetPageCount() override;
+  bool IsPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
+  void MarkPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
+  // Both refuse a PFS or EAM page number (30434).
+  TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
+                    bool synchronize_allowed) override;
+  void RemovePage(std::int32_t session_id, std::int32_t page_no) override;
+
+  void InternalAddPage(TVEZPage* page) override;
+  void InternalRemovePage(std::int32_t page_no) override;
+  // Raises 20299 with the file's cause when the read fails.
+  void InternalReadPage(TVEZPage* page) override;
+  void InternalWritePage(TVEZPage* page) override;
+  bool CanSynchronizePages() const override { return MultiUser(); }
+  bool ReadStoredPageState(std::int32_t page_no, std::int32_t& state) noexcept override;
+
+  // Count bytes at offset of page page_no (header included), straight from or
+  // to the file. Raise 10476 / 10477 past the page's end, 10474 / 10475 on a
+  // file error.
+  void ReadPageRegion(void* buffer, std::int32_t page_no, std::uint16_t offset,
+                      std::uint16_t count);
+  void WritePageRegion(const void* buffer, std::int32_t page_no, std::uint16_t offset,
+                       std::uint16_t count);
+  // The page's stored state; 0x7FFFFFFF when single-user or unreadable.
+  std::int32_t InternalReadPageState(std::int32_t page_no);
+  // Raises 20198 on a file error.
+  void InternalWritePageState(std::int32_t page_no, std::int32_t page_state);
+  // A fresh "VEZ1" page of type 1 written through InternalWritePage.
+  void WriteEmptyPage(std::int32_t page_no);
+
+  // File locks: true when the call succeeded.
+  bool LockFreeSpaceManager();
+  bool UnlockFreeSpaceManager();
+  bool LockTables();
+  bool UnlockTables();
+  bool LockDBHeader();
+  bool UnlockDBHeader();
+  bool LockLastObjectID();
+  bool UnlockLastObjectID();
+  bool LockPageByte(std::int32_t page_no, std::uint16_t offset);
+  bool UnlockPageByte(std::int32_t page_no, std::uint16_t offset);
+  bool IsPageByteLocked(std::int32_t page_no, std::uint16_t offset);
+  bool IsPageRegionLocked(std::int32_t page_no, std::uint16_t offset, std::uint16_t count);
+  std::int32_t LockDBHeaderCount() const { return lock_db_header_count_; }
+
+  // Object ids. The arguments have no effect (4500 tries 20 ms apart).
+  std::int32_t GetNextObjectID(std::int32_t try_count = 4500, std::int32_t delay_ms = 20);
+  void InitObjectID(std::int32_t try_count = 4500, std::int32_t delay_ms = 20);
+
+  // File size, in pages.
+  void ExtendFile(std::int32_t page_count);
+  void TruncateFile(std::int32_t page_count);
+  void TruncateDatabase();
+
+  // Header records.
+  void ReadDBHeader();
+  void WriteDBHeader(bool check_state);
+  void ReadCryptoHeader();
+  void WriteCryptoHeader();
+  void ReadLockedBytes();
+  void WriteLockedBytes();
+  // Raises 10471 for -1.
+  std::int64_t GetPageOffset(std::int32_t page_no) const;
+
+ protected:
+  // The header protocol around the page cache's commit (see the head of this
+  // file).
+  void BeforeCommitWrites(std::int32_t session_id, const TVEZCommitChanges& changes) override;
+  void AfterCommitWrites(std::int32_t session_id, const TVEZCommitChanges& changes) override;
+  TVEZFailedCommitStorage OnCommitFailed(std::int32_t session_id,
+                                         const TVEZCommitChanges& changes) noexcept override;
+
+ public:
+  // Whether the file cannot be written; multi_user becomes false when it
+  // carries the read-only attribute. Writes nothing.
+  static bool IsFileReadOnly(const std::string& file_name, bool& multi_user);
+
+ private:
+  void InitDBHeader();
+  void SetPageGeometry(std::uint16_t page_size);
+  void ForgetStamps(std::int32_t page_no);
+  void CheckHeaderRecords(const std::string& file_name);
+
+  std::unique_ptr<TVEZDatabaseFreeSpaceManager> free_space_manager_;
+  std::unique_ptr<TVEZDatabaseFile> file_;
+  TVEZDBHeader header_;
+  TVEZCryptoHeader crypto_header_;
+  TVEZPassword password_;
+  TVEZLockedBytes locked_bytes_;
+  std::int32_t lock_db_header_count_ = 0;
+  bool exclusive_ = false;
+  std::unique_ptr<TVEZDiskTablePagesCacheManager> table_pages_cache_;
+  std::int64_t offset_to_db_header_ = 0;
+  std::int64_t offset_to_crypto_header_ = kDBHeaderSize;
+  std::int64_t offset_to_locked_bytes_ = kDBHeaderSize + kCryptoHeaderSize;
+  std::int64_t offset_to_last_object_id_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize;
+  std::int64_t offset_to_first_page_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize + 4;
+  TVEZDurability durability_ = TVEZDurability::Full;
+  // Set while a commit holds the header lock, with what the header said.
+  bool commit_holds_header_lock_ = false;
+  bool commit_found_damage_ = false;
+  // Per page number, the sessions that checked it and under which work table
+  // (id and state). Dropped whenever the page's image is read, added or freed,
+  // so a stamp never outlives the copy it was made for.
+  struct Stamp {
+    std::int32_t session_id;
+    std::int32_t table_id;
+    std::int32_t table_state;
+  };
+  std::map<std::int32_t, std::vector<Stamp>> stamps_;
+};
+
+}  // namespace vez
