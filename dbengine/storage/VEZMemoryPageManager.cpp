@@ -43,7 +43,10 @@ std::uint8_t* NewRamPage() {
 
 TVEZMemoryPageManager::TVEZMemoryPageManager() {
   SetPageSizes(kMemoryPageSize, 0);
-  SetPageCount(0);
+}
+
+std::int32_t TVEZMemoryPageManager::GetPageCount() {
+  return FUsedPageCount > 0 ? FLastAllocatedPageNo + 1 : 0;
 }
 
 TVEZMemoryPageManager::~TVEZMemoryPageManager() {
@@ -90,7 +93,7 @@ void TVEZMemoryPageManager::InternalAddPage(TVEZPage* page) {
     n = FAllocatedPageCount > 0 ? CheckedAdd(FLastAllocatedPageNo, 1) : 0;
     if (n >= FAllocatedPageCount) map_size = CheckedAdd(FAllocatedPageCount, FAllocateBy);
   }
-  const std::int32_t page_count = CheckedAdd(GetPageCount(), 1);
+  const std::int32_t page_count = CheckedAdd(FUsedPageCount, 1);
   if (n < page_count - 1 && IsPageAllocated(n))
     throw EVEZException(20037, "Page allocation not released");
   // Storage first, counters after: a refused allocation leaves the map, the
@@ -101,7 +104,7 @@ void TVEZMemoryPageManager::InternalAddPage(TVEZPage* page) {
   if (map_size != FAllocatedPageMap.Size()) FAllocatedPageMap.SetSize(map_size);
   FAllocatedPageCount = map_size;
   FAllocatedPageMap.SetBit(n, true);
-  SetPageCount(page_count);
+  FUsedPageCount = page_count;
   FLastAllocatedPageNo = std::max(FLastAllocatedPageNo, n);
   std::uint8_t* ram = FDataPtrs[static_cast<std::size_t>(n)];
   // A number taken again gets a clean page, as a new one would.
@@ -113,7 +116,7 @@ void TVEZMemoryPageManager::InternalAddPage(TVEZPage* page) {
 void TVEZMemoryPageManager::InternalRemovePage(std::int32_t page_no) {
   CheckAllocated(page_no, 10391);
   FAllocatedPageMap.SetBit(page_no, false);
-  SetPageCount(GetPageCount() - 1);
+  --FUsedPageCount;
 }
 
 void TVEZMemoryPageManager::InternalReadPage(TVEZPage* page) {
@@ -139,7 +142,7 @@ void TVEZMemoryPageManager::SaveToStream(TVEZStream& stream) {
   WriteLE<std::int32_t>(stream, FAllocateBy, 10364);
   WriteLE<std::uint16_t>(stream, PageSize(), 10365);
   WriteLE<std::uint16_t>(stream, PageHeaderSize(), 10366);
-  WriteLE<std::int32_t>(stream, GetPageCount(), 10367);
+  WriteLE<std::int32_t>(stream, FUsedPageCount, 10367);
   FAllocatedPageMap.SaveToStream(stream);
   for (std::int32_t i = 0; i < FAllocatedPageCount; ++i) {
     const std::uint8_t* ram = RamPage(i);
@@ -200,7 +203,7 @@ void TVEZMemoryPageManager::LoadFromStream(TVEZStream& stream) {
   FAllocatedPageCount = allocated;
   FLastAllocatedPageNo = last;
   FAllocateBy = allocate_by;
-  SetPageCount(page_count);
+  FUsedPageCount = page_count;
 }
 
 }  // namespace vez

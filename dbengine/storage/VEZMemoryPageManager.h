@@ -53,6 +53,11 @@ class TVEZMemoryPageManager : public TVEZPageManager {
   // it. 10393 for a number not allocated.
   void InternalWritePage(TVEZPage* page) override;
 
+  // Pages in use; GetPageCount is the bound of the page numbers in use
+  // (the highest + 1), as a file's page count is, for the range checks of
+  // the B-tree.
+  std::int32_t UsedPageCount() const { return FUsedPageCount; }
+  std::int32_t GetPageCount() override;
   std::int32_t AllocatedPageCount() const { return FAllocatedPageCount; }
   std::int32_t LastAllocatedPageNo() const { return FLastAllocatedPageNo; }
   bool IsPageAllocated(std::int32_t page_no) const;
@@ -70,6 +75,7 @@ class TVEZMemoryPageManager : public TVEZPageManager {
   std::int32_t FAllocatedPageCount = 0;
   std::int32_t FAllocateBy = kAllocateBy;
   std::int32_t FLastAllocatedPageNo = 0;
+  std::int32_t FUsedPageCount = 0;
   std::vector<std::uint8_t*> FDataPtrs;
 };
 

@@ -44,7 +44,7 @@ TEST(VEZMemoryPageManagerTest, PagesLiveInRamAndFreedNumbersComeBackClean) {
     numbers.push_back(AddFilled(pm, static_cast<std::uint8_t>(0x40 + i)));
   for (int i = 0; i < 60; ++i)
     EXPECT_EQ(numbers[static_cast<std::size_t>(i)], i);
-  EXPECT_EQ(pm.GetPageCount(), 60);
+  EXPECT_EQ(pm.UsedPageCount(), 60);
   EXPECT_EQ(pm.AllocatedPageCount(), 100);  // grows by 50 pages
   // A committed page reads back with what was written.
   TVEZPage* page = pm.GetPage(0, 17, 0, true);
@@ -55,13 +55,13 @@ TEST(VEZMemoryPageManagerTest, PagesLiveInRamAndFreedNumbersComeBackClean) {
   pm.RemovePage(-2, 17);
   pm.ApplyChanges(-2);
   EXPECT_FALSE(pm.IsPageAllocated(17));
-  EXPECT_EQ(pm.GetPageCount(), 59);
+  EXPECT_EQ(pm.UsedPageCount(), 59);
   TVEZPage* again = pm.AddPage(-2, 0);
   EXPECT_EQ(again->PageNo(), 17);
   EXPECT_EQ(again->PageBuffer()[100], 0);
   pm.PutPage(again);
   pm.ApplyChanges(-2);
-  EXPECT_EQ(pm.GetPageCount(), 60);
+  EXPECT_EQ(pm.UsedPageCount(), 60);
 }
 
 TEST(VEZMemoryPageManagerTest, UnallocatedPagesAreRefused) {
@@ -74,7 +74,7 @@ TEST(VEZMemoryPageManagerTest, UnallocatedPagesAreRefused) {
   stray.AllocPageBuffer();
   EXPECT_EQ(NativeErrorOf([&] { pm.InternalWritePage(&stray); }), 10393);
   EXPECT_EQ(NativeErrorOf([&] { pm.InternalRemovePage(7); }), 10391);
-  EXPECT_EQ(pm.GetPageCount(), 1);
+  EXPECT_EQ(pm.UsedPageCount(), 1);
 }
 
 TEST(VEZMemoryPageManagerTest, CacheMissesReuseBuffers) {
@@ -117,7 +117,7 @@ TEST(VEZMemoryPageManagerTest, StreamRoundTripIsByteForByte) {
   in.SetPosition(0);
   copy.LoadFromStream(in);
   EXPECT_EQ(StreamBytes(copy), saved);
-  EXPECT_EQ(copy.GetPageCount(), 52);
+  EXPECT_EQ(copy.UsedPageCount(), 52);
   EXPECT_FALSE(copy.IsPageAllocated(20));
   TVEZPage* page = copy.GetPage(0, 10, 0, true);
   EXPECT_EQ(page->PageBuffer()[5], 70);
