@@ -13,6 +13,16 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorLoadBitCount = 10401;     // the stored bit count
+constexpr std::int32_t kErrorLoadBits = 10402;         // the stored bits
+constexpr std::int32_t kErrorLoadSetBitCount = 10426;  // the stored count of set bits
+constexpr std::int32_t kErrorSetBitPosition = 10428;   // a set-bit position past the set bits
+
+}  // namespace
+
+namespace {
+
 constexpr const char* kInvalidBitNo = "Invalid bit no = %d, number of bits = %d";
 
 // Whole 64-bit words, so rank and select never read a partial word.
@@ -115,7 +125,7 @@ void TVEZBitsArray::SetAllBits() {
 
 std::int32_t TVEZBitsArray::GetBitNoByBitPosition(std::int32_t bit_position) const {
   if (bit_position < 0 || bit_position >= non_zero_bit_count_)
-    throw EVEZException(10428, kInvalidBitNo, {bit_position, non_zero_bit_count_});
+    throw EVEZException(kErrorSetBitPosition, kInvalidBitNo, {bit_position, non_zero_bit_count_});
   if (non_zero_bit_count_ == bit_count_) return bit_position;
   std::int32_t remaining = bit_position;
   const std::int32_t words = (bit_count_ + 63) / 64;
@@ -126,7 +136,7 @@ std::int32_t TVEZBitsArray::GetBitNoByBitPosition(std::int32_t bit_position) con
     remaining -= c;
   }
   // Unreachable while NonZeroBitCount matches the bits.
-  throw EVEZException(10428, kInvalidBitNo, {bit_position, non_zero_bit_count_});
+  throw EVEZException(kErrorSetBitPosition, kInvalidBitNo, {bit_position, non_zero_bit_count_});
 }
 
 std::int32_t TVEZBitsArray::GetBitPositionByBitNo(std::int32_t bit_no) const {
@@ -190,26 +200,27 @@ bool TVEZBitsArray::Find(bool restart, bool go_forward, std::int32_t cur_bit_no,
 
 void TVEZBitsArray::LoadFromStream(TVEZStream& stream) {
   std::uint8_t head[8];
-  CheckedStreamRead(head, 4, stream, 10401);
+  CheckedStreamRead(head, 4, stream, kErrorLoadBitCount);
   const auto bit_count = GetLE<std::int32_t>(head);
-  if (bit_count < 0) throw EVEZException(10401, "Invalid number of bits = %d", {bit_count});
-  CheckedStreamRead(head + 4, 4, stream, 10426);
+  if (bit_count < 0)
+    throw EVEZException(kErrorLoadBitCount, "Invalid number of bits = %d", {bit_count});
+  CheckedStreamRead(head + 4, 4, stream, kErrorLoadSetBitCount);
   const auto non_zero = GetLE<std::int32_t>(head + 4);
   if (non_zero < 0 || non_zero > bit_count)
-    throw EVEZException(10426, kInvalidBitNo, {non_zero, bit_count});
+    throw EVEZException(kErrorLoadSetBitCount, kInvalidBitNo, {non_zero, bit_count});
   // A damaged count must not make us allocate what the stream cannot hold.
   if (bit_count > 0 && stream.Size() - stream.Position() < StreamBytes(bit_count))
-    throw EVEZException(10402, "Invalid number of bits = %d", {bit_count});
+    throw EVEZException(kErrorLoadBits, "Invalid number of bits = %d", {bit_count});
   // Read into a fresh array first, so a failure leaves this one as it was.
   TVEZBitsArray loaded;
   loaded.SetSize(bit_count);
   if (bit_count > 0) {
     CheckedStreamRead(loaded.bits_, static_cast<std::int32_t>(StreamBytes(bit_count)), stream,
-                      10402);
+                      kErrorLoadBits);
     // Bits past the count in the last byte are not ours.
     const std::int32_t count = loaded.ClearBeyondAndCount(bit_count);
     if (count != non_zero)
-      throw EVEZException(10426, "Invalid number of set bits = %d, bits set = %d",
+      throw EVEZException(kErrorLoadSetBitCount, "Invalid number of set bits = %d, bits set = %d",
                           {non_zero, count});
   }
   loaded.non_zero_bit_count_ = non_zero;

@@ -12,6 +12,22 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorStartPosition =
+    10080;  // the BLOB start position lies outside its stream
+constexpr std::int32_t kErrorNextHeaderPosition =
+    10083;  // a block header points where no next header can be
+constexpr std::int32_t kErrorBlockLayout =
+    10084;  // a block size or count that the BLOB cannot have
+constexpr std::int32_t kErrorReadBlockData =
+    10086;  // a block's compressed bytes cannot all be read
+constexpr std::int32_t kErrorUncompressedSize =
+    10088;  // a block decompresses to another size than its header says
+
+}  // namespace
+
+namespace {
+
 using platform::CheckedAdd;
 using platform::CheckedSub;
 
@@ -86,14 +102,14 @@ TVEZCompressedBLOBStream::TVEZCompressedBLOBStream(TVEZStream& stream,
     // block of it is allocated before any data is read: no block larger than
     // the engine writes is taken on a damaged descriptor's word.
     if (BlockSize() <= 0 || BlockSize() > kMaxCompressedBLOBBlockSize)
-      throw EVEZException(10084, "Invalid block size = %d", {BlockSize()});
+      throw EVEZException(kErrorBlockLayout, "Invalid block size = %d", {BlockSize()});
     uncompressed_size_ = 0;
     compressed_size_ = 0;
     // A stored BLOB starts inside its stream: the next append to an empty
     // (or repaired-to-empty) BLOB writes at its start, and a start past the
     // end would grow the stream by the gap.
     if (!to_create && start_position_ > s.Size())
-      RaisePosition(10080, start_position_, s.Position(), s.Size());
+      RaisePosition(kErrorStartPosition, start_position_, s.Position(), s.Size());
     WalkChain();
     current_header_ = 0;
     position_ = 0;
@@ -126,12 +142,12 @@ TVEZCompressedBLOBStream::~TVEZCompressedBLOBStream() {
 void TVEZCompressedBLOBStream::WalkChain() {
   TVEZStream& s = *compressed_stream_;
   if (s.Position() != start_position_)
-    RaisePosition(10080, start_position_, s.Position(), s.Size());
+    RaisePosition(kErrorStartPosition, start_position_, s.Position(), s.Size());
   headers_->SetSize(0);
   const std::int64_t block_count = blob_descriptor_.NumBlocks;
   if (block_count < 0) {
     if (repair_) return CutChain(0);
-    throw EVEZException(10084, "Invalid number of blocks = %d", {block_count});
+    throw EVEZException(kErrorBlockLayout, "Invalid number of blocks = %d", {block_count});
   }
   const std::int32_t block_size = BlockSize();
   for (std::int64_t i = 0; i < block_count; ++i) {
@@ -161,7 +177,7 @@ void TVEZCompressedBLOBStream::WalkChain() {
     if (!sound) {
       if (repair_) return CutChain(i);
       throw EVEZException(
-          10084,
+          kErrorBlockLayout,
           "Invalid block header %d. CompSize = %d, UncompSize = %d, "
           "OffsetToNext = %d, Block size = %d",
           {i, h.CompressedSize, h.UncompressedSize, h.OffsetToNextHeader, block_size});
@@ -170,7 +186,8 @@ void TVEZCompressedBLOBStream::WalkChain() {
     // last block's next position is where the next append writes.
     if (h.OffsetToNextHeader > stream_size - header_pos) {
       if (repair_) return CutChain(i);
-      RaisePosition(10083, CheckedAdd(header_pos, h.OffsetToNextHeader), s.Position(), stream_size);
+      RaisePosition(kErrorNextHeaderPosition, CheckedAdd(header_pos, h.OffsetToNextHeader),
+                    s.Position(), stream_size);
     }
     uncompressed_size_ = CheckedAdd<std::int64_t>(uncompressed_size_, h.UncompressedSize);
     compressed_size_ = CheckedAdd<std::int64_t>(compressed_size_, h.CompressedSize);
@@ -178,7 +195,7 @@ void TVEZCompressedBLOBStream::WalkChain() {
     const std::int64_t next = CheckedAdd(header_pos, h.OffsetToNextHeader);
     const std::int64_t before = s.Position();
     s.SetPosition(next);
-    if (s.Position() != next) RaisePosition(10083, next, before, s.Size());
+    if (s.Position() != next) RaisePosition(kErrorNextHeaderPosition, next, before, s.Size());
   }
 }
 
@@ -197,7 +214,7 @@ TVEZHeapBuffer TVEZCompressedBLOBStream::ReadBlock(std::int64_t k) {
   // Refuse before allocating: a damaged size must not cost a huge buffer.
   const std::int64_t available = std::max<std::int64_t>(s.Size() - data_pos, 0);
   if (available < h.CompressedSize)
-    throw EVEZException(10086,
+    throw EVEZException(kErrorReadBlockData,
                         "Cannot read from stream. Position = %d, Stream size = %d, "
                         "Block size = %d, Bytes Read = %d",
                         {data_pos, s.Size(), h.CompressedSize, available});
@@ -205,7 +222,7 @@ TVEZHeapBuffer TVEZCompressedBLOBStream::ReadBlock(std::int64_t k) {
   s.SetPosition(data_pos);
   const std::int32_t got = s.Position() == data_pos ? s.Read(packed.get(), h.CompressedSize) : 0;
   if (got != h.CompressedSize)
-    throw EVEZException(10086,
+    throw EVEZException(kErrorReadBlockData,
                         "Cannot read from stream. Position = %d, Stream size = %d, "
                         "Block size = %d, Bytes Read = %d",
                         {data_pos, s.Size(), h.CompressedSize, got});
@@ -217,7 +234,8 @@ TVEZHeapBuffer TVEZCompressedBLOBStream::ReadBlock(std::int64_t k) {
         {static_cast<int>(compression_algorithm_), h.CompressedSize, h.UncompressedSize});
   packed.Free();
   if (out_size != h.UncompressedSize)
-    throw EVEZException(10088, "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
+    throw EVEZException(kErrorUncompressedSize,
+                        "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
                         {out_size, h.UncompressedSize});
   const std::uint32_t crc = UpdateCrc32(0, out.get(), static_cast<std::uint32_t>(out_size));
   if (crc != h.Crc32)
@@ -376,7 +394,7 @@ std::int32_t TVEZCompressedBLOBStream::Append(const std::uint8_t* in, std::int32
     // its old bytes, kept from the previous append or read, or loaded now.
     LoadBlock(current_header_);
     if (cache_size_ != offset)
-      throw EVEZException(10088,
+      throw EVEZException(kErrorUncompressedSize,
                           "Decompress buffer failed. UncompSize = %d, Header.UncompSize = %d",
                           {cache_size_, offset});
     std::uint8_t* work = ReserveCache(block_size);

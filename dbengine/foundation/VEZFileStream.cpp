@@ -7,6 +7,13 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorCannotOpenFile = 10105;  // an existing file cannot be opened
+
+}  // namespace
+
+namespace {
+
 using platform::FileAccess;
 using platform::FileShare;
 
@@ -58,11 +65,13 @@ std::unique_ptr<platform::File> OpenByMode(const std::string& file_name, std::ui
   FileAccess access;
   FileShare share;
   if (!MapMode(mode, access, share))
-    throw EVEZException(10105, "Cannot open file. FileName = %s, Mode = %d", {file_name, mode});
+    throw EVEZException(kErrorCannotOpenFile, "Cannot open file. FileName = %s, Mode = %d",
+                        {file_name, mode});
   try {
     return fs.OpenFile(file_name, access, share);
   } catch (const platform::EOSError&) {
-    throw EVEZException(10105, "Cannot open file. FileName = %s, Mode = %d", {file_name, mode});
+    throw EVEZException(kErrorCannotOpenFile, "Cannot open file. FileName = %s, Mode = %d",
+                        {file_name, mode});
   }
 }
 

@@ -14,6 +14,14 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorUnterminated = 30061;   // a comment or string without its end
+constexpr std::int32_t kErrorParamNotFound = 30358;  // a parameter without a value
+
+}  // namespace
+
+namespace {
+
 constexpr std::array<std::string_view, 12> kTokenTypeNames = {
     "tktNone",  "tktString",       "tktQuotedString", "tktBracketedString", "tktInt",
     "tktFloat", "tktReservedWord", "tktParameter",    "tktLeftParenthesis", "tktRightParenthesis",
@@ -207,7 +215,7 @@ class TScanner {
     char open = c;
     if (c == ':') {
       token.TokenType = tktString;  // the text keeps its ":" from StartToken
-      ++pos_;  // onto the quote; the colon is not counted in the column
+      ++pos_;                       // onto the quote; the colon is not counted in the column
       open = sql_[pos_];
     } else if (c == '[') {
       token.Text.clear();
@@ -294,7 +302,7 @@ class TScanner {
     }
     // Ending the script silently here would drop the rest of a statement
     // without a word; say where the comment began instead.
-    throw EVEZException(30061, "Unterminated comment at line %d, column %d",
+    throw EVEZException(kErrorUnterminated, "Unterminated comment at line %d, column %d",
                         {start_line, start_column});
   }
 
@@ -330,18 +338,20 @@ class TScanner {
       token.Text.erase(0, 1);
       if (params_ != nullptr) param = params_->GetParamByName(token.Text);
       if (param == nullptr) {
-        throw EVEZException(30358, "Value for parameter '%s' not found", {token.Text});
+        throw EVEZException(kErrorParamNotFound, "Value for parameter '%s' not found",
+                            {token.Text});
       }
     } else {
       const std::int32_t position = positional_count_;
       positional_count_ = platform::CheckedAdd<std::int32_t>(positional_count_, 1);
       token.Text = "Param" + std::to_string(static_cast<std::int64_t>(position) + 1);
       if (params_ == nullptr)
-        throw EVEZException(30358, "Value for parameter '%s' not found", {""});
+        throw EVEZException(kErrorParamNotFound, "Value for parameter '%s' not found", {""});
       // More markers than values is the caller's mistake, reported like a
       // missing named value rather than as an index fault.
       if (position >= params_->Count()) {
-        throw EVEZException(30358, "Value for parameter '%s' not found", {token.Text});
+        throw EVEZException(kErrorParamNotFound, "Value for parameter '%s' not found",
+                            {token.Text});
       }
       param = &params_->GetValue(position);
     }
@@ -363,7 +373,7 @@ class TScanner {
                           {right_line_, right_column_});
     }
     if (string_open_) {
-      throw EVEZException(30061, "Unterminated string at line %d, column %d",
+      throw EVEZException(kErrorUnterminated, "Unterminated string at line %d, column %d",
                           {string_line_, string_column_});
     }
   }

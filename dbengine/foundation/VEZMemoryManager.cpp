@@ -12,6 +12,14 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorGetMem = 30015;     // an allocation the system refuses
+constexpr std::int32_t kErrorAllocSize = 30286;  // an allocation size below 1
+
+}  // namespace
+
+namespace {
+
 constexpr std::uint8_t kMethodHeap = 0;
 
 std::uint8_t* BlockOf(const void* data) {
@@ -42,8 +50,9 @@ bool HeadValid(const void* data) {
 }  // namespace
 
 void* TVEZMemoryManager::GetMem(std::int64_t buffer_size) {
-  if (buffer_size == 0) throw EVEZException(30286, "Cannot allocate 0 bytes");
-  if (buffer_size < 0) throw EVEZException(30286, "Cannot allocate %d bytes", {buffer_size});
+  if (buffer_size == 0) throw EVEZException(kErrorAllocSize, "Cannot allocate 0 bytes");
+  if (buffer_size < 0)
+    throw EVEZException(kErrorAllocSize, "Cannot allocate %d bytes", {buffer_size});
   // A total that would not fit 64 bits passes any limit (no signed wrap).
   std::int64_t total_after;
   const std::int64_t limit = max_memory_size_.load(std::memory_order_relaxed);
@@ -53,11 +62,11 @@ void* TVEZMemoryManager::GetMem(std::int64_t buffer_size) {
     throw EVEZException(30004, "Memory limit exceeded (Limit = %d bytes)", {limit});
   // The head stores the size as Int32: a larger block would corrupt it.
   if (buffer_size > std::numeric_limits<std::int32_t>::max() - kHeadSize - kTailSize)
-    throw EVEZException(30015, "GetMem error: %s",
+    throw EVEZException(kErrorGetMem, "GetMem error: %s",
                         {"block of " + std::to_string(buffer_size) + " bytes is too large"});
   auto* block = static_cast<std::uint8_t*>(
       std::malloc(static_cast<std::size_t>(buffer_size + kHeadSize + kTailSize)));
-  if (!block) throw EVEZException(30015, "GetMem error: %s", {"Out of memory"});
+  if (!block) throw EVEZException(kErrorGetMem, "GetMem error: %s", {"Out of memory"});
   const auto size32 = static_cast<std::int32_t>(buffer_size);
   std::memcpy(block, &size32, 4);
   block[4] = kMethodHeap;

@@ -11,6 +11,13 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorCopyRead = 10148;  // a positioned copy cannot read its source
+
+}  // namespace
+
+namespace {
+
 constexpr const char* kReadText =
     "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d";
 constexpr const char* kWriteText =
@@ -80,10 +87,10 @@ void TVEZStream::LoadFromStreamWithPosition(TVEZStream& stream, std::int64_t fro
   // Refuse a range the source does not hold before this stream is emptied.
   if (from_position < 0 || stream_size < 0 || from_position > source_size ||
       stream_size > source_size - from_position)
-    throw EVEZException(10148, kReadText, {from_position, source_size, stream_size, 0});
+    throw EVEZException(kErrorCopyRead, kReadText, {from_position, source_size, stream_size, 0});
   const std::int64_t end = platform::CheckedAdd(from_position, stream_size);
   if (stream.Seek(from_position, soBeginning) != from_position)
-    throw EVEZException(10148, kReadText, {source_position, source_size, stream_size, 0});
+    throw EVEZException(kErrorCopyRead, kReadText, {source_position, source_size, stream_size, 0});
   SetSize(0);
   SetPosition(0);
   DoProgress(0);
@@ -92,7 +99,8 @@ void TVEZStream::LoadFromStreamWithPosition(TVEZStream& stream, std::int64_t fro
   while (current < end) {
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(block_size_, end - current));
     const std::int32_t read = stream.Read(buffer.data(), n);
-    if (read != n) throw EVEZException(10148, kReadText, {current, stream.Size(), n, read});
+    if (read != n)
+      throw EVEZException(kErrorCopyRead, kReadText, {current, stream.Size(), n, read});
     const std::int64_t write_position = Position();
     const std::int32_t written = Write(buffer.data(), n);
     if (written != n) throw EVEZException(10149, kWriteText, {write_position, Size(), n, written});

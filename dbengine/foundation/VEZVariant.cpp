@@ -170,7 +170,8 @@ void TVEZVariant::SetData(const void* Buffer, std::int32_t Size, TVEZBaseFieldTy
 
 bool TVEZVariant::CopyDataToAddress(void* Buffer, std::int32_t MaxSize) const {
   if (GetIsNull()) return false;
-  if (MaxSize != -1 && MaxSize < FDataSize) throw EVEZException(20056, "Buffer size exceeded");
+  if (MaxSize != -1 && MaxSize < FDataSize)
+    throw EVEZException(kErrorBufferSizeExceeded, "Buffer size exceeded");
   if (IsStringDataType() && FDataSize <= 1) return false;
   std::memcpy(Buffer, FPData, static_cast<std::size_t>(FDataSize));
   return true;

@@ -27,6 +27,10 @@ class TVEZStream;
 // gets it as its date).
 inline constexpr std::int32_t kVEZNoDate = INT32_MIN;
 
+// A value copied to a caller's buffer that is smaller than the value (here
+// and in the cursor's field access).
+inline constexpr std::int32_t kErrorBufferSizeExceeded = 20056;
+
 // Converts a raw value of SourceType into a new MemoryManager block holding
 // the value in TargetType's storage form; the caller owns the block, whose
 // size goes to OutSize. SourceSize is the source's byte count, or -1 when

@@ -19,6 +19,13 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorCompareNull = 30140;  // a compared value that is NULL
+
+}  // namespace
+
+namespace {
+
 bool IsNumberType(TVEZBaseFieldType t) {
   return t >= bftSignedInt8 && t <= bftExtended;
 }
@@ -275,14 +282,16 @@ TVEZCompareResult CompareTypedValues(const void* Buffer1, const void* Buffer2,
   if (IsNull1) return cmprLeftNull;
   if (IsNull2) return cmprRightNull;
   if (DataType1 == DataType2 && !IsClobType(DataType1)) {
-    if (Buffer1 == nullptr || Buffer2 == nullptr) throw EVEZException(30140, "Value is Null");
+    if (Buffer1 == nullptr || Buffer2 == nullptr)
+      throw EVEZException(kErrorCompareNull, "Value is Null");
     return CompareSameType(Buffer1, Buffer2, DataType1, Length, CaseInsensitive, Size1, Size2);
   }
   const TVEZBaseFieldType g = GetCommonBaseType(DataType1, DataType2, true);
   if (g == bftUnknown)
     throw EVEZException(30044, "Cannot compare Incompatible DataTypes: '%s' and '%s'",
                         {BaseTypeToSQLTypeName(DataType1), BaseTypeToSQLTypeName(DataType2)});
-  if (Buffer1 == nullptr || Buffer2 == nullptr) throw EVEZException(30140, "Value is Null");
+  if (Buffer1 == nullptr || Buffer2 == nullptr)
+    throw EVEZException(kErrorCompareNull, "Value is Null");
   TVEZVariantBlock t1, t2;
   if (DataType1 != g) {
     std::int32_t out_size = 0;

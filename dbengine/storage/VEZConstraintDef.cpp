@@ -9,6 +9,16 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorUniqueColumnCount =
+    30309;  // the stored column count of a unique constraint
+constexpr std::int32_t kErrorSchemaNameSize = 30315;  // a table schema name that cannot be stored
+constexpr std::int32_t kErrorIndexNameSize = 30323;   // an index name that cannot be stored
+
+}  // namespace
+
+namespace {
+
 constexpr TVEZColumnConstraintDef::StreamErrors kNotNullWrite{10240, 10241, 10242, 10243, 10244,
                                                               10245, 10246, 10247, 10248};
 constexpr TVEZColumnConstraintDef::StreamErrors kNotNullRead{10249, 10250, 10251, 10252, 10253,
@@ -57,7 +67,7 @@ void TVEZColumnConstraintDef::SaveColumnConstraint(TVEZStream& stream,
   defstream::CheckNameLength(TableSchemaName, kMaxColumnConstraintName, e.schema_size, "Name");
   defstream::CheckNameLength(TableName, kMaxColumnConstraintName, e.table_size, "Name");
   defstream::CheckNameLength(ColumnName, kMaxColumnConstraintName, e.column_size, "Name");
-  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, 10164, "Name");
+  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, kErrorDefName, "Name");
   SaveHead(stream);
   defstream::WriteInt32(stream, TableSchemaObjectID, e.schema_id);
   defstream::WriteInt32(stream, TableObjectID, e.table_id);
@@ -121,9 +131,9 @@ void TVEZConstraintDefUnique::LoadFromStream(TVEZStream& stream) {
   TableSchemaName = defstream::ReadSizedShortString(stream, true, 30305, 30306);
   TableName = defstream::ReadSizedShortString(stream, true, 30307, 30308);
   IndexName = defstream::ReadSizedShortString(stream, true, 30321, 30322);
-  const std::int32_t count = defstream::ReadInt32(stream, 30309);
+  const std::int32_t count = defstream::ReadInt32(stream, kErrorUniqueColumnCount);
   if (count < 0) {
-    throw EVEZException(30309, "Invalid column count in stream: %d", {count});
+    throw EVEZException(kErrorUniqueColumnCount, "Invalid column count in stream: %d", {count});
   }
   // Grown per column read, never sized by the count alone.
   Columns.clear();
@@ -136,10 +146,12 @@ void TVEZConstraintDefUnique::LoadFromStream(TVEZStream& stream) {
 }
 
 void TVEZConstraintDefUnique::SaveToStream(TVEZStream& stream) const {
-  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, 10164, "Name");
-  defstream::CheckNameLength(TableSchemaName, defstream::kMaxShortStringLength, 30315, "Name");
+  defstream::CheckNameLength(Name, defstream::kMaxShortStringLength, kErrorDefName, "Name");
+  defstream::CheckNameLength(TableSchemaName, defstream::kMaxShortStringLength,
+                             kErrorSchemaNameSize, "Name");
   defstream::CheckNameLength(TableName, defstream::kMaxShortStringLength, 30317, "Name");
-  defstream::CheckNameLength(IndexName, defstream::kMaxShortStringLength, 30323, "Name");
+  defstream::CheckNameLength(IndexName, defstream::kMaxShortStringLength, kErrorIndexNameSize,
+                             "Name");
   for (const auto& column : Columns) {
     defstream::CheckNameLength(column.ColumnName, defstream::kMaxShortStringLength, 30321, "Name");
   }
@@ -147,9 +159,9 @@ void TVEZConstraintDefUnique::SaveToStream(TVEZStream& stream) const {
   defstream::WriteInt32(stream, TableSchemaObjectID, 30313);
   defstream::WriteInt32(stream, TableObjectID, 30314);
   defstream::WriteInt32(stream, IndexObjectID, 30318);
-  defstream::WriteSizedShortString(stream, TableSchemaName, true, 30315, 30316);
+  defstream::WriteSizedShortString(stream, TableSchemaName, true, kErrorSchemaNameSize, 30316);
   defstream::WriteSizedShortString(stream, TableName, true, 30317, 30318);
-  defstream::WriteSizedShortString(stream, IndexName, true, 30323, 30324);
+  defstream::WriteSizedShortString(stream, IndexName, true, kErrorIndexNameSize, 30324);
   defstream::WriteInt32(stream, static_cast<std::int32_t>(Columns.size()), 30319);
   for (const auto& column : Columns) {
     defstream::WriteInt32(stream, column.ColumnObjectID, 30320);

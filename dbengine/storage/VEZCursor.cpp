@@ -14,6 +14,14 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorGetField = 20191;  // a field GetFieldData cannot read
+constexpr std::int32_t kErrorSetField = 20192;  // a field SetFieldData cannot write
+
+}  // namespace
+
+namespace {
+
 constexpr std::int32_t kPositionBlockSize = 8;
 constexpr const char* kInvalidFieldNumber = "Invalid field number - FieldNo = %d, FieldCount = %d";
 
@@ -111,8 +119,8 @@ void TVEZCursor::SetFieldData(std::int32_t field_no, const void* buffer,
 }
 
 void TVEZCursor::GetFieldValue(TVEZVariant& value, std::int32_t field_no, bool direct_access) {
-  const std::int32_t physical = PhysicalFieldNo(field_no, direct_access, 20191, 10317);
-  if (CurrentRecordBuffer == nullptr) throw EVEZException(20191, "Nil pointer occured");
+  const std::int32_t physical = PhysicalFieldNo(field_no, direct_access, kErrorGetField, 10317);
+  if (CurrentRecordBuffer == nullptr) throw EVEZException(kErrorGetField, "Nil pointer occured");
   const TVEZFieldDef& def = *FFieldDefs.GetDef(physical);
   if (GetBufferBit(physical, CurrentRecordBuffer)) {
     value.SetNull(def.BaseFieldType);
@@ -146,8 +154,8 @@ void TVEZCursor::GetFieldValue(TVEZVariant& value, std::int32_t field_no, bool d
 void TVEZCursor::SetFieldValue(TVEZVariant& value, std::int32_t field_no, bool direct_access,
                                std::uint8_t* record_buffer) {
   std::uint8_t* buffer = record_buffer != nullptr ? record_buffer : CurrentRecordBuffer;
-  const std::int32_t physical = PhysicalFieldNo(field_no, direct_access, 20192, 20193);
-  if (buffer == nullptr) throw EVEZException(20192, "Nil pointer occured");
+  const std::int32_t physical = PhysicalFieldNo(field_no, direct_access, kErrorSetField, 20193);
+  if (buffer == nullptr) throw EVEZException(kErrorSetField, "Nil pointer occured");
   const TVEZFieldDef& def = *FFieldDefs.GetDef(physical);
   if (value.GetIsNull()) {
     SetBufferBit(true, physical, buffer);
@@ -157,7 +165,7 @@ void TVEZCursor::SetFieldValue(TVEZVariant& value, std::int32_t field_no, bool d
   // does not fit leaves the field as it was.
   value.Cast(def.BaseFieldType);
   if (value.GetDataSize() > def.MemoryDataSize) {
-    throw EVEZException(20056, "Buffer size exceeded");
+    throw EVEZException(kErrorBufferSizeExceeded, "Buffer size exceeded");
   }
   std::uint8_t* data = buffer + def.MemoryOffset;
   if (!value.CopyDataToAddress(data, def.MemoryDataSize)) {

@@ -9,6 +9,17 @@
 namespace vez {
 
 namespace {
+
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorFieldType = 10187;             // the stored field type
+constexpr std::int32_t kErrorAdvancedType = 10188;          // the stored advanced type
+constexpr std::int32_t kErrorFieldSize = 10189;             // the stored field size
+constexpr std::int32_t kErrorCompressionAlgorithm = 10192;  // the stored compression algorithm
+constexpr std::int32_t kErrorBlobBlockSize = 10194;         // the stored BLOB block size
+
+}  // namespace
+
+namespace {
 // A BLOB field's disk record holds the 6-byte item reference of its data.
 constexpr std::int32_t kDiskBLOBReferenceSize = 6;
 }  // namespace
@@ -75,33 +86,35 @@ void TVEZFieldDef::RebuildDefaultValueExpression() {
 
 void TVEZFieldDef::LoadFromStream(TVEZStream& stream) {
   LoadHead(stream);
-  const std::uint8_t base = defstream::ReadUInt8(stream, 10187);
+  const std::uint8_t base = defstream::ReadUInt8(stream, kErrorFieldType);
   if (base > bftBFile) {
-    throw EVEZException(10187, "Invalid field type in stream: %d", {base});
+    throw EVEZException(kErrorFieldType, "Invalid field type in stream: %d", {base});
   }
   BaseFieldType = static_cast<TVEZBaseFieldType>(base);
-  const std::uint8_t advanced = defstream::ReadUInt8(stream, 10188);
+  const std::uint8_t advanced = defstream::ReadUInt8(stream, kErrorAdvancedType);
   if (advanced > aftGuid) {
-    throw EVEZException(10188, "Invalid field type in stream: %d", {advanced});
+    throw EVEZException(kErrorAdvancedType, "Invalid field type in stream: %d", {advanced});
   }
   AdvancedFieldType = static_cast<TVEZAdvancedFieldType>(advanced);
-  const std::int32_t field_size = defstream::ReadInt32(stream, 10189);
+  const std::int32_t field_size = defstream::ReadInt32(stream, kErrorFieldSize);
   // A negative size would give data sizes below one byte and offsets that
   // run backwards into the null bitmap.
   if (field_size < 0) {
-    throw EVEZException(10189, "Invalid field size in stream: %d", {field_size});
+    throw EVEZException(kErrorFieldSize, "Invalid field size in stream: %d", {field_size});
   }
   FieldSize = field_size;
   if (IsBlobBaseFieldType(BaseFieldType)) {
-    const std::uint8_t algorithm = defstream::ReadUInt8(stream, 10192);
+    const std::uint8_t algorithm = defstream::ReadUInt8(stream, kErrorCompressionAlgorithm);
     if (algorithm > acaPPM) {
-      throw EVEZException(10192, "Invalid compression algorithm in stream: %d", {algorithm});
+      throw EVEZException(kErrorCompressionAlgorithm, "Invalid compression algorithm in stream: %d",
+                          {algorithm});
     }
     BLOBCompressionAlgorithm = static_cast<TVEZCompressionAlgorithm>(algorithm);
     BLOBCompressionMode = defstream::ReadUInt8(stream, 10193);
-    const std::int32_t block_size = defstream::ReadInt32(stream, 10194);
+    const std::int32_t block_size = defstream::ReadInt32(stream, kErrorBlobBlockSize);
     if (block_size < 1) {
-      throw EVEZException(10194, "Invalid BLOB block size in stream: %d", {block_size});
+      throw EVEZException(kErrorBlobBlockSize, "Invalid BLOB block size in stream: %d",
+                          {block_size});
     }
     BLOBBlockSize = block_size;
   }
@@ -115,7 +128,7 @@ void TVEZFieldDef::LoadFromStream(TVEZStream& stream) {
   try {
     RecalcDataSizes();
   } catch (const platform::EIntOverflow&) {
-    throw EVEZException(10189, "Invalid field size in stream: %d", {FieldSize});
+    throw EVEZException(kErrorFieldSize, "Invalid field size in stream: %d", {FieldSize});
   }
 }
 

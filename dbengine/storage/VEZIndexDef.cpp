@@ -10,6 +10,16 @@
 
 namespace vez {
 
+namespace {
+
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorIndexType = 10349;    // the stored index type
+constexpr std::int32_t kErrorColumnCount = 10352;  // the stored column count
+constexpr std::int32_t kErrorColumnName = 10354;   // a column name too long to store
+constexpr std::int32_t kErrorIndexedSize = 20168;  // the stored indexed size
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // TVEZIndexColumn
 
@@ -17,15 +27,15 @@ void TVEZIndexColumn::LoadFromStream(TVEZStream& stream) {
   FieldName = defstream::ReadShortString(stream, 10358, 10359);
   Descending = defstream::ReadBoolByte(stream, 10360);
   CaseInsensitive = defstream::ReadBoolByte(stream, 10361);
-  const std::int32_t max_size = defstream::ReadInt32(stream, 20168);
+  const std::int32_t max_size = defstream::ReadInt32(stream, kErrorIndexedSize);
   if (max_size < 0) {
-    throw EVEZException(20168, "Invalid indexed size in stream: %d", {max_size});
+    throw EVEZException(kErrorIndexedSize, "Invalid indexed size in stream: %d", {max_size});
   }
   MaxIndexedSize = max_size;
 }
 
 void TVEZIndexColumn::SaveToStream(TVEZStream& stream) const {
-  defstream::WriteShortString(stream, FieldName, 10354, 10355);
+  defstream::WriteShortString(stream, FieldName, kErrorColumnName, 10355);
   defstream::WriteBoolByte(stream, Descending, 10356);
   defstream::WriteBoolByte(stream, CaseInsensitive, 10357);
   defstream::WriteInt32(stream, MaxIndexedSize, 20169);
@@ -95,16 +105,16 @@ void TVEZIndexDef::AssignByNames(const std::vector<std::string>& field_names,
 
 void TVEZIndexDef::LoadFromStream(TVEZStream& stream) {
   LoadHead(stream);
-  const std::uint8_t type = defstream::ReadUInt8(stream, 10349);
+  const std::uint8_t type = defstream::ReadUInt8(stream, kErrorIndexType);
   if (type > itAnotherOne) {
-    throw EVEZException(10349, "Invalid index type in stream: %d", {type});
+    throw EVEZException(kErrorIndexType, "Invalid index type in stream: %d", {type});
   }
   IndexType = static_cast<TVEZIndexType>(type);
   Unique = defstream::ReadBoolByte(stream, 10350);
   Primary = defstream::ReadBoolByte(stream, 10351);
-  const std::int32_t count = defstream::ReadInt32(stream, 10352);
+  const std::int32_t count = defstream::ReadInt32(stream, kErrorColumnCount);
   if (count < 0) {
-    throw EVEZException(10352, "Invalid column count in stream: %d", {count});
+    throw EVEZException(kErrorColumnCount, "Invalid column count in stream: %d", {count});
   }
   Temporary = false;
   RootPageNo = defstream::ReadInt32(stream, 10353);
@@ -121,7 +131,8 @@ void TVEZIndexDef::LoadFromStream(TVEZStream& stream) {
 void TVEZIndexDef::SaveToStream(TVEZStream& stream) const {
   // Names are checked before the first byte so a refused def writes nothing.
   for (const auto& column : FColumns) {
-    defstream::CheckNameLength(column->FieldName, defstream::kMaxShortStringLength, 10354, "Name");
+    defstream::CheckNameLength(column->FieldName, defstream::kMaxShortStringLength,
+                               kErrorColumnName, "Name");
   }
   SaveHead(stream);
   defstream::WriteUInt8(stream, IndexType, 10344);

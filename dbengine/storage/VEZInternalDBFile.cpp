@@ -38,6 +38,12 @@ class PinnedPage {
   }
   TVEZPage* operator->() const { return page_; }
   TVEZPage* get() const { return page_; }
+  // Hands the pin over to the caller.
+  TVEZPage* Detach() {
+    TVEZPage* p = page_;
+    page_ = nullptr;
+    return p;
+  }
   void Release() {
     TVEZPage* p = page_;
     page_ = nullptr;
@@ -119,9 +125,7 @@ TVEZPage* TVEZInternalDBTransactedAccessFile::GetChainPage(std::int32_t session_
     if (next < 0) throw ChainEnded(step);
     page = PinnedPage(page_manager_, Get(session_id, next, synchronize_allowed));
   }
-  TVEZPage* p = page.get();
-  page = PinnedPage(page_manager_, nullptr);  // keep the pin for the caller
-  return p;
+  return page.Detach();
 }
 
 void TVEZInternalDBTransactedAccessFile::CreateFile(std::int32_t session_id) {
@@ -188,6 +192,10 @@ void TVEZInternalDBTransactedAccessFile::SetFileSize(std::int32_t session_id, st
                                                      std::int32_t decompressed_size,
                                                      TVEZCompressionAlgorithm algorithm) {
   CheckOpen("SetSize");
+  // A negative size would be stored as is and make the file unreadable.
+  if (new_size < 0 || decompressed_size < 0)
+    throw EVEZException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
+                        {decompressed_size, 0, new_size});
   PinnedPage first(page_manager_, Get(session_id, start_page_no_, true));
   const Head old = ReadHead(first->PageData());
   const std::int32_t old_pages = PagesNeeded(old.stored < 0 ? new_size : old.stored);
@@ -325,6 +333,9 @@ void TVEZInternalDBTransactedAccessFile::InitFileHeader(std::int32_t session_id)
     data[0] = kInternalFileHeadSize;
     PutLE<std::int32_t>(data + 1, 0);
     data[9] = 0;
+    // Dirty, so a cache that lets clean pages go cannot drop the reset and
+    // read the damaged page again before the caller rewrites the file.
+    page->SetIsDirty(true);
   } catch (...) {
     page_manager_->SetIgnoreCRCErrors(ignored);
     throw;

@@ -63,7 +63,8 @@ class TVEZInternalDBTransactedAccessFile {
   // hold (30388): what a caller may allocate before ReadFile.
   std::int32_t GetCheckedSize(std::int32_t session_id);
   // Makes the chain hold new_size stored bytes (pages after the new end are
-  // released as the session) and writes the head.
+  // released as the session) and writes the head. Raises 20158 for a negative
+  // size.
   void SetFileSize(std::int32_t session_id, std::int32_t new_size, std::int32_t decompressed_size,
                    TVEZCompressionAlgorithm algorithm);
 
@@ -74,13 +75,13 @@ class TVEZInternalDBTransactedAccessFile {
                 bool synchronize_allowed);
   // Replaces the contents with count bytes, compressed with the algorithm
   // (none for an empty file). Raises 30389 when closed, 20187 when the
-  // compression fails.
+  // compression fails, 20158 for a negative count (nothing is changed).
   void WriteFile(std::int32_t session_id, const void* buffer, std::int32_t count,
                  TVEZCompressionAlgorithm algorithm, std::int32_t compression_mode);
 
   // Gives the first page a fresh header and an empty head (the decompressed
-  // size bytes are kept), loading it even when its check fails. Not marked
-  // dirty: the caller writes the file right after. Raises 20301 when closed.
+  // size bytes are kept), loading it even when its check fails. The page is
+  // marked dirty for the session. Raises 20301 when closed.
   void InitFileHeader(std::int32_t session_id);
 
   bool LockFile();

@@ -10,6 +10,15 @@
 
 namespace vez {
 
+namespace {
+
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorItemCount = 10159;  // the stored item count
+constexpr std::int32_t kErrorNotOverridden =
+    30339;  // a definition kind without its own stream form
+
+}  // namespace
+
 bool SameDefName(std::string_view a, std::string_view b) {
   // Upper-casing maps one byte to one byte, so texts of different lengths
   // never match; compared in place, as lookups run on every field access by
@@ -48,7 +57,7 @@ void TVEZMetaObjectDef::LoadHead(TVEZStream& stream) {
 }
 
 void TVEZMetaObjectDef::SaveHead(TVEZStream& stream) const {
-  defstream::WriteShortString(stream, Name, 10164, 10165);
+  defstream::WriteShortString(stream, Name, kErrorDefName, 10165);
   defstream::WriteInt32(stream, ObjectID, 10168);
 }
 
@@ -69,7 +78,7 @@ std::int32_t TVEZMetaObjectDefs::InternalAdd(std::unique_ptr<TVEZMetaObjectDef> 
 TVEZMetaObjectDef* TVEZMetaObjectDefs::InternalAddCreated() {
   std::unique_ptr<TVEZMetaObjectDef> def = CreateDef();
   if (!def) {
-    throw EVEZException(30339, "The method '%s' not overrided in class '%s'",
+    throw EVEZException(kErrorNotOverridden, "The method '%s' not overrided in class '%s'",
                         {"InternalAddCreated", ClassName()});
   }
   TVEZMetaObjectDef* raw = def.get();
@@ -78,9 +87,9 @@ TVEZMetaObjectDef* TVEZMetaObjectDefs::InternalAddCreated() {
 }
 
 std::int32_t TVEZMetaObjectDefs::ReadCount(TVEZStream& stream) {
-  const std::int32_t count = defstream::ReadInt32(stream, 10159);
+  const std::int32_t count = defstream::ReadInt32(stream, kErrorItemCount);
   if (count < 0) {
-    throw EVEZException(10159, "Invalid item count in stream: %d", {count});
+    throw EVEZException(kErrorItemCount, "Invalid item count in stream: %d", {count});
   }
   FLoadedItemCount = count;
   return count;
@@ -95,7 +104,7 @@ void TVEZMetaObjectDefs::LoadFromStream(TVEZStream& stream) {
   for (std::int32_t i = 0; i < count; ++i) {
     std::unique_ptr<TVEZMetaObjectDef> def = CreateDef();
     if (!def) {
-      throw EVEZException(30339, "The method '%s' not overrided in class '%s'",
+      throw EVEZException(kErrorNotOverridden, "The method '%s' not overrided in class '%s'",
                           {"InternalAddCreated", ClassName()});
     }
     def->LoadFromStream(stream);

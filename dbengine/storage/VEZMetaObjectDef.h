@@ -20,6 +20,10 @@ namespace vez {
 
 class TVEZStream;
 
+// A definition's name that cannot be stored (too long, or its write fails);
+// every kind of definition checks its name with it before writing.
+inline constexpr std::int32_t kErrorDefName = 10164;
+
 // A stored Boolean byte: 0 is false, any other value true. It keeps the byte
 // it was loaded or set with, so a def saves the bytes it was loaded from;
 // a flag set from a comparison is stored as 0xFF, one set to true as 1.

@@ -11,6 +11,14 @@ namespace vez {
 
 namespace {
 
+// Error numbers raised from more than one place in this file.
+constexpr std::int32_t kErrorSetFieldData =
+    10004;  // a field number or record buffer SetRecordFieldData cannot use
+
+}  // namespace
+
+namespace {
+
 constexpr std::size_t kExtendedSize = 10;
 
 double ExtendedToDouble(const std::uint8_t* src) {
@@ -80,10 +88,10 @@ bool GetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
 void SetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, const void* buffer,
                         std::uint8_t* record_buffer) {
   if (field_no < 0 || field_no >= field_defs.GetCount()) {
-    throw EVEZException(10004, "Invalid field number - FieldNo = %d, FieldCount = %d",
+    throw EVEZException(kErrorSetFieldData, "Invalid field number - FieldNo = %d, FieldCount = %d",
                         {field_no, field_defs.GetCount()});
   }
-  if (record_buffer == nullptr) throw EVEZException(10004, "Nil pointer occured");
+  if (record_buffer == nullptr) throw EVEZException(kErrorSetFieldData, "Nil pointer occured");
   const TVEZFieldDef& def = *field_defs.GetDef(field_no);
   const auto* src = static_cast<const std::uint8_t*>(buffer);
   bool to_null = src == nullptr;

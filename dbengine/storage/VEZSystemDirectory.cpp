@@ -17,6 +17,15 @@ constexpr std::int32_t kInternalSession = -2;
 // Reads a file holding whole items of item_size bytes.
 std::vector<std::uint8_t> LoadItems(TVEZInternalDBTransactedAccessFile& file,
                                     std::int32_t item_size) {
+  std::int32_t stored, decompressed;
+  TVEZCompressionAlgorithm algorithm;
+  bool changed;
+  file.GetFileSize(kInternalSession, stored, decompressed, algorithm, changed, true);
+  // These lists are always saved as they are: a compressed head is damage, and
+  // its decompressed size, which nothing bounds, is not allocated.
+  if (algorithm != acaNone)
+    throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
+                        {stored, 0, stored});
   const std::int32_t size = file.GetCheckedSize(kInternalSession);
   if (size < 0 || size % item_size != 0)
     throw EVEZException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d",

@@ -99,8 +99,9 @@ void TVEZTableData::CreateConstraintManager(TVEZConstraintDefs& constraint_defs)
     const TVEZConstraintType type = constraint_defs.GetDef(i)->ConstraintType;
     if (type == ctFK || type > ctCheck) throw EVEZException(kNotImplemented, "Not implemented yet");
   }
-  FConstraintManager.reset();
-  FConstraintManager = std::make_unique<TVEZBaseConstraintManager>(this);
+  // Built aside: a def that cannot be linked leaves the table's constraints
+  // as they were.
+  auto manager = std::make_unique<TVEZBaseConstraintManager>(this);
   AssignNewObjectIds(constraint_defs);
   const std::string table_name = CutName(FTableName);
   for (std::int32_t i = 0; i < constraint_defs.GetCount(); ++i) {
@@ -110,9 +111,10 @@ void TVEZTableData::CreateConstraintManager(TVEZConstraintDefs& constraint_defs)
     else if (auto* key = dynamic_cast<TVEZConstraintDefUnique*>(def))
       key->TableName = table_name;
   }
-  FConstraintManager->ConstraintDefs().Assign(constraint_defs);
-  FConstraintManager->LinkObjectIds();
-  FConstraintManager->FillConstraintAutoNames();
+  manager->ConstraintDefs().Assign(constraint_defs);
+  manager->LinkObjectIds();
+  manager->FillConstraintAutoNames();
+  FConstraintManager = std::move(manager);
 }
 
 std::int32_t TVEZTableData::GetRecordBufferSize() const {
@@ -171,11 +173,14 @@ void TVEZTableData::RenameField(const std::string& field_name, const std::string
   TVEZFieldDef* def =
       FFieldManager != nullptr ? FFieldManager->FieldDefs().GetFieldDefByName(field_name) : nullptr;
   if (def == nullptr) throw EVEZException(30343, "Field '%s' not found", {field_name});
-  if (FFieldManager->FieldDefs().GetFieldDefByName(new_field_name) != nullptr) {
+  // The name as it will be stored: a longer one could be cut into another
+  // field's name.
+  const std::string stored_name = CutName(new_field_name);
+  if (FFieldManager->FieldDefs().GetFieldDefByName(stored_name) != nullptr) {
     throw EVEZException(30344, "Cannot rename field '%s'. Field '%s' already exists",
                         {field_name, new_field_name});
   }
-  def->Name = CutName(new_field_name);
+  def->Name = stored_name;
   if (FIndexManager != nullptr) FIndexManager->RenameField(field_name, def->Name);
 }
 

@@ -2,7 +2,8 @@
 // (Format's %f %e %g %n, FloatToStrF, FloatToStr, CurrToStr): a value is
 // rounded on its exact binary value, a half away from zero. So 2.5 with no
 // decimals is "3", 0.125 to two decimals "0.13", and 0.145 to two decimals
-// "0.14" because the double nearest 0.145 lies just below it.
+// "0.14" because the double nearest 0.145 lies just below it. A text that
+// shows only zeros has no sign: -0.001 to two decimals is "0.00".
 //
 // The digits come from std::to_chars, never from printf or the locale. The
 // exact decimal expansion is read only where the rounding digit looks like a

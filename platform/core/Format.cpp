@@ -42,10 +42,16 @@ std::string Mantissa(const TDecimalDigits& d, std::size_t count) {
   return m;
 }
 
+// "-" for a negative value that does not round to zero: a text of zeros has
+// no sign, as with FloatToStrF ("0.00" for -0.001, "0" for -0).
+std::string Sign(const TDecimalDigits& d) {
+  return d.negative && !d.digits.empty() ? "-" : "";
+}
+
 std::string Fixed(const TDecimalDigits& d, int decimals, bool group) {
   std::string int_part, frac_part;
   FixedDigits(d, decimals, int_part, frac_part);
-  std::string s = d.negative ? "-" : "";
+  std::string s = Sign(d);
   if (group) {
     for (std::size_t i = 0; i < int_part.size(); ++i) {
       if (i > 0 && (int_part.size() - i) % 3 == 0) s.push_back(',');
@@ -69,8 +75,7 @@ std::string FloatText(long double v, char type, int precision) {
       // exponent.
       const int p = precision < 0 ? 15 : (precision == 0 ? 1 : precision);
       const TDecimalDigits d = RoundToSignificant(v, p);
-      const std::string sign = d.negative ? "-" : "";
-      return sign + Mantissa(d, static_cast<std::size_t>(p)) +
+      return Sign(d) + Mantissa(d, static_cast<std::size_t>(p)) +
              ExponentText(d.digits.empty() ? 0 : d.exponent - 1, 3);
     }
     case 'g': {
@@ -83,12 +88,12 @@ std::string FloatText(long double v, char type, int precision) {
         std::string int_part, frac_part;
         FixedDigits(d, std::max(0, static_cast<int>(d.digits.size()) - d.exponent), int_part,
                     frac_part);
-        std::string s = d.negative ? "-" : "";
+        std::string s = Sign(d);
         s += int_part;
         if (!frac_part.empty()) s += "." + frac_part;
         return s;
       }
-      return (d.negative ? "-" : "") + Mantissa(d, 0) + ExponentText(x, 2);
+      return Sign(d) + Mantissa(d, 0) + ExponentText(x, 2);
     }
     case 'n':
       return Fixed(RoundToDecimals(v, precision < 0 ? 2 : precision), precision < 0 ? 2 : precision,

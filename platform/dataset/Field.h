@@ -13,7 +13,11 @@
 //   ftBoolean                      int16: 0 false, any other true (-1 written)
 //   ftDate                         int32 day number (0001-01-01 is 1)
 //   ftTime                         int32 milliseconds of the day
-//   ftDateTime                     double: milliseconds since 0001-01-01 00:00
+//   ftDateTime                     double: day number x 86400000 + the
+//                                  milliseconds of the time of day (before
+//                                  1899-12-30 the time is the fraction's
+//                                  absolute value, as in the platform's time
+//                                  stamp); read to the nearest millisecond
 //   ftTimeStamp                    uint16 year, month, day, hour, minute,
 //                                  second, uint32 milliseconds (16 bytes)
 //   ftBytes / ftVarBytes           Size bytes / uint16 length + Size bytes

@@ -293,9 +293,11 @@ std::atomic<FileSystem*>& Installed() {
 
 }  // namespace
 
+// Never destroyed, as the lock registry and the temporary-file table: a static
+// object may still open or create files in its destructor at exit.
 FileSystem& PosixFileSystem() {
-  static Posix file_system;
-  return file_system;
+  static Posix* const file_system = new Posix;
+  return *file_system;
 }
 
 FileSystem& DefaultFileSystem() {

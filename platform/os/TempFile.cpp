@@ -21,9 +21,12 @@ struct Reservations {
   std::map<std::string, int> descriptors;
 };
 
+// Never destroyed: a static object may reserve or claim a temporary file in
+// its destructor at exit, after a function-local static made later is gone.
+// The process's exit closes the descriptors still reserved.
 Reservations& TheReservations() {
-  static Reservations reservations;
-  return reservations;
+  static Reservations* const reservations = new Reservations;
+  return *reservations;
 }
 
 }  // namespace

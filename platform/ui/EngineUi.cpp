@@ -52,6 +52,9 @@ ScopedEngineUi::~ScopedEngineUi() {
 }
 
 void ReportCurrentException() noexcept {
+  // Outside a handler there is nothing to report; the rethrow below would
+  // end the process.
+  if (!std::current_exception()) return;
   try {
     throw;
   } catch (const std::exception& e) {

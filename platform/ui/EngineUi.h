@@ -81,9 +81,9 @@ class ScopedEngineUi {
   EngineUi* previous_;
 };
 
-// Reports the exception being handled (call only inside a catch block)
-// through the current instance; anything that is not a std::exception is
-// reported as "Unknown exception".
+// Reports the exception being handled through the current instance;
+// anything that is not a std::exception is reported as "Unknown exception".
+// Outside a catch block it reports nothing.
 void ReportCurrentException() noexcept;
 
 }  // namespace platform

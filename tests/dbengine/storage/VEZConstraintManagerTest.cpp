@@ -217,7 +217,13 @@ TEST_F(ConstraintTest, LinkingUnknownNames) {
     SCOPED_TRACE(c.name);
     TVEZConstraintDefs defs;
     c.add(defs);
+    TVEZBaseConstraintManager* before = table_->ConstraintManager();
     EXPECT_EQ(NativeErrorOf([&] { table_->CreateConstraintManager(defs); }), c.error);
+    // The table keeps its constraints, and they still hold.
+    EXPECT_EQ(table_->ConstraintManager(), before);
+    EXPECT_EQ(table_->ConstraintManager()->ConstraintDefs().GetCount(), 4);
+    Fill({3, 50, 300, 1, std::nullopt});
+    EXPECT_EQ(Check(true), 30026);
   }
 }
 

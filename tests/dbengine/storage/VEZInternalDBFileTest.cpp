@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -255,6 +256,169 @@ TEST(VEZInternalFilesTest, DamagedTransactedFilesRaiseAndChangeNothing) {
             30389);
 }
 
+// Damaged heads of the table list and the system directory raise before any
+// item is taken, and what was in memory stays.
+TEST(VEZInternalFilesTest, DamagedListHeadsRaiseAndKeepTheItems) {
+  ScratchDir dir;
+  const std::string name = dir.Path("h.vez");
+  CreateDatabase(name);
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    TVEZTableListFile tables(&pm);
+    tables.OpenFile(4);
+    tables.AddTable(7, "Orders", 10, 11, 12);
+    tables.AddTable(8, "Lines", 20, 21, 22);
+    tables.Save();
+    pm.ApplyChanges(kInternal);
+  }
+  const auto golden = ReadAll(name);
+  const auto head = [](std::int32_t stored, std::int32_t decompressed, std::uint8_t algorithm) {
+    std::vector<std::uint8_t> h(9);
+    PutLE<std::int32_t>(h.data(), stored);
+    PutLE<std::int32_t>(h.data() + 4, decompressed);
+    h[8] = algorithm;
+    return h;
+  };
+  const struct {
+    const char* name;
+    std::int32_t page;
+    std::vector<std::uint8_t> head;  // bytes 1 to 9 of the file head
+    std::int32_t error;
+  } rows[] = {
+      {"list: not whole items", 4, head(273, 273, acaNone), 30387},
+      {"list: one item short of its bytes", 4, head(544, 272, acaNone), 30388},
+      {"list: compressed with a huge size", 4, head(544, 272 * 7895160, acaZLIB), 30388},
+      {"list: bzip2 with a huge size", 4, head(544, 272 * 7895160, acaBZIP), 30388},
+      {"list: beyond the file", 4, head(272 * 1000, 272 * 1000, acaNone), 30388},
+      {"directory: not whole items", 2, head(11, 11, acaNone), 30387},
+      {"directory: compressed with a huge size", 2, head(10, 0x7FFFFFFA, acaZLIB), 30388},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::WriteAll(name, golden);
+    {
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      pm.WritePageRegion(row.head.data(), row.page, 41, 9);
+    }
+    const auto damaged = ReadAll(name);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    if (row.page == 4) {
+      TVEZTableListFile tables(&pm);
+      tables.OpenFile(4);
+      tables.AddTable(1, "Kept", 1, 2, 3);
+      EXPECT_EQ(NativeErrorOf([&] { tables.Load(); }), row.error);
+      ASSERT_EQ(tables.Items().size(), 1u);
+      EXPECT_EQ(tables.Items()[0].Name(), "Kept");
+    } else {
+      TVEZSystemDirectory sysdir(&pm);
+      sysdir.CreateFile(dbftTablesList, 99);
+      EXPECT_EQ(NativeErrorOf([&] { sysdir.LoadDirectory(); }), row.error);
+      EXPECT_EQ(sysdir.GetFileFirstPageNo(dbftTablesList), 99);
+    }
+    pm.CloseDatabase();
+    EXPECT_EQ(ReadAll(name), damaged);
+  }
+}
+
+// Another process sees a transacted file's new contents only after the
+// writer's commit, and learns from FileWasChanged that its copy was refreshed.
+TEST(VEZInternalFilesTest, OtherProcessesSeeTransactedFilesAtCommit) {
+  ScratchDir dir;
+  const std::string name = dir.Path("v.vez");
+  CreateDatabase(name);
+  TVEZDiskPageManager one, two;
+  Open(one, name);
+  Open(two, name);
+  TVEZInternalDBTransactedAccessFile writer(&one, kPageTypeTableMetaData);
+  writer.CreateFile(0);
+  const auto first = Pattern(5000, 21);
+  writer.WriteFile(0, first.data(), 5000, acaNone, 0);
+  one.ApplyChanges(0);
+  TVEZInternalDBTransactedAccessFile reader(&two, kPageTypeTableMetaData);
+  reader.OpenFile(writer.StartPageNo());
+  const auto size_and_change = [&] {
+    std::int32_t stored, decompressed;
+    TVEZCompressionAlgorithm algorithm;
+    bool changed = false;
+    reader.GetFileSize(0, stored, decompressed, algorithm, changed, true);
+    return std::make_pair(decompressed, changed);
+  };
+  EXPECT_EQ(size_and_change(), std::make_pair(5000, true));   // first read
+  EXPECT_EQ(size_and_change(), std::make_pair(5000, false));  // cached and current
+  const auto second = Pattern(9000, 22);
+  writer.WriteFile(0, second.data(), 9000, acaZLIB, 6);
+  std::vector<std::uint8_t> back(9000);
+  EXPECT_EQ(size_and_change(), std::make_pair(5000, false));  // not committed yet
+  reader.ReadFile(0, back.data(), 5000, true);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), back.begin()));
+  one.ApplyChanges(0);
+  EXPECT_EQ(size_and_change(), std::make_pair(9000, true));
+  reader.ReadFile(0, back.data(), 9000, true);
+  EXPECT_EQ(back, second);
+}
+
+// A negative count is refused and the file keeps its contents.
+TEST(VEZInternalFilesTest, NegativeWriteChangesNothing) {
+  ScratchDir dir;
+  const std::string name = dir.Path("w.vez");
+  CreateDatabase(name);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+  f.CreateFile(kInternal);
+  const auto data = Pattern(5000, 5);
+  f.WriteFile(kInternal, data.data(), 5000, acaNone, 0);
+  EXPECT_EQ(NativeErrorOf([&] { f.WriteFile(kInternal, data.data(), -1, acaNone, 0); }), 20158);
+  EXPECT_EQ(NativeErrorOf([&] { f.SetFileSize(kInternal, 10, -3, acaNone); }), 20158);
+  EXPECT_EQ(NativeErrorOf([&] { f.WriteFile(kInternal, data.data(), -1, acaZLIB, 6); }), 20187);
+  std::vector<std::uint8_t> back(5000);
+  f.ReadFile(kInternal, back.data(), 5000, true);
+  EXPECT_EQ(back, data);
+}
+
+// The stored bytes of the table list: 272-byte items after the head.
+TEST(VEZInternalFilesTest, TableListLayout) {
+  ScratchDir dir;
+  const std::string name = dir.Path("y.vez");
+  CreateDatabase(name);
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    TVEZTableListFile tables(&pm);
+    tables.OpenFile(4);
+    tables.AddTable(0x01020304, "Orders", 0x11, 0x2233, -1);
+    for (int i = 0; i < 15; ++i)  // 16 items: 4352 bytes on two pages
+      tables.AddTable(100 + i, "T" + std::to_string(i), i, i + 1, i + 2);
+    tables.Save();
+    pm.ApplyChanges(kInternal);
+  }
+  const auto bytes = ReadAll(name);
+  const std::uint8_t* data = bytes.data() + 380 + 4 * 4096 + 40;
+  const std::uint8_t head[] = {10, 0x00, 0x11, 0, 0, 0x00, 0x11, 0, 0, 0};  // 4352 bytes
+  EXPECT_EQ(std::memcmp(data, head, sizeof head), 0);
+  const std::uint8_t* item = data + 10;
+  EXPECT_EQ(item[0], 6);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(item) + 1, 6), "Orders");
+  EXPECT_TRUE(std::all_of(item + 7, item + 256, [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(GetLE<std::int32_t>(item + 256), 0x01020304);
+  EXPECT_EQ(GetLE<std::int32_t>(item + 260), 0x11);
+  EXPECT_EQ(GetLE<std::int32_t>(item + 264), 0x2233);
+  EXPECT_EQ(GetLE<std::int32_t>(item + 268), -1);
+  EXPECT_EQ(item[272], 2);  // the next item's name "T0"
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  ASSERT_EQ(Chain(pm, 4).size(), 2u);
+  TVEZTableListFile tables(&pm);
+  tables.OpenFile(4);
+  std::vector<std::string> list;
+  tables.GetTablesList(list);
+  ASSERT_EQ(list.size(), 16u);
+  EXPECT_EQ(list.back(), "T14");
+}
+
 TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
   ScratchDir dir;
   const std::string name = dir.Path("x.vez");
@@ -280,6 +444,7 @@ TEST(VEZInternalFilesTest, DeletedFilesGiveTheirPagesBackAndHeadersReset) {
   {
     TVEZDiskPageManager other;
     Open(other, name);
+    other.SetCacheCapacity(0);  // the reset must survive without the cache holding it
     TVEZInternalDBTransactedAccessFile reset(&other, kPageTypeTableMostUpdated);
     reset.OpenFile(r.StartPageNo());
     EXPECT_EQ(NativeErrorOf([&] { reset.GetSize(kInternal); }), 20153);
@@ -558,6 +723,53 @@ TEST(VEZInternalFilesTest, TableListNamesAndRoundTrip) {
   const auto& raw = tables.Items()[2].TableName;
   EXPECT_EQ(raw[0], 5);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw.data()) + 1, 20), "Shortname to shorten");
+}
+
+// A page found by walking the chain stays pinned while the file links new
+// pages to it, even when the cache keeps (almost) nothing unpinned.
+TEST(VEZInternalFilesTest, ResizingWithASmallCacheKeepsTheChain) {
+  ScratchDir dir;
+  const std::string name = dir.Path("c.vez");
+  CreateDatabase(name);
+  std::int32_t start = -1;
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+    f.CreateFile(kInternal);
+    start = f.StartPageNo();
+    pm.ApplyChanges(kInternal);
+  }
+  const std::int32_t sizes[] = {5000, 13000, 9000, 20000, 100, 12000};
+  std::uint32_t seed = 40;
+  for (const std::int32_t capacity : {0, 1, 2}) {
+    for (const std::int32_t size : sizes) {
+      SCOPED_TRACE(capacity);
+      SCOPED_TRACE(size);
+      const auto data = Pattern(size, ++seed);
+      {
+        TVEZDiskPageManager pm;
+        Open(pm, name);
+        pm.SetCacheCapacity(capacity);
+        TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+        f.OpenFile(start);
+        // Bring the whole chain into the cache as clean pages first.
+        std::vector<std::uint8_t> old(static_cast<std::size_t>(f.GetSize(kInternal)));
+        f.ReadFile(kInternal, old.data(), static_cast<std::int32_t>(old.size()), true);
+        f.WriteFile(kInternal, data.data(), size, acaNone, 0);
+        pm.ApplyChanges(kInternal);
+      }
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
+      f.OpenFile(start);
+      std::vector<std::uint8_t> back(data.size());
+      f.ReadFile(kInternal, back.data(), size, true);
+      EXPECT_EQ(back, data);
+      EXPECT_EQ(Chain(pm, start).size(),
+                static_cast<std::size_t>((size + 10 + pm.PageDataSize() - 1) / pm.PageDataSize()));
+    }
+  }
 }
 
 }  // namespace

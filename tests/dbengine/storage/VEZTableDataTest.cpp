@@ -122,6 +122,9 @@ TEST_F(TableDataTest, RenameField) {
   EXPECT_EQ(table.IndexManager()->IndexDefs().GetDef(0)->GetIndexColumn(0)->FieldName, "AMOUNT");
   table.RenameField("AMOUNT", std::string(300, 'A'));
   EXPECT_EQ(table.FieldManager()->FieldDefs().GetDef(2)->Name.size(), 255u);
+  // A name that would be cut into another field's name is taken too.
+  EXPECT_EQ(NativeErrorOf([&] { table.RenameField("ID", std::string(280, 'a')); }), 30344);
+  EXPECT_EQ(table.FieldManager()->FieldDefs().GetDef(0)->Name, "ID");
 }
 
 TEST_F(TableDataTest, NoFieldsNoRecordSize) {

@@ -44,7 +44,7 @@ bool Increment(std::string& digits) {
 }
 
 // The oracle: an exact fixed text rounded to `decimals` places, half away
-// from zero, the sign kept.
+// from zero, the sign kept unless the text is all zeros.
 std::string RoundFixedText(const std::string& exact, int decimals) {
   const bool negative = exact[0] == '-';
   const std::string body = exact.substr(negative ? 1 : 0);
@@ -56,7 +56,8 @@ std::string RoundFixedText(const std::string& exact, int decimals) {
   frac.resize(d, '0');
   std::string all = int_part + frac;
   if (up && Increment(all)) all.insert(all.begin(), '1');
-  std::string out = negative ? "-" : "";
+  const bool zero = all.find_first_not_of('0') == std::string::npos;
+  std::string out = negative && !zero ? "-" : "";
   out += all.substr(0, all.size() - d);
   if (d > 0) out += "." + all.substr(all.size() - d);
   return out;
@@ -81,7 +82,8 @@ std::string RoundScientificText(long double v, int sig, int exp_digits) {
     digits.pop_back();
     ++exponent;
   }
-  std::string out = std::signbit(v) ? "-" : "";
+  const bool zero = digits.find_first_not_of('0') == std::string::npos;
+  std::string out = std::signbit(v) && !zero ? "-" : "";
   out += digits.substr(0, 1);
   if (k > 1) out += "." + digits.substr(1);
   std::string ex = std::to_string(std::abs(exponent));
@@ -129,6 +131,14 @@ TEST(FloatRoundingTest, OneRuleThroughEveryFormatter) {
       {0.125L, 2, "0.13"},
       {0.1L, 18, "0.100000000000000000"},  // long double: not the double's digits
       {0.25L + 0x1p-60L, 18, "0.250000000000000001"},
+      // A text of zeros has no sign, whatever the value's sign.
+      {-0.001, 2, "0.00"},
+      {-0.0049, 2, "0.00"},
+      {-0.005, 2, "-0.01"},  // stored just above 0.005
+      {-0.4, 0, "0"},
+      {-0.0, 0, "0"},
+      {-0.0, 3, "0.000"},
+      {-0.00001L, 4, "0.0000"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.fixed));
@@ -165,6 +175,8 @@ TEST(FloatRoundingTest, SignificantDigitsThroughEveryFormatter) {
       {0.000030517578125, 10, "3.051757813E-005", "3.051757813E-05", "3.051757813E-5"},
       {123456789012345.5, 15, "1.23456789012346E+014", "123456789012346", "123456789012346"},
       {2.5L, 1, "3E+000", "3", "3"},
+      {0.0, 3, "0.00E+000", "0", "0"},
+      {-0.0, 3, "0.00E+000", "0", "0"},  // no sign on a zero
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.e);
@@ -202,8 +214,7 @@ TEST(FloatRoundingTest, RandomValuesMatchTheExactOracle) {
     SCOPED_TRACE(ExactFixed(v).substr(0, 40) + " to " + std::to_string(decimals));
     const std::string expected = RoundFixedText(ExactFixed(v), decimals);
     const std::string f = "%." + std::to_string(decimals);
-    const bool zero = expected.find_first_not_of("-0.") == std::string::npos;
-    if (!zero) {
+    {
       EXPECT_EQ(Format(f + "f", {v}), expected);
       // FloatToStrF keeps at most its precision of significant digits.
       std::string sig_digits;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -241,6 +242,9 @@ TEST_F(FieldTest, DatesAndTimesUseTheNativeForms) {
   F("DT").SetAsDateTime(early);
   EXPECT_EQ(F("DT").AsDateTime(), -1.25);
   EXPECT_EQ(F("DT").AsString(), "29/12/1899 06:00:00");
+  // The native form keeps the day and the time apart: 1899-12-29, then 6 h.
+  std::memcpy(&native, Native("DT").data(), 8);
+  EXPECT_EQ(native, (DateDelta - 1.0) * MSecsPerDay + 6 * 3600000.0);
   F("D").SetAsDateTime(EncodeDate(1752, 9, 14));
   EXPECT_EQ(F("D").AsString(), "14/09/1752");
 
@@ -251,6 +255,27 @@ TEST_F(FieldTest, DatesAndTimesUseTheNativeForms) {
   EXPECT_EQ(ts, (TSQLTimeStamp{2016, 9, 20, 12, 0, 0, 500}));
   EXPECT_EQ(Native("TS"), (std::vector<std::uint8_t>{0xE0, 0x07, 9, 0, 20, 0, 12, 0, 0, 0, 0, 0,
                                                      0xF4, 0x01, 0, 0}));
+}
+
+// A dataset that computes the native value as (D + 693594) * 86400000 from
+// a date-time D often gives a hair less than the whole millisecond; the
+// field must read the millisecond that was meant.
+TEST_F(FieldTest, DateTimeNativeValuesReadToTheNearestMillisecond) {
+  std::mt19937 rng(20160920);
+  for (int i = 0; i < 2000; ++i) {
+    TTimeStamp ts;
+    ts.Date = DateDelta + 42633 + static_cast<std::int32_t>(rng() % 3000);
+    ts.Time = static_cast<std::int32_t>(rng() % MSecsPerDay);
+    SCOPED_TRACE(std::to_string(ts.Date) + " " + std::to_string(ts.Time));
+    const TDateTime d = TimeStampToDateTime(ts);
+    const double native = (d + DateDelta) * MSecsPerDay;
+    F("DT").SetData(&native);
+    ASSERT_EQ(F("DT").AsDateTime(), d);
+  }
+  // Just below midnight reads as the next day's midnight.
+  const double late = (DateDelta + 42634.0) * MSecsPerDay - 0.25;
+  F("DT").SetData(&late);
+  EXPECT_EQ(F("DT").AsDateTime(), 42634.0);
 }
 
 TEST_F(FieldTest, BlobFieldsGoThroughStreams) {

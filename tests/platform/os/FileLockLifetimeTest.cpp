@@ -19,6 +19,7 @@
 #include "platform/core/Exceptions.h"
 #include "platform/os/File.h"
 #include "platform/os/FileLock.h"
+#include "platform/os/TempFile.h"
 
 namespace platform {
 namespace {
@@ -87,6 +88,31 @@ TEST_F(LockLifetime, AStaticFileClosesAtExitAfterTheRegistryWasFirstUsed) {
             PosixFileSystem().OpenFile(path, FileAccess::kReadWrite, FileShare::kDenyNone);
         if (!database->LockRange(0, 4) || !second->LockRange(8, 2) || database->LockRange(9, 1))
           Finish("locks not as expected");
+        std::exit(0);  // static destructors run now
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// A static object that spills to a temporary file on its way out: the table
+// of reserved temporary names, first used after that object was made, must
+// still be there when its destructor reserves and claims a name at exit.
+TEST_F(LockLifetime, AStaticObjectReservesATempFileAtExitAfterTheTableWasFirstUsed) {
+  struct SpillsAtExit {
+    ~SpillsAtExit() {
+      FileSystem& fs = PosixFileSystem();
+      const std::string name = fs.ReserveTempFileName();
+      auto spill = fs.CreateDeleteOnCloseFile(name);
+      spill->WriteAt(0, "spill", 5);
+      if (PendingTempReservations() != pending) _exit(2);
+    }
+    std::size_t pending = 0;
+  };
+  EXPECT_EXIT(
+      {
+        static SpillsAtExit spiller;
+        // First use of the table, after spiller was made; left unclaimed.
+        PosixFileSystem().ReserveTempFileName();
+        spiller.pending = PendingTempReservations();
         std::exit(0);  // static destructors run now
       },
       ::testing::ExitedWithCode(0), "");

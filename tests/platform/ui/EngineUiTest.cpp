@@ -69,5 +69,13 @@ TEST(EngineUiTest, ScriptedUiAnswersInOrderAndLogs) {
   ui.ExpectDone();
 }
 
+TEST(EngineUiTest, ReportOutsideAHandlerReportsNothing) {
+  test::ScriptedEngineUi ui;
+  ScopedEngineUi scope(ui);
+  ReportCurrentException();
+  EXPECT_TRUE(ui.Log().empty());
+  ui.ExpectDone();
+}
+
 }  // namespace
 }  // namespace platform
