@@ -194,6 +194,24 @@ TEST(VEZTableLockManagerTest, WeakerLocksMarkedPhysicalOnlyWhereTheByteWasGot) {
   EXPECT_NO_THROW(f.M().CheckNoLocks());
 }
 
+TEST(VEZTableLockManagerTest, OpenTakenDuringARecordLockKeepsItsByteWhenTheRecordGoes) {
+  Fixture f;
+  const TVEZPageItemID rec{31, 7};
+  ASSERT_TRUE(f.M().LockRecord(1, f.T(), rec, 1, 0));
+  ASSERT_TRUE(f.Lock(1, ltIS));  // covered by the record lock: no byte yet
+  EXPECT_EQ(f.Entries(1), "U:1P IS:1L");
+  EXPECT_TRUE(f.M().UnlockRecord(1, f.T(), rec));
+  EXPECT_EQ(f.Entries(1), "IS:1P");
+  EXPECT_TRUE(f.probe.Held(ltIS, 1));
+  EXPECT_FALSE(f.probe.Held(ltU, 1));
+  EXPECT_FALSE(f.probe.GuardHeld());
+  // The table is still open here: another process cannot have it exclusively.
+  EXPECT_FALSE(f.other.manager->LockTable(2, ltX, f.other.Table(), 1, 0, true));
+  EXPECT_TRUE(f.Unlock(1, ltIS));
+  EXPECT_FALSE(f.probe.Held(ltIS, 1));
+  EXPECT_NO_THROW(f.M().CheckNoLocks());
+}
+
 TEST(VEZTableLockManagerTest, OwnXGuardDoesNotBlockReleasingAnEarlierLock) {
   Fixture f;
   ASSERT_TRUE(f.Lock(1, ltIS));  // a cursor's open
