@@ -370,6 +370,29 @@ TEST(VEZTableLockManagerTest, TransactionLocksClearedWhenSIRWIsAlreadyHeld) {
   }
 }
 
+TEST(VEZTableLockManagerTest, RecordByteLetGoWhenItsSlotCannotBeWritten) {
+  ScratchDir dir;
+  const std::string name = dir.Path("w.vez");
+  const auto pages = test::CreateLockTestDatabase(name, kMax);
+  // A handle that cannot write: the slot write fails after the byte is taken.
+  TVEZDiskPageManager pm;
+  bool read_only = true, repair = false, multi_user = true;
+  pm.OpenDatabase(name, {}, read_only, repair, false, multi_user);
+  TVEZDatabaseTableLockManager manager(kMax, &pm);
+  TVEZTableLocksFile table(&pm);
+  table.OpenFile(pages[0]);
+  const TVEZPageItemID rec{5, 5};
+  const int first = NativeErrorOf([&] { manager.LockRecord(1, table, rec, 1, 0); });
+  EXPECT_NE(first, 0);
+  EXPECT_TRUE(manager.Locks(1).empty());
+  LockHandleSet other(name, kMax, pages);
+  LockBytesProbe probe(other.pm, pages[0], kMax);
+  EXPECT_FALSE(probe.Held(ltU, 1));  // no record byte left behind
+  EXPECT_FALSE(probe.GuardHeld());
+  // A second try fails the same way, not on a byte it holds already.
+  EXPECT_EQ(NativeErrorOf([&] { manager.LockRecord(1, table, rec, 1, 0); }), first);
+}
+
 TEST(VEZTableLockManagerTest, ExclusiveFileNeedsNoLocks) {
   ScratchDir dir;
   const std::string name = dir.Path("x.vez");
