@@ -337,11 +337,20 @@ bool TVEZDatabaseTableLockManager::DoUnlockRecord(std::int32_t session_id, TVEZT
   if (i < 0) return false;
   const TVEZPageItemID record_id = list.Item(static_cast<std::size_t>(i)).RecordID;
   if (!list.RemoveLock(ltU, table, false)) return true;
+  // An ltIS asked for while the record was locked rode on the record lock; it
+  // needs its own byte before the record byte goes, or ltX could be granted
+  // to another session while this one has the table open.
+  bool weaker_ok = true;
+  for (std::size_t j = 0; j < list.Count(); ++j)
+    if (list.Item(j).LocksFilePageNo == table && list.IsWeakerNonPhysicalLock(j, ltU)) {
+      weaker_ok = MakeWeakerLocksPhysical(session_id, ltU, file, lock);
+      break;
+    }
   bool taken = false;
   if (!AcquireGuard(session_id, file, table, lock, taken)) return false;
   FileGuardRelease guard(file, taken);
   if (!file.UnlockRecord(session_id, record_id)) throw EVEZException(20206, "Cannot unlock record");
-  return true;
+  return weaker_ok;
 }
 
 bool TVEZDatabaseTableLockManager::IsRecordLocked(std::int32_t session_id, TVEZTableLocksFile& file,

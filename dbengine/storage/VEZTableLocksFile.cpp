@@ -122,7 +122,17 @@ bool TVEZTableLocksFile::LockRecord(std::int32_t session_id, const TVEZPageItemI
   if (!file.LockByte(5 * max_session_count_ + session_id)) return false;
   std::uint8_t raw[6];
   record_id.Encode(raw);
-  file.WriteBuffer(raw, 6, 6 * max_session_count_ + 6 * session_id);
+  try {
+    file.WriteBuffer(raw, 6, 6 * max_session_count_ + 6 * session_id);
+  } catch (...) {
+    // A byte without its record would block the session's record locks for
+    // as long as the handle lives.
+    try {
+      file.UnlockByte(5 * max_session_count_ + session_id);
+    } catch (...) {
+    }
+    throw;
+  }
   return true;
 }
 

@@ -194,6 +194,24 @@ TEST(VEZTableLockManagerTest, WeakerLocksMarkedPhysicalOnlyWhereTheByteWasGot) {
   EXPECT_NO_THROW(f.M().CheckNoLocks());
 }
 
+TEST(VEZTableLockManagerTest, OpenTakenDuringARecordLockKeepsItsByteWhenTheRecordGoes) {
+  Fixture f;
+  const TVEZPageItemID rec{31, 7};
+  ASSERT_TRUE(f.M().LockRecord(1, f.T(), rec, 1, 0));
+  ASSERT_TRUE(f.Lock(1, ltIS));  // covered by the record lock: no byte yet
+  EXPECT_EQ(f.Entries(1), "U:1P IS:1L");
+  EXPECT_TRUE(f.M().UnlockRecord(1, f.T(), rec));
+  EXPECT_EQ(f.Entries(1), "IS:1P");
+  EXPECT_TRUE(f.probe.Held(ltIS, 1));
+  EXPECT_FALSE(f.probe.Held(ltU, 1));
+  EXPECT_FALSE(f.probe.GuardHeld());
+  // The table is still open here: another process cannot have it exclusively.
+  EXPECT_FALSE(f.other.manager->LockTable(2, ltX, f.other.Table(), 1, 0, true));
+  EXPECT_TRUE(f.Unlock(1, ltIS));
+  EXPECT_FALSE(f.probe.Held(ltIS, 1));
+  EXPECT_NO_THROW(f.M().CheckNoLocks());
+}
+
 TEST(VEZTableLockManagerTest, OwnXGuardDoesNotBlockReleasingAnEarlierLock) {
   Fixture f;
   ASSERT_TRUE(f.Lock(1, ltIS));  // a cursor's open
@@ -350,6 +368,29 @@ TEST(VEZTableLockManagerTest, TransactionLocksClearedWhenSIRWIsAlreadyHeld) {
     EXPECT_TRUE(f.other.Table().IsRecordLockedByAnyOtherSession(2, rec));
     EXPECT_TRUE(f.M().ReleaseAllLocks(1));
   }
+}
+
+TEST(VEZTableLockManagerTest, RecordByteLetGoWhenItsSlotCannotBeWritten) {
+  ScratchDir dir;
+  const std::string name = dir.Path("w.vez");
+  const auto pages = test::CreateLockTestDatabase(name, kMax);
+  // A handle that cannot write: the slot write fails after the byte is taken.
+  TVEZDiskPageManager pm;
+  bool read_only = true, repair = false, multi_user = true;
+  pm.OpenDatabase(name, {}, read_only, repair, false, multi_user);
+  TVEZDatabaseTableLockManager manager(kMax, &pm);
+  TVEZTableLocksFile table(&pm);
+  table.OpenFile(pages[0]);
+  const TVEZPageItemID rec{5, 5};
+  const int first = NativeErrorOf([&] { manager.LockRecord(1, table, rec, 1, 0); });
+  EXPECT_NE(first, 0);
+  EXPECT_TRUE(manager.Locks(1).empty());
+  LockHandleSet other(name, kMax, pages);
+  LockBytesProbe probe(other.pm, pages[0], kMax);
+  EXPECT_FALSE(probe.Held(ltU, 1));  // no record byte left behind
+  EXPECT_FALSE(probe.GuardHeld());
+  // A second try fails the same way, not on a byte it holds already.
+  EXPECT_EQ(NativeErrorOf([&] { manager.LockRecord(1, table, rec, 1, 0); }), first);
 }
 
 TEST(VEZTableLockManagerTest, ExclusiveFileNeedsNoLocks) {
