@@ -29,6 +29,9 @@ class WorkerProcess {
   WorkerProcess& operator=(const WorkerProcess&) = delete;
 
   pid_t Pid() const { return pid_; }
+  // Later reads give up after timeout_ms; a test shortens it only around a
+  // read it expects to time out, since a sanitizer build starts slowly.
+  void SetTimeout(int timeout_ms) { timeout_ms_ = timeout_ms; }
   bool Running() const { return pid_ > 0; }
 
   // Writes one command line; answers are read separately (ReadLine), so a

@@ -394,7 +394,9 @@ class MemoryTableViewTest : public ::testing::Test {
     EXPECT_EQ(Walk(true), want);
     // Past the last record the cursor keeps its place.
     EXPECT_EQ(c.GetRecordBuffer(grmNext), grrEOF);
-    if (!want.empty()) EXPECT_EQ(c.CurrentRecordID.PageNo, want.back());
+    if (!want.empty()) {
+      EXPECT_EQ(c.CurrentRecordID.PageNo, want.back());
+    }
     EXPECT_EQ(Walk(false), want);
     // Next from EOF and Prior from BOF stay there, with no wrap to the other end.
     c.InternalLast();

@@ -172,10 +172,11 @@ TEST(VEZTableLockProcessTest, WaitingLockGrantedOnceTheOtherProcessReleases) {
 TEST(VEZTableLockProcessTest, ReadTimesOutAndTeardownEndsAStuckWorker) {
   pid_t pid = -1;
   {
-    WorkerProcess w(VEZ_TEST_WORKER, {}, 300);
+    WorkerProcess w(VEZ_TEST_WORKER);
     pid = w.Pid();
     w.Send("barrier never");
     w.AwaitEvent("never");
+    w.SetTimeout(300);
     // No answer comes while it waits: the read gives up after its time-out.
     EXPECT_THROW(w.ReadLine(), std::runtime_error);
     // The worker now waits for "go"; the destructor's "exit" ends it.
