@@ -280,6 +280,20 @@ void TVEZPageManager::FreePage(TVEZPage* page) noexcept {
   delete page;
 }
 
+void TVEZPageManager::RecycleBuffer(std::uint8_t* buffer) noexcept {
+  if (buffer == nullptr) return;
+  try {
+    if (spare_buffers_.size() < kMaxSpareBuffers &&
+        MemoryManager().GetMemoryBufferSize(buffer) == page_size_) {
+      spare_buffers_.push_back(buffer);  // capacity reserved
+      return;
+    }
+    MemoryManager().FreeMem(buffer);
+  } catch (...) {
+    // A damaged block is reported by the allocator; nothing to do here.
+  }
+}
+
 void TVEZPageManager::GiveNewBuffer(TVEZPage* page) {
   if (spare_buffers_.empty()) {
     page->AllocPageBuffer();

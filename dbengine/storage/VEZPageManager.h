@@ -353,6 +353,10 @@ class TVEZPageManager {
   void SetPageCount(std::int32_t v) { page_count_ = v; }
   TVEZSessionPageInfo& SessionInfo(std::int32_t session_id);
   TVEZSessionPageInfo* FindSessionInfo(std::int32_t session_id) const;
+  // Takes back a page buffer that InternalReadPage does not need (an engine
+  // whose pages point at their stored image): kept for the next cache miss,
+  // or freed when enough are kept. buffer may be null.
+  void RecycleBuffer(std::uint8_t* buffer) noexcept;
 
   // Commit hooks, for an engine that brackets a commit (header states, a
   // rollback journal). ApplyChanges calls them only when the session has pages

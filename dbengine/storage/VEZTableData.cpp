@@ -6,11 +6,13 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/storage/VEZBaseExpression.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZDatabaseData.h"
 #include "dbengine/storage/VEZDefStreamIO.h"
 #include "dbengine/storage/VEZDesignMode.h"
+#include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZPageManager.h"
 
 namespace vez {
@@ -286,10 +288,6 @@ void TVEZTableData::RebuildTemporaryIndexes(std::int32_t session_id) {
 // ---------------------------------------------------------------------------
 // Navigation of unrestricted views
 
-void TVEZTableData::CheckUnrestricted(const TVEZCursor& cursor) {
-  if (cursor.IsViewRestricted()) throw EVEZException(kNotImplemented, "Not implemented yet");
-}
-
 void TVEZTableData::ReadRecord(std::int32_t session_id, TVEZNavigationInfo& info,
                                std::int32_t table_state, TVEZIndexPositionCache* cache) {
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
@@ -301,10 +299,168 @@ void TVEZTableData::ReadRecord(std::int32_t session_id, TVEZNavigationInfo& info
     FRecordManager->GetRecordBuffer(session_id, info);
 }
 
+namespace {
+
+// A record buffer of the table from the engine memory manager, freed at scope end.
+class TRecordScratch {
+ public:
+  explicit TRecordScratch(std::int32_t size)
+      : FBuffer(static_cast<std::uint8_t*>(MemoryManager().AllocMem(size))) {}
+  ~TRecordScratch() {
+    try {
+      MemoryManager().FreeMem(FBuffer);
+    } catch (...) {
+      // A damaged block is reported by the allocator; a release cannot pass it on.
+    }
+  }
+  TRecordScratch(const TRecordScratch&) = delete;
+  TRecordScratch& operator=(const TRecordScratch&) = delete;
+  std::uint8_t* Get() const { return FBuffer; }
+
+ private:
+  std::uint8_t* FBuffer;
+};
+
+}  // namespace
+
+bool TVEZTableData::IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer) {
+  if (cursor.IsRangeApplied()) {
+    TVEZIndex* index = FIndexManager->OpenIndex(cursor.IndexID);
+    if (cursor.RangeStartBuffer != nullptr) {
+      const std::int32_t c = index->CompareRecordBuffersByIndex(buffer, cursor.RangeStartBuffer,
+                                                                cursor.RangeStartKeyFieldCount);
+      if (cursor.RangeStartExclusive ? c <= 0 : c < 0) return false;
+    }
+    if (cursor.RangeEndBuffer != nullptr) {
+      const std::int32_t c = index->CompareRecordBuffersByIndex(buffer, cursor.RangeEndBuffer,
+                                                                cursor.RangeEndKeyFieldCount);
+      if (cursor.RangeEndExclusive ? c >= 0 : c > 0) return false;
+    }
+  }
+  for (TVEZBaseExpression* filter : {cursor.FilterExpression, cursor.SQLFilterExpression}) {
+    if (filter == nullptr) continue;
+    filter->AssignCursorBuffer(buffer, false);
+    if (!filter->GetResult()) return false;
+  }
+  if (cursor.FilterRecord && !cursor.FilterRecord(buffer, cursor.Dataset)) return false;
+  return true;
+}
+
+bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_forward,
+                                      TVEZPageItemID& record_id) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
+  if (FRecordManager->RecordCount == 0) return false;
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  TRecordScratch scratch(GetRecordBufferSize());
+  TVEZNavigationInfo info;
+  info.IndexID = cursor.IndexID;
+  info.RecordID = cursor.CurrentRecordID;
+  info.RecordBuffer = scratch.Get();
+  info.FirstPosition = restart && go_forward;
+  info.LastPosition = restart && !go_forward;
+  info.GetRecordMode = go_forward ? grmNext : grmPrior;
+  // An index finds the current record's place by its key.
+  if (!restart && ReadRecord(session_id, cursor.CurrentRecordID, scratch.Get()) != grrOK)
+    return false;
+  const bool distinct = cursor.DistinctFieldCount > 0 && cursor.DistinctRecordBuffer != nullptr &&
+                        cursor.IndexID != -1;
+  TVEZIndexPositionCache cache;
+  for (;;) {
+    ReadRecord(session_id, info, FRecordManager->TableState, &cache);
+    if (info.GetRecordResult != grrOK) return false;
+    if (distinct &&
+        FIndexManager->OpenIndex(cursor.IndexID)
+                ->CompareRecordBuffersByIndex(scratch.Get(), cursor.DistinctRecordBuffer,
+                                              cursor.DistinctFieldCount) == 0)
+      continue;
+    if (IsBufferAccepted(cursor, scratch.Get())) {
+      record_id = info.RecordID;
+      return true;
+    }
+  }
+}
+
+std::int64_t TVEZTableData::ForEachVisibleRecord(
+    TVEZCursor& cursor, const std::function<bool(TVEZPageItemID, std::int64_t)>& visit) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
+  if (FRecordManager->RecordCount == 0) return 0;
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  const std::int32_t size = GetRecordBufferSize();
+  TRecordScratch scratch(size);
+  TRecordScratch previous(size);
+  bool has_previous = false;
+  const bool distinct = cursor.DistinctFieldCount > 0 && cursor.IndexID != -1;
+  TVEZNavigationInfo info;
+  info.IndexID = cursor.IndexID;
+  info.RecordBuffer = scratch.Get();
+  info.FirstPosition = true;
+  info.GetRecordMode = grmNext;
+  TVEZIndexPositionCache cache;
+  std::int64_t count = 0;
+  for (;;) {
+    ReadRecord(session_id, info, FRecordManager->TableState, &cache);
+    if (info.GetRecordResult != grrOK) return count;
+    if (!IsBufferAccepted(cursor, scratch.Get())) continue;
+    if (distinct) {
+      // One record per distinct leading key: the first of its group.
+      if (has_previous && FIndexManager->OpenIndex(cursor.IndexID)
+                                  ->CompareRecordBuffersByIndex(scratch.Get(), previous.Get(),
+                                                                cursor.DistinctFieldCount) == 0)
+        continue;
+      std::memcpy(previous.Get(), scratch.Get(), static_cast<std::size_t>(size));
+      has_previous = true;
+    }
+    ++count;
+    if (!visit(info.RecordID, count)) return count;
+  }
+}
+
 TVEZGetRecordResult TVEZTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return grrEOF;
-  CheckUnrestricted(cursor);
+  const bool distinct_step = cursor.DistinctFieldCount > 0 && mode != grmCurrent &&
+                             !cursor.FirstPosition && !cursor.LastPosition;
+  if (!distinct_step) {
+    cursor.DistinctRecordBuffer = nullptr;
+    return InternalGetRecordBuffer(cursor, mode);
+  }
+  // The record the cursor leaves: the move skips every record of its group.
+  cursor.DistinctRecordBuffer = cursor.AllocateRecordBuffer();
+  try {
+    TVEZGetRecordResult result = grrError;
+    if (ReadRecord(SessionIDOf(&cursor), cursor.CurrentRecordID, cursor.DistinctRecordBuffer) ==
+        grrOK)
+      result = InternalGetRecordBuffer(cursor, mode);
+    cursor.FreeRecordBuffer(cursor.DistinctRecordBuffer);
+    cursor.DistinctRecordBuffer = nullptr;
+    return result;
+  } catch (...) {
+    cursor.FreeRecordBuffer(cursor.DistinctRecordBuffer);
+    cursor.DistinctRecordBuffer = nullptr;
+    throw;
+  }
+}
+
+TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
+                                                           TVEZGetRecordMode mode) {
+  const bool restricted = cursor.IsViewRestricted();
+  if (restricted && mode != grmCurrent) {
+    const bool forward = mode == grmNext;
+    // At BOF nothing lies before, at EOF nothing after: no wrap to the other end.
+    if (!forward && cursor.FirstPosition) return grrBOF;
+    if (forward && cursor.LastPosition) return grrEOF;
+    TVEZPageItemID found;
+    if (!FindVisibleRecord(cursor, cursor.FirstPosition || cursor.LastPosition, forward, found))
+      return forward ? grrEOF : grrBOF;
+    const TVEZGetRecordResult result =
+        ReadRecord(SessionIDOf(&cursor), found, cursor.CurrentRecordBuffer);
+    cursor.CurrentRecordID = found;
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    return result;
+  }
   TVEZNavigationInfo info;
   info.GetRecordMode = mode;
   info.IndexID = cursor.IndexID;
@@ -314,6 +470,8 @@ TVEZGetRecordResult TVEZTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRe
   info.LastPosition = cursor.LastPosition;
   info.GetRecordResult = grrOK;
   ReadRecord(SessionIDOf(&cursor), info, FRecordManager->TableState, cursor.IndexPositionCache());
+  // A re-read record that the view no longer shows leaves the cursor as it was.
+  if (info.GetRecordResult == grrOK && restricted && !IsRecordAccepted(cursor)) return grrError;
   cursor.CurrentRecordID = info.RecordID;
   cursor.FirstPosition = info.FirstPosition;
   cursor.LastPosition = info.LastPosition;
@@ -331,7 +489,8 @@ bool TVEZTableData::FindKey(TVEZCursor& /*cursor*/, TVEZSearchCondition /*search
 
 std::int64_t TVEZTableData::GetRecordCount(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
-  CheckUnrestricted(cursor);
+  if (cursor.IsViewRestricted())
+    return ForEachVisibleRecord(cursor, [](TVEZPageItemID, std::int64_t) { return true; });
   return InternalGetRecordCount(cursor);
 }
 
@@ -339,28 +498,64 @@ void TVEZTableData::SetRecNo(TVEZCursor& cursor, std::int64_t rec_no) {
   TVEZLockGuard guard(*this);
   const std::int64_t count = GetRecordCount(cursor);
   if (count == 0) return;
-  rec_no = std::min(rec_no, count);
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  if (cursor.IndexID != -1) {
+  // Numbers outside 1..count stand on the nearest end.
+  rec_no = std::clamp<std::int64_t>(rec_no, 1, count);
+  if (cursor.IsViewRestricted()) {
+    TVEZPageItemID found = cursor.CurrentRecordID;
+    ForEachVisibleRecord(cursor, [&](TVEZPageItemID id, std::int64_t no) {
+      found = id;
+      return no < rec_no;
+    });
+    cursor.CurrentRecordID = found;
+  } else if (cursor.IndexID != -1) {
     cursor.CurrentRecordID =
         FIndexManager->OpenIndex(cursor.IndexID)->GetRecordIDByRecNo(SessionIDOf(&cursor), rec_no);
   } else {
     InternalSetRecNo(cursor, rec_no);
   }
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
 }
 
 std::int64_t TVEZTableData::GetRecNo(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
   if (cursor.FirstPosition || cursor.LastPosition || GetRecordCount(cursor) == 0) return -1;
+  if (cursor.IsViewRestricted()) {
+    std::int64_t rec_no = -1;
+    const TVEZPageItemID current = cursor.CurrentRecordID;
+    ForEachVisibleRecord(cursor, [&](TVEZPageItemID id, std::int64_t no) {
+      if (!(id == current)) return true;
+      rec_no = no;
+      return false;
+    });
+    return rec_no;
+  }
   if (cursor.IndexID == -1) return InternalGetRecNo(cursor);
-  const std::int32_t size = GetRecordBufferSize();
-  std::unique_ptr<std::uint8_t, void (*)(std::uint8_t*)> record(
-      static_cast<std::uint8_t*>(MemoryManager().AllocMem(size)),
-      [](std::uint8_t* p) { MemoryManager().FreeMem(p); });
-  if (ReadRecord(SessionIDOf(&cursor), cursor.CurrentRecordID, record.get()) != grrOK) return -1;
+  TRecordScratch record(GetRecordBufferSize());
+  if (ReadRecord(SessionIDOf(&cursor), cursor.CurrentRecordID, record.Get()) != grrOK) return -1;
   return FIndexManager->OpenIndex(cursor.IndexID)
-      ->GetRecNoByRecordID(SessionIDOf(&cursor), cursor.CurrentRecordID, record.get());
+      ->GetRecNoByRecordID(SessionIDOf(&cursor), cursor.CurrentRecordID, record.Get());
+}
+
+bool TVEZTableData::IsRecordInRange(TVEZCursor& cursor) {
+  if (!cursor.IsRangeApplied()) return true;
+  TVEZIndex* index = FIndexManager->OpenIndex(cursor.IndexID);
+  const std::uint8_t* record = cursor.CurrentRecordBuffer;
+  if (cursor.RangeStartBuffer != nullptr) {
+    const std::int32_t c = index->CompareRecordBuffersByIndex(record, cursor.RangeStartBuffer,
+                                                              cursor.RangeStartKeyFieldCount);
+    if (cursor.RangeStartExclusive ? c <= 0 : c < 0) return false;
+  }
+  if (cursor.RangeEndBuffer != nullptr) {
+    const std::int32_t c = index->CompareRecordBuffersByIndex(record, cursor.RangeEndBuffer,
+                                                              cursor.RangeEndKeyFieldCount);
+    if (cursor.RangeEndExclusive ? c >= 0 : c > 0) return false;
+  }
+  return true;
+}
+
+bool TVEZTableData::IsRecordAccepted(TVEZCursor& cursor) {
+  return IsBufferAccepted(cursor, cursor.CurrentRecordBuffer);
 }
 
 // ---------------------------------------------------------------------------

@@ -20,8 +20,9 @@
 // (23, 26-29, and 19/24 where records hold BLOB caches), InsertRecord,
 // DeleteRecord, UpdateRecord (30-32) and storage-order record numbers and
 // counts (35-37); the disk engine also wraps reads in its multi-user bracket.
-// The search engine (restricted views: filters, ranges, distinct; Locate and
-// FindKey) is not in this base yet: those calls raise 30058 until it is.
+// Restricted views (filters, ranges, distinct) are walked record by record;
+// the search engine (index scans, record bitmaps, Locate and FindKey) is not
+// in this base yet: Locate and FindKey raise 30058 until it is.
 //
 // Thread safety: all work on a database is serialised by its database data's
 // re-entrant lock; Lock()/Unlock() take that lock. GetRecordBuffer,
@@ -30,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -116,7 +118,11 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // again (grmCurrent) into CurrentRecordBuffer, in the cursor's index order
   // or storage order. An empty table gives grrEOF. The cursor takes
   // CurrentRecordID, FirstPosition and LastPosition from the move, also at
-  // an end. A restricted view (filter, range, distinct) raises 30058 here.
+  // an end. A move of a restricted view (filter, range, distinct) goes to the
+  // next or previous visible record; when there is none it answers grrEOF or
+  // grrBOF and the cursor keeps its position (a Prior from BOF or a Next from
+  // EOF stays there). A re-read record that the view no longer shows gives
+  // grrError.
   virtual TVEZGetRecordResult GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode);
   // 21, 22: searches; 30058 in this base.
   virtual bool Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression);
@@ -149,9 +155,10 @@ class TVEZTableData : public TVEZKeyRecordSource {
   virtual bool InsertRecord(TVEZCursor& cursor) = 0;
   virtual bool DeleteRecord(TVEZCursor& cursor) = 0;
   virtual bool UpdateRecord(TVEZCursor& cursor) = 0;
-  // 33, 34: 1-based record numbers in the cursor's view (unrestricted views
-  // in this base; a restricted one raises 30058). SetRecNo does not read the
-  // record; GetRecNo is -1 at an end or in an empty view.
+  // 33, 34: 1-based record numbers in the cursor's view. SetRecNo takes a
+  // number outside 1..count to the nearest end and does not read the record;
+  // GetRecNo is -1 at an end, in an empty view, or for a record the view
+  // does not show.
   virtual void SetRecNo(TVEZCursor& cursor, std::int64_t rec_no);
   virtual std::int64_t GetRecNo(TVEZCursor& cursor);
   // 35-37: storage-order record numbers and the record count.
@@ -193,6 +200,12 @@ class TVEZTableData : public TVEZKeyRecordSource {
                                 bool to_insert, TVEZPageItemID current_record_id);
   // Records in the cursor's view (unrestricted in this base).
   std::int64_t GetRecordCount(TVEZCursor& cursor);
+  // Whether the cursor's CurrentRecordBuffer lies in its key range (true
+  // without a range), by the cursor's index.
+  bool IsRecordInRange(TVEZCursor& cursor);
+  // IsRecordInRange, then the filter expression, the SQL filter expression
+  // and the record filter callback, each only while the earlier ones pass.
+  bool IsRecordAccepted(TVEZCursor& cursor);
   // For every cursor of session_id, brings the temporary indexes in step.
   void RebuildTemporaryIndexes(std::int32_t session_id);
   // Bytes of a memory record; 10131 without fields.
@@ -239,8 +252,21 @@ class TVEZTableData : public TVEZKeyRecordSource {
   void AssignNewObjectIds(TVEZMetaObjectDefs& defs);
   void SetPageManager(TVEZPageManager* page_manager) { FPageManager = page_manager; }
   void SetDisableTempFiles(bool value) { FDisableTempFiles = value; }
-  // A restricted view is served by the search engine, which is not here yet.
-  static void CheckUnrestricted(const TVEZCursor& cursor);
+  // Whether buffer (a record of the table) passes the cursor's range and
+  // filters.
+  bool IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer);
+  // The first visible record from the cursor's position (restart: from the
+  // first, or the last going back) in the cursor's order; a distinct view
+  // skips records whose leading DistinctFieldCount index fields equal those of
+  // DistinctRecordBuffer. Walks every record: the search engine, with its
+  // index scans and record bitmaps, takes its place.
+  bool FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_forward,
+                         TVEZPageItemID& record_id);
+  // Calls visit(record id, 1-based number) for every visible record in the
+  // cursor's order until it answers false; returns how many it visited.
+  std::int64_t ForEachVisibleRecord(TVEZCursor& cursor,
+                                    const std::function<bool(TVEZPageItemID, std::int64_t)>& visit);
+  TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode);
 
   bool FIsRepairing = false;
   // Not owned: the database's for disk tables, the engine's own otherwise.

@@ -215,11 +215,6 @@ TEST_F(TableDataTest, EndsAndEmptyTable) {
   EXPECT_TRUE(cursor.LastPosition);
   EXPECT_EQ(table.GetRecordBuffer(cursor, grmPrior), grrOK);
   EXPECT_EQ(cursor.GetInt(0), 2);
-  // A view with a range is the search engine's; not served here.
-  std::uint8_t key[64] = {};
-  cursor.ApplyRange(key, nullptr, 1, 0, false, false);
-  EXPECT_EQ(NativeErrorOf([&] { table.GetRecordBuffer(cursor, grmNext); }), 30058);
-  cursor.ResetRange();
   EXPECT_EQ(NativeErrorOf([&] { table.Locate(cursor, nullptr); }), 10272);
 }
 
