@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchMemoryPages.h"
 #include "dbengine/storage/VEZBTreeKey.h"
 #include "dbengine/storage/VEZBTreePage.h"
 #include "dbengine/storage/VEZPageManager.h"
@@ -25,31 +26,7 @@ constexpr int kIntKeys = 1000000;
 constexpr int kStringKeys = 200000;
 constexpr int kScanLength = 100;
 
-class MemoryPages : public TVEZPageManager {
- public:
-  MemoryPages() {
-    SetPageSizes(4096, 40);
-    SetCacheCapacity(1000);
-  }
-  void InternalAddPage(TVEZPage* page) override {
-    page->SetPageNo(static_cast<std::int32_t>(pages_.size()));
-    page->AllocPageBuffer();
-    pages_.emplace_back(PageSize());
-    SetPageCount(static_cast<std::int32_t>(pages_.size()));
-  }
-  void InternalRemovePage(std::int32_t) override {}
-  void InternalReadPage(TVEZPage* page) override {
-    std::memcpy(page->PageBuffer(), pages_[static_cast<std::size_t>(page->PageNo())].data(),
-                PageSize());
-  }
-  void InternalWritePage(TVEZPage* page) override {
-    std::memcpy(pages_[static_cast<std::size_t>(page->PageNo())].data(), page->PageBuffer(),
-                PageSize());
-  }
-
- private:
-  std::vector<std::vector<std::uint8_t>> pages_;
-};
+using bench::MemoryPages;
 
 // One column: Int32 "ID" at offset 1, or Char(40) "NAME" at offset 1.
 class Fields : public TVEZKeyRecordSource {

@@ -3,6 +3,8 @@
 // recorded reading's append that is the dataset layer and not the engine.
 #include <benchmark/benchmark.h>
 
+#include <memory>
+
 #include "platform/core/DateTime.h"
 #include "tests/platform/dataset/FakeDataSet.h"
 
@@ -23,23 +25,34 @@ void DefineData(FakeDataSet& ds) {
 
 constexpr int kRowsPerTable = 100000;
 
-// AppendRecord with the seven values of a reading.
-void BM_AppendRecord(benchmark::State& state) {
+// A fresh, open Data table.
+std::unique_ptr<FakeDataSet> OpenData() {
   auto ds = std::make_unique<FakeDataSet>();
   DefineData(*ds);
   ds->Open();
+  return ds;
+}
+
+// Counts an append; the table is emptied, untimed, after every kRowsPerTable
+// of them so that the appends all meet a table of about the same size.
+void CountAppend(benchmark::State& state, FakeDataSet& ds, int& n) {
+  if (++n < kRowsPerTable) return;
+  state.PauseTiming();
+  ds.rows.clear();
+  n = 0;
+  state.ResumeTiming();
+}
+
+// AppendRecord with the seven values of a reading.
+void BM_AppendRecord(benchmark::State& state) {
+  auto ds = OpenData();
   const double t0 = platform::EncodeDateTime(2016, 9, 20, 12, 0, 0, 0);
   int n = 0;
   for (auto _ : state) {
     ds->AppendRecord({Variant(), Variant::FromDouble(7), Variant::FromDate(t0 + n * 1e-5),
                       Variant::FromDouble(1234.5), Variant::FromDouble(88.1),
                       Variant::FromDouble(140.25), Variant::FromBoolean(false)});
-    if (++n == kRowsPerTable) {
-      state.PauseTiming();
-      ds->rows.clear();
-      n = 0;
-      state.ResumeTiming();
-    }
+    CountAppend(state, *ds, n);
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -48,9 +61,7 @@ BENCHMARK(BM_AppendRecord);
 // Append, the field setters and Post: the path the application's adapter
 // takes for its other tables.
 void BM_AppendSetPost(benchmark::State& state) {
-  auto ds = std::make_unique<FakeDataSet>();
-  DefineData(*ds);
-  ds->Open();
+  auto ds = OpenData();
   platform::Field& measurement = ds->FieldByName("MeasurementID");
   platform::Field& time = ds->FieldByName("Time");
   platform::Field& power = ds->FieldByName("Power");
@@ -68,12 +79,7 @@ void BM_AppendSetPost(benchmark::State& state) {
     torque.SetAsFloat(140.25);
     error.SetAsBoolean(false);
     ds->Post();
-    if (++n == kRowsPerTable) {
-      state.PauseTiming();
-      ds->rows.clear();
-      n = 0;
-      state.ResumeTiming();
-    }
+    CountAppend(state, *ds, n);
   }
   state.SetItemsProcessed(state.iterations());
 }

@@ -63,16 +63,25 @@ void OpenFor(TVEZDiskPageManager& pm, std::int32_t cache_pages, bool multi_user)
   pm.SetDurability(TVEZDurability::Off);
 }
 
+// Opens for a read or write case: the cache holds the hot pages when cached,
+// else nothing. The pages the case draws from (the hot ones, or all) are read
+// once to warm the cache and the system's; returns how many they are.
+std::size_t OpenWarm(TVEZDiskPageManager& pm, bool cached, bool multi_user) {
+  OpenFor(pm, cached ? kHotPages * 2 : 0, multi_user);
+  const auto& pages = Db().pages;
+  const std::size_t span = cached ? kHotPages : pages.size();
+  for (std::size_t i = 0; i < span; ++i)
+    pm.PutPage(pm.GetPage(kSession, pages[i], kPageTypeTableRecord, true));
+  return span;
+}
+
 void BM_ReadPage(benchmark::State& state) {
   const bool cached = state.range(0) != 0;
   const bool multi_user = state.range(1) != 0;
   TVEZDiskPageManager pm;
-  OpenFor(pm, cached ? kHotPages * 2 : 0, multi_user);
+  const std::size_t span = OpenWarm(pm, cached, multi_user);
   const auto& pages = Db().pages;
   std::mt19937 rng(7);
-  const std::size_t span = cached ? kHotPages : pages.size();
-  for (std::size_t i = 0; i < span; ++i)  // warm the cache and the system's
-    pm.PutPage(pm.GetPage(kSession, pages[i], kPageTypeTableRecord, true));
   for (auto _ : state) {
     TVEZPage* p = pm.GetPage(kSession, pages[rng() % span], kPageTypeTableRecord, true);
     benchmark::DoNotOptimize(p->PageData()[0]);
@@ -91,12 +100,9 @@ BENCHMARK(BM_ReadPage)
 void BM_WritePage(benchmark::State& state) {
   const bool cached = state.range(0) != 0;
   TVEZDiskPageManager pm;
-  OpenFor(pm, cached ? kHotPages * 2 : 0, false);
+  const std::size_t span = OpenWarm(pm, cached, false);
   const auto& pages = Db().pages;
   std::mt19937 rng(11);
-  const std::size_t span = cached ? kHotPages : pages.size();
-  for (std::size_t i = 0; i < span; ++i)
-    pm.PutPage(pm.GetPage(kSession, pages[i], kPageTypeTableRecord, true));
   std::int64_t pending = 0;
   for (auto _ : state) {
     TVEZPage* p = pm.GetPage(kSession, pages[rng() % span], kPageTypeTableRecord, true);

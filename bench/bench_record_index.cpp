@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/BenchMemoryPages.h"
 #include "dbengine/storage/VEZBTreeRecordIndex.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
@@ -26,31 +27,7 @@ namespace {
 
 using namespace vez;
 
-class MemoryPages : public TVEZPageManager {
- public:
-  MemoryPages() {
-    SetPageSizes(4096, 40);
-    SetCacheCapacity(1000);
-  }
-  void InternalAddPage(TVEZPage* page) override {
-    page->SetPageNo(static_cast<std::int32_t>(pages_.size()));
-    page->AllocPageBuffer();
-    pages_.emplace_back(PageSize());
-    SetPageCount(static_cast<std::int32_t>(pages_.size()));
-  }
-  void InternalRemovePage(std::int32_t) override {}
-  void InternalReadPage(TVEZPage* page) override {
-    std::memcpy(page->PageBuffer(), pages_[static_cast<std::size_t>(page->PageNo())].data(),
-                PageSize());
-  }
-  void InternalWritePage(TVEZPage* page) override {
-    std::memcpy(pages_[static_cast<std::size_t>(page->PageNo())].data(), page->PageBuffer(),
-                PageSize());
-  }
-
- private:
-  std::vector<std::vector<std::uint8_t>> pages_;
-};
+using bench::MemoryPages;
 
 // Records in slots of one vector, never deleted here. Identity (slot, 0).
 class Records : public TVEZBaseRecordManager {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -28,6 +29,19 @@ struct Cause {
 Cause CauseOf(const std::exception& e) {
   if (const auto* os = dynamic_cast<const EOSError*>(&e)) return {os->ErrorCode(), os->what()};
   return {EIO, e.what()};
+}
+
+// Runs io for a transfer of count bytes at position, when both are valid.
+// Returns what stopped it: the bad argument or the failure io raised.
+template <typename Io>
+std::optional<Cause> TransferFailure(std::int64_t count, std::int64_t position, Io&& io) {
+  if (count < 0 || position < 0) return Cause{EINVAL, "Invalid position or count"};
+  try {
+    io(static_cast<std::size_t>(count));
+    return std::nullopt;
+  } catch (const platform::Exception& e) {
+    return CauseOf(e);
+  }
 }
 
 bool IsDenied(int code) {
@@ -181,27 +195,17 @@ void TVEZDatabaseFile::CloseFile() {
 
 bool TVEZDatabaseFile::ReadBuffer(void* buffer, std::int64_t count, std::int64_t position) {
   CheckOpen("ReadBuffer");
-  if (count < 0 || position < 0) return false;
-  try {
-    file_->ReadAt(position, buffer, static_cast<std::size_t>(count));
-    return true;
-  } catch (const platform::Exception&) {
-    return false;
-  }
+  return !TransferFailure(count, position,
+                          [&](std::size_t n) { file_->ReadAt(position, buffer, n); });
 }
 
 void TVEZDatabaseFile::ReadBuffer(void* buffer, std::int64_t count, std::int64_t position,
                                   std::int32_t error_code) {
   CheckOpen("ReadBuffer");
-  Cause c{EINVAL, "Invalid position or count"};
-  if (count >= 0 && position >= 0) {
-    try {
-      file_->ReadAt(position, buffer, static_cast<std::size_t>(count));
-      return;
-    } catch (const platform::Exception& e) {
-      c = CauseOf(e);
-    }
-  }
+  const std::optional<Cause> failure =
+      TransferFailure(count, position, [&](std::size_t n) { file_->ReadAt(position, buffer, n); });
+  if (!failure) return;
+  const Cause& c = *failure;
   throw EVEZException(error_code,
                       "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, "
                       "FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
@@ -211,15 +215,10 @@ void TVEZDatabaseFile::ReadBuffer(void* buffer, std::int64_t count, std::int64_t
 void TVEZDatabaseFile::WriteBuffer(const void* buffer, std::int64_t count, std::int64_t position,
                                    std::int32_t error_code) {
   CheckOpen("WriteBuffer");
-  Cause c{EINVAL, "Invalid position or count"};
-  if (count >= 0 && position >= 0) {
-    try {
-      file_->WriteAt(position, buffer, static_cast<std::size_t>(count));
-      return;
-    } catch (const platform::Exception& e) {
-      c = CauseOf(e);
-    }
-  }
+  const std::optional<Cause> failure =
+      TransferFailure(count, position, [&](std::size_t n) { file_->WriteAt(position, buffer, n); });
+  if (!failure) return;
+  const Cause& c = *failure;
   throw EVEZException(error_code,
                       "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, "
                       "FileSize = %d, ErrorCode:%d. ErrorMessage: %s",

@@ -13,6 +13,41 @@ namespace vez {
 using platform::CheckedAdd;
 using platform::CheckedMul;
 
+namespace {
+
+// One allocation or release under the header lock: the body runs on fresh
+// copies of the maps, and the counters it reached are saved even when it
+// fails (the body's failure is the one reported), so the header never lags
+// the maps already written. The lock is released on every path.
+template <class Forget, class Save, class Body>
+void UnderHeaderLock(TVEZDiskPageManager& pm, std::int32_t lock_error, Forget forget, Save save,
+                     Body body) {
+  if (!RetryCall(4500, 20, [&] { return pm.LockDBHeader(); }))
+    throw EVEZException(lock_error, "Database is locked");
+  try {
+    forget();
+    body();
+  } catch (...) {
+    try {
+      save();
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    forget();
+    pm.UnlockDBHeader();
+    throw;
+  }
+  try {
+    save();
+  } catch (...) {
+    pm.UnlockDBHeader();
+    throw;
+  }
+  pm.UnlockDBHeader();
+}
+
+}  // namespace
+
 struct TVEZDatabaseFreeSpaceManager::Held {
   explicit Held(TVEZPageManager* pm) : page(pm) {}
   TVEZPage page;
@@ -152,32 +187,15 @@ void TVEZDatabaseFreeSpaceManager::SavePageCounters() {
 // Allocation
 
 std::int32_t TVEZDatabaseFreeSpaceManager::GetPage(std::int32_t /*desired_start_page_no*/) {
-  if (!RetryCall(4500, 20, [&] { return page_manager_->LockDBHeader(); }))
-    throw EVEZException(20231, "Database is locked");
   std::int32_t result = -1;
-  try {
-    ForgetHeldPages();
-    LoadPageCounters();
-    result = FindFreePage();
-    if (result == -1) result = AppendPage();
-    if (last_used_page_no_ < result) last_used_page_no_ = result;
-  } catch (...) {
-    try {
-      SavePageCounters();
-    } catch (...) {
-      // The first failure is the one to report.
-    }
-    ForgetHeldPages();
-    page_manager_->UnlockDBHeader();
-    throw;
-  }
-  try {
-    SavePageCounters();
-  } catch (...) {
-    page_manager_->UnlockDBHeader();
-    throw;
-  }
-  page_manager_->UnlockDBHeader();
+  UnderHeaderLock(
+      *page_manager_, 20231, [this] { ForgetHeldPages(); }, [this] { SavePageCounters(); },
+      [&] {
+        LoadPageCounters();
+        result = FindFreePage();
+        if (result == -1) result = AppendPage();
+        if (last_used_page_no_ < result) last_used_page_no_ = result;
+      });
   return result;
 }
 
@@ -292,31 +310,14 @@ std::int32_t TVEZDatabaseFreeSpaceManager::AppendPage() {
 // Release
 
 void TVEZDatabaseFreeSpaceManager::FreePage(std::int32_t page_no) {
-  if (!RetryCall(4500, 20, [&] { return page_manager_->LockDBHeader(); }))
-    throw EVEZException(20232, "Database is locked");
-  try {
-    ForgetHeldPages();
-    LoadPageCounters();
-    SetPageUsed(page_no, false);
-    last_used_page_no_ = FindLastUsedPage();
-    ShrinkFile();
-  } catch (...) {
-    try {
-      SavePageCounters();
-    } catch (...) {
-      // The first failure is the one to report.
-    }
-    ForgetHeldPages();
-    page_manager_->UnlockDBHeader();
-    throw;
-  }
-  try {
-    SavePageCounters();
-  } catch (...) {
-    page_manager_->UnlockDBHeader();
-    throw;
-  }
-  page_manager_->UnlockDBHeader();
+  UnderHeaderLock(
+      *page_manager_, 20232, [this] { ForgetHeldPages(); }, [this] { SavePageCounters(); },
+      [&] {
+        LoadPageCounters();
+        SetPageUsed(page_no, false);
+        last_used_page_no_ = FindLastUsedPage();
+        ShrinkFile();
+      });
 }
 
 std::int32_t TVEZDatabaseFreeSpaceManager::FindLastUsedPage() {

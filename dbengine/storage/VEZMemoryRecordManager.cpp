@@ -93,7 +93,11 @@ bool TVEZMemoryRecordManager::AddRecord(std::int32_t /*session_id*/,
     if (slot >= FAllocatedRecordCount) {
       // Both blocks are grown before the count is raised: a refused
       // allocation leaves the manager exactly as it was.
-      const std::int32_t allocated = CheckedAdd(FAllocatedRecordCount, FAllocRecordsBy);
+      // At least the growth step, and a quarter of what is there: every
+      // growth copies the whole block, so fixed steps would make a large
+      // table's inserts quadratic.
+      const std::int32_t allocated =
+          CheckedAdd(FAllocatedRecordCount, std::max(FAllocRecordsBy, FAllocatedRecordCount / 4));
       const std::int64_t record_bytes = CheckedMul<std::int64_t>(allocated, RecordBufferSize);
       const std::int64_t old_flag_bytes = FlagBytes(FAllocatedRecordCount);
       const std::int64_t flag_bytes = FlagBytes(allocated);

@@ -9,6 +9,9 @@
 // flags, eight slots per byte, and while no record was ever deleted a record
 // number is simply the slot + 1.
 //
+// The slot block grows by the growth step or by a quarter of its size,
+// whichever is more, so inserts stay linear in a large table.
+//
 // Failures inside AddRecord, UpdateRecord and DeleteRecord answer false and
 // leave the records, the counters and the table state as they were.
 //

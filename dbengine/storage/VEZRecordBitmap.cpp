@@ -125,8 +125,9 @@ bool TVEZRecordBitmap::FindRecord(bool restart, bool go_forward, TVEZPageItemID 
   if (Size() == 0) return false;
   std::int64_t cur = restart ? 0 : BitOfRecord(cur_record_id);
   if (!restart && (cur < 0 || cur >= Size())) {
-    // A record beyond the bits: every bit lies before it.
-    if (go_forward) return false;
+    // A record beyond the bits has every bit before it; one below bit 0
+    // has every bit after it.
+    if (go_forward == (cur >= 0)) return false;
     restart = true;
   }
   std::int32_t found = 0;
@@ -141,7 +142,7 @@ bool TVEZRecordBitmap::FindRecord(bool restart, bool go_forward, const TVEZKeyPa
   if (Size() == 0) return false;
   std::int64_t cur = restart ? 0 : BitOfPosition(index_id, cur_index_pos);
   if (!restart && (cur < 0 || cur >= Size())) {
-    if (go_forward) return false;
+    if (go_forward == (cur >= 0)) return false;
     restart = true;
   }
   std::int32_t found = 0;

@@ -152,18 +152,7 @@ std::string GroupThousands(const std::string& int_part, char separator) {
 std::string FixedText(const Decimal& d, int digits, char thousand_separator, char decimal_separator,
                       bool& is_zero) {
   std::string int_part, frac_part;
-  const int e = d.exponent;
-  if (d.digits.empty() || e <= 0) {
-    int_part = "0";
-    if (!d.digits.empty()) frac_part.assign(static_cast<std::size_t>(-e), '0');
-    frac_part += d.digits;
-  } else {
-    std::string all = d.digits;
-    if (static_cast<int>(all.size()) < e) all.append(static_cast<std::size_t>(e) - all.size(), '0');
-    int_part = all.substr(0, static_cast<std::size_t>(e));
-    frac_part = all.substr(static_cast<std::size_t>(e));
-  }
-  frac_part.resize(static_cast<std::size_t>(digits), '0');
+  FixedDigits(d, digits, int_part, frac_part);
   is_zero = d.digits.empty();
   std::string s = GroupThousands(int_part, thousand_separator);
   if (!frac_part.empty()) {

@@ -21,7 +21,11 @@ enum class TOperation { opInsert, opRemove };
 
 class Component {
  public:
-  // The owner hears of the new component (opInsert) with its name set.
+  // The owner hears of the new component (opInsert) with its name set. That
+  // happens in this constructor, before the derived parts exist: the owner
+  // may keep the pointer but cannot ask its kind (a dynamic_cast gives null)
+  // or call into it. A component that must act on its owner (take a
+  // session's name) does so at the end of its own constructor.
   explicit Component(Component* owner = nullptr, std::string name = {});
   Component(const Component&) = delete;
   Component& operator=(const Component&) = delete;

@@ -56,7 +56,7 @@ void DataSet::Fire(const TDataSetNotifyEvent& event, DataSet& self) {
 
 void DataSet::FireAfter(const TDataSetNotifyEvent& event) {
   if (!event) return;
-  if (operation_depth_ != 1) {
+  if (operation_depth_ != 1 || hold_after_) {
     event(*this);
     return;
   }
@@ -430,13 +430,21 @@ void DataSet::CheckBrowseMode() {
   // Only a pending edit makes this an operation (it posts or cancels).
   if (state_ == dsEdit || state_ == dsInsert || state_ == dsSetKey) {
     Operation op(*this);
-    CheckBrowseModeNested();
+    CheckBrowseModeNested(true);
   } else {
-    CheckBrowseModeNested();
+    CheckBrowseModeNested(true);
   }
 }
 
-void DataSet::CheckBrowseModeNested() {
+void DataSet::CheckBrowseModeNested(bool whole_operation) {
+  // Unless this is the whole operation, the post or cancel made here is only
+  // its first step: their After events still run inside the operation.
+  struct Hold {
+    bool& flag;
+    bool saved;
+    Hold(bool& f, bool hold) : flag(f), saved(f) { flag = f || hold; }
+    ~Hold() { flag = saved; }
+  } hold(hold_after_, !whole_operation);
   CheckActive();
   DataEvent(deCheckBrowseMode, 0);
   switch (state_) {
@@ -746,6 +754,7 @@ void DataSet::AppendRecord(std::span<const Variant> values) {
 // ---- key editing, searching, filter handler
 
 void DataSet::SetKeyBuffer(TRecordBuffer key, TRecordBuffer save, int size, bool clear) {
+  Operation op(*this);
   CheckBrowseModeNested();
   std::memcpy(save, key, static_cast<std::size_t>(size));
   key_buffer_ = key;
@@ -931,6 +940,10 @@ void DataSet::CreateFields() {
 }
 
 void DataSet::DestroyFields() {
+  // Not held back by DisableControls: links must not keep pointers to the
+  // fields across the close and reopen that batched notices would hide.
+  for (DataSource* s : data_sources_)
+    s->FieldsDestroying();
   std::erase_if(fields_, [](const auto& f) { return f->FieldKind() == TFieldKind::fkData; });
   for (std::size_t i = 0; i < fields_.size(); ++i)
     fields_[i]->index_ = static_cast<int>(i);

@@ -33,7 +33,8 @@
 // one.
 //
 // Data sources follow the dataset: every data event goes to them (held back
-// between DisableControls and EnableControls).
+// between DisableControls and EnableControls). Only the notice that fields
+// are about to be freed is never held back.
 //
 // Destruction: the base cannot call the concrete dataset's hooks from its
 // own destructor, so every concrete dataset calls DestroyingClose() in its
@@ -308,24 +309,35 @@ class DataSet : public Component {
   void SetBookmarkSize(int size) { bookmark_size_ = size; }
   void SetState(TDataSetState value);
   // A temporary state (dsCalcFields, dsFilter, dsNewValue ...) for the life
-  // of the guard; the previous state comes back also on exceptions. No
-  // state-change event is sent.
+  // of the guard; the previous state and its Modified flag come back also on
+  // exceptions. Modified starts false (it tells whether the temporary record
+  // was written). No event is sent and data sources hear nothing meanwhile:
+  // a master's key being filled in must not move its details.
   class TempState {
    public:
-    TempState(DataSet& dataset, TDataSetState state) : dataset_(dataset), saved_(dataset.state_) {
+    TempState(DataSet& dataset, TDataSetState state)
+        : dataset_(dataset), saved_(dataset.state_), saved_modified_(dataset.modified_) {
       dataset.state_ = state;
+      dataset.modified_ = false;
+      ++dataset.disable_count_;
     }
     TempState(const TempState&) = delete;
     TempState& operator=(const TempState&) = delete;
-    ~TempState() { dataset_.state_ = saved_; }
+    ~TempState() {
+      dataset_.state_ = saved_;
+      dataset_.modified_ = saved_modified_;
+      if (dataset_.disable_count_ > 0) --dataset_.disable_count_;
+    }
 
    private:
     DataSet& dataset_;
     TDataSetState saved_;
+    bool saved_modified_;
   };
   // Key editing (dsSetKey): `key` becomes the buffer that field writes go
   // to, its first `size` bytes are saved to `save` (and the key cleared when
   // asked). Post keeps the edited key, Cancel puts the saved bytes back.
+  // An operation of its own (called from another one, it must be Nested).
   void SetKeyBuffer(TRecordBuffer key, TRecordBuffer save, int size, bool clear);
   // Ends key editing; commit false restores the saved key.
   virtual void PostKeyBuffer(bool commit);
@@ -378,7 +390,8 @@ class DataSet : public Component {
   // Makes one field per definition (data fields, in definition order, ahead
   // of the calculated fields).
   void CreateFields();
-  // Frees the data fields made by CreateFields.
+  // Frees the data fields made by CreateFields, first telling the data links
+  // (at once, even with controls disabled) so none keeps a pointer to them.
   void DestroyFields();
   // Binds the data fields to their definitions' column numbers and lays out
   // the calculated fields (offsets, CalcFieldsSize); false unbinds.
@@ -416,7 +429,7 @@ class DataSet : public Component {
   // their handlers may start the next operation.
   void FireAfter(const TDataSetNotifyEvent& event);
   void NotifyDataSources(TDataEvent event, std::intptr_t info);
-  void CheckBrowseModeNested();
+  void CheckBrowseModeNested(bool whole_operation = false);
   void DoPost();
   void DoCancel();
   void DoInsert();
@@ -440,6 +453,8 @@ class DataSet : public Component {
   TRecordBuffer filter_buffer_ = nullptr;
   int operation_depth_ = 0;
   bool nested_ok_ = false;
+  // Set while a step's After events must not release the operation.
+  bool hold_after_ = false;
   static constexpr int kBufferCount = 1;
   // Active buffer(s) then the spare.
   TRecordBuffer buffers_[kBufferCount + 1] = {};

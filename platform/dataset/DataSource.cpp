@@ -115,6 +115,11 @@ void DataSource::DataSetGone() noexcept {
   }
 }
 
+void DataSource::FieldsDestroying() noexcept {
+  for (DataLink* l : links_)
+    l->FieldsDestroying();
+}
+
 // ---- DataLink
 
 DataLink::~DataLink() {

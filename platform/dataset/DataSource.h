@@ -56,6 +56,7 @@ class DataSource : public Component {
   void DataEvent(TDataEvent event, std::intptr_t info);
   void NotifyLinks(TDataEvent event, std::intptr_t info);
   void DataSetGone() noexcept;
+  void FieldsDestroying() noexcept;
 
   DataSet* dataset_ = nullptr;
   bool enabled_ = true;
@@ -94,6 +95,11 @@ class DataLink {
   virtual void UpdateData() {}
   // The base hands it on as DataSetChanged().
   virtual void LayoutChanged() { DataSetChanged(); }
+  // The dataset is about to free fields (it rebuilds them on every open):
+  // drop any pointer to them. Sent at once, even with controls disabled or
+  // the source disabled, since a held-back notice would leave them dangling.
+  // It may not attach or detach links.
+  virtual void FieldsDestroying() noexcept {}
 
  private:
   friend class DataSource;
@@ -120,7 +126,8 @@ class DetailDataLink : public DataLink {
 // The link of a detail dataset to its master: while the master is open and
 // FieldNames name master fields, a change of the master's record (or of one
 // of those fields) calls OnMasterChange; when the master closes or the link
-// loses its fields, OnMasterDisable.
+// loses its fields, OnMasterDisable. While the master rebuilds its fields
+// with controls disabled, Fields() is empty until controls come back.
 class MasterDataLink : public DetailDataLink {
  public:
   explicit MasterDataLink(DataSet& detail) : detail_(detail) {}
@@ -139,6 +146,9 @@ class MasterDataLink : public DetailDataLink {
   void CheckBrowseMode() override;
   void LayoutChanged() override { ActiveChanged(); }
   void RecordChanged(Field* field) override;
+  // The fields come back when the link next hears the master open (or its
+  // layout change, once controls are enabled again).
+  void FieldsDestroying() noexcept override { fields_.clear(); }
 
  private:
   DataSet& detail_;

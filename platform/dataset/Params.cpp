@@ -251,8 +251,9 @@ std::string Params::ParseSQL(std::string_view sql, bool do_create) {
     }
     std::string name;
     std::size_t end = i + 1;
-    if (end < sql.size() && IsQuote(sql[end])) {
-      const char q = sql[end];
+    if (end < sql.size() && (IsQuote(sql[end]) || sql[end] == '[')) {
+      // The engine's lexer takes ":[name]" as a parameter too.
+      const char q = sql[end] == '[' ? ']' : sql[end];
       const std::size_t close = sql.find(q, end + 1);
       if (close == std::string_view::npos) {  // unterminated: not a parameter
         out.push_back(c);

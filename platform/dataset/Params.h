@@ -1,6 +1,7 @@
 // Param/Params: the named parameters of an SQL text. ParseSQL finds them
-// (":Name" or ':"Quoted name"'), replaces each by '?' and can create one
-// parameter per distinct name, in order of first appearance. Quoted text
+// (":Name", ':"Quoted name"' or ":[Bracketed name]", as the engine's lexer
+// does), replaces each by '?' and can create one parameter per distinct
+// name, in order of first appearance. Quoted text
 // ('...', "...", `...`) holds no parameters, "::" stands for one literal
 // colon, and a colon not followed by a name is left as it is. A name ends at
 // the first character that is not a letter, digit or '_'.

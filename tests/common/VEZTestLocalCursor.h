@@ -28,12 +28,19 @@ class TTestLocalCursor : public TVEZCursor {
  public:
   TTestLocalCursor() { FIndexPositionCache = &position_cache_; }
   ~TTestLocalCursor() override {
+    // Buffers first: freeing one gives its BLOB caches back to the table,
+    // which only an open cursor can reach.
+    for (std::uint8_t** buffer : {&CurrentRecordBuffer, &EditRecordBuffer}) {
+      try {
+        FreeRecordBuffer(*buffer);
+      } catch (...) {
+        TVEZCursor::FreeRecordBuffer(*buffer);
+      }
+    }
     try {
       Close();
     } catch (...) {
     }
-    FreeRecordBuffer(CurrentRecordBuffer);
-    FreeRecordBuffer(EditRecordBuffer);
   }
 
   TVEZTableData* table_data = nullptr;

@@ -13,14 +13,16 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
-#include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZMemoryStream.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "tests/common/AllocationCap.h"
 #include "tests/dbengine/foundation/VEZVariantTestUtil.h"
 
 namespace vez {
 namespace {
 
+using test::AllocationCap;
+using test::IsMemoryError;
 using testing::Bytes;
 
 Bytes FormOf(const TVEZVariant& v) {
@@ -84,26 +86,6 @@ std::vector<Bytes> ValidForms() {
     forms.push_back(FormOf(v));
   }
   return forms;
-}
-
-// Caps the engine's allocator near what is in use, so that an allocation
-// sized by a damaged count or size fails with the memory error, which the
-// test tells from the read errors.
-class AllocationCap {
- public:
-  AllocationCap() : before_(MemoryManager().MaxMemorySize()) {
-    MemoryManager().SetMaxMemorySize(MemoryManager().TotalMemAllocated() + (1 << 20));
-  }
-  ~AllocationCap() { MemoryManager().SetMaxMemorySize(before_); }
-  AllocationCap(const AllocationCap&) = delete;
-  AllocationCap& operator=(const AllocationCap&) = delete;
-
- private:
-  std::int64_t before_;
-};
-
-bool IsMemoryError(const EVEZException& e) {
-  return e.NativeError() == 30004 || e.NativeError() == 30015 || e.NativeError() == 30286;
 }
 
 // Reads bytes as a typed value. True when it read; false when it raised the

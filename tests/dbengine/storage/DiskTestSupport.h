@@ -1,11 +1,13 @@
-// Test support for the database file: a scratch folder, and a file system that
-// counts every mutating call (write, truncate, sync) and fails the n-th one.
+// Test support for the database file: a scratch folder, a file system that
+// counts every mutating call (write, truncate, sync) and fails the n-th one,
+// and the few page manager steps every disk test takes.
 #pragma once
 
 #include <stdlib.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/storage/VEZDiskPageManager.h"
 #include "platform/core/Exceptions.h"
 #include "platform/os/File.h"
 
@@ -116,5 +119,42 @@ class FaultFileSystem : public platform::FileSystemWrapper {
     return std::make_unique<FaultFile>(FileSystemWrapper::OpenFile(path, access, share), plan);
   }
 };
+
+// What OpenDatabase reported back through its in-out flags.
+struct Opened {
+  bool read_only = false;
+  bool repair_needed = false;
+  bool multi_user = true;
+};
+
+inline Opened Open(TVEZDiskPageManager& pm, const std::string& name, bool exclusive = false,
+                   bool multi_user = true, bool read_only = false) {
+  Opened o;
+  o.multi_user = multi_user;
+  o.read_only = read_only;
+  pm.OpenDatabase(name, TVEZPassword{}, o.read_only, o.repair_needed, exclusive, o.multi_user);
+  return o;
+}
+
+// A new table record page, every data byte = fill, handed back at once.
+inline std::int32_t AddPageWith(TVEZDiskPageManager& pm, std::uint8_t fill,
+                                std::int32_t session = 0) {
+  TVEZPage* p = pm.AddPage(session, kPageTypeTableRecord);
+  std::memset(p->PageData(), fill, pm.PageDataSize());
+  const std::int32_t no = p->PageNo();
+  pm.PutPage(p);
+  return no;
+}
+
+// A new database file, closed, with `pages` table record pages committed; the
+// n-th has every data byte = first_fill + n.
+inline void MakeDatabase(const std::string& name, int pages, std::uint8_t first_fill = 1,
+                         std::int32_t page_size = 4096, std::int32_t extent = 8) {
+  TVEZDiskPageManager pm;
+  pm.CreateAndOpenDatabase(name, TVEZPassword{}, page_size, extent);
+  for (int i = 0; i < pages; ++i)
+    AddPageWith(pm, static_cast<std::uint8_t>(first_fill + i));
+  pm.ApplyChanges(0);
+}
 
 }  // namespace vez::test

@@ -23,9 +23,7 @@ using test::ScratchDir;
 
 void Reopen(TVEZDiskPageManager& pm, const std::string& name) {
   pm.CloseDatabase();
-  bool ro = false, repair = false, mu = true;
-  pm.OpenDatabase(name, {}, ro, repair, false, mu);
-  ASSERT_FALSE(repair);
+  ASSERT_FALSE(test::Open(pm, name).repair_needed);
 }
 
 // Reads the maps straight from the file and checks them against the model of

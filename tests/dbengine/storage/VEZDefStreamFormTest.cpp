@@ -10,15 +10,17 @@
 
 #include "StorageTestDoubles.h"
 #include "dbengine/foundation/VEZException.h"
-#include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/storage/VEZConstraintDef.h"
 #include "dbengine/storage/VEZFieldDef.h"
 #include "dbengine/storage/VEZIndexDef.h"
+#include "tests/common/AllocationCap.h"
 
 namespace vez {
 namespace {
 
+using test::AllocationCap;
 using test::Bytes;
+using test::IsMemoryError;
 using test::StreamBytes;
 using test::StreamOf;
 
@@ -347,26 +349,6 @@ TEST(VEZDefStreamForm, EveryTruncationRaisesThePieceReadError) {
       }
     }
   }
-}
-
-// Caps the engine's allocator near what is in use, so that an allocation
-// sized by a damaged count or size fails with the memory error, which the
-// test tells from the read errors.
-class AllocationCap {
- public:
-  AllocationCap() : before_(MemoryManager().MaxMemorySize()) {
-    MemoryManager().SetMaxMemorySize(MemoryManager().TotalMemAllocated() + (1 << 20));
-  }
-  ~AllocationCap() { MemoryManager().SetMaxMemorySize(before_); }
-  AllocationCap(const AllocationCap&) = delete;
-  AllocationCap& operator=(const AllocationCap&) = delete;
-
- private:
-  std::int64_t before_;
-};
-
-bool IsMemoryError(const EVEZException& e) {
-  return e.NativeError() == 30004 || e.NativeError() == 30015 || e.NativeError() == 30286;
 }
 
 // Stored definitions may be damaged: random bytes of every form are changed

@@ -20,7 +20,9 @@ using vez::test::NativeErrorOf;
 namespace vez {
 namespace {
 
+using test::AddPageWith;
 using test::FaultFileSystem;
+using test::Open;
 using test::ReadAll;
 using test::ScratchDir;
 using test::WriteAll;
@@ -58,27 +60,9 @@ class ReadFaultFileSystem : public platform::FileSystemWrapper {
   }
 };
 
-void Open(TVEZDiskPageManager& pm, const std::string& name, bool* repair = nullptr) {
-  bool ro = false, repair_needed = false, mu = true;
-  pm.OpenDatabase(name, TVEZPassword{}, ro, repair_needed, false, mu);
-  if (repair) *repair = repair_needed;
-}
-
-std::int32_t AddPageWith(TVEZDiskPageManager& pm, std::uint8_t fill) {
-  TVEZPage* p = pm.AddPage(kSession, kPageTypeTableRecord);
-  std::memset(p->PageData(), fill, pm.PageDataSize());
-  const std::int32_t no = p->PageNo();
-  pm.PutPage(p);
-  return no;
-}
-
 std::string MakeDatabase(const ScratchDir& dir, int pages) {
   const std::string name = dir.Path("f.vez");
-  TVEZDiskPageManager pm;
-  pm.CreateAndOpenDatabase(name, {}, 512, 2);
-  for (int i = 0; i < pages; ++i)
-    AddPageWith(pm, static_cast<std::uint8_t>(i + 1));
-  pm.ApplyChanges(kSession);
+  test::MakeDatabase(name, pages, 1, 512, 2);
   return name;
 }
 
@@ -146,9 +130,7 @@ TEST(VEZDiskFaultTest, FailedGrowthLeavesCountersTheFileHolds) {
         pm.CancelChanges(kSession);
       }
       TVEZDiskPageManager pm;
-      bool repair = true;
-      Open(pm, name, &repair);
-      EXPECT_FALSE(repair);
+      EXPECT_FALSE(Open(pm, name).repair_needed);
       const TVEZDBHeader& h = pm.DBHeader();
       EXPECT_LT(h.LastUsedPageNo, h.TotalPageCount);
       const std::int32_t next = AddPageWith(pm, 0x66);
@@ -205,9 +187,7 @@ TEST(VEZDiskFaultTest, FailedGrowthIntoNewMapsNeverHandsOutAMapPage) {
       pm.CancelChanges(kSession);
     }
     TVEZDiskPageManager pm;
-    bool repair = true;
-    Open(pm, name, &repair);
-    EXPECT_FALSE(repair);
+    EXPECT_FALSE(Open(pm, name).repair_needed);
     EXPECT_LT(pm.DBHeader().LastUsedPageNo, pm.DBHeader().TotalPageCount);
     std::set<std::int32_t> handed;
     for (int i = 0; i < 20; ++i) {

@@ -22,36 +22,16 @@ using vez::test::NativeErrorOf;
 namespace vez {
 namespace {
 
+using test::AddPageWith;
 using test::FaultFileSystem;
+using test::MakeDatabase;
+using test::Open;
+using test::Opened;
 using test::ReadAll;
 using test::ScratchDir;
 using test::WriteAll;
 
 constexpr std::int32_t kSession = 0;
-
-struct Opened {
-  bool read_only = false;
-  bool repair_needed = false;
-  bool multi_user = true;
-};
-
-Opened Open(TVEZDiskPageManager& pm, const std::string& name, bool exclusive = false,
-            bool multi_user = true, bool read_only = false) {
-  Opened o;
-  o.multi_user = multi_user;
-  o.read_only = read_only;
-  pm.OpenDatabase(name, TVEZPassword{}, o.read_only, o.repair_needed, exclusive, o.multi_user);
-  return o;
-}
-
-std::int32_t AddPageWith(TVEZDiskPageManager& pm, std::uint8_t fill,
-                         std::int32_t session = kSession) {
-  TVEZPage* p = pm.AddPage(session, kPageTypeTableRecord);
-  std::memset(p->PageData(), fill, pm.PageDataSize());
-  const std::int32_t no = p->PageNo();
-  pm.PutPage(p);
-  return no;
-}
 
 void ChangePage(TVEZDiskPageManager& pm, std::int32_t page_no, std::uint8_t fill) {
   TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
@@ -175,12 +155,7 @@ void Patch(const std::string& name, std::size_t at, const std::vector<std::uint8
 TEST(VEZDiskPageManagerTest, DamagedAndForeignFilesAreRefused) {
   ScratchDir dir;
   const std::string good = dir.Path("good.vez");
-  {
-    TVEZDiskPageManager pm;
-    pm.CreateAndOpenDatabase(good, TVEZPassword{}, 4096, 8);
-    AddPageWith(pm, 1);
-    pm.ApplyChanges(kSession);
-  }
+  MakeDatabase(good, 1);
   const auto golden = ReadAll(good);
   std::vector<std::uint8_t> minus_one(4);
   PutLE<std::int32_t>(minus_one.data(), -1);
@@ -372,12 +347,7 @@ TEST(VEZDiskPageManagerTest, PageStatesWrapWithoutOverflow) {
 TEST(VEZDiskPageManagerTest, CommitTouchesTheFileOnlyWithChangesAndSyncsByDurability) {
   ScratchDir dir;
   const std::string name = dir.Path("c.vez");
-  {
-    TVEZDiskPageManager pm;
-    pm.CreateAndOpenDatabase(name, {}, 4096, 8);
-    AddPageWith(pm, 1);
-    pm.ApplyChanges(kSession);
-  }
+  MakeDatabase(name, 1);
   FaultFileSystem fs;
   platform::ScopedFileSystem scope(fs);
   TVEZDiskPageManager pm;
@@ -551,12 +521,7 @@ TEST(VEZDiskPageManagerTest, SeededRandomGivesTheSameFileByteForByte) {
 TEST(VEZDiskPageManagerTest, RepairMarkerStaysUntilRepaired) {
   ScratchDir dir;
   const std::string name = dir.Path("m.vez");
-  {
-    TVEZDiskPageManager pm;
-    pm.CreateAndOpenDatabase(name, {}, 4096, 8);
-    AddPageWith(pm, 1);
-    pm.ApplyChanges(kSession);
-  }
+  MakeDatabase(name, 1);
   Patch(name, 42, {1});
   for (int round = 0; round < 2; ++round) {
     TVEZDiskPageManager pm;
@@ -571,12 +536,7 @@ TEST(VEZDiskPageManagerTest, RepairMarkerStaysUntilRepaired) {
 TEST(VEZDiskPageManagerTest, TwoHandlesConflictOnTheHeaderLock) {
   ScratchDir dir;
   const std::string name = dir.Path("h.vez");
-  {
-    TVEZDiskPageManager pm;
-    pm.CreateAndOpenDatabase(name, {}, 4096, 8);
-    AddPageWith(pm, 1);
-    pm.ApplyChanges(kSession);
-  }
+  MakeDatabase(name, 1);
   platform::FakeClock clock;
   platform::ScopedClock clock_scope(clock);
   TVEZDiskPageManager one, two;
@@ -627,10 +587,7 @@ TEST(VEZDiskPageManagerTest, TwoHandlesConflictOnTheHeaderLock) {
 TEST(VEZDiskPageManagerTest, ExclusiveOpenIsSingleUserThroughout) {
   ScratchDir dir;
   const std::string name = dir.Path("x.vez");
-  {
-    TVEZDiskPageManager pm;
-    pm.CreateAndOpenDatabase(name, {}, 4096, 8);
-  }
+  MakeDatabase(name, 0);
   TVEZDiskPageManager pm;
   const Opened o = Open(pm, name, /*exclusive=*/true, /*multi_user=*/true);
   EXPECT_FALSE(o.multi_user);
@@ -670,12 +627,7 @@ TEST(VEZDiskPageManagerTest, ReadOnlyFilesOpenReadOnlyAndStayUnchanged) {
 TEST(VEZDiskPageManagerTest, TableStampsCarryTheTableId) {
   ScratchDir dir;
   const std::string name = dir.Path("t.vez");
-  {
-    TVEZDiskPageManager pm;
-    pm.CreateAndOpenDatabase(name, {}, 4096, 8);
-    AddPageWith(pm, 5);
-    pm.ApplyChanges(kSession);
-  }
+  MakeDatabase(name, 1, 5);
   FaultFileSystem fs;
   platform::ScopedFileSystem scope(fs);
   TVEZDiskPageManager pm;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -22,6 +23,7 @@ using vez::test::NativeErrorOf;
 namespace vez {
 namespace {
 
+using test::Open;
 using test::ReadAll;
 using test::ScratchDir;
 
@@ -44,9 +46,15 @@ void CreateDatabase(const std::string& name, std::int32_t max_sessions = 500) {
   pm.ApplyChanges(kInternal);
 }
 
-void Open(TVEZDiskPageManager& pm, const std::string& name, bool multi_user = true) {
-  bool ro = false, repair = false, mu = multi_user;
-  pm.OpenDatabase(name, {}, ro, repair, false, mu);
+// Opens the database, lets make create a file, commits as the internal
+// session and returns the file's first page.
+std::int32_t CommitNewFile(const std::string& name,
+                           const std::function<std::int32_t(TVEZDiskPageManager&)>& make) {
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  const std::int32_t start = make(pm);
+  pm.ApplyChanges(kInternal);
+  return start;
 }
 
 TEST(VEZInternalFilesTest, NewDatabaseLayout) {
@@ -190,17 +198,13 @@ TEST(VEZInternalFilesTest, DamagedTransactedFilesRaiseAndChangeNothing) {
   ScratchDir dir;
   const std::string name = dir.Path("d.vez");
   CreateDatabase(name);
-  std::int32_t start = -1;
   const auto data = Pattern(6000, 9);
-  {
-    TVEZDiskPageManager pm;
-    Open(pm, name);
+  const std::int32_t start = CommitNewFile(name, [&](TVEZDiskPageManager& pm) {
     TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
     f.CreateFile(kInternal);
-    start = f.StartPageNo();
     f.WriteFile(kInternal, data.data(), 6000, acaNone, 0);
-    pm.ApplyChanges(kInternal);
-  }
+    return f.StartPageNo();
+  });
   const auto golden = ReadAll(name);
   std::vector<std::uint8_t> minus_one(4), huge(4), odd(4);
   PutLE<std::int32_t>(minus_one.data(), -1);
@@ -482,16 +486,12 @@ TEST(VEZInternalFilesTest, DirectFilesLocateBytesAcrossPages) {
   ScratchDir dir;
   const std::string name = dir.Path("l.vez");
   CreateDatabase(name);
-  std::int32_t start = -1;
-  {
-    TVEZDiskPageManager pm;
-    Open(pm, name);
+  const std::int32_t start = CommitNewFile(name, [](TVEZDiskPageManager& pm) {
     TVEZInternalDBDirectAccessFile f(&pm, kPageTypeTableLocks);
     f.CreateFile(6000);
-    start = f.StartPageNo();
     EXPECT_EQ(NativeErrorOf([&] { f.CreateFile(1); }), 20157);
-    pm.ApplyChanges(kInternal);
-  }
+    return f.StartPageNo();
+  });
   TVEZDiskPageManager one, two;
   Open(one, name);
   Open(two, name);
@@ -589,7 +589,7 @@ TEST(VEZInternalFilesTest, SessionConnections) {
   TVEZDiskPageManager single;
   two.CloseDatabase();
   one.CloseDatabase();
-  Open(single, name, /*multi_user=*/false);
+  Open(single, name, /*exclusive=*/false, /*multi_user=*/false);
   TVEZActiveSessionsFile c(&single);
   c.OpenFile(3);
   EXPECT_EQ(c.MultiUserConnect(), 0);
@@ -600,14 +600,8 @@ TEST(VEZInternalFilesTest, TableLocks) {
   ScratchDir dir;
   const std::string name = dir.Path("k.vez");
   CreateDatabase(name);
-  std::int32_t start = -1;
-  {
-    TVEZDiskPageManager pm;
-    Open(pm, name);
-    TVEZTableLocksFile locks(&pm);
-    start = locks.CreateFile(500);
-    pm.ApplyChanges(kInternal);
-  }
+  const std::int32_t start = CommitNewFile(
+      name, [](TVEZDiskPageManager& pm) { return TVEZTableLocksFile(&pm).CreateFile(500); });
   TVEZDiskPageManager one, two;
   Open(one, name);
   Open(two, name);
@@ -731,15 +725,11 @@ TEST(VEZInternalFilesTest, ResizingWithASmallCacheKeepsTheChain) {
   ScratchDir dir;
   const std::string name = dir.Path("c.vez");
   CreateDatabase(name);
-  std::int32_t start = -1;
-  {
-    TVEZDiskPageManager pm;
-    Open(pm, name);
+  const std::int32_t start = CommitNewFile(name, [](TVEZDiskPageManager& pm) {
     TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
     f.CreateFile(kInternal);
-    start = f.StartPageNo();
-    pm.ApplyChanges(kInternal);
-  }
+    return f.StartPageNo();
+  });
   const std::int32_t sizes[] = {5000, 13000, 9000, 20000, 100, 12000};
   std::uint32_t seed = 40;
   for (const std::int32_t capacity : {0, 1, 2}) {

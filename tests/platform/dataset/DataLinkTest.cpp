@@ -82,10 +82,62 @@ TEST(DataLinkTest, DetailFollowsMasterScrollingAndEmptiesWhenTheLinkIsDisabled) 
   EXPECT_TRUE(detail.IsEmpty());
   master.Open();
   EXPECT_EQ(DetailIds(detail), (std::vector<int>{1, 5}));
+  source.SetEnabled(false);  // a disabled master source: nothing either
+  EXPECT_TRUE(detail.IsEmpty());
+  source.SetEnabled(true);
+  EXPECT_EQ(DetailIds(detail), (std::vector<int>{1, 5}));
   detail.link.SetFieldNames("");
   EXPECT_TRUE(detail.IsEmpty());
   EXPECT_THROW(detail.link.SetFieldNames("Nope"), EDatabaseError);
   EXPECT_TRUE(detail.link.Fields().empty());
+}
+
+// A master that closes (and maybe reopens) while its controls are disabled
+// rebuilds its fields before its links hear of it; the detail must never read
+// the old ones in that window, say from the master's AfterOpen or a refresh of
+// its own.
+TEST(DataLinkTest, MasterFieldsRebuiltWhileControlsAreDisabledAreNeverReadStale) {
+  struct Case {
+    const char* name;
+    bool reopen;
+    std::vector<int> after_enable;
+  };
+  for (const Case& c : {Case{"reopened", true, {2, 3}}, Case{"left closed", false, {}}}) {
+    SCOPED_TRACE(c.name);
+    FakeDataSet master;
+    Fill(master, {10, 20, 30});
+    DetailFake detail;
+    detail.Open();
+    for (int m : {1, 2, 2, 3, 1})
+      detail.AppendRecord({Variant(), Variant::FromInteger(m)});
+    DataSource source;
+    source.SetDataSet(&master);
+    detail.link.SetDataSource(&source);
+    detail.link.SetFieldNames("ID");
+    master.Next();
+    ASSERT_EQ(DetailIds(detail), (std::vector<int>{2, 3}));
+
+    master.DisableControls();
+    master.Close();
+    if (c.reopen) {
+      master.AfterOpen = [&](DataSet&) { detail.Follow(); };
+      master.Open();
+      master.Next();
+    }
+    detail.Follow();  // reads the link's fields before the link hears of the change
+    for (const Field* f : detail.link.Fields())
+      EXPECT_EQ(&master.FieldByName(f->FieldName()), f);
+    EXPECT_TRUE(detail.IsEmpty());  // no master record yet as far as the link knows
+
+    master.EnableControls();
+    EXPECT_EQ(DetailIds(detail), c.after_enable);
+    if (c.reopen) {
+      ASSERT_EQ(detail.link.Fields().size(), 1u);
+      EXPECT_EQ(detail.link.Fields()[0], &master.FieldByName("ID"));
+    } else {
+      EXPECT_TRUE(detail.link.Fields().empty());
+    }
+  }
 }
 
 TEST(DataLinkTest, MasterPostsThePendingDetailEditBeforeMoving) {

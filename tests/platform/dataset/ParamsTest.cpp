@@ -32,6 +32,8 @@ TEST(ParamsTest, ParseSQLTable) {
       {"WHERE a = :\"My Param\" AND b = :x_1", "WHERE a = ? AND b = ?", {"My Param", "x_1"}},
       {"WHERE a = 'it''s :no' AND b = :yes", "WHERE a = 'it''s :no' AND b = ?", {"yes"}},
       {"WHERE a = :\"open", "WHERE a = :\"open", {}},
+      {"WHERE a = :[Trial ID] AND b = :'q'", "WHERE a = ? AND b = ?", {"Trial ID", "q"}},
+      {"WHERE a = :[open", "WHERE a = :[open", {}},
       {"", "", {}},
   };
   for (const Row& r : rows) {

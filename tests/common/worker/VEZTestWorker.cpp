@@ -1,0 +1,281 @@
+// The test worker: a second process for tests of what processes see of each
+// other through the database file. It reads one command per line from its
+// standard input and answers each with one line on its standard output:
+// "ok [value]" or "err NATIVE text". Lines starting with "@" are events.
+//
+// Options: --clock-scale N  installs a clock whose ticks run N times faster
+//                           than real time (sleeps last 1/N as long), so lock
+//                           waits of thousands of polls take moments.
+//
+// Commands (S a session id, KIND one of IS S SIRW XIRW RW U X, T the first
+// page of a table's lock-byte file, R a record as PAGE ITEM):
+//   create PATH MAX [TABLES]   new database; answers the lock files' pages
+//   open PATH MAX              opens it multi-user with a lock manager
+//   close
+//   lock S KIND T TRIES DELAY [allow]     -> 1 / 0
+//   unlock S KIND T [ignorenolock] [ignorecount]
+//   lockrec S T R TRIES DELAY / unlockrec S T R / reclocked S T R
+//   commitlocks S / clearlocks S / releaseall S
+//   locks S                    the session's entries, "KIND:T:COUNT:P|L" ...
+//   barrier NAME               writes @NAME, waits for "go", answers ok
+//   pausesleep                 the next sleep writes "@sleep" and waits for
+//                              "go" first (an exact point inside a wait)
+//   pid / ping / exit
+// A read of the commands waits at most 60 s; then, or at the end of input,
+// the worker ends, so it never outlives a test that lost it.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZTableLockManager.h"
+#include "dbengine/storage/VEZTableLocksFile.h"
+#include "platform/core/Clock.h"
+#include "tests/common/LockTestDatabase.h"
+
+namespace {
+
+using namespace vez;
+
+constexpr int kReadTimeoutMs = 60000;
+
+std::string input_buffer;
+
+// One line of standard input; false at its end or after the time-out.
+bool ReadCommand(std::string& line) {
+  for (;;) {
+    const std::size_t eol = input_buffer.find('\n');
+    if (eol != std::string::npos) {
+      line = input_buffer.substr(0, eol);
+      input_buffer.erase(0, eol + 1);
+      return true;
+    }
+    pollfd p{0, POLLIN, 0};
+    const int r = poll(&p, 1, kReadTimeoutMs);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    char chunk[512];
+    const ssize_t n = read(0, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    input_buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+void WriteLine(const std::string& text) {
+  const std::string line = text + "\n";
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(1, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) std::exit(3);  // the test is gone
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Waits for "go"; anything else ends the worker (the test lost its place).
+void WaitForGo() {
+  std::string line;
+  if (!ReadCommand(line) || line != "go") std::exit(4);
+}
+
+// Real time, scaled: the ticks run scale times faster, and a sleep of ms
+// lasts ms / scale real milliseconds. A fake clock cannot span processes.
+class ScaledClock : public platform::Clock {
+ public:
+  explicit ScaledClock(std::uint64_t scale)
+      : scale_(scale == 0 ? 1 : scale), start_(std::chrono::steady_clock::now()) {}
+  std::uint64_t TickCount64() override {
+    const auto real = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start_)
+                          .count();
+    return static_cast<std::uint64_t>(real) * scale_ / 1000;
+  }
+  void Sleep(std::uint32_t ms) override {
+    if (pause_next_.exchange(false)) {
+      WriteLine("@sleep");
+      WaitForGo();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{ms} * 1000 / scale_));
+  }
+  void PauseNextSleep() { pause_next_ = true; }
+
+ private:
+  std::uint64_t scale_;
+  std::chrono::steady_clock::time_point start_;
+  std::atomic<bool> pause_next_{false};
+};
+
+TVEZLockType KindOf(const std::string& name) {
+  static const std::map<std::string, TVEZLockType> kinds = {
+      {"IS", ltIS}, {"S", ltS}, {"SIRW", ltSIRW}, {"XIRW", ltXIRW},
+      {"RW", ltRW}, {"U", ltU}, {"X", ltX}};
+  const auto it = kinds.find(name);
+  if (it == kinds.end()) throw std::invalid_argument("unknown lock kind " + name);
+  return it->second;
+}
+
+const char* KindName(TVEZLockType kind) {
+  static const char* const names[] = {"IS", "S", "SIRW", "XIRW", "RW", "U", "X"};
+  return kind <= ltX ? names[kind] : "?";
+}
+
+class Worker {
+ public:
+  explicit Worker(ScaledClock& clock) : clock_(clock) {}
+
+  // The answer line of one command; false for exit.
+  bool Run(const std::vector<std::string>& w, std::string& answer) {
+    const std::string& cmd = w.at(0);
+    if (cmd == "exit") {
+      Close();
+      answer = "ok";
+      return false;
+    }
+    if (cmd == "ping") {
+      answer = "ok";
+    } else if (cmd == "pid") {
+      answer = "ok " + std::to_string(getpid());
+    } else if (cmd == "create") {
+      const auto pages =
+          test::CreateLockTestDatabase(w.at(1), Int(w.at(2)), w.size() > 3 ? Int(w.at(3)) : 1);
+      answer = "ok";
+      for (std::int32_t p : pages)
+        answer += " " + std::to_string(p);
+    } else if (cmd == "open") {
+      Close();
+      auto pm = std::make_unique<TVEZDiskPageManager>();
+      bool read_only = false, repair = false, multi_user = true;
+      pm->OpenDatabase(w.at(1), {}, read_only, repair, false, multi_user);
+      page_manager_ = std::move(pm);
+      manager_ = std::make_unique<TVEZDatabaseTableLockManager>(Int(w.at(2)), page_manager_.get());
+      answer = "ok";
+    } else if (cmd == "close") {
+      Close();
+      answer = "ok";
+    } else if (cmd == "lock") {
+      answer = Bool(Manager().LockTable(Int(w.at(1)), KindOf(w.at(2)), Table(w.at(3)), Int(w.at(4)),
+                                        Int(w.at(5)), Has(w, 6, "allow")));
+    } else if (cmd == "unlock") {
+      answer = Bool(Manager().UnlockTable(Int(w.at(1)), KindOf(w.at(2)), Table(w.at(3)),
+                                          Has(w, 4, "ignorenolock"), Has(w, 4, "ignorecount")));
+    } else if (cmd == "lockrec") {
+      answer = Bool(Manager().LockRecord(Int(w.at(1)), Table(w.at(2)), Record(w, 3), Int(w.at(5)),
+                                         Int(w.at(6))));
+    } else if (cmd == "unlockrec") {
+      answer = Bool(Manager().UnlockRecord(Int(w.at(1)), Table(w.at(2)), Record(w, 3)));
+    } else if (cmd == "reclocked") {
+      answer = Bool(Manager().IsRecordLocked(Int(w.at(1)), Table(w.at(2)), Record(w, 3)));
+    } else if (cmd == "commitlocks") {
+      answer = Bool(Manager().AddRWLocksBeforeCommit(Int(w.at(1))));
+    } else if (cmd == "clearlocks") {
+      answer = Bool(Manager().ClearTransactionLocks(Int(w.at(1))));
+    } else if (cmd == "releaseall") {
+      answer = Bool(Manager().ReleaseAllLocks(Int(w.at(1))));
+    } else if (cmd == "locks") {
+      answer = "ok";
+      for (const TVEZTableLockItem& item : Manager().Locks(Int(w.at(1))))
+        answer += std::string(" ") + KindName(item.LockType) + ":" +
+                  std::to_string(item.LocksFilePageNo) + ":" + std::to_string(item.Count) + ":" +
+                  (item.HasPhysicalLock ? "P" : "L");
+    } else if (cmd == "barrier") {
+      WriteLine("@" + w.at(1));
+      WaitForGo();
+      answer = "ok";
+    } else if (cmd == "pausesleep") {
+      clock_.PauseNextSleep();
+      answer = "ok";
+    } else {
+      throw std::invalid_argument("unknown command " + cmd);
+    }
+    return true;
+  }
+
+  void Close() {
+    tables_.clear();
+    manager_.reset();
+    page_manager_.reset();
+  }
+
+ private:
+  static std::int32_t Int(const std::string& text) {
+    std::size_t used = 0;
+    const long value = std::stol(text, &used);
+    if (used != text.size()) throw std::invalid_argument("not a number: " + text);
+    return static_cast<std::int32_t>(value);
+  }
+  static bool Has(const std::vector<std::string>& w, std::size_t from, const std::string& flag) {
+    for (std::size_t i = from; i < w.size(); ++i)
+      if (w[i] == flag) return true;
+    return false;
+  }
+  static std::string Bool(bool value) { return value ? "ok 1" : "ok 0"; }
+  static TVEZPageItemID Record(const std::vector<std::string>& w, std::size_t at) {
+    return {Int(w.at(at)), static_cast<std::uint16_t>(Int(w.at(at + 1)))};
+  }
+  TVEZDatabaseTableLockManager& Manager() {
+    if (!manager_) throw std::logic_error("no database open");
+    return *manager_;
+  }
+  TVEZTableLocksFile& Table(const std::string& page_text) {
+    const std::int32_t page = Int(page_text);
+    auto& file = tables_[page];
+    if (!file) {
+      auto opened = std::make_unique<TVEZTableLocksFile>(page_manager_.get());
+      opened->OpenFile(page);
+      file = std::move(opened);
+    }
+    return *file;
+  }
+
+  ScaledClock& clock_;
+  std::unique_ptr<TVEZDiskPageManager> page_manager_;
+  std::unique_ptr<TVEZDatabaseTableLockManager> manager_;
+  std::map<std::int32_t, std::unique_ptr<TVEZTableLocksFile>> tables_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint64_t scale = 1;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::string(argv[i]) == "--clock-scale") scale = std::strtoull(argv[i + 1], nullptr, 10);
+  ScaledClock clock(scale);
+  platform::ScopedClock installed(clock);
+  Worker worker(clock);
+  std::string line;
+  while (ReadCommand(line)) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+      words.push_back(w);
+    if (words.empty()) continue;
+    std::string answer;
+    bool go_on = true;
+    try {
+      go_on = worker.Run(words, answer);
+    } catch (const EVEZException& e) {
+      answer = "err " + std::to_string(e.NativeError()) + " " + e.what();
+    } catch (const std::exception& e) {
+      answer = std::string("err 0 ") + e.what();
+    }
+    WriteLine(answer);
+    if (!go_on) return 0;
+  }
+  worker.Close();
+  return 0;
+}
