@@ -37,7 +37,9 @@ class BlobTable {
     t.PM().ApplyChanges(-2);
   }
   ~BlobTable() {
-    if (bm) EXPECT_EQ(bm->Caches().LiveCount(), 0);
+    if (bm) {
+      EXPECT_EQ(bm->Caches().LiveCount(), 0);
+    }
   }
   void Reopen() {
     const std::int32_t root = bm->BlobPageIndex().RootPageNo();
