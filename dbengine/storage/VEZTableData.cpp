@@ -293,10 +293,21 @@ void TVEZTableData::ReadRecord(std::int32_t session_id, TVEZNavigationInfo& info
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FIndexManager == nullptr) throw EVEZException(10380, "Nil pointer occured");
   if (info.RecordBuffer == nullptr) throw EVEZException(10016, "Nil pointer occured");
-  if (info.IndexID != -1 && info.GetRecordMode != grmCurrent)
+  if (info.IndexID != -1 && info.GetRecordMode != grmCurrent) {
+    // The index reads its first or last entry from either end whatever the
+    // direction: nothing lies before BOF or after EOF, in any order.
+    if (info.FirstPosition && info.GetRecordMode == grmPrior) {
+      info.GetRecordResult = grrBOF;
+      return;
+    }
+    if (info.LastPosition && info.GetRecordMode == grmNext) {
+      info.GetRecordResult = grrEOF;
+      return;
+    }
     FIndexManager->GetRecordBuffer(session_id, info, cache, table_state);
-  else
+  } else {
     FRecordManager->GetRecordBuffer(session_id, info);
+  }
 }
 
 namespace {

@@ -280,6 +280,47 @@ TEST_F(MemoryTableTest, SetRecNoClampsAtBothEnds) {
   }
 }
 
+TEST_F(MemoryTableTest, UnrestrictedMovesAtBothEndsInEveryOrder) {
+  for (int i = 0; i < 9; ++i)
+    Insert(
+        {i + 1, (i * 5) % 9, std::string(1, static_cast<char>('a' + (i * 4) % 9)), std::nullopt});
+  // Free slots at both ends and inside, so the live span is not the slot span.
+  for (std::int32_t slot : {0, 4, 8})
+    Delete(slot);
+  for (std::int32_t index_no : {-1, 0, 1}) {
+    SCOPED_TRACE(index_no);
+    UseOrder(index_no);
+    const std::vector<std::int32_t> want = Expected(index_no);
+    // Prior from BOF stays at BOF; Next from there gives the first record.
+    cursor().InternalFirst();
+    EXPECT_EQ(cursor().GetRecordBuffer(grmPrior), grrBOF);
+    EXPECT_TRUE(cursor().FirstPosition);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmCurrent), grrError);
+    EXPECT_EQ(table().GetRecNo(cursor()), -1);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmNext), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.front());
+    // Next from EOF stays at EOF; Prior from there gives the last record.
+    cursor().InternalLast();
+    EXPECT_EQ(cursor().GetRecordBuffer(grmNext), grrEOF);
+    EXPECT_TRUE(cursor().LastPosition);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmCurrent), grrError);
+    EXPECT_EQ(table().GetRecNo(cursor()), -1);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmPrior), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.back());
+    // Running off either end and turning back gives the record at that end.
+    table().SetRecNo(cursor(), static_cast<std::int64_t>(want.size()));
+    EXPECT_EQ(cursor().GetRecordBuffer(grmNext), grrEOF);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmNext), grrEOF);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmPrior), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.back());
+    table().SetRecNo(cursor(), 1);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmPrior), grrBOF);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmPrior), grrBOF);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmNext), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.front());
+  }
+}
+
 TEST_F(MemoryTableTest, PagesRoundTripThroughAStreamByteForByte) {
   std::mt19937 rng(3);
   for (int i = 0; i < 3000; ++i)
