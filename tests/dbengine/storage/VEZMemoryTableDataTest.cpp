@@ -356,6 +356,15 @@ TEST(MemoryDatabaseTest, HandsOutIdsSessionZeroAndDeletesTables) {
   EXPECT_TRUE(fx.Db().TableDataList().empty());
 }
 
+TEST(MemoryDatabaseTest, TheProcessDatabaseIsListedAtStartUp) {
+  // Found by name without a call that would make it.
+  TVEZDatabaseData* found = DatabaseDataList().Find([](TVEZDatabaseData* d) {
+    return d->DatabaseName() == TVEZMemoryDatabaseData::kDatabaseName;
+  });
+  ASSERT_NE(found, nullptr);
+  EXPECT_NE(dynamic_cast<TVEZMemoryDatabaseData*>(found), nullptr);
+}
+
 TEST(MemoryDatabaseTest, TheProcessDatabaseIsListed) {
   TVEZMemoryDatabaseData& db = MemoryDatabaseData();
   EXPECT_EQ(&db, &MemoryDatabaseData());
