@@ -26,7 +26,7 @@ set(allow_dbengine/api ${allow_dbengine/storage} dbengine/api)
 set(allow_dbengine/sql ${allow_dbengine/api} dbengine/sql)
 set(engine_all ${allow_dbengine/sql})
 # Benchmarks may drive the layers through the tests' fakes.
-set(allow_bench ${engine_all} bench tests/platform/dataset)
+set(allow_bench ${engine_all} bench tests/platform/dataset tests/common tests/dbengine/storage)
 set(layers platform/core platform/os platform/dataset platform/ui dbengine/foundation
            dbengine/storage dbengine/api dbengine/sql bench)
 # The platform and the engine never see Qt: its headers all begin with Q.
