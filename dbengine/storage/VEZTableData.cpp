@@ -372,8 +372,13 @@ bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_
   info.LastPosition = restart && !go_forward;
   info.GetRecordMode = go_forward ? grmNext : grmPrior;
   // An index finds the current record's place by its key.
-  if (!restart && ReadRecord(session_id, cursor.CurrentRecordID, scratch.Get()) != grrOK)
-    return false;
+  if (!restart && ReadRecord(session_id, cursor.CurrentRecordID, scratch.Get()) != grrOK) {
+    // The record went away under the cursor: the move goes on from its slot,
+    // or in an index from its key, still held in the cursor's buffer.
+    if (cursor.CurrentRecordBuffer == nullptr) return false;
+    std::memcpy(scratch.Get(), cursor.CurrentRecordBuffer,
+                static_cast<std::size_t>(GetRecordBufferSize()));
+  }
   const bool distinct = cursor.DistinctFieldCount > 0 && cursor.DistinctRecordBuffer != nullptr &&
                         cursor.IndexID != -1;
   TVEZIndexPositionCache cache;

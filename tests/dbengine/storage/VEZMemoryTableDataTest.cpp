@@ -444,7 +444,9 @@ class MemoryTableViewTest : public ::testing::Test {
     EXPECT_EQ(Walk(true), want);
     // Past the last record the cursor keeps its place.
     EXPECT_EQ(c.GetRecordBuffer(grmNext), grrEOF);
-    if (!want.empty()) EXPECT_EQ(c.CurrentRecordID.PageNo, want.back());
+    if (!want.empty()) {
+      EXPECT_EQ(c.CurrentRecordID.PageNo, want.back());
+    }
     EXPECT_EQ(Walk(false), want);
     // Next from EOF and Prior from BOF stay there, with no wrap to the other end.
     c.InternalLast();
@@ -486,6 +488,35 @@ TEST_F(MemoryTableViewTest, FilteredViewsInEveryOrder) {
   EXPECT_EQ(c.GetRecordBuffer(grmNext), grrEOF);
   EXPECT_TRUE(c.FirstPosition);
   EXPECT_EQ(fx_.Table().GetRecordCount(c), 0);
+}
+
+TEST_F(MemoryTableViewTest, RestrictedMovesGoOnFromARecordDeletedUnderTheCursor) {
+  test::TTestLocalCursor& c = fx_.Cursor();
+  c.FilterRecord = [](std::uint8_t*, void*) { return true; };
+  {
+    // Storage order: an index finds the closest key, past every equal one.
+    const bool by_a = false;
+    c.IndexID = -1;
+    const std::vector<std::int32_t> before = Expected(by_a, [](const TMemRow&) { return true; });
+    const std::size_t at = before.size() / 2;
+    // The cursor keeps its record and buffer while the record goes away
+    // (as when another cursor deletes it).
+    fx_.ReadSlot(before[at]);
+    const TVEZPageItemID id = c.CurrentRecordID;
+    const std::vector<std::uint8_t> kept(c.CurrentRecordBuffer,
+                                         c.CurrentRecordBuffer + c.RecordBufferSize);
+    c.InternalDelete();
+    rows_.erase(before[at]);
+    c.CurrentRecordID = id;
+    c.FirstPosition = c.LastPosition = false;
+    std::copy(kept.begin(), kept.end(), c.CurrentRecordBuffer);
+    ASSERT_EQ(c.GetRecordBuffer(grmNext), grrOK);
+    EXPECT_EQ(c.CurrentRecordID.PageNo, before[at + 1]);
+    c.CurrentRecordID = id;
+    std::copy(kept.begin(), kept.end(), c.CurrentRecordBuffer);
+    ASSERT_EQ(c.GetRecordBuffer(grmPrior), grrOK);
+    EXPECT_EQ(c.CurrentRecordID.PageNo, before[at - 1]);
+  }
 }
 
 TEST_F(MemoryTableViewTest, RangesAndDistinctOnAnIndex) {
