@@ -591,4 +591,9 @@ TVEZMemoryDatabaseData& MemoryDatabaseData() {
   return *database;
 }
 
+namespace {
+// Listed before main runs: a lookup by name finds it before anyone has used it.
+[[maybe_unused]] const bool kMemoryDatabaseListed = (MemoryDatabaseData(), true);
+}  // namespace
+
 }  // namespace vez

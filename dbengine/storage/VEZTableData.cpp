@@ -293,10 +293,21 @@ void TVEZTableData::ReadRecord(std::int32_t session_id, TVEZNavigationInfo& info
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FIndexManager == nullptr) throw EVEZException(10380, "Nil pointer occured");
   if (info.RecordBuffer == nullptr) throw EVEZException(10016, "Nil pointer occured");
-  if (info.IndexID != -1 && info.GetRecordMode != grmCurrent)
+  if (info.IndexID != -1 && info.GetRecordMode != grmCurrent) {
+    // The index reads its first or last entry from either end whatever the
+    // direction: nothing lies before BOF or after EOF, in any order.
+    if (info.FirstPosition && info.GetRecordMode == grmPrior) {
+      info.GetRecordResult = grrBOF;
+      return;
+    }
+    if (info.LastPosition && info.GetRecordMode == grmNext) {
+      info.GetRecordResult = grrEOF;
+      return;
+    }
     FIndexManager->GetRecordBuffer(session_id, info, cache, table_state);
-  else
+  } else {
     FRecordManager->GetRecordBuffer(session_id, info);
+  }
 }
 
 namespace {
@@ -361,8 +372,13 @@ bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_
   info.LastPosition = restart && !go_forward;
   info.GetRecordMode = go_forward ? grmNext : grmPrior;
   // An index finds the current record's place by its key.
-  if (!restart && ReadRecord(session_id, cursor.CurrentRecordID, scratch.Get()) != grrOK)
-    return false;
+  if (!restart && ReadRecord(session_id, cursor.CurrentRecordID, scratch.Get()) != grrOK) {
+    // The record went away under the cursor: the move goes on from its slot,
+    // or in an index from its key, still held in the cursor's buffer.
+    if (cursor.CurrentRecordBuffer == nullptr) return false;
+    std::memcpy(scratch.Get(), cursor.CurrentRecordBuffer,
+                static_cast<std::size_t>(GetRecordBufferSize()));
+  }
   const bool distinct = cursor.DistinctFieldCount > 0 && cursor.DistinctRecordBuffer != nullptr &&
                         cursor.IndexID != -1;
   TVEZIndexPositionCache cache;

@@ -280,6 +280,47 @@ TEST_F(MemoryTableTest, SetRecNoClampsAtBothEnds) {
   }
 }
 
+TEST_F(MemoryTableTest, UnrestrictedMovesAtBothEndsInEveryOrder) {
+  for (int i = 0; i < 9; ++i)
+    Insert(
+        {i + 1, (i * 5) % 9, std::string(1, static_cast<char>('a' + (i * 4) % 9)), std::nullopt});
+  // Free slots at both ends and inside, so the live span is not the slot span.
+  for (std::int32_t slot : {0, 4, 8})
+    Delete(slot);
+  for (std::int32_t index_no : {-1, 0, 1}) {
+    SCOPED_TRACE(index_no);
+    UseOrder(index_no);
+    const std::vector<std::int32_t> want = Expected(index_no);
+    // Prior from BOF stays at BOF; Next from there gives the first record.
+    cursor().InternalFirst();
+    EXPECT_EQ(cursor().GetRecordBuffer(grmPrior), grrBOF);
+    EXPECT_TRUE(cursor().FirstPosition);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmCurrent), grrError);
+    EXPECT_EQ(table().GetRecNo(cursor()), -1);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmNext), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.front());
+    // Next from EOF stays at EOF; Prior from there gives the last record.
+    cursor().InternalLast();
+    EXPECT_EQ(cursor().GetRecordBuffer(grmNext), grrEOF);
+    EXPECT_TRUE(cursor().LastPosition);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmCurrent), grrError);
+    EXPECT_EQ(table().GetRecNo(cursor()), -1);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmPrior), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.back());
+    // Running off either end and turning back gives the record at that end.
+    table().SetRecNo(cursor(), static_cast<std::int64_t>(want.size()));
+    EXPECT_EQ(cursor().GetRecordBuffer(grmNext), grrEOF);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmNext), grrEOF);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmPrior), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.back());
+    table().SetRecNo(cursor(), 1);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmPrior), grrBOF);
+    EXPECT_EQ(cursor().GetRecordBuffer(grmPrior), grrBOF);
+    ASSERT_EQ(cursor().GetRecordBuffer(grmNext), grrOK);
+    EXPECT_EQ(cursor().CurrentRecordID.PageNo, want.front());
+  }
+}
+
 TEST_F(MemoryTableTest, PagesRoundTripThroughAStreamByteForByte) {
   std::mt19937 rng(3);
   for (int i = 0; i < 3000; ++i)
@@ -313,6 +354,15 @@ TEST(MemoryDatabaseTest, HandsOutIdsSessionZeroAndDeletesTables) {
   fx.Cursor().Close();
   fx.Table().DeleteTable(nullptr, false);
   EXPECT_TRUE(fx.Db().TableDataList().empty());
+}
+
+TEST(MemoryDatabaseTest, TheProcessDatabaseIsListedAtStartUp) {
+  // Found by name without a call that would make it.
+  TVEZDatabaseData* found = DatabaseDataList().Find([](TVEZDatabaseData* d) {
+    return d->DatabaseName() == TVEZMemoryDatabaseData::kDatabaseName;
+  });
+  ASSERT_NE(found, nullptr);
+  EXPECT_NE(dynamic_cast<TVEZMemoryDatabaseData*>(found), nullptr);
 }
 
 TEST(MemoryDatabaseTest, TheProcessDatabaseIsListed) {
@@ -438,6 +488,35 @@ TEST_F(MemoryTableViewTest, FilteredViewsInEveryOrder) {
   EXPECT_EQ(c.GetRecordBuffer(grmNext), grrEOF);
   EXPECT_TRUE(c.FirstPosition);
   EXPECT_EQ(fx_.Table().GetRecordCount(c), 0);
+}
+
+TEST_F(MemoryTableViewTest, RestrictedMovesGoOnFromARecordDeletedUnderTheCursor) {
+  test::TTestLocalCursor& c = fx_.Cursor();
+  c.FilterRecord = [](std::uint8_t*, void*) { return true; };
+  {
+    // Storage order: an index finds the closest key, past every equal one.
+    const bool by_a = false;
+    c.IndexID = -1;
+    const std::vector<std::int32_t> before = Expected(by_a, [](const TMemRow&) { return true; });
+    const std::size_t at = before.size() / 2;
+    // The cursor keeps its record and buffer while the record goes away
+    // (as when another cursor deletes it).
+    fx_.ReadSlot(before[at]);
+    const TVEZPageItemID id = c.CurrentRecordID;
+    const std::vector<std::uint8_t> kept(c.CurrentRecordBuffer,
+                                         c.CurrentRecordBuffer + c.RecordBufferSize);
+    c.InternalDelete();
+    rows_.erase(before[at]);
+    c.CurrentRecordID = id;
+    c.FirstPosition = c.LastPosition = false;
+    std::copy(kept.begin(), kept.end(), c.CurrentRecordBuffer);
+    ASSERT_EQ(c.GetRecordBuffer(grmNext), grrOK);
+    EXPECT_EQ(c.CurrentRecordID.PageNo, before[at + 1]);
+    c.CurrentRecordID = id;
+    std::copy(kept.begin(), kept.end(), c.CurrentRecordBuffer);
+    ASSERT_EQ(c.GetRecordBuffer(grmPrior), grrOK);
+    EXPECT_EQ(c.CurrentRecordID.PageNo, before[at - 1]);
+  }
 }
 
 TEST_F(MemoryTableViewTest, RangesAndDistinctOnAnIndex) {
