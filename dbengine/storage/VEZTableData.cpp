@@ -347,7 +347,8 @@ bool TVEZTableData::IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer) {
 }
 
 bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_forward,
-                                      TVEZPageItemID& record_id) {
+                                      TVEZPageItemID& record_id,
+                                      const std::function<bool(std::uint8_t*)>& also) {
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return false;
@@ -374,7 +375,7 @@ bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_
                 ->CompareRecordBuffersByIndex(scratch.Get(), cursor.DistinctRecordBuffer,
                                               cursor.DistinctFieldCount) == 0)
       continue;
-    if (IsBufferAccepted(cursor, scratch.Get())) {
+    if (IsBufferAccepted(cursor, scratch.Get()) && (!also || also(scratch.Get()))) {
       record_id = info.RecordID;
       return true;
     }
@@ -478,13 +479,55 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
   return info.GetRecordResult;
 }
 
-bool TVEZTableData::Locate(TVEZCursor& /*cursor*/, TVEZBaseExpression* search_expression) {
+bool TVEZTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
   if (search_expression == nullptr) throw EVEZException(10272, "Nil pointer occured");
-  throw EVEZException(kNotImplemented, "Not implemented yet");
+  TVEZLockGuard guard(*this);
+  TVEZPageItemID found;
+  // The search only reads scratch buffers: the cursor moves only on success.
+  const bool ok = FindVisibleRecord(cursor, true, true, found, [&](std::uint8_t* buffer) {
+    search_expression->AssignCursorBuffer(buffer, false);
+    return search_expression->GetResult();
+  });
+  if (!ok) return false;
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
+  cursor.CurrentRecordID = found;
+  GetRecordBuffer(cursor, grmCurrent);
+  return true;
 }
 
-bool TVEZTableData::FindKey(TVEZCursor& /*cursor*/, TVEZSearchCondition /*search_condition*/) {
-  throw EVEZException(kNotImplemented, "Not implemented yet");
+bool TVEZTableData::FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condition) {
+  if (cursor.IndexID == -1)
+    throw EVEZException(20258,
+                        "No active index is set for Key search. Set Table.IndexName to the index "
+                        "on search fields.");
+  TVEZLockGuard guard(*this);
+  if (FIndexManager == nullptr) throw EVEZException(10380, "Nil pointer occured");
+  TVEZIndex* index = FIndexManager->OpenIndex(cursor.IndexID);
+  TVEZPageItemID found;
+  const bool ok = FindVisibleRecord(cursor, true, true, found, [&](std::uint8_t* buffer) {
+    const std::int32_t c =
+        index->CompareRecordBuffersByIndex(buffer, cursor.KeyBuffer, cursor.KeyFieldCount);
+    switch (search_condition) {
+      case scEqual:
+        return c == 0;
+      case scLower:
+        return c < 0;
+      case scGreater:
+        return c > 0;
+      case scLowerEqual:
+        return c <= 0;
+      case scGreaterEqual:
+        return c >= 0;
+      default:
+        return false;
+    }
+  });
+  if (!ok) return false;
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
+  cursor.CurrentRecordID = found;
+  return true;
 }
 
 std::int64_t TVEZTableData::GetRecordCount(TVEZCursor& cursor) {
