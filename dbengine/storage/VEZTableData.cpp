@@ -14,6 +14,7 @@
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "dbengine/storage/VEZScanConditionOptimizer.h"
 
 namespace vez {
 
@@ -321,6 +322,35 @@ class TRecordScratch {
   std::uint8_t* FBuffer;
 };
 
+// Whether the cursor's range bounds exclude each other, so that the view
+// shows nothing and no record needs reading.
+bool IsRangeEmpty(TVEZCursor& cursor, TVEZBaseIndexManager& index_manager) {
+  if (cursor.RangeStartBuffer == nullptr || cursor.RangeEndBuffer == nullptr) return false;
+  TVEZIndex* index = index_manager.OpenIndex(cursor.IndexID);
+  TVEZScanSearchCondition start(true);
+  start.Condition = cursor.RangeStartExclusive ? scGreater : scGreaterEqual;
+  start.KeyRecordBuffer = cursor.RangeStartBuffer;
+  start.KeyRecordBufferSize = cursor.KeyBufferSize;
+  start.KeyFieldCount = cursor.RangeStartKeyFieldCount;
+  start.IndexID = cursor.IndexID;
+  TVEZScanSearchCondition end(true);
+  end.Condition = cursor.RangeEndExclusive ? scLower : scLowerEqual;
+  end.KeyRecordBuffer = cursor.RangeEndBuffer;
+  end.KeyRecordBufferSize = cursor.KeyBufferSize;
+  end.KeyFieldCount = cursor.RangeEndKeyFieldCount;
+  end.IndexID = cursor.IndexID;
+  if (!CanIntersectScanConditions(start, end)) return false;
+  bool is_empty = false;
+  bool is_changed = false;
+  IntersectScanConditions(
+      start, end,
+      [index](std::int32_t, const std::uint8_t* a, const std::uint8_t* b, std::int32_t n) {
+        return index->CompareRecordBuffersByIndex(a, b, n);
+      },
+      is_empty, is_changed);
+  return is_empty;
+}
+
 }  // namespace
 
 bool TVEZTableData::IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer) {
@@ -352,6 +382,7 @@ bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return false;
+  if (FIndexManager != nullptr && IsRangeEmpty(cursor, *FIndexManager)) return false;
   const std::int32_t session_id = SessionIDOf(&cursor);
   TRecordScratch scratch(GetRecordBufferSize());
   TVEZNavigationInfo info;
@@ -387,6 +418,7 @@ std::int64_t TVEZTableData::ForEachVisibleRecord(
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return 0;
+  if (FIndexManager != nullptr && IsRangeEmpty(cursor, *FIndexManager)) return 0;
   const std::int32_t session_id = SessionIDOf(&cursor);
   const std::int32_t size = GetRecordBufferSize();
   TRecordScratch scratch(size);

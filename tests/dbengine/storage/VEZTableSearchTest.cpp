@@ -167,6 +167,61 @@ TEST(MemoryTableSearchTest, LocateAndFindKeyMatchTheFirstVisibleRecordOfTheModel
   cursor.FreeRecordBuffer(key);
 }
 
+// Bounds that exclude each other show nothing (the walk is skipped); bounds
+// that meet show exactly the records on the shared key, each passed to the
+// record filter.
+TEST(MemoryTableSearchTest, RangeWhoseBoundsExcludeEachOtherShowsNothing) {
+  TMemoryTableFixture f;
+  TTestLocalCursor& cursor = f.Cursor();
+  TVEZMemoryTableData& table = f.Table();
+  std::int32_t slot = 0;
+  for (std::int32_t id = 1; id <= 40; ++id)
+    ASSERT_TRUE(f.Insert({id, id % 20, "n", std::nullopt}, slot));
+  std::uint8_t* start = cursor.AllocateRecordBuffer();
+  std::uint8_t* end = cursor.AllocateRecordBuffer();
+  auto set_a = [&](std::uint8_t* buffer, std::int32_t value) {
+    cursor.InternalInitRecord(buffer, true);
+    TVEZVariant a(bftSignedInt32);
+    a.SetAsInteger(value);
+    cursor.SetFieldValue(a, kFieldA, true, buffer);
+  };
+  int asked = 0;
+  cursor.FilterRecord = [&asked](std::uint8_t*, void*) {
+    ++asked;
+    return true;
+  };
+  cursor.IndexID = f.IndexID(0);
+  cursor.KeyBufferSize = cursor.RecordSize;
+  set_a(start, 10);
+  set_a(end, 10);
+  cursor.RangeStartBuffer = start;
+  cursor.RangeEndBuffer = end;
+  cursor.RangeStartKeyFieldCount = 1;
+  cursor.RangeEndKeyFieldCount = 1;
+  struct Case {
+    bool end_exclusive;
+    std::int64_t count;
+  };
+  for (const Case& c : {Case{true, 0}, Case{false, 2}}) {
+    SCOPED_TRACE(c.end_exclusive ? "[10, 10)" : "[10, 10]");
+    cursor.RangeEndExclusive = c.end_exclusive;
+    asked = 0;
+    {
+      TVEZLockGuard guard(table);
+      cursor.FirstPosition = true;
+      cursor.LastPosition = false;
+      EXPECT_EQ(table.GetRecordBuffer(cursor, grmNext), c.count == 0 ? grrEOF : grrOK);
+    }
+    EXPECT_EQ(table.GetRecordCount(cursor), c.count);
+    EXPECT_EQ(asked > 0, c.count > 0);
+  }
+  cursor.RangeStartBuffer = nullptr;
+  cursor.RangeEndBuffer = nullptr;
+  cursor.FilterRecord = nullptr;
+  cursor.FreeRecordBuffer(start);
+  cursor.FreeRecordBuffer(end);
+}
+
 TEST_F(TableSearchTest, FindKeyWithoutAnIndexIsRefused) {
   TTableCursor cursor;
   TTestTableData& table = MakeTable(cursor);
