@@ -14,6 +14,7 @@
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "dbengine/storage/VEZScanConditionOptimizer.h"
 
 namespace vez {
 
@@ -332,6 +333,35 @@ class TRecordScratch {
   std::uint8_t* FBuffer;
 };
 
+// Whether the cursor's range bounds exclude each other, so that the view
+// shows nothing and no record needs reading.
+bool IsRangeEmpty(TVEZCursor& cursor, TVEZBaseIndexManager& index_manager) {
+  if (cursor.RangeStartBuffer == nullptr || cursor.RangeEndBuffer == nullptr) return false;
+  TVEZIndex* index = index_manager.OpenIndex(cursor.IndexID);
+  TVEZScanSearchCondition start(true);
+  start.Condition = cursor.RangeStartExclusive ? scGreater : scGreaterEqual;
+  start.KeyRecordBuffer = cursor.RangeStartBuffer;
+  start.KeyRecordBufferSize = cursor.KeyBufferSize;
+  start.KeyFieldCount = cursor.RangeStartKeyFieldCount;
+  start.IndexID = cursor.IndexID;
+  TVEZScanSearchCondition end(true);
+  end.Condition = cursor.RangeEndExclusive ? scLower : scLowerEqual;
+  end.KeyRecordBuffer = cursor.RangeEndBuffer;
+  end.KeyRecordBufferSize = cursor.KeyBufferSize;
+  end.KeyFieldCount = cursor.RangeEndKeyFieldCount;
+  end.IndexID = cursor.IndexID;
+  if (!CanIntersectScanConditions(start, end)) return false;
+  bool is_empty = false;
+  bool is_changed = false;
+  IntersectScanConditions(
+      start, end,
+      [index](std::int32_t, const std::uint8_t* a, const std::uint8_t* b, std::int32_t n) {
+        return index->CompareRecordBuffersByIndex(a, b, n);
+      },
+      is_empty, is_changed);
+  return is_empty;
+}
+
 }  // namespace
 
 bool TVEZTableData::IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer) {
@@ -358,10 +388,12 @@ bool TVEZTableData::IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer) {
 }
 
 bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_forward,
-                                      TVEZPageItemID& record_id) {
+                                      TVEZPageItemID& record_id,
+                                      const std::function<bool(std::uint8_t*)>& also) {
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return false;
+  if (FIndexManager != nullptr && IsRangeEmpty(cursor, *FIndexManager)) return false;
   const std::int32_t session_id = SessionIDOf(&cursor);
   TRecordScratch scratch(GetRecordBufferSize());
   TVEZNavigationInfo info;
@@ -390,7 +422,7 @@ bool TVEZTableData::FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_
                 ->CompareRecordBuffersByIndex(scratch.Get(), cursor.DistinctRecordBuffer,
                                               cursor.DistinctFieldCount) == 0)
       continue;
-    if (IsBufferAccepted(cursor, scratch.Get())) {
+    if (IsBufferAccepted(cursor, scratch.Get()) && (!also || also(scratch.Get()))) {
       record_id = info.RecordID;
       return true;
     }
@@ -402,6 +434,7 @@ std::int64_t TVEZTableData::ForEachVisibleRecord(
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return 0;
+  if (FIndexManager != nullptr && IsRangeEmpty(cursor, *FIndexManager)) return 0;
   const std::int32_t session_id = SessionIDOf(&cursor);
   const std::int32_t size = GetRecordBufferSize();
   TRecordScratch scratch(size);
@@ -494,13 +527,55 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
   return info.GetRecordResult;
 }
 
-bool TVEZTableData::Locate(TVEZCursor& /*cursor*/, TVEZBaseExpression* search_expression) {
+bool TVEZTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
   if (search_expression == nullptr) throw EVEZException(10272, "Nil pointer occured");
-  throw EVEZException(kNotImplemented, "Not implemented yet");
+  TVEZLockGuard guard(*this);
+  TVEZPageItemID found;
+  // The search only reads scratch buffers: the cursor moves only on success.
+  const bool ok = FindVisibleRecord(cursor, true, true, found, [&](std::uint8_t* buffer) {
+    search_expression->AssignCursorBuffer(buffer, false);
+    return search_expression->GetResult();
+  });
+  if (!ok) return false;
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
+  cursor.CurrentRecordID = found;
+  GetRecordBuffer(cursor, grmCurrent);
+  return true;
 }
 
-bool TVEZTableData::FindKey(TVEZCursor& /*cursor*/, TVEZSearchCondition /*search_condition*/) {
-  throw EVEZException(kNotImplemented, "Not implemented yet");
+bool TVEZTableData::FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condition) {
+  if (cursor.IndexID == -1)
+    throw EVEZException(20258,
+                        "No active index is set for Key search. Set Table.IndexName to the index "
+                        "on search fields.");
+  TVEZLockGuard guard(*this);
+  if (FIndexManager == nullptr) throw EVEZException(10380, "Nil pointer occured");
+  TVEZIndex* index = FIndexManager->OpenIndex(cursor.IndexID);
+  TVEZPageItemID found;
+  const bool ok = FindVisibleRecord(cursor, true, true, found, [&](std::uint8_t* buffer) {
+    const std::int32_t c =
+        index->CompareRecordBuffersByIndex(buffer, cursor.KeyBuffer, cursor.KeyFieldCount);
+    switch (search_condition) {
+      case scEqual:
+        return c == 0;
+      case scLower:
+        return c < 0;
+      case scGreater:
+        return c > 0;
+      case scLowerEqual:
+        return c <= 0;
+      case scGreaterEqual:
+        return c >= 0;
+      default:
+        return false;
+    }
+  });
+  if (!ok) return false;
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
+  cursor.CurrentRecordID = found;
+  return true;
 }
 
 std::int64_t TVEZTableData::GetRecordCount(TVEZCursor& cursor) {

@@ -21,8 +21,8 @@
 // DeleteRecord, UpdateRecord (30-32) and storage-order record numbers and
 // counts (35-37); the disk engine also wraps reads in its multi-user bracket.
 // Restricted views (filters, ranges, distinct) are walked record by record;
-// the search engine (index scans, record bitmaps, Locate and FindKey) is not
-// in this base yet: Locate and FindKey raise 30058 until it is.
+// Locate and FindKey walk the same way; index scans and record bitmaps are
+// not in this base yet.
 //
 // Thread safety: all work on a database is serialised by its database data's
 // re-entrant lock; Lock()/Unlock() take that lock. GetRecordBuffer,
@@ -124,7 +124,12 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // EOF stays there). A re-read record that the view no longer shows gives
   // grrError.
   virtual TVEZGetRecordResult GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode);
-  // 21, 22: searches; 30058 in this base.
+  // 21: the first record in the cursor's order that the view shows and the
+  // expression accepts, read into CurrentRecordBuffer; false leaves the
+  // cursor where it was. 10272 without an expression.
+  // 22: the first such record whose key satisfies search_condition against
+  // the cursor's KeyBuffer (KeyFieldCount fields); the record is not read.
+  // 20258 on a cursor without an index.
   virtual bool Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression);
   virtual bool FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condition);
   // 23: stores a written BLOB stream into the cursor's current record.
@@ -260,8 +265,11 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // skips records whose leading DistinctFieldCount index fields equal those of
   // DistinctRecordBuffer. Walks every record: the search engine, with its
   // index scans and record bitmaps, takes its place.
+  // also, when given, must accept the record too (Locate's expression,
+  // FindKey's key condition).
   bool FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_forward,
-                         TVEZPageItemID& record_id);
+                         TVEZPageItemID& record_id,
+                         const std::function<bool(std::uint8_t*)>& also = {});
   // Calls visit(record id, 1-based number) for every visible record in the
   // cursor's order until it answers false; returns how many it visited.
   std::int64_t ForEachVisibleRecord(TVEZCursor& cursor,

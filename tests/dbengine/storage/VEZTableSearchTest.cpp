@@ -1,0 +1,237 @@
+// Locate and FindKey against a model built by walking the cursor's view: the
+// first record in the cursor's order that the view shows and the search
+// accepts, with and without filters, in index and storage order.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "dbengine/storage/VEZTableData.h"
+#include "tests/common/NativeError.h"
+#include "tests/dbengine/storage/MemoryTableTestSupport.h"
+#include "tests/dbengine/storage/StorageTestDoubles.h"
+#include "tests/dbengine/storage/TableTestSupport.h"
+
+namespace vez::test {
+namespace {
+
+// An expression that tests the buffer it is bound to with a predicate.
+class PredicateExpression : public FakeExpression {
+ public:
+  explicit PredicateExpression(std::function<bool(std::uint8_t*)> pred) : pred_(std::move(pred)) {}
+  void AssignCursorBuffer(std::uint8_t* buffer, bool) override { buffer_ = buffer; }
+  bool GetResult() override { return pred_(buffer_); }
+
+ private:
+  std::function<bool(std::uint8_t*)> pred_;
+  std::uint8_t* buffer_ = nullptr;
+};
+
+class TableSearchTest : public ::testing::Test {
+ protected:
+  // ID Integer, NAME String(30), VAL Integer; index BY_VAL on VAL.
+  TTestTableData& MakeTable(TTableCursor& cursor) {
+    cursor.TableName = "Samples";
+    cursor.Session = &session_;
+    auto* table = static_cast<TTestTableData*>(db_.FindOrCreateTableData(cursor));
+    TVEZFieldDefs fields;
+    AddField(fields, "ID", aftInteger);
+    AddField(fields, "NAME", aftString, 30);
+    AddField(fields, "VAL", aftInteger);
+    TVEZIndexDefs indexes;
+    AddIndexDef(indexes, "BY_VAL", {"VAL"});
+    TVEZConstraintDefs constraints;
+    table->CreateTable(&cursor, fields, indexes, constraints);
+    table->OpenTable(cursor);
+    cursor.Attach(*table);
+    return *table;
+  }
+
+  TestSession session_;
+  TTestDatabaseData db_;
+};
+
+bool Holds(TVEZSearchCondition s, std::int32_t value, std::int32_t key) {
+  switch (s) {
+    case scEqual:
+      return value == key;
+    case scLower:
+      return value < key;
+    case scGreater:
+      return value > key;
+    case scLowerEqual:
+      return value <= key;
+    case scGreaterEqual:
+      return value >= key;
+    default:
+      return false;
+  }
+}
+
+std::int32_t IntIn(TTestLocalCursor& c, std::uint8_t* buffer, std::int32_t field_no) {
+  std::uint8_t* saved = c.CurrentRecordBuffer;
+  c.CurrentRecordBuffer = buffer;
+  TVEZVariant v;
+  c.GetFieldValue(v, field_no, true);
+  c.CurrentRecordBuffer = saved;
+  return v.GetIsNull() ? -999 : v.GetAsInteger();
+}
+
+// On the memory engine, whose indexes are real B-trees: FindKey on the
+// leading column of BY_A (A, ID), a partial key, in the index's order.
+TEST(MemoryTableSearchTest, LocateAndFindKeyMatchTheFirstVisibleRecordOfTheModel) {
+  TMemoryTableFixture f;
+  TTestLocalCursor& cursor = f.Cursor();
+  TVEZMemoryTableData& table = f.Table();
+  std::mt19937 rng(15);
+  std::int32_t slot = 0;
+  for (std::int32_t id = 1; id <= 60; ++id)
+    ASSERT_TRUE(f.Insert({id, static_cast<std::int32_t>(rng() % 10), "n", std::nullopt}, slot));
+  std::uint8_t* key = cursor.AllocateRecordBuffer();
+  for (int trial = 0; trial < 200; ++trial) {
+    const bool indexed = trial % 2 == 0;
+    const std::int32_t modulus = 2 + trial % 4;
+    cursor.IndexID = indexed ? f.IndexID(0) : -1;
+    cursor.FilterRecord = nullptr;
+    if (trial % 3 != 0)
+      cursor.FilterRecord = [&cursor, modulus](std::uint8_t* b, void*) {
+        return IntIn(cursor, b, kFieldID) % modulus != 0;
+      };
+    std::vector<std::pair<std::int32_t, std::int32_t>> view;  // (ID, A) in the cursor's order
+    {
+      TVEZLockGuard guard(table);
+      cursor.FirstPosition = true;
+      cursor.LastPosition = false;
+      while (table.GetRecordBuffer(cursor, grmNext) == grrOK)
+        view.emplace_back(IntIn(cursor, cursor.CurrentRecordBuffer, kFieldID),
+                          IntIn(cursor, cursor.CurrentRecordBuffer, kFieldA));
+      // A known position that failed searches must leave alone.
+      cursor.FirstPosition = true;
+      cursor.LastPosition = false;
+      ASSERT_EQ(table.GetRecordBuffer(cursor, grmNext), view.empty() ? grrEOF : grrOK);
+    }
+    const TVEZPageItemID before = cursor.CurrentRecordID;
+    const bool before_first = cursor.FirstPosition;
+
+    const std::int32_t wanted = static_cast<std::int32_t>(rng() % 12);
+    SCOPED_TRACE("trial " + std::to_string(trial) + " a " + std::to_string(wanted));
+    PredicateExpression expr(
+        [&cursor, wanted](std::uint8_t* b) { return IntIn(cursor, b, kFieldA) == wanted; });
+    std::int32_t want_id = -1;
+    for (const auto& [id, a] : view) {
+      if (a == wanted) {
+        want_id = id;
+        break;
+      }
+    }
+    const bool found = table.Locate(cursor, &expr);
+    EXPECT_EQ(found, want_id != -1);
+    if (found) {
+      EXPECT_EQ(IntIn(cursor, cursor.CurrentRecordBuffer, kFieldID), want_id);
+      EXPECT_FALSE(cursor.FirstPosition || cursor.LastPosition);
+    } else {
+      EXPECT_EQ(cursor.CurrentRecordID, before);
+      EXPECT_EQ(cursor.FirstPosition, before_first);
+    }
+
+    if (!indexed) continue;
+    const auto s = static_cast<TVEZSearchCondition>(1 + (trial / 2) % 5);
+    cursor.InternalInitRecord(key, true);
+    TVEZVariant a(bftSignedInt32);
+    a.SetAsInteger(wanted);
+    cursor.SetFieldValue(a, kFieldA, true, key);
+    cursor.KeyBuffer = key;
+    cursor.KeyBufferSize = cursor.RecordSize;
+    cursor.KeyFieldCount = 1;
+    std::int32_t key_id = -1;
+    for (const auto& [id, value] : view) {
+      if (Holds(s, value, wanted)) {
+        key_id = id;
+        break;
+      }
+    }
+    const TVEZPageItemID at = cursor.CurrentRecordID;
+    const bool key_found = table.FindKey(cursor, s);
+    EXPECT_EQ(key_found, key_id != -1);
+    if (key_found) {
+      TVEZLockGuard guard(table);
+      ASSERT_EQ(table.GetRecordBuffer(cursor, grmCurrent), grrOK);
+      EXPECT_EQ(IntIn(cursor, cursor.CurrentRecordBuffer, kFieldID), key_id);
+    } else {
+      EXPECT_EQ(cursor.CurrentRecordID, at);
+    }
+    cursor.KeyBuffer = nullptr;
+  }
+  cursor.FilterRecord = nullptr;
+  cursor.FreeRecordBuffer(key);
+}
+
+// Bounds that exclude each other show nothing (the walk is skipped); bounds
+// that meet show exactly the records on the shared key, each passed to the
+// record filter.
+TEST(MemoryTableSearchTest, RangeWhoseBoundsExcludeEachOtherShowsNothing) {
+  TMemoryTableFixture f;
+  TTestLocalCursor& cursor = f.Cursor();
+  TVEZMemoryTableData& table = f.Table();
+  std::int32_t slot = 0;
+  for (std::int32_t id = 1; id <= 40; ++id)
+    ASSERT_TRUE(f.Insert({id, id % 20, "n", std::nullopt}, slot));
+  std::uint8_t* start = cursor.AllocateRecordBuffer();
+  std::uint8_t* end = cursor.AllocateRecordBuffer();
+  auto set_a = [&](std::uint8_t* buffer, std::int32_t value) {
+    cursor.InternalInitRecord(buffer, true);
+    TVEZVariant a(bftSignedInt32);
+    a.SetAsInteger(value);
+    cursor.SetFieldValue(a, kFieldA, true, buffer);
+  };
+  int asked = 0;
+  cursor.FilterRecord = [&asked](std::uint8_t*, void*) {
+    ++asked;
+    return true;
+  };
+  cursor.IndexID = f.IndexID(0);
+  cursor.KeyBufferSize = cursor.RecordSize;
+  set_a(start, 10);
+  set_a(end, 10);
+  cursor.RangeStartBuffer = start;
+  cursor.RangeEndBuffer = end;
+  cursor.RangeStartKeyFieldCount = 1;
+  cursor.RangeEndKeyFieldCount = 1;
+  struct Case {
+    bool end_exclusive;
+    std::int64_t count;
+  };
+  for (const Case& c : {Case{true, 0}, Case{false, 2}}) {
+    SCOPED_TRACE(c.end_exclusive ? "[10, 10)" : "[10, 10]");
+    cursor.RangeEndExclusive = c.end_exclusive;
+    asked = 0;
+    {
+      TVEZLockGuard guard(table);
+      cursor.FirstPosition = true;
+      cursor.LastPosition = false;
+      EXPECT_EQ(table.GetRecordBuffer(cursor, grmNext), c.count == 0 ? grrEOF : grrOK);
+    }
+    EXPECT_EQ(table.GetRecordCount(cursor), c.count);
+    EXPECT_EQ(asked > 0, c.count > 0);
+  }
+  cursor.RangeStartBuffer = nullptr;
+  cursor.RangeEndBuffer = nullptr;
+  cursor.FilterRecord = nullptr;
+  cursor.FreeRecordBuffer(start);
+  cursor.FreeRecordBuffer(end);
+}
+
+TEST_F(TableSearchTest, FindKeyWithoutAnIndexIsRefused) {
+  TTableCursor cursor;
+  TTestTableData& table = MakeTable(cursor);
+  cursor.NewRecord();
+  cursor.SetInt(0, 1);
+  cursor.SetInt(2, 1);
+  ASSERT_TRUE(table.InsertRecord(cursor));
+  cursor.IndexID = -1;
+  EXPECT_EQ(NativeErrorOf([&] { table.FindKey(cursor, scEqual); }), 20258);
+}
+
+}  // namespace
+}  // namespace vez::test
