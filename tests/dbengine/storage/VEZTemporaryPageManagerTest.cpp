@@ -8,6 +8,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "tests/common/NativeError.h"
+#include "tests/dbengine/storage/TemporaryTestSupport.h"
 
 using vez::test::NativeErrorOf;
 
@@ -95,6 +96,23 @@ TEST(VEZTemporaryPageManagerTest, DisabledTempFilesKeepEveryPageInRam) {
   pm->SetCacheCapacity(1);
   for (std::int32_t i = 0; i < total; ++i)
     ExpectFilled(*pm, i, static_cast<std::uint8_t>(i + 7));
+}
+
+TEST(VEZTemporaryPageManagerTest, NoPageFileRemainsAfterClose) {
+  test::FailingTempFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  std::unique_ptr<TVEZTemporaryPageManager> pm;
+  {
+    ScopedMemoryLimit limit(LimitForPages(1));
+    pm = std::make_unique<TVEZTemporaryPageManager>(false);
+  }
+  for (std::int32_t i = 0; i < pm->MaxMemoryPageCount() + 3; ++i)
+    AddFilled(*pm, static_cast<std::uint8_t>(i));
+  ASSERT_TRUE(pm->HasPageFile());
+  ASSERT_FALSE(fs.paths.empty());
+  pm.reset();
+  for (const std::string& p : fs.paths)
+    EXPECT_FALSE(platform::DefaultFileSystem().FileExists(p)) << p;
 }
 
 TEST(VEZTemporaryPageManagerTest, UnallocatedNumbersAreRefused) {
