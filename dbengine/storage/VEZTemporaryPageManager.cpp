@@ -1,0 +1,113 @@
+#include "dbengine/storage/VEZTemporaryPageManager.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
+#include "dbengine/foundation/VEZTemporaryFileName.h"
+#include "platform/core/CheckedMath.h"
+
+namespace vez {
+
+using platform::CheckedAdd;
+using platform::CheckedMul;
+
+namespace {
+
+// A tenth of the free memory in pages, clamped to the Int32 page numbers.
+std::int32_t MemoryPageLimit() {
+  const std::int64_t pages =
+      MemoryManager().GetFreeMemorySize() / 10 / TVEZTemporaryPageManager::kTemporaryPageSize;
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(pages, 0, std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
+
+TVEZTemporaryPageManager::TVEZTemporaryPageManager(bool disable_temp_files)
+    : FMaxMemoryPageCount(MemoryPageLimit()),
+      FMemoryPageManager(std::make_unique<TVEZMemoryPageManager>()),
+      FDisableTempFiles(disable_temp_files) {
+  SetPageSizes(kTemporaryPageSize, 0);
+}
+
+TVEZTemporaryPageManager::~TVEZTemporaryPageManager() = default;
+
+bool TVEZTemporaryPageManager::IsPageAllocated(std::int32_t page_no) const {
+  return page_no >= 0 && page_no < FAllocatedPageMap.Size() && FAllocatedPageMap.GetBit(page_no);
+}
+
+void TVEZTemporaryPageManager::CheckAllocated(std::int32_t page_no, std::int32_t error) const {
+  if (!IsPageAllocated(page_no)) throw EVEZException(error, "Page allocation not released");
+}
+
+void TVEZTemporaryPageManager::EnsurePageFile() {
+  if (FTempPageFile) return;
+  FTempPageFile =
+      std::make_unique<TVEZFileStream>(GetTemporaryFileName(), TVEZFileStream::kModeCreate, true);
+}
+
+void TVEZTemporaryPageManager::InternalAddPage(TVEZPage* page) {
+  const std::int32_t used = CheckedAdd(FUsedPageCount, 1);
+  if (!FDisableTempFiles && FAllocatedPageCount >= FMaxMemoryPageCount) {
+    const std::int32_t n = FAllocatedPageCount;
+    const std::int32_t count = CheckedAdd(n, 1);
+    const std::int64_t needed = CheckedMul<std::int64_t>(kTemporaryPageSize, count);
+    EnsurePageFile();
+    if (FTempPageFile->GetSize() < needed) FTempPageFile->SetSize(needed / 2 * 3);
+    if (page->PageBuffer() == nullptr) page->AllocPageBuffer();
+    FAllocatedPageMap.SetSize(count);
+    FAllocatedPageMap.SetBit(n, true);
+    FAllocatedPageCount = count;
+    FUsedPageCount = used;
+    page->SetPageNo(n);
+    return;
+  }
+  FMemoryPageManager->InternalAddPage(page);
+  const std::int32_t n = page->PageNo();
+  try {
+    if (n >= FAllocatedPageCount) FAllocatedPageMap.SetSize(CheckedAdd(n, 1));
+  } catch (...) {
+    FMemoryPageManager->InternalRemovePage(n);
+    throw;
+  }
+  if (n >= FAllocatedPageCount) FAllocatedPageCount = n + 1;
+  FAllocatedPageMap.SetBit(n, true);
+  FUsedPageCount = used;
+}
+
+void TVEZTemporaryPageManager::InternalRemovePage(std::int32_t page_no) {
+  CheckAllocated(page_no, 10396);
+  if (IsRamPage(page_no)) FMemoryPageManager->InternalRemovePage(page_no);
+  FAllocatedPageMap.SetBit(page_no, false);
+  --FUsedPageCount;
+}
+
+void TVEZTemporaryPageManager::InternalReadPage(TVEZPage* page) {
+  const std::int32_t n = page->PageNo();
+  CheckAllocated(n, 10396);
+  if (IsRamPage(n)) {
+    FMemoryPageManager->InternalReadPage(page);
+    return;
+  }
+  if (!FTempPageFile) throw EVEZException(30482, "Invalid pointer");
+  if (page->PageBuffer() == nullptr || !page->OwnBuffer()) page->AllocPageBuffer();
+  FTempPageFile->File().ReadAt(CheckedMul<std::int64_t>(n, kTemporaryPageSize), page->PageBuffer(),
+                               kTemporaryPageSize);
+}
+
+void TVEZTemporaryPageManager::InternalWritePage(TVEZPage* page) {
+  const std::int32_t n = page->PageNo();
+  CheckAllocated(n, 10397);
+  if (IsRamPage(n)) {
+    FMemoryPageManager->InternalWritePage(page);
+    return;
+  }
+  if (page->PageBuffer() == nullptr) return;
+  EnsurePageFile();
+  FTempPageFile->File().WriteAt(CheckedMul<std::int64_t>(n, kTemporaryPageSize), page->PageBuffer(),
+                                kTemporaryPageSize);
+}
+
+}  // namespace vez

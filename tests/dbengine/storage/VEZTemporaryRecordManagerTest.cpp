@@ -1,0 +1,170 @@
+#include "dbengine/storage/VEZTemporaryRecordManager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "dbengine/foundation/VEZException.h"
+#include "tests/common/NativeError.h"
+#include "tests/dbengine/storage/TemporaryTestSupport.h"
+
+using vez::test::FailingTempFileSystem;
+using vez::test::LimitForTenthOf;
+using vez::test::NativeErrorOf;
+using vez::test::ScopedMemoryLimit;
+
+namespace vez {
+namespace {
+
+constexpr std::int32_t kRecordSize = 37;
+
+std::vector<std::uint8_t> MakeRecord(std::mt19937& rng) {
+  std::vector<std::uint8_t> r(kRecordSize);
+  for (auto& b : r)
+    b = static_cast<std::uint8_t>(rng());
+  return r;
+}
+
+std::unique_ptr<TVEZTemporaryRecordManager> MakeSmall(std::int32_t cached_records,
+                                                      std::int32_t per_page, bool disable) {
+  ScopedMemoryLimit limit(LimitForTenthOf(static_cast<std::int64_t>(cached_records) * kRecordSize));
+  return std::make_unique<TVEZTemporaryRecordManager>(kRecordSize, per_page, 7, disable);
+}
+
+// Walks the table forwards and backwards and compares with the oracle.
+void ExpectSameAsModel(TVEZTemporaryRecordManager& rm,
+                       const std::vector<std::vector<std::uint8_t>>& model) {
+  std::vector<std::uint8_t> buf(kRecordSize);
+  TVEZNavigationInfo info;
+  info.RecordBuffer = buf.data();
+  info.FirstPosition = true;
+  info.GetRecordMode = grmNext;
+  for (std::size_t i = 0; i < model.size(); ++i) {
+    rm.GetRecordBuffer(0, info);
+    ASSERT_EQ(info.GetRecordResult, grrOK) << i;
+    ASSERT_EQ(TVEZTemporaryRecordManager::RecordNoOf(info.RecordID), static_cast<std::int64_t>(i));
+    ASSERT_EQ(buf, model[i]) << i;
+  }
+  rm.GetRecordBuffer(0, info);
+  EXPECT_EQ(info.GetRecordResult, model.empty() ? grrEOF : grrEOF);
+  EXPECT_TRUE(model.empty() || info.LastPosition);
+  info.GetRecordMode = grmPrior;
+  for (std::size_t i = model.size(); i-- > 0;) {
+    rm.GetRecordBuffer(0, info);
+    ASSERT_EQ(info.GetRecordResult, grrOK) << i;
+    ASSERT_EQ(buf, model[i]) << i;
+  }
+  if (!model.empty()) {
+    rm.GetRecordBuffer(0, info);
+    EXPECT_EQ(info.GetRecordResult, grrBOF);
+    EXPECT_TRUE(info.FirstPosition);
+    // From BOF the next record is the first again.
+    info.GetRecordMode = grmNext;
+    rm.GetRecordBuffer(0, info);
+    EXPECT_EQ(info.GetRecordResult, grrOK);
+    EXPECT_EQ(buf, model[0]);
+  }
+}
+
+TEST(VEZTemporaryRecordManagerTest, ModelWithSpillsMidRun) {
+  struct Case {
+    std::int32_t cached;
+    std::int32_t per_page;
+    bool disable;
+  };
+  const Case cases[] = {
+      {1, 1, false}, {5, 3, false}, {20, 10, false}, {13, 0, false}, {5, 3, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.cached << " " << c.per_page << " " << c.disable);
+    auto rm = MakeSmall(c.cached, c.per_page, c.disable);
+    std::mt19937 rng(static_cast<unsigned>(c.cached * 31 + c.per_page));
+    std::vector<std::vector<std::uint8_t>> model;
+    std::vector<std::uint8_t> buf(kRecordSize);
+    for (int step = 0; step < 300; ++step) {
+      if (rng() % 4 != 0) {
+        auto r = MakeRecord(rng);
+        TVEZPageItemID id;
+        ASSERT_TRUE(rm->AddRecord(0, r.data(), id));
+        EXPECT_EQ(TVEZTemporaryRecordManager::RecordNoOf(id),
+                  static_cast<std::int64_t>(model.size()));
+        model.push_back(r);
+      } else if (!model.empty()) {
+        const std::size_t n = rng() % model.size();
+        TVEZNavigationInfo info;
+        info.RecordBuffer = buf.data();
+        info.RecordID = TVEZTemporaryRecordManager::RecordIDOf(static_cast<std::int64_t>(n));
+        info.GetRecordMode = grmCurrent;
+        rm->GetRecordBuffer(0, info);
+        ASSERT_EQ(info.GetRecordResult, grrOK);
+        ASSERT_EQ(buf, model[n]);
+      }
+      ASSERT_EQ(rm->RecordCount, static_cast<std::int64_t>(model.size()));
+    }
+    EXPECT_EQ(rm->HasSpillFile(), !c.disable);
+    ExpectSameAsModel(*rm, model);
+    rm->Empty(-2);
+    EXPECT_EQ(rm->RecordCount, 0);
+    EXPECT_FALSE(rm->HasSpillFile());
+    ExpectSameAsModel(*rm, {});
+  }
+}
+
+TEST(VEZTemporaryRecordManagerTest, FailedSpillWriteLeavesTheTableAsItWas) {
+  FailingTempFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  auto rm = MakeSmall(4, 2, false);
+  std::mt19937 rng(7);
+  std::vector<std::vector<std::uint8_t>> model;
+  TVEZPageItemID id;
+  // Fill the cache and stage two spilled records.
+  while (model.size() < static_cast<std::size_t>(rm->MaxCachedRecordCount()) + 2) {
+    model.push_back(MakeRecord(rng));
+    ASSERT_TRUE(rm->AddRecord(0, model.back().data(), id));
+  }
+  fs.fail_writes = true;
+  const auto lost = MakeRecord(rng);
+  EXPECT_FALSE(rm->AddRecord(0, lost.data(), id));
+  EXPECT_EQ(rm->RecordCount, static_cast<std::int64_t>(model.size()));
+  // A read that must flush the staging page fails as an error, not as data.
+  std::vector<std::uint8_t> buf(kRecordSize);
+  TVEZNavigationInfo info;
+  info.RecordBuffer = buf.data();
+  info.RecordID =
+      TVEZTemporaryRecordManager::RecordIDOf(static_cast<std::int64_t>(model.size() - 1));
+  rm->GetRecordBuffer(0, info);
+  EXPECT_EQ(info.GetRecordResult, grrError);
+  fs.fail_writes = false;
+  ExpectSameAsModel(*rm, model);
+  model.push_back(MakeRecord(rng));
+  ASSERT_TRUE(rm->AddRecord(0, model.back().data(), id));
+  ExpectSameAsModel(*rm, model);
+  ASSERT_FALSE(fs.paths.empty());
+  rm.reset();
+  for (const std::string& p : fs.paths)
+    EXPECT_FALSE(platform::DefaultFileSystem().FileExists(p)) << p;
+}
+
+TEST(VEZTemporaryRecordManagerTest, ErrorsAndIdentities) {
+  EXPECT_EQ(NativeErrorOf([] { TVEZTemporaryRecordManager rm(0, 10, 1000, false); }), 10124);
+  for (std::int64_t n : {std::int64_t{0}, std::int64_t{1}, std::int64_t{0xFFFFFFFF},
+                         std::int64_t{0x123456789AB}, std::int64_t{-1}}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(TVEZTemporaryRecordManager::RecordNoOf(TVEZTemporaryRecordManager::RecordIDOf(n)), n);
+  }
+  TVEZTemporaryRecordManager rm(kRecordSize, 10, 1000, false);
+  EXPECT_EQ(rm.CompareRecordID(rm.RecordIDOf(0x100000000), rm.RecordIDOf(5)), 1);
+  EXPECT_EQ(rm.CompareRecordID(rm.RecordIDOf(5), rm.RecordIDOf(5)), 0);
+  std::vector<std::uint8_t> r(kRecordSize, 1);
+  TVEZPageItemID id;
+  EXPECT_FALSE(rm.UpdateRecord(0, r.data(), id));
+  EXPECT_FALSE(rm.DeleteRecord(0, id));
+  EXPECT_EQ(rm.GetApproximateRecNo(0, id), -1);
+  ASSERT_TRUE(rm.AddRecord(0, r.data(), id));
+  EXPECT_EQ(rm.GetApproximateRecNo(0, id), 1);
+  EXPECT_EQ(rm.TableState, 0);
+}
+
+}  // namespace
+}  // namespace vez
