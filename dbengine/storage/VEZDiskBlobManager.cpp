@@ -534,7 +534,8 @@ TVEZDiskBlobManager::LargeBlobLayout TVEZDiskBlobManager::ReadLargeBlobLayout(
   // The data pages the stored size needs: P - 32 bytes on the first, P on the others.
   if (layout.DataSize < 0) RaiseUnreadable(first_page, "negative size");
   const std::int64_t rest = std::max<std::int64_t>(layout.DataSize - (p - kLargeDataStart), 0);
-  const std::int64_t needed = 1 + (rest + p - 1) / p;
+  // Rounded up without adding first: a damaged size near the top must not wrap.
+  const std::int64_t needed = 1 + rest / p + (rest % p != 0 ? 1 : 0);
   if (page_count != needed || list_offset > p || page_count > page_manager_->GetPageCount())
     RaiseUnreadable(first_page, "page list does not fit the size");
   std::set<std::int32_t> seen_list;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -279,6 +280,8 @@ TEST(VEZDiskBlobManagerTest, DamagedPagesAndListsRaiseAndChangeNothing) {
       {"large: page count too large", 3 * kP, 28, 9, 4, kErrCannotReadBlob},
       {"large: size beyond the list", 3 * kP, 6, 10 * kP, 8, kErrCannotReadBlob},
       {"large: negative size", 3 * kP, 6, -5, 8, kErrCannotReadBlob},
+      {"large: largest size", 3 * kP, 6, std::numeric_limits<std::int64_t>::max(), 8,
+       kErrCannotReadBlob},
       {"large: list on a missing page", 3 * kP, 22, -1, 4, kErrCannotReadBlob},
       {"small: entry size past the page", 300, 2 + 6, 5000, 8, kErrBlobNotFound},
       {"small: negative entry size", 300, 2 + 6, -1, 8, kErrBlobNotFound},
