@@ -372,10 +372,12 @@ void TVEZDiskRecordManager::Deliver(const TVEZSmallRecordPage& view, TVEZPageIte
   info.GetRecordResult = grrOK;
 }
 
-void TVEZDiskRecordManager::ReadFirst(std::int32_t session_id, TVEZNavigationInfo& info) {
+void TVEZDiskRecordManager::ReadEnd(std::int32_t session_id, TVEZNavigationInfo& info, bool first) {
   std::int32_t page_no = 0;
-  if (!record_page_index_.GetFirstRecordPage(session_id, page_no)) {
-    info.GetRecordResult = grrEOF;
+  const bool found = first ? record_page_index_.GetFirstRecordPage(session_id, page_no)
+                           : record_page_index_.GetLastRecordPage(session_id, page_no);
+  if (!found) {
+    info.GetRecordResult = first ? grrEOF : grrBOF;
     return;
   }
   PinnedPage page(page_manager_, page_manager_->GetPage(session_id, page_no, kPageTypeAny, true));
@@ -385,25 +387,11 @@ void TVEZDiskRecordManager::ReadFirst(std::int32_t session_id, TVEZNavigationInf
   }
   TVEZSmallRecordPage view = View(page.get());
   TVEZPageItemID id;
-  view.GetFirstRecordID(id);
-  Deliver(view, id, info, kErrRecordNotFoundNextPage);
-}
-
-void TVEZDiskRecordManager::ReadLast(std::int32_t session_id, TVEZNavigationInfo& info) {
-  std::int32_t page_no = 0;
-  if (!record_page_index_.GetLastRecordPage(session_id, page_no)) {
-    info.GetRecordResult = grrBOF;
-    return;
-  }
-  PinnedPage page(page_manager_, page_manager_->GetPage(session_id, page_no, kPageTypeAny, true));
-  if (!IsRecordPageValid(page.get())) {
-    info.GetRecordResult = grrError;
-    return;
-  }
-  TVEZSmallRecordPage view = View(page.get());
-  TVEZPageItemID id;
-  view.GetLastRecordID(id);
-  Deliver(view, id, info, kErrRecordNotFoundPriorPage);
+  if (first)
+    view.GetFirstRecordID(id);
+  else
+    view.GetLastRecordID(id);
+  Deliver(view, id, info, first ? kErrRecordNotFoundNextPage : kErrRecordNotFoundPriorPage);
 }
 
 void TVEZDiskRecordManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigationInfo& info) {
@@ -414,14 +402,14 @@ void TVEZDiskRecordManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigat
   const TVEZGetRecordMode mode = info.GetRecordMode;
   if (info.FirstPosition) {
     if (mode == grmNext)
-      ReadFirst(session_id, info);
+      ReadEnd(session_id, info, true);
     else
       info.GetRecordResult = mode == grmPrior ? grrBOF : grrError;
     return;
   }
   if (info.LastPosition) {
     if (mode == grmPrior)
-      ReadLast(session_id, info);
+      ReadEnd(session_id, info, false);
     else
       info.GetRecordResult = mode == grmNext ? grrEOF : grrError;
     return;
@@ -448,7 +436,7 @@ void TVEZDiskRecordManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigat
         return;
       }
       // The page stopped being ours: answer as from after the last record.
-      ReadLast(session_id, info);
+      ReadEnd(session_id, info, false);
       return;
     }
     TVEZSmallRecordPage view = View(page.get());

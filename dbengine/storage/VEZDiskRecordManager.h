@@ -155,8 +155,8 @@ class TVEZDiskRecordManager : public TVEZBaseRecordManager {
   // Reads the slot into info (converted to memory form when a buffer is given).
   void Deliver(const TVEZSmallRecordPage& view, TVEZPageItemID id, TVEZNavigationInfo& info,
                std::int32_t not_found_error);
-  void ReadFirst(std::int32_t session_id, TVEZNavigationInfo& info);
-  void ReadLast(std::int32_t session_id, TVEZNavigationInfo& info);
+  // The first (first = true) or last record of the table into info.
+  void ReadEnd(std::int32_t session_id, TVEZNavigationInfo& info, bool first);
 
   TVEZBTreeRecordPageIndex record_page_index_;
   TVEZPageManager* page_manager_;
