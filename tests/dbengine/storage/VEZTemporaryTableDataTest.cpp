@@ -139,13 +139,14 @@ TEST_F(TemporaryTableTest, DirectBlobDataRoundTripsAndRefusesDamagedOffsets) {
   model_[0] = {1, 1, "a", std::string(500, 'q')};
   model_[1] = {2, 2, "b", std::string(500, 'q')};
   CheckAll(true);
-  // An offset past the file, or inside an entry, is an error, never a read.
+  // An offset before the file, past it or inside an entry is an error, never
+  // a read of what is not there.
   const TVEZFieldDef& def = *table().FieldManager()->FieldDefs().GetDef(test::kFieldData);
   struct Case {
     std::int64_t offset;
     std::int32_t stream_error, direct_error;
   };
-  for (const Case& c : {Case{1 << 30, 10141, 10509}, Case{-8, 10141, 10509},
+  for (const Case& c : {Case{-8, 10141, 10509}, Case{1 << 30, 10142, 10510},
                         Case{table().BLOBFile()->Size() - 4, 10142, 10510}, Case{3, 10142, 10510}}) {
     SCOPED_TRACE(c.offset);
     fx_.ReadSlot(0);
@@ -272,14 +273,19 @@ TEST(TemporaryTableFilesTest, NoFileRemainsAfterClose) {
 TEST(TemporaryTableFilesTest, DisabledTempFilesKeepEverythingInMemory) {
   test::FailingTempFileSystem fs;
   platform::ScopedFileSystem scope(fs);
-  TTemporaryTableFixture fx(64, kSmallTenth, true);
+  // Room for the BLOB file's first MiB; the record and page limits, which
+  // the table ignores here, are a few thousand records and some 30 pages.
+  TTemporaryTableFixture fx(64, 10 * kSmallTenth, true);
+  const std::int32_t limit = fx.Table().TemporaryRecordManager()->MaxCachedRecordCount();
   std::int32_t slot = -1;
-  for (std::int32_t i = 1; i < 800; ++i)
+  for (std::int32_t i = 1; i <= limit + 1000; ++i)
     ASSERT_TRUE(fx.Insert({i, i % 13, "n", std::string(i % 3 == 0 ? 40 : 0, 'b')}, slot));
   EXPECT_FALSE(fx.Table().TemporaryRecordManager()->HasSpillFile());
   EXPECT_FALSE(fx.Table().TemporaryPageManager()->HasPageFile());
   EXPECT_TRUE(fs.paths.empty());
-  EXPECT_EQ(fx.Table().RecordManager()->RecordCount, 799);
+  EXPECT_EQ(fx.Table().RecordManager()->RecordCount, limit + 1000);
+  EXPECT_GT(fx.Table().TemporaryPageManager()->UsedPageCount(),
+            fx.Table().TemporaryPageManager()->MaxMemoryPageCount());
 }
 
 TEST(TemporaryDatabaseTest, TablesWithoutBlobFieldsHaveNoBlobFile) {
