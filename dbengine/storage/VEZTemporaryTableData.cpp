@@ -60,8 +60,7 @@ TVEZTemporaryRecordManager* TVEZTemporaryTableData::TemporaryRecordManager() con
 
 std::unique_ptr<TVEZStream> TVEZTemporaryTableData::NewBLOBFile() const {
   if (FFieldManager == nullptr || !FFieldManager->BlobFieldsPresent()) return nullptr;
-  if (DisableTempFiles())
-    return std::make_unique<TVEZMemoryStream>(nullptr, kBLOBFileMemoryLimit);
+  if (DisableTempFiles()) return std::make_unique<TVEZMemoryStream>(nullptr, kBLOBFileMemoryLimit);
   auto file = std::make_unique<TVEZTemporaryStream>(false);
   file->SetMemoryLimit(kBLOBFileMemoryLimit);
   return file;
@@ -224,8 +223,7 @@ TVEZPartialTemporaryBLOBDescriptor TVEZTemporaryTableData::ReadBlobEntry(std::in
   return descriptor;
 }
 
-void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor,
-                                                          std::int32_t field_no,
+void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                                           TVEZStream& blob_stream) {
   if (FBLOBFile == nullptr) throw EVEZException(10144, "Nil pointer occured");
   if (!blob_stream.Modified()) return;
@@ -269,8 +267,8 @@ std::unique_ptr<TVEZStream> TVEZTemporaryTableData::InternalCreateBlobStream(
   if (!to_create) {
     const std::int64_t offset = BlobOffsetOf(record, def);
     const TVEZPartialTemporaryBLOBDescriptor entry = ReadBlobEntry(offset, 10141, 10142);
-    underlying->LoadFromStreamWithPosition(*FBLOBFile, CheckedAdd<std::int64_t>(offset, kDescriptorSize),
-                                           entry.CompressedSize);
+    underlying->LoadFromStreamWithPosition(
+        *FBLOBFile, CheckedAdd<std::int64_t>(offset, kDescriptorSize), entry.CompressedSize);
     underlying->SetPosition(0);
     descriptor.NumBlocks = entry.NumBlocks;
     descriptor.UncompressedSize = entry.UncompressedSize;

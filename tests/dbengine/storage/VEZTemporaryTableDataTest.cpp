@@ -146,8 +146,9 @@ TEST_F(TemporaryTableTest, DirectBlobDataRoundTripsAndRefusesDamagedOffsets) {
     std::int64_t offset;
     std::int32_t stream_error, direct_error;
   };
-  for (const Case& c : {Case{-8, 10141, 10509}, Case{1 << 30, 10142, 10510},
-                        Case{table().BLOBFile()->Size() - 4, 10142, 10510}, Case{3, 10142, 10510}}) {
+  for (const Case& c :
+       {Case{-8, 10141, 10509}, Case{1 << 30, 10142, 10510},
+        Case{table().BLOBFile()->Size() - 4, 10142, 10510}, Case{3, 10142, 10510}}) {
     SCOPED_TRACE(c.offset);
     fx_.ReadSlot(0);
     PutLE<std::int64_t>(cursor().CurrentRecordBuffer + def.MemoryOffset, c.offset);
@@ -311,9 +312,7 @@ TEST(TemporaryDatabaseTest, TablesWithoutBlobFieldsHaveNoBlobFile) {
   EXPECT_NE(table->TemporaryPageManager(), nullptr);
   cursor.Open(*table);
   cursor.NewRecord();
-  EXPECT_EQ(NativeErrorOf([&] {
-              table->InternalCreateBlobStream(cursor, false, 0, bomRead);
-            }),
+  EXPECT_EQ(NativeErrorOf([&] { table->InternalCreateBlobStream(cursor, false, 0, bomRead); }),
             10140);
   TVEZPartialTemporaryBLOBDescriptor descriptor;
   descriptor.UncompressedSize = 1;
