@@ -58,7 +58,7 @@ TVEZTemporaryRecordManager* TVEZTemporaryTableData::TemporaryRecordManager() con
   return static_cast<TVEZTemporaryRecordManager*>(FRecordManager.get());
 }
 
-std::unique_ptr<TVEZStream> TVEZTemporaryTableData::NewBLOBFile() const {
+std::unique_ptr<TVEZStream> TVEZTemporaryTableData::CreateBLOBFile() const {
   if (FFieldManager == nullptr || !FFieldManager->BlobFieldsPresent()) return nullptr;
   if (DisableTempFiles()) return std::make_unique<TVEZMemoryStream>(nullptr, kBLOBFileMemoryLimit);
   auto file = std::make_unique<TVEZTemporaryStream>(false);
@@ -99,7 +99,7 @@ void TVEZTemporaryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& fiel
   CreateConstraintManager(constraint_defs);
   CreateRecordManager();
   if (cursor != nullptr) InitCursorRecordLayout(*cursor);
-  FBLOBFile = NewBLOBFile();
+  FBLOBFile = CreateBLOBFile();
   FIndexManager->CreateIndexesByIndexDefs(cursor);
   if (cursor != nullptr) ApplyOutsideTransaction(cursor);
 }
@@ -113,7 +113,7 @@ void TVEZTemporaryTableData::DeleteTable(TVEZCursor* cursor, bool design_mode) {
 void TVEZTemporaryTableData::EmptyTable(TVEZCursor* /*cursor*/) {
   TVEZLockGuard guard(*this);
   // Made first: a table that cannot get a new BLOB file is not emptied.
-  std::unique_ptr<TVEZStream> fresh = NewBLOBFile();
+  std::unique_ptr<TVEZStream> fresh = CreateBLOBFile();
   TVEZTableData::EmptyTable(nullptr);
   if (FRecordManager != nullptr) FRecordManager->Empty(-2);
   if (FPageManager != nullptr) FPageManager->ApplyChanges(-2);

@@ -106,7 +106,7 @@ class TVEZTemporaryTableData : public TVEZTableData {
 
  private:
   // A new BLOB file when the table has BLOB fields, else null.
-  std::unique_ptr<TVEZStream> NewBLOBFile() const;
+  std::unique_ptr<TVEZStream> CreateBLOBFile() const;
   const TVEZFieldDef& BlobFieldDef(std::int32_t field_no) const;
   // Appends descriptor and size bytes (from source, or from data) at the end
   // of the BLOB file and returns the entry's offset; on failure the file is

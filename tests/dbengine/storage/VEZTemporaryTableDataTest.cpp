@@ -246,6 +246,44 @@ TEST(TemporaryTableFilesTest, FailedTemporaryFileWritesLeaveTheTableAsItWas) {
   check();
 }
 
+TEST(TemporaryTableFilesTest, FailedBlobWriteLeavesTheFileAndTheRecordAsTheyWere) {
+  test::FailingTempFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TTemporaryTableFixture fx;
+  TVEZTemporaryTableData& table = fx.Table();
+  std::string big(TVEZTemporaryTableData::kBLOBFileMemoryLimit + 1000, '\0');
+  std::mt19937 rng(2);
+  for (char& ch : big)
+    ch = static_cast<char>(rng());
+  std::int32_t slot = -1;
+  ASSERT_TRUE(fx.Insert({1, 1, "big", big}, slot));
+  auto* blob_file = dynamic_cast<TVEZTemporaryStream*>(table.BLOBFile());
+  ASSERT_NE(blob_file, nullptr);
+  ASSERT_FALSE(blob_file->InMemory());
+  const std::int64_t size = blob_file->Size();
+  fx.ReadSlot(0);
+  const std::vector<std::uint8_t> before(
+      fx.Cursor().CurrentRecordBuffer,
+      fx.Cursor().CurrentRecordBuffer + fx.Cursor().RecordBufferSize);
+  fs.fail_writes = true;
+  EXPECT_THROW(fx.WriteBlob(std::string(9000, 'n')), std::exception);
+  fs.fail_writes = false;
+  EXPECT_EQ(blob_file->Size(), size);
+  EXPECT_EQ(
+      std::vector<std::uint8_t>(fx.Cursor().CurrentRecordBuffer,
+                                fx.Cursor().CurrentRecordBuffer + fx.Cursor().RecordBufferSize),
+      before);
+  EXPECT_EQ(fx.Current().blob, big);
+  // The next entry starts where the failed one did.
+  ASSERT_TRUE(fx.Insert({2, 2, "next", std::string(300, 'm')}, slot));
+  const TVEZFieldDef& def = *table.FieldManager()->FieldDefs().GetDef(test::kFieldData);
+  EXPECT_EQ(TVEZTemporaryTableData::BlobOffsetOf(fx.Cursor().CurrentRecordBuffer, def), size);
+  fx.ReadSlot(1);
+  EXPECT_EQ(fx.Current().blob, std::string(300, 'm'));
+  fx.ReadSlot(0);
+  EXPECT_EQ(fx.Current().blob, big);
+}
+
 TEST(TemporaryTableFilesTest, NoFileRemainsAfterClose) {
   test::FailingTempFileSystem fs;
   platform::ScopedFileSystem scope(fs);
