@@ -5,6 +5,7 @@
 // table data's compressed stream.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -110,7 +111,10 @@ class TEngineTableFixture {
       // The limits are fixed when the table is made; the indexes follow
       // under the normal limit, since their first RAM pages come in a batch.
       {
-        ScopedMemoryLimit limit(LimitForTenthOf(memory_tenth));
+        // The free memory is the limit itself: a limit of ten times the
+        // tenth, with room above what other work in the process holds.
+        const std::int64_t ten = memory_tenth * 10;
+        ScopedMemoryLimit limit(std::max(ten + 1, MemoryManager().TotalMemAllocated() + ten / 2));
         TVEZIndexDefs none;
         table_->CreateTable(cursor_.get(), fields, none, constraints);
       }

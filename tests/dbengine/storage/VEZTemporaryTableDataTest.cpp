@@ -23,9 +23,9 @@ namespace {
 using test::TMemRow;
 using test::TTemporaryTableFixture;
 
-// About 12 KiB of RAM for each of the record cache and the index pages: a
-// few hundred records and three pages, so the model test spills both.
-constexpr std::int64_t kSmallTenth = 3 * 4096;
+// About 8 KiB of RAM for each of the record cache and the index pages: a
+// few hundred records and two pages, so the model test spills both.
+constexpr std::int64_t kSmallTenth = 2 * 4096;
 
 class TSpillingTemporaryFixture : public TTemporaryTableFixture {
  public:
@@ -47,8 +47,8 @@ TEST_F(TemporaryTableTest, RandomOperationsAgreeWithAModelWhileSpilling) {
   TVEZTemporaryRecordManager& records = *table().TemporaryRecordManager();
   TVEZTemporaryPageManager& pages = *table().TemporaryPageManager();
   ASSERT_GT(records.MaxCachedRecordCount(), 50);
-  ASSERT_LT(records.MaxCachedRecordCount(), 400);
-  ASSERT_LE(pages.MaxMemoryPageCount(), 3);
+  ASSERT_LT(records.MaxCachedRecordCount(), 500);
+  ASSERT_LE(pages.MaxMemoryPageCount(), 2);
   bool spilled_records = false, spilled_pages = false;
   bool checked_before_spill = false;
   RunRandomOperations(20261211, 1500, [&] {
@@ -318,8 +318,8 @@ TEST(TemporaryTableFilesTest, DisabledTempFilesKeepEverythingInMemory) {
   test::FailingTempFileSystem fs;
   platform::ScopedFileSystem scope(fs);
   // Room for the BLOB file's first MiB; the record and page limits, which
-  // the table ignores here, are a few thousand records and some 30 pages.
-  TTemporaryTableFixture fx(64, 10 * kSmallTenth, true);
+  // the table ignores here, are some thousand records and 50 pages.
+  TTemporaryTableFixture fx(64, 25 * kSmallTenth, true);
   const std::int32_t limit = fx.Table().TemporaryRecordManager()->MaxCachedRecordCount();
   std::int32_t slot = -1;
   for (std::int32_t i = 1; i <= limit + 1000; ++i)
