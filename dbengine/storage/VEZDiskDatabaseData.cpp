@@ -1,0 +1,1 @@
+#include "dbengine/storage/VEZDiskDatabaseData.h"
