@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbengine/foundation/VEZSecurity.h"
@@ -168,9 +169,12 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
  private:
   void OpenDatabaseFile(TVEZBaseSession& session, bool exclusive, bool& repair_needed);
   void CloseDatabaseFile() noexcept;
-  // The table list, reloaded under the database tables lock; error_code when
-  // there is none.
+  // The table list, reloaded from the file; error_code when there is none.
+  // REQUIRES: the database tables lock is held.
   TVEZTableListFile& ReloadedTableList(std::int32_t error_code);
+  // Saves the list; when that fails, reads the stored list back before the
+  // error goes on.
+  void SaveTableList(TVEZTableListFile& list);
 
   std::unique_ptr<TVEZDiskPageManager> FDiskPageManager;
   std::unique_ptr<TVEZSystemDirectory> FSystemDir;
@@ -184,6 +188,29 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   TVEZDurability FDurability = TVEZDurability::Full;
   bool FSingleUserConnected = false;
   std::string FCanonicalFileName;
+  // ReadOnly as the session layer set it, given back when the file closes.
+  bool FReadOnlyBeforeOpen = false;
+  // The database tables lock is re-entrant per thread: the disk table data
+  // holds it around catalogue operations that take it again.
+  std::int32_t FTablesLockCount = 0;
+  std::thread::id FTablesLockOwner;
+};
+
+// Holds the database tables lock of a disk database data for a scope.
+// Release lets it go early and raises its error; the destructor lets it go
+// and reports nothing.
+class TVEZTablesLockScope {
+ public:
+  // Raises 20210 as LockTables.
+  explicit TVEZTablesLockScope(TVEZDiskDatabaseData& database_data);
+  ~TVEZTablesLockScope();
+  TVEZTablesLockScope(const TVEZTablesLockScope&) = delete;
+  TVEZTablesLockScope& operator=(const TVEZTablesLockScope&) = delete;
+  // Raises 20211 as UnlockTables.
+  void Release();
+
+ private:
+  TVEZDiskDatabaseData* FDatabaseData;
 };
 
 // The disk database data of the file and session name in DatabaseDataList()
