@@ -15,6 +15,7 @@
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZDiskTableData.h"
 #include "dbengine/storage/VEZSystemDirectory.h"
 #include "dbengine/storage/VEZTableData.h"
 #include "dbengine/storage/VEZTableLockManager.h"
@@ -238,9 +239,11 @@ void TVEZDiskDatabaseData::GetTablesList(std::vector<std::string>& list) {
   FTableListFile->GetTablesList(list);
 }
 
-TVEZTableData* TVEZDiskDatabaseData::CreateTableData(TVEZCursor& /*cursor*/) {
+TVEZTableData* TVEZDiskDatabaseData::CreateTableData(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
-  throw EVEZException(20129, "Pointer is nil");
+  auto table = std::make_unique<TVEZDiskTableData>(this);
+  table->SetTableName(cursor.TableName);
+  return AddTableData(std::move(table));
 }
 
 std::int32_t TVEZDiskDatabaseData::GetNewObjectId() {
