@@ -61,8 +61,8 @@
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "dbengine/storage/VEZTableLocksFile.h"
 #include "platform/core/Clock.h"
+#include "tests/common/DiskDataTable.h"
 #include "tests/common/LockTestDatabase.h"
-#include "tests/dbengine/storage/DiskTableTestSupport.h"
 
 namespace {
 
@@ -266,17 +266,12 @@ class Worker {
   bool RunDatabase(const std::vector<std::string>& w, std::string& answer) {
     const std::string& cmd = w.at(0);
     if (cmd == "dbcreate") {
-      TVEZDiskDatabaseData db(w.at(1));
-      db.SetMaxSessionCount(Int(w.at(2)));
-      db.SetPageSize(4096);
-      db.SetPageCountInExtent(8);
-      db.SetDurability(TVEZDurability::Off);
-      db.CreateDatabase();
+      test::datatable::CreateDatabaseFile(w.at(1), Int(w.at(2)));
       answer = "ok";
     } else if (cmd == "dbopen") {
       Close();
-      env_ = std::make_unique<test::TDiskTableEnv>(w.at(1), false, Int(w.at(2)) != 0,
-                                                   DurabilityOf(w.size() > 3 ? w[3] : "off"));
+      env_ = std::make_unique<test::datatable::TConnection>(
+          w.at(1), Int(w.at(2)) != 0, DurabilityOf(w.size() > 3 ? w[3] : "off"));
       answer = "ok " + std::to_string(env_->Session().SessionID) + " " +
                (env_->Db().ReadOnly() ? "1" : "0") + " " + (env_->Db().MultiUser() ? "1" : "0");
     } else if (cmd == "dbclose") {
@@ -292,8 +287,8 @@ class Worker {
       test::TTestLocalCursor& c = Cursor("Data");
       std::int64_t first = 0, last = 0;
       for (std::int32_t i = 0; i < count; ++i) {
-        const std::int64_t id =
-            test::TDiskTableEnv::Append(c, test::MakeDataRow(measurement, from + i));
+        const std::int64_t id = test::datatable::TConnection::Append(
+            c, test::datatable::MakeRow(measurement, from + i));
         if (id <= 0)
           throw std::runtime_error("row " + std::to_string(i) + " refused: " + std::to_string(id));
         if (i == 0) first = id;
@@ -301,23 +296,23 @@ class Worker {
       }
       answer = "ok " + std::to_string(first) + " " + std::to_string(last);
     } else if (cmd == "count") {
-      answer = "ok " + std::to_string(test::TDiskTableEnv::ReadAll(Cursor(TableName(w, 1))).size());
+      answer = "ok " + std::to_string(
+                           test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))).size());
     } else if (cmd == "ids") {
       answer = "ok";
-      for (const test::TDataRow& row : test::TDiskTableEnv::ReadAll(Cursor(TableName(w, 1))))
+      for (const test::datatable::TRow& row :
+           test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))))
         answer += " " + std::to_string(row.id);
     } else if (cmd == "begin") {
       Env().Session().StartTransaction();
       answer = "ok";
     } else if (cmd == "commit") {
-      test::TestSession& session = Env().Session();
-      Env().Db().Commit(session.SessionID, Has(w, 1, "flush"));
-      session.InTransaction = false;
+      test::datatable::TSession& session = Env().Session();
+      session.Commit(Has(w, 1, "flush"));
       answer = "ok";
     } else if (cmd == "rollback") {
-      test::TestSession& session = Env().Session();
-      Env().Db().Rollback(session.SessionID);
-      session.InTransaction = false;
+      test::datatable::TSession& session = Env().Session();
+      session.Rollback();
       answer = "ok";
     } else if (cmd == "tables") {
       std::vector<std::string> names;
@@ -341,7 +336,7 @@ class Worker {
   static std::string TableName(const std::vector<std::string>& w, std::size_t at) {
     return w.size() > at ? w[at] : "Data";
   }
-  test::TDiskTableEnv& Env() {
+  test::datatable::TConnection& Env() {
     if (!env_) throw std::logic_error("no database connected");
     return *env_;
   }
@@ -353,7 +348,7 @@ class Worker {
   }
 
   ScaledClock& clock_;
-  std::unique_ptr<test::TDiskTableEnv> env_;
+  std::unique_ptr<test::datatable::TConnection> env_;
   std::map<std::string, test::TTestLocalCursor*> cursors_;
   std::unique_ptr<TVEZDiskPageManager> page_manager_;
   std::unique_ptr<TVEZDatabaseTableLockManager> manager_;
