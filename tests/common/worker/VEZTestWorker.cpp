@@ -34,6 +34,8 @@
 //                              answers the first and last new ID
 //   count [TABLE]              the rows a full scan sees
 //   ids [TABLE]                every ID in storage order, space-separated
+//   indexscan [TABLE]          the rows a scan of IX_MeasTime sees, and 1
+//                              when they come in key order (else 0)
 //   begin / commit [flush] / rollback   the session's transaction
 //   tables                     the catalogue's table names
 //   connections                the sessions file's connection count
@@ -54,6 +56,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -303,6 +306,19 @@ class Worker {
       for (const test::datatable::TRow& row :
            test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))))
         answer += " " + std::to_string(row.id);
+    } else if (cmd == "indexscan") {
+      test::TTestLocalCursor& c = Cursor(TableName(w, 1));
+      const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::datatable::kIndexName);
+      if (index == nullptr) throw std::logic_error("no index");
+      const auto rows = test::datatable::TConnection::ReadAll(c, index->ObjectID);
+      bool ordered = true;
+      for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto& a = rows[i - 1];
+        const auto& b = rows[i];
+        if (std::tie(a.measurement, a.day, a.ms) > std::tie(b.measurement, b.day, b.ms))
+          ordered = false;
+      }
+      answer = "ok " + std::to_string(rows.size()) + (ordered ? " 1" : " 0");
     } else if (cmd == "begin") {
       Env().Session().StartTransaction();
       answer = "ok";

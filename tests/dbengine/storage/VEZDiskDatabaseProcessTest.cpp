@@ -145,5 +145,31 @@ TEST(VEZDiskDatabaseProcessTest, AReaderInAnotherProcessSeesOnlyCommittedRows) {
   b->Ok("dbclose");
 }
 
+TEST(VEZDiskDatabaseProcessTest, TwoProcessesAppendingAtOnceBothSeeEveryRowOnce) {
+  constexpr int kRows = 10000;
+  ScratchDir dir;
+  const std::string name = dir.Path("both.vez");
+  auto a = StartWorker();
+  auto b = StartWorker();
+  a->SetTimeout(600000);
+  b->SetTimeout(600000);
+  a->Ok("dbcreate " + name + " " + std::to_string(kMaxSessions));
+  a->Ok("dbopen " + name + " 1");
+  b->Ok("dbopen " + name + " 1");
+  a->Ok("createdata");
+  a->Send("insert " + std::to_string(kRows) + " 1 0");
+  b->Send("insert " + std::to_string(kRows) + " 2 0");
+  EXPECT_EQ(a->ReadLine().rfind("ok ", 0), 0u);
+  EXPECT_EQ(b->ReadLine().rfind("ok ", 0), 0u);
+  for (WorkerProcess* w : {a.get(), b.get()}) {
+    const auto ids = Words(w->Ok("ids"));
+    EXPECT_EQ(ids.size(), 2u * kRows);
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 2u * kRows);
+    EXPECT_EQ(w->Ok("indexscan"), std::to_string(2 * kRows) + " 1");
+  }
+  a->Ok("dbclose");
+  b->Ok("dbclose");
+}
+
 }  // namespace
 }  // namespace vez
