@@ -19,6 +19,7 @@
 #include "dbengine/storage/VEZSystemDirectory.h"
 #include "dbengine/storage/VEZTableData.h"
 #include "dbengine/storage/VEZTableLockManager.h"
+#include "platform/core/Exceptions.h"
 #include "platform/os/FileQueries.h"
 
 namespace vez {
@@ -72,14 +73,30 @@ void TVEZDiskDatabaseData::SetDatabaseFileName(const std::string& database_file_
   std::string canonical = platform::CanonicalPath(database_file_name);
   SetDatabaseName(database_file_name);
   FCanonicalFileName = std::move(canonical);
+  FCanonicalFileNameOf = database_file_name;
+}
+
+const std::string& TVEZDiskDatabaseData::CanonicalFileName() const {
+  // A name set through the base (SetDatabaseName) is resolved here once.
+  if (FCanonicalFileNameOf != DatabaseName()) {
+    try {
+      FCanonicalFileName = platform::CanonicalPath(DatabaseName());
+    } catch (const platform::EOSError&) {
+      // A file whose folder is gone is no file a caller can name.
+      FCanonicalFileName.clear();
+    }
+    FCanonicalFileNameOf = DatabaseName();
+  }
+  return FCanonicalFileName;
 }
 
 bool TVEZDiskDatabaseData::SameDatabaseFile(const std::string& canonical_path) const {
-  return !FCanonicalFileName.empty() && FCanonicalFileName == canonical_path;
+  const std::string& own = CanonicalFileName();
+  return !own.empty() && own == canonical_path;
 }
 
 void TVEZDiskDatabaseData::SetDurability(TVEZDurability value) {
-  TVEZLockGuard guard(const_cast<TVEZDiskDatabaseData&>(*this));
+  TVEZLockGuard guard(*this);
   FDurability = value;
   if (FDiskPageManager) FDiskPageManager->SetDurability(value);
 }
@@ -237,6 +254,7 @@ void TVEZDiskDatabaseData::GetTablesList(std::vector<std::string>& list) {
   if (!FTableListFile) return;
   TVEZTablesLockScope tables_lock(*this);
   FTableListFile->GetTablesList(list);
+  tables_lock.Release();
 }
 
 TVEZTableData* TVEZDiskDatabaseData::CreateTableData(TVEZCursor& cursor) {
@@ -347,6 +365,7 @@ void TVEZDiskDatabaseData::AddTableToList(std::int32_t table_id, const std::stri
   list.AddTable(table_id, table_name, metadata_file_page_no, most_updated_file_page_no,
                 locks_file_page_no);
   SaveTableList(list);
+  tables_lock.Release();
 }
 
 void TVEZDiskDatabaseData::FindTableInList(const std::string& table_name, std::int32_t& table_id,
@@ -358,6 +377,7 @@ void TVEZDiskDatabaseData::FindTableInList(const std::string& table_name, std::i
   TVEZTablesLockScope tables_lock(*this);
   ReloadedTableList(20129).OpenTable(table_name, table_id, metadata_file_page_no,
                                      most_updated_file_page_no, locks_file_page_no);
+  tables_lock.Release();
 }
 
 void TVEZDiskDatabaseData::RemoveTableFromList(const std::string& table_name) {
@@ -367,6 +387,7 @@ void TVEZDiskDatabaseData::RemoveTableFromList(const std::string& table_name) {
   TVEZTableListFile& list = ReloadedTableList(20130);
   list.RemoveTable(table_name);
   SaveTableList(list);
+  tables_lock.Release();
 }
 
 void TVEZDiskDatabaseData::RenameTableInList(const std::string& table_name,
@@ -382,6 +403,7 @@ void TVEZDiskDatabaseData::RenameTableInList(const std::string& table_name,
     throw EVEZException(30395, "Cannot rename table. Table '%s' already exists", {new_table_name});
   list.RenameTable(table_name, new_table_name);
   SaveTableList(list);
+  tables_lock.Release();
 }
 
 void TVEZDiskDatabaseData::SaveTableList(TVEZTableListFile& list) {

@@ -139,8 +139,9 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   // Sets the database name and the canonical path that identifies the file.
   // Raises EOSError when the file's folder cannot be resolved.
   void SetDatabaseFileName(const std::string& database_file_name);
-  // The canonical path of the database file ("" before a name is set).
-  const std::string& CanonicalFileName() const { return FCanonicalFileName; }
+  // The canonical path of the database file ("" before a name is set or when
+  // its folder cannot be resolved).
+  const std::string& CanonicalFileName() const;
 
   // The password and crypto algorithm; after an open, the page manager's.
   const TVEZPassword* Password() const { return &FPassword; }
@@ -187,7 +188,9 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   std::int32_t FPageCountInExtent = 0;
   TVEZDurability FDurability = TVEZDurability::Full;
   bool FSingleUserConnected = false;
-  std::string FCanonicalFileName;
+  // The canonical path and the database name it was resolved from.
+  mutable std::string FCanonicalFileName;
+  mutable std::string FCanonicalFileNameOf;
   // ReadOnly as the session layer set it, given back when the file closes.
   bool FReadOnlyBeforeOpen = false;
   // The database tables lock is re-entrant per thread: the disk table data

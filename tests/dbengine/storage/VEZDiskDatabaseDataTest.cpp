@@ -603,7 +603,15 @@ TEST(VEZDiskDatabaseDataTest, ADatabaseIsFoundByItsCanonicalPathWhateverTheName)
   std::filesystem::current_path(cwd);
   EXPECT_EQ(relative, db.get());
   EXPECT_THROW(FindDiskDatabaseData(dir.Path("missing/x.vez"), "Default"), std::exception);
+  // A name given through the base is resolved as well.
+  auto plain = std::make_unique<TVEZDiskDatabaseData>();
+  plain->SetDatabaseName(dir.Path("sub/../Plain.vez"));
+  DatabaseDataList().Add(plain.get());
+  EXPECT_EQ(FindDiskDatabaseData(dir.Path("Plain.vez"), ""), plain.get());
+  EXPECT_EQ(plain->CanonicalFileName(),
+            std::filesystem::canonical(dir.Dir()).string() + "/Plain.vez");
   db.reset();
+  plain.reset();
   EXPECT_EQ(FindDiskDatabaseData(name, "Default"), nullptr);
 }
 
