@@ -225,7 +225,7 @@ TEST(VEZDiskDatabaseDataTest, MoreSessionsThanSlotsAreRefusedAndTheFileClosesWit
   DbSession a(true, db.get()), b(true, db.get()), c(true, db.get());
   db->ConnectSession(a);
   db->ConnectSession(b);
-  EXPECT_NE(NativeErrorOf([&] { db->ConnectSession(c); }), 0);
+  EXPECT_EQ(NativeErrorOf([&] { db->ConnectSession(c); }), 20094);
   EXPECT_EQ(db->SessionList().size(), 2u);
   db->DisconnectSession(a);
   db->ConnectSession(c);
@@ -313,7 +313,7 @@ TEST(VEZDiskDatabaseDataTest, AReopenedObjectTakesTheSingleUserConnectionAgain) 
   // Holding it for real: nobody else can connect multi-user.
   auto other = MakeData(name);
   DbSession m(true, other.get());
-  EXPECT_NE(NativeErrorOf([&] { other->ConnectSession(m); }), 0);
+  EXPECT_EQ(NativeErrorOf([&] { other->ConnectSession(m); }), 20094);
   EXPECT_FALSE(other->IsOpen());
   db->DisconnectSession(a);
   other->ConnectSession(m);

@@ -63,7 +63,7 @@ TEST(VEZDiskDatabaseProcessTest, ASingleUserDatabaseHeldByAnotherProcessIsOnlyRe
   auto multi = MakeData(name);
   test::TestSession m;
   m.MultiUser = true;
-  EXPECT_NE(NativeErrorOf([&] { multi->ConnectSession(m); }), 0);
+  EXPECT_EQ(NativeErrorOf([&] { multi->ConnectSession(m); }), 20094);
   EXPECT_FALSE(multi->IsOpen());
 
   worker->Ok("dbclose");
