@@ -194,7 +194,8 @@ class TDiskTableEnv {
     c.LastPosition = false;
     if (c.CurrentRecordBuffer == nullptr) c.CurrentRecordBuffer = c.AllocateRecordBuffer();
     std::vector<TDataRow> rows;
-    while (c.GetRecordBuffer(grmNext) == grrOK) rows.push_back(ReadDataRecord(c));
+    while (c.GetRecordBuffer(grmNext) == grrOK)
+      rows.push_back(ReadDataRecord(c));
     return rows;
   }
   static std::int32_t IndexID(TTestLocalCursor& c, const std::string& name) {
