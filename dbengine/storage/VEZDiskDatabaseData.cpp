@@ -15,6 +15,7 @@
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZDiskTableData.h"
 #include "dbengine/storage/VEZSystemDirectory.h"
 #include "dbengine/storage/VEZTableData.h"
 #include "dbengine/storage/VEZTableLockManager.h"
@@ -43,6 +44,12 @@ std::uint16_t Geometry(std::int32_t page_size, std::int32_t page_count_in_extent
     throw EVEZException(10480, "Invalid page geometry: page size %d, %d pages per extent",
                         {page_size, page_count_in_extent});
   return static_cast<std::uint16_t>(value);
+}
+
+// Catalogue names compare as the table list compares them: the letters a to
+// z upper-cased, nothing else folded, 255 characters at most.
+bool SameTableName(const std::string& a, const std::string& b) {
+  return UpperAscii(a.substr(0, 255)) == UpperAscii(b.substr(0, 255));
 }
 
 }  // namespace
@@ -232,9 +239,11 @@ void TVEZDiskDatabaseData::GetTablesList(std::vector<std::string>& list) {
   FTableListFile->GetTablesList(list);
 }
 
-TVEZTableData* TVEZDiskDatabaseData::CreateTableData(TVEZCursor& /*cursor*/) {
+TVEZTableData* TVEZDiskDatabaseData::CreateTableData(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
-  throw EVEZException(20129, "Pointer is nil");
+  auto table = std::make_unique<TVEZDiskTableData>(this);
+  table->SetTableName(cursor.TableName);
+  return AddTableData(std::move(table));
 }
 
 std::int32_t TVEZDiskDatabaseData::GetNewObjectId() {
@@ -366,6 +375,11 @@ void TVEZDiskDatabaseData::RenameTableInList(const std::string& table_name,
   if (!FTableListFile) throw EVEZException(20131, "Pointer is nil");
   TVEZTablesLockScope tables_lock(*this);
   TVEZTableListFile& list = ReloadedTableList(20131);
+  // Two entries of one name would leave the second table unreachable; a
+  // change of case only is still allowed.
+  if (list.TableExists(table_name) && list.TableExists(new_table_name) &&
+      !SameTableName(table_name, new_table_name))
+    throw EVEZException(30395, "Cannot rename table. Table '%s' already exists", {new_table_name});
   list.RenameTable(table_name, new_table_name);
   SaveTableList(list);
 }
