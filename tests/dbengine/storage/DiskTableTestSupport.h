@@ -134,16 +134,11 @@ class TDiskTableEnv {
   TVEZDiskDatabaseData& Db() { return *db_; }
   TestSession& Session() { return session_; }
 
-  // The table data of name (made here while the database data cannot make
-  // disk table data itself).
+  // The table data of name.
   TVEZDiskTableData& Table(const std::string& name) {
     TTestLocalCursor probe;
     probe.TableName = name;
-    if (TVEZTableData* found = db_->FindTableData(probe))
-      return static_cast<TVEZDiskTableData&>(*found);
-    auto table = std::make_unique<TVEZDiskTableData>(db_.get());
-    table->SetTableName(name);
-    return static_cast<TVEZDiskTableData&>(*db_->AddTableData(std::move(table)));
+    return static_cast<TVEZDiskTableData&>(*db_->FindOrCreateTableData(probe));
   }
   // A cursor of this session for table name, not open.
   TTestLocalCursor& NewCursor(const std::string& name, bool exclusive = false) {
