@@ -1,8 +1,8 @@
 #include "dbengine/storage/VEZDiskTableData.h"
 
 #include <algorithm>
-#include <type_traits>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "dbengine/foundation/VEZCompressedBLOBStream.h"
@@ -684,8 +684,7 @@ bool TVEZDiskTableData::UnlockRecord(std::int32_t session_id, TVEZPageItemID rec
 bool TVEZDiskTableData::IsRecordLocked(std::int32_t session_id, TVEZPageItemID record_id) {
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
-  return DiskDatabase().TableLockManager()->IsRecordLocked(session_id, *FTableLocksFile,
-                                                           record_id);
+  return DiskDatabase().TableLockManager()->IsRecordLocked(session_id, *FTableLocksFile, record_id);
 }
 
 // ---------------------------------------------------------------------------
@@ -722,8 +721,7 @@ R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bo
   return result;
 }
 
-TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor,
-                                                       TVEZGetRecordMode mode) {
+TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
   if (!MultiUser()) return TVEZTableData::GetRecordBuffer(cursor, mode);
   return ReadBracket<TVEZGetRecordResult>(
       cursor, 0, true, true, [&] { return TVEZTableData::GetRecordBuffer(cursor, mode); });
@@ -1022,8 +1020,7 @@ std::unique_ptr<TVEZStream> TVEZDiskTableData::InternalCreateBlobStream(
   descriptor.CompressionAlgorithm = static_cast<std::uint8_t>(def.BLOBCompressionAlgorithm);
   descriptor.CompressionMode = def.BLOBCompressionMode;
   descriptor.BlockSize = def.BLOBBlockSize;
-  if (descriptor.BlockSize == 0)
-    throw EVEZException(20149, "Stream block size = 0 is not allowed");
+  if (descriptor.BlockSize == 0) throw EVEZException(20149, "Stream block size = 0 is not allowed");
   descriptor.StartPosition = 0;
   TVEZSessionLayerServices* services = SessionLayerServices();
   if (services == nullptr) throw EVEZException(10112, "Nil pointer occured");
@@ -1039,9 +1036,9 @@ std::unique_ptr<TVEZStream> TVEZDiskTableData::InternalCreateBlobStream(
       FBlobManager->CopyBlobFromRecordBufferToStream(SessionIDOf(&cursor), record, field_no,
                                                      descriptor, *underlying);
       underlying->SetPosition(0);
-      if (descriptor.UncompressedSize < 0)
-        throw EVEZException(20248, "Invalid blob field size");
-      compressed = std::make_unique<TVEZCompressedBLOBStream>(*underlying, descriptor, false, false);
+      if (descriptor.UncompressedSize < 0) throw EVEZException(20248, "Invalid blob field size");
+      compressed =
+          std::make_unique<TVEZCompressedBLOBStream>(*underlying, descriptor, false, false);
     } catch (...) {
       try {
         FBlobManager->ClearBlobInRecordBuffer(record, field_no, true);

@@ -134,16 +134,11 @@ class TDiskTableEnv {
   TVEZDiskDatabaseData& Db() { return *db_; }
   TestSession& Session() { return session_; }
 
-  // The table data of name (made here while the database data cannot make
-  // disk table data itself).
+  // The table data of name.
   TVEZDiskTableData& Table(const std::string& name) {
     TTestLocalCursor probe;
     probe.TableName = name;
-    if (TVEZTableData* found = db_->FindTableData(probe))
-      return static_cast<TVEZDiskTableData&>(*found);
-    auto table = std::make_unique<TVEZDiskTableData>(db_.get());
-    table->SetTableName(name);
-    return static_cast<TVEZDiskTableData&>(*db_->AddTableData(std::move(table)));
+    return static_cast<TVEZDiskTableData&>(*db_->FindOrCreateTableData(probe));
   }
   // A cursor of this session for table name, not open.
   TTestLocalCursor& NewCursor(const std::string& name, bool exclusive = false) {
@@ -194,7 +189,8 @@ class TDiskTableEnv {
     c.LastPosition = false;
     if (c.CurrentRecordBuffer == nullptr) c.CurrentRecordBuffer = c.AllocateRecordBuffer();
     std::vector<TDataRow> rows;
-    while (c.GetRecordBuffer(grmNext) == grrOK) rows.push_back(ReadDataRecord(c));
+    while (c.GetRecordBuffer(grmNext) == grrOK)
+      rows.push_back(ReadDataRecord(c));
     return rows;
   }
   static std::int32_t IndexID(TTestLocalCursor& c, const std::string& name) {
