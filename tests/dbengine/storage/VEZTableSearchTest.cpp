@@ -22,6 +22,7 @@ class PredicateExpression : public FakeExpression {
   explicit PredicateExpression(std::function<bool(std::uint8_t*)> pred) : pred_(std::move(pred)) {}
   void AssignCursorBuffer(std::uint8_t* buffer, bool) override { buffer_ = buffer; }
   bool GetResult() override { return pred_(buffer_); }
+  bool IsEmpty() const override { return false; }
 
  private:
   std::function<bool(std::uint8_t*)> pred_;
@@ -98,6 +99,7 @@ TEST(MemoryTableSearchTest, LocateAndFindKeyMatchTheFirstVisibleRecordOfTheModel
       cursor.FilterRecord = [&cursor, modulus](std::uint8_t* b, void*) {
         return IntIn(cursor, b, kFieldID) % modulus != 0;
       };
+    cursor.DisableRecordBitmap();
     std::vector<std::pair<std::int32_t, std::int32_t>> view;  // (ID, A) in the cursor's order
     {
       TVEZLockGuard guard(table);
