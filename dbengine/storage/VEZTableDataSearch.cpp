@@ -896,6 +896,12 @@ bool TVEZTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expres
 }
 
 bool TVEZTableData::FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condition) {
+  // Refused on an empty table too: the caller's mistake does not depend on
+  // the data.
+  if (cursor.IndexID == -1)
+    throw EVEZException(20258,
+                        "No active index is set for Key search. Set Table.IndexName to the index "
+                        "on search fields.");
   TVEZLockGuard guard(*this);
   TPositionKeeper position(cursor);
   // The cursor's key buffer serves as the key; it is not copied.

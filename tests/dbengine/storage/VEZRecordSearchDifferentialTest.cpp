@@ -24,6 +24,7 @@
 #include "dbengine/storage/VEZMemoryTableData.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
+#include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/MemoryTableTestSupport.h"
 
 namespace vez::test {
@@ -385,8 +386,8 @@ struct TView {
   std::vector<std::int32_t> key_fields;  // the cursor's index columns
   std::vector<TNode> filter1, filter2;
   bool callback = false;  // record filter: B odd or NULL
-  bool range = false;
-  std::optional<std::int32_t> range_low, range_high;  // first key column
+  // Range bounds over the leading int key columns (empty: no bound).
+  std::vector<std::optional<std::int32_t>> low, high;
   bool low_exclusive = false, high_exclusive = false;
   bool distinct = false;
 };
@@ -397,8 +398,42 @@ int CompareInt(std::optional<std::int32_t> x, std::optional<std::int32_t> y) {
   return *x < *y ? -1 : (*x > *y ? 1 : 0);
 }
 
+// Case-insensitive index order of two names: NULL first.
+int CompareName(const std::optional<std::string>& x, const std::optional<std::string>& y) {
+  if (!x || !y) return x.has_value() == y.has_value() ? 0 : (!x ? -1 : 1);
+  const int c = Upper(*x).compare(Upper(*y));
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// The order of a row against int key values over the leading key columns.
+int CompareKey(const TRow& r, const std::vector<std::int32_t>& fields,
+               const std::vector<std::optional<std::int32_t>>& key) {
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const int c = CompareInt(r.Int(fields[i]), key[i]);
+    if (c != 0) return c;
+  }
+  return 0;
+}
+
 bool CallbackHolds(const TRow& r) {
   return !r.b || *r.b % 2 != 0;
+}
+
+bool Satisfies(TVEZSearchCondition s, int c) {
+  switch (s) {
+    case scEqual:
+      return c == 0;
+    case scLower:
+      return c < 0;
+    case scGreater:
+      return c > 0;
+    case scLowerEqual:
+      return c <= 0;
+    case scGreaterEqual:
+      return c >= 0;
+    default:
+      return false;
+  }
 }
 
 std::vector<std::int32_t> Expected(const std::vector<TRow>& order, const TView& v) {
@@ -410,25 +445,19 @@ std::vector<std::int32_t> Expected(const std::vector<TRow>& order, const TView& 
     };
     if (!holds(v.filter1) || !holds(v.filter2)) continue;
     if (v.callback && !CallbackHolds(r)) continue;
-    if (v.range) {
-      const auto key = r.Int(v.key_fields[0]);
-      if (v.range_low) {
-        const int c = CompareInt(key, v.range_low);
-        if (v.low_exclusive ? c <= 0 : c < 0) continue;
-      }
-      if (v.range_high) {
-        const int c = CompareInt(key, v.range_high);
-        if (v.high_exclusive ? c >= 0 : c > 0) continue;
-      }
-    }
+    if (!v.low.empty() && !Satisfies(v.low_exclusive ? scGreater : scGreaterEqual,
+                                     CompareKey(r, v.key_fields, v.low)))
+      continue;
+    if (!v.high.empty() &&
+        !Satisfies(v.high_exclusive ? scLower : scLowerEqual, CompareKey(r, v.key_fields, v.high)))
+      continue;
     if (v.distinct) {
       // One record per value of the first index column, NULLs as one value.
       if (previous != nullptr) {
         const std::int32_t f = v.key_fields[0];
-        const bool same = f == kName ? (previous->name.has_value() == r.name.has_value() &&
-                                        (!r.name || Upper(*previous->name) == Upper(*r.name)))
-                                     : CompareInt(previous->Int(f), r.Int(f)) == 0;
-        if (same) continue;
+        const int c = f == kName ? CompareName(previous->name, r.name)
+                                 : CompareInt(previous->Int(f), r.Int(f));
+        if (c == 0) continue;
       }
       previous = &r;
     }
@@ -437,52 +466,6 @@ std::vector<std::int32_t> Expected(const std::vector<TRow>& order, const TView& 
   return ids;
 }
 
-class RecordSearchDifferentialTest : public ::testing::Test {
- protected:
-  std::mt19937 rng_{20261211};
-
-  std::int32_t Pick(std::int32_t n) { return static_cast<std::int32_t>(rng_() % n); }
-  std::optional<std::int32_t> MaybeInt(std::int32_t n) {
-    if (Pick(7) == 0) return std::nullopt;
-    return Pick(n);
-  }
-  std::string RandomName() {
-    // Few stems so that prefixes and case variants meet; some longer than
-    // the 20 bytes an index key keeps.
-    static const char* stems[] = {"ab", "Ab", "abc", "ABD", "b", "Bz", "c"};
-    std::string s = stems[Pick(7)];
-    const std::int32_t extra = Pick(4) == 0 ? 18 + Pick(4) : Pick(3);
-    for (std::int32_t i = 0; i < extra; ++i)
-      s.push_back("xyXY"[Pick(4)]);
-    return s.substr(0, kNameSize);
-  }
-  TNode RandomNode() {
-    TNode n;
-    n.field = Pick(5);
-    if (n.field == kName) {
-      static const TOp ops[] = {TOp::Eq,     TOp::EqNoCase,         TOp::LikePrefix,
-                                TOp::IsNull, TOp::LikePrefixNoCase, TOp::LikePrefix};
-      n.op = ops[Pick(6)];
-      n.text = RandomName();
-      if (n.op == TOp::LikePrefix || n.op == TOp::LikePrefixNoCase)
-        n.text = n.text.substr(0, 1 + Pick(3));
-      return n;
-    }
-    static const TOp ops[] = {TOp::Eq, TOp::Lt, TOp::Le, TOp::Gt, TOp::Ge, TOp::IsNull, TOp::Eq};
-    n.op = ops[Pick(7)];
-    n.number = n.field == kID ? Pick(120) : Pick(8);
-    return n;
-  }
-  std::vector<TNode> RandomNodes() {
-    std::vector<TNode> nodes;
-    const std::int32_t count = Pick(3);
-    for (std::int32_t i = 0; i < count; ++i)
-      nodes.push_back(RandomNode());
-    return nodes;
-  }
-};
-
-// The records in the cursor's order, read by unrestricted moves.
 // The records in the cursor's order, read by unrestricted moves (the
 // cursor's restrictions are put back afterwards).
 std::vector<TRow> CursorOrder(TSearchTable& t, std::int32_t index_id) {
@@ -524,6 +507,13 @@ std::vector<std::int32_t> Walk(TSearchTable& t, bool forward) {
   return ids;
 }
 
+std::string KeyText(const std::vector<std::optional<std::int32_t>>& key) {
+  std::string s = "(";
+  for (const auto& k : key)
+    s += (k ? std::to_string(*k) : "NULL") + " ";
+  return s + ")";
+}
+
 std::string Describe(const TView& v) {
   std::string s = "index " + std::to_string(v.index_id) + " [";
   for (const auto* list : {&v.filter1, &v.filter2}) {
@@ -531,18 +521,59 @@ std::string Describe(const TView& v) {
       s += n.Text() + "; ";
     s += "| ";
   }
-  s += "] callback " + std::to_string(v.callback) + " range " + std::to_string(v.range);
-  if (v.range)
-    s += " " + (v.range_low ? std::to_string(*v.range_low) : "-") + ".." +
-         (v.range_high ? std::to_string(*v.range_high) : "-");
+  s += "] callback " + std::to_string(v.callback);
+  if (!v.low.empty()) s += std::string(v.low_exclusive ? " >" : " >=") + KeyText(v.low);
+  if (!v.high.empty()) s += std::string(v.high_exclusive ? " <" : " <=") + KeyText(v.high);
   return s + " distinct " + std::to_string(v.distinct);
 }
 
-TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryDirection) {
-  for (int table_no = 0; table_no < 8; ++table_no) {
-    TSearchTable t;
-    TTestLocalCursor& c = t.Cursor();
-    const std::int32_t rows = table_no == 0 ? 0 : 20 + Pick(140);
+class RecordSearchDifferentialTest : public ::testing::Test {
+ protected:
+  std::mt19937 rng_{20261211};
+
+  std::int32_t Pick(std::int32_t n) { return static_cast<std::int32_t>(rng_() % n); }
+  std::optional<std::int32_t> MaybeInt(std::int32_t n) {
+    if (Pick(7) == 0) return std::nullopt;
+    return Pick(n);
+  }
+  std::int32_t Span(std::int32_t field) { return field == kID ? 120 : field == kC ? 4 : 8; }
+  std::string RandomName() {
+    // Few stems so that prefixes and case variants meet; some longer than
+    // the 20 bytes an index key keeps.
+    static const char* stems[] = {"ab", "Ab", "abc", "ABD", "b", "Bz", "c"};
+    std::string s = stems[Pick(7)];
+    const std::int32_t extra = Pick(4) == 0 ? 18 + Pick(4) : Pick(3);
+    for (std::int32_t i = 0; i < extra; ++i)
+      s.push_back("xyXY"[Pick(4)]);
+    return s.substr(0, kNameSize);
+  }
+  TNode RandomNode() {
+    TNode n;
+    n.field = Pick(5);
+    if (n.field == kName) {
+      static const TOp ops[] = {TOp::Eq,     TOp::EqNoCase,         TOp::LikePrefix,
+                                TOp::IsNull, TOp::LikePrefixNoCase, TOp::LikePrefix};
+      n.op = ops[Pick(6)];
+      n.text = RandomName();
+      if (n.op == TOp::LikePrefix || n.op == TOp::LikePrefixNoCase)
+        n.text = n.text.substr(0, 1 + Pick(3));
+      return n;
+    }
+    static const TOp ops[] = {TOp::Eq, TOp::Lt, TOp::Le, TOp::Gt, TOp::Ge, TOp::IsNull, TOp::Eq};
+    n.op = ops[Pick(7)];
+    n.number = Pick(Span(n.field));
+    return n;
+  }
+  std::vector<TNode> RandomNodes() {
+    std::vector<TNode> nodes;
+    const std::int32_t count = Pick(3);
+    for (std::int32_t i = 0; i < count; ++i)
+      nodes.push_back(RandomNode());
+    return nodes;
+  }
+  // rows records with NULLs and long names; every sixth one deleted again so
+  // that storage order has freed slots.
+  void Fill(TSearchTable& t, std::int32_t rows) {
     for (std::int32_t i = 0; i < rows; ++i) {
       TRow r;
       r.id = i;
@@ -552,69 +583,107 @@ TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryD
       if (Pick(8) != 0) r.name = RandomName();
       t.Insert(r);
     }
-    // Freed slots in storage order (and a table whose bits are not all records).
     for (std::int32_t i = 0; i < rows / 6; ++i)
       t.Delete(i * 5);
-    const std::vector<std::int32_t> orders = {-1, t.IndexID("BY_ID"), t.IndexID("BY_A"),
-                                              t.IndexID("BY_CA"), t.IndexID("BY_NAME")};
-    const std::map<std::int32_t, std::vector<std::int32_t>> key_fields = {
-        {-1, {}},
-        {t.IndexID("BY_ID"), {kID}},
-        {t.IndexID("BY_A"), {kA}},
-        {t.IndexID("BY_CA"), {kC, kA}},
-        {t.IndexID("BY_NAME"), {kName}}};
-    std::uint8_t* low = c.AllocateRecordBuffer();
-    std::uint8_t* high = c.AllocateRecordBuffer();
+  }
+  std::vector<std::int32_t> Orders(TSearchTable& t) {
+    return {-1, t.IndexID("BY_ID"), t.IndexID("BY_A"), t.IndexID("BY_CA"), t.IndexID("BY_NAME")};
+  }
+  std::vector<std::int32_t> KeyFields(TSearchTable& t, std::int32_t index_id) {
+    if (index_id == t.IndexID("BY_ID")) return {kID};
+    if (index_id == t.IndexID("BY_A")) return {kA};
+    if (index_id == t.IndexID("BY_CA")) return {kC, kA};
+    if (index_id == t.IndexID("BY_NAME")) return {kName};
+    return {};
+  }
+  std::vector<std::optional<std::int32_t>> RandomKey(const std::vector<std::int32_t>& fields) {
+    std::vector<std::optional<std::int32_t>> key;
+    const std::int32_t count = 1 + Pick(static_cast<std::int32_t>(fields.size()));
+    for (std::int32_t i = 0; i < count; ++i)
+      key.push_back(MaybeInt(Span(fields[static_cast<std::size_t>(i)])));
+    return key;
+  }
+  TView RandomView(TSearchTable& t, bool allow_distinct) {
+    TView v;
+    const std::vector<std::int32_t> orders = Orders(t);
+    v.index_id = orders[static_cast<std::size_t>(Pick(5))];
+    v.key_fields = KeyFields(t, v.index_id);
+    v.filter1 = RandomNodes();
+    v.filter2 = Pick(3) == 0 ? RandomNodes() : std::vector<TNode>{};
+    v.callback = Pick(4) == 0;
+    if (v.index_id != -1 && v.key_fields[0] != kName && Pick(3) == 0) {
+      if (Pick(4) != 0) v.low = RandomKey(v.key_fields);
+      if (Pick(4) != 0) v.high = RandomKey(v.key_fields);
+      v.low_exclusive = Pick(2) == 0;
+      v.high_exclusive = Pick(2) == 0;
+    }
+    v.distinct = allow_distinct && v.index_id != -1 && Pick(4) == 0;
+    return v;
+  }
+};
+
+// Puts a view on the cursor (its bitmap dropped, as the cursor's setters do)
+// and takes it off again.
+class TAppliedView {
+ public:
+  TAppliedView(TSearchTable& t, const TView& v) : t_(t), e1_(t, v.filter1), e2_(t, v.filter2) {
+    TTestLocalCursor& c = t.Cursor();
+    low_ = c.AllocateRecordBuffer();
+    high_ = c.AllocateRecordBuffer();
+    c.IndexID = v.index_id;
+    c.FilterExpression = v.filter1.empty() ? nullptr : &e1_;
+    c.SQLFilterExpression = v.filter2.empty() ? nullptr : &e2_;
+    c.FilterRecord = nullptr;
+    if (v.callback)
+      c.FilterRecord = [&t](std::uint8_t* buffer, void*) { return CallbackHolds(t.RowOf(buffer)); };
+    auto set_key = [&](std::uint8_t* buffer, const std::vector<std::optional<std::int32_t>>& key) {
+      c.InternalInitRecord(buffer, true);
+      for (std::size_t i = 0; i < key.size(); ++i)
+        t.SetInt(buffer, v.key_fields[i], key[i]);
+      return key.empty() ? nullptr : buffer;
+    };
+    c.RangeStartBuffer = set_key(low_, v.low);
+    c.RangeEndBuffer = set_key(high_, v.high);
+    c.RangeStartKeyFieldCount = static_cast<std::int32_t>(v.low.size());
+    c.RangeEndKeyFieldCount = static_cast<std::int32_t>(v.high.size());
+    c.RangeStartExclusive = v.low_exclusive;
+    c.RangeEndExclusive = v.high_exclusive;
+    c.DistinctFieldCount = v.distinct ? 1 : 0;
+    c.DisableRecordBitmap();
+  }
+  ~TAppliedView() {
+    TTestLocalCursor& c = t_.Cursor();
+    c.FilterExpression = c.SQLFilterExpression = nullptr;
+    c.FilterRecord = nullptr;
+    c.RangeStartBuffer = c.RangeEndBuffer = nullptr;
+    c.DistinctFieldCount = 0;
+    c.DisableRecordBitmap();
+    c.FreeRecordBuffer(low_);
+    c.FreeRecordBuffer(high_);
+  }
+  TAppliedView(const TAppliedView&) = delete;
+  TAppliedView& operator=(const TAppliedView&) = delete;
+  const TConjunction& Filter1() const { return e1_; }
+  const TConjunction& Filter2() const { return e2_; }
+
+ private:
+  TSearchTable& t_;
+  TConjunction e1_, e2_;
+  std::uint8_t* low_ = nullptr;
+  std::uint8_t* high_ = nullptr;
+};
+
+TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryDirection) {
+  for (int table_no = 0; table_no < 8; ++table_no) {
+    TSearchTable t;
+    TTestLocalCursor& c = t.Cursor();
+    Fill(t, table_no == 0 ? 0 : 20 + Pick(140));
     for (int trial = 0; trial < 100; ++trial) {
-      TView v;
-      v.index_id = orders[static_cast<std::size_t>(Pick(5))];
-      v.key_fields = key_fields.at(v.index_id);
-      v.filter1 = RandomNodes();
-      v.filter2 = Pick(3) == 0 ? RandomNodes() : std::vector<TNode>{};
-      v.callback = Pick(4) == 0;
-      const bool int_order = v.index_id != -1 && v.key_fields[0] != kName;
-      v.range = int_order && Pick(3) == 0;
-      if (v.range) {
-        const std::int32_t span = v.key_fields[0] == kID ? 120 : 8;
-        if (Pick(4) != 0) v.range_low = Pick(span);
-        if (Pick(4) != 0) v.range_high = Pick(span);
-        v.low_exclusive = Pick(2) == 0;
-        v.high_exclusive = Pick(2) == 0;
-      }
-      v.distinct = v.index_id != -1 && Pick(4) == 0;
+      const TView v = RandomView(t, true);
       SCOPED_TRACE("table " + std::to_string(table_no) + " trial " + std::to_string(trial) + ": " +
                    Describe(v));
-
-      const std::vector<TRow> order = CursorOrder(t, v.index_id);
-      const std::vector<std::int32_t> want = Expected(order, v);
-      TConjunction e1(t, v.filter1), e2(t, v.filter2);
-      c.FilterExpression = v.filter1.empty() ? nullptr : &e1;
-      c.SQLFilterExpression = v.filter2.empty() ? nullptr : &e2;
-      c.FilterRecord = nullptr;
-      if (v.callback)
-        c.FilterRecord = [&t](std::uint8_t* buffer, void*) {
-          return CallbackHolds(t.RowOf(buffer));
-        };
-      c.RangeStartBuffer = c.RangeEndBuffer = nullptr;
-      if (v.range) {
-        c.InternalInitRecord(low, true);
-        c.InternalInitRecord(high, true);
-        if (v.range_low) {
-          t.SetInt(low, v.key_fields[0], v.range_low);
-          c.RangeStartBuffer = low;
-        }
-        if (v.range_high) {
-          t.SetInt(high, v.key_fields[0], v.range_high);
-          c.RangeEndBuffer = high;
-        }
-        c.RangeStartKeyFieldCount = c.RangeEndKeyFieldCount = 1;
-        c.RangeStartExclusive = v.low_exclusive;
-        c.RangeEndExclusive = v.high_exclusive;
-        // An empty range of the model needs some bound.
-        v.range = c.IsRangeApplied();
-      }
-      c.DistinctFieldCount = v.distinct ? 1 : 0;
-      c.DisableRecordBitmap();
+      const std::vector<std::int32_t> want = Expected(CursorOrder(t, v.index_id), v);
+      TAppliedView applied(t, v);
       if (!c.IsViewRestricted()) continue;
 
       // Moves answered by searches (the bitmap is still empty), then the
@@ -629,8 +698,8 @@ TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryD
         }
       }
       // The expressions are whole again after every search.
-      EXPECT_EQ(e1.TreeSize(), v.filter1.size());
-      EXPECT_EQ(e2.TreeSize(), v.filter2.size());
+      EXPECT_EQ(applied.Filter1().TreeSize(), v.filter1.size());
+      EXPECT_EQ(applied.Filter2().TreeSize(), v.filter2.size());
       // Record numbers, then random moves from them.
       for (int probe = 0; probe < 4 && !want.empty(); ++probe) {
         const auto n = static_cast<std::int64_t>(1 + Pick(static_cast<std::int32_t>(want.size())));
@@ -671,12 +740,111 @@ TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryD
         EXPECT_EQ(Walk(t, false), now);
       }
     }
-    c.FilterExpression = c.SQLFilterExpression = nullptr;
-    c.FilterRecord = nullptr;
-    c.RangeStartBuffer = c.RangeEndBuffer = nullptr;
-    c.DistinctFieldCount = 0;
-    c.FreeRecordBuffer(low);
-    c.FreeRecordBuffer(high);
+  }
+}
+
+// Locate: the first record of the view, in the cursor's order, that the
+// search expression accepts (case-insensitive comparisons and prefixes
+// included). FindKey: the first whose key satisfies the condition over
+// KeyFieldCount columns (a partial key on BY_CA, case variants on the
+// case-insensitive BY_NAME). Both read no further than that and leave the
+// cursor where it was when nothing is found.
+TEST_F(RecordSearchDifferentialTest, LocateAndFindKeyFindTheFirstRecordOfTheOracle) {
+  for (int table_no = 0; table_no < 5; ++table_no) {
+    TSearchTable t;
+    TTestLocalCursor& c = t.Cursor();
+    Fill(t, table_no == 0 ? 0 : 20 + Pick(140));
+    std::uint8_t* key = c.AllocateRecordBuffer();
+    for (int trial = 0; trial < 120; ++trial) {
+      const TView v = RandomView(t, false);
+      const std::vector<TRow> order = CursorOrder(t, v.index_id);
+      const std::vector<std::int32_t> view = Expected(order, v);
+      std::map<std::int32_t, TRow> by_id;
+      for (const TRow& r : order)
+        by_id[r.id] = r;
+      TAppliedView applied(t, v);
+      // A known place that failed searches must leave alone.
+      c.InternalLast();
+      const TVEZPageItemID before = c.CurrentRecordID;
+
+      std::vector<TNode> search = RandomNodes();
+      if (search.empty()) search.push_back(RandomNode());
+      SCOPED_TRACE("table " + std::to_string(table_no) + " trial " + std::to_string(trial) + ": " +
+                   Describe(v) + " search " + search[0].Text());
+      TConjunction expression(t, search);
+      std::int32_t want_id = -1;
+      for (std::int32_t id : view) {
+        if (expression.Holds(by_id[id])) {
+          want_id = id;
+          break;
+        }
+      }
+      const bool found = t.Table().Locate(c, &expression);
+      ASSERT_EQ(found, want_id != -1);
+      EXPECT_EQ(expression.TreeSize(), search.size());
+      if (found) {
+        EXPECT_EQ(t.RowOf(c.CurrentRecordBuffer).id, want_id);
+        EXPECT_FALSE(c.FirstPosition || c.LastPosition);
+      } else {
+        EXPECT_TRUE(c.LastPosition);
+        EXPECT_EQ(c.CurrentRecordID, before);
+      }
+
+      if (v.index_id == -1) {
+        c.KeyBuffer = key;
+        EXPECT_EQ(NativeErrorOf([&] { t.Table().FindKey(c, scEqual); }), 20258);
+        c.KeyBuffer = nullptr;
+        continue;
+      }
+      const auto s = static_cast<TVEZSearchCondition>(1 + Pick(5));
+      c.InternalInitRecord(key, true);
+      std::function<int(const TRow&)> compare;
+      if (v.key_fields[0] == kName) {
+        std::optional<std::string> name;
+        if (Pick(6) != 0) {
+          // A stored name in another case, or a fresh one.
+          name =
+              order.empty() || Pick(2) == 0
+                  ? RandomName()
+                  : order[static_cast<std::size_t>(Pick(static_cast<std::int32_t>(order.size())))]
+                        .name.value_or("ab");
+          if (Pick(2) == 0) *name = Upper(*name);
+        }
+        t.SetName(key, name);
+        c.KeyFieldCount = 1;
+        compare = [name](const TRow& r) { return CompareName(r.name, name); };
+      } else {
+        const std::vector<std::optional<std::int32_t>> k = RandomKey(v.key_fields);
+        for (std::size_t i = 0; i < k.size(); ++i)
+          t.SetInt(key, v.key_fields[i], k[i]);
+        c.KeyFieldCount = static_cast<std::int32_t>(k.size());
+        compare = [k, fields = v.key_fields](const TRow& r) { return CompareKey(r, fields, k); };
+      }
+      c.KeyBuffer = key;
+      c.KeyBufferSize = c.RecordBufferSize;
+      SCOPED_TRACE("FindKey " + std::to_string(s));
+      std::int32_t key_id = -1;
+      for (std::int32_t id : view) {
+        if (Satisfies(s, compare(by_id[id]))) {
+          key_id = id;
+          break;
+        }
+      }
+      c.InternalLast();
+      const TVEZPageItemID at = c.CurrentRecordID;
+      const bool key_found = t.Table().FindKey(c, s);
+      ASSERT_EQ(key_found, key_id != -1);
+      if (key_found) {
+        TVEZLockGuard guard(t.Table());
+        ASSERT_EQ(t.Table().GetRecordBuffer(c, grmCurrent), grrOK);
+        EXPECT_EQ(t.RowOf(c.CurrentRecordBuffer).id, key_id);
+      } else {
+        EXPECT_TRUE(c.LastPosition);
+        EXPECT_EQ(c.CurrentRecordID, at);
+      }
+      c.KeyBuffer = nullptr;
+    }
+    c.FreeRecordBuffer(key);
   }
 }
 
