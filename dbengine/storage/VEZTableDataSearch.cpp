@@ -602,7 +602,9 @@ bool TVEZTableData::ScanTable(TScanState& state) {
     ReadRecord(state.SessionID, info, FRecordManager->TableState, &cache);
     if (info.GetRecordResult != grrOK) break;
     matched = IsRecordMatched(state, state.Record, info.RecordID);
-    if (matched && bitmap != nullptr) {
+    // Only a filling pass marks the bitmap: an incomplete bitmap is never
+    // read, and marking the rows of single moves would grow it row by row.
+    if (matched && bitmap != nullptr && state.FillBitmap) {
       if (!bitmap->IndexBased) {
         bitmap->ShowRecord(info.RecordID);
       } else if (cache.IndexID == state.IndexID && cache.RecordID == info.RecordID) {
@@ -642,7 +644,7 @@ bool TVEZTableData::ScanIndex(TScanState& state) {
     if (others)
       matched = ReadRecord(state.SessionID, id, state.Record) == grrOK &&
                 IsRecordMatched(state, state.Record, id);
-    if (matched && state.Bitmap != nullptr) {
+    if (matched && state.Bitmap != nullptr && state.FillBitmap) {
       if (const TVEZKeyPath* position = search->FoundPosition()) {
         state.Bitmap->ShowRecord(start->IndexID, *position);
       } else {
