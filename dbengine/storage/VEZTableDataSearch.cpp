@@ -818,6 +818,9 @@ void TVEZTableData::RefreshRecordBitmap(TVEZCursor& cursor) {
   TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
   if (bitmap == nullptr) return;
   const bool stale = bitmap->Outdated() || bitmap->IndexID != cursor.IndexID;
+  // A fill that could not hold the view fails again until the table or the
+  // view changes; until then the callers walk.
+  if (bitmap->Unusable() && !stale) return;
   if (bitmap->Active ? stale : cursor.IsViewRestricted()) RebuildRecordBitmap(cursor);
 }
 
