@@ -697,6 +697,21 @@ TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryD
           EXPECT_TRUE(c.RecordBitmap->Active);
         }
       }
+      {
+        // Without a bitmap to fill, counts and record numbers walk the view.
+        SCOPED_TRACE("no bitmap");
+        TVEZRecordBitmap* const bitmap = c.RecordBitmap;
+        c.RecordBitmap = nullptr;
+        EXPECT_EQ(Walk(t, true), want);
+        EXPECT_EQ(t.Table().GetRecordCount(c), static_cast<std::int64_t>(want.size()));
+        if (!want.empty()) {
+          const auto n =
+              static_cast<std::int64_t>(1 + Pick(static_cast<std::int32_t>(want.size())));
+          t.Table().SetRecNo(c, n);
+          EXPECT_EQ(t.Table().GetRecNo(c), n);
+        }
+        c.RecordBitmap = bitmap;
+      }
       // The expressions are whole again after every search.
       EXPECT_EQ(applied.Filter1().TreeSize(), v.filter1.size());
       EXPECT_EQ(applied.Filter2().TreeSize(), v.filter2.size());
