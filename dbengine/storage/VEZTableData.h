@@ -278,10 +278,11 @@ class TVEZTableData : public TVEZKeyRecordSource {
 
   TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode,
                                               bool fill_bitmap);
+  // Whether the record can still be read.
+  bool IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id);
   // The move of a restricted view whose current record is gone: raw steps
   // from its slot or key (held in CurrentRecordBuffer) to the next record the
   // view accepts.
-  bool IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id);
   bool StepFromGoneRecord(TVEZCursor& cursor, bool go_forward, TVEZPageItemID& record_id);
   // Whether record (a record of the table, identity record_id) passes the
   // cursor's range and filters.
@@ -291,9 +292,10 @@ class TVEZTableData : public TVEZKeyRecordSource {
   bool CallFilterRecord(TVEZCursor& cursor, const std::uint8_t* record, TVEZPageItemID record_id);
   // The search engine: the next record of the cursor's view (restart: the
   // first, or the last going back) that also satisfies search_expression and
-  // search_condition. record_id may be null. With bitmap (the cursor's) the
-  // records met are shown in it; fill_bitmap marks every visible record and
-  // answers false.
+  // search_condition. record_id may be null. bitmap (the cursor's, or null)
+  // answers the move when it is complete; fill_bitmap marks every visible
+  // record in it and answers false; a search that sees the whole view on the
+  // way (a restart through an index in another order) completes it too.
   bool FindRecord(TVEZCursor& cursor, TVEZBaseExpression* search_expression,
                   const TVEZScanSearchCondition* search_condition, bool restart, bool go_forward,
                   TVEZPageItemID* record_id, TVEZRecordBitmap* bitmap, bool fill_bitmap);
