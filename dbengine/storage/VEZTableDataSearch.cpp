@@ -695,7 +695,8 @@ bool TVEZTableData::ScanIndexInRecordOrder(TScanState& state) {
     if (others && !(ReadRecord(state.SessionID, id, state.Record) == grrOK &&
                     IsRecordMatched(state, state.Record, id)))
       continue;
-    if (bitmap != nullptr) bitmap->ShowRecord(id);
+    // A pass from the start sees every match: it may complete the bitmap.
+    if (bitmap != nullptr && (state.FillBitmap || state.Restart)) bitmap->ShowRecord(id);
     if (state.FillBitmap) continue;
     if (state.Restart) {
       const bool first_match = !have_best;
@@ -758,7 +759,8 @@ bool TVEZTableData::ScanIndexInCursorOrder(TScanState& state) {
     if (!order_index->GetIndexPosition(state.SessionID, id, state.Record, *candidate))
       throw EVEZException(10432, "Cannot find record position in index %d, RecordID = %d %d",
                           {state.IndexID, id.PageNo, id.PageItemNo});
-    if (bitmap != nullptr) bitmap->ShowRecord(state.IndexID, *candidate);
+    if (bitmap != nullptr && (state.FillBitmap || state.Restart))
+      bitmap->ShowRecord(state.IndexID, *candidate);
     if (state.FillBitmap) continue;
     if (!state.Restart && !before(*current, *candidate)) continue;
     if (!have_best || before(*candidate, *best)) {
