@@ -354,10 +354,13 @@ TEST_F(MemoryTableViewTest, FilteredViewsInEveryOrder) {
   c.FilterRecord = nullptr;
   fx_.ReadSlot(0);
   c.FilterRecord = [&](std::uint8_t* buffer, void*) { return AOf(buffer) != rows_[0].a; };
+  // A new filter drops the view's record bitmap, as the cursor's setters do.
+  c.DisableRecordBitmap();
   EXPECT_EQ(c.GetRecordBuffer(grmCurrent), grrError);
   EXPECT_EQ(fx_.Table().GetRecNo(c), -1);
   // A filter that rejects everything: empty view, the cursor stays.
   c.FilterRecord = [](std::uint8_t*, void*) { return false; };
+  c.DisableRecordBitmap();
   c.InternalFirst();
   EXPECT_EQ(c.GetRecordBuffer(grmNext), grrEOF);
   EXPECT_TRUE(c.FirstPosition);
