@@ -163,6 +163,18 @@ TEST_F(TemporaryTableTest, DirectBlobDataRoundTripsAndRefusesDamagedOffsets) {
   CheckAll(true);
 }
 
+TEST(TemporaryDatabaseTest, ACursorOfATemporaryTableIsMarkedTemporary) {
+  TTemporaryTableFixture fx;
+  EXPECT_TRUE(fx.Cursor().Temporary);
+  // Through such a cursor a unique index implies no constraint; without a
+  // cursor it does.
+  TVEZIndexDefs defs;
+  fx.Table().AddIndex(*test::AddIndexDef(defs, "U_ID", {"ID"}, true), &fx.Cursor());
+  EXPECT_EQ(fx.Table().ConstraintManager()->ConstraintDefs().GetCount(), 0);
+  fx.Table().AddIndex(*test::AddIndexDef(defs, "U_NAME", {"NAME", "ID"}, true), nullptr);
+  EXPECT_EQ(fx.Table().ConstraintManager()->ConstraintDefs().GetCount(), 1);
+}
+
 TEST(TemporaryTableFilesTest, FailedTemporaryFileWritesLeaveTheTableAsItWas) {
   test::FailingTempFileSystem fs;
   platform::ScopedFileSystem scope(fs);
