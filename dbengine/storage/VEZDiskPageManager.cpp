@@ -434,6 +434,12 @@ void TVEZDiskPageManager::MarkPageSynchronized(std::int32_t session_id, TVEZPage
 // ---------------------------------------------------------------------------
 // Commit
 
+void TVEZDiskPageManager::ApplyChanges(std::int32_t session_id) {
+  commit_durability_ = full_durability_requested_ ? TVEZDurability::Full : durability_;
+  full_durability_requested_ = false;
+  TVEZPageManager::ApplyChanges(session_id);
+}
+
 void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
                                              const TVEZCommitChanges& /*changes*/) {
   if (!IsOpened()) throw NotOpened(10460);
@@ -453,7 +459,7 @@ void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
   header_.State = NextHeaderState(header_.State);
   header_.WriteChangesState = commit_found_damage_ ? kWriteChangesInProgress : kWriteChangesDone;
   WriteDBHeader(false);
-  if (durability_ == TVEZDurability::Full) file_->FlushFileBuffers();
+  if (commit_durability_ == TVEZDurability::Full) file_->FlushFileBuffers();
   commit_holds_header_lock_ = false;
   UnlockDBHeader();
 }

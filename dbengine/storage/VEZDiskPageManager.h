@@ -42,6 +42,7 @@
 
 #include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
+#include "dbengine/storage/VEZDurability.h"
 #include "dbengine/storage/VEZPageManager.h"
 
 namespace vez {
@@ -89,9 +90,14 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int64_t OffsetToFirstPage() const { return offset_to_first_page_; }
   std::int64_t OffsetToDBHeader() const { return offset_to_db_header_; }
 
-  // Full (the default) syncs the file at the end of every commit.
+  // Full is the default for disk databases (see VEZDurability.h).
+  TVEZDurability GetDurability() const { return durability_; }
   TVEZDurability Durability() const { return durability_; }
   void SetDurability(TVEZDurability v) { durability_ = v; }
+  // The next commit runs with full durability whatever the setting (a commit
+  // that asks to flush the buffers); a commit with nothing to write forgets
+  // the request as well.
+  void RequestFullDurabilityForNextCommit() { full_durability_requested_ = true; }
 
   // Page cache operations.
   std::int32_t GetPageCount() override;
@@ -101,6 +107,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                     bool synchronize_allowed) override;
   void RemovePage(std::int32_t session_id, std::int32_t page_no) override;
+  // The cache's commit under the durability in force for it.
+  void ApplyChanges(std::int32_t session_id) override;
 
   void InternalAddPage(TVEZPage* page) override;
   void InternalRemovePage(std::int32_t page_no) override;
@@ -192,6 +200,9 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int64_t offset_to_last_object_id_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize;
   std::int64_t offset_to_first_page_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize + 4;
   TVEZDurability durability_ = TVEZDurability::Full;
+  bool full_durability_requested_ = false;
+  // The durability of the commit in progress.
+  TVEZDurability commit_durability_ = TVEZDurability::Full;
   // Set while a commit holds the header lock, with what the header said.
   bool commit_holds_header_lock_ = false;
   bool commit_found_damage_ = false;
