@@ -483,6 +483,18 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
       EXPECT_EQ(ReadAll(check), torn.db);
     }
   }
+  // A reader cannot undo: it reports a torn change as needing repair and
+  // leaves both files as they are; a finished one it reads as it is.
+  for (const FilePair* pair : {static_cast<const FilePair*>(&torn), &before_invalidation}) {
+    WriteAll(check, pair->db);
+    WriteAll(check + "-journal", pair->journal);
+    TVEZDiskPageManager pm;
+    const Opened o = Open(pm, check, false, true, true);
+    EXPECT_TRUE(o.read_only);
+    EXPECT_EQ(o.repair_needed, pair == &torn);
+    EXPECT_EQ(ReadAll(check), pair->db);
+    EXPECT_EQ(ReadAll(check + "-journal"), pair->journal);
+  }
 }
 
 TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhere) {
