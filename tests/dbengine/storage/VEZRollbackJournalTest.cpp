@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZRollbackJournal.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -755,6 +756,20 @@ TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhe
   WriteAll(live + "-journal", torn.journal);
   pm.RecoverFromJournal();
   EXPECT_EQ(pm.RecoveredChanges(), 1);
+  // Each restored page carries its old state + 2.
+  TVEZJournalContents journal;
+  ASSERT_TRUE(DecodeJournal(torn.journal.data(), torn.journal.size(), journal));
+  int pages_checked = 0;
+  for (const TVEZJournalRecord& r : journal.Records) {
+    if (r.Kind != TVEZJournalRecordKind::Page) continue;
+    const std::int32_t page_no = static_cast<std::int32_t>((r.Offset - 380) / 512);
+    std::uint8_t raw[4];
+    pm.ReadPageRegion(raw, page_no, 4, 4);
+    EXPECT_EQ(GetLE<std::int32_t>(raw),
+              NextPageState(NextPageState(GetLE<std::int32_t>(r.OldImage.data() + 4))));
+    ++pages_checked;
+  }
+  EXPECT_EQ(pages_checked, 2);
   pm.ReadDBHeader();
   EXPECT_EQ(pm.DBHeader().WriteChangesState, 2);
   // The restored pages carry state + 2, so the cached copies are read again.
@@ -793,7 +808,36 @@ TEST(VEZRollbackJournalTest, SmallChangesAreJournaledAndSyncedByDurability) {
     pm.CancelChanges(kSession);
     EXPECT_EQ(fs.plan.syncs, row.syncs);
     EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(page));
+    fs.plan = {};
+    const std::int32_t id = pm.GetNextObjectID();
+    EXPECT_EQ(pm.GetNextObjectID(), id + 1);
+    EXPECT_EQ(fs.plan.syncs, 2 * row.syncs);
   }
+}
+
+TEST(VEZRollbackJournalTest, JournalFileIsKeptAndOverwrittenInPlace) {
+  ScratchDir dir;
+  const std::string name = dir.Path("inplace.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  const auto change = [&](std::uint8_t fill) {
+    TVEZPage* p = pm.GetPage(kSession, 2, kPageTypeTableRecord, true);
+    std::memset(p->PageData(), fill, pm.PageDataSize());
+    p->SetIsDirty(true);
+    pm.PutPage(p);
+    pm.ApplyChanges(kSession);
+  };
+  change(5);
+  struct stat first;
+  ASSERT_EQ(stat((name + "-journal").c_str(), &first), 0);
+  for (int i = 0; i < 20; ++i)
+    change(static_cast<std::uint8_t>(6 + i));
+  struct stat later;
+  ASSERT_EQ(stat((name + "-journal").c_str(), &later), 0);
+  EXPECT_EQ(later.st_ino, first.st_ino);
+  EXPECT_EQ(later.st_size, first.st_size);
+  EXPECT_EQ(ReadAll(name + "-journal")[0], 0);
 }
 
 // ---------------------------------------------------------------------------
