@@ -857,9 +857,23 @@ void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
 }
 
 TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
-    std::int32_t /*session_id*/, const TVEZCommitChanges& /*changes*/) noexcept {
+    std::int32_t /*session_id*/, const TVEZCommitChanges& changes) noexcept {
   TVEZFailedCommitStorage result = TVEZFailedCommitStorage::kPartlyCommitted;
-  if (capture_ && AbandonCapture()) result = TVEZFailedCommitStorage::kRestored;
+  if (capture_) {
+    const bool reached_file = capture_->applying;
+    if (AbandonCapture()) {
+      result = TVEZFailedCommitStorage::kRestored;
+      // The file now holds these pages' old images with state + 2, which the
+      // dirty copies (state + 1) would reach again at a retry with other
+      // bytes: another process's copy of the restored page would pass for
+      // current. They move on by one, so a retry writes state + 3.
+      if (reached_file)
+        for (TVEZPage* page : changes.PagesToWrite) {
+          TVEZDiskPageHeaderView h = page->PageHeader();
+          h.SetState(NextPageState(h.State()));
+        }
+    }
+  }
   if (commit_holds_header_lock_) {
     commit_holds_header_lock_ = false;
     try {

@@ -879,3 +879,44 @@ TEST(VEZRollbackJournalTest, SecondProcessRecoversWhileTheFirstIsDead) {
 
 }  // namespace
 }  // namespace vez
+
+namespace vez {
+namespace {
+
+// A commit that fails once its writes reached the file is undone at once; a
+// retry then writes a state the undone page never had.
+TEST(VEZRollbackJournalTest, FailedCommitIsUndoneAndItsRetryMovesThePageStateOn) {
+  ScratchDir dir;
+  const std::string name = dir.Path("retry.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  std::uint8_t raw[4];
+  pm.ReadPageRegion(raw, 2, 4, 4);
+  const std::int32_t old_state = GetLE<std::int32_t>(raw);
+  ChangePage(pm, 2, 0x77);
+  fs.plan = {};
+  fs.plan.only_kind = true;
+  fs.plan.kind = test::FaultPlan::Op::kWrite;
+  fs.plan.fail_at = 3;  // journal, header, page, then the final header fails
+  EXPECT_THROW(pm.ApplyChanges(kSession), EVEZException);
+  pm.ReadDBHeader();
+  EXPECT_EQ(pm.DBHeader().WriteChangesState, 2);
+  pm.ReadPageRegion(raw, 2, 4, 4);
+  const std::int32_t restored = GetLE<std::int32_t>(raw);
+  EXPECT_EQ(restored, NextPageState(NextPageState(old_state)));
+  EXPECT_EQ(pm.RecoveredChanges(), 0);  // undone by the commit itself
+  fs.plan = {};
+  pm.ApplyChanges(kSession);
+  pm.ReadPageRegion(raw, 2, 4, 4);
+  EXPECT_EQ(GetLE<std::int32_t>(raw), NextPageState(restored));
+  pm.CloseDatabase();
+  TVEZDiskPageManager again;
+  EXPECT_FALSE(Open(again, name).repair_needed);
+  EXPECT_EQ(PageFill(again, 2), std::make_pair(std::uint8_t{0x77}, true));
+}
+
+}  // namespace
+}  // namespace vez
