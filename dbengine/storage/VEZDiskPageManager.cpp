@@ -639,10 +639,11 @@ void TVEZDiskPageManager::RecoverWhileLocked() {
 
 void TVEZDiskPageManager::RecoverFromJournal() {
   if (!IsOpened()) throw NotOpened(10459);
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(20230, "Database is locked");
-  // Taking the lock recovered; nested inside a held lock nothing can be torn
-  // (this process holds it), so there is nothing more to do.
+  // Called at every reload of a table: the usual answer (no journal) costs one
+  // small read. Inside a held lock nothing can be torn, and a lock held by a
+  // live process means its journal is not hot.
+  if (lock_db_header_count_ > 0 || !journal_->CanWrite() || !journal_->MayBeValid()) return;
+  if (!LockDBHeader()) return;
   UnlockDBHeader();
 }
 

@@ -150,9 +150,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void WriteEmptyPage(std::int32_t page_no);
 
   // Brings the file back to a consistent state when a journal left by a
-  // process that died (or by a failed change of this one) is hot. Takes the
-  // header lock (20230 when not got). Called by the table data when it
-  // reloads a table's most-updated state; taking the header lock does it too.
+  // process that died (or by a failed change of this one) is hot: when a
+  // journal is there and the header lock is free, takes it (which recovers)
+  // and lets it go; never waits. Called by the table data when it reloads a
+  // table's most-updated state; taking the header lock does it too. Raises
+  // the journal's 10481 and the file errors of a recovery.
   void RecoverFromJournal();
   // How many torn changes recovery undid, and how many finished ones it found
   // with their journal still sound, since this manager was made (for tests
