@@ -478,6 +478,9 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
     c.journal_attempted = true;
     journal_->Write(*journal, durability == TVEZDurability::Full);
     c.journal_written = true;
+    journal_regions_.clear();
+    for (const TVEZJournalRecord& r : journal->Records)
+      journal_regions_.emplace_back(r.Offset, r.Offset + r.Length);
   }
   c.journal = std::move(journal);
   c.applying = true;
@@ -562,6 +565,16 @@ void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
     throw;
   }
   UnlockDBHeader();
+}
+
+void TVEZDiskPageManager::SyncJournalInvalidationOver(std::int64_t position, std::int64_t count) {
+  if (!journal_->IsOpened() || !journal_->InvalidationUnsynced()) return;
+  for (const auto& [from, to] : journal_regions_) {
+    if (position < to && from < position + count) {
+      SyncJournalInvalidation();
+      return;
+    }
+  }
 }
 
 void TVEZDiskPageManager::SyncJournalInvalidation() {
@@ -768,7 +781,7 @@ void TVEZDiskPageManager::WritePageRegion(const void* buffer, std::int32_t page_
                         {offset + count, PageSize()});
   // Direct bytes are outside every journal: an older journal must not look
   // hot after a power cut once they changed a page it names.
-  if (!capture_) SyncJournalInvalidation();
+  if (!capture_) SyncJournalInvalidationOver(GetPageOffset(page_no) + offset, count);
   FileWrite(buffer, count, GetPageOffset(page_no) + offset, 10475);
 }
 

@@ -53,6 +53,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbengine/foundation/VEZSecurity.h"
@@ -241,6 +242,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void ReleaseRecoveredPages();
   // The journal's invalidation made durable before a write it does not cover.
   void SyncJournalInvalidation();
+  // The same, only when the last journal named a byte of the range.
+  void SyncJournalInvalidationOver(std::int64_t position, std::int64_t count);
   void ForgetStamps(std::int32_t page_no);
   void CheckHeaderRecords(const std::string& file_name);
 
@@ -257,6 +260,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::unique_ptr<Capture> capture_;
   // Pages added by a torn commit undone before the free space manager existed.
   std::vector<std::int32_t> pending_release_;
+  // The file ranges [from, to) the last journal written names.
+  std::vector<std::pair<std::int64_t, std::int64_t>> journal_regions_;
   bool recovering_ = false;
   std::int32_t recovered_changes_ = 0;
   std::int32_t finished_journals_seen_ = 0;
