@@ -24,7 +24,11 @@
 // the gathered writes reach the file in the order above; the journal is then
 // invalidated. A shrink the releases ask for is done after that: header
 // first, then the truncation. Allocations and releases outside a commit (and
-// file growth with them) are journaled the same way as small changes.
+// file growth with them) and object ids are journaled the same way as small
+// changes (with durability off they are still gathered first, without a
+// journal, so a failure leaves none of them half done). A change that fails in
+// this process after its writes began is undone at once from the images in
+// memory; a commit undone so reports the storage as restored.
 //
 // Recovery: whenever this manager takes the header lock (at open too), a
 // sound journal in the file is hot, since no live process holds the lock.
