@@ -200,6 +200,9 @@ void TVEZDiskDatabaseData::DisconnectSession(TVEZBaseSession& session) {
   TVEZLockGuard guard(*this);
   if (std::find(SessionList().begin(), SessionList().end(), &session) == SessionList().end())
     return;
+  // A multi-user session's slot goes to the next session that connects: a
+  // transaction it left open must not pass to that one with the slot.
+  if (IsOpen() && MultiUser() && session.InTransaction) session.Rollback();
   try {
     if (IsOpen()) {
       if (MultiUser()) {

@@ -73,7 +73,8 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   // Releases the session's slot (multi-user) or, for the last single-user
   // session, the single-user connection; unlists the session. The last
   // session leaving rolls back a transaction it still has, then the file is
-  // closed.
+  // closed; a multi-user session's transaction is rolled back before its
+  // slot is released whether it is the last or not.
   void DisconnectSession(TVEZBaseSession& session) override;
   bool FreeIfNoSessionsConnected() override;
   // Under the lock: the names of every table of the catalogue, open or not,

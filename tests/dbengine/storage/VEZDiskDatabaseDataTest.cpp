@@ -536,6 +536,46 @@ TEST(VEZDiskDatabaseDataTest, TheLastSessionLeavingInATransactionRollsItBack) {
   db->DisconnectSession(a);
 }
 
+TEST(VEZDiskDatabaseDataTest, AMultiUserSessionLeavingInATransactionRollsItBackBeforeItsSlotGoes) {
+  ScratchDir dir;
+  const std::string name = dir.Path("slot.vez");
+  CreateFile(name);
+  platform::FakeClock clock;
+  platform::ScopedClock installed(clock);
+  auto db = MakeData(name);
+  DbSession a(true, db.get()), b(true, db.get());
+  db->ConnectSession(a);
+  db->ConnectSession(b);
+  const std::int32_t page = CreateDocument(*db);
+  WriteDocument(*db, page, -2, "committed");
+  db->DiskPageManager()->ApplyChanges(-2);
+  TVEZTableLocksFile locks(db->DiskPageManager());
+  const std::int32_t locks_page = locks.CreateFile(kMaxSessions);
+  db->DiskPageManager()->ApplyChanges(-2);
+  locks.OpenFile(locks_page);
+
+  a.StartTransaction();
+  WriteDocument(*db, page, a.SessionID, "pending");
+  ASSERT_TRUE(db->TableLockManager()->LockTable(a.SessionID, ltXIRW, locks, 1, 0, true));
+  const std::int32_t slot = a.SessionID;
+  db->DisconnectSession(a);
+  EXPECT_EQ(a.rollbacks, 1);
+  EXPECT_FALSE(a.InTransaction);
+  EXPECT_TRUE(db->TableLockManager()->Locks(slot).empty());
+
+  // The next session gets the slot, but neither the changes nor the locks.
+  DbSession c(true, db.get());
+  db->ConnectSession(c);
+  ASSERT_EQ(c.SessionID, slot);
+  EXPECT_EQ(ReadDocument(*db, page, c.SessionID), "committed");
+  c.StartTransaction();
+  c.Commit(false);
+  EXPECT_EQ(ReadDocument(*db, page, b.SessionID), "committed");
+  EXPECT_TRUE(db->TableLockManager()->LockTable(b.SessionID, ltS, locks, 1, 0, true));
+  db->DisconnectSession(c);
+  db->DisconnectSession(b);
+}
+
 TEST(VEZDiskDatabaseDataTest, AMultiUserCommitWaitsForReadersOfChangedTablesThenRaises20233) {
   ScratchDir dir;
   const std::string name = dir.Path("rw.vez");
