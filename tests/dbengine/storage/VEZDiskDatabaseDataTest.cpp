@@ -2,6 +2,7 @@
 // modes, the catalogue, the database tables lock, object ids, commit and
 // rollback, and finding a database by its canonical path.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -574,6 +575,26 @@ TEST(VEZDiskDatabaseDataTest, AMultiUserSessionLeavingInATransactionRollsItBackB
   EXPECT_TRUE(db->TableLockManager()->LockTable(b.SessionID, ltS, locks, 1, 0, true));
   db->DisconnectSession(c);
   db->DisconnectSession(b);
+}
+
+TEST(VEZDiskDatabaseDataTest, AMultiUserOpenOfAReadOnlyFileTurnsSingleUserAndOnlyReads) {
+  ScratchDir dir;
+  const std::string name = dir.Path("ro.vez");
+  CreateFile(name);
+  ASSERT_EQ(chmod(name.c_str(), 0444), 0);
+  auto db = MakeData(name);
+  DbSession s(true, db.get());
+  db->ConnectSession(s);
+  EXPECT_FALSE(db->MultiUser());
+  EXPECT_FALSE(s.MultiUser);
+  EXPECT_EQ(s.SessionID, 0);
+  EXPECT_TRUE(db->ReadOnly());
+  // A second multi-user session is now of the other mode.
+  DbSession m(true, db.get());
+  EXPECT_EQ(NativeErrorOf([&] { db->ConnectSession(m); }), 20235);
+  db->DisconnectSession(s);
+  EXPECT_FALSE(db->ReadOnly());
+  ASSERT_EQ(chmod(name.c_str(), 0644), 0);
 }
 
 TEST(VEZDiskDatabaseDataTest, AMultiUserCommitWaitsForReadersOfChangedTablesThenRaises20233) {
