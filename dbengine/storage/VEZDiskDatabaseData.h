@@ -138,7 +138,6 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   // ---- Settings and state.
 
   // Sets the database name and the canonical path that identifies the file.
-  // Raises EOSError when the file's folder cannot be resolved.
   void SetDatabaseFileName(const std::string& database_file_name);
   // The canonical path of the database file ("" before a name is set or when
   // its folder cannot be resolved).
@@ -219,7 +218,7 @@ class TVEZTablesLockScope {
 
 // The disk database data of the file and session name in DatabaseDataList()
 // (the file compared by canonical path, the session name upper-cased), or
-// null. Raises EOSError when the file's folder cannot be resolved.
+// null (also when the file's folder cannot be resolved).
 TVEZDiskDatabaseData* FindDiskDatabaseData(const std::string& database_file_name,
                                            const std::string& session_name);
 

@@ -663,7 +663,7 @@ TEST(VEZDiskDatabaseDataTest, ADatabaseIsFoundByItsCanonicalPathWhateverTheName)
   TVEZDiskDatabaseData* relative = FindDiskDatabaseData("Trial.vez", "Default");
   std::filesystem::current_path(cwd);
   EXPECT_EQ(relative, db.get());
-  EXPECT_THROW(FindDiskDatabaseData(dir.Path("missing/x.vez"), "Default"), std::exception);
+  EXPECT_EQ(FindDiskDatabaseData(dir.Path("missing/x.vez"), "Default"), nullptr);
   // A name given through the base is resolved as well.
   auto plain = std::make_unique<TVEZDiskDatabaseData>();
   plain->SetDatabaseName(dir.Path("sub/../Plain.vez"));
@@ -674,6 +674,30 @@ TEST(VEZDiskDatabaseDataTest, ADatabaseIsFoundByItsCanonicalPathWhateverTheName)
   db.reset();
   plain.reset();
   EXPECT_EQ(FindDiskDatabaseData(name, "Default"), nullptr);
+}
+
+TEST(VEZDiskDatabaseDataTest, AFileInAMissingFolderGetsTheEnginesErrorAndIsFoundOnceMade) {
+  ScratchDir dir;
+  const std::string name = dir.Path("later/Trial.vez");
+  auto db = std::make_unique<TVEZDiskDatabaseData>(name);
+  db->SetDurability(TVEZDurability::Off);
+  db->SetPageSize(4096);
+  db->SetPageCountInExtent(8);
+  db->SetMaxSessionCount(kMaxSessions);
+  EXPECT_EQ(db->CanonicalFileName(), "");
+  DatabaseDataList().Add(db.get());
+  EXPECT_EQ(FindDiskDatabaseData(name, ""), nullptr);
+  DbSession s(false, db.get());
+  EXPECT_EQ(NativeErrorOf([&] { db->ConnectSession(s); }), 30364);
+  EXPECT_FALSE(db->IsOpen());
+  EXPECT_EQ(NativeErrorOf([&] { db->CreateDatabase(); }), 30361);
+
+  std::filesystem::create_directory(dir.Path("later"));
+  db->CreateDatabase();
+  EXPECT_EQ(FindDiskDatabaseData(dir.Path("later/../later/Trial.vez"), ""), db.get());
+  db->ConnectSession(s);
+  EXPECT_TRUE(db->IsOpen());
+  db->DisconnectSession(s);
 }
 
 TEST(VEZDiskDatabaseDataTest, SuppressDBHeaderErrorsReachesTheFreeSpaceManager) {
