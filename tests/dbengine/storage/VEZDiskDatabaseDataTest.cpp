@@ -169,6 +169,35 @@ TEST(VEZDiskDatabaseDataTest, CreateRefusesGeometryThatDoesNotFitAndWhileOpen) {
   db->DisconnectSession(s);
 }
 
+TEST(VEZDiskDatabaseDataTest, CreatingOverAFileThatIsOpenIsRefusedAndLosesNothing) {
+  ScratchDir dir;
+  const std::string name = dir.Path("busy.vez");
+  CreateFile(name);
+  for (const bool multi : {false, true}) {
+    SCOPED_TRACE(multi ? "open multi-user" : "open single-user");
+    auto db = MakeData(name);
+    DbSession s(multi, db.get());
+    db->ConnectSession(s);
+    db->AddTableToList(4, multi ? "Multi" : "Single", 10, 11, 12);
+    db->DiskPageManager()->ApplyChanges(-2);
+    const auto before = Tables(*db);
+
+    TVEZDiskDatabaseData other(name);
+    other.SetSessionName("Other");
+    other.SetPageSize(4096);
+    other.SetPageCountInExtent(8);
+    other.SetMaxSessionCount(kMaxSessions);
+    other.SetDurability(TVEZDurability::Off);
+    EXPECT_EQ(NativeErrorOf([&] { other.CreateDatabase(); }), 30361);
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_EQ(Tables(*db), before);
+    db->DisconnectSession(s);
+    db->ConnectSession(s);
+    EXPECT_EQ(Tables(*db), before);
+    db->DisconnectSession(s);
+  }
+}
+
 TEST(VEZDiskDatabaseDataTest, AFailedOpenLeavesTheObjectClosedAndTheNextConnectTriesAgain) {
   ScratchDir dir;
   const std::string name = dir.Path("late.vez");
