@@ -534,5 +534,42 @@ TEST_F(DiskTableDataTest, UpdateOfADeletedRecordLeavesNoIndexEntries) {
   ExpectTableIs(c, model);
 }
 
+TEST_F(DiskTableDataTest, DeleteOfADeletedRecordIsRefusedAndChangesNothing) {
+  Model model;
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 5; ++n) {
+      TDataRow row = MakeDataRow(1, n);
+      row.id = TDiskTableEnv::Append(c, row);
+      model[row.id] = row;
+    }
+    ASSERT_TRUE(GoTo(c, 2));
+    TTestLocalCursor& other = env.Open();
+    ASSERT_TRUE(GoTo(other, 2));
+    other.InternalDelete();
+    ASSERT_EQ(other.ErrorCode, cecOK);
+    model.erase(2);
+    const std::int32_t state = c.table_data->RecordManager()->TableState;
+    bool deleted = true;
+    try {
+      c.InternalDelete();
+      deleted = c.ErrorCode == cecOK;
+    } catch (const EVEZException&) {
+      deleted = false;
+    }
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(c.table_data->RecordManager()->TableState, state);
+    ExpectTableIs(c, model);
+    // Nothing of the refused delete reaches the file with the next change.
+    TDataRow row = MakeDataRow(2, 9);
+    row.id = TDiskTableEnv::Append(c, row);
+    model[row.id] = row;
+  }
+  TDiskTableEnv env(path, false, false);
+  ExpectTableIs(env.Open(), model);
+}
+
 }  // namespace
 }  // namespace vez
