@@ -887,16 +887,64 @@ std::int64_t TVEZTableData::WalkView(
 // ---------------------------------------------------------------------------
 // Public searches, counts and numbers
 
+bool TVEZTableData::FindShownRecord(TVEZCursor& cursor, TVEZBaseExpression* search_expression,
+                                    const TVEZScanSearchCondition* search_condition) {
+  TVEZPageItemID found;
+  if (!FindRecord(cursor, search_expression, search_condition, true, true, &found, nullptr, false))
+    return false;
+  const bool distinct = cursor.DistinctFieldCount > 0 && cursor.IndexID != -1;
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  TRecordScratch group(std::max(cursor.RecordBufferSize, GetRecordBufferSize()));
+  for (;;) {
+    cursor.CurrentRecordID = found;
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    if (!distinct || !IsHiddenByDistinct(cursor, group.Get())) return true;
+    // A distinct view shows only the first record of a group. The group's
+    // first record came before and did not match, so no record of this
+    // group is shown: the search goes on after it. group holds the record.
+    std::uint8_t* const saved = cursor.DistinctRecordBuffer;
+    cursor.DistinctRecordBuffer = group.Get();
+    bool more = false;
+    try {
+      more = FindRecord(cursor, search_expression, search_condition, false, true, &found, nullptr,
+                        false);
+    } catch (...) {
+      cursor.DistinctRecordBuffer = saved;
+      throw;
+    }
+    cursor.DistinctRecordBuffer = saved;
+    if (!more || ReadRecord(session_id, found, group.Get()) != grrOK) return false;
+  }
+}
+
+bool TVEZTableData::IsHiddenByDistinct(TVEZCursor& cursor, std::uint8_t* record) {
+  // The record (the cursor's current one, read into record) is hidden when
+  // the view's record before it, distinct aside, has the same group key.
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  if (ReadRecord(session_id, cursor.CurrentRecordID, record) != grrOK) return false;
+  std::uint8_t* const saved = cursor.DistinctRecordBuffer;
+  cursor.DistinctRecordBuffer = nullptr;
+  TVEZPageItemID previous;
+  bool has_previous = false;
+  try {
+    has_previous = FindRecord(cursor, nullptr, nullptr, false, false, &previous, nullptr, false);
+  } catch (...) {
+    cursor.DistinctRecordBuffer = saved;
+    throw;
+  }
+  cursor.DistinctRecordBuffer = saved;
+  if (!has_previous) return false;
+  TRecordScratch before(std::max(cursor.RecordBufferSize, GetRecordBufferSize()));
+  if (ReadRecord(session_id, previous, before.Get()) != grrOK) return false;
+  return CompareKeys(cursor.IndexID, before.Get(), record, cursor.DistinctFieldCount) == 0;
+}
+
 bool TVEZTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
   if (search_expression == nullptr) throw EVEZException(10272, "Nil pointer occured");
   TVEZLockGuard guard(*this);
   TPositionKeeper position(cursor);
-  TVEZPageItemID found;
-  if (!FindRecord(cursor, search_expression, nullptr, true, true, &found, nullptr, false))
-    return false;
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  cursor.CurrentRecordID = found;
+  if (!FindShownRecord(cursor, search_expression, nullptr)) return false;
   GetRecordBuffer(cursor, grmCurrent);
   position.Keep();
   return true;
@@ -918,11 +966,7 @@ bool TVEZTableData::FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condi
   condition.KeyRecordBuffer = cursor.KeyBuffer;
   condition.KeyRecordBufferSize = cursor.KeyBufferSize;
   condition.IndexID = cursor.IndexID;
-  TVEZPageItemID found;
-  if (!FindRecord(cursor, nullptr, &condition, true, true, &found, nullptr, false)) return false;
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  cursor.CurrentRecordID = found;
+  if (!FindShownRecord(cursor, nullptr, &condition)) return false;
   position.Keep();
   return true;
 }
