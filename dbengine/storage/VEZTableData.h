@@ -278,6 +278,9 @@ class TVEZTableData : public TVEZKeyRecordSource {
 
   TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode,
                                               bool fill_bitmap);
+  // record_id, a record of a distinct view, becomes the first record of its
+  // group in the cursor's order (the one the view shows).
+  void FirstOfDistinctGroup(TVEZCursor& cursor, TVEZPageItemID& record_id);
   // Whether the record can still be read.
   bool IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id);
   // The move of a restricted view whose current record is gone: raw steps

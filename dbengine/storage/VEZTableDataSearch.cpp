@@ -187,6 +187,9 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
     // skips groups would find the last one going back. The filled bitmap
     // answers both directions alike.
     if (cursor.DistinctFieldCount > 0 && !fill_bitmap) RefreshRecordBitmap(cursor);
+    const TVEZRecordBitmap* const bitmap = cursor.RecordBitmap;
+    const bool from_bitmap = bitmap != nullptr && bitmap->Active && !bitmap->Unusable() &&
+                             !bitmap->Outdated() && bitmap->IndexID == cursor.IndexID;
     TVEZPageItemID found;
     bool ok = false;
     if (!restart && !fill_bitmap && cursor.CurrentRecordBuffer != nullptr &&
@@ -197,6 +200,11 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
                       fill_bitmap);
     }
     if (!ok) return forward ? grrEOF : grrBOF;
+    // Without a complete bitmap a move back reaches the last record of a
+    // group; the view shows its first.
+    if (!forward && !from_bitmap && !fill_bitmap && cursor.DistinctFieldCount > 0 &&
+        cursor.IndexID != -1)
+      FirstOfDistinctGroup(cursor, found);
     const TVEZGetRecordResult result = ReadRecord(session_id, found, cursor.CurrentRecordBuffer);
     cursor.CurrentRecordID = found;
     cursor.FirstPosition = false;
@@ -218,6 +226,41 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
   cursor.FirstPosition = info.FirstPosition;
   cursor.LastPosition = info.LastPosition;
   return info.GetRecordResult;
+}
+
+void TVEZTableData::FirstOfDistinctGroup(TVEZCursor& cursor, TVEZPageItemID& record_id) {
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  TRecordScratch group(std::max(cursor.RecordBufferSize, GetRecordBufferSize()));
+  if (ReadRecord(session_id, record_id, group.Get()) != grrOK) return;
+  const TVEZPageItemID saved_id = cursor.CurrentRecordID;
+  const bool saved_first = cursor.FirstPosition;
+  const bool saved_last = cursor.LastPosition;
+  std::uint8_t* const saved_distinct = cursor.DistinctRecordBuffer;
+  auto restore = [&] {
+    cursor.CurrentRecordID = saved_id;
+    cursor.FirstPosition = saved_first;
+    cursor.LastPosition = saved_last;
+    cursor.DistinctRecordBuffer = saved_distinct;
+  };
+  try {
+    // The last record of the groups before, then the next record after it.
+    cursor.CurrentRecordID = record_id;
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    cursor.DistinctRecordBuffer = group.Get();
+    TVEZPageItemID before;
+    const bool has_before =
+        FindRecord(cursor, nullptr, nullptr, false, false, &before, nullptr, false);
+    cursor.DistinctRecordBuffer = nullptr;
+    if (has_before) cursor.CurrentRecordID = before;
+    TVEZPageItemID first;
+    if (FindRecord(cursor, nullptr, nullptr, !has_before, true, &first, nullptr, false))
+      record_id = first;
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
 }
 
 bool TVEZTableData::IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id) {
