@@ -714,7 +714,8 @@ bool TVEZTableData::ScanIndexInRecordOrder(TScanState& state) {
   // Entries of one key stand in record order, so the scan may go on from the
   // current record's entry, but only when that record has the key: from any
   // other entry it would miss the records of the key that lie behind it.
-  bool restart_index = state.Restart || start->Condition != scEqual || !one_column;
+  bool restart_index =
+      state.Restart || start->Condition != scEqual || start->PartialCompare || !one_column;
   if (!restart_index) {
     restart_index = ReadRecord(state.SessionID, state.CurRecordID, state.Record) != grrOK ||
                     index->CompareRecordBuffersByIndex(state.Record, start->KeyRecordBuffer,

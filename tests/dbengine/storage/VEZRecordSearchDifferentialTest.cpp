@@ -703,6 +703,7 @@ TEST_F(RecordSearchDifferentialTest, EveryViewMatchesTheBruteForceFilterInEveryD
         TVEZRecordBitmap* const bitmap = c.RecordBitmap;
         c.RecordBitmap = nullptr;
         EXPECT_EQ(Walk(t, true), want);
+        EXPECT_EQ(Walk(t, false), want);
         EXPECT_EQ(t.Table().GetRecordCount(c), static_cast<std::int64_t>(want.size()));
         if (!want.empty()) {
           const auto n =
