@@ -794,8 +794,10 @@ bool TVEZTableData::ScanIndexInCursorOrder(TScanState& state) {
   };
   TVEZPageItemID id = state.CurRecordID;
   bool first_call = true;
-  while (scan_index->FindRecord(state.SessionID, first_call, true, start, end, state.Record, id,
-                                search.get())) {
+  // Every candidate is seen, in either direction; the direction must be the
+  // one the bounds were ordered for, or the scan runs from the wrong one.
+  while (scan_index->FindRecord(state.SessionID, first_call, state.GoForward, start, end,
+                                state.Record, id, search.get())) {
     first_call = false;
     if (ReadRecord(state.SessionID, id, state.Record) != grrOK ||
         !IsRecordMatched(state, state.Record, id))
