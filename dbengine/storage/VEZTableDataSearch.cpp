@@ -713,7 +713,8 @@ bool TVEZTableData::ScanIndexInRecordOrder(TScanState& state) {
   const bool stop_at_first = start->Condition == scEqual && !start->PartialCompare && one_column;
   // Entries of one key stand in record order, so the scan may go on from the
   // current record's entry, but only when that record has the key: from any
-  // other entry it would miss the records of the key that lie behind it.
+  // other entry it would miss the records of the key that lie behind it. A
+  // prefix match spans several keys and always starts over.
   bool restart_index =
       state.Restart || start->Condition != scEqual || start->PartialCompare || !one_column;
   if (!restart_index) {
