@@ -1,0 +1,534 @@
+// Appends to the log's Data table on disk, one commit per row, beside SQLite 3
+// on the same rows and the same (MeasurementID, Time) index, in one run.
+// Files live in $TMPDIR (default /tmp), 4096-byte pages on both sides.
+//
+// Rows: two shafts logging at 10 Hz, their readings interleaved in append
+// order; each measurement holds 36,000 readings (one hour), the two shafts'
+// measurements of one run get consecutive IDs.
+//
+// BM_AppendVEZ/<durability>, BM_AppendSQLite/<mode>: 20,000 rows appended to
+// a new file, each posted through a local cursor (autoincrement, constraints,
+// record, index entry) and committed on its own. p99_us is the 99th
+// percentile of the per-row latency (post and commit), p50_us the median.
+// The VEZ table is the disk record manager and the B-tree record index over
+// the disk page manager; a commit is the page manager's commit of the
+// session. SQLite modes: rollback_full = journal DELETE, synchronous FULL;
+// wal_full / wal_normal = WAL, synchronous FULL / NORMAL; off = no journal,
+// no sync. SQLite's ID is its rowid alias (no AUTOINCREMENT table), its
+// cache 4 MB like the VEZ page cache of 1000 pages.
+//
+// BM_ReadBackVEZ, BM_ReadBackSQLite: every row of one measurement (36,000 of
+// 1,000,000) found through the index and read whole, on files built once per
+// process outside the timed loop.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "dbengine/foundation/VEZTypes.h"
+#include "dbengine/storage/VEZBTreeRecordIndex.h"
+#include "dbengine/storage/VEZDatabaseData.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZDiskRecordManager.h"
+#include "dbengine/storage/VEZScanSearchCondition.h"
+#include "dbengine/storage/VEZTableData.h"
+#include "tests/common/VEZTestLocalCursor.h"
+#include "tests/dbengine/storage/StorageTestDoubles.h"
+
+namespace {
+
+using namespace vez;
+
+constexpr std::int64_t kAppendRows = 20000;
+constexpr std::int64_t kReadBackRows = 1000000;
+constexpr std::int64_t kReadingsPerMeasurement = 36000;
+// A measurement in the middle of the file, its rows interleaved with the
+// other shaft's.
+constexpr double kReadBackMeasurement = 13;
+// Rows of the read-back files committed together while they are built.
+constexpr std::int64_t kBuildBatch = 10000;
+
+// ---------------------------------------------------------------------------
+// The rows
+
+// The platform day of 1 June 2026; the engine counts 693594 days more.
+constexpr std::int32_t kFirstDay = 46174;
+constexpr std::int32_t kEngineDayOffset = 693594;
+constexpr std::int64_t kMsPerDay = 86400000;
+
+struct Reading {
+  double measurement;
+  std::int32_t day;  // platform day number
+  std::int32_t ms;   // of the day
+  double power, speed, torque;
+  bool is_error;
+
+  double PlatformTime() const {
+    return day + static_cast<double>(ms) / static_cast<double>(kMsPerDay);
+  }
+};
+
+// Row i in append order: runs of two measurements, shaft 1 and 2 alternating,
+// readings 100 ms apart from 08:00, one run a day.
+Reading MakeReading(std::int64_t i) {
+  const std::int64_t run = i / (2 * kReadingsPerMeasurement);
+  const std::int64_t in_run = i % (2 * kReadingsPerMeasurement);
+  const std::int64_t shaft = in_run % 2;
+  const std::int64_t k = in_run / 2;
+  Reading r{};
+  r.measurement = static_cast<double>(2 * run + 1 + shaft);
+  r.day = kFirstDay + static_cast<std::int32_t>(run);
+  r.ms = static_cast<std::int32_t>(8 * 3600000 + k * 100);
+  r.power = 5000.0 + static_cast<double>(i % 97) + static_cast<double>(shaft) * 3.5;
+  r.speed = 90.0 + static_cast<double>(i % 13) / 10.0;
+  r.torque = r.power / r.speed;
+  r.is_error = i % 1000 == 999;
+  return r;
+}
+
+std::string ScratchPath(const std::string& tag) {
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/bench_append." + std::to_string(getpid()) +
+         "." + tag;
+}
+
+// The database file and whatever a journal or log left beside it.
+void RemoveDatabaseFiles(const std::string& path) {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+    unlink((path + suffix).c_str());
+}
+
+// Per-row latencies of one run, in nanoseconds.
+class Latencies {
+ public:
+  explicit Latencies(std::int64_t n) { ns_.reserve(static_cast<std::size_t>(n)); }
+  void Add(std::chrono::steady_clock::duration d) {
+    ns_.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count());
+  }
+  // The q-quantile (nearest rank) in microseconds.
+  double QuantileUs(double q) {
+    if (ns_.empty()) return 0;
+    auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(ns_.size())));
+    rank = std::clamp<std::size_t>(rank, 1, ns_.size()) - 1;
+    std::nth_element(ns_.begin(), ns_.begin() + static_cast<std::ptrdiff_t>(rank), ns_.end());
+    return static_cast<double>(ns_[rank]) / 1000.0;
+  }
+
+ private:
+  std::vector<std::int64_t> ns_;
+};
+
+void ReportLatencies(benchmark::State& state, Latencies& latencies) {
+  state.SetItemsProcessed(state.iterations());
+  state.counters["p99_us"] = latencies.QuantileUs(0.99);
+  state.counters["p50_us"] = latencies.QuantileUs(0.50);
+}
+
+// ---------------------------------------------------------------------------
+// VEZ: the Data table on a disk database
+
+// The table data of one disk table: records on the database's record pages,
+// index pages from the same page manager. Inserts store the record and then
+// its index entries; what a row needs beyond that (BLOBs, record numbers)
+// this table has no use for.
+class DataTableData : public TVEZTableData {
+ public:
+  DataTableData(TVEZDatabaseData* database, TVEZDiskPageManager* pages, std::int32_t table_id)
+      : TVEZTableData(database), table_id_(table_id) {
+    SetPageManager(pages);
+  }
+
+  TVEZDiskRecordManager& Records() { return static_cast<TVEZDiskRecordManager&>(*FRecordManager); }
+
+  void CreateRecordManager() override {
+    auto records =
+        std::make_unique<TVEZDiskRecordManager>(FPageManager, FFieldManager.get(), table_id_);
+    records->Init(GetRecordBufferSize(), FFieldManager->FieldDefs().GetDiskRecordBufferSize(),
+                  FFieldManager->FieldCount());
+    records->CreateRecordPageIndex();
+    FRecordManager = std::move(records);
+  }
+  void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
+                   TVEZConstraintDefs& constraint_defs) override {
+    if (cursor != nullptr) SetTableName(cursor->TableName);
+    CreateFieldManager(field_defs);
+    CreateIndexManager(index_defs);
+    CreateConstraintManager(constraint_defs);
+    CreateRecordManager();
+    if (cursor != nullptr) InitCursorRecordLayout(*cursor);
+    FIndexManager->CreateIndexesByIndexDefs(cursor);
+    FPageManager->ApplyChanges(-2);
+    FPageManager->ApplyChanges(SessionIDOf(cursor));
+  }
+  bool InsertRecord(TVEZCursor& cursor) override {
+    const std::int32_t session_id = SessionIDOf(&cursor);
+    if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer, cursor.CurrentRecordID))
+      return false;
+    FIndexManager->InsertRecord(cursor);
+    cursor.FirstPosition = cursor.LastPosition = false;
+    return true;
+  }
+
+  std::int64_t GetApproximateRecordCount(std::int32_t) override {
+    return FRecordManager->RecordCount;
+  }
+  std::int64_t RecordIDToApproximateRecNo(TVEZPageItemID id) override {
+    return FRecordManager->GetApproximateRecNo(-2, id);
+  }
+  TVEZPageItemID ApproximateRecNoToRecordID(std::int64_t) override { return {}; }
+  void WriteBLOBFieldToRecordBuffer(TVEZCursor&, std::int32_t, TVEZStream&) override {}
+  std::unique_ptr<TVEZStream> InternalCreateBlobStream(TVEZCursor&, bool, std::int32_t,
+                                                       TVEZBLOBOpenMode) override {
+    return nullptr;
+  }
+  void GetDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
+                         TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
+  void SetDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
+                         TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
+  void FreeDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
+                          TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
+  bool DeleteRecord(TVEZCursor&) override { return false; }
+  bool UpdateRecord(TVEZCursor&) override { return false; }
+  void InternalSetRecNo(TVEZCursor&, std::int64_t) override {}
+  std::int64_t InternalGetRecNo(TVEZCursor&) override { return 0; }
+  std::int64_t InternalGetRecordCount(TVEZCursor&) override { return FRecordManager->RecordCount; }
+
+ private:
+  std::int32_t table_id_;
+};
+
+class DiskDatabase : public TVEZDatabaseData {
+ public:
+  explicit DiskDatabase(TVEZDiskPageManager* pages) : pages_(pages) {}
+  TVEZTableData* CreateTableData(TVEZCursor& cursor) override {
+    auto table = std::make_unique<DataTableData>(this, pages_, GetNewObjectId());
+    table->SetTableName(cursor.TableName);
+    return AddTableData(std::move(table));
+  }
+  std::int32_t GetNewObjectId() override { return ++last_id_; }
+
+ private:
+  TVEZDiskPageManager* pages_;
+  std::int32_t last_id_ = 0;
+};
+
+// A new database file with the Data table, opened by one session's cursor.
+class VezData {
+ public:
+  VezData(const std::string& path, TVEZDurability durability) : path_(path) {
+    RemoveDatabaseFiles(path_);
+    pages_ = std::make_unique<TVEZDiskPageManager>();
+    pages_->SetDurability(durability);
+    pages_->CreateAndOpenDatabase(path_, TVEZPassword{}, 4096, 8);
+    db_ = std::make_unique<DiskDatabase>(pages_.get());
+    db_->ConnectSession(session_);
+    cursor_.Session = &session_;
+    cursor_.TableName = "Data";
+    table_ = static_cast<DataTableData*>(db_->FindOrCreateTableData(cursor_));
+    TVEZFieldDefs fields;
+    auto add = [&](const char* name, TVEZAdvancedFieldType type) {
+      TVEZFieldDef* def = fields.AddCreated();
+      def->Name = name;
+      def->SetFieldDefDataType(type, 0);
+    };
+    add("ID", aftAutoIncInteger);
+    add("MeasurementID", aftDouble);
+    add("Time", aftDateTime);
+    add("Power", aftDouble);
+    add("Speed", aftDouble);
+    add("Torque", aftDouble);
+    add("IsError", aftBoolean);
+    // The log defines its indexes with no options.
+    TVEZIndexDefs indexes;
+    TVEZIndexDef* index = indexes.AddCreated();
+    index->Name = "Primary";
+    index->AssignByNames({"MeasurementID", "Time"}, {"", ""}, {"", ""});
+    TVEZConstraintDefs constraints;
+    table_->CreateTable(&cursor_, fields, indexes, constraints);
+    cursor_.Open(*table_);
+    const TVEZFieldDefs& defs = table_->FieldManager()->FieldDefs();
+    for (std::int32_t f = 0; f < 7; ++f)
+      offset_[f] = defs.GetDef(f)->MemoryOffset;
+    index_id_ = table_->IndexManager()->IndexDefs().GetDef(0)->ObjectID;
+  }
+  ~VezData() {
+    cursor_.Close();
+    db_->DisconnectSession(session_);
+    db_.reset();
+    pages_.reset();
+    RemoveDatabaseFiles(path_);
+  }
+  VezData(const VezData&) = delete;
+  VezData& operator=(const VezData&) = delete;
+
+  // Posts row i (not yet committed).
+  void Post(std::int64_t i) {
+    const Reading r = MakeReading(i);
+    cursor_.NewRecord();
+    std::uint8_t* b = cursor_.CurrentRecordBuffer;
+    std::memcpy(b + offset_[1], &r.measurement, 8);
+    TVEZDateTime{r.day + kEngineDayOffset, r.ms}.Encode(b + offset_[2]);
+    std::memcpy(b + offset_[3], &r.power, 8);
+    std::memcpy(b + offset_[4], &r.speed, 8);
+    std::memcpy(b + offset_[5], &r.torque, 8);
+    // A logical is 16 bits, true all ones.
+    PutLE<std::int16_t>(b + offset_[6], r.is_error ? -1 : 0);
+    for (std::int32_t f = 1; f <= 6; ++f)
+      SetBufferBit(false, f, b);
+    cursor_.InternalPost(true);
+    if (cursor_.ErrorCode != cecOK) throw std::runtime_error("insert refused");
+  }
+  void Commit() { table_->ApplyChanges(session_.SessionID, false); }
+  std::int64_t RowCount() { return table_->Records().RecordCount; }
+
+  // Every row of one measurement through the index, each read whole; the
+  // number of rows read, or -1 when a row is not the measurement's.
+  std::int64_t ReadMeasurement(double measurement) {
+    auto& index = static_cast<TVEZBTreeRecordIndex&>(*table_->IndexManager()->OpenIndex(index_id_));
+    TVEZScanSearchCondition condition;
+    condition.Condition = scEqual;
+    condition.KeyRecordBufferSize = cursor_.RecordBufferSize;
+    condition.KeyRecordBuffer = cursor_.AllocateRecordBuffer();
+    condition.KeyFieldCount = 1;
+    condition.IndexID = index_id_;
+    cursor_.InternalInitRecord(condition.KeyRecordBuffer, false);
+    std::memcpy(condition.KeyRecordBuffer + offset_[1], &measurement, 8);
+    SetBufferBit(false, 1, condition.KeyRecordBuffer);
+    std::vector<std::uint8_t> record(static_cast<std::size_t>(cursor_.RecordBufferSize));
+    std::unique_ptr<TVEZIndexSearchInfo> info = index.CreateSearchInfo();
+    const std::int32_t session_id = session_.SessionID;
+    std::int64_t rows = 0;
+    TVEZPageItemID id;
+    for (bool restart = true; index.FindRecord(session_id, restart, true, &condition, nullptr,
+                                               record.data(), id, info.get());
+         restart = false) {
+      if (table_->ReadRecord(session_id, id, record.data()) != grrOK) return -1;
+      double got = 0;
+      std::memcpy(&got, record.data() + offset_[1], 8);
+      if (got != measurement) return -1;
+      ++rows;
+    }
+    return rows;
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<TVEZDiskPageManager> pages_;
+  std::unique_ptr<DiskDatabase> db_;
+  test::TestSession session_;
+  test::TTestLocalCursor cursor_;
+  DataTableData* table_ = nullptr;
+  std::int32_t offset_[7] = {};
+  std::int32_t index_id_ = -1;
+};
+
+const char* DurabilityName(TVEZDurability d) {
+  switch (d) {
+    case TVEZDurability::Full:
+      return "full";
+    case TVEZDurability::Normal:
+      return "normal";
+    case TVEZDurability::Off:
+      return "off";
+  }
+  return "?";
+}
+
+void BM_AppendVEZ(benchmark::State& state, TVEZDurability durability) {
+  VezData data(ScratchPath(std::string("append.") + DurabilityName(durability) + ".vez"),
+               durability);
+  Latencies latencies(kAppendRows);
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    data.Post(i++);
+    data.Commit();
+    latencies.Add(std::chrono::steady_clock::now() - start);
+  }
+  if (data.RowCount() != i) state.SkipWithError("rows lost");
+  ReportLatencies(state, latencies);
+}
+
+// ---------------------------------------------------------------------------
+// SQLite: the same table and index
+
+class SqliteData {
+ public:
+  // pragmas run before the table is made (journal mode, synchronous).
+  SqliteData(const std::string& path, const std::string& pragmas) : path_(path) {
+    RemoveDatabaseFiles(path_);
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK)
+      Fail("open");
+    Exec("PRAGMA page_size=4096; PRAGMA cache_size=-4000; " + pragmas);
+    Exec(
+        "CREATE TABLE Data (ID INTEGER PRIMARY KEY, MeasurementID REAL, Time REAL, Power REAL, "
+        "Speed REAL, Torque REAL, IsError INTEGER);"
+        "CREATE INDEX \"Primary\" ON Data (MeasurementID, Time);");
+    insert_ = Prepare(
+        "INSERT INTO Data (MeasurementID, Time, Power, Speed, Torque, IsError) "
+        "VALUES (?, ?, ?, ?, ?, ?)");
+    select_ = Prepare("SELECT * FROM Data WHERE MeasurementID = ?");
+  }
+  ~SqliteData() {
+    sqlite3_finalize(insert_);
+    sqlite3_finalize(select_);
+    sqlite3_close(db_);
+    RemoveDatabaseFiles(path_);
+  }
+  SqliteData(const SqliteData&) = delete;
+  SqliteData& operator=(const SqliteData&) = delete;
+
+  void Exec(const std::string& sql) {
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sql);
+  }
+  // Inserts row i; outside an explicit transaction this is its commit.
+  void Insert(std::int64_t i) {
+    const Reading r = MakeReading(i);
+    sqlite3_bind_double(insert_, 1, r.measurement);
+    sqlite3_bind_double(insert_, 2, r.PlatformTime());
+    sqlite3_bind_double(insert_, 3, r.power);
+    sqlite3_bind_double(insert_, 4, r.speed);
+    sqlite3_bind_double(insert_, 5, r.torque);
+    sqlite3_bind_int(insert_, 6, r.is_error ? 1 : 0);
+    if (sqlite3_step(insert_) != SQLITE_DONE) Fail("insert");
+    sqlite3_reset(insert_);
+  }
+  std::int64_t RowCount() {
+    sqlite3_stmt* s = Prepare("SELECT count(*) FROM Data");
+    std::int64_t n = -1;
+    if (sqlite3_step(s) == SQLITE_ROW) n = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    return n;
+  }
+  // As VezData::ReadMeasurement: every column of every row read.
+  std::int64_t ReadMeasurement(double measurement) {
+    sqlite3_bind_double(select_, 1, measurement);
+    std::int64_t rows = 0;
+    bool ok = true;
+    while (sqlite3_step(select_) == SQLITE_ROW) {
+      benchmark::DoNotOptimize(sqlite3_column_int64(select_, 0));
+      ok = ok && sqlite3_column_double(select_, 1) == measurement;
+      for (int c = 2; c <= 5; ++c)
+        benchmark::DoNotOptimize(sqlite3_column_double(select_, c));
+      benchmark::DoNotOptimize(sqlite3_column_int(select_, 6));
+      ++rows;
+    }
+    sqlite3_reset(select_);
+    return ok ? rows : -1;
+  }
+
+ private:
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) Fail(sql);
+    return s;
+  }
+  [[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error("sqlite: " + what + ": " + sqlite3_errmsg(db_));
+  }
+
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+  sqlite3_stmt* select_ = nullptr;
+};
+
+void BM_AppendSQLite(benchmark::State& state, const char* tag, const char* pragmas) {
+  SqliteData data(ScratchPath(std::string("append.") + tag + ".sqlite"), pragmas);
+  Latencies latencies(kAppendRows);
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    data.Insert(i++);
+    latencies.Add(std::chrono::steady_clock::now() - start);
+  }
+  if (data.RowCount() != i) state.SkipWithError("rows lost");
+  ReportLatencies(state, latencies);
+}
+
+// ---------------------------------------------------------------------------
+// Read-back
+
+VezData& VezReadBackFile() {
+  static const std::unique_ptr<VezData> data = [] {
+    auto d = std::make_unique<VezData>(ScratchPath("readback.vez"), TVEZDurability::Off);
+    for (std::int64_t i = 0; i < kReadBackRows; ++i) {
+      d->Post(i);
+      if ((i + 1) % kBuildBatch == 0) d->Commit();
+    }
+    d->Commit();
+    return d;
+  }();
+  return *data;
+}
+
+SqliteData& SqliteReadBackFile() {
+  static const std::unique_ptr<SqliteData> data = [] {
+    auto d = std::make_unique<SqliteData>(ScratchPath("readback.sqlite"),
+                                          "PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF;");
+    for (std::int64_t i = 0; i < kReadBackRows; ++i) {
+      if (i % kBuildBatch == 0) d->Exec("BEGIN");
+      d->Insert(i);
+      if ((i + 1) % kBuildBatch == 0) d->Exec("COMMIT");
+    }
+    if (kReadBackRows % kBuildBatch != 0) d->Exec("COMMIT");
+    return d;
+  }();
+  return *data;
+}
+
+template <typename Data>
+void ReadBack(benchmark::State& state, Data& data) {
+  std::int64_t rows = 0;
+  for (auto _ : state) {
+    const std::int64_t n = data.ReadMeasurement(kReadBackMeasurement);
+    if (n != kReadingsPerMeasurement) {
+      state.SkipWithError("wrong rows read back");
+      break;
+    }
+    rows += n;
+  }
+  state.SetItemsProcessed(rows);
+}
+
+void BM_ReadBackVEZ(benchmark::State& state) {
+  ReadBack(state, VezReadBackFile());
+}
+void BM_ReadBackSQLite(benchmark::State& state) {
+  ReadBack(state, SqliteReadBackFile());
+}
+
+// Every append benchmark is exactly kAppendRows rows on a new file.
+void AppendShape(benchmark::internal::Benchmark* b) {
+  b->Iterations(kAppendRows)->Unit(benchmark::kMicrosecond)->UseRealTime();
+}
+
+BENCHMARK_CAPTURE(BM_AppendVEZ, full, TVEZDurability::Full)->Apply(AppendShape);
+BENCHMARK_CAPTURE(BM_AppendVEZ, normal, TVEZDurability::Normal)->Apply(AppendShape);
+BENCHMARK_CAPTURE(BM_AppendVEZ, off, TVEZDurability::Off)->Apply(AppendShape);
+BENCHMARK_CAPTURE(BM_AppendSQLite, rollback_full, "rollback_full",
+                  "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL;")
+    ->Apply(AppendShape);
+BENCHMARK_CAPTURE(BM_AppendSQLite, wal_full, "wal_full",
+                  "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;")
+    ->Apply(AppendShape);
+BENCHMARK_CAPTURE(BM_AppendSQLite, wal_normal, "wal_normal",
+                  "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")
+    ->Apply(AppendShape);
+BENCHMARK_CAPTURE(BM_AppendSQLite, off, "off", "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;")
+    ->Apply(AppendShape);
+BENCHMARK(BM_ReadBackVEZ)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadBackSQLite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
