@@ -6,16 +6,18 @@
 // order; each measurement holds 36,000 readings (one hour), the two shafts'
 // measurements of one run get consecutive IDs.
 //
-// BM_AppendVEZ/<durability>, BM_AppendSQLite/<mode>: 20,000 rows appended to
-// a new file, each posted through a local cursor (autoincrement, constraints,
-// record, index entry) and committed on its own. p99_us is the 99th
-// percentile of the per-row latency (post and commit), p50_us the median.
+// BM_AppendVEZ/<durability>, BM_AppendSQLite/<mode>: one iteration appends
+// 20,000 rows to a new file, each posted (VEZ: through a local cursor, so
+// autoincrement, constraints, record and index entry) and committed on its
+// own. items_per_second is rows per wall-clock second; p99_us and p50_us are
+// quantiles of the per-row latency (post and commit) in microseconds.
 // The VEZ table is the disk record manager and the B-tree record index over
 // the disk page manager; a commit is the page manager's commit of the
-// session. SQLite modes: rollback_full = journal DELETE, synchronous FULL;
-// wal_full / wal_normal = WAL, synchronous FULL / NORMAL; off = no journal,
-// no sync. SQLite's ID is its rowid alias (no AUTOINCREMENT table), its
-// cache 4 MB like the VEZ page cache of 1000 pages.
+// session, with its durability setting. SQLite modes: rollback_full =
+// journal DELETE, synchronous FULL; wal_full / wal_normal = WAL, synchronous
+// FULL / NORMAL; off = no journal, no sync. SQLite's ID is its rowid alias
+// (no AUTOINCREMENT table), its cache 4 MB like the VEZ page cache of 1000
+// pages.
 //
 // BM_ReadBackVEZ, BM_ReadBackSQLite: every row of one measurement (36,000 of
 // 1,000,000) found through the index and read whole, on files built once per
