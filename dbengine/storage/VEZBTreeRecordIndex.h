@@ -46,6 +46,8 @@ class TVEZBTreeSearchInfo : public TVEZIndexSearchInfo {
   // The entry's record as it was, for keys whose stored parts are cut: the
   // record itself may be gone when the place is sought again.
   std::vector<std::uint8_t> Record;
+
+  const TVEZKeyPath* FoundPosition() const override { return Started ? &Position : nullptr; }
 };
 
 class TVEZBTreeRecordIndex : public TVEZIndex {

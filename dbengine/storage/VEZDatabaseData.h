@@ -66,6 +66,9 @@ class TVEZDatabaseData {
   virtual void Rollback(std::int32_t session_id);
   // 11: base: nothing.
   virtual void FlushBuffers() {}
+  // Whether canonical_path (a platform CanonicalPath result) names this
+  // database's file. Base: false (databases without a file are found by name).
+  virtual bool SameDatabaseFile(const std::string& /*canonical_path*/) const { return false; }
 
   // ---- Operations of the base.
 

@@ -41,6 +41,10 @@ class TVEZIndexSearchInfo {
   virtual ~TVEZIndexSearchInfo() = default;
   TVEZIndexSearchInfo(const TVEZIndexSearchInfo&) = delete;
   TVEZIndexSearchInfo& operator=(const TVEZIndexSearchInfo&) = delete;
+
+  // The index position of the entry the last step returned; null when the
+  // index keeps none (the caller then finds it by the record).
+  virtual const TVEZKeyPath* FoundPosition() const { return nullptr; }
 };
 
 class TVEZIndex {

@@ -92,6 +92,10 @@ class TVEZMemoryTableData : public TVEZTableData {
   static std::uint32_t BlobHandleOf(const std::uint8_t* record, const TVEZFieldDef& def);
   const std::uint8_t* BlobBlockOf(const std::uint8_t* record, std::int32_t field_no) const;
 
+ protected:
+  // One bit per slot: with as many slots as records every bit is a record.
+  bool HasExactRecordBits() const override { return true; }
+
  private:
   bool IsBlobField(std::int32_t field_no) const;
   const TVEZFieldDef& FieldDef(std::int32_t field_no) const;

@@ -76,6 +76,9 @@ class TVEZRecordBitmap {
 
   bool Active = false;
   bool IndexBased = false;
+  // The index whose order an index-based bitmap follows (-1: physical), so
+  // that a bitmap built for one order is never read in another.
+  std::int32_t IndexID = -1;
   std::int32_t TableState = -1;
 
  private:

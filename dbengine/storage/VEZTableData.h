@@ -20,9 +20,13 @@
 // (23, 26-29, and 19/24 where records hold BLOB caches), InsertRecord,
 // DeleteRecord, UpdateRecord (30-32) and storage-order record numbers and
 // counts (35-37); the disk engine also wraps reads in its multi-user bracket.
-// Restricted views (filters, ranges, distinct) are walked record by record;
-// Locate and FindKey walk the same way; index scans and record bitmaps are
-// not in this base yet.
+// Restricted views (filters, ranges, distinct), Locate and FindKey go through
+// the search engine of this base (VEZTableDataSearch.cpp): the restrictions
+// become scan conditions, conditions on one index are merged, the cheapest
+// scan is chosen (an index range or the whole table) and each candidate is
+// tested against what the scan does not guarantee. A full pass fills the
+// cursor's record bitmap, which then answers moves, counts and record numbers
+// until the table changes.
 //
 // Thread safety: all work on a database is serialised by its database data's
 // re-entrant lock; Lock()/Unlock() take that lock. GetRecordBuffer,
@@ -48,6 +52,10 @@ namespace vez {
 
 class TVEZBaseExpression;
 class TVEZBaseSession;
+class TVEZKeyPath;
+class TVEZRecordBitmap;
+class TVEZScanSearchCondition;
+class TVEZScanSearchConditionArray;
 class TVEZCursor;
 class TVEZDatabaseData;
 class TVEZPageManager;
@@ -203,7 +211,8 @@ class TVEZTableData : public TVEZKeyRecordSource {
   bool IsUniqueConstraintFailed(std::int32_t session_id, std::int32_t index_id,
                                 const std::uint8_t* new_record, const std::uint8_t* old_record,
                                 bool to_insert, TVEZPageItemID current_record_id);
-  // Records in the cursor's view (unrestricted in this base).
+  // Records in the cursor's view: a restricted view counts the set bits of
+  // its record bitmap, filled when needed.
   std::int64_t GetRecordCount(TVEZCursor& cursor);
   // Whether the cursor's CurrentRecordBuffer lies in its key range (true
   // without a range), by the cursor's index.
@@ -257,25 +266,80 @@ class TVEZTableData : public TVEZKeyRecordSource {
   void AssignNewObjectIds(TVEZMetaObjectDefs& defs);
   void SetPageManager(TVEZPageManager* page_manager) { FPageManager = page_manager; }
   void SetDisableTempFiles(bool value) { FDisableTempFiles = value; }
-  // Whether buffer (a record of the table) passes the cursor's range and
-  // filters.
-  bool IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* buffer);
-  // The first visible record from the cursor's position (restart: from the
-  // first, or the last going back) in the cursor's order; a distinct view
-  // skips records whose leading DistinctFieldCount index fields equal those of
-  // DistinctRecordBuffer. Walks every record: the search engine, with its
-  // index scans and record bitmaps, takes its place.
-  // also, when given, must accept the record too (Locate's expression,
-  // FindKey's key condition).
-  bool FindVisibleRecord(TVEZCursor& cursor, bool restart, bool go_forward,
-                         TVEZPageItemID& record_id,
-                         const std::function<bool(std::uint8_t*)>& also = {});
-  // Calls visit(record id, 1-based number) for every visible record in the
-  // cursor's order until it answers false; returns how many it visited.
-  std::int64_t ForEachVisibleRecord(TVEZCursor& cursor,
-                                    const std::function<bool(TVEZPageItemID, std::int64_t)>& visit);
-  TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode);
+  // Whether the numbering of physical record bitmaps (slots 16-18) gives
+  // every stored record its own bit and no bit to anything else when the
+  // approximate record count equals the record count, so that a bitmap of
+  // that many set bits shows exactly the table. Base: false.
+  virtual bool HasExactRecordBits() const { return false; }
 
+ private:
+  // One search: the conditions, the chosen scan and where it starts.
+  struct TScanState;
+
+  TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode,
+                                              bool fill_bitmap);
+  // Whether the record can still be read.
+  bool IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id);
+  // The move of a restricted view whose current record is gone: raw steps
+  // from its slot or key (held in CurrentRecordBuffer) to the next record the
+  // view accepts.
+  bool StepFromGoneRecord(TVEZCursor& cursor, bool go_forward, TVEZPageItemID& record_id);
+  // Whether record (a record of the table, identity record_id) passes the
+  // cursor's range and filters.
+  bool IsBufferAccepted(TVEZCursor& cursor, std::uint8_t* record, TVEZPageItemID record_id);
+  // The cursor's record filter callback on a copy of record in a buffer of
+  // the cursor, with the identity at its bookmark.
+  bool CallFilterRecord(TVEZCursor& cursor, const std::uint8_t* record, TVEZPageItemID record_id);
+  // The search engine: the next record of the cursor's view (restart: the
+  // first, or the last going back) that also satisfies search_expression and
+  // search_condition. record_id may be null. bitmap (the cursor's, or null)
+  // answers the move when it is complete; fill_bitmap marks every visible
+  // record in it and answers false; a search that sees the whole view on the
+  // way (a restart through an index in another order) completes it too.
+  bool FindRecord(TVEZCursor& cursor, TVEZBaseExpression* search_expression,
+                  const TVEZScanSearchCondition* search_condition, bool restart, bool go_forward,
+                  TVEZPageItemID* record_id, TVEZRecordBitmap* bitmap, bool fill_bitmap);
+  void PrepareScanConditions(TVEZCursor& cursor, TVEZScanSearchConditionArray& array,
+                             const TVEZScanSearchCondition* search_condition,
+                             TVEZBaseExpression* search_expression, bool go_forward);
+  void OptimizeScanConditions(TVEZScanSearchConditionArray& array, bool& is_empty);
+  void ChooseScanConditions(TScanState& state);
+  bool FindDirectScanCondition(TScanState& state);
+  bool IsUniqueIndex(std::int32_t index_id);
+  void ChooseCheapestScan(TScanState& state);
+  double GetIndexScanCost(TScanState& state, std::int32_t start_no, std::int32_t end_no);
+  double GetFullScanCost(TScanState& state);
+  bool ScanByConditions(TScanState& state);
+  bool ScanTable(TScanState& state);
+  bool ScanIndex(TScanState& state);
+  bool ScanIndexInRecordOrder(TScanState& state);
+  bool ScanIndexInCursorOrder(TScanState& state);
+  bool IsScanConditionMatched(const TVEZScanSearchCondition& condition, const std::uint8_t* record);
+  bool AreOtherConditionsPresent(const TScanState& state) const;
+  bool IsRecordMatched(TScanState& state, std::uint8_t* record, TVEZPageItemID record_id);
+  bool FindRecordInBitmap(TVEZCursor& cursor, TVEZRecordBitmap& bitmap, bool restart,
+                          bool go_forward, TVEZPageItemID& record_id);
+  // Bitmap upkeep.
+  void ResetRecordBitmap(TVEZRecordBitmap& bitmap, std::int32_t index_id);
+  void RefreshRecordBitmap(TVEZCursor& cursor);
+  void RebuildRecordBitmap(TVEZCursor& cursor);
+  // The bitmap of the cursor when it holds the whole view (after a refresh),
+  // else null: then counts and numbers walk the view.
+  TVEZRecordBitmap* CompleteRecordBitmap(TVEZCursor& cursor);
+  bool GetIndexPositionOfRecord(std::int32_t session_id, std::int32_t index_id,
+                                TVEZKeyPath& index_pos, TVEZPageItemID record_id);
+  void GetRecordIDByIndexPosition(std::int32_t session_id, std::int32_t index_id,
+                                  TVEZPageItemID& record_id, const TVEZKeyPath& index_pos);
+  // Calls visit(record id, 1-based number) for every visible record in the
+  // cursor's order until it answers false, step by step through the search;
+  // for views whose bitmap cannot hold them.
+  std::int64_t WalkView(TVEZCursor& cursor,
+                        const std::function<bool(TVEZPageItemID, std::int64_t)>& visit);
+  // Compares two key buffers by the index the conditions are on.
+  std::int32_t CompareKeys(std::int32_t index_id, const std::uint8_t* key1,
+                           const std::uint8_t* key2, std::int32_t field_count);
+
+ protected:
   bool FIsRepairing = false;
   // Not owned: the database's for disk tables, the engine's own otherwise.
   TVEZPageManager* FPageManager = nullptr;

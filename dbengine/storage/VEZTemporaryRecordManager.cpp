@@ -73,6 +73,8 @@ void TVEZTemporaryRecordManager::Empty(std::int32_t /*session_id*/) {
   FCachedRecordCount = 0;
   FAllocatedRecordCount = 0;
   FTempPageFile.reset();
+  // Bitmaps and position caches made before must see the table changed.
+  IncTableState();
 }
 
 void TVEZTemporaryRecordManager::WriteTempPage() {
@@ -128,10 +130,25 @@ bool TVEZTemporaryRecordManager::AddRecord(std::int32_t /*session_id*/,
     }
     record_id = RecordIDOf(n);
     RecordCount = next_count;
+    IncTableState();
     return true;
   } catch (...) {
     return false;
   }
+}
+
+void TVEZTemporaryRecordManager::DropLastRecord() {
+  if (RecordCount == 0) return;
+  const std::int64_t last = RecordCount - 1;
+  if (last < FCachedRecordCount) {
+    --FCachedRecordCount;
+  } else if (FTempPageRecordCount > 0) {
+    --FTempPageRecordCount;
+  }
+  // A record already written to the spill file is simply overwritten by the
+  // next one: file offsets follow RecordCount.
+  RecordCount = last;
+  IncTableState();
 }
 
 void TVEZTemporaryRecordManager::ReadRecord(std::int64_t n, std::uint8_t* buffer) {

@@ -3,7 +3,8 @@
 // as a 48-bit little-endian number. Records below a limit of a tenth of the
 // free memory stay in a RAM cache; later ones go through a staging page to an
 // unnamed temporary spill file (unlinked at once) at (N - limit) x record size.
-// The spill file holds bare memory record images, back to back.
+// The spill file holds bare memory record images, back to back. Every added
+// record and every Empty moves the table state on.
 //
 // Thread safety: none of its own; the table data's lock guards every call.
 #pragma once
@@ -32,6 +33,9 @@ class TVEZTemporaryRecordManager : public TVEZBaseRecordManager {
   // cannot be written.
   bool AddRecord(std::int32_t session_id, const std::uint8_t* record_buffer,
                  TVEZPageItemID& record_id) override;
+  // Takes back the last record added (a table insert whose index entries
+  // failed); the table state moves on.
+  void DropLastRecord();
   bool UpdateRecord(std::int32_t, const std::uint8_t*, TVEZPageItemID) override { return false; }
   bool DeleteRecord(std::int32_t, TVEZPageItemID&) override { return false; }
   void GetRecordBuffer(std::int32_t session_id, TVEZNavigationInfo& info) override;

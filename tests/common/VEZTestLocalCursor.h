@@ -17,6 +17,7 @@
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZDatabaseData.h"
+#include "dbengine/storage/VEZDiskTableData.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
@@ -101,9 +102,20 @@ class TTestLocalCursor : public TVEZCursor {
     if (table_data == nullptr) throw EVEZException(10261, "Nil pointer occured");
     table_data->Unlock();
   }
-  // The base table data has no table locks (the disk engine's are its own).
-  bool LockTable(TVEZLockType, std::int32_t, std::int32_t, bool) override { return true; }
-  bool UnlockTable(TVEZLockType, bool) override { return true; }
+  // Table locks are the disk engine's; other engines have none.
+  TVEZDiskTableData* DiskTable() const { return dynamic_cast<TVEZDiskTableData*>(table_data); }
+  bool LockTable(TVEZLockType lock_type, std::int32_t try_count, std::int32_t delay,
+                 bool allow_xirw_after_sirw) override {
+    TVEZDiskTableData* disk = DiskTable();
+    if (disk == nullptr) return true;
+    return disk->LockTable(TVEZTableData::SessionIDOf(this), lock_type, try_count, delay,
+                           allow_xirw_after_sirw);
+  }
+  bool UnlockTable(TVEZLockType lock_type, bool ignore_if_no_lock) override {
+    TVEZDiskTableData* disk = DiskTable();
+    if (disk == nullptr) return true;
+    return disk->UnlockTable(TVEZTableData::SessionIDOf(this), lock_type, ignore_if_no_lock);
+  }
   void AddIndex(TVEZIndexDef& index_def) override {
     TVEZLockGuard guard(*table_data);
     table_data->AddIndex(index_def, this);
@@ -156,10 +168,19 @@ class TTestLocalCursor : public TVEZCursor {
   void InternalEdit() override {}
   void InternalCancel(bool) override {}
   // Autoincrements and constraints, then the table data's insert or update;
-  // a refused store sets ErrorCode.
+  // a refused store sets ErrorCode. A disk table is written under its write
+  // lock (ltXIRW in a transaction, kept until it ends), and an insert takes
+  // the autoincrement counters other processes left first.
   void InternalPost(bool to_insert) override {
     TVEZLockGuard guard(*table_data);
     ErrorCode = cecOK;
+    TVEZWriteLock write_lock(*this);
+    if (!write_lock.Locked()) {
+      ErrorCode = cecTableLocked;
+      return;
+    }
+    if (to_insert && DiskTable() != nullptr)
+      DiskTable()->LoadMostUpdated(TVEZTableData::SessionIDOf(this));
     if (to_insert)
       table_data->FieldManager()->ApplyAutoincsToRecordBuffer(Session, CurrentRecordBuffer);
     table_data->ConstraintManager()->CheckConstraints(table_data->SessionIDOf(this),
@@ -170,6 +191,11 @@ class TTestLocalCursor : public TVEZCursor {
   }
   void InternalDelete() override {
     TVEZLockGuard guard(*table_data);
+    TVEZWriteLock write_lock(*this);
+    if (!write_lock.Locked()) {
+      ErrorCode = cecTableLocked;
+      return;
+    }
     ErrorCode = table_data->DeleteRecord(*this) ? cecOK : cecDeleteFailed;
   }
   bool IsRecordLocked() override { return false; }
@@ -203,6 +229,31 @@ class TTestLocalCursor : public TVEZCursor {
   }
 
  private:
+  // The write lock of a post or delete, released at scope end outside a
+  // transaction.
+  class TVEZWriteLock {
+   public:
+    explicit TVEZWriteLock(TTestLocalCursor& cursor)
+        : FCursor(cursor),
+          FInTransaction(cursor.Session != nullptr && cursor.Session->InTransaction),
+          FLocked(cursor.LockTable(FInTransaction ? ltXIRW : ltRW, 2250, 40, true)) {}
+    ~TVEZWriteLock() {
+      if (!FLocked || FInTransaction) return;
+      try {
+        FCursor.UnlockTable(ltRW, false);
+      } catch (...) {
+      }
+    }
+    TVEZWriteLock(const TVEZWriteLock&) = delete;
+    TVEZWriteLock& operator=(const TVEZWriteLock&) = delete;
+    bool Locked() const { return FLocked; }
+
+   private:
+    TTestLocalCursor& FCursor;
+    bool FInTransaction;
+    bool FLocked;
+  };
+
   TVEZIndexPositionCache position_cache_;
   std::unique_ptr<TVEZRecordBitmap> bitmap_;
 };

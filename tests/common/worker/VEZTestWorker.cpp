@@ -21,6 +21,24 @@
 //   pausesleep                 the next sleep writes "@sleep" and waits for
 //                              "go" first (an exact point inside a wait)
 //   pid / ping / exit
+// Commands on a database through the disk database data and disk tables (one
+// session; the log's Data table):
+//   dbcreate PATH MAX          new database file, left closed
+//   dbopen PATH MULTI [DUR]    connects a session (MULTI 1 multi-user, 0
+//                              single-user; DUR off, normal or full, default
+//                              off); answers "SESSIONID READONLY MULTI"
+//   dbclose                    disconnects
+//   createdata [TABLE]         creates the Data table
+//   insert N [M] [FROM]        appends N rows of measurement M (default 1),
+//                              the FROM-th reading onwards (default 0);
+//                              answers the first and last new ID
+//   count [TABLE]              the rows a full scan sees
+//   ids [TABLE]                every ID in storage order, space-separated
+//   indexscan [TABLE]          the rows a scan of IX_MeasTime sees, and 1
+//                              when they come in key order (else 0)
+//   begin / commit [flush] / rollback   the session's transaction
+//   tables                     the catalogue's table names
+//   connections                the sessions file's connection count
 // A read of the commands waits at most 60 s; then, or at the end of input,
 // the worker ends, so it never outlives a test that lost it.
 #include <poll.h>
@@ -38,6 +56,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -45,6 +64,7 @@
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "dbengine/storage/VEZTableLocksFile.h"
 #include "platform/core/Clock.h"
+#include "tests/common/DiskDataTable.h"
 #include "tests/common/LockTestDatabase.h"
 
 namespace {
@@ -199,6 +219,7 @@ class Worker {
     } else if (cmd == "pausesleep") {
       clock_.PauseNextSleep();
       answer = "ok";
+    } else if (RunDatabase(w, answer)) {
     } else {
       throw std::invalid_argument("unknown command " + cmd);
     }
@@ -206,6 +227,8 @@ class Worker {
   }
 
   void Close() {
+    cursors_.clear();
+    env_.reset();
     tables_.clear();
     manager_.reset();
     page_manager_.reset();
@@ -242,7 +265,107 @@ class Worker {
     return *file;
   }
 
+  // The database commands; false for a command that is not one of them.
+  bool RunDatabase(const std::vector<std::string>& w, std::string& answer) {
+    const std::string& cmd = w.at(0);
+    if (cmd == "dbcreate") {
+      test::datatable::CreateDatabaseFile(w.at(1), Int(w.at(2)));
+      answer = "ok";
+    } else if (cmd == "dbopen") {
+      Close();
+      env_ = std::make_unique<test::datatable::TConnection>(
+          w.at(1), Int(w.at(2)) != 0, DurabilityOf(w.size() > 3 ? w[3] : "off"));
+      answer = "ok " + std::to_string(env_->Session().SessionID) + " " +
+               (env_->Db().ReadOnly() ? "1" : "0") + " " + (env_->Db().MultiUser() ? "1" : "0");
+    } else if (cmd == "dbclose") {
+      Close();
+      answer = "ok";
+    } else if (cmd == "createdata") {
+      Env().CreateDataTable(TableName(w, 1));
+      answer = "ok";
+    } else if (cmd == "insert") {
+      const std::int32_t count = Int(w.at(1));
+      const double measurement = w.size() > 2 ? Int(w[2]) : 1;
+      const std::int32_t from = w.size() > 3 ? Int(w[3]) : 0;
+      test::TTestLocalCursor& c = Cursor("Data");
+      std::int64_t first = 0, last = 0;
+      for (std::int32_t i = 0; i < count; ++i) {
+        const std::int64_t id = test::datatable::TConnection::Append(
+            c, test::datatable::MakeRow(measurement, from + i));
+        if (id <= 0)
+          throw std::runtime_error("row " + std::to_string(i) + " refused: " + std::to_string(id));
+        if (i == 0) first = id;
+        last = id;
+      }
+      answer = "ok " + std::to_string(first) + " " + std::to_string(last);
+    } else if (cmd == "count") {
+      answer = "ok " + std::to_string(
+                           test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))).size());
+    } else if (cmd == "ids") {
+      answer = "ok";
+      for (const test::datatable::TRow& row :
+           test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))))
+        answer += " " + std::to_string(row.id);
+    } else if (cmd == "indexscan") {
+      test::TTestLocalCursor& c = Cursor(TableName(w, 1));
+      const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::datatable::kIndexName);
+      if (index == nullptr) throw std::logic_error("no index");
+      const auto rows = test::datatable::TConnection::ReadAll(c, index->ObjectID);
+      bool ordered = true;
+      for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto& a = rows[i - 1];
+        const auto& b = rows[i];
+        if (std::tie(a.measurement, a.day, a.ms) > std::tie(b.measurement, b.day, b.ms))
+          ordered = false;
+      }
+      answer = "ok " + std::to_string(rows.size()) + (ordered ? " 1" : " 0");
+    } else if (cmd == "begin") {
+      Env().Session().StartTransaction();
+      answer = "ok";
+    } else if (cmd == "commit") {
+      test::datatable::TSession& session = Env().Session();
+      session.Commit(Has(w, 1, "flush"));
+      answer = "ok";
+    } else if (cmd == "rollback") {
+      test::datatable::TSession& session = Env().Session();
+      session.Rollback();
+      answer = "ok";
+    } else if (cmd == "tables") {
+      std::vector<std::string> names;
+      Env().Db().GetTablesList(names);
+      answer = "ok";
+      for (const std::string& name : names)
+        answer += " " + name;
+    } else if (cmd == "connections") {
+      answer = "ok " + std::to_string(Env().Db().GetDBFileConnectionsCount());
+    } else {
+      return false;
+    }
+    return true;
+  }
+  static TVEZDurability DurabilityOf(const std::string& name) {
+    if (name == "off") return TVEZDurability::Off;
+    if (name == "normal") return TVEZDurability::Normal;
+    if (name == "full") return TVEZDurability::Full;
+    throw std::invalid_argument("unknown durability " + name);
+  }
+  static std::string TableName(const std::vector<std::string>& w, std::size_t at) {
+    return w.size() > at ? w[at] : "Data";
+  }
+  test::datatable::TConnection& Env() {
+    if (!env_) throw std::logic_error("no database connected");
+    return *env_;
+  }
+  // One open cursor per table, kept between commands.
+  test::TTestLocalCursor& Cursor(const std::string& table) {
+    auto& cursor = cursors_[table];
+    if (cursor == nullptr) cursor = &Env().Open(table);
+    return *cursor;
+  }
+
   ScaledClock& clock_;
+  std::unique_ptr<test::datatable::TConnection> env_;
+  std::map<std::string, test::TTestLocalCursor*> cursors_;
   std::unique_ptr<TVEZDiskPageManager> page_manager_;
   std::unique_ptr<TVEZDatabaseTableLockManager> manager_;
   std::map<std::int32_t, std::unique_ptr<TVEZTableLocksFile>> tables_;

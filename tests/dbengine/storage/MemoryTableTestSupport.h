@@ -1,10 +1,11 @@
-// Test vehicle for memory tables: a memory database of the test's own (not
-// the process's), a table of ID Integer, A Integer, NAME String(12), DATA
+// Test vehicle for memory and temporary tables: a database of the test's own
+// (not the process's), a table of ID Integer, A Integer, NAME String(12), DATA
 // Blob with the indexes BY_A (A, ID) and BY_NAME (NAME, ID), a local cursor,
 // and session-layer services whose BLOB stream passes everything to the
 // table data's compressed stream.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,9 +15,11 @@
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/storage/VEZMemoryTableData.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
+#include "dbengine/storage/VEZTemporaryTableData.h"
 #include "tests/common/VEZTestLocalCursor.h"
 #include "tests/dbengine/storage/StorageTestDoubles.h"
 #include "tests/dbengine/storage/TableTestSupport.h"
+#include "tests/dbengine/storage/TemporaryTestSupport.h"
 
 namespace vez::test {
 
@@ -80,15 +83,21 @@ struct TMemRow {
 
 constexpr std::int32_t kFieldID = 0, kFieldA = 1, kFieldName = 2, kFieldData = 3;
 
-class TMemoryTableFixture {
+// memory_tenth > 0 lowers the memory limit while the table is made, so that
+// an engine sizing its RAM by the free memory keeps about that many bytes.
+template <class TDb, class TTable>
+class TEngineTableFixture {
  public:
-  explicit TMemoryTableFixture(std::int32_t blob_block_size = 64) : scoped_(&services_) {
+  explicit TEngineTableFixture(std::int32_t blob_block_size = 64, std::int64_t memory_tenth = 0,
+                               bool disable_temp_files = false)
+      : scoped_(&services_) {
     session_.SessionID = 7;
     db_.ConnectSession(session_);
     cursor_ = std::make_unique<TTestLocalCursor>();
     cursor_->Session = &session_;
     cursor_->TableName = "T";
-    table_ = static_cast<TVEZMemoryTableData*>(db_.FindOrCreateTableData(*cursor_));
+    cursor_->FDisableTempFiles = disable_temp_files;
+    table_ = static_cast<TTable*>(db_.FindOrCreateTableData(*cursor_));
     TVEZFieldDefs fields;
     AddField(fields, "ID", aftInteger);
     AddField(fields, "A", aftInteger);
@@ -98,18 +107,33 @@ class TMemoryTableFixture {
     AddIndexDef(indexes, "BY_A", {"A", "ID"});
     AddIndexDef(indexes, "BY_NAME", {"NAME", "ID"});
     TVEZConstraintDefs constraints;
-    table_->CreateTable(cursor_.get(), fields, indexes, constraints);
+    if (memory_tenth > 0) {
+      // The limits are fixed when the table is made; the indexes follow
+      // under the normal limit, since their first RAM pages come in a batch.
+      {
+        // The free memory is the limit itself: a limit of ten times the
+        // tenth, with room above what other work in the process holds.
+        const std::int64_t ten = memory_tenth * 10;
+        ScopedMemoryLimit limit(std::max(ten + 1, MemoryManager().TotalMemAllocated() + ten / 2));
+        TVEZIndexDefs none;
+        table_->CreateTable(cursor_.get(), fields, none, constraints);
+      }
+      for (std::int32_t i = 0; i < indexes.GetCount(); ++i)
+        table_->AddIndex(*indexes.GetDef(i), cursor_.get());
+    } else {
+      table_->CreateTable(cursor_.get(), fields, indexes, constraints);
+    }
     cursor_->Open(*table_);
     cursor_->NewRecord();
   }
-  ~TMemoryTableFixture() {
+  ~TEngineTableFixture() {
     cursor_.reset();
     db_.DisconnectSession(session_);
   }
 
-  TVEZMemoryTableData& Table() { return *table_; }
+  TTable& Table() { return *table_; }
   TTestLocalCursor& Cursor() { return *cursor_; }
-  TVEZMemoryDatabaseData& Db() { return db_; }
+  TDb& Db() { return db_; }
   TestSession& Session() { return session_; }
   std::int32_t IndexID(std::int32_t no) {
     return table_->IndexManager()->IndexDefs().GetDef(no)->ObjectID;
@@ -185,10 +209,14 @@ class TMemoryTableFixture {
  private:
   TMemoryTestServices services_;
   TScopedSessionLayerServices scoped_;
-  TVEZMemoryDatabaseData db_;
+  TDb db_;
   TestSession session_;
   std::unique_ptr<TTestLocalCursor> cursor_;
-  TVEZMemoryTableData* table_ = nullptr;
+  TTable* table_ = nullptr;
 };
+
+using TMemoryTableFixture = TEngineTableFixture<TVEZMemoryDatabaseData, TVEZMemoryTableData>;
+using TTemporaryTableFixture =
+    TEngineTableFixture<TVEZTemporaryDatabaseData, TVEZTemporaryTableData>;
 
 }  // namespace vez::test

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -22,6 +23,7 @@ class PredicateExpression : public FakeExpression {
   explicit PredicateExpression(std::function<bool(std::uint8_t*)> pred) : pred_(std::move(pred)) {}
   void AssignCursorBuffer(std::uint8_t* buffer, bool) override { buffer_ = buffer; }
   bool GetResult() override { return pred_(buffer_); }
+  bool IsEmpty() const override { return false; }
 
  private:
   std::function<bool(std::uint8_t*)> pred_;
@@ -98,6 +100,7 @@ TEST(MemoryTableSearchTest, LocateAndFindKeyMatchTheFirstVisibleRecordOfTheModel
       cursor.FilterRecord = [&cursor, modulus](std::uint8_t* b, void*) {
         return IntIn(cursor, b, kFieldID) % modulus != 0;
       };
+    cursor.DisableRecordBitmap();
     std::vector<std::pair<std::int32_t, std::int32_t>> view;  // (ID, A) in the cursor's order
     {
       TVEZLockGuard guard(table);
@@ -220,6 +223,134 @@ TEST(MemoryTableSearchTest, RangeWhoseBoundsExcludeEachOtherShowsNothing) {
   cursor.FilterRecord = nullptr;
   cursor.FreeRecordBuffer(start);
   cursor.FreeRecordBuffer(end);
+}
+
+// The record filter sees each candidate as a record of the cursor being
+// searched: a buffer of the cursor's size whose bookmark holds the record's
+// identity, whether the candidate came from an index scan or a walk.
+TEST(MemoryTableSearchTest, RecordFilterGetsTheCursorsBufferWithTheBookmark) {
+  TMemoryTableFixture f;
+  TTestLocalCursor& cursor = f.Cursor();
+  TVEZMemoryTableData& table = f.Table();
+  std::int32_t slot = 0;
+  std::map<std::int32_t, std::int32_t> slot_of;  // ID -> slot
+  for (std::int32_t id = 1; id <= 50; ++id) {
+    ASSERT_TRUE(f.Insert({id, id % 7, "n", std::nullopt}, slot));
+    slot_of[id] = slot;
+  }
+  int calls = 0;
+  int wrong = 0;
+  cursor.FilterRecord = [&](std::uint8_t* buffer, void* dataset) {
+    ++calls;
+    const TVEZPageItemID bookmark = TVEZPageItemID::Decode(buffer + cursor.BookmarkOffset);
+    if (bookmark.PageNo != slot_of[IntIn(cursor, buffer, kFieldID)] || dataset != &cursor) ++wrong;
+    return IntIn(cursor, buffer, kFieldID) % 2 == 0;
+  };
+  cursor.Dataset = &cursor;
+  // A = 3 through BY_A drives an index scan; the callback decides the rest.
+  PredicateExpression a3([&cursor](std::uint8_t* b) { return IntIn(cursor, b, kFieldA) == 3; });
+  struct Case {
+    const char* name;
+    std::int32_t index_no;  // -1: storage order
+    bool expression;
+  };
+  for (const Case& c : {Case{"walk in storage order", -1, false}, Case{"walk by BY_A", 0, false},
+                        Case{"search by BY_NAME", 1, true}}) {
+    SCOPED_TRACE(c.name);
+    cursor.IndexID = c.index_no == -1 ? -1 : f.IndexID(c.index_no);
+    cursor.FilterExpression = c.expression ? &a3 : nullptr;
+    cursor.DisableRecordBitmap();
+    calls = wrong = 0;
+    const std::int64_t want = c.expression ? 3 : 25;  // IDs 10, 24, 38 have A = 3
+    EXPECT_EQ(table.GetRecordCount(cursor), want);
+    EXPECT_GT(calls, 0);
+    EXPECT_EQ(wrong, 0);
+  }
+  cursor.FilterExpression = nullptr;
+  cursor.FilterRecord = nullptr;
+  cursor.Dataset = nullptr;
+}
+
+// A storage-order cursor whose only restriction yields no condition (a
+// distinct count needs an index) fills its bitmap with every record at once;
+// a freed slot must not count, nor may the fill come out empty.
+TEST(MemoryTableSearchTest, AllRecordsAtOnceCountEveryLiveRecordOnce) {
+  TMemoryTableFixture f;
+  TTestLocalCursor& cursor = f.Cursor();
+  TVEZMemoryTableData& table = f.Table();
+  std::int32_t slot = 0;
+  for (std::int32_t id = 1; id <= 12; ++id)
+    ASSERT_TRUE(f.Insert({id, id, "n", std::nullopt}, slot));
+  cursor.IndexID = -1;
+  cursor.DistinctFieldCount = 1;
+  cursor.DisableRecordBitmap();
+  EXPECT_EQ(table.GetRecordCount(cursor), 12);
+  EXPECT_TRUE(cursor.RecordBitmap->Active);
+  table.SetRecNo(cursor, 100);
+  EXPECT_EQ(table.GetRecNo(cursor), 12);
+  // A freed slot in the middle: the bits are no longer exactly the records.
+  cursor.DistinctFieldCount = 0;
+  f.ReadSlot(4);
+  {
+    TVEZLockGuard guard(table);
+    ASSERT_TRUE(table.DeleteRecord(cursor));
+  }
+  cursor.DistinctFieldCount = 1;
+  cursor.DisableRecordBitmap();
+  EXPECT_EQ(table.GetRecordCount(cursor), 11);
+  std::vector<std::int32_t> seen;
+  cursor.InternalFirst();
+  while (cursor.GetRecordBuffer(grmNext) == grrOK)
+    seen.push_back(IntIn(cursor, cursor.CurrentRecordBuffer, kFieldID));
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12}));
+  cursor.DistinctFieldCount = 0;
+}
+
+// An equality on one key column and a strict bound on two columns of the
+// same index cannot be merged; the scan driven by one of them must still
+// test the other (driving both as one range would run to the index's end).
+TEST(MemoryTableSearchTest, UnmergedConditionsOnOneIndexAreBothTested) {
+  TMemoryTableFixture f;
+  TTestLocalCursor& cursor = f.Cursor();
+  TVEZMemoryTableData& table = f.Table();
+  std::int32_t slot = 0;
+  for (std::int32_t id = 1; id <= 40; ++id)
+    ASSERT_TRUE(f.Insert({id, id % 4, "n", std::nullopt}, slot));
+  std::uint8_t* start = cursor.AllocateRecordBuffer();
+  std::uint8_t* key = cursor.AllocateRecordBuffer();
+  auto set = [&](std::uint8_t* buffer, std::int32_t a, std::int32_t id) {
+    cursor.InternalInitRecord(buffer, true);
+    TVEZVariant v(bftSignedInt32);
+    v.SetAsInteger(a);
+    cursor.SetFieldValue(v, kFieldA, true, buffer);
+    v.SetAsInteger(id);
+    cursor.SetFieldValue(v, kFieldID, true, buffer);
+  };
+  // BY_A is (A, ID): the view starts after (A 1, ID 20); the key asks A = 1.
+  cursor.IndexID = f.IndexID(0);
+  set(start, 1, 20);
+  cursor.RangeStartBuffer = start;
+  cursor.RangeStartKeyFieldCount = 2;
+  cursor.RangeStartExclusive = true;
+  cursor.KeyBufferSize = cursor.RecordBufferSize;
+  cursor.DisableRecordBitmap();
+  set(key, 1, 0);
+  cursor.KeyBuffer = key;
+  cursor.KeyFieldCount = 1;
+  ASSERT_TRUE(table.FindKey(cursor, scEqual));
+  {
+    TVEZLockGuard guard(table);
+    ASSERT_EQ(table.GetRecordBuffer(cursor, grmCurrent), grrOK);
+  }
+  EXPECT_EQ(IntIn(cursor, cursor.CurrentRecordBuffer, kFieldID), 21);
+  // Above every A = 1 record of the view: nothing.
+  set(start, 1, 37);
+  cursor.DisableRecordBitmap();
+  EXPECT_FALSE(table.FindKey(cursor, scEqual));
+  cursor.RangeStartBuffer = nullptr;
+  cursor.KeyBuffer = nullptr;
+  cursor.FreeRecordBuffer(start);
+  cursor.FreeRecordBuffer(key);
 }
 
 TEST_F(TableSearchTest, FindKeyWithoutAnIndexIsRefused) {

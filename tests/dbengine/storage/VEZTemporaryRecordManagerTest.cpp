@@ -163,7 +163,15 @@ TEST(VEZTemporaryRecordManagerTest, ErrorsAndIdentities) {
   EXPECT_EQ(rm.GetApproximateRecNo(0, id), -1);
   ASSERT_TRUE(rm.AddRecord(0, r.data(), id));
   EXPECT_EQ(rm.GetApproximateRecNo(0, id), 1);
-  EXPECT_EQ(rm.TableState, 0);
+  // Every change moves the table state: an insert, taking it back, emptying.
+  std::int32_t state = rm.TableState;
+  EXPECT_NE(state, 0);
+  rm.DropLastRecord();
+  EXPECT_EQ(rm.RecordCount, 0);
+  EXPECT_NE(rm.TableState, state);
+  state = rm.TableState;
+  rm.Empty(-2);
+  EXPECT_NE(rm.TableState, state);
 }
 
 }  // namespace

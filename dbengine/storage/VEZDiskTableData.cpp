@@ -1,0 +1,1083 @@
+#include "dbengine/storage/VEZDiskTableData.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "dbengine/foundation/VEZCompressedBLOBStream.h"
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryStream.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/foundation/VEZTemporaryStream.h"
+#include "dbengine/storage/VEZBaseSession.h"
+#include "dbengine/storage/VEZCursor.h"
+#include "dbengine/storage/VEZDiskDatabaseData.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZDiskTablePagesCacheManager.h"
+#include "dbengine/storage/VEZPageHeader.h"
+#include "dbengine/storage/VEZRecordBitmap.h"
+#include "dbengine/storage/VEZSessionLayerServices.h"
+#include "dbengine/storage/VEZTableLockManager.h"
+#include "platform/core/CheckedMath.h"
+
+namespace vez {
+
+using platform::CheckedAdd;
+using platform::CheckedMul;
+
+namespace {
+
+constexpr std::int32_t kInternalSession = -2;
+// zlib cannot expand stored bytes more than about 1032 times: a larger
+// decompressed size in a metadata head is damage, not data.
+constexpr std::int64_t kMaxZlibExpansion = 1032;
+constexpr std::int64_t kMinMetadataBound = 64 * 1024;
+
+// A record buffer of the cursor, freed through the cursor at scope end.
+class TScratchBuffer {
+ public:
+  explicit TScratchBuffer(TVEZCursor& cursor)
+      : FCursor(cursor), FBuffer(cursor.AllocateRecordBuffer()) {}
+  ~TScratchBuffer() {
+    try {
+      FCursor.FreeRecordBuffer(FBuffer);
+    } catch (...) {
+      // A damaged block is reported by the allocator; a release cannot pass it on.
+    }
+  }
+  TScratchBuffer(const TScratchBuffer&) = delete;
+  TScratchBuffer& operator=(const TScratchBuffer&) = delete;
+  std::uint8_t* Get() const { return FBuffer; }
+
+ private:
+  TVEZCursor& FCursor;
+  std::uint8_t* FBuffer;
+};
+
+// Runs a step at scope end, swallowing what it raises (a finally block that
+// must not hide the first error).
+template <typename F>
+class TFinally {
+ public:
+  explicit TFinally(F f) : FStep(std::move(f)) {}
+  ~TFinally() {
+    if (!FArmed) return;
+    try {
+      FStep();
+    } catch (...) {
+    }
+  }
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+  // Runs the step now, letting its error through.
+  void Run() {
+    FArmed = false;
+    FStep();
+  }
+
+ private:
+  F FStep;
+  bool FArmed = true;
+};
+
+[[noreturn]] void RaiseInvalidHeader() {
+  throw EVEZException(kErrMostUpdatedData, "Invalid table header data");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and plumbing
+
+TVEZDiskTableData::TVEZDiskTableData(TVEZDatabaseData* database_data)
+    : TVEZTableData(database_data) {
+  SetPageManager(database_data->PageManager());
+}
+
+TVEZDiskTableData::~TVEZDiskTableData() {
+  // The index manager's temporary indexes live in the temporary page manager,
+  // and the BLOB manager borrows the record and field managers.
+  FIndexManager.reset();
+  FBlobManager.reset();
+  FTemporaryPageManager.reset();
+}
+
+TVEZDiskDatabaseData& TVEZDiskTableData::DiskDatabase() const {
+  return static_cast<TVEZDiskDatabaseData&>(*FDatabaseData);
+}
+
+TVEZDiskPageManager& TVEZDiskTableData::DiskPageManager() const {
+  auto* pm = static_cast<TVEZDiskPageManager*>(FPageManager);
+  if (pm == nullptr) throw EVEZException(20176, "Pointer is nil");
+  return *pm;
+}
+
+TVEZDiskTablePagesCacheManager& TVEZDiskTableData::PagesCache() const {
+  return DiskPageManager().TablePagesCacheManager();
+}
+
+bool TVEZDiskTableData::MultiUser() const {
+  return FDatabaseData->MultiUser();
+}
+
+bool TVEZDiskTableData::InTransaction(const TVEZCursor* cursor) {
+  return cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
+}
+
+TVEZDiskRecordManager* TVEZDiskTableData::DiskRecordManager() const {
+  return static_cast<TVEZDiskRecordManager*>(FRecordManager.get());
+}
+
+std::int32_t TVEZDiskTableData::MetadataFilePageNo() const {
+  return FTableMetadataFile != nullptr ? FTableMetadataFile->StartPageNo() : -1;
+}
+
+std::int32_t TVEZDiskTableData::MostUpdatedFilePageNo() const {
+  return FTableMostUpdatedFile != nullptr ? FTableMostUpdatedFile->StartPageNo() : -1;
+}
+
+std::unique_ptr<TVEZBaseIndexManager> TVEZDiskTableData::NewIndexManager() {
+  return std::make_unique<TVEZBaseIndexManager>(this, FTemporaryPageManager.get());
+}
+
+// ---------------------------------------------------------------------------
+// Managers
+
+std::int32_t TVEZDiskTableData::GetDiskRecordBufferSize() const {
+  if (FFieldManager == nullptr || FFieldManager->FieldCount() == 0)
+    throw EVEZException(20142, "Error creating table - no fields were specified");
+  return FFieldManager->FieldDefs().GetDiskRecordBufferSize();
+}
+
+void TVEZDiskTableData::CreateRecordManager() {
+  // The BLOB manager borrows the record manager: it goes first.
+  FBlobManager.reset();
+  FRecordManager.reset();
+  auto manager =
+      std::make_unique<TVEZDiskRecordManager>(FPageManager, FFieldManager.get(), FTableID);
+  manager->Init(GetRecordBufferSize(), GetDiskRecordBufferSize(), FFieldManager->FieldCount());
+  FRecordManager = std::move(manager);
+}
+
+void TVEZDiskTableData::CreateFieldManager(TVEZFieldDefs& field_defs) {
+  FBlobManager.reset();
+  FFieldManager.reset();
+  TVEZTableData::CreateFieldManager(field_defs);
+}
+
+void TVEZDiskTableData::CreateIndexManager(TVEZIndexDefs& index_defs) {
+  FIndexManager.reset();
+  FTemporaryPageManager.reset();
+  FTemporaryPageManager = std::make_unique<TVEZTemporaryPageManager>(FDisableTempFiles);
+  TVEZTableData::CreateIndexManager(index_defs);
+}
+
+void TVEZDiskTableData::CreateConstraintManager(TVEZConstraintDefs& constraint_defs) {
+  for (std::int32_t i = 0; i < constraint_defs.GetCount(); ++i) {
+    const TVEZConstraintType type = constraint_defs.GetDef(i)->ConstraintType;
+    if (type == ctFK || type > ctCheck) throw EVEZException(30040, "Not implemented yet");
+  }
+  FConstraintManager.reset();
+  TVEZTableData::CreateConstraintManager(constraint_defs);
+}
+
+void TVEZDiskTableData::CreateBlobManager() {
+  FBlobManager.reset();
+  FBlobManager = std::make_unique<TVEZDiskBlobManager>(FPageManager, FFieldManager.get(),
+                                                       FRecordManager.get());
+}
+
+void TVEZDiskTableData::FreeManagers() {
+  FIndexManager.reset();
+  FBlobManager.reset();
+  FRecordManager.reset();
+  FConstraintManager.reset();
+  FTemporaryPageManager.reset();
+  FFieldManager.reset();
+}
+
+void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transaction) {
+  TVEZTableData::ApplyChanges(session_id, in_transaction);
+  if (FTemporaryPageManager != nullptr) FTemporaryPageManager->ApplyChanges(session_id);
+}
+
+void TVEZDiskTableData::CancelChanges(std::int32_t session_id, bool in_transaction) {
+  TVEZTableData::CancelChanges(session_id, in_transaction);
+  if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);
+}
+
+// ---------------------------------------------------------------------------
+// Internal files
+
+void TVEZDiskTableData::CreateInternalFiles() {
+  TVEZDiskPageManager* pm = &DiskPageManager();
+  FTableLocksFile = std::make_unique<TVEZTableLocksFile>(pm);
+  FTableMetadataFile =
+      std::make_unique<TVEZInternalDBTransactedAccessFile>(pm, kPageTypeTableMetaData);
+  FTableMostUpdatedFile =
+      std::make_unique<TVEZInternalDBTransactedAccessFile>(pm, kPageTypeTableMostUpdated);
+  FTableLocksFile->CreateFile(DiskDatabase().MaxSessionCount());
+  FTableMetadataFile->CreateFile(kInternalSession);
+  FTableMostUpdatedFile->CreateFile(kInternalSession);
+}
+
+void TVEZDiskTableData::OpenInternalFiles(std::int32_t metadata_file_page_no,
+                                          std::int32_t most_updated_file_page_no,
+                                          std::int32_t locks_file_page_no) {
+  TVEZDiskPageManager* pm = &DiskPageManager();
+  FTableLocksFile = std::make_unique<TVEZTableLocksFile>(pm);
+  FTableMetadataFile =
+      std::make_unique<TVEZInternalDBTransactedAccessFile>(pm, kPageTypeTableMetaData);
+  FTableMostUpdatedFile =
+      std::make_unique<TVEZInternalDBTransactedAccessFile>(pm, kPageTypeTableMostUpdated);
+  FTableLocksFile->OpenFile(locks_file_page_no);
+  FTableMetadataFile->OpenFile(metadata_file_page_no);
+  FTableMostUpdatedFile->OpenFile(most_updated_file_page_no);
+}
+
+void TVEZDiskTableData::DeleteInternalFiles() {
+  if (FTableLocksFile != nullptr) FTableLocksFile->DeleteFile();
+  if (FTableMetadataFile != nullptr) FTableMetadataFile->DeleteFile(kInternalSession, -1);
+  if (FTableMostUpdatedFile != nullptr) FTableMostUpdatedFile->DeleteFile(kInternalSession, -1);
+}
+
+void TVEZDiskTableData::FreeInternalFiles() {
+  FTableLocksFile.reset();
+  FTableMetadataFile.reset();
+  FTableMostUpdatedFile.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Metadata and most-updated state
+
+void TVEZDiskTableData::SaveTableMetadata(std::int32_t session_id) {
+  TVEZMemoryStream stream;
+  FFieldManager->SaveMetadata(stream);
+  FIndexManager->SaveMetadata(stream);
+  FConstraintManager->SaveMetadata(stream);
+  DiskRecordManager()->SaveMetadata(stream);
+  FBlobManager->SaveMetadata(stream);
+  FTableMetadataFile->WriteFile(session_id, stream.Buffer(),
+                                platform::CheckedCast<std::int32_t>(stream.Size()), acaZLIB, 1);
+}
+
+void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
+  std::int32_t stored = 0;
+  std::int32_t size = 0;
+  TVEZCompressionAlgorithm algorithm = acaNone;
+  bool changed = false;
+  FTableMetadataFile->GetFileSize(session_id, stored, size, algorithm, changed, true);
+  // A damaged head must not make us allocate what no stored size can expand to.
+  const std::int64_t bound =
+      std::max<std::int64_t>(kMinMetadataBound, std::int64_t{stored} * kMaxZlibExpansion);
+  if (stored < 0 || size < 0 || size > bound) {
+    throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
+                        {stored, size, stored});
+  }
+  TVEZMemoryStream stream;
+  stream.SetSize(size);
+  if (size > 0) FTableMetadataFile->ReadFile(session_id, stream.Buffer(), size, true);
+  stream.SetPosition(0);
+  FFieldManager->LoadMetadata(stream);
+  FIndexManager->LoadMetadata(stream);
+  FConstraintManager->LoadMetadata(stream);
+  DiskRecordManager()->LoadMetadata(stream);
+  FBlobManager->LoadMetadata(stream);
+}
+
+void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  const std::int32_t n = FFieldManager->FieldCount();
+  const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(allocated));
+  std::int32_t offset = 0;
+  FFieldManager->SaveMostUpdated(buffer.data(), allocated, offset);
+  DiskRecordManager()->SaveMostUpdated(buffer.data(), allocated, offset);
+  if (offset > allocated) RaiseInvalidHeader();
+  FTableMostUpdatedFile->WriteFile(session_id, buffer.data(), offset, acaNone, 0);
+  FLastUsedTableState = FRecordManager->TableState;
+}
+
+void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
+  if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
+    throw EVEZException(20176, "Pointer is nil");
+  TVEZDiskTablePagesCacheManager& cache = PagesCache();
+  const bool loaded = cache.GetIsMostUpdatedLoaded(session_id, FTableID);
+  std::int32_t stored = 0;
+  std::int32_t size = 0;
+  TVEZCompressionAlgorithm algorithm = acaNone;
+  bool changed = false;
+  FTableMostUpdatedFile->GetFileSize(session_id, stored, size, algorithm, changed, !loaded);
+  // The block has exactly one shape for this table; any other size is
+  // damage, found before anything is allocated or read.
+  const std::int32_t n = FFieldManager->FieldCount();
+  const std::int64_t expected = 4 + 8 * std::int64_t{n} + 8;
+  if (algorithm != acaNone || stored != size || size != expected) RaiseInvalidHeader();
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
+  FTableMostUpdatedFile->ReadFile(session_id, buffer.data(), size, changed);
+  // A block written for another field layout would set the wrong counters.
+  if (GetLE<std::int32_t>(buffer.data()) != n) RaiseInvalidHeader();
+  if (GetLE<std::int32_t>(buffer.data() + size - 4) < 0) RaiseInvalidHeader();
+  std::int32_t offset = 0;
+  FFieldManager->LoadMostUpdated(buffer.data(), size, offset);
+  DiskRecordManager()->LoadMostUpdated(buffer.data(), size, offset);
+  FLastUsedTableState = FRecordManager->TableState;
+  cache.SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
+}
+
+void TVEZDiskTableData::InitTableMostUpdated(std::int32_t session_id) {
+  FTableMostUpdatedFile->InitFileHeader(session_id);
+}
+
+void TVEZDiskTableData::RepairRecordPageIndex(std::int32_t session_id) {
+  if (GetDiskRecordBufferSize() >= FPageManager->PageDataSize()) {
+    throw EVEZException(10512, "Cannot repair page index for large table. Table name: \"%s\"",
+                        {FTableName});
+  }
+  DiskRecordManager()->RebuildRecordPageIndex(session_id);
+}
+
+void TVEZDiskTableData::LoadMostUpdatedOrRepair(TVEZCursor& cursor) {
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  try {
+    LoadMostUpdated(session_id);
+    DiskRecordManager()->ValidateRecordPageIndex(session_id);
+    return;
+  } catch (...) {
+    // Repaired below: the index and the counts are rebuilt from the pages.
+  }
+  RepairRecordPageIndex(session_id);
+  SaveTableMetadata(session_id);
+  InitTableMostUpdated(session_id);
+  SaveTableMostUpdated(session_id);
+  ApplyChanges(session_id, false);
+}
+
+void TVEZDiskTableData::UndoFailedChange(TVEZCursor& cursor) noexcept {
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  try {
+    CancelChanges(session_id, InTransaction(&cursor));
+  } catch (...) {
+  }
+  try {
+    LoadMostUpdated(session_id);
+  } catch (...) {
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Table operations
+
+void TVEZDiskTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs,
+                                    TVEZIndexDefs& index_defs,
+                                    TVEZConstraintDefs& constraint_defs) {
+  TVEZLockGuard guard(*this);
+  if (field_defs.GetCount() < 1)
+    throw EVEZException(20128, "Error creating table - no fields were specified");
+  if (cursor != nullptr) {
+    FTableName = cursor->TableName;
+    FDisableTempFiles = cursor->FDisableTempFiles;
+  }
+  FTableID = FDatabaseData->GetNewObjectId();
+  TVEZDiskDatabaseData& database = DiskDatabase();
+  database.LockTables();
+  TFinally unlock_tables([&] { database.UnlockTables(); });
+  try {
+    CreateInternalFiles();
+    TFinally free_files([&] { FreeInternalFiles(); });
+    CreateFieldManager(field_defs);
+    CreateIndexManager(index_defs);
+    CreateConstraintManager(constraint_defs);
+    CreateRecordManager();
+    CreateBlobManager();
+    SaveTableMostUpdated(kInternalSession);
+    DiskRecordManager()->CreateRecordPageIndex();
+    if (FFieldManager->BlobFieldsPresent()) FBlobManager->CreateBlobPageIndex();
+    FIndexManager->CreateIndexesByIndexDefs(nullptr);
+    SaveTableMetadata(kInternalSession);
+    database.AddTableToList(FTableID, FTableName, FTableMetadataFile->StartPageNo(),
+                            FTableMostUpdatedFile->StartPageNo(), FTableLocksFile->StartPageNo());
+    free_files.Run();
+    FPageManager->ApplyChanges(kInternalSession);
+  } catch (...) {
+    FPageManager->CancelChanges(kInternalSession);
+    // No half-built table stays behind in memory either.
+    FreeManagers();
+    throw;
+  }
+  unlock_tables.Run();
+}
+
+void TVEZDiskTableData::OpenTable(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  TVEZDiskDatabaseData& database = DiskDatabase();
+  const bool take_tables_lock = !FIsChangingTableList;
+  if (take_tables_lock) database.LockTables();
+  TFinally unlock_tables([&] {
+    if (take_tables_lock) database.UnlockTables();
+  });
+  if (!FCursorList.empty() && cursor.Exclusive && !FExclusive) {
+    throw EVEZException(
+        20242, "Cannot access table '%s' in exclusive mode. Table is open by another cursors",
+        {FTableName});
+  }
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  const bool first = FCursorList.empty();
+  if (first) {
+    try {
+      FDisableTempFiles = cursor.FDisableTempFiles;
+      std::int32_t metadata_page = 0;
+      std::int32_t most_updated_page = 0;
+      std::int32_t locks_page = 0;
+      database.FindTableInList(FTableName, FTableID, metadata_page, most_updated_page, locks_page);
+      OpenInternalFiles(metadata_page, most_updated_page, locks_page);
+      FFieldManager = std::make_unique<TVEZBaseFieldManager>(this);
+      FTemporaryPageManager = std::make_unique<TVEZTemporaryPageManager>(FDisableTempFiles);
+      FIndexManager = NewIndexManager();
+      FConstraintManager = std::make_unique<TVEZBaseConstraintManager>(this);
+      FRecordManager =
+          std::make_unique<TVEZDiskRecordManager>(FPageManager, FFieldManager.get(), FTableID);
+      CreateBlobManager();
+      LoadTableMetadata(session_id);
+      DiskRecordManager()->Init(GetRecordBufferSize(), GetDiskRecordBufferSize(),
+                                FFieldManager->FieldCount());
+      if (IsRepairing())
+        LoadMostUpdatedOrRepair(cursor);
+      else
+        LoadMostUpdated(session_id);
+      FExclusive = cursor.Exclusive;
+    } catch (...) {
+      // A table that could not be loaded is left closed, not half open.
+      FreeManagers();
+      FreeInternalFiles();
+      throw;
+    }
+  }
+  FCursorList.push_back(&cursor);
+  const TVEZLockType lock_type = cursor.Exclusive ? ltX : ltIS;
+  bool locked = false;
+  try {
+    locked = LockTable(session_id, lock_type, kOpenLockTryCount, kOpenLockDelayMS, true);
+  } catch (...) {
+    CloseTable(cursor);
+    throw;
+  }
+  if (!locked) {
+    // The cursor is not open: it leaves the list (and a first cursor takes
+    // the loaded table with it).
+    CloseTable(cursor);
+    if (lock_type == ltX) {
+      throw EVEZException(
+          20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+          {FTableName});
+    }
+    throw EVEZException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
+  }
+  cursor.TableLockedByCursor = true;
+  unlock_tables.Run();
+}
+
+void TVEZDiskTableData::CloseTable(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  auto it = std::find(FCursorList.begin(), FCursorList.end(), &cursor);
+  const bool listed = it != FCursorList.end();
+  if (listed && FTableLocksFile != nullptr && cursor.TableLockedByCursor) {
+    UnlockTable(SessionIDOf(&cursor), cursor.Exclusive ? ltX : ltIS, false);
+    cursor.TableLockedByCursor = false;
+  }
+  if (listed) FCursorList.erase(it);
+  if (FCursorList.empty()) {
+    FreeManagers();
+    FCursorList.clear();
+    FCursorList.shrink_to_fit();
+    FreeInternalFiles();
+    FExclusive = false;
+  }
+}
+
+void TVEZDiskTableData::DeleteTable(TVEZCursor* cursor, bool design_mode) {
+  TVEZLockGuard guard(*this);
+  TVEZTableData::DeleteTable(cursor, design_mode);
+  if (cursor == nullptr) throw EVEZException(20176, "Pointer is nil");
+  TVEZDiskDatabaseData& database = DiskDatabase();
+  database.LockTables();
+  FIsChangingTableList = true;
+  const bool was_exclusive = cursor->Exclusive;
+  cursor->Exclusive = true;
+  TFinally restore([&] {
+    FIsChangingTableList = false;
+    cursor->Exclusive = was_exclusive;
+    database.UnlockTables();
+  });
+  OpenTable(*cursor);
+  {
+    // The table leaves the catalogue, and that is written, even when a step
+    // of giving its pages back fails.
+    TFinally leave_catalogue([&] {
+      CloseTable(*cursor);
+      database.RemoveTableFromList(FTableName);
+      FPageManager->ApplyChanges(kInternalSession);
+    });
+    DeleteAllIndexes(nullptr);
+    FBlobManager->Delete(kInternalSession);
+    DiskRecordManager()->Delete(kInternalSession);
+    UnlockTable(SessionIDOf(cursor), ltX, false);
+    cursor->TableLockedByCursor = false;
+    DeleteInternalFiles();
+    FreeInternalFiles();
+    leave_catalogue.Run();
+  }
+  restore.Run();
+}
+
+void TVEZDiskTableData::EmptyTable(TVEZCursor* cursor) {
+  TVEZLockGuard guard(*this);
+  if (cursor == nullptr) throw EVEZException(20176, "Pointer is nil");
+  const bool was_exclusive = cursor->Exclusive;
+  cursor->Exclusive = true;
+  TFinally restore([&] { cursor->Exclusive = was_exclusive; });
+  OpenTable(*cursor);
+  TFinally close([&] { CloseTable(*cursor); });
+  const std::int32_t session_id = SessionIDOf(cursor);
+  try {
+    TVEZTableData::EmptyTable(cursor);
+    FBlobManager->Empty(session_id);
+    FRecordManager->Empty(session_id);
+    SaveTableMostUpdated(session_id);
+    ApplyChanges(session_id, InTransaction(cursor));
+  } catch (...) {
+    UndoFailedChange(*cursor);
+    throw;
+  }
+  close.Run();
+  restore.Run();
+}
+
+void TVEZDiskTableData::RenameTable(const std::string& new_table_name, TVEZCursor* cursor) {
+  TVEZLockGuard guard(*this);
+  if (cursor == nullptr) throw EVEZException(20176, "Pointer is nil");
+  TVEZDiskDatabaseData& database = DiskDatabase();
+  database.LockTables();
+  const bool was_exclusive = cursor->Exclusive;
+  cursor->Exclusive = true;
+  TFinally restore([&] {
+    cursor->Exclusive = was_exclusive;
+    database.UnlockTables();
+  });
+  {
+    FIsChangingTableList = true;
+    TFinally clear_flag([&] { FIsChangingTableList = false; });
+    OpenTable(*cursor);
+    CloseTable(*cursor);
+  }
+  database.RenameTableInList(FTableName, new_table_name);
+  FPageManager->ApplyChanges(kInternalSession);
+  restore.Run();
+}
+
+void TVEZDiskTableData::RenameField(const std::string& field_name,
+                                    const std::string& new_field_name) {
+  TVEZLockGuard guard(*this);
+  TVEZTableData::RenameField(field_name, new_field_name);
+  try {
+    SaveTableMetadata(kInternalSession);
+    FPageManager->ApplyChanges(kInternalSession);
+  } catch (...) {
+    FPageManager->CancelChanges(kInternalSession);
+    throw;
+  }
+}
+
+void TVEZDiskTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
+  TVEZLockGuard guard(*this);
+  const std::int32_t session_id = SessionIDOf(cursor);
+  TVEZTableData::AddIndex(index_def, cursor);
+  SaveTableMetadata(session_id);
+  ApplyChanges(session_id, InTransaction(cursor));
+}
+
+void TVEZDiskTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {
+  TVEZLockGuard guard(*this);
+  const auto* def =
+      FIndexManager != nullptr
+          ? static_cast<const TVEZIndexDef*>(FIndexManager->IndexDefs().GetDefByObjectId(index_id))
+          : nullptr;
+  const bool temporary = def != nullptr && def->Temporary;
+  TVEZTableData::DeleteIndex(index_id, cursor);
+  if (cursor == nullptr) return;
+  const std::int32_t session_id = SessionIDOf(cursor);
+  if (!temporary) SaveTableMetadata(session_id);
+  ApplyChanges(session_id, InTransaction(cursor));
+}
+
+// ---------------------------------------------------------------------------
+// Record numbering of record bitmaps
+
+std::int64_t TVEZDiskTableData::GetApproximateRecordCount(std::int32_t session_id) {
+  TVEZDiskRecordManager* records = DiskRecordManager();
+  if (records == nullptr) return 1;
+  std::int32_t last_page = -1;
+  if (!records->RecordPageIndex().GetLastRecordPage(session_id, last_page) || last_page < 0)
+    return 1;
+  return (std::int64_t{last_page} + 1) * records->MaxRecordsOnPage();
+}
+
+std::int64_t TVEZDiskTableData::RecordIDToApproximateRecNo(TVEZPageItemID record_id) {
+  const std::int64_t per_page = DiskRecordManager()->MaxRecordsOnPage();
+  return std::int64_t{record_id.PageNo} * per_page + record_id.PageItemNo;
+}
+
+TVEZPageItemID TVEZDiskTableData::ApproximateRecNoToRecordID(std::int64_t value) {
+  const std::int64_t per_page = DiskRecordManager()->MaxRecordsOnPage();
+  TVEZPageItemID id;
+  if (per_page <= 0) return id;
+  id.PageNo = static_cast<std::int32_t>(value / per_page);
+  id.PageItemNo = static_cast<std::uint16_t>(value % per_page);
+  return id;
+}
+
+// ---------------------------------------------------------------------------
+// Locks
+
+bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_type,
+                                  std::int32_t try_count, std::int32_t delay,
+                                  bool allow_xirw_after_sirw) {
+  if (!MultiUser()) return true;
+  if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
+  TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
+  if (manager == nullptr) throw EVEZException(20176, "Pointer is nil");
+  if (!manager->LockTable(session_id, lock_type, *FTableLocksFile, try_count, delay,
+                          allow_xirw_after_sirw))
+    return false;
+  if (lock_type == ltS) PagesCache().TableIsSLocked(session_id, FTableID);
+  if (lock_type == ltRW) PagesCache().TableIsRWLocked(session_id, FTableID);
+  return true;
+}
+
+bool TVEZDiskTableData::UnlockTable(std::int32_t session_id, TVEZLockType lock_type,
+                                    bool ignore_if_no_lock) {
+  if (!MultiUser()) return true;
+  if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
+  TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
+  if (manager == nullptr) throw EVEZException(20176, "Pointer is nil");
+  if (!manager->UnlockTable(session_id, lock_type, *FTableLocksFile, ignore_if_no_lock, false))
+    return false;
+  if (lock_type == ltS) PagesCache().TableIsSUnlocked(session_id, FTableID);
+  if (lock_type == ltRW) PagesCache().TableIsRWUnlocked(session_id, FTableID);
+  return true;
+}
+
+bool TVEZDiskTableData::LockRecord(std::int32_t session_id, TVEZPageItemID record_id,
+                                   std::int32_t try_count, std::int32_t delay) {
+  if (!MultiUser()) return true;
+  if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
+  return DiskDatabase().TableLockManager()->LockRecord(session_id, *FTableLocksFile, record_id,
+                                                       try_count, delay);
+}
+
+bool TVEZDiskTableData::UnlockRecord(std::int32_t session_id, TVEZPageItemID record_id) {
+  if (!MultiUser()) return true;
+  if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
+  return DiskDatabase().TableLockManager()->UnlockRecord(session_id, *FTableLocksFile, record_id);
+}
+
+bool TVEZDiskTableData::IsRecordLocked(std::int32_t session_id, TVEZPageItemID record_id) {
+  if (!MultiUser()) return true;
+  if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
+  return DiskDatabase().TableLockManager()->IsRecordLocked(session_id, *FTableLocksFile, record_id);
+}
+
+// ---------------------------------------------------------------------------
+// Reads
+
+template <typename R, typename F>
+R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bool begin_work,
+                                 bool synchronize, F&& read) {
+  TVEZLockGuard guard(*this);
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  if (!LockTable(session_id, ltS, kReadLockTryCount, kReadLockDelayMS, true)) {
+    if constexpr (std::is_same_v<R, TVEZGetRecordResult>) {
+      if (lock_error == 0) return grrError;
+    }
+    throw EVEZException(lock_error, "Table is locked");
+  }
+  bool working = false;
+  TFinally unlock([&] {
+    if (working) PagesCache().EndWorkWithTable(session_id, FTableID);
+    UnlockTable(session_id, ltS, false);
+  });
+  LoadMostUpdated(session_id);
+  if (begin_work) {
+    PagesCache().BeginWorkWithTable(session_id, FTableID);
+    working = true;
+  }
+  if (synchronize) {
+    bool changed = false;
+    FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+    if (changed) FTemporaryPageManager->ApplyChanges(session_id);
+  }
+  R result = read();
+  unlock.Run();
+  return result;
+}
+
+TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
+  if (!MultiUser()) return TVEZTableData::GetRecordBuffer(cursor, mode);
+  return ReadBracket<TVEZGetRecordResult>(
+      cursor, 0, true, true, [&] { return TVEZTableData::GetRecordBuffer(cursor, mode); });
+}
+
+bool TVEZDiskTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
+  if (!MultiUser()) return TVEZTableData::Locate(cursor, search_expression);
+  return ReadBracket<bool>(cursor, 20214, true, true,
+                           [&] { return TVEZTableData::Locate(cursor, search_expression); });
+}
+
+bool TVEZDiskTableData::FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condition) {
+  if (!MultiUser()) return TVEZTableData::FindKey(cursor, search_condition);
+  return ReadBracket<bool>(cursor, 20215, true, true,
+                           [&] { return TVEZTableData::FindKey(cursor, search_condition); });
+}
+
+void TVEZDiskTableData::SetRecNo(TVEZCursor& cursor, std::int64_t rec_no) {
+  if (!MultiUser()) {
+    TVEZTableData::SetRecNo(cursor, rec_no);
+    return;
+  }
+  ReadBracket<bool>(cursor, 20216, true, true, [&] {
+    TVEZTableData::SetRecNo(cursor, rec_no);
+    return true;
+  });
+}
+
+std::int64_t TVEZDiskTableData::GetRecNo(TVEZCursor& cursor) {
+  if (!MultiUser()) return TVEZTableData::GetRecNo(cursor);
+  return ReadBracket<std::int64_t>(cursor, 20217, true, true,
+                                   [&] { return TVEZTableData::GetRecNo(cursor); });
+}
+
+void TVEZDiskTableData::InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(20176, "Pointer is nil");
+  const auto set = [&] {
+    DiskRecordManager()->SetRecNo(SessionIDOf(&cursor), rec_no, cursor.CurrentRecordID);
+    return true;
+  };
+  if (!MultiUser()) {
+    set();
+    return;
+  }
+  ReadBracket<bool>(cursor, 20219, true, false, set);
+}
+
+std::int64_t TVEZDiskTableData::InternalGetRecNo(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(20176, "Pointer is nil");
+  const auto get = [&] {
+    return DiskRecordManager()->GetRecNo(SessionIDOf(&cursor), cursor.CurrentRecordID);
+  };
+  if (!MultiUser()) return get();
+  return ReadBracket<std::int64_t>(cursor, 20220, true, false, get);
+}
+
+std::int64_t TVEZDiskTableData::InternalGetRecordCount(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(20176, "Pointer is nil");
+  if (!MultiUser()) return FRecordManager->RecordCount;
+  return ReadBracket<std::int64_t>(cursor, 20218, false, false,
+                                   [&] { return FRecordManager->RecordCount; });
+}
+
+std::int64_t TVEZDiskTableData::LastAutoincValue(std::int32_t field_no, TVEZBaseSession* session) {
+  if (FFieldManager == nullptr) throw EVEZException(20176, "Pointer is nil");
+  return FFieldManager->GetLastAutoinc(session, field_no);
+}
+
+// ---------------------------------------------------------------------------
+// Record changes
+
+void TVEZDiskTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
+  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
+  if (bitmap == nullptr || !bitmap->Active) return;
+  if (IsRecordAccepted(cursor))
+    bitmap->ShowRecord(cursor.CurrentRecordID);
+  else
+    bitmap->HideRecord(cursor.CurrentRecordID);
+}
+
+bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
+  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20136, "Nil pointer occured");
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  const TVEZPageItemID old_id = cursor.CurrentRecordID;
+  try {
+    if (MultiUser()) {
+      bool changed = false;
+      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+    }
+    FBlobManager->WriteBlobs(session_id, cursor.CurrentRecordBuffer);
+    if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer,
+                                   cursor.CurrentRecordID)) {
+      cursor.CurrentRecordID = old_id;
+      UndoFailedChange(cursor);
+      return false;
+    }
+    ShowOrHideInBitmap(cursor);
+    FIndexManager->InsertRecord(cursor);
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    SaveTableMostUpdated(session_id);
+    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
+  } catch (...) {
+    UndoFailedChange(cursor);
+    throw;
+  }
+  return true;
+}
+
+bool TVEZDiskTableData::UpdateRecord(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(20138, "Nil pointer occured");
+  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20139, "Nil pointer occured");
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  try {
+    if (MultiUser()) {
+      LoadMostUpdated(session_id);
+      bool changed = false;
+      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+    }
+    FIndexManager->UpdateRecord(cursor, true);
+    FBlobManager->WriteBlobs(session_id, cursor.CurrentRecordBuffer);
+    if (!FRecordManager->UpdateRecord(session_id, cursor.CurrentRecordBuffer,
+                                      cursor.CurrentRecordID)) {
+      // The record kept its old values: its old index entries go back
+      // (entries for the new values would point at a record without them).
+      if (cursor.EditRecordBuffer != nullptr) {
+        std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
+        try {
+          FIndexManager->UpdateRecord(cursor, false);
+        } catch (...) {
+          std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
+          throw;
+        }
+        std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
+      }
+      UndoFailedChange(cursor);
+      return false;
+    }
+    FIndexManager->UpdateRecord(cursor, false);
+    ShowOrHideInBitmap(cursor);
+    SaveTableMostUpdated(session_id);
+    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
+  } catch (...) {
+    UndoFailedChange(cursor);
+    throw;
+  }
+  return true;
+}
+
+bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
+  TVEZLockGuard guard(*this);
+  if (FRecordManager == nullptr) throw EVEZException(20137, "Nil pointer occured");
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  try {
+    if (MultiUser()) {
+      LoadMostUpdated(session_id);
+      bool changed = false;
+      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+    }
+    const TVEZPageItemID record_id = cursor.CurrentRecordID;
+
+    // Where the cursor goes afterwards: the next record of its own view, else
+    // the previous one.
+    bool has_neighbour = false;
+    TVEZPageItemID neighbour;
+    {
+      std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
+      void* position = cursor.SavePosition();
+      TFinally restore([&] {
+        cursor.CurrentRecordBuffer = saved_buffer;
+        cursor.RestorePosition(position);
+        cursor.FreePosition(position);
+        cursor.CurrentRecordID = record_id;
+      });
+      TScratchBuffer scratch(cursor);
+      // An index walk finds the record's place by its key: the scratch
+      // buffer starts as a copy of the record.
+      if (saved_buffer != nullptr)
+        std::memcpy(scratch.Get(), saved_buffer, static_cast<std::size_t>(cursor.RecordBufferSize));
+      cursor.CurrentRecordBuffer = scratch.Get();
+      cursor.FirstPosition = cursor.LastPosition = false;
+      if (GetRecordBuffer(cursor, grmNext) == grrOK) {
+        has_neighbour = true;
+        neighbour = cursor.CurrentRecordID;
+      } else {
+        cursor.RestorePosition(position);
+        cursor.FirstPosition = cursor.LastPosition = false;
+        if (GetRecordBuffer(cursor, grmPrior) == grrOK) {
+          has_neighbour = true;
+          neighbour = cursor.CurrentRecordID;
+        }
+      }
+      restore.Run();
+    }
+
+    if (cursor.CurrentRecordBuffer != nullptr) {
+      ClearBLOBFieldsInRecordBuffer(cursor.CurrentRecordBuffer);
+      FBlobManager->DeleteBlobs(session_id, cursor.CurrentRecordBuffer);
+    }
+    FIndexManager->DeleteRecord(cursor);
+    const std::int32_t old_state = FRecordManager->TableState;
+    TVEZPageItemID id = record_id;
+    if (!FRecordManager->DeleteRecord(session_id, id)) {
+      UndoFailedChange(cursor);
+      return false;
+    }
+    SaveTableMostUpdated(session_id);
+    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
+    TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
+    if (bitmap != nullptr && bitmap->Active) {
+      bitmap->HideRecord(record_id);
+      if (bitmap->TableState == old_state && !cursor.IsDistinctApplied())
+        bitmap->TableState = FRecordManager->TableState;
+    }
+    if (!has_neighbour) {
+      cursor.FirstPosition = true;
+      cursor.LastPosition = false;
+    } else {
+      cursor.FirstPosition = cursor.LastPosition = false;
+      cursor.CurrentRecordID = neighbour;
+    }
+  } catch (...) {
+    UndoFailedChange(cursor);
+    throw;
+  }
+  return true;
+}
+
+void TVEZDiskTableData::Rollback(std::int32_t session_id) {
+  TVEZLockGuard guard(*this);
+  // A table data whose last cursor has gone has no state to bring back.
+  if (!IsOpen()) return;
+  LoadMostUpdated(session_id);
+  FTemporaryPageManager->CancelChanges(session_id);
+  TVEZTableData::Rollback(session_id);
+  FTemporaryPageManager->ApplyChanges(session_id);
+}
+
+bool TVEZDiskTableData::FreeIfNoCursorsConnected() {
+  if (!FCursorList.empty()) return false;
+  FDatabaseData->FreeTableData(this);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// BLOBs
+
+void TVEZDiskTableData::ClearBlobsCacheInRecordBuffer(std::uint8_t* record) {
+  TVEZLockGuard guard(*this);
+  if (record == nullptr || FBlobManager == nullptr || FFieldManager == nullptr) return;
+  ClearBLOBFieldsInRecordBuffer(record);
+}
+
+void TVEZDiskTableData::ClearModifiedBLOBFieldsInRecordBuffer(std::uint8_t* record) {
+  TVEZLockGuard guard(*this);
+  if (record == nullptr || FBlobManager == nullptr || FFieldManager == nullptr) return;
+  if (!FFieldManager->BlobFieldsPresent()) return;
+  const TVEZFieldDefs& defs = FFieldManager->FieldDefs();
+  for (std::int32_t i = 0; i < defs.GetCount(); ++i) {
+    if (IsBlobBaseFieldType(defs.GetDef(i)->BaseFieldType))
+      FBlobManager->ClearBlobInRecordBuffer(record, i, true);
+  }
+}
+
+void TVEZDiskTableData::ClearBLOBFieldInRecordBuffer(std::uint8_t* record, std::int32_t field_no) {
+  TVEZLockGuard guard(*this);
+  if (FBlobManager == nullptr) return;
+  FBlobManager->ClearBlobInRecordBuffer(record, field_no, false);
+}
+
+void TVEZDiskTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
+                                                     TVEZStream& blob_stream) {
+  TVEZLockGuard guard(*this);
+  auto* local = dynamic_cast<TVEZBaseBLOBStream*>(&blob_stream);
+  if (local == nullptr) throw EVEZException(10116, "Nil pointer occured");
+  auto* compressed = dynamic_cast<TVEZCompressedBLOBStream*>(local->TemporaryStream());
+  if (compressed == nullptr) throw EVEZException(10116, "Nil pointer occured");
+  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
+  FBlobManager->CopyBlobFromStreamToRecordBuffer(cursor.CurrentRecordBuffer, field_no,
+                                                 blob_stream.Modified(), *compressed);
+}
+
+std::unique_ptr<TVEZStream> TVEZDiskTableData::InternalCreateBlobStream(
+    TVEZCursor& cursor, bool /*to_insert*/, std::int32_t field_no, TVEZBLOBOpenMode open_mode) {
+  TVEZLockGuard guard(*this);
+  if (FFieldManager == nullptr || field_no < 0 || field_no >= FFieldManager->FieldCount())
+    throw EVEZException(10419, "Invalid BLOB field number = %d", {field_no});
+  const TVEZFieldDef& def = *FFieldManager->FieldDefs().GetDef(field_no);
+  TVEZBLOBDescriptor descriptor;
+  descriptor.CompressionAlgorithm = static_cast<std::uint8_t>(def.BLOBCompressionAlgorithm);
+  descriptor.CompressionMode = def.BLOBCompressionMode;
+  descriptor.BlockSize = def.BLOBBlockSize;
+  if (descriptor.BlockSize == 0) throw EVEZException(20149, "Stream block size = 0 is not allowed");
+  descriptor.StartPosition = 0;
+  TVEZSessionLayerServices* services = SessionLayerServices();
+  if (services == nullptr) throw EVEZException(10112, "Nil pointer occured");
+  auto underlying = std::make_unique<TVEZTemporaryStream>(FDisableTempFiles);
+  std::uint8_t* record = cursor.CurrentRecordBuffer;
+  std::unique_ptr<TVEZCompressedBLOBStream> compressed;
+  if (open_mode == bomWrite || record == nullptr || GetBufferBit(field_no, record)) {
+    descriptor.NumBlocks = 0;
+    descriptor.UncompressedSize = 0;
+    compressed = std::make_unique<TVEZCompressedBLOBStream>(*underlying, descriptor, true, false);
+  } else {
+    try {
+      FBlobManager->CopyBlobFromRecordBufferToStream(SessionIDOf(&cursor), record, field_no,
+                                                     descriptor, *underlying);
+      underlying->SetPosition(0);
+      if (descriptor.UncompressedSize < 0) throw EVEZException(20248, "Invalid blob field size");
+      compressed =
+          std::make_unique<TVEZCompressedBLOBStream>(*underlying, descriptor, false, false);
+    } catch (...) {
+      try {
+        FBlobManager->ClearBlobInRecordBuffer(record, field_no, true);
+      } catch (...) {
+      }
+      throw;
+    }
+  }
+  return services->CreateLocalBLOBStream(std::move(compressed), std::move(underlying), &cursor,
+                                         open_mode, field_no);
+}
+
+void TVEZDiskTableData::GetDirectBlobData(TVEZCursor& cursor, std::int32_t field_no,
+                                          std::uint8_t* record,
+                                          TVEZPartialTemporaryBLOBDescriptor& descriptor,
+                                          std::uint8_t*& data) {
+  TVEZLockGuard guard(*this);
+  const std::uint8_t* cached = nullptr;
+  FBlobManager->GetDirectBlobInfoFromRecordBuffer(SessionIDOf(&cursor), record, field_no,
+                                                  descriptor, cached);
+  data = const_cast<std::uint8_t*>(cached);
+}
+
+void TVEZDiskTableData::SetDirectBlobData(TVEZCursor& /*cursor*/, std::int32_t field_no,
+                                          std::uint8_t* record,
+                                          TVEZPartialTemporaryBLOBDescriptor& descriptor,
+                                          std::uint8_t*& data) {
+  TVEZLockGuard guard(*this);
+  FBlobManager->SetDirectBlobInfoFromRecordBuffer(record, field_no, descriptor, data);
+}
+
+void TVEZDiskTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int32_t field_no,
+                                           std::uint8_t* record,
+                                           TVEZPartialTemporaryBLOBDescriptor& /*descriptor*/,
+                                           std::uint8_t*& data) {
+  TVEZLockGuard guard(*this);
+  // The bytes belong to the field's cache: dropping the cache frees them.
+  data = nullptr;
+  if (FBlobManager != nullptr) FBlobManager->ClearBlobInRecordBuffer(record, field_no, false);
+}
+
+}  // namespace vez

@@ -1,0 +1,474 @@
+// The disk table data end to end in one process: the log's Data table is
+// created, filled, searched, changed and reopened through the test cursor,
+// against a std::map model of the rows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZInternalDBFile.h"
+#include "dbengine/storage/VEZSystemDirectory.h"
+#include "platform/os/File.h"
+#include "tests/common/AllocationCap.h"
+#include "tests/common/NativeError.h"
+#include "tests/dbengine/storage/DiskTableTestSupport.h"
+#include "tests/dbengine/storage/DiskTestSupport.h"
+
+namespace vez {
+namespace {
+
+using test::FaultFileSystem;
+using test::MakeDataRow;
+using test::ScratchDir;
+using test::TDataRow;
+using test::TDiskTableEnv;
+using test::TTestLocalCursor;
+
+using Model = std::map<std::int64_t, TDataRow>;
+
+// Every row of the table in storage order and in index order must be the
+// model's, the index order sorted by (MeasurementID, Time).
+void ExpectTableIs(TTestLocalCursor& c, const Model& model) {
+  std::vector<TDataRow> rows = TDiskTableEnv::ReadAll(c);
+  ASSERT_EQ(rows.size(), model.size());
+  Model seen;
+  for (const TDataRow& r : rows) {
+    EXPECT_TRUE(seen.emplace(r.id, r).second) << "duplicate id " << r.id;
+  }
+  EXPECT_EQ(seen, model);
+  std::vector<TDataRow> by_index =
+      TDiskTableEnv::ReadAll(c, TDiskTableEnv::IndexID(c, test::kDataIndexName));
+  ASSERT_EQ(by_index.size(), model.size());
+  for (std::size_t i = 1; i < by_index.size(); ++i)
+    EXPECT_LE(by_index[i - 1].Key(), by_index[i].Key()) << "index order at " << i;
+  std::sort(by_index.begin(), by_index.end(),
+            [](const TDataRow& a, const TDataRow& b) { return a.id < b.id; });
+  std::vector<TDataRow> expected;
+  for (const auto& [id, row] : model)
+    expected.push_back(row);
+  EXPECT_EQ(by_index, expected);
+  EXPECT_EQ(c.table_data->RecordManager()->RecordCount, static_cast<std::int64_t>(model.size()));
+}
+
+// Reads the record with id into the cursor's current record (storage order).
+bool GoTo(TTestLocalCursor& c, std::int64_t id) {
+  c.IndexID = -1;
+  c.FirstPosition = true;
+  c.LastPosition = false;
+  while (c.GetRecordBuffer(grmNext) == grrOK)
+    if (test::ReadDataRecord(c).id == id) return true;
+  return false;
+}
+
+std::vector<std::string> Tables(TVEZDiskDatabaseData& db) {
+  std::vector<std::string> list;
+  db.GetTablesList(list);
+  return list;
+}
+
+class DiskTableDataTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  std::string path = dir.Path("log.vez");
+};
+
+TEST_F(DiskTableDataTest, AppendSearchUpdateDeleteAndReopenMatchTheModel) {
+  Model model;
+  std::mt19937 rng(21);
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    TTestLocalCursor& c = env.Open();
+    for (std::int32_t n = 0; n < 600; ++n) {
+      TDataRow row = MakeDataRow(1 + n % 3, n);
+      row.id = TDiskTableEnv::Append(c, row);
+      ASSERT_EQ(row.id, n + 1) << "autoincrement ids run from 1";
+      model[row.id] = row;
+    }
+    ExpectTableIs(c, model);
+
+    // Random updates (the key moves in the index) and deletes.
+    for (int step = 0; step < 200; ++step) {
+      auto it = model.begin();
+      std::advance(it, static_cast<long>(rng() % model.size()));
+      SCOPED_TRACE(testing::Message() << "step " << step << " id " << it->first);
+      ASSERT_TRUE(GoTo(c, it->first));
+      if (rng() % 3 == 0) {
+        c.InternalDelete();
+        ASSERT_EQ(c.ErrorCode, cecOK);
+        model.erase(it);
+      } else {
+        c.BeginEdit();
+        TDataRow row = it->second;
+        row.measurement = 1 + rng() % 4;
+        row.power = -step;
+        test::FillDataRecord(c, row);
+        c.InternalPost(false);
+        ASSERT_EQ(c.ErrorCode, cecOK);
+        it->second = row;
+      }
+    }
+    ExpectTableIs(c, model);
+
+    // An indexed search: the first reading of measurement 2.
+    c.IndexID = TDiskTableEnv::IndexID(c, test::kDataIndexName);
+    c.KeyBuffer = c.AllocateKeyRecordBuffer();
+    c.InternalInitKeyBuffer(c.KeyBuffer);
+    const double wanted = 2;
+    SetRecordFieldData(test::kDataMeasurement, c.FieldDefs(), &wanted, c.KeyBuffer);
+    c.KeyFieldCount = 1;
+    ASSERT_TRUE(c.FindKey(scEqual));
+    ASSERT_EQ(c.GetRecordBuffer(grmCurrent), grrOK);
+    const TDataRow found = test::ReadDataRecord(c);
+    TDataRow first_of_2;
+    first_of_2.measurement = -1;
+    for (const auto& [id, row] : model) {
+      if (row.measurement == 2 && (first_of_2.measurement < 0 || row.Key() < first_of_2.Key()))
+        first_of_2 = row;
+    }
+    EXPECT_EQ(found, first_of_2);
+    c.FreeRecordBuffer(c.KeyBuffer);
+  }
+  // Reopened from the file: the same rows, and ids go on after the last.
+  TDiskTableEnv env(path, false, false);
+  TTestLocalCursor& c = env.Open();
+  ExpectTableIs(c, model);
+  const std::int64_t next = TDiskTableEnv::Append(c, MakeDataRow(9, 9));
+  EXPECT_EQ(next, 601);
+}
+
+TEST_F(DiskTableDataTest, RenamedTableKeepsItsRowsUnderTheNewName) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  {
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 10; ++n)
+      TDiskTableEnv::Append(c, MakeDataRow(1, n));
+    env.DropCursor(c);
+  }
+  TTestLocalCursor& renamer = env.NewCursor("Data");
+  env.Table("Data").RenameTable("Readings", &renamer);
+  EXPECT_EQ(Tables(env.Db()), std::vector<std::string>{"Readings"});
+  TTestLocalCursor& c = env.Open("Readings");
+  EXPECT_EQ(TDiskTableEnv::ReadAll(c).size(), 10u);
+  // The old name is gone from the catalogue.
+  TTestLocalCursor& old = env.NewCursor("Data");
+  EXPECT_EQ(test::NativeErrorOf([&] { old.Open(env.Table("Data")); }), 30396);
+}
+
+TEST_F(DiskTableDataTest, RenameAndExclusiveOpenAreRefusedWhileAnotherCursorHasTheTable) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  env.Open();
+  TTestLocalCursor& exclusive = env.NewCursor("Data", true);
+  EXPECT_EQ(test::NativeErrorOf([&] { exclusive.Open(env.Table("Data")); }), 20242);
+  TTestLocalCursor& renamer = env.NewCursor("Data");
+  EXPECT_EQ(test::NativeErrorOf([&] { env.Table("Data").RenameTable("Other", &renamer); }), 20242);
+  EXPECT_EQ(Tables(env.Db()), std::vector<std::string>{"Data"});
+  EXPECT_EQ(env.Table("Data").CursorList().size(), 1u) << "refused cursors are not listed";
+}
+
+TEST_F(DiskTableDataTest, EmptyTableRestartsIdsStateAndCount) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  {
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 50; ++n)
+      TDiskTableEnv::Append(c, MakeDataRow(1, n));
+    EXPECT_NE(c.table_data->RecordManager()->TableState, 0);
+    env.DropCursor(c);
+  }
+  TTestLocalCursor& emptier = env.NewCursor("Data");
+  env.Table("Data").EmptyTable(&emptier);
+  TTestLocalCursor& c = env.Open();
+  EXPECT_EQ(c.table_data->RecordManager()->RecordCount, 0);
+  EXPECT_EQ(c.table_data->RecordManager()->TableState, 0);
+  EXPECT_TRUE(TDiskTableEnv::ReadAll(c).empty());
+  EXPECT_TRUE(TDiskTableEnv::ReadAll(c, TDiskTableEnv::IndexID(c, test::kDataIndexName)).empty());
+  EXPECT_EQ(TDiskTableEnv::Append(c, MakeDataRow(1, 1)), 1) << "ids start again";
+}
+
+TEST_F(DiskTableDataTest, CreateWithoutFieldsLeavesNoCatalogueEntry) {
+  TDiskTableEnv env(path, true, false);
+  TVEZFieldDefs fields;
+  TVEZIndexDefs indexes;
+  TVEZConstraintDefs constraints;
+  TTestLocalCursor& c = env.NewCursor("Empty");
+  EXPECT_EQ(test::NativeErrorOf(
+                [&] { env.Table("Empty").CreateTable(&c, fields, indexes, constraints); }),
+            20128);
+  // A record too large for a page is refused when its manager is made.
+  test::AddField(fields, "Huge", aftString, 8000);
+  EXPECT_EQ(test::NativeErrorOf(
+                [&] { env.Table("Empty").CreateTable(&c, fields, indexes, constraints); }),
+            20174);
+  EXPECT_TRUE(Tables(env.Db()).empty());
+  EXPECT_EQ(env.Table("Empty").FieldManager(), nullptr);
+  // The database is still usable.
+  env.CreateDataTable();
+  EXPECT_EQ(Tables(env.Db()), std::vector<std::string>{"Data"});
+}
+
+TEST_F(DiskTableDataTest, DeleteMovesTheCursorToTheNextElseThePriorRecord) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  TTestLocalCursor& c = env.Open();
+  for (int n = 0; n < 4; ++n)
+    TDiskTableEnv::Append(c, MakeDataRow(1, n));
+  struct Case {
+    std::int64_t id;
+    std::int64_t expected_id;  // 0: before the first record
+  };
+  // ids 1..4: delete 2 -> 3; delete 4 (last) -> 3; delete 1 -> 3; delete 3 (only) -> BOF.
+  for (const Case& k : {Case{2, 3}, Case{4, 3}, Case{1, 3}, Case{3, 0}}) {
+    SCOPED_TRACE(k.id);
+    ASSERT_TRUE(GoTo(c, k.id));
+    c.InternalDelete();
+    ASSERT_EQ(c.ErrorCode, cecOK);
+    if (k.expected_id == 0) {
+      EXPECT_TRUE(c.FirstPosition);
+      EXPECT_FALSE(c.LastPosition);
+      continue;
+    }
+    EXPECT_FALSE(c.FirstPosition);
+    ASSERT_EQ(c.GetRecordBuffer(grmCurrent), grrOK);
+    EXPECT_EQ(test::ReadDataRecord(c).id, k.expected_id);
+  }
+  EXPECT_EQ(c.table_data->RecordManager()->RecordCount, 0);
+}
+
+// The bytes of a page as they are in the file now.
+std::vector<std::uint8_t> FilePage(const std::string& path, TVEZDiskPageManager& pm,
+                                   std::int32_t page_no) {
+  const std::vector<std::uint8_t> all = test::ReadAll(path);
+  const auto offset = static_cast<std::size_t>(pm.GetPageOffset(page_no));
+  return {all.begin() + static_cast<long>(offset),
+          all.begin() + static_cast<long>(offset + pm.PageSize())};
+}
+
+TEST_F(DiskTableDataTest, DroppingATemporaryIndexDoesNotRewriteTheMetadata) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  TTestLocalCursor& c = env.Open();
+  for (int n = 0; n < 20; ++n)
+    TDiskTableEnv::Append(c, MakeDataRow(1, n));
+  TVEZDiskTableData& table = env.Table("Data");
+  TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+  bool created = false;
+  const std::string name = c.FindOrCreateIndex({"Power"}, {""}, {""}, created);
+  ASSERT_TRUE(created);
+  const std::int32_t temporary_id =
+      c.IndexDefs().GetIndexDefByName(name) != nullptr
+          ? c.IndexDefs().GetIndexDefByName(name)->ObjectID
+          : table.IndexManager()->IndexDefs().GetIndexDefByName(name)->ObjectID;
+  const std::vector<std::uint8_t> before = FilePage(path, pm, table.MetadataFilePageNo());
+  {
+    TVEZLockGuard guard(table);
+    table.DeleteIndex(temporary_id, &c);
+  }
+  EXPECT_EQ(FilePage(path, pm, table.MetadataFilePageNo()), before);
+  const std::int32_t permanent_id = TDiskTableEnv::IndexID(c, test::kDataIndexName);
+  {
+    TVEZLockGuard guard(table);
+    table.DeleteIndex(permanent_id, &c);
+  }
+  EXPECT_NE(FilePage(path, pm, table.MetadataFilePageNo()), before);
+  EXPECT_EQ(table.IndexManager()->IndexDefs().GetCount(), 0);
+}
+
+// Rewrites the table's most-updated file as session -2 with block.
+void WriteMostUpdated(TVEZDiskPageManager& pm, std::int32_t page_no,
+                      const std::vector<std::uint8_t>& block) {
+  TVEZInternalDBTransactedAccessFile file(&pm, kPageTypeTableMostUpdated);
+  file.OpenFile(page_no);
+  file.WriteFile(-2, block.data(), static_cast<std::int32_t>(block.size()), acaNone, 0);
+  pm.ApplyChanges(-2);
+}
+
+std::vector<std::uint8_t> ReadMostUpdated(TVEZDiskPageManager& pm, std::int32_t page_no) {
+  TVEZInternalDBTransactedAccessFile file(&pm, kPageTypeTableMostUpdated);
+  file.OpenFile(page_no);
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(file.GetCheckedSize(-2)));
+  file.ReadFile(-2, block.data(), static_cast<std::int32_t>(block.size()), true);
+  return block;
+}
+
+TEST_F(DiskTableDataTest, RepairOpenRecountsAWrongRecordCount) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  TTestLocalCursor& c = env.Open();
+  for (int n = 0; n < 30; ++n)
+    TDiskTableEnv::Append(c, MakeDataRow(1, n));
+  TVEZDiskTableData& table = env.Table("Data");
+  const std::int32_t most_updated = table.MostUpdatedFilePageNo();
+  env.DropCursor(c);
+  TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+  std::vector<std::uint8_t> block = ReadMostUpdated(pm, most_updated);
+  PutLE<std::int32_t>(block.data() + block.size() - 4, 7);  // the stored record count
+  WriteMostUpdated(pm, most_updated, block);
+
+  TTestLocalCursor& repair = env.NewCursor("Data");
+  repair.IsRepairing = true;
+  repair.Open(env.Table("Data"));
+  EXPECT_EQ(env.Table("Data").RecordManager()->RecordCount, 30);
+  EXPECT_EQ(TDiskTableEnv::ReadAll(repair).size(), 30u);
+  env.DropCursor(repair);
+  env.Table("Data").SetIsRepairing(false);
+  // Written back: a plain open sees the right count.
+  TTestLocalCursor& plain = env.Open();
+  EXPECT_EQ(env.Table("Data").RecordManager()->RecordCount, 30);
+  EXPECT_EQ(TDiskTableEnv::Append(plain, MakeDataRow(1, 99)), 31);
+}
+
+TEST_F(DiskTableDataTest, DamagedMostUpdatedBlockIsRefusedAndChangesNothing) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  std::int32_t most_updated = 0;
+  std::vector<std::uint8_t> good;
+  {
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 5; ++n)
+      TDiskTableEnv::Append(c, MakeDataRow(1, n));
+    most_updated = env.Table("Data").MostUpdatedFilePageNo();
+    env.DropCursor(c);
+    good = ReadMostUpdated(*env.Db().DiskPageManager(), most_updated);
+  }
+  ASSERT_EQ(good.size(), 4u + 8u * 7u + 8u);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> block;
+  };
+  std::vector<Case> cases;
+  {
+    std::vector<std::uint8_t> b = good;
+    PutLE<std::int32_t>(b.data(), 6);  // another field count, same size
+    cases.push_back({"field count", b});
+  }
+  {
+    std::vector<std::uint8_t> b = good;
+    b.resize(b.size() - 8);  // the record manager's part missing
+    cases.push_back({"short block", b});
+  }
+  {
+    std::vector<std::uint8_t> b = good;
+    PutLE<std::int32_t>(b.data() + b.size() - 4, -3);  // a negative count
+    cases.push_back({"negative count", b});
+  }
+  TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    WriteMostUpdated(pm, most_updated, k.block);
+    TTestLocalCursor& c = env.NewCursor("Data");
+    EXPECT_EQ(test::NativeErrorOf([&] { c.Open(env.Table("Data")); }), 20164);
+    EXPECT_FALSE(env.Table("Data").IsOpen());
+    env.DropCursor(c);
+    EXPECT_EQ(ReadMostUpdated(pm, most_updated), k.block) << "nothing was written";
+  }
+  WriteMostUpdated(pm, most_updated, good);
+  TTestLocalCursor& c = env.Open();
+  EXPECT_EQ(TDiskTableEnv::ReadAll(c).size(), 5u);
+}
+
+TEST_F(DiskTableDataTest, DamagedMetadataSizeDoesNotAllocateWhatItClaims) {
+  std::int32_t metadata_page = 0;
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    env.Open();
+    metadata_page = env.Table("Data").MetadataFilePageNo();
+  }
+  {
+    // The head's decompressed size (data offset 5) claims almost 2 GiB.
+    TVEZDiskPageManager pm;
+    test::Open(pm, path, false, false);
+    std::uint8_t size[4];
+    PutLE<std::int32_t>(size, 0x7FFF0000);
+    pm.WritePageRegion(size, metadata_page, static_cast<std::uint16_t>(pm.PageHeaderSize() + 5), 4);
+  }
+  TDiskTableEnv env(path, false, false);
+  test::AllocationCap cap;
+  TTestLocalCursor& c = env.NewCursor("Data");
+  try {
+    c.Open(env.Table("Data"));
+    FAIL() << "opened a table with damaged metadata";
+  } catch (const EVEZException& e) {
+    EXPECT_FALSE(test::IsMemoryError(e)) << e.what();
+    EXPECT_EQ(e.NativeError(), 30388);
+  }
+  EXPECT_FALSE(env.Table("Data").IsOpen());
+}
+
+TEST_F(DiskTableDataTest, FailedCommitOfAnInsertIsCancelledAndTheStateReloaded) {
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  Model model;
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 10; ++n) {
+      TDataRow row = MakeDataRow(1, n);
+      row.id = TDiskTableEnv::Append(c, row);
+      model[row.id] = row;
+    }
+    TVEZTableData& table = *c.table_data;
+    const std::int32_t state = table.RecordManager()->TableState;
+    fs.plan.fail_at = fs.plan.mutations;  // the next commit's first write
+    EXPECT_ANY_THROW(TDiskTableEnv::Append(c, MakeDataRow(1, 10)));
+    fs.plan.fail_at = -1;
+    EXPECT_EQ(table.RecordManager()->RecordCount, 10) << "the count is the committed one";
+    EXPECT_EQ(table.RecordManager()->TableState, state);
+    ExpectTableIs(c, model);
+    TDataRow row = MakeDataRow(2, 11);
+    row.id = TDiskTableEnv::Append(c, row);
+    EXPECT_EQ(row.id, 11);
+    model[row.id] = row;
+    ExpectTableIs(c, model);
+  }
+  TDiskTableEnv env(path, false, false);
+  ExpectTableIs(env.Open(), model);
+}
+
+TEST_F(DiskTableDataTest, UpdateOfADeletedRecordLeavesNoIndexEntries) {
+  TDiskTableEnv env(path, true, false);
+  env.CreateDataTable();
+  TTestLocalCursor& c = env.Open();
+  Model model;
+  for (int n = 0; n < 5; ++n) {
+    TDataRow row = MakeDataRow(1, n);
+    row.id = TDiskTableEnv::Append(c, row);
+    model[row.id] = row;
+  }
+  ASSERT_TRUE(GoTo(c, 3));
+  c.BeginEdit();
+  const TVEZPageItemID id = c.CurrentRecordID;
+  TTestLocalCursor& other = env.Open();
+  ASSERT_TRUE(GoTo(other, 3));
+  other.InternalDelete();
+  ASSERT_EQ(other.ErrorCode, cecOK);
+  model.erase(3);
+  // The record is gone; the edit posts a new key for it.
+  c.CurrentRecordID = id;
+  TDataRow row = model.begin()->second;
+  row.id = 3;
+  row.measurement = 7;
+  test::FillDataRecord(c, row);
+  bool stored = true;
+  try {
+    TVEZLockGuard guard(*c.table_data);
+    stored = c.table_data->UpdateRecord(c);
+  } catch (const EVEZException&) {
+    stored = false;
+  }
+  EXPECT_FALSE(stored);
+  ExpectTableIs(c, model);
+}
+
+}  // namespace
+}  // namespace vez
