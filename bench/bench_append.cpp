@@ -11,17 +11,17 @@
 // autoincrement, constraints, record and index entry) and committed on its
 // own. items_per_second is rows per wall-clock second; p99_us and p50_us are
 // quantiles of the per-row latency (post and commit) in microseconds.
-// The VEZ table is the disk record manager and the B-tree record index over
-// the disk page manager; a commit is the page manager's commit of the
-// session, with its durability setting. SQLite modes: rollback_full =
-// journal DELETE, synchronous FULL; wal_full / wal_normal = WAL, synchronous
-// FULL / NORMAL; off = no journal, no sync. SQLite's ID is its rowid alias
-// (no AUTOINCREMENT table), its cache 4 MB like the VEZ page cache of 1000
-// pages.
+// The VEZ table is the disk table data of a disk database data, opened
+// multi-user by one session as the application opens its log; a post outside
+// a transaction is committed with the database's durability setting.
+// SQLite modes: rollback_full = journal DELETE, synchronous FULL; wal_full /
+// wal_normal = WAL, synchronous FULL / NORMAL; off = no journal, no sync. SQLite's ID is its rowid
+// alias (no AUTOINCREMENT table), its cache 4 MB like the VEZ page cache of 1000 pages.
 //
 // BM_ReadBackVEZ, BM_ReadBackSQLite: every row of one measurement (36,000 of
-// 1,000,000) found through the index and read whole, on files built once per
-// process outside the timed loop.
+// 1,000,000) found through the index (VEZ: the cursor's FindKey, then its
+// moves) and read whole, on files built once per process outside the timed
+// loop.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -38,14 +38,13 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZTypes.h"
-#include "dbengine/storage/VEZBTreeRecordIndex.h"
-#include "dbengine/storage/VEZDatabaseData.h"
-#include "dbengine/storage/VEZDiskPageManager.h"
-#include "dbengine/storage/VEZDiskRecordManager.h"
-#include "dbengine/storage/VEZScanSearchCondition.h"
+#include "dbengine/storage/VEZDiskDatabaseData.h"
+#include "dbengine/storage/VEZFieldDef.h"
+#include "dbengine/storage/VEZIndexDef.h"
+#include "dbengine/storage/VEZRecordFieldData.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "tests/common/DiskDataTable.h"
 #include "tests/common/VEZTestLocalCursor.h"
-#include "tests/dbengine/storage/StorageTestDoubles.h"
 
 namespace {
 
@@ -170,111 +169,22 @@ void AppendRun(benchmark::State& state, Open open, Append append) {
 // ---------------------------------------------------------------------------
 // VEZ: the Data table on a disk database
 
-// The table data of one disk table: records on the database's record pages,
-// index pages from the same page manager. Inserts store the record and then
-// its index entries; what a row needs beyond that (BLOBs, record numbers)
-// this table has no use for.
-class DataTableData : public TVEZTableData {
- public:
-  DataTableData(TVEZDatabaseData* database, TVEZDiskPageManager* pages, std::int32_t table_id)
-      : TVEZTableData(database), table_id_(table_id) {
-    SetPageManager(pages);
-  }
-
-  TVEZDiskRecordManager& Records() { return static_cast<TVEZDiskRecordManager&>(*FRecordManager); }
-
-  void CreateRecordManager() override {
-    auto records =
-        std::make_unique<TVEZDiskRecordManager>(FPageManager, FFieldManager.get(), table_id_);
-    records->Init(GetRecordBufferSize(), FFieldManager->FieldDefs().GetDiskRecordBufferSize(),
-                  FFieldManager->FieldCount());
-    records->CreateRecordPageIndex();
-    FRecordManager = std::move(records);
-  }
-  void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
-                   TVEZConstraintDefs& constraint_defs) override {
-    if (cursor != nullptr) SetTableName(cursor->TableName);
-    CreateFieldManager(field_defs);
-    CreateIndexManager(index_defs);
-    CreateConstraintManager(constraint_defs);
-    CreateRecordManager();
-    if (cursor != nullptr) InitCursorRecordLayout(*cursor);
-    FIndexManager->CreateIndexesByIndexDefs(cursor);
-    FPageManager->ApplyChanges(-2);
-    FPageManager->ApplyChanges(SessionIDOf(cursor));
-  }
-  bool InsertRecord(TVEZCursor& cursor) override {
-    const std::int32_t session_id = SessionIDOf(&cursor);
-    if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer, cursor.CurrentRecordID))
-      return false;
-    FIndexManager->InsertRecord(cursor);
-    cursor.FirstPosition = cursor.LastPosition = false;
-    return true;
-  }
-
-  std::int64_t GetApproximateRecordCount(std::int32_t) override {
-    return FRecordManager->RecordCount;
-  }
-  std::int64_t RecordIDToApproximateRecNo(TVEZPageItemID id) override {
-    return FRecordManager->GetApproximateRecNo(-2, id);
-  }
-  TVEZPageItemID ApproximateRecNoToRecordID(std::int64_t) override { return {}; }
-  void WriteBLOBFieldToRecordBuffer(TVEZCursor&, std::int32_t, TVEZStream&) override {}
-  std::unique_ptr<TVEZStream> InternalCreateBlobStream(TVEZCursor&, bool, std::int32_t,
-                                                       TVEZBLOBOpenMode) override {
-    return nullptr;
-  }
-  void GetDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
-                         TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
-  void SetDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
-                         TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
-  void FreeDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
-                          TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
-  bool DeleteRecord(TVEZCursor&) override { return false; }
-  bool UpdateRecord(TVEZCursor&) override { return false; }
-  void InternalSetRecNo(TVEZCursor&, std::int64_t) override {}
-  std::int64_t InternalGetRecNo(TVEZCursor&) override { return 0; }
-  std::int64_t InternalGetRecordCount(TVEZCursor&) override { return FRecordManager->RecordCount; }
-
- private:
-  std::int32_t table_id_;
-};
-
-class DiskDatabase : public TVEZDatabaseData {
- public:
-  explicit DiskDatabase(TVEZDiskPageManager* pages) : pages_(pages) {}
-  TVEZTableData* CreateTableData(TVEZCursor& cursor) override {
-    auto table = std::make_unique<DataTableData>(this, pages_, GetNewObjectId());
-    table->SetTableName(cursor.TableName);
-    return AddTableData(std::move(table));
-  }
-  std::int32_t GetNewObjectId() override { return ++last_id_; }
-
- private:
-  TVEZDiskPageManager* pages_;
-  std::int32_t last_id_ = 0;
-};
-
-// A new database file with the Data table, opened by one session's cursor.
+// A new database file with the Data table, reached through the disk database
+// data by one multi-user session (as the application opens its log), with
+// one cursor open on the table.
 class VezData {
  public:
   VezData(const std::string& path, TVEZDurability durability) : path_(path) {
     RemoveDatabaseFiles(path_);
-    pages_ = std::make_unique<TVEZDiskPageManager>();
-    pages_->SetDurability(durability);
-    pages_->CreateAndOpenDatabase(path_, TVEZPassword{}, 4096, 8);
-    db_ = std::make_unique<DiskDatabase>(pages_.get());
-    db_->ConnectSession(session_);
-    cursor_.Session = &session_;
-    cursor_.TableName = "Data";
-    table_ = static_cast<DataTableData*>(db_->FindOrCreateTableData(cursor_));
+    test::datatable::CreateDatabaseFile(path_);
+    connection_ = std::make_unique<test::datatable::TConnection>(path_, true, durability);
     TVEZFieldDefs fields;
     auto add = [&](const char* name, TVEZAdvancedFieldType type) {
       TVEZFieldDef* def = fields.AddCreated();
       def->Name = name;
       def->SetFieldDefDataType(type, 0);
     };
-    add("ID", aftAutoIncInteger);
+    add("ID", aftAutoInc);
     add("MeasurementID", aftDouble);
     add("Time", aftDateTime);
     add("Power", aftDouble);
@@ -287,68 +197,53 @@ class VezData {
     index->Name = "Primary";
     index->AssignByNames({"MeasurementID", "Time"}, {"", ""}, {"", ""});
     TVEZConstraintDefs constraints;
-    table_->CreateTable(&cursor_, fields, indexes, constraints);
-    cursor_.Open(*table_);
-    const TVEZFieldDefs& defs = table_->FieldManager()->FieldDefs();
-    for (std::int32_t f = 0; f < 7; ++f)
-      offset_[f] = defs.GetDef(f)->MemoryOffset;
-    index_id_ = table_->IndexManager()->IndexDefs().GetDef(0)->ObjectID;
+    test::TTestLocalCursor& maker = connection_->NewCursor("Data");
+    connection_->Db().FindOrCreateTableData(maker)->CreateTable(&maker, fields, indexes,
+                                                                constraints);
+    cursor_ = &connection_->Open("Data");
+    index_id_ = cursor_->table_data->IndexManager()->IndexDefs().GetDef(0)->ObjectID;
   }
   ~VezData() {
-    cursor_.Close();
-    db_->DisconnectSession(session_);
-    db_.reset();
-    pages_.reset();
+    connection_.reset();
     RemoveDatabaseFiles(path_);
   }
   VezData(const VezData&) = delete;
   VezData& operator=(const VezData&) = delete;
 
-  // Posts row i (not yet committed).
+  // Posts row i; outside a transaction or batch the post commits.
   void Post(std::int64_t i) {
     const Reading r = MakeReading(i);
-    cursor_.NewRecord();
-    std::uint8_t* b = cursor_.CurrentRecordBuffer;
-    std::memcpy(b + offset_[1], &r.measurement, 8);
-    TVEZDateTime{r.day + kEngineDayOffset, r.ms}.Encode(b + offset_[2]);
-    std::memcpy(b + offset_[3], &r.power, 8);
-    std::memcpy(b + offset_[4], &r.speed, 8);
-    std::memcpy(b + offset_[5], &r.torque, 8);
-    // A logical is 16 bits, true all ones.
-    PutLE<std::int16_t>(b + offset_[6], r.is_error ? -1 : 0);
-    for (std::int32_t f = 1; f <= 6; ++f)
-      SetBufferBit(false, f, b);
-    cursor_.InternalPost(true);
-    if (cursor_.ErrorCode != cecOK) throw std::runtime_error("insert refused");
+    test::datatable::TRow row;
+    row.measurement = r.measurement;
+    row.day = r.day + kEngineDayOffset;
+    row.ms = r.ms;
+    row.power = r.power;
+    row.speed = r.speed;
+    row.torque = r.torque;
+    row.is_error = r.is_error;
+    cursor_->NewRecord();
+    test::datatable::Fill(*cursor_, row);
+    cursor_->InternalPost(true);
+    if (cursor_->ErrorCode != cecOK) throw std::runtime_error("insert refused");
   }
-  void Commit() { table_->ApplyChanges(session_.SessionID, false); }
-  std::int64_t RowCount() { return table_->Records().RecordCount; }
+  // Posts that follow collect in the session's pages until Commit.
+  void SetBatch(bool on) { cursor_->InBatchUpdate = on; }
+  void Commit() { cursor_->table_data->ApplyChanges(connection_->Session().SessionID, false); }
+  std::int64_t RowCount() { return cursor_->GetRecordCount(); }
 
   // Every row of one measurement through the index, each read whole; the
-  // number of rows read, or -1 when a row is not the measurement's.
+  // number of rows read.
   std::int64_t ReadMeasurement(double measurement) {
-    auto& index = static_cast<TVEZBTreeRecordIndex&>(*table_->IndexManager()->OpenIndex(index_id_));
-    TVEZScanSearchCondition condition;
-    condition.Condition = scEqual;
-    condition.KeyRecordBufferSize = cursor_.RecordBufferSize;
-    condition.KeyRecordBuffer = cursor_.AllocateRecordBuffer();
-    condition.KeyFieldCount = 1;
-    condition.IndexID = index_id_;
-    cursor_.InternalInitRecord(condition.KeyRecordBuffer, false);
-    std::memcpy(condition.KeyRecordBuffer + offset_[1], &measurement, 8);
-    SetBufferBit(false, 1, condition.KeyRecordBuffer);
-    std::vector<std::uint8_t> record(static_cast<std::size_t>(cursor_.RecordBufferSize));
-    std::unique_ptr<TVEZIndexSearchInfo> info = index.CreateSearchInfo();
-    const std::int32_t session_id = session_.SessionID;
+    test::TTestLocalCursor& c = *cursor_;
+    c.IndexID = index_id_;
+    if (c.KeyBuffer == nullptr) c.KeyBuffer = c.AllocateKeyRecordBuffer();
+    c.InternalInitKeyBuffer(c.KeyBuffer);
+    SetRecordFieldData(test::datatable::kMeasurement, c.FieldDefs(), &measurement, c.KeyBuffer);
+    c.KeyFieldCount = 1;
     std::int64_t rows = 0;
-    TVEZPageItemID id;
-    for (bool restart = true; index.FindRecord(session_id, restart, true, &condition, nullptr,
-                                               record.data(), id, info.get());
-         restart = false) {
-      if (table_->ReadRecord(session_id, id, record.data()) != grrOK) return -1;
-      double got = 0;
-      std::memcpy(&got, record.data() + offset_[1], 8);
-      if (got != measurement) return -1;
+    if (!c.FindKey(scEqual)) return 0;
+    for (TVEZGetRecordMode mode = grmCurrent; c.GetRecordBuffer(mode) == grrOK; mode = grmNext) {
+      if (test::datatable::Read(c).measurement != measurement) break;
       ++rows;
     }
     return rows;
@@ -356,12 +251,8 @@ class VezData {
 
  private:
   std::string path_;
-  std::unique_ptr<TVEZDiskPageManager> pages_;
-  std::unique_ptr<DiskDatabase> db_;
-  test::TestSession session_;
-  test::TTestLocalCursor cursor_;
-  DataTableData* table_ = nullptr;
-  std::int32_t offset_[7] = {};
+  std::unique_ptr<test::datatable::TConnection> connection_;
+  test::TTestLocalCursor* cursor_ = nullptr;
   std::int32_t index_id_ = -1;
 };
 
@@ -486,11 +377,13 @@ void BM_AppendSQLite(benchmark::State& state, const char* tag, const char* pragm
 VezData& VezReadBackFile() {
   static const std::unique_ptr<VezData> data = [] {
     auto d = std::make_unique<VezData>(ScratchPath("readback.vez"), TVEZDurability::Off);
+    d->SetBatch(true);
     for (std::int64_t i = 0; i < kReadBackRows; ++i) {
       d->Post(i);
       if ((i + 1) % kBuildBatch == 0) d->Commit();
     }
     d->Commit();
+    d->SetBatch(false);
     return d;
   }();
   return *data;
