@@ -204,6 +204,8 @@ class VezData {
     index_id_ = cursor_->table_data->IndexManager()->IndexDefs().GetDef(0)->ObjectID;
   }
   ~VezData() {
+    // The cursor does not own its key buffer.
+    if (cursor_->KeyBuffer != nullptr) cursor_->FreeRecordBuffer(cursor_->KeyBuffer);
     connection_.reset();
     RemoveDatabaseFiles(path_);
   }
