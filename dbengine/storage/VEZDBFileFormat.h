@@ -17,6 +17,9 @@
 #include <cstdint>
 #include <string>
 
+// Durability levels, for users that knew them from this header.
+#include "dbengine/storage/VEZDurability.h"
+
 namespace vez {
 
 inline constexpr char kDBSignature[] = "VOZ0ERIZADORAVOV";
@@ -97,16 +100,6 @@ void CheckPageType(std::uint16_t found_type, std::uint16_t expected_type,
 // after every failure (also the last); true as soon as f answers true.
 template <typename F>
 bool RetryCall(std::int32_t try_count, std::uint32_t delay_ms, F&& f);
-
-// How hard a commit works to survive a crash. Stored ordinals are not used.
-enum class TVEZDurability : std::uint8_t {
-  // Literal behaviour: no sync (bulk loads, tests).
-  Off,
-  // Survives a killed process: nothing is synced.
-  Normal,
-  // Survives a power cut: the file is synced at the end of every commit.
-  Full,
-};
 
 }  // namespace vez
 

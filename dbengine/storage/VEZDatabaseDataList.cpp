@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "dbengine/storage/VEZMemoryTableData.h"
+#include "dbengine/storage/VEZTemporaryTableData.h"
+
 namespace vez {
 
 void TVEZDatabaseDataList::Add(TVEZDatabaseData* data) {
@@ -44,5 +47,14 @@ TVEZDatabaseDataList& DatabaseDataList() {
   static TVEZDatabaseDataList* const list = new TVEZDatabaseDataList();
   return *list;
 }
+
+namespace {
+// The process's "MEMORY" and "TEMP" databases are listed from start-up on.
+// Made from here, since every program that looks a database up links this
+// file: a registration in the engines' own files alone would be dropped by
+// the linker from a program that never names an engine class.
+[[maybe_unused]] const bool kProcessDatabasesListed =
+    (MemoryDatabaseData(), TemporaryDatabaseData(), true);
+}  // namespace
 
 }  // namespace vez

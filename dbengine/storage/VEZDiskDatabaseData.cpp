@@ -274,6 +274,9 @@ void TVEZDiskDatabaseData::Commit(std::int32_t session_id, bool do_flush_buffers
   TVEZLockGuard guard(*this);
   if (MultiUser() && FTableLockManager && !FTableLockManager->AddRWLocksBeforeCommit(session_id))
     throw EVEZException(20233, "Cannot commit changes. Locks of modified tables failed");
+  // A commit that flushes buffers is as durable as the file allows, whatever
+  // the database's own level.
+  if (do_flush_buffers && FDiskPageManager) FDiskPageManager->RequestFullDurabilityForNextCommit();
   TVEZDatabaseData::Commit(session_id, do_flush_buffers);
   if (do_flush_buffers) FlushBuffers();
   if (MultiUser() && FTableLockManager) FTableLockManager->ClearTransactionLocks(session_id);

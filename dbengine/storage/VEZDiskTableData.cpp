@@ -301,6 +301,8 @@ void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
+  // Another process may have died mid-commit since this one last looked.
+  if (MultiUser()) DiskPageManager().RecoverFromJournal();
   TVEZDiskTablePagesCacheManager& cache = PagesCache();
   const bool loaded = cache.GetIsMostUpdatedLoaded(session_id, FTableID);
   std::int32_t stored = 0;

@@ -13,20 +13,15 @@ namespace vez {
 using platform::CheckedAdd;
 using platform::CheckedMul;
 
-namespace {
-
-// A tenth of the free memory in pages, clamped to the Int32 page numbers.
-std::int32_t MemoryPageLimit() {
-  const std::int64_t pages =
-      MemoryManager().GetFreeMemorySize() / 10 / TVEZTemporaryPageManager::kTemporaryPageSize;
+std::int32_t TVEZTemporaryPageManager::MaxMemoryPagesFor(std::int64_t free_memory) {
+  // Clamped to the Int32 page numbers.
+  const std::int64_t pages = free_memory / 10 / kTemporaryPageSize;
   return static_cast<std::int32_t>(
       std::clamp<std::int64_t>(pages, 0, std::numeric_limits<std::int32_t>::max()));
 }
 
-}  // namespace
-
 TVEZTemporaryPageManager::TVEZTemporaryPageManager(bool disable_temp_files)
-    : FMaxMemoryPageCount(MemoryPageLimit()),
+    : FMaxMemoryPageCount(MaxMemoryPagesFor(MemoryManager().GetFreeMemorySize())),
       FMemoryPageManager(std::make_unique<TVEZMemoryPageManager>()),
       FDisableTempFiles(disable_temp_files) {
   SetPageSizes(kTemporaryPageSize, 0);

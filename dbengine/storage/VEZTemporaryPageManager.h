@@ -22,6 +22,9 @@ class TVEZTemporaryPageManager : public TVEZPageManager {
  public:
   static constexpr std::uint16_t kTemporaryPageSize = 4096;
 
+  // The RAM page limit for a free memory figure: a tenth of it in pages.
+  static std::int32_t MaxMemoryPagesFor(std::int64_t free_memory);
+
   // The RAM page limit is fixed here from the memory manager's free memory.
   explicit TVEZTemporaryPageManager(bool disable_temp_files);
   // Frees the cached pages, the page file (which goes with it) and the RAM

@@ -40,9 +40,8 @@ TVEZTemporaryRecordManager::TVEZTemporaryRecordManager(std::int32_t record_buffe
     throw EVEZException(10124, "Invalid record size = %d", {record_buffer_size});
   RecordBufferSize = record_buffer_size;
   FRecordsPerPage = records_per_page > 0 ? records_per_page : 1;
-  // Counts from free memory are clamped to what an Int32 can hold.
-  FMaxCachedRecordCount = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      MemoryManager().GetFreeMemorySize() / 10 / record_buffer_size, 0, kInt32Max));
+  FMaxCachedRecordCount =
+      MaxCachedRecordsFor(MemoryManager().GetFreeMemorySize(), record_buffer_size);
   FPageSize = CheckedMul(FRecordsPerPage, record_buffer_size);
   FTempPage = static_cast<std::uint8_t*>(MemoryManager().GetMem(FPageSize));
 }
@@ -50,6 +49,16 @@ TVEZTemporaryRecordManager::TVEZTemporaryRecordManager(std::int32_t record_buffe
 TVEZTemporaryRecordManager::~TVEZTemporaryRecordManager() {
   Empty(-2);
   FreeBlock(FTempPage);
+}
+
+std::int32_t TVEZTemporaryRecordManager::MaxCachedRecordsFor(std::int64_t free_memory,
+                                                             std::int32_t record_buffer_size) {
+  // The cache is one memory-manager block: past its largest size the cache
+  // could not grow, and records would be refused instead of spilled.
+  constexpr std::int64_t kLargestBlock =
+      kInt32Max - TVEZMemoryManager::kHeadSize - TVEZMemoryManager::kTailSize;
+  const std::int64_t bytes = std::clamp<std::int64_t>(free_memory / 10, 0, kLargestBlock);
+  return static_cast<std::int32_t>(bytes / std::max(record_buffer_size, 1));
 }
 
 TVEZPageItemID TVEZTemporaryRecordManager::RecordIDOf(std::int64_t n) {

@@ -24,6 +24,10 @@ class TVEZTemporaryRecordManager : public TVEZBaseRecordManager {
                              std::int32_t alloc_records_by, bool disable_temp_files);
   ~TVEZTemporaryRecordManager() override;
 
+  // The cache limit in records for a free memory figure: a tenth of it, but
+  // never more than one memory-manager block can hold.
+  static std::int32_t MaxCachedRecordsFor(std::int64_t free_memory,
+                                          std::int32_t record_buffer_size);
   static TVEZPageItemID RecordIDOf(std::int64_t n);
   static std::int64_t RecordNoOf(const TVEZPageItemID& id);
 

@@ -123,6 +123,9 @@ void TVEZTemporaryTableData::EmptyTable(TVEZCursor* /*cursor*/) {
 
 void TVEZTemporaryTableData::OpenTable(TVEZCursor& cursor) {
   SetTableName(cursor.TableName);
+  // Whoever opens it, a cursor of this table works on a temporary table (its
+  // indexes then imply no constraints).
+  cursor.Temporary = true;
   TVEZTableData::OpenTable(cursor);
 }
 

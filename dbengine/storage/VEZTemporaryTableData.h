@@ -58,6 +58,7 @@ class TVEZTemporaryTableData : public TVEZTableData {
   // autoincrement counters and gives the table a fresh BLOB file, so BLOBs
   // can be written again at once; the table state moves on.
   void EmptyTable(TVEZCursor* cursor) override;
+  // Lists the cursor and marks it Temporary.
   void OpenTable(TVEZCursor& cursor) override;
   void AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) override;
   void DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) override;

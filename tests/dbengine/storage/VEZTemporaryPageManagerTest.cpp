@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -113,6 +114,24 @@ TEST(VEZTemporaryPageManagerTest, NoPageFileRemainsAfterClose) {
   pm.reset();
   for (const std::string& p : fs.paths)
     EXPECT_FALSE(platform::DefaultFileSystem().FileExists(p)) << p;
+}
+
+TEST(VEZTemporaryPageManagerTest, RamPageLimitIsATenthOfTheFreeMemoryInInt32Pages) {
+  struct Case {
+    std::int64_t free_memory;
+    std::int32_t pages;
+  };
+  for (const Case& c : {
+           Case{0, 0},
+           Case{40959, 0},
+           Case{40960, 1},
+           Case{std::int64_t{4} << 30, 104857},
+           Case{std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int32_t>::max()},
+           Case{-1, 0},
+       }) {
+    SCOPED_TRACE(c.free_memory);
+    EXPECT_EQ(TVEZTemporaryPageManager::MaxMemoryPagesFor(c.free_memory), c.pages);
+  }
 }
 
 TEST(VEZTemporaryPageManagerTest, UnallocatedNumbersAreRefused) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/TemporaryTestSupport.h"
 
@@ -144,6 +146,70 @@ TEST(VEZTemporaryRecordManagerTest, FailedSpillWriteLeavesTheTableAsItWas) {
   rm.reset();
   for (const std::string& p : fs.paths)
     EXPECT_FALSE(platform::DefaultFileSystem().FileExists(p)) << p;
+}
+
+TEST(VEZTemporaryRecordManagerTest, CacheLimitFitsAnInt32AndOneBlock) {
+  // The largest block the memory manager hands out.
+  constexpr std::int64_t kBlock = std::numeric_limits<std::int32_t>::max() -
+                                  TVEZMemoryManager::kHeadSize - TVEZMemoryManager::kTailSize;
+  struct Case {
+    std::int64_t free_memory;
+    std::int32_t record_size;
+    std::int32_t limit;
+  };
+  for (const Case& c : {
+           Case{0, 37, 0},
+           Case{369, 37, 0},
+           Case{370, 37, 1},
+           Case{10'000'000, 100, 10'000},
+           // A machine with 32 GiB free: a tenth would pass one block.
+           Case{std::int64_t{32} << 30, 64, static_cast<std::int32_t>(kBlock / 64)},
+           // Far more than an Int32 of records.
+           Case{std::numeric_limits<std::int64_t>::max(), 1, static_cast<std::int32_t>(kBlock)},
+           Case{-5, 37, 0},
+       }) {
+    SCOPED_TRACE(::testing::Message() << c.free_memory << " / " << c.record_size);
+    const std::int32_t limit =
+        TVEZTemporaryRecordManager::MaxCachedRecordsFor(c.free_memory, c.record_size);
+    EXPECT_EQ(limit, c.limit);
+    EXPECT_LE(static_cast<std::int64_t>(limit) * c.record_size, kBlock);
+  }
+}
+
+TEST(VEZTemporaryRecordManagerTest, FailedCacheGrowthLeavesTheTableAsItWas) {
+  // Without temporary files every record must find room in the cache.
+  TVEZTemporaryRecordManager rm(kRecordSize, 10, 7, true);
+  std::mt19937 rng(11);
+  std::vector<std::vector<std::uint8_t>> model;
+  TVEZPageItemID id;
+  {
+    ScopedMemoryLimit limit(MemoryManager().TotalMemAllocated() + 4 * 7 * kRecordSize);
+    bool refused = false;
+    while (!refused && model.size() < 1000) {
+      auto r = MakeRecord(rng);
+      const std::int32_t state = rm.TableState;
+      if (rm.AddRecord(0, r.data(), id)) {
+        model.push_back(r);
+        continue;
+      }
+      refused = true;
+      EXPECT_EQ(rm.TableState, state);
+    }
+    ASSERT_TRUE(refused);
+    EXPECT_GE(model.size(), 7u);
+    EXPECT_EQ(rm.RecordCount, static_cast<std::int64_t>(model.size()));
+    EXPECT_EQ(rm.CachedRecordCount(), static_cast<std::int32_t>(model.size()));
+    ExpectSameAsModel(rm, model);
+  }
+  // With memory again the table goes on where it stopped.
+  for (int i = 0; i < 50; ++i) {
+    model.push_back(MakeRecord(rng));
+    ASSERT_TRUE(rm.AddRecord(0, model.back().data(), id));
+    EXPECT_EQ(TVEZTemporaryRecordManager::RecordNoOf(id),
+              static_cast<std::int64_t>(model.size() - 1));
+  }
+  ExpectSameAsModel(rm, model);
+  EXPECT_FALSE(rm.HasSpillFile());
 }
 
 TEST(VEZTemporaryRecordManagerTest, ErrorsAndIdentities) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -161,6 +162,74 @@ TEST_F(TemporaryTableTest, DirectBlobDataRoundTripsAndRefusesDamagedOffsets) {
     EXPECT_EQ(data, nullptr);
   }
   CheckAll(true);
+}
+
+TEST_F(TemporaryTableTest, DamagedEntryHeadersAreRefusedBeforeAnyDataIsRead) {
+  Insert({1, 1, "a", std::string(700, 'h')});
+  Insert({2, 2, "b", std::string(90, 'k')});
+  const TVEZFieldDef& def = *table().FieldManager()->FieldDefs().GetDef(test::kFieldData);
+  fx_.ReadSlot(0);
+  const std::int64_t entry =
+      TVEZTemporaryTableData::BlobOffsetOf(cursor().CurrentRecordBuffer, def);
+  TVEZStream& file = *table().BLOBFile();
+  std::uint8_t head[TVEZPartialTemporaryBLOBDescriptor::kSize];
+  file.SetPosition(entry);
+  file.ReadBuffer(head, sizeof head);
+  const TVEZPartialTemporaryBLOBDescriptor good = TVEZPartialTemporaryBLOBDescriptor::Decode(head);
+  ASSERT_GT(good.CompressedSize, 0);
+  // Each row damages one field of the entry's head in the file itself: a
+  // size past the file, a negative size or count must not become a wild
+  // allocation or a read of what is not there.
+  struct Case {
+    const char* what;
+    std::int32_t num_blocks;
+    std::int64_t uncompressed, compressed;
+  };
+  const std::int64_t past_end = file.Size() - entry - TVEZPartialTemporaryBLOBDescriptor::kSize + 1;
+  for (const Case& c : {
+           Case{"compressed size past the file", good.NumBlocks, good.UncompressedSize, past_end},
+           Case{"huge compressed size", good.NumBlocks, good.UncompressedSize,
+                std::numeric_limits<std::int64_t>::max()},
+           Case{"negative compressed size", good.NumBlocks, good.UncompressedSize, -1},
+           Case{"negative uncompressed size", good.NumBlocks, -700, good.CompressedSize},
+           Case{"negative block count", -1, good.UncompressedSize, good.CompressedSize},
+       }) {
+    SCOPED_TRACE(c.what);
+    TVEZPartialTemporaryBLOBDescriptor bad = good;
+    bad.NumBlocks = c.num_blocks;
+    bad.UncompressedSize = c.uncompressed;
+    bad.CompressedSize = c.compressed;
+    bad.Encode(head);
+    file.SetPosition(entry);
+    file.WriteBuffer(head, sizeof head);
+    fx_.ReadSlot(0);
+    EXPECT_EQ(NativeErrorOf([&] { fx_.ReadBlob(); }), 10142);
+    TVEZPartialTemporaryBLOBDescriptor descriptor;
+    std::uint8_t* data = nullptr;
+    EXPECT_EQ(NativeErrorOf([&] {
+                table().GetDirectBlobData(cursor(), test::kFieldData, cursor().CurrentRecordBuffer,
+                                          descriptor, data);
+              }),
+              10510);
+    EXPECT_EQ(data, nullptr);
+  }
+  // The head mended, the value reads as written; the other entry never suffered.
+  good.Encode(head);
+  file.SetPosition(entry);
+  file.WriteBuffer(head, sizeof head);
+  CheckAll(true);
+}
+
+TEST(TemporaryDatabaseTest, ACursorOfATemporaryTableIsMarkedTemporary) {
+  TTemporaryTableFixture fx;
+  EXPECT_TRUE(fx.Cursor().Temporary);
+  // Through such a cursor a unique index implies no constraint; without a
+  // cursor it does.
+  TVEZIndexDefs defs;
+  fx.Table().AddIndex(*test::AddIndexDef(defs, "U_ID", {"ID"}, true), &fx.Cursor());
+  EXPECT_EQ(fx.Table().ConstraintManager()->ConstraintDefs().GetCount(), 0);
+  fx.Table().AddIndex(*test::AddIndexDef(defs, "U_NAME", {"NAME", "ID"}, true), nullptr);
+  EXPECT_EQ(fx.Table().ConstraintManager()->ConstraintDefs().GetCount(), 1);
 }
 
 TEST(TemporaryTableFilesTest, FailedTemporaryFileWritesLeaveTheTableAsItWas) {
