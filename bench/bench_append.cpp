@@ -43,8 +43,8 @@
 #include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZRecordFieldData.h"
 #include "dbengine/storage/VEZTableData.h"
-#include "tests/common/DiskDataTable.h"
 #include "tests/common/VEZTestLocalCursor.h"
+#include "tests/dbengine/storage/DiskTableTestSupport.h"
 
 namespace {
 
@@ -176,8 +176,8 @@ class VezData {
  public:
   VezData(const std::string& path, TVEZDurability durability) : path_(path) {
     RemoveDatabaseFiles(path_);
-    test::datatable::CreateDatabaseFile(path_);
-    connection_ = std::make_unique<test::datatable::TConnection>(path_, true, durability);
+    connection_ = std::make_unique<test::TDiskTableEnv>(path_, /*create=*/true,
+                                                        /*multi_user=*/true, durability);
     TVEZFieldDefs fields;
     auto add = [&](const char* name, TVEZAdvancedFieldType type) {
       TVEZFieldDef* def = fields.AddCreated();
@@ -215,7 +215,7 @@ class VezData {
   // Posts row i; outside a transaction or batch the post commits.
   void Post(std::int64_t i) {
     const Reading r = MakeReading(i);
-    test::datatable::TRow row;
+    test::TDataRow row;
     row.measurement = r.measurement;
     row.day = r.day + kEngineDayOffset;
     row.ms = r.ms;
@@ -224,7 +224,7 @@ class VezData {
     row.torque = r.torque;
     row.is_error = r.is_error;
     cursor_->NewRecord();
-    test::datatable::Fill(*cursor_, row);
+    test::FillDataRecord(*cursor_, row);
     cursor_->InternalPost(true);
     if (cursor_->ErrorCode != cecOK) throw std::runtime_error("insert refused");
   }
@@ -240,12 +240,12 @@ class VezData {
     c.IndexID = index_id_;
     if (c.KeyBuffer == nullptr) c.KeyBuffer = c.AllocateKeyRecordBuffer();
     c.InternalInitKeyBuffer(c.KeyBuffer);
-    SetRecordFieldData(test::datatable::kMeasurement, c.FieldDefs(), &measurement, c.KeyBuffer);
+    SetRecordFieldData(test::kDataMeasurement, c.FieldDefs(), &measurement, c.KeyBuffer);
     c.KeyFieldCount = 1;
     std::int64_t rows = 0;
     if (!c.FindKey(scEqual)) return 0;
     for (TVEZGetRecordMode mode = grmCurrent; c.GetRecordBuffer(mode) == grrOK; mode = grmNext) {
-      if (test::datatable::Read(c).measurement != measurement) break;
+      if (test::ReadDataRecord(c).measurement != measurement) break;
       ++rows;
     }
     return rows;
@@ -253,7 +253,7 @@ class VezData {
 
  private:
   std::string path_;
-  std::unique_ptr<test::datatable::TConnection> connection_;
+  std::unique_ptr<test::TDiskTableEnv> connection_;
   test::TTestLocalCursor* cursor_ = nullptr;
   std::int32_t index_id_ = -1;
 };
