@@ -1,0 +1,137 @@
+// Crash harness, part three: the victim and the checker.
+//
+// The victim is one disk table (ID Integer, V Integer, B BLOB) driven through
+// the disk page manager, record manager, BLOB manager and the table's page
+// indexes: commits of 1 to 50 appends, updates, deletes and BLOB writes (empty,
+// shared-page and own-page values), and midway a second table created (its
+// record page index is a new B-tree). After every commit it notes the rows
+// and which pages the free space maps mark in use.
+//
+// The checker opens a rebuilt pair (recovering it), runs the page indexes'
+// integrity walks and record-count check, reads every row with its BLOB and
+// compares them with the rows of the last returned commit, or of the next
+// one when that had begun (a commit caught after its last write is whole).
+// Pages a committed state uses that the pair marks free are failures; pages
+// the pair marks in use beyond the state's are counted as leaked.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "tests/dbengine/storage/crash/harness/CrashRecorder.h"
+#include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
+
+namespace vez::test::crash {
+
+struct RowValue {
+  std::int32_t v = 0;
+  std::vector<std::uint8_t> blob;
+  bool operator==(const RowValue&) const = default;
+};
+using Rows = std::map<std::int32_t, RowValue>;
+
+// What one returned commit left: rows per table and the pages in use.
+struct CommittedState {
+  Rows rows;
+  Rows second_rows;
+  bool second_table = false;
+  std::vector<bool> used_pages;
+};
+
+struct VictimOptions {
+  TVEZDurability durability = TVEZDurability::Full;
+  std::int32_t commits = 12;
+  std::uint32_t seed = 1;
+  std::uint16_t page_size = 4096;
+};
+
+// Where the tables' trees start; fixed for the life of the file.
+struct TableRoots {
+  std::int32_t record_index = -1;
+  std::int32_t blob_index = -1;
+  std::int32_t second_record_index = -1;  // -1 until created
+  std::int32_t second_blob_index = -1;
+};
+
+class CrashVictim {
+ public:
+  CrashVictim(std::string directory, VictimOptions options);
+  ~CrashVictim();
+  CrashVictim(const CrashVictim&) = delete;
+  CrashVictim& operator=(const CrashVictim&) = delete;
+
+  // Creates the database, runs the workload under the recorder and returns
+  // the log; the files are left as the last commit wrote them (also in
+  // FinalImage).
+  CrashLog Run();
+
+  const std::vector<CommittedState>& States() const { return states_; }
+  const TableRoots& Roots() const { return roots_; }
+  const VictimOptions& Options() const { return options_; }
+  const PairImage& FinalImage() const { return final_image_; }
+  const std::string& DatabasePath() const { return path_; }
+
+ private:
+  struct Live;
+
+  std::string path_;
+  VictimOptions options_;
+  std::vector<CommittedState> states_;
+  TableRoots roots_;
+  PairImage final_image_;
+};
+
+struct CheckStats {
+  std::int64_t pairs = 0;
+  std::int64_t rows_checked = 0;
+  std::int64_t leaked_pages = 0;
+  // Pairs with at least one failure; the kinds below count each failure.
+  std::int64_t failures = 0;
+  std::int64_t repair_needed = 0;
+  std::int64_t lost_rows = 0;
+  std::int64_t uncommitted_rows = 0;
+  std::int64_t integrity_failures = 0;
+  // The first few failures, described.
+  std::vector<std::string> messages;
+
+  void Add(const CheckStats& other);
+  std::string Summary() const;
+};
+
+class CrashChecker {
+ public:
+  // Rebuilt pairs are written to directory as "check.vez" and its journal.
+  CrashChecker(const CrashVictim& victim, std::string directory);
+  ~CrashChecker();
+
+  void Check(const PairImage& pair, const CrashPoint& point);
+  const CheckStats& Stats() const { return stats_; }
+
+ private:
+  void Fail(const CrashPoint& point, const std::string& what);
+
+  const CrashVictim& victim_;
+  std::string path_;
+  CheckStats stats_;
+  bool pair_failed_ = false;
+};
+
+// A scratch folder under $TMPDIR (default /tmp), removed with everything in it.
+class CrashScratchDir {
+ public:
+  CrashScratchDir();
+  ~CrashScratchDir();
+  CrashScratchDir(const CrashScratchDir&) = delete;
+  CrashScratchDir& operator=(const CrashScratchDir&) = delete;
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& Dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace vez::test::crash
