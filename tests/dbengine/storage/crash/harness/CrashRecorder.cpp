@@ -161,11 +161,15 @@ void WriteImage(const std::string& path, const FileImage& image) {
       throw platform::EOSError(errno, "unlink " + path);
     return;
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Overwritten in place and cut to size: a truncation to zero would make the
+  // file system start write-back at close, and thousands of pairs would wait
+  // on the disk.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw platform::EOSError(errno, "create " + path);
   std::size_t done = 0;
   while (done < image.bytes.size()) {
-    const ssize_t n = ::write(fd, image.bytes.data() + done, image.bytes.size() - done);
+    const ssize_t n = ::pwrite(fd, image.bytes.data() + done, image.bytes.size() - done,
+                               static_cast<off_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
@@ -173,6 +177,11 @@ void WriteImage(const std::string& path, const FileImage& image) {
       throw platform::EOSError(err, "write " + path);
     }
     done += static_cast<std::size_t>(n);
+  }
+  if (::ftruncate(fd, static_cast<off_t>(image.bytes.size())) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw platform::EOSError(err, "truncate " + path);
   }
   ::close(fd);
 }
