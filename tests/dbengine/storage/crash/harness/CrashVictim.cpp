@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <random>
@@ -13,11 +14,13 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZTypes.h"
+#include "dbengine/storage/VEZBTreeRecordIndex.h"
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 #include "dbengine/storage/VEZDiskBlobManager.h"
 #include "dbengine/storage/VEZDiskRecordManager.h"
 #include "dbengine/storage/VEZFieldManager.h"
 #include "platform/core/Exceptions.h"
+#include "tests/dbengine/storage/TableTestSupport.h"
 
 namespace vez::test::crash {
 
@@ -25,80 +28,183 @@ namespace {
 
 constexpr std::int32_t kSession = 1;
 constexpr std::int32_t kTableID = 77;
-constexpr std::int32_t kSecondTableID = 78;
+constexpr std::int32_t kIDField = 0;
+constexpr std::int32_t kVField = 1;
 constexpr std::int32_t kBlobField = 2;
 constexpr std::size_t kMaxMessages = 8;
 
-void AddField(TVEZFieldDefs& defs, const char* name, TVEZAdvancedFieldType type) {
-  TVEZFieldDef* d = defs.AddCreated();
-  d->Name = name;
-  d->SetFieldDefDataType(type, 0);
-}
+// The table data of the victim: records on disk record pages, B-tree record
+// indexes on pages of the same database file.
+class CrashTableData : public TTestTableData {
+ public:
+  CrashTableData(TVEZDatabaseData* database, TVEZDiskPageManager* pm)
+      : TTestTableData(database), pm_(pm) {
+    fake_indexes = false;
+    SetPageManager(pm);
+  }
+  void CreateRecordManager() override {
+    auto rm = std::make_unique<TVEZDiskRecordManager>(pm_, FieldManager(), kTableID);
+    const TVEZFieldDefs& defs = FieldManager()->FieldDefs();
+    rm->Init(defs.GetMemoryRecordBufferSize(), defs.GetDiskRecordBufferSize(),
+             FieldManager()->FieldCount());
+    FRecordManager = std::move(rm);
+  }
+  TVEZDiskRecordManager& Disk() { return static_cast<TVEZDiskRecordManager&>(*RecordManager()); }
+
+ private:
+  TVEZDiskPageManager* pm_;
+};
 
 // ID Integer, V Integer, B BLOB.
-std::unique_ptr<TVEZBaseFieldManager> MakeFields() {
-  auto fm = std::make_unique<TVEZBaseFieldManager>(nullptr);
-  AddField(fm->FieldDefs(), "ID", aftInteger);
-  AddField(fm->FieldDefs(), "V", aftInteger);
-  AddField(fm->FieldDefs(), "B", aftBlob);
-  fm->RecalcFieldOffsets();
-  return fm;
+void MakeFields(TVEZFieldDefs& fields) {
+  AddField(fields, "ID", aftInteger);
+  AddField(fields, "V", aftInteger);
+  AddField(fields, "B", aftBlob);
 }
 
-std::int32_t Offset(const TVEZBaseFieldManager& fm, std::int32_t field) {
-  return fm.FieldDefs().GetDef(field)->MemoryOffset;
-}
-
-// One table's managers over a page manager.
-struct TableAccess {
-  std::unique_ptr<TVEZBaseFieldManager> fm = MakeFields();
-  std::unique_ptr<TVEZDiskRecordManager> rm;
+// The table over one open page manager, with a cursor of session 1 that is
+// always inside a transaction: the table applies nothing by itself, the
+// workload commits.
+struct CrashTable {
+  TestSession session;
+  TTestDatabaseData database;
+  std::unique_ptr<CrashTableData> table;
   std::unique_ptr<TVEZDiskBlobManager> bm;
+  std::unique_ptr<TTableCursor> cursor;
+  std::uint8_t* edit = nullptr;
 
-  TableAccess(TVEZDiskPageManager& pm, std::int32_t table_id) {
-    rm = std::make_unique<TVEZDiskRecordManager>(&pm, fm.get(), table_id);
-    rm->Init(fm->FieldDefs().GetMemoryRecordBufferSize(), fm->FieldDefs().GetDiskRecordBufferSize(),
-             fm->FieldCount());
-    bm = std::make_unique<TVEZDiskBlobManager>(&pm, fm.get(), rm.get());
+  explicit CrashTable(TVEZDiskPageManager& pm) {
+    session.SessionID = kSession;
+    session.InTransaction = true;
+    table = std::make_unique<CrashTableData>(&database, &pm);
+    table->SetTableName("T");
   }
-  ~TableAccess() {
+  ~CrashTable() {
+    if (cursor) cursor->FreeRecordBuffer(edit);
+    cursor.reset();
     bm.reset();
-    rm.reset();
+    table.reset();
+  }
+  CrashTable(const CrashTable&) = delete;
+  CrashTable& operator=(const CrashTable&) = delete;
+
+  // A new table: the record and BLOB page indexes and the index on V, made
+  // and written by the engine's own session.
+  void Create() {
+    TVEZFieldDefs fields;
+    MakeFields(fields);
+    TVEZIndexDefs indexes;
+    AddIndexDef(indexes, "BY_V", {"V"});
+    TVEZConstraintDefs constraints;
+    table->CreateTable(nullptr, fields, indexes, constraints);
+    table->Disk().CreateRecordPageIndex();
+    MakeBlobManager();
+    bm->CreateBlobPageIndex();
+    AttachCursor();
+  }
+  // The stored table with the given roots and indexes.
+  void Open(const TableRoots& roots, const std::vector<IndexInfo>& index_infos) {
+    TVEZFieldDefs fields;
+    MakeFields(fields);
+    TVEZIndexDefs indexes;
+    for (const IndexInfo& info : index_infos)
+      AddIndexDef(indexes, info.name, {info.field}, info.unique);
+    TVEZConstraintDefs constraints;
+    table->CreateFieldManager(fields);
+    table->CreateIndexManager(indexes);
+    table->CreateConstraintManager(constraints);
+    table->CreateRecordManager();
+    TVEZIndexDefs& defs = table->IndexManager()->IndexDefs();
+    for (std::size_t i = 0; i < index_infos.size(); ++i)
+      defs.GetDef(static_cast<std::int32_t>(i))->RootPageNo = index_infos[i].root;
+    table->Disk().RecordPageIndex().OpenIndex(roots.record_index);
+    MakeBlobManager();
+    bm->BlobPageIndex().OpenIndex(roots.blob_index);
+    AttachCursor();
+  }
+  std::vector<IndexInfo> Indexes() const {
+    std::vector<IndexInfo> out;
+    const TVEZIndexDefs& defs = table->IndexManager()->IndexDefs();
+    for (std::int32_t i = 0; i < defs.GetCount(); ++i) {
+      const TVEZIndexDef* d = defs.GetDef(i);
+      out.push_back({d->Name, d->Name == "BY_V" ? "V" : "ID", d->Unique, d->RootPageNo});
+    }
+    return out;
+  }
+  TVEZBTreeRecordIndex& Index(std::int32_t n) {
+    const std::int32_t id = table->IndexManager()->IndexDefs().GetDef(n)->ObjectID;
+    return static_cast<TVEZBTreeRecordIndex&>(*table->IndexManager()->OpenIndex(id));
+  }
+
+  std::int32_t RecordSize() const {
+    return table->FieldManager()->FieldDefs().GetMemoryRecordBufferSize();
+  }
+  std::int32_t Offset(std::int32_t field) const {
+    return table->FieldManager()->FieldDefs().GetDef(field)->MemoryOffset;
   }
   std::vector<std::uint8_t> NewRecord() const {
-    return std::vector<std::uint8_t>(
-        static_cast<std::size_t>(fm->FieldDefs().GetMemoryRecordBufferSize()), 0);
+    return std::vector<std::uint8_t>(static_cast<std::size_t>(RecordSize()), 0);
   }
   void SetInts(std::vector<std::uint8_t>& rec, std::int32_t id, std::int32_t v) const {
-    PutLE<std::int32_t>(rec.data() + Offset(*fm, 0), id);
-    PutLE<std::int32_t>(rec.data() + Offset(*fm, 1), v);
+    PutLE<std::int32_t>(rec.data() + Offset(kIDField), id);
+    PutLE<std::int32_t>(rec.data() + Offset(kVField), v);
   }
+  // The value becomes the record's stored BLOB (an old one is deleted).
   void SetBlob(std::vector<std::uint8_t>& rec, const std::vector<std::uint8_t>& value) {
     const auto n = static_cast<std::int64_t>(value.size());
     TVEZPartialTemporaryBLOBDescriptor d{1, n, n};
     bm->SetDirectBlobInfoFromRecordBuffer(rec.data(), kBlobField, d, value.data());
     bm->WriteBlobs(kSession, rec.data());
   }
-  // Every stored row in page order; raises on a duplicate id.
-  Rows ReadAll(std::int64_t& count) {
+
+  TVEZPageItemID Insert(const std::vector<std::uint8_t>& rec) {
+    Load(rec);
+    if (!table->InsertRecord(*cursor)) throw platform::Exception("victim: append refused");
+    return cursor->CurrentRecordID;
+  }
+  void Update(const std::vector<std::uint8_t>& old_rec, const std::vector<std::uint8_t>& new_rec,
+              TVEZPageItemID id) {
+    std::memcpy(edit, old_rec.data(), old_rec.size());
+    cursor->EditRecordBuffer = edit;
+    Load(new_rec);
+    cursor->CurrentRecordID = id;
+    const bool ok = table->UpdateRecord(*cursor);
+    cursor->EditRecordBuffer = nullptr;
+    if (!ok) throw platform::Exception("victim: update refused");
+  }
+  void Delete(std::vector<std::uint8_t>& rec, TVEZPageItemID id) {
+    bm->DeleteBlobs(kSession, rec.data());
+    Load(rec);
+    cursor->CurrentRecordID = id;
+    if (!table->DeleteRecord(*cursor)) throw platform::Exception("victim: delete refused");
+  }
+  void AddUniqueIndexOnID() {
+    TVEZIndexDefs defs;
+    TVEZIndexDef* def = AddIndexDef(defs, "BY_ID", {"ID"}, true);
+    table->AddIndex(*def, cursor.get());
+  }
+
+  // Every stored row in page order with its identity; raises on a duplicate id.
+  Rows ReadAll(std::map<std::int32_t, TVEZPageItemID>& ids) {
     Rows rows;
     auto rec = NewRecord();
     TVEZNavigationInfo info;
     info.RecordBuffer = rec.data();
     info.FirstPosition = true;
-    rm->RecordCount = 1;  // the walk needs a non-empty table; the index check counts
-    count = 0;
+    TVEZDiskRecordManager& rm = table->Disk();
+    rm.RecordCount = 1;  // the walk needs a non-empty table; the index check counts
+    std::int64_t count = 0;
     for (;;) {
       info.GetRecordMode = grmNext;
-      rm->GetRecordBuffer(kSession, info);
+      rm.GetRecordBuffer(kSession, info);
       if (info.GetRecordResult == grrEOF) break;
       if (info.GetRecordResult != grrOK)
         throw platform::Exception("record walk answered " +
                                   std::to_string(static_cast<int>(info.GetRecordResult)));
       ++count;
       RowValue row;
-      const std::int32_t id = GetLE<std::int32_t>(rec.data() + Offset(*fm, 0));
-      row.v = GetLE<std::int32_t>(rec.data() + Offset(*fm, 1));
+      const std::int32_t id = GetLE<std::int32_t>(rec.data() + Offset(kIDField));
+      row.v = GetLE<std::int32_t>(rec.data() + Offset(kVField));
       TVEZPartialTemporaryBLOBDescriptor d;
       const std::uint8_t* data = nullptr;
       bm->GetDirectBlobInfoFromRecordBuffer(kSession, rec.data(), kBlobField, d, data);
@@ -106,9 +212,68 @@ struct TableAccess {
       bm->ClearBlobInRecordBuffer(rec.data(), kBlobField, false);
       if (!rows.emplace(id, std::move(row)).second)
         throw platform::Exception("row " + std::to_string(id) + " stored twice");
+      ids[id] = info.RecordID;
     }
-    rm->RecordCount = count;
+    rm.RecordCount = count;
     return rows;
+  }
+
+  // Runs index n's integrity walk and reads its entries in order: the ids of
+  // the rows, which must be the table's rows in key order.
+  void CheckIndex(std::int32_t n, const Rows& rows,
+                  const std::map<std::int32_t, TVEZPageItemID>& ids) {
+    TVEZBTreeRecordIndex& index = Index(n);
+    {
+      TVEZKeyPath path;
+      TVEZBTreePage::GetIndexPage(table->PageManager(), &index.KeyRef(), kSession,
+                                  index.IndexDef()->RootPageNo)
+          ->CheckIntegrity(kSession, path);
+    }
+    const bool by_v = index.IndexDef()->Name == "BY_V";
+    auto rec = NewRecord();
+    TVEZNavigationInfo info;
+    info.RecordBuffer = rec.data();
+    info.FirstPosition = true;
+    std::size_t seen = 0;
+    std::int64_t last_key = 0;
+    for (;;) {
+      info.GetRecordMode = grmNext;
+      index.GetRecordBuffer(kSession, info, nullptr, table->RecordManager()->TableState);
+      if (info.GetRecordResult == grrEOF) break;
+      if (info.GetRecordResult == grrError && seen == 0 && rows.empty()) break;
+      if (info.GetRecordResult != grrOK)
+        throw platform::Exception(index.IndexDef()->Name + " walk answered " +
+                                  std::to_string(static_cast<int>(info.GetRecordResult)));
+      const std::int32_t id = GetLE<std::int32_t>(rec.data() + Offset(kIDField));
+      auto it = ids.find(id);
+      if (it == ids.end() || !(it->second == info.RecordID))
+        throw platform::Exception(index.IndexDef()->Name + " lists a row the table lacks");
+      const std::int64_t key = by_v ? rows.at(id).v : id;
+      if (seen > 0 && key < last_key)
+        throw platform::Exception(index.IndexDef()->Name + " is out of order");
+      last_key = key;
+      if (++seen > rows.size())
+        throw platform::Exception(index.IndexDef()->Name + " lists more entries than rows");
+    }
+    if (seen != rows.size())
+      throw platform::Exception(index.IndexDef()->Name + " lists " + std::to_string(seen) + " of " +
+                                std::to_string(rows.size()) + " rows");
+  }
+
+ private:
+  void MakeBlobManager() {
+    bm = std::make_unique<TVEZDiskBlobManager>(table->PageManager(), table->FieldManager(),
+                                               table->RecordManager());
+  }
+  void AttachCursor() {
+    cursor = std::make_unique<TTableCursor>();
+    cursor->Session = &session;
+    cursor->TableName = "T";
+    cursor->Attach(*table);
+    edit = cursor->AllocateRecordBuffer();
+  }
+  void Load(const std::vector<std::uint8_t>& rec) {
+    std::memcpy(cursor->CurrentRecordBuffer, rec.data(), rec.size());
   }
 };
 
@@ -143,126 +308,114 @@ std::vector<std::uint8_t> RandomBlob(std::mt19937& rng, std::int32_t page_size) 
   return b;
 }
 
-}  // namespace
+// Rows of `want` missing from or different in `have`, and rows of `have`
+// that `want` lacks.
+void CountDifferences(const Rows& want, const Rows& have, std::int64_t& lost, std::int64_t& extra) {
+  for (const auto& [id, row] : want) {
+    auto it = have.find(id);
+    if (it == have.end() || !(it->second == row)) ++lost;
+  }
+  for (const auto& [id, row] : have)
+    if (!want.contains(id)) ++extra;
+}
 
-// The victim's live objects while it runs.
-struct CrashVictim::Live {
-  TVEZDiskPageManager pm;
-  std::unique_ptr<TableAccess> table;
-  std::unique_ptr<TableAccess> second;
-  // Per row: its identity and its stored memory record.
-  struct Stored {
-    TVEZPageItemID id;
-    std::vector<std::uint8_t> record;
-  };
-  std::map<std::int32_t, Stored> stored;
-  std::map<std::int32_t, Stored> second_stored;
-};
+}  // namespace
 
 CrashVictim::CrashVictim(std::string directory, VictimOptions options)
     : path_(std::move(directory) + "/victim.vez"), options_(options) {}
 
 CrashVictim::~CrashVictim() = default;
 
+// The victim's live objects while it runs.
+struct CrashVictim::Live {
+  TVEZDiskPageManager pm;
+  std::unique_ptr<CrashTable> table;
+  // Per row: its identity and its stored memory record.
+  struct Stored {
+    TVEZPageItemID id;
+    std::vector<std::uint8_t> record;
+  };
+  std::map<std::int32_t, Stored> stored;
+};
+
 CrashLog CrashVictim::Run() {
   RecordingFileSystem fs(path_);
   {
     // The file is made under a temporary name and renamed, so its first
-    // handle escapes the recorder: the tables are made, then it is reopened.
+    // handle escapes the recorder: the table is made, then the file reopened.
     TVEZDiskPageManager pm;
     pm.CreateAndOpenDatabase(path_, TVEZPassword{}, options_.page_size, 8);
-    TableAccess t(pm, kTableID);
-    t.rm->CreateRecordPageIndex();
-    t.bm->CreateBlobPageIndex();
+    CrashTable t(pm);
+    t.Create();
     pm.ApplyChanges(-2);
-    roots_.record_index = t.rm->RecordPageIndex().RootPageNo();
+    roots_.record_index = t.table->Disk().RecordPageIndex().RootPageNo();
     roots_.blob_index = t.bm->BlobPageIndex().RootPageNo();
+    states_.push_back({{}, t.Indexes(), {}});
   }
   auto live = std::make_unique<Live>();
   TVEZDiskPageManager& pm = live->pm;
   bool read_only = false, repair_needed = false, multi_user = true;
   pm.OpenDatabase(path_, TVEZPassword{}, read_only, repair_needed, false, multi_user);
   pm.SetDurability(options_.durability);
-  live->table = std::make_unique<TableAccess>(pm, kTableID);
-  live->table->rm->RecordPageIndex().OpenIndex(roots_.record_index);
-  live->table->bm->BlobPageIndex().OpenIndex(roots_.blob_index);
+  live->table = std::make_unique<CrashTable>(pm);
+  CrashTable& t = *live->table;
+  t.Open(roots_, states_.back().indexes);
+  states_.back().used_pages = UsedPages(pm);
+  fs.Start();
 
-  Rows rows, second_rows;
+  Rows rows;
   auto note_state = [&] {
     CommittedState s;
     s.rows = rows;
-    s.second_rows = second_rows;
-    s.second_table = live->second != nullptr;
+    s.indexes = t.Indexes();
     s.used_pages = UsedPages(pm);
     states_.push_back(std::move(s));
   };
-  note_state();
-  fs.Start();
-
   std::mt19937 rng(options_.seed);
   std::int32_t next_id = 1;
-  const std::int32_t second_at = std::max(1, options_.commits / 2);
+  const std::int32_t index_at = std::max(1, options_.commits / 2);
   for (std::int32_t commit = 1; commit <= options_.commits; ++commit) {
-    if (commit == second_at && !live->second) {
-      // The new table's tree is made and written by a commit of its own.
-      fs.Mark(FileOp::Kind::kCommitBegin, commit);
-      live->second = std::make_unique<TableAccess>(pm, kSecondTableID);
-      live->second->rm->CreateRecordPageIndex();
-      live->second->bm->CreateBlobPageIndex();
-      pm.ApplyChanges(-2);
-      roots_.second_record_index = live->second->rm->RecordPageIndex().RootPageNo();
-      roots_.second_blob_index = live->second->bm->BlobPageIndex().RootPageNo();
-      fs.Mark(FileOp::Kind::kCommitEnd, commit);
-      note_state();
-      continue;
-    }
     fs.Mark(FileOp::Kind::kCommitBegin, commit);
-    const std::int32_t operations = 1 + static_cast<std::int32_t>(rng() % 50);
-    for (std::int32_t i = 0; i < operations; ++i) {
-      const bool to_second = live->second && rng() % 4 == 0;
-      TableAccess& t = to_second ? *live->second : *live->table;
-      auto& stored = to_second ? live->second_stored : live->stored;
-      Rows& model = to_second ? second_rows : rows;
-      const std::uint32_t dice = rng() % 100;
-      if (stored.empty() || dice < 55) {
-        // Append.
-        const std::int32_t id = next_id++;
-        RowValue row{static_cast<std::int32_t>(rng()), RandomBlob(rng, options_.page_size)};
-        auto rec = t.NewRecord();
-        t.SetInts(rec, id, row.v);
-        t.SetBlob(rec, row.blob);
-        TVEZPageItemID rid;
-        if (!t.rm->AddRecord(kSession, rec.data(), rid))
-          throw platform::Exception("victim: append refused");
-        stored[id] = {rid, rec};
-        model[id] = std::move(row);
-        continue;
-      }
-      auto it = stored.begin();
-      std::advance(it, static_cast<long>(rng() % stored.size()));
-      const std::int32_t id = it->first;
-      Live::Stored& s = it->second;
-      if (dice < 70) {
-        // Delete.
-        t.bm->DeleteBlobs(kSession, s.record.data());
-        TVEZPageItemID rid = s.id;
-        if (!t.rm->DeleteRecord(kSession, rid)) throw platform::Exception("victim: delete refused");
-        stored.erase(it);
-        model.erase(id);
-      } else if (dice < 85) {
-        // Update of the plain field only.
-        RowValue& row = model[id];
-        row.v = static_cast<std::int32_t>(rng());
-        t.SetInts(s.record, id, row.v);
-        if (!t.rm->UpdateRecord(kSession, s.record.data(), s.id))
-          throw platform::Exception("victim: update refused");
-      } else {
-        // A new BLOB value (the old one goes).
-        RowValue& row = model[id];
-        row.blob = RandomBlob(rng, options_.page_size);
-        t.SetBlob(s.record, row.blob);
-        if (!t.rm->UpdateRecord(kSession, s.record.data(), s.id))
-          throw platform::Exception("victim: BLOB update refused");
+    if (commit == index_at) {
+      // A new index over the stored rows, committed on its own.
+      t.AddUniqueIndexOnID();
+    } else {
+      const std::int32_t operations = 1 + static_cast<std::int32_t>(rng() % 50);
+      for (std::int32_t i = 0; i < operations; ++i) {
+        const std::uint32_t dice = rng() % 100;
+        if (live->stored.empty() || dice < 55) {
+          const std::int32_t id = next_id++;
+          RowValue row{static_cast<std::int32_t>(rng() % 1000),
+                       RandomBlob(rng, options_.page_size)};
+          auto rec = t.NewRecord();
+          t.SetInts(rec, id, row.v);
+          t.SetBlob(rec, row.blob);
+          live->stored[id] = {t.Insert(rec), rec};
+          rows[id] = std::move(row);
+          continue;
+        }
+        auto it = live->stored.begin();
+        std::advance(it, static_cast<long>(rng() % live->stored.size()));
+        const std::int32_t id = it->first;
+        Live::Stored& s = it->second;
+        RowValue& row = rows[id];
+        if (dice < 70) {
+          t.Delete(s.record, s.id);
+          live->stored.erase(it);
+          rows.erase(id);
+        } else if (dice < 85) {
+          // A new V: the row moves in the index on V.
+          auto old = s.record;
+          row.v = static_cast<std::int32_t>(rng() % 1000);
+          t.SetInts(s.record, id, row.v);
+          t.Update(old, s.record, s.id);
+        } else {
+          // A new BLOB value (the old one goes).
+          auto old = s.record;
+          row.blob = RandomBlob(rng, options_.page_size);
+          t.SetBlob(s.record, row.blob);
+          t.Update(old, s.record, s.id);
+        }
       }
     }
     pm.ApplyChanges(kSession);
@@ -313,19 +466,57 @@ void CrashChecker::Fail(const CrashPoint& point, const std::string& what) {
     stats_.messages.push_back(point.Describe() + ": " + what);
 }
 
-namespace {
+struct CrashChecker::Verdict {
+  enum class Kind : std::uint8_t { kHolds, kIntegrity, kRows, kFreeSpace };
+  Kind kind = Kind::kHolds;
+  std::string what;
+  std::int64_t rows = 0;
+  std::int64_t leaked = 0;
+  std::int64_t lost = 0;
+  std::int64_t extra = 0;
+};
 
-// Rows of `have` missing from or different in `want`, and the other way round.
-void CountDifferences(const Rows& want, const Rows& have, std::int64_t& lost, std::int64_t& extra) {
-  for (const auto& [id, row] : want) {
-    auto it = have.find(id);
-    if (it == have.end() || !(it->second == row)) ++lost;
+CrashChecker::Verdict CrashChecker::Compare(TVEZDiskPageManager& pm, const CommittedState& state) {
+  Verdict v;
+  Rows rows;
+  try {
+    CrashTable t(pm);
+    t.Open(victim_.Roots(), state.indexes);
+    t.table->Disk().RecordPageIndex().CheckIntegrity(kSession);
+    t.bm->BlobPageIndex().CheckIntegrity(kSession);
+    std::map<std::int32_t, TVEZPageItemID> ids;
+    rows = t.ReadAll(ids);
+    v.rows = static_cast<std::int64_t>(rows.size());
+    t.table->Disk().ValidateRecordPageIndex(kSession);
+    for (std::size_t i = 0; i < state.indexes.size(); ++i)
+      t.CheckIndex(static_cast<std::int32_t>(i), rows, ids);
+  } catch (const std::exception& e) {
+    v.kind = Verdict::Kind::kIntegrity;
+    v.what = e.what();
+    return v;
   }
-  for (const auto& [id, row] : have)
-    if (!want.contains(id)) ++extra;
+  if (rows != state.rows) {
+    CountDifferences(state.rows, rows, v.lost, v.extra);
+    v.kind = Verdict::Kind::kRows;
+    v.what = std::to_string(v.lost) + " committed rows lost or changed, " +
+             std::to_string(v.extra) + " uncommitted rows visible";
+    return v;
+  }
+  // Free space: every page the state uses must be in use here.
+  const std::vector<bool> used = UsedPages(pm);
+  std::int64_t freed_in_use = 0;
+  for (std::size_t p = 0; p < std::max(used.size(), state.used_pages.size()); ++p) {
+    const bool want = p < state.used_pages.size() && state.used_pages[p];
+    const bool have = p < used.size() && used[p];
+    if (want && !have) ++freed_in_use;
+    if (have && !want) ++v.leaked;
+  }
+  if (freed_in_use > 0) {
+    v.kind = Verdict::Kind::kFreeSpace;
+    v.what = std::to_string(freed_in_use) + " pages in use are marked free";
+  }
+  return v;
 }
-
-}  // namespace
 
 void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
   ++stats_.pairs;
@@ -337,93 +528,37 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
   // The states the pair may hold: the last returned commit's, or the next's.
   std::vector<std::size_t> allowed{done};
   if (point.commit_begun && done + 1 < states.size()) allowed.push_back(done + 1);
-
   try {
-    auto pm = std::make_unique<TVEZDiskPageManager>();
+    TVEZDiskPageManager pm;
     bool read_only = false, repair_needed = false, multi_user = false;
-    pm->OpenDatabase(path_, TVEZPassword{}, read_only, repair_needed, true, multi_user);
+    pm.OpenDatabase(path_, TVEZPassword{}, read_only, repair_needed, true, multi_user);
     if (repair_needed) {
       ++stats_.repair_needed;
       Fail(point, "the file says a repair is needed");
       return;
     }
-    const TableRoots& roots = victim_.Roots();
-    bool integrity_ok = true;
-    // quiet: a failure only answers false (the table may rightly be absent).
-    auto read_table = [&](std::int32_t table_id, std::int32_t record_root, std::int32_t blob_root,
-                          Rows& out, bool quiet) {
-      TableAccess t(*pm, table_id);
-      t.rm->RecordPageIndex().OpenIndex(record_root);
-      t.bm->BlobPageIndex().OpenIndex(blob_root);
-      try {
-        t.rm->RecordPageIndex().CheckIntegrity(kSession);
-        t.bm->BlobPageIndex().CheckIntegrity(kSession);
-        std::int64_t count = 0;
-        out = t.ReadAll(count);
-        t.rm->ValidateRecordPageIndex(kSession);
-        stats_.rows_checked += count;
-        return true;
-      } catch (const std::exception& e) {
-        if (quiet) return false;
-        integrity_ok = false;
-        ++stats_.integrity_failures;
-        Fail(point, std::string("table ") + std::to_string(table_id) + ": " + e.what());
-        return false;
+    Verdict first;
+    for (std::size_t k = 0; k < allowed.size(); ++k) {
+      Verdict v = Compare(pm, states[allowed[k]]);
+      if (v.kind == Verdict::Kind::kHolds) {
+        stats_.rows_checked += v.rows;
+        stats_.leaked_pages += v.leaked;
+        return;
       }
-    };
-    Rows rows, second_rows;
-    read_table(kTableID, roots.record_index, roots.blob_index, rows, false);
-    // The second table exists in some allowed states and not in others only
-    // for a crash inside the commit that makes it: then whether its trees
-    // read back soundly decides, and the free-space comparison below still
-    // sees any page that went astray.
-    std::size_t with_second = 0;
-    for (std::size_t s : allowed)
-      if (states[s].second_table) ++with_second;
-    bool has_second = false;
-    if (with_second > 0) {
-      const bool certain = with_second == allowed.size();
-      has_second = read_table(kSecondTableID, roots.second_record_index, roots.second_blob_index,
-                              second_rows, !certain);
-      if (!has_second) second_rows.clear();
+      if (k == 0) first = std::move(v);
     }
-    if (!integrity_ok) return;
-
-    const CommittedState* match = nullptr;
-    for (std::size_t s : allowed) {
-      const CommittedState& st = states[s];
-      if (st.rows == rows && st.second_rows == second_rows && st.second_table == has_second) {
-        match = &st;
-        break;
-      }
-    }
-    if (match == nullptr) {
-      std::int64_t lost = 0, extra = 0;
-      CountDifferences(states[done].rows, rows, lost, extra);
-      CountDifferences(states[done].second_rows, second_rows, lost, extra);
-      stats_.lost_rows += lost;
-      stats_.uncommitted_rows += extra;
-      Fail(point, "rows differ from every allowed commit (" + std::to_string(lost) +
-                      " committed rows lost or changed, " + std::to_string(extra) +
-                      " uncommitted visible)");
-      return;
-    }
-    // Free space: every page the matched state uses must be in use here.
-    const std::vector<bool> used = UsedPages(*pm);
-    std::int64_t freed_in_use = 0;
-    for (std::size_t p = 0; p < std::max(used.size(), match->used_pages.size()); ++p) {
-      const bool want = p < match->used_pages.size() && match->used_pages[p];
-      const bool have = p < used.size() && used[p];
-      if (want && !have) ++freed_in_use;
-      if (have && !want) ++stats_.leaked_pages;
-    }
-    if (freed_in_use > 0) {
+    // Reported against the last returned commit.
+    stats_.rows_checked += first.rows;
+    if (first.kind == Verdict::Kind::kRows) {
+      stats_.lost_rows += first.lost;
+      stats_.uncommitted_rows += first.extra;
+    } else {
       ++stats_.integrity_failures;
-      Fail(point, std::to_string(freed_in_use) + " pages in use are marked free");
     }
+    Fail(point, first.what);
   } catch (const std::exception& e) {
     ++stats_.integrity_failures;
-    Fail(point, std::string("open or read: ") + e.what());
+    Fail(point, std::string("open: ") + e.what());
   }
 }
 

@@ -1,18 +1,21 @@
 // Crash harness, part three: the victim and the checker.
 //
-// The victim is one disk table (ID Integer, V Integer, B BLOB) driven through
-// the disk page manager, record manager, BLOB manager and the table's page
-// indexes: commits of 1 to 50 appends, updates, deletes and BLOB writes (empty,
-// shared-page and own-page values), and midway a second table created (its
-// record page index is a new B-tree). After every commit it notes the rows
-// and which pages the free space maps mark in use.
+// The victim is one disk table (ID Integer, V Integer, B BLOB) with a B-tree
+// record index on V, driven through the disk page manager, record manager,
+// BLOB manager, the table's page indexes and its record indexes: commits of
+// 1 to 50 appends, updates (some moving the row in the index), deletes and
+// BLOB writes (empty, shared-page and own-page values); midway a commit of
+// its own creates a unique index on ID over the stored rows. After every
+// commit it notes the rows, the indexes with their roots, and which pages the
+// free space maps mark in use.
 //
-// The checker opens a rebuilt pair (recovering it), runs the page indexes'
-// integrity walks and record-count check, reads every row with its BLOB and
-// compares them with the rows of the last returned commit, or of the next
-// one when that had begun (a commit caught after its last write is whole).
-// Pages a committed state uses that the pair marks free are failures; pages
-// the pair marks in use beyond the state's are counted as leaked.
+// The checker opens a rebuilt pair (recovering it) and accepts it when it
+// matches the last returned commit, or the next one when that had begun (a
+// commit caught after its last write is whole): the page indexes' and record
+// indexes' integrity walks pass, the record page index counts the rows, every
+// index lists exactly the rows in key order, the rows and BLOBs are the
+// state's, and every page the state uses is in use. Pages the pair marks in
+// use beyond the state's are counted as leaked.
 #pragma once
 
 #include <cstdint>
@@ -34,11 +37,18 @@ struct RowValue {
 };
 using Rows = std::map<std::int32_t, RowValue>;
 
-// What one returned commit left: rows per table and the pages in use.
+// One record index of the table.
+struct IndexInfo {
+  std::string name;
+  std::string field;
+  bool unique = false;
+  std::int32_t root = -1;
+};
+
+// What one returned commit left: the rows, the indexes and the pages in use.
 struct CommittedState {
   Rows rows;
-  Rows second_rows;
-  bool second_table = false;
+  std::vector<IndexInfo> indexes;
   std::vector<bool> used_pages;
 };
 
@@ -49,12 +59,10 @@ struct VictimOptions {
   std::uint16_t page_size = 4096;
 };
 
-// Where the tables' trees start; fixed for the life of the file.
+// Where the table's page indexes start; fixed for the life of the file.
 struct TableRoots {
   std::int32_t record_index = -1;
   std::int32_t blob_index = -1;
-  std::int32_t second_record_index = -1;  // -1 until created
-  std::int32_t second_blob_index = -1;
 };
 
 class CrashVictim {
@@ -113,6 +121,9 @@ class CrashChecker {
 
  private:
   void Fail(const CrashPoint& point, const std::string& what);
+  // Empty when the open database holds the state; else what differs.
+  struct Verdict;
+  Verdict Compare(TVEZDiskPageManager& pm, const CommittedState& state);
 
   const CrashVictim& victim_;
   std::string path_;
