@@ -160,11 +160,13 @@ TEST(CrashReplayerTest, PowerCutKeepsSyncedBytesAndTossesOnlyUnsyncedSectors) {
 // Runs the victim and checks every rebuilt pair of the chosen models.
 struct HarnessRun {
   CheckStats killed, power_cut;
+  // The killed-process pairs checked past a repair flag.
+  CheckStats killed_unheeded;
   std::int64_t syncs = 0, commits = 0;
 };
 
 HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, std::int32_t commits,
-                      std::uint32_t seed) {
+                      std::uint32_t seed, bool unheeded = false) {
   CrashScratchDir dir;
   VictimOptions options;
   options.durability = durability;
@@ -184,6 +186,13 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
     ReplayKilledProcess(log, replay,
                         [&](const PairImage& p, const CrashPoint& c) { checker.Check(p, c); });
     run.killed = checker.Stats();
+  }
+  if (unheeded) {
+    CrashChecker checker(victim, dir.Dir());
+    checker.SetHeedRepairFlag(false);
+    ReplayKilledProcess(log, replay,
+                        [&](const PairImage& p, const CrashPoint& c) { checker.Check(p, c); });
+    run.killed_unheeded = checker.Stats();
   }
   if (power_cut) {
     CrashChecker checker(victim, dir.Dir());
@@ -229,13 +238,20 @@ TEST(CrashHarnessTest, RecorderLogRebuildsTheFilesTheWorkloadLeft) {
 }
 
 TEST(CrashHarnessTest, DurabilityOffIsCaughtDamaged) {
-  const HarnessRun run = RunHarness(TVEZDurability::Off, true, true, 8, 7);
+  const HarnessRun run = RunHarness(TVEZDurability::Off, true, true, 8, 7, true);
   std::cout << "[durability off] killed: " << run.killed.Summary() << "\n"
+            << "[durability off] killed, repair flag not heeded: " << run.killed_unheeded.Summary()
+            << "\n"
             << "[durability off] power cut: " << run.power_cut.Summary() << "\n";
   EXPECT_EQ(run.syncs, 0);
   EXPECT_GT(run.killed.pairs, 0);
   EXPECT_GT(run.killed.failures, 0);
   EXPECT_GT(run.killed.repair_needed, 0);
+  // Past the flag, torn commits show as damaged trees or wrong rows; a power
+  // cut without syncs loses what the last commits wrote.
+  EXPECT_GT(run.killed_unheeded.failures, 0);
+  EXPECT_EQ(run.killed_unheeded.repair_needed, 0);
+  EXPECT_GT(run.power_cut.failures, 0);
 }
 
 TEST(CrashHarnessTest, FullDurabilitySurvivesKilledProcessAndPowerCut) {

@@ -532,7 +532,7 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
     TVEZDiskPageManager pm;
     bool read_only = false, repair_needed = false, multi_user = false;
     pm.OpenDatabase(path_, TVEZPassword{}, read_only, repair_needed, true, multi_user);
-    if (repair_needed) {
+    if (repair_needed && heed_repair_flag_) {
       ++stats_.repair_needed;
       Fail(point, "the file says a repair is needed");
       return;

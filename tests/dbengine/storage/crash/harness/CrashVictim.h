@@ -117,6 +117,9 @@ class CrashChecker {
   ~CrashChecker();
 
   void Check(const PairImage& pair, const CrashPoint& point);
+  // False: a file that says it needs a repair is checked all the same (to
+  // see what the flag guards against).
+  void SetHeedRepairFlag(bool v) { heed_repair_flag_ = v; }
   const CheckStats& Stats() const { return stats_; }
 
  private:
@@ -129,6 +132,7 @@ class CrashChecker {
   std::string path_;
   CheckStats stats_;
   bool pair_failed_ = false;
+  bool heed_repair_flag_ = true;
 };
 
 // A scratch folder under $TMPDIR (default /tmp), removed with everything in it.
