@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
+
+#include "platform/os/File.h"
 
 #include "tests/dbengine/storage/crash/harness/CrashRecorder.h"
 #include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
@@ -155,6 +158,46 @@ TEST(CrashReplayerTest, PowerCutKeepsSyncedBytesAndTossesOnlyUnsyncedSectors) {
   EXPECT_EQ(pairs, 3 * 64);  // two syncs and the end
   EXPECT_GT(seen_new, 0);
   EXPECT_GT(seen_old, 0);
+}
+
+TEST(CrashRecorderTest, FollowsAFileRenamedOntoATrackedNameAndLogsOnlySucceededChanges) {
+  CrashScratchDir dir;
+  const std::string db = dir.Path("r.vez");
+  RecordingFileSystem fs(db);
+  fs.Start();
+  platform::FileSystem& installed = platform::DefaultFileSystem();
+  ASSERT_EQ(&installed, &fs);
+  auto temp = installed.CreateFile(db + "-journal.new", platform::FileShare::kDenyNone);
+  temp->WriteAt(0, "abc", 3);  // not yet the journal: not logged
+  installed.RenameFile(db + "-journal.new", db + "-journal");
+  temp->WriteAt(3, "de", 2);
+  temp->Sync();
+  auto other = installed.CreateFile(dir.Path("other"), platform::FileShare::kExclusive);
+  other->WriteAt(0, "zz", 2);  // never tracked
+  auto reader = installed.OpenFile(db + "-journal", platform::FileAccess::kRead,
+                                   platform::FileShare::kDenyNone);
+  EXPECT_THROW(reader->WriteAt(0, "x", 1), std::exception);  // refused: not logged
+  reader->Close();
+  temp->Close();
+  installed.DeleteFile(db + "-journal");
+  const CrashLog& log = fs.Log();
+  ASSERT_EQ(log.ops.size(), 5u);
+  EXPECT_EQ(log.ops[0].kind, FileOp::Kind::kCreate);
+  EXPECT_EQ(log.ops[1].kind, FileOp::Kind::kWrite);
+  EXPECT_EQ(log.ops[1].data, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+  EXPECT_EQ(log.ops[2].offset, 3);
+  EXPECT_EQ(log.ops[3].kind, FileOp::Kind::kSync);
+  EXPECT_EQ(log.ops[4].kind, FileOp::Kind::kDelete);
+  for (const FileOp& op : log.ops)
+    EXPECT_EQ(op.file, kJr);
+  // Replayed, the journal held "abcde" before it was deleted.
+  std::vector<std::string> journals;
+  ReplayKilledProcess(log, ReplayOptions{}, [&](const PairImage& p, const CrashPoint&) {
+    journals.push_back(p.files[1].exists
+                           ? std::string(p.files[1].bytes.begin(), p.files[1].bytes.end())
+                           : "<none>");
+  });
+  EXPECT_EQ(journals, (std::vector<std::string>{"<none>", "", "abc", "abcde", "<none>"}));
 }
 
 // Runs the victim and checks every rebuilt pair of the chosen models.

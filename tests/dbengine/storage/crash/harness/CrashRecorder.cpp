@@ -13,18 +13,18 @@ namespace vez::test::crash {
 
 namespace {
 
-// A handle of a tracked file: every change goes to the real file first, and
-// is logged only when it succeeded.
+// A handle of a file that is or may become tracked: every change goes to the
+// real file first, and is logged only when it succeeded.
 class RecordingFile : public platform::FileWrapper {
  public:
-  RecordingFile(std::unique_ptr<platform::File> target, RecordingFileSystem& fs, TrackedFile file)
-      : FileWrapper(std::move(target)), fs_(fs), file_(file) {}
+  RecordingFile(std::unique_ptr<platform::File> target, RecordingFileSystem& fs,
+                std::shared_ptr<RecordingFileSystem::Target> tracked)
+      : FileWrapper(std::move(target)), fs_(fs), tracked_(std::move(tracked)) {}
 
   void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
     FileWrapper::WriteAt(offset, buffer, count);
-    FileOp op;
-    op.kind = FileOp::Kind::kWrite;
-    op.file = file_;
+    if (tracked_->index < 0) return;
+    FileOp op = Op(FileOp::Kind::kWrite);
     op.offset = offset;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     op.data.assign(p, p + count);
@@ -32,23 +32,26 @@ class RecordingFile : public platform::FileWrapper {
   }
   void Truncate(std::int64_t size) override {
     FileWrapper::Truncate(size);
-    FileOp op;
-    op.kind = FileOp::Kind::kTruncate;
-    op.file = file_;
+    if (tracked_->index < 0) return;
+    FileOp op = Op(FileOp::Kind::kTruncate);
     op.offset = size;
     fs_.Record(std::move(op));
   }
   void Sync() override {
     FileWrapper::Sync();
-    FileOp op;
-    op.kind = FileOp::Kind::kSync;
-    op.file = file_;
-    fs_.Record(std::move(op));
+    if (tracked_->index >= 0) fs_.Record(Op(FileOp::Kind::kSync));
   }
 
  private:
+  FileOp Op(FileOp::Kind kind) const {
+    FileOp op;
+    op.kind = kind;
+    op.file = static_cast<TrackedFile>(tracked_->index);
+    return op;
+  }
+
   RecordingFileSystem& fs_;
-  TrackedFile file_;
+  std::shared_ptr<RecordingFileSystem::Target> tracked_;
 };
 
 }  // namespace
@@ -92,30 +95,43 @@ void RecordingFileSystem::Record(FileOp op) {
   if (recording_) log_.ops.push_back(std::move(op));
 }
 
+std::shared_ptr<RecordingFileSystem::Target> RecordingFileSystem::TargetOf(
+    const std::string& path) {
+  auto& slot = targets_[path];
+  if (!slot) {
+    slot = std::make_shared<Target>();
+    slot->index = TrackedIndex(path);
+  }
+  return slot;
+}
+
 std::unique_ptr<platform::File> RecordingFileSystem::CreateFile(const std::string& path,
                                                                 platform::FileShare share) {
   auto file = FileSystemWrapper::CreateFile(path, share);
-  const int index = TrackedIndex(path);
-  if (index < 0) return file;
-  FileOp op;
-  op.kind = FileOp::Kind::kCreate;
-  op.file = static_cast<TrackedFile>(index);
-  Record(std::move(op));
-  return std::make_unique<RecordingFile>(std::move(file), *this, static_cast<TrackedFile>(index));
+  auto target = TargetOf(path);
+  if (target->index >= 0) {
+    FileOp op;
+    op.kind = FileOp::Kind::kCreate;
+    op.file = static_cast<TrackedFile>(target->index);
+    Record(std::move(op));
+  }
+  return std::make_unique<RecordingFile>(std::move(file), *this, std::move(target));
 }
 
 std::unique_ptr<platform::File> RecordingFileSystem::OpenFile(const std::string& path,
                                                               platform::FileAccess access,
                                                               platform::FileShare share) {
   auto file = FileSystemWrapper::OpenFile(path, access, share);
-  const int index = TrackedIndex(path);
-  if (index < 0) return file;
-  return std::make_unique<RecordingFile>(std::move(file), *this, static_cast<TrackedFile>(index));
+  return std::make_unique<RecordingFile>(std::move(file), *this, TargetOf(path));
 }
 
 void RecordingFileSystem::DeleteFile(const std::string& path) {
   FileSystemWrapper::DeleteFile(path);
+  auto it = targets_.find(path);
+  std::shared_ptr<Target> target = it != targets_.end() ? it->second : nullptr;
+  if (it != targets_.end()) targets_.erase(it);
   const int index = TrackedIndex(path);
+  if (target) target->index = -1;  // open handles now write to a nameless file
   if (index < 0) return;
   FileOp op;
   op.kind = FileOp::Kind::kDelete;
@@ -124,11 +140,38 @@ void RecordingFileSystem::DeleteFile(const std::string& path) {
 }
 
 void RecordingFileSystem::RenameFile(const std::string& from, const std::string& to) {
-  // The engine never renames its own files; a rename of one would leave the
-  // log unable to say what the files hold.
-  if (recording_ && (TrackedIndex(from) >= 0 || TrackedIndex(to) >= 0))
-    throw platform::EOSError(EINVAL, "crash recorder: rename of a tracked file");
   FileSystemWrapper::RenameFile(from, to);
+  const int from_index = TrackedIndex(from);
+  const int to_index = TrackedIndex(to);
+  std::shared_ptr<Target> target;
+  if (auto it = targets_.find(from); it != targets_.end()) {
+    target = it->second;
+    targets_.erase(it);
+  }
+  if (from_index >= 0) {
+    FileOp op;
+    op.kind = FileOp::Kind::kDelete;
+    op.file = static_cast<TrackedFile>(from_index);
+    Record(std::move(op));
+  }
+  if (target) {
+    target->index = to_index;
+    targets_[to] = target;
+  } else {
+    targets_.erase(to);
+  }
+  if (to_index >= 0) {
+    // The file arrives whole under the tracked name.
+    FileOp create;
+    create.kind = FileOp::Kind::kCreate;
+    create.file = static_cast<TrackedFile>(to_index);
+    Record(std::move(create));
+    FileOp write;
+    write.kind = FileOp::Kind::kWrite;
+    write.file = static_cast<TrackedFile>(to_index);
+    write.data = ReadImage(to).bytes;
+    if (!write.data.empty()) Record(std::move(write));
+  }
 }
 
 FileImage ReadImage(const std::string& path) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,7 +64,9 @@ struct CrashLog {
 
 // Installs itself as the process's file system for its lifetime. Records
 // nothing until Start; files other than the database and its journal pass
-// through unrecorded.
+// through unrecorded. A file made under another name and renamed onto a
+// tracked one (how the engine creates files) is logged as created with the
+// bytes it had, and its open handles are recorded from then on.
 class RecordingFileSystem : public platform::FileSystemWrapper {
  public:
   // database_path: the database file; its journal is database_path + "-journal".
@@ -83,6 +86,12 @@ class RecordingFileSystem : public platform::FileSystemWrapper {
   int TrackedIndex(const std::string& path) const;
   void Record(FileOp op);
 
+  // Which tracked file the handles opened under one name write to (-1: none);
+  // shared by those handles, so a rename retargets them all.
+  struct Target {
+    int index = -1;
+  };
+
   std::unique_ptr<platform::File> CreateFile(const std::string& path,
                                              platform::FileShare share) override;
   std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
@@ -91,7 +100,10 @@ class RecordingFileSystem : public platform::FileSystemWrapper {
   void RenameFile(const std::string& from, const std::string& to) override;
 
  private:
+  std::shared_ptr<Target> TargetOf(const std::string& path);
+
   std::string paths_[kTrackedFileCount];
+  std::map<std::string, std::shared_ptr<Target>> targets_;
   bool recording_ = false;
   CrashLog log_;
   platform::ScopedFileSystem installed_;

@@ -1,6 +1,7 @@
 #include "tests/dbengine/storage/crash/harness/CrashVictim.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -341,8 +342,8 @@ struct CrashVictim::Live {
 CrashLog CrashVictim::Run() {
   RecordingFileSystem fs(path_);
   {
-    // The file is made under a temporary name and renamed, so its first
-    // handle escapes the recorder: the table is made, then the file reopened.
+    // The table is made before recording starts, and the file opened again
+    // as the program opens its database, shared.
     TVEZDiskPageManager pm;
     pm.CreateAndOpenDatabase(path_, TVEZPassword{}, options_.page_size, 8);
     CrashTable t(pm);
@@ -563,9 +564,19 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
 }
 
 CrashScratchDir::CrashScratchDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vezcrashXXXXXX";
-  if (!mkdtemp(pattern.data())) throw platform::EOSError(errno, "mkdtemp");
+  // Thousands of rebuilt pairs are written and read back: memory-backed
+  // /dev/shm keeps them off the disk; $RVX_CRASH_DIR names another place.
+  std::string base;
+  if (const char* dir = std::getenv("RVX_CRASH_DIR"); dir && *dir) {
+    base = dir;
+  } else if (::access("/dev/shm", W_OK | X_OK) == 0) {
+    base = "/dev/shm";
+  } else {
+    const char* tmp = std::getenv("TMPDIR");
+    base = tmp && *tmp ? tmp : "/tmp";
+  }
+  std::string pattern = base + "/vezcrashXXXXXX";
+  if (!mkdtemp(pattern.data())) throw platform::EOSError(errno, "mkdtemp " + pattern);
   dir_ = pattern;
 }
 

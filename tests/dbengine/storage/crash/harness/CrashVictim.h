@@ -135,7 +135,8 @@ class CrashChecker {
   bool heed_repair_flag_ = true;
 };
 
-// A scratch folder under $TMPDIR (default /tmp), removed with everything in it.
+// A scratch folder in $RVX_CRASH_DIR, else /dev/shm, else $TMPDIR (default
+// /tmp), removed with everything in it.
 class CrashScratchDir {
  public:
   CrashScratchDir();
