@@ -223,7 +223,7 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   ReplayOptions replay;
   replay.seed = seed;
   replay.max_cuts_per_write = 6 * Scale();
-  replay.subsets_per_cut = 6 * Scale();
+  replay.subsets_per_cut = 16 * Scale();
   if (killed) {
     CrashChecker checker(victim, dir.Dir());
     ReplayKilledProcess(log, replay,
