@@ -7,7 +7,8 @@
 //
 // RVX_CRASH_SCALE (a whole number, default 1) multiplies the workload's
 // commits, the torn versions per write and the power-cut subsets, for longer
-// runs outside CI.
+// runs outside CI; RVX_CRASH_SEED (a whole number) varies the workloads and
+// the cuts.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -35,6 +36,13 @@ std::int32_t Scale() {
   if (s == nullptr || *s == '\0') return 1;
   const int v = std::atoi(s);
   return v < 1 ? 1 : v;
+}
+
+// The seed of a run: the test's own unless RVX_CRASH_SEED changes it.
+std::uint32_t Seed(std::uint32_t own) {
+  const char* s = std::getenv("RVX_CRASH_SEED");
+  if (s == nullptr || *s == '\0') return own;
+  return own ^ static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) * 2654435761u;
 }
 
 FileOp Write(TrackedFile f, std::int64_t offset, std::size_t count, std::uint8_t fill) {
@@ -214,14 +222,14 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   VictimOptions options;
   options.durability = durability;
   options.commits = commits * Scale();
-  options.seed = seed;
+  options.seed = Seed(seed);
   CrashVictim victim(dir.Dir(), options);
   const CrashLog log = victim.Run();
   HarnessRun run;
   run.syncs = log.CountOf(FileOp::Kind::kSync);
   run.commits = options.commits;
   ReplayOptions replay;
-  replay.seed = seed;
+  replay.seed = options.seed;
   replay.max_cuts_per_write = 6 * Scale();
   replay.subsets_per_cut = 16 * Scale();
   if (killed) {
