@@ -440,6 +440,8 @@ void CheckStats::Add(const CheckStats& other) {
   lost_rows += other.lost_rows;
   uncommitted_rows += other.uncommitted_rows;
   integrity_failures += other.integrity_failures;
+  for (const auto& [kind, n] : other.failure_kinds)
+    failure_kinds[kind] += n;
   for (const auto& m : other.messages)
     if (messages.size() < kMaxMessages) messages.push_back(m);
 }
@@ -450,6 +452,8 @@ std::string CheckStats::Summary() const {
     << ", failures " << failures << " (repair needed " << repair_needed << ", committed rows lost "
     << lost_rows << ", uncommitted rows visible " << uncommitted_rows << ", integrity "
     << integrity_failures << ")";
+  for (const auto& [kind, n] : failure_kinds)
+    s << "\n  " << n << " x " << kind;
   for (const auto& m : messages)
     s << "\n  " << m;
   return s.str();
@@ -460,8 +464,11 @@ CrashChecker::CrashChecker(const CrashVictim& victim, std::string directory)
 
 CrashChecker::~CrashChecker() = default;
 
-void CrashChecker::Fail(const CrashPoint& point, const std::string& what) {
-  if (!pair_failed_) ++stats_.failures;
+void CrashChecker::Fail(const CrashPoint& point, const std::string& what, const std::string& kind) {
+  if (!pair_failed_) {
+    ++stats_.failures;
+    ++stats_.failure_kinds[kind];
+  }
   pair_failed_ = true;
   if (stats_.messages.size() < kMaxMessages)
     stats_.messages.push_back(point.Describe() + ": " + what);
@@ -475,7 +482,19 @@ struct CrashChecker::Verdict {
   std::int64_t leaked = 0;
   std::int64_t lost = 0;
   std::int64_t extra = 0;
+  std::string failure_kind;
 };
+
+namespace {
+
+// A short name of what an exception says, to group failures by.
+std::string KindOf(const std::exception& e) {
+  if (const auto* v = dynamic_cast<const EVEZException*>(&e))
+    return "native error " + std::to_string(v->NativeError());
+  return std::string(e.what()).substr(0, 40);
+}
+
+}  // namespace
 
 CrashChecker::Verdict CrashChecker::Compare(TVEZDiskPageManager& pm, const CommittedState& state) {
   Verdict v;
@@ -494,27 +513,36 @@ CrashChecker::Verdict CrashChecker::Compare(TVEZDiskPageManager& pm, const Commi
   } catch (const std::exception& e) {
     v.kind = Verdict::Kind::kIntegrity;
     v.what = e.what();
+    v.failure_kind = KindOf(e);
     return v;
   }
   if (rows != state.rows) {
     CountDifferences(state.rows, rows, v.lost, v.extra);
     v.kind = Verdict::Kind::kRows;
+    v.failure_kind = "rows";
     v.what = std::to_string(v.lost) + " committed rows lost or changed, " +
              std::to_string(v.extra) + " uncommitted rows visible";
     return v;
   }
-  // Free space: every page the state uses must be in use here.
-  const std::vector<bool> used = UsedPages(pm);
-  std::int64_t freed_in_use = 0;
-  for (std::size_t p = 0; p < std::max(used.size(), state.used_pages.size()); ++p) {
-    const bool want = p < state.used_pages.size() && state.used_pages[p];
-    const bool have = p < used.size() && used[p];
-    if (want && !have) ++freed_in_use;
-    if (have && !want) ++v.leaked;
+  // Free space: the maps must hold every page the state uses (its pages are
+  // what its tables and indexes reference), and be sound in themselves.
+  TVEZDatabaseFreeSpaceManager& fsm = *pm.FreeSpaceManager();
+  std::vector<std::int32_t> referenced;
+  for (std::size_t p = 0; p < state.used_pages.size(); ++p) {
+    const auto page = static_cast<std::int32_t>(p);
+    if (state.used_pages[p] && !fsm.IsSystemPage(page)) referenced.push_back(page);
   }
-  if (freed_in_use > 0) {
+  const TVEZFreeSpaceReport report = fsm.CheckIntegrity(referenced);
+  v.leaked = static_cast<std::int64_t>(report.Leaked.size());
+  if (!report.Sound()) {
     v.kind = Verdict::Kind::kFreeSpace;
-    v.what = std::to_string(freed_in_use) + " pages in use are marked free";
+    v.failure_kind = "free space";
+    v.what = "free space: " + std::to_string(report.FreeButReferenced.size()) +
+             " pages in use marked free, " + std::to_string(report.ReferencedOutside.size()) +
+             " beyond the file or system pages, " + std::to_string(report.SystemPagesFree.size()) +
+             " system pages free, " + std::to_string(report.FullExtentsWithFreePages) +
+             " full extents with room" +
+             (report.LastUsedPageBehind ? ", last used page behind" : "");
   }
   return v;
 }
@@ -535,7 +563,7 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
     pm.OpenDatabase(path_, TVEZPassword{}, read_only, repair_needed, true, multi_user);
     if (repair_needed && heed_repair_flag_) {
       ++stats_.repair_needed;
-      Fail(point, "the file says a repair is needed");
+      Fail(point, "the file says a repair is needed", "repair needed");
       return;
     }
     Verdict first;
@@ -556,10 +584,10 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
     } else {
       ++stats_.integrity_failures;
     }
-    Fail(point, first.what);
+    Fail(point, first.what, first.failure_kind);
   } catch (const std::exception& e) {
     ++stats_.integrity_failures;
-    Fail(point, std::string("open: ") + e.what());
+    Fail(point, std::string("open: ") + e.what(), "open: " + KindOf(e));
   }
 }
 

@@ -103,6 +103,8 @@ struct CheckStats {
   std::int64_t lost_rows = 0;
   std::int64_t uncommitted_rows = 0;
   std::int64_t integrity_failures = 0;
+  // Failed pairs by what failed first.
+  std::map<std::string, std::int64_t> failure_kinds;
   // The first few failures, described.
   std::vector<std::string> messages;
 
@@ -123,7 +125,7 @@ class CrashChecker {
   const CheckStats& Stats() const { return stats_; }
 
  private:
-  void Fail(const CrashPoint& point, const std::string& what);
+  void Fail(const CrashPoint& point, const std::string& what, const std::string& kind);
   // Empty when the open database holds the state; else what differs.
   struct Verdict;
   Verdict Compare(TVEZDiskPageManager& pm, const CommittedState& state);
