@@ -28,6 +28,14 @@
 #define RVX_HAVE_ROLLBACK_JOURNAL 0
 #endif
 
+// The sanitizer build runs the engine some twenty times slower: it crashes a
+// smaller workload, and the pair counts CI asks for are the default build's.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 namespace vez::test::crash {
 namespace {
 
@@ -221,7 +229,7 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   CrashScratchDir dir;
   VictimOptions options;
   options.durability = durability;
-  options.commits = commits * Scale();
+  options.commits = (kSanitized ? (commits + 1) / 2 : commits) * Scale();
   options.seed = Seed(seed);
   CrashVictim victim(dir.Dir(), options);
   const CrashLog log = victim.Run();
@@ -230,8 +238,8 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   run.commits = options.commits;
   ReplayOptions replay;
   replay.seed = options.seed;
-  replay.max_cuts_per_write = 6 * Scale();
-  replay.subsets_per_cut = 8 * Scale();
+  replay.max_cuts_per_write = (kSanitized ? 2 : 6) * Scale();
+  replay.subsets_per_cut = (kSanitized ? 3 : 8) * Scale();
   if (killed) {
     CrashChecker checker(victim, dir.Dir());
     ReplayKilledProcess(log, replay,
@@ -312,7 +320,9 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesKilledProcess) {
   const HarnessRun run = RunHarness(TVEZDurability::Full, true, false, 12, 11);
   std::cout << "[durability full] syncs " << run.syncs << " over " << run.commits
             << " commits\n[durability full] killed: " << run.killed.Summary() << "\n";
-  EXPECT_GE(run.killed.pairs, 2000);
+  if (!kSanitized) {
+    EXPECT_GE(run.killed.pairs, 2000);
+  }
   EXPECT_EQ(run.killed.failures, 0) << run.killed.Summary();
 }
 
@@ -322,7 +332,9 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
                     "damage by design (see DurabilityOffIsCaughtDamaged)";
   const HarnessRun run = RunHarness(TVEZDurability::Full, false, true, 12, 11);
   std::cout << "[durability full] power cut: " << run.power_cut.Summary() << "\n";
-  EXPECT_GE(run.power_cut.pairs, 1000);
+  if (!kSanitized) {
+    EXPECT_GE(run.power_cut.pairs, 1000);
+  }
   EXPECT_EQ(run.power_cut.failures, 0) << run.power_cut.Summary();
 }
 
