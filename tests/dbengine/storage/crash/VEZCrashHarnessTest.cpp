@@ -22,12 +22,6 @@
 #include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
 #include "tests/dbengine/storage/crash/harness/CrashVictim.h"
 
-#if __has_include("dbengine/storage/VEZRollbackJournal.h")
-#define RVX_HAVE_ROLLBACK_JOURNAL 1
-#else
-#define RVX_HAVE_ROLLBACK_JOURNAL 0
-#endif
-
 // The sanitizer build runs the engine some twenty times slower: it crashes a
 // smaller workload, and the pair counts CI asks for are the default build's.
 #if defined(__SANITIZE_ADDRESS__)
@@ -314,9 +308,6 @@ TEST(CrashHarnessTest, DurabilityOffIsCaughtDamaged) {
 }
 
 TEST(CrashHarnessTest, FullDurabilitySurvivesKilledProcess) {
-  if (!RVX_HAVE_ROLLBACK_JOURNAL)
-    GTEST_SKIP() << "the rollback journal is not built yet: without it a torn commit is "
-                    "damage by design (see DurabilityOffIsCaughtDamaged)";
   const HarnessRun run = RunHarness(TVEZDurability::Full, true, false, 12, 11);
   std::cout << "[durability full] syncs " << run.syncs << " over " << run.commits
             << " commits\n[durability full] killed: " << run.killed.Summary() << "\n";
@@ -327,9 +318,6 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesKilledProcess) {
 }
 
 TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
-  if (!RVX_HAVE_ROLLBACK_JOURNAL)
-    GTEST_SKIP() << "the rollback journal is not built yet: without it a torn commit is "
-                    "damage by design (see DurabilityOffIsCaughtDamaged)";
   const HarnessRun run = RunHarness(TVEZDurability::Full, false, true, 12, 11);
   std::cout << "[durability full] power cut: " << run.power_cut.Summary() << "\n";
   if (!kSanitized) {
@@ -339,9 +327,6 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
 }
 
 TEST(CrashHarnessTest, NormalDurabilitySurvivesKilledProcess) {
-  if (!RVX_HAVE_ROLLBACK_JOURNAL)
-    GTEST_SKIP() << "the rollback journal is not built yet: without it a torn commit is "
-                    "damage by design (see DurabilityOffIsCaughtDamaged)";
   const HarnessRun run = RunHarness(TVEZDurability::Normal, true, false, 8, 13);
   std::cout << "[durability normal] syncs " << run.syncs
             << "\n[durability normal] killed: " << run.killed.Summary() << "\n";
