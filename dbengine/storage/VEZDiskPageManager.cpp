@@ -127,14 +127,18 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
   free_space_manager_ = std::make_unique<TVEZDatabaseFreeSpaceManager>(this);
   if (durability_ == TVEZDurability::Full) {
     file_->FlushFileBuffers();
-    try {
-      platform::SyncDirectory(platform::DirectoryOf(database_file_name));
-    } catch (const platform::Exception& e) {
-      throw EVEZException(30379,
-                          "Cannot flush file buffers for file: '%s'. ErrorCode:%d. "
-                          "ErrorMessage: %s",
-                          {database_file_name, 0, std::string(e.what())});
-    }
+    SyncFolderOf(database_file_name);
+  }
+}
+
+void TVEZDiskPageManager::SyncFolderOf(const std::string& file_name) {
+  try {
+    platform::SyncDirectory(platform::DirectoryOf(file_name));
+  } catch (const platform::Exception& e) {
+    throw EVEZException(30379,
+                        "Cannot flush file buffers for file: '%s'. ErrorCode:%d. "
+                        "ErrorMessage: %s",
+                        {file_name, 0, std::string(e.what())});
   }
 }
 
@@ -192,7 +196,8 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
     // journal holds.
     bool journal_hot = false;
     if (!read_only) {
-      journal_->Open(database_file_name, false);
+      if (journal_->Open(database_file_name, false) && durability_ == TVEZDurability::Full)
+        SyncFolderOf(database_file_name);
       RecoverWhileLocked();
     } else if (journal_->OpenForReading(database_file_name)) {
       // A reader cannot undo a torn change: it reports the file as needing it.
@@ -963,7 +968,9 @@ std::int32_t TVEZDiskPageManager::GetNextObjectID(std::int32_t /*try_count*/,
     id = CheckedAdd(GetLE<std::int32_t>(raw), 1);
     if (file_->AccessMode() == amReadWrite) {
       PutLE<std::int32_t>(raw, id);
-      file_->WriteBuffer(raw, 4, offset_to_last_object_id_, 30404);
+      // Journaled like an allocation: behind a header found further into the
+      // file the id may straddle a sector, and a torn write is then undone.
+      RunAsSmallChange(30401, [&] { FileWrite(raw, 4, offset_to_last_object_id_, 30404); });
     } else {
       // A read-only process cannot record the id; a random offset makes a
       // clash with another read-only process unlikely.

@@ -211,6 +211,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
 
   void InitDBHeader();
   void SetPageGeometry(std::uint16_t page_size);
+  // Raises 30379 when the folder's entries cannot be made durable.
+  static void SyncFolderOf(const std::string& file_name);
   // File access through the change being gathered, when there is one.
   void FileRead(void* buffer, std::int64_t count, std::int64_t position, std::int32_t error_code);
   void FileWrite(const void* buffer, std::int64_t count, std::int64_t position,

@@ -137,12 +137,14 @@ void TVEZRollbackJournal::Fail(const char* what, const std::exception& e) const 
                       {std::string(what), path_, std::string(e.what())});
 }
 
-void TVEZRollbackJournal::Open(const std::string& database_file_name, bool truncate) {
+bool TVEZRollbackJournal::Open(const std::string& database_file_name, bool truncate) {
   Close();
   path_ = PathFor(database_file_name);
   platform::FileSystem& fs = platform::DefaultFileSystem();
+  bool created = false;
   try {
-    if (truncate || !fs.FileExists(path_))
+    created = !fs.FileExists(path_);
+    if (truncate || created)
       file_ = fs.CreateFile(path_, platform::FileShare::kDenyNone);
     else
       file_ = fs.OpenFile(path_, platform::FileAccess::kReadWrite, platform::FileShare::kDenyNone);
@@ -151,6 +153,7 @@ void TVEZRollbackJournal::Open(const std::string& database_file_name, bool trunc
   }
   writable_ = true;
   invalidation_unsynced_ = false;
+  return created;
 }
 
 bool TVEZRollbackJournal::OpenForReading(const std::string& database_file_name) {

@@ -85,8 +85,9 @@ class TVEZRollbackJournal {
   }
 
   // Opens the journal of the database for reading and writing, creating it
-  // when missing; truncate empties an existing one (a new database).
-  void Open(const std::string& database_file_name, bool truncate);
+  // when missing; truncate empties an existing one (a new database). Returns
+  // whether the file was made (its folder then needs a sync to keep it).
+  bool Open(const std::string& database_file_name, bool truncate);
   // Opens an existing journal for reading only; false when there is none.
   bool OpenForReading(const std::string& database_file_name);
   void Close() noexcept;
