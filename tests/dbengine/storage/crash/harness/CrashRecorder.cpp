@@ -63,6 +63,21 @@ std::int64_t CrashLog::CountOf(FileOp::Kind kind) const {
   return n;
 }
 
+std::int64_t CrashLog::SyncsInCommits() const {
+  std::int64_t n = 0;
+  bool applying = false;
+  for (const FileOp& op : ops) {
+    if (op.kind == FileOp::Kind::kCommitApply) applying = true;
+    if (op.kind == FileOp::Kind::kCommitEnd) applying = false;
+    if (op.kind == FileOp::Kind::kSync && applying) ++n;
+  }
+  return n;
+}
+
+std::int64_t CrashLog::SyncsInTransactions() const {
+  return CountOf(FileOp::Kind::kSync) - SyncsInCommits();
+}
+
 RecordingFileSystem::RecordingFileSystem(std::string database_path)
     : FileSystemWrapper(platform::PosixFileSystem()), installed_(*this) {
   paths_[0] = database_path;

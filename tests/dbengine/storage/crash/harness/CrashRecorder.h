@@ -44,6 +44,7 @@ struct FileOp {
     kDelete,
     kCommitBegin,  // mark: commit number `mark` starts
     kCommitEnd,    // mark: commit number `mark` has returned
+    kCommitApply,  // mark: commit number `mark` starts writing its changes
   };
   Kind kind = Kind::kWrite;
   TrackedFile file = TrackedFile::kDatabase;
@@ -51,7 +52,9 @@ struct FileOp {
   std::vector<std::uint8_t> data;
   std::int32_t mark = 0;
 
-  bool IsMark() const { return kind == Kind::kCommitBegin || kind == Kind::kCommitEnd; }
+  bool IsMark() const {
+    return kind == Kind::kCommitBegin || kind == Kind::kCommitEnd || kind == Kind::kCommitApply;
+  }
 };
 
 struct CrashLog {
@@ -60,6 +63,10 @@ struct CrashLog {
   std::vector<FileOp> ops;
 
   std::int64_t CountOf(FileOp::Kind kind) const;
+  // Syncs while commits wrote their changes, and while their transactions
+  // ran (page allocations and the like).
+  std::int64_t SyncsInCommits() const;
+  std::int64_t SyncsInTransactions() const;
 };
 
 // Installs itself as the process's file system for its lifetime. Records

@@ -419,6 +419,7 @@ CrashLog CrashVictim::Run() {
         }
       }
     }
+    fs.Mark(FileOp::Kind::kCommitApply, commit);
     pm.ApplyChanges(kSession);
     fs.Mark(FileOp::Kind::kCommitEnd, commit);
     note_state();
