@@ -589,8 +589,25 @@ bool TVEZDiskPageManager::JournalChangeFinished(const TVEZJournalContents& journ
     bytes.resize(r.Length);
     if (!file_->ReadBuffer(bytes.data(), r.Length, r.Offset)) return false;
     if (UpdateCrc32(0, bytes.data(), r.Length) != r.NewCrc) return false;
+    if (r.Kind == TVEZJournalRecordKind::HeaderArea && r.Length == TVEZDBHeader::kSize &&
+        !FileHoldsPagesOf(r.Offset, TVEZDBHeader::Decode(bytes.data())))
+      return false;
   }
   return true;
+}
+
+bool TVEZDiskPageManager::FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header) {
+  // The growth a change made may be lost to a power cut while its header
+  // reached the disk: such a change did not finish, however its CRCs match.
+  if (header.TotalPageCount <= 0) return true;
+  std::uint8_t raw[2];
+  const std::int64_t crypto_offset = header_offset + header.HeaderSize;
+  if (header.HeaderSize <= 0 || !file_->ReadBuffer(raw, 2, crypto_offset)) return false;
+  const std::int64_t locked_offset = crypto_offset + GetLE<std::int16_t>(raw);
+  if (!file_->ReadBuffer(raw, 2, locked_offset)) return false;
+  const std::int64_t first_page = locked_offset + GetLE<std::int16_t>(raw) + 4;
+  return file_->GetSize() >=
+         first_page + static_cast<std::int64_t>(header.TotalPageCount) * header.PageSize;
 }
 
 void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal) {

@@ -242,6 +242,9 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // size; raises the file's errors.
   void RestoreFromJournal(const TVEZJournalContents& journal);
   bool JournalChangeFinished(const TVEZJournalContents& journal);
+  // Whether the file is long enough for the pages header (found at
+  // header_offset) counts.
+  bool FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header);
   void RecoverWhileLocked();
   void ReleaseRecoveredPages();
   // The journal's invalidation made durable before a write it does not cover.

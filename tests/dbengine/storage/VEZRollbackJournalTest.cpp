@@ -935,5 +935,58 @@ TEST(VEZRollbackJournalTest, DirectWriteSyncsTheInvalidationOnlyOverJournaledPag
   EXPECT_EQ(fs.plan.syncs, 1);
 }
 
+// A power cut can lose the growth of the file while the header that counts
+// the new pages reaches the disk, and every journaled region then matches its
+// new image: the change did not finish and is undone, never kept (10479).
+TEST(VEZRollbackJournalTest, GrowthLostToAPowerCutIsUndoneThoughEveryCrcMatches) {
+  ScratchDir dir;
+  const std::string name = dir.Path("grow.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  std::int64_t before_size = 0;
+  std::int32_t before_pages = 0;
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    for (int i = 0; i < 40; ++i) {
+      pm.ReadDBHeader();
+      before_pages = pm.DBHeader().TotalPageCount;
+      before_size = static_cast<std::int64_t>(ReadAll(name).size());
+      AddPageWith(pm, 0x40);
+      if (static_cast<std::int64_t>(ReadAll(name).size()) > before_size) break;
+    }
+    pm.CloseDatabase();
+  }
+  const std::vector<std::uint8_t> grown = ReadAll(name);
+  ASSERT_GT(static_cast<std::int64_t>(grown.size()), before_size);
+  // The growing allocation's journal, as if its invalidation were lost.
+  std::vector<std::uint8_t> journal = ReadAll(name + "-journal");
+  std::memcpy(journal.data(), "VEZJRNL\x01", 8);
+  TVEZJournalContents contents;
+  ASSERT_TRUE(DecodeJournal(journal.data(), journal.size(), contents));
+  ASSERT_EQ(contents.OriginalFileSize, before_size);
+  struct Row {
+    const char* label;
+    bool growth_lost;
+  };
+  for (const Row& row : {Row{"growth kept", false}, Row{"growth lost", true}}) {
+    SCOPED_TRACE(row.label);
+    std::vector<std::uint8_t> db = grown;
+    if (row.growth_lost) db.resize(static_cast<std::size_t>(before_size));
+    const std::string check = dir.Path("check.vez");
+    WriteAll(check, db);
+    WriteAll(check + "-journal", journal);
+    TVEZDiskPageManager pm;
+    EXPECT_FALSE(Open(pm, check).repair_needed);
+    EXPECT_EQ(pm.RecoveredChanges(), row.growth_lost ? 1 : 0);
+    EXPECT_EQ(pm.FinishedJournalsSeen(), row.growth_lost ? 0 : 1);
+    pm.ReadDBHeader();
+    if (row.growth_lost) {
+      EXPECT_EQ(pm.DBHeader().TotalPageCount, before_pages);
+    }
+    EXPECT_GE(static_cast<std::int64_t>(ReadAll(check).size()),
+              pm.OffsetToFirstPage() + std::int64_t{pm.DBHeader().TotalPageCount} * 512);
+  }
+}
+
 }  // namespace
 }  // namespace vez
