@@ -568,6 +568,10 @@ void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
 }
 
 void TVEZDiskPageManager::SyncJournalInvalidationOver(std::int64_t position, std::int64_t count) {
+  // Another process's finished journal may name the range too, and its
+  // invalidation a power cut could lose would then undo a finished commit.
+  if (durability_ == TVEZDurability::Full && MultiUser() && journal_->IsOpened())
+    journal_->SyncInvalidationOfOthers();
   if (!journal_->IsOpened() || !journal_->InvalidationUnsynced()) return;
   for (const auto& [from, to] : journal_regions_) {
     if (position < to && from < position + count) {

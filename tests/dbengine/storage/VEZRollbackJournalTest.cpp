@@ -988,5 +988,37 @@ TEST(VEZRollbackJournalTest, GrowthLostToAPowerCutIsUndoneThoughEveryCrcMatches)
   }
 }
 
+// The same across processes: a journal another process finished and
+// invalidated may name the page, so its invalidation is synced before the
+// first direct write after each such journal, and not again for the same one.
+TEST(VEZRollbackJournalTest, DirectWriteSyncsAnotherProcesssInvalidationOncePerJournal) {
+  ScratchDir dir;
+  const std::string name = dir.Path("direct2.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TVEZDiskPageManager writer, other;
+  Open(writer, name);
+  Open(other, name);
+  const std::uint8_t bytes[2] = {1, 2};
+  for (const std::uint8_t fill : {0x31, 0x32}) {
+    SCOPED_TRACE(fill);
+    ChangePage(writer, 2, fill);
+    writer.ApplyChanges(kSession);
+    fs.plan = {};
+    other.WritePageRegion(bytes, 2, 100, 2);
+    EXPECT_EQ(fs.plan.syncs, 1);
+    other.WritePageRegion(bytes, 3, 200, 2);
+    EXPECT_EQ(fs.plan.syncs, 1);
+  }
+  // Durability normal promises nothing against a power cut: no sync.
+  other.SetDurability(TVEZDurability::Normal);
+  ChangePage(writer, 2, 0x33);
+  writer.ApplyChanges(kSession);
+  fs.plan = {};
+  other.WritePageRegion(bytes, 2, 100, 2);
+  EXPECT_EQ(fs.plan.syncs, 0);
+}
+
 }  // namespace
 }  // namespace vez
