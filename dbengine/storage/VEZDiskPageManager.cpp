@@ -665,9 +665,15 @@ void TVEZDiskPageManager::RecoverWhileLocked() {
   journal_->Invalidate();
   journal_->SyncInvalidation();
   ++recovered_changes_;
+  std::vector<std::int32_t> kept = std::move(kept_added_pages_);
+  kept_added_pages_.clear();
   if (journal.IsCommit && !journal.AddedPages.empty()) {
     pending_release_ = journal.AddedPages;
-    if (free_space_manager_) ReleaseRecoveredPages();
+    if (journal.HeaderState == kept_header_state_)
+      std::erase_if(pending_release_, [&](std::int32_t page_no) {
+        return std::binary_search(kept.begin(), kept.end(), page_no);
+      });
+    if (free_space_manager_ && !pending_release_.empty()) ReleaseRecoveredPages();
   }
 }
 
@@ -896,6 +902,8 @@ TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
   TVEZFailedCommitStorage result = TVEZFailedCommitStorage::kPartlyCommitted;
   if (capture_) {
     const bool reached_file = capture_->applying;
+    const bool journaled = capture_->journal_written;
+    const std::int32_t header_state = capture_->header_state;
     if (AbandonCapture()) {
       result = TVEZFailedCommitStorage::kRestored;
       // The file now holds these pages' old images with state + 2, which the
@@ -907,6 +915,16 @@ TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
           TVEZDiskPageHeaderView h = page->PageHeader();
           h.SetState(NextPageState(h.State()));
         }
+    } else if (reached_file && journaled) {
+      // Recovery undoes the commit later; the session keeps its added pages
+      // (to retry, or to release at its rollback), so recovery must not.
+      try {
+        kept_added_pages_ = changes.AddedPageNumbers;
+        std::sort(kept_added_pages_.begin(), kept_added_pages_.end());
+        kept_header_state_ = header_state;
+      } catch (...) {
+        kept_added_pages_.clear();
+      }
     }
   }
   if (commit_holds_header_lock_) {

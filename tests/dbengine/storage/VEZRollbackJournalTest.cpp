@@ -1020,5 +1020,73 @@ TEST(VEZRollbackJournalTest, DirectWriteSyncsAnotherProcesssInvalidationOncePerJ
   EXPECT_EQ(fs.plan.syncs, 0);
 }
 
+// Every write from the n-th on fails while failing is set: a commit whose own
+// undo fails as well.
+class FailingFromFile : public platform::FileWrapper {
+ public:
+  FailingFromFile(std::unique_ptr<platform::File> target, int& writes, int& fail_from)
+      : FileWrapper(std::move(target)), writes_(writes), fail_from_(fail_from) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    if (fail_from_ >= 0 && writes_++ >= fail_from_)
+      throw platform::EOSError(EIO, "injected failure");
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+
+ private:
+  int& writes_;
+  int& fail_from_;
+};
+
+class FailingFromFileSystem : public platform::FileSystemWrapper {
+ public:
+  FailingFromFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  int writes = 0;
+  int fail_from = -1;
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<FailingFromFile>(FileSystemWrapper::OpenFile(path, access, share),
+                                             writes, fail_from);
+  }
+};
+
+// A commit whose undo in this process fails leaves its journal hot; the
+// recovery that later undoes it leaves the pages the session added taken,
+// since the session still holds them: its retry commits them and its
+// rollback releases them, each exactly once.
+TEST(VEZRollbackJournalTest, FailedUndoLeavesTheSessionsAddedPagesToTheSession) {
+  for (const bool retry : {true, false}) {
+    SCOPED_TRACE(retry ? "retry" : "rollback");
+    ScratchDir dir;
+    const std::string name = dir.Path("undo.vez");
+    MakeDatabase(name, 3, 1, 512, 2);
+    FailingFromFileSystem fs;
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    ChangePage(pm, 2, 0x55);
+    const std::int32_t added = AddPageWith(pm, 0x66);
+    ASSERT_TRUE(pm.FreeSpaceManager()->GetPageUsageFromPFS(added));
+    fs.writes = 0;
+    fs.fail_from = 2;  // journal, header: then the pages and the undo fail
+    EXPECT_THROW(pm.ApplyChanges(kSession), EVEZException);
+    fs.fail_from = -1;
+    if (retry) {
+      pm.ApplyChanges(kSession);
+    } else {
+      pm.CancelChanges(kSession);
+    }
+    EXPECT_EQ(pm.RecoveredChanges(), 1);
+    EXPECT_EQ(pm.FreeSpaceManager()->GetPageUsageFromPFS(added), retry);
+    pm.CloseDatabase();
+    TVEZDiskPageManager again;
+    EXPECT_FALSE(Open(again, name).repair_needed);
+    EXPECT_EQ(again.FreeSpaceManager()->GetPageUsageFromPFS(added), retry);
+    EXPECT_EQ(PageFill(again, 2).first == 0x55, retry);
+    if (retry) {
+      EXPECT_EQ(PageFill(again, added), std::make_pair(std::uint8_t{0x66}, true));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vez
