@@ -542,6 +542,16 @@ bool TVEZBTreeRecordIndex::ScanBounds(const TVEZScanSearchCondition* start_condi
   return true;
 }
 
+bool TVEZBTreeRecordIndex::SamePath(const TVEZKeyPath& a, const TVEZKeyPath& b) {
+  if (a.Count != b.Count) return false;
+  for (std::int32_t i = 0; i < a.Count; ++i) {
+    if (a.Items[i].PageNo != b.Items[i].PageNo || a.Items[i].EntryNo != b.Items[i].EntryNo ||
+        a.Items[i].EntryCount != b.Items[i].EntryCount)
+      return false;
+  }
+  return true;
+}
+
 bool TVEZBTreeRecordIndex::EntryHolds(std::int32_t session_id, const TVEZKeyPath& path,
                                       const std::uint8_t* reference) {
   if (path.Count == 0) return false;
@@ -587,10 +597,15 @@ void TVEZBTreeRecordIndex::KeepScanResume(std::int32_t session_id, bool go_forwa
                                           const TVEZScanSearchCondition* end_condition,
                                           const TVEZBTreeSearchInfo& info) {
   TScanResume& resume = FScanResume;
+  // A resumed scan keeps its end: the entry there was read when it was kept.
+  const bool same_end = resume.Valid && resume.HasEnd && info.EndPosition != nullptr &&
+                        FIndexDef != nullptr && resume.RootPageNo == FIndexDef->RootPageNo &&
+                        resume.SessionID == session_id && resume.TableState == info.TableState &&
+                        SamePath(resume.EndPosition, *info.EndPosition);
   resume.Valid = false;
   if (FIndexDef == nullptr || (start_condition != nullptr) != (info.EndPosition != nullptr)) return;
   if (!ScanBounds(start_condition, end_condition, resume.Bounds)) return;
-  if (info.EndPosition != nullptr) {
+  if (info.EndPosition != nullptr && !same_end) {
     const TVEZKeyPath& end = *info.EndPosition;
     if (end.Count == 0) return;
     const TVEZKeyPathItem& leaf = end.Items[end.Count - 1];

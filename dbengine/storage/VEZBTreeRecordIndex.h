@@ -176,6 +176,7 @@ class TVEZBTreeRecordIndex : public TVEZIndex {
                       const TVEZScanSearchCondition* start_condition,
                       const TVEZScanSearchCondition* end_condition,
                       const TVEZBTreeSearchInfo& info);
+  static bool SamePath(const TVEZKeyPath& a, const TVEZKeyPath& b);
   // True when the leaf entry at path holds reference.
   bool EntryHolds(std::int32_t session_id, const TVEZKeyPath& path, const std::uint8_t* reference);
   void ForgetScanResume() { FScanResume.Valid = false; }
