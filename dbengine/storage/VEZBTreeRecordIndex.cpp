@@ -573,7 +573,7 @@ bool TVEZBTreeRecordIndex::ResumeScan(std::int32_t session_id, bool go_forward,
       !(TVEZPageItemID::Decode(resume.Reference) == record_id) ||
       resume.HasEnd != (start_condition != nullptr))
     return false;
-  std::vector<std::uint8_t> bounds;
+  std::vector<std::uint8_t>& bounds = FScanBoundsScratch;
   if (!ScanBounds(start_condition, end_condition, bounds) || bounds != resume.Bounds) return false;
   // The state stamp may repeat after a rollback: the entries themselves must
   // still stand where they stood.

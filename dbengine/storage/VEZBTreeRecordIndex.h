@@ -183,6 +183,7 @@ class TVEZBTreeRecordIndex : public TVEZIndex {
 
   TVEZRecordKeyRef FKeyRef;
   TScanResume FScanResume;
+  std::vector<std::uint8_t> FScanBoundsScratch;  // kept to spare an allocation per move
 };
 
 }  // namespace vez
