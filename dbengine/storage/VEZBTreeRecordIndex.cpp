@@ -120,6 +120,7 @@ TVEZPageItemID TVEZBTreeRecordIndex::RecordIDAt(std::int32_t session_id, const T
 
 void TVEZBTreeRecordIndex::InsertEntry(std::int32_t session_id, const std::uint8_t* record,
                                        TVEZPageItemID record_id) {
+  ForgetScanResume();
   const std::vector<std::uint8_t> key = ShortKey(record);
   std::uint8_t reference[kRefSize];
   record_id.Encode(reference);
@@ -128,6 +129,7 @@ void TVEZBTreeRecordIndex::InsertEntry(std::int32_t session_id, const std::uint8
 }
 
 void TVEZBTreeRecordIndex::CreateIndex(TVEZCursor* cursor, TVEZIndexDef& index_def) {
+  ForgetScanResume();
   TVEZIndex::CreateIndex(cursor, index_def);
   LayoutKey();
   const std::int32_t session_id = TVEZTableData::SessionIDOf(cursor);
@@ -173,16 +175,19 @@ void TVEZBTreeRecordIndex::CreateIndex(TVEZCursor* cursor, TVEZIndexDef& index_d
 }
 
 void TVEZBTreeRecordIndex::OpenIndex(const TVEZIndexDef& index_def) {
+  ForgetScanResume();
   TVEZIndex::OpenIndex(index_def);
   LayoutKey();
 }
 
 void TVEZBTreeRecordIndex::DropIndex(std::int32_t session_id) {
+  ForgetScanResume();
   Root(session_id, 20119)->FreeAllPages(session_id, false);
   FIndexDef->RootPageNo = -1;
 }
 
 void TVEZBTreeRecordIndex::EmptyIndex(std::int32_t session_id) {
+  ForgetScanResume();
   TVEZBTreePageHolder root = Root(session_id, 20120);
   root->FreeAllPages(session_id, true);
   root->InitAsRoot();
@@ -514,6 +519,111 @@ bool TVEZBTreeRecordIndex::Reseek(std::int32_t session_id, bool go_forward,
   return true;
 }
 
+bool TVEZBTreeRecordIndex::ScanBounds(const TVEZScanSearchCondition* start_condition,
+                                      const TVEZScanSearchCondition* end_condition,
+                                      std::vector<std::uint8_t>& bounds) {
+  bounds.clear();
+  if (FKeyRef.HasTruncatedParts()) return false;
+  for (const TVEZScanSearchCondition* condition : {start_condition, end_condition}) {
+    if (condition == nullptr) {
+      bounds.push_back(0);
+      continue;
+    }
+    if (condition->PartialCompare || condition->KeyRecordBuffer == nullptr) return false;
+    bounds.push_back(1);
+    bounds.push_back(static_cast<std::uint8_t>(condition->Condition));
+    std::uint8_t count[4];
+    std::memcpy(count, &condition->KeyFieldCount, sizeof count);
+    bounds.insert(bounds.end(), count, count + sizeof count);
+    const std::size_t at = bounds.size();
+    bounds.resize(at + static_cast<std::size_t>(std::max(FKeyRef.ShortKeySize(), 1)));
+    FKeyRef.MakeShortKeyFromRecordBuffer(condition->KeyRecordBuffer, bounds.data() + at);
+  }
+  return true;
+}
+
+bool TVEZBTreeRecordIndex::SamePath(const TVEZKeyPath& a, const TVEZKeyPath& b) {
+  if (a.Count != b.Count) return false;
+  for (std::int32_t i = 0; i < a.Count; ++i) {
+    if (a.Items[i].PageNo != b.Items[i].PageNo || a.Items[i].EntryNo != b.Items[i].EntryNo ||
+        a.Items[i].EntryCount != b.Items[i].EntryCount)
+      return false;
+  }
+  return true;
+}
+
+bool TVEZBTreeRecordIndex::EntryHolds(std::int32_t session_id, const TVEZKeyPath& path,
+                                      const std::uint8_t* reference) {
+  if (path.Count == 0) return false;
+  const TVEZKeyPathItem& leaf = path.Items[path.Count - 1];
+  TVEZBTreePageHolder page = Page(session_id, leaf.PageNo);
+  return page->IsLeaf() && leaf.EntryNo >= 0 && leaf.EntryNo < page->EntryCount() &&
+         leaf.EntryCount == page->EntryCount() &&
+         std::memcmp(page->GetPReference(leaf.EntryNo), reference, kRefSize) == 0;
+}
+
+bool TVEZBTreeRecordIndex::ResumeScan(std::int32_t session_id, bool go_forward,
+                                      const TVEZScanSearchCondition* start_condition,
+                                      const TVEZScanSearchCondition* end_condition,
+                                      TVEZPageItemID record_id, TVEZBTreeSearchInfo& info) {
+  TScanResume& resume = FScanResume;
+  if (!resume.Valid || resume.SessionID != session_id || resume.GoForward != go_forward ||
+      FIndexDef == nullptr || resume.RootPageNo != FIndexDef->RootPageNo ||
+      resume.TableState != CurrentTableState() ||
+      !(TVEZPageItemID::Decode(resume.Reference) == record_id) ||
+      resume.HasEnd != (start_condition != nullptr))
+    return false;
+  std::vector<std::uint8_t>& bounds = FScanBoundsScratch;
+  if (!ScanBounds(start_condition, end_condition, bounds) || bounds != resume.Bounds) return false;
+  // The state stamp may repeat after a rollback: the entries themselves must
+  // still stand where they stood.
+  if (!EntryHolds(session_id, resume.Position, resume.Reference)) return false;
+  if (resume.HasEnd && !EntryHolds(session_id, resume.EndPosition, resume.EndReference))
+    return false;
+  info.Position.Assign(resume.Position);
+  // The place is current: no reseek before the step.
+  info.TableState = resume.TableState;
+  if (resume.HasEnd) {
+    if (info.EndPosition == nullptr) info.EndPosition = std::make_unique<TVEZKeyPath>();
+    info.EndPosition->Assign(resume.EndPosition);
+  } else {
+    info.EndPosition.reset();
+  }
+  return true;
+}
+
+void TVEZBTreeRecordIndex::KeepScanResume(std::int32_t session_id, bool go_forward,
+                                          const TVEZScanSearchCondition* start_condition,
+                                          const TVEZScanSearchCondition* end_condition,
+                                          const TVEZBTreeSearchInfo& info) {
+  TScanResume& resume = FScanResume;
+  // A resumed scan keeps its end: the entry there was read when it was kept.
+  const bool same_end = resume.Valid && resume.HasEnd && info.EndPosition != nullptr &&
+                        FIndexDef != nullptr && resume.RootPageNo == FIndexDef->RootPageNo &&
+                        resume.SessionID == session_id && resume.TableState == info.TableState &&
+                        SamePath(resume.EndPosition, *info.EndPosition);
+  resume.Valid = false;
+  if (FIndexDef == nullptr || (start_condition != nullptr) != (info.EndPosition != nullptr)) return;
+  if (!ScanBounds(start_condition, end_condition, resume.Bounds)) return;
+  if (info.EndPosition != nullptr && !same_end) {
+    const TVEZKeyPath& end = *info.EndPosition;
+    if (end.Count == 0) return;
+    const TVEZKeyPathItem& leaf = end.Items[end.Count - 1];
+    TVEZBTreePageHolder page = Page(session_id, leaf.PageNo);
+    if (!page->IsLeaf() || leaf.EntryNo < 0 || leaf.EntryNo >= page->EntryCount()) return;
+    std::memcpy(resume.EndReference, page->GetPReference(leaf.EntryNo), kRefSize);
+    resume.EndPosition.Assign(end);
+  }
+  resume.HasEnd = info.EndPosition != nullptr;
+  resume.SessionID = session_id;
+  resume.TableState = info.TableState;
+  resume.RootPageNo = FIndexDef->RootPageNo;
+  resume.GoForward = go_forward;
+  std::memcpy(resume.Reference, info.Reference, kRefSize);
+  resume.Position.Assign(info.Position);
+  resume.Valid = true;
+}
+
 bool TVEZBTreeRecordIndex::FindRecord(std::int32_t session_id, bool restart, bool go_forward,
                                       const TVEZScanSearchCondition* start_condition,
                                       const TVEZScanSearchCondition* end_condition,
@@ -523,7 +633,10 @@ bool TVEZBTreeRecordIndex::FindRecord(std::int32_t session_id, bool restart, boo
   if (info == nullptr) throw EVEZException(20077, "Pointer is nil");
   if (restart && info->Started) throw EVEZException(20078, "Index error: invalid params");
   bool stepped_already = false;
-  if (restart || !info->Started) {
+  const bool resumed =
+      !restart && !info->Started &&
+      ResumeScan(session_id, go_forward, start_condition, end_condition, record_id, *info);
+  if (!resumed && (restart || !info->Started)) {
     if (!PositionAtScanStart(session_id, restart, go_forward, start_condition, record, record_id,
                              *info))
       return false;
@@ -549,6 +662,7 @@ bool TVEZBTreeRecordIndex::FindRecord(std::int32_t session_id, bool restart, boo
   RememberEntry(session_id, *info);
   record_id = TVEZPageItemID::Decode(info->Reference);
   info->Started = true;
+  KeepScanResume(session_id, go_forward, start_condition, end_condition, *info);
   return true;
 }
 
@@ -618,6 +732,7 @@ void TVEZBTreeRecordIndex::InsertRecord(TVEZCursor& cursor) {
 }
 
 void TVEZBTreeRecordIndex::DeleteRecord(TVEZCursor& cursor) {
+  ForgetScanResume();
   const std::int32_t session_id = TVEZTableData::SessionIDOf(&cursor);
   const std::vector<std::uint8_t> key = ShortKey(cursor.CurrentRecordBuffer);
   std::uint8_t reference[kRefSize];
@@ -628,6 +743,7 @@ void TVEZBTreeRecordIndex::DeleteRecord(TVEZCursor& cursor) {
 }
 
 void TVEZBTreeRecordIndex::UpdateRecord(TVEZCursor& cursor, bool before_new_record_is_stored) {
+  ForgetScanResume();
   if (CompareRecordBuffersByIndex(cursor.EditRecordBuffer, cursor.CurrentRecordBuffer,
                                   FKeyRef.PartCount()) == 0)
     return;

@@ -148,7 +148,42 @@ class TVEZBTreeRecordIndex : public TVEZIndex {
   void RememberEntry(std::int32_t session_id, TVEZBTreeSearchInfo& info);
   std::int32_t CurrentTableState() const;
 
+  // Where the last scan step landed, so that the next move of a cursor over
+  // the same range goes on from there instead of seeking its start, its end
+  // and the current entry again (three descents per row).
+  struct TScanResume {
+    bool Valid = false;
+    std::int32_t SessionID = -1;
+    std::int32_t TableState = 0;
+    std::int32_t RootPageNo = -1;
+    bool GoForward = true;
+    std::vector<std::uint8_t> Bounds;
+    std::uint8_t Reference[TVEZPageItemID::kSize] = {};
+    TVEZKeyPath Position;
+    bool HasEnd = false;
+    std::uint8_t EndReference[TVEZPageItemID::kSize] = {};
+    TVEZKeyPath EndPosition;
+  };
+  // The scan's bounds as bytes that decide its start and end; false when
+  // they cannot be told apart by bytes (partial or cut keys).
+  bool ScanBounds(const TVEZScanSearchCondition* start_condition,
+                  const TVEZScanSearchCondition* end_condition, std::vector<std::uint8_t>& bounds);
+  bool ResumeScan(std::int32_t session_id, bool go_forward,
+                  const TVEZScanSearchCondition* start_condition,
+                  const TVEZScanSearchCondition* end_condition, TVEZPageItemID record_id,
+                  TVEZBTreeSearchInfo& info);
+  void KeepScanResume(std::int32_t session_id, bool go_forward,
+                      const TVEZScanSearchCondition* start_condition,
+                      const TVEZScanSearchCondition* end_condition,
+                      const TVEZBTreeSearchInfo& info);
+  static bool SamePath(const TVEZKeyPath& a, const TVEZKeyPath& b);
+  // True when the leaf entry at path holds reference.
+  bool EntryHolds(std::int32_t session_id, const TVEZKeyPath& path, const std::uint8_t* reference);
+  void ForgetScanResume() { FScanResume.Valid = false; }
+
   TVEZRecordKeyRef FKeyRef;
+  TScanResume FScanResume;
+  std::vector<std::uint8_t> FScanBoundsScratch;  // kept to spare an allocation per move
 };
 
 }  // namespace vez

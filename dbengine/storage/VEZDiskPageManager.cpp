@@ -823,6 +823,11 @@ void TVEZDiskPageManager::WriteEmptyPage(std::int32_t page_no) {
 
 std::int32_t TVEZDiskPageManager::GetPageCount() {
   if (!IsOpened()) throw NotOpened(10459);
+  // Single-user, no other process changes the file and this one keeps the
+  // header copy in step with its own growth and shrinking: the copy is the
+  // count. Page checks ask for it on every page read, so the header lock
+  // and re-read cost more than the rest of the read.
+  if (!MultiUser() && lock_db_header_count_ == 0) return header_.TotalPageCount;
   if (!LockDBHeader()) throw EVEZException(20236, "Database is locked");
   try {
     ReadDBHeader();

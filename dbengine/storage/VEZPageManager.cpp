@@ -194,6 +194,8 @@ void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
   if (!found || value_items_[static_cast<std::size_t>(pos)].Page != page)
     throw EVEZException(20167, "Page not found");
   TVEZPageElement& e = value_items_[static_cast<std::size_t>(pos)];
+  // Already the most recent: a new stamp would leave the order as it is.
+  if (e.LRUCount == lru_count_) return;
   // The map node is reused: restamping a page allocates nothing.
   auto node = by_lru_.extract(e.LRUCount);
   e.LRUCount = ++lru_count_;

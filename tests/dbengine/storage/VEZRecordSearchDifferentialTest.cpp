@@ -865,5 +865,102 @@ TEST_F(RecordSearchDifferentialTest, LocateAndFindKeyFindTheFirstRecordOfTheOrac
   }
 }
 
+// A walk goes on from where it stands when rows come and go between its
+// moves (before it, after it, next to it, in and out of the view): every move
+// lands on the row after the current one in the view as it is now. A scan
+// that kept its place from the last move must notice the change.
+TEST_F(RecordSearchDifferentialTest, MovesFindTheNextRowAfterRowsChangeBetweenThem) {
+  for (int table_no = 0; table_no < 6; ++table_no) {
+    TSearchTable t;
+    TTestLocalCursor& c = t.Cursor();
+    Fill(t, 40 + Pick(120));
+    std::int32_t next_id = 1000;
+    for (int trial = 0; trial < 40; ++trial) {
+      const TView v = RandomView(t, true);
+      SCOPED_TRACE("table " + std::to_string(table_no) + " trial " + std::to_string(trial) + ": " +
+                   Describe(v));
+      // Index orders only: a scan keeps its index place between moves. A
+      // distinct view's row may hand its group to an inserted one.
+      if (v.index_id == -1 || v.distinct) continue;
+      TAppliedView applied(t, v);
+      if (!c.IsViewRestricted()) continue;
+      const bool forward = Pick(2) == 0;
+      std::vector<std::int32_t> want = Expected(CursorOrder(t, v.index_id), v);
+      if (!forward) std::reverse(want.begin(), want.end());
+      const TVEZGetRecordMode mode = forward ? grmNext : grmPrior;
+      if (forward)
+        c.InternalFirst();
+      else
+        c.InternalLast();
+      if (want.empty()) {
+        EXPECT_NE(c.GetRecordBuffer(mode), grrOK);
+        continue;
+      }
+      ASSERT_EQ(c.GetRecordBuffer(mode), grrOK);
+      std::int32_t current = t.RowOf(c.CurrentRecordBuffer).id;
+      ASSERT_EQ(current, want[0]);
+      for (int step = 0; step < 30; ++step) {
+        // Some moves follow each other unchanged, the rest see a change.
+        if (Pick(3) != 0) {
+          const std::int32_t index_id = c.IndexID;
+          const TVEZPageItemID record_id = c.CurrentRecordID;
+          std::vector<std::uint8_t> record(c.CurrentRecordBuffer,
+                                           c.CurrentRecordBuffer + c.RecordBufferSize);
+          if (Pick(2) == 0) {
+            TRow r;
+            r.id = next_id++;
+            r.a = MaybeInt(8);
+            r.b = MaybeInt(8);
+            r.c = MaybeInt(4);
+            if (Pick(8) != 0) r.name = RandomName();
+            t.Insert(r);
+          } else {
+            // A row of the view next to the current one, or any other row.
+            const std::vector<TRow> all = CursorOrder(t, -1);
+            std::int32_t victim =
+                all[static_cast<std::size_t>(Pick(static_cast<std::int32_t>(all.size())))].id;
+            const auto at = std::find(want.begin(), want.end(), current);
+            if (Pick(2) == 0 && at + 1 < want.end()) victim = *(at + 1);
+            if (victim != current) {
+              // The delete walks the table unrestricted.
+              std::uint8_t* const start = c.RangeStartBuffer;
+              std::uint8_t* const end = c.RangeEndBuffer;
+              TVEZBaseExpression* const filter = c.FilterExpression;
+              TVEZBaseExpression* const sql_filter = c.SQLFilterExpression;
+              const TVEZFilterRecordEvent callback = c.FilterRecord;
+              c.RangeStartBuffer = c.RangeEndBuffer = nullptr;
+              c.FilterExpression = c.SQLFilterExpression = nullptr;
+              c.FilterRecord = nullptr;
+              t.Delete(victim);
+              c.RangeStartBuffer = start;
+              c.RangeEndBuffer = end;
+              c.FilterExpression = filter;
+              c.SQLFilterExpression = sql_filter;
+              c.FilterRecord = callback;
+            }
+          }
+          want = Expected(CursorOrder(t, v.index_id), v);
+          if (!forward) std::reverse(want.begin(), want.end());
+          // Back where the walk stood, in its order and view.
+          c.IndexID = index_id;
+          c.CurrentRecordID = record_id;
+          c.FirstPosition = c.LastPosition = false;
+          std::copy(record.begin(), record.end(), c.CurrentRecordBuffer);
+        }
+        const auto at = std::find(want.begin(), want.end(), current);
+        ASSERT_NE(at, want.end()) << "row " << current << " left the view";
+        const TVEZGetRecordResult r = c.GetRecordBuffer(mode);
+        if (at + 1 == want.end()) {
+          EXPECT_EQ(r, forward ? grrEOF : grrBOF);
+          break;
+        }
+        ASSERT_EQ(r, grrOK) << "step " << step;
+        current = t.RowOf(c.CurrentRecordBuffer).id;
+        ASSERT_EQ(current, *(at + 1)) << "step " << step;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vez::test
