@@ -98,16 +98,6 @@ void CheckPageType(std::uint16_t found_type, std::uint16_t expected_type,
 template <typename F>
 bool RetryCall(std::int32_t try_count, std::uint32_t delay_ms, F&& f);
 
-// How hard a commit works to survive a crash. Stored ordinals are not used.
-enum class TVEZDurability : std::uint8_t {
-  // Literal behaviour: no sync (bulk loads, tests).
-  Off,
-  // Survives a killed process: nothing is synced.
-  Normal,
-  // Survives a power cut: the file is synced at the end of every commit.
-  Full,
-};
-
 }  // namespace vez
 
 #include "platform/core/Clock.h"

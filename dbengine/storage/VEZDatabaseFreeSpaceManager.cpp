@@ -320,6 +320,79 @@ void TVEZDatabaseFreeSpaceManager::FreePage(std::int32_t page_no) {
       });
 }
 
+bool TVEZDatabaseFreeSpaceManager::ReleaseIfUsed(std::int32_t page_no) {
+  bool released = false;
+  UnderHeaderLock(
+      *page_manager_, 20232, [this] { ForgetHeldPages(); }, [this] { SavePageCounters(); },
+      [&] {
+        LoadPageCounters();
+        if (page_no < 0 || page_no >= total_page_count_ || IsSystemPage(page_no) ||
+            !PageBit(page_no, 30430))
+          return;
+        SetPageUsed(page_no, false);
+        last_used_page_no_ = FindLastUsedPage();
+        ShrinkFile();
+        released = true;
+      });
+  return released;
+}
+
+TVEZFreeSpaceReport TVEZDatabaseFreeSpaceManager::CheckIntegrity(
+    const std::vector<std::int32_t>& referenced) {
+  TVEZFreeSpaceReport report;
+  UnderHeaderLock(
+      *page_manager_, 20231, [this] { ForgetHeldPages(); }, [] {},
+      [&] {
+        LoadPageCounters();
+        std::vector<bool> used(static_cast<std::size_t>(total_page_count_), false);
+        for (std::int32_t j = 0; j <= LastPFSIndex() && total_page_count_ > 0; ++j) {
+          const std::int32_t pfs_no = PFSPageNo(j);
+          const std::uint8_t* bits = Load(pfs_no, kPageTypePFS, 30432).PageData();
+          const std::int32_t end = std::min(total_page_count_ - pfs_no, pfs_pages_addressed_);
+          for (std::int32_t i = 0; i < end; ++i)
+            used[static_cast<std::size_t>(pfs_no + i)] = (bits[i / 8] >> (i % 8)) & 1;
+        }
+        std::vector<bool> is_referenced(used.size(), false);
+        for (const std::int32_t p : referenced) {
+          if (p < 0 || p >= total_page_count_ || IsSystemPage(p)) {
+            report.ReferencedOutside.push_back(p);
+            continue;
+          }
+          is_referenced[static_cast<std::size_t>(p)] = true;
+          if (!used[static_cast<std::size_t>(p)]) report.FreeButReferenced.push_back(p);
+        }
+        std::int32_t last_used = -1;
+        for (std::int32_t p = 0; p < total_page_count_; ++p) {
+          const auto i = static_cast<std::size_t>(p);
+          if (IsSystemPage(p)) {
+            if (!used[i]) report.SystemPagesFree.push_back(p);
+            continue;
+          }
+          if (!used[i]) continue;
+          last_used = p;
+          if (!is_referenced[i]) report.Leaked.push_back(p);
+        }
+        report.LastUsedPageBehind = last_used > last_used_page_no_;
+        const std::int32_t extents =
+            (total_page_count_ + page_count_in_extent_ - 1) / page_count_in_extent_;
+        for (std::int32_t e = 0; e < extents; ++e) {
+          const std::int32_t first = e * page_count_in_extent_;
+          const std::int32_t eam_no = EAMPageFor(first);
+          const std::uint8_t* map = Load(eam_no, kPageTypeEAM, 30428).PageData();
+          const std::int32_t m = e - eam_no / eam_pages_addressed_ * eam_extents_addressed_;
+          const int state = (map[m / 4] >> (2 * (m % 4))) & 3;
+          if ((state & 2) == 0) continue;
+          for (std::int32_t p = first; p < first + page_count_in_extent_; ++p) {
+            if (p >= total_page_count_ || !used[static_cast<std::size_t>(p)]) {
+              ++report.FullExtentsWithFreePages;
+              break;
+            }
+          }
+        }
+      });
+  return report;
+}
+
 std::int32_t TVEZDatabaseFreeSpaceManager::FindLastUsedPage() {
   if (last_used_page_no_ == -1) return -1;
   const std::int32_t data_size = page_manager_->PageDataSize();

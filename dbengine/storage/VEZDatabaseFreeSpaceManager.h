@@ -27,11 +27,36 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace vez {
 
 class TVEZDiskPageManager;
 class TVEZPage;
+
+// What CheckIntegrity found. Sound when every list is empty and the counters
+// agree; leaked pages alone cost space, not data.
+struct TVEZFreeSpaceReport {
+  // Referenced pages the maps call free: the next allocation hands them out
+  // again, over live data.
+  std::vector<std::int32_t> FreeButReferenced;
+  // Referenced page numbers that are system pages or lie beyond the file.
+  std::vector<std::int32_t> ReferencedOutside;
+  // Pages marked in use that are neither system pages nor referenced.
+  std::vector<std::int32_t> Leaked;
+  // System pages the maps call free.
+  std::vector<std::int32_t> SystemPagesFree;
+  // Extents recorded as full that hold a free page (never searched again).
+  std::int32_t FullExtentsWithFreePages = 0;
+  // The header's last used page lies below a page in use: growth would hand
+  // that page out again.
+  bool LastUsedPageBehind = false;
+
+  bool Sound() const {
+    return FreeButReferenced.empty() && ReferencedOutside.empty() && SystemPagesFree.empty() &&
+           FullExtentsWithFreePages == 0 && !LastUsedPageBehind;
+  }
+};
 
 class TVEZDatabaseFreeSpaceManager {
  public:
@@ -49,6 +74,15 @@ class TVEZDatabaseFreeSpaceManager {
   // Gives a page back and shrinks the file when enough pages at its end are
   // free. Raises 20232 when the header lock is not got, 30427 for a free page.
   void FreePage(std::int32_t page_no);
+  // Releases the page when the maps mark it in use (a page a torn commit
+  // added, released by recovery); returns whether it did. System pages and
+  // pages beyond the file are left alone. Raises 20232 when the header lock
+  // is not got.
+  bool ReleaseIfUsed(std::int32_t page_no);
+  // Compares the maps with the pages the caller found referenced (by the
+  // tables, indexes and internal files), under the header lock (20231). Reads
+  // every bitmap page once; changes nothing.
+  TVEZFreeSpaceReport CheckIntegrity(const std::vector<std::int32_t>& referenced);
   // Whether the page is marked in use (false for a page above the maps).
   bool GetPageUsageFromPFS(std::int32_t page_no);
   // Raises 30434 for a PFS or EAM page number.

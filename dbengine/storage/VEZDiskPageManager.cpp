@@ -1,11 +1,14 @@
 #include "dbengine/storage/VEZDiskPageManager.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "dbengine/foundation/VEZCrc32.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZDatabaseFile.h"
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 #include "dbengine/storage/VEZDiskTablePagesCacheManager.h"
+#include "dbengine/storage/VEZRollbackJournal.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/Random.h"
 #include "platform/os/FileQueries.h"
@@ -31,9 +34,38 @@ EVEZException EncryptionNotAvailable(const std::string& file_name) {
 
 }  // namespace
 
+struct TVEZDiskPageManager::Capture {
+  struct Block {
+    std::vector<std::uint8_t> bytes;
+    bool is_page = false;
+  };
+  // Current images of the regions written, by file offset.
+  std::map<std::int64_t, Block> blocks;
+  // Their offsets in the order first written.
+  std::vector<std::int64_t> order;
+  // The header area as the change first wrote it (a commit's WriteChangesState
+  // 1), written before any page.
+  std::vector<std::uint8_t> first_header_area;
+  std::int64_t header_area_offset = -1;
+  std::int64_t original_size = 0;
+  // The size as the change left it so far (growth happens at once).
+  std::int64_t current_size = 0;
+  // Size the file is cut to once the change is complete; -1 for none.
+  std::int64_t pending_truncate = -1;
+  std::int32_t header_state = 0;
+  bool is_commit = false;
+  std::vector<std::int32_t> added_pages;
+  // Set once a byte of the change may have reached the database file.
+  bool applying = false;
+  bool journal_written = false;
+  bool journal_attempted = false;
+  std::unique_ptr<TVEZJournalContents> journal;
+};
+
 TVEZDiskPageManager::TVEZDiskPageManager()
     : file_(std::make_unique<TVEZDatabaseFile>()),
-      table_pages_cache_(std::make_unique<TVEZDiskTablePagesCacheManager>()) {
+      table_pages_cache_(std::make_unique<TVEZDiskTablePagesCacheManager>()),
+      journal_(std::make_unique<TVEZRollbackJournal>()) {
   InitDBHeader();
 }
 
@@ -90,17 +122,23 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
   WriteCryptoHeader();
   WriteLockedBytes();
   InitObjectID();
+  // A journal left by an older file of this name must never be applied here.
+  journal_->Open(database_file_name, true);
   free_space_manager_ = std::make_unique<TVEZDatabaseFreeSpaceManager>(this);
   if (durability_ == TVEZDurability::Full) {
     file_->FlushFileBuffers();
-    try {
-      platform::SyncDirectory(platform::DirectoryOf(database_file_name));
-    } catch (const platform::Exception& e) {
-      throw EVEZException(30379,
-                          "Cannot flush file buffers for file: '%s'. ErrorCode:%d. "
-                          "ErrorMessage: %s",
-                          {database_file_name, 0, std::string(e.what())});
-    }
+    SyncFolderOf(database_file_name);
+  }
+}
+
+void TVEZDiskPageManager::SyncFolderOf(const std::string& file_name) {
+  try {
+    platform::SyncDirectory(platform::DirectoryOf(file_name));
+  } catch (const platform::Exception& e) {
+    throw EVEZException(30379,
+                        "Cannot flush file buffers for file: '%s'. ErrorCode:%d. "
+                        "ErrorMessage: %s",
+                        {file_name, 0, std::string(e.what())});
   }
 }
 
@@ -149,9 +187,24 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_db_header_ = 0;
   offset_to_crypto_header_ = kDBHeaderSize;
   offset_to_locked_bytes_ = offset_to_crypto_header_ + kCryptoHeaderSize;
+  journal_->Close();
+  pending_release_.clear();
   if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
     throw EVEZException(20230, "Database is locked");
   try {
+    // Made (when missing) under the header lock, which every user of the
+    // journal holds.
+    bool journal_hot = false;
+    if (!read_only) {
+      if (journal_->Open(database_file_name, false) && durability_ == TVEZDurability::Full)
+        SyncFolderOf(database_file_name);
+      RecoverWhileLocked();
+    } else if (journal_->OpenForReading(database_file_name)) {
+      // A reader cannot undo a torn change: it reports the file as needing it.
+      TVEZJournalContents journal;
+      journal_hot = journal_->Read(journal) && !JournalChangeFinished(journal);
+      journal_->Close();
+    }
     std::int64_t found = 0;
     try {
       if (!file_->FindSignature(found)) found = 0;
@@ -171,8 +224,8 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
     } else {
       ReadDBHeader();
     }
-    repair_needed =
-        header_.WriteChangesState != kWriteChangesDone || header_.Version < kDBLowestSoundVersion;
+    repair_needed = journal_hot || header_.WriteChangesState != kWriteChangesDone ||
+                    header_.Version < kDBLowestSoundVersion;
   } catch (...) {
     UnlockDBHeader();
     throw;
@@ -199,6 +252,7 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_first_page_ = offset_to_last_object_id_ + 4;
   CheckHeaderRecords(database_file_name);
   free_space_manager_ = std::make_unique<TVEZDatabaseFreeSpaceManager>(this);
+  if (!pending_release_.empty()) ReleaseRecoveredPages();
 }
 
 void TVEZDiskPageManager::CheckHeaderRecords(const std::string& file_name) {
@@ -223,6 +277,8 @@ void TVEZDiskPageManager::CloseDatabase() noexcept {
       // The handle is gone either way; a close error loses nothing committed.
     }
   }
+  journal_->Close();
+  capture_.reset();
   free_space_manager_.reset();
   lock_db_header_count_ = 0;
   stamps_.clear();
@@ -242,7 +298,7 @@ void TVEZDiskPageManager::ReadDBHeader() {
   // The copy changes only on success: a blank copy would be written back by
   // the next header write (the free space manager saves its counters even
   // when its header read failed).
-  file_->ReadBuffer(raw, sizeof raw, offset_to_db_header_, 10464);
+  FileRead(raw, sizeof raw, offset_to_db_header_, 10464);
   header_ = TVEZDBHeader::Decode(raw);
 }
 
@@ -250,7 +306,7 @@ void TVEZDiskPageManager::WriteDBHeader(bool /*check_state*/) {
   if (!IsOpened()) throw NotOpened(10460);
   std::uint8_t raw[TVEZDBHeader::kSize];
   header_.Encode(raw);
-  file_->WriteBuffer(raw, sizeof raw, offset_to_db_header_, 10462);
+  FileWrite(raw, sizeof raw, offset_to_db_header_, 10462);
 }
 
 void TVEZDiskPageManager::ReadCryptoHeader() {
@@ -282,6 +338,320 @@ void TVEZDiskPageManager::WriteLockedBytes() {
 }
 
 // ---------------------------------------------------------------------------
+// Changes gathered in memory and the rollback journal
+
+void TVEZDiskPageManager::BlockOf(std::int64_t position, std::int64_t count, std::int64_t& start,
+                                  std::int64_t& length, bool& is_page) const {
+  is_page = false;
+  if (position >= offset_to_first_page_ && PageSize() > 0) {
+    const std::int64_t n = (position - offset_to_first_page_) / PageSize();
+    start = offset_to_first_page_ + n * PageSize();
+    length = PageSize();
+    if (position + count <= start + length) {
+      is_page = true;
+      return;
+    }
+  } else if (position >= offset_to_db_header_ &&
+             position + count <= offset_to_db_header_ + kDBHeaderSize) {
+    start = offset_to_db_header_;
+    length = kDBHeaderSize;
+    return;
+  }
+  start = position;
+  length = count;
+}
+
+void TVEZDiskPageManager::FileRead(void* buffer, std::int64_t count, std::int64_t position,
+                                   std::int32_t error_code) {
+  if (capture_) {
+    std::int64_t start, length;
+    bool is_page;
+    BlockOf(position, count, start, length, is_page);
+    const auto it = capture_->blocks.find(start);
+    if (it != capture_->blocks.end() &&
+        position + count <= start + static_cast<std::int64_t>(it->second.bytes.size())) {
+      std::memcpy(buffer, it->second.bytes.data() + (position - start),
+                  static_cast<std::size_t>(count));
+      return;
+    }
+  }
+  file_->ReadBuffer(buffer, count, position, error_code);
+  if (!capture_) return;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  const auto first = capture_->blocks.lower_bound(position - kJournalMaxRecordLength);
+  const auto last = capture_->blocks.lower_bound(position + count);
+  for (auto it = first; it != last; ++it) {
+    const std::int64_t b0 = it->first;
+    const std::int64_t b1 = b0 + static_cast<std::int64_t>(it->second.bytes.size());
+    const std::int64_t lo = std::max(b0, position), hi = std::min(b1, position + count);
+    if (lo < hi)
+      std::memcpy(out + (lo - position), it->second.bytes.data() + (lo - b0),
+                  static_cast<std::size_t>(hi - lo));
+  }
+}
+
+void TVEZDiskPageManager::FileWrite(const void* buffer, std::int64_t count, std::int64_t position,
+                                    std::int32_t error_code) {
+  if (!capture_) {
+    file_->WriteBuffer(buffer, count, position, error_code);
+    return;
+  }
+  std::int64_t start, length;
+  bool is_page;
+  BlockOf(position, count, start, length, is_page);
+  auto it = capture_->blocks.find(start);
+  if (it == capture_->blocks.end()) {
+    Capture::Block block;
+    block.is_page = is_page;
+    block.bytes.assign(static_cast<std::size_t>(length), 0);
+    // Beyond the end the file reads as zeros.
+    if (start < capture_->current_size)
+      file_->ReadBuffer(block.bytes.data(), std::min(length, capture_->current_size - start), start,
+                        error_code);
+    it = capture_->blocks.emplace(start, std::move(block)).first;
+    capture_->order.push_back(start);
+  }
+  std::memcpy(it->second.bytes.data() + (position - start), buffer,
+              static_cast<std::size_t>(count));
+  if (capture_->is_commit && start == offset_to_db_header_ && !is_page &&
+      capture_->first_header_area.empty()) {
+    capture_->first_header_area = it->second.bytes;
+    capture_->header_area_offset = start;
+  }
+}
+
+void TVEZDiskPageManager::BeginCapture(bool is_commit,
+                                       const std::vector<std::int32_t>* added_pages) {
+  auto c = std::make_unique<Capture>();
+  c->original_size = file_->GetSize();
+  c->current_size = c->original_size;
+  c->header_state = header_.State;
+  c->is_commit = is_commit;
+  if (added_pages) {
+    c->added_pages = *added_pages;
+    std::sort(c->added_pages.begin(), c->added_pages.end());
+  }
+  capture_ = std::move(c);
+}
+
+void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
+  Capture& c = *capture_;
+  // The old images are gathered at every level, so that a change that fails
+  // in this process is put back at once; only the journal file is optional.
+  auto journal = std::make_unique<TVEZJournalContents>();
+  journal->HeaderState = c.header_state;
+  journal->OriginalFileSize = c.original_size;
+  journal->IsCommit = c.is_commit;
+  if (c.is_commit) journal->AddedPages = c.added_pages;
+  journal->Records.reserve(c.blocks.size());
+  for (const auto& [start, block] : c.blocks) {
+    TVEZJournalRecord r;
+    r.Offset = start;
+    r.Length = static_cast<std::uint32_t>(block.bytes.size());
+    r.NewCrc = UpdateCrc32(0, block.bytes.data(), r.Length);
+    const bool added =
+        block.is_page &&
+        std::binary_search(c.added_pages.begin(), c.added_pages.end(),
+                           static_cast<std::int32_t>((start - offset_to_first_page_) / PageSize()));
+    if (start >= c.original_size || added) {
+      // Nothing to put back: the region is cut off, or the page released.
+      r.Kind = TVEZJournalRecordKind::NewRegion;
+    } else {
+      r.Kind = block.is_page ? TVEZJournalRecordKind::Page : TVEZJournalRecordKind::HeaderArea;
+      r.OldImage.assign(r.Length, 0);
+      const std::int64_t n = std::min<std::int64_t>(r.Length, c.current_size - start);
+      if (n > 0) file_->ReadBuffer(r.OldImage.data(), n, start, 10464);
+    }
+    journal->Records.push_back(std::move(r));
+  }
+  const bool journaled = durability != TVEZDurability::Off;
+  if (journaled) {
+    c.journal_attempted = true;
+    journal_->Write(*journal, durability == TVEZDurability::Full);
+    c.journal_written = true;
+  }
+  c.journal = std::move(journal);
+  c.applying = true;
+  // The header's in-progress mark first, the header's final image last; the
+  // rest in the order the change first wrote it (releases after pages).
+  if (!c.first_header_area.empty())
+    file_->WriteBuffer(c.first_header_area.data(),
+                       static_cast<std::int64_t>(c.first_header_area.size()), c.header_area_offset,
+                       10462);
+  const Capture::Block* header_block = nullptr;
+  for (const std::int64_t start : c.order) {
+    const Capture::Block& block = c.blocks.at(start);
+    if (start == offset_to_db_header_ && !block.is_page) {
+      header_block = &block;
+      continue;
+    }
+    file_->WriteBuffer(block.bytes.data(), static_cast<std::int64_t>(block.bytes.size()), start,
+                       block.is_page ? 10469 : 10475);
+  }
+  if (header_block)
+    file_->WriteBuffer(header_block->bytes.data(),
+                       static_cast<std::int64_t>(header_block->bytes.size()), offset_to_db_header_,
+                       10462);
+  if (durability == TVEZDurability::Full) file_->FlushFileBuffers();
+  if (journaled) journal_->Invalidate();
+  const std::int64_t truncate_to = c.pending_truncate;
+  capture_.reset();
+  if (truncate_to >= 0) {
+    // A file longer than its pages say is accepted: a cut that fails costs
+    // only space, and the next growth drops the tail.
+    try {
+      SyncJournalInvalidation();
+      file_->SetSize(truncate_to);
+    } catch (const platform::Exception&) {
+    }
+  }
+}
+
+bool TVEZDiskPageManager::AbandonCapture() noexcept {
+  const std::unique_ptr<Capture> c = std::move(capture_);
+  if (!c) return true;
+  if (!c->applying) {
+    // The file is untouched; a journal that reached its file (its sync may
+    // be what failed) must not be taken for a torn change later.
+    if (!c->journal_attempted) return true;
+    try {
+      journal_->Invalidate();
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  try {
+    RestoreFromJournal(*c->journal);
+    if (c->journal_written) {
+      file_->FlushFileBuffers();
+      journal_->Invalidate();
+    }
+    return true;
+  } catch (...) {
+    // The journal stays hot: the next taker of the header lock undoes it.
+    return false;
+  }
+}
+
+template <class Body>
+void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
+  if (capture_ || !journal_->CanWrite()) {
+    body();
+    return;
+  }
+  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
+    throw EVEZException(lock_error, "Database is locked");
+  try {
+    ReadDBHeader();
+    BeginCapture(false, nullptr);
+    body();
+    FinishCapture(durability_);
+  } catch (...) {
+    AbandonCapture();
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
+}
+
+void TVEZDiskPageManager::SyncJournalInvalidation() {
+  if (durability_ == TVEZDurability::Full && journal_->IsOpened() &&
+      journal_->InvalidationUnsynced())
+    journal_->SyncInvalidation();
+}
+
+bool TVEZDiskPageManager::JournalChangeFinished(const TVEZJournalContents& journal) {
+  std::vector<std::uint8_t> bytes;
+  for (const TVEZJournalRecord& r : journal.Records) {
+    bytes.resize(r.Length);
+    if (!file_->ReadBuffer(bytes.data(), r.Length, r.Offset)) return false;
+    if (UpdateCrc32(0, bytes.data(), r.Length) != r.NewCrc) return false;
+  }
+  return true;
+}
+
+void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal) {
+  std::vector<std::uint8_t> image;
+  for (const TVEZJournalRecord& r : journal.Records) {
+    if (r.Kind == TVEZJournalRecordKind::NewRegion) continue;
+    image = r.OldImage;
+    if (r.Kind == TVEZJournalRecordKind::Page && image.size() >= 8) {
+      // A copy cached from the torn change may carry old state + 1.
+      const std::int32_t state = GetLE<std::int32_t>(image.data() + 4);
+      if (state != kFreedPageState)
+        PutLE<std::int32_t>(image.data() + 4, NextPageState(NextPageState(state)));
+    }
+    file_->WriteBuffer(image.data(), r.Length, r.Offset, 10475);
+  }
+  if (file_->GetSize() != journal.OriginalFileSize) file_->SetSize(journal.OriginalFileSize);
+  stamps_.clear();
+}
+
+void TVEZDiskPageManager::RecoverWhileLocked() {
+  if (recovering_ || capture_ || !journal_->CanWrite() || !journal_->MayBeValid()) return;
+  TVEZJournalContents journal;
+  if (!journal_->Read(journal)) return;  // torn or damaged: never applied
+  recovering_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{recovering_};
+  // A journal made for another file of this name (the file was created anew
+  // since) is dropped: the header it names must be this one, before or after.
+  for (const TVEZJournalRecord& r : journal.Records) {
+    if (r.Kind != TVEZJournalRecordKind::HeaderArea || r.Length != TVEZDBHeader::kSize) continue;
+    std::uint8_t raw[TVEZDBHeader::kSize];
+    const bool read = file_->ReadBuffer(raw, sizeof raw, r.Offset);
+    const TVEZDBHeader now = TVEZDBHeader::Decode(raw);
+    const TVEZDBHeader before = TVEZDBHeader::Decode(r.OldImage.data());
+    if (read && now.HasSignature() &&
+        (now.PageSize != before.PageSize ||
+         (now.State != journal.HeaderState && now.State != NextHeaderState(journal.HeaderState)))) {
+      journal_->Invalidate();
+      return;
+    }
+  }
+  if (JournalChangeFinished(journal)) {
+    ++finished_journals_seen_;
+    journal_->Invalidate();
+    return;
+  }
+  RestoreFromJournal(journal);
+  file_->FlushFileBuffers();
+  journal_->Invalidate();
+  journal_->SyncInvalidation();
+  ++recovered_changes_;
+  if (journal.IsCommit && !journal.AddedPages.empty()) {
+    pending_release_ = journal.AddedPages;
+    if (free_space_manager_) ReleaseRecoveredPages();
+  }
+}
+
+void TVEZDiskPageManager::RecoverFromJournal() {
+  if (!IsOpened()) throw NotOpened(10459);
+  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
+    throw EVEZException(20230, "Database is locked");
+  // Taking the lock recovered; nested inside a held lock nothing can be torn
+  // (this process holds it), so there is nothing more to do.
+  UnlockDBHeader();
+}
+
+void TVEZDiskPageManager::ReleaseRecoveredPages() {
+  std::vector<std::int32_t> pages = std::move(pending_release_);
+  pending_release_.clear();
+  // Pages a torn commit added are taken in the maps but named by nothing once
+  // its writes are undone. One small change releases them; a crash before it
+  // completes leaves them taken (counted as leaked, never damaged).
+  RunAsSmallChange(20232, [&] {
+    for (const std::int32_t page_no : pages) {
+      if (free_space_manager_->ReleaseIfUsed(page_no))
+        InternalWritePageState(page_no, kFreedPageState);
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Pages
 
 void TVEZDiskPageManager::ForgetStamps(std::int32_t page_no) {
@@ -303,7 +673,8 @@ void TVEZDiskPageManager::RemovePage(std::int32_t session_id, std::int32_t page_
 
 void TVEZDiskPageManager::InternalAddPage(TVEZPage* page) {
   if (!free_space_manager_) throw NotOpened(10459);
-  const std::int32_t page_no = free_space_manager_->GetPage(-1);
+  std::int32_t page_no = -1;
+  RunAsSmallChange(20231, [&] { page_no = free_space_manager_->GetPage(-1); });
   page->SetPageNo(page_no);
   page->AllocPageBuffer();
   ForgetStamps(page_no);
@@ -312,15 +683,19 @@ void TVEZDiskPageManager::InternalAddPage(TVEZPage* page) {
 void TVEZDiskPageManager::InternalRemovePage(std::int32_t page_no) {
   if (!free_space_manager_) throw NotOpened(10459);
   ForgetStamps(page_no);
-  InternalWritePageState(page_no, kFreedPageState);
-  free_space_manager_->FreePage(page_no);
+  // One change: a release that fails half-way leaves the page taken, so a
+  // later rollback can release it again.
+  RunAsSmallChange(20232, [&] {
+    InternalWritePageState(page_no, kFreedPageState);
+    free_space_manager_->FreePage(page_no);
+  });
 }
 
 void TVEZDiskPageManager::InternalReadPage(TVEZPage* page) {
   if (!IsOpened()) throw NotOpened(10459);
   if (!page->PageBuffer()) page->AllocPageBuffer();
   ForgetStamps(page->PageNo());
-  file_->ReadBuffer(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), kErrPageRead);
+  FileRead(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), kErrPageRead);
   page->SetReloaded(true);
 }
 
@@ -331,7 +706,7 @@ void TVEZDiskPageManager::InternalWritePage(TVEZPage* page) {
   h.SetState(NextPageState(old_state));
   ForgetStamps(page->PageNo());
   try {
-    file_->WriteBuffer(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), 10469);
+    FileWrite(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), 10469);
   } catch (...) {
     // The cached copy keeps the state it had, as if never written.
     h.SetState(old_state);
@@ -352,7 +727,7 @@ std::int32_t TVEZDiskPageManager::InternalReadPageState(std::int32_t page_no) {
   if (!MultiUser() || !IsOpened()) return kFreedPageState;
   try {
     std::uint8_t raw[4];
-    file_->ReadBuffer(raw, 4, GetPageOffset(page_no) + TVEZDiskPageHeaderLayout::kState, 20197);
+    FileRead(raw, 4, GetPageOffset(page_no) + TVEZDiskPageHeaderLayout::kState, 20197);
     return GetLE<std::int32_t>(raw);
   } catch (const EVEZException&) {
     return kFreedPageState;
@@ -363,7 +738,7 @@ void TVEZDiskPageManager::InternalWritePageState(std::int32_t page_no, std::int3
   if (!IsOpened()) throw NotOpened(10459);
   std::uint8_t raw[4];
   PutLE<std::int32_t>(raw, page_state);
-  file_->WriteBuffer(raw, 4, GetPageOffset(page_no) + TVEZDiskPageHeaderLayout::kState, 20198);
+  FileWrite(raw, 4, GetPageOffset(page_no) + TVEZDiskPageHeaderLayout::kState, 20198);
 }
 
 void TVEZDiskPageManager::ReadPageRegion(void* buffer, std::int32_t page_no, std::uint16_t offset,
@@ -372,7 +747,7 @@ void TVEZDiskPageManager::ReadPageRegion(void* buffer, std::int32_t page_no, std
   if (offset + count > PageSize())
     throw EVEZException(10476, "Error - invalid page offset = %d, page size = %d",
                         {offset + count, PageSize()});
-  file_->ReadBuffer(buffer, count, GetPageOffset(page_no) + offset, 10474);
+  FileRead(buffer, count, GetPageOffset(page_no) + offset, 10474);
 }
 
 void TVEZDiskPageManager::WritePageRegion(const void* buffer, std::int32_t page_no,
@@ -381,7 +756,10 @@ void TVEZDiskPageManager::WritePageRegion(const void* buffer, std::int32_t page_
   if (offset + count > PageSize())
     throw EVEZException(10477, "Error - invalid page offset = %d, page size = %d",
                         {offset + count, PageSize()});
-  file_->WriteBuffer(buffer, count, GetPageOffset(page_no) + offset, 10475);
+  // Direct bytes are outside every journal: an older journal must not look
+  // hot after a power cut once they changed a page it names.
+  if (!capture_) SyncJournalInvalidation();
+  FileWrite(buffer, count, GetPageOffset(page_no) + offset, 10475);
 }
 
 void TVEZDiskPageManager::WriteEmptyPage(std::int32_t page_no) {
@@ -434,8 +812,14 @@ void TVEZDiskPageManager::MarkPageSynchronized(std::int32_t session_id, TVEZPage
 // ---------------------------------------------------------------------------
 // Commit
 
+void TVEZDiskPageManager::ApplyChanges(std::int32_t session_id) {
+  commit_durability_ = full_durability_requested_ ? TVEZDurability::Full : durability_;
+  full_durability_requested_ = false;
+  TVEZPageManager::ApplyChanges(session_id);
+}
+
 void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
-                                             const TVEZCommitChanges& /*changes*/) {
+                                             const TVEZCommitChanges& changes) {
   if (!IsOpened()) throw NotOpened(10460);
   if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
     throw EVEZException(20213, "Database is locked");
@@ -444,6 +828,8 @@ void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
   // A marker found on disk means an earlier commit was cut off: it stays
   // until the file is repaired.
   commit_found_damage_ = header_.WriteChangesState != kWriteChangesDone;
+  if (commit_durability_ != TVEZDurability::Off && journal_->CanWrite())
+    BeginCapture(true, &changes.AddedPageNumbers);
   header_.WriteChangesState = kWriteChangesInProgress;
   WriteDBHeader(true);
 }
@@ -453,13 +839,18 @@ void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
   header_.State = NextHeaderState(header_.State);
   header_.WriteChangesState = commit_found_damage_ ? kWriteChangesInProgress : kWriteChangesDone;
   WriteDBHeader(false);
-  if (durability_ == TVEZDurability::Full) file_->FlushFileBuffers();
+  if (capture_)
+    FinishCapture(commit_durability_);
+  else if (commit_durability_ == TVEZDurability::Full)
+    file_->FlushFileBuffers();
   commit_holds_header_lock_ = false;
   UnlockDBHeader();
 }
 
 TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
     std::int32_t /*session_id*/, const TVEZCommitChanges& /*changes*/) noexcept {
+  TVEZFailedCommitStorage result = TVEZFailedCommitStorage::kPartlyCommitted;
+  if (capture_ && AbandonCapture()) result = TVEZFailedCommitStorage::kRestored;
   if (commit_holds_header_lock_) {
     commit_holds_header_lock_ = false;
     try {
@@ -468,7 +859,7 @@ TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
       // The commit's own error is the one to report.
     }
   }
-  return TVEZFailedCommitStorage::kPartlyCommitted;
+  return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -493,10 +884,19 @@ bool TVEZDiskPageManager::UnlockTables() {
 
 bool TVEZDiskPageManager::LockDBHeader() {
   if (!IsOpened()) throw NotOpened(10459);
-  if (lock_db_header_count_ == 0 &&
-      !file_->LockByte(offset_to_locked_bytes_ + TVEZLockedBytes::kDBHeaderByte, 1))
-    return false;
-  lock_db_header_count_ = CheckedAdd(lock_db_header_count_, 1);
+  if (lock_db_header_count_ > 0) {
+    lock_db_header_count_ = CheckedAdd(lock_db_header_count_, 1);
+    return true;
+  }
+  if (!file_->LockByte(offset_to_locked_bytes_ + TVEZLockedBytes::kDBHeaderByte, 1)) return false;
+  lock_db_header_count_ = 1;
+  // Whoever held the lock before may have died in the middle of a change.
+  try {
+    RecoverWhileLocked();
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
   return true;
 }
 
@@ -568,7 +968,9 @@ std::int32_t TVEZDiskPageManager::GetNextObjectID(std::int32_t /*try_count*/,
     id = CheckedAdd(GetLE<std::int32_t>(raw), 1);
     if (file_->AccessMode() == amReadWrite) {
       PutLE<std::int32_t>(raw, id);
-      file_->WriteBuffer(raw, 4, offset_to_last_object_id_, 30404);
+      // Journaled like an allocation: behind a header found further into the
+      // file the id may straddle a sector, and a torn write is then undone.
+      RunAsSmallChange(30401, [&] { FileWrite(raw, 4, offset_to_last_object_id_, 30404); });
     } else {
       // A read-only process cannot record the id; a random offset makes a
       // clash with another read-only process unlikely.
@@ -594,6 +996,7 @@ void TVEZDiskPageManager::ExtendFile(std::int32_t page_count) {
   if (file_->GetSize() > current_end) file_->SetSize(current_end);
   file_->SetSize(GetPageOffset(total));
   header_.TotalPageCount = total;
+  if (capture_) capture_->current_size = GetPageOffset(total);
 }
 
 void TVEZDiskPageManager::TruncateFile(std::int32_t page_count) {
@@ -601,7 +1004,15 @@ void TVEZDiskPageManager::TruncateFile(std::int32_t page_count) {
   header_.TotalPageCount -= page_count;
   // Header first: a crash before the cut leaves a longer file, which opens.
   WriteDBHeader(true);
-  file_->SetSize(GetPageOffset(header_.TotalPageCount));
+  const std::int64_t size = GetPageOffset(header_.TotalPageCount);
+  if (capture_) {
+    // Cut once the change is complete and its journal invalidated.
+    if (capture_->pending_truncate < 0 || size < capture_->pending_truncate)
+      capture_->pending_truncate = size;
+    return;
+  }
+  SyncJournalInvalidation();
+  file_->SetSize(size);
 }
 
 void TVEZDiskPageManager::TruncateDatabase() {

@@ -8,17 +8,32 @@
 //
 // A commit (ApplyChanges), and what a crash at each step leaves:
 //   1. header lock taken; header re-read (counters of other processes).
-//   2. header written with WriteChangesState 1. A crash from here to step 5
-//      leaves 1 on disk: every later open reports RepairNeeded, and a marker
-//      found at a commit is kept (only a repair clears it). The rollback
-//      journal will be written before this step.
+//   2. header written with WriteChangesState 1. With durability off a crash
+//      from here to step 5 leaves 1 on disk: every later open reports
+//      RepairNeeded, and a marker found at a commit is kept (only a repair
+//      clears it).
 //   3. every dirty page written, each with its state raised.
 //   4. pages the session removed released (state 0x7FFFFFFF written, free
-//      space maps updated, the file possibly shortened) - after the dirty
-//      pages, never before.
+//      space maps updated) - after the dirty pages, never before.
 //   5. header written with State + 1 (wrapping) and WriteChangesState 2.
 //   6. with full durability, the file synced.
 //   7. header lock released (also when a step raises).
+// With durability full or normal, steps 2 to 5 are first gathered in memory;
+// the rollback journal (VEZRollbackJournal.h) receives the old image of every
+// region they touch and the CRC of its new image, and is synced (full) before
+// the gathered writes reach the file in the order above; the journal is then
+// invalidated. A shrink the releases ask for is done after that: header
+// first, then the truncation. Allocations and releases outside a commit (and
+// file growth with them) are journaled the same way as small changes.
+//
+// Recovery: whenever this manager takes the header lock (at open too), a
+// sound journal in the file is hot, since no live process holds the lock.
+// When every region already holds its new image the change finished and the
+// journal is only invalidated; otherwise the old images are written back
+// (pages with their old state + 2, so no process trusts a copy cached from the
+// torn change), the file is cut to its old size, synced, the journal is
+// invalidated and the pages the torn commit added are released.
+//
 // Shrinking writes the header before it truncates, and growing sizes the
 // file before the header counts the pages: a crash between leaves a file
 // longer than its pages say, which opens; a shorter one is refused (10479).
@@ -42,6 +57,7 @@
 
 #include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
+#include "dbengine/storage/VEZDurability.h"
 #include "dbengine/storage/VEZPageManager.h"
 
 namespace vez {
@@ -49,6 +65,8 @@ namespace vez {
 class TVEZDatabaseFile;
 class TVEZDatabaseFreeSpaceManager;
 class TVEZDiskTablePagesCacheManager;
+class TVEZRollbackJournal;
+struct TVEZJournalContents;
 
 class TVEZDiskPageManager : public TVEZPageManager {
  public:
@@ -89,9 +107,14 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int64_t OffsetToFirstPage() const { return offset_to_first_page_; }
   std::int64_t OffsetToDBHeader() const { return offset_to_db_header_; }
 
-  // Full (the default) syncs the file at the end of every commit.
+  // Full is the default for disk databases (see VEZDurability.h).
+  TVEZDurability GetDurability() const { return durability_; }
   TVEZDurability Durability() const { return durability_; }
   void SetDurability(TVEZDurability v) { durability_ = v; }
+  // The next commit runs with full durability whatever the setting (a commit
+  // that asks to flush the buffers); a commit with nothing to write forgets
+  // the request as well.
+  void RequestFullDurabilityForNextCommit() { full_durability_requested_ = true; }
 
   // Page cache operations.
   std::int32_t GetPageCount() override;
@@ -101,6 +124,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   TVEZPage* GetPage(std::int32_t session_id, std::int32_t page_no, std::uint16_t page_type,
                     bool synchronize_allowed) override;
   void RemovePage(std::int32_t session_id, std::int32_t page_no) override;
+  // The cache's commit under the durability in force for it.
+  void ApplyChanges(std::int32_t session_id) override;
 
   void InternalAddPage(TVEZPage* page) override;
   void InternalRemovePage(std::int32_t page_no) override;
@@ -123,6 +148,15 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void InternalWritePageState(std::int32_t page_no, std::int32_t page_state);
   // A fresh "VEZ1" page of type 1 written through InternalWritePage.
   void WriteEmptyPage(std::int32_t page_no);
+
+  // Brings the file back to a consistent state when a journal left by a
+  // process that died (or by a failed change of this one) is hot. Takes the
+  // header lock (20230 when not got). Called by the table data when it
+  // reloads a table's most-updated state; taking the header lock does it too.
+  void RecoverFromJournal();
+  // Whether the last recovery undid a change (for tests and the crash harness).
+  std::int32_t RecoveredChanges() const { return recovered_changes_; }
+  std::int32_t FinishedJournalsSeen() const { return finished_journals_seen_; }
 
   // File locks: true when the call succeeded.
   bool LockFreeSpaceManager();
@@ -172,8 +206,37 @@ class TVEZDiskPageManager : public TVEZPageManager {
   static bool IsFileReadOnly(const std::string& file_name, bool& multi_user);
 
  private:
+  // A change gathered in memory before it reaches the file (see the head).
+  struct Capture;
+
   void InitDBHeader();
   void SetPageGeometry(std::uint16_t page_size);
+  // Raises 30379 when the folder's entries cannot be made durable.
+  static void SyncFolderOf(const std::string& file_name);
+  // File access through the change being gathered, when there is one.
+  void FileRead(void* buffer, std::int64_t count, std::int64_t position, std::int32_t error_code);
+  void FileWrite(const void* buffer, std::int64_t count, std::int64_t position,
+                 std::int32_t error_code);
+  void BlockOf(std::int64_t position, std::int64_t count, std::int64_t& start, std::int64_t& length,
+               bool& is_page) const;
+  void BeginCapture(bool is_commit, const std::vector<std::int32_t>* added_pages);
+  // Journals and writes the gathered change. Raises what the journal or the
+  // file raise; the capture then stays for AbandonCapture.
+  void FinishCapture(TVEZDurability durability);
+  // Drops a failed change: true when the file is as before it.
+  bool AbandonCapture() noexcept;
+  // Runs body (allocations, releases) as one small journaled change under the
+  // header lock, or as part of the change being gathered.
+  template <class Body>
+  void RunAsSmallChange(std::int32_t lock_error, Body body);
+  // Writes the old images of a journal back and cuts the file to its old
+  // size; raises the file's errors.
+  void RestoreFromJournal(const TVEZJournalContents& journal);
+  bool JournalChangeFinished(const TVEZJournalContents& journal);
+  void RecoverWhileLocked();
+  void ReleaseRecoveredPages();
+  // The journal's invalidation made durable before a write it does not cover.
+  void SyncJournalInvalidation();
   void ForgetStamps(std::int32_t page_no);
   void CheckHeaderRecords(const std::string& file_name);
 
@@ -186,12 +249,22 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int32_t lock_db_header_count_ = 0;
   bool exclusive_ = false;
   std::unique_ptr<TVEZDiskTablePagesCacheManager> table_pages_cache_;
+  std::unique_ptr<TVEZRollbackJournal> journal_;
+  std::unique_ptr<Capture> capture_;
+  // Pages added by a torn commit undone before the free space manager existed.
+  std::vector<std::int32_t> pending_release_;
+  bool recovering_ = false;
+  std::int32_t recovered_changes_ = 0;
+  std::int32_t finished_journals_seen_ = 0;
   std::int64_t offset_to_db_header_ = 0;
   std::int64_t offset_to_crypto_header_ = kDBHeaderSize;
   std::int64_t offset_to_locked_bytes_ = kDBHeaderSize + kCryptoHeaderSize;
   std::int64_t offset_to_last_object_id_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize;
   std::int64_t offset_to_first_page_ = kDBHeaderSize + kCryptoHeaderSize + kLockedByteSize + 4;
   TVEZDurability durability_ = TVEZDurability::Full;
+  bool full_durability_requested_ = false;
+  // The durability of the commit in progress.
+  TVEZDurability commit_durability_ = TVEZDurability::Full;
   // Set while a commit holds the header lock, with what the header said.
   bool commit_holds_header_lock_ = false;
   bool commit_found_damage_ = false;

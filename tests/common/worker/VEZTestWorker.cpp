@@ -20,6 +20,12 @@
 //   barrier NAME               writes @NAME, waits for "go", answers ok
 //   pausesleep                 the next sleep writes "@sleep" and waits for
 //                              "go" first (an exact point inside a wait)
+//   stallcommit PATH PAGE FILL N [normal|full]
+//                              opens PATH single-session, fills the data of
+//                              page PAGE with FILL and commits; the N-th write
+//                              to the database file (1-based) writes "@stalled"
+//                              and never returns, so the test can kill the
+//                              worker in the middle of the commit
 //   pid / ping / exit
 // Commands on a database through the disk database data and disk tables (one
 // session; the log's Data table):
@@ -44,6 +50,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -64,6 +71,7 @@
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "dbengine/storage/VEZTableLocksFile.h"
 #include "platform/core/Clock.h"
+#include "platform/os/File.h"
 #include "tests/common/DiskDataTable.h"
 #include "tests/common/LockTestDatabase.h"
 
@@ -140,6 +148,46 @@ class ScaledClock : public platform::Clock {
   std::atomic<bool> pause_next_{false};
 };
 
+// Stops the process for good at the n-th write to one file: a process that
+// dies there, with its locks held until the test kills it.
+class StallFile : public platform::FileWrapper {
+ public:
+  StallFile(std::unique_ptr<platform::File> target, const std::string& stall_path, int& count,
+            int stall_at)
+      : FileWrapper(std::move(target)), path_(stall_path), count_(count), stall_at_(stall_at) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    if (Path() == path_ && ++count_ == stall_at_) {
+      WriteLine("@stalled");
+      for (;;)
+        pause();
+    }
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+
+ private:
+  std::string path_;
+  int& count_;
+  int stall_at_;
+};
+
+class StallFileSystem : public platform::FileSystemWrapper {
+ public:
+  StallFileSystem(std::string path, int stall_at)
+      : FileSystemWrapper(platform::PosixFileSystem()),
+        path_(std::move(path)),
+        stall_at_(stall_at) {}
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<StallFile>(FileSystemWrapper::OpenFile(path, access, share), path_,
+                                       count_, stall_at_);
+  }
+
+ private:
+  std::string path_;
+  int stall_at_;
+  int count_ = 0;
+};
+
 TVEZLockType KindOf(const std::string& name) {
   static const std::map<std::string, TVEZLockType> kinds = {
       {"IS", ltIS}, {"S", ltS}, {"SIRW", ltSIRW}, {"XIRW", ltXIRW},
@@ -186,6 +234,23 @@ class Worker {
       answer = "ok";
     } else if (cmd == "close") {
       Close();
+      answer = "ok";
+    } else if (cmd == "stallcommit") {
+      Close();
+      StallFileSystem fs(w.at(1), Int(w.at(4)));
+      platform::ScopedFileSystem scope(fs);
+      TVEZDiskPageManager pm;
+      bool read_only = false, repair = false, multi_user = true;
+      pm.OpenDatabase(w.at(1), {}, read_only, repair, false, multi_user);
+      if (w.size() > 5)
+        pm.SetDurability(w.at(5) == "full" ? TVEZDurability::Full : TVEZDurability::Normal);
+      TVEZPage* page = pm.GetPage(0, Int(w.at(2)), 255, true);
+      std::fill(page->PageData(), page->PageData() + pm.PageDataSize(),
+                static_cast<std::uint8_t>(Int(w.at(3))));
+      page->SetIsDirty(true);
+      pm.PutPage(page);
+      pm.ApplyChanges(0);
+      pm.CloseDatabase();
       answer = "ok";
     } else if (cmd == "lock") {
       answer = Bool(Manager().LockTable(Int(w.at(1)), KindOf(w.at(2)), Table(w.at(3)), Int(w.at(4)),

@@ -64,6 +64,8 @@ struct FaultPlan {
   int writes = 0, truncates = 0, syncs = 0, reads = 0;
   // Offset and size of every write, in order.
   std::vector<std::pair<std::int64_t, std::size_t>> write_log;
+  // The file of each write in write_log.
+  std::vector<std::string> write_paths;
 
   void Hit(Op op) {
     if (only_kind && op != kind) return;
@@ -87,6 +89,7 @@ class FaultFile : public platform::FileWrapper {
   void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
     ++plan_.writes;
     plan_.write_log.emplace_back(offset, count);
+    plan_.write_paths.push_back(Path());
     plan_.Hit(FaultPlan::Op::kWrite);
     FileWrapper::WriteAt(offset, buffer, count);
   }

@@ -364,7 +364,13 @@ TEST(VEZDiskPageManagerTest, CommitTouchesTheFileOnlyWithChangesAndSyncsByDurabi
   const struct {
     TVEZDurability durability;
     int syncs;
-  } rows[] = {{TVEZDurability::Full, 1}, {TVEZDurability::Normal, 0}, {TVEZDurability::Off, 0}};
+    int writes;
+  } rows[] = {
+      // journal, header, page, header, journal invalidated; synced: journal, file
+      {TVEZDurability::Full, 2, 5},
+      {TVEZDurability::Normal, 0, 5},
+      {TVEZDurability::Off, 0, 3},  // header, page, header
+  };
   for (const auto& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.durability));
     pm.SetDurability(row.durability);
@@ -372,12 +378,27 @@ TEST(VEZDiskPageManagerTest, CommitTouchesTheFileOnlyWithChangesAndSyncsByDurabi
     fs.plan = {};
     pm.ApplyChanges(kSession);
     EXPECT_EQ(fs.plan.syncs, row.syncs);
-    EXPECT_EQ(fs.plan.writes, 3);  // header, page, header
+    EXPECT_EQ(fs.plan.writes, row.writes);
   }
+  // A commit that asks for it runs with full durability once.
+  pm.SetDurability(TVEZDurability::Off);
+  pm.RequestFullDurabilityForNextCommit();
+  ChangePage(pm, 2, 10);
+  fs.plan = {};
+  pm.ApplyChanges(kSession);
+  EXPECT_EQ(fs.plan.syncs, 2);
+  ChangePage(pm, 2, 11);
+  fs.plan = {};
+  pm.ApplyChanges(kSession);
+  EXPECT_EQ(fs.plan.syncs, 0);
+  EXPECT_EQ(pm.GetDurability(), TVEZDurability::Off);
 }
 
 // A database with pages A, B, C committed, then a commit that changes A, adds
-// D and removes C and D, failing at each of its writes, truncates and syncs in turn.
+// D and removes C and D, failing at each of its writes, truncates and syncs in
+// turn. With a journal the failed commit is undone at once; without one the
+// pages written stay and the header says so. Either way each release is whole,
+// so the rollback that follows never finds a page it holds already free.
 TEST(VEZDiskPageManagerTest, FailedCommitStepsRaiseAndKeepCommittedPages) {
   ScratchDir dir;
   const std::string base = dir.Path("base.vez");
@@ -387,115 +408,157 @@ TEST(VEZDiskPageManagerTest, FailedCommitStepsRaiseAndKeepCommittedPages) {
     pm.CreateAndOpenDatabase(base, {}, 512, 2);
     a = AddPageWith(pm, 0xA0);
     b = AddPageWith(pm, 0xB0);
-    // Enough pages after C that releasing it does not shrink the file, and
-    // one run where it does.
     c = AddPageWith(pm, 0xC0);
     pm.ApplyChanges(kSession);
   }
   const auto golden = ReadAll(base);
-  bool succeeded = false;
-  int failed_steps = 0;
-  for (int fail_at = 0; !succeeded && fail_at < 60; ++fail_at) {
-    SCOPED_TRACE(fail_at);
-    const std::string name = dir.Path("run.vez");
-    WriteAll(name, golden);
-    std::int32_t d = -1;
-    std::vector<std::uint8_t> before_commit;
-    {
-      FaultFileSystem fs;
-      platform::ScopedFileSystem scope(fs);
+  const struct {
+    TVEZDurability durability;
+    int min_failed_steps;
+  } rows[] = {
+      // journal, its sync, header, page, freed state, maps, header, sync,
+      // invalidation
+      {TVEZDurability::Full, 9},
+      // header, page, freed states and map pages of each release, header
+      {TVEZDurability::Off, 7},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.durability));
+    const bool journaled = row.durability != TVEZDurability::Off;
+    bool succeeded = false;
+    int failed_steps = 0;
+    for (int fail_at = 0; !succeeded && fail_at < 80; ++fail_at) {
+      SCOPED_TRACE(fail_at);
+      const std::string name = dir.Path("run.vez");
+      WriteAll(name, golden);
+      std::int32_t d = -1;
+      bool committed = false;
+      std::vector<std::uint8_t> before_commit;
+      {
+        FaultFileSystem fs;
+        platform::ScopedFileSystem scope(fs);
+        TVEZDiskPageManager pm;
+        Open(pm, name);
+        pm.SetDurability(row.durability);
+        ChangePage(pm, a, 0xA1);
+        d = AddPageWith(pm, 0xD0);
+        // Releasing both last pages shrinks the file.
+        pm.RemovePage(kSession, c);
+        pm.RemovePage(kSession, d);
+        before_commit = ReadAll(name);
+        fs.plan = {};
+        fs.plan.fail_at = fail_at;
+        try {
+          pm.ApplyChanges(kSession);
+          // A failed cut after the commit costs only space: the commit stands.
+          const bool fired = fs.plan.mutations > fail_at;
+          succeeded = !fired;
+          if (!fired) {
+            EXPECT_EQ(fs.plan.truncates, 1);
+            EXPECT_EQ(fs.plan.syncs, journaled ? 3 : 0);
+          }
+          committed = true;
+        } catch (const EVEZException& e) {
+          ++failed_steps;
+          EXPECT_GT(e.NativeError(), 0);
+          EXPECT_NE(std::string(e.what()).find("injected failure"), std::string::npos) << e.what();
+        }
+        if (fail_at == 0) {
+          EXPECT_EQ(ReadAll(name), before_commit);
+        }
+        EXPECT_NO_THROW(pm.CancelChanges(kSession));
+      }
       TVEZDiskPageManager pm;
-      Open(pm, name);
-      ChangePage(pm, a, 0xA1);
-      d = AddPageWith(pm, 0xD0);
-      // Releasing both last pages shrinks the file.
-      pm.RemovePage(kSession, c);
-      pm.RemovePage(kSession, d);
-      before_commit = ReadAll(name);
-      fs.plan.mutations = 0;
-      fs.plan.fail_at = fail_at;
-      try {
-        pm.ApplyChanges(kSession);
-        succeeded = true;
-        EXPECT_EQ(fs.plan.truncates, 1);
-        EXPECT_EQ(fs.plan.syncs, 1);
-      } catch (const EVEZException& e) {
-        ++failed_steps;
-        EXPECT_GT(e.NativeError(), 0);
-        EXPECT_NE(std::string(e.what()).find("injected failure"), std::string::npos) << e.what();
+      const Opened o = Open(pm, name);
+      EXPECT_EQ(pm.RecoveredChanges(), 0);
+      if (!committed && fail_at > 0 && !journaled) {
+        const auto h = TVEZDBHeader::Decode(ReadAll(name).data());
+        EXPECT_EQ(o.repair_needed, h.WriteChangesState == 1);
+      } else {
+        EXPECT_FALSE(o.repair_needed);
       }
-      // A failed first write (the header) leaves the file as it was.
-      if (fail_at == 0) {
-        EXPECT_EQ(ReadAll(name), before_commit);
+      EXPECT_EQ(PageFill(pm, b), std::make_pair(std::uint8_t{0xB0}, true));
+      const auto fill_a = PageFill(pm, a);
+      EXPECT_TRUE(fill_a.second);
+      EXPECT_TRUE(fill_a.first == 0xA0 || fill_a.first == 0xA1);
+      if (committed) {
+        EXPECT_GE(fail_at, 1);
+        EXPECT_EQ(fill_a.first, 0xA1);
+        EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(c));
+        EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(d));
+      } else if (journaled) {
+        // Undone: as before the commit, and D given back by the rollback.
+        EXPECT_EQ(fill_a.first, 0xA0);
+        EXPECT_EQ(PageFill(pm, c), std::make_pair(std::uint8_t{0xC0}, true));
+        EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(d));
       }
-      // A release cut off half way (its map bit cleared, the next map write
-      // failed) leaves the rollback of that page to find it free already;
-      // the file says it needs repair then.
-      try {
-        pm.CancelChanges(kSession);
-      } catch (const EVEZException& e) {
-        EXPECT_EQ(e.NativeError(), 30427);
-      }
+      // Without a journal a torn commit may keep C or release it; never is a
+      // page lost to both the maps and the tables.
+      std::vector<std::int32_t> referenced{a, b};
+      if (pm.FreeSpaceManager()->GetPageUsageFromPFS(c)) referenced.push_back(c);
+      const TVEZFreeSpaceReport report = pm.FreeSpaceManager()->CheckIntegrity(referenced);
+      EXPECT_TRUE(report.Sound());
+      EXPECT_TRUE(report.Leaked.empty());
     }
-    TVEZDiskPageManager pm;
-    const Opened o = Open(pm, name);
-    // Only a failure of the very first write (the header) leaves the file
-    // unmarked; a failed final sync comes after the header says done.
-    if (!succeeded && fail_at > 0) {
-      const auto h = TVEZDBHeader::Decode(ReadAll(name).data());
-      EXPECT_EQ(o.repair_needed, h.WriteChangesState == 1);
-    } else {
-      EXPECT_FALSE(o.repair_needed);
-    }
-    EXPECT_EQ(PageFill(pm, b), std::make_pair(std::uint8_t{0xB0}, true));
-    const auto fill_a = PageFill(pm, a);
-    EXPECT_TRUE(fill_a.second);
-    EXPECT_TRUE(fill_a.first == 0xA0 || fill_a.first == 0xA1);
-    if (succeeded) {
-      // The run that succeeded went through a truncate and a sync too, so
-      // the earlier runs failed each of them in turn.
-      EXPECT_GE(fail_at, 1);
-      EXPECT_EQ(fill_a.first, 0xA1);
-      EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(c));
-      EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(d));
-    }
+    EXPECT_TRUE(succeeded);
+    EXPECT_GE(failed_steps, row.min_failed_steps);
   }
-  EXPECT_TRUE(succeeded);
-  // Header, two pages, the freed page's state, its map bits, header, sync.
-  EXPECT_GE(failed_steps, 7);
 }
 
 TEST(VEZDiskPageManagerTest, CommitWritesEveryDirtyPageBeforeReleasing) {
-  ScratchDir dir;
-  const std::string name = dir.Path("o.vez");
-  FaultFileSystem fs;
-  platform::ScopedFileSystem scope(fs);
-  TVEZDiskPageManager pm;
-  pm.CreateAndOpenDatabase(name, {}, 512, 2);
-  std::vector<std::int32_t> pages;
-  for (int i = 0; i < 12; ++i)
-    pages.push_back(AddPageWith(pm, static_cast<std::uint8_t>(i)));
-  pm.ApplyChanges(kSession);
-  // Change the first pages, remove the last ones (which shrinks the file).
-  for (int i = 0; i < 3; ++i)
-    ChangePage(pm, pages[i], 0x70);
-  for (int i = 6; i < 12; ++i)
-    pm.RemovePage(kSession, pages[i]);
-  fs.plan = {};
-  pm.ApplyChanges(kSession);
-  const auto& log = fs.plan.write_log;
-  ASSERT_GE(log.size(), 6u);
-  EXPECT_EQ(log.front(), std::make_pair(std::int64_t{0}, std::size_t{76}));  // header, state 1
-  EXPECT_EQ(log.back(), std::make_pair(std::int64_t{0}, std::size_t{76}));   // header, state 2
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(
-        log[static_cast<std::size_t>(i) + 1],
-        std::make_pair(pm.GetPageOffset(pages[static_cast<std::size_t>(i)]), std::size_t{512}));
-  // Then the releases: freed states and map pages, never a whole data page.
-  for (std::size_t i = 4; i + 1 < log.size(); ++i)
-    EXPECT_TRUE(log[i].second == 4 || log[i].second == 512 || log[i].second == 76) << i;
-  EXPECT_EQ(fs.plan.truncates, 1);
-  EXPECT_EQ(pm.DBHeader().TotalPageCount * 512 + 380, std::int64_t(ReadAll(name).size()));
+  for (const TVEZDurability durability : {TVEZDurability::Off, TVEZDurability::Full}) {
+    SCOPED_TRACE(static_cast<int>(durability));
+    ScratchDir dir;
+    const std::string name = dir.Path("o.vez");
+    FaultFileSystem fs;
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    pm.CreateAndOpenDatabase(name, {}, 512, 2);
+    pm.SetDurability(durability);
+    std::vector<std::int32_t> pages;
+    for (int i = 0; i < 12; ++i)
+      pages.push_back(AddPageWith(pm, static_cast<std::uint8_t>(i)));
+    pm.ApplyChanges(kSession);
+    // Change the first pages, remove the last ones (which shrinks the file).
+    for (int i = 0; i < 3; ++i)
+      ChangePage(pm, pages[i], 0x70);
+    for (int i = 6; i < 12; ++i)
+      pm.RemovePage(kSession, pages[i]);
+    fs.plan = {};
+    pm.ApplyChanges(kSession);
+    std::vector<std::pair<std::int64_t, std::size_t>> log, journal_log;
+    std::size_t first_db_write = 0, last_db_write = 0;
+    for (std::size_t i = 0; i < fs.plan.write_log.size(); ++i) {
+      if (fs.plan.write_paths[i] != name + "-journal") {
+        if (log.empty()) first_db_write = i;
+        last_db_write = i;
+        log.push_back(fs.plan.write_log[i]);
+      } else {
+        journal_log.push_back(fs.plan.write_log[i]);
+        // The journal is written before the file, and invalidated after it.
+        EXPECT_TRUE(log.empty() || i > last_db_write) << i;
+      }
+    }
+    ASSERT_GE(log.size(), 6u);
+    if (durability == TVEZDurability::Full) {
+      ASSERT_EQ(journal_log.size(), 2u);
+      EXPECT_LT(0u, first_db_write);
+      EXPECT_EQ(journal_log.back(), std::make_pair(std::int64_t{0}, std::size_t{8}));
+    } else {
+      EXPECT_TRUE(journal_log.empty());
+    }
+    EXPECT_EQ(log.front(), std::make_pair(std::int64_t{0}, std::size_t{76}));  // header, state 1
+    EXPECT_EQ(log.back(), std::make_pair(std::int64_t{0}, std::size_t{76}));   // header, state 2
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(
+          log[static_cast<std::size_t>(i) + 1],
+          std::make_pair(pm.GetPageOffset(pages[static_cast<std::size_t>(i)]), std::size_t{512}));
+    // Then the releases: freed states, map pages and the counters.
+    for (std::size_t i = 4; i + 1 < log.size(); ++i)
+      EXPECT_TRUE(log[i].second == 4 || log[i].second == 512 || log[i].second == 76) << i;
+    EXPECT_EQ(fs.plan.truncates, 1);
+    EXPECT_EQ(pm.DBHeader().TotalPageCount * 512 + 380, std::int64_t(ReadAll(name).size()));
+  }
 }
 
 TEST(VEZDiskPageManagerTest, SeededRandomGivesTheSameFileByteForByte) {

@@ -1,0 +1,601 @@
+#include "dbengine/storage/VEZRollbackJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dbengine/foundation/VEZCrc32.h"
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZTypes.h"
+#include "dbengine/storage/VEZDatabaseFile.h"
+#include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
+#include "platform/os/File.h"
+#include "tests/common/WorkerProcess.h"
+#include "tests/dbengine/storage/DiskTestSupport.h"
+
+namespace vez {
+namespace {
+
+using test::AddPageWith;
+using test::FaultFileSystem;
+using test::MakeDatabase;
+using test::Open;
+using test::Opened;
+using test::ReadAll;
+using test::ScratchDir;
+using test::WriteAll;
+
+constexpr std::int32_t kSession = 0;
+
+// ---------------------------------------------------------------------------
+// Encoding
+
+TVEZJournalContents SampleJournal() {
+  TVEZJournalContents c;
+  c.HeaderState = 41;
+  c.OriginalFileSize = 380 + 6 * 512;
+  c.IsCommit = true;
+  TVEZJournalRecord header;
+  header.Kind = TVEZJournalRecordKind::HeaderArea;
+  header.Offset = 0;
+  header.Length = 76;
+  header.NewCrc = 0x12345678;
+  header.OldImage.assign(76, 0x11);
+  TVEZJournalRecord page;
+  page.Kind = TVEZJournalRecordKind::Page;
+  page.Offset = 380 + 2 * 512;
+  page.Length = 512;
+  page.NewCrc = 0xCAFEBABE;
+  for (int i = 0; i < 512; ++i)
+    page.OldImage.push_back(static_cast<std::uint8_t>(i * 7));
+  TVEZJournalRecord added;
+  added.Kind = TVEZJournalRecordKind::NewRegion;
+  added.Offset = 380 + 5 * 512;
+  added.Length = 512;
+  added.NewCrc = 7;
+  c.Records = {header, page, added};
+  c.AddedPages = {5, 9};
+  return c;
+}
+
+void ExpectSame(const TVEZJournalContents& a, const TVEZJournalContents& b) {
+  EXPECT_EQ(a.HeaderState, b.HeaderState);
+  EXPECT_EQ(a.OriginalFileSize, b.OriginalFileSize);
+  EXPECT_EQ(a.IsCommit, b.IsCommit);
+  EXPECT_EQ(a.AddedPages, b.AddedPages);
+  ASSERT_EQ(a.Records.size(), b.Records.size());
+  for (std::size_t i = 0; i < a.Records.size(); ++i) {
+    EXPECT_EQ(a.Records[i].Kind, b.Records[i].Kind);
+    EXPECT_EQ(a.Records[i].Offset, b.Records[i].Offset);
+    EXPECT_EQ(a.Records[i].Length, b.Records[i].Length);
+    EXPECT_EQ(a.Records[i].NewCrc, b.Records[i].NewCrc);
+    EXPECT_EQ(a.Records[i].OldImage, b.Records[i].OldImage);
+  }
+}
+
+// The check sum recomputed, so a structural fault is seen by the decoder's
+// own checks and not only by the sum.
+void Reseal(std::vector<std::uint8_t>& bytes) {
+  std::uint32_t crc = UpdateCrc32(0, bytes.data(), 44);
+  crc = UpdateCrc32(crc, bytes.data() + kJournalHeadSize,
+                    static_cast<std::uint32_t>(bytes.size() - kJournalHeadSize));
+  PutLE<std::uint32_t>(bytes.data() + 44, crc);
+}
+
+TEST(VEZRollbackJournalTest, EncodeDecodeRoundTripAndLayout) {
+  const TVEZJournalContents c = SampleJournal();
+  const std::vector<std::uint8_t> bytes = EncodeJournal(c);
+  ASSERT_EQ(bytes.size(), kJournalHeadSize + (17 + 76) + (17 + 512) + 17 + 2 * 4);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), 7), "VEZJRNL");
+  EXPECT_EQ(bytes[7], 1);
+  EXPECT_EQ(GetLE<std::int32_t>(bytes.data() + 12), 41);
+  EXPECT_EQ(GetLE<std::int64_t>(bytes.data() + 24),
+            static_cast<std::int64_t>(bytes.size() - kJournalHeadSize));
+  EXPECT_EQ(GetLE<std::uint32_t>(bytes.data() + 32), 3u);
+  EXPECT_EQ(GetLE<std::uint32_t>(bytes.data() + 36), 2u);
+  TVEZJournalContents back;
+  ASSERT_TRUE(DecodeJournal(bytes.data(), bytes.size(), back));
+  ExpectSame(c, back);
+  // Trailing bytes of an older, longer journal do not matter.
+  std::vector<std::uint8_t> longer = bytes;
+  longer.resize(bytes.size() + 3000, 0x5A);
+  TVEZJournalContents again;
+  ASSERT_TRUE(DecodeJournal(longer.data(), longer.size(), again));
+  ExpectSame(c, again);
+  // An empty journal (no record) is sound too.
+  const std::vector<std::uint8_t> empty = EncodeJournal(TVEZJournalContents{});
+  EXPECT_EQ(empty.size(), kJournalHeadSize);
+  EXPECT_TRUE(DecodeJournal(empty.data(), empty.size(), again));
+}
+
+TEST(VEZRollbackJournalTest, DamagedJournalsAreRefused) {
+  const std::vector<std::uint8_t> good = EncodeJournal(SampleJournal());
+  const std::size_t page_record = kJournalHeadSize + 17 + 76;
+  const struct {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    bool reseal;
+  } rows[] = {
+      {"cut inside the body", [](auto& b) { b.resize(b.size() - 1); }, false},
+      {"cut inside the head", [](auto& b) { b.resize(40); }, false},
+      {"invalidated", [](auto& b) { std::memset(b.data(), 0, 8); }, false},
+      {"old image byte flipped", [&](auto& b) { b[page_record + 17 + 100] ^= 1; }, false},
+      {"new CRC flipped", [&](auto& b) { b[page_record + 13] ^= 0x80; }, false},
+      {"check sum flipped", [](auto& b) { b[44] ^= 1; }, false},
+      {"state changed", [](auto& b) { b[12] ^= 4; }, false},
+      {"version 2", [](auto& b) { PutLE<std::uint32_t>(b.data() + 8, 2); }, true},
+      {"body larger than the file",
+       [](auto& b) { PutLE<std::int64_t>(b.data() + 24, GetLE<std::int64_t>(b.data() + 24) + 1); },
+       true},
+      {"negative body", [](auto& b) { PutLE<std::int64_t>(b.data() + 24, -5); }, true},
+      {"record count beyond the body",
+       [](auto& b) { PutLE<std::uint32_t>(b.data() + 32, 0x7FFFFFFF); }, true},
+      {"one record fewer than stored", [](auto& b) { PutLE<std::uint32_t>(b.data() + 32, 2); },
+       true},
+      {"added count wrong", [](auto& b) { PutLE<std::uint32_t>(b.data() + 36, 3); }, true},
+      {"unknown flag", [](auto& b) { PutLE<std::uint32_t>(b.data() + 40, 3); }, true},
+      {"negative original size", [](auto& b) { PutLE<std::int64_t>(b.data() + 16, -1); }, true},
+      {"record kind 0", [&](auto& b) { b[page_record] = 0; }, true},
+      {"record kind 4", [&](auto& b) { b[page_record] = 4; }, true},
+      {"negative offset", [&](auto& b) { PutLE<std::int64_t>(b.data() + page_record + 1, -512); },
+       true},
+      {"zero length", [&](auto& b) { PutLE<std::uint32_t>(b.data() + page_record + 9, 0); }, true},
+      {"length past the body",
+       [&](auto& b) { PutLE<std::uint32_t>(b.data() + page_record + 9, 60000); }, true},
+      {"negative added page", [](auto& b) { PutLE<std::int32_t>(b.data() + b.size() - 4, -1); },
+       true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::uint8_t> bytes = good;
+    row.damage(bytes);
+    if (row.reseal) Reseal(bytes);
+    TVEZJournalContents out;
+    out.HeaderState = 99;
+    EXPECT_FALSE(DecodeJournal(bytes.data(), bytes.size(), out));
+    EXPECT_EQ(out.HeaderState, 99);  // untouched
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Crashes at every write of a change (a killed process: every write issued
+// before the crash reached the file, the one cut short only in part).
+
+// The database and journal files as of one moment.
+struct FilePair {
+  std::vector<std::uint8_t> db, journal;
+  std::string label;
+};
+
+class SnapshotFile : public platform::FileWrapper {
+ public:
+  SnapshotFile(
+      std::unique_ptr<platform::File> target,
+      std::function<void(const std::string&, std::int64_t, const void*, std::size_t)>& on_write)
+      : FileWrapper(std::move(target)), on_write_(on_write) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    on_write_(Path(), offset, buffer, count);
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+  void Truncate(std::int64_t size) override {
+    on_write_(Path(), size, nullptr, 0);
+    FileWrapper::Truncate(size);
+  }
+
+ private:
+  std::function<void(const std::string&, std::int64_t, const void*, std::size_t)>& on_write_;
+};
+
+// Records the pair before every write and truncate, and once per 512-byte
+// step inside a write (the write cut there).
+class SnapshotFileSystem : public platform::FileSystemWrapper {
+ public:
+  explicit SnapshotFileSystem(std::string db_path)
+      : FileSystemWrapper(platform::PosixFileSystem()), db_path_(std::move(db_path)) {
+    on_write_ = [this](const std::string& path, std::int64_t offset, const void* buffer,
+                       std::size_t count) { Take(path, offset, buffer, count); };
+  }
+  std::vector<FilePair> pairs;
+  bool enabled = false;
+
+  std::unique_ptr<platform::File> CreateFile(const std::string& path,
+                                             platform::FileShare share) override {
+    return std::make_unique<SnapshotFile>(FileSystemWrapper::CreateFile(path, share), on_write_);
+  }
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<SnapshotFile>(FileSystemWrapper::OpenFile(path, access, share),
+                                          on_write_);
+  }
+
+ private:
+  void Take(const std::string& path, std::int64_t offset, const void* buffer, std::size_t count) {
+    if (!enabled) return;
+    const FilePair now{ReadAll(db_path_), ReadAll(db_path_ + "-journal"), ""};
+    const bool is_journal = path == db_path_ + "-journal";
+    const int n = static_cast<int>(pairs.size());
+    pairs.push_back(now);
+    pairs.back().label = "before mutation of " + std::string(is_journal ? "journal" : "file") +
+                         " #" + std::to_string(n);
+    for (std::size_t cut = 512; buffer && cut < count; cut += 512) {
+      FilePair torn = now;
+      std::vector<std::uint8_t>& target = is_journal ? torn.journal : torn.db;
+      const std::size_t end = static_cast<std::size_t>(offset) + cut;
+      if (target.size() < end) target.resize(end, 0);
+      std::memcpy(target.data() + offset, buffer, cut);
+      torn.label = pairs.back().label + " cut at " + std::to_string(cut);
+      pairs.push_back(std::move(torn));
+    }
+  }
+
+  std::string db_path_;
+  std::function<void(const std::string&, std::int64_t, const void*, std::size_t)> on_write_;
+};
+
+void ChangePage(TVEZDiskPageManager& pm, std::int32_t page_no, std::uint8_t fill) {
+  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
+  std::memset(p->PageData(), fill, pm.PageDataSize());
+  p->SetIsDirty(true);
+  pm.PutPage(p);
+}
+
+std::pair<std::uint8_t, bool> PageFill(TVEZDiskPageManager& pm, std::int32_t page_no) {
+  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
+  const std::uint8_t first = p->PageData()[0];
+  bool same = true;
+  for (std::int32_t i = 0; i < pm.PageDataSize(); ++i)
+    same = same && p->PageData()[i] == first;
+  pm.PutPage(p);
+  return {first, same};
+}
+
+// A database of 512-byte pages A, B, C (fills 1, 2, 3) and a run of filler
+// pages, then a transaction that changes A and B, adds D and removes C (and
+// with shrink, removes every filler page too, so the file is cut).
+struct Scenario {
+  std::int32_t a = 0, b = 0, c = 0, d = 0;
+  std::vector<std::int32_t> fillers;
+};
+
+Scenario MakeScenarioBase(const std::string& name, int fillers) {
+  Scenario s;
+  TVEZDiskPageManager pm;
+  pm.CreateAndOpenDatabase(name, {}, 512, 2);
+  s.a = AddPageWith(pm, 1);
+  s.b = AddPageWith(pm, 2);
+  s.c = AddPageWith(pm, 3);
+  // A free page before the fillers: D takes it, so releasing the fillers
+  // leaves free pages at the end and the file is cut.
+  const std::int32_t hole = AddPageWith(pm, 0x33);
+  for (int i = 0; i < fillers; ++i)
+    s.fillers.push_back(AddPageWith(pm, 0x40));
+  pm.ApplyChanges(kSession);
+  pm.RemovePage(kSession, hole);
+  pm.ApplyChanges(kSession);
+  return s;
+}
+
+void RunTransaction(TVEZDiskPageManager& pm, Scenario& s, bool remove_fillers) {
+  ChangePage(pm, s.a, 0xA1);
+  ChangePage(pm, s.b, 0xB1);
+  s.d = AddPageWith(pm, 0xD1);
+  pm.RemovePage(kSession, s.c);
+  if (remove_fillers)
+    for (const std::int32_t f : s.fillers)
+      pm.RemovePage(kSession, f);
+  pm.ApplyChanges(kSession);
+}
+
+struct CrashCounts {
+  int pairs = 0, before = 0, after = 0, recovered = 0, finished = 0, leaked = 0;
+};
+
+// Opens one rebuilt pair, recovers and checks it holds exactly the state
+// before or after the transaction, with sound maps.
+void CheckPair(const std::string& dir_path, const FilePair& pair, const Scenario& s,
+               bool remove_fillers, CrashCounts& counts) {
+  SCOPED_TRACE(pair.label);
+  const std::string name = dir_path + "/check.vez";
+  WriteAll(name, pair.db);
+  WriteAll(name + "-journal", pair.journal);
+  TVEZDiskPageManager pm;
+  const Opened o = Open(pm, name);
+  EXPECT_FALSE(o.repair_needed);
+  counts.pairs++;
+  counts.recovered += pm.RecoveredChanges();
+  counts.finished += pm.FinishedJournalsSeen();
+  const auto fill_a = PageFill(pm, s.a);
+  ASSERT_TRUE(fill_a.second);
+  std::vector<std::int32_t> referenced = {s.a, s.b};
+  if (fill_a.first == 1) {
+    counts.before++;
+    EXPECT_EQ(PageFill(pm, s.b), std::make_pair(std::uint8_t{2}, true));
+    EXPECT_EQ(PageFill(pm, s.c), std::make_pair(std::uint8_t{3}, true));
+    referenced.push_back(s.c);
+    for (const std::int32_t f : s.fillers) {
+      EXPECT_EQ(PageFill(pm, f), std::make_pair(std::uint8_t{0x40}, true));
+      referenced.push_back(f);
+    }
+  } else {
+    counts.after++;
+    EXPECT_EQ(fill_a.first, 0xA1);
+    EXPECT_EQ(PageFill(pm, s.b), std::make_pair(std::uint8_t{0xB1}, true));
+    EXPECT_EQ(PageFill(pm, s.d), std::make_pair(std::uint8_t{0xD1}, true));
+    referenced.push_back(s.d);
+    if (!remove_fillers)
+      for (const std::int32_t f : s.fillers)
+        referenced.push_back(f);
+  }
+  const TVEZFreeSpaceReport report = pm.FreeSpaceManager()->CheckIntegrity(referenced);
+  EXPECT_TRUE(report.Sound()) << report.FreeButReferenced.size() << " free but referenced, "
+                              << report.ReferencedOutside.size() << " outside";
+  counts.leaked += static_cast<int>(report.Leaked.size());
+  // The pair opens the same way a second time: recovery left nothing behind.
+  pm.CloseDatabase();
+  TVEZDiskPageManager again;
+  Open(again, name);
+  EXPECT_EQ(again.RecoveredChanges(), 0);
+  EXPECT_EQ(again.FinishedJournalsSeen(), 0);
+}
+
+TEST(VEZRollbackJournalTest, KilledAtEveryWriteRecoversToBeforeOrAfter) {
+  const struct {
+    TVEZDurability durability;
+    bool remove_fillers;
+  } rows[] = {
+      {TVEZDurability::Full, false},
+      {TVEZDurability::Normal, false},
+      {TVEZDurability::Full, true},
+      {TVEZDurability::Normal, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.durability) * 10 + row.remove_fillers);
+    ScratchDir dir;
+    const std::string name = dir.Path("crash.vez");
+    Scenario s = MakeScenarioBase(name, row.remove_fillers ? 12 : 2);
+    SnapshotFileSystem fs(name);
+    std::vector<std::uint8_t> final_db;
+    {
+      platform::ScopedFileSystem scope(fs);
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      pm.SetDurability(row.durability);
+      fs.enabled = true;
+      RunTransaction(pm, s, row.remove_fillers);
+      fs.enabled = false;
+      pm.CloseDatabase();
+    }
+    fs.pairs.push_back({ReadAll(name), ReadAll(name + "-journal"), "after the transaction"});
+    CrashCounts counts;
+    for (const FilePair& pair : fs.pairs)
+      CheckPair(dir.Dir(), pair, s, row.remove_fillers, counts);
+    RecordProperty("pairs", counts.pairs);
+    RecordProperty("leaked", counts.leaked);
+    if (row.remove_fillers) {
+      EXPECT_GE(counts.after, 3);  // also cut after the invalidation
+    }
+    EXPECT_GT(counts.before, 0);
+    EXPECT_GT(counts.after, 0);
+    // Torn allocations and commits were undone; a commit that had reached the
+    // file whole before its journal was invalidated was kept.
+    EXPECT_GT(counts.recovered, 0);
+    EXPECT_GT(counts.finished, 0);
+    EXPECT_GE(counts.pairs, 20);
+    // Only D, allocated by a transaction that never committed, may be leaked.
+    EXPECT_LE(counts.leaked, counts.before);
+  }
+}
+
+TEST(VEZRollbackJournalTest, WithoutJournalATornCommitNeedsRepair) {
+  ScratchDir dir;
+  const std::string name = dir.Path("off.vez");
+  Scenario s = MakeScenarioBase(name, 2);
+  SnapshotFileSystem fs(name);
+  {
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    pm.SetDurability(TVEZDurability::Off);
+    ChangePage(pm, s.a, 0xA1);
+    ChangePage(pm, s.b, 0xB1);
+    fs.enabled = true;
+    pm.ApplyChanges(kSession);
+    fs.enabled = false;
+  }
+  // Header (state 1), A, B, header: a kill after the first header write and
+  // before the last leaves the marker, and nothing undoes the pages.
+  ASSERT_GE(fs.pairs.size(), 4u);
+  int marked = 0, mixed = 0;
+  for (const FilePair& pair : fs.pairs) {
+    SCOPED_TRACE(pair.label);
+    EXPECT_TRUE(pair.journal.empty() || pair.journal[0] == 0);
+    const std::string check = dir.Path("check.vez");
+    WriteAll(check, pair.db);
+    WriteAll(check + "-journal", pair.journal);
+    TVEZDiskPageManager pm;
+    const Opened o = Open(pm, check);
+    EXPECT_EQ(pm.RecoveredChanges(), 0);
+    const auto h = TVEZDBHeader::Decode(pair.db.data());
+    EXPECT_EQ(o.repair_needed, h.WriteChangesState == 1);
+    marked += o.repair_needed;
+    mixed += PageFill(pm, s.a).first == 0xA1 && PageFill(pm, s.b).first == 2;
+  }
+  EXPECT_GE(marked, 3);
+  EXPECT_GE(mixed, 1);
+}
+
+TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApplied) {
+  ScratchDir dir;
+  const std::string name = dir.Path("done.vez");
+  Scenario s = MakeScenarioBase(name, 2);
+  SnapshotFileSystem fs(name);
+  {
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    ChangePage(pm, s.a, 0xA1);
+    fs.enabled = true;
+    pm.ApplyChanges(kSession);
+    fs.enabled = false;
+  }
+  // The last pair is taken before the invalidation: the file holds the whole
+  // commit and the journal is still sound.
+  const FilePair before_invalidation = fs.pairs.back();
+  ASSERT_NE(before_invalidation.journal.size(), 0u);
+  TVEZJournalContents journal;
+  ASSERT_TRUE(DecodeJournal(before_invalidation.journal.data(), before_invalidation.journal.size(),
+                            journal));
+  const std::string check = dir.Path("check.vez");
+  {
+    WriteAll(check, before_invalidation.db);
+    WriteAll(check + "-journal", before_invalidation.journal);
+    TVEZDiskPageManager pm;
+    EXPECT_FALSE(Open(pm, check).repair_needed);
+    EXPECT_EQ(pm.FinishedJournalsSeen(), 1);
+    EXPECT_EQ(pm.RecoveredChanges(), 0);
+    EXPECT_EQ(PageFill(pm, s.a).first, 0xA1);
+  }
+  EXPECT_EQ(ReadAll(check + "-journal")[0], 0);  // invalidated
+  // A sound journal beside a torn file undoes it; the same journal with one
+  // byte damaged is never applied, and the torn file stays as it is.
+  FilePair torn;
+  for (const FilePair& p : fs.pairs)
+    if (!p.journal.empty() && p.journal[0] == 'V' &&
+        TVEZDBHeader::Decode(p.db.data()).WriteChangesState == 1)
+      torn = p;
+  ASSERT_FALSE(torn.db.empty());
+  for (const bool damage : {false, true}) {
+    SCOPED_TRACE(damage);
+    std::vector<std::uint8_t> j = torn.journal;
+    if (damage) j[kJournalHeadSize + 30] ^= 0x10;
+    WriteAll(check, torn.db);
+    WriteAll(check + "-journal", j);
+    TVEZDiskPageManager pm;
+    const Opened o = Open(pm, check);
+    EXPECT_EQ(pm.RecoveredChanges(), damage ? 0 : 1);
+    EXPECT_EQ(o.repair_needed, damage);
+    if (damage) {
+      EXPECT_EQ(ReadAll(check), torn.db);
+    }
+  }
+}
+
+TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhere) {
+  ScratchDir dir;
+  const std::string name = dir.Path("live.vez");
+  Scenario s = MakeScenarioBase(name, 2);
+  // A torn commit of a process that died, as the files hold it.
+  SnapshotFileSystem fs(name);
+  {
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    ChangePage(pm, s.a, 0xA1);
+    ChangePage(pm, s.b, 0xB1);
+    fs.enabled = true;
+    pm.ApplyChanges(kSession);
+    fs.enabled = false;
+  }
+  FilePair torn;
+  for (const FilePair& p : fs.pairs) {
+    if (p.journal.empty() || p.journal[0] != 'V') continue;
+    const auto h = TVEZDBHeader::Decode(p.db.data());
+    if (h.WriteChangesState == 1) torn = p;  // mid-pages
+  }
+  ASSERT_FALSE(torn.db.empty());
+  const std::string live = dir.Path("open.vez");
+  WriteAll(live, fs.pairs.front().db);
+  WriteAll(live + "-journal", fs.pairs.front().journal);
+  TVEZDiskPageManager pm;
+  Open(pm, live);
+  EXPECT_EQ(PageFill(pm, s.a).first, 1);
+  // Another process's torn commit lands under this open manager.
+  WriteAll(live, torn.db);
+  WriteAll(live + "-journal", torn.journal);
+  pm.RecoverFromJournal();
+  EXPECT_EQ(pm.RecoveredChanges(), 1);
+  pm.ReadDBHeader();
+  EXPECT_EQ(pm.DBHeader().WriteChangesState, 2);
+  // The restored pages carry state + 2, so the cached copies are read again.
+  EXPECT_EQ(PageFill(pm, s.a).first, 1);
+  EXPECT_EQ(PageFill(pm, s.b).first, 2);
+  // And the next commit of this manager works on the restored file.
+  ChangePage(pm, s.b, 0xB2);
+  pm.ApplyChanges(kSession);
+  EXPECT_EQ(PageFill(pm, s.b).first, 0xB2);
+}
+
+TEST(VEZRollbackJournalTest, SmallChangesAreJournaledAndSyncedByDurability) {
+  const struct {
+    TVEZDurability durability;
+    int syncs;
+  } rows[] = {{TVEZDurability::Full, 2}, {TVEZDurability::Normal, 0}, {TVEZDurability::Off, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.durability));
+    ScratchDir dir;
+    const std::string name = dir.Path("small.vez");
+    MakeDatabase(name, 3, 1, 512, 2);
+    FaultFileSystem fs;
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    pm.SetDurability(row.durability);
+    fs.plan = {};
+    const std::int32_t page = AddPageWith(pm, 9);
+    EXPECT_EQ(fs.plan.syncs, row.syncs);
+    int journal_writes = 0;
+    for (const std::string& p : fs.plan.write_paths)
+      journal_writes += p == name + "-journal";
+    // The journal and its invalidation, or nothing.
+    EXPECT_EQ(journal_writes, row.durability == TVEZDurability::Off ? 0 : 2);
+    fs.plan = {};
+    pm.CancelChanges(kSession);
+    EXPECT_EQ(fs.plan.syncs, row.syncs);
+    EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(page));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Two processes
+
+TEST(VEZRollbackJournalTest, SecondProcessRecoversWhileTheFirstIsDead) {
+  ScratchDir dir;
+  const std::string name = dir.Path("two.vez");
+  Scenario s = MakeScenarioBase(name, 2);
+  // Stalls at each write of the commit to the file in turn: header, A, header.
+  for (int stall_at = 1; stall_at <= 3; ++stall_at) {
+    SCOPED_TRACE(stall_at);
+    for (const char* level : {"normal", "full"}) {
+      SCOPED_TRACE(level);
+      test::WorkerProcess worker(VEZ_TEST_WORKER);
+      worker.Send("stallcommit " + name + " " + std::to_string(s.a) + " 161 " +
+                  std::to_string(stall_at) + " " + level);
+      worker.AwaitEvent("stalled");
+      {
+        // While it lives the worker holds the header lock: nobody recovers.
+        TVEZDatabaseFile probe;
+        probe.OpenFile(name, amReadOnly, smShareDenyNone);
+        EXPECT_TRUE(probe.IsByteLocked(360));
+      }
+      worker.Kill();
+      TVEZDiskPageManager pm;
+      const Opened o = Open(pm, name);
+      EXPECT_FALSE(o.repair_needed);
+      EXPECT_EQ(pm.RecoveredChanges(), 1);
+      EXPECT_EQ(PageFill(pm, s.a), std::make_pair(std::uint8_t{1}, true));
+      EXPECT_EQ(PageFill(pm, s.b), std::make_pair(std::uint8_t{2}, true));
+      const TVEZFreeSpaceReport report =
+          pm.FreeSpaceManager()->CheckIntegrity({s.a, s.b, s.c, s.fillers[0], s.fillers[1]});
+      EXPECT_TRUE(report.Sound());
+      EXPECT_TRUE(report.Leaked.empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vez
