@@ -37,6 +37,8 @@ EVEZException EncryptionNotAvailable(const std::string& file_name) {
 struct TVEZDiskPageManager::Capture {
   struct Block {
     std::vector<std::uint8_t> bytes;
+    // The image before the change, when a partial write had to read it.
+    std::vector<std::uint8_t> old;
     bool is_page = false;
   };
   // Current images of the regions written, by file offset.
@@ -404,10 +406,13 @@ void TVEZDiskPageManager::FileWrite(const void* buffer, std::int64_t count, std:
     Capture::Block block;
     block.is_page = is_page;
     block.bytes.assign(static_cast<std::size_t>(length), 0);
-    // Beyond the end the file reads as zeros.
-    if (start < capture_->current_size)
+    // A whole page written needs no read here; the old image is read once
+    // the change is journaled. Beyond the end the file reads as zeros.
+    if (start < capture_->current_size && count < length) {
       file_->ReadBuffer(block.bytes.data(), std::min(length, capture_->current_size - start), start,
                         error_code);
+      block.old = block.bytes;
+    }
     it = capture_->blocks.emplace(start, std::move(block)).first;
     capture_->order.push_back(start);
   }
@@ -458,9 +463,13 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
       r.Kind = TVEZJournalRecordKind::NewRegion;
     } else {
       r.Kind = block.is_page ? TVEZJournalRecordKind::Page : TVEZJournalRecordKind::HeaderArea;
-      r.OldImage.assign(r.Length, 0);
-      const std::int64_t n = std::min<std::int64_t>(r.Length, c.current_size - start);
-      if (n > 0) file_->ReadBuffer(r.OldImage.data(), n, start, 10464);
+      if (!block.old.empty()) {
+        r.OldImage = block.old;
+      } else {
+        r.OldImage.assign(r.Length, 0);
+        const std::int64_t n = std::min<std::int64_t>(r.Length, c.current_size - start);
+        if (n > 0) file_->ReadBuffer(r.OldImage.data(), n, start, 10464);
+      }
     }
     journal->Records.push_back(std::move(r));
   }
@@ -848,9 +857,23 @@ void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
 }
 
 TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
-    std::int32_t /*session_id*/, const TVEZCommitChanges& /*changes*/) noexcept {
+    std::int32_t /*session_id*/, const TVEZCommitChanges& changes) noexcept {
   TVEZFailedCommitStorage result = TVEZFailedCommitStorage::kPartlyCommitted;
-  if (capture_ && AbandonCapture()) result = TVEZFailedCommitStorage::kRestored;
+  if (capture_) {
+    const bool reached_file = capture_->applying;
+    if (AbandonCapture()) {
+      result = TVEZFailedCommitStorage::kRestored;
+      // The file now holds these pages' old images with state + 2, which the
+      // dirty copies (state + 1) would reach again at a retry with other
+      // bytes: another process's copy of the restored page would pass for
+      // current. They move on by one, so a retry writes state + 3.
+      if (reached_file)
+        for (TVEZPage* page : changes.PagesToWrite) {
+          TVEZDiskPageHeaderView h = page->PageHeader();
+          h.SetState(NextPageState(h.State()));
+        }
+    }
+  }
   if (commit_holds_header_lock_) {
     commit_holds_header_lock_ = false;
     try {

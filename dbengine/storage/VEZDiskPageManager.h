@@ -154,7 +154,9 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // header lock (20230 when not got). Called by the table data when it
   // reloads a table's most-updated state; taking the header lock does it too.
   void RecoverFromJournal();
-  // Whether the last recovery undid a change (for tests and the crash harness).
+  // How many torn changes recovery undid, and how many finished ones it found
+  // with their journal still sound, since this manager was made (for tests
+  // and the crash harness).
   std::int32_t RecoveredChanges() const { return recovered_changes_; }
   std::int32_t FinishedJournalsSeen() const { return finished_journals_seen_; }
 

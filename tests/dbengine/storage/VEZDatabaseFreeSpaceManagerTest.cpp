@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <set>
 #include <vector>
@@ -270,6 +271,108 @@ TEST(VEZDatabaseFreeSpaceManagerTest, CommitReleasesPagesUnderItsOwnHeaderLock) 
     std::uint8_t state[4];
     pm.ReadPageRegion(state, p, 4, 4);
     EXPECT_EQ(GetLE<std::int32_t>(state), 0x7FFFFFFF);
+  }
+}
+
+}  // namespace
+}  // namespace vez
+
+namespace vez {
+namespace {
+
+// Damage to the maps or the counters, and what the integrity check must say.
+TEST(VEZDatabaseFreeSpaceManagerTest, IntegrityCheckFindsFreeReferencedAndLeakedPages) {
+  ScratchDir dir;
+  const std::string base = dir.Path("base.vez");
+  std::vector<std::int32_t> pages;
+  {
+    TVEZDiskPageManager pm;
+    pm.CreateAndOpenDatabase(base, {}, 512, 2);
+    for (int i = 0; i < 9; ++i)
+      pages.push_back(test::AddPageWith(pm, static_cast<std::uint8_t>(i)));
+    pm.ApplyChanges(0);
+  }
+  const auto golden = ReadAll(base);
+  // Flips the PFS bit of a page (PFS page 0 covers them all here).
+  const auto flip_bit = [](TVEZDiskPageManager& pm, std::int32_t page_no) {
+    std::uint8_t byte;
+    const auto at = static_cast<std::uint16_t>(40 + page_no / 8);
+    pm.ReadPageRegion(&byte, 0, at, 1);
+    byte = static_cast<std::uint8_t>(byte ^ (1u << (page_no % 8)));
+    pm.WritePageRegion(&byte, 0, at, 1);
+  };
+  const struct {
+    const char* what;
+    std::function<void(TVEZDiskPageManager&, std::vector<std::int32_t>&)> damage;
+    std::function<void(const TVEZFreeSpaceReport&)> expect;
+  } rows[] = {
+      {"sound", [](auto&, auto&) {},
+       [](const TVEZFreeSpaceReport& r) {
+         EXPECT_TRUE(r.Sound());
+         EXPECT_TRUE(r.Leaked.empty());
+       }},
+      {"a page nobody references", [&](auto&, auto& referenced) { referenced.pop_back(); },
+       [&](const TVEZFreeSpaceReport& r) {
+         EXPECT_TRUE(r.Sound());
+         EXPECT_EQ(r.Leaked, std::vector<std::int32_t>{pages.back()});
+       }},
+      {"a referenced page marked free", [&](auto& pm, auto&) { flip_bit(pm, pages[3]); },
+       [&](const TVEZFreeSpaceReport& r) {
+         EXPECT_FALSE(r.Sound());
+         EXPECT_EQ(r.FreeButReferenced, std::vector<std::int32_t>{pages[3]});
+       }},
+      {"a system page and a page past the end referenced",
+       [](auto& pm, auto& referenced) {
+         referenced.push_back(1);
+         referenced.push_back(pm.DBHeader().TotalPageCount + 3);
+       },
+       [](const TVEZFreeSpaceReport& r) {
+         EXPECT_FALSE(r.Sound());
+         EXPECT_EQ(r.ReferencedOutside.size(), 2u);
+       }},
+      {"an EAM page marked free", [&](auto& pm, auto&) { flip_bit(pm, 1); },
+       [](const TVEZFreeSpaceReport& r) {
+         EXPECT_FALSE(r.Sound());
+         EXPECT_EQ(r.SystemPagesFree, std::vector<std::int32_t>{1});
+       }},
+      {"an extent recorded full with a free page",
+       [&](auto& pm, auto& referenced) {
+         // The last page's bit cleared, its extent recorded as full.
+         flip_bit(pm, pages.back());
+         referenced.pop_back();
+         std::uint8_t byte;
+         const std::int32_t extent = pages.back() / 2;
+         const auto at = static_cast<std::uint16_t>(40 + extent / 4);
+         pm.ReadPageRegion(&byte, 1, at, 1);
+         byte = static_cast<std::uint8_t>(byte | (3u << (2 * (extent % 4))));
+         pm.WritePageRegion(&byte, 1, at, 1);
+       },
+       [](const TVEZFreeSpaceReport& r) {
+         EXPECT_FALSE(r.Sound());
+         EXPECT_EQ(r.FullExtentsWithFreePages, 1);
+       }},
+      {"the last used page behind the maps",
+       [&](auto& pm, auto&) {
+         pm.ReadDBHeader();
+         pm.DBHeader().LastUsedPageNo = pages[2];
+         pm.WriteDBHeader(true);
+       },
+       [](const TVEZFreeSpaceReport& r) {
+         EXPECT_FALSE(r.Sound());
+         EXPECT_TRUE(r.LastUsedPageBehind);
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string name = dir.Path("check.vez");
+    test::WriteAll(name, golden);
+    TVEZDiskPageManager pm;
+    test::Open(pm, name);
+    std::vector<std::int32_t> referenced = pages;
+    row.damage(pm, referenced);
+    const auto before = ReadAll(name);
+    row.expect(pm.FreeSpaceManager()->CheckIntegrity(referenced));
+    EXPECT_EQ(ReadAll(name), before);  // the check changes nothing
   }
 }
 

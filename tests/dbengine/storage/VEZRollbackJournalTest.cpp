@@ -1,10 +1,14 @@
 #include "dbengine/storage/VEZRollbackJournal.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -391,6 +395,227 @@ TEST(VEZRollbackJournalTest, KilledAtEveryWriteRecoversToBeforeOrAfter) {
   }
 }
 
+// Whether the open database holds exactly these pages with these fills.
+bool Holds(TVEZDiskPageManager& pm, const std::map<std::int32_t, std::uint8_t>& pages) {
+  for (const auto& [page_no, fill] : pages) {
+    try {
+      if (PageFill(pm, page_no) != std::make_pair(fill, true)) return false;
+    } catch (const EVEZException&) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Random transactions against a map of page -> fill; a kill before any write
+// of each must leave the state before or after it, with sound maps.
+TEST(VEZRollbackJournalTest, RandomTransactionsKilledAtAnyWriteMatchTheModel) {
+  for (const TVEZDurability durability : {TVEZDurability::Full, TVEZDurability::Normal}) {
+    SCOPED_TRACE(static_cast<int>(durability));
+    ScratchDir dir;
+    const std::string name = dir.Path("model.vez");
+    MakeDatabase(name, 0, 1, 512, 2);
+    std::mt19937 rng(20261211u + static_cast<unsigned>(durability));
+    std::map<std::int32_t, std::uint8_t> model;
+    int pairs = 0;
+    for (int round = 0; round < 12; ++round) {
+      SCOPED_TRACE(round);
+      SnapshotFileSystem fs(name);
+      std::map<std::int32_t, std::uint8_t> after = model;
+      {
+        platform::ScopedFileSystem scope(fs);
+        TVEZDiskPageManager pm;
+        Open(pm, name);
+        pm.SetDurability(durability);
+        fs.enabled = true;
+        std::vector<std::int32_t> existing;
+        for (const auto& entry : model)
+          existing.push_back(entry.first);
+        std::shuffle(existing.begin(), existing.end(), rng);
+        const std::size_t changes =
+            existing.empty() ? 0 : rng() % std::min<std::size_t>(4, existing.size() + 1);
+        std::size_t used = 0;
+        for (; used < changes; ++used) {
+          const auto fill = static_cast<std::uint8_t>(rng() % 200 + 10);
+          ChangePage(pm, existing[used], fill);
+          after[existing[used]] = fill;
+        }
+        const std::size_t removes = used < existing.size() ? rng() % 3 : 0;
+        for (std::size_t i = 0; i < removes && used < existing.size(); ++i, ++used) {
+          pm.RemovePage(kSession, existing[used]);
+          after.erase(existing[used]);
+        }
+        const int adds = static_cast<int>(rng() % 4);
+        for (int i = 0; i < adds; ++i) {
+          const auto fill = static_cast<std::uint8_t>(rng() % 200 + 10);
+          after[AddPageWith(pm, fill)] = fill;
+        }
+        pm.ApplyChanges(kSession);
+        fs.enabled = false;
+      }
+      for (const FilePair& pair : fs.pairs) {
+        SCOPED_TRACE(pair.label);
+        const std::string check = dir.Path("check.vez");
+        WriteAll(check, pair.db);
+        WriteAll(check + "-journal", pair.journal);
+        TVEZDiskPageManager pm;
+        EXPECT_FALSE(Open(pm, check).repair_needed);
+        ++pairs;
+        // A released page keeps its bytes: the maps tell the states apart.
+        bool removed_free = true, removed_used = true;
+        for (const auto& entry : model) {
+          if (after.count(entry.first)) continue;
+          const bool used = pm.FreeSpaceManager()->GetPageUsageFromPFS(entry.first);
+          removed_free = removed_free && !used;
+          removed_used = removed_used && used;
+        }
+        // Pages a torn commit added keep their new bytes, released.
+        const auto all_used = [&](const std::map<std::int32_t, std::uint8_t>& pages) {
+          for (const auto& entry : pages)
+            if (!pm.FreeSpaceManager()->GetPageUsageFromPFS(entry.first)) return false;
+          return true;
+        };
+        const bool after_state = removed_free && all_used(after) && Holds(pm, after);
+        const bool before_state =
+            !after_state && removed_used && all_used(model) && Holds(pm, model);
+        ASSERT_TRUE(before_state || after_state);
+        std::vector<std::int32_t> referenced;
+        for (const auto& entry : before_state ? model : after)
+          referenced.push_back(entry.first);
+        const TVEZFreeSpaceReport report = pm.FreeSpaceManager()->CheckIntegrity(referenced);
+        EXPECT_TRUE(report.Sound());
+      }
+      model = after;
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      ASSERT_TRUE(Holds(pm, model));
+    }
+    EXPECT_GE(pairs, 100);
+  }
+}
+
+// A power cut: what each file held at its last sync, plus any subset of the
+// 512-byte sectors written since, at any size between the synced and the
+// current one.
+class PowerCutFile : public platform::FileWrapper {
+ public:
+  PowerCutFile(std::unique_ptr<platform::File> target, std::function<void()>& before_mutation,
+               std::set<std::int64_t>& dirty, std::vector<std::uint8_t>& durable)
+      : FileWrapper(std::move(target)),
+        before_mutation_(before_mutation),
+        dirty_(dirty),
+        durable_(durable) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    before_mutation_();
+    for (std::int64_t s = offset / 512; count > 0 && s <= (offset + std::int64_t(count) - 1) / 512;
+         ++s)
+      dirty_.insert(s);
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+  void Truncate(std::int64_t size) override {
+    before_mutation_();
+    FileWrapper::Truncate(size);
+  }
+  void Sync() override {
+    before_mutation_();
+    FileWrapper::Sync();
+    durable_ = ReadAll(Path());
+    dirty_.clear();
+  }
+
+ private:
+  std::function<void()>& before_mutation_;
+  std::set<std::int64_t>& dirty_;
+  std::vector<std::uint8_t>& durable_;
+};
+
+class PowerCutFileSystem : public platform::FileSystemWrapper {
+ public:
+  PowerCutFileSystem(std::string db_path, unsigned seed, int variants)
+      : FileSystemWrapper(platform::PosixFileSystem()),
+        db_path_(std::move(db_path)),
+        rng_(seed),
+        variants_(variants) {
+    for (const std::string& p : {db_path_, db_path_ + "-journal"})
+      durable_[p] = ReadAll(p);
+    before_mutation_ = [this] { Take(); };
+  }
+  std::vector<FilePair> pairs;
+  bool enabled = false;
+
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<PowerCutFile>(FileSystemWrapper::OpenFile(path, access, share),
+                                          before_mutation_, dirty_[path], durable_[path]);
+  }
+  void Take() {
+    if (!enabled) return;
+    for (int v = 0; v < variants_; ++v) {
+      FilePair pair;
+      pair.db = Cut(db_path_);
+      pair.journal = Cut(db_path_ + "-journal");
+      pair.label = "power cut " + std::to_string(pairs.size());
+      pairs.push_back(std::move(pair));
+    }
+  }
+
+ private:
+  std::vector<std::uint8_t> Cut(const std::string& path) {
+    const std::vector<std::uint8_t> now = ReadAll(path);
+    std::vector<std::uint8_t> image = durable_[path];
+    const std::size_t lo = std::min(image.size(), now.size());
+    const std::size_t hi = std::max(image.size(), now.size());
+    const std::size_t size = lo + (hi > lo ? rng_() % (hi - lo + 1) : 0);
+    image.resize(size, 0);
+    for (const std::int64_t sector : dirty_[path]) {
+      if (rng_() % 2) continue;
+      for (std::size_t i = static_cast<std::size_t>(sector) * 512;
+           i < static_cast<std::size_t>(sector + 1) * 512 && i < size; ++i)
+        image[i] = i < now.size() ? now[i] : 0;
+    }
+    return image;
+  }
+
+  std::string db_path_;
+  std::mt19937 rng_;
+  int variants_;
+  std::map<std::string, std::set<std::int64_t>> dirty_;
+  std::map<std::string, std::vector<std::uint8_t>> durable_;
+  std::function<void()> before_mutation_;
+};
+
+TEST(VEZRollbackJournalTest, FullDurabilitySurvivesAPowerCutAtEverySyncPoint) {
+  for (const bool remove_fillers : {false, true}) {
+    SCOPED_TRACE(remove_fillers);
+    ScratchDir dir;
+    const std::string name = dir.Path("power.vez");
+    Scenario s = MakeScenarioBase(name, remove_fillers ? 12 : 2);
+    PowerCutFileSystem fs(name, 77u + remove_fillers, 8);
+    {
+      platform::ScopedFileSystem scope(fs);
+      TVEZDiskPageManager pm;
+      Open(pm, name);
+      fs.enabled = true;
+      RunTransaction(pm, s, remove_fillers);
+      // Once the commit returned, a cut keeps it.
+      const std::size_t returned = fs.pairs.size();
+      fs.Take();
+      fs.enabled = false;
+      CrashCounts counts;
+      for (std::size_t i = 0; i < fs.pairs.size(); ++i) {
+        const int after = counts.after;
+        CheckPair(dir.Dir(), fs.pairs[i], s, remove_fillers, counts);
+        if (i >= returned) {
+          EXPECT_EQ(counts.after, after + 1) << fs.pairs[i].label;
+        }
+      }
+      EXPECT_GT(counts.before, 0);
+      EXPECT_GT(counts.recovered, 0);
+      EXPECT_GE(counts.pairs, 40);
+    }
+  }
+}
+
 TEST(VEZRollbackJournalTest, WithoutJournalATornCommitNeedsRepair) {
   ScratchDir dir;
   const std::string name = dir.Path("off.vez");
@@ -483,6 +708,18 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
       EXPECT_EQ(ReadAll(check), torn.db);
     }
   }
+  // A reader cannot undo: it reports a torn change as needing repair and
+  // leaves both files as they are; a finished one it reads as it is.
+  for (const FilePair* pair : {static_cast<const FilePair*>(&torn), &before_invalidation}) {
+    WriteAll(check, pair->db);
+    WriteAll(check + "-journal", pair->journal);
+    TVEZDiskPageManager pm;
+    const Opened o = Open(pm, check, false, true, true);
+    EXPECT_TRUE(o.read_only);
+    EXPECT_EQ(o.repair_needed, pair == &torn);
+    EXPECT_EQ(ReadAll(check), pair->db);
+    EXPECT_EQ(ReadAll(check + "-journal"), pair->journal);
+  }
 }
 
 TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhere) {
@@ -519,6 +756,20 @@ TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhe
   WriteAll(live + "-journal", torn.journal);
   pm.RecoverFromJournal();
   EXPECT_EQ(pm.RecoveredChanges(), 1);
+  // Each restored page carries its old state + 2.
+  TVEZJournalContents journal;
+  ASSERT_TRUE(DecodeJournal(torn.journal.data(), torn.journal.size(), journal));
+  int pages_checked = 0;
+  for (const TVEZJournalRecord& r : journal.Records) {
+    if (r.Kind != TVEZJournalRecordKind::Page) continue;
+    const std::int32_t page_no = static_cast<std::int32_t>((r.Offset - 380) / 512);
+    std::uint8_t raw[4];
+    pm.ReadPageRegion(raw, page_no, 4, 4);
+    EXPECT_EQ(GetLE<std::int32_t>(raw),
+              NextPageState(NextPageState(GetLE<std::int32_t>(r.OldImage.data() + 4))));
+    ++pages_checked;
+  }
+  EXPECT_EQ(pages_checked, 2);
   pm.ReadDBHeader();
   EXPECT_EQ(pm.DBHeader().WriteChangesState, 2);
   // The restored pages carry state + 2, so the cached copies are read again.
@@ -557,7 +808,36 @@ TEST(VEZRollbackJournalTest, SmallChangesAreJournaledAndSyncedByDurability) {
     pm.CancelChanges(kSession);
     EXPECT_EQ(fs.plan.syncs, row.syncs);
     EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(page));
+    fs.plan = {};
+    const std::int32_t id = pm.GetNextObjectID();
+    EXPECT_EQ(pm.GetNextObjectID(), id + 1);
+    EXPECT_EQ(fs.plan.syncs, 2 * row.syncs);
   }
+}
+
+TEST(VEZRollbackJournalTest, JournalFileIsKeptAndOverwrittenInPlace) {
+  ScratchDir dir;
+  const std::string name = dir.Path("inplace.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  const auto change = [&](std::uint8_t fill) {
+    TVEZPage* p = pm.GetPage(kSession, 2, kPageTypeTableRecord, true);
+    std::memset(p->PageData(), fill, pm.PageDataSize());
+    p->SetIsDirty(true);
+    pm.PutPage(p);
+    pm.ApplyChanges(kSession);
+  };
+  change(5);
+  struct stat first;
+  ASSERT_EQ(stat((name + "-journal").c_str(), &first), 0);
+  for (int i = 0; i < 20; ++i)
+    change(static_cast<std::uint8_t>(6 + i));
+  struct stat later;
+  ASSERT_EQ(stat((name + "-journal").c_str(), &later), 0);
+  EXPECT_EQ(later.st_ino, first.st_ino);
+  EXPECT_EQ(later.st_size, first.st_size);
+  EXPECT_EQ(ReadAll(name + "-journal")[0], 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -595,6 +875,47 @@ TEST(VEZRollbackJournalTest, SecondProcessRecoversWhileTheFirstIsDead) {
       EXPECT_TRUE(report.Leaked.empty());
     }
   }
+}
+
+}  // namespace
+}  // namespace vez
+
+namespace vez {
+namespace {
+
+// A commit that fails once its writes reached the file is undone at once; a
+// retry then writes a state the undone page never had.
+TEST(VEZRollbackJournalTest, FailedCommitIsUndoneAndItsRetryMovesThePageStateOn) {
+  ScratchDir dir;
+  const std::string name = dir.Path("retry.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  std::uint8_t raw[4];
+  pm.ReadPageRegion(raw, 2, 4, 4);
+  const std::int32_t old_state = GetLE<std::int32_t>(raw);
+  ChangePage(pm, 2, 0x77);
+  fs.plan = {};
+  fs.plan.only_kind = true;
+  fs.plan.kind = test::FaultPlan::Op::kWrite;
+  fs.plan.fail_at = 3;  // journal, header, page, then the final header fails
+  EXPECT_THROW(pm.ApplyChanges(kSession), EVEZException);
+  pm.ReadDBHeader();
+  EXPECT_EQ(pm.DBHeader().WriteChangesState, 2);
+  pm.ReadPageRegion(raw, 2, 4, 4);
+  const std::int32_t restored = GetLE<std::int32_t>(raw);
+  EXPECT_EQ(restored, NextPageState(NextPageState(old_state)));
+  EXPECT_EQ(pm.RecoveredChanges(), 0);  // undone by the commit itself
+  fs.plan = {};
+  pm.ApplyChanges(kSession);
+  pm.ReadPageRegion(raw, 2, 4, 4);
+  EXPECT_EQ(GetLE<std::int32_t>(raw), NextPageState(restored));
+  pm.CloseDatabase();
+  TVEZDiskPageManager again;
+  EXPECT_FALSE(Open(again, name).repair_needed);
+  EXPECT_EQ(PageFill(again, 2), std::make_pair(std::uint8_t{0x77}, true));
 }
 
 }  // namespace
