@@ -45,8 +45,16 @@
 //   begin / commit [flush] / rollback   the session's transaction
 //   tables                     the catalogue's table names
 //   connections                the sessions file's connection count
+//   appendloop FILE SEED FROM  commits of 1 to 50 rows of measurement 1 from
+//                              reading FROM on, for ever, after "@appending";
+//                              FILE holds "COMMITTED PENDING" (rows), PENDING
+//                              past COMMITTED while a commit may be under way
+//   checkrows                  the rows of measurement 1 must be readings
+//                              0..N-1 with IDs 1..N, in storage order and in
+//                              IX_MeasTime order; answers N
 // A read of the commands waits at most 60 s; then, or at the end of input,
 // the worker ends, so it never outlives a test that lost it.
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -59,6 +67,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -403,10 +412,68 @@ class Worker {
         answer += " " + name;
     } else if (cmd == "connections") {
       answer = "ok " + std::to_string(Env().Db().GetDBFileConnectionsCount());
+    } else if (cmd == "appendloop") {
+      AppendLoop(w.at(1), static_cast<std::uint32_t>(Int(w.at(2))), Int(w.at(3)));
+    } else if (cmd == "checkrows") {
+      answer = "ok " + std::to_string(CheckRows());
     } else {
       return false;
     }
     return true;
+  }
+  // Never returns: the test kills the worker at a moment of its choosing.
+  void AppendLoop(const std::string& progress_path, std::uint32_t seed, std::int32_t from) {
+    const int fd = ::open(progress_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot open " + progress_path);
+    // One pwrite each: a killed process leaves either the old or the new pair.
+    const auto note = [fd](std::int64_t committed, std::int64_t pending) {
+      const std::string text = std::to_string(committed) + " " + std::to_string(pending) + "\n";
+      char line[48] = {};
+      std::copy(text.begin(), text.end(), line);
+      if (::pwrite(fd, line, sizeof line, 0) != static_cast<ssize_t>(sizeof line)) std::exit(5);
+    };
+    test::TTestLocalCursor& c = Cursor("Data");
+    test::datatable::TSession& session = Env().Session();
+    std::mt19937 rng(seed);
+    std::int64_t committed = from;
+    note(committed, committed);
+    WriteLine("@appending");
+    for (;;) {
+      const auto n = static_cast<std::int32_t>(1 + rng() % 50);
+      session.StartTransaction();
+      for (std::int32_t i = 0; i < n; ++i) {
+        const auto reading = static_cast<std::int32_t>(committed + i);
+        if (test::datatable::TConnection::Append(c, test::datatable::MakeRow(1, reading)) !=
+            reading + 1)
+          throw std::runtime_error("append of reading " + std::to_string(reading) + " refused");
+      }
+      note(committed, committed + n);
+      session.Commit(false);
+      committed += n;
+      note(committed, committed);
+    }
+  }
+  std::int64_t CheckRows() {
+    test::TTestLocalCursor& c = Cursor("Data");
+    const auto stored = test::datatable::TConnection::ReadAll(c);
+    const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::datatable::kIndexName);
+    if (index == nullptr) throw std::logic_error("no index");
+    const auto by_index = test::datatable::TConnection::ReadAll(c, index->ObjectID);
+    for (const auto* rows : {&stored, &by_index}) {
+      const char* order = rows == &stored ? "storage" : "index";
+      if (rows->size() != stored.size())
+        throw std::runtime_error(std::string(order) + " order has " + std::to_string(rows->size()) +
+                                 " rows, storage order " + std::to_string(stored.size()));
+      for (std::size_t i = 0; i < rows->size(); ++i) {
+        test::datatable::TRow want = test::datatable::MakeRow(1, static_cast<std::int32_t>(i));
+        want.id = static_cast<std::int64_t>(i) + 1;
+        if (!((*rows)[i] == want))
+          throw std::runtime_error(std::string(order) + " order: row " + std::to_string(i) +
+                                   " is ID " + std::to_string((*rows)[i].id) + ", not reading " +
+                                   std::to_string(i));
+      }
+    }
+    return static_cast<std::int64_t>(stored.size());
   }
   static TVEZDurability DurabilityOf(const std::string& name) {
     if (name == "off") return TVEZDurability::Off;
