@@ -1,0 +1,80 @@
+// Crash harness: the victim as the program drives it. One disk table T (ID
+// Integer, V Integer, B BLOB, index BY_V on V) of a database opened through
+// the disk database data, written through a local cursor of a multi-user
+// session: transactions of 1 to 50 appends, updates (some moving the row in
+// the index), deletes and BLOB writes (none, shared-page and own-page
+// values), each ended by the session's commit; midway the cursor adds a
+// unique index on ID over the stored rows. After every commit it notes the
+// rows, the table's index names and the pages the free space maps mark in
+// use.
+//
+// The checker connects to a rebuilt pair (recovering it) and accepts it when
+// it holds the last returned commit's state, or the next one's when that had
+// begun: the record and BLOB page indexes' integrity walks pass, the record
+// page index counts the rows, every B-tree index passes its integrity walk
+// and lists exactly the rows in key order, the rows and BLOBs are the
+// state's, and the free space maps hold every page in use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dbengine/storage/VEZDurability.h"
+#include "tests/dbengine/storage/crash/harness/CrashRecorder.h"
+#include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
+#include "tests/dbengine/storage/crash/harness/CrashVictim.h"
+
+namespace vez::test::crash {
+
+struct TableState {
+  Rows rows;
+  std::vector<std::string> indexes;
+  std::vector<bool> used_pages;
+};
+
+class CrashTableVictim {
+ public:
+  CrashTableVictim(std::string directory, VictimOptions options);
+  CrashTableVictim(const CrashTableVictim&) = delete;
+  CrashTableVictim& operator=(const CrashTableVictim&) = delete;
+
+  // Creates the database and its table, runs the workload under the
+  // recorder and returns the log; the files are left as the last commit
+  // wrote them (also in FinalImage).
+  CrashLog Run();
+
+  const std::vector<TableState>& States() const { return states_; }
+  const VictimOptions& Options() const { return options_; }
+  const PairImage& FinalImage() const { return final_image_; }
+
+ private:
+  std::string path_;
+  VictimOptions options_;
+  std::vector<TableState> states_;
+  PairImage final_image_;
+};
+
+class CrashTableChecker {
+ public:
+  // Rebuilt pairs are written to directory as "check.vez" and its journal.
+  CrashTableChecker(const CrashTableVictim& victim, std::string directory);
+
+  void Check(const PairImage& pair, const CrashPoint& point);
+  // False: a file that says it needs a repair is checked all the same (to
+  // see what the flag guards against).
+  void SetHeedRepairFlag(bool v) { heed_repair_flag_ = v; }
+  const CheckStats& Stats() const { return stats_; }
+
+ private:
+  struct Verdict;
+  void Fail(const CrashPoint& point, const std::string& what, const std::string& kind);
+
+  const CrashTableVictim& victim_;
+  std::string path_;
+  CheckStats stats_;
+  bool pair_failed_ = false;
+  bool heed_repair_flag_ = true;
+};
+
+}  // namespace vez::test::crash
