@@ -17,6 +17,9 @@
 #include <cstdint>
 #include <string>
 
+// Durability levels, for users that knew them from this header.
+#include "dbengine/storage/VEZDurability.h"
+
 namespace vez {
 
 inline constexpr char kDBSignature[] = "VOZ0ERIZADORAVOV";

@@ -478,6 +478,9 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
     c.journal_attempted = true;
     journal_->Write(*journal, durability == TVEZDurability::Full);
     c.journal_written = true;
+    journal_regions_.clear();
+    for (const TVEZJournalRecord& r : journal->Records)
+      journal_regions_.emplace_back(r.Offset, r.Offset + r.Length);
   }
   c.journal = std::move(journal);
   c.applying = true;
@@ -564,6 +567,16 @@ void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
   UnlockDBHeader();
 }
 
+void TVEZDiskPageManager::SyncJournalInvalidationOver(std::int64_t position, std::int64_t count) {
+  if (!journal_->IsOpened() || !journal_->InvalidationUnsynced()) return;
+  for (const auto& [from, to] : journal_regions_) {
+    if (position < to && from < position + count) {
+      SyncJournalInvalidation();
+      return;
+    }
+  }
+}
+
 void TVEZDiskPageManager::SyncJournalInvalidation() {
   if (durability_ == TVEZDurability::Full && journal_->IsOpened() &&
       journal_->InvalidationUnsynced())
@@ -639,10 +652,11 @@ void TVEZDiskPageManager::RecoverWhileLocked() {
 
 void TVEZDiskPageManager::RecoverFromJournal() {
   if (!IsOpened()) throw NotOpened(10459);
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(20230, "Database is locked");
-  // Taking the lock recovered; nested inside a held lock nothing can be torn
-  // (this process holds it), so there is nothing more to do.
+  // Called at every reload of a table: the usual answer (no journal) costs one
+  // small read. Inside a held lock nothing can be torn, and a lock held by a
+  // live process means its journal is not hot.
+  if (lock_db_header_count_ > 0 || !journal_->CanWrite() || !journal_->MayBeValid()) return;
+  if (!LockDBHeader()) return;
   UnlockDBHeader();
 }
 
@@ -767,7 +781,7 @@ void TVEZDiskPageManager::WritePageRegion(const void* buffer, std::int32_t page_
                         {offset + count, PageSize()});
   // Direct bytes are outside every journal: an older journal must not look
   // hot after a power cut once they changed a page it names.
-  if (!capture_) SyncJournalInvalidation();
+  if (!capture_) SyncJournalInvalidationOver(GetPageOffset(page_no) + offset, count);
   FileWrite(buffer, count, GetPageOffset(page_no) + offset, 10475);
 }
 

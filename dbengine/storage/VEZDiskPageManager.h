@@ -24,7 +24,11 @@
 // the gathered writes reach the file in the order above; the journal is then
 // invalidated. A shrink the releases ask for is done after that: header
 // first, then the truncation. Allocations and releases outside a commit (and
-// file growth with them) are journaled the same way as small changes.
+// file growth with them) and object ids are journaled the same way as small
+// changes (with durability off they are still gathered first, without a
+// journal, so a failure leaves none of them half done). A change that fails in
+// this process after its writes began is undone at once from the images in
+// memory; a commit undone so reports the storage as restored.
 //
 // Recovery: whenever this manager takes the header lock (at open too), a
 // sound journal in the file is hot, since no live process holds the lock.
@@ -53,6 +57,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbengine/foundation/VEZSecurity.h"
@@ -150,9 +155,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void WriteEmptyPage(std::int32_t page_no);
 
   // Brings the file back to a consistent state when a journal left by a
-  // process that died (or by a failed change of this one) is hot. Takes the
-  // header lock (20230 when not got). Called by the table data when it
-  // reloads a table's most-updated state; taking the header lock does it too.
+  // process that died (or by a failed change of this one) is hot: when a
+  // journal is there and the header lock is free, takes it (which recovers)
+  // and lets it go; never waits. Called by the table data when it reloads a
+  // table's most-updated state; taking the header lock does it too. Raises
+  // the journal's 10481 and the file errors of a recovery.
   void RecoverFromJournal();
   // How many torn changes recovery undid, and how many finished ones it found
   // with their journal still sound, since this manager was made (for tests
@@ -239,6 +246,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void ReleaseRecoveredPages();
   // The journal's invalidation made durable before a write it does not cover.
   void SyncJournalInvalidation();
+  // The same, only when the last journal named a byte of the range.
+  void SyncJournalInvalidationOver(std::int64_t position, std::int64_t count);
   void ForgetStamps(std::int32_t page_no);
   void CheckHeaderRecords(const std::string& file_name);
 
@@ -255,6 +264,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::unique_ptr<Capture> capture_;
   // Pages added by a torn commit undone before the free space manager existed.
   std::vector<std::int32_t> pending_release_;
+  // The file ranges [from, to) the last journal written names.
+  std::vector<std::pair<std::int64_t, std::int64_t>> journal_regions_;
   bool recovering_ = false;
   std::int32_t recovered_changes_ = 0;
   std::int32_t finished_journals_seen_ = 0;

@@ -274,12 +274,6 @@ TEST(VEZDatabaseFreeSpaceManagerTest, CommitReleasesPagesUnderItsOwnHeaderLock) 
   }
 }
 
-}  // namespace
-}  // namespace vez
-
-namespace vez {
-namespace {
-
 // Damage to the maps or the counters, and what the integrity check must say.
 TEST(VEZDatabaseFreeSpaceManagerTest, IntegrityCheckFindsFreeReferencedAndLeakedPages) {
   ScratchDir dir;
