@@ -20,7 +20,6 @@
 
 #include "tests/dbengine/storage/crash/harness/CrashRecorder.h"
 #include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
-#include "tests/dbengine/storage/crash/harness/CrashTableVictim.h"
 #include "tests/dbengine/storage/crash/harness/CrashVictim.h"
 
 // The sanitizer build runs the engine some twenty times slower: it crashes a
@@ -219,9 +218,6 @@ struct HarnessRun {
   std::int64_t syncs = 0, commits = 0, syncs_in_commits = 0;
 };
 
-// Victim: CrashTableVictim (the program's path) or CrashVictim (the page,
-// record and BLOB managers driven directly), with its checker.
-template <typename Victim, typename Checker>
 HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, std::int32_t commits,
                       std::uint32_t seed, bool unheeded = false) {
   CrashScratchDir dir;
@@ -229,7 +225,7 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   options.durability = durability;
   options.commits = (kSanitized ? (commits + 1) / 2 : commits) * Scale();
   options.seed = Seed(seed);
-  Victim victim(dir.Dir(), options);
+  CrashVictim victim(dir.Dir(), options);
   const CrashLog log = victim.Run();
   HarnessRun run;
   run.syncs = log.CountOf(FileOp::Kind::kSync);
@@ -240,20 +236,20 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   replay.max_cuts_per_write = (kSanitized ? 2 : 6) * Scale();
   replay.subsets_per_cut = (kSanitized ? 3 : 8) * Scale();
   if (killed) {
-    Checker checker(victim, dir.Dir());
+    CrashChecker checker(victim, dir.Dir());
     ReplayKilledProcess(log, replay,
                         [&](const PairImage& p, const CrashPoint& c) { checker.Check(p, c); });
     run.killed = checker.Stats();
   }
   if (unheeded) {
-    Checker checker(victim, dir.Dir());
+    CrashChecker checker(victim, dir.Dir());
     checker.SetHeedRepairFlag(false);
     ReplayKilledProcess(log, replay,
                         [&](const PairImage& p, const CrashPoint& c) { checker.Check(p, c); });
     run.killed_unheeded = checker.Stats();
   }
   if (power_cut) {
-    Checker checker(victim, dir.Dir());
+    CrashChecker checker(victim, dir.Dir());
     ReplayPowerCut(log, replay,
                    [&](const PairImage& p, const CrashPoint& c) { checker.Check(p, c); });
     run.power_cut = checker.Stats();
@@ -261,19 +257,12 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   return run;
 }
 
-HarnessRun RunTableHarness(TVEZDurability durability, bool killed, bool power_cut,
-                           std::int32_t commits, std::uint32_t seed, bool unheeded = false) {
-  return RunHarness<CrashTableVictim, CrashTableChecker>(durability, killed, power_cut, commits,
-                                                         seed, unheeded);
-}
-
-template <typename Victim, typename Checker>
-void ExpectRecorderLogRebuildsTheFilesTheWorkloadLeft() {
+TEST(CrashHarnessTest, RecorderLogRebuildsTheFilesTheWorkloadLeft) {
   CrashScratchDir dir;
   VictimOptions options;
   options.durability = TVEZDurability::Off;
   options.commits = 6;
-  Victim victim(dir.Dir(), options);
+  CrashVictim victim(dir.Dir(), options);
   const CrashLog log = victim.Run();
   EXPECT_EQ(log.CountOf(FileOp::Kind::kCommitEnd), 6);
   EXPECT_EQ(victim.States().size(), 7u);
@@ -285,7 +274,7 @@ void ExpectRecorderLogRebuildsTheFilesTheWorkloadLeft() {
   EXPECT_EQ(last.files[1].bytes, victim.FinalImage().files[1].bytes);
 
   // The checker finds the finished files sound and holding the last rows.
-  Checker checker(victim, dir.Dir());
+  CrashChecker checker(victim, dir.Dir());
   CrashPoint end;
   end.op_index = log.ops.size();
   end.commits_done = 6;
@@ -297,21 +286,13 @@ void ExpectRecorderLogRebuildsTheFilesTheWorkloadLeft() {
   // And it refuses a pair said to stand after the commits that made them.
   CrashPoint early = end;
   early.commits_done = 2;
-  Checker strict(victim, dir.Dir());
+  CrashChecker strict(victim, dir.Dir());
   strict.Check(last, early);
   EXPECT_EQ(strict.Stats().failures, 1);
 }
 
-TEST(CrashHarnessTest, RecorderLogRebuildsTheFilesTheTableWorkloadLeft) {
-  ExpectRecorderLogRebuildsTheFilesTheWorkloadLeft<CrashTableVictim, CrashTableChecker>();
-}
-
-TEST(CrashHarnessTest, RecorderLogRebuildsTheFilesThePageManagerWorkloadLeft) {
-  ExpectRecorderLogRebuildsTheFilesTheWorkloadLeft<CrashVictim, CrashChecker>();
-}
-
 TEST(CrashHarnessTest, DurabilityOffIsCaughtDamaged) {
-  const HarnessRun run = RunTableHarness(TVEZDurability::Off, true, true, 8, 7, true);
+  const HarnessRun run = RunHarness(TVEZDurability::Off, true, true, 8, 7, true);
   std::cout << "[durability off] killed: " << run.killed.Summary() << "\n"
             << "[durability off] killed, repair flag not heeded: " << run.killed_unheeded.Summary()
             << "\n"
@@ -328,7 +309,7 @@ TEST(CrashHarnessTest, DurabilityOffIsCaughtDamaged) {
 }
 
 TEST(CrashHarnessTest, FullDurabilitySurvivesKilledProcess) {
-  const HarnessRun run = RunTableHarness(TVEZDurability::Full, true, false, 12, 11);
+  const HarnessRun run = RunHarness(TVEZDurability::Full, true, false, 12, 11);
   std::cout << "[durability full] syncs " << run.syncs << " over " << run.commits << " commits ("
             << run.syncs_in_commits << " while commits wrote, the rest for page allocations "
             << "and other shared changes)\n[durability full] killed: " << run.killed.Summary()
@@ -340,7 +321,7 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesKilledProcess) {
 }
 
 TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
-  const HarnessRun run = RunTableHarness(TVEZDurability::Full, false, true, 12, 11);
+  const HarnessRun run = RunHarness(TVEZDurability::Full, false, true, 12, 11);
   std::cout << "[durability full] power cut: " << run.power_cut.Summary() << "\n";
   if (!kSanitized) {
     EXPECT_GE(run.power_cut.pairs, 1000);
@@ -349,7 +330,7 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
 }
 
 TEST(CrashHarnessTest, NormalDurabilitySurvivesKilledProcess) {
-  const HarnessRun run = RunTableHarness(TVEZDurability::Normal, true, false, 8, 13);
+  const HarnessRun run = RunHarness(TVEZDurability::Normal, true, false, 8, 13);
   std::cout << "[durability normal] syncs " << run.syncs
             << "\n[durability normal] killed: " << run.killed.Summary() << "\n";
   EXPECT_EQ(run.syncs, 0);
