@@ -45,6 +45,8 @@
 //   begin / commit [flush] / rollback   the session's transaction
 //   tables                     the catalogue's table names
 //   connections                the sessions file's connection count
+//   slowwrites US              from now on every write to a file waits US
+//                              microseconds first (a slow disk)
 //   appendloop FILE SEED FROM  commits of 1 to 50 rows of measurement 1 from
 //                              reading FROM on, for ever, after "@appending";
 //                              FILE holds "COMMITTED PENDING" (rows), PENDING
@@ -195,6 +197,38 @@ class StallFileSystem : public platform::FileSystemWrapper {
   std::string path_;
   int stall_at_;
   int count_ = 0;
+};
+
+// Every write waits first, as on a slow disk: a kill at a random moment then
+// often lands among a commit's writes instead of between commits.
+class SlowFile : public platform::FileWrapper {
+ public:
+  SlowFile(std::unique_ptr<platform::File> target, int delay_us)
+      : FileWrapper(std::move(target)), delay_us_(delay_us) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us_));
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+
+ private:
+  int delay_us_;
+};
+
+class SlowFileSystem : public platform::FileSystemWrapper {
+ public:
+  explicit SlowFileSystem(int delay_us)
+      : FileSystemWrapper(platform::PosixFileSystem()), delay_us_(delay_us) {}
+  std::unique_ptr<platform::File> CreateFile(const std::string& path,
+                                             platform::FileShare share) override {
+    return std::make_unique<SlowFile>(FileSystemWrapper::CreateFile(path, share), delay_us_);
+  }
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<SlowFile>(FileSystemWrapper::OpenFile(path, access, share), delay_us_);
+  }
+
+ private:
+  int delay_us_;
 };
 
 TVEZLockType KindOf(const std::string& name) {
@@ -412,6 +446,12 @@ class Worker {
         answer += " " + name;
     } else if (cmd == "connections") {
       answer = "ok " + std::to_string(Env().Db().GetDBFileConnectionsCount());
+    } else if (cmd == "slowwrites") {
+      Close();
+      slow_scope_.reset();
+      slow_fs_ = std::make_unique<SlowFileSystem>(Int(w.at(1)));
+      slow_scope_ = std::make_unique<platform::ScopedFileSystem>(*slow_fs_);
+      answer = "ok";
     } else if (cmd == "appendloop") {
       AppendLoop(w.at(1), static_cast<std::uint32_t>(Int(w.at(2))), Int(w.at(3)));
     } else if (cmd == "checkrows") {
@@ -496,6 +536,8 @@ class Worker {
   }
 
   ScaledClock& clock_;
+  std::unique_ptr<SlowFileSystem> slow_fs_;
+  std::unique_ptr<platform::ScopedFileSystem> slow_scope_;
   std::unique_ptr<test::datatable::TConnection> env_;
   std::map<std::string, test::TTestLocalCursor*> cursors_;
   std::unique_ptr<TVEZDiskPageManager> page_manager_;

@@ -35,6 +35,8 @@ constexpr int kKills = 100;
 namespace vez {
 namespace {
 
+constexpr int kWriteDelayUs = 300;
+
 using test::ScratchDir;
 using test::WorkerProcess;
 
@@ -85,12 +87,16 @@ TEST(VEZDiskKillTest, KilledAppenderKeepsEveryCommittedRowAndNoOther) {
       // Most kills land among the commits; some while the appender opens the
       // file, before its first commit.
       const bool in_open = rng() % 10 == 0;
+      // Writes made slow, as on a slow disk, so that many kills land among
+      // a commit's writes rather than between commits.
+      appender->Send("slowwrites " + std::to_string(kWriteDelayUs));
       appender->Send("dbopen " + name + " 1 normal");
       appender->Send("appendloop " + progress + " " + std::to_string(rng()) + " " +
                      std::to_string(rows));
       if (in_open) {
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
       } else {
+        ASSERT_EQ(appender->ReadLine(), "ok");
         ASSERT_EQ(appender->ReadLine().substr(0, 2), "ok");
         appender->AwaitEvent("appending");
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 25000));
@@ -119,6 +125,8 @@ TEST(VEZDiskKillTest, KilledAppenderKeepsEveryCommittedRowAndNoOther) {
             << " rows at the end; commits under way at the kill: " << torn_kept << " kept whole, "
             << torn_dropped << " dropped whole\n";
   EXPECT_GT(rows, 0);
+  // Proof that the kills reach commits: with slow writes many land inside one.
+  EXPECT_GT(torn_kept + torn_dropped, kKills / 10);
 }
 
 }  // namespace
