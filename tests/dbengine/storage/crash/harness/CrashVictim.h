@@ -13,7 +13,8 @@
 // begun: the record and BLOB page indexes' integrity walks pass, the record
 // page index counts the rows, every B-tree index passes its integrity walk
 // and lists exactly the rows in key order, the rows and BLOBs are the
-// state's, and the free space maps hold every page in use.
+// state's, and the free space maps hold every page in use. Pages the pair
+// marks in use beyond the state's are counted as leaked.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,8 @@ struct VictimOptions {
   TVEZDurability durability = TVEZDurability::Full;
   std::int32_t commits = 12;
   std::uint32_t seed = 1;
+  // The database's page size (the test helper makes 4096-byte pages); BLOB
+  // values are sized against it to share a page or fill pages of their own.
   std::uint16_t page_size = 4096;
 };
 
