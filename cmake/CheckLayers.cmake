@@ -74,6 +74,11 @@ foreach(file IN LISTS files)
   endif()
   if(is_test AND subject MATCHES "^common(/|$)")
     set(allowed ${engine_all} tests/common)
+    # The worker is a test program of the storage tests, not a shared helper:
+    # it may build its tables with their helpers.
+    if(subject MATCHES "^common/worker(/|$)")
+      list(APPEND allowed tests/dbengine/storage)
+    endif()
     set(layer common)
   else()
     layer_of("${subject}" layer)

@@ -70,19 +70,20 @@ TVEZDiskDatabaseData::~TVEZDiskDatabaseData() {
 }
 
 void TVEZDiskDatabaseData::SetDatabaseFileName(const std::string& database_file_name) {
-  std::string canonical = platform::CanonicalPath(database_file_name);
   SetDatabaseName(database_file_name);
-  FCanonicalFileName = std::move(canonical);
-  FCanonicalFileNameOf = database_file_name;
+  FCanonicalFileName.clear();
+  CanonicalFileName();
 }
 
 const std::string& TVEZDiskDatabaseData::CanonicalFileName() const {
-  // A name set through the base (SetDatabaseName) is resolved here once.
-  if (FCanonicalFileNameOf != DatabaseName()) {
+  // A name set through the base (SetDatabaseName) is resolved here once; one
+  // that could not be resolved is tried again, as its folder may be made.
+  if (FCanonicalFileNameOf != DatabaseName() || FCanonicalFileName.empty()) {
     try {
       FCanonicalFileName = platform::CanonicalPath(DatabaseName());
     } catch (const platform::EOSError&) {
-      // A file whose folder is gone is no file a caller can name.
+      // A file whose folder is gone is no file a caller can name; opening or
+      // creating it reports the file's own error.
       FCanonicalFileName.clear();
     }
     FCanonicalFileNameOf = DatabaseName();
@@ -200,6 +201,9 @@ void TVEZDiskDatabaseData::DisconnectSession(TVEZBaseSession& session) {
   TVEZLockGuard guard(*this);
   if (std::find(SessionList().begin(), SessionList().end(), &session) == SessionList().end())
     return;
+  // A multi-user session's slot goes to the next session that connects: a
+  // transaction it left open must not pass to that one with the slot.
+  if (IsOpen() && MultiUser() && session.InTransaction) session.Rollback();
   try {
     if (IsOpen()) {
       if (MultiUser()) {
@@ -274,6 +278,9 @@ void TVEZDiskDatabaseData::Commit(std::int32_t session_id, bool do_flush_buffers
   TVEZLockGuard guard(*this);
   if (MultiUser() && FTableLockManager && !FTableLockManager->AddRWLocksBeforeCommit(session_id))
     throw EVEZException(20233, "Cannot commit changes. Locks of modified tables failed");
+  // A commit that flushes buffers is as durable as the file allows, whatever
+  // the database's own level.
+  if (do_flush_buffers && FDiskPageManager) FDiskPageManager->RequestFullDurabilityForNextCommit();
   TVEZDatabaseData::Commit(session_id, do_flush_buffers);
   if (do_flush_buffers) FlushBuffers();
   if (MultiUser() && FTableLockManager) FTableLockManager->ClearTransactionLocks(session_id);
@@ -443,7 +450,14 @@ void TVEZTablesLockScope::Release() {
 
 TVEZDiskDatabaseData* FindDiskDatabaseData(const std::string& database_file_name,
                                            const std::string& session_name) {
-  const std::string canonical = platform::CanonicalPath(database_file_name);
+  std::string canonical;
+  try {
+    canonical = platform::CanonicalPath(database_file_name);
+  } catch (const platform::EOSError&) {
+    // Nothing open can lie in a folder that cannot be reached; the open or
+    // create that follows reports why with its own error.
+    return nullptr;
+  }
   const std::string session = UpperAscii(session_name);
   return dynamic_cast<TVEZDiskDatabaseData*>(DatabaseDataList().Find([&](TVEZDatabaseData* data) {
     return data->SameDatabaseFile(canonical) && UpperAscii(data->SessionName()) == session &&

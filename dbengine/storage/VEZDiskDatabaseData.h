@@ -74,7 +74,8 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   // Releases the session's slot (multi-user) or, for the last single-user
   // session, the single-user connection; unlists the session. The last
   // session leaving rolls back a transaction it still has, then the file is
-  // closed.
+  // closed; a multi-user session's transaction is rolled back before its
+  // slot is released whether it is the last or not.
   void DisconnectSession(TVEZBaseSession& session) override;
   bool FreeIfNoSessionsConnected() override;
   // Under the lock: the names of every table of the catalogue, open or not,
@@ -138,7 +139,6 @@ class TVEZDiskDatabaseData : public TVEZDatabaseData {
   // ---- Settings and state.
 
   // Sets the database name and the canonical path that identifies the file.
-  // Raises EOSError when the file's folder cannot be resolved.
   void SetDatabaseFileName(const std::string& database_file_name);
   // The canonical path of the database file ("" before a name is set or when
   // its folder cannot be resolved).
@@ -219,7 +219,7 @@ class TVEZTablesLockScope {
 
 // The disk database data of the file and session name in DatabaseDataList()
 // (the file compared by canonical path, the session name upper-cased), or
-// null. Raises EOSError when the file's folder cannot be resolved.
+// null (also when the file's folder cannot be resolved).
 TVEZDiskDatabaseData* FindDiskDatabaseData(const std::string& database_file_name,
                                            const std::string& session_name);
 

@@ -301,6 +301,8 @@ void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
+  // Another process may have died mid-commit since this one last looked.
+  if (MultiUser()) DiskPageManager().RecoverFromJournal();
   TVEZDiskTablePagesCacheManager& cache = PagesCache();
   const bool loaded = cache.GetIsMostUpdatedLoaded(session_id, FTableID);
   std::int32_t stored = 0;
@@ -591,9 +593,44 @@ void TVEZDiskTableData::RenameField(const std::string& field_name,
 void TVEZDiskTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
   TVEZLockGuard guard(*this);
   const std::int32_t session_id = SessionIDOf(cursor);
-  TVEZTableData::AddIndex(index_def, cursor);
-  SaveTableMetadata(session_id);
-  ApplyChanges(session_id, InTransaction(cursor));
+  const bool in_transaction = InTransaction(cursor);
+  const std::int32_t defs_before = FIndexManager->IndexDefs().GetCount();
+  try {
+    TVEZTableData::AddIndex(index_def, cursor);
+    SaveTableMetadata(session_id);
+    ApplyChanges(session_id, in_transaction);
+  } catch (...) {
+    // The index is not stored: it leaves the managers too, else their defs
+    // would name pages the file never got.
+    if (FIndexManager->IndexDefs().GetCount() > defs_before) UndoAddedIndex(index_def, cursor);
+    try {
+      CancelChanges(session_id, in_transaction);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TVEZDiskTableData::UndoAddedIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) noexcept {
+  const std::int32_t index_id = index_def.ObjectID;
+  try {
+    TVEZTableData::DeleteIndex(index_id, cursor);
+  } catch (...) {
+    // Its pages go with the cancelled changes; the def must go in any case.
+    try {
+      if (FConstraintManager != nullptr) FConstraintManager->DeleteConstraintForIndexID(index_id);
+      FIndexManager->CloseIndex(index_id);
+      const std::int32_t no = FIndexManager->IndexDefs().GetDefNumberByObjectId(index_id);
+      if (no >= 0) FIndexManager->IndexDefs().Delete(no);
+    } catch (...) {
+    }
+  }
+  // In a transaction the metadata written so far stays with it: it is
+  // written again without the index, as the commit is to store it.
+  try {
+    if (InTransaction(cursor) && !index_def.Temporary) SaveTableMetadata(SessionIDOf(cursor));
+  } catch (...) {
+  }
 }
 
 void TVEZDiskTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {

@@ -106,6 +106,7 @@ class TVEZDiskTableData : public TVEZTableData {
   void OpenTable(TVEZCursor& cursor) override;
   void CloseTable(TVEZCursor& cursor) override;
   void RenameField(const std::string& field_name, const std::string& new_field_name) override;
+  // A failure leaves the table without the index, in memory and on file.
   void AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) override;
   // A temporary index's removal does not rewrite the metadata.
   void DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) override;
@@ -215,6 +216,9 @@ class TVEZDiskTableData : public TVEZTableData {
   // Drops the session's changes (outside a transaction) and reloads the
   // most-updated state after a failed change; raises nothing.
   void UndoFailedChange(TVEZCursor& cursor) noexcept;
+  // Takes an index whose addition failed out of the index and constraint
+  // managers again; raises nothing.
+  void UndoAddedIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) noexcept;
   void ShowOrHideInBitmap(TVEZCursor& cursor);
   // Multi-user read: ltS (lock_error when refused, 0: answer grrError),
   // the most-updated state, the pages cache's work table (begin_work) and

@@ -3,6 +3,9 @@
 // table is opened under the database lock; records are read under the table
 // lock; freeing a record buffer first clears the BLOB caches it holds; posts
 // and deletes run under the table lock after autoincrements and constraints.
+// On a disk table an edit holds ltSIRW (ltXIRW in a transaction) and the
+// record's lock until it is posted or cancelled; a delete holds the record's
+// lock while it runs.
 // The shipped cursor comes with the session layer; this one lets index
 // builds over existing records and the engines' cursor paths run now.
 #pragma once
@@ -72,6 +75,7 @@ class TTestLocalCursor : public TVEZCursor {
   void Close() {
     if (table_data == nullptr) return;
     TVEZLockGuard guard(*table_data->DatabaseData());
+    ReleaseEditLocks();
     table_data->CloseTable(*this);
     table_data = nullptr;
     IsOpen = false;
@@ -81,8 +85,12 @@ class TTestLocalCursor : public TVEZCursor {
     if (CurrentRecordBuffer == nullptr) CurrentRecordBuffer = AllocateRecordBuffer();
     InternalInitRecord(CurrentRecordBuffer, true);
   }
-  // The current record copied into EditRecordBuffer, as an edit begins.
+  // The current record locked (InternalEdit) and copied into
+  // EditRecordBuffer, as an edit begins; nothing is copied when the lock is
+  // refused (ErrorCode says why).
   void BeginEdit() {
+    InternalEdit();
+    if (ErrorCode != cecOK) return;
     if (EditRecordBuffer == nullptr) EditRecordBuffer = AllocateRecordBuffer();
     std::memcpy(EditRecordBuffer, CurrentRecordBuffer, static_cast<std::size_t>(RecordBufferSize));
   }
@@ -146,10 +154,14 @@ class TTestLocalCursor : public TVEZCursor {
     TVEZCursor::FreeRecordBuffer(buffer);
   }
   std::int64_t GetRecordCount() override { return table_data->GetRecordCount(*this); }
+  // A record read carries its identity in the buffer's bookmark, as the
+  // dataset's buffers do.
   TVEZGetRecordResult GetRecordBuffer(TVEZGetRecordMode mode) override {
     ++get_record_calls;
     TVEZLockGuard guard(*table_data);
-    return table_data->GetRecordBuffer(*this, mode);
+    const TVEZGetRecordResult result = table_data->GetRecordBuffer(*this, mode);
+    if (result == grrOK) WriteBookmark();
+    return result;
   }
   void SetRecNo(std::int64_t value) override { table_data->SetRecNo(*this, value); }
   std::int64_t GetRecNo() override { return table_data->GetRecNo(*this); }
@@ -165,8 +177,30 @@ class TTestLocalCursor : public TVEZCursor {
     LastPosition = true;
   }
   void InternalInsert() override {}
-  void InternalEdit() override {}
-  void InternalCancel(bool) override {}
+  void InternalEdit() override {
+    TVEZLockGuard guard(*table_data);
+    ErrorCode = cecOK;
+    if (editing_ && edit_record_id_ == CurrentRecordID) return;
+    ReleaseEditLocks();
+    const bool in_transaction = Session != nullptr && Session->InTransaction;
+    const TVEZLockType lock_type = in_transaction ? ltXIRW : ltSIRW;
+    if (!LockTable(lock_type, 900, 100, true)) {
+      ErrorCode = cecTableLocked;
+      return;
+    }
+    if (!LockRecord(CurrentRecordID, 15, 100)) {
+      UnlockTable(lock_type, false);
+      ErrorCode = cecRecordLocked;
+      return;
+    }
+    editing_ = true;
+    edit_lock_type_ = lock_type;
+    edit_record_id_ = CurrentRecordID;
+  }
+  void InternalCancel(bool) override {
+    TVEZLockGuard guard(*table_data);
+    ReleaseEditLocks();
+  }
   // Autoincrements and constraints, then the table data's insert or update;
   // a refused store sets ErrorCode. A disk table is written under its write
   // lock (ltXIRW in a transaction, kept until it ends), and an insert takes
@@ -187,7 +221,14 @@ class TTestLocalCursor : public TVEZCursor {
                                                       CurrentRecordBuffer, EditRecordBuffer,
                                                       to_insert, CurrentRecordID, true, true);
     const bool ok = to_insert ? table_data->InsertRecord(*this) : table_data->UpdateRecord(*this);
-    if (!ok) ErrorCode = to_insert ? cecInsertFailed : cecUpdateFailed;
+    if (!ok) {
+      ErrorCode = to_insert ? cecInsertFailed : cecUpdateFailed;
+      return;
+    }
+    WriteBookmark();
+    // A stored edit ends: its record and table locks go (an ltXIRW stays
+    // with the transaction).
+    if (!to_insert) ReleaseEditLocks();
   }
   void InternalDelete() override {
     TVEZLockGuard guard(*table_data);
@@ -196,9 +237,33 @@ class TTestLocalCursor : public TVEZCursor {
       ErrorCode = cecTableLocked;
       return;
     }
+    const TVEZPageItemID record_id = CurrentRecordID;
+    if (!LockRecord(record_id, 15, 100)) {
+      ErrorCode = cecRecordLocked;
+      return;
+    }
+    struct TRecordUnlock {
+      TTestLocalCursor& cursor;
+      TVEZPageItemID id;
+      ~TRecordUnlock() {
+        try {
+          cursor.UnlockRecord(id);
+        } catch (...) {
+        }
+      }
+    } unlock{*this, record_id};
     ErrorCode = table_data->DeleteRecord(*this) ? cecOK : cecDeleteFailed;
   }
-  bool IsRecordLocked() override { return false; }
+  // Whether another session holds the lock of the record in the current
+  // buffer (its bookmark); a disk table that is not multi-user answers true.
+  bool IsRecordLocked() override {
+    TVEZDiskTableData* disk = DiskTable();
+    if (disk == nullptr) return false;
+    TVEZLockGuard guard(*table_data);
+    if (CurrentRecordBuffer != nullptr)
+      CurrentRecordID = TVEZPageItemID::Decode(CurrentRecordBuffer + BookmarkOffset);
+    return disk->IsRecordLocked(TVEZTableData::SessionIDOf(this), CurrentRecordID);
+  }
   void ApplyDistinct(const std::vector<std::string>&, const std::vector<std::string>&,
                      const std::vector<std::string>&) override {}
   void ActivateFilters(const std::string&, bool, bool) override {}
@@ -254,8 +319,34 @@ class TTestLocalCursor : public TVEZCursor {
     bool FLocked;
   };
 
+  bool LockRecord(TVEZPageItemID record_id, std::int32_t try_count, std::int32_t delay) {
+    TVEZDiskTableData* disk = DiskTable();
+    if (disk == nullptr) return true;
+    return disk->LockRecord(TVEZTableData::SessionIDOf(this), record_id, try_count, delay);
+  }
+  bool UnlockRecord(TVEZPageItemID record_id) {
+    TVEZDiskTableData* disk = DiskTable();
+    if (disk == nullptr) return true;
+    return disk->UnlockRecord(TVEZTableData::SessionIDOf(this), record_id);
+  }
+  // The edit's record lock and its ltSIRW; an ltXIRW is the transaction's.
+  void ReleaseEditLocks() {
+    if (!editing_) return;
+    editing_ = false;
+    UnlockRecord(edit_record_id_);
+    if (edit_lock_type_ == ltSIRW) UnlockTable(ltSIRW, false);
+  }
+  void WriteBookmark() {
+    if (CurrentRecordBuffer != nullptr &&
+        BookmarkOffset + TVEZPageItemID::kSize <= RecordBufferSize)
+      CurrentRecordID.Encode(CurrentRecordBuffer + BookmarkOffset);
+  }
+
   TVEZIndexPositionCache position_cache_;
   std::unique_ptr<TVEZRecordBitmap> bitmap_;
+  bool editing_ = false;
+  TVEZLockType edit_lock_type_ = ltSIRW;
+  TVEZPageItemID edit_record_id_;
 };
 
 // Session-layer services over TTestLocalCursor. BLOB streams are not served.

@@ -36,12 +36,20 @@
 //   dbclose                    disconnects
 //   createdata [TABLE]         creates the Data table
 //   insert N [M] [FROM]        appends N rows of measurement M (default 1),
-//                              the FROM-th reading onwards (default 0);
-//                              answers the first and last new ID
+//                              the FROM-th reading onwards (default 0), one
+//                              post each; answers the first and last new ID
 //   count [TABLE]              the rows a full scan sees
-//   ids [TABLE]                every ID in storage order, space-separated
-//   indexscan [TABLE]          the rows a scan of IX_MeasTime sees, and 1
-//                              when they come in key order (else 0)
+//   scan                       both scans of Data under one shared table lock
+//                              (no append falls between them): "COUNT MINID
+//                              MAXID UNIQUE INDEXED SORTED", the rows in
+//                              storage order, their smallest and largest ID,
+//                              1 when the IDs are unique, the rows of a scan
+//                              of IX_MeasTime, 1 when that scan is in key
+//                              order and holds the same rows
+//   scanloop K                 K scans while others append: "GOOD LAST", how
+//                              many were consistent (unique, sorted, complete
+//                              index, count never going back) and the last
+//                              count
 //   begin / commit [flush] / rollback   the session's transaction
 //   tables                     the catalogue's table names
 //   connections                the sessions file's connection count
@@ -70,11 +78,11 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -83,8 +91,8 @@
 #include "dbengine/storage/VEZTableLocksFile.h"
 #include "platform/core/Clock.h"
 #include "platform/os/File.h"
-#include "tests/common/DiskDataTable.h"
 #include "tests/common/LockTestDatabase.h"
+#include "tests/dbengine/storage/DiskTableTestSupport.h"
 
 namespace {
 
@@ -377,12 +385,13 @@ class Worker {
   bool RunDatabase(const std::vector<std::string>& w, std::string& answer) {
     const std::string& cmd = w.at(0);
     if (cmd == "dbcreate") {
-      test::datatable::CreateDatabaseFile(w.at(1), Int(w.at(2)));
+      Close();
+      test::TDiskTableEnv(w.at(1), true, false, TVEZDurability::Off, Int(w.at(2)));
       answer = "ok";
     } else if (cmd == "dbopen") {
       Close();
-      env_ = std::make_unique<test::datatable::TConnection>(
-          w.at(1), Int(w.at(2)) != 0, DurabilityOf(w.size() > 3 ? w[3] : "off"));
+      env_ = std::make_unique<test::TDiskTableEnv>(w.at(1), false, Int(w.at(2)) != 0,
+                                                   DurabilityOf(w.size() > 3 ? w[3] : "off"));
       answer = "ok " + std::to_string(env_->Session().SessionID) + " " +
                (env_->Db().ReadOnly() ? "1" : "0") + " " + (env_->Db().MultiUser() ? "1" : "0");
     } else if (cmd == "dbclose") {
@@ -398,8 +407,8 @@ class Worker {
       test::TTestLocalCursor& c = Cursor("Data");
       std::int64_t first = 0, last = 0;
       for (std::int32_t i = 0; i < count; ++i) {
-        const std::int64_t id = test::datatable::TConnection::Append(
-            c, test::datatable::MakeRow(measurement, from + i));
+        const std::int64_t id =
+            test::TDiskTableEnv::Append(c, test::MakeDataRow(measurement, from + i));
         if (id <= 0)
           throw std::runtime_error("row " + std::to_string(i) + " refused: " + std::to_string(id));
         if (i == 0) first = id;
@@ -407,36 +416,34 @@ class Worker {
       }
       answer = "ok " + std::to_string(first) + " " + std::to_string(last);
     } else if (cmd == "count") {
-      answer = "ok " + std::to_string(
-                           test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))).size());
-    } else if (cmd == "ids") {
-      answer = "ok";
-      for (const test::datatable::TRow& row :
-           test::datatable::TConnection::ReadAll(Cursor(TableName(w, 1))))
-        answer += " " + std::to_string(row.id);
-    } else if (cmd == "indexscan") {
-      test::TTestLocalCursor& c = Cursor(TableName(w, 1));
-      const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::datatable::kIndexName);
-      if (index == nullptr) throw std::logic_error("no index");
-      const auto rows = test::datatable::TConnection::ReadAll(c, index->ObjectID);
-      bool ordered = true;
-      for (std::size_t i = 1; i < rows.size(); ++i) {
-        const auto& a = rows[i - 1];
-        const auto& b = rows[i];
-        if (std::tie(a.measurement, a.day, a.ms) > std::tie(b.measurement, b.day, b.ms))
-          ordered = false;
+      answer = "ok " + std::to_string(test::TDiskTableEnv::ReadAll(Cursor(TableName(w, 1))).size());
+    } else if (cmd == "scan") {
+      const ScanResult r = Scan(Cursor("Data"));
+      answer = "ok " + std::to_string(r.count) + " " + std::to_string(r.min_id) + " " +
+               std::to_string(r.max_id) + " " + (r.unique ? "1" : "0") + " " +
+               std::to_string(r.indexed) + " " + (r.sorted ? "1" : "0");
+    } else if (cmd == "scanloop") {
+      // Every scan while another process appends must be consistent, and
+      // the count never goes back.
+      const std::int32_t k = Int(w.at(1));
+      std::size_t last = 0;
+      std::int32_t good = 0;
+      for (std::int32_t i = 0; i < k; ++i) {
+        const ScanResult r = Scan(Cursor("Data"));
+        if (r.unique && r.sorted && r.indexed == r.count && r.count >= last) ++good;
+        last = r.count;
       }
-      answer = "ok " + std::to_string(rows.size()) + (ordered ? " 1" : " 0");
+      answer = "ok " + std::to_string(good) + " " + std::to_string(last);
     } else if (cmd == "begin") {
       Env().Session().StartTransaction();
       answer = "ok";
     } else if (cmd == "commit") {
-      test::datatable::TSession& session = Env().Session();
-      session.Commit(Has(w, 1, "flush"));
+      Env().Db().Commit(Env().Session().SessionID, Has(w, 1, "flush"));
+      Env().Session().InTransaction = false;
       answer = "ok";
     } else if (cmd == "rollback") {
-      test::datatable::TSession& session = Env().Session();
-      session.Rollback();
+      Env().Db().Rollback(Env().Session().SessionID);
+      Env().Session().InTransaction = false;
       answer = "ok";
     } else if (cmd == "tables") {
       std::vector<std::string> names;
@@ -461,6 +468,46 @@ class Worker {
     }
     return true;
   }
+
+  struct ScanResult {
+    std::size_t count = 0;
+    std::int64_t min_id = 0;
+    std::int64_t max_id = 0;
+    bool unique = true;
+    std::size_t indexed = 0;
+    bool sorted = true;
+  };
+  // Both passes under one shared lock, so no append falls between them.
+  static ScanResult Scan(test::TTestLocalCursor& c) {
+    if (!c.LockTable(ltS, 2250, 40, true)) throw EVEZException(2, "scan: table is locked");
+    std::vector<test::TDataRow> rows, by_index;
+    try {
+      rows = test::TDiskTableEnv::ReadAll(c);
+      by_index =
+          test::TDiskTableEnv::ReadAll(c, test::TDiskTableEnv::IndexID(c, test::kDataIndexName));
+    } catch (...) {
+      c.UnlockTable(ltS, false);
+      throw;
+    }
+    c.UnlockTable(ltS, false);
+    ScanResult r;
+    r.count = rows.size();
+    r.indexed = by_index.size();
+    std::set<std::int64_t> ids;
+    for (const test::TDataRow& row : rows)
+      r.unique = ids.insert(row.id).second && r.unique;
+    if (!ids.empty()) {
+      r.min_id = *ids.begin();
+      r.max_id = *ids.rbegin();
+    }
+    for (std::size_t i = 1; i < by_index.size(); ++i)
+      if (by_index[i].Key() < by_index[i - 1].Key()) r.sorted = false;
+    const auto by_id = [](const test::TDataRow& a, const test::TDataRow& b) { return a.id < b.id; };
+    std::sort(rows.begin(), rows.end(), by_id);
+    std::sort(by_index.begin(), by_index.end(), by_id);
+    if (rows != by_index) r.sorted = false;
+    return r;
+  }
   // Never returns: the test kills the worker at a moment of its choosing.
   void AppendLoop(const std::string& progress_path, std::uint32_t seed, std::int32_t from) {
     const int fd = ::open(progress_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -473,39 +520,38 @@ class Worker {
       if (::pwrite(fd, line, sizeof line, 0) != static_cast<ssize_t>(sizeof line)) std::exit(5);
     };
     test::TTestLocalCursor& c = Cursor("Data");
-    test::datatable::TSession& session = Env().Session();
     std::mt19937 rng(seed);
     std::int64_t committed = from;
     note(committed, committed);
     WriteLine("@appending");
     for (;;) {
       const auto n = static_cast<std::int32_t>(1 + rng() % 50);
-      session.StartTransaction();
+      Env().Session().StartTransaction();
       for (std::int32_t i = 0; i < n; ++i) {
         const auto reading = static_cast<std::int32_t>(committed + i);
-        if (test::datatable::TConnection::Append(c, test::datatable::MakeRow(1, reading)) !=
-            reading + 1)
+        if (test::TDiskTableEnv::Append(c, test::MakeDataRow(1, reading)) != reading + 1)
           throw std::runtime_error("append of reading " + std::to_string(reading) + " refused");
       }
       note(committed, committed + n);
-      session.Commit(false);
+      Env().Db().Commit(Env().Session().SessionID, false);
+      Env().Session().InTransaction = false;
       committed += n;
       note(committed, committed);
     }
   }
   std::int64_t CheckRows() {
     test::TTestLocalCursor& c = Cursor("Data");
-    const auto stored = test::datatable::TConnection::ReadAll(c);
-    const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::datatable::kIndexName);
+    const auto stored = test::TDiskTableEnv::ReadAll(c);
+    const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::kDataIndexName);
     if (index == nullptr) throw std::logic_error("no index");
-    const auto by_index = test::datatable::TConnection::ReadAll(c, index->ObjectID);
+    const auto by_index = test::TDiskTableEnv::ReadAll(c, index->ObjectID);
     for (const auto* rows : {&stored, &by_index}) {
       const char* order = rows == &stored ? "storage" : "index";
       if (rows->size() != stored.size())
         throw std::runtime_error(std::string(order) + " order has " + std::to_string(rows->size()) +
                                  " rows, storage order " + std::to_string(stored.size()));
       for (std::size_t i = 0; i < rows->size(); ++i) {
-        test::datatable::TRow want = test::datatable::MakeRow(1, static_cast<std::int32_t>(i));
+        test::TDataRow want = test::MakeDataRow(1, static_cast<std::int32_t>(i));
         want.id = static_cast<std::int64_t>(i) + 1;
         if (!((*rows)[i] == want))
           throw std::runtime_error(std::string(order) + " order: row " + std::to_string(i) +
@@ -524,7 +570,7 @@ class Worker {
   static std::string TableName(const std::vector<std::string>& w, std::size_t at) {
     return w.size() > at ? w[at] : "Data";
   }
-  test::datatable::TConnection& Env() {
+  test::TDiskTableEnv& Env() {
     if (!env_) throw std::logic_error("no database connected");
     return *env_;
   }
@@ -538,7 +584,7 @@ class Worker {
   ScaledClock& clock_;
   std::unique_ptr<SlowFileSystem> slow_fs_;
   std::unique_ptr<platform::ScopedFileSystem> slow_scope_;
-  std::unique_ptr<test::datatable::TConnection> env_;
+  std::unique_ptr<test::TDiskTableEnv> env_;
   std::map<std::string, test::TTestLocalCursor*> cursors_;
   std::unique_ptr<TVEZDiskPageManager> page_manager_;
   std::unique_ptr<TVEZDatabaseTableLockManager> manager_;

@@ -2,6 +2,7 @@
 // modes, the catalogue, the database tables lock, object ids, commit and
 // rollback, and finding a database by its canonical path.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -166,6 +167,35 @@ TEST(VEZDiskDatabaseDataTest, CreateRefusesGeometryThatDoesNotFitAndWhileOpen) {
   EXPECT_EQ(NativeErrorOf([&] { db->CreateDatabase(); }), 20092);
   EXPECT_TRUE(db->IsOpen());
   db->DisconnectSession(s);
+}
+
+TEST(VEZDiskDatabaseDataTest, CreatingOverAFileThatIsOpenIsRefusedAndLosesNothing) {
+  ScratchDir dir;
+  const std::string name = dir.Path("busy.vez");
+  CreateFile(name);
+  for (const bool multi : {false, true}) {
+    SCOPED_TRACE(multi ? "open multi-user" : "open single-user");
+    auto db = MakeData(name);
+    DbSession s(multi, db.get());
+    db->ConnectSession(s);
+    db->AddTableToList(4, multi ? "Multi" : "Single", 10, 11, 12);
+    db->DiskPageManager()->ApplyChanges(-2);
+    const auto before = Tables(*db);
+
+    TVEZDiskDatabaseData other(name);
+    other.SetSessionName("Other");
+    other.SetPageSize(4096);
+    other.SetPageCountInExtent(8);
+    other.SetMaxSessionCount(kMaxSessions);
+    other.SetDurability(TVEZDurability::Off);
+    EXPECT_EQ(NativeErrorOf([&] { other.CreateDatabase(); }), 30361);
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_EQ(Tables(*db), before);
+    db->DisconnectSession(s);
+    db->ConnectSession(s);
+    EXPECT_EQ(Tables(*db), before);
+    db->DisconnectSession(s);
+  }
 }
 
 TEST(VEZDiskDatabaseDataTest, AFailedOpenLeavesTheObjectClosedAndTheNextConnectTriesAgain) {
@@ -536,6 +566,66 @@ TEST(VEZDiskDatabaseDataTest, TheLastSessionLeavingInATransactionRollsItBack) {
   db->DisconnectSession(a);
 }
 
+TEST(VEZDiskDatabaseDataTest, AMultiUserSessionLeavingInATransactionRollsItBackBeforeItsSlotGoes) {
+  ScratchDir dir;
+  const std::string name = dir.Path("slot.vez");
+  CreateFile(name);
+  platform::FakeClock clock;
+  platform::ScopedClock installed(clock);
+  auto db = MakeData(name);
+  DbSession a(true, db.get()), b(true, db.get());
+  db->ConnectSession(a);
+  db->ConnectSession(b);
+  const std::int32_t page = CreateDocument(*db);
+  WriteDocument(*db, page, -2, "committed");
+  db->DiskPageManager()->ApplyChanges(-2);
+  TVEZTableLocksFile locks(db->DiskPageManager());
+  const std::int32_t locks_page = locks.CreateFile(kMaxSessions);
+  db->DiskPageManager()->ApplyChanges(-2);
+  locks.OpenFile(locks_page);
+
+  a.StartTransaction();
+  WriteDocument(*db, page, a.SessionID, "pending");
+  ASSERT_TRUE(db->TableLockManager()->LockTable(a.SessionID, ltXIRW, locks, 1, 0, true));
+  const std::int32_t slot = a.SessionID;
+  db->DisconnectSession(a);
+  EXPECT_EQ(a.rollbacks, 1);
+  EXPECT_FALSE(a.InTransaction);
+  EXPECT_TRUE(db->TableLockManager()->Locks(slot).empty());
+
+  // The next session gets the slot, but neither the changes nor the locks.
+  DbSession c(true, db.get());
+  db->ConnectSession(c);
+  ASSERT_EQ(c.SessionID, slot);
+  EXPECT_EQ(ReadDocument(*db, page, c.SessionID), "committed");
+  c.StartTransaction();
+  c.Commit(false);
+  EXPECT_EQ(ReadDocument(*db, page, b.SessionID), "committed");
+  EXPECT_TRUE(db->TableLockManager()->LockTable(b.SessionID, ltS, locks, 1, 0, true));
+  db->DisconnectSession(c);
+  db->DisconnectSession(b);
+}
+
+TEST(VEZDiskDatabaseDataTest, AMultiUserOpenOfAReadOnlyFileTurnsSingleUserAndOnlyReads) {
+  ScratchDir dir;
+  const std::string name = dir.Path("ro.vez");
+  CreateFile(name);
+  ASSERT_EQ(chmod(name.c_str(), 0444), 0);
+  auto db = MakeData(name);
+  DbSession s(true, db.get());
+  db->ConnectSession(s);
+  EXPECT_FALSE(db->MultiUser());
+  EXPECT_FALSE(s.MultiUser);
+  EXPECT_EQ(s.SessionID, 0);
+  EXPECT_TRUE(db->ReadOnly());
+  // A second multi-user session is now of the other mode.
+  DbSession m(true, db.get());
+  EXPECT_EQ(NativeErrorOf([&] { db->ConnectSession(m); }), 20235);
+  db->DisconnectSession(s);
+  EXPECT_FALSE(db->ReadOnly());
+  ASSERT_EQ(chmod(name.c_str(), 0644), 0);
+}
+
 TEST(VEZDiskDatabaseDataTest, AMultiUserCommitWaitsForReadersOfChangedTablesThenRaises20233) {
   ScratchDir dir;
   const std::string name = dir.Path("rw.vez");
@@ -602,7 +692,7 @@ TEST(VEZDiskDatabaseDataTest, ADatabaseIsFoundByItsCanonicalPathWhateverTheName)
   TVEZDiskDatabaseData* relative = FindDiskDatabaseData("Trial.vez", "Default");
   std::filesystem::current_path(cwd);
   EXPECT_EQ(relative, db.get());
-  EXPECT_THROW(FindDiskDatabaseData(dir.Path("missing/x.vez"), "Default"), std::exception);
+  EXPECT_EQ(FindDiskDatabaseData(dir.Path("missing/x.vez"), "Default"), nullptr);
   // A name given through the base is resolved as well.
   auto plain = std::make_unique<TVEZDiskDatabaseData>();
   plain->SetDatabaseName(dir.Path("sub/../Plain.vez"));
@@ -613,6 +703,30 @@ TEST(VEZDiskDatabaseDataTest, ADatabaseIsFoundByItsCanonicalPathWhateverTheName)
   db.reset();
   plain.reset();
   EXPECT_EQ(FindDiskDatabaseData(name, "Default"), nullptr);
+}
+
+TEST(VEZDiskDatabaseDataTest, AFileInAMissingFolderGetsTheEnginesErrorAndIsFoundOnceMade) {
+  ScratchDir dir;
+  const std::string name = dir.Path("later/Trial.vez");
+  auto db = std::make_unique<TVEZDiskDatabaseData>(name);
+  db->SetDurability(TVEZDurability::Off);
+  db->SetPageSize(4096);
+  db->SetPageCountInExtent(8);
+  db->SetMaxSessionCount(kMaxSessions);
+  EXPECT_EQ(db->CanonicalFileName(), "");
+  DatabaseDataList().Add(db.get());
+  EXPECT_EQ(FindDiskDatabaseData(name, ""), nullptr);
+  DbSession s(false, db.get());
+  EXPECT_EQ(NativeErrorOf([&] { db->ConnectSession(s); }), 30364);
+  EXPECT_FALSE(db->IsOpen());
+  EXPECT_EQ(NativeErrorOf([&] { db->CreateDatabase(); }), 30361);
+
+  std::filesystem::create_directory(dir.Path("later"));
+  db->CreateDatabase();
+  EXPECT_EQ(FindDiskDatabaseData(dir.Path("later/../later/Trial.vez"), ""), db.get());
+  db->ConnectSession(s);
+  EXPECT_TRUE(db->IsOpen());
+  db->DisconnectSession(s);
 }
 
 TEST(VEZDiskDatabaseDataTest, SuppressDBHeaderErrorsReachesTheFreeSpaceManager) {

@@ -1,5 +1,6 @@
 // The disk database data between processes: worker processes connect to one
 // database file through their own database data, as separate programs would.
+// Rows shared between processes are VEZDiskTableProcessTest's.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -106,68 +107,6 @@ TEST(VEZDiskDatabaseProcessTest, MultiUserProcessesGetDistinctSlotsAndSeeEachOth
   db->DisconnectSession(here);
   a->Ok("dbclose");
   EXPECT_EQ(b->Ok("connections"), "1");
-  b->Ok("dbclose");
-}
-
-TEST(VEZDiskDatabaseProcessTest, AReaderInAnotherProcessSeesOnlyCommittedRows) {
-  ScratchDir dir;
-  const std::string name = dir.Path("rows.vez");
-  auto a = StartWorker();
-  auto b = StartWorker();
-  a->Ok("dbcreate " + name + " " + std::to_string(kMaxSessions));
-  a->Ok("dbopen " + name + " 1");
-  b->Ok("dbopen " + name + " 1");
-  a->Ok("createdata");
-  const auto first = Words(a->Ok("insert 100 1 0"));
-  ASSERT_EQ(first.size(), 2u);
-  EXPECT_EQ(b->Ok("count"), "100");
-
-  a->Ok("begin");
-  a->Ok("insert 10 2 0");
-  EXPECT_EQ(a->Ok("count"), "110");
-  EXPECT_EQ(b->Ok("count"), "100");
-  a->Ok("commit");
-  EXPECT_EQ(b->Ok("count"), "110");
-
-  a->Ok("begin");
-  a->Ok("insert 5 3 0");
-  a->Ok("rollback");
-  EXPECT_EQ(a->Ok("count"), "110");
-  EXPECT_EQ(b->Ok("count"), "110");
-
-  // Appends of both processes get distinct IDs.
-  b->Ok("insert 20 4 0");
-  a->Ok("insert 20 5 0");
-  const auto ids = Words(b->Ok("ids"));
-  EXPECT_EQ(ids.size(), 150u);
-  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 150u);
-  a->Ok("dbclose");
-  b->Ok("dbclose");
-}
-
-TEST(VEZDiskDatabaseProcessTest, TwoProcessesAppendingAtOnceBothSeeEveryRowOnce) {
-  constexpr int kRows = 10000;
-  ScratchDir dir;
-  const std::string name = dir.Path("both.vez");
-  auto a = StartWorker();
-  auto b = StartWorker();
-  a->SetTimeout(600000);
-  b->SetTimeout(600000);
-  a->Ok("dbcreate " + name + " " + std::to_string(kMaxSessions));
-  a->Ok("dbopen " + name + " 1");
-  b->Ok("dbopen " + name + " 1");
-  a->Ok("createdata");
-  a->Send("insert " + std::to_string(kRows) + " 1 0");
-  b->Send("insert " + std::to_string(kRows) + " 2 0");
-  EXPECT_EQ(a->ReadLine().rfind("ok ", 0), 0u);
-  EXPECT_EQ(b->ReadLine().rfind("ok ", 0), 0u);
-  for (WorkerProcess* w : {a.get(), b.get()}) {
-    const auto ids = Words(w->Ok("ids"));
-    EXPECT_EQ(ids.size(), 2u * kRows);
-    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 2u * kRows);
-    EXPECT_EQ(w->Ok("indexscan"), std::to_string(2 * kRows) + " 1");
-  }
-  a->Ok("dbclose");
   b->Ok("dbclose");
 }
 

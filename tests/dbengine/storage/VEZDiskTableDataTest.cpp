@@ -435,6 +435,70 @@ TEST_F(DiskTableDataTest, FailedCommitOfAnInsertIsCancelledAndTheStateReloaded) 
   ExpectTableIs(env.Open(), model);
 }
 
+// Every write of an index addition fails once in turn: a failed addition
+// leaves no index in the table's managers and the table as it was; the same
+// index can then be added and is stored.
+TEST_F(DiskTableDataTest, FailedIndexAdditionLeavesNoIndexBehind) {
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  constexpr const char* kName = "IX_Power";
+  const auto expect_power_order = [](TTestLocalCursor& c, const Model& model) {
+    std::vector<TDataRow> rows = TDiskTableEnv::ReadAll(c, TDiskTableEnv::IndexID(c, kName));
+    ASSERT_EQ(rows.size(), model.size());
+    for (std::size_t i = 1; i < rows.size(); ++i)
+      EXPECT_LT(rows[i - 1].power, rows[i].power) << "at " << i;
+  };
+  bool succeeded = false;
+  for (int k = 0; !succeeded && k < 200; ++k) {
+    SCOPED_TRACE(testing::Message() << "failing write " << k);
+    const std::string file = dir.Path("index" + std::to_string(k) + ".vez");
+    Model model;
+    {
+      TDiskTableEnv env(file, true, false);
+      env.CreateDataTable();
+      TTestLocalCursor& c = env.Open();
+      for (int n = 0; n < 300; ++n) {
+        TDataRow row = MakeDataRow(1 + n % 2, n);
+        row.power = (n * 37) % 300;
+        row.id = TDiskTableEnv::Append(c, row);
+        ASSERT_GT(row.id, 0);
+        model[row.id] = row;
+      }
+      TVEZIndexDefs defs;
+      TVEZIndexDef& def = *test::AddIndexDef(defs, kName, {"Power"}, true);
+      fs.plan.fail_at = fs.plan.mutations + k;
+      try {
+        c.AddIndex(def);
+        succeeded = true;
+      } catch (const std::exception&) {
+      }
+      fs.plan.fail_at = -1;
+      TVEZTableData& table = *c.table_data;
+      if (!succeeded) {
+        EXPECT_EQ(table.IndexManager()->IndexDefs().GetIndexDefByName(kName), nullptr);
+        EXPECT_EQ(table.IndexManager()->IndexDefs().GetCount(), 1);
+        EXPECT_EQ(table.ConstraintManager()->ConstraintDefs().GetCount(), 0)
+            << "the unique index's constraint went with it";
+        ExpectTableIs(c, model);
+        TVEZIndexDefs again;
+        c.AddIndex(*test::AddIndexDef(again, kName, {"Power"}, true));
+      }
+      TDataRow row = MakeDataRow(3, 1000);
+      row.power = 1000;
+      row.id = TDiskTableEnv::Append(c, row);
+      ASSERT_GT(row.id, 0);
+      model[row.id] = row;
+      ExpectTableIs(c, model);
+      expect_power_order(c, model);
+    }
+    TDiskTableEnv env(file, false, false);
+    TTestLocalCursor& c = env.Open();
+    ExpectTableIs(c, model);
+    expect_power_order(c, model);
+  }
+  EXPECT_TRUE(succeeded) << "the addition never got through without a fault";
+}
+
 TEST_F(DiskTableDataTest, UpdateOfADeletedRecordLeavesNoIndexEntries) {
   TDiskTableEnv env(path, true, false);
   env.CreateDataTable();
@@ -468,6 +532,43 @@ TEST_F(DiskTableDataTest, UpdateOfADeletedRecordLeavesNoIndexEntries) {
   }
   EXPECT_FALSE(stored);
   ExpectTableIs(c, model);
+}
+
+TEST_F(DiskTableDataTest, DeleteOfADeletedRecordIsRefusedAndChangesNothing) {
+  Model model;
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 5; ++n) {
+      TDataRow row = MakeDataRow(1, n);
+      row.id = TDiskTableEnv::Append(c, row);
+      model[row.id] = row;
+    }
+    ASSERT_TRUE(GoTo(c, 2));
+    TTestLocalCursor& other = env.Open();
+    ASSERT_TRUE(GoTo(other, 2));
+    other.InternalDelete();
+    ASSERT_EQ(other.ErrorCode, cecOK);
+    model.erase(2);
+    const std::int32_t state = c.table_data->RecordManager()->TableState;
+    bool deleted = true;
+    try {
+      c.InternalDelete();
+      deleted = c.ErrorCode == cecOK;
+    } catch (const EVEZException&) {
+      deleted = false;
+    }
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(c.table_data->RecordManager()->TableState, state);
+    ExpectTableIs(c, model);
+    // Nothing of the refused delete reaches the file with the next change.
+    TDataRow row = MakeDataRow(2, 9);
+    row.id = TDiskTableEnv::Append(c, row);
+    model[row.id] = row;
+  }
+  TDiskTableEnv env(path, false, false);
+  ExpectTableIs(env.Open(), model);
 }
 
 }  // namespace

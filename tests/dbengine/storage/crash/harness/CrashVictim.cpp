@@ -26,7 +26,7 @@
 #include "dbengine/storage/VEZIndexManager.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "platform/core/Exceptions.h"
-#include "tests/common/DiskDataTable.h"
+#include "tests/dbengine/storage/DiskTableTestSupport.h"
 
 namespace vez::test::crash {
 
@@ -37,8 +37,6 @@ constexpr std::int32_t kVField = 1;
 constexpr std::int32_t kBlobField = 2;
 constexpr const char* kTable = "T";
 constexpr std::size_t kMaxMessages = 8;
-
-using datatable::TConnection;
 
 TVEZDiskTableData& TableOf(TTestLocalCursor& c) {
   return static_cast<TVEZDiskTableData&>(*c.table_data);
@@ -58,7 +56,7 @@ TVEZIndexDef* AddIndex(TVEZIndexDefs& indexes, const char* name, const char* fie
   return def;
 }
 
-void CreateTable(TConnection& conn) {
+void CreateTable(TDiskTableEnv& conn) {
   TVEZFieldDefs fields;
   AddFieldDef(fields, "ID", aftInteger);
   AddFieldDef(fields, "V", aftInteger);
@@ -159,15 +157,14 @@ CrashVictim::CrashVictim(std::string directory, VictimOptions options)
 
 CrashLog CrashVictim::Run() {
   RecordingFileSystem fs(path_);
-  datatable::CreateDatabaseFile(path_, 8);
   {
-    TConnection conn(path_, true, TVEZDurability::Off);
+    TDiskTableEnv conn(path_, true, true, TVEZDurability::Off, 8);
     CreateTable(conn);
   }
-  auto conn = std::make_unique<TConnection>(path_, true, options_.durability);
+  auto conn = std::make_unique<TDiskTableEnv>(path_, false, true, options_.durability, 8);
   TTestLocalCursor& c = conn->Open(kTable);
   TVEZDiskPageManager& pm = *conn->Db().DiskPageManager();
-  datatable::TSession& session = conn->Session();
+  TestSession& session = conn->Session();
   Rows rows;
   std::map<std::int32_t, TVEZPageItemID> ids;
   auto note_state = [&] { states_.push_back({rows, IndexNames(c), UsedPages(pm)}); };
@@ -225,7 +222,8 @@ CrashLog CrashVictim::Run() {
         it->second = c.CurrentRecordID;
       }
       fs.Mark(FileOp::Kind::kCommitApply, commit);
-      session.Commit(false);
+      conn->Db().Commit(session.SessionID, false);
+      session.InTransaction = false;
     }
     fs.Mark(FileOp::Kind::kCommitEnd, commit);
     note_state();
@@ -362,7 +360,7 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
   std::vector<std::size_t> allowed{done};
   if (point.commit_begun && done + 1 < states.size()) allowed.push_back(done + 1);
   try {
-    TConnection conn(path_, false, victim_.Options().durability);
+    TDiskTableEnv conn(path_, false, false, victim_.Options().durability);
     if (conn.Session().RepairNeeded && heed_repair_flag_) {
       ++stats_.repair_needed;
       Fail(point, "the file says a repair is needed", "repair needed");
