@@ -568,6 +568,10 @@ void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
 }
 
 void TVEZDiskPageManager::SyncJournalInvalidationOver(std::int64_t position, std::int64_t count) {
+  // Another process's finished journal may name the range too, and its
+  // invalidation a power cut could lose would then undo a finished commit.
+  if (durability_ == TVEZDurability::Full && MultiUser() && journal_->IsOpened())
+    journal_->SyncInvalidationOfOthers();
   if (!journal_->IsOpened() || !journal_->InvalidationUnsynced()) return;
   for (const auto& [from, to] : journal_regions_) {
     if (position < to && from < position + count) {
@@ -589,8 +593,25 @@ bool TVEZDiskPageManager::JournalChangeFinished(const TVEZJournalContents& journ
     bytes.resize(r.Length);
     if (!file_->ReadBuffer(bytes.data(), r.Length, r.Offset)) return false;
     if (UpdateCrc32(0, bytes.data(), r.Length) != r.NewCrc) return false;
+    if (r.Kind == TVEZJournalRecordKind::HeaderArea && r.Length == TVEZDBHeader::kSize &&
+        !FileHoldsPagesOf(r.Offset, TVEZDBHeader::Decode(bytes.data())))
+      return false;
   }
   return true;
+}
+
+bool TVEZDiskPageManager::FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header) {
+  // The growth a change made may be lost to a power cut while its header
+  // reached the disk: such a change did not finish, however its CRCs match.
+  if (header.TotalPageCount <= 0) return true;
+  std::uint8_t raw[2];
+  const std::int64_t crypto_offset = header_offset + header.HeaderSize;
+  if (header.HeaderSize <= 0 || !file_->ReadBuffer(raw, 2, crypto_offset)) return false;
+  const std::int64_t locked_offset = crypto_offset + GetLE<std::int16_t>(raw);
+  if (!file_->ReadBuffer(raw, 2, locked_offset)) return false;
+  const std::int64_t first_page = locked_offset + GetLE<std::int16_t>(raw) + 4;
+  return file_->GetSize() >=
+         first_page + static_cast<std::int64_t>(header.TotalPageCount) * header.PageSize;
 }
 
 void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal) {
@@ -644,9 +665,15 @@ void TVEZDiskPageManager::RecoverWhileLocked() {
   journal_->Invalidate();
   journal_->SyncInvalidation();
   ++recovered_changes_;
+  std::vector<std::int32_t> kept = std::move(kept_added_pages_);
+  kept_added_pages_.clear();
   if (journal.IsCommit && !journal.AddedPages.empty()) {
     pending_release_ = journal.AddedPages;
-    if (free_space_manager_) ReleaseRecoveredPages();
+    if (journal.HeaderState == kept_header_state_)
+      std::erase_if(pending_release_, [&](std::int32_t page_no) {
+        return std::binary_search(kept.begin(), kept.end(), page_no);
+      });
+    if (free_space_manager_ && !pending_release_.empty()) ReleaseRecoveredPages();
   }
 }
 
@@ -875,6 +902,8 @@ TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
   TVEZFailedCommitStorage result = TVEZFailedCommitStorage::kPartlyCommitted;
   if (capture_) {
     const bool reached_file = capture_->applying;
+    const bool journaled = capture_->journal_written;
+    const std::int32_t header_state = capture_->header_state;
     if (AbandonCapture()) {
       result = TVEZFailedCommitStorage::kRestored;
       // The file now holds these pages' old images with state + 2, which the
@@ -886,6 +915,16 @@ TVEZFailedCommitStorage TVEZDiskPageManager::OnCommitFailed(
           TVEZDiskPageHeaderView h = page->PageHeader();
           h.SetState(NextPageState(h.State()));
         }
+    } else if (reached_file && journaled) {
+      // Recovery undoes the commit later; the session keeps its added pages
+      // (to retry, or to release at its rollback), so recovery must not.
+      try {
+        kept_added_pages_ = changes.AddedPageNumbers;
+        std::sort(kept_added_pages_.begin(), kept_added_pages_.end());
+        kept_header_state_ = header_state;
+      } catch (...) {
+        kept_added_pages_.clear();
+      }
     }
   }
   if (commit_holds_header_lock_) {

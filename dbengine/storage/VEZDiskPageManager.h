@@ -242,6 +242,9 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // size; raises the file's errors.
   void RestoreFromJournal(const TVEZJournalContents& journal);
   bool JournalChangeFinished(const TVEZJournalContents& journal);
+  // Whether the file is long enough for the pages header (found at
+  // header_offset) counts.
+  bool FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header);
   void RecoverWhileLocked();
   void ReleaseRecoveredPages();
   // The journal's invalidation made durable before a write it does not cover.
@@ -264,6 +267,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::unique_ptr<Capture> capture_;
   // Pages added by a torn commit undone before the free space manager existed.
   std::vector<std::int32_t> pending_release_;
+  // Added pages of a commit of this process whose own undo failed (its journal
+  // stays hot, from header state kept_header_state_): the session still holds
+  // them, so the recovery of that journal here leaves them taken.
+  std::vector<std::int32_t> kept_added_pages_;
+  std::int32_t kept_header_state_ = 0;
   // The file ranges [from, to) the last journal written names.
   std::vector<std::pair<std::int64_t, std::int64_t>> journal_regions_;
   bool recovering_ = false;

@@ -184,6 +184,7 @@ void TVEZRollbackJournal::Close() noexcept {
   file_.reset();
   writable_ = false;
   invalidation_unsynced_ = false;
+  head_known_ = false;
 }
 
 void TVEZRollbackJournal::Write(const TVEZJournalContents& contents, bool sync) {
@@ -194,6 +195,25 @@ void TVEZRollbackJournal::Write(const TVEZJournalContents& contents, bool sync) 
   } catch (const platform::Exception& e) {
     Fail("write", e);
   }
+  invalidation_unsynced_ = false;
+  std::memcpy(known_head_, bytes.data() + 8, sizeof known_head_);
+  head_known_ = true;
+}
+
+void TVEZRollbackJournal::SyncInvalidationOfOthers() {
+  if (!file_ || !writable_) return;
+  std::uint8_t head[kJournalHeadSize];
+  try {
+    if (file_->ReadPartialAt(0, head, sizeof head) != sizeof head) return;
+    // A sound magic is a change in progress or a hot journal: recovery's.
+    if (std::memcmp(head, kMagic, 8) == 0) return;
+    if (head_known_ && std::memcmp(head + 8, known_head_, sizeof known_head_) == 0) return;
+    file_->Sync();
+  } catch (const platform::Exception& e) {
+    Fail("sync", e);
+  }
+  std::memcpy(known_head_, head + 8, sizeof known_head_);
+  head_known_ = true;
   invalidation_unsynced_ = false;
 }
 

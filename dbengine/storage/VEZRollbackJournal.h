@@ -106,6 +106,10 @@ class TVEZRollbackJournal {
   void Invalidate();
   void SyncInvalidation();
   bool InvalidationUnsynced() const { return invalidation_unsynced_; }
+  // Syncs the file when the journal it holds is an invalidated one this
+  // handle neither wrote nor synced (another process's, whose invalidation
+  // may not be durable yet).
+  void SyncInvalidationOfOthers();
 
  private:
   [[noreturn]] void Fail(const char* what, const std::exception& e) const;
@@ -114,6 +118,10 @@ class TVEZRollbackJournal {
   std::unique_ptr<platform::File> file_;
   bool writable_ = false;
   bool invalidation_unsynced_ = false;
+  // Head bytes 8..47 of the last journal this handle wrote or synced: they
+  // stay when the magic is zeroed, and tell one journal from the next.
+  std::uint8_t known_head_[kJournalHeadSize - 8] = {};
+  bool head_known_ = false;
 };
 
 }  // namespace vez

@@ -278,6 +278,9 @@ class TVEZTableData : public TVEZKeyRecordSource {
 
   TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode,
                                               bool fill_bitmap);
+  // record_id, a record of a distinct view, becomes the first record of its
+  // group in the cursor's order (the one the view shows).
+  void FirstOfDistinctGroup(TVEZCursor& cursor, TVEZPageItemID& record_id);
   // Whether the record can still be read.
   bool IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id);
   // The move of a restricted view whose current record is gone: raw steps
@@ -335,6 +338,14 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // for views whose bitmap cannot hold them.
   std::int64_t WalkView(TVEZCursor& cursor,
                         const std::function<bool(TVEZPageItemID, std::int64_t)>& visit);
+  // Locate and FindKey: the first record of the search that the view shows
+  // (a distinct view hides all but the first record of a group); on success
+  // the cursor stands on it.
+  bool FindShownRecord(TVEZCursor& cursor, TVEZBaseExpression* search_expression,
+                       const TVEZScanSearchCondition* search_condition);
+  // Whether a distinct view hides the cursor's current record, which is read
+  // into record.
+  bool IsHiddenByDistinct(TVEZCursor& cursor, std::uint8_t* record);
   // Compares two key buffers by the index the conditions are on.
   std::int32_t CompareKeys(std::int32_t index_id, const std::uint8_t* key1,
                            const std::uint8_t* key2, std::int32_t field_count);

@@ -187,6 +187,9 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
     // skips groups would find the last one going back. The filled bitmap
     // answers both directions alike.
     if (cursor.DistinctFieldCount > 0 && !fill_bitmap) RefreshRecordBitmap(cursor);
+    const TVEZRecordBitmap* const bitmap = cursor.RecordBitmap;
+    const bool from_bitmap = bitmap != nullptr && bitmap->Active && !bitmap->Unusable() &&
+                             !bitmap->Outdated() && bitmap->IndexID == cursor.IndexID;
     TVEZPageItemID found;
     bool ok = false;
     if (!restart && !fill_bitmap && cursor.CurrentRecordBuffer != nullptr &&
@@ -197,6 +200,11 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
                       fill_bitmap);
     }
     if (!ok) return forward ? grrEOF : grrBOF;
+    // Without a complete bitmap a move back reaches the last record of a
+    // group; the view shows its first.
+    if (!forward && !from_bitmap && !fill_bitmap && cursor.DistinctFieldCount > 0 &&
+        cursor.IndexID != -1)
+      FirstOfDistinctGroup(cursor, found);
     const TVEZGetRecordResult result = ReadRecord(session_id, found, cursor.CurrentRecordBuffer);
     cursor.CurrentRecordID = found;
     cursor.FirstPosition = false;
@@ -218,6 +226,41 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
   cursor.FirstPosition = info.FirstPosition;
   cursor.LastPosition = info.LastPosition;
   return info.GetRecordResult;
+}
+
+void TVEZTableData::FirstOfDistinctGroup(TVEZCursor& cursor, TVEZPageItemID& record_id) {
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  TRecordScratch group(std::max(cursor.RecordBufferSize, GetRecordBufferSize()));
+  if (ReadRecord(session_id, record_id, group.Get()) != grrOK) return;
+  const TVEZPageItemID saved_id = cursor.CurrentRecordID;
+  const bool saved_first = cursor.FirstPosition;
+  const bool saved_last = cursor.LastPosition;
+  std::uint8_t* const saved_distinct = cursor.DistinctRecordBuffer;
+  auto restore = [&] {
+    cursor.CurrentRecordID = saved_id;
+    cursor.FirstPosition = saved_first;
+    cursor.LastPosition = saved_last;
+    cursor.DistinctRecordBuffer = saved_distinct;
+  };
+  try {
+    // The last record of the groups before, then the next record after it.
+    cursor.CurrentRecordID = record_id;
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    cursor.DistinctRecordBuffer = group.Get();
+    TVEZPageItemID before;
+    const bool has_before =
+        FindRecord(cursor, nullptr, nullptr, false, false, &before, nullptr, false);
+    cursor.DistinctRecordBuffer = nullptr;
+    if (has_before) cursor.CurrentRecordID = before;
+    TVEZPageItemID first;
+    if (FindRecord(cursor, nullptr, nullptr, !has_before, true, &first, nullptr, false))
+      record_id = first;
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
 }
 
 bool TVEZTableData::IsRecordPresent(std::int32_t session_id, TVEZPageItemID record_id) {
@@ -670,8 +713,10 @@ bool TVEZTableData::ScanIndexInRecordOrder(TScanState& state) {
   const bool stop_at_first = start->Condition == scEqual && !start->PartialCompare && one_column;
   // Entries of one key stand in record order, so the scan may go on from the
   // current record's entry, but only when that record has the key: from any
-  // other entry it would miss the records of the key that lie behind it.
-  bool restart_index = state.Restart || start->Condition != scEqual || !one_column;
+  // other entry it would miss the records of the key that lie behind it. A
+  // prefix match spans several keys and always starts over.
+  bool restart_index =
+      state.Restart || start->Condition != scEqual || start->PartialCompare || !one_column;
   if (!restart_index) {
     restart_index = ReadRecord(state.SessionID, state.CurRecordID, state.Record) != grrOK ||
                     index->CompareRecordBuffersByIndex(state.Record, start->KeyRecordBuffer,
@@ -750,8 +795,10 @@ bool TVEZTableData::ScanIndexInCursorOrder(TScanState& state) {
   };
   TVEZPageItemID id = state.CurRecordID;
   bool first_call = true;
-  while (scan_index->FindRecord(state.SessionID, first_call, true, start, end, state.Record, id,
-                                search.get())) {
+  // Every candidate is seen, in either direction; the direction must be the
+  // one the bounds were ordered for, or the scan runs from the wrong one.
+  while (scan_index->FindRecord(state.SessionID, first_call, state.GoForward, start, end,
+                                state.Record, id, search.get())) {
     first_call = false;
     if (ReadRecord(state.SessionID, id, state.Record) != grrOK ||
         !IsRecordMatched(state, state.Record, id))
@@ -887,16 +934,64 @@ std::int64_t TVEZTableData::WalkView(
 // ---------------------------------------------------------------------------
 // Public searches, counts and numbers
 
+bool TVEZTableData::FindShownRecord(TVEZCursor& cursor, TVEZBaseExpression* search_expression,
+                                    const TVEZScanSearchCondition* search_condition) {
+  TVEZPageItemID found;
+  if (!FindRecord(cursor, search_expression, search_condition, true, true, &found, nullptr, false))
+    return false;
+  const bool distinct = cursor.DistinctFieldCount > 0 && cursor.IndexID != -1;
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  TRecordScratch group(std::max(cursor.RecordBufferSize, GetRecordBufferSize()));
+  for (;;) {
+    cursor.CurrentRecordID = found;
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    if (!distinct || !IsHiddenByDistinct(cursor, group.Get())) return true;
+    // A distinct view shows only the first record of a group. The group's
+    // first record came before and did not match, so no record of this
+    // group is shown: the search goes on after it. group holds the record.
+    std::uint8_t* const saved = cursor.DistinctRecordBuffer;
+    cursor.DistinctRecordBuffer = group.Get();
+    bool more = false;
+    try {
+      more = FindRecord(cursor, search_expression, search_condition, false, true, &found, nullptr,
+                        false);
+    } catch (...) {
+      cursor.DistinctRecordBuffer = saved;
+      throw;
+    }
+    cursor.DistinctRecordBuffer = saved;
+    if (!more || ReadRecord(session_id, found, group.Get()) != grrOK) return false;
+  }
+}
+
+bool TVEZTableData::IsHiddenByDistinct(TVEZCursor& cursor, std::uint8_t* record) {
+  // The record (the cursor's current one, read into record) is hidden when
+  // the view's record before it, distinct aside, has the same group key.
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  if (ReadRecord(session_id, cursor.CurrentRecordID, record) != grrOK) return false;
+  std::uint8_t* const saved = cursor.DistinctRecordBuffer;
+  cursor.DistinctRecordBuffer = nullptr;
+  TVEZPageItemID previous;
+  bool has_previous = false;
+  try {
+    has_previous = FindRecord(cursor, nullptr, nullptr, false, false, &previous, nullptr, false);
+  } catch (...) {
+    cursor.DistinctRecordBuffer = saved;
+    throw;
+  }
+  cursor.DistinctRecordBuffer = saved;
+  if (!has_previous) return false;
+  TRecordScratch before(std::max(cursor.RecordBufferSize, GetRecordBufferSize()));
+  if (ReadRecord(session_id, previous, before.Get()) != grrOK) return false;
+  return CompareKeys(cursor.IndexID, before.Get(), record, cursor.DistinctFieldCount) == 0;
+}
+
 bool TVEZTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
   if (search_expression == nullptr) throw EVEZException(10272, "Nil pointer occured");
   TVEZLockGuard guard(*this);
   TPositionKeeper position(cursor);
-  TVEZPageItemID found;
-  if (!FindRecord(cursor, search_expression, nullptr, true, true, &found, nullptr, false))
-    return false;
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  cursor.CurrentRecordID = found;
+  if (!FindShownRecord(cursor, search_expression, nullptr)) return false;
   GetRecordBuffer(cursor, grmCurrent);
   position.Keep();
   return true;
@@ -918,11 +1013,7 @@ bool TVEZTableData::FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condi
   condition.KeyRecordBuffer = cursor.KeyBuffer;
   condition.KeyRecordBufferSize = cursor.KeyBufferSize;
   condition.IndexID = cursor.IndexID;
-  TVEZPageItemID found;
-  if (!FindRecord(cursor, nullptr, &condition, true, true, &found, nullptr, false)) return false;
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  cursor.CurrentRecordID = found;
+  if (!FindShownRecord(cursor, nullptr, &condition)) return false;
   position.Keep();
   return true;
 }

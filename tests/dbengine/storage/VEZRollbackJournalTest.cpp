@@ -935,5 +935,158 @@ TEST(VEZRollbackJournalTest, DirectWriteSyncsTheInvalidationOnlyOverJournaledPag
   EXPECT_EQ(fs.plan.syncs, 1);
 }
 
+// A power cut can lose the growth of the file while the header that counts
+// the new pages reaches the disk, and every journaled region then matches its
+// new image: the change did not finish and is undone, never kept (10479).
+TEST(VEZRollbackJournalTest, GrowthLostToAPowerCutIsUndoneThoughEveryCrcMatches) {
+  ScratchDir dir;
+  const std::string name = dir.Path("grow.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  std::int64_t before_size = 0;
+  std::int32_t before_pages = 0;
+  {
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    for (int i = 0; i < 40; ++i) {
+      pm.ReadDBHeader();
+      before_pages = pm.DBHeader().TotalPageCount;
+      before_size = static_cast<std::int64_t>(ReadAll(name).size());
+      AddPageWith(pm, 0x40);
+      if (static_cast<std::int64_t>(ReadAll(name).size()) > before_size) break;
+    }
+    pm.CloseDatabase();
+  }
+  const std::vector<std::uint8_t> grown = ReadAll(name);
+  ASSERT_GT(static_cast<std::int64_t>(grown.size()), before_size);
+  // The growing allocation's journal, as if its invalidation were lost.
+  std::vector<std::uint8_t> journal = ReadAll(name + "-journal");
+  std::memcpy(journal.data(), "VEZJRNL\x01", 8);
+  TVEZJournalContents contents;
+  ASSERT_TRUE(DecodeJournal(journal.data(), journal.size(), contents));
+  ASSERT_EQ(contents.OriginalFileSize, before_size);
+  struct Row {
+    const char* label;
+    bool growth_lost;
+  };
+  for (const Row& row : {Row{"growth kept", false}, Row{"growth lost", true}}) {
+    SCOPED_TRACE(row.label);
+    std::vector<std::uint8_t> db = grown;
+    if (row.growth_lost) db.resize(static_cast<std::size_t>(before_size));
+    const std::string check = dir.Path("check.vez");
+    WriteAll(check, db);
+    WriteAll(check + "-journal", journal);
+    TVEZDiskPageManager pm;
+    EXPECT_FALSE(Open(pm, check).repair_needed);
+    EXPECT_EQ(pm.RecoveredChanges(), row.growth_lost ? 1 : 0);
+    EXPECT_EQ(pm.FinishedJournalsSeen(), row.growth_lost ? 0 : 1);
+    pm.ReadDBHeader();
+    if (row.growth_lost) {
+      EXPECT_EQ(pm.DBHeader().TotalPageCount, before_pages);
+    }
+    EXPECT_GE(static_cast<std::int64_t>(ReadAll(check).size()),
+              pm.OffsetToFirstPage() + std::int64_t{pm.DBHeader().TotalPageCount} * 512);
+  }
+}
+
+// The same across processes: a journal another process finished and
+// invalidated may name the page, so its invalidation is synced before the
+// first direct write after each such journal, and not again for the same one.
+TEST(VEZRollbackJournalTest, DirectWriteSyncsAnotherProcesssInvalidationOncePerJournal) {
+  ScratchDir dir;
+  const std::string name = dir.Path("direct2.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TVEZDiskPageManager writer, other;
+  Open(writer, name);
+  Open(other, name);
+  const std::uint8_t bytes[2] = {1, 2};
+  for (const std::uint8_t fill : {0x31, 0x32}) {
+    SCOPED_TRACE(fill);
+    ChangePage(writer, 2, fill);
+    writer.ApplyChanges(kSession);
+    fs.plan = {};
+    other.WritePageRegion(bytes, 2, 100, 2);
+    EXPECT_EQ(fs.plan.syncs, 1);
+    other.WritePageRegion(bytes, 3, 200, 2);
+    EXPECT_EQ(fs.plan.syncs, 1);
+  }
+  // Durability normal promises nothing against a power cut: no sync.
+  other.SetDurability(TVEZDurability::Normal);
+  ChangePage(writer, 2, 0x33);
+  writer.ApplyChanges(kSession);
+  fs.plan = {};
+  other.WritePageRegion(bytes, 2, 100, 2);
+  EXPECT_EQ(fs.plan.syncs, 0);
+}
+
+// Every write from the n-th on fails while failing is set: a commit whose own
+// undo fails as well.
+class FailingFromFile : public platform::FileWrapper {
+ public:
+  FailingFromFile(std::unique_ptr<platform::File> target, int& writes, int& fail_from)
+      : FileWrapper(std::move(target)), writes_(writes), fail_from_(fail_from) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    if (fail_from_ >= 0 && writes_++ >= fail_from_)
+      throw platform::EOSError(EIO, "injected failure");
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+
+ private:
+  int& writes_;
+  int& fail_from_;
+};
+
+class FailingFromFileSystem : public platform::FileSystemWrapper {
+ public:
+  FailingFromFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  int writes = 0;
+  int fail_from = -1;
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<FailingFromFile>(FileSystemWrapper::OpenFile(path, access, share),
+                                             writes, fail_from);
+  }
+};
+
+// A commit whose undo in this process fails leaves its journal hot; the
+// recovery that later undoes it leaves the pages the session added taken,
+// since the session still holds them: its retry commits them and its
+// rollback releases them, each exactly once.
+TEST(VEZRollbackJournalTest, FailedUndoLeavesTheSessionsAddedPagesToTheSession) {
+  for (const bool retry : {true, false}) {
+    SCOPED_TRACE(retry ? "retry" : "rollback");
+    ScratchDir dir;
+    const std::string name = dir.Path("undo.vez");
+    MakeDatabase(name, 3, 1, 512, 2);
+    FailingFromFileSystem fs;
+    platform::ScopedFileSystem scope(fs);
+    TVEZDiskPageManager pm;
+    Open(pm, name);
+    ChangePage(pm, 2, 0x55);
+    const std::int32_t added = AddPageWith(pm, 0x66);
+    ASSERT_TRUE(pm.FreeSpaceManager()->GetPageUsageFromPFS(added));
+    fs.writes = 0;
+    fs.fail_from = 2;  // journal, header: then the pages and the undo fail
+    EXPECT_THROW(pm.ApplyChanges(kSession), EVEZException);
+    fs.fail_from = -1;
+    if (retry) {
+      pm.ApplyChanges(kSession);
+    } else {
+      pm.CancelChanges(kSession);
+    }
+    EXPECT_EQ(pm.RecoveredChanges(), 1);
+    EXPECT_EQ(pm.FreeSpaceManager()->GetPageUsageFromPFS(added), retry);
+    pm.CloseDatabase();
+    TVEZDiskPageManager again;
+    EXPECT_FALSE(Open(again, name).repair_needed);
+    EXPECT_EQ(again.FreeSpaceManager()->GetPageUsageFromPFS(added), retry);
+    EXPECT_EQ(PageFill(again, 2).first == 0x55, retry);
+    if (retry) {
+      EXPECT_EQ(PageFill(again, added), std::make_pair(std::uint8_t{0x66}, true));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vez
