@@ -326,16 +326,6 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
   if (!kSanitized) {
     EXPECT_GE(run.power_cut.pairs, 1000);
   }
-  // Known open defect of the journal: a change that grows the file journals
-  // no record of the grown size, so after a power cut that kept the new
-  // header but not the growth, recovery keeps the change and the open refuses
-  // the short file (10479). Only that failure is let through, and only as a
-  // skip; any other failure fails the test.
-  const auto& kinds = run.power_cut.failure_kinds;
-  if (run.power_cut.failures > 0 && kinds.size() == 1 &&
-      kinds.begin()->first == "open: native error 10479")
-    GTEST_SKIP() << "file growth lost by a power cut is kept as a finished change: "
-                 << run.power_cut.Summary();
   EXPECT_EQ(run.power_cut.failures, 0) << run.power_cut.Summary();
 }
 
