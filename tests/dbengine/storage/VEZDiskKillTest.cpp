@@ -25,11 +25,13 @@
 #include "tests/dbengine/storage/DiskTestSupport.h"
 
 // The sanitizer build runs the engine many times slower and starts each
-// process slowly: it kills fewer appenders.
+// process slowly: it kills fewer appenders and lets each run longer.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kKills = 30;
+constexpr std::uint32_t kMaxRunUs = 100000;
 #else
 constexpr int kKills = 100;
+constexpr std::uint32_t kMaxRunUs = 25000;
 #endif
 
 namespace vez {
@@ -99,7 +101,7 @@ TEST(VEZDiskKillTest, KilledAppenderKeepsEveryCommittedRowAndNoOther) {
         ASSERT_EQ(appender->ReadLine(), "ok");
         ASSERT_EQ(appender->ReadLine().substr(0, 2), "ok");
         appender->AwaitEvent("appending");
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 25000));
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % kMaxRunUs));
       }
       appender->Kill();
       killed_in_open += in_open ? 1 : 0;
