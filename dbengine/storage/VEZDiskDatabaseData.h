@@ -36,6 +36,7 @@
 #include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
 #include "dbengine/storage/VEZDatabaseData.h"
+#include "dbengine/storage/VEZDurability.h"
 
 namespace vez {
 

@@ -53,8 +53,18 @@
 //   begin / commit [flush] / rollback   the session's transaction
 //   tables                     the catalogue's table names
 //   connections                the sessions file's connection count
+//   slowwrites US              from now on every write to a file waits US
+//                              microseconds first (a slow disk)
+//   appendloop FILE SEED FROM  commits of 1 to 50 rows of measurement 1 from
+//                              reading FROM on, for ever, after "@appending";
+//                              FILE holds "COMMITTED PENDING" (rows), PENDING
+//                              past COMMITTED while a commit may be under way
+//   checkrows                  the rows of measurement 1 must be readings
+//                              0..N-1 with IDs 1..N, in storage order and in
+//                              IX_MeasTime order; answers N
 // A read of the commands waits at most 60 s; then, or at the end of input,
 // the worker ends, so it never outlives a test that lost it.
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -67,6 +77,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -194,6 +205,38 @@ class StallFileSystem : public platform::FileSystemWrapper {
   std::string path_;
   int stall_at_;
   int count_ = 0;
+};
+
+// Every write waits first, as on a slow disk: a kill at a random moment then
+// often lands among a commit's writes instead of between commits.
+class SlowFile : public platform::FileWrapper {
+ public:
+  SlowFile(std::unique_ptr<platform::File> target, int delay_us)
+      : FileWrapper(std::move(target)), delay_us_(delay_us) {}
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us_));
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+
+ private:
+  int delay_us_;
+};
+
+class SlowFileSystem : public platform::FileSystemWrapper {
+ public:
+  explicit SlowFileSystem(int delay_us)
+      : FileSystemWrapper(platform::PosixFileSystem()), delay_us_(delay_us) {}
+  std::unique_ptr<platform::File> CreateFile(const std::string& path,
+                                             platform::FileShare share) override {
+    return std::make_unique<SlowFile>(FileSystemWrapper::CreateFile(path, share), delay_us_);
+  }
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<SlowFile>(FileSystemWrapper::OpenFile(path, access, share), delay_us_);
+  }
+
+ private:
+  int delay_us_;
 };
 
 TVEZLockType KindOf(const std::string& name) {
@@ -410,6 +453,16 @@ class Worker {
         answer += " " + name;
     } else if (cmd == "connections") {
       answer = "ok " + std::to_string(Env().Db().GetDBFileConnectionsCount());
+    } else if (cmd == "slowwrites") {
+      Close();
+      slow_scope_.reset();
+      slow_fs_ = std::make_unique<SlowFileSystem>(Int(w.at(1)));
+      slow_scope_ = std::make_unique<platform::ScopedFileSystem>(*slow_fs_);
+      answer = "ok";
+    } else if (cmd == "appendloop") {
+      AppendLoop(w.at(1), static_cast<std::uint32_t>(Int(w.at(2))), Int(w.at(3)));
+    } else if (cmd == "checkrows") {
+      answer = "ok " + std::to_string(CheckRows());
     } else {
       return false;
     }
@@ -455,6 +508,59 @@ class Worker {
     if (rows != by_index) r.sorted = false;
     return r;
   }
+  // Never returns: the test kills the worker at a moment of its choosing.
+  void AppendLoop(const std::string& progress_path, std::uint32_t seed, std::int32_t from) {
+    const int fd = ::open(progress_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot open " + progress_path);
+    // One pwrite each: a killed process leaves either the old or the new pair.
+    const auto note = [fd](std::int64_t committed, std::int64_t pending) {
+      const std::string text = std::to_string(committed) + " " + std::to_string(pending) + "\n";
+      char line[48] = {};
+      std::copy(text.begin(), text.end(), line);
+      if (::pwrite(fd, line, sizeof line, 0) != static_cast<ssize_t>(sizeof line)) std::exit(5);
+    };
+    test::TTestLocalCursor& c = Cursor("Data");
+    std::mt19937 rng(seed);
+    std::int64_t committed = from;
+    note(committed, committed);
+    WriteLine("@appending");
+    for (;;) {
+      const auto n = static_cast<std::int32_t>(1 + rng() % 50);
+      Env().Session().StartTransaction();
+      for (std::int32_t i = 0; i < n; ++i) {
+        const auto reading = static_cast<std::int32_t>(committed + i);
+        if (test::TDiskTableEnv::Append(c, test::MakeDataRow(1, reading)) != reading + 1)
+          throw std::runtime_error("append of reading " + std::to_string(reading) + " refused");
+      }
+      note(committed, committed + n);
+      Env().Db().Commit(Env().Session().SessionID, false);
+      Env().Session().InTransaction = false;
+      committed += n;
+      note(committed, committed);
+    }
+  }
+  std::int64_t CheckRows() {
+    test::TTestLocalCursor& c = Cursor("Data");
+    const auto stored = test::TDiskTableEnv::ReadAll(c);
+    const TVEZIndexDef* index = c.IndexDefs().GetIndexDefByName(test::kDataIndexName);
+    if (index == nullptr) throw std::logic_error("no index");
+    const auto by_index = test::TDiskTableEnv::ReadAll(c, index->ObjectID);
+    for (const auto* rows : {&stored, &by_index}) {
+      const char* order = rows == &stored ? "storage" : "index";
+      if (rows->size() != stored.size())
+        throw std::runtime_error(std::string(order) + " order has " + std::to_string(rows->size()) +
+                                 " rows, storage order " + std::to_string(stored.size()));
+      for (std::size_t i = 0; i < rows->size(); ++i) {
+        test::TDataRow want = test::MakeDataRow(1, static_cast<std::int32_t>(i));
+        want.id = static_cast<std::int64_t>(i) + 1;
+        if (!((*rows)[i] == want))
+          throw std::runtime_error(std::string(order) + " order: row " + std::to_string(i) +
+                                   " is ID " + std::to_string((*rows)[i].id) + ", not reading " +
+                                   std::to_string(i));
+      }
+    }
+    return static_cast<std::int64_t>(stored.size());
+  }
   static TVEZDurability DurabilityOf(const std::string& name) {
     if (name == "off") return TVEZDurability::Off;
     if (name == "normal") return TVEZDurability::Normal;
@@ -476,6 +582,8 @@ class Worker {
   }
 
   ScaledClock& clock_;
+  std::unique_ptr<SlowFileSystem> slow_fs_;
+  std::unique_ptr<platform::ScopedFileSystem> slow_scope_;
   std::unique_ptr<test::TDiskTableEnv> env_;
   std::map<std::string, test::TTestLocalCursor*> cursors_;
   std::unique_ptr<TVEZDiskPageManager> page_manager_;
