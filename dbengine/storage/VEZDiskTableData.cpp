@@ -121,10 +121,6 @@ bool TVEZDiskTableData::MultiUser() const {
   return FDatabaseData->MultiUser();
 }
 
-bool TVEZDiskTableData::InTransaction(const TVEZCursor* cursor) {
-  return cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
-}
-
 TVEZDiskRecordManager* TVEZDiskTableData::DiskRecordManager() const {
   return static_cast<TVEZDiskRecordManager*>(FRecordManager.get());
 }
@@ -832,15 +828,6 @@ std::int64_t TVEZDiskTableData::LastAutoincValue(std::int32_t field_no, TVEZBase
 
 // ---------------------------------------------------------------------------
 // Record changes
-
-void TVEZDiskTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
 
 bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);

@@ -101,12 +101,6 @@ void TVEZMemoryTableData::CreateConstraintManager(TVEZConstraintDefs& constraint
   TVEZTableData::CreateConstraintManager(constraint_defs);
 }
 
-void TVEZMemoryTableData::ApplyOutsideTransaction(TVEZCursor* cursor) {
-  const bool in_transaction =
-      cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
-  ApplyChanges(SessionIDOf(cursor), in_transaction);
-}
-
 void TVEZMemoryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs,
                                       TVEZIndexDefs& index_defs,
                                       TVEZConstraintDefs& constraint_defs) {
@@ -378,15 +372,6 @@ void TVEZMemoryTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int32_
 
 // ---------------------------------------------------------------------------
 // Records
-
-void TVEZMemoryTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
 
 bool TVEZMemoryTableData::InsertRecord(TVEZCursor& cursor) {
   if (FRecordManager == nullptr) throw EVEZException(10010, "Nil pointer occured");

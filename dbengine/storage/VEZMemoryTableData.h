@@ -108,8 +108,6 @@ class TVEZMemoryTableData : public TVEZTableData {
   // Frees the blocks of stored that new_record no longer names (every block
   // of stored when new_record is null).
   void FreeReplacedBlobs(const std::uint8_t* stored, const std::uint8_t* new_record);
-  void ApplyOutsideTransaction(TVEZCursor* cursor);
-  void ShowOrHideInBitmap(TVEZCursor& cursor);
 
   std::unique_ptr<TVEZMemoryPageManager> FMemoryPageManager;
   TVEZBlobHandleTable FBlobHandles;

@@ -72,12 +72,6 @@ void TVEZTemporaryTableData::CreateRecordManager() {
       GetRecordBufferSize(), FRecordsPerPage, FAllocRecordsBy, DisableTempFiles());
 }
 
-void TVEZTemporaryTableData::ApplyOutsideTransaction(TVEZCursor* cursor) {
-  const bool in_transaction =
-      cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
-  ApplyChanges(SessionIDOf(cursor), in_transaction);
-}
-
 void TVEZTemporaryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs,
                                          TVEZIndexDefs& index_defs,
                                          TVEZConstraintDefs& constraint_defs) {
@@ -335,15 +329,6 @@ void TVEZTemporaryTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int
 
 // ---------------------------------------------------------------------------
 // Records
-
-void TVEZTemporaryTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
 
 bool TVEZTemporaryTableData::InsertRecord(TVEZCursor& cursor) {
   if (FRecordManager == nullptr) throw EVEZException(10134, "Nil pointer occured");

@@ -119,8 +119,6 @@ class TVEZTemporaryTableData : public TVEZTableData {
   TVEZPartialTemporaryBLOBDescriptor ReadBlobEntry(std::int64_t offset, std::int32_t seek_error,
                                                    std::int32_t read_error);
   void SetBlobOffset(std::uint8_t* record, std::int32_t field_no, std::int64_t offset);
-  void ApplyOutsideTransaction(TVEZCursor* cursor);
-  void ShowOrHideInBitmap(TVEZCursor& cursor);
 
   std::unique_ptr<TVEZStream> FBLOBFile;
   std::int32_t FRecordsPerPage;
