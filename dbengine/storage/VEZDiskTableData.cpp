@@ -829,6 +829,15 @@ std::int64_t TVEZDiskTableData::LastAutoincValue(std::int32_t field_no, TVEZBase
 // ---------------------------------------------------------------------------
 // Record changes
 
+void TVEZDiskTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
+  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
+  if (bitmap == nullptr || !bitmap->Active) return;
+  if (IsRecordAccepted(cursor))
+    bitmap->ShowRecord(cursor.CurrentRecordID);
+  else
+    bitmap->HideRecord(cursor.CurrentRecordID);
+}
+
 bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
