@@ -14,6 +14,7 @@
 #include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
+#include "dbengine/storage/VEZScratchRecordBuffer.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "platform/core/CheckedMath.h"
 
@@ -25,27 +26,6 @@ namespace {
 
 constexpr std::int32_t kBlobHandleOffset = 6;  // after the 6-byte page item id
 constexpr std::int32_t kBlobBlockHeader = 12;  // NumBlocks, UncompressedSize
-
-// A record buffer of the cursor, freed through the cursor at scope end.
-class TScratchBuffer {
- public:
-  explicit TScratchBuffer(TVEZCursor& cursor)
-      : FCursor(cursor), FBuffer(cursor.AllocateRecordBuffer()) {}
-  ~TScratchBuffer() {
-    try {
-      FCursor.FreeRecordBuffer(FBuffer);
-    } catch (...) {
-      // A damaged block is reported by the allocator; a release cannot pass it on.
-    }
-  }
-  TScratchBuffer(const TScratchBuffer&) = delete;
-  TScratchBuffer& operator=(const TScratchBuffer&) = delete;
-  std::uint8_t* Get() const { return FBuffer; }
-
- private:
-  TVEZCursor& FCursor;
-  std::uint8_t* FBuffer;
-};
 
 std::int64_t BlockDataSize(const std::uint8_t* block) {
   return MemoryManager().GetMemoryBufferSize(block) - kBlobBlockHeader;
@@ -439,7 +419,7 @@ bool TVEZMemoryTableData::DeleteRecord(TVEZCursor& cursor) {
     std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
     void* position = cursor.SavePosition();
     try {
-      TScratchBuffer scratch(cursor);
+      TVEZScratchRecordBuffer scratch(cursor);
       // The index finds the record's place by its key: the scratch buffer
       // starts as a copy of the record.
       if (saved_buffer != nullptr)
