@@ -26,10 +26,12 @@ namespace vez {
 namespace {
 
 using test::AddPageWith;
+using test::ChangePage;
 using test::FaultFileSystem;
 using test::MakeDatabase;
 using test::Open;
 using test::Opened;
+using test::PageFill;
 using test::ReadAll;
 using test::ScratchDir;
 using test::WriteAll;
@@ -240,23 +242,6 @@ class SnapshotFileSystem : public platform::FileSystemWrapper {
   std::string db_path_;
   std::function<void(const std::string&, std::int64_t, const void*, std::size_t)> on_write_;
 };
-
-void ChangePage(TVEZDiskPageManager& pm, std::int32_t page_no, std::uint8_t fill) {
-  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
-  std::memset(p->PageData(), fill, pm.PageDataSize());
-  p->SetIsDirty(true);
-  pm.PutPage(p);
-}
-
-std::pair<std::uint8_t, bool> PageFill(TVEZDiskPageManager& pm, std::int32_t page_no) {
-  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
-  const std::uint8_t first = p->PageData()[0];
-  bool same = true;
-  for (std::int32_t i = 0; i < pm.PageDataSize(); ++i)
-    same = same && p->PageData()[i] == first;
-  pm.PutPage(p);
-  return {first, same};
-}
 
 // A database of 512-byte pages A, B, C (fills 1, 2, 3) and a run of filler
 // pages, then a transaction that changes A and B, adds D and removes C (and
