@@ -47,7 +47,7 @@ std::uint8_t* NewBlobBlock(std::int32_t num_blocks, std::int64_t uncompressed_si
 
 TVEZMemoryTableData::TVEZMemoryTableData(TVEZDatabaseData* database_data,
                                          std::int32_t alloc_records_by)
-    : TVEZTableData(database_data),
+    : TVEZProcessTableData(database_data),
       FMemoryPageManager(std::make_unique<TVEZMemoryPageManager>()),
       FAllocRecordsBy(alloc_records_by) {
   SetPageManager(FMemoryPageManager.get());
@@ -96,12 +96,6 @@ void TVEZMemoryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_d
   if (cursor != nullptr) ApplyOutsideTransaction(cursor);
 }
 
-void TVEZMemoryTableData::DeleteTable(TVEZCursor* cursor, bool design_mode) {
-  TVEZTableData::DeleteTable(cursor, design_mode);
-  if (design_mode && !FCursorList.empty()) return;
-  FDatabaseData->FreeTableData(this);
-}
-
 void TVEZMemoryTableData::EmptyTable(TVEZCursor* /*cursor*/) {
   TVEZLockGuard guard(*this);
   TVEZTableData::EmptyTable(nullptr);
@@ -115,18 +109,6 @@ void TVEZMemoryTableData::OpenTable(TVEZCursor& cursor) {
   SetTableName(cursor.TableName);
   cursor.InMemory = true;
   TVEZTableData::OpenTable(cursor);
-}
-
-void TVEZMemoryTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::AddIndex(index_def, cursor);
-  ApplyOutsideTransaction(cursor);
-}
-
-void TVEZMemoryTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::DeleteIndex(index_id, cursor);
-  ApplyOutsideTransaction(cursor);
 }
 
 std::int64_t TVEZMemoryTableData::GetApproximateRecordCount(std::int32_t /*session_id*/) {
@@ -521,10 +503,7 @@ std::int64_t TVEZMemoryTableData::LastAutoincValue(std::int32_t field_no,
 // ---------------------------------------------------------------------------
 // Database data
 
-TVEZMemoryDatabaseData::TVEZMemoryDatabaseData() {
-  SetPageManager(nullptr);
-  SetDatabaseName(kDatabaseName);
-}
+TVEZMemoryDatabaseData::TVEZMemoryDatabaseData() : TVEZProcessDatabaseData(kDatabaseName) {}
 
 TVEZMemoryDatabaseData::~TVEZMemoryDatabaseData() = default;
 
@@ -538,12 +517,6 @@ TVEZTableData* TVEZMemoryDatabaseData::CreateTableData(TVEZCursor& cursor) {
   auto table = std::make_unique<TVEZMemoryTableData>(this, kAllocRecordsBy);
   table->SetTableName(cursor.TableName);
   return AddTableData(std::move(table));
-}
-
-std::int32_t TVEZMemoryDatabaseData::GetNewObjectId() {
-  TVEZLockGuard guard(*this);
-  FLastObjectID = CheckedAdd(FLastObjectID, 1);
-  return FLastObjectID;
 }
 
 TVEZMemoryDatabaseData& MemoryDatabaseData() {

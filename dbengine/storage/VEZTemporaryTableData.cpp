@@ -40,7 +40,7 @@ std::int32_t ChunkOf(std::int64_t left) {
 TVEZTemporaryTableData::TVEZTemporaryTableData(TVEZDatabaseData* database_data,
                                                std::int32_t records_per_page,
                                                std::int32_t alloc_records_by)
-    : TVEZTableData(database_data),
+    : TVEZProcessTableData(database_data),
       FRecordsPerPage(records_per_page),
       FAllocRecordsBy(alloc_records_by) {}
 
@@ -98,12 +98,6 @@ void TVEZTemporaryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& fiel
   if (cursor != nullptr) ApplyOutsideTransaction(cursor);
 }
 
-void TVEZTemporaryTableData::DeleteTable(TVEZCursor* cursor, bool design_mode) {
-  TVEZTableData::DeleteTable(cursor, design_mode);
-  if (design_mode && !FCursorList.empty()) return;
-  FDatabaseData->FreeTableData(this);
-}
-
 void TVEZTemporaryTableData::EmptyTable(TVEZCursor* /*cursor*/) {
   TVEZLockGuard guard(*this);
   // Made first: a table that cannot get a new BLOB file is not emptied.
@@ -121,18 +115,6 @@ void TVEZTemporaryTableData::OpenTable(TVEZCursor& cursor) {
   // indexes then imply no constraints).
   cursor.Temporary = true;
   TVEZTableData::OpenTable(cursor);
-}
-
-void TVEZTemporaryTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::AddIndex(index_def, cursor);
-  ApplyOutsideTransaction(cursor);
-}
-
-void TVEZTemporaryTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::DeleteIndex(index_id, cursor);
-  ApplyOutsideTransaction(cursor);
 }
 
 std::int64_t TVEZTemporaryTableData::GetApproximateRecordCount(std::int32_t /*session_id*/) {
@@ -397,10 +379,7 @@ std::int64_t TVEZTemporaryTableData::InternalGetRecordCount(TVEZCursor& /*cursor
 // ---------------------------------------------------------------------------
 // Database data
 
-TVEZTemporaryDatabaseData::TVEZTemporaryDatabaseData() {
-  SetPageManager(nullptr);
-  SetDatabaseName(kDatabaseName);
-}
+TVEZTemporaryDatabaseData::TVEZTemporaryDatabaseData() : TVEZProcessDatabaseData(kDatabaseName) {}
 
 TVEZTemporaryDatabaseData::~TVEZTemporaryDatabaseData() = default;
 
@@ -408,12 +387,6 @@ TVEZTableData* TVEZTemporaryDatabaseData::CreateTableData(TVEZCursor& cursor) {
   auto table = std::make_unique<TVEZTemporaryTableData>(this, kRecordsPerPage, kAllocRecordsBy);
   table->SetTableName(cursor.TableName);
   return AddTableData(std::move(table));
-}
-
-std::int32_t TVEZTemporaryDatabaseData::GetNewObjectId() {
-  TVEZLockGuard guard(*this);
-  FLastObjectID = CheckedAdd(FLastObjectID, 1);
-  return FLastObjectID;
 }
 
 TVEZTemporaryDatabaseData& TemporaryDatabaseData() {
