@@ -8,14 +8,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <memory>
-#include <stdexcept>
 
-#include "dbengine/foundation/VEZTypes.h"
-#include "dbengine/storage/VEZBaseSession.h"
-#include "dbengine/storage/VEZMemoryTableData.h"
-#include "tests/common/VEZTestLocalCursor.h"
-#include "tests/dbengine/storage/StorageTestDoubles.h"
+#include "bench/BenchMemoryDataTable.h"
 
 namespace {
 
@@ -25,49 +19,11 @@ constexpr std::int64_t kRows = 1000000;
 constexpr std::int32_t kReadingsPerMeasurement = 36000;
 constexpr double kWanted = 14.0;
 
-struct DataTable {
-  TVEZMemoryDatabaseData db;
-  test::TestSession session;
-  test::TTestLocalCursor cursor;
-  TVEZMemoryTableData* table = nullptr;
-  std::int32_t off_measurement = 0, off_time = 0, off_power = 0, off_speed = 0, off_torque = 0,
-               off_error = 0;
+struct DataTable : bench::MemoryDataTable<kReadingsPerMeasurement> {
   std::uint8_t* low = nullptr;
   std::uint8_t* high = nullptr;
 
   DataTable() {
-    db.ConnectSession(session);
-    cursor.Session = &session;
-    cursor.TableName = "Data";
-    table = static_cast<TVEZMemoryTableData*>(db.FindOrCreateTableData(cursor));
-    TVEZFieldDefs fields;
-    auto add = [&](const char* name, TVEZAdvancedFieldType type) {
-      TVEZFieldDef* def = fields.AddCreated();
-      def->Name = name;
-      def->SetFieldDefDataType(type, 0);
-    };
-    add("ID", aftAutoIncInteger);
-    add("MeasurementID", aftDouble);
-    add("Time", aftDateTime);
-    add("Power", aftDouble);
-    add("Speed", aftDouble);
-    add("Torque", aftDouble);
-    add("IsError", aftBoolean);
-    TVEZIndexDefs indexes;
-    TVEZIndexDef* index = indexes.AddCreated();
-    index->Name = "Primary";
-    index->AssignByNames({"MeasurementID", "Time"}, {"", ""}, {"", ""});
-    index->Primary = true;
-    TVEZConstraintDefs constraints;
-    table->CreateTable(&cursor, fields, indexes, constraints);
-    cursor.Open(*table);
-    const TVEZFieldDefs& defs = table->FieldManager()->FieldDefs();
-    off_measurement = defs.GetDef(1)->MemoryOffset;
-    off_time = defs.GetDef(2)->MemoryOffset;
-    off_power = defs.GetDef(3)->MemoryOffset;
-    off_speed = defs.GetDef(4)->MemoryOffset;
-    off_torque = defs.GetDef(5)->MemoryOffset;
-    off_error = defs.GetDef(6)->MemoryOffset;
     for (std::int64_t i = 0; i < kRows; ++i)
       Post(i);
     low = cursor.AllocateRecordBuffer();
@@ -77,31 +33,6 @@ struct DataTable {
     ClearView();
     cursor.FreeRecordBuffer(low);
     cursor.FreeRecordBuffer(high);
-    cursor.Close();
-    db.DisconnectSession(session);
-  }
-
-  void Post(std::int64_t i) {
-    cursor.NewRecord();
-    std::uint8_t* r = cursor.CurrentRecordBuffer;
-    const double measurement = static_cast<double>(1 + i / kReadingsPerMeasurement);
-    // Readings 100 ms apart from 08:00 on 1 June 2026.
-    const std::int64_t ms = 8LL * 3600000 + (i % kReadingsPerMeasurement) * 100;
-    const TVEZDateTime time{739770 + static_cast<std::int32_t>(ms / 86400000),
-                            static_cast<std::int32_t>(ms % 86400000)};
-    const double power = 5000.0 + static_cast<double>(i % 97);
-    const double speed = 90.0 + static_cast<double>(i % 13) / 10.0;
-    const double torque = power / speed;
-    std::memcpy(r + off_measurement, &measurement, 8);
-    time.Encode(r + off_time);
-    std::memcpy(r + off_power, &power, 8);
-    std::memcpy(r + off_speed, &speed, 8);
-    std::memcpy(r + off_torque, &torque, 8);
-    r[off_error] = 0;
-    for (std::int32_t f = 1; f <= 6; ++f)
-      SetBufferBit(false, f, r);
-    cursor.InternalPost(true);
-    if (cursor.ErrorCode != cecOK) throw std::runtime_error("insert refused");
   }
 
   double MeasurementOf(const std::uint8_t* record) const {

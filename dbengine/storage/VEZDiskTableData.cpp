@@ -17,6 +17,7 @@
 #include "dbengine/storage/VEZDiskTablePagesCacheManager.h"
 #include "dbengine/storage/VEZPageHeader.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
+#include "dbengine/storage/VEZScratchRecordBuffer.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
@@ -33,27 +34,6 @@ constexpr std::int32_t kInternalSession = -2;
 // decompressed size in a metadata head is damage, not data.
 constexpr std::int64_t kMaxZlibExpansion = 1032;
 constexpr std::int64_t kMinMetadataBound = 64 * 1024;
-
-// A record buffer of the cursor, freed through the cursor at scope end.
-class TScratchBuffer {
- public:
-  explicit TScratchBuffer(TVEZCursor& cursor)
-      : FCursor(cursor), FBuffer(cursor.AllocateRecordBuffer()) {}
-  ~TScratchBuffer() {
-    try {
-      FCursor.FreeRecordBuffer(FBuffer);
-    } catch (...) {
-      // A damaged block is reported by the allocator; a release cannot pass it on.
-    }
-  }
-  TScratchBuffer(const TScratchBuffer&) = delete;
-  TScratchBuffer& operator=(const TScratchBuffer&) = delete;
-  std::uint8_t* Get() const { return FBuffer; }
-
- private:
-  TVEZCursor& FCursor;
-  std::uint8_t* FBuffer;
-};
 
 // Runs a step at scope end, swallowing what it raises (a finally block that
 // must not hide the first error).
@@ -119,10 +99,6 @@ TVEZDiskTablePagesCacheManager& TVEZDiskTableData::PagesCache() const {
 
 bool TVEZDiskTableData::MultiUser() const {
   return FDatabaseData->MultiUser();
-}
-
-bool TVEZDiskTableData::InTransaction(const TVEZCursor* cursor) {
-  return cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
 }
 
 TVEZDiskRecordManager* TVEZDiskTableData::DiskRecordManager() const {
@@ -939,7 +915,7 @@ bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
         cursor.FreePosition(position);
         cursor.CurrentRecordID = record_id;
       });
-      TScratchBuffer scratch(cursor);
+      TVEZScratchRecordBuffer scratch(cursor);
       // An index walk finds the record's place by its key: the scratch
       // buffer starts as a copy of the record.
       if (saved_buffer != nullptr)

@@ -196,7 +196,6 @@ class TVEZDiskTableData : public TVEZTableData {
   TVEZDiskPageManager& DiskPageManager() const;
   TVEZDiskTablePagesCacheManager& PagesCache() const;
   bool MultiUser() const;
-  static bool InTransaction(const TVEZCursor* cursor);
 
   void CreateInternalFiles();
   void OpenInternalFiles(std::int32_t metadata_file_page_no, std::int32_t most_updated_file_page_no,

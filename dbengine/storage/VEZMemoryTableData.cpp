@@ -14,6 +14,7 @@
 #include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
+#include "dbengine/storage/VEZScratchRecordBuffer.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "platform/core/CheckedMath.h"
 
@@ -25,27 +26,6 @@ namespace {
 
 constexpr std::int32_t kBlobHandleOffset = 6;  // after the 6-byte page item id
 constexpr std::int32_t kBlobBlockHeader = 12;  // NumBlocks, UncompressedSize
-
-// A record buffer of the cursor, freed through the cursor at scope end.
-class TScratchBuffer {
- public:
-  explicit TScratchBuffer(TVEZCursor& cursor)
-      : FCursor(cursor), FBuffer(cursor.AllocateRecordBuffer()) {}
-  ~TScratchBuffer() {
-    try {
-      FCursor.FreeRecordBuffer(FBuffer);
-    } catch (...) {
-      // A damaged block is reported by the allocator; a release cannot pass it on.
-    }
-  }
-  TScratchBuffer(const TScratchBuffer&) = delete;
-  TScratchBuffer& operator=(const TScratchBuffer&) = delete;
-  std::uint8_t* Get() const { return FBuffer; }
-
- private:
-  TVEZCursor& FCursor;
-  std::uint8_t* FBuffer;
-};
 
 std::int64_t BlockDataSize(const std::uint8_t* block) {
   return MemoryManager().GetMemoryBufferSize(block) - kBlobBlockHeader;
@@ -67,7 +47,7 @@ std::uint8_t* NewBlobBlock(std::int32_t num_blocks, std::int64_t uncompressed_si
 
 TVEZMemoryTableData::TVEZMemoryTableData(TVEZDatabaseData* database_data,
                                          std::int32_t alloc_records_by)
-    : TVEZTableData(database_data),
+    : TVEZProcessTableData(database_data),
       FMemoryPageManager(std::make_unique<TVEZMemoryPageManager>()),
       FAllocRecordsBy(alloc_records_by) {
   SetPageManager(FMemoryPageManager.get());
@@ -101,12 +81,6 @@ void TVEZMemoryTableData::CreateConstraintManager(TVEZConstraintDefs& constraint
   TVEZTableData::CreateConstraintManager(constraint_defs);
 }
 
-void TVEZMemoryTableData::ApplyOutsideTransaction(TVEZCursor* cursor) {
-  const bool in_transaction =
-      cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
-  ApplyChanges(SessionIDOf(cursor), in_transaction);
-}
-
 void TVEZMemoryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs,
                                       TVEZIndexDefs& index_defs,
                                       TVEZConstraintDefs& constraint_defs) {
@@ -122,12 +96,6 @@ void TVEZMemoryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_d
   if (cursor != nullptr) ApplyOutsideTransaction(cursor);
 }
 
-void TVEZMemoryTableData::DeleteTable(TVEZCursor* cursor, bool design_mode) {
-  TVEZTableData::DeleteTable(cursor, design_mode);
-  if (design_mode && !FCursorList.empty()) return;
-  FDatabaseData->FreeTableData(this);
-}
-
 void TVEZMemoryTableData::EmptyTable(TVEZCursor* /*cursor*/) {
   TVEZLockGuard guard(*this);
   TVEZTableData::EmptyTable(nullptr);
@@ -141,18 +109,6 @@ void TVEZMemoryTableData::OpenTable(TVEZCursor& cursor) {
   SetTableName(cursor.TableName);
   cursor.InMemory = true;
   TVEZTableData::OpenTable(cursor);
-}
-
-void TVEZMemoryTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::AddIndex(index_def, cursor);
-  ApplyOutsideTransaction(cursor);
-}
-
-void TVEZMemoryTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::DeleteIndex(index_id, cursor);
-  ApplyOutsideTransaction(cursor);
 }
 
 std::int64_t TVEZMemoryTableData::GetApproximateRecordCount(std::int32_t /*session_id*/) {
@@ -379,15 +335,6 @@ void TVEZMemoryTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int32_
 // ---------------------------------------------------------------------------
 // Records
 
-void TVEZMemoryTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
-
 bool TVEZMemoryTableData::InsertRecord(TVEZCursor& cursor) {
   if (FRecordManager == nullptr) throw EVEZException(10010, "Nil pointer occured");
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
@@ -454,7 +401,7 @@ bool TVEZMemoryTableData::DeleteRecord(TVEZCursor& cursor) {
     std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
     void* position = cursor.SavePosition();
     try {
-      TScratchBuffer scratch(cursor);
+      TVEZScratchRecordBuffer scratch(cursor);
       // The index finds the record's place by its key: the scratch buffer
       // starts as a copy of the record.
       if (saved_buffer != nullptr)
@@ -556,10 +503,7 @@ std::int64_t TVEZMemoryTableData::LastAutoincValue(std::int32_t field_no,
 // ---------------------------------------------------------------------------
 // Database data
 
-TVEZMemoryDatabaseData::TVEZMemoryDatabaseData() {
-  SetPageManager(nullptr);
-  SetDatabaseName(kDatabaseName);
-}
+TVEZMemoryDatabaseData::TVEZMemoryDatabaseData() : TVEZProcessDatabaseData(kDatabaseName) {}
 
 TVEZMemoryDatabaseData::~TVEZMemoryDatabaseData() = default;
 
@@ -573,12 +517,6 @@ TVEZTableData* TVEZMemoryDatabaseData::CreateTableData(TVEZCursor& cursor) {
   auto table = std::make_unique<TVEZMemoryTableData>(this, kAllocRecordsBy);
   table->SetTableName(cursor.TableName);
   return AddTableData(std::move(table));
-}
-
-std::int32_t TVEZMemoryDatabaseData::GetNewObjectId() {
-  TVEZLockGuard guard(*this);
-  FLastObjectID = CheckedAdd(FLastObjectID, 1);
-  return FLastObjectID;
 }
 
 TVEZMemoryDatabaseData& MemoryDatabaseData() {

@@ -26,14 +26,13 @@
 #include <memory>
 
 #include "dbengine/storage/VEZBlobHandleTable.h"
-#include "dbengine/storage/VEZDatabaseData.h"
 #include "dbengine/storage/VEZMemoryPageManager.h"
 #include "dbengine/storage/VEZMemoryRecordManager.h"
-#include "dbengine/storage/VEZTableData.h"
+#include "dbengine/storage/VEZProcessTableData.h"
 
 namespace vez {
 
-class TVEZMemoryTableData : public TVEZTableData {
+class TVEZMemoryTableData : public TVEZProcessTableData {
  public:
   TVEZMemoryTableData(TVEZDatabaseData* database_data, std::int32_t alloc_records_by);
   // Frees the records, BLOBs, indexes and pages; reports nothing.
@@ -44,15 +43,10 @@ class TVEZMemoryTableData : public TVEZTableData {
   // 10025 without field defs (outside design mode).
   void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
                    TVEZConstraintDefs& constraint_defs) override;
-  // Refuses (20017) while cursors have the table open; otherwise the table
-  // data frees itself (the pointer is dangling afterwards).
-  void DeleteTable(TVEZCursor* cursor, bool design_mode) override;
   // Frees every record and BLOB, empties the indexes, restarts the
   // autoincrement counters; the table state moves on.
   void EmptyTable(TVEZCursor* cursor) override;
   void OpenTable(TVEZCursor& cursor) override;
-  void AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) override;
-  void DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) override;
   std::int64_t GetApproximateRecordCount(std::int32_t session_id) override;
   std::int64_t RecordIDToApproximateRecNo(TVEZPageItemID record_id) override;
   TVEZPageItemID ApproximateRecNoToRecordID(std::int64_t value) override;
@@ -108,15 +102,13 @@ class TVEZMemoryTableData : public TVEZTableData {
   // Frees the blocks of stored that new_record no longer names (every block
   // of stored when new_record is null).
   void FreeReplacedBlobs(const std::uint8_t* stored, const std::uint8_t* new_record);
-  void ApplyOutsideTransaction(TVEZCursor* cursor);
-  void ShowOrHideInBitmap(TVEZCursor& cursor);
 
   std::unique_ptr<TVEZMemoryPageManager> FMemoryPageManager;
   TVEZBlobHandleTable FBlobHandles;
   std::int32_t FAllocRecordsBy;
 };
 
-class TVEZMemoryDatabaseData : public TVEZDatabaseData {
+class TVEZMemoryDatabaseData : public TVEZProcessDatabaseData {
  public:
   static constexpr const char* kDatabaseName = "MEMORY";
   static constexpr std::int32_t kAllocRecordsBy = 1000;
@@ -128,11 +120,6 @@ class TVEZMemoryDatabaseData : public TVEZDatabaseData {
   // Every session of the memory database has session id 0.
   void ConnectSession(TVEZBaseSession& session) override;
   TVEZTableData* CreateTableData(TVEZCursor& cursor) override;
-  // Under the lock: 1, 2, 3, ...
-  std::int32_t GetNewObjectId() override;
-
- private:
-  std::int32_t FLastObjectID = 0;
 };
 
 // The process's memory database, made and listed in DatabaseDataList() at the

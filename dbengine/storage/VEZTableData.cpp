@@ -14,6 +14,7 @@
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZScanConditionOptimizer.h"
 
 namespace vez {
@@ -58,6 +59,23 @@ TVEZTableData::~TVEZTableData() {
 std::int32_t TVEZTableData::SessionIDOf(const TVEZCursor* cursor) {
   if (cursor == nullptr || cursor->Session == nullptr) return -2;
   return cursor->Session->SessionID;
+}
+
+bool TVEZTableData::InTransaction(const TVEZCursor* cursor) {
+  return cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
+}
+
+void TVEZTableData::ApplyOutsideTransaction(TVEZCursor* cursor) {
+  ApplyChanges(SessionIDOf(cursor), InTransaction(cursor));
+}
+
+void TVEZTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
+  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
+  if (bitmap == nullptr || !bitmap->Active) return;
+  if (IsRecordAccepted(cursor))
+    bitmap->ShowRecord(cursor.CurrentRecordID);
+  else
+    bitmap->HideRecord(cursor.CurrentRecordID);
 }
 
 void TVEZTableData::Lock() {

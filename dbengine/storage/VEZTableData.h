@@ -257,8 +257,17 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // The session id a cursor works for: its session's, -2 (the engine's own)
   // without a cursor or session.
   static std::int32_t SessionIDOf(const TVEZCursor* cursor);
+  // Whether the cursor's session is inside a transaction (false without a
+  // cursor or session).
+  static bool InTransaction(const TVEZCursor* cursor);
 
  protected:
+  // Applies the cursor's session's changes; within a transaction they wait
+  // for the commit.
+  void ApplyOutsideTransaction(TVEZCursor* cursor);
+  // Shows the cursor's current record in its active record bitmap when the
+  // cursor's view accepts it, else hides it.
+  void ShowOrHideInBitmap(TVEZCursor& cursor);
   // The index manager CreateIndexManager makes; engines give it their
   // temporary page manager.
   virtual std::unique_ptr<TVEZBaseIndexManager> NewIndexManager();

@@ -40,7 +40,7 @@ std::int32_t ChunkOf(std::int64_t left) {
 TVEZTemporaryTableData::TVEZTemporaryTableData(TVEZDatabaseData* database_data,
                                                std::int32_t records_per_page,
                                                std::int32_t alloc_records_by)
-    : TVEZTableData(database_data),
+    : TVEZProcessTableData(database_data),
       FRecordsPerPage(records_per_page),
       FAllocRecordsBy(alloc_records_by) {}
 
@@ -72,12 +72,6 @@ void TVEZTemporaryTableData::CreateRecordManager() {
       GetRecordBufferSize(), FRecordsPerPage, FAllocRecordsBy, DisableTempFiles());
 }
 
-void TVEZTemporaryTableData::ApplyOutsideTransaction(TVEZCursor* cursor) {
-  const bool in_transaction =
-      cursor != nullptr && cursor->Session != nullptr && cursor->Session->InTransaction;
-  ApplyChanges(SessionIDOf(cursor), in_transaction);
-}
-
 void TVEZTemporaryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs,
                                          TVEZIndexDefs& index_defs,
                                          TVEZConstraintDefs& constraint_defs) {
@@ -104,12 +98,6 @@ void TVEZTemporaryTableData::CreateTable(TVEZCursor* cursor, TVEZFieldDefs& fiel
   if (cursor != nullptr) ApplyOutsideTransaction(cursor);
 }
 
-void TVEZTemporaryTableData::DeleteTable(TVEZCursor* cursor, bool design_mode) {
-  TVEZTableData::DeleteTable(cursor, design_mode);
-  if (design_mode && !FCursorList.empty()) return;
-  FDatabaseData->FreeTableData(this);
-}
-
 void TVEZTemporaryTableData::EmptyTable(TVEZCursor* /*cursor*/) {
   TVEZLockGuard guard(*this);
   // Made first: a table that cannot get a new BLOB file is not emptied.
@@ -127,18 +115,6 @@ void TVEZTemporaryTableData::OpenTable(TVEZCursor& cursor) {
   // indexes then imply no constraints).
   cursor.Temporary = true;
   TVEZTableData::OpenTable(cursor);
-}
-
-void TVEZTemporaryTableData::AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::AddIndex(index_def, cursor);
-  ApplyOutsideTransaction(cursor);
-}
-
-void TVEZTemporaryTableData::DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) {
-  TVEZLockGuard guard(*this);
-  TVEZTableData::DeleteIndex(index_id, cursor);
-  ApplyOutsideTransaction(cursor);
 }
 
 std::int64_t TVEZTemporaryTableData::GetApproximateRecordCount(std::int32_t /*session_id*/) {
@@ -336,15 +312,6 @@ void TVEZTemporaryTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int
 // ---------------------------------------------------------------------------
 // Records
 
-void TVEZTemporaryTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
-
 bool TVEZTemporaryTableData::InsertRecord(TVEZCursor& cursor) {
   if (FRecordManager == nullptr) throw EVEZException(10134, "Nil pointer occured");
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10135, "Nil pointer occured");
@@ -412,10 +379,7 @@ std::int64_t TVEZTemporaryTableData::InternalGetRecordCount(TVEZCursor& /*cursor
 // ---------------------------------------------------------------------------
 // Database data
 
-TVEZTemporaryDatabaseData::TVEZTemporaryDatabaseData() {
-  SetPageManager(nullptr);
-  SetDatabaseName(kDatabaseName);
-}
+TVEZTemporaryDatabaseData::TVEZTemporaryDatabaseData() : TVEZProcessDatabaseData(kDatabaseName) {}
 
 TVEZTemporaryDatabaseData::~TVEZTemporaryDatabaseData() = default;
 
@@ -423,12 +387,6 @@ TVEZTableData* TVEZTemporaryDatabaseData::CreateTableData(TVEZCursor& cursor) {
   auto table = std::make_unique<TVEZTemporaryTableData>(this, kRecordsPerPage, kAllocRecordsBy);
   table->SetTableName(cursor.TableName);
   return AddTableData(std::move(table));
-}
-
-std::int32_t TVEZTemporaryDatabaseData::GetNewObjectId() {
-  TVEZLockGuard guard(*this);
-  FLastObjectID = CheckedAdd(FLastObjectID, 1);
-  return FLastObjectID;
 }
 
 TVEZTemporaryDatabaseData& TemporaryDatabaseData() {

@@ -29,14 +29,13 @@
 #include <memory>
 
 #include "dbengine/foundation/VEZStream.h"
-#include "dbengine/storage/VEZDatabaseData.h"
-#include "dbengine/storage/VEZTableData.h"
+#include "dbengine/storage/VEZProcessTableData.h"
 #include "dbengine/storage/VEZTemporaryPageManager.h"
 #include "dbengine/storage/VEZTemporaryRecordManager.h"
 
 namespace vez {
 
-class TVEZTemporaryTableData : public TVEZTableData {
+class TVEZTemporaryTableData : public TVEZProcessTableData {
  public:
   static constexpr std::int32_t kBLOBFileMemoryLimit = 1048576;
 
@@ -51,17 +50,12 @@ class TVEZTemporaryTableData : public TVEZTableData {
   // from the cursor and gives the table a new page manager and BLOB file.
   void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
                    TVEZConstraintDefs& constraint_defs) override;
-  // Refuses (20017) while cursors have the table open; otherwise the table
-  // data frees itself (the pointer is dangling afterwards).
-  void DeleteTable(TVEZCursor* cursor, bool design_mode) override;
   // Drops every record and BLOB entry, empties the indexes, restarts the
   // autoincrement counters and gives the table a fresh BLOB file, so BLOBs
   // can be written again at once; the table state moves on.
   void EmptyTable(TVEZCursor* cursor) override;
   // Lists the cursor and marks it Temporary.
   void OpenTable(TVEZCursor& cursor) override;
-  void AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) override;
-  void DeleteIndex(std::int32_t index_id, TVEZCursor* cursor) override;
   std::int64_t GetApproximateRecordCount(std::int32_t session_id) override;
   std::int64_t RecordIDToApproximateRecNo(TVEZPageItemID record_id) override;
   TVEZPageItemID ApproximateRecNoToRecordID(std::int64_t value) override;
@@ -119,8 +113,6 @@ class TVEZTemporaryTableData : public TVEZTableData {
   TVEZPartialTemporaryBLOBDescriptor ReadBlobEntry(std::int64_t offset, std::int32_t seek_error,
                                                    std::int32_t read_error);
   void SetBlobOffset(std::uint8_t* record, std::int32_t field_no, std::int64_t offset);
-  void ApplyOutsideTransaction(TVEZCursor* cursor);
-  void ShowOrHideInBitmap(TVEZCursor& cursor);
 
   std::unique_ptr<TVEZStream> FBLOBFile;
   std::int32_t FRecordsPerPage;
@@ -128,7 +120,7 @@ class TVEZTemporaryTableData : public TVEZTableData {
   std::unique_ptr<TVEZTemporaryPageManager> FTemporaryPageManager;
 };
 
-class TVEZTemporaryDatabaseData : public TVEZDatabaseData {
+class TVEZTemporaryDatabaseData : public TVEZProcessDatabaseData {
  public:
   static constexpr const char* kDatabaseName = "TEMP";
   static constexpr std::int32_t kRecordsPerPage = 10;
@@ -139,11 +131,6 @@ class TVEZTemporaryDatabaseData : public TVEZDatabaseData {
   ~TVEZTemporaryDatabaseData() override;
 
   TVEZTableData* CreateTableData(TVEZCursor& cursor) override;
-  // Under the lock: 1, 2, 3, ...
-  std::int32_t GetNewObjectId() override;
-
- private:
-  std::int32_t FLastObjectID = 0;
 };
 
 // The process's temporary database, made and listed in DatabaseDataList() at

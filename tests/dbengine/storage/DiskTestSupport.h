@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbengine/storage/VEZDiskPageManager.h"
@@ -147,6 +148,27 @@ inline std::int32_t AddPageWith(TVEZDiskPageManager& pm, std::uint8_t fill,
   const std::int32_t no = p->PageNo();
   pm.PutPage(p);
   return no;
+}
+
+// Sets every data byte of a table record page to fill.
+inline void ChangePage(TVEZDiskPageManager& pm, std::int32_t page_no, std::uint8_t fill,
+                       std::int32_t session = 0) {
+  TVEZPage* p = pm.GetPage(session, page_no, kPageTypeTableRecord, true);
+  std::memset(p->PageData(), fill, pm.PageDataSize());
+  p->SetIsDirty(true);
+  pm.PutPage(p);
+}
+
+// The first data byte of a page and whether every data byte equals it.
+inline std::pair<std::uint8_t, bool> PageFill(TVEZDiskPageManager& pm, std::int32_t page_no,
+                                              std::int32_t session = 0) {
+  TVEZPage* p = pm.GetPage(session, page_no, kPageTypeTableRecord, true);
+  const std::uint8_t first = p->PageData()[0];
+  bool same = true;
+  for (std::int32_t i = 0; i < pm.PageDataSize(); ++i)
+    same = same && p->PageData()[i] == first;
+  pm.PutPage(p);
+  return {first, same};
 }
 
 // A new database file, closed, with `pages` table record pages committed; the

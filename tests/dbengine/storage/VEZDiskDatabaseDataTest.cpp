@@ -69,13 +69,19 @@ class DbSession : public TVEZBaseSession {
   TVEZDatabaseData* db_;
 };
 
-void CreateFile(const std::string& name, std::int32_t page_size = 4096, std::int32_t extent = 8,
-                std::int32_t max_sessions = kMaxSessions) {
-  TVEZDiskDatabaseData db(name);
+// The geometry a new file gets, without syncs (the tests never pull the plug).
+void SetGeometry(TVEZDiskDatabaseData& db, std::int32_t page_size = 4096, std::int32_t extent = 8,
+                 std::int32_t max_sessions = kMaxSessions) {
   db.SetPageSize(page_size);
   db.SetPageCountInExtent(extent);
   db.SetMaxSessionCount(max_sessions);
   db.SetDurability(TVEZDurability::Off);
+}
+
+void CreateFile(const std::string& name, std::int32_t page_size = 4096, std::int32_t extent = 8,
+                std::int32_t max_sessions = kMaxSessions) {
+  TVEZDiskDatabaseData db(name);
+  SetGeometry(db, page_size, extent, max_sessions);
   db.CreateDatabase();
 }
 
@@ -119,10 +125,7 @@ TEST(VEZDiskDatabaseDataTest, CreateLeavesTheFileClosedAndOpenReadsItsSettings) 
   ScratchDir dir;
   const std::string name = dir.Path("a.vez");
   TVEZDiskDatabaseData creator(name);
-  creator.SetPageSize(2048);
-  creator.SetPageCountInExtent(16);
-  creator.SetMaxSessionCount(5);
-  creator.SetDurability(TVEZDurability::Off);
+  SetGeometry(creator, 2048, 16, 5);
   creator.CreateDatabase();
   EXPECT_FALSE(creator.IsOpen());
   EXPECT_EQ(creator.PageManager(), nullptr);
@@ -184,10 +187,7 @@ TEST(VEZDiskDatabaseDataTest, CreatingOverAFileThatIsOpenIsRefusedAndLosesNothin
 
     TVEZDiskDatabaseData other(name);
     other.SetSessionName("Other");
-    other.SetPageSize(4096);
-    other.SetPageCountInExtent(8);
-    other.SetMaxSessionCount(kMaxSessions);
-    other.SetDurability(TVEZDurability::Off);
+    SetGeometry(other);
     EXPECT_EQ(NativeErrorOf([&] { other.CreateDatabase(); }), 30361);
     EXPECT_FALSE(other.IsOpen());
     EXPECT_EQ(Tables(*db), before);
@@ -709,10 +709,7 @@ TEST(VEZDiskDatabaseDataTest, AFileInAMissingFolderGetsTheEnginesErrorAndIsFound
   ScratchDir dir;
   const std::string name = dir.Path("later/Trial.vez");
   auto db = std::make_unique<TVEZDiskDatabaseData>(name);
-  db->SetDurability(TVEZDurability::Off);
-  db->SetPageSize(4096);
-  db->SetPageCountInExtent(8);
-  db->SetMaxSessionCount(kMaxSessions);
+  SetGeometry(*db);
   EXPECT_EQ(db->CanonicalFileName(), "");
   DatabaseDataList().Add(db.get());
   EXPECT_EQ(FindDiskDatabaseData(name, ""), nullptr);

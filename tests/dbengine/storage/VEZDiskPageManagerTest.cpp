@@ -23,33 +23,17 @@ namespace vez {
 namespace {
 
 using test::AddPageWith;
+using test::ChangePage;
 using test::FaultFileSystem;
 using test::MakeDatabase;
 using test::Open;
 using test::Opened;
+using test::PageFill;
 using test::ReadAll;
 using test::ScratchDir;
 using test::WriteAll;
 
 constexpr std::int32_t kSession = 0;
-
-void ChangePage(TVEZDiskPageManager& pm, std::int32_t page_no, std::uint8_t fill) {
-  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
-  std::memset(p->PageData(), fill, pm.PageDataSize());
-  p->SetIsDirty(true);
-  pm.PutPage(p);
-}
-
-// The first data byte of a page and whether every data byte equals it.
-std::pair<std::uint8_t, bool> PageFill(TVEZDiskPageManager& pm, std::int32_t page_no) {
-  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
-  const std::uint8_t first = p->PageData()[0];
-  bool same = true;
-  for (std::int32_t i = 0; i < pm.PageDataSize(); ++i)
-    same = same && p->PageData()[i] == first;
-  pm.PutPage(p);
-  return {first, same};
-}
 
 std::vector<std::uint8_t> NewFileGolden() {
   std::vector<std::uint8_t> g(380, 0);

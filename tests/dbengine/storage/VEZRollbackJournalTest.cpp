@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -26,10 +27,12 @@ namespace vez {
 namespace {
 
 using test::AddPageWith;
+using test::ChangePage;
 using test::FaultFileSystem;
 using test::MakeDatabase;
 using test::Open;
 using test::Opened;
+using test::PageFill;
 using test::ReadAll;
 using test::ScratchDir;
 using test::WriteAll;
@@ -241,21 +244,11 @@ class SnapshotFileSystem : public platform::FileSystemWrapper {
   std::function<void(const std::string&, std::int64_t, const void*, std::size_t)> on_write_;
 };
 
-void ChangePage(TVEZDiskPageManager& pm, std::int32_t page_no, std::uint8_t fill) {
-  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
-  std::memset(p->PageData(), fill, pm.PageDataSize());
-  p->SetIsDirty(true);
-  pm.PutPage(p);
-}
-
-std::pair<std::uint8_t, bool> PageFill(TVEZDiskPageManager& pm, std::int32_t page_no) {
-  TVEZPage* p = pm.GetPage(kSession, page_no, kPageTypeTableRecord, true);
-  const std::uint8_t first = p->PageData()[0];
-  bool same = true;
-  for (std::int32_t i = 0; i < pm.PageDataSize(); ++i)
-    same = same && p->PageData()[i] == first;
-  pm.PutPage(p);
-  return {first, same};
+// Puts a database file and its journal in place, as a crash left them.
+void PutFiles(const std::string& path, const std::vector<std::uint8_t>& db,
+              const std::vector<std::uint8_t>& journal) {
+  WriteAll(path, db);
+  WriteAll(path + "-journal", journal);
 }
 
 // A database of 512-byte pages A, B, C (fills 1, 2, 3) and a run of filler
@@ -295,6 +288,21 @@ void RunTransaction(TVEZDiskPageManager& pm, Scenario& s, bool remove_fillers) {
   pm.ApplyChanges(kSession);
 }
 
+// Records the file pairs of a commit that changes page A to 0xA1 (and B to
+// 0xB1 with change_b), at the given durability or the manager's own.
+void RecordCommit(SnapshotFileSystem& fs, const std::string& name, const Scenario& s, bool change_b,
+                  std::optional<TVEZDurability> durability = std::nullopt) {
+  platform::ScopedFileSystem scope(fs);
+  TVEZDiskPageManager pm;
+  Open(pm, name);
+  if (durability) pm.SetDurability(*durability);
+  ChangePage(pm, s.a, 0xA1);
+  if (change_b) ChangePage(pm, s.b, 0xB1);
+  fs.enabled = true;
+  pm.ApplyChanges(kSession);
+  fs.enabled = false;
+}
+
 struct CrashCounts {
   int pairs = 0, before = 0, after = 0, recovered = 0, finished = 0, leaked = 0;
 };
@@ -305,8 +313,7 @@ void CheckPair(const std::string& dir_path, const FilePair& pair, const Scenario
                bool remove_fillers, CrashCounts& counts) {
   SCOPED_TRACE(pair.label);
   const std::string name = dir_path + "/check.vez";
-  WriteAll(name, pair.db);
-  WriteAll(name + "-journal", pair.journal);
+  PutFiles(name, pair.db, pair.journal);
   TVEZDiskPageManager pm;
   const Opened o = Open(pm, name);
   EXPECT_FALSE(o.repair_needed);
@@ -456,8 +463,7 @@ TEST(VEZRollbackJournalTest, RandomTransactionsKilledAtAnyWriteMatchTheModel) {
       for (const FilePair& pair : fs.pairs) {
         SCOPED_TRACE(pair.label);
         const std::string check = dir.Path("check.vez");
-        WriteAll(check, pair.db);
-        WriteAll(check + "-journal", pair.journal);
+        PutFiles(check, pair.db, pair.journal);
         TVEZDiskPageManager pm;
         EXPECT_FALSE(Open(pm, check).repair_needed);
         ++pairs;
@@ -621,17 +627,7 @@ TEST(VEZRollbackJournalTest, WithoutJournalATornCommitNeedsRepair) {
   const std::string name = dir.Path("off.vez");
   Scenario s = MakeScenarioBase(name, 2);
   SnapshotFileSystem fs(name);
-  {
-    platform::ScopedFileSystem scope(fs);
-    TVEZDiskPageManager pm;
-    Open(pm, name);
-    pm.SetDurability(TVEZDurability::Off);
-    ChangePage(pm, s.a, 0xA1);
-    ChangePage(pm, s.b, 0xB1);
-    fs.enabled = true;
-    pm.ApplyChanges(kSession);
-    fs.enabled = false;
-  }
+  RecordCommit(fs, name, s, true, TVEZDurability::Off);
   // Header (state 1), A, B, header: a kill after the first header write and
   // before the last leaves the marker, and nothing undoes the pages.
   ASSERT_GE(fs.pairs.size(), 4u);
@@ -640,8 +636,7 @@ TEST(VEZRollbackJournalTest, WithoutJournalATornCommitNeedsRepair) {
     SCOPED_TRACE(pair.label);
     EXPECT_TRUE(pair.journal.empty() || pair.journal[0] == 0);
     const std::string check = dir.Path("check.vez");
-    WriteAll(check, pair.db);
-    WriteAll(check + "-journal", pair.journal);
+    PutFiles(check, pair.db, pair.journal);
     TVEZDiskPageManager pm;
     const Opened o = Open(pm, check);
     EXPECT_EQ(pm.RecoveredChanges(), 0);
@@ -659,15 +654,7 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
   const std::string name = dir.Path("done.vez");
   Scenario s = MakeScenarioBase(name, 2);
   SnapshotFileSystem fs(name);
-  {
-    platform::ScopedFileSystem scope(fs);
-    TVEZDiskPageManager pm;
-    Open(pm, name);
-    ChangePage(pm, s.a, 0xA1);
-    fs.enabled = true;
-    pm.ApplyChanges(kSession);
-    fs.enabled = false;
-  }
+  RecordCommit(fs, name, s, false);
   // The last pair is taken before the invalidation: the file holds the whole
   // commit and the journal is still sound.
   const FilePair before_invalidation = fs.pairs.back();
@@ -677,8 +664,7 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
                             journal));
   const std::string check = dir.Path("check.vez");
   {
-    WriteAll(check, before_invalidation.db);
-    WriteAll(check + "-journal", before_invalidation.journal);
+    PutFiles(check, before_invalidation.db, before_invalidation.journal);
     TVEZDiskPageManager pm;
     EXPECT_FALSE(Open(pm, check).repair_needed);
     EXPECT_EQ(pm.FinishedJournalsSeen(), 1);
@@ -698,8 +684,7 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
     SCOPED_TRACE(damage);
     std::vector<std::uint8_t> j = torn.journal;
     if (damage) j[kJournalHeadSize + 30] ^= 0x10;
-    WriteAll(check, torn.db);
-    WriteAll(check + "-journal", j);
+    PutFiles(check, torn.db, j);
     TVEZDiskPageManager pm;
     const Opened o = Open(pm, check);
     EXPECT_EQ(pm.RecoveredChanges(), damage ? 0 : 1);
@@ -711,8 +696,7 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
   // A reader cannot undo: it reports a torn change as needing repair and
   // leaves both files as they are; a finished one it reads as it is.
   for (const FilePair* pair : {static_cast<const FilePair*>(&torn), &before_invalidation}) {
-    WriteAll(check, pair->db);
-    WriteAll(check + "-journal", pair->journal);
+    PutFiles(check, pair->db, pair->journal);
     TVEZDiskPageManager pm;
     const Opened o = Open(pm, check, false, true, true);
     EXPECT_TRUE(o.read_only);
@@ -728,16 +712,7 @@ TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhe
   Scenario s = MakeScenarioBase(name, 2);
   // A torn commit of a process that died, as the files hold it.
   SnapshotFileSystem fs(name);
-  {
-    platform::ScopedFileSystem scope(fs);
-    TVEZDiskPageManager pm;
-    Open(pm, name);
-    ChangePage(pm, s.a, 0xA1);
-    ChangePage(pm, s.b, 0xB1);
-    fs.enabled = true;
-    pm.ApplyChanges(kSession);
-    fs.enabled = false;
-  }
+  RecordCommit(fs, name, s, true);
   FilePair torn;
   for (const FilePair& p : fs.pairs) {
     if (p.journal.empty() || p.journal[0] != 'V') continue;
@@ -746,14 +721,12 @@ TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhe
   }
   ASSERT_FALSE(torn.db.empty());
   const std::string live = dir.Path("open.vez");
-  WriteAll(live, fs.pairs.front().db);
-  WriteAll(live + "-journal", fs.pairs.front().journal);
+  PutFiles(live, fs.pairs.front().db, fs.pairs.front().journal);
   TVEZDiskPageManager pm;
   Open(pm, live);
   EXPECT_EQ(PageFill(pm, s.a).first, 1);
   // Another process's torn commit lands under this open manager.
-  WriteAll(live, torn.db);
-  WriteAll(live + "-journal", torn.journal);
+  PutFiles(live, torn.db, torn.journal);
   pm.RecoverFromJournal();
   EXPECT_EQ(pm.RecoveredChanges(), 1);
   // Each restored page carries its old state + 2.
@@ -973,8 +946,7 @@ TEST(VEZRollbackJournalTest, GrowthLostToAPowerCutIsUndoneThoughEveryCrcMatches)
     std::vector<std::uint8_t> db = grown;
     if (row.growth_lost) db.resize(static_cast<std::size_t>(before_size));
     const std::string check = dir.Path("check.vez");
-    WriteAll(check, db);
-    WriteAll(check + "-journal", journal);
+    PutFiles(check, db, journal);
     TVEZDiskPageManager pm;
     EXPECT_FALSE(Open(pm, check).repair_needed);
     EXPECT_EQ(pm.RecoveredChanges(), row.growth_lost ? 1 : 0);
