@@ -110,10 +110,15 @@ void TVEZBTreePage::CheckStoredHead() const {
   if (KeyPrefixSize() != key_ref_->ShortKeySize()) RaiseCorrupt("key size of another index");
   CheckEntriesFit(EntryCount());
   if (!IsLeaf() && EntryCount() == 0) RaiseCorrupt("node without entries");
-  const std::int32_t page_count = PageManager()->GetPageCount();
-  for (const std::int32_t sibling : {LeftPageNo(), RightPageNo()})
-    if (sibling != -1 && (sibling < 0 || sibling >= page_count || sibling == PageNo()))
+  // The page count costs a locked header read in multi-user mode: ask only
+  // when there is a sibling to check (never for a root).
+  std::int32_t page_count = -1;
+  for (const std::int32_t sibling : {LeftPageNo(), RightPageNo()}) {
+    if (sibling == -1) continue;
+    if (page_count < 0) page_count = PageManager()->GetPageCount();
+    if (sibling < 0 || sibling >= page_count || sibling == PageNo())
       RaiseCorrupt("sibling page number out of range");
+  }
 }
 
 TVEZBTreePageHolder TVEZBTreePage::ChildPage(std::int32_t session_id, std::int32_t position) const {
