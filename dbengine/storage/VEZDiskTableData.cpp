@@ -1,7 +1,6 @@
 #include "dbengine/storage/VEZDiskTableData.h"
 
 #include <algorithm>
-#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "dbengine/storage/VEZDiskTablePagesCacheManager.h"
 #include "dbengine/storage/VEZPageHeader.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
-#include "dbengine/storage/VEZScratchRecordBuffer.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
@@ -809,15 +807,6 @@ std::int64_t TVEZDiskTableData::LastAutoincValue(std::int32_t field_no, TVEZBase
 // ---------------------------------------------------------------------------
 // Record changes
 
-void TVEZDiskTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
-
 bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
@@ -904,37 +893,8 @@ bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
 
     // Where the cursor goes afterwards: the next record of its own view, else
     // the previous one.
-    bool has_neighbour = false;
     TVEZPageItemID neighbour;
-    {
-      std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
-      void* position = cursor.SavePosition();
-      TFinally restore([&] {
-        cursor.CurrentRecordBuffer = saved_buffer;
-        cursor.RestorePosition(position);
-        cursor.FreePosition(position);
-        cursor.CurrentRecordID = record_id;
-      });
-      TVEZScratchRecordBuffer scratch(cursor);
-      // An index walk finds the record's place by its key: the scratch
-      // buffer starts as a copy of the record.
-      if (saved_buffer != nullptr)
-        std::memcpy(scratch.Get(), saved_buffer, static_cast<std::size_t>(cursor.RecordBufferSize));
-      cursor.CurrentRecordBuffer = scratch.Get();
-      cursor.FirstPosition = cursor.LastPosition = false;
-      if (GetRecordBuffer(cursor, grmNext) == grrOK) {
-        has_neighbour = true;
-        neighbour = cursor.CurrentRecordID;
-      } else {
-        cursor.RestorePosition(position);
-        cursor.FirstPosition = cursor.LastPosition = false;
-        if (GetRecordBuffer(cursor, grmPrior) == grrOK) {
-          has_neighbour = true;
-          neighbour = cursor.CurrentRecordID;
-        }
-      }
-      restore.Run();
-    }
+    const bool has_neighbour = FindNeighbourForDelete(cursor, neighbour);
 
     if (cursor.CurrentRecordBuffer != nullptr) {
       ClearBLOBFieldsInRecordBuffer(cursor.CurrentRecordBuffer);

@@ -218,7 +218,6 @@ class TVEZDiskTableData : public TVEZTableData {
   // Takes an index whose addition failed out of the index and constraint
   // managers again; raises nothing.
   void UndoAddedIndex(TVEZIndexDef& index_def, TVEZCursor* cursor) noexcept;
-  void ShowOrHideInBitmap(TVEZCursor& cursor);
   // Multi-user read: ltS (lock_error when refused, 0: answer grrError),
   // the most-updated state, the pages cache's work table (begin_work) and
   // the temporary indexes (synchronize), then read(); unlocked afterwards.

@@ -14,7 +14,6 @@
 #include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
-#include "dbengine/storage/VEZScratchRecordBuffer.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "platform/core/CheckedMath.h"
 
@@ -395,40 +394,8 @@ bool TVEZMemoryTableData::DeleteRecord(TVEZCursor& cursor) {
 
   // Where the cursor goes afterwards: the next record of its own view, else
   // the previous one.
-  bool has_neighbour = false;
   TVEZPageItemID neighbour;
-  {
-    std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
-    void* position = cursor.SavePosition();
-    try {
-      TVEZScratchRecordBuffer scratch(cursor);
-      // The index finds the record's place by its key: the scratch buffer
-      // starts as a copy of the record.
-      if (saved_buffer != nullptr)
-        std::memcpy(scratch.Get(), saved_buffer, static_cast<std::size_t>(cursor.RecordBufferSize));
-      cursor.CurrentRecordBuffer = scratch.Get();
-      cursor.FirstPosition = cursor.LastPosition = false;
-      if (GetRecordBuffer(cursor, grmNext) == grrOK) {
-        has_neighbour = true;
-        neighbour = cursor.CurrentRecordID;
-      } else {
-        cursor.RestorePosition(position);
-        cursor.FirstPosition = cursor.LastPosition = false;
-        if (GetRecordBuffer(cursor, grmPrior) == grrOK) {
-          has_neighbour = true;
-          neighbour = cursor.CurrentRecordID;
-        }
-      }
-    } catch (...) {
-      cursor.CurrentRecordBuffer = saved_buffer;
-      cursor.RestorePosition(position);
-      cursor.FreePosition(position);
-      throw;
-    }
-    cursor.CurrentRecordBuffer = saved_buffer;
-    cursor.RestorePosition(position);
-    cursor.FreePosition(position);
-  }
+  const bool has_neighbour = FindNeighbourForDelete(cursor, neighbour);
 
   FIndexManager->DeleteRecord(cursor);
   const std::int32_t noted_state = records.TableState;

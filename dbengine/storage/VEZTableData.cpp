@@ -16,6 +16,7 @@
 #include "dbengine/storage/VEZPageManager.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZScanConditionOptimizer.h"
+#include "dbengine/storage/VEZScratchRecordBuffer.h"
 
 namespace vez {
 
@@ -76,6 +77,41 @@ void TVEZTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
     bitmap->ShowRecord(cursor.CurrentRecordID);
   else
     bitmap->HideRecord(cursor.CurrentRecordID);
+}
+
+bool TVEZTableData::FindNeighbourForDelete(TVEZCursor& cursor, TVEZPageItemID& neighbour) {
+  const TVEZPageItemID record_id = cursor.CurrentRecordID;
+  std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
+  void* position = cursor.SavePosition();
+  auto restore = [&] {
+    cursor.CurrentRecordBuffer = saved_buffer;
+    cursor.RestorePosition(position);
+    cursor.FreePosition(position);
+    cursor.CurrentRecordID = record_id;
+  };
+  bool found = false;
+  try {
+    TVEZScratchRecordBuffer scratch(cursor);
+    // An index walk finds the record's place by its key: the scratch buffer
+    // starts as a copy of the record.
+    if (saved_buffer != nullptr)
+      std::memcpy(scratch.Get(), saved_buffer, static_cast<std::size_t>(cursor.RecordBufferSize));
+    cursor.CurrentRecordBuffer = scratch.Get();
+    cursor.FirstPosition = cursor.LastPosition = false;
+    if (GetRecordBuffer(cursor, grmNext) == grrOK) {
+      found = true;
+    } else {
+      cursor.RestorePosition(position);
+      cursor.FirstPosition = cursor.LastPosition = false;
+      found = GetRecordBuffer(cursor, grmPrior) == grrOK;
+    }
+    if (found) neighbour = cursor.CurrentRecordID;
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return found;
 }
 
 void TVEZTableData::Lock() {

@@ -268,6 +268,10 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // Shows the cursor's current record in its active record bitmap when the
   // cursor's view accepts it, else hides it.
   void ShowOrHideInBitmap(TVEZCursor& cursor);
+  // Where a delete leaves the cursor: the next record of its own view, else
+  // the previous one; false when there is neither. The cursor's position,
+  // buffer and CurrentRecordID are as before when this returns or raises.
+  bool FindNeighbourForDelete(TVEZCursor& cursor, TVEZPageItemID& neighbour);
   // The index manager CreateIndexManager makes; engines give it their
   // temporary page manager.
   virtual std::unique_ptr<TVEZBaseIndexManager> NewIndexManager();
