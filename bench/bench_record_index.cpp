@@ -22,6 +22,7 @@
 #include "dbengine/storage/VEZPageManager.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "tests/dbengine/storage/StorageTestDoubles.h"
 
 namespace {
 
@@ -121,90 +122,17 @@ class Database : public TVEZDatabaseData {
   std::int32_t GetNewObjectId() override { return ++last_id; }
 };
 
-class Session : public TVEZBaseSession {
- public:
-  bool GetConnected() override { return true; }
-  void SetConnected(bool) override {}
-  bool GetSuppressDBHeaderErrors() override { return false; }
-  void SetSuppressDBHeaderErrors(bool) override {}
-  void CreateDatabase() override {}
-  void DeleteDatabase() override {}
-  void RenameDatabase(const std::string&) override {}
-  void GetTablesList(std::vector<std::string>&) override {}
-  bool TableExists(const std::string&) override { return true; }
-  void StartTransaction() override {}
-  void Commit(bool) override {}
-  void Rollback() override {}
-  void FlushBuffers() override {}
-};
+using Session = test::TestSession;
 
-// The cursor fields the table data reads; record reads go straight to it.
-class Cursor : public TVEZCursor {
+// The test cursor, with record reads going straight to the table.
+class Cursor : public test::TestCursor {
  public:
   TVEZTableData* table = nullptr;
   TVEZIndexPositionCache cache;
   Cursor() { FIndexPositionCache = &cache; }
-  void CreateTable(TVEZFieldDefs&, TVEZIndexDefs&, TVEZConstraintDefs&) override {}
-  void DeleteTable() override {}
-  void EmptyTable() override {}
-  void RenameTable(const std::string&) override {}
-  void InternalInitFieldDefs() override {}
-  void OpenTableByFieldDefs(TVEZFieldDefs&, TVEZIndexDefs&, TVEZConstraintDefs&) override {}
-  void CloseTable() override {}
-  void LockTableData() override {}
-  void UnlockTableData() override {}
-  bool LockTable(TVEZLockType, std::int32_t, std::int32_t, bool) override { return true; }
-  bool UnlockTable(TVEZLockType, bool) override { return true; }
-  void AddIndex(TVEZIndexDef&) override {}
-  void DeleteIndex(const std::string&) override {}
-  void DeleteAllIndexes() override {}
-  std::string FindOrCreateIndex(const std::vector<std::string>&, const std::vector<std::string>&,
-                                const std::vector<std::string>&, bool&) override {
-    return {};
-  }
-  bool IndexExists(const std::vector<std::string>&, const std::vector<std::string>&,
-                   const std::vector<std::string>&) override {
-    return false;
-  }
-  void CopyFieldValue(std::int32_t, bool, std::int32_t, TVEZCursor*) override {}
-  void InternalInitRecord(std::uint8_t*, bool) override {}
-  std::int64_t GetRecordCount() override { return 0; }
   TVEZGetRecordResult GetRecordBuffer(TVEZGetRecordMode mode) override {
     return table->GetRecordBuffer(*this, mode);
   }
-  void SetRecNo(std::int64_t) override {}
-  std::int64_t GetRecNo() override { return 0; }
-  std::int32_t CompareRecordsOrder(const TVEZPageItemID&, const TVEZPageItemID&) override {
-    return 0;
-  }
-  void InternalFirst() override {}
-  void InternalLast() override {}
-  void InternalInsert() override {}
-  void InternalEdit() override {}
-  void InternalCancel(bool) override {}
-  void InternalPost(bool) override {}
-  void InternalDelete() override {}
-  bool IsRecordLocked() override { return false; }
-  void ApplyDistinct(const std::vector<std::string>&, const std::vector<std::string>&,
-                     const std::vector<std::string>&) override {}
-  void ActivateFilters(const std::string&, bool, bool) override {}
-  void DeactivateFilters() override {}
-  bool Locate(const std::string&, const platform::Variant&, bool, bool) override { return false; }
-  bool FindKey(TVEZSearchCondition) override { return false; }
-  bool IsAnyRecordMatchCondition(const std::string&, TVEZDataOperator,
-                                 const TVEZVariant&) override {
-    return false;
-  }
-  TVEZStream* InternalCreateBlobStream(bool, bool, std::int32_t, TVEZBLOBOpenMode, bool) override {
-    return nullptr;
-  }
-  void InternalCloseBLOB(std::int32_t) override {}
-  void ClearBLOBStreams(bool) override {}
-  std::int64_t LastAutoincValue(std::int32_t) override { return 0; }
-  void BeginBatchUpdate() override {}
-  void EndBatchUpdate() override {}
-  void CancelBatchUpdate() override {}
-  bool CheckConstraints(bool) override { return true; }
 };
 
 constexpr int kRows = 1000000;
@@ -220,6 +148,7 @@ struct Fixture {
 
   Fixture() {
     session.SessionID = 1;
+    session.connected = true;
     cursor = std::make_unique<Cursor>();
     cursor->Session = &session;
     cursor->TableName = "T";
