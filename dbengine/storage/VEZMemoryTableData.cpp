@@ -487,18 +487,7 @@ TVEZTableData* TVEZMemoryDatabaseData::CreateTableData(TVEZCursor& cursor) {
 }
 
 TVEZMemoryDatabaseData& MemoryDatabaseData() {
-  // Made once, listed once; never freed (it lives as long as the process).
-  static TVEZMemoryDatabaseData* const database = [] {
-    auto* d = new TVEZMemoryDatabaseData();
-    DatabaseDataList().Add(d);
-    return d;
-  }();
-  return *database;
+  return ProcessDatabase<TVEZMemoryDatabaseData>();
 }
-
-namespace {
-// Listed before main runs: a lookup by name finds it before anyone has used it.
-[[maybe_unused]] const bool kMemoryDatabaseListed = (MemoryDatabaseData(), true);
-}  // namespace
 
 }  // namespace vez

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "dbengine/storage/VEZDatabaseData.h"
+#include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZTableData.h"
 
 namespace vez {
@@ -33,5 +34,17 @@ class TVEZProcessDatabaseData : public TVEZDatabaseData {
  private:
   std::int32_t FLastObjectID = 0;
 };
+
+// The one database of type T in the process: made on first use, listed in
+// the process-wide list, never freed (it lives as long as the process).
+template <class T>
+T& ProcessDatabase() {
+  static T* const database = [] {
+    auto* d = new T();
+    DatabaseDataList().Add(d);
+    return d;
+  }();
+  return *database;
+}
 
 }  // namespace vez

@@ -390,18 +390,7 @@ TVEZTableData* TVEZTemporaryDatabaseData::CreateTableData(TVEZCursor& cursor) {
 }
 
 TVEZTemporaryDatabaseData& TemporaryDatabaseData() {
-  // Made once, listed once; never freed (it lives as long as the process).
-  static TVEZTemporaryDatabaseData* const database = [] {
-    auto* d = new TVEZTemporaryDatabaseData();
-    DatabaseDataList().Add(d);
-    return d;
-  }();
-  return *database;
+  return ProcessDatabase<TVEZTemporaryDatabaseData>();
 }
-
-namespace {
-// Listed before main runs: a lookup by name finds it before anyone has used it.
-[[maybe_unused]] const bool kTemporaryDatabaseListed = (TemporaryDatabaseData(), true);
-}  // namespace
 
 }  // namespace vez
