@@ -359,15 +359,13 @@ void TVEZDatabase::Close() {
   Notify(TVEZDatabaseEvent::dbClose);
   CloseDataSets();
   if (!FAcquiredHandle) {
-    // Databases that share this handle would be left with a freed one.
-    if (TVEZSessionList* list = SessionListIfAlive()) {
-      for (std::int32_t s = 0; s < list->Count(); ++s) {
-        TVEZSession* session = list->GetSession(s);
-        const std::vector<TVEZDatabase*> databases = session->FDatabases;
-        for (TVEZDatabase* database : databases) {
-          if (database != this && database->FAcquiredHandle && database->FHandle == FHandle)
-            database->Close();
-        }
+    // Databases that took this handle would be left with a freed one. They
+    // are in this session: a handle is shared or taken only within one.
+    if (FSession != nullptr) {
+      const std::vector<TVEZDatabase*> databases = FSession->FDatabases;
+      for (TVEZDatabase* database : databases) {
+        if (database != this && database->FAcquiredHandle && database->FHandle == FHandle)
+          database->Close();
       }
     }
     FOwnHandle->SetConnected(false);

@@ -66,27 +66,23 @@ void MakeStaticsFinalizationUses() {
   (void)DatabaseDataList();
 }
 
-// Disconnects every session of a disk database data that no component
-// closed (sessions made by hand), which frees it; what is still listed then
-// is freed here.
-void CloseRemainingDiskDatabases() noexcept {
+// Disconnects the local sessions still connected to a disk database (made by
+// hand, outside any component); the last one frees the database data it
+// made. Database data someone else made and owns stay theirs.
+void DisconnectRemainingLocalSessions() noexcept {
   TVEZLockGuard list_lock(DatabaseDataList());
   for (;;) {
-    TVEZDatabaseData* data = DatabaseDataList().Find(
-        [](TVEZDatabaseData* d) { return dynamic_cast<TVEZDiskDatabaseData*>(d) != nullptr; });
-    if (data == nullptr) return;
-    const std::vector<TVEZBaseSession*> sessions = data->SessionList();
-    for (TVEZBaseSession* session : sessions) {
-      if (auto* local = dynamic_cast<TVEZLocalSession*>(session)) {
-        local->DisconnectQuietly();
-      } else {
-        data->TVEZDatabaseData::DisconnectSession(*session);
+    TVEZLocalSession* found = nullptr;
+    for (std::int32_t i = 0; found == nullptr && i < DatabaseDataList().Count(); ++i) {
+      auto* disk = dynamic_cast<TVEZDiskDatabaseData*>(DatabaseDataList().Get(i));
+      if (disk == nullptr) continue;
+      for (TVEZBaseSession* session : disk->SessionList()) {
+        found = dynamic_cast<TVEZLocalSession*>(session);
+        if (found != nullptr) break;
       }
     }
-    // The last disconnect freed a database data the sessions made; one that
-    // is still listed (or that had no session) goes now.
-    if (DatabaseDataList().Find([&](TVEZDatabaseData* d) { return d == data; }) != nullptr)
-      delete data;
+    if (found == nullptr) return;
+    found->DisconnectQuietly();
   }
 }
 
@@ -150,7 +146,9 @@ void TVEZSessionList::CloseAll() noexcept {
     {
       std::lock_guard guard(FLock);
       if (FSessions.empty()) break;
+      // Unlisted first: the session may no longer find the list to leave it.
       last = FSessions.back();
+      FSessions.pop_back();
       for (auto it = FOwnedSessions.begin(); it != FOwnedSessions.end(); ++it) {
         if (it->get() == last) {
           owned = std::move(*it);
@@ -160,7 +158,7 @@ void TVEZSessionList::CloseAll() noexcept {
       }
     }
     if (owned) {
-      // Its destructor closes its databases and unlists it.
+      // Its destructor closes and frees its databases.
       owned.reset();
       continue;
     }
@@ -169,10 +167,8 @@ void TVEZSessionList::CloseAll() noexcept {
     } catch (...) {
       platform::ReportCurrentException();
     }
-    RemoveSession(*last);
   }
   std::lock_guard guard(FLock);
-  // Owned sessions that were never listed (none are made so) go too.
   FOwnedSessions.clear();
 }
 
@@ -266,7 +262,7 @@ void FinalizeSessionLayer() noexcept {
   state.sessions->CloseAll();
   state.sessions.reset();
   state.default_session = nullptr;
-  CloseRemainingDiskDatabases();
+  DisconnectRemainingLocalSessions();
   {
     std::lock_guard cells_guard(state.cells_lock);
     state.cells.clear();

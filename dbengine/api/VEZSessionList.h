@@ -7,8 +7,9 @@
 //
 // Lifetime: the state is made once, on first use (any of the accessors
 // below, or the first session or database component). FinalizeSessionLayer
-// ends it: every session is closed (their databases with them), every disk
-// database still open is closed, the cells are freed. It is idempotent, and
+// ends it: every session is closed (their databases with them), local
+// sessions made by hand are disconnected (so every database data the layer
+// made is freed; the memory and temporary ones stay), the cells are freed. It is idempotent, and
 // the next use starts the layer afresh. The objects it relies on are never
 // destroyed by the exit of the process: the state lives on the heap and is
 // only emptied, so a component destroyed late at exit (a static holding a
@@ -106,7 +107,9 @@ TVEZSession& DefaultSession();
 // destructors that run late).
 TVEZSessionList* SessionListIfAlive();
 
-// The process-wide, re-entrant session lock.
+// The process-wide, re-entrant session lock. It lives as long as the
+// process, not only as long as the session list, so that a component going
+// late still finds it.
 std::recursive_mutex& SessionLock();
 
 // ---- Session tokens.
