@@ -1,5 +1,6 @@
 #include "dbengine/api/VEZLocalSession.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -107,7 +108,18 @@ void TVEZLocalSession::Connect() {
 
 void TVEZLocalSession::Disconnect() {
   TVEZDatabaseData* data = FDatabaseData;
-  data->DisconnectSession(*this);
+  try {
+    data->DisconnectSession(*this);
+  } catch (...) {
+    // Still listed: still connected, and the caller may try again. Gone
+    // from the list (the last session's rollback failed after the file was
+    // closed): disconnected, whatever the error says.
+    const auto& sessions = data->SessionList();
+    if (std::find(sessions.begin(), sessions.end(), this) != sessions.end()) throw;
+    FDatabaseData = nullptr;
+    if (AsDisk(data) != nullptr) data->FreeIfNoSessionsConnected();
+    throw;
+  }
   FDatabaseData = nullptr;
   if (AsDisk(data) != nullptr) data->FreeIfNoSessionsConnected();
 }

@@ -241,6 +241,33 @@ TEST_F(LocalSessionTest, DestroyingAConnectedSessionDisconnectsIt) {
   EXPECT_TRUE(DiskDatabases().empty());
 }
 
+// A database data whose last session's rollback fails after the session
+// left it and the file was closed, as a failing disk makes it.
+class FailingRollbackData : public TVEZDiskDatabaseData {
+ public:
+  explicit FailingRollbackData(const std::string& file) : TVEZDiskDatabaseData(file) {
+    SetDurability(TVEZDurability::Off);
+    DatabaseDataList().Add(this);
+  }
+  void Rollback(std::int32_t) override { throw EVEZException(30379, "injected rollback failure"); }
+  bool FreeIfNoSessionsConnected() override { return false; }
+};
+
+TEST_F(LocalSessionTest, ADisconnectThatFailsReportsWhetherTheSessionLeft) {
+  const std::string file = Path("r.vez");
+  test::CreateDatabaseFile(file);
+  FailingRollbackData data(file);
+  auto session = MakeSession("R", file);
+  session->SetConnected(true);
+  ASSERT_EQ(session->DatabaseData(), &data);
+  session->StartTransaction();
+  // The rollback fails, but the session has left and the file is closed.
+  EXPECT_EQ(NativeErrorOf([&] { session->SetConnected(false); }), 30379);
+  EXPECT_FALSE(session->Connected());
+  EXPECT_TRUE(data.SessionList().empty());
+  EXPECT_FALSE(data.IsOpen());
+}
+
 // ---- The local BLOB stream.
 
 std::unique_ptr<TVEZLocalBLOBStream> MakeStream(TVEZBLOBOpenMode mode, const std::string& text) {
