@@ -199,8 +199,8 @@ class TVEZDatabase : public platform::Component {
 
   // ---- File operations (closed database).
 
-  // Deletes the file and its journal; a failure raises (30362 for a file
-  // another opener holds or that does not exist) and deletes nothing.
+  // Deletes the file and its journal; a failure raises (30364 for a missing
+  // file, 30362 for one another opener holds) and deletes nothing.
   void DeleteDatabase();
   // Moves the file to new_database_file_name (refused when that exists)
   // after its journal was recovered; the stale journals of both names are

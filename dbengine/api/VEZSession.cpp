@@ -301,7 +301,9 @@ void TVEZSession::CloseDatabase(TVEZDatabase* database) {
   if (database->RefCount() != 0 || database->KeepConnection()) return;
   if (!database->Temporary()) {
     database->Close();
-  } else if (!database->Destroying()) {
+  } else if (!database->Destroying() && !database->FClosing) {
+    // A database that is closing hears this from each dataset it lets go
+    // of; it must outlive its own Close.
     FreeTemporaryDatabase(*database);
   }
 }

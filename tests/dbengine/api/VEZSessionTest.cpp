@@ -231,6 +231,25 @@ TEST_F(SessionTest, ADatasetGetsATemporaryDatabaseThatGoesWithItsLastUser) {
   EXPECT_EQ(session.DatabaseCount(), 0);
 }
 
+TEST_F(SessionTest, ClosingATemporaryDatabaseByHandKeepsItUntilItsClosingEnds) {
+  TVEZSession& session = DefaultSession();
+  session.SetKeepConnections(false);
+  FakeDataSet a(nullptr, "a", false);
+  FakeDataSet b(nullptr, "b", false);
+  a.Attach(session, "MEMORY");
+  b.Attach(session, "MEMORY");
+  TVEZDatabase* database = a.Database();
+  // Each dataset letting go tells the session, which would free the
+  // database in the middle of its own Close.
+  database->Close();
+  EXPECT_EQ(a.Database(), nullptr);
+  EXPECT_EQ(b.Database(), nullptr);
+  ASSERT_EQ(session.DatabaseCount(), 1);
+  EXPECT_FALSE(session.GetDatabase(0)->Connected());
+  session.DropConnections();
+  EXPECT_EQ(session.DatabaseCount(), 0);
+}
+
 TEST_F(SessionTest, ATemporaryDatabaseThatCannotOpenIsFreedAgain) {
   TVEZSession& session = DefaultSession();
   FakeDataSet dataset(nullptr, "d", false);
