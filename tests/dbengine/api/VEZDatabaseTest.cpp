@@ -306,6 +306,27 @@ TEST_F(DatabaseTest, ATablesListThatCannotBeReadIsAnErrorNotAnEmptyList) {
   EXPECT_EQ(TablesOf(*database), std::vector<std::string>{"Runs"});
 }
 
+TEST_F(DatabaseTest, SingleUserComponentsOfAFileShareItsDatabaseDataUntilTheLastCloses) {
+  const std::string file = Path("single.vez");
+  test::CreateDatabaseFile(file);
+  TVEZSession session;
+  session.SetSessionName("Elsewhere");
+  auto a = MakeDatabase("A", file);
+  auto b = MakeDatabase("B", file, &session);
+  // An alias of the memory database reaches it whatever the file.
+  auto memory = MakeDatabase("MEMORY", file);
+  for (auto* d : {a.get(), b.get(), memory.get()})
+    d->Open();
+  EXPECT_EQ(&DiskData(*a), &DiskData(*b));
+  EXPECT_EQ(LocalHandle(*memory).DatabaseData()->DatabaseName(), "MEMORY");
+  EXPECT_EQ(DiskDatabases().size(), 1u);
+  a->Close();
+  ASSERT_EQ(DiskDatabases().size(), 1u);
+  EXPECT_TRUE(DiskData(*b).IsOpen());
+  b->Close();
+  EXPECT_TRUE(DiskDatabases().empty());
+}
+
 TEST_F(DatabaseTest, TwoSessionComponentsOnOneFileMeetOnlyThroughItsLocks) {
   const std::string file = Path("two.vez");
   test::CreateDatabaseFile(file);
