@@ -510,19 +510,28 @@ class Worker {
   }
   // Never returns: the test kills the worker at a moment of its choosing.
   void AppendLoop(const std::string& progress_path, std::uint32_t seed, std::int32_t from) {
-    const int fd = ::open(progress_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot open " + progress_path);
     // One pwrite each: a killed process leaves either the old or the new pair.
-    const auto note = [fd](std::int64_t committed, std::int64_t pending) {
+    const auto write_line = [](int fd, std::int64_t committed, std::int64_t pending) {
       const std::string text = std::to_string(committed) + " " + std::to_string(pending) + "\n";
       char line[48] = {};
       std::copy(text.begin(), text.end(), line);
       if (::pwrite(fd, line, sizeof line, 0) != static_cast<ssize_t>(sizeof line)) std::exit(5);
     };
     std::int64_t committed = from;
-    // Noted before the cursor opens: a kill during the open must not leave
-    // an empty progress file behind.
-    note(committed, committed);
+    // The file appears under its name with its first pair already in it: a
+    // kill before that leaves no file, never an empty one.
+    const std::string first = progress_path + ".new";
+    const int first_fd = ::open(first.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (first_fd < 0) throw std::runtime_error("cannot open " + first);
+    write_line(first_fd, committed, committed);
+    ::close(first_fd);
+    if (::rename(first.c_str(), progress_path.c_str()) != 0)
+      throw std::runtime_error("cannot rename " + first);
+    const int fd = ::open(progress_path.c_str(), O_WRONLY);
+    if (fd < 0) throw std::runtime_error("cannot open " + progress_path);
+    const auto note = [&](std::int64_t done, std::int64_t pending) {
+      write_line(fd, done, pending);
+    };
     test::TTestLocalCursor& c = Cursor("Data");
     std::mt19937 rng(seed);
     WriteLine("@appending");
