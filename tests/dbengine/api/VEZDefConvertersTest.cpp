@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -764,6 +765,11 @@ const BuildCase kBuildCases[] = {
     {"missing field", "I", "A;Nope", 0, "", "", "", 20050, {{"A", false, false, 20}}},
     {"trailing separator", "I", "A;", 0, "", "", "", 20050, {{"A", false, false, 20}}},
 };
+
+// Test names and failure messages show the case's label, not its bytes.
+void PrintTo(const BuildCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class BuildIndexDefTest : public ::testing::TestWithParam<BuildCase> {
  protected:
