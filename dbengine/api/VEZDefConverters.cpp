@@ -61,7 +61,7 @@ void SplitFieldNames(std::vector<std::string>* list, std::string_view text) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = text.find_first_of(";,", start);
-    list->emplace_back(Trimmed(text.substr(start, end - start)));
+    list->emplace_back(text.substr(start, end - start));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
@@ -335,11 +335,8 @@ void BuildIndexDef(TVEZIndexDef& index_def, std::string_view name, std::string_v
   SplitFieldNames(&case_ins_names, case_ins_fields);
   SplitFieldNames(&sizes, max_indexed_sizes);
   index_def.SetColumnCount(static_cast<std::int32_t>(names.size()));
-  // A blank list counts as none given.
-  const bool all_descending =
-      (options & platform::ixDescending) != 0 && Trimmed(desc_fields).empty();
-  const bool all_case_ins =
-      (options & platform::ixCaseInsensitive) != 0 && Trimmed(case_ins_fields).empty();
+  const bool all_descending = (options & platform::ixDescending) != 0 && desc_fields.empty();
+  const bool all_case_ins = (options & platform::ixCaseInsensitive) != 0 && case_ins_fields.empty();
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string& field = names[i];
     if (!FieldDefExists(field_defs, field)) {

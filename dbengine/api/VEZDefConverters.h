@@ -107,7 +107,7 @@ void VEZIndexDefToAdvIndexDef(const TVEZIndexDef& vez_index_def, TVEZAdvIndexDef
 // temporary from the arguments; one column per name of `fields`, in order.
 // A column that field_defs lacks raises 20050. A column is descending when
 // desc_fields names it, or when options hold ixDescending and desc_fields is
-// empty; case-insensitive likewise with case_ins_fields and
+// empty (blanks are not); case-insensitive likewise with case_ins_fields and
 // ixCaseInsensitive. Its indexed size is its entry of max_indexed_sizes when
 // that entry exists and is not empty (a text that is no integer raises
 // platform::EConvertError), else kDefaultMaxIndexedSize. Name lists may
@@ -120,8 +120,9 @@ void BuildIndexDef(TVEZIndexDef& index_def, std::string_view name, std::string_v
 // ---- helpers
 
 // Every "," in text counts as ";"; list is cleared and receives the entries
-// between the separators in order, each trimmed of blanks (an empty entry
-// stays, so positions hold; an empty text gives none). Nothing without a list.
+// between the separators in order, as they stand: blanks belong to the name
+// (an empty entry stays, so positions hold; an empty text gives none).
+// Nothing without a list.
 void SplitFieldNames(std::vector<std::string>* list, std::string_view text);
 // True when a VCL field definition has that name (both upper-cased).
 bool FieldDefExists(const platform::FieldDefs& field_defs, std::string_view name);
