@@ -159,15 +159,18 @@ TVEZAdvIndexDef* TVEZAdvIndexDefs::Add(std::string_view name, std::string_view f
   return FDefsList.back().get();
 }
 
-TVEZAdvIndexDef* TVEZAdvIndexDefs::Find(std::string_view name) const {
+std::int32_t TVEZAdvIndexDefs::IndexOf(std::string_view name) const {
   const std::int32_t i = IndexOfName(FDefsList, name);
-  return i < 0 ? nullptr : FDefsList[static_cast<std::size_t>(i)].get();
+  if (i < 0) throw EVEZException(20190, "Index '%s' not found", {name});
+  return i;
+}
+
+TVEZAdvIndexDef* TVEZAdvIndexDefs::Find(std::string_view name) const {
+  return FDefsList[static_cast<std::size_t>(IndexOf(name))].get();
 }
 
 void TVEZAdvIndexDefs::DeleteIndexDef(std::string_view index_name) {
-  const std::int32_t i = IndexOfName(FDefsList, index_name);
-  if (i < 0) throw EVEZException(20190, "Index '%s' not found", {index_name});
-  FDefsList.erase(FDefsList.begin() + i);
+  FDefsList.erase(FDefsList.begin() + IndexOf(index_name));
 }
 
 }  // namespace vez

@@ -138,7 +138,8 @@ class TVEZAdvIndexDefs {
                        std::string_view desc_fields = {}, std::string_view case_ins_fields = {},
                        std::string_view max_indexed_sizes = {});
 
-  // The first item of that name (without regard to case); null when none.
+  // The first item of that name (without regard to case); none raises 20190,
+  // as an index named by the caller has to be there (never null).
   TVEZAdvIndexDef* Find(std::string_view name) const;
   // Frees and removes the first item of that name; none raises 20190.
   void DeleteIndexDef(std::string_view index_name);
@@ -150,6 +151,9 @@ class TVEZAdvIndexDefs {
   }
 
  private:
+  // Position of the first item of that name; none raises 20190.
+  std::int32_t IndexOf(std::string_view name) const;
+
   std::vector<std::unique_ptr<TVEZAdvIndexDef>> FDefsList;
   std::function<void()> FUpdateIndexDefs;
 };

@@ -201,7 +201,17 @@ TEST(AdvIndexDefsTest, AddFindDeleteAndAssign) {
 
   EXPECT_EQ(defs.Find("PRIMARY"), primary);
   EXPECT_EQ(defs.Find("byname"), defs.GetDef(1));
-  EXPECT_EQ(defs.Find("Prim"), nullptr);
+  // Looking up an index that is not there is an error, as deleting it is.
+  for (const char* missing : {"Prim", ""}) {
+    SCOPED_TRACE(missing);
+    EXPECT_EQ(NativeErrorOf([&] { defs.Find(missing); }), 20190);
+  }
+  try {
+    defs.Find("ByTime");
+    ADD_FAILURE() << "no error";
+  } catch (const platform::Exception& e) {
+    EXPECT_STREQ(e.what(), "Index 'ByTime' not found - Native error: 20190");
+  }
 
   TVEZAdvIndexDef copy;
   copy.Assign(by_name);
