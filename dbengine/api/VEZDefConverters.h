@@ -29,9 +29,6 @@
 
 namespace vez {
 
-// The size an engine index gives a column when no indexed size is declared.
-inline constexpr std::int32_t kDefaultMaxIndexedSize = 20;
-
 // ---- fields
 
 // VCL -> engine: name (at most 255 characters), mapped type and size. A VCL
