@@ -13,11 +13,6 @@ namespace vez {
 
 namespace {
 
-// Engine names hold at most 255 characters; longer ones are cut.
-std::string CutName(std::string_view name) {
-  return std::string(name.substr(0, std::min(name.size(), defstream::kMaxShortStringLength)));
-}
-
 // Without blanks and control characters at either end.
 std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
@@ -95,7 +90,7 @@ void FieldDefsToVEZFieldDefs(const platform::FieldDefs& field_defs, TVEZFieldDef
   for (std::int32_t i = 0; i < field_defs.Count(); ++i) {
     const platform::FieldDef& source = field_defs.Items(i);
     TVEZFieldDef* def = vez_field_defs.AddCreated();
-    def->Name = CutName(source.Name);
+    def->Name = defstream::CutToShortString(source.Name);
     def->SetFieldDefDataType(VCLTypeToAdvancedType(source.DataType), source.Size);
   }
 }
@@ -128,7 +123,7 @@ void AdvFieldDefsToVEZDefs(const TVEZAdvFieldDefs& adv_field_defs, TVEZFieldDefs
   for (std::int32_t i = 0; i < adv_field_defs.Count(); ++i) {
     const TVEZAdvFieldDef& source = *adv_field_defs.GetDef(i);
     TVEZFieldDef* def = field_defs.AddCreated();
-    def->Name = CutName(source.Name);
+    def->Name = defstream::CutToShortString(source.Name);
     def->SetFieldDefDataType(source.DataType, source.Size);
     def->BLOBCompressionAlgorithm =
         static_cast<TVEZCompressionAlgorithm>(source.BLOBCompressionAlgorithm);
@@ -323,7 +318,7 @@ void BuildIndexDef(TVEZIndexDef& index_def, std::string_view name, std::string_v
                    const platform::FieldDefs& field_defs) {
   if (name.empty()) throw EVEZException(20048, "Invalid index name '%s'", {name});
   if (fields.empty()) throw EVEZException(20049, "Cannot find index field '%s'", {""});
-  index_def.Name = CutName(name);
+  index_def.Name = defstream::CutToShortString(name);
   index_def.IndexType = itBTree;
   index_def.Unique = (options & platform::ixUnique) != 0;
   index_def.Primary = (options & platform::ixPrimary) != 0;
