@@ -139,7 +139,7 @@ class TVEZAdvIndexDefs {
                        std::string_view max_indexed_sizes = {});
 
   // The first item of that name (without regard to case); none raises 20190,
-  // as an index named by the caller has to be there (never null).
+  // so the result is never null.
   TVEZAdvIndexDef* Find(std::string_view name) const;
   // Frees and removes the first item of that name; none raises 20190.
   void DeleteIndexDef(std::string_view index_name);
