@@ -13,10 +13,10 @@ TFrm_BuildStatus::TFrm_BuildStatus(QWidget* parent) : TFormAC(parent) {
   setWindowTitle(QStringLiteral("RVX Log"));
   Lbl_Title = new QLabel(QStringLiteral("RVX Log"), this);
   StyleLabel(Lbl_Title);
-  Lbl_Version = new QLabel(
-      QStringLiteral("Version : ") +
-          (ProgramVersion.empty() ? QStringLiteral("N/A") : ToQString(ProgramVersion)),
-      this);
+  Lbl_Version =
+      new QLabel(QStringLiteral("Version : ") +
+                     (ProgramVersion.empty() ? QStringLiteral("N/A") : ToQString(ProgramVersion)),
+                 this);
   StyleLabel(Lbl_Version);
   Lbl_Status = new QLabel(
       QStringLiteral("This build holds the database engine's foundation and storage layers and "

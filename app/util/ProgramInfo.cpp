@@ -67,7 +67,8 @@ bool IsDebuggerAttached() {
 std::string GetSpecialFolderPath(int csidl) {
   if (csidl != CSIDL_COMMON_DOCUMENTS && csidl != CSIDL_PERSONAL) return {};
   QString folder = qEnvironmentVariable("RVX_DOCUMENTS");
-  if (folder.isEmpty()) folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty())
+    folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   if (folder.isEmpty()) return {};
   folder = QDir::cleanPath(QDir::fromNativeSeparators(folder));
   return QFile::encodeName(folder).toStdString();

@@ -41,7 +41,7 @@ std::string ProgramFilePath();
 bool IsDebuggerAttached();
 
 // Shell folder numbers that GetSpecialFolderPath knows.
-inline constexpr int CSIDL_PERSONAL = 5;          // the user's documents
+inline constexpr int CSIDL_PERSONAL = 5;           // the user's documents
 inline constexpr int CSIDL_COMMON_DOCUMENTS = 46;  // the documents folder of the program's data
 // The folder for csidl as the file system names it (UTF-8 on Linux, "/"
 // between names, no trailing "/"); empty for an unknown number or when no such

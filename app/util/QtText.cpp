@@ -10,9 +10,8 @@ QString ToQString(std::string_view ansi) {
 }
 
 std::string FromQString(const QString& text) {
-  return platform::WideToAnsi(
-      std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
-                          static_cast<std::size_t>(text.size())));
+  return platform::WideToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                  static_cast<std::size_t>(text.size())));
 }
 
 }  // namespace rvx

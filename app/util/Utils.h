@@ -23,7 +23,7 @@ using platform::TDateTime;
 // x >= 1000: no decimals, at most 6 significant digits; x < 1000 (negative
 // values included): one decimal, at most 4 significant digits. No thousands
 // separator; a value with more integer digits than that comes out in
-// scientific notation (1.235E+004).
+// scientific notation (1.235E+4).
 std::string FormatValue(double x);
 // FormatValue(x) + " " + unit.
 std::string FormatValueWithUnit(double x, std::string_view unit);
