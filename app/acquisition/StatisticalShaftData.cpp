@@ -3,10 +3,39 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <optional>
 
 #include "app/util/NormalDistribution.h"
 
 namespace rvx {
+
+TChauvenetCriterion::TChauvenetCriterion(double N) : twice_n_(2 * N) {
+  // Bisection between a passing and a failing z until they are neighbours.
+  double pass = 0;
+  double fail = 64;  // the upper tail is 0 in single precision long before
+  assert(PassesByRule(pass, N) && !PassesByRule(fail, N));
+  while (true) {
+    const double mid = pass + (fail - pass) / 2;
+    if (mid <= pass || mid >= fail) break;
+    (PassesByRule(mid, N) ? pass : fail) = mid;
+  }
+  bound_ = pass;
+  // Rounding in the rule's steps could only blur the decision within a few
+  // units of the last place of the bound; a much wider margin costs nothing.
+  near_low_ = bound_ * (1 - 1e-9);
+  near_high_ = bound_ * (1 + 1e-9);
+}
+
+bool TChauvenetCriterion::PassesByRule(double z, double N) {
+  return 2 * N * NormalUpperTail(0, 1, z) >= 0.5;
+}
+
+bool TChauvenetCriterion::Passes(double z) const {
+  if (z < near_low_) return true;
+  if (z > near_high_) return false;
+  // Not a number (a sample that is not one) never passes, as by the rule.
+  return PassesByRule(z, twice_n_ / 2);
+}
 
 TStatisticalShaftData::TStatisticalShaftData(TDataValueEntries aRawValues)
     : FRawValues(aRawValues), FEntryCount(aRawValues.Count()) {
@@ -67,20 +96,19 @@ void TStatisticalShaftData::ApplyChauvenetFilter() {
   const std::vector<TDataValue>& entries = *FRawValues.entries_;
   const double mean = FRaw.Average;
   const double sd = FRaw.StdDev;
-  const double twice_n = 2.0 * static_cast<double>(FRawGoodValuesArray.size());
+  const double n = static_cast<double>(FRawGoodValuesArray.size());
+  // With no spread every sample passes; without samples there is no bound.
+  std::optional<TChauvenetCriterion> criterion;
+  if (sd != 0 && n >= 1) criterion.emplace(n);
   FGoodValues.reserve(FRawGoodValuesArray.size());
   FGoodValuesArray.reserve(FRawGoodValuesArray.size());
   for (std::size_t i = 0; i < FEntryCount; ++i) {
     const TDataValue& v = entries[i];
     if (v.FIsAbsent || v.FIsError) continue;
-    double c = 1;
-    if (sd != 0) {
-      const double z = std::fabs(v.FValue - mean) / sd;
-      c = twice_n * NormalUpperTail(0, 1, z);
-    }
+    const bool passes = !criterion || criterion->Passes(std::fabs(v.FValue - mean) / sd);
     // Entry indexes fit: a list holds at most 2^32 entries.
     const auto index = static_cast<std::uint32_t>(i);
-    if (c >= 0.5) {
+    if (passes) {
       FGoodValues.push_back(index);
       FGoodValuesArray.push_back(v.FValue);
     } else {

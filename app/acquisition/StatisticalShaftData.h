@@ -28,6 +28,29 @@
 
 namespace rvx {
 
+// Chauvenet's criterion for N samples: a sample z standard deviations from
+// the mean passes when 2N x NormalUpperTail(0, 1, z) >= 0.5. The decision
+// falls as z grows, so it is taken once, at the bound, and each sample is
+// only compared with the bound; samples next to it are decided by the full
+// rule, so every decision is the one the rule gives.
+class TChauvenetCriterion {
+ public:
+  // REQUIRES: N >= 1.
+  explicit TChauvenetCriterion(double N);
+  bool Passes(double z) const;
+  // The rule itself, one sample at a time.
+  static bool PassesByRule(double z, double N);
+  // The largest z found to pass.
+  double Bound() const { return bound_; }
+
+ private:
+  double twice_n_;
+  double bound_;
+  // Decided by the rule between these.
+  double near_low_;
+  double near_high_;
+};
+
 class TStatisticalShaftData {
  public:
   // The mean, standard deviation, minimum and maximum of some values.

@@ -242,5 +242,33 @@ TEST(StatisticalShaftDataTest, FilterFollowsTheCriterion) {
   EXPECT_LT(s.FilteredStdDevValue(), s.StdDevValue());
 }
 
+// The bound decides as the rule does, right at it and anywhere else.
+TEST(StatisticalShaftDataTest, CriterionDecidesAsTheRule) {
+  std::mt19937_64 random(3);
+  for (double n : {1.0, 2.0, 3.0, 10.0, 21.0, 100.0, 1000.0, 123457.0, 900000.0, 4e6}) {
+    SCOPED_TRACE(n);
+    const TChauvenetCriterion criterion(n);
+    const double bound = criterion.Bound();
+    EXPECT_TRUE(TChauvenetCriterion::PassesByRule(bound, n));
+    EXPECT_FALSE(TChauvenetCriterion::PassesByRule(std::nextafter(bound, 100.0), n));
+    std::vector<double> zs{0, 64, 1e300, bound};
+    double up = bound, down = bound;
+    for (int i = 0; i < 200; ++i) {
+      zs.push_back(up = std::nextafter(up, 100.0));
+      zs.push_back(down = std::nextafter(down, 0.0));
+    }
+    for (double rel : {1e-12, 1e-10, 1e-9, 1.1e-9, 1e-8, 1e-6, 1e-3})
+      for (double sign : {-1.0, 1.0})
+        zs.push_back(bound * (1 + sign * rel));
+    for (int i = 0; i < 2000; ++i)
+      zs.push_back(std::uniform_real_distribution<double>(0, 8)(random));
+    for (double z : zs)
+      ASSERT_EQ(criterion.Passes(z), TChauvenetCriterion::PassesByRule(z, n)) << z;
+    EXPECT_FALSE(criterion.Passes(std::nan("")));
+  }
+  // Two samples can never be told apart (both lie 0.7071 deviations out).
+  EXPECT_GT(TChauvenetCriterion(2).Bound(), 1 / std::sqrt(2.0));
+}
+
 }  // namespace
 }  // namespace rvx
