@@ -93,8 +93,8 @@ class TVEZLocalSession : public TVEZBaseSession {
   // Raises 20411 when not connected.
   void FlushBuffers() override;
 
-  // A disk database cuts its file after the last used page; other kinds:
-  // nothing. Raises 20411 when not connected.
+  // A disk database cuts its file after the last used page; other kinds and
+  // a disconnected session: nothing.
   void TruncateDatabase();
   // A disk database: the sessions of every process connected to the file;
   // other kinds and a disconnected session: 0.
