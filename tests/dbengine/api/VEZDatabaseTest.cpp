@@ -27,6 +27,7 @@ namespace vez {
 namespace {
 
 using platform::test::ScriptedEngineUi;
+using test::DatabaseErrorOf;
 using test::DiskData;
 using test::DiskDatabases;
 using test::FakeDataSet;
@@ -40,15 +41,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kRepairQuestion =
     "confirm:Database file was not correctly closed last time. Do you want to repair it?";
-
-std::string DatabaseErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const platform::EDatabaseError& e) {
-    return e.what();
-  }
-  return "";
-}
 
 class DatabaseTest : public test::SessionLayerTest {};
 
