@@ -55,17 +55,20 @@ class RestoreFlag {
   bool FOld;
 };
 
+// Deletes a file of a database (the file or its journal) as the engine
+// deletes files: 30364 when it is missing, 30362 when another opener holds
+// it or the system refuses.
+void DeleteDatabaseFile(const std::string& path) {
+  TVEZDatabaseFile file;
+  file.OpenFile(path, amReadOnly, smShareDenyNone);
+  file.CloseFile();
+  file.DeleteFile(path);
+}
+
 // Deletes the journal beside database_file_name when there is one.
 void DeleteJournalOf(const std::string& database_file_name) {
   const std::string path = TVEZRollbackJournal::PathFor(database_file_name);
-  platform::FileSystem& fs = platform::DefaultFileSystem();
-  if (!fs.FileExists(path)) return;
-  try {
-    fs.DeleteFile(path);
-  } catch (const platform::Exception& e) {
-    throw EVEZException(30362, "Cannot delete file: '%s' ErrorMessage: %s",
-                        {path, std::string(e.what())});
-  }
+  if (platform::DefaultFileSystem().FileExists(path)) DeleteDatabaseFile(path);
 }
 
 }  // namespace
@@ -493,10 +496,7 @@ void TVEZDatabase::DeleteDatabase() {
     // another opener) is still deleted with its journal when nobody holds
     // it; DeleteFile refuses one that is held.
   }
-  TVEZDatabaseFile file;
-  file.OpenFile(FDatabaseFileName, amReadOnly, smShareDenyNone);
-  file.CloseFile();
-  file.DeleteFile(FDatabaseFileName);
+  DeleteDatabaseFile(FDatabaseFileName);
   DeleteJournalOf(FDatabaseFileName);
 }
 
@@ -506,12 +506,11 @@ void TVEZDatabase::RenameDatabase(const std::string& new_database_file_name) {
   CheckInactive();
   // After this the journal beside the file holds nothing to apply.
   RecoverJournal();
-  if (platform::DefaultFileSystem().FileExists(new_database_file_name))
-    throw EVEZException(30378, "Cannot rename file '%s' to '%s': the target exists",
-                        {FDatabaseFileName, new_database_file_name});
-  // A journal left under the new name belongs to no file there; it must not
-  // be applied to this one.
-  DeleteJournalOf(new_database_file_name);
+  // A taken name is refused by the rename itself (30378), and its journal is
+  // its file's own. A journal left under a free name belongs to no file
+  // there; it must not be applied to this one.
+  if (!platform::DefaultFileSystem().FileExists(new_database_file_name))
+    DeleteJournalOf(new_database_file_name);
   TVEZDatabaseFile::RenameFile(FDatabaseFileName, new_database_file_name);
   DeleteJournalOf(FDatabaseFileName);
   SetDatabaseFileName(new_database_file_name);
