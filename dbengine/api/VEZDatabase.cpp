@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dbengine/api/VEZBaseDataSet.h"
+#include "dbengine/api/VEZFlagScope.h"
 #include "dbengine/api/VEZLocalSession.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
@@ -41,19 +42,6 @@ double HeaderVersion(const TVEZLocalSession& handle) {
   if (disk == nullptr || disk->DiskPageManager() == nullptr) return kDBVersion;
   return disk->DiskPageManager()->DBHeader().Version;
 }
-
-// Restores a flag's value at the end of a scope.
-class RestoreFlag {
- public:
-  RestoreFlag(bool& flag, bool value) : FFlag(flag), FOld(flag) { FFlag = value; }
-  ~RestoreFlag() { FFlag = FOld; }
-  RestoreFlag(const RestoreFlag&) = delete;
-  RestoreFlag& operator=(const RestoreFlag&) = delete;
-
- private:
-  bool& FFlag;
-  bool FOld;
-};
 
 // Deletes a file of a database (the file or its journal) as the engine
 // deletes files: 30364 when it is missing, 30362 when another opener holds
@@ -270,7 +258,7 @@ std::unique_ptr<TVEZLocalSession> TVEZDatabase::ConnectHandle(
         FreeHandle(std::move(handle));
         std::string log;
         {
-          RestoreFlag no_request(FNoRequestAutoRepair, true);
+          TVEZFlagScope no_request(FNoRequestAutoRepair, true);
           try {
             log = RepairDatabase();
           } catch (...) {
@@ -358,7 +346,7 @@ void TVEZDatabase::Open() {
 
 void TVEZDatabase::Close() {
   if (FHandle == nullptr || FClosing) return;
-  RestoreFlag closing(FClosing, true);
+  TVEZFlagScope closing(FClosing, true);
   Notify(TVEZDatabaseEvent::dbClose);
   CloseDataSets();
   if (!FAcquiredHandle) {
