@@ -170,8 +170,7 @@ void TVEZDatabase::CheckDatabaseName() const {
 }
 
 void TVEZDatabase::CheckActive() const {
-  if (FHandle == nullptr)
-    platform::DatabaseError("Cannot perform this operation on a closed database", Name);
+  if (FHandle == nullptr) platform::DatabaseError(platform::dbconsts::SDatabaseClosed, Name);
 }
 
 void TVEZDatabase::CheckInactive() const {
