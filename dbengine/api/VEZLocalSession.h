@@ -61,8 +61,8 @@ class TVEZLocalSession : public TVEZBaseSession {
   // and 20298 when the file is encrypted with another password than this
   // session's. Disconnect: leaves the database data; the last session of a
   // disk database rolls back its transaction and closes the file. Errors pass
-  // on and leave the session connected. Nothing when the state does not
-  // change.
+  // on; the session stays connected while the database data still lists it.
+  // Nothing when the state does not change.
   void SetConnected(bool value) override;
   // A connected disk database's flag; false (and nothing set) otherwise.
   bool GetSuppressDBHeaderErrors() override;
