@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dbengine/api/VEZBaseDataSet.h"
+#include "dbengine/api/VEZFlagScope.h"
 #include "dbengine/api/VEZLocalSession.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
@@ -42,30 +43,20 @@ double HeaderVersion(const TVEZLocalSession& handle) {
   return disk->DiskPageManager()->DBHeader().Version;
 }
 
-// Restores a flag's value at the end of a scope.
-class RestoreFlag {
- public:
-  RestoreFlag(bool& flag, bool value) : FFlag(flag), FOld(flag) { FFlag = value; }
-  ~RestoreFlag() { FFlag = FOld; }
-  RestoreFlag(const RestoreFlag&) = delete;
-  RestoreFlag& operator=(const RestoreFlag&) = delete;
-
- private:
-  bool& FFlag;
-  bool FOld;
-};
+// Deletes a file of a database (the file or its journal) as the engine
+// deletes files: 30364 when it is missing, 30362 when another opener holds
+// it or the system refuses.
+void DeleteDatabaseFile(const std::string& path) {
+  TVEZDatabaseFile file;
+  file.OpenFile(path, amReadOnly, smShareDenyNone);
+  file.CloseFile();
+  file.DeleteFile(path);
+}
 
 // Deletes the journal beside database_file_name when there is one.
 void DeleteJournalOf(const std::string& database_file_name) {
   const std::string path = TVEZRollbackJournal::PathFor(database_file_name);
-  platform::FileSystem& fs = platform::DefaultFileSystem();
-  if (!fs.FileExists(path)) return;
-  try {
-    fs.DeleteFile(path);
-  } catch (const platform::Exception& e) {
-    throw EVEZException(30362, "Cannot delete file: '%s' ErrorMessage: %s",
-                        {path, std::string(e.what())});
-  }
+  if (platform::DefaultFileSystem().FileExists(path)) DeleteDatabaseFile(path);
 }
 
 }  // namespace
@@ -179,8 +170,7 @@ void TVEZDatabase::CheckDatabaseName() const {
 }
 
 void TVEZDatabase::CheckActive() const {
-  if (FHandle == nullptr)
-    platform::DatabaseError("Cannot perform this operation on a closed database", Name);
+  if (FHandle == nullptr) platform::DatabaseError(platform::dbconsts::SDatabaseClosed, Name);
 }
 
 void TVEZDatabase::CheckInactive() const {
@@ -267,7 +257,7 @@ std::unique_ptr<TVEZLocalSession> TVEZDatabase::ConnectHandle(
         FreeHandle(std::move(handle));
         std::string log;
         {
-          RestoreFlag no_request(FNoRequestAutoRepair, true);
+          TVEZFlagScope no_request(FNoRequestAutoRepair, true);
           try {
             log = RepairDatabase();
           } catch (...) {
@@ -355,7 +345,7 @@ void TVEZDatabase::Open() {
 
 void TVEZDatabase::Close() {
   if (FHandle == nullptr || FClosing) return;
-  RestoreFlag closing(FClosing, true);
+  TVEZFlagScope closing(FClosing, true);
   Notify(TVEZDatabaseEvent::dbClose);
   CloseDataSets();
   if (!FAcquiredHandle) {
@@ -493,10 +483,7 @@ void TVEZDatabase::DeleteDatabase() {
     // another opener) is still deleted with its journal when nobody holds
     // it; DeleteFile refuses one that is held.
   }
-  TVEZDatabaseFile file;
-  file.OpenFile(FDatabaseFileName, amReadOnly, smShareDenyNone);
-  file.CloseFile();
-  file.DeleteFile(FDatabaseFileName);
+  DeleteDatabaseFile(FDatabaseFileName);
   DeleteJournalOf(FDatabaseFileName);
 }
 
@@ -506,12 +493,11 @@ void TVEZDatabase::RenameDatabase(const std::string& new_database_file_name) {
   CheckInactive();
   // After this the journal beside the file holds nothing to apply.
   RecoverJournal();
-  if (platform::DefaultFileSystem().FileExists(new_database_file_name))
-    throw EVEZException(30378, "Cannot rename file '%s' to '%s': the target exists",
-                        {FDatabaseFileName, new_database_file_name});
-  // A journal left under the new name belongs to no file there; it must not
-  // be applied to this one.
-  DeleteJournalOf(new_database_file_name);
+  // A taken name is refused by the rename itself (30378), and its journal is
+  // its file's own. A journal left under a free name belongs to no file
+  // there; it must not be applied to this one.
+  if (!platform::DefaultFileSystem().FileExists(new_database_file_name))
+    DeleteJournalOf(new_database_file_name);
   TVEZDatabaseFile::RenameFile(FDatabaseFileName, new_database_file_name);
   DeleteJournalOf(FDatabaseFileName);
   SetDatabaseFileName(new_database_file_name);

@@ -202,9 +202,10 @@ class TVEZDatabase : public platform::Component {
   // Deletes the file and its journal; a failure raises (30364 for a missing
   // file, 30362 for one another opener holds) and deletes nothing.
   void DeleteDatabase();
-  // Moves the file to new_database_file_name (refused when that exists)
-  // after its journal was recovered; the stale journals of both names are
-  // deleted. Then DatabaseFileName is the new name.
+  // Moves the file to new_database_file_name (30378 when that name is
+  // taken; its journal stays) after the file's journal was recovered; the
+  // stale journals of both names are deleted. Then DatabaseFileName is the
+  // new name.
   void RenameDatabase(const std::string& new_database_file_name);
 
   // Rebuilds the file into a repaired one and answers the rebuild's log.

@@ -200,8 +200,7 @@ void TVEZLocalSession::FlushBuffers() {
 }
 
 void TVEZLocalSession::TruncateDatabase() {
-  if (TVEZDiskDatabaseData* disk = AsDisk(&ConnectedData("TruncateDatabase")))
-    disk->TruncateDatabase();
+  if (TVEZDiskDatabaseData* disk = AsDisk(FDatabaseData)) disk->TruncateDatabase();
 }
 
 std::int32_t TVEZLocalSession::GetDBFileConnectionsCount() {

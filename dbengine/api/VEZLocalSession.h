@@ -61,8 +61,8 @@ class TVEZLocalSession : public TVEZBaseSession {
   // and 20298 when the file is encrypted with another password than this
   // session's. Disconnect: leaves the database data; the last session of a
   // disk database rolls back its transaction and closes the file. Errors pass
-  // on and leave the session connected. Nothing when the state does not
-  // change.
+  // on; the session stays connected while the database data still lists it.
+  // Nothing when the state does not change.
   void SetConnected(bool value) override;
   // A connected disk database's flag; false (and nothing set) otherwise.
   bool GetSuppressDBHeaderErrors() override;
@@ -93,8 +93,8 @@ class TVEZLocalSession : public TVEZBaseSession {
   // Raises 20411 when not connected.
   void FlushBuffers() override;
 
-  // A disk database cuts its file after the last used page; other kinds:
-  // nothing. Raises 20411 when not connected.
+  // A disk database cuts its file after the last used page; other kinds and
+  // a disconnected session: nothing.
   void TruncateDatabase();
   // A disk database: the sessions of every process connected to the file;
   // other kinds and a disconnected session: 0.

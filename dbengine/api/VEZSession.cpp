@@ -5,6 +5,7 @@
 
 #include "dbengine/api/VEZBaseDataSet.h"
 #include "dbengine/api/VEZDatabase.h"
+#include "dbengine/api/VEZFlagScope.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "platform/core/Collation.h"
 #include "platform/core/Format.h"
@@ -12,22 +13,6 @@
 #include "platform/ui/EngineUi.h"
 
 namespace vez {
-
-namespace {
-
-// Sets a flag for a scope and clears it again.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : FFlag(flag) { FFlag = true; }
-  ~FlagScope() { FFlag = false; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& FFlag;
-};
-
-}  // namespace
 
 TVEZSession::TVEZSession(platform::Component* owner) : platform::Component(owner) {
   ValidateAutoSession(owner, false, this);
@@ -179,7 +164,7 @@ void TVEZSession::SetName(const std::string& name) {
 
 void TVEZSession::UpdateAutoSessionName() {
   {
-    FlagScope updating(FUpdatingAutoSessionName);
+    TVEZFlagScope updating(FUpdatingAutoSessionName, true);
     SetSessionName(platform::Format("%s_%d", {Name, FSessionNumber + 1}));
   }
   UpdateOwnerSessionNames();

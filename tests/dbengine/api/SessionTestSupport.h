@@ -25,6 +25,7 @@
 #include "dbengine/storage/VEZDiskDatabaseData.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
 #include "platform/dataset/Component.h"
+#include "platform/dataset/DatabaseError.h"
 #include "platform/os/File.h"
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/DiskTestSupport.h"
@@ -41,6 +42,22 @@ class SessionLayerTest : public ::testing::Test {
 
   ScratchDir dir_;
 };
+
+// The message of the E that f raises; empty when f returns normally. Other
+// exceptions pass through.
+template <typename E>
+std::string ErrorMessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "";
+}
+
+inline std::string DatabaseErrorOf(const std::function<void()>& f) {
+  return ErrorMessageOf<platform::EDatabaseError>(f);
+}
 
 // The disk database data objects listed in the process.
 inline std::vector<TVEZDiskDatabaseData*> DiskDatabases() {

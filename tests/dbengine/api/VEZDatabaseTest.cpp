@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ namespace vez {
 namespace {
 
 using platform::test::ScriptedEngineUi;
+using test::DatabaseErrorOf;
 using test::DiskData;
 using test::DiskDatabases;
 using test::FakeDataSet;
@@ -40,15 +42,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kRepairQuestion =
     "confirm:Database file was not correctly closed last time. Do you want to repair it?";
-
-std::string DatabaseErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const platform::EDatabaseError& e) {
-    return e.what();
-  }
-  return "";
-}
 
 class DatabaseTest : public test::SessionLayerTest {};
 
@@ -647,10 +640,20 @@ TEST_F(FileOperationsTest, RenameIsRefusedForATakenNameOrAFileInUse) {
   const std::string taken = Path("b.vez");
   fs::copy_file(file_, from);
   fs::copy_file(file_, taken);
+  // The taken name's journal is its file's own and stays.
+  test::WriteAll(taken + "-journal", torn_.journal);
   auto database = MakeDatabase("A", from);
   EXPECT_EQ(NativeErrorOf([&] { database->RenameDatabase(taken); }), 30378);
+  const std::string message =
+      test::ErrorMessageOf<EVEZException>([&] { database->RenameDatabase(taken); });
+  EXPECT_EQ(message.rfind("Cannot rename file '" + from + "' to '" + taken +
+                              "' ErrorCode:" + std::to_string(EEXIST) + ". ErrorMessage: ",
+                          0),
+            0u)
+      << message;
   EXPECT_EQ(database->DatabaseFileName(), from);
   EXPECT_EQ(test::ReadAll(taken), test::ReadAll(file_));
+  EXPECT_EQ(test::ReadAll(taken + "-journal"), torn_.journal);
 
   auto user = MakeDatabase("User", from);
   user->Open();
@@ -686,6 +689,40 @@ TEST_F(FileOperationsTest, DeleteRemovesTheFileWithItsJournalOrReportsWhyNot) {
   database->SetDatabaseFileName(foreign);
   database->DeleteDatabase();
   EXPECT_FALSE(fs::exists(foreign));
+}
+
+// Refuses to delete one path, as a folder the user may not change does.
+class RefusingDeleteFileSystem : public platform::FileSystemWrapper {
+ public:
+  explicit RefusingDeleteFileSystem(std::string refused)
+      : FileSystemWrapper(platform::DefaultFileSystem()), refused_(std::move(refused)) {}
+  void DeleteFile(const std::string& path) override {
+    if (path == refused_) throw platform::EOSError(EACCES, "Cannot delete '" + path + "'");
+    FileSystemWrapper::DeleteFile(path);
+  }
+
+ private:
+  std::string refused_;
+};
+
+TEST_F(FileOperationsTest, AJournalThatCannotBeDeletedIsReportedAsTheEngineReportsFiles) {
+  const std::string file = Path("kept.vez");
+  const std::string journal = file + "-journal";
+  test::WriteAll(file, torn_.db);
+  test::WriteAll(journal, torn_.journal);
+  RefusingDeleteFileSystem refusing(journal);
+  platform::ScopedFileSystem installed(refusing);
+  auto database = MakeDatabase("Kept", file);
+  try {
+    database->DeleteDatabase();
+    ADD_FAILURE() << "the journal was deleted";
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), 30362);
+    const std::string prefix = "Cannot delete file: '" + journal +
+                               "' Error code: " + std::to_string(EACCES) + ". ErrorMessage: ";
+    EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << e.what();
+  }
+  EXPECT_TRUE(fs::exists(journal));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 namespace vez {
 namespace {
 
+using test::DatabaseErrorOf;
 using test::DiskDatabases;
 using test::FakeDataSet;
 using test::LocalHandle;
@@ -25,13 +26,12 @@ using test::NativeErrorOf;
 
 class SessionTest : public test::SessionLayerTest {};
 
-std::string DatabaseErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const platform::EDatabaseError& e) {
-    return e.what();
-  }
-  return "";
+void ExpectProcessDatabasesListed() {
+  for (const std::string name : {"MEMORY", "TEMP"})
+    EXPECT_NE(
+        DatabaseDataList().Find([&](TVEZDatabaseData* d) { return d->DatabaseName() == name; }),
+        nullptr)
+        << name;
 }
 
 TEST_F(SessionTest, TheDefaultSessionIsThereBeforeAnyUseAndFoundByItsNameInAnyCase) {
@@ -55,11 +55,7 @@ TEST_F(SessionTest, TheDefaultSessionIsThereBeforeAnyUseAndFoundByItsNameInAnyCa
   list.GetSessionNames(names);
   EXPECT_EQ(names, std::vector<std::string>{"Default"});
   // "MEMORY" and "TEMP" are listed from the start.
-  for (const char* name : {"MEMORY", "TEMP"})
-    EXPECT_NE(
-        DatabaseDataList().Find([&](TVEZDatabaseData* d) { return d->DatabaseName() == name; }),
-        nullptr)
-        << name;
+  ExpectProcessDatabasesListed();
 }
 
 TEST_F(SessionTest, TokensFollowTheActiveSessions) {
@@ -337,11 +333,7 @@ TEST_F(SessionTest, FinalizationClosesEveryDatabaseAndKeepsTheProcessDatabases) 
   EXPECT_EQ(permanent->Session(), nullptr);
   EXPECT_TRUE(DiskDatabases().empty());
   EXPECT_EQ(WideStringCellCount(), 0u);
-  for (const char* name : {"MEMORY", "TEMP"})
-    EXPECT_NE(
-        DatabaseDataList().Find([&](TVEZDatabaseData* d) { return d->DatabaseName() == name; }),
-        nullptr)
-        << name;
+  ExpectProcessDatabasesListed();
   // Idempotent.
   FinalizeSessionLayer();
 
