@@ -974,13 +974,10 @@ void TVEZDiskTableData::ClearBLOBFieldInRecordBuffer(std::uint8_t* record, std::
 void TVEZDiskTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                                      TVEZStream& blob_stream) {
   TVEZLockGuard guard(*this);
-  auto* local = dynamic_cast<TVEZBaseBLOBStream*>(&blob_stream);
-  if (local == nullptr) throw EVEZException(10116, "Nil pointer occured");
-  auto* compressed = dynamic_cast<TVEZCompressedBLOBStream*>(local->TemporaryStream());
-  if (compressed == nullptr) throw EVEZException(10116, "Nil pointer occured");
+  TVEZCompressedBLOBStream& compressed = CompressedStreamOf(blob_stream, 10116);
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
   FBlobManager->CopyBlobFromStreamToRecordBuffer(cursor.CurrentRecordBuffer, field_no,
-                                                 blob_stream.Modified(), *compressed);
+                                                 blob_stream.Modified(), compressed);
 }
 
 std::unique_ptr<TVEZStream> TVEZDiskTableData::InternalCreateBlobStream(
