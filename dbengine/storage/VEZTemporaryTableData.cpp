@@ -12,7 +12,6 @@
 #include "dbengine/foundation/VEZTemporaryStream.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
-#include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
