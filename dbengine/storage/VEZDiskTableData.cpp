@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZDiskTableData.h"
 
 #include <algorithm>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Exceptions.h"
 
 namespace vez {
 
@@ -319,8 +321,11 @@ void TVEZDiskTableData::LoadMostUpdatedOrRepair(TVEZCursor& cursor) {
     LoadMostUpdated(session_id);
     DiskRecordManager()->ValidateRecordPageIndex(session_id);
     return;
-  } catch (...) {
-    // Repaired below: the index and the counts are rebuilt from the pages.
+  } catch (const std::exception& e) {
+    // Damage is repaired below: the index and the counts are rebuilt from the
+    // pages. Anything else would make the rebuild fail too, or rewrite a
+    // sound table from what a failing read let through.
+    if (!IsStoredDataDamage(e)) throw;
   }
   RepairRecordPageIndex(session_id);
   SaveTableMetadata(session_id);
@@ -1048,6 +1053,56 @@ void TVEZDiskTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int32_t 
   // The bytes belong to the field's cache: dropping the cache frees them.
   data = nullptr;
   if (FBlobManager != nullptr) FBlobManager->ClearBlobInRecordBuffer(record, field_no, false);
+}
+
+bool IsStoredDataDamage(const std::exception& e) noexcept {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return false;
+  if (dynamic_cast<const platform::EOSError*>(&e) != nullptr) return false;
+  const auto* engine = dynamic_cast<const EVEZException*>(&e);
+  // Counts that overflow, streams cut short: what damaged bytes lead to.
+  if (engine == nullptr) return dynamic_cast<const platform::Exception*>(&e) != nullptr;
+  switch (engine->NativeError()) {
+    // The engine's allocator refused (a limit, or the system).
+    case 30004:
+    case 30014:
+    case 30015:
+    // A page, the header, a page region or page state the file would not
+    // give or take, the journal, the file's size, sync or lock calls.
+    case kErrPageRead:
+    case 10462:
+    case 10464:
+    case 10469:
+    case 10474:
+    case 10475:
+    case 10481:
+    case 20197:
+    case 20198:
+    case 30400:
+    case 30404:
+    case 30406:
+    case 30370:
+    case 30371:
+    case 30379:
+    case 30380:
+    // The database or its file is closed.
+    case 10459:
+    case 10460:
+    case 30376:
+    case 30399:
+    // A lock another user holds: the header, allocation, release, object
+    // ids, a page another session of this process has pinned.
+    case 20090:
+    case 20209:
+    case 20213:
+    case 20230:
+    case 20231:
+    case 20232:
+    case 20236:
+    case 30401:
+      return false;
+    default:
+      return true;
+  }
 }
 
 }  // namespace vez

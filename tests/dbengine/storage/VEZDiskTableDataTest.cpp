@@ -4,16 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <new>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZDiskTableData.h"
 #include "dbengine/storage/VEZInternalDBFile.h"
 #include "dbengine/storage/VEZSystemDirectory.h"
+#include "platform/core/Exceptions.h"
 #include "platform/os/File.h"
 #include "tests/common/AllocationCap.h"
 #include "tests/common/NativeError.h"
@@ -324,6 +331,132 @@ TEST_F(DiskTableDataTest, RepairOpenRecountsAWrongRecordCount) {
   TTestLocalCursor& plain = env.Open();
   EXPECT_EQ(env.Table("Data").RecordManager()->RecordCount, 30);
   EXPECT_EQ(TDiskTableEnv::Append(plain, MakeDataRow(1, 99)), 31);
+}
+
+// Fails the first read that touches [from, to) once armed: with an I/O error,
+// or as if memory ran out while it was served.
+struct OneReadFault {
+  std::int64_t from = 0, to = 0;
+  bool out_of_memory = false;
+  bool armed = false;
+  int hits = 0;
+  void Check(std::int64_t offset, std::size_t count) {
+    if (!armed || offset >= to || offset + static_cast<std::int64_t>(count) <= from) return;
+    armed = false;
+    ++hits;
+    if (out_of_memory) throw std::bad_alloc();
+    throw platform::EOSError(EIO, "injected read failure");
+  }
+};
+
+class OneReadFaultFile : public platform::FileWrapper {
+ public:
+  OneReadFaultFile(std::unique_ptr<platform::File> target, OneReadFault& fault)
+      : FileWrapper(std::move(target)), fault_(fault) {}
+  void ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    fault_.Check(offset, count);
+    FileWrapper::ReadAt(offset, buffer, count);
+  }
+  std::size_t ReadPartialAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    fault_.Check(offset, count);
+    return FileWrapper::ReadPartialAt(offset, buffer, count);
+  }
+
+ private:
+  OneReadFault& fault_;
+};
+
+class OneReadFaultFileSystem : public platform::FileSystemWrapper {
+ public:
+  OneReadFaultFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  OneReadFault fault;
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<OneReadFaultFile>(FileSystemWrapper::OpenFile(path, access, share),
+                                              fault);
+  }
+};
+
+// A repair open rebuilds a table only from damaged bytes: a read that fails
+// (an I/O error, memory running out) passes on and the file is not rewritten.
+TEST_F(DiskTableDataTest, RepairOpenRebuildsOnlyWhatIsDamaged) {
+  std::int64_t from = 0, to = 0;
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 30; ++n)
+      TDiskTableEnv::Append(c, MakeDataRow(1, n));
+    TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+    from = pm.GetPageOffset(env.Table("Data").MostUpdatedFilePageNo());
+    to = from + pm.PageSize();
+  }
+  const std::vector<std::uint8_t> stored = test::ReadAll(path);
+  const struct {
+    const char* what;
+    bool out_of_memory;
+  } rows[] = {{"read error", false}, {"out of memory", true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    OneReadFaultFileSystem fs;
+    fs.fault = {from, to, row.out_of_memory};
+    {
+      platform::ScopedFileSystem scope(fs);
+      TDiskTableEnv env(path, false, false);
+      TTestLocalCursor& repair = env.NewCursor("Data");
+      repair.IsRepairing = true;
+      fs.fault.armed = true;
+      if (row.out_of_memory) {
+        EXPECT_THROW(repair.Open(env.Table("Data")), std::bad_alloc);
+      } else {
+        EXPECT_EQ(test::NativeErrorOf([&] { repair.Open(env.Table("Data")); }), kErrPageRead);
+      }
+      EXPECT_EQ(fs.fault.hits, 1);
+      env.DropCursor(repair);
+    }
+    EXPECT_TRUE(test::ReadAll(path) == stored) << "the file was rewritten";
+  }
+  // With nothing failing, the sound table opens for repair as it is.
+  TDiskTableEnv env(path, false, false);
+  TTestLocalCursor& repair = env.NewCursor("Data");
+  repair.IsRepairing = true;
+  repair.Open(env.Table("Data"));
+  EXPECT_EQ(TDiskTableEnv::ReadAll(repair).size(), 30u);
+}
+
+TEST(DiskTableDataDamageTest, OnlyDamageCountsAsDamage) {
+  const struct {
+    const char* what;
+    std::function<void()> raise;
+    bool damage;
+  } rows[] = {
+      {"damaged most-updated block",
+       [] { throw EVEZException(20164, "Invalid table header data"); }, true},
+      {"index and count disagree",
+       [] { throw EVEZException(20292, "Invalid table RecordPageIndex"); }, true},
+      {"damaged index page", [] { throw EVEZException(20035, "Corrupt index page"); }, true},
+      {"internal file shorter than its head", [] { throw EVEZException(30388, "short"); }, true},
+      {"counter overflow", [] { throw platform::EIntOverflow(); }, true},
+      {"page read error", [] { throw EVEZException(kErrPageRead, "read"); }, false},
+      {"header read error", [] { throw EVEZException(10464, "read"); }, false},
+      {"journal error", [] { throw EVEZException(10481, "journal"); }, false},
+      {"system error", [] { throw platform::EOSError(EIO, "io"); }, false},
+      {"header locked", [] { throw EVEZException(20236, "Database is locked"); }, false},
+      {"page pinned by another session", [] { throw EVEZException(20090, "pinned"); }, false},
+      {"memory limit", [] { throw EVEZException(30004, "Memory limit exceeded"); }, false},
+      {"system memory", [] { throw EVEZException(30015, "GetMem error"); }, false},
+      {"heap", [] { throw std::bad_alloc(); }, false},
+      {"not an engine failure", [] { throw std::logic_error("bug"); }, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    try {
+      row.raise();
+      FAIL() << "nothing raised";
+    } catch (const std::exception& e) {
+      EXPECT_EQ(IsStoredDataDamage(e), row.damage);
+    }
+  }
 }
 
 TEST_F(DiskTableDataTest, DamagedMostUpdatedBlockIsRefusedAndChangesNothing) {
