@@ -191,8 +191,7 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_locked_bytes_ = offset_to_crypto_header_ + kCryptoHeaderSize;
   journal_->Close();
   pending_release_.clear();
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(20230, "Database is locked");
+  WaitForDBHeaderLock(20230);
   try {
     // Made (when missing) under the header lock, which every user of the
     // journal holds.
@@ -552,8 +551,7 @@ void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
     body();
     return;
   }
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(lock_error, "Database is locked");
+  WaitForDBHeaderLock(lock_error);
   try {
     ReadDBHeader();
     BeginCapture(false, nullptr);
@@ -828,7 +826,9 @@ std::int32_t TVEZDiskPageManager::GetPageCount() {
   // count. Page checks ask for it on every page read, so the header lock
   // and re-read cost more than the rest of the read.
   if (!MultiUser() && lock_db_header_count_ == 0) return header_.TotalPageCount;
-  if (!LockDBHeader()) throw EVEZException(20236, "Database is locked");
+  // Another process holds the lock only for one change or commit: wait for
+  // it as for any other lock of the file.
+  WaitForDBHeaderLock(20236);
   try {
     ReadDBHeader();
   } catch (...) {
@@ -876,8 +876,7 @@ void TVEZDiskPageManager::ApplyChanges(std::int32_t session_id) {
 void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
                                              const TVEZCommitChanges& changes) {
   if (!IsOpened()) throw NotOpened(10460);
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(20213, "Database is locked");
+  WaitForDBHeaderLock(20213);
   commit_holds_header_lock_ = true;
   ReadDBHeader();
   // A marker found on disk means an earlier commit was cut off: it stays
@@ -979,6 +978,11 @@ bool TVEZDiskPageManager::LockDBHeader() {
     throw;
   }
   return true;
+}
+
+void TVEZDiskPageManager::WaitForDBHeaderLock(std::int32_t lock_error) {
+  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
+    throw EVEZException(lock_error, "Database is locked");
 }
 
 bool TVEZDiskPageManager::UnlockDBHeader() {

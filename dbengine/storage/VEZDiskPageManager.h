@@ -122,6 +122,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void RequestFullDurabilityForNextCommit() { full_durability_requested_ = true; }
 
   // Page cache operations.
+  // Multi-user, the count is read from the file under the header lock (20236
+  // when it is not got in time); single-user it is the header copy's.
   std::int32_t GetPageCount() override;
   bool IsPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
   void MarkPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
@@ -167,7 +169,7 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int32_t RecoveredChanges() const { return recovered_changes_; }
   std::int32_t FinishedJournalsSeen() const { return finished_journals_seen_; }
 
-  // File locks: true when the call succeeded.
+  // File locks: true when the call succeeded. Each call tries once.
   bool LockFreeSpaceManager();
   bool UnlockFreeSpaceManager();
   bool LockTables();
@@ -181,6 +183,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   bool IsPageByteLocked(std::int32_t page_no, std::uint16_t offset);
   bool IsPageRegionLocked(std::int32_t page_no, std::uint16_t offset, std::uint16_t count);
   std::int32_t LockDBHeaderCount() const { return lock_db_header_count_; }
+  // Takes the header lock (counted, as LockDBHeader), waiting for another
+  // holder as every lock of the file does: 4500 tries 20 ms apart. Raises
+  // lock_error "Database is locked" when it is not got, and what recovery
+  // raises. Every taker of the lock but RecoverFromJournal waits so.
+  void WaitForDBHeaderLock(std::int32_t lock_error);
 
   // Object ids. The arguments have no effect (4500 tries 20 ms apart).
   std::int32_t GetNextObjectID(std::int32_t try_count = 4500, std::int32_t delay_ms = 20);

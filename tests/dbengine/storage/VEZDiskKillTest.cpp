@@ -59,12 +59,12 @@ struct Progress {
   std::int64_t pending = -1;
 };
 
-// A missing file: the appender died before it began.
+// A missing file, or one made but not yet written (the appender notes its
+// start only once its table is open): the appender died before it began.
 Progress ReadProgress(const std::string& path, std::int64_t rows_before) {
   std::ifstream in(path);
   Progress p;
-  if (!in) return {rows_before, rows_before};
-  in >> p.committed >> p.pending;
+  if (!in || !(in >> p.committed >> p.pending)) return {rows_before, rows_before};
   return p;
 }
 
