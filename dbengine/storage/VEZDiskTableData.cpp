@@ -30,10 +30,6 @@ using platform::CheckedMul;
 namespace {
 
 constexpr std::int32_t kInternalSession = -2;
-// zlib cannot expand stored bytes more than about 1032 times: a larger
-// decompressed size in a metadata head is damage, not data.
-constexpr std::int64_t kMaxZlibExpansion = 1032;
-constexpr std::int64_t kMinMetadataBound = 64 * 1024;
 
 // Runs a step at scope end, swallowing what it raises (a finally block that
 // must not hide the first error).
@@ -240,17 +236,18 @@ void TVEZDiskTableData::SaveTableMetadata(std::int32_t session_id) {
 
 void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
   std::int32_t stored = 0;
-  std::int32_t size = 0;
+  std::int32_t unused_size = 0;
   TVEZCompressionAlgorithm algorithm = acaNone;
   bool changed = false;
-  FTableMetadataFile->GetFileSize(session_id, stored, size, algorithm, changed, true);
-  // A damaged head must not make us allocate what no stored size can expand to.
-  const std::int64_t bound =
-      std::max<std::int64_t>(kMinMetadataBound, std::int64_t{stored} * kMaxZlibExpansion);
-  if (stored < 0 || size < 0 || size > bound) {
+  FTableMetadataFile->GetFileSize(session_id, stored, unused_size, algorithm, changed, true);
+  // Metadata is written zlib-compressed (an empty file uncompressed): any other
+  // algorithm is damage, whose bound would be no bound.
+  if (algorithm != acaZLIB && !(algorithm == acaNone && stored == 0))
     throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
-                        {stored, size, stored});
-  }
+                        {stored, unused_size, stored});
+  // A damaged head must not make us allocate what the file's own pages
+  // cannot expand to: checked before anything is allocated.
+  const std::int32_t size = FTableMetadataFile->GetCheckedSize(session_id);
   TVEZMemoryStream stream;
   stream.SetSize(size);
   if (size > 0) FTableMetadataFile->ReadFile(session_id, stream.Buffer(), size, true);

@@ -63,9 +63,21 @@ void TVEZInternalDBTransactedAccessFile::CheckStoredSize(std::int32_t stored_siz
   const std::int64_t room = static_cast<std::int64_t>(page_manager_->DBHeader().TotalPageCount) *
                             page_manager_->PageDataSize();
   if (stored_size < 0 || decompressed_size < 0 || stored_size > room ||
-      (algorithm == acaNone && decompressed_size != stored_size))
+      (algorithm == acaNone && decompressed_size != stored_size) ||
+      (stored_size > 0 && decompressed_size > MaxDecompressedSize(algorithm, stored_size)))
     throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
                         {stored_size, decompressed_size, stored_size});
+}
+
+bool TVEZInternalDBTransactedAccessFile::ChainHasPages(std::int32_t session_id,
+                                                       std::int32_t page_count) {
+  TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
+  for (std::int32_t i = 1; i < page_count; ++i) {
+    const std::int32_t next = page->PageHeader().NextPageNo();
+    if (next < 0) return false;
+    page = TVEZPinnedPage(page_manager_, Get(session_id, next, true));
+  }
+  return true;
 }
 
 TVEZPage* TVEZInternalDBTransactedAccessFile::Get(std::int32_t session_id, std::int32_t page_no,
@@ -142,6 +154,11 @@ std::int32_t TVEZInternalDBTransactedAccessFile::GetCheckedSize(std::int32_t ses
   bool changed;
   GetFileSize(session_id, size, decompressed, algorithm, changed, true);
   CheckStoredSize(size, decompressed, algorithm);
+  // The stored bytes must be in the chain itself, not merely fit the file:
+  // it is walked as far as they reach (no further than the file has pages).
+  if (!ChainHasPages(session_id, PagesNeeded(size)))
+    throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
+                        {size, decompressed, size});
   return decompressed;
 }
 

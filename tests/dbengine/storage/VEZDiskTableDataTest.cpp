@@ -508,33 +508,68 @@ TEST_F(DiskTableDataTest, DamagedMostUpdatedBlockIsRefusedAndChangesNothing) {
   EXPECT_EQ(TDiskTableEnv::ReadAll(c).size(), 5u);
 }
 
+// A metadata head whose sizes the table's own pages cannot hold is refused
+// before anything of that size is allocated (the allocator is capped near
+// what is in use, so an allocation of the claimed size fails loudly).
 TEST_F(DiskTableDataTest, DamagedMetadataSizeDoesNotAllocateWhatItClaims) {
   std::int32_t metadata_page = 0;
+  std::int32_t room = 0;
   {
     TDiskTableEnv env(path, true, false);
     env.CreateDataTable();
     env.Open();
     metadata_page = env.Table("Data").MetadataFilePageNo();
+    TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+    room = pm.DBHeader().TotalPageCount * pm.PageDataSize();
   }
-  {
-    // The head's decompressed size (data offset 5) claims almost 2 GiB.
-    TVEZDiskPageManager pm;
-    test::Open(pm, path, false, false);
-    std::uint8_t size[4];
-    PutLE<std::int32_t>(size, 0x7FFF0000);
-    pm.WritePageRegion(size, metadata_page, static_cast<std::uint16_t>(pm.PageHeaderSize() + 5), 4);
+  const std::vector<std::uint8_t> golden = test::ReadAll(path);
+  // Head at data offset 0: stored size at 1, decompressed size at 5,
+  // algorithm at 9; the chain is one page.
+  const struct {
+    const char* what;
+    std::int32_t stored;  // -1: as written
+    std::int32_t decompressed;
+    std::int32_t algorithm;  // -1: as written
+  } rows[] = {
+      {"decompressed size of almost 2 GiB", -1, 0x7FFF0000, -1},
+      {"stored size beyond the file", 1000000, 1000000 * 1000, -1},
+      {"stored size beyond the chain, inside the file", room - 100, (room - 100) * 1000, -1},
+      {"an algorithm metadata is never written with", -1, 5000000, acaBZIP},
+  };
+  ASSERT_GT(room, 1000);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::WriteAll(path, golden);
+    {
+      TVEZDiskPageManager pm;
+      test::Open(pm, path, false, false);
+      const auto at = [&](int offset) {
+        return static_cast<std::uint16_t>(pm.PageHeaderSize() + offset);
+      };
+      std::uint8_t value[4];
+      if (row.stored >= 0) {
+        PutLE<std::int32_t>(value, row.stored);
+        pm.WritePageRegion(value, metadata_page, at(1), 4);
+      }
+      PutLE<std::int32_t>(value, row.decompressed);
+      pm.WritePageRegion(value, metadata_page, at(5), 4);
+      if (row.algorithm >= 0) {
+        value[0] = static_cast<std::uint8_t>(row.algorithm);
+        pm.WritePageRegion(value, metadata_page, at(9), 1);
+      }
+    }
+    TDiskTableEnv env(path, false, false);
+    test::AllocationCap cap;
+    TTestLocalCursor& c = env.NewCursor("Data");
+    try {
+      c.Open(env.Table("Data"));
+      ADD_FAILURE() << "opened a table with damaged metadata";
+    } catch (const EVEZException& e) {
+      EXPECT_FALSE(test::IsMemoryError(e)) << e.what();
+      EXPECT_EQ(e.NativeError(), 30388);
+    }
+    EXPECT_FALSE(env.Table("Data").IsOpen());
   }
-  TDiskTableEnv env(path, false, false);
-  test::AllocationCap cap;
-  TTestLocalCursor& c = env.NewCursor("Data");
-  try {
-    c.Open(env.Table("Data"));
-    FAIL() << "opened a table with damaged metadata";
-  } catch (const EVEZException& e) {
-    EXPECT_FALSE(test::IsMemoryError(e)) << e.what();
-    EXPECT_EQ(e.NativeError(), 30388);
-  }
-  EXPECT_FALSE(env.Table("Data").IsOpen());
 }
 
 TEST_F(DiskTableDataTest, FailedCommitOfAnInsertIsCancelledAndTheStateReloaded) {
