@@ -246,12 +246,25 @@ class TVEZDiskPageManager : public TVEZPageManager {
   template <class Body>
   void RunAsSmallChange(std::int32_t lock_error, Body body);
   // Writes the old images of a journal back and cuts the file to its old
-  // size; raises the file's errors.
+  // size (never growing it: images past its end are not written); raises the
+  // file's errors.
   void RestoreFromJournal(const TVEZJournalContents& journal);
   bool JournalChangeFinished(const TVEZJournalContents& journal);
   // Whether the file is long enough for the pages header (found at
   // header_offset) counts.
   bool FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header);
+  // The offset of page 0 for a header found at header_offset, from the sizes
+  // of the crypto header and lock-byte area after it; false when they are
+  // not a sound file's.
+  bool FirstPageOffsetOf(std::int64_t header_offset, const TVEZDBHeader& header,
+                         std::int64_t& first_page);
+  // Whether a sound journal was written for the file beside it, as it is: its
+  // header record's old image is a header of the journal's state, which the
+  // file holds as found, marked in progress or as left; the old header's
+  // pages lie in the file and within the journal's original size; page
+  // records are whole pages on page boundaries, header-area records lie in
+  // the header area, added pages were counted before.
+  bool JournalFitsFile(const TVEZJournalContents& journal);
   void RecoverWhileLocked();
   void ReleaseRecoveredPages();
   // The journal's invalidation made durable before a write it does not cover.
