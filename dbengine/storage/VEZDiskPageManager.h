@@ -32,11 +32,14 @@
 //
 // Recovery: whenever this manager takes the header lock (at open too), a
 // sound journal in the file is hot, since no live process holds the lock.
+// Every journal names the database header as the change found it; one that
+// does not fit the file beside it (another file's header or state, pages the
+// file does not hold, records off the page boundaries) is dropped unapplied.
 // When every region already holds its new image the change finished and the
 // journal is only invalidated; otherwise the old images are written back
 // (pages with their old state + 2, so no process trusts a copy cached from the
-// torn change), the file is cut to its old size, synced, the journal is
-// invalidated and the pages the torn commit added are released.
+// torn change), the file is cut to its old size (never grown), synced, the
+// journal is invalidated and the pages the torn commit added are released.
 //
 // Shrinking writes the header before it truncates, and growing sizes the
 // file before the header counts the pages: a crash between leaves a file
