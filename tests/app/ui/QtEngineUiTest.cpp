@@ -199,7 +199,8 @@ TEST_F(QtEngineUiTest, WaitWindowAppearsOnlyForWorkNotHalfDone) {
     TfrmWait window(0);
     window.Show(QStringLiteral("Wait"));
     window.SetPercent(percent);
-    for (int i = 0; i < 500 && window.ShowTimer->isActive(); ++i) QTest::qWait(10);
+    for (int i = 0; i < 500 && window.ShowTimer->isActive(); ++i)
+      QTest::qWait(10);
     ASSERT_FALSE(window.ShowTimer->isActive());
     EXPECT_EQ(window.isVisible(), shown);
     window.CloseWait();
@@ -220,6 +221,54 @@ TEST_F(QtEngineUiTest, BackgroundModeHidesTheWindowAndMinimisesTheProgram) {
   window.MakeVisible();  // stays in the background until the program comes back
   EXPECT_FALSE(window.isVisible());
   window.CloseWait();
+}
+
+// Ending the wait brings the program back from the background.
+TEST_F(QtEngineUiTest, ClosingTheWaitRestoresTheProgram) {
+  QWidget main_window;
+  main_window.resize(300, 200);
+  main_window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main_window));
+  TfrmWait window;
+  window.Show(QStringLiteral("Compacting Database..."));
+  window.MakeVisible();
+  QTest::mouseClick(window.btnBgMode, Qt::LeftButton);
+  ASSERT_TRUE(main_window.isMinimized());
+  window.CloseWait();
+  EXPECT_FALSE(main_window.isMinimized());
+  EXPECT_FALSE(window.isVisible());
+}
+
+// Coming back from the background starts the wait over with the current
+// message: not aborted, and shown after the delay only while the work is
+// not half done.
+TEST_F(QtEngineUiTest, ProgramBackFromTheBackgroundStartsTheWaitOver) {
+  for (auto [percent, shown] : {std::pair{40.0, true}, std::pair{60.0, false}}) {
+    SCOPED_TRACE(percent);
+    QWidget main_window;
+    main_window.resize(300, 200);
+    main_window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main_window));
+    TfrmWait window(50);
+    window.Show(QStringLiteral("Repairing Database..."));
+    window.MakeVisible();
+    window.SetPercent(percent);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    ASSERT_TRUE(window.Terminated());
+    QTest::mouseClick(window.btnBgMode, Qt::LeftButton);
+    ASSERT_TRUE(main_window.isMinimized());
+
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(main_window.isMinimized());
+    EXPECT_FALSE(window.Terminated());
+    EXPECT_EQ(window.lMessage->text(), QStringLiteral("Repairing Database..."));
+    EXPECT_FALSE(window.isVisible());  // not before its delay
+    for (int i = 0; i < 500 && window.ShowTimer->isActive(); ++i)
+      QTest::qWait(10);
+    ASSERT_FALSE(window.ShowTimer->isActive());
+    EXPECT_EQ(window.isVisible(), shown);
+    window.CloseWait();
+  }
 }
 
 class UrlCatcher : public QObject {
