@@ -56,6 +56,8 @@ TVEZPassDialog::TVEZPassDialog(QWidget* parent) : QDialog(parent) {
   Label1 = new QLabel(QStringLiteral("Password:"), this);
   Pass = new QLineEdit(this);
   Pass->setEchoMode(QLineEdit::Password);
+  // Each typed character shows as "*", whatever the style's own mask.
+  Pass->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
   Label1->setBuddy(Pass);
   cbOk = new QPushButton(QStringLiteral("OK"), this);
   cbOk->setDefault(true);

@@ -4,7 +4,7 @@
 // installs one (platform::ScopedEngineUi) for its whole run.
 //
 // TVEZPassDialog: "Database authentication", the database's name above a
-// password edit that shows no characters, OK and Cancel.
+// password edit that shows "*" for each character, OK and Cancel.
 //
 // TfrmWait: "Please Wait...", a message, a progress bar (0 to 100), "Abort"
 // and "Background Mode". It stays hidden for its first half second, and

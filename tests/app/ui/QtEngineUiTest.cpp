@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -78,6 +79,9 @@ TEST_F(QtEngineUiTest, PasswordTypedAndConfirmed) {
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Database authentication"));
     EXPECT_EQ(dialog->lbName->text(), QStringLiteral("Sea Trials"));
     EXPECT_EQ(dialog->Pass->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog->Pass->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                               dialog->Pass),
+              '*');
     before = dialog->Pass->grab().toImage();
     QTest::keyClicks(dialog->Pass, QStringLiteral("Geh"));
     // A letter beyond ASCII arrives as the text of a key event.
