@@ -6,15 +6,21 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPagedPaintDevice>
+#include <QPainter>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -24,6 +30,7 @@
 
 #include "app/ui/QtMessageBox.h"
 #include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/ScriptedMessageBox.h"
 
 namespace rvx {
 namespace {
@@ -291,6 +298,28 @@ TEST_F(QtEngineUiTest, ShellOpensFilesThroughTheDesktop) {
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   ASSERT_EQ(catcher.urls.size(), 1);
   EXPECT_EQ(catcher.urls[0].toLocalFile(), QStringLiteral("/srv/RVX/reports/Run 1.pdf"));
+}
+
+// The test printer names its PDF after the document, a Windows-1252 text.
+TEST_F(QtEngineUiTest, RecordingPrinterTitlesThePdfWithTheDocumentName) {
+  const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+  if (pdfinfo.isEmpty()) GTEST_SKIP() << "pdfinfo (poppler-utils) is not installed";
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
+  test::RecordingPrinter printer(QFile::encodeName(pdf).toStdString());
+  printer.Print("Caf\xE9 Run", [](QPagedPaintDevice& device) {
+    QPainter painter(&device);
+    painter.drawText(100, 100, QStringLiteral("Run"));
+  });
+  ASSERT_EQ(printer.Documents().size(), 1u);
+  QProcess info;
+  info.start(pdfinfo, {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf});
+  ASSERT_TRUE(info.waitForFinished());
+  QString title;
+  for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n'))
+    if (line.startsWith(QStringLiteral("Title:"))) title = line.mid(6).trimmed();
+  EXPECT_EQ(title, QStringLiteral("Caf\u00e9 Run"));
 }
 
 TEST_F(QtEngineUiTest, MessageBoxErrorAndConfirmation) {
