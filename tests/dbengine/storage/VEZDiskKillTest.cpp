@@ -59,12 +59,13 @@ struct Progress {
   std::int64_t pending = -1;
 };
 
-// A missing file: the appender died before it began.
+// A missing or empty file: the appender died before it began (it makes the
+// file, then opens the table, then notes where it starts).
 Progress ReadProgress(const std::string& path, std::int64_t rows_before) {
   std::ifstream in(path);
   Progress p;
   if (!in) return {rows_before, rows_before};
-  in >> p.committed >> p.pending;
+  if (!(in >> p.committed >> p.pending)) return {rows_before, rows_before};
   return p;
 }
 
