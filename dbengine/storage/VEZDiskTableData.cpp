@@ -19,6 +19,7 @@
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -268,6 +269,7 @@ void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
 }
 
 void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is written under the database lock");
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(allocated));
@@ -280,6 +282,7 @@ void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
 }
 
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is read under the database lock");
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
   // Another process may have died mid-commit since this one last looked.
@@ -660,6 +663,7 @@ TVEZPageItemID TVEZDiskTableData::ApproximateRecNoToRecordID(std::int64_t value)
 bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_type,
                                   std::int32_t try_count, std::int32_t delay,
                                   bool allow_xirw_after_sirw) {
+  RVX_INVARIANT(IsLockHeld(), "table locks are taken under the database lock");
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
   TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
@@ -674,6 +678,7 @@ bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_typ
 
 bool TVEZDiskTableData::UnlockTable(std::int32_t session_id, TVEZLockType lock_type,
                                     bool ignore_if_no_lock) {
+  RVX_INVARIANT(IsLockHeld(), "table locks are given back under the database lock");
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
   TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();

@@ -155,6 +155,7 @@ TVEZPage* TVEZSortedPageList::Find(std::int32_t page_no) const {
 void TVEZSortedPageList::Insert(TVEZPage* page) {
   bool found;
   const std::int32_t pos = IndexOf(page->PageNo(), found);
+  RVX_INVARIANT(!found, "a page list holds one page of a number");
   ++lru_count_;
   key_items_.insert(key_items_.begin() + pos, page->PageNo());
   value_items_.insert(value_items_.begin() + pos, TVEZPageElement{page, lru_count_});
@@ -377,6 +378,8 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
   }
   if (page->UseCount() > 0 && page->SessionID() != session_id)
     throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
+  RVX_INVARIANT(page->ParentList() == &shared_pages_ || page->ParentList() == &info.DirtyPages,
+                "a page handed out is in the shared list or its session's dirty list");
   if (!info.Savepoints.empty())
     NoteSavepointPage(*info.Savepoints.back(), page, from_dirty_list || page->IsDirty(), false);
   page->SetSessionID(session_id);
@@ -423,6 +426,7 @@ TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_t
 
 void TVEZPageManager::PutPage(TVEZPage* page) {
   RVX_INVARIANT(page->UseCount() > 0, "a page is given back as often as it was got");
+  RVX_INVARIANT(page->ParentList() != nullptr, "a page given back belongs to a list");
   page->SetUseCount(page->UseCount() - 1);
   if (page->UseCount() <= 0) {
     page->SetUseCount(0);

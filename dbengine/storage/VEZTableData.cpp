@@ -554,6 +554,7 @@ bool TVEZTableData::ChangeRecord(TVEZCursor& cursor, TVEZRecordChange change, bo
     }
   }
   if (!stored) return false;  // the undo runs as the scope ends
+  RVX_INVARIANT(FRecordManager->RecordCount >= 0, "a table never counts fewer than no records");
   SaveSharedState(cursor);
   undo.ReleasePages();
   if (!cursor.InBatchUpdate) ApplyChanges(context.SessionID, in_transaction);
@@ -594,6 +595,7 @@ bool TVEZTableData::ChangeRecord(TVEZCursor& cursor, TVEZRecordChange change, bo
 
 void TVEZTableData::ReadRecord(std::int32_t session_id, TVEZNavigationInfo& info,
                                std::int32_t table_state, TVEZIndexPositionCache* cache) {
+  RVX_INVARIANT(IsLockHeld(), "a navigation step runs under the database lock");
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FIndexManager == nullptr) throw EVEZException(10380, "Nil pointer occured");
   if (info.RecordBuffer == nullptr) throw EVEZException(10016, "Nil pointer occured");

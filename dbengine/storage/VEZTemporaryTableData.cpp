@@ -17,6 +17,7 @@
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -204,6 +205,7 @@ TVEZPartialTemporaryBLOBDescriptor TVEZTemporaryTableData::ReadBlobEntry(std::in
 
 void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                                           TVEZStream& blob_stream) {
+  RVX_INVARIANT(IsLockHeld(), "the cursor holds the database lock around a BLOB write");
   if (FBLOBFile == nullptr) throw EVEZException(10144, "Nil pointer occured");
   if (!blob_stream.Modified()) return;
   std::uint8_t* record = cursor.CurrentRecordBuffer;
@@ -230,6 +232,7 @@ void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, st
 
 std::unique_ptr<TVEZStream> TVEZTemporaryTableData::InternalCreateBlobStream(
     TVEZCursor& cursor, bool to_insert, std::int32_t field_no, TVEZBLOBOpenMode open_mode) {
+  RVX_INVARIANT(IsLockHeld(), "the cursor holds the database lock around a BLOB stream");
   if (FBLOBFile == nullptr) throw EVEZException(10140, "Nil pointer occured");
   const TVEZFieldDef& def = BlobFieldDef(field_no);
   TVEZSessionLayerServices* services = SessionLayerServices();
