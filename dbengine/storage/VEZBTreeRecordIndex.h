@@ -118,6 +118,8 @@ class TVEZBTreeRecordIndex : public TVEZIndex {
   // deleted before the record is stored (20250 when missing), inserted after.
   void UpdateRecord(TVEZCursor& cursor, bool before_new_record_is_stored) override;
   std::int32_t GetMaxEntriesPerPage() override;
+  // A short key and a record identity.
+  std::int32_t GetEntrySize() override;
   void GetRecordIDByIndexPosition(std::int32_t session_id, const TVEZKeyPath& position,
                                   TVEZPageItemID& record_id) override;
 
