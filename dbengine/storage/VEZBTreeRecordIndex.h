@@ -16,7 +16,8 @@
 // for the life of the tree (RootPageNo in the index def; -1: no tree).
 //
 // Failure: an operation that raises midway may leave changed pages in the
-// session's dirty list (see VEZBTreePage.h); the caller cancels them.
+// session's dirty list (see VEZBTreePage.h); the table data's record change
+// rolls them back to its savepoint (VEZTableData.h).
 //
 // Thread safety: none; the table data's lock serialises calls.
 #pragma once

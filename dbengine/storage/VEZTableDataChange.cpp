@@ -229,31 +229,28 @@ bool TVEZTableData::ChangeRecord(TVEZCursor& cursor, TVEZRecordChange change, bo
   if (!cursor.InBatchUpdate) ApplyChanges(context.SessionID, in_transaction);
   undo.Dismiss();
 
-  // The change is in the table: the cursor follows it.
+  // The change is in the table: the cursor follows it. A bitmap that cannot
+  // follow (a filter that raises, no memory for a bit) is dropped; the next
+  // read builds it again and meets the error then if it lasts.
   TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  switch (change) {
-    case TVEZRecordChange::kInsert:
+  try {
+    if (change != TVEZRecordChange::kDelete) {
       ShowOrHideInBitmap(cursor);
-      cursor.FirstPosition = false;
-      cursor.LastPosition = false;
-      break;
-    case TVEZRecordChange::kUpdate:
-      ShowOrHideInBitmap(cursor);
-      break;
-    case TVEZRecordChange::kDelete:
-      if (bitmap != nullptr && bitmap->Active) {
-        bitmap->HideRecord(record_id);
-        if (bitmap->TableState == context.TableState && !cursor.IsDistinctApplied())
-          bitmap->TableState = FRecordManager->TableState;
-      }
-      if (has_neighbour) {
-        cursor.FirstPosition = cursor.LastPosition = false;
-        cursor.CurrentRecordID = neighbour;
-      } else {
-        cursor.FirstPosition = true;
-        cursor.LastPosition = false;
-      }
-      break;
+    } else if (bitmap != nullptr && bitmap->Active) {
+      bitmap->HideRecord(record_id);
+      if (bitmap->TableState == context.TableState && !cursor.IsDistinctApplied())
+        bitmap->TableState = FRecordManager->TableState;
+    }
+  } catch (...) {
+    if (bitmap != nullptr) bitmap->Clear();
+  }
+  if (change == TVEZRecordChange::kInsert) {
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+  } else if (change == TVEZRecordChange::kDelete) {
+    cursor.FirstPosition = !has_neighbour;
+    cursor.LastPosition = false;
+    if (has_neighbour) cursor.CurrentRecordID = neighbour;
   }
   FinishRecordChange(cursor, context);
   return true;
