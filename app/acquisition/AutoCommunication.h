@@ -71,6 +71,8 @@ class TAutoCommunication : public TCommunication {
   // The device the port opened (empty before the first Connect).
   const std::string& Device() const { return device_; }
   int PackagesInQueue() const { return packagesInQueue; }
+  // The port (its settings and state; the link alone opens and reads it).
+  const QSerialPort* SerialPort() const { return ComPort.get(); }
   // The framer, for its counters.
   const SentenceFramer& DataPacket() const { return FDataPacket; }
   // Drops a stalled sentence now; the link's timer calls it too.

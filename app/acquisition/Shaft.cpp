@@ -160,7 +160,7 @@ void TShaft::OnCommunicationStatusTimer() {
   try {
     UpdateCommunicationStatus();
   } catch (...) {
-    ReportHandlerError(FDMSystem, "Shaft", "OnCommunicationStatusTimer", CurrentExceptionMessage());
+    ReportHandlerError(FDMSystem, "Shaft", "CommunicationStatus", CurrentExceptionMessage());
   }
   // Holding the last reference, the shaft is freed when this returns, still
   // inside its timer's signal: the tick stays counted for the destructor.

@@ -36,7 +36,7 @@
 // Errors: an observer's exception passes to the caller of OnDataReceived (the
 // link, which reports it) and the remaining observers miss that
 // notification; the status tick catches and reports its own
-// (ReportHandlerError, "Shaft", "OnCommunicationStatusTimer"). Connect never
+// (ReportHandlerError, "Shaft", "CommunicationStatus"). Connect never
 // raises for a port that does not open (the link logs it); the settings
 // store's errors pass through.
 //
