@@ -65,8 +65,7 @@ bool TFrm_AutoComSetup::Show(int aInitialBaud, int aInitialPort) {
     CB_Port->addItem(QString::number(port) + QStringLiteral(" (") +
                      QFile::decodeName(SerialPortDevice(port).c_str()) + QStringLiteral(")"));
   }
-  CB_Port->setCurrentIndex(aInitialPort >= 1 && aInitialPort <= kPortCount ? aInitialPort - 1
-                                                                           : -1);
+  CB_Port->setCurrentIndex(aInitialPort >= 1 && aInitialPort <= kPortCount ? aInitialPort - 1 : -1);
   CB_Baud->setCurrentIndex(aInitialBaud == kBaudStep ? 0 : 1);
   if (exec() != QDialog::Accepted) return false;
   // A stored port beyond the list selects nothing; it then stays as it was.

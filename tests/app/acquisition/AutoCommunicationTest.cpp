@@ -102,11 +102,11 @@ std::vector<DecodeCase> DecodeCases() {
                    reading(100.5, 85.2, 900, false)});
   cases.push_back({"lower_case_checksum", "$SPS1,5,100.5,0,85.2,900,0,0*7a\r\n",
                    reading(100.5, 85.2, 900, true)});
-  cases.push_back({"wrong_checksum", "$SPS1,1,100.5,0,85.2,900,0,0*77\r\n",
-                   reading(100.5, 85.2, 900, true)});
+  cases.push_back(
+      {"wrong_checksum", "$SPS1,1,100.5,0,85.2,900,0,0*77\r\n", reading(100.5, 85.2, 900, true)});
   // The comma ends the torque field; every later field moves one place.
-  cases.push_back({"decimal_comma", MeterSentence("SPS1,1,12,5,0,85.2,900,0,0"),
-                   reading(12, 0, 85.2, true)});
+  cases.push_back(
+      {"decimal_comma", MeterSentence("SPS1,1,12,5,0,85.2,900,0,0"), reading(12, 0, 85.2, true)});
   cases.push_back({"empty_torque", MeterSentence("SPS1,1,,0,85.2,900,0,0"),
                    reading(std::nullopt, 85.2, 900, false)});
   cases.push_back({"letter_torque", MeterSentence("SPS1,1,abc,0,85.2,900,0,0"),
@@ -124,8 +124,8 @@ std::vector<DecodeCase> DecodeCases() {
                    reading(100.5, 85.2, 900, false)});
   cases.push_back({"body_of_256_has_checksum_00", "$" + Body256() + "*00\r\n",
                    reading(100.5, 85.2, 900, false)});
-  cases.push_back({"no_star_compares_with_empty_body", "$SPS1,1,2,3,4,5,6,7,99\r\n",
-                   reading(2, 4, 5, true)});
+  cases.push_back(
+      {"no_star_compares_with_empty_body", "$SPS1,1,2,3,4,5,6,7,99\r\n", reading(2, 4, 5, true)});
   const std::string short_one = "$SPS1,1,2,3\r\n";
   cases.push_back({"too_short", short_one, dropped(Unrecognized("ExtractSPS", short_one))});
   const std::string lf_only = "$SPS1,1,100.5,0,85.2,900,0,0*76\n";
@@ -198,8 +198,8 @@ class AutoCommunicationTest : public ::testing::Test {
   // came before it has been handled.
   void FeedAndSettle(test::SocatPair& pty, RecordingLinkObserver& observer,
                      const std::string& bytes) {
-    const std::string sentinel = MeterSentence("SPS1,sentinel" + std::to_string(++sentinels_) +
-                                               ",1,0,1,1,0,0");
+    const std::string sentinel =
+        MeterSentence("SPS1,sentinel" + std::to_string(++sentinels_) + ",1,0,1,1,0,0");
     pty.Write(bytes);
     pty.Write(sentinel);
     ASSERT_TRUE(WaitUntil([&] {
@@ -393,7 +393,8 @@ TEST_F(AutoCommunicationTest, SerialPortDeviceFollowsTheEnvironmentThenTheDevice
     test::ScopedEnv none("RVX_PORT_98", std::nullopt);
     // No adapter has 98 ports before it: the built-in port stands in.
     EXPECT_EQ(SerialPortDevice(98), "/dev/ttyS97");
-    EXPECT_EQ(SerialPortDevice(7), access("/dev/ttyUSB6", F_OK) == 0 ? "/dev/ttyUSB6" : "/dev/ttyS6");
+    EXPECT_EQ(SerialPortDevice(7),
+              access("/dev/ttyUSB6", F_OK) == 0 ? "/dev/ttyUSB6" : "/dev/ttyS6");
   }
 }
 

@@ -137,12 +137,12 @@ TEST_F(ShaftTest, ObserversAreCalledInTheChainOrder) {
   auto r = Reading({0.0, 85.2, 900, true});
   shaft->OnDataReceived(r);
   const std::vector<std::string> expected = {
-      "A:UpdateHasCommunication",    "B:UpdateHasCommunication",      // the state turned on
-      "A:UpdateHasCommunication",    "B:UpdateHasCommunication",      // always once more
-      "A:UpdateCheckSumError",       "B:UpdateCheckSumError",         //
-      "A:UpdateTorqueError",         "B:UpdateTorqueError",           //
-      "A:UpdateValues",              "A:UpdateRunningAverageValues",  //
-      "B:UpdateValues",              "B:UpdateRunningAverageValues",
+      "A:UpdateHasCommunication", "B:UpdateHasCommunication",      // the state turned on
+      "A:UpdateHasCommunication", "B:UpdateHasCommunication",      // always once more
+      "A:UpdateCheckSumError",    "B:UpdateCheckSumError",         //
+      "A:UpdateTorqueError",      "B:UpdateTorqueError",           //
+      "A:UpdateValues",           "A:UpdateRunningAverageValues",  //
+      "B:UpdateValues",           "B:UpdateRunningAverageValues",
   };
   EXPECT_EQ(calls, expected);
 
@@ -150,10 +150,9 @@ TEST_F(ShaftTest, ObserversAreCalledInTheChainOrder) {
   calls.clear();
   auto next = Reading({10.0, 85.2, 900, false});
   shaft->OnDataReceived(next);
-  EXPECT_EQ(calls, (std::vector<std::string>{
-                       "A:UpdateHasCommunication", "B:UpdateHasCommunication", "A:UpdateValues",
-                       "A:UpdateRunningAverageValues", "B:UpdateValues",
-                       "B:UpdateRunningAverageValues"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"A:UpdateHasCommunication", "B:UpdateHasCommunication",
+                                             "A:UpdateValues", "A:UpdateRunningAverageValues",
+                                             "B:UpdateValues", "B:UpdateRunningAverageValues"}));
   EXPECT_EQ(a->communication, (std::vector<bool>{true, true, true}));
 }
 
@@ -246,8 +245,7 @@ TEST_F(ShaftTest, ReconnectingPicksUpAChangedMode) {
   auto observer = Observe(*shaft);
   demo->OnDemoTimer();
   ASSERT_EQ(observer->values.size(), 1u);
-  ExpectTriple(observer->values[0], V(8000, false), V(9.549297 * 8000 / 100, false),
-               V(100, false));
+  ExpectTriple(observer->values[0], V(8000, false), V(9.549297 * 8000 / 100, false), V(100, false));
 }
 
 TEST_F(ShaftTest, StarboardRowsAndId) {

@@ -154,8 +154,8 @@ TEST_F(LinkSetupDialogsTest, DemoSetupShowsItsValuesAndUnitsAndReadsLeniently) {
     EXPECT_GE(dialog.Lbl_PowerUnit->width(),
               dialog.Lbl_PowerUnit->fontMetrics().horizontalAdvance(QStringLiteral("SHp")));
     EXPECT_EQ(dialog.Btn_OK->toolTip(), QStringLiteral("Start program"));
-    for (QLineEdit* edit : {dialog.Edit_Timer, dialog.Edit_Power, dialog.Edit_speed,
-                            dialog.Edit_SpikeChance})
+    for (QLineEdit* edit :
+         {dialog.Edit_Timer, dialog.Edit_Power, dialog.Edit_speed, dialog.Edit_SpikeChance})
       edit->clear();
     QTest::keyClicks(dialog.Edit_Timer, "abc");
     QTest::keyClicks(dialog.Edit_Power, "7 500");
