@@ -47,10 +47,15 @@ TAutoCommunication::TAutoCommunication(LinkServices aDMSystem, int Index)
                    [this] { CheckSentenceTimeOut(); });
   QObject::connect(ComPort.get(), &QSerialPort::readyRead, context_.get(),
                    [this] { OnReadyRead(); });
-  QObject::connect(ComPort.get(), &QSerialPort::errorOccurred, context_.get(),
-                   [this](QSerialPort::SerialPortError error) {
-                     if (error == QSerialPort::ResourceError && IsOpen()) OnPortLost();
-                   });
+  QObject::connect(
+      ComPort.get(), &QSerialPort::errorOccurred, context_.get(),
+      [this](QSerialPort::SerialPortError error) {
+        // A hung-up device reads as end of file, which the port
+        // reports as a read error and signals again at every
+        // turn of the loop: both end the link.
+        if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && IsOpen())
+          OnPortLost();
+      });
 }
 
 TAutoCommunication::~TAutoCommunication() {

@@ -23,8 +23,9 @@
 //     loop) a further one is dropped without a row;
 //   - an exception from an observer or the log is caught after the count of
 //     sentences in hand is lowered and reported through ReportHandlerError.
-// A port that fails while open (an adapter unplugged) is closed with one
-// ErrorLog row ("AutoCommunication", "OnPortError").
+// A port that fails while open (an adapter unplugged, the other end of a
+// pty gone: a resource or read error) is closed with one ErrorLog row
+// ("AutoCommunication", "OnPortError"); the next Connect opens it again.
 //
 // Thread safety: GUI thread only (see Communication.h).
 #pragma once

@@ -383,6 +383,24 @@ TEST_F(AutoCommunicationTest, APortThatDoesNotOpenGivesOneRowAndStaysClosed) {
   EXPECT_EQ(bench_.log.Rows().size(), 1u);
 }
 
+TEST_F(AutoCommunicationTest, APortThatGoesAwayClosesTheLinkWithOneRow) {
+  test::SocatPair& pty = bench_.StartMeter(1);
+  TAutoCommunication link(bench_.services, 0);
+  RecordingLinkObserver observer;
+  link.RegisterObserver(&observer);
+  link.Connect();
+  ASSERT_TRUE(link.IsOpen());
+  FeedAndSettle(pty, observer, MeterSentence("SPS1,1,1,0,1,1,0,0"));
+  // The adapter is pulled: the other end of the pty goes.
+  pty.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return !link.IsOpen(); }));
+  ASSERT_EQ(bench_.log.Rows().size(), 1u);
+  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "AutoCommunication");
+  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "OnPortError");
+  EXPECT_EQ(bench_.log.Rows()[0].Message.rfind(pty.Meter() + ": ", 0), 0u);
+  EXPECT_EQ(observer.readings.size(), 1u);
+}
+
 TEST_F(AutoCommunicationTest, SerialPortDeviceFollowsTheEnvironmentThenTheDevicesPresent) {
   {
     test::ScopedEnv env("RVX_PORT_7", std::string("/some/where/meter"));

@@ -73,12 +73,18 @@ SocatPair::SocatPair(std::string meter, std::string feed)
 }
 
 SocatPair::~SocatPair() {
+  Stop();
+}
+
+void SocatPair::Stop() {
   if (feed_fd_ >= 0) close(feed_fd_);
+  feed_fd_ = -1;
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
+  pid_ = -1;
 }
 
 void SocatPair::Write(std::string_view bytes) {

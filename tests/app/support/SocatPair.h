@@ -35,8 +35,8 @@ class SocatPair {
   const std::string& Feed() const { return feed_; }
   // Writes every byte to the feed side (opened on first use, kept open).
   void Write(std::string_view bytes);
-  // The socat process's id.
-  pid_t Pid() const { return pid_; }
+  // Ends socat now (the ptys go away); the destructor then has nothing to do.
+  void Stop();
 
  private:
   std::string meter_;
