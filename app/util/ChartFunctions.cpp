@@ -40,12 +40,18 @@ double AxisMinimum(int kind, bool notBelowZero, double value, double range) {
 }
 
 TTimeAxisFormat TimeAxisFormat(double span) {
-  if (span > 0 && span <= 30 * kSecond) return {"hh:nn:ss", 2 * kSecond};
-  if (span <= 2 * kMinute) return {"hh:nn:ss", 5 * kSecond};
-  if (span <= 10 * kMinute) return {"hh:nn:ss", 15 * kSecond};
-  if (span <= 30 * kMinute) return {"hh:nn", kMinute};
-  if (span <= kHour) return {"hh:nn", 5 * kMinute};
-  if (span <= 12 * kHour) return {"hh:nn", 15 * kMinute};
+  // A span taken as stop - start lies a hair off its true length; compare
+  // it to the millisecond, as every date-time decodes.
+  const double ms = std::round(span * 86400000.0);
+  constexpr double kSecondMs = 1000;
+  constexpr double kMinuteMs = 60 * kSecondMs;
+  constexpr double kHourMs = 60 * kMinuteMs;
+  if (ms > 0 && ms <= 30 * kSecondMs) return {"hh:nn:ss", 2 * kSecond};
+  if (ms <= 2 * kMinuteMs) return {"hh:nn:ss", 5 * kSecond};
+  if (ms <= 10 * kMinuteMs) return {"hh:nn:ss", 15 * kSecond};
+  if (ms <= 30 * kMinuteMs) return {"hh:nn", kMinute};
+  if (ms <= kHourMs) return {"hh:nn", 5 * kMinute};
+  if (ms <= 12 * kHourMs) return {"hh:nn", 15 * kMinute};
   return {"DD.mmm. hh:nn", kHour};
 }
 

@@ -30,7 +30,8 @@ struct TTimeAxisFormat {
   double Increment = 0;
 };
 
-// The label format and increment for a visible span (days): up to 30 s
+// The label format and increment for a visible span (days, compared to the
+// millisecond, so stop - start of a 30-minute run is 30 minutes): up to 30 s
 // "hh:nn:ss" every 2 s; up to 2 min (also a span of 0 or less) every 5 s; up
 // to 10 min every 15 s; up to 30 min "hh:nn" every minute; up to 1 h every
 // 5 min; up to 12 h every 15 min; longer "DD.mmm. hh:nn" every hour.

@@ -76,6 +76,12 @@ TEST(ChartFunctionsTest, TimeAxisFormatBySpan) {
     EXPECT_EQ(f.DateTimeFormat, r.format);
     EXPECT_DOUBLE_EQ(f.Increment, r.increment);
   }
+  // A run's stop - start lies a hair off its length; it still counts as it.
+  const double start = 45323.41666666666;
+  const double stop = start + 30.0 / 1440;
+  EXPECT_NE(stop - start, 30.0 / 1440);
+  EXPECT_EQ(TimeAxisFormat(stop - start).DateTimeFormat, "hh:nn");
+  EXPECT_DOUBLE_EQ(TimeAxisFormat(stop - start).Increment, 60 * kSecond);
   struct Axis {
     std::string DateTimeFormat;
     double Increment = 0;
