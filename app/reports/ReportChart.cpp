@@ -75,17 +75,24 @@ TValueAxisLabels ValueAxisLabels(double minimum, double maximum, int maxInterval
       const double step = m * std::pow(10.0, k);
       if (step >= least * (1 - kWholeTolerance)) steps.push_back(step);
     }
+  auto decimals_of = [](double step) {
+    int d = 0;
+    while (d < 6 && !IsWhole(step * std::pow(10.0, d)))
+      ++d;
+    return d;
+  };
+  // Anchored at the minimum when a step divides the range and the minimum
+  // shows exactly with the step's decimals; else the step's multiples.
   double step = steps.front();
   bool anchored = false;
   for (double s : steps)
-    if (s <= span && IsWhole(span / s)) {
+    if (s <= span && IsWhole(span / s) && IsWhole(minimum * std::pow(10.0, decimals_of(s)))) {
       step = s;
       anchored = true;
       break;
     }
   labels.Increment = step;
-  while (labels.Decimals < 6 && !IsWhole(step * std::pow(10.0, labels.Decimals)))
-    ++labels.Decimals;
+  labels.Decimals = decimals_of(step);
   if (anchored) {
     const auto count = static_cast<int>(std::llround(span / step));
     for (int i = 0; i <= count; ++i)
@@ -147,7 +154,7 @@ void TReportChart::Paint(TReportCanvas& canvas, double left, double top, double 
   };
 
   // Value axes: grid, line, ticks and labels.
-  const QPen grid_pen(QColor(128, 128, 128), canvas.Px(0.1), Qt::DotLine);
+  const QPen grid_pen(QColor(160, 160, 160), canvas.Px(0.1), Qt::DotLine);
   const QPen axis_pen(ReportColour::kBlack, canvas.Px(0.2));
   struct Side {
     int axis;

@@ -11,8 +11,9 @@
 //
 // Value axis labels (ValueAxisLabels) run from the axis minimum in equal
 // steps of 1, 2, 2.5 or 5 x 10^k that end on the maximum when some such
-// step does (7100 .. 9100 by 200), else on the multiples of the step inside
-// the range; no more intervals than the axis height has room for. Time
+// step does and the minimum shows exactly with the step's decimals (7100 ..
+// 9100 by 200), else on the multiples of the step inside the range; no more
+// intervals than the axis height has room for. Time
 // labels fall on whole multiples of the axis increment, thinned to every
 // 2nd, 3rd ... one until labels of one row do not overlap.
 //

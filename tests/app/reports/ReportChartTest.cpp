@@ -122,6 +122,8 @@ TEST(ValueAxisLabelsTest, StepsEndOnTheAxisEndsWhenTheyCan) {
       {0, 1, 4, {0, 0.25, 0.5, 0.75, 1}, 2},
       // No step divides 6.8: the multiples of the first that fits.
       {0.3, 7.1, 5, {2, 4, 6}, 0},
+      // A minimum that the step's decimals cannot show: multiples instead.
+      {84.08, 104.08, 10, {86, 88, 90, 92, 94, 96, 98, 100, 102, 104}, 0},
       {5, 5, 10, {5}, 0},
       {5, 4, 10, {5}, 0},
   };
