@@ -30,6 +30,8 @@ ScopedDocumentsFolder::~ScopedDocumentsFolder() {
     setenv("RVX_DOCUMENTS", saved_.c_str(), 1);
   else
     unsetenv("RVX_DOCUMENTS");
+  // RVX_KEEP_TEST_FILES keeps the files for a look at them.
+  if (std::getenv("RVX_KEEP_TEST_FILES")) return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

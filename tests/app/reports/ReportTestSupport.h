@@ -15,7 +15,8 @@
 namespace rvx::test {
 
 // RVX_DOCUMENTS points at a new temporary folder for the life of the
-// object; the folder and everything in it are removed afterwards.
+// object; the folder and everything in it are removed afterwards (kept
+// when RVX_KEEP_TEST_FILES is set).
 class ScopedDocumentsFolder {
  public:
   ScopedDocumentsFolder();
