@@ -124,4 +124,25 @@ int PdfPageCount(const std::string& path) {
   return 0;
 }
 
+PagePicture::PagePicture(const std::string& pdf) {
+  const std::string prefix = pdf + "-page";
+  RunTool("pdftoppm -r 100 -f 1 -l 1 -png " + ShellQuoted(pdf) + " " + ShellQuoted(prefix));
+  image_.load(QString::fromStdString(prefix + "-1.png"));
+}
+
+int PagePicture::Count(double left, double top, double width, double height, QColor colour,
+                       int tolerance) const {
+  const double px = 100 / 25.4;
+  int n = 0;
+  for (int y = static_cast<int>(top * px); y < static_cast<int>((top + height) * px); ++y)
+    for (int x = static_cast<int>(left * px); x < static_cast<int>((left + width) * px); ++x) {
+      const QColor c = image_.pixelColor(x, y);
+      if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+              std::abs(c.blue() - colour.blue()) <=
+          tolerance)
+        ++n;
+    }
+  return n;
+}
+
 }  // namespace rvx::test

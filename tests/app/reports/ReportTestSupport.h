@@ -3,6 +3,10 @@
 // readers of what the reports write (poppler's tools, openpyxl).
 #pragma once
 
+#include <QColor>
+#include <QImage>
+#include <QSize>
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -73,5 +77,20 @@ std::string ShellQuoted(const std::string& path);
 // pdftotext -layout of the whole file, or of one page (1-based).
 std::string PdfText(const std::string& path, int page = 0);
 int PdfPageCount(const std::string& path);
+
+// The first page of a PDF as pdftoppm paints it at 100 dpi.
+class PagePicture {
+ public:
+  explicit PagePicture(const std::string& pdf);
+  bool Loaded() const { return !image_.isNull(); }
+  QSize Size() const { return image_.size(); }
+  // Pixels within tolerance (sum of the channel differences) of colour in
+  // the box (mm from the page's top-left corner).
+  int Count(double left, double top, double width, double height, QColor colour,
+            int tolerance = 60) const;
+
+ private:
+  QImage image_;
+};
 
 }  // namespace rvx::test

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
-
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -241,42 +239,10 @@ TEST_F(RunReport, AQuantityWithoutSamplesKeepsItsAxisAtItsInterval) {
   EXPECT_EQ(test::PdfPageCount(Write(none)), 1);
 }
 
-// Pixels of the first page at 100 dpi, counted by colour within a box.
-class PagePicture {
- public:
-  explicit PagePicture(const std::string& pdf) {
-    const std::string prefix = pdf + "-page";
-    test::RunTool("pdftoppm -r 100 -f 1 -l 1 -png " + test::ShellQuoted(pdf) + " " +
-                  test::ShellQuoted(prefix));
-    image_.load(QString::fromStdString(prefix + "-1.png"));
-  }
-  bool Loaded() const { return !image_.isNull(); }
-  // Pixels within `tolerance` of colour in the box (mm from the page's
-  // top-left corner).
-  int Count(double left, double top, double width, double height, QColor colour,
-            int tolerance = 60) const {
-    const double px = 100 / 25.4;
-    int n = 0;
-    for (int y = static_cast<int>(top * px); y < static_cast<int>((top + height) * px); ++y)
-      for (int x = static_cast<int>(left * px); x < static_cast<int>((left + width) * px); ++x) {
-        const QColor c = image_.pixelColor(x, y);
-        if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                std::abs(c.blue() - colour.blue()) <=
-            tolerance)
-          ++n;
-      }
-    return n;
-  }
-  QSize Size() const { return image_.size(); }
-
- private:
-  QImage image_;
-};
-
 TEST_F(RunReport, PictureOfThePageShowsLogoTitlesAndTheThreeLines) {
   FillShaft(run_.AddShaft());
   const std::string path = Write(TQR_Run(settings_, run_));
-  const PagePicture page(path);
+  const test::PagePicture page(path);
   ASSERT_TRUE(page.Loaded());
   EXPECT_EQ(page.Size().width(), 827);  // A4 at 100 dpi
   EXPECT_NEAR(page.Size().height(), 1169, 1);
