@@ -145,6 +145,25 @@ TEST_F(FieldNodeTest, BufferBindingFollowsTheLevel) {
   EXPECT_EQ(node->GetDataValue()->GetAsInteger(), 2);
 }
 
+// Without operators, a reference can be assigned only as an outer-query
+// reference to the parent cursor; the planner's flags follow the answer.
+TEST_F(FieldNodeTest, CanBeAssignedToTheParentCursor) {
+  auto node = std::make_unique<TVEZExprNodeField>(nullptr, "i32", "");
+  EXPECT_TRUE(node->CanBeAssigned(nullptr, nullptr, &rec.cursor, true));
+  EXPECT_TRUE(node->FGetFromParent);
+  EXPECT_TRUE(node->FScanOnlyVisibleFieldsInAO);
+  auto missing = std::make_unique<TVEZExprNodeField>(nullptr, "NoSuchColumn", "");
+  missing->FGetFromParent = true;
+  EXPECT_FALSE(missing->CanBeAssigned(nullptr, nullptr, &rec.cursor, true));
+  EXPECT_FALSE(missing->FGetFromParent);
+  EXPECT_FALSE(missing->FScanOnlyVisibleFieldsInAO);
+  EXPECT_FALSE(node->CanBeAssigned(nullptr, nullptr, nullptr, false));
+  EXPECT_FALSE(node->FGetFromParent);
+  // The answer of a tree is every field's.
+  auto tree = test::And(test::Field(nullptr, "I32"), test::Field(nullptr, "NoSuchColumn"));
+  EXPECT_FALSE(tree->CanBeAssigned(nullptr, nullptr, &rec.cursor, false));
+}
+
 TEST_F(FieldNodeTest, GroupByListIgnoresTheTableName) {
   auto node = std::make_unique<TVEZExprNodeField>(nullptr, "Name", "T");
   EXPECT_TRUE(node->CanBeUsedInGroupBy("name;x"));
