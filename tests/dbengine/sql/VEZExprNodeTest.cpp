@@ -11,6 +11,7 @@
 #include "ExprTestSupport.h"
 #include "dbengine/foundation/VEZException.h"
 #include "platform/core/CodePage.h"
+#include "platform/core/Exceptions.h"
 #include "tests/common/NativeError.h"
 
 namespace vez {
@@ -258,6 +259,16 @@ TEST(ExprNodeBaseTest, TypeAndSizeRules) {
   EXPECT_EQ(test::Arith(doMUL, test::Int(1), test::Int(2))->GetDataSize(), 0);
   // A comparison reports the type of its operands.
   EXPECT_EQ(test::Cmp(doEQ, test::Int(1), test::Int(2))->GetDataType(), aftInteger);
+}
+
+// A size is a size: a sum the 32 bits cannot hold raises instead of wrapping
+// to a negative one.
+TEST(ExprNodeBaseTest, SizeSumDoesNotWrap) {
+  TRecordVehicle rec({{"S", aftString, 20}});
+  auto sum = test::Arith(doADD, test::Field(&rec.cursor, "S"), test::Field(&rec.cursor, "S"));
+  EXPECT_EQ(sum->GetDataSize(), 2 * rec.Def("S").MemoryDataSize);
+  static_cast<TVEZExprNodeField*>(sum->Child(0))->FFieldSize = INT32_MAX;
+  EXPECT_THROW(sum->GetDataSize(), platform::EIntOverflow);
 }
 
 TEST(ExprNodeBaseTest, NodesUsableAsFieldOrConstant) {
