@@ -19,6 +19,7 @@
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -173,7 +174,14 @@ void TVEZDiskTableData::FreeManagers() {
 
 void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transaction) {
   TVEZTableData::ApplyChanges(session_id, in_transaction);
-  if (FTemporaryPageManager != nullptr) FTemporaryPageManager->ApplyChanges(session_id);
+  if (FTemporaryPageManager == nullptr) return;
+  try {
+    FTemporaryPageManager->ApplyChanges(session_id);
+  } catch (...) {
+    // The temporary indexes are this process's own copy of what the table
+    // holds: pages that cannot be written now stay the session's and are
+    // written with its next change, and the table's change stands.
+  }
 }
 
 void TVEZDiskTableData::CancelChanges(std::int32_t session_id, bool in_transaction) {
@@ -261,6 +269,7 @@ void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
 }
 
 void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is written under the database lock");
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(allocated));
@@ -273,6 +282,7 @@ void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
 }
 
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is read under the database lock");
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
   // Another process may have died mid-commit since this one last looked.
@@ -653,6 +663,7 @@ TVEZPageItemID TVEZDiskTableData::ApproximateRecNoToRecordID(std::int64_t value)
 bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_type,
                                   std::int32_t try_count, std::int32_t delay,
                                   bool allow_xirw_after_sirw) {
+  RVX_INVARIANT(IsLockHeld(), "table locks are taken under the database lock");
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
   TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
@@ -667,6 +678,7 @@ bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_typ
 
 bool TVEZDiskTableData::UnlockTable(std::int32_t session_id, TVEZLockType lock_type,
                                     bool ignore_if_no_lock) {
+  RVX_INVARIANT(IsLockHeld(), "table locks are given back under the database lock");
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
   TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
@@ -807,126 +819,84 @@ std::int64_t TVEZDiskTableData::LastAutoincValue(std::int32_t field_no, TVEZBase
 // ---------------------------------------------------------------------------
 // Record changes
 
-bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
-  TVEZLockGuard guard(*this);
-  if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
-  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20136, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  const TVEZPageItemID old_id = cursor.CurrentRecordID;
-  try {
-    if (MultiUser()) {
-      bool changed = false;
-      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
-    }
-    FBlobManager->WriteBlobs(session_id, cursor.CurrentRecordBuffer);
-    if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer,
-                                   cursor.CurrentRecordID)) {
-      cursor.CurrentRecordID = old_id;
-      UndoFailedChange(cursor);
-      return false;
-    }
-    ShowOrHideInBitmap(cursor);
-    FIndexManager->InsertRecord(cursor);
-    cursor.FirstPosition = false;
-    cursor.LastPosition = false;
-    SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
-  } catch (...) {
-    UndoFailedChange(cursor);
-    throw;
+bool TVEZDiskTableData::CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) {
+  switch (change) {
+    case TVEZRecordChange::kInsert:
+      if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
+      if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20136, "Nil pointer occured");
+      break;
+    case TVEZRecordChange::kUpdate:
+      if (FRecordManager == nullptr) throw EVEZException(20138, "Nil pointer occured");
+      if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20139, "Nil pointer occured");
+      break;
+    case TVEZRecordChange::kDelete:
+      if (FRecordManager == nullptr) throw EVEZException(20137, "Nil pointer occured");
+      break;
   }
   return true;
 }
 
-bool TVEZDiskTableData::UpdateRecord(TVEZCursor& cursor) {
-  TVEZLockGuard guard(*this);
-  if (FRecordManager == nullptr) throw EVEZException(20138, "Nil pointer occured");
-  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20139, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  try {
-    if (MultiUser()) {
-      LoadMostUpdated(session_id);
-      bool changed = false;
-      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
-    }
-    FIndexManager->UpdateRecord(cursor, true);
-    FBlobManager->WriteBlobs(session_id, cursor.CurrentRecordBuffer);
-    if (!FRecordManager->UpdateRecord(session_id, cursor.CurrentRecordBuffer,
-                                      cursor.CurrentRecordID)) {
-      // The record kept its old values: its old index entries go back
-      // (entries for the new values would point at a record without them).
-      if (cursor.EditRecordBuffer != nullptr) {
-        std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
-        try {
-          FIndexManager->UpdateRecord(cursor, false);
-        } catch (...) {
-          std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
-          throw;
-        }
-        std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
-      }
-      UndoFailedChange(cursor);
-      return false;
-    }
-    FIndexManager->UpdateRecord(cursor, false);
-    ShowOrHideInBitmap(cursor);
-    SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
-  } catch (...) {
-    UndoFailedChange(cursor);
-    throw;
-  }
-  return true;
+bool TVEZDiskTableData::LockForChange(TVEZCursor& cursor) {
+  const TVEZLockType lock_type = InTransaction(&cursor) ? ltXIRW : ltRW;
+  return LockTable(SessionIDOf(&cursor), lock_type, kWriteLockTryCount, kWriteLockDelayMS, true);
 }
 
-bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
-  TVEZLockGuard guard(*this);
-  if (FRecordManager == nullptr) throw EVEZException(20137, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
+void TVEZDiskTableData::UnlockAfterChange(TVEZCursor& cursor) noexcept {
+  // An ltXIRW stays with the transaction until it ends.
+  if (InTransaction(&cursor)) return;
   try {
-    if (MultiUser()) {
-      LoadMostUpdated(session_id);
-      bool changed = false;
-      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
-    }
-    const TVEZPageItemID record_id = cursor.CurrentRecordID;
-
-    // Where the cursor goes afterwards: the next record of its own view, else
-    // the previous one.
-    TVEZPageItemID neighbour;
-    const bool has_neighbour = FindNeighbourForDelete(cursor, neighbour);
-
-    if (cursor.CurrentRecordBuffer != nullptr) {
-      ClearBLOBFieldsInRecordBuffer(cursor.CurrentRecordBuffer);
-      FBlobManager->DeleteBlobs(session_id, cursor.CurrentRecordBuffer);
-    }
-    FIndexManager->DeleteRecord(cursor);
-    const std::int32_t old_state = FRecordManager->TableState;
-    TVEZPageItemID id = record_id;
-    if (!FRecordManager->DeleteRecord(session_id, id)) {
-      UndoFailedChange(cursor);
-      return false;
-    }
-    SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
-    TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-    if (bitmap != nullptr && bitmap->Active) {
-      bitmap->HideRecord(record_id);
-      if (bitmap->TableState == old_state && !cursor.IsDistinctApplied())
-        bitmap->TableState = FRecordManager->TableState;
-    }
-    if (!has_neighbour) {
-      cursor.FirstPosition = true;
-      cursor.LastPosition = false;
-    } else {
-      cursor.FirstPosition = cursor.LastPosition = false;
-      cursor.CurrentRecordID = neighbour;
-    }
+    UnlockTable(SessionIDOf(&cursor), ltRW, false);
   } catch (...) {
-    UndoFailedChange(cursor);
-    throw;
+    // A lock that cannot be given back goes with the session.
   }
-  return true;
+}
+
+void TVEZDiskTableData::ReloadSharedState(TVEZCursor& cursor) {
+  if (!MultiUser()) return;
+  LoadMostUpdated(SessionIDOf(&cursor));
+  bool changed = false;
+  FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+}
+
+void TVEZDiskTableData::StoreBlobs(TVEZCursor& cursor, TVEZRecordChangeContext& context) {
+  std::uint8_t* record = cursor.CurrentRecordBuffer;
+  if (record == nullptr || !FFieldManager->BlobFieldsPresent()) return;
+  if (context.Change == TVEZRecordChange::kDelete) {
+    // The index walk below reads the stored record into the buffer: the
+    // caches it names go first.
+    ClearBLOBFieldsInRecordBuffer(record);
+    // The values the stored record names, just read, not those the buffer
+    // had when the cursor read it.
+    FBlobManager->DeleteBlobs(context.SessionID, context.StoredRecord.data());
+    return;
+  }
+  const TVEZFieldDefs& defs = FFieldManager->FieldDefs();
+  for (std::int32_t i = 0; i < defs.GetCount(); ++i) {
+    if (!IsBlobBaseFieldType(defs.GetDef(i)->BaseFieldType)) continue;
+    if (FBlobManager->StoreBlob(context.SessionID, record, i))
+      context.StoredBlobFields.push_back(i);
+  }
+}
+
+void TVEZDiskTableData::SaveSharedState(TVEZCursor& cursor) {
+  SaveTableMostUpdated(SessionIDOf(&cursor));
+}
+
+void TVEZDiskTableData::UndoRecordChange(TVEZCursor& cursor,
+                                         const TVEZRecordChangeContext& context) noexcept {
+  // Records and BLOBs live on pages, which the savepoints give back; the
+  // values the store took from the buffer's caches wait there again.
+  if (cursor.CurrentRecordBuffer != nullptr) {
+    for (const std::int32_t field_no : context.StoredBlobFields)
+      FBlobManager->KeepCachePending(cursor.CurrentRecordBuffer, field_no);
+  }
+  FLastUsedTableState = context.TableState;
+}
+
+void TVEZDiskTableData::FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) {
+  // The stored values' caches are not needed any more.
+  for (const std::int32_t field_no : context.StoredBlobFields)
+    FBlobManager->ClearBlobInRecordBuffer(cursor.CurrentRecordBuffer, field_no, false);
 }
 
 void TVEZDiskTableData::Rollback(std::int32_t session_id) {

@@ -69,9 +69,6 @@ class TVEZMemoryTableData : public TVEZProcessTableData {
   void FreeDirectBlobData(TVEZCursor& cursor, std::int32_t field_no, std::uint8_t* record,
                           TVEZPartialTemporaryBLOBDescriptor& descriptor,
                           std::uint8_t*& data) override;
-  bool InsertRecord(TVEZCursor& cursor) override;
-  bool DeleteRecord(TVEZCursor& cursor) override;
-  bool UpdateRecord(TVEZCursor& cursor) override;
   void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override;
   std::int64_t InternalGetRecNo(TVEZCursor& cursor) override;
   std::int64_t InternalGetRecordCount(TVEZCursor& cursor) override;
@@ -89,6 +86,12 @@ class TVEZMemoryTableData : public TVEZProcessTableData {
  protected:
   // One bit per slot: with as many slots as records every bit is a record.
   bool HasExactRecordBits() const override { return true; }
+  // 10010 / 10018 (insert), 10014 / 10017 (update), 10013 (delete) without
+  // record manager or record buffer.
+  bool CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) override;
+  // A stored record owns the BLOB values its buffer held pending; the values
+  // an update replaced or a delete removed are freed.
+  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) override;
 
  private:
   bool IsBlobField(std::int32_t field_no) const;

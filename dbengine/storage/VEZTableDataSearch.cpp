@@ -32,6 +32,7 @@
 #include "dbengine/storage/VEZScanConditionOptimizer.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -147,6 +148,7 @@ struct TVEZTableData::TScanState {
 // Moves
 
 TVEZGetRecordResult TVEZTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
+  RVX_INVARIANT(IsLockHeld(), "the cursor holds the database lock around a record read");
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return grrEOF;
   const bool distinct_step = cursor.DistinctFieldCount > 0 && mode != grmCurrent &&
