@@ -46,6 +46,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -257,5 +258,11 @@ class TVEZDiskTableData : public TVEZTableData {
   bool FIsChangingTableList = false;
   std::int32_t FLastUsedTableState = -1;
 };
+
+// Whether a failure to load a table's stored state says the stored bytes are
+// damaged, which a repair open mends by rebuilding them from the record
+// pages. The storage failing to serve sound bytes is no damage and passes on:
+// an I/O error, a lock another user holds, memory running out, a closed file.
+bool IsStoredDataDamage(const std::exception& e) noexcept;
 
 }  // namespace vez

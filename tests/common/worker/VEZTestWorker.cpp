@@ -59,6 +59,12 @@
 //                              reading FROM on, for ever, after "@appending";
 //                              FILE holds "COMMITTED PENDING" (rows), PENDING
 //                              past COMMITTED while a commit may be under way
+//   mixloop N M SEED [TABLE]   N random posts on this worker's rows of
+//                              measurement M in TABLE (default Data), each its
+//                              own commit: appends, updates of a row found
+//                              through IX_MeasTime, deletes; answers "DONE
+//                              APPENDED UPDATED DELETED LEFT" (LEFT the rows of
+//                              M that remain)
 //   checkrows                  the rows of measurement 1 must be readings
 //                              0..N-1 with IDs 1..N, in storage order and in
 //                              IX_MeasTime order; answers N
@@ -461,6 +467,9 @@ class Worker {
       answer = "ok";
     } else if (cmd == "appendloop") {
       AppendLoop(w.at(1), static_cast<std::uint32_t>(Int(w.at(2))), Int(w.at(3)));
+    } else if (cmd == "mixloop") {
+      answer = "ok " + MixLoop(Int(w.at(1)), Int(w.at(2)), static_cast<std::uint32_t>(Int(w.at(3))),
+                               TableName(w, 4));
     } else if (cmd == "checkrows") {
       answer = "ok " + std::to_string(CheckRows());
     } else {
@@ -549,6 +558,58 @@ class Worker {
       committed += n;
       note(committed, committed);
     }
+  }
+  // Appends (half of the posts), updates and deletes of rows of measurement
+  // m; any refused post or engine error ends the loop with that error.
+  std::string MixLoop(std::int32_t n, std::int32_t m, std::uint32_t seed,
+                      const std::string& table) {
+    test::TTestLocalCursor& c = Cursor(table);
+    const std::int32_t index_id = test::TDiskTableEnv::IndexID(c, test::kDataIndexName);
+    if (c.KeyBuffer == nullptr) c.KeyBuffer = c.AllocateKeyRecordBuffer();
+    std::mt19937 rng(seed);
+    std::vector<std::int32_t> alive;
+    std::int32_t next = 0, appended = 0, updated = 0, deleted = 0;
+    const double measurement = m;
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::uint32_t kind = rng() % 4;
+      if (alive.empty() || kind < 2) {
+        const test::TDataRow row = test::MakeDataRow(measurement, next);
+        if (test::TDiskTableEnv::Append(c, row) <= 0)
+          throw std::runtime_error("append refused, error " + std::to_string(c.ErrorCode));
+        alive.push_back(next++);
+        ++appended;
+        continue;
+      }
+      const std::size_t at = rng() % alive.size();
+      test::TDataRow row = test::MakeDataRow(measurement, alive[at]);
+      c.IndexID = index_id;
+      c.InternalInitKeyBuffer(c.KeyBuffer);
+      std::uint8_t time[8];
+      PutLE<std::int32_t>(time, row.day);
+      PutLE<std::int32_t>(time + 4, row.ms);
+      SetRecordFieldData(test::kDataMeasurement, c.FieldDefs(), &measurement, c.KeyBuffer);
+      SetRecordFieldData(test::kDataTime, c.FieldDefs(), time, c.KeyBuffer);
+      c.KeyFieldCount = 2;
+      if (!c.FindKey(scEqual) || c.GetRecordBuffer(grmCurrent) != grrOK)
+        throw std::runtime_error("reading " + std::to_string(alive[at]) + " not found");
+      if (kind == 2) {
+        c.BeginEdit();
+        row = test::ReadDataRecord(c);
+        row.power = -i;
+        test::FillDataRecord(c, row);
+        c.InternalPost(false);
+        ++updated;
+      } else {
+        c.InternalDelete();
+        alive.erase(alive.begin() + static_cast<std::ptrdiff_t>(at));
+        ++deleted;
+      }
+      if (c.ErrorCode != cecOK)
+        throw std::runtime_error("post refused, error " + std::to_string(c.ErrorCode));
+    }
+    c.IndexID = -1;
+    return std::to_string(n) + " " + std::to_string(appended) + " " + std::to_string(updated) +
+           " " + std::to_string(deleted) + " " + std::to_string(alive.size());
   }
   std::int64_t CheckRows() {
     test::TTestLocalCursor& c = Cursor("Data");
