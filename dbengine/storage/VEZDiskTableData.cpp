@@ -895,7 +895,8 @@ void TVEZDiskTableData::UndoRecordChange(TVEZCursor& cursor,
   FLastUsedTableState = context.TableState;
 }
 
-void TVEZDiskTableData::FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) {
+void TVEZDiskTableData::FinishRecordChange(TVEZCursor& cursor,
+                                           TVEZRecordChangeContext& context) noexcept {
   // The stored values' caches are not needed any more.
   for (const std::int32_t field_no : context.StoredBlobFields)
     FBlobManager->ClearBlobInRecordBuffer(cursor.CurrentRecordBuffer, field_no, false);

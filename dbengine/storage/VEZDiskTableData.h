@@ -41,8 +41,10 @@
 //
 // Thread safety: the database data's lock (Lock/Unlock) guards every
 // operation; the lock manager's own lock is taken inside it, never around it.
-// GetRecordBuffer, InsertRecord, UpdateRecord, DeleteRecord and the BLOB
-// stream operations rely on the cursor holding the table lock as well.
+// GetRecordBuffer and the BLOB stream operations rely on the cursor holding
+// the table lock as well; a record change through PostRecord takes the
+// table's write lock itself, while InsertRecord, UpdateRecord and
+// DeleteRecord rely on the caller holding it.
 #pragma once
 
 #include <cstdint>
@@ -212,7 +214,7 @@ class TVEZDiskTableData : public TVEZTableData {
   void SaveSharedState(TVEZCursor& cursor) override;
   void UndoRecordChange(TVEZCursor& cursor,
                         const TVEZRecordChangeContext& context) noexcept override;
-  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) override;
+  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) noexcept override;
 
  private:
   TVEZDiskDatabaseData& DiskDatabase() const;

@@ -20,6 +20,14 @@ namespace vez {
 
 TVEZIndex::~TVEZIndex() = default;
 
+TVEZBaseRecordManager* TVEZBaseIndexManager::RecordManager() const {
+  return FTableData->RecordManager();
+}
+
+TVEZKeyRecordSource* TVEZBaseIndexManager::KeyRecordSource() const {
+  return FTableData;
+}
+
 void TVEZIndex::CreateIndex(TVEZCursor* /*cursor*/, TVEZIndexDef& index_def) {
   if (FIndexDef.get() == &index_def) return;
   auto copy = std::make_unique<TVEZIndexDef>();

@@ -348,7 +348,8 @@ bool TVEZMemoryTableData::CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange c
   return true;
 }
 
-void TVEZMemoryTableData::FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) {
+void TVEZMemoryTableData::FinishRecordChange(TVEZCursor& cursor,
+                                             TVEZRecordChangeContext& context) noexcept {
   // Only now does the record own its new values and let go of the old ones.
   switch (context.Change) {
     case TVEZRecordChange::kInsert:

@@ -7,7 +7,9 @@
 // table's TVEZBlobHandleTable. No file, no locks between processes, no
 // transactions: records and BLOBs change in place at once; changed index
 // pages are applied after every operation of a session outside a
-// transaction.
+// transaction. A record change that fails is undone by the base's record
+// change (VEZTableData.h): the record slot it took or overwrote, and the
+// index pages it changed in place, whose images its savepoint kept.
 //
 // A BLOB field's memory form is 10 bytes: 6 bytes of page item id (zero
 // here) and a 32-bit handle (little-endian, at byte 6). The handle's block:
@@ -91,7 +93,7 @@ class TVEZMemoryTableData : public TVEZProcessTableData {
   bool CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) override;
   // A stored record owns the BLOB values its buffer held pending; the values
   // an update replaced or a delete removed are freed.
-  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) override;
+  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) noexcept override;
 
  private:
   bool IsBlobField(std::int32_t field_no) const;

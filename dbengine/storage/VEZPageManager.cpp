@@ -416,8 +416,10 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
     throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
   RVX_INVARIANT(page->ParentList() == &shared_pages_ || page->ParentList() == &info.DirtyPages,
                 "a page handed out is in the shared list or its session's dirty list");
-  if (!info.Savepoints.empty())
-    NoteSavepointPage(*info.Savepoints.back(), page, from_dirty_list || page->IsDirty(), false);
+  if (info.OpenSavepoints > 0) {
+    NoteSavepointPage(info.Savepoints[info.OpenSavepoints - 1], page,
+                      from_dirty_list || page->IsDirty(), false);
+  }
   page->SetSessionID(session_id);
   page->SetUseCount(CheckedAdd(page->UseCount(), 1));
   return page;
@@ -442,8 +444,8 @@ TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_t
   DropSharedCopy(page->PageNo());
   try {
     info.AddedPageNumbers.push_back(page->PageNo());
-    if (!info.Savepoints.empty())
-      NoteSavepointPage(*info.Savepoints.back(), page.get(), false, true);
+    if (info.OpenSavepoints > 0)
+      NoteSavepointPage(info.Savepoints[info.OpenSavepoints - 1], page.get(), false, true);
   } catch (...) {
     // Out of memory: the number goes back, as if the storage had refused.
     if (!info.AddedPageNumbers.empty() && info.AddedPageNumbers.back() == page->PageNo())
@@ -506,7 +508,7 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
   }
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
-  RVX_INVARIANT(info->Savepoints.empty(), "no savepoint is open while the session commits");
+  RVX_INVARIANT(info->OpenSavepoints == 0, "no savepoint is open while the session commits");
   DropSavepoints(*info);
   TVEZCommitChanges changes{{}, info->AddedPageNumbers, info->RemovedPageNumbers, 0};
   {
@@ -592,7 +594,7 @@ void TVEZPageManager::SettleCommittedPages(TVEZSessionPageInfo& info,
 void TVEZPageManager::CancelChanges(std::int32_t session_id) {
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
-  RVX_INVARIANT(info->Savepoints.empty(), "no savepoint is open while the session cancels");
+  RVX_INVARIANT(info->OpenSavepoints == 0, "no savepoint is open while the session cancels");
   DropSavepoints(*info);
   TVEZSortedPageList& dirty = info->DirtyPages;
   std::int32_t dropped = 0;
@@ -630,27 +632,34 @@ void TVEZPageManager::CancelChanges(std::int32_t session_id) {
 void TVEZPageManager::BeginSavepoint(std::int32_t session_id) {
   if (session_id == -1) throw EVEZException(20186, "Invalid Session ID");
   TVEZSessionPageInfo& info = SessionInfo(session_id);
-  auto savepoint = std::make_unique<TVEZSavepoint>();
-  savepoint->AddedCount = info.AddedPageNumbers.size();
-  savepoint->RemovedCount = info.RemovedPageNumbers.size();
-  info.Savepoints.push_back(std::move(savepoint));
+  if (info.OpenSavepoints == info.Savepoints.size()) info.Savepoints.emplace_back();
+  TVEZSavepoint& savepoint = info.Savepoints[info.OpenSavepoints];
+  savepoint.Pages.clear();
+  savepoint.AddedCount = info.AddedPageNumbers.size();
+  savepoint.RemovedCount = info.RemovedPageNumbers.size();
+  ++info.OpenSavepoints;
 }
 
 std::size_t TVEZPageManager::SavepointDepth(std::int32_t session_id) const {
   const TVEZSessionPageInfo* info = FindSessionInfo(session_id);
-  return info != nullptr ? info->Savepoints.size() : 0;
+  return info != nullptr ? info->OpenSavepoints : 0;
 }
 
 void TVEZPageManager::NoteSavepointPage(TVEZSavepoint& savepoint, TVEZPage* page, bool was_dirty,
                                         bool added) {
-  const auto [it, inserted] = savepoint.Pages.try_emplace(page->PageNo());
+  TVEZSavedPage* seen = savepoint.Find(page->PageNo());
   // A page seen before keeps its first note. Numbers are released only by a
   // commit or a cancel, so none is added again while a savepoint is open.
-  RVX_INVARIANT(inserted || !added, "a page number is added once while a savepoint is open");
-  if (!inserted && !added) return;
-  TVEZSavedPage& saved = it->second;
+  RVX_INVARIANT(seen == nullptr || !added, "a page number is added once while a savepoint is open");
+  if (seen != nullptr && !added) return;
+  if (seen == nullptr) {
+    savepoint.Pages.emplace_back();
+    seen = &savepoint.Pages.back();
+  }
+  TVEZSavedPage& saved = *seen;
   RecycleBuffer(saved.Image);
   saved = TVEZSavedPage{};
+  saved.PageNo = page->PageNo();
   saved.Added = added;
   saved.WasDirty = was_dirty;
   if (added) return;
@@ -668,42 +677,54 @@ void TVEZPageManager::NoteSavepointPage(TVEZSavepoint& savepoint, TVEZPage* page
     saved.Image = image;
     if (on_stored_image) saved.StorageBuffer = page->PageBuffer();
   } catch (...) {
-    savepoint.Pages.erase(it);
+    // No note: the page is not handed out either.
+    savepoint.Pages.pop_back();
     throw;
   }
 }
 
 void TVEZPageManager::FreeSavedImages(TVEZSavepoint& savepoint) noexcept {
-  for (auto& [page_no, saved] : savepoint.Pages) {
+  for (TVEZSavedPage& saved : savepoint.Pages) {
     RecycleBuffer(saved.Image);
     saved.Image = nullptr;
   }
+  savepoint.Pages.clear();
 }
 
 void TVEZPageManager::DropSavepoints(TVEZSessionPageInfo& info) noexcept {
-  for (auto& savepoint : info.Savepoints)
-    FreeSavedImages(*savepoint);
-  info.Savepoints.clear();
+  for (std::size_t i = 0; i < info.OpenSavepoints; ++i)
+    FreeSavedImages(info.Savepoints[i]);
+  info.OpenSavepoints = 0;
 }
 
 void TVEZPageManager::ReleaseSavepoint(std::int32_t session_id) noexcept {
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
-  if (info == nullptr || info->Savepoints.empty()) return;
-  std::unique_ptr<TVEZSavepoint> savepoint = std::move(info->Savepoints.back());
-  info->Savepoints.pop_back();
+  if (info == nullptr || info->OpenSavepoints == 0) return;
+  TVEZSavepoint& savepoint = info->Savepoints[--info->OpenSavepoints];
   // The enclosing savepoint takes the notes of pages it has not seen: their
   // state when this one opened was theirs when it opened. Its own notes win.
-  if (!info->Savepoints.empty()) info->Savepoints.back()->Pages.merge(savepoint->Pages);
-  FreeSavedImages(*savepoint);
+  if (info->OpenSavepoints > 0) {
+    TVEZSavepoint& outer = info->Savepoints[info->OpenSavepoints - 1];
+    for (TVEZSavedPage& saved : savepoint.Pages) {
+      if (outer.Find(saved.PageNo) != nullptr) continue;
+      try {
+        outer.Pages.push_back(saved);
+        saved.Image = nullptr;
+      } catch (...) {
+        // Out of memory: the outer savepoint no longer covers this page.
+      }
+    }
+  }
+  FreeSavedImages(savepoint);
 }
 
 void TVEZPageManager::RollbackToSavepoint(std::int32_t session_id) noexcept {
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
-  if (info == nullptr || info->Savepoints.empty()) return;
-  std::unique_ptr<TVEZSavepoint> savepoint = std::move(info->Savepoints.back());
-  info->Savepoints.pop_back();
+  if (info == nullptr || info->OpenSavepoints == 0) return;
+  TVEZSavepoint* savepoint = &info->Savepoints[--info->OpenSavepoints];
   TVEZSortedPageList& dirty = info->DirtyPages;
-  for (auto& [page_no, saved] : savepoint->Pages) {
+  for (TVEZSavedPage& saved : savepoint->Pages) {
+    const std::int32_t page_no = saved.PageNo;
     if (saved.Added) continue;
     TVEZPage* page = dirty.Find(page_no);
     const bool in_dirty_list = page != nullptr;

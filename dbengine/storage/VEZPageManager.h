@@ -250,6 +250,7 @@ class TVEZSortedPageList {
 // What a savepoint keeps of one page the session got or added after it
 // opened (see TVEZPageManager::BeginSavepoint).
 struct TVEZSavedPage {
+  std::int32_t PageNo = -1;
   // Added after the savepoint: it goes back to the storage at a rollback.
   bool Added = false;
   // In the session's dirty list (or changed and pinned) when first got.
@@ -268,8 +269,15 @@ struct TVEZSavepoint {
   // Lengths of the session's added and removed page lists when it opened.
   std::size_t AddedCount = 0;
   std::size_t RemovedCount = 0;
-  // Every page got or added since, by number.
-  std::map<std::int32_t, TVEZSavedPage> Pages;
+  // Every page got or added since, one note per number. One operation sees
+  // few pages, so a list searched from its end beats a tree.
+  std::vector<TVEZSavedPage> Pages;
+
+  TVEZSavedPage* Find(std::int32_t page_no) {
+    for (auto it = Pages.rbegin(); it != Pages.rend(); ++it)
+      if (it->PageNo == page_no) return &*it;
+    return nullptr;
+  }
 };
 
 // One session's uncommitted work.
@@ -278,8 +286,11 @@ struct TVEZSessionPageInfo {
   TVEZSortedPageList DirtyPages;
   std::vector<std::int32_t> AddedPageNumbers;
   std::vector<std::int32_t> RemovedPageNumbers;
-  // Open savepoints, the innermost last.
-  std::vector<std::unique_ptr<TVEZSavepoint>> Savepoints;
+  // Savepoints, the innermost open one at OpenSavepoints - 1; those beyond
+  // are closed ones kept for their lists' room, so that an operation's
+  // savepoint allocates nothing once the session has had one.
+  std::vector<TVEZSavepoint> Savepoints;
+  std::size_t OpenSavepoints = 0;
 };
 
 // What one commit changes, as the commit hooks see it.

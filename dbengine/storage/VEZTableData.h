@@ -32,7 +32,7 @@
 //   1. (PostRecord only) the table's write lock (LockForChange);
 //   2. the shared state other processes may have moved on is reloaded
 //      (ReloadSharedState); an update or delete of a record that is gone
-//      stops here (false);
+//      stops here (false); a delete finds where the cursor goes afterwards;
 //   3. savepoints open on the table's page managers, and the shared table
 //      state held in memory (record count, table state, autoincrement
 //      counters, the index defs' change counters) is noted;
@@ -45,10 +45,11 @@
 //      (SaveSharedState);
 //   6. the savepoints are released and the session's changes applied
 //      (outside a transaction and a batch update);
-//   7. the change is applied to the cursor: its record bitmap, its position
-//      (a delete moves it to the next record of its view, else the previous
-//      one), and what the engine finishes (FinishRecordChange).
-// A change that fails at any step from 3 on, or that the record manager
+//   7. the change is applied to the cursor: its record bitmap (dropped when
+//      it cannot follow), its position (a delete moves it to the next record
+//      of its view, else the previous one), and what the engine finishes
+//      (FinishRecordChange); nothing here raises.
+// A change that fails at any step from 3 to 6, or that the record manager
 // refuses, leaves nothing of itself, in a transaction as well as outside
 // one: the savepoints give the page cache back as it was (outside a
 // transaction a failed apply cancels the session's changes instead), the
@@ -378,9 +379,10 @@ class TVEZTableData : public TVEZKeyRecordSource {
   virtual void UndoRecordChange(TVEZCursor& cursor,
                                 const TVEZRecordChangeContext& context) noexcept;
   // Finishes a change that succeeded, after it reached the cursor (BLOB
-  // values the record now owns, and those it no longer holds). Base:
-  // nothing.
-  virtual void FinishRecordChange(TVEZCursor& /*cursor*/, TVEZRecordChangeContext& /*context*/) {}
+  // values the record now owns, and those it no longer holds). Must not
+  // raise: the change is stored. Base: nothing.
+  virtual void FinishRecordChange(TVEZCursor& /*cursor*/,
+                                  TVEZRecordChangeContext& /*context*/) noexcept {}
   // Opens the savepoints of a change on every page manager the table's
   // records, BLOBs, indexes and shared state live on. Base: the table's
   // page manager and the index manager's temporary one.

@@ -116,12 +116,14 @@ class TTestLocalCursor : public TVEZCursor {
                  bool allow_xirw_after_sirw) override {
     TVEZDiskTableData* disk = DiskTable();
     if (disk == nullptr) return true;
+    TVEZLockGuard guard(*disk);
     return disk->LockTable(TVEZTableData::SessionIDOf(this), lock_type, try_count, delay,
                            allow_xirw_after_sirw);
   }
   bool UnlockTable(TVEZLockType lock_type, bool ignore_if_no_lock) override {
     TVEZDiskTableData* disk = DiskTable();
     if (disk == nullptr) return true;
+    TVEZLockGuard guard(*disk);
     return disk->UnlockTable(TVEZTableData::SessionIDOf(this), lock_type, ignore_if_no_lock);
   }
   void AddIndex(TVEZIndexDef& index_def) override {
@@ -214,6 +216,7 @@ class TTestLocalCursor : public TVEZCursor {
   // change); a refused store or lock sets ErrorCode. A stored edit ends: its
   // record and table locks go (an ltXIRW stays with the transaction).
   void InternalPost(bool to_insert) override {
+    TVEZLockGuard guard(*table_data);
     ErrorCode = table_data->PostRecord(
         *this, to_insert ? TVEZRecordChange::kInsert : TVEZRecordChange::kUpdate);
     if (ErrorCode != cecOK) return;

@@ -216,7 +216,8 @@ CrashLog CrashVictim::Run() {
   std::map<std::int32_t, TVEZPageItemID> ids;
   auto note_state = [&] { states_.push_back({rows, IndexNames(c), UsedPages(pm)}); };
   note_state();
-  TChangeFailure failure({&pm, TableOf(c).TemporaryPageManager()});
+  auto failure = std::make_unique<TChangeFailure>(
+      std::vector<TVEZPageManager*>{&pm, TableOf(c).TemporaryPageManager()});
   fs.Start();
 
   std::mt19937 rng(options_.seed);
@@ -248,7 +249,7 @@ CrashLog CrashVictim::Run() {
           c.NewRecord();
           SetRecordFieldData(kIDField, c.FieldDefs(), &id, c.CurrentRecordBuffer);
           WriteRow(c, row);
-          if (!failure.Run(fail_at, [&] { Post(c, true); })) {
+          if (!failure->Run(fail_at, [&] { Post(c, true); })) {
             TableOf(c).ClearModifiedBLOBFieldsInRecordBuffer(c.CurrentRecordBuffer);
             ++failed_changes_;
             continue;
@@ -262,7 +263,7 @@ CrashLog CrashVictim::Run() {
         const std::int32_t id = it->first;
         GoTo(c, it->second);
         if (dice < 70) {
-          if (!failure.Run(fail_at, [&] {
+          if (!failure->Run(fail_at, [&] {
                 c.InternalDelete();
                 if (c.ErrorCode != cecOK) throw platform::Exception("victim: delete refused");
               })) {
@@ -280,7 +281,7 @@ CrashLog CrashVictim::Run() {
         else
           row.blob = RandomBlob(rng, options_.page_size);  // the old value goes
         WriteRow(c, row);
-        if (!failure.Run(fail_at, [&] { Post(c, false); })) {
+        if (!failure->Run(fail_at, [&] { Post(c, false); })) {
           TableOf(c).ClearModifiedBLOBFieldsInRecordBuffer(c.CurrentRecordBuffer);
           c.InternalCancel(false);
           ++failed_changes_;
@@ -300,6 +301,7 @@ CrashLog CrashVictim::Run() {
   final_image_.files[0] = ReadImage(path_);
   final_image_.files[1] = ReadImage(path_ + "-journal");
   CrashLog log = fs.TakeLog();
+  failure.reset();
   conn.reset();
   return log;
 }
