@@ -28,10 +28,6 @@ std::unique_ptr<TVEZExprNode> TVEZExpression::ReleaseRoot() {
 // ---------------------------------------------------------------------------
 // The storage engine's seam
 
-bool TVEZExpression::ParseForDefaultValueExpression(const std::string& /*text*/) {
-  return false;
-}
-
 TVEZVariant* TVEZExpression::GetValue(bool true_false_null_logic) {
   if (!FRootExprNode) return nullptr;
   TVEZVariant* value = FRootExprNode->GetDataValue();

@@ -12,10 +12,16 @@
 // GetResult reads NULL as False, so a record whose condition is unknown does
 // not pass a filter.
 //
-// Not yet: parsing (every parse entry point answers false or raises 30058),
-// the index scan conditions (CreateIndexScanConditions offers none, so the
-// storage engine tests every record), and the planner's operations that need
-// relational operators (ApplyFilterParts, ExtractJoinConditions).
+// Parsing (VEZExpressionParser.cpp) is a recursive descent with backtracking
+// over one command of a lexer: a rule either returns a tree, leaving the lexer
+// after what it used, or returns nothing and frees what it built.
+//
+// Not yet: in the grammar, subqueries, aggregates, CASE, CAST, COALESCE,
+// string concatenation, date-time arithmetic and the functions other than the
+// current date and time raise 30058 naming the token; the index scan
+// conditions (CreateIndexScanConditions offers none, so the storage engine
+// tests every record); and the planner's operations that need relational
+// operators (ApplyFilterParts, ExtractJoinConditions).
 //
 // Thread safety: none. An expression is used by one thread at a time; its
 // evaluation state lives in the nodes.
@@ -31,6 +37,11 @@
 #include "dbengine/sql/VEZExprNode.h"
 #include "dbengine/storage/VEZBaseExpression.h"
 
+namespace platform {
+class DataSet;
+class Variant;
+}  // namespace platform
+
 namespace vez {
 
 class TVEZExpression : public TVEZBaseExpression {
@@ -45,8 +56,20 @@ class TVEZExpression : public TVEZBaseExpression {
 
   // ---- The storage engine's seam.
 
-  // The parser comes with the expression parser; until then false.
+  // Parses text (without parameters) as one value expression; true only
+  // when it holds exactly one command and no token is left after the
+  // expression. Every error is swallowed (false). The tree stays whatever the
+  // answer.
   bool ParseForDefaultValueExpression(const std::string& text) override;
+  // See TVEZBaseExpression.
+  void ParseForFilter(TVEZCursor* cursor, const std::string& filter, bool case_insensitive,
+                      bool partial_key) override;
+  void ParseForLocate(TVEZCursor* cursor, const std::string& field_names,
+                      const platform::Variant& key_values, bool case_insensitive,
+                      bool partial_key) override;
+  void ParseForIsAnyRecordMatchCondition(TVEZCursor* cursor, const std::string& field_name,
+                                         TVEZDataOperator data_operator,
+                                         const TVEZVariant& value) override;
   // Null without a root; else the root's value (owned by the root node). A
   // NULL value becomes Boolean False in place when true_false_null_logic is
   // false.
@@ -75,6 +98,17 @@ class TVEZExpression : public TVEZBaseExpression {
                             std::int32_t scan_end_condition_no) override;
   // Takes node over: appended to the root's children, or made the root.
   void AddNode(TVEZExprNode* node) override;
+
+  // ---- Parsing for statements.
+
+  // Frees the tree, then reads one search condition from lexer's current
+  // token on; the lexer is left after it (the caller checks what follows).
+  // No current token raises 30118, no condition 30066; nested ANDs are
+  // flattened, and with LCursor set constants are re-typed.
+  void ParseForBooleanExpression(platform::DataSet* dataset, TVEZLexer* lexer);
+  // Reads one value expression from lexer's current token on; the root is
+  // null when none parses (no error). No current token raises 30136.
+  void ParseForValueExpression(platform::DataSet* dataset, TVEZLexer* lexer);
 
   // ---- Binding and evaluation beside the seam.
 
@@ -130,6 +164,8 @@ class TVEZExpression : public TVEZBaseExpression {
   TToken Token;
   // Cursor that field nodes are bound to while parsing (borrowed).
   TVEZCursor* LCursor = nullptr;
+  // The statement's query dataset, handed to subquery nodes (borrowed).
+  platform::DataSet* LDataset = nullptr;
   // Flags given to comparison and LIKE nodes while parsing.
   bool FCaseInsensitive = false;
   bool FPartialKey = false;
@@ -163,5 +199,13 @@ TVEZDataOperator MirrorComparison(TVEZDataOperator op);
 // The negated comparison (= and <> swap, > becomes <=, < becomes >=, >=
 // becomes <, <= becomes >); doUNDEFINED for any other operator.
 TVEZDataOperator NegateComparison(TVEZDataOperator op);
+// Whether a column's stored default text is an expression to evaluate when a
+// record is inserted rather than a literal: a non-empty string that parses as
+// one value expression naming no column and giving a value, and that calls a
+// function whose value is not fixed when it is parsed (SYSDATE, NOW,
+// CURRENT_TIMESTAMP, CURRENT_DATE, CURRENT_TIME, RAND, LASTAUTOINC, ROWNUM) or
+// is one quoted string. So 2016-09-20 (which would compute 1987) is a literal
+// and NOW is an expression. Never raises for text that does not parse.
+bool IsDefaultValueExpression(const TVEZVariant& value);
 
 }  // namespace vez

@@ -18,6 +18,13 @@
 //   over a value that is not NULL in this row;
 // - BETWEEN: the engine gives NULL as soon as one of the three is NULL, so the
 //   SQLite text spells that out (plain BETWEEN can still say False there).
+//
+// In table mode the expressions are filters over many rows, written as the
+// engine's filter text (ToVEZText) for its parser: nothing may depend on one
+// row (divisors and IN members are constants, LIKE reads S1, which is never
+// NULL there), NULL literals stand only where the grammar takes an operand
+// (not inside arithmetic), and every comparison carries the TrueFalseNullLogic
+// flag the parser gives it (ParserFlag).
 #pragma once
 
 #include <algorithm>
@@ -175,6 +182,100 @@ inline std::string ToSQLite(const TGenExpr& e) {
 }
 
 // ---------------------------------------------------------------------------
+// The engine's filter text
+
+// The flag the parser gives a comparison: False for a column against a
+// string or NULL constant, and for a string constant against anything that is
+// NULL while parsing (every node but a constant, or the NULL literal).
+inline bool ParserFlag(const TGenExpr& cmp) {
+  const TGenExpr& a = *cmp.kids[0];
+  const TGenExpr& b = *cmp.kids[1];
+  auto is_const = [](const TGenExpr& x) {
+    return x.op == TGenOp::Int || x.op == TGenOp::Dbl || x.op == TGenOp::Str ||
+           x.op == TGenOp::Null;
+  };
+  auto null_or_text = [](const TGenExpr& x) { return x.op == TGenOp::Null || x.op == TGenOp::Str; };
+  auto null_at_parse = [&](const TGenExpr& x) { return !is_const(x) || x.op == TGenOp::Null; };
+  if (a.op == TGenOp::Column && null_or_text(b)) return false;
+  if (b.op == TGenOp::Column && null_or_text(a)) return false;
+  if (a.op == TGenOp::Str && null_at_parse(b)) return false;
+  if (b.op == TGenOp::Str && null_at_parse(a)) return false;
+  return true;
+}
+
+inline std::string ThousandthsText(std::int64_t k) {
+  const std::int64_t a = k < 0 ? -k : k;
+  std::string frac = std::to_string(a % 1000);
+  frac.insert(0, 3 - frac.size(), '0');
+  const std::string text = std::to_string(a / 1000) + "." + frac;
+  return k < 0 ? "(-" + text + ")" : text;
+}
+
+inline std::string ToVEZText(const TGenExpr& e) {
+  auto kid = [&](std::size_t i) { return ToVEZText(*e.kids[i]); };
+  auto list = [&](std::size_t from, const char* separator) {
+    std::string s;
+    for (std::size_t i = from; i < e.kids.size(); ++i) {
+      if (i > from) s += separator;
+      s += kid(i);
+    }
+    return s;
+  };
+  switch (e.op) {
+    case TGenOp::Column:
+      return e.column;
+    case TGenOp::Int:
+      return e.number < 0 ? "(" + std::to_string(e.number) + ")" : std::to_string(e.number);
+    case TGenOp::Dbl:
+      return ThousandthsText(e.number);
+    case TGenOp::Str:
+      return "'" + e.text + "'";
+    case TGenOp::Null:
+      return "NULL";
+    case TGenOp::Add: {
+      std::string s = "(" + kid(0);
+      for (std::size_t i = 1; i < e.kids.size(); ++i)
+        s += e.kids[i]->op == TGenOp::Neg ? " - " + ToVEZText(*e.kids[i]->kids[0]) : " + " + kid(i);
+      return s + ")";
+    }
+    case TGenOp::Neg:
+      return "(-(" + kid(0) + "))";
+    case TGenOp::Mul:
+      return "(" + kid(0) + " * " + kid(1) + ")";
+    case TGenOp::Div:
+      return "(" + kid(0) + " / " + kid(1) + ")";
+    case TGenOp::Compare:
+      return "(" + kid(0) + " " + CompareText(e.cmp) + " " + kid(1) + ")";
+    case TGenOp::And:
+      return "(" + list(0, " AND ") + ")";
+    case TGenOp::Or:
+      return "(" + list(0, " OR ") + ")";
+    case TGenOp::Not:
+      return "(NOT " + kid(0) + ")";
+    case TGenOp::IsNull:
+    case TGenOp::IsNotNull: {
+      // After a parenthesised condition the grammar takes IS [NOT] UNKNOWN.
+      const bool condition = e.kids[0]->type == TGenType::Bool;
+      return "(" + kid(0) + (e.op == TGenOp::IsNull ? " IS " : " IS NOT ") +
+             (condition ? "UNKNOWN)" : "NULL)");
+    }
+    case TGenOp::Between:
+      return "(" + kid(0) + " BETWEEN " + kid(1) + " AND " + kid(2) + ")";
+    case TGenOp::NotBetween:
+      return "(" + kid(0) + " NOT BETWEEN " + kid(1) + " AND " + kid(2) + ")";
+    case TGenOp::Like:
+      return "(" + kid(0) + " LIKE " + kid(1) + ")";
+    case TGenOp::NotLike:
+      return "(" + kid(0) + " NOT LIKE " + kid(1) + ")";
+    case TGenOp::In:
+      return "(" + kid(0) + " IN (" + list(1, ", ") + "))";
+    case TGenOp::NotIn:
+      return "(" + kid(0) + " NOT IN (" + list(1, ", ") + "))";
+  }
+  return "?";
+}
+
+// ---------------------------------------------------------------------------
 // The engine's tree
 
 inline std::unique_ptr<TVEZExprNode> BuildTree(const TGenExpr& e, TVEZCursor* cursor) {
@@ -241,12 +342,16 @@ inline std::unique_ptr<TVEZExprNode> BuildTree(const TGenExpr& e, TVEZCursor* cu
 
 class TExprGenerator {
  public:
-  explicit TExprGenerator(std::uint32_t seed) : rng_(seed) { NewRow(); }
+  explicit TExprGenerator(std::uint32_t seed, bool table_mode = false)
+      : rng_(seed), table_mode_(table_mode) {
+    NewRow();
+  }
 
-  // A fresh random row; each value is NULL one time in five.
+  // A fresh random row; each value is NULL one time in five (in table mode
+  // S1 never is).
   void NewRow() {
     for (std::size_t c = 0; c < std::size(kGenColumns); ++c) {
-      if (Chance(5)) {
+      if (Chance(5) && !(table_mode_ && c == 4)) {
         row_[c] = std::monostate{};
         continue;
       }
@@ -279,9 +384,9 @@ class TExprGenerator {
                                                            : Numeric(depth, kInt32Max)));
       case 3: {
         auto e = Make(Pick(3) == 0 ? TGenOp::NotBetween : TGenOp::Between, TGenType::Bool,
-                      Numeric(depth, kInt32Max));
-        e->kids.push_back(Numeric(depth, kInt32Max));
-        e->kids.push_back(Numeric(depth, kInt32Max));
+                      NumericOperand(depth));
+        e->kids.push_back(NumericOperand(depth));
+        e->kids.push_back(NumericOperand(depth));
         return e;
       }
       case 4:
@@ -430,7 +535,11 @@ class TExprGenerator {
   }
   TGenPtr NumberLeaf(std::int64_t limit) {
     const int choice = Pick(10);
-    if (choice == 0) return Make(TGenOp::Null, TGenType::Null);
+    if (choice == 0) {
+      // No NULL literal inside arithmetic in filter text; a column instead.
+      if (!table_mode_) return Make(TGenOp::Null, TGenType::Null);
+      if (limit >= kLeafLimit) return Column(Chance(2) ? TGenType::Int : TGenType::Dbl);
+    }
     if (choice <= 4 && limit >= kLeafLimit)
       return Column(Chance(2) ? TGenType::Int : TGenType::Dbl);
     if (choice <= 7) {
@@ -447,7 +556,7 @@ class TExprGenerator {
   // Never zero, and at least 1 in magnitude, so a quotient stays within its
   // dividend's bound.
   TGenPtr Divisor() {
-    switch (Pick(5)) {
+    switch (table_mode_ ? 2 + Pick(3) : Pick(5)) {
       case 0:
         return Make(TGenOp::Null, TGenType::Null);
       case 1: {
@@ -507,17 +616,23 @@ class TExprGenerator {
       e->kids.push_back(StrLeaf());
       e->kids.push_back(StrLeaf());
     } else {
-      e->kids.push_back(Numeric(depth, kInt32Max));
-      e->kids.push_back(Numeric(depth, kInt32Max));
+      e->kids.push_back(NumericOperand(depth));
+      e->kids.push_back(NumericOperand(depth));
     }
+    if (table_mode_) e->three_valued = ParserFlag(*e);
     return e;
+  }
+  // A number expression, or now and then the NULL literal.
+  TGenPtr NumericOperand(int depth) {
+    if (Chance(12)) return Make(TGenOp::Null, TGenType::Null);
+    return Numeric(depth, kInt32Max);
   }
   // LIKE over a value that is not NULL in this row.
   TGenPtr LikeExpr() {
     auto e = Make(Chance(3) ? TGenOp::NotLike : TGenOp::Like, TGenType::Bool);
     std::vector<std::size_t> usable;
-    for (std::size_t c = 4; c < 6; ++c)
-      if (std::holds_alternative<std::string>(row_[c])) usable.push_back(c);
+    for (std::size_t c = 4; c < (table_mode_ ? 5 : 6); ++c)
+      if (table_mode_ || std::holds_alternative<std::string>(row_[c])) usable.push_back(c);
     if (!usable.empty() && Chance(2)) {
       auto v = Make(TGenOp::Column, TGenType::Str);
       v->column =
@@ -551,6 +666,7 @@ class TExprGenerator {
       for (int tries = 0; tries < 4 && !member; ++tries) {
         TGenPtr candidate = NumberLeaf(kLeafLimit);
         if (candidate->op == TGenOp::Null) continue;
+        if (candidate->op == TGenOp::Column && table_mode_) continue;
         if (candidate->op == TGenOp::Column) {
           const std::size_t c = static_cast<std::size_t>(candidate->column[1] - '1') +
                                 (candidate->column[0] == 'D' ? 2 : 0);
@@ -568,6 +684,7 @@ class TExprGenerator {
   }
 
   std::mt19937 rng_;
+  bool table_mode_;
   TGenValue row_[std::size(kGenColumns)];
 };
 

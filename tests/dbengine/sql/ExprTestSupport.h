@@ -177,6 +177,111 @@ inline std::string TreeText(const TVEZExprNode* node) {
   return text + ")";
 }
 
+// A fuller print for parser tests: constants with their storage type, fields
+// with their table name, comparisons with their flags ([3v] TrueFalseNullLogic,
+// [ci] case-insensitive, [pk] partial key), LIKE with its case flag and
+// escape, and every operator by name.
+inline std::string OperatorName(TVEZDataOperator op) {
+  switch (op) {
+    case doIN:
+      return "IN";
+    case doNOTIN:
+      return "NOT IN";
+    case doBETWEEN:
+      return "BETWEEN";
+    case doNOTBETWEEN:
+      return "NOT BETWEEN";
+    case doEXISTS:
+      return "EXISTS";
+    case doSYSDATE:
+      return "SYSDATE";
+    case doCURRENT_DATE:
+      return "CURRENT_DATE";
+    case doCURRENT_TIME:
+      return "CURRENT_TIME";
+    default:
+      return OperatorToText(op);
+  }
+}
+
+inline std::string TypeTag(TVEZBaseFieldType t) {
+  switch (t) {
+    case bftSignedInt32:
+      return "Int32";
+    case bftSignedInt64:
+      return "Int64";
+    case bftDouble:
+      return "Dbl";
+    case bftVarchar:
+      return "Str";
+    case bftWideVarchar:
+      return "WStr";
+    case bftLogical:
+      return "Bool";
+    case bftDate:
+      return "Date";
+    case bftTime:
+      return "Time";
+    case bftDateTime:
+      return "DateTime";
+    case bftUnknown:
+      return "Untyped";
+    default:
+      return "Type" + std::to_string(static_cast<int>(t));
+  }
+}
+
+inline std::string ShapeText(const TVEZExprNode* node) {
+  if (node == nullptr) return "nil";
+  std::string flags;
+  switch (node->Kind()) {
+    case TVEZExprNodeKind::Field: {
+      const auto* f = static_cast<const TVEZExprNodeField*>(node);
+      return f->FTableName.empty() ? f->FFieldName : f->FTableName + "." + f->FFieldName;
+    }
+    case TVEZExprNodeKind::Const: {
+      const TVEZVariant& v = node->Value;
+      std::string text;
+      if (v.GetIsNull())
+        text = "NULL";
+      else if (v.IsStringDataType())
+        text = "'" + v.GetAsAnsiString() + "'";
+      else if (v.GetDataType() == bftLogical)
+        text = v.GetAsBoolean() ? "True" : "False";
+      else
+        text = v.GetAsAnsiString();
+      return text + ":" + TypeTag(v.GetDataType());
+    }
+    case TVEZExprNodeKind::DateFunction:
+      return OperatorName(node->Operator);
+    case TVEZExprNodeKind::Comparison: {
+      const auto* c = static_cast<const TVEZExprNodeComparison*>(node);
+      for (auto [on, tag] : {std::pair{c->F3ValueLogic, "3v"}, std::pair{c->FCaseInsensitive, "ci"},
+                             std::pair{c->FPartialKey, "pk"}})
+        if (on) flags += flags.empty() ? tag : std::string(",") + tag;
+      break;
+    }
+    case TVEZExprNodeKind::Boolean: {
+      const auto* b = static_cast<const TVEZExprNodeBoolean*>(node);
+      if (node->Operator == doLIKE || node->Operator == doNOTLIKE) {
+        if (node->FCaseInsensitive) flags = "ci";
+        if (!b->EscapeStr.empty()) flags += (flags.empty() ? "esc=" : ",esc=") + b->EscapeStr;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  std::string text = OperatorName(node->Operator);
+  if (!flags.empty()) text += "[" + flags + "]";
+  text += "(";
+  for (std::size_t i = 0; i < node->Children.size(); ++i) {
+    if (i > 0) text += ",";
+    text += ShapeText(node->Children[i].get());
+  }
+  return text + ")";
+}
+
 // ---------------------------------------------------------------------------
 // The record vehicle: a cursor laid out as a table would be, with its
 // current record buffer.
