@@ -76,37 +76,8 @@ class TRecordCopy {
   std::uint8_t* FBuffer;
 };
 
-// The parse entry points of the SQL engine's expressions. Until the
-// expression interface offers them, the three operations raise as they do
-// with no SQL engine registered.
 constexpr const char* kNoSqlEngine =
     "SQL expressions are not available: no SQL engine is registered";
-
-template <typename E>
-void ParseFilter(E& e, TVEZCursor* cursor, const std::string& text, bool ci, bool pk) {
-  if constexpr (requires { e.ParseForFilter(cursor, text, ci, pk); })
-    e.ParseForFilter(cursor, text, ci, pk);
-  else
-    throw EVEZException(30058, kNoSqlEngine);
-}
-
-template <typename E>
-void ParseLocate(E& e, TVEZCursor* cursor, const std::string& fields,
-                 const platform::Variant& values, bool ci, bool pk) {
-  if constexpr (requires { e.ParseForLocate(cursor, fields, values, ci, pk); })
-    e.ParseForLocate(cursor, fields, values, ci, pk);
-  else
-    throw EVEZException(30058, kNoSqlEngine);
-}
-
-template <typename E>
-void ParseMatch(E& e, TVEZCursor* cursor, const std::string& field, TVEZDataOperator op,
-                const TVEZVariant& value) {
-  if constexpr (requires { e.ParseForIsAnyRecordMatchCondition(cursor, field, op, value); })
-    e.ParseForIsAnyRecordMatchCondition(cursor, field, op, value);
-  else
-    throw EVEZException(30058, kNoSqlEngine);
-}
 
 }  // namespace
 
@@ -858,7 +829,7 @@ void TVEZLocalCursor::ActivateFilters(const std::string& filter_text, bool case_
   std::unique_ptr<TVEZBaseExpression> expression = NewExpression();
   // Parsed before the old filter goes, so a text that does not parse leaves
   // the view as it was.
-  ParseFilter(*expression, this, filter_text, case_insensitive, partial_key);
+  expression->ParseForFilter(this, filter_text, case_insensitive, partial_key);
   FFilterExpression = std::move(expression);
   FilterExpression = FFilterExpression.get();
   DisableRecordBitmap();
@@ -874,7 +845,7 @@ bool TVEZLocalCursor::Locate(const std::string& key_fields, const platform::Vari
                              bool case_insensitive, bool partial_key) {
   TVEZTableData& table = Bound(20151);
   std::unique_ptr<TVEZBaseExpression> expression = NewExpression();
-  ParseLocate(*expression, this, key_fields, key_values, case_insensitive, partial_key);
+  expression->ParseForLocate(this, key_fields, key_values, case_insensitive, partial_key);
   return table.Locate(*this, expression.get());
 }
 
@@ -887,7 +858,7 @@ bool TVEZLocalCursor::IsAnyRecordMatchCondition(const std::string& field_name,
                                                 const TVEZVariant& value) {
   TVEZTableData& table = Bound(20151);
   std::unique_ptr<TVEZBaseExpression> expression = NewExpression();
-  ParseMatch(*expression, this, field_name, data_operator, value);
+  expression->ParseForIsAnyRecordMatchCondition(this, field_name, data_operator, value);
   return table.Locate(*this, expression.get());
 }
 
