@@ -348,6 +348,8 @@ bool TVEZLocalCursor::LockTable(TVEZLockType lock_type, std::int32_t try_count, 
   if (FTableData == nullptr) throw EVEZException(20221, kPointerIsNil);
   TVEZDiskTableData* disk = DiskTable();
   if (disk == nullptr) return true;
+  // The lock state is read and changed under the database lock.
+  TVEZLockGuard guard(*disk);
   return disk->LockTable(SessionID(), lock_type, try_count, delay, allow_xirw_after_sirw);
 }
 
@@ -355,6 +357,7 @@ bool TVEZLocalCursor::UnlockTable(TVEZLockType lock_type, bool ignore_if_no_lock
   if (FTableData == nullptr) throw EVEZException(20222, kPointerIsNil);
   TVEZDiskTableData* disk = DiskTable();
   if (disk == nullptr) return true;
+  TVEZLockGuard guard(*disk);
   return disk->UnlockTable(SessionID(), lock_type, ignore_if_no_lock);
 }
 

@@ -129,7 +129,8 @@ class TVEZLocalCursor : public TVEZCursor {
   void CloseTable() override;
   void LockTableData() override;
   void UnlockTableData() override;
-  // Unbound: 20221 / 20222. Tables that are not on disk: true.
+  // Under the table data's lock. Unbound: 20221 / 20222. Tables that are not on
+  // disk: true.
   bool LockTable(TVEZLockType lock_type, std::int32_t try_count, std::int32_t delay,
                  bool allow_xirw_after_sirw) override;
   bool UnlockTable(TVEZLockType lock_type, bool ignore_if_no_lock) override;
