@@ -171,15 +171,19 @@ void TVEZDiskTableData::FreeManagers() {
 }
 
 void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transaction) {
-  TVEZTableData::ApplyChanges(session_id, in_transaction);
-  if (FTemporaryPageManager == nullptr) return;
-  try {
-    FTemporaryPageManager->ApplyChanges(session_id);
-  } catch (...) {
-    // The temporary indexes are this process's own copy of what the table
-    // holds: pages that cannot be written now stay the session's and are
-    // written with its next change, and the table's change stands.
+  // The temporary indexes first: when the table's own apply fails after
+  // them, the change's undo has them built again rather than cancel pages
+  // they changed in place.
+  if (FTemporaryPageManager != nullptr) {
+    try {
+      FTemporaryPageManager->ApplyChanges(session_id);
+    } catch (...) {
+      // They are this process's own copy of what the table holds: pages that
+      // cannot be written now stay the session's and are written with its
+      // next change, and the table's change stands.
+    }
   }
+  TVEZTableData::ApplyChanges(session_id, in_transaction);
 }
 
 void TVEZDiskTableData::CancelChanges(std::int32_t session_id, bool in_transaction) {

@@ -91,8 +91,8 @@ class TVEZDiskTableData : public TVEZTableData {
   void CreateIndexManager(TVEZIndexDefs& index_defs) override;
   // 30040 for a foreign key or unknown constraint type.
   void CreateConstraintManager(TVEZConstraintDefs& constraint_defs) override;
-  // The base step, then always the temporary page manager's; a failure to
-  // write the temporary indexes' pages leaves them the session's for the
+  // Always the temporary page manager's step, then the base step; a failure
+  // to write the temporary indexes' pages leaves them the session's for the
   // next apply and is not reported (they are this process's own copy).
   void ApplyChanges(std::int32_t session_id, bool in_transaction) override;
   void CancelChanges(std::int32_t session_id, bool in_transaction) override;

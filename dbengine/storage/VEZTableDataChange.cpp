@@ -7,6 +7,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZBaseRecordManager.h"
+#include "dbengine/storage/VEZChangeCounter.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZDatabaseData.h"
 #include "dbengine/storage/VEZIndexManager.h"
@@ -78,8 +79,13 @@ class TVEZTableData::TChangeUndo {
     TVEZIndexDefs& defs = FTable.FIndexManager->IndexDefs();
     const auto count = std::min<std::size_t>(static_cast<std::size_t>(defs.GetCount()),
                                              FContext.IndexTableStates.size());
-    for (std::size_t i = 0; i < count; ++i)
-      defs.GetDef(static_cast<std::int32_t>(i))->TableState = FContext.IndexTableStates[i];
+    for (std::size_t i = 0; i < count; ++i) {
+      TVEZIndexDef& def = *defs.GetDef(static_cast<std::int32_t>(i));
+      def.TableState = FContext.IndexTableStates[i];
+      // Temporary indexes may have been written with the change before the
+      // apply failed: they are built again at their next use.
+      if (FPagesReleased && def.Temporary) def.TableState = NextChangeCounter(FContext.TableState);
+    }
     if (!FRecord.empty() && FCursor.CurrentRecordBuffer != nullptr)
       std::memcpy(FCursor.CurrentRecordBuffer, FRecord.data(), FRecord.size());
     FCursor.CurrentRecordID = FRecordID;

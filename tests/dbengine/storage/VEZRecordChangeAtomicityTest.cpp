@@ -269,8 +269,8 @@ class TTable {
       auto& index = static_cast<TVEZBTreeRecordIndex&>(
           *table.IndexManager()->OpenIndex(defs.GetDef(i)->ObjectID));
       TVEZKeyPath path;
-      TVEZBTreePage::GetIndexPage(table.PageManager(), &index.KeyRef(), session,
-                                  defs.GetDef(i)->RootPageNo)
+      TVEZBTreePage::GetIndexPage(table.IndexManager()->GetPageManager(index), &index.KeyRef(),
+                                  session, defs.GetDef(i)->RootPageNo)
           ->CheckIntegrity(session, path);
     }
     if (auto* disk = dynamic_cast<TVEZDiskTableData*>(&table)) {
@@ -281,6 +281,12 @@ class TTable {
   }
   std::int32_t IndexID(std::int32_t no) {
     return Table().IndexManager()->IndexDefs().GetDef(no)->ObjectID;
+  }
+  // A temporary index of the cursor's session on (A, NAME); its id.
+  std::int32_t AddTemporaryIndex() {
+    bool created = false;
+    const std::string name = Cursor().FindOrCreateIndex({"A", "NAME"}, {"", ""}, {"", ""}, created);
+    return Table().IndexManager()->IndexDefs().GetIndexDefByName(name)->ObjectID;
   }
 
   // Page managers whose accesses the fault counts.
@@ -309,7 +315,7 @@ struct TModel {
   std::map<std::int32_t, TVEZPageItemID> ids;
 };
 
-void ExpectTableIs(TTable& t, const TModel& model) {
+void ExpectTableIs(TTable& t, const TModel& model, std::int32_t temporary_index = -1) {
   const auto stored = t.Walk(-1);
   std::map<std::int32_t, TRow> rows;
   for (const auto& [row, id] : stored) {
@@ -334,6 +340,17 @@ void ExpectTableIs(TTable& t, const TModel& model) {
       return no == 0 ? std::tie(rx.a, rx.id) < std::tie(ry.a, ry.id)
                      : std::tie(rx.name, rx.id) < std::tie(ry.name, ry.id);
     });
+    ASSERT_EQ(got, want);
+  }
+  if (temporary_index != -1) {
+    // A temporary index of the session follows the table too.
+    SCOPED_TRACE("temporary index");
+    std::vector<std::pair<std::int32_t, std::string>> got, want;
+    for (const auto& [row, id] : t.Walk(temporary_index))
+      got.emplace_back(row.a, row.name);
+    for (const auto& [id, row] : model.rows)
+      want.emplace_back(row.a, row.name);
+    std::sort(want.begin(), want.end());
     ASSERT_EQ(got, want);
   }
   ASSERT_NO_THROW(t.CheckIntegrity());
@@ -431,6 +448,9 @@ TEST_P(RecordChangeAtomicityTest, AFailedChangeLeavesNothingOfItself) {
       model.rows[r.id] = r;
       model.ids[r.id] = id;
     }
+    // On disk a temporary index of the session lives in pages of its own.
+    const std::int32_t temporary_index =
+        param.engine == TEngine::kDisk ? t.AddTemporaryIndex() : -1;
     if (param.in_transaction) t.StartTransaction();
     TFaultArm arm(t, param.fault, &fs);
     // Several changes, each swept over every failure point; in a transaction
@@ -481,7 +501,7 @@ TEST_P(RecordChangeAtomicityTest, AFailedChangeLeavesNothingOfItself) {
               break;
           }
         }
-        ExpectTableIs(t, model);
+        ExpectTableIs(t, model, temporary_index);
         if (HasFatalFailure()) return;
         if (!fired) {
           // Nothing failed: the change must have gone through (an append-only
