@@ -2,6 +2,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZNumericFunctions.h"
 
 namespace vez {
 
@@ -26,6 +27,10 @@ TVEZExprNodeArithmetic::TVEZExprNodeArithmetic(TVEZDataOperator op, TNodePtr nod
 }
 
 TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
+  if (IsNumericFunctionOperator(Operator)) {
+    EvaluateNumericFunction(*this);
+    return &Value;
+  }
   if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
     RaiseUnknownOperator(Operator);
   if (Children.empty() || !Children[0]) RaiseUnknownOperator(Operator);
@@ -51,6 +56,7 @@ TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
 }
 
 TVEZAdvancedFieldType TVEZExprNodeArithmetic::GetDataType() {
+  if (IsNumericFunctionOperator(Operator)) return NumericFunctionDataType(*this);
   if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
     RaiseUnknownOperator(Operator);
   return TVEZExprNode::GetDataType();

@@ -6,7 +6,7 @@
 // operands make the result NULL, except that + beside a string treats NULL
 // as the empty string.
 //
-// The numeric functions (ABS .. SQRT) are not built yet.
+// The numeric functions (ABS .. SQRT, ROUND) are in VEZNumericFunctions.
 //
 // Thread safety: none (see VEZExprNode.h).
 #pragma once
