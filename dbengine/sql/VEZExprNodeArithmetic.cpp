@@ -8,6 +8,10 @@ namespace vez {
 
 namespace {
 
+bool IsBuiltOperator(TVEZDataOperator op) {
+  return op == doADD || op == doSUB || op == doMUL || op == doDIV;
+}
+
 [[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op) {
   throw EVEZException(30121, "Unknown operator: '%s'", {OperatorToText(op)});
 }
@@ -31,8 +35,7 @@ TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
     EvaluateNumericFunction(*this);
     return &Value;
   }
-  if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
-    RaiseUnknownOperator(Operator);
+  if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   if (Children.empty() || !Children[0]) RaiseUnknownOperator(Operator);
   CopyValue(Value, *Children[0]->GetDataValue());
   switch (Operator) {
@@ -57,8 +60,7 @@ TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
 
 TVEZAdvancedFieldType TVEZExprNodeArithmetic::GetDataType() {
   if (IsNumericFunctionOperator(Operator)) return NumericFunctionDataType(*this);
-  if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
-    RaiseUnknownOperator(Operator);
+  if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   return TVEZExprNode::GetDataType();
 }
 

@@ -9,6 +9,16 @@
 
 namespace vez {
 
+namespace {
+
+// An operator this node does not know (code 30130 for a value, 30287 for a
+// type).
+[[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op, std::int32_t code) {
+  throw EVEZException(code, "Unknown operator: '%s'", {OperatorToText(op)});
+}
+
+}  // namespace
+
 TVEZExprNodeDateFunction::TVEZExprNodeDateFunction(TVEZDataOperator op)
     : TVEZExprNode(op, true, false) {
   FKind = TVEZExprNodeKind::DateFunction;
@@ -30,6 +40,8 @@ TVEZExprNodeDateFunction::TVEZExprNodeDateFunction(TVEZDataOperator op,
 }
 
 TVEZVariant* TVEZExprNodeDateFunction::GetDataValue() {
+  if ((Operator == doTODATE || Operator == doTOSTRING) && !DateFormater)
+    RaiseUnknownOperator(Operator, 30130);
   if (Operator == doTODATE || Operator == doTOSTRING || Operator == doEXTRACT) {
     const TVEZVariant* arg =
         Children.empty() || !Children[0] ? nullptr : Children[0]->GetDataValue();
@@ -86,7 +98,7 @@ TVEZVariant* TVEZExprNodeDateFunction::GetDataValue() {
       Value.SetAsTTime(now);
       break;
     default:
-      throw EVEZException(30130, "Unknown operator: '%s'", {OperatorToText(Operator)});
+      RaiseUnknownOperator(Operator, 30130);
   }
   return &Value;
 }
@@ -100,18 +112,19 @@ TVEZAdvancedFieldType TVEZExprNodeDateFunction::GetDataType() {
     case doCURRENT_TIME:
       return aftTime;
     case doTODATE:
+      if (!DateFormater) RaiseUnknownOperator(Operator, 30287);
       return DateFormater->GetDataType();
     case doTOSTRING:
       return aftString;
     case doEXTRACT:
       return aftWord;
     default:
-      throw EVEZException(30287, "Unknown operator: '%s'", {OperatorToText(Operator)});
+      RaiseUnknownOperator(Operator, 30287);
   }
 }
 
 std::int32_t TVEZExprNodeDateFunction::GetDataSize() {
-  return Operator == doTOSTRING ? DateFormater->GetStringMaxSize() : 0;
+  return Operator == doTOSTRING && DateFormater ? DateFormater->GetStringMaxSize() : 0;
 }
 
 }  // namespace vez
