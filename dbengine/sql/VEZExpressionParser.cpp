@@ -431,7 +431,7 @@ class TParser {
     const std::int32_t start = Mark();
     if (TNode n = NumericValueExpression()) return n;
     GoBack(start);
-    if (TNode d = DatetimePrimary()) {
+    if (TNode d = DatetimePrimary(); d && !IsSymbol("||")) {
       // date + value is ADD(date, ADD(value)); date - value ADD(date, SUB(value)).
       if (IsSign()) {
         const std::int32_t after = Mark();
@@ -481,6 +481,9 @@ class TParser {
       return std::make_unique<TVEZExprNodeDateFunction>(op);
     }
     if (IsWord(rwTODATE)) return ToDate();
+    // A date, time or timestamp literal is a date-time value too: DATE
+    // '2024-01-15' + 1 is the next day, not a text.
+    if (IsWord(rwDATE) || IsWord(rwTIME) || IsWord(rwTIMESTAMP)) return Literal();
     if (token_.TokenType == tktParameter && token_.ParamValue && !token_.ParamValue->GetIsNull() &&
         token_.ParamValue->IsDateTimeDataType()) {
       auto c = Constant();
@@ -660,6 +663,21 @@ class TParser {
     RaiseFound(code, "Const DateFormat string expected, but '%s' found at line %d, column %d");
   }
 
+  // A function's argument: the grammar's expression, or the NULL literal (so
+  // that UPPER(NULL) is NULL and SQRT(NULL) raises the value's own error).
+  TNode NumericArgument() {
+    const std::int32_t at = Mark();
+    if (TNode n = NumericValueExpression()) return n;
+    GoBack(at);
+    return NullLiteral();
+  }
+  TNode StringArgument() {
+    const std::int32_t at = Mark();
+    if (TNode n = StringValueExpression()) return n;
+    GoBack(at);
+    return NullLiteral();
+  }
+
   // The numeric function primaries: POSITION/POS, EXTRACT, LENGTH,
   // LASTAUTOINC, ROWNUM, the one-argument functions, POWER and ROUND.
   TNode NumericFunction() {
@@ -672,7 +690,7 @@ class TParser {
       case rwLENGTH: {
         Advance();
         Expect("(", 30083);
-        TNode arg = StringValueExpression();
+        TNode arg = StringArgument();
         if (!arg) RaiseNoArgument(30085, "LENGTH");
         Expect(")", 30084);
         auto node = std::make_unique<TVEZExprNodeStringFunction>(doLENGTH);
@@ -725,7 +743,7 @@ class TParser {
     const std::string name = token_.Text;
     Advance();
     Expect("(", 20261);
-    TNode arg = NumericValueExpression();
+    TNode arg = NumericArgument();
     if (!arg) RaiseNoArgument(20262, name);
     Expect(")", 20263);
     return std::make_unique<TVEZExprNodeArithmetic>(op, std::move(arg), true, false);
@@ -734,13 +752,13 @@ class TParser {
   TNode Power() {
     Advance();
     Expect("(", 20264);
-    TNode base = NumericValueExpression();
+    TNode base = NumericArgument();
     if (!base) RaiseNoArgument(20265, "POWER");
     if (!IsSymbol(","))
       throw EVEZException(20267, "comma (\",\") expected but not found at line %d, column %d",
                           {token_.LineNum, token_.ColumnNum});
     Advance();
-    TNode exponent = NumericValueExpression();
+    TNode exponent = NumericArgument();
     if (!exponent) RaiseNoArgument(20268, "POWER");
     Expect(")", 20266);
     return std::make_unique<TVEZExprNodeArithmetic>(doPOWER, std::move(base), std::move(exponent),
@@ -750,12 +768,12 @@ class TParser {
   TNode Round() {
     Advance();
     Expect("(", 30502);
-    TNode value = NumericValueExpression();
+    TNode value = NumericArgument();
     if (!value) RaiseNoArgument(30503, "ROUND");
     auto node = std::make_unique<TVEZExprNodeArithmetic>(doROUND, std::move(value), true, false);
     if (IsSymbol(",")) {
       Advance();
-      TNode digits = NumericValueExpression();
+      TNode digits = NumericArgument();
       if (!digits) RaiseNoArgument(30504, "ROUND");
       node->AddChild(std::move(digits));
       if (IsSymbol(",")) {
@@ -775,11 +793,11 @@ class TParser {
   TNode Position() {
     Advance();
     Expect("(", 30078);
-    TNode first = StringValueExpression();
+    TNode first = StringArgument();
     if (!first) RaiseNoArgument(30079, "POS");
     if (!IsSymbol(",") && !IsWord(rwIN)) RaiseExpected(30080, ",' or 'IN");
     Advance();
-    TNode second = StringValueExpression();
+    TNode second = StringArgument();
     if (!second) RaiseNoArgument(30081, "POS");
     Expect(")", 30082);
     auto node = std::make_unique<TVEZExprNodeStringFunction>(doPOS);
@@ -792,7 +810,9 @@ class TParser {
     static const char* const kFields = "YEAR or MONTH or DAY or HOUR or MINUTE or SECOND";
     Advance();
     Expect("(", 20277);
-    if (token_.TokenType != tktReservedWord || token_.ReservedWord == rwNone)
+    // A word that names no field (WEEK) is 20279 like another keyword; 20278
+    // is for a token that is no word at all.
+    if (token_.TokenType != tktReservedWord && token_.TokenType != tktString)
       RaiseExpected(20278, kFields);
     TVEZDateTimeExtractField field;
     switch (token_.ReservedWord) {
@@ -828,6 +848,7 @@ class TParser {
       GoBack(at);
       source = DatetimePrimary();
     }
+    if (!source) source = NullLiteral();
     if (!source) RaiseNoArgument(20281, "EXTRACT (... FROM ...)");
     Expect(")", 20282);
     return std::make_unique<TVEZExprNodeDateFunction>(doEXTRACT, field, std::move(source));
@@ -878,7 +899,7 @@ class TParser {
     const std::string name = token_.Text;
     Advance();
     Expect("(", 30090);
-    TNode arg = StringValueExpression();
+    TNode arg = StringArgument();
     Expect(")", 30091);
     if (!arg) RaiseStringArgument(30092, name);
     auto node = std::make_unique<TVEZExprNodeStringFunction>(op);
@@ -889,11 +910,11 @@ class TParser {
   TNode Substring() {
     Advance();
     Expect("(", 30098);
-    TNode text = StringValueExpression();
+    TNode text = StringArgument();
     if (!text) RaiseNoArgument(30099, OperatorToText(doSUBSTRING));
     if (!IsSymbol(",") && !IsWord(rwFROM)) RaiseExpected(30100, ",' or 'from");
     Advance();
-    TNode start = NumericValueExpression();
+    TNode start = NumericArgument();
     if (!start) RaiseNoArgument(30101, OperatorToText(doSUBSTRING));
     auto node = std::make_unique<TVEZExprNodeStringFunction>(doSUBSTRING);
     node->AddChild(std::move(text));
@@ -901,7 +922,7 @@ class TParser {
     if (!IsSymbol(")")) {
       if (!IsSymbol(",") && !IsWord(rwFOR)) RaiseExpected(30103, ")' or ',' or 'FOR");
       Advance();
-      if (TNode length = NumericValueExpression()) node->AddChild(std::move(length));
+      if (TNode length = NumericArgument()) node->AddChild(std::move(length));
     }
     Expect(")", 30104);
     return node;
@@ -911,6 +932,7 @@ class TParser {
     Advance();
     Expect("(", 30093);
     TNode value = ValueExpression();
+    if (!value) value = NullLiteral();
     if (!value) RaiseNoArgument(30094, OperatorToText(doTOSTRING));
     if (!IsSymbol(",") && !IsWord(rwFROM)) RaiseExpected(30095, ",");
     Advance();
@@ -924,7 +946,7 @@ class TParser {
   TNode ToDate() {
     Advance();
     Expect("(", 30105);
-    TNode text = StringValueExpression();
+    TNode text = StringArgument();
     if (!text) RaiseNoArgument(30107, "ToDate");
     Expect(",", 30108);
     if (token_.TokenType != tktQuotedString) RaiseDateFormat(30109);
