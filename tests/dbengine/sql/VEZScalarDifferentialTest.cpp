@@ -277,8 +277,8 @@ TEST(ScalarDifferentialTest, KnownDifferences) {
       {"simple CASE: NULL matches NULL", "CASE NULL WHEN NULL THEN 1 END", "1",
        "CASE NULL WHEN NULL THEN 1 END", "NULL"},
       {"numeric functions of NULL raise", "SQRT(NULL)", "error 30016", "abs(NULL)", "NULL"},
-      {"searched CASE skips an unknown condition", "CASE WHEN NULL = 1 THEN 1 ELSE 2 END", "2",
-       "CASE WHEN NULL = 1 THEN 1 ELSE 2 END", "2"},
+      {"searched CASE skips an unknown condition", "CASE WHEN NULL THEN 1 ELSE 2 END", "2",
+       "CASE WHEN NULL THEN 1 ELSE 2 END", "2"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
