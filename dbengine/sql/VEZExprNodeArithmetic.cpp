@@ -2,6 +2,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZNumericFunctions.h"
 
 namespace vez {
 
@@ -11,10 +12,7 @@ bool IsBuiltOperator(TVEZDataOperator op) {
   return op == doADD || op == doSUB || op == doMUL || op == doDIV;
 }
 
-// The numeric functions are this node's operators too, only not built yet;
-// anything else is unknown to it.
 [[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op) {
-  if (op >= doABS && op <= doSQRT) RaiseNotImplementedYet("numeric function");
   throw EVEZException(30121, "Unknown operator: '%s'", {OperatorToText(op)});
 }
 
@@ -33,6 +31,10 @@ TVEZExprNodeArithmetic::TVEZExprNodeArithmetic(TVEZDataOperator op, TNodePtr nod
 }
 
 TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
+  if (IsNumericFunctionOperator(Operator)) {
+    EvaluateNumericFunction(*this);
+    return &Value;
+  }
   if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   if (Children.empty() || !Children[0]) RaiseUnknownOperator(Operator);
   CopyValue(Value, *Children[0]->GetDataValue());
@@ -57,6 +59,7 @@ TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
 }
 
 TVEZAdvancedFieldType TVEZExprNodeArithmetic::GetDataType() {
+  if (IsNumericFunctionOperator(Operator)) return NumericFunctionDataType(*this);
   if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   return TVEZExprNode::GetDataType();
 }
