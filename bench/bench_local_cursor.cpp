@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchDiskFiles.h"
 #include "dbengine/api/VEZLocalCursor.h"
 #include "dbengine/api/VEZLocalSession.h"
 #include "tests/dbengine/storage/DiskTableTestSupport.h"
@@ -35,9 +36,7 @@ constexpr std::int32_t kBigTableRows = 1000000;
 constexpr std::int32_t kRowsPerMeasurement = 35715;
 
 std::string TempPath(const std::string& name) {
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/bench_local_cursor." + name + "." +
-         std::to_string(getpid()) + ".vez";
+  return bench::BenchFilePath("bench_local_cursor", name);
 }
 
 void CreateDataFile(const std::string& path) {
