@@ -7,7 +7,14 @@ namespace vez {
 
 namespace {
 
+bool IsBuiltOperator(TVEZDataOperator op) {
+  return op == doADD || op == doSUB || op == doMUL || op == doDIV;
+}
+
+// The numeric functions are this node's operators too, only not built yet;
+// anything else is unknown to it.
 [[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op) {
+  if (op >= doABS && op <= doSQRT) RaiseNotImplementedYet("numeric function");
   throw EVEZException(30121, "Unknown operator: '%s'", {OperatorToText(op)});
 }
 
@@ -26,8 +33,7 @@ TVEZExprNodeArithmetic::TVEZExprNodeArithmetic(TVEZDataOperator op, TNodePtr nod
 }
 
 TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
-  if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
-    RaiseUnknownOperator(Operator);
+  if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   if (Children.empty() || !Children[0]) RaiseUnknownOperator(Operator);
   CopyValue(Value, *Children[0]->GetDataValue());
   switch (Operator) {
@@ -51,8 +57,7 @@ TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
 }
 
 TVEZAdvancedFieldType TVEZExprNodeArithmetic::GetDataType() {
-  if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
-    RaiseUnknownOperator(Operator);
+  if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   return TVEZExprNode::GetDataType();
 }
 

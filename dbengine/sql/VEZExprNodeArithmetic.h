@@ -22,11 +22,11 @@ class TVEZExprNodeArithmetic : public TVEZExprNode {
   TVEZExprNodeArithmetic(TVEZDataOperator op, TNodePtr node1, TNodePtr node2, bool case_insensitive,
                          bool partial_key);
 
-  // The operator applied to the children's values in order. Another
-  // operator raises 30121.
+  // The operator applied to the children's values in order. A numeric
+  // function raises 30058 (not built yet), another operator 30121.
   TVEZVariant* GetDataValue() override;
   // The common type of the children (the base rule) for the four operators;
-  // another operator raises 30121.
+  // other operators raise as GetDataValue does.
   TVEZAdvancedFieldType GetDataType() override;
 };
 

@@ -1,9 +1,23 @@
 #include "dbengine/sql/VEZExprNodeDateFunction.h"
 
+#include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "platform/core/Clock.h"
 
 namespace vez {
+
+namespace {
+
+// TODATE, TOSTRING and EXTRACT are this node's operators too, only not built
+// yet; anything else is unknown to it (code 30130 for a value, 30287 for a
+// type).
+[[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op, std::int32_t code) {
+  if (op == doTODATE || op == doTOSTRING || op == doEXTRACT)
+    RaiseNotImplementedYet("date function " + OperatorToText(op));
+  throw EVEZException(code, "Unknown operator: '%s'", {OperatorToText(op)});
+}
+
+}  // namespace
 
 TVEZExprNodeDateFunction::TVEZExprNodeDateFunction(TVEZDataOperator op)
     : TVEZExprNode(op, true, false) {
@@ -26,7 +40,7 @@ TVEZVariant* TVEZExprNodeDateFunction::GetDataValue() {
       Value.SetAsTTime(now);
       break;
     default:
-      RaiseNotImplementedYet("date function " + OperatorToText(Operator));
+      RaiseUnknownOperator(Operator, 30130);
   }
   return &Value;
 }
@@ -40,7 +54,7 @@ TVEZAdvancedFieldType TVEZExprNodeDateFunction::GetDataType() {
     case doCURRENT_TIME:
       return aftTime;
     default:
-      RaiseNotImplementedYet("date function " + OperatorToText(Operator));
+      RaiseUnknownOperator(Operator, 30287);
   }
 }
 

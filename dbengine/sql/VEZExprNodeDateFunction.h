@@ -16,9 +16,11 @@ class TVEZExprNodeDateFunction : public TVEZExprNode {
   // A function without arguments (doSYSDATE, doCURRENT_DATE, doCURRENT_TIME).
   explicit TVEZExprNodeDateFunction(TVEZDataOperator op);
 
-  // Now as a date-time, a date or a time. Another operator raises 30058.
+  // Now as a date-time, a date or a time. TODATE, TOSTRING and EXTRACT raise
+  // 30058 (not built yet), another operator 30130.
   TVEZVariant* GetDataValue() override;
-  // aftDateTime, aftDate or aftTime.
+  // aftDateTime, aftDate or aftTime; as GetDataValue for the rest, with
+  // 30287 for an unknown operator.
   TVEZAdvancedFieldType GetDataType() override;
   // 0.
   std::int32_t GetDataSize() override;

@@ -7,7 +7,6 @@
 // A rule returns a tree and leaves the lexer on the first token after what it
 // used, or returns nothing, frees what it built and leaves the lexer where it
 // found it. Only a keyword that cannot start anything else raises at once.
-#include <charconv>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -679,27 +678,19 @@ class TParser {
   TNode Literal() {
     switch (token_.TokenType) {
       case tktInt: {
-        std::int64_t v = 0;
-        const char* first = token_.Text.data();
-        const char* last = first + token_.Text.size();
-        const auto r = std::from_chars(first, last, v);
-        if (r.ec != std::errc() || r.ptr != last) return nullptr;
+        // Read by the typed value's own text conversion, so a number beyond
+        // 64 bits raises the conversion error rather than failing the rule.
         auto c = Constant();
-        if (v < 2147483647)
-          c->Value.SetAsInteger(static_cast<std::int32_t>(v));
-        else
-          c->Value.SetAsInt64(v);
+        c->Value.Clear(bftSignedInt64);
+        c->Value.SetAsAnsiString(token_.Text);
+        if (c->Value.GetAsInt64() < 2147483647) c->Value.Cast(bftSignedInt32);
         Advance();
         return c;
       }
       case tktFloat: {
-        double v = 0;
-        const char* first = token_.Text.data();
-        const char* last = first + token_.Text.size();
-        const auto r = std::from_chars(first, last, v);
-        if (r.ec != std::errc() || r.ptr != last) return nullptr;
         auto c = Constant();
-        c->Value.SetAsDouble(v);
+        c->Value.Clear(bftDouble);
+        c->Value.SetAsAnsiString(token_.Text);
         Advance();
         return c;
       }

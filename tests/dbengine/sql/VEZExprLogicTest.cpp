@@ -10,6 +10,7 @@
 
 #include "ExprTestSupport.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/sql/VEZExprNodeDateFunction.h"
 #include "platform/core/CodePage.h"
 #include "tests/common/NativeError.h"
 
@@ -356,6 +357,35 @@ TEST(ArithmeticTest, Errors) {
   EXPECT_EQ(NativeErrorOf([&] { concat->GetDataType(); }), 30121);
   TNode text_minus = test::Neg(test::Str("a"));
   EXPECT_EQ(NativeErrorOf([&] { text_minus->GetDataValue(); }), 30123);
+}
+
+// A function node tells an operator it does not know (its own code) from one
+// of its own that is not built yet (30058).
+TEST(FunctionNodeTest, UnknownAndNotYetBuiltOperators) {
+  struct Row {
+    const char* name;
+    TNode node;
+    std::int32_t value_error;
+    std::int32_t type_error;
+  };
+  std::vector<Row> rows;
+  rows.push_back(
+      {"arithmetic CONCAT", test::Arith(doCONCAT, test::Int(1), test::Int(2)), 30121, 30121});
+  rows.push_back({"arithmetic ABS", test::Neg(test::Int(1)), 30058, 30058});
+  rows.back().node->Operator = doABS;
+  rows.push_back({"arithmetic ROUND", test::Neg(test::Int(1)), 30058, 30058});
+  rows.back().node->Operator = doROUND;
+  rows.push_back({"date ADD", std::make_unique<TVEZExprNodeDateFunction>(doADD), 30130, 30287});
+  rows.push_back({"date UPPER", std::make_unique<TVEZExprNodeDateFunction>(doUPPER), 30130, 30287});
+  rows.push_back(
+      {"date TODATE", std::make_unique<TVEZExprNodeDateFunction>(doTODATE), 30058, 30058});
+  rows.push_back(
+      {"date EXTRACT", std::make_unique<TVEZExprNodeDateFunction>(doEXTRACT), 30058, 30058});
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(NativeErrorOf([&] { row.node->GetDataValue(); }), row.value_error);
+    EXPECT_EQ(NativeErrorOf([&] { row.node->GetDataType(); }), row.type_error);
+  }
 }
 
 }  // namespace

@@ -177,6 +177,10 @@ TEST_F(FilterShapeTest, Errors) {
       {"D = TIME '25:61:00'", "error 20286"},
       {"D = TIMESTAMP 5", "error 20287"},
       {"D = TIMESTAMP '2016-09-20'", "error 20288"},
+      // A number the typed value cannot hold is a conversion error, not a
+      // condition that ends before it.
+      {"X = 99999999999999999999", "error 30051"},
+      {"X = 1e999", "error 30051"},
       // Not built yet: a clear error, never a silent wrong tree.
       {"'a' + 'b' = Name", "error 30058"},
       {"1 + '2' = Name", "error 30058"},
