@@ -156,7 +156,10 @@ bool TVEZExprNodeComparison::CanUseIndex(std::int32_t index_column_no,
   if (is_string && static_cast<bool>(column.CaseInsensitive) != FCaseInsensitive) return false;
   if (FPartialKey) return false;
   if (!IsUsableComparisonOperator(Operator)) return false;
-  if (is_string && constant->GetDataSize() >= field->GetDataSize()) return false;
+  // A constant as long as the column (its terminator aside) may be longer
+  // than the key holds.
+  const std::int32_t terminator = IsWideStringBaseFieldType(field->FBaseFieldType) ? 2 : 1;
+  if (is_string && constant->GetDataSize() >= field->GetDataSize() - terminator) return false;
   if (index_column_no > 0 && (condition_search_operator != scEqual || Operator != doEQ))
     return false;
   const TVEZVariant& value = *constant->GetDataValue();

@@ -70,7 +70,7 @@ class TCaseFunctionNode : public TVEZExprNode {
   TVEZVariant* GetDataValue() override {
     const TVEZVariant& v = *Children[0]->GetDataValue();
     if (v.GetIsNull()) {
-      Value.SetNull(bftVarChar);
+      Value.SetNull(bftVarchar);
     } else {
       const std::string s = v.GetAsAnsiString();
       Value.SetAsAnsiString(Operator == doUPPER ? platform::AnsiUpperCase(s)
@@ -215,23 +215,33 @@ class IndexScanTest : public ::testing::Test {
   // the number of records the scan tested (a counting node joins the AND).
   std::vector<std::int32_t> Shown(TVEZExpression& e, int* tested = nullptr) {
     int count = 0;
-    std::unique_ptr<TVEZExprNode> root = e.ReleaseRoot();
-    auto top = std::make_unique<TVEZExprNodeBoolean>(doAND, std::move(root), false, false);
-    top->AddChild(std::make_unique<TCountingNode>(&count));
+    // First in the AND, so that it sees every record the scan tests.
+    auto top = std::make_unique<TVEZExprNodeBoolean>(doAND, std::make_unique<TCountingNode>(&count),
+                                                     e.ReleaseRoot(), false, false);
     e.SetRoot(std::move(top));
     e.MoveAndNodesToRoot();
+    std::vector<std::int32_t> ids = Run(e);
+    if (tested != nullptr) *tested = count;
+    return ids;
+  }
+  // The rows through the cursor with e as its filter.
+  std::vector<std::int32_t> Run(TVEZExpression& e) {
     cursor_.FilterExpression = &e;
     cursor_.DisableRecordBitmap();
     cursor_.InternalFirst();
     std::vector<std::int32_t> ids;
-    while (cursor_.GetRecordBuffer(grmNext) == grrOK) {
-      TVEZVariant id;
-      cursor_.GetFieldValue(id, 0, true);
-      ids.push_back(id.GetAsInteger());
+    try {
+      while (cursor_.GetRecordBuffer(grmNext) == grrOK) {
+        TVEZVariant id;
+        cursor_.GetFieldValue(id, 0, true);
+        ids.push_back(id.GetAsInteger());
+      }
+    } catch (...) {
+      cursor_.FilterExpression = nullptr;
+      throw;
     }
     cursor_.FilterExpression = nullptr;
     std::sort(ids.begin(), ids.end());
-    if (tested != nullptr) *tested = count;
     return ids;
   }
   std::vector<std::int32_t> Shown(const std::string& text, int* tested = nullptr,
@@ -362,8 +372,7 @@ TEST_F(IndexScanTest, MultiColumnKeysGrowOnlyByEquality) {
     std::vector<TVEZScanSearchCondition*> on = On(array, "IX_AB");
     ASSERT_EQ(on.size(), 1u);
     EXPECT_EQ(on[0]->KeyFieldCount, c.key_columns);
-    EXPECT_EQ(KeyValue(*on[0], "A"),
-              1.0 * (std::string(c.text).find("A > 1") == std::string::npos));
+    EXPECT_EQ(KeyValue(*on[0], "A"), 1.0);
     if (c.key_columns == 2) {
       EXPECT_EQ(KeyValue(*on[0], "B"), c.second);
       EXPECT_EQ(on[0]->ParentExpressionNodes.size(), 2u);
@@ -412,7 +421,7 @@ TEST_F(IndexScanTest, StringsAndCase) {
   const auto want =
       Model([](const TRow& r) { return r.name && platform::AnsiUpperCase(*r.name) == "ABC"; });
   EXPECT_EQ(Shown(*upper("ABC"), &tested), want);
-  EXPECT_EQ(tested, static_cast<int>(want.size()));
+  EXPECT_LT(tested, static_cast<int>(rows_.size()));
   EXPECT_TRUE(Shown(*upper("Abc")).empty());
 }
 
@@ -462,24 +471,17 @@ TEST_F(IndexScanTest, ErrorsWhenTheTreeChangedBetweenAskingAndAdding) {
 TEST_F(IndexScanTest, TreesAreWholeAfterTheScanAlsoWhenItFails) {
   auto e = Parse("A = 1 AND B = 2 AND ID > 3 AND Val IS NOT NULL AND MeasurementID >= 1");
   int tested = 0;
-  auto before_rows = Shown(*e, &tested);  // adds the counting node
+  const auto want = Shown(*e, &tested);  // adds the counting node
   const std::multiset<TVEZExprNode*> before = NodesOf(*e);
-  EXPECT_EQ(Shown(*e), before_rows);
+  EXPECT_EQ(Run(*e), want);
   EXPECT_EQ(NodesOf(*e), before);
 
   // A record test that raises in the middle of the scan.
   int count = 0;
   e->AddNode(new TCountingNode(&count, 0));
   const std::multiset<TVEZExprNode*> with_failing = NodesOf(*e);
-  cursor_.FilterExpression = e.get();
-  cursor_.DisableRecordBitmap();
-  cursor_.InternalFirst();
-  EXPECT_EQ(NativeErrorOf([&] {
-              while (cursor_.GetRecordBuffer(grmNext) == grrOK) {
-              }
-            }),
-            30999);
-  cursor_.FilterExpression = nullptr;
+  EXPECT_EQ(NativeErrorOf([&] { Run(*e); }), 30999);
+  EXPECT_EQ(count, 1);
   EXPECT_EQ(NodesOf(*e), with_failing);
 
   // A single comparison as the root comes back as the root.
