@@ -553,6 +553,21 @@ TEST_F(IndexScanTest, RangesTowardsNullKeysRejectNulls) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(Shown(c.text), Model(c.keep));
   }
+  // Under three-valued logic ID = NULL matches nothing, though a NULL key
+  // finds the NULL keys; without it NULL equals NULL.
+  for (const bool flag : {true, false}) {
+    SCOPED_TRACE(flag ? "ID = NULL, TrueFalseNullLogic" : "ID = NULL");
+    auto cmp = std::make_unique<TVEZExprNodeComparison>(
+        doEQ, std::make_unique<TVEZExprNodeField>(&cursor_, "ID", ""), test::Null(), flag, false,
+        false);
+    TVEZExpression e(std::move(cmp));
+    e.AssignCursor(&cursor_, nullptr, nullptr);
+    TVEZScanSearchConditionArray array;
+    Offer(e, array);
+    EXPECT_EQ(On(array, "IX_ID").size(), flag ? 0u : 1u);
+    EXPECT_EQ(Shown(e), flag ? std::vector<std::int32_t>{}
+                             : Model([](const TRow& r) { return !r.id.has_value(); }));
+  }
   // Without TrueFalseNullLogic NULL orders lowest and is taken in.
   auto e = Parse("ID < 5");
   static_cast<TVEZExprNodeComparison*>(e->Root())->F3ValueLogic = false;
