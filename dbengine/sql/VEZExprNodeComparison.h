@@ -29,11 +29,12 @@ class TVEZExprNodeComparison : public TVEZExprNode {
                          TNodePtr node2, bool true_false_null_logic, bool case_insensitive,
                          bool partial_key);
 
-  // Children first; then, when the last field child is a single-byte string
-  // column and the last constant child a wide string, the constant becomes a
-  // single-byte string if that loses no character. A constant with a
-  // character Windows-1252 cannot hold stays wide, so it compares as wide
-  // text and cannot match a stored '?'.
+  // Children first; then, when there is a field child and a constant child
+  // (the last of each), the field's type is read (an unbound field raises
+  // 30284), and when it is a single-byte string column and the constant a
+  // wide string, the constant becomes a single-byte string if that loses no
+  // character. A constant with a character Windows-1252 cannot hold stays
+  // wide, so it compares as wide text and cannot match a stored '?'.
   void AdjustConstTypes() override;
   // Compares the operands (left evaluated first). An operator other than the
   // six raises 30117; a quantified comparison raises 30058 (not built yet).

@@ -931,7 +931,7 @@ void TVEZExpression::ParseForLocate(TVEZCursor* cursor, const std::string& field
   } else {
     SetRoot(std::move(comparisons[0]));
   }
-  Root()->AdjustConstTypes();
+  if (cursor != nullptr) Root()->AdjustConstTypes();
 }
 
 void TVEZExpression::ParseForIsAnyRecordMatchCondition(TVEZCursor* cursor,

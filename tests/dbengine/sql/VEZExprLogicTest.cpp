@@ -12,6 +12,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZExprNodeDateFunction.h"
 #include "platform/core/CodePage.h"
+#include "platform/core/Variant.h"
 #include "tests/common/NativeError.h"
 
 namespace vez {
@@ -282,6 +283,20 @@ TEST(ComparisonTest, NumericConstantAgainstColumn) {
     EXPECT_EQ(e.Root()->Child(1)->Value.GetDataType(), row.type_after_binding);
     EXPECT_EQ(test::EvalBool(e), Tri(row.expected));
   }
+}
+
+// Re-typing reads the type of the column a constant meets, so it needs the
+// field bound; without a constant nothing is read.
+TEST(ComparisonTest, RetypingNeedsTheFieldBound) {
+  TNode with_constant = test::Cmp(doEQ, test::Field(nullptr, "I"), test::Int(1));
+  EXPECT_EQ(NativeErrorOf([&] { with_constant->AdjustConstTypes(); }), 30284);
+  TNode two_fields = test::Cmp(doEQ, test::Field(nullptr, "I"), test::Field(nullptr, "J"));
+  EXPECT_EQ(NativeErrorOf([&] { two_fields->AdjustConstTypes(); }), 0);
+  // Locate without a cursor builds the tree and leaves re-typing to the
+  // binding.
+  TVEZExpression e;
+  e.ParseForLocate(nullptr, "I", platform::Variant::FromInteger(1), false, false);
+  EXPECT_EQ(test::TreeText(e.Root()), "=(I,1)");
 }
 
 // ---------------------------------------------------------------------------
