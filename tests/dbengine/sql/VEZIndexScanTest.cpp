@@ -214,14 +214,15 @@ class IndexScanTest : public ::testing::Test {
   // The RowNo of the rows a filter shows through the cursor; `tested` gets
   // the number of records the scan tested (a counting node joins the AND).
   std::vector<std::int32_t> Shown(TVEZExpression& e, int* tested = nullptr) {
-    int count = 0;
+    // The node outlives this call (it stays in e): it counts into the fixture.
+    shown_count_ = 0;
     // First in the AND, so that it sees every record the scan tests.
-    auto top = std::make_unique<TVEZExprNodeBoolean>(doAND, std::make_unique<TCountingNode>(&count),
-                                                     e.ReleaseRoot(), false, false);
+    auto top = std::make_unique<TVEZExprNodeBoolean>(
+        doAND, std::make_unique<TCountingNode>(&shown_count_), e.ReleaseRoot(), false, false);
     e.SetRoot(std::move(top));
     e.MoveAndNodesToRoot();
     std::vector<std::int32_t> ids = Run(e);
-    if (tested != nullptr) *tested = count;
+    if (tested != nullptr) *tested = shown_count_;
     return ids;
   }
   // The rows through the cursor with e as its filter.
@@ -261,6 +262,7 @@ class IndexScanTest : public ::testing::Test {
   test::TTestLocalCursor cursor_;
   TVEZMemoryTableData* table_ = nullptr;
   std::vector<TRow> rows_;
+  int shown_count_ = 0;
 };
 
 std::multiset<TVEZExprNode*> NodesOf(const TVEZExpression& e) {
