@@ -59,11 +59,13 @@ struct Progress {
   std::int64_t pending = -1;
 };
 
-// A missing file: the appender died before it began.
+// A missing file, or one made but not yet written (the appender creates it
+// empty, then writes its first note): the appender died before it began.
 Progress ReadProgress(const std::string& path, std::int64_t rows_before) {
   std::ifstream in(path);
   Progress p;
   if (!in) return {rows_before, rows_before};
+  if (in.peek() == std::ifstream::traits_type::eof()) return {rows_before, rows_before};
   in >> p.committed >> p.pending;
   return p;
 }
