@@ -839,6 +839,14 @@ std::int32_t TVEZDiskPageManager::GetPageCount() {
   return header_.TotalPageCount;
 }
 
+bool TVEZDiskPageManager::IsPageNoInStorage(std::int32_t page_no) {
+  if (page_no < 0) return false;
+  // Page checks ask for every page they follow; the header lock and re-read
+  // are paid only when the number is past what this process last saw.
+  if (page_no < header_.TotalPageCount) return true;
+  return page_no < GetPageCount();
+}
+
 bool TVEZDiskPageManager::IsPageSynchronized(std::int32_t session_id, TVEZPage* page) {
   if (!MultiUser()) return true;
   std::int32_t table_id = 0, state = 0;

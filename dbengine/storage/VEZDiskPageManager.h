@@ -123,6 +123,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
 
   // Page cache operations.
   std::int32_t GetPageCount() override;
+  // From the header copy; the header is re-read (under its lock) only for a
+  // number at or past the count it gives. A count that another process has
+  // lowered since is still believed: only a damaged page names such a page,
+  // and reading it then fails.
+  bool IsPageNoInStorage(std::int32_t page_no) override;
   bool IsPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
   void MarkPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
   // Both refuse a PFS or EAM page number (30434).

@@ -259,6 +259,13 @@ class TVEZPageManager {
   // engine last set). Raises nothing in the base; an engine may raise its
   // file error.
   virtual std::int32_t GetPageCount() { return page_count_; }
+  // Whether page_no (0 or more) lies below the page count: the damage checks
+  // of page references ask this for every page they follow. An engine may
+  // answer from a count it keeps, asking the storage only for a number at or
+  // past it. Raises what GetPageCount raises.
+  virtual bool IsPageNoInStorage(std::int32_t page_no) {
+    return page_no >= 0 && page_no < GetPageCount();
+  }
   // Returns whether the session has seen the stored version of page that the
   // cached copy holds, so GetPage need not synchronise it (the base: never).
   // page is owned by the manager. Must not raise.
