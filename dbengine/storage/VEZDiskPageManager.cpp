@@ -253,8 +253,21 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_last_object_id_ = offset_to_locked_bytes_ + locked_bytes_.LockedByteSize;
   offset_to_first_page_ = offset_to_last_object_id_ + 4;
   CheckHeaderRecords(database_file_name);
+  // The file never gets shorter than its first page, so the view's bytes stay
+  // inside it while it is open.
+  if (MultiUser()) header_view_.Open(file_->Descriptor(), offset_to_db_header_, kDBHeaderSize);
   free_space_manager_ = std::make_unique<TVEZDatabaseFreeSpaceManager>(this);
   if (!pending_release_.empty()) ReleaseRecoveredPages();
+}
+
+bool TVEZDiskPageManager::ReadChangeMark(TVEZFileChangeMark& mark) const {
+  if (!header_view_.IsOpen()) return false;
+  static_assert(TVEZDBHeader::kWriteChangesStateOffset == TVEZDBHeader::kStateOffset + 4);
+  std::uint8_t raw[5];
+  header_view_.Load(TVEZDBHeader::kStateOffset, raw, sizeof raw);
+  mark.State = GetLE<std::int32_t>(raw);
+  mark.WriteChangesState = raw[4];
+  return true;
 }
 
 void TVEZDiskPageManager::CheckHeaderRecords(const std::string& file_name) {
@@ -272,6 +285,7 @@ void TVEZDiskPageManager::CheckHeaderRecords(const std::string& file_name) {
 }
 
 void TVEZDiskPageManager::CloseDatabase() noexcept {
+  header_view_.Close();
   if (file_->IsOpened()) {
     try {
       file_->CloseFile();

@@ -47,6 +47,26 @@
 // nested calls of one manager do not wait for themselves. Opened exclusively
 // the database is single-user throughout.
 //
+// The reader's shortcut: every commit writes the header's commit state
+// (WriteChangesState 1) before its first page and the raised State with
+// WriteChangesState 2 after its last, so the pair (State, WriteChangesState)
+// differs from any earlier value from the first byte a commit puts in the
+// file until long after it returns. This manager maps the header read-only
+// (a shared mapping, which Linux keeps coherent with every process's
+// pwrite) and ReadChangeMark reads the pair with no system call. A reader
+// that finds the pair as it was at its last full read bracket, with nothing
+// of its own changed since, may skip the journal check and the reload of the
+// table's most-updated state (the table data), and may answer moves from
+// rows it read ahead in that bracket: no commit has reached the file since,
+// so they are what the file holds, and a commit that has returned has left
+// a new pair behind, so the very next move reads the file again and sees it,
+// as a bracket per move would. A killed writer leaves WriteChangesState 1
+// (a change, so readers take the full path, which recovers) or nothing in
+// the file at all (nothing to see). Recovery may restore an earlier pair,
+// but only with the images it had before the torn commit, which readers
+// already hold. Without a mapping (a file system without descriptors, or
+// the system refusing) the mark is never read and every bracket is full.
+//
 // Not built yet: page encryption (a password, or a file whose encrypted flag
 // is set, raises 10478) and the design-time open-and-close.
 //
@@ -64,6 +84,7 @@
 #include "dbengine/storage/VEZDBFileFormat.h"
 #include "dbengine/storage/VEZDurability.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "platform/os/FileView.h"
 
 namespace vez {
 
@@ -72,6 +93,13 @@ class TVEZDatabaseFreeSpaceManager;
 class TVEZDiskTablePagesCacheManager;
 class TVEZRollbackJournal;
 struct TVEZJournalContents;
+
+// The header's commit state as a reader compares it (see the head).
+struct TVEZFileChangeMark {
+  std::int32_t State = 0;
+  std::uint8_t WriteChangesState = 0;
+  bool operator==(const TVEZFileChangeMark&) const = default;
+};
 
 class TVEZDiskPageManager : public TVEZPageManager {
  public:
@@ -120,6 +148,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // that asks to flush the buffers); a commit with nothing to write forgets
   // the request as well.
   void RequestFullDurabilityForNextCommit() { full_durability_requested_ = true; }
+
+  // The header's commit state, read through the mapped header without a
+  // system call; false (mark untouched) when multi-user with no mapping, or
+  // single-user (nothing else changes the file then).
+  bool ReadChangeMark(TVEZFileChangeMark& mark) const;
 
   // Page cache operations.
   std::int32_t GetPageCount() override;
@@ -261,6 +294,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
 
   std::unique_ptr<TVEZDatabaseFreeSpaceManager> free_space_manager_;
   std::unique_ptr<TVEZDatabaseFile> file_;
+  // The header's bytes, mapped while open multi-user.
+  platform::FileView header_view_;
   TVEZDBHeader header_;
   TVEZCryptoHeader crypto_header_;
   TVEZPassword password_;

@@ -163,6 +163,7 @@ void TVEZDiskTableData::CreateBlobManager() {
 }
 
 void TVEZDiskTableData::FreeManagers() {
+  ForgetLoadedState();
   FIndexManager.reset();
   FBlobManager.reset();
   FRecordManager.reset();
@@ -172,11 +173,13 @@ void TVEZDiskTableData::FreeManagers() {
 }
 
 void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transaction) {
+  ForgetLoadedState();
   TVEZTableData::ApplyChanges(session_id, in_transaction);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->ApplyChanges(session_id);
 }
 
 void TVEZDiskTableData::CancelChanges(std::int32_t session_id, bool in_transaction) {
+  ForgetLoadedState();
   TVEZTableData::CancelChanges(session_id, in_transaction);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);
 }
@@ -261,6 +264,7 @@ void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
 }
 
 void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  ForgetLoadedState();
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(allocated));
@@ -275,6 +279,7 @@ void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
+  ForgetLoadedState();
   // Another process may have died mid-commit since this one last looked.
   if (MultiUser()) DiskPageManager().RecoverFromJournal();
   TVEZDiskTablePagesCacheManager& cache = PagesCache();
@@ -717,7 +722,21 @@ R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bo
     if (working) PagesCache().EndWorkWithTable(session_id, FTableID);
     UnlockTable(session_id, ltS, false);
   });
-  LoadMostUpdated(session_id);
+  // Under ltS no commit of this table runs: the mark read now is no later
+  // than the state loaded below (see VEZDiskPageManager.h).
+  TVEZFileChangeMark mark;
+  const bool marked = DiskPageManager().ReadChangeMark(mark);
+  if (marked && FLoadedStateValid && FLoadedStateSession == session_id &&
+      FLoadedStateMark == mark) {
+    PagesCache().SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
+  } else {
+    LoadMostUpdated(session_id);
+    if (marked) {
+      FLoadedStateValid = true;
+      FLoadedStateSession = session_id;
+      FLoadedStateMark = mark;
+    }
+  }
   if (begin_work) {
     PagesCache().BeginWorkWithTable(session_id, FTableID);
     working = true;
@@ -736,6 +755,10 @@ TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZG
   if (!MultiUser()) return TVEZTableData::GetRecordBuffer(cursor, mode);
   return ReadBracket<TVEZGetRecordResult>(
       cursor, 0, true, true, [&] { return TVEZTableData::GetRecordBuffer(cursor, mode); });
+}
+
+void TVEZDiskTableData::ForgetLoadedState() {
+  FLoadedStateValid = false;
 }
 
 bool TVEZDiskTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
@@ -933,6 +956,7 @@ void TVEZDiskTableData::Rollback(std::int32_t session_id) {
   TVEZLockGuard guard(*this);
   // A table data whose last cursor has gone has no state to bring back.
   if (!IsOpen()) return;
+  ForgetLoadedState();
   LoadMostUpdated(session_id);
   FTemporaryPageManager->CancelChanges(session_id);
   TVEZTableData::Rollback(session_id);

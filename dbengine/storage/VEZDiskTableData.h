@@ -24,6 +24,12 @@
 // first; inserts, updates and deletes reload it too (the cursor holds ltRW).
 // Single-user they touch no lock byte and never reload.
 //
+// The bracket's shortcut rests on the file's change mark
+// (VEZDiskPageManager.h): a read whose mark equals the one of the last
+// reload, by the same session with nothing changed in this object since,
+// keeps the loaded state instead of reloading it. Any change here (a post, a
+// commit, a rollback, another session's reload) drops it.
+//
 // Failure: an insert, update or delete that fails (raises, or the record
 // manager refuses) drops the session's page changes outside a transaction and
 // reloads the most-updated state before the caller hears of it; in a
@@ -44,8 +50,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dbengine/storage/VEZDiskBlobManager.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
 #include "dbengine/storage/VEZDiskRecordManager.h"
 #include "dbengine/storage/VEZInternalDBFile.h"
 #include "dbengine/storage/VEZTableData.h"
@@ -224,6 +232,9 @@ class TVEZDiskTableData : public TVEZTableData {
   template <typename R, typename F>
   R ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bool begin_work, bool synchronize,
                 F&& read);
+  // The counters may no longer be the state loaded at the last mark: the
+  // next bracket reloads.
+  void ForgetLoadedState();
 
   std::int32_t FTableID = 0;
   std::unique_ptr<TVEZTableLocksFile> FTableLocksFile;
@@ -234,6 +245,11 @@ class TVEZDiskTableData : public TVEZTableData {
   bool FExclusive = false;
   bool FIsChangingTableList = false;
   std::int32_t FLastUsedTableState = -1;
+  // The change mark of the file when the counters were last loaded, and for
+  // which session; valid only while nothing changed the counters since.
+  bool FLoadedStateValid = false;
+  std::int32_t FLoadedStateSession = 0;
+  TVEZFileChangeMark FLoadedStateMark;
 };
 
 }  // namespace vez
