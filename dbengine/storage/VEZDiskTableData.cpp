@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZDiskTableData.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -32,6 +33,11 @@ constexpr std::int32_t kInternalSession = -2;
 // decompressed size in a metadata head is damage, not data.
 constexpr std::int64_t kMaxZlibExpansion = 1032;
 constexpr std::int64_t kMinMetadataBound = 64 * 1024;
+// Rows read ahead: few after a move that did not follow the last one, twice
+// as many each time the rows before were all used, up to a bound that keeps
+// the bracket (and ltS) short.
+constexpr std::size_t kFirstReadAhead = 8;
+constexpr std::size_t kMaxReadAhead = 128;
 
 // Runs a step at scope end, swallowing what it raises (a finally block that
 // must not hide the first error).
@@ -460,6 +466,8 @@ void TVEZDiskTableData::OpenTable(TVEZCursor& cursor) {
 
 void TVEZDiskTableData::CloseTable(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
+  // The address may serve another cursor next.
+  FReadAhead.erase(&cursor);
   auto it = std::find(FCursorList.begin(), FCursorList.end(), &cursor);
   const bool listed = it != FCursorList.end();
   if (listed && FTableLocksFile != nullptr && cursor.TableLockedByCursor) {
@@ -753,12 +761,103 @@ R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bo
 
 TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
   if (!MultiUser()) return TVEZTableData::GetRecordBuffer(cursor, mode);
-  return ReadBracket<TVEZGetRecordResult>(
-      cursor, 0, true, true, [&] { return TVEZTableData::GetRecordBuffer(cursor, mode); });
+  {
+    TVEZLockGuard guard(*this);
+    if (MoveFromReadAhead(cursor, mode)) return grrOK;
+  }
+  return ReadBracket<TVEZGetRecordResult>(cursor, 0, true, true, [&] {
+    const TVEZGetRecordResult result = TVEZTableData::GetRecordBuffer(cursor, mode);
+    if (result == grrOK && mode != grmCurrent) ReadAhead(cursor, mode);
+    return result;
+  });
 }
 
 void TVEZDiskTableData::ForgetLoadedState() {
   FLoadedStateValid = false;
+  for (auto& [cursor, rows] : FReadAhead) {
+    rows.RecordIDs.clear();
+    rows.Next = 0;
+  }
+}
+
+void TVEZDiskTableData::ReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) noexcept {
+  try {
+    const std::int32_t session_id = SessionIDOf(&cursor);
+    // Rows of a restricted view are judged per move, and BLOB caches in a
+    // record buffer cannot be copied.
+    if (!FLoadedStateValid || FLoadedStateSession != session_id || cursor.IsViewRestricted() ||
+        cursor.CurrentRecordBuffer == nullptr || FFieldManager->BlobFieldsPresent()) {
+      FReadAhead.erase(&cursor);
+      return;
+    }
+    TReadAhead& rows = FReadAhead[&cursor];
+    const bool used_up =
+        !rows.RecordIDs.empty() && rows.Next >= rows.RecordIDs.size() && rows.Mode == mode;
+    rows.Depth = used_up ? std::min(kMaxReadAhead, rows.Depth * 2) : kFirstReadAhead;
+    rows.SessionID = session_id;
+    rows.Mark = FLoadedStateMark;
+    rows.Mode = mode;
+    rows.IndexID = cursor.IndexID;
+    rows.AtRecordID = cursor.CurrentRecordID;
+    rows.AtFirst = cursor.FirstPosition;
+    rows.AtLast = cursor.LastPosition;
+    rows.RecordSize = GetRecordBufferSize();
+    rows.RecordIDs.clear();
+    rows.Next = 0;
+    const auto size = static_cast<std::size_t>(rows.RecordSize);
+    rows.Records.resize(rows.Depth * size);
+    TVEZNavigationInfo info;
+    info.GetRecordMode = mode;
+    info.IndexID = cursor.IndexID;
+    info.RecordID = cursor.CurrentRecordID;
+    info.FirstPosition = cursor.FirstPosition;
+    info.LastPosition = cursor.LastPosition;
+    const std::uint8_t* previous = cursor.CurrentRecordBuffer;
+    for (std::size_t k = 0; k < rows.Depth; ++k) {
+      // Each step starts from the record before it, as the cursor would.
+      std::uint8_t* row = rows.Records.data() + k * size;
+      std::memcpy(row, previous, size);
+      info.RecordBuffer = row;
+      info.GetRecordResult = grrOK;
+      ReadRecord(session_id, info, FRecordManager->TableState, cursor.IndexPositionCache());
+      if (info.GetRecordResult != grrOK) break;
+      rows.RecordIDs.push_back(info.RecordID);
+      previous = row;
+    }
+  } catch (...) {
+    // The move itself succeeded; the next one reads the file as usual.
+    FReadAhead.erase(&cursor);
+  }
+}
+
+bool TVEZDiskTableData::MoveFromReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) {
+  const auto it = FReadAhead.find(&cursor);
+  if (it == FReadAhead.end()) return false;
+  TReadAhead& rows = it->second;
+  if (rows.Next >= rows.RecordIDs.size() || mode != rows.Mode || cursor.IndexID != rows.IndexID ||
+      !(cursor.CurrentRecordID == rows.AtRecordID) || cursor.FirstPosition != rows.AtFirst ||
+      cursor.LastPosition != rows.AtLast || cursor.IsViewRestricted() ||
+      cursor.CurrentRecordBuffer == nullptr || SessionIDOf(&cursor) != rows.SessionID)
+    return false;
+  // The rows hold while nothing here changed (the loaded state is still that
+  // of their bracket) and no commit reached the file since.
+  TVEZFileChangeMark mark;
+  if (!FLoadedStateValid || FLoadedStateSession != rows.SessionID ||
+      !(FLoadedStateMark == rows.Mark) || !DiskPageManager().ReadChangeMark(mark) ||
+      !(mark == rows.Mark))
+    return false;
+  const TVEZPageItemID id = rows.RecordIDs[rows.Next];
+  const auto size = static_cast<std::size_t>(rows.RecordSize);
+  std::memcpy(cursor.CurrentRecordBuffer, rows.Records.data() + rows.Next * size, size);
+  ++rows.Next;
+  cursor.DistinctRecordBuffer = nullptr;
+  cursor.CurrentRecordID = id;
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
+  rows.AtRecordID = id;
+  rows.AtFirst = false;
+  rows.AtLast = false;
+  return true;
 }
 
 bool TVEZDiskTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {

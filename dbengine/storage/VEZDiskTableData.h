@@ -24,11 +24,13 @@
 // first; inserts, updates and deletes reload it too (the cursor holds ltRW).
 // Single-user they touch no lock byte and never reload.
 //
-// The bracket's shortcut rests on the file's change mark
-// (VEZDiskPageManager.h): a read whose mark equals the one of the last
-// reload, by the same session with nothing changed in this object since,
-// keeps the loaded state instead of reloading it. Any change here (a post, a
-// commit, a rollback, another session's reload) drops it.
+// Two shortcuts rest on the file's change mark (VEZDiskPageManager.h): a
+// read whose mark equals the one of the last reload, by the same session
+// with nothing changed in this object since, keeps the loaded state instead
+// of reloading it; and a move that goes on in the direction of the last one
+// is answered, with no lock, from rows read ahead in that move's bracket
+// while the mark is still the one of that bracket. Any change here (a post,
+// a commit, a rollback, another session's reload) drops both.
 //
 // Failure: an insert, update or delete that fails (raises, or the record
 // manager refuses) drops the session's page changes outside a transaction and
@@ -50,6 +52,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dbengine/storage/VEZDiskBlobManager.h"
@@ -233,8 +236,14 @@ class TVEZDiskTableData : public TVEZTableData {
   R ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bool begin_work, bool synchronize,
                 F&& read);
   // The counters may no longer be the state loaded at the last mark: the
-  // next bracket reloads.
+  // next bracket reloads, and every row read ahead is dropped.
   void ForgetLoadedState();
+  // In a bracket, after the move in mode that left the cursor on a record:
+  // reads the rows the next moves in that direction would give.
+  void ReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) noexcept;
+  // Answers a move from the rows read ahead: true when it did (the cursor is
+  // then on the next row), false when the move must read the file.
+  bool MoveFromReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode);
 
   std::int32_t FTableID = 0;
   std::unique_ptr<TVEZTableLocksFile> FTableLocksFile;
@@ -250,6 +259,24 @@ class TVEZDiskTableData : public TVEZTableData {
   bool FLoadedStateValid = false;
   std::int32_t FLoadedStateSession = 0;
   TVEZFileChangeMark FLoadedStateMark;
+  // Rows read ahead for one cursor (see the head).
+  struct TReadAhead {
+    std::int32_t SessionID = 0;
+    TVEZFileChangeMark Mark;
+    TVEZGetRecordMode Mode = grmNext;
+    std::int32_t IndexID = -1;
+    // Where the cursor stands when the next row follows.
+    TVEZPageItemID AtRecordID;
+    bool AtFirst = false;
+    bool AtLast = false;
+    std::int32_t RecordSize = 0;
+    std::vector<TVEZPageItemID> RecordIDs;
+    std::vector<std::uint8_t> Records;
+    std::size_t Next = 0;
+    // How many rows the next bracket reads ahead.
+    std::size_t Depth = 0;
+  };
+  std::unordered_map<const TVEZCursor*, TReadAhead> FReadAhead;
 };
 
 }  // namespace vez
