@@ -273,7 +273,8 @@ void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
   ForgetLoadedState();
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(allocated));
+  std::vector<std::uint8_t>& buffer = FMostUpdatedScratch;
+  buffer.assign(static_cast<std::size_t>(allocated), 0);
   std::int32_t offset = 0;
   FFieldManager->SaveMostUpdated(buffer.data(), allocated, offset);
   DiskRecordManager()->SaveMostUpdated(buffer.data(), allocated, offset);
