@@ -519,10 +519,12 @@ class Worker {
       std::copy(text.begin(), text.end(), line);
       if (::pwrite(fd, line, sizeof line, 0) != static_cast<ssize_t>(sizeof line)) std::exit(5);
     };
+    std::int64_t committed = from;
+    // Noted before the cursor opens: a kill during the open must not leave
+    // an empty progress file behind.
+    note(committed, committed);
     test::TTestLocalCursor& c = Cursor("Data");
     std::mt19937 rng(seed);
-    std::int64_t committed = from;
-    note(committed, committed);
     WriteLine("@appending");
     for (;;) {
       const auto n = static_cast<std::int32_t>(1 + rng() % 50);

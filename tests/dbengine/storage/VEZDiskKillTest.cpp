@@ -59,14 +59,14 @@ struct Progress {
   std::int64_t pending = -1;
 };
 
-// A missing file, or one made but not yet written (the appender creates it
-// empty, then writes its first note): the appender died before it began.
+// A missing or empty file: the appender died before it began.
 Progress ReadProgress(const std::string& path, std::int64_t rows_before) {
   std::ifstream in(path);
   Progress p;
   if (!in) return {rows_before, rows_before};
-  if (in.peek() == std::ifstream::traits_type::eof()) return {rows_before, rows_before};
-  in >> p.committed >> p.pending;
+  // An empty file: the appender was killed between creating it and its
+  // first note, before any commit.
+  if (!(in >> p.committed >> p.pending)) return {rows_before, rows_before};
   return p;
 }
 
