@@ -116,6 +116,7 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
   exclusive_ = true;
   SetMultiUser(false);
   stamps_.clear();
+  own_commits_.clear();
   file_->CreateAndOpenFile(database_file_name);
   header_.Encrypted = 0;
   header_.PageSize = page_size;
@@ -165,6 +166,7 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
     throw EVEZException(10462, "Error - database file %s is in use.", {file_->FileName()});
   password_ = password;
   stamps_.clear();
+  own_commits_.clear();
   if (!read_only) {
     try {
       read_only = IsFileReadOnly(database_file_name, multi_user);
@@ -298,6 +300,7 @@ void TVEZDiskPageManager::CloseDatabase() noexcept {
   free_space_manager_.reset();
   lock_db_header_count_ = 0;
   stamps_.clear();
+  own_commits_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -643,6 +646,7 @@ void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal)
   }
   if (file_->GetSize() != journal.OriginalFileSize) file_->SetSize(journal.OriginalFileSize);
   stamps_.clear();
+  own_commits_.clear();
 }
 
 void TVEZDiskPageManager::RecoverWhileLocked() {
@@ -867,15 +871,50 @@ bool TVEZDiskPageManager::IsPageSynchronized(std::int32_t session_id, TVEZPage* 
   if (!table_pages_cache_->GetWorkTableState(session_id, table_id, state)) return false;
   const auto it = stamps_.find(page->PageNo());
   if (it == stamps_.end()) return false;
-  for (const Stamp& s : it->second)
-    if (s.session_id == session_id) return s.table_id == table_id && s.table_state == state;
+  for (const Stamp& s : it->second) {
+    if (s.session_id != session_id) continue;
+    if (s.table_id != table_id) return false;
+    if (s.table_state == state) return true;
+    // Checked under a state that only this session's own commits moved on.
+    const auto own = own_commits_.find({session_id, table_id});
+    return own != own_commits_.end() && own->second.base == s.table_state &&
+           own->second.current == state;
+  }
   return false;
+}
+
+void TVEZDiskPageManager::KeepStampsAfterOwnCommit(std::int32_t session_id, std::int32_t table_id,
+                                                   std::int32_t from_state, std::int32_t to_state) {
+  if (!MultiUser() || last_commit_session_ != session_id) return;
+  // A run of this session's commits keeps the state its first began from,
+  // so stamps of any commit of the run stay good.
+  const std::pair<std::int32_t, std::int32_t> key{session_id, table_id};
+  const auto it = own_commits_.find(key);
+  const std::int32_t base =
+      it != own_commits_.end() && it->second.current == from_state ? it->second.base : from_state;
+  own_commits_[key] = {base, to_state};
+  for (const std::int32_t page_no : last_commit_pages_) {
+    std::vector<Stamp>& list = stamps_[page_no];
+    bool stamped = false;
+    for (Stamp& s : list) {
+      if (s.session_id == session_id) {
+        s = {session_id, table_id, base};
+        stamped = true;
+      }
+    }
+    if (!stamped) list.push_back({session_id, table_id, base});
+  }
+  last_commit_pages_.clear();
 }
 
 void TVEZDiskPageManager::MarkPageSynchronized(std::int32_t session_id, TVEZPage* page) {
   if (!MultiUser()) return;
   std::int32_t table_id = 0, state = 0;
   if (!table_pages_cache_->GetWorkTableState(session_id, table_id, state)) return;
+  // Within a run of the session's own commits every stamp names the run's
+  // first state, which stays good for the whole run.
+  const auto own = own_commits_.find({session_id, table_id});
+  if (own != own_commits_.end() && own->second.current == state) state = own->second.base;
   std::vector<Stamp>& list = stamps_[page->PageNo()];
   for (Stamp& s : list) {
     if (s.session_id == session_id) {
@@ -898,6 +937,8 @@ void TVEZDiskPageManager::ApplyChanges(std::int32_t session_id) {
 void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
                                              const TVEZCommitChanges& changes) {
   if (!IsOpened()) throw NotOpened(10460);
+  last_commit_session_ = kNoCommitSession;
+  last_commit_pages_.clear();
   if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
     throw EVEZException(20213, "Database is locked");
   commit_holds_header_lock_ = true;
@@ -911,8 +952,12 @@ void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
   WriteDBHeader(true);
 }
 
-void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
-                                            const TVEZCommitChanges& /*changes*/) {
+void TVEZDiskPageManager::AfterCommitWrites(std::int32_t session_id,
+                                            const TVEZCommitChanges& changes) {
+  last_commit_session_ = session_id;
+  last_commit_pages_.clear();
+  for (const TVEZPage* page : changes.PagesToWrite)
+    last_commit_pages_.push_back(page->PageNo());
   header_.State = NextHeaderState(header_.State);
   header_.WriteChangesState = commit_found_damage_ ? kWriteChangesInProgress : kWriteChangesDone;
   WriteDBHeader(false);

@@ -176,6 +176,14 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void InternalReadPage(TVEZPage* page) override;
   void InternalWritePage(TVEZPage* page) override;
   bool CanSynchronizePages() const override { return MultiUser(); }
+  // After session_id's commit returned, with the table's write lock held all
+  // along (no other session can have changed its pages meanwhile): the pages
+  // the session checked under table state from_state, and those the commit
+  // wrote, count as checked under to_state (the state the commit stored), so
+  // its next change reads none of their states again. Nothing when the last
+  // commit was another session's.
+  void KeepStampsAfterOwnCommit(std::int32_t session_id, std::int32_t table_id,
+                                std::int32_t from_state, std::int32_t to_state);
   bool ReadStoredPageState(std::int32_t page_no, std::int32_t& state) noexcept override;
 
   // Count bytes at offset of page page_no (header included), straight from or
@@ -338,6 +346,18 @@ class TVEZDiskPageManager : public TVEZPageManager {
     std::int32_t table_state;
   };
   std::map<std::int32_t, std::vector<Stamp>> stamps_;
+  // Per (session, table): a run of the session's own commits took the table
+  // from state base to state current; stamps made under base hold under
+  // current (see KeepStampsAfterOwnCommit).
+  struct OwnCommits {
+    std::int32_t base;
+    std::int32_t current;
+  };
+  std::map<std::pair<std::int32_t, std::int32_t>, OwnCommits> own_commits_;
+  // The pages the last commit wrote, and whose commit it was.
+  static constexpr std::int32_t kNoCommitSession = -3;
+  std::int32_t last_commit_session_ = kNoCommitSession;
+  std::vector<std::int32_t> last_commit_pages_;
 };
 
 }  // namespace vez

@@ -773,6 +773,33 @@ TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZG
   });
 }
 
+TVEZDiskTableData::WorkWithTable::WorkWithTable(TVEZDiskTableData& table, std::int32_t session_id)
+    : FTable(table), FSessionID(session_id), FActive(table.MultiUser()) {
+  if (FActive) FTable.PagesCache().BeginWorkWithTable(FSessionID, FTable.FTableID);
+}
+
+TVEZDiskTableData::WorkWithTable::~WorkWithTable() {
+  if (!FActive) return;
+  try {
+    FTable.PagesCache().EndWorkWithTable(FSessionID, FTable.FTableID);
+  } catch (...) {
+  }
+}
+
+void TVEZDiskTableData::CommitChange(TVEZCursor& cursor, std::int32_t session_id) {
+  const bool in_transaction = InTransaction(&cursor);
+  std::int32_t table_id = 0;
+  std::int32_t from_state = 0;
+  // Outside a transaction the change holds ltRW from its load to its commit.
+  const bool trusted = MultiUser() && !in_transaction &&
+                       PagesCache().GetWorkTableState(session_id, table_id, from_state) &&
+                       table_id == FTableID;
+  ApplyChanges(session_id, in_transaction);
+  if (trusted)
+    DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,
+                                               FRecordManager->TableState);
+}
+
 void TVEZDiskTableData::ForgetLoadedState() {
   FLoadedStateValid = false;
   for (auto& [cursor, rows] : FReadAhead) {
@@ -935,6 +962,7 @@ bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
   if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20136, "Nil pointer occured");
   const std::int32_t session_id = SessionIDOf(&cursor);
+  WorkWithTable work(*this, session_id);
   const TVEZPageItemID old_id = cursor.CurrentRecordID;
   try {
     if (MultiUser()) {
@@ -953,7 +981,7 @@ bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
     cursor.FirstPosition = false;
     cursor.LastPosition = false;
     SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
+    if (!cursor.InBatchUpdate) CommitChange(cursor, session_id);
   } catch (...) {
     UndoFailedChange(cursor);
     throw;
@@ -966,6 +994,7 @@ bool TVEZDiskTableData::UpdateRecord(TVEZCursor& cursor) {
   if (FRecordManager == nullptr) throw EVEZException(20138, "Nil pointer occured");
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20139, "Nil pointer occured");
   const std::int32_t session_id = SessionIDOf(&cursor);
+  WorkWithTable work(*this, session_id);
   try {
     if (MultiUser()) {
       LoadMostUpdated(session_id);
@@ -994,7 +1023,7 @@ bool TVEZDiskTableData::UpdateRecord(TVEZCursor& cursor) {
     FIndexManager->UpdateRecord(cursor, false);
     ShowOrHideInBitmap(cursor);
     SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
+    if (!cursor.InBatchUpdate) CommitChange(cursor, session_id);
   } catch (...) {
     UndoFailedChange(cursor);
     throw;
@@ -1006,6 +1035,7 @@ bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(20137, "Nil pointer occured");
   const std::int32_t session_id = SessionIDOf(&cursor);
+  WorkWithTable work(*this, session_id);
   try {
     if (MultiUser()) {
       LoadMostUpdated(session_id);
@@ -1031,7 +1061,7 @@ bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
       return false;
     }
     SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) ApplyChanges(session_id, InTransaction(&cursor));
+    if (!cursor.InBatchUpdate) CommitChange(cursor, session_id);
     TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
     if (bitmap != nullptr && bitmap->Active) {
       bitmap->HideRecord(record_id);

@@ -235,6 +235,24 @@ class TVEZDiskTableData : public TVEZTableData {
   template <typename R, typename F>
   R ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bool begin_work, bool synchronize,
                 F&& read);
+  // A change's pages are checked under the table as the session loaded it
+  // (its stamps are trusted while the write lock and the load last).
+  class WorkWithTable {
+   public:
+    WorkWithTable(TVEZDiskTableData& table, std::int32_t session_id);
+    ~WorkWithTable();
+    WorkWithTable(const WorkWithTable&) = delete;
+    WorkWithTable& operator=(const WorkWithTable&) = delete;
+
+   private:
+    TVEZDiskTableData& FTable;
+    std::int32_t FSessionID;
+    bool FActive;
+  };
+  // The commit of a change outside a batch; outside a transaction the pages
+  // the session checked or wrote stay trusted after it (see
+  // TVEZDiskPageManager::KeepStampsAfterOwnCommit).
+  void CommitChange(TVEZCursor& cursor, std::int32_t session_id);
   // The counters may no longer be the state loaded at the last mark: the
   // next bracket reloads, and every row read ahead is dropped.
   void ForgetLoadedState();
