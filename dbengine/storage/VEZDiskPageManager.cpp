@@ -57,6 +57,9 @@ struct TVEZDiskPageManager::Capture {
   std::int32_t header_state = 0;
   bool is_commit = false;
   std::vector<std::int32_t> added_pages;
+  // The header as the file held it when the change began (just read under
+  // the header lock), its old image without a read.
+  std::vector<std::uint8_t> header_before;
   // Set once a byte of the change may have reached the database file.
   bool applying = false;
   bool journal_written = false;
@@ -117,6 +120,7 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
   SetMultiUser(false);
   stamps_.clear();
   own_commits_.clear();
+  ForgetRecentImages();
   file_->CreateAndOpenFile(database_file_name);
   header_.Encrypted = 0;
   header_.PageSize = page_size;
@@ -167,6 +171,7 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   password_ = password;
   stamps_.clear();
   own_commits_.clear();
+  ForgetRecentImages();
   if (!read_only) {
     try {
       read_only = IsFileReadOnly(database_file_name, multi_user);
@@ -301,6 +306,7 @@ void TVEZDiskPageManager::CloseDatabase() noexcept {
   lock_db_header_count_ = 0;
   stamps_.clear();
   own_commits_.clear();
+  ForgetRecentImages();
 }
 
 // ---------------------------------------------------------------------------
@@ -448,6 +454,8 @@ void TVEZDiskPageManager::BeginCapture(bool is_commit,
   c->original_size = file_->GetSize();
   c->current_size = c->original_size;
   c->header_state = header_.State;
+  c->header_before.resize(TVEZDBHeader::kSize);
+  header_.Encode(c->header_before.data());
   c->is_commit = is_commit;
   if (added_pages) {
     c->added_pages = *added_pages;
@@ -482,6 +490,12 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
       r.Kind = block.is_page ? TVEZJournalRecordKind::Page : TVEZJournalRecordKind::HeaderArea;
       if (!block.old.empty()) {
         r.OldImage = block.old;
+      } else if (!block.is_page && start == offset_to_db_header_ &&
+                 r.Length == c.header_before.size()) {
+        r.OldImage = c.header_before;
+      } else if (const std::vector<std::uint8_t>* image = RecentImage(start, c.header_state);
+                 block.is_page && image != nullptr && image->size() == r.Length) {
+        r.OldImage = *image;
       } else {
         r.OldImage.assign(r.Length, 0);
         const std::int64_t n = std::min<std::int64_t>(r.Length, c.current_size - start);
@@ -524,6 +538,7 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
   if (durability == TVEZDurability::Full) file_->FlushFileBuffers();
   if (journaled) journal_->Invalidate();
   const std::int64_t truncate_to = c.pending_truncate;
+  if (c.is_commit) KeepRecentImages(c);
   capture_.reset();
   if (truncate_to >= 0) {
     // A file longer than its pages say is accepted: a cut that fails costs
@@ -536,7 +551,28 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
   }
 }
 
+void TVEZDiskPageManager::KeepRecentImages(Capture& c) {
+  // Only the pages the commit wrote whole: releases and the free space maps
+  // change in small changes too, which leave the header's state as it was.
+  recent_images_.clear();
+  recent_images_state_ = header_.State;
+  for (const std::int32_t page_no : recent_pages_) {
+    const auto it = c.blocks.find(GetPageOffset(page_no));
+    if (it != c.blocks.end() && it->second.is_page)
+      recent_images_.emplace(it->first, std::move(it->second.bytes));
+  }
+}
+
+const std::vector<std::uint8_t>* TVEZDiskPageManager::RecentImage(std::int64_t offset,
+                                                                  std::int32_t header_state) const {
+  // No commit since the one that wrote them: the file still holds them.
+  if (header_state != recent_images_state_) return nullptr;
+  const auto it = recent_images_.find(offset);
+  return it != recent_images_.end() ? &it->second : nullptr;
+}
+
 bool TVEZDiskPageManager::AbandonCapture() noexcept {
+  ForgetRecentImages();
   const std::unique_ptr<Capture> c = std::move(capture_);
   if (!c) return true;
   if (!c->applying) {
@@ -647,6 +683,7 @@ void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal)
   if (file_->GetSize() != journal.OriginalFileSize) file_->SetSize(journal.OriginalFileSize);
   stamps_.clear();
   own_commits_.clear();
+  ForgetRecentImages();
 }
 
 void TVEZDiskPageManager::RecoverWhileLocked() {
@@ -939,6 +976,7 @@ void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
   if (!IsOpened()) throw NotOpened(10460);
   last_commit_session_ = kNoCommitSession;
   last_commit_pages_.clear();
+  recent_pages_.clear();
   if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
     throw EVEZException(20213, "Database is locked");
   commit_holds_header_lock_ = true;
@@ -958,6 +996,7 @@ void TVEZDiskPageManager::AfterCommitWrites(std::int32_t session_id,
   last_commit_pages_.clear();
   for (const TVEZPage* page : changes.PagesToWrite)
     last_commit_pages_.push_back(page->PageNo());
+  recent_pages_ = last_commit_pages_;
   header_.State = NextHeaderState(header_.State);
   header_.WriteChangesState = commit_found_damage_ ? kWriteChangesInProgress : kWriteChangesDone;
   WriteDBHeader(false);

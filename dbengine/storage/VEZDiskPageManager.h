@@ -22,11 +22,16 @@
 // the rollback journal (VEZRollbackJournal.h) receives the old image of every
 // region they touch and the CRC of its new image, and is synced (full) before
 // the gathered writes reach the file in the order above; the journal is then
-// invalidated. A shrink the releases ask for is done after that: header
-// first, then the truncation. Allocations and releases outside a commit (and
-// file growth with them) and object ids are journaled the same way as small
-// changes (with durability off they are still gathered first, without a
-// journal, so a failure leaves none of them half done). A change that fails in
+// invalidated. Old images come from memory where the file is known to hold
+// them: the header just read under the lock, and the pages the last commit
+// through this manager wrote, while the header's state shows no commit since
+// (a torn commit undone meanwhile restored them with state + 2 only, which
+// the undo of this journal adds again). A shrink the releases ask for is
+// done after that: header first, then the truncation. Allocations and
+// releases outside a commit (and file growth with them) and object ids are
+// journaled the same way as small changes (with durability off they are still
+// gathered first, without a journal, so a failure leaves none of them half
+// done). A change that fails in
 // this process after its writes began is undone at once from the images in
 // memory; a commit undone so reports the storage as restored.
 //
@@ -298,6 +303,15 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // The same, only when the last journal named a byte of the range.
   void SyncJournalInvalidationOver(std::int64_t position, std::int64_t count);
   void ForgetStamps(std::int32_t page_no);
+  // The images of the pages a commit wrote, kept as the old images of the
+  // next commit while no other commit came between (header state unchanged).
+  void KeepRecentImages(Capture& capture);
+  const std::vector<std::uint8_t>* RecentImage(std::int64_t offset,
+                                               std::int32_t header_state) const;
+  void ForgetRecentImages() noexcept {
+    recent_images_.clear();
+    recent_pages_.clear();
+  }
   void CheckHeaderRecords(const std::string& file_name);
 
   std::unique_ptr<TVEZDatabaseFreeSpaceManager> free_space_manager_;
@@ -358,6 +372,10 @@ class TVEZDiskPageManager : public TVEZPageManager {
   static constexpr std::int32_t kNoCommitSession = -3;
   std::int32_t last_commit_session_ = kNoCommitSession;
   std::vector<std::int32_t> last_commit_pages_;
+  // See KeepRecentImages: by file offset, and the header state they hold at.
+  std::map<std::int64_t, std::vector<std::uint8_t>> recent_images_;
+  std::int32_t recent_images_state_ = 0;
+  std::vector<std::int32_t> recent_pages_;
 };
 
 }  // namespace vez
