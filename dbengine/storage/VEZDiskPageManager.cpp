@@ -323,7 +323,12 @@ void TVEZDiskPageManager::ReadDBHeader() {
   // The copy changes only on success: a blank copy would be written back by
   // the next header write (the free space manager saves its counters even
   // when its header read failed).
-  FileRead(raw, sizeof raw, offset_to_db_header_, 10464);
+  // Under the header lock nobody else writes the header: the mapped view
+  // gives it without a read.
+  if (!capture_ && lock_db_header_count_ > 0 && header_view_.IsOpen())
+    header_view_.Load(0, raw, sizeof raw);
+  else
+    FileRead(raw, sizeof raw, offset_to_db_header_, 10464);
   header_ = TVEZDBHeader::Decode(raw);
 }
 
@@ -737,7 +742,15 @@ void TVEZDiskPageManager::RecoverFromJournal() {
   // Called at every reload of a table: the usual answer (no journal) costs one
   // small read. Inside a held lock nothing can be torn, and a lock held by a
   // live process means its journal is not hot.
-  if (lock_db_header_count_ > 0 || !journal_->CanWrite() || !journal_->MayBeValid()) return;
+  if (lock_db_header_count_ > 0 || !journal_->CanWrite()) return;
+  // A commit that died after its first write to the file left the header's
+  // in-progress mark; before it, the file is as it was. Either way a reader
+  // sees a journal that matters only through that mark. (Small changes leave
+  // no mark, but they touch nothing a reader reads; whoever takes the header
+  // lock next recovers them.)
+  TVEZFileChangeMark mark;
+  if (ReadChangeMark(mark) && mark.WriteChangesState == kWriteChangesDone) return;
+  if (!journal_->MayBeValid()) return;
   if (!LockDBHeader()) return;
   UnlockDBHeader();
 }

@@ -208,9 +208,10 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // Brings the file back to a consistent state when a journal left by a
   // process that died (or by a failed change of this one) is hot: when a
   // journal is there and the header lock is free, takes it (which recovers)
-  // and lets it go; never waits. Called by the table data when it reloads a
-  // table's most-updated state; taking the header lock does it too. Raises
-  // the journal's 10481 and the file errors of a recovery.
+  // and lets it go; never waits. Nothing (no read) while the mapped header
+  // shows no commit in progress: a reader needs no other recovery. Called by the table data when it
+  // reloads a table's most-updated state; taking the header lock does it too. Raises the journal's
+  // 10481 and the file errors of a recovery.
   void RecoverFromJournal();
   // How many torn changes recovery undid, and how many finished ones it found
   // with their journal still sound, since this manager was made (for tests

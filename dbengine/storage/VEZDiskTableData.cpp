@@ -269,23 +269,56 @@ void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
   FBlobManager->LoadMetadata(stream);
 }
 
-void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
-  ForgetLoadedState();
+std::int32_t TVEZDiskTableData::EncodeMostUpdated(std::vector<std::uint8_t>& buffer) const {
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
-  std::vector<std::uint8_t>& buffer = FMostUpdatedScratch;
   buffer.assign(static_cast<std::size_t>(allocated), 0);
   std::int32_t offset = 0;
   FFieldManager->SaveMostUpdated(buffer.data(), allocated, offset);
   DiskRecordManager()->SaveMostUpdated(buffer.data(), allocated, offset);
   if (offset > allocated) RaiseInvalidHeader();
-  FTableMostUpdatedFile->WriteFile(session_id, buffer.data(), offset, acaNone, 0);
+  return offset;
+}
+
+void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  ForgetLoadedState();
+  const std::int32_t size = EncodeMostUpdated(FMostUpdatedScratch);
+  FTableMostUpdatedFile->WriteFile(session_id, FMostUpdatedScratch.data(), size, acaNone, 0);
   FLastUsedTableState = FRecordManager->TableState;
+}
+
+bool TVEZDiskTableData::LoadedStateHolds(std::int32_t session_id, TVEZFileChangeMark& mark,
+                                         bool& marked) {
+  marked = MultiUser() && DiskPageManager().ReadChangeMark(mark);
+  if (!marked || !FLoadedStateValid || FLoadedStateSession != session_id ||
+      !(FLoadedStateMark == mark))
+    return false;
+  // Whatever changed the counters since (an autoincrement handed out for a
+  // post that then failed, say) makes them differ from the block loaded.
+  const std::int32_t size = EncodeMostUpdated(FMostUpdatedScratch);
+  return static_cast<std::size_t>(size) == FLoadedBlock.size() &&
+         std::equal(FLoadedBlock.begin(), FLoadedBlock.end(), FMostUpdatedScratch.begin());
+}
+
+void TVEZDiskTableData::NoteLoadedState(std::int32_t session_id, const TVEZFileChangeMark& mark) {
+  const std::int32_t size = EncodeMostUpdated(FLoadedBlock);
+  FLoadedBlock.resize(static_cast<std::size_t>(size));
+  FLoadedStateValid = true;
+  FLoadedStateSession = session_id;
+  FLoadedStateMark = mark;
 }
 
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
+  // The mark is read before the load: a commit under way or later changes
+  // it, so the state loaded below is never older than the mark says.
+  TVEZFileChangeMark mark;
+  bool marked = false;
+  if (LoadedStateHolds(session_id, mark, marked)) {
+    PagesCache().SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
+    return;
+  }
   ForgetLoadedState();
   // Another process may have died mid-commit since this one last looked.
   if (MultiUser()) DiskPageManager().RecoverFromJournal();
@@ -311,6 +344,7 @@ void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   DiskRecordManager()->LoadMostUpdated(buffer.data(), size, offset);
   FLastUsedTableState = FRecordManager->TableState;
   cache.SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
+  if (marked) NoteLoadedState(session_id, mark);
 }
 
 void TVEZDiskTableData::InitTableMostUpdated(std::int32_t session_id) {
@@ -731,21 +765,9 @@ R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bo
     if (working) PagesCache().EndWorkWithTable(session_id, FTableID);
     UnlockTable(session_id, ltS, false);
   });
-  // Under ltS no commit of this table runs: the mark read now is no later
-  // than the state loaded below (see VEZDiskPageManager.h).
-  TVEZFileChangeMark mark;
-  const bool marked = DiskPageManager().ReadChangeMark(mark);
-  if (marked && FLoadedStateValid && FLoadedStateSession == session_id &&
-      FLoadedStateMark == mark) {
-    PagesCache().SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
-  } else {
-    LoadMostUpdated(session_id);
-    if (marked) {
-      FLoadedStateValid = true;
-      FLoadedStateSession = session_id;
-      FLoadedStateMark = mark;
-    }
-  }
+  // Keeps the state loaded before when the file's mark says no commit came
+  // since (see LoadMostUpdated).
+  LoadMostUpdated(session_id);
   if (begin_work) {
     PagesCache().BeginWorkWithTable(session_id, FTableID);
     working = true;
@@ -795,9 +817,13 @@ void TVEZDiskTableData::CommitChange(TVEZCursor& cursor, std::int32_t session_id
                        PagesCache().GetWorkTableState(session_id, table_id, from_state) &&
                        table_id == FTableID;
   ApplyChanges(session_id, in_transaction);
-  if (trusted)
-    DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,
-                                               FRecordManager->TableState);
+  if (!trusted) return;
+  DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,
+                                             FRecordManager->TableState);
+  // With the write lock still held the file holds what the counters say,
+  // and any later commit of the table changes the mark read now.
+  TVEZFileChangeMark mark;
+  if (DiskPageManager().ReadChangeMark(mark)) NoteLoadedState(session_id, mark);
 }
 
 void TVEZDiskTableData::ForgetLoadedState() {

@@ -25,12 +25,14 @@
 // Single-user they touch no lock byte and never reload.
 //
 // Two shortcuts rest on the file's change mark (VEZDiskPageManager.h): a
-// read whose mark equals the one of the last reload, by the same session
-// with nothing changed in this object since, keeps the loaded state instead
-// of reloading it; and a move that goes on in the direction of the last one
-// is answered, with no lock, from rows read ahead in that move's bracket
-// while the mark is still the one of that bracket. Any change here (a post,
-// a commit, a rollback, another session's reload) drops both.
+// reload (a read bracket's, or a post's under ltRW) whose mark equals the one
+// of the last load by the same session, with the counters as then loaded,
+// keeps them instead of reading the block again (a session's own commit
+// counts as such a load, since it holds ltRW until after it); and a move that
+// goes on in the direction of the last one is answered, with no lock, from
+// rows read ahead in that move's bracket while the mark is still the one of
+// that bracket. Any change here (a post, a commit, a rollback, another
+// session's reload) drops both.
 //
 // Failure: an insert, update or delete that fails (raises, or the record
 // manager refuses) drops the session's page changes outside a transaction and
@@ -221,6 +223,14 @@ class TVEZDiskTableData : public TVEZTableData {
   void SaveTableMetadata(std::int32_t session_id);
   void InitTableMostUpdated(std::int32_t session_id);
   void SaveTableMostUpdated(std::int32_t session_id);
+  // The most-updated block of the counters as they are; its size.
+  std::int32_t EncodeMostUpdated(std::vector<std::uint8_t>& buffer) const;
+  // Whether the counters are still the state loaded (or committed) by
+  // session_id at the file's current change mark; reads the mark (marked:
+  // whether there is one).
+  bool LoadedStateHolds(std::int32_t session_id, TVEZFileChangeMark& mark, bool& marked);
+  // The counters are the table's state as of mark, for session_id.
+  void NoteLoadedState(std::int32_t session_id, const TVEZFileChangeMark& mark);
   void RepairRecordPageIndex(std::int32_t session_id);
   void LoadMostUpdatedOrRepair(TVEZCursor& cursor);
   // Drops the session's changes (outside a transaction) and reloads the
@@ -277,6 +287,8 @@ class TVEZDiskTableData : public TVEZTableData {
   bool FLoadedStateValid = false;
   std::int32_t FLoadedStateSession = 0;
   TVEZFileChangeMark FLoadedStateMark;
+  // The counters' block as loaded, to tell a change made without a post.
+  std::vector<std::uint8_t> FLoadedBlock;
   // Rows read ahead for one cursor (see the head).
   struct TReadAhead {
     std::int32_t SessionID = 0;
