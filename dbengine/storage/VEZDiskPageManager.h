@@ -82,6 +82,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -360,7 +361,7 @@ class TVEZDiskPageManager : public TVEZPageManager {
     std::int32_t table_id;
     std::int32_t table_state;
   };
-  std::map<std::int32_t, std::vector<Stamp>> stamps_;
+  std::unordered_map<std::int32_t, std::vector<Stamp>> stamps_;
   // Per (session, table): a run of the session's own commits took the table
   // from state base to state current; stamps made under base hold under
   // current (see KeepStampsAfterOwnCommit).

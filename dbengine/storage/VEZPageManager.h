@@ -192,6 +192,10 @@ class TVEZSortedPageList {
   void Clear();
   // Raises 20167 when the page is not in the list.
   void UpdateLRU(TVEZPage* page);
+  // UpdateLRU, except for a page stamped among the newest quarter of the
+  // list's stamps, which keeps its stamp: the order stays close to least
+  // recently used, and a page used over and over costs no reordering.
+  void TouchLRU(TVEZPage* page);
   // The least recently used page (nullptr when empty), then each next one.
   TVEZPage* FirstByLRU();
   TVEZPage* NextByLRU();
