@@ -25,8 +25,10 @@ set(allow_dbengine/storage ${allow_dbengine/foundation} dbengine/storage)
 set(allow_dbengine/api ${allow_dbengine/storage} dbengine/api)
 set(allow_dbengine/sql ${allow_dbengine/api} dbengine/sql)
 set(engine_all ${allow_dbengine/sql})
-# Benchmarks may drive the layers through the tests' fakes.
-set(allow_bench ${engine_all} bench tests/common tests/platform/dataset tests/dbengine/storage)
+# Benchmarks may drive the layers through the tests' fakes, and measure the
+# application's own code.
+set(allow_bench ${engine_all} bench tests/common tests/platform/dataset tests/dbengine/storage
+                app)
 set(layers platform/core platform/os platform/dataset platform/ui dbengine/foundation
            dbengine/storage dbengine/api dbengine/sql bench)
 # The platform and the engine never see Qt: its headers all begin with Q.

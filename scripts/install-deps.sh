@@ -10,6 +10,13 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev
   # engine dependencies
   zlib1g-dev libbz2-dev
+  # application: Qt 6 (Charts' CMake package needs the OpenGL development
+  # files, which --no-install-recommends leaves out), spreadsheets, fonts
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-serialport-dev qt6-svg-dev
+  qt6-qpa-plugins libxlsxwriter-dev fonts-liberation2
+  # application tests: pseudo-terminal meters, whole-program runs on a virtual
+  # display, screenshots, reading back PDF and spreadsheet files
+  socat xvfb xdotool imagemagick poppler-utils python3-openpyxl
 )
 
 missing=()

@@ -113,6 +113,20 @@ bool DecompressBuffer(TVEZCompressionAlgorithm algorithm, const void* in_buffer,
   return ok;
 }
 
+std::int64_t MaxDecompressedSize(TVEZCompressionAlgorithm algorithm, std::int32_t in_size) {
+  if (in_size <= 0) return 0;
+  switch (algorithm) {
+    case acaNone:
+      return in_size;
+    case acaZLIB:
+      return std::int64_t{in_size} * kMaxInflateRatio;
+    case acaBZIP:
+      return BZIPDecompressLimit(in_size);
+    default:
+      return 0;
+  }
+}
+
 TVEZCompressionAlgorithm StrToCompressionAlgorithm(std::string_view name) {
   std::string upper(name);
   for (char& c : upper)

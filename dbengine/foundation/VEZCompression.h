@@ -54,6 +54,12 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
 bool DecompressBuffer(TVEZCompressionAlgorithm algorithm, const void* in_buffer,
                       std::int32_t in_size, TVEZHeapBuffer& out_buffer, std::int32_t& out_size);
 
+// The most bytes in_size stored bytes can decompress to with the algorithm
+// (in_size itself for acaNone; 0 for an algorithm the engine cannot
+// decompress, or no input). A larger decompressed size in a stored head is
+// damage, refused before anything of that size is allocated.
+std::int64_t MaxDecompressedSize(TVEZCompressionAlgorithm algorithm, std::int32_t in_size);
+
 // The algorithm whose name equals the text without regard to case; acaNone
 // for any other text.
 TVEZCompressionAlgorithm StrToCompressionAlgorithm(std::string_view name);

@@ -15,10 +15,6 @@ namespace {
 
 thread_local std::string last_zlib_error;
 
-// Deflate cannot expand data by more than 1032 to 1 (258 bytes from a 2-bit
-// code), so a stream that inflates further is damaged.
-constexpr std::int64_t kMaxInflateRatio = 1032;
-
 voidpf ZAlloc(voidpf, uInt items, uInt size) {
   if (CompressionHeapFailing()) return Z_NULL;
   std::size_t bytes;

@@ -21,6 +21,10 @@ class ECompressionError : public EZlibError {
   using EZlibError::EZlibError;
 };
 
+// Deflate cannot expand data by more than 1032 to 1 (258 bytes from a 2-bit
+// code), so a stream that inflates further is damaged.
+inline constexpr std::int64_t kMaxInflateRatio = 1032;
+
 // The output block that compression starts with: the input plus a tenth plus
 // 12, rounded up to a multiple of 256. Raises EIntOverflow.
 std::int32_t ZLIBInitialOutSize(std::int32_t in_size);

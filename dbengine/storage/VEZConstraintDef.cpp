@@ -267,10 +267,7 @@ TVEZConstraintDefUnique* CreateConstraintFromIndexDef(const TVEZIndexDef& index_
     name += "$";
     name += field;
   }
-  if (name.size() > defstream::kMaxShortStringLength) {
-    name.resize(defstream::kMaxShortStringLength);
-  }
-  def->Name = std::move(name);
+  def->Name = defstream::CutToShortString(name);
   return def;
 }
 

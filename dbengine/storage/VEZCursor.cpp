@@ -25,13 +25,6 @@ namespace {
 constexpr std::int32_t kPositionBlockSize = 8;
 constexpr const char* kInvalidFieldNumber = "Invalid field number - FieldNo = %d, FieldCount = %d";
 
-std::string CutToShortString(std::string text) {
-  if (text.size() > defstream::kMaxShortStringLength) {
-    text.resize(defstream::kMaxShortStringLength);
-  }
-  return text;
-}
-
 // Bytes of a string value up to and including its terminator, looked for
 // only inside the field; 0 when the field holds no terminator.
 std::int32_t TerminatedStringSize(const std::uint8_t* data, std::int32_t field_size, bool wide) {
@@ -57,7 +50,7 @@ void TVEZCursor::RenameField(const std::string& field_name, const std::string& n
   if (def == nullptr) throw EVEZException(30345, "Field '%s' not found", {field_name});
   // The name as it will be stored is the one that must be free, so that a
   // long name cut to 255 characters cannot make two fields alike.
-  std::string name = CutToShortString(new_field_name);
+  std::string name = defstream::CutToShortString(new_field_name);
   if (FFieldDefs.GetFieldDefByName(name) != nullptr) {
     throw EVEZException(30346, "Cannot rename field '%s'. Field '%s' already exists",
                         {field_name, new_field_name});

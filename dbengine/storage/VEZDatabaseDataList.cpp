@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "dbengine/storage/VEZMemoryTableData.h"
-#include "dbengine/storage/VEZTemporaryTableData.h"
-
 namespace vez {
 
 void TVEZDatabaseDataList::Add(TVEZDatabaseData* data) {
@@ -45,16 +42,9 @@ TVEZDatabaseDataList& DatabaseDataList() {
   // Never destroyed: database data objects freed by other static objects at
   // exit remove themselves from it, whatever the order of destruction.
   static TVEZDatabaseDataList* const list = new TVEZDatabaseDataList();
+  // The process's own databases are there from the first look on.
+  [[maybe_unused]] static const bool listed = (ListProcessDatabases(*list), true);
   return *list;
 }
-
-namespace {
-// The process's "MEMORY" and "TEMP" databases are listed from start-up on.
-// Made from here, since every program that looks a database up links this
-// file: a registration in the engines' own files alone would be dropped by
-// the linker from a program that never names an engine class.
-[[maybe_unused]] const bool kProcessDatabasesListed =
-    (MemoryDatabaseData(), TemporaryDatabaseData(), true);
-}  // namespace
 
 }  // namespace vez

@@ -43,7 +43,14 @@ class TVEZDatabaseDataList {
   std::vector<TVEZDatabaseData*> FItems;
 };
 
-// The one list of the process.
+// The one list of the process. The first call lists the process's own
+// databases (ListProcessDatabases), so every program that looks a database
+// up finds "MEMORY" and "TEMP" there.
 TVEZDatabaseDataList& DatabaseDataList();
+
+// Adds the process's memory and temporary databases to list. Supplied by the
+// engines that hold them (VEZProcessDatabases.cpp), so the list names none of
+// them; called once, by the first DatabaseDataList(), and never calls it.
+void ListProcessDatabases(TVEZDatabaseDataList& list);
 
 }  // namespace vez

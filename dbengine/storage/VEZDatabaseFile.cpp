@@ -1,5 +1,7 @@
 #include "dbengine/storage/VEZDatabaseFile.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -337,12 +339,14 @@ bool TVEZDatabaseFile::FindSignature(std::int64_t& offset) {
     offset = 0;
     return true;
   }
-  const std::int64_t size = file_->Size();
+  // Headers start below end.
+  const std::int64_t end = std::min(file_->Size(), kSignatureSearchLimit);
   std::vector<std::uint8_t> window(kWindowSize);
   constexpr std::int64_t kStep = kWindowSize - kDBSignatureSize;
-  for (std::int64_t p = 0; p < size; p += kStep) {
+  for (std::int64_t p = 0; p < end; p += kStep) {
     const std::size_t len = file_->ReadPartialAt(p, window.data(), window.size());
-    for (std::size_t i = 0; i + kDBSignatureSize <= len; ++i) {
+    for (std::size_t i = 0; i + kDBSignatureSize <= len && p + static_cast<std::int64_t>(i) < end;
+         ++i) {
       if (window[i] != static_cast<std::uint8_t>(kDBSignature[0]) ||
           std::memcmp(window.data() + i, kDBSignature, kDBSignatureSize) != 0)
         continue;

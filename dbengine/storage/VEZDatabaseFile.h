@@ -91,8 +91,14 @@ class TVEZDatabaseFile {
 
   // Finds the database header (signature followed by the Int16 header size
   // 76): offset 0 first, then a scan in 10000-byte windows that overlap by the
-  // signature's length. Offset is unchanged when nothing is found.
+  // signature's length, for a header starting in the first
+  // kSignatureSearchLimit bytes only. Offset is unchanged when nothing is
+  // found.
   bool FindSignature(std::int64_t& offset);
+  // How far into a file a header is looked for (1 MiB): a file whose first
+  // bytes are damaged is read that far, not whole, and a header kept in its
+  // pages (a database stored as a BLOB) is not taken for its own.
+  static constexpr std::int64_t kSignatureSearchLimit = std::int64_t{1} << 20;
 
   // Deletes the file this object names (the argument is not used). Raises
   // 30377 when open, 30362 when the system refuses or another opener holds

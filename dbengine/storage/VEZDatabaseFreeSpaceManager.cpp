@@ -22,8 +22,7 @@ namespace {
 template <class Forget, class Save, class Body>
 void UnderHeaderLock(TVEZDiskPageManager& pm, std::int32_t lock_error, Forget forget, Save save,
                      Body body) {
-  if (!RetryCall(4500, 20, [&] { return pm.LockDBHeader(); }))
-    throw EVEZException(lock_error, "Database is locked");
+  pm.WaitForDBHeaderLock(lock_error);
   try {
     forget();
     body();

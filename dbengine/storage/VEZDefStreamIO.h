@@ -19,6 +19,12 @@ namespace vez::defstream {
 // Longest name a short string holds.
 inline constexpr std::size_t kMaxShortStringLength = 255;
 
+// The name as a short string stores it: its first kMaxShortStringLength
+// characters.
+inline std::string CutToShortString(std::string_view text) {
+  return std::string(text.substr(0, kMaxShortStringLength));
+}
+
 void WriteUInt8(TVEZStream& stream, std::uint8_t value, std::int32_t write_error);
 void WriteInt32(TVEZStream& stream, std::int32_t value, std::int32_t write_error);
 void WriteInt64(TVEZStream& stream, std::int64_t value, std::int32_t write_error);

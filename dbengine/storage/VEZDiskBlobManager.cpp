@@ -170,33 +170,6 @@ std::uint8_t* TVEZSmallBlobPage::ReadBlob(TVEZPageItemID id) const {
 // ---------------------------------------------------------------------------
 // TVEZDiskBlobManager
 
-class TVEZDiskBlobManager::PinnedPage {
- public:
-  PinnedPage(TVEZPageManager* pm, TVEZPage* page) : pm_(pm), page_(page) {}
-  ~PinnedPage() { Put(); }
-  PinnedPage(const PinnedPage&) = delete;
-  PinnedPage& operator=(const PinnedPage&) = delete;
-  TVEZPage* get() const { return page_; }
-  TVEZPage* operator->() const { return page_; }
-  void Reset(TVEZPage* page) {
-    Put();
-    page_ = page;
-  }
-
- private:
-  void Put() noexcept {
-    if (!page_) return;
-    try {
-      pm_->PutPage(page_);
-    } catch (...) {
-      // Putting a page back only moves it between the cache's lists.
-    }
-    page_ = nullptr;
-  }
-  TVEZPageManager* pm_;
-  TVEZPage* page_;
-};
-
 TVEZDiskBlobManager::TVEZDiskBlobManager(TVEZPageManager* page_manager,
                                          TVEZBaseFieldManager* field_manager,
                                          TVEZBaseRecordManager* record_manager)
@@ -421,8 +394,8 @@ void TVEZDiskBlobManager::SetDirectBlobInfoFromRecordBuffer(
 std::uint8_t* TVEZDiskBlobManager::ReadStoredBlob(std::int32_t session_id, TVEZPageItemID id) {
   // Only 0xFFFF names a large BLOB; 255 is an ordinary shared-page id.
   if (id.PageItemNo == kLargeBlobItemNo) return ReadLargeBlob(session_id, id);
-  PinnedPage page(page_manager_,
-                  page_manager_->GetPage(session_id, id.PageNo, kPageTypeTableBlob, true));
+  TVEZPinnedPage page(page_manager_,
+                      page_manager_->GetPage(session_id, id.PageNo, kPageTypeTableBlob, true));
   return TVEZSmallBlobPage(page.get()).ReadBlob(id);
 }
 
@@ -449,7 +422,7 @@ TVEZPageItemID TVEZDiskBlobManager::WriteSmallBlob(std::int32_t session_id,
     raw = page_manager_->GetPage(session_id, page_no, kPageTypeTableBlob, true);
   else
     raw = page_manager_->AddPage(session_id, kPageTypeTableBlob);
-  PinnedPage page(page_manager_, raw);
+  TVEZPinnedPage page(page_manager_, raw);
   page_no = page->PageNo();
   TVEZSmallBlobPage view(page.get());
   const std::int32_t end = view.EndOfEntries();
@@ -470,7 +443,7 @@ TVEZPageItemID TVEZDiskBlobManager::WriteLargeBlob(std::int32_t session_id,
   const std::int32_t p = page_manager_->PageDataSize();
   const std::int64_t size = CacheDataSize(cache_block);
   const std::uint8_t* src = cache_block + kBlobCacheHeadSize;
-  PinnedPage first(page_manager_, page_manager_->AddPage(session_id, kPageTypeTableBlob));
+  TVEZPinnedPage first(page_manager_, page_manager_->AddPage(session_id, kPageTypeTableBlob));
   const TVEZPageItemID id{first->PageNo(), kLargeBlobItemNo};
   std::uint8_t* head = first->PageData();
   PutLE<std::uint16_t>(head, kLargeBlobItemNo);
@@ -479,7 +452,7 @@ TVEZPageItemID TVEZDiskBlobManager::WriteLargeBlob(std::int32_t session_id,
   PutLE<std::int64_t>(head + 14, CacheUncompressedSize(cache_block));
 
   std::vector<std::int32_t> pages{first->PageNo()};
-  PinnedPage cur(page_manager_, nullptr);
+  TVEZPinnedPage cur(page_manager_, nullptr);
   TVEZPage* at = first.get();
   std::int32_t off = kLargeDataStart;
   std::int64_t left = size;
@@ -521,8 +494,8 @@ TVEZDiskBlobManager::LargeBlobLayout TVEZDiskBlobManager::ReadLargeBlobLayout(
   LargeBlobLayout layout;
   std::int32_t list_page = 0, list_offset = 0, page_count = 0;
   {
-    PinnedPage page(page_manager_,
-                    page_manager_->GetPage(session_id, first_page, kPageTypeTableBlob, true));
+    TVEZPinnedPage page(page_manager_,
+                        page_manager_->GetPage(session_id, first_page, kPageTypeTableBlob, true));
     const std::uint8_t* head = page->PageData();
     layout.NumBlocks = GetLE<std::int32_t>(head + 2);
     layout.DataSize = GetLE<std::int64_t>(head + 6);
@@ -544,8 +517,8 @@ TVEZDiskBlobManager::LargeBlobLayout TVEZDiskBlobManager::ReadLargeBlobLayout(
   while (static_cast<std::int32_t>(layout.DataPages.size()) < page_count) {
     if (at <= 0 || !seen_list.insert(at).second) RaiseUnreadable(first_page, "page list chain");
     layout.ListPages.push_back(at);
-    PinnedPage page(page_manager_,
-                    page_manager_->GetPage(session_id, at, kPageTypeTableBlob, true));
+    TVEZPinnedPage page(page_manager_,
+                        page_manager_->GetPage(session_id, at, kPageTypeTableBlob, true));
     while (p - off >= 4 && static_cast<std::int32_t>(layout.DataPages.size()) < page_count) {
       layout.DataPages.push_back(GetLE<std::int32_t>(page->PageData() + off));
       off += 4;
@@ -571,8 +544,8 @@ std::uint8_t* TVEZDiskBlobManager::ReadLargeBlob(std::int32_t session_id, TVEZPa
   std::int64_t left = layout.DataSize;
   // The walk ends with the list: the layout check made it long enough.
   for (std::size_t i = 0; i < layout.DataPages.size() && left > 0; ++i) {
-    PinnedPage page(page_manager_, page_manager_->GetPage(session_id, layout.DataPages[i],
-                                                          kPageTypeTableBlob, true));
+    TVEZPinnedPage page(page_manager_, page_manager_->GetPage(session_id, layout.DataPages[i],
+                                                              kPageTypeTableBlob, true));
     const std::int32_t start = i == 0 ? kLargeDataStart : 0;
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(p - start, left));
     std::memcpy(dst, page->PageData() + start, static_cast<std::size_t>(n));
@@ -587,8 +560,8 @@ void TVEZDiskBlobManager::DeleteSmallBlob(std::int32_t session_id, TVEZPageItemI
   std::int32_t blob_size = 0;
   bool now_empty = false;
   {
-    PinnedPage page(page_manager_,
-                    page_manager_->GetPage(session_id, id.PageNo, kPageTypeTableBlob, true));
+    TVEZPinnedPage page(page_manager_,
+                        page_manager_->GetPage(session_id, id.PageNo, kPageTypeTableBlob, true));
     TVEZSmallBlobPage view(page.get());
     view.DeleteBlob(id, blob_size);
     now_empty = view.BlobCount() == 0;
@@ -602,8 +575,8 @@ void TVEZDiskBlobManager::DeleteLargeBlob(std::int32_t session_id, TVEZPageItemI
   // Read and check the whole list first: a damaged one gives nothing back.
   const LargeBlobLayout layout = ReadLargeBlobLayout(session_id, id.PageNo);
   for (std::size_t i = 1; i < layout.DataPages.size(); ++i) {
-    PinnedPage page(page_manager_, page_manager_->GetPage(session_id, layout.DataPages[i],
-                                                          kPageTypeTableBlob, true));
+    TVEZPinnedPage page(page_manager_, page_manager_->GetPage(session_id, layout.DataPages[i],
+                                                              kPageTypeTableBlob, true));
   }
   std::set<std::int32_t> removed;
   for (const std::int32_t page_no : layout.DataPages)

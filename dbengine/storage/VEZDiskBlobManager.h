@@ -160,8 +160,6 @@ class TVEZDiskBlobManager {
   std::uint32_t GetCacheHandle(const std::uint8_t* record, std::int32_t field_no) const;
 
  private:
-  class PinnedPage;
-
   std::int32_t FieldOffset(std::int32_t field_no) const;
   void SetBlobID(std::uint8_t* record, std::int32_t field_no, TVEZPageItemID id);
   void SetCacheHandle(std::uint8_t* record, std::int32_t field_no, std::uint32_t handle);

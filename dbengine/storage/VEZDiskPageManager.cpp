@@ -198,8 +198,7 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_locked_bytes_ = offset_to_crypto_header_ + kCryptoHeaderSize;
   journal_->Close();
   pending_release_.clear();
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(20230, "Database is locked");
+  WaitForDBHeaderLock(20230);
   try {
     // Made (when missing) under the header lock, which every user of the
     // journal holds.
@@ -211,7 +210,8 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
     } else if (journal_->OpenForReading(database_file_name)) {
       // A reader cannot undo a torn change: it reports the file as needing it.
       TVEZJournalContents journal;
-      journal_hot = journal_->Read(journal) && !JournalChangeFinished(journal);
+      journal_hot =
+          journal_->Read(journal) && JournalFitsFile(journal) && !JournalChangeFinished(journal);
       journal_->Close();
     }
     std::int64_t found = 0;
@@ -509,6 +509,19 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
     }
     journal->Records.push_back(std::move(r));
   }
+  if (c.blocks.find(offset_to_db_header_) == c.blocks.end()) {
+    // Every journal names the header it was written against, even when the
+    // change leaves it as it is, so that recovery can tell its own file from
+    // another one put under its name.
+    TVEZJournalRecord r;
+    r.Kind = TVEZJournalRecordKind::HeaderArea;
+    r.Offset = offset_to_db_header_;
+    r.Length = TVEZDBHeader::kSize;
+    // Untouched by the change: the header read when it began.
+    r.OldImage = c.header_before;
+    r.NewCrc = UpdateCrc32(0, r.OldImage.data(), r.Length);
+    journal->Records.push_back(std::move(r));
+  }
   const bool journaled = durability != TVEZDurability::Off;
   if (journaled) {
     c.journal_attempted = true;
@@ -610,8 +623,7 @@ void TVEZDiskPageManager::RunAsSmallChange(std::int32_t lock_error, Body body) {
     body();
     return;
   }
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(lock_error, "Database is locked");
+  WaitForDBHeaderLock(lock_error);
   try {
     ReadDBHeader();
     BeginCapture(false, nullptr);
@@ -658,24 +670,95 @@ bool TVEZDiskPageManager::JournalChangeFinished(const TVEZJournalContents& journ
   return true;
 }
 
+bool TVEZDiskPageManager::FirstPageOffsetOf(std::int64_t header_offset, const TVEZDBHeader& header,
+                                            std::int64_t& first_page) {
+  // The crypto header and lock-byte area sizes are written at creation only.
+  std::uint8_t raw[2];
+  if (header_offset < 0 || header.HeaderSize < kDBHeaderSize) return false;
+  const std::int64_t crypto_offset = header_offset + header.HeaderSize;
+  if (!file_->ReadBuffer(raw, 2, crypto_offset) || GetLE<std::int16_t>(raw) != kCryptoHeaderSize)
+    return false;
+  const std::int64_t locked_offset = crypto_offset + kCryptoHeaderSize;
+  if (!file_->ReadBuffer(raw, 2, locked_offset)) return false;
+  const std::int16_t locked_size = GetLE<std::int16_t>(raw);
+  if (locked_size < TVEZLockedBytes::kDBHeaderByte + 1) return false;
+  first_page = locked_offset + locked_size + 4;
+  return true;
+}
+
 bool TVEZDiskPageManager::FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header) {
   // The growth a change made may be lost to a power cut while its header
   // reached the disk: such a change did not finish, however its CRCs match.
   if (header.TotalPageCount <= 0) return true;
-  std::uint8_t raw[2];
-  const std::int64_t crypto_offset = header_offset + header.HeaderSize;
-  if (header.HeaderSize <= 0 || !file_->ReadBuffer(raw, 2, crypto_offset)) return false;
-  const std::int64_t locked_offset = crypto_offset + GetLE<std::int16_t>(raw);
-  if (!file_->ReadBuffer(raw, 2, locked_offset)) return false;
-  const std::int64_t first_page = locked_offset + GetLE<std::int16_t>(raw) + 4;
+  std::int64_t first_page = 0;
+  if (!FirstPageOffsetOf(header_offset, header, first_page)) return false;
   return file_->GetSize() >=
          first_page + static_cast<std::int64_t>(header.TotalPageCount) * header.PageSize;
 }
 
+bool TVEZDiskPageManager::JournalFitsFile(const TVEZJournalContents& journal) {
+  // The header the journal was written against: one record, whose old image
+  // is a header of the state the journal names.
+  const TVEZJournalRecord* head = nullptr;
+  for (const TVEZJournalRecord& r : journal.Records) {
+    if (r.Kind != TVEZJournalRecordKind::HeaderArea || r.Length != TVEZDBHeader::kSize) continue;
+    if (head != nullptr) return false;
+    head = &r;
+  }
+  if (head == nullptr) return false;
+  const TVEZDBHeader before = TVEZDBHeader::Decode(head->OldImage.data());
+  if (!before.HasSignature() || before.State != journal.HeaderState ||
+      before.PageSize <= TVEZDiskPageHeaderLayout::kSize || before.TotalPageCount < 0)
+    return false;
+  // The file beside it holds that header as the change found it, as it marked
+  // it in progress, or as it left it: else the journal was written for
+  // another file (or another state of this one), whatever its records say.
+  std::uint8_t now[TVEZDBHeader::kSize];
+  if (!file_->ReadBuffer(now, sizeof now, head->Offset)) return false;
+  TVEZDBHeader marked = before;
+  marked.WriteChangesState = kWriteChangesInProgress;
+  std::uint8_t in_progress[TVEZDBHeader::kSize];
+  marked.Encode(in_progress);
+  if (std::memcmp(now, head->OldImage.data(), sizeof now) != 0 &&
+      std::memcmp(now, in_progress, sizeof now) != 0 &&
+      UpdateCrc32(0, now, sizeof now) != head->NewCrc)
+    return false;
+  // Its geometry: the pages the old header counts lie in the file, and the
+  // size the journal names holds them.
+  std::int64_t first_page = 0;
+  if (!FirstPageOffsetOf(head->Offset, before, first_page)) return false;
+  const std::int64_t page_size = before.PageSize;
+  const std::int64_t pages_end = first_page + before.TotalPageCount * page_size;
+  if (pages_end > file_->GetSize() || journal.OriginalFileSize < pages_end) return false;
+  // Old images only of what the file held: whole pages on page boundaries,
+  // regions of the header area inside it.
+  for (const TVEZJournalRecord& r : journal.Records) {
+    switch (r.Kind) {
+      case TVEZJournalRecordKind::Page:
+        if (r.Length != page_size || r.Offset < first_page ||
+            (r.Offset - first_page) % page_size != 0 || r.Offset >= journal.OriginalFileSize)
+          return false;
+        break;
+      case TVEZJournalRecordKind::HeaderArea:
+        if (r.Offset < head->Offset || r.Offset + r.Length > first_page) return false;
+        break;
+      case TVEZJournalRecordKind::NewRegion:
+        break;
+    }
+  }
+  // Pages a torn commit added were taken before it began.
+  for (const std::int32_t page_no : journal.AddedPages)
+    if (page_no >= before.TotalPageCount) return false;
+  return true;
+}
+
 void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal) {
+  // The file goes back to its old size but never grows on the journal's word:
+  // what lay past its present end was a tail no page counts, cut since.
+  const std::int64_t size = std::min(journal.OriginalFileSize, file_->GetSize());
   std::vector<std::uint8_t> image;
   for (const TVEZJournalRecord& r : journal.Records) {
-    if (r.Kind == TVEZJournalRecordKind::NewRegion) continue;
+    if (r.Kind == TVEZJournalRecordKind::NewRegion || r.Offset >= size) continue;
     image = r.OldImage;
     if (r.Kind == TVEZJournalRecordKind::Page && image.size() >= 8) {
       // A copy cached from the torn change may carry old state + 1.
@@ -685,7 +768,7 @@ void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal)
     }
     file_->WriteBuffer(image.data(), r.Length, r.Offset, 10475);
   }
-  if (file_->GetSize() != journal.OriginalFileSize) file_->SetSize(journal.OriginalFileSize);
+  if (file_->GetSize() != size) file_->SetSize(size);
   stamps_.clear();
   own_commits_.clear();
   ForgetRecentImages();
@@ -700,20 +783,11 @@ void TVEZDiskPageManager::RecoverWhileLocked() {
     bool& flag;
     ~Reset() { flag = false; }
   } reset{recovering_};
-  // A journal made for another file of this name (the file was created anew
-  // since) is dropped: the header it names must be this one, before or after.
-  for (const TVEZJournalRecord& r : journal.Records) {
-    if (r.Kind != TVEZJournalRecordKind::HeaderArea || r.Length != TVEZDBHeader::kSize) continue;
-    std::uint8_t raw[TVEZDBHeader::kSize];
-    const bool read = file_->ReadBuffer(raw, sizeof raw, r.Offset);
-    const TVEZDBHeader now = TVEZDBHeader::Decode(raw);
-    const TVEZDBHeader before = TVEZDBHeader::Decode(r.OldImage.data());
-    if (read && now.HasSignature() &&
-        (now.PageSize != before.PageSize ||
-         (now.State != journal.HeaderState && now.State != NextHeaderState(journal.HeaderState)))) {
-      journal_->Invalidate();
-      return;
-    }
+  // A journal made for another file of this name, or one that does not fit
+  // this file, is dropped whatever its records are.
+  if (!JournalFitsFile(journal)) {
+    journal_->Invalidate();
+    return;
   }
   if (JournalChangeFinished(journal)) {
     ++finished_journals_seen_;
@@ -896,7 +970,9 @@ std::int32_t TVEZDiskPageManager::GetPageCount() {
   // count. Page checks ask for it on every page read, so the header lock
   // and re-read cost more than the rest of the read.
   if (!MultiUser() && lock_db_header_count_ == 0) return header_.TotalPageCount;
-  if (!LockDBHeader()) throw EVEZException(20236, "Database is locked");
+  // Another process holds the lock only for one change or commit: wait for
+  // it as for any other lock of the file.
+  WaitForDBHeaderLock(20236);
   try {
     ReadDBHeader();
   } catch (...) {
@@ -990,8 +1066,7 @@ void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
   last_commit_session_ = kNoCommitSession;
   last_commit_pages_.clear();
   recent_pages_.clear();
-  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
-    throw EVEZException(20213, "Database is locked");
+  WaitForDBHeaderLock(20213);
   commit_holds_header_lock_ = true;
   ReadDBHeader();
   // A marker found on disk means an earlier commit was cut off: it stays
@@ -1098,6 +1173,11 @@ bool TVEZDiskPageManager::LockDBHeader() {
     throw;
   }
   return true;
+}
+
+void TVEZDiskPageManager::WaitForDBHeaderLock(std::int32_t lock_error) {
+  if (!RetryCall(kHeaderLockTries, kHeaderLockDelayMs, [&] { return LockDBHeader(); }))
+    throw EVEZException(lock_error, "Database is locked");
 }
 
 bool TVEZDiskPageManager::UnlockDBHeader() {

@@ -37,11 +37,14 @@
 //
 // Recovery: whenever this manager takes the header lock (at open too), a
 // sound journal in the file is hot, since no live process holds the lock.
+// Every journal names the database header as the change found it; one that
+// does not fit the file beside it (another file's header or state, pages the
+// file does not hold, records off the page boundaries) is dropped unapplied.
 // When every region already holds its new image the change finished and the
 // journal is only invalidated; otherwise the old images are written back
 // (pages with their old state + 2, so no process trusts a copy cached from the
-// torn change), the file is cut to its old size, synced, the journal is
-// invalidated and the pages the torn commit added are released.
+// torn change), the file is cut to its old size (never grown), synced, the
+// journal is invalidated and the pages the torn commit added are released.
 //
 // Shrinking writes the header before it truncates, and growing sizes the
 // file before the header counts the pages: a crash between leaves a file
@@ -161,6 +164,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   bool ReadChangeMark(TVEZFileChangeMark& mark) const;
 
   // Page cache operations.
+  // Multi-user, the count is read from the file under the header lock (20236
+  // when it is not got in time); single-user it is the header copy's.
   std::int32_t GetPageCount() override;
   // From the header copy; the header is re-read (under its lock) only for a
   // number at or past the count it gives. A count that another process has
@@ -220,7 +225,7 @@ class TVEZDiskPageManager : public TVEZPageManager {
   std::int32_t RecoveredChanges() const { return recovered_changes_; }
   std::int32_t FinishedJournalsSeen() const { return finished_journals_seen_; }
 
-  // File locks: true when the call succeeded.
+  // File locks: true when the call succeeded. Each call tries once.
   bool LockFreeSpaceManager();
   bool UnlockFreeSpaceManager();
   bool LockTables();
@@ -234,6 +239,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   bool IsPageByteLocked(std::int32_t page_no, std::uint16_t offset);
   bool IsPageRegionLocked(std::int32_t page_no, std::uint16_t offset, std::uint16_t count);
   std::int32_t LockDBHeaderCount() const { return lock_db_header_count_; }
+  // Takes the header lock (counted, as LockDBHeader), waiting for another
+  // holder as every lock of the file does: 4500 tries 20 ms apart. Raises
+  // lock_error "Database is locked" when it is not got, and what recovery
+  // raises. Every taker of the lock but RecoverFromJournal waits so.
+  void WaitForDBHeaderLock(std::int32_t lock_error);
 
   // Object ids. The arguments have no effect (4500 tries 20 ms apart).
   std::int32_t GetNextObjectID(std::int32_t try_count = 4500, std::int32_t delay_ms = 20);
@@ -292,12 +302,25 @@ class TVEZDiskPageManager : public TVEZPageManager {
   template <class Body>
   void RunAsSmallChange(std::int32_t lock_error, Body body);
   // Writes the old images of a journal back and cuts the file to its old
-  // size; raises the file's errors.
+  // size (never growing it: images past its end are not written); raises the
+  // file's errors.
   void RestoreFromJournal(const TVEZJournalContents& journal);
   bool JournalChangeFinished(const TVEZJournalContents& journal);
   // Whether the file is long enough for the pages header (found at
   // header_offset) counts.
   bool FileHoldsPagesOf(std::int64_t header_offset, const TVEZDBHeader& header);
+  // The offset of page 0 for a header found at header_offset, from the sizes
+  // of the crypto header and lock-byte area after it; false when they are
+  // not a sound file's.
+  bool FirstPageOffsetOf(std::int64_t header_offset, const TVEZDBHeader& header,
+                         std::int64_t& first_page);
+  // Whether a sound journal was written for the file beside it, as it is: its
+  // header record's old image is a header of the journal's state, which the
+  // file holds as found, marked in progress or as left; the old header's
+  // pages lie in the file and within the journal's original size; page
+  // records are whole pages on page boundaries, header-area records lie in
+  // the header area, added pages were counted before.
+  bool JournalFitsFile(const TVEZJournalContents& journal);
   void RecoverWhileLocked();
   void ReleaseRecoveredPages();
   // The journal's invalidation made durable before a write it does not cover.

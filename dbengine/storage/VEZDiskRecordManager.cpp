@@ -174,28 +174,6 @@ std::int32_t TVEZSmallRecordPage::GetRecNoOnPage(TVEZPageItemID record_id) const
 // ---------------------------------------------------------------------------
 // TVEZDiskRecordManager
 
-class TVEZDiskRecordManager::PinnedPage {
- public:
-  PinnedPage(TVEZPageManager* pm, TVEZPage* page) : pm_(pm), page_(page) {}
-  ~PinnedPage() {
-    if (!page_) return;
-    try {
-      pm_->PutPage(page_);
-    } catch (...) {
-      // Putting a page back only moves it between the cache's lists; a
-      // destructor cannot report a failure there.
-    }
-  }
-  PinnedPage(const PinnedPage&) = delete;
-  PinnedPage& operator=(const PinnedPage&) = delete;
-  TVEZPage* get() const { return page_; }
-  TVEZPage* operator->() const { return page_; }
-
- private:
-  TVEZPageManager* pm_;
-  TVEZPage* page_;
-};
-
 TVEZDiskRecordManager::TVEZDiskRecordManager(TVEZPageManager* page_manager,
                                              TVEZBaseFieldManager* field_manager,
                                              std::int32_t table_id)
@@ -308,7 +286,7 @@ bool TVEZDiskRecordManager::AddRecord(std::int32_t session_id, const std::uint8_
     raw->PageHeader().SetObjectID(table_id_);
     page_no = raw->PageNo();
   }
-  PinnedPage page(page_manager_, raw);
+  TVEZPinnedPage page(page_manager_, raw);
   // A page of another table named by a damaged index must not take our record.
   if (page->PageHeader().ObjectID() != table_id_)
     throw EVEZException(kErrorCorruptIndexPage,
@@ -327,8 +305,8 @@ bool TVEZDiskRecordManager::AddRecord(std::int32_t session_id, const std::uint8_
 
 bool TVEZDiskRecordManager::UpdateRecord(std::int32_t session_id, const std::uint8_t* record_buffer,
                                          TVEZPageItemID record_id) {
-  PinnedPage page(page_manager_,
-                  page_manager_->GetPage(session_id, record_id.PageNo, kPageTypeTableRecord, true));
+  TVEZPinnedPage page(page_manager_, page_manager_->GetPage(session_id, record_id.PageNo,
+                                                            kPageTypeTableRecord, true));
   field_manager_->MemRecordBufferToDiskRecordBuffer(record_buffer, temp_disk_record_);
   const bool done = View(page.get()).UpdateRecord(temp_disk_record_, record_id);
   if (done) IncTableState();
@@ -336,8 +314,8 @@ bool TVEZDiskRecordManager::UpdateRecord(std::int32_t session_id, const std::uin
 }
 
 bool TVEZDiskRecordManager::DeleteRecord(std::int32_t session_id, TVEZPageItemID& record_id) {
-  PinnedPage page(page_manager_,
-                  page_manager_->GetPage(session_id, record_id.PageNo, kPageTypeTableRecord, true));
+  TVEZPinnedPage page(page_manager_, page_manager_->GetPage(session_id, record_id.PageNo,
+                                                            kPageTypeTableRecord, true));
   TVEZSmallRecordPage view = View(page.get());
   if (!view.DeleteRecord(record_id)) return false;
   const auto left = static_cast<std::int32_t>(view.RecordCount());
@@ -380,7 +358,8 @@ void TVEZDiskRecordManager::ReadEnd(std::int32_t session_id, TVEZNavigationInfo&
     info.GetRecordResult = first ? grrEOF : grrBOF;
     return;
   }
-  PinnedPage page(page_manager_, page_manager_->GetPage(session_id, page_no, kPageTypeAny, true));
+  TVEZPinnedPage page(page_manager_,
+                      page_manager_->GetPage(session_id, page_no, kPageTypeAny, true));
   if (!IsRecordPageValid(page.get())) {
     info.GetRecordResult = grrError;
     return;
@@ -416,8 +395,8 @@ void TVEZDiskRecordManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigat
   }
   const TVEZPageItemID current = info.RecordID;
   if (mode == grmCurrent) {
-    PinnedPage page(page_manager_,
-                    page_manager_->GetPage(session_id, current.PageNo, kPageTypeAny, true));
+    TVEZPinnedPage page(page_manager_,
+                        page_manager_->GetPage(session_id, current.PageNo, kPageTypeAny, true));
     TVEZSmallRecordPage view = View(page.get());
     if (!IsRecordPageValid(page.get()) || !view.IsSlotUsed(current.PageItemNo)) {
       info.GetRecordResult = grrError;
@@ -428,8 +407,8 @@ void TVEZDiskRecordManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigat
   }
   const bool forward = mode == grmNext;
   {
-    PinnedPage page(page_manager_,
-                    page_manager_->GetPage(session_id, current.PageNo, kPageTypeAny, true));
+    TVEZPinnedPage page(page_manager_,
+                        page_manager_->GetPage(session_id, current.PageNo, kPageTypeAny, true));
     if (!IsRecordPageValid(page.get())) {
       if (forward) {
         info.GetRecordResult = grrEOF;
@@ -454,8 +433,8 @@ void TVEZDiskRecordManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigat
     info.GetRecordResult = forward ? grrEOF : grrBOF;
     return;
   }
-  PinnedPage page(page_manager_,
-                  page_manager_->GetPage(session_id, other, kPageTypeTableRecord, true));
+  TVEZPinnedPage page(page_manager_,
+                      page_manager_->GetPage(session_id, other, kPageTypeTableRecord, true));
   TVEZSmallRecordPage view = View(page.get());
   TVEZPageItemID id;
   if (forward)
@@ -483,16 +462,16 @@ void TVEZDiskRecordManager::SetRecNo(std::int32_t session_id, std::int64_t rec_n
   std::int32_t page_no = 0;
   std::int32_t rec_no_on_page = 0;
   record_page_index_.GetRecordByRecNo(session_id, rec_no - 1, page_no, rec_no_on_page);
-  PinnedPage page(page_manager_,
-                  page_manager_->GetPage(session_id, page_no, kPageTypeTableRecord, true));
+  TVEZPinnedPage page(page_manager_,
+                      page_manager_->GetPage(session_id, page_no, kPageTypeTableRecord, true));
   View(page.get()).GetRecordID(rec_no_on_page, record_id);
 }
 
 std::int64_t TVEZDiskRecordManager::GetRecNo(std::int32_t session_id, TVEZPageItemID record_id) {
   std::int32_t on_page = 0;
   {
-    PinnedPage page(page_manager_, page_manager_->GetPage(session_id, record_id.PageNo,
-                                                          kPageTypeTableRecord, true));
+    TVEZPinnedPage page(page_manager_, page_manager_->GetPage(session_id, record_id.PageNo,
+                                                              kPageTypeTableRecord, true));
     on_page = View(page.get()).GetRecNoOnPage(record_id);
   }
   std::int64_t rec_no = 0;

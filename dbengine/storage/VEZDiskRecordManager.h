@@ -148,9 +148,6 @@ class TVEZDiskRecordManager : public TVEZBaseRecordManager {
   bool IsRecordPageValid(TVEZPage* page) const;
 
  private:
-  // A page pinned for one operation, given back on every path.
-  class PinnedPage;
-
   TVEZSmallRecordPage View(TVEZPage* page) const;
   // Reads the slot into info (converted to memory form when a buffer is given).
   void Deliver(const TVEZSmallRecordPage& view, TVEZPageItemID id, TVEZNavigationInfo& info,

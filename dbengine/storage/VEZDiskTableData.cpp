@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Exceptions.h"
 
 namespace vez {
 
@@ -29,10 +31,6 @@ using platform::CheckedMul;
 namespace {
 
 constexpr std::int32_t kInternalSession = -2;
-// zlib cannot expand stored bytes more than about 1032 times: a larger
-// decompressed size in a metadata head is damage, not data.
-constexpr std::int64_t kMaxZlibExpansion = 1032;
-constexpr std::int64_t kMinMetadataBound = 64 * 1024;
 // Rows read ahead: few after a move that did not follow the last one, twice
 // as many each time the rows before were all used, up to a bound that keeps
 // the bracket (and ltS) short.
@@ -247,17 +245,18 @@ void TVEZDiskTableData::SaveTableMetadata(std::int32_t session_id) {
 
 void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
   std::int32_t stored = 0;
-  std::int32_t size = 0;
+  std::int32_t unused_size = 0;
   TVEZCompressionAlgorithm algorithm = acaNone;
   bool changed = false;
-  FTableMetadataFile->GetFileSize(session_id, stored, size, algorithm, changed, true);
-  // A damaged head must not make us allocate what no stored size can expand to.
-  const std::int64_t bound =
-      std::max<std::int64_t>(kMinMetadataBound, std::int64_t{stored} * kMaxZlibExpansion);
-  if (stored < 0 || size < 0 || size > bound) {
+  FTableMetadataFile->GetFileSize(session_id, stored, unused_size, algorithm, changed, true);
+  // Metadata is written zlib-compressed (an empty file uncompressed): any other
+  // algorithm is damage, whose bound would be no bound.
+  if (algorithm != acaZLIB && !(algorithm == acaNone && stored == 0))
     throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
-                        {stored, size, stored});
-  }
+                        {stored, unused_size, stored});
+  // A damaged head must not make us allocate what the file's own pages
+  // cannot expand to: checked before anything is allocated.
+  const std::int32_t size = FTableMetadataFile->GetCheckedSize(session_id);
   TVEZMemoryStream stream;
   stream.SetSize(size);
   if (size > 0) FTableMetadataFile->ReadFile(session_id, stream.Buffer(), size, true);
@@ -365,8 +364,11 @@ void TVEZDiskTableData::LoadMostUpdatedOrRepair(TVEZCursor& cursor) {
     LoadMostUpdated(session_id);
     DiskRecordManager()->ValidateRecordPageIndex(session_id);
     return;
-  } catch (...) {
-    // Repaired below: the index and the counts are rebuilt from the pages.
+  } catch (const std::exception& e) {
+    // Damage is repaired below: the index and the counts are rebuilt from the
+    // pages. Anything else would make the rebuild fail too, or rewrite a
+    // sound table from what a failing read let through.
+    if (!IsStoredDataDamage(e)) throw;
   }
   RepairRecordPageIndex(session_id);
   SaveTableMetadata(session_id);
@@ -1154,13 +1156,10 @@ void TVEZDiskTableData::ClearBLOBFieldInRecordBuffer(std::uint8_t* record, std::
 void TVEZDiskTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                                      TVEZStream& blob_stream) {
   TVEZLockGuard guard(*this);
-  auto* local = dynamic_cast<TVEZBaseBLOBStream*>(&blob_stream);
-  if (local == nullptr) throw EVEZException(10116, "Nil pointer occured");
-  auto* compressed = dynamic_cast<TVEZCompressedBLOBStream*>(local->TemporaryStream());
-  if (compressed == nullptr) throw EVEZException(10116, "Nil pointer occured");
+  TVEZCompressedBLOBStream& compressed = CompressedStreamOf(blob_stream, 10116);
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
   FBlobManager->CopyBlobFromStreamToRecordBuffer(cursor.CurrentRecordBuffer, field_no,
-                                                 blob_stream.Modified(), *compressed);
+                                                 blob_stream.Modified(), compressed);
 }
 
 std::unique_ptr<TVEZStream> TVEZDiskTableData::InternalCreateBlobStream(
@@ -1231,6 +1230,56 @@ void TVEZDiskTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int32_t 
   // The bytes belong to the field's cache: dropping the cache frees them.
   data = nullptr;
   if (FBlobManager != nullptr) FBlobManager->ClearBlobInRecordBuffer(record, field_no, false);
+}
+
+bool IsStoredDataDamage(const std::exception& e) noexcept {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return false;
+  if (dynamic_cast<const platform::EOSError*>(&e) != nullptr) return false;
+  const auto* engine = dynamic_cast<const EVEZException*>(&e);
+  // Counts that overflow, streams cut short: what damaged bytes lead to.
+  if (engine == nullptr) return dynamic_cast<const platform::Exception*>(&e) != nullptr;
+  switch (engine->NativeError()) {
+    // The engine's allocator refused (a limit, or the system).
+    case 30004:
+    case 30014:
+    case 30015:
+    // A page, the header, a page region or page state the file would not
+    // give or take, the journal, the file's size, sync or lock calls.
+    case kErrPageRead:
+    case 10462:
+    case 10464:
+    case 10469:
+    case 10474:
+    case 10475:
+    case 10481:
+    case 20197:
+    case 20198:
+    case 30400:
+    case 30404:
+    case 30406:
+    case 30370:
+    case 30371:
+    case 30379:
+    case 30380:
+    // The database or its file is closed.
+    case 10459:
+    case 10460:
+    case 30376:
+    case 30399:
+    // A lock another user holds: the header, allocation, release, object
+    // ids, a page another session of this process has pinned.
+    case 20090:
+    case 20209:
+    case 20213:
+    case 20230:
+    case 20231:
+    case 20232:
+    case 20236:
+    case 30401:
+      return false;
+    default:
+      return true;
+  }
 }
 
 }  // namespace vez

@@ -52,6 +52,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -310,5 +311,11 @@ class TVEZDiskTableData : public TVEZTableData {
   // The most-updated block as it is written, kept between posts.
   std::vector<std::uint8_t> FMostUpdatedScratch;
 };
+
+// Whether a failure to load a table's stored state says the stored bytes are
+// damaged, which a repair open mends by rebuilding them from the record
+// pages. The storage failing to serve sound bytes is no damage and passes on:
+// an I/O error, a lock another user holds, memory running out, a closed file.
+bool IsStoredDataDamage(const std::exception& e) noexcept;
 
 }  // namespace vez

@@ -99,7 +99,7 @@ void TVEZIndexDef::AssignByNames(const std::vector<std::string>& field_names,
     column.FieldName = field_names[i];
     column.Descending = TVEZBoolByte::FromComparison(asc_desc_list[i] == "DESC");
     column.CaseInsensitive = TVEZBoolByte::FromComparison(case_sensitivity_list[i] == "NO_CASE");
-    column.MaxIndexedSize = 20;
+    column.MaxIndexedSize = kDefaultMaxIndexedSize;
   }
 }
 

@@ -20,6 +20,9 @@ class TVEZFieldDefs;
 
 enum TVEZIndexType : std::uint8_t { itBTree = 0, itAnotherOne = 1 };
 
+// The indexed size a column gets when none is declared for it.
+inline constexpr std::int32_t kDefaultMaxIndexedSize = 20;
+
 // One column of an index; owned by its index def.
 class TVEZIndexColumn {
  public:
@@ -57,8 +60,9 @@ class TVEZIndexDef : public TVEZMetaObjectDef {
 
   // Columns from three lists of equal length: the field names, "DESC" for a
   // descending column, "NO_CASE" for a case-insensitive one (exact
-  // comparisons); MaxIndexedSize 20. Lengths that differ raise 10278
-  // (ascending/descending list) or 10279 (case list) before any change.
+  // comparisons); MaxIndexedSize kDefaultMaxIndexedSize. Lengths that differ
+  // raise 10278 (ascending/descending list) or 10279 (case list) before any
+  // change.
   void AssignByNames(const std::vector<std::string>& field_names,
                      const std::vector<std::string>& asc_desc_list,
                      const std::vector<std::string>& case_sensitivity_list);

@@ -12,49 +12,6 @@ namespace vez {
 
 namespace {
 
-// A page pinned in the cache, given back when the holder goes.
-class PinnedPage {
- public:
-  PinnedPage(TVEZPageManager* pm, TVEZPage* page) : pm_(pm), page_(page) {}
-  ~PinnedPage() {
-    if (!page_) return;
-    try {
-      pm_->PutPage(page_);
-    } catch (...) {
-      // Giving a page back only trims the cache; nothing to report here.
-    }
-  }
-  PinnedPage(const PinnedPage&) = delete;
-  PinnedPage& operator=(const PinnedPage&) = delete;
-  PinnedPage(PinnedPage&& o) noexcept : pm_(o.pm_), page_(o.page_) { o.page_ = nullptr; }
-  PinnedPage& operator=(PinnedPage&& o) noexcept {
-    if (this != &o) {
-      Release();
-      pm_ = o.pm_;
-      page_ = o.page_;
-      o.page_ = nullptr;
-    }
-    return *this;
-  }
-  TVEZPage* operator->() const { return page_; }
-  TVEZPage* get() const { return page_; }
-  // Hands the pin over to the caller.
-  TVEZPage* Detach() {
-    TVEZPage* p = page_;
-    page_ = nullptr;
-    return p;
-  }
-  void Release() {
-    TVEZPage* p = page_;
-    page_ = nullptr;
-    if (p) pm_->PutPage(p);
-  }
-
- private:
-  TVEZPageManager* pm_;
-  TVEZPage* page_;
-};
-
 struct Head {
   std::int32_t stored = 0;
   std::int32_t decompressed = 0;
@@ -106,9 +63,21 @@ void TVEZInternalDBTransactedAccessFile::CheckStoredSize(std::int32_t stored_siz
   const std::int64_t room = static_cast<std::int64_t>(page_manager_->DBHeader().TotalPageCount) *
                             page_manager_->PageDataSize();
   if (stored_size < 0 || decompressed_size < 0 || stored_size > room ||
-      (algorithm == acaNone && decompressed_size != stored_size))
+      (algorithm == acaNone && decompressed_size != stored_size) ||
+      (stored_size > 0 && decompressed_size > MaxDecompressedSize(algorithm, stored_size)))
     throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
                         {stored_size, decompressed_size, stored_size});
+}
+
+bool TVEZInternalDBTransactedAccessFile::ChainHasPages(std::int32_t session_id,
+                                                       std::int32_t page_count) {
+  TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
+  for (std::int32_t i = 1; i < page_count; ++i) {
+    const std::int32_t next = page->PageHeader().NextPageNo();
+    if (next < 0) return false;
+    page = TVEZPinnedPage(page_manager_, Get(session_id, next, true));
+  }
+  return true;
 }
 
 TVEZPage* TVEZInternalDBTransactedAccessFile::Get(std::int32_t session_id, std::int32_t page_no,
@@ -119,11 +88,11 @@ TVEZPage* TVEZInternalDBTransactedAccessFile::Get(std::int32_t session_id, std::
 TVEZPage* TVEZInternalDBTransactedAccessFile::GetChainPage(std::int32_t session_id,
                                                            std::int32_t index,
                                                            bool synchronize_allowed) {
-  PinnedPage page(page_manager_, Get(session_id, start_page_no_, synchronize_allowed));
+  TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, synchronize_allowed));
   for (std::int32_t step = 0; step < index; ++step) {
     const std::int32_t next = page->PageHeader().NextPageNo();
     if (next < 0) throw ChainEnded(step);
-    page = PinnedPage(page_manager_, Get(session_id, next, synchronize_allowed));
+    page = TVEZPinnedPage(page_manager_, Get(session_id, next, synchronize_allowed));
   }
   return page.Detach();
 }
@@ -132,7 +101,7 @@ void TVEZInternalDBTransactedAccessFile::CreateFile(std::int32_t session_id) {
   if (start_page_no_ != -1)
     throw EVEZException(30383, "Cannot create Internal file. File already exists. StartPageNo=%d",
                         {start_page_no_});
-  PinnedPage page(page_manager_, page_manager_->AddPage(session_id, page_type_));
+  TVEZPinnedPage page(page_manager_, page_manager_->AddPage(session_id, page_type_));
   WriteHead(page->PageData(), Head{});
   page->SetIsDirty(true);
   start_page_no_ = page->PageNo();
@@ -148,7 +117,7 @@ void TVEZInternalDBTransactedAccessFile::DeleteFile(std::int32_t session_id,
   // A damaged chain that loops is walked no further than the file has pages.
   for (std::int32_t steps = 0; page_no >= 0; ++steps) {
     if (steps > page_manager_->DBHeader().TotalPageCount) throw ChainEnded(steps);
-    PinnedPage page(page_manager_, Get(session_id, page_no, true));
+    TVEZPinnedPage page(page_manager_, Get(session_id, page_no, true));
     const std::int32_t next = page->PageHeader().NextPageNo();
     page.Release();
     page_manager_->RemovePage(session_id, page_no);
@@ -163,7 +132,7 @@ void TVEZInternalDBTransactedAccessFile::GetFileSize(std::int32_t session_id, st
                                                      bool& file_was_changed,
                                                      bool synchronize_allowed) {
   CheckOpen("GetSize");
-  PinnedPage page(page_manager_, Get(session_id, start_page_no_, synchronize_allowed));
+  TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, synchronize_allowed));
   const Head h = ReadHead(page->PageData());
   size = h.stored;
   decompressed_size = h.decompressed;
@@ -185,6 +154,11 @@ std::int32_t TVEZInternalDBTransactedAccessFile::GetCheckedSize(std::int32_t ses
   bool changed;
   GetFileSize(session_id, size, decompressed, algorithm, changed, true);
   CheckStoredSize(size, decompressed, algorithm);
+  // The stored bytes must be in the chain itself, not merely fit the file:
+  // it is walked as far as they reach (no further than the file has pages).
+  if (!ChainHasPages(session_id, PagesNeeded(size)))
+    throw EVEZException(30388, "Cannot Read internal file. FileSize=%d. ReadSize=%d. FileSize=%d",
+                        {size, decompressed, size});
   return decompressed;
 }
 
@@ -196,27 +170,27 @@ void TVEZInternalDBTransactedAccessFile::SetFileSize(std::int32_t session_id, st
   if (new_size < 0 || decompressed_size < 0)
     throw EVEZException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
                         {decompressed_size, 0, new_size});
-  PinnedPage first(page_manager_, Get(session_id, start_page_no_, true));
+  TVEZPinnedPage first(page_manager_, Get(session_id, start_page_no_, true));
   const Head old = ReadHead(first->PageData());
   const std::int32_t old_pages = PagesNeeded(old.stored < 0 ? new_size : old.stored);
   const std::int32_t new_pages = PagesNeeded(new_size);
   if (new_pages > old_pages) {
-    PinnedPage last(page_manager_, GetChainPage(session_id, old_pages - 1, true));
+    TVEZPinnedPage last(page_manager_, GetChainPage(session_id, old_pages - 1, true));
     for (std::int32_t i = old_pages; i < new_pages; ++i) {
-      PinnedPage added(page_manager_, page_manager_->AddPage(session_id, page_type_));
+      TVEZPinnedPage added(page_manager_, page_manager_->AddPage(session_id, page_type_));
       last->PageHeader().SetNextPageNo(added->PageNo());
       last->SetIsDirty(true);
       last = std::move(added);
     }
   } else if (new_pages < old_pages) {
     // Pages after the new end are released, so none stays taken unreachable.
-    PinnedPage last(page_manager_, GetChainPage(session_id, new_pages - 1, true));
+    TVEZPinnedPage last(page_manager_, GetChainPage(session_id, new_pages - 1, true));
     std::int32_t next = last->PageHeader().NextPageNo();
     last->PageHeader().SetNextPageNo(-1);
     last->SetIsDirty(true);
     last.Release();
     for (std::int32_t i = new_pages; i < old_pages && next >= 0; ++i) {
-      PinnedPage page(page_manager_, Get(session_id, next, true));
+      TVEZPinnedPage page(page_manager_, Get(session_id, next, true));
       const std::int32_t after = page->PageHeader().NextPageNo();
       page.Release();
       page_manager_->RemovePage(session_id, next);
@@ -246,7 +220,7 @@ void TVEZInternalDBTransactedAccessFile::WriteFile(std::int32_t session_id, cons
   const std::int32_t data_size = page_manager_->PageDataSize();
   std::int32_t done = 0;
   std::int32_t offset = kInternalFileHeadSize;
-  PinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
+  TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
   for (std::int32_t step = 0;; ++step) {
     const std::int32_t n = std::min(data_size - offset, stored - done);
     if (n > 0) std::memcpy(page->PageData() + offset, bytes + done, static_cast<std::size_t>(n));
@@ -255,7 +229,7 @@ void TVEZInternalDBTransactedAccessFile::WriteFile(std::int32_t session_id, cons
     if (done >= stored) break;
     const std::int32_t next = page->PageHeader().NextPageNo();
     if (next < 0) throw ChainEnded(step + 1);
-    page = PinnedPage(page_manager_, Get(session_id, next, true));
+    page = TVEZPinnedPage(page_manager_, Get(session_id, next, true));
     offset = 0;
   }
 }
@@ -287,7 +261,7 @@ void TVEZInternalDBTransactedAccessFile::ReadFile(std::int32_t session_id, void*
   const std::int32_t data_size = page_manager_->PageDataSize();
   std::int32_t done = 0;
   std::int32_t offset = kInternalFileHeadSize;
-  PinnedPage page(page_manager_, Get(session_id, start_page_no_, synchronize_allowed));
+  TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, synchronize_allowed));
   while (done < wanted) {
     const std::int32_t n = std::min(data_size - offset, wanted - done);
     std::memcpy(out + done, page->PageData() + offset, static_cast<std::size_t>(n));
@@ -295,7 +269,7 @@ void TVEZInternalDBTransactedAccessFile::ReadFile(std::int32_t session_id, void*
     if (done >= wanted) break;
     const std::int32_t next = page->PageHeader().NextPageNo();
     if (next < 0) break;
-    page = PinnedPage(page_manager_, Get(session_id, next, synchronize_allowed));
+    page = TVEZPinnedPage(page_manager_, Get(session_id, next, synchronize_allowed));
     offset = 0;
   }
   page.Release();
@@ -322,7 +296,7 @@ void TVEZInternalDBTransactedAccessFile::InitFileHeader(std::int32_t session_id)
   const bool ignored = page_manager_->IgnoreCRCErrors();
   page_manager_->SetIgnoreCRCErrors(true);
   try {
-    PinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
+    TVEZPinnedPage page(page_manager_, Get(session_id, start_page_no_, true));
     // The stored state is kept, so the fresh copy still matches the file and
     // is not read back (damaged) before the caller rewrites it.
     const std::int32_t state = page->PageHeader().State();
@@ -377,12 +351,12 @@ void TVEZInternalDBDirectAccessFile::CreateFile(std::int32_t size) {
   const std::int64_t data = page_manager_->PageDataSize();
   const std::int64_t pages =
       std::max<std::int64_t>(1, (std::int64_t{size} + kInternalFileHeadSize + data - 1) / data);
-  PinnedPage last(page_manager_, page_manager_->AddPage(kInternalSession, page_type_));
+  TVEZPinnedPage last(page_manager_, page_manager_->AddPage(kInternalSession, page_type_));
   start_page_no_ = last->PageNo();
   WriteHead(last->PageData(), Head{size, 0, 0});
   last->SetEncryptionEnabled(false);
   for (std::int64_t i = 1; i < pages; ++i) {
-    PinnedPage added(page_manager_, page_manager_->AddPage(kInternalSession, page_type_));
+    TVEZPinnedPage added(page_manager_, page_manager_->AddPage(kInternalSession, page_type_));
     added->SetEncryptionEnabled(false);
     last->PageHeader().SetNextPageNo(added->PageNo());
     last->SetIsDirty(true);

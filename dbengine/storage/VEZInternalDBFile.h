@@ -59,8 +59,10 @@ class TVEZInternalDBTransactedAccessFile {
                    bool synchronize_allowed);
   // The decompressed size.
   std::int32_t GetSize(std::int32_t session_id);
-  // The decompressed size, after checking the head against what the file can
-  // hold (30388): what a caller may allocate before ReadFile.
+  // The decompressed size, after checking the head (30388): the stored size
+  // against the chain's own pages (walked as far as the size reaches) and the
+  // decompressed size against what the stored bytes can expand to with the
+  // head's algorithm. What a caller may allocate before ReadFile.
   std::int32_t GetCheckedSize(std::int32_t session_id);
   // Makes the chain hold new_size stored bytes (pages after the new end are
   // released as the session) and writes the head. Raises 20158 for a negative
@@ -94,9 +96,12 @@ class TVEZInternalDBTransactedAccessFile {
   TVEZPage* Get(std::int32_t session_id, std::int32_t page_no, bool synchronize_allowed);
   std::int32_t PagesNeeded(std::int64_t stored_size) const;
   // Raises 30388 when a head's stored size is negative or more than the file
-  // can hold, or an uncompressed file's sizes differ.
+  // can hold, an uncompressed file's sizes differ, or the decompressed size
+  // is more than the stored bytes can expand to.
   void CheckStoredSize(std::int32_t stored_size, std::int32_t decompressed_size,
                        TVEZCompressionAlgorithm algorithm) const;
+  // Whether the chain from the first page has at least page_count pages.
+  bool ChainHasPages(std::int32_t session_id, std::int32_t page_count);
 
   TVEZDiskPageManager* page_manager_;
   std::int32_t start_page_no_ = -1;

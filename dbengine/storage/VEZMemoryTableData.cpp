@@ -11,7 +11,6 @@
 #include "dbengine/foundation/VEZTemporaryStream.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
-#include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
@@ -214,20 +213,18 @@ void TVEZMemoryTableData::ClearBLOBFieldInRecordBuffer(std::uint8_t* record,
 void TVEZMemoryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                                        TVEZStream& blob_stream) {
   TVEZLockGuard guard(*this);
-  auto* local = dynamic_cast<TVEZBaseBLOBStream*>(&blob_stream);
-  if (local == nullptr) throw EVEZException(10116, "Nil pointer occured");
+  TVEZCompressedBLOBStream& compressed = CompressedStreamOf(blob_stream, 10116);
   if (!blob_stream.Modified()) return;
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
   if (blob_stream.Size() == 0) {
     ReplaceBlob(cursor.CurrentRecordBuffer, field_no, nullptr);
     return;
   }
-  auto* compressed = dynamic_cast<TVEZCompressedBLOBStream*>(local->TemporaryStream());
-  if (compressed == nullptr) throw EVEZException(10116, "Nil pointer occured");
-  TVEZStream& underlying = compressed->CompressedStream();
+  TVEZStream& underlying = compressed.CompressedStream();
   const std::int64_t size = underlying.Size();
-  const TVEZBLOBDescriptor& descriptor = compressed->BLOBDescriptor();
-  std::uint8_t* block = NewBlobBlock(static_cast<std::int32_t>(descriptor.NumBlocks & 0xFFFFFFFF),
+  const TVEZBLOBDescriptor& descriptor = compressed.BLOBDescriptor();
+  // The block stores the count in 32 bits: a larger one is refused, not cut.
+  std::uint8_t* block = NewBlobBlock(platform::CheckedCast<std::int32_t>(descriptor.NumBlocks),
                                      descriptor.UncompressedSize, size);
   try {
     underlying.SetPosition(0);

@@ -122,9 +122,8 @@ class TVEZMemoryDatabaseData : public TVEZProcessDatabaseData {
   TVEZTableData* CreateTableData(TVEZCursor& cursor) override;
 };
 
-// The process's memory database, made and listed in DatabaseDataList() at the
-// first call (the session layer calls it at start-up); it lives until the
-// process ends.
+// The process's memory database, made at the first call; it lives until the
+// process ends. DatabaseDataList() lists it from its own first use on.
 TVEZMemoryDatabaseData& MemoryDatabaseData();
 
 }  // namespace vez

@@ -132,6 +132,42 @@ void TVEZPage::SetTableState(std::int32_t session_id, std::int32_t table_state) 
 }
 
 // ---------------------------------------------------------------------------
+// TVEZPinnedPage
+
+TVEZPinnedPage::~TVEZPinnedPage() {
+  PutQuietly();
+}
+
+TVEZPinnedPage& TVEZPinnedPage::operator=(TVEZPinnedPage&& other) noexcept {
+  if (this != &other) {
+    PutQuietly();
+    page_manager_ = other.page_manager_;
+    page_ = other.Detach();
+  }
+  return *this;
+}
+
+void TVEZPinnedPage::Reset(TVEZPage* page) noexcept {
+  PutQuietly();
+  page_ = page;
+}
+
+void TVEZPinnedPage::Release() {
+  if (TVEZPage* page = Detach()) page_manager_->PutPage(page);
+}
+
+void TVEZPinnedPage::PutQuietly() noexcept {
+  TVEZPage* page = Detach();
+  if (page == nullptr) return;
+  try {
+    page_manager_->PutPage(page);
+  } catch (...) {
+    // Putting a page back only moves it between the cache's lists and trims
+    // the shared one; nothing a caller could act on is lost.
+  }
+}
+
+// ---------------------------------------------------------------------------
 // TVEZSortedPageList
 
 TVEZSortedPageList::TVEZSortedPageList(std::int32_t size) {

@@ -137,6 +137,46 @@ class TVEZPage {
   std::vector<TVEZPageTableStateInfo> table_states_;
 };
 
+// A page pinned in the cache (got with GetPage or AddPage) and given back with
+// PutPage when the holder goes, on every path. It moves, never copies; an
+// empty holder gives nothing back.
+class TVEZPinnedPage {
+ public:
+  TVEZPinnedPage() = default;
+  TVEZPinnedPage(TVEZPageManager* page_manager, TVEZPage* page) noexcept
+      : page_manager_(page_manager), page_(page) {}
+  // Gives the page back; a failure there only leaves the cache untrimmed and
+  // is not reported.
+  ~TVEZPinnedPage();
+  TVEZPinnedPage(const TVEZPinnedPage&) = delete;
+  TVEZPinnedPage& operator=(const TVEZPinnedPage&) = delete;
+  TVEZPinnedPage(TVEZPinnedPage&& other) noexcept
+      : page_manager_(other.page_manager_), page_(other.Detach()) {}
+  // Gives the held page back as the destructor does, then takes other's.
+  TVEZPinnedPage& operator=(TVEZPinnedPage&& other) noexcept;
+
+  TVEZPage* get() const { return page_; }
+  TVEZPage* operator->() const { return page_; }
+  explicit operator bool() const { return page_ != nullptr; }
+
+  // Holds page instead, the held one given back as the destructor does.
+  void Reset(TVEZPage* page) noexcept;
+  // Gives the page back now, raising what PutPage raises; empty afterwards.
+  void Release();
+  // Hands the pin over to the caller, who then owes the PutPage.
+  TVEZPage* Detach() noexcept {
+    TVEZPage* page = page_;
+    page_ = nullptr;
+    return page;
+  }
+
+ private:
+  void PutQuietly() noexcept;
+
+  TVEZPageManager* page_manager_ = nullptr;
+  TVEZPage* page_ = nullptr;
+};
+
 // Base of typed page views (such as the B-tree page): forwards to the page.
 class TVEZPageController {
  public:

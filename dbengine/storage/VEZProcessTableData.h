@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "dbengine/storage/VEZDatabaseData.h"
-#include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZTableData.h"
 
 namespace vez {
@@ -35,15 +34,12 @@ class TVEZProcessDatabaseData : public TVEZDatabaseData {
   std::int32_t FLastObjectID = 0;
 };
 
-// The one database of type T in the process: made on first use, listed in
-// the process-wide list, never freed (it lives as long as the process).
+// The one database of type T in the process: made on first use, never freed
+// (it lives as long as the process). The process-wide list takes it in
+// through ListProcessDatabases.
 template <class T>
 T& ProcessDatabase() {
-  static T* const database = [] {
-    auto* d = new T();
-    DatabaseDataList().Add(d);
-    return d;
-  }();
+  static T* const database = new T();
   return *database;
 }
 

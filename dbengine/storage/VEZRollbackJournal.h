@@ -21,8 +21,11 @@
 //   9   4  UInt32 length
 //   13  4  UInt32 CRC-32 of the image the change writes there
 //   17  the old image (length bytes; none for kind 3)
-// Invalidating zeroes the magic. A journal whose magic, version, sizes or check
-// sum do not hold is damaged and never applied.
+// Every journal holds a 76-byte header-area record of the database header
+// (its old image even when the change leaves the header as it is), which ties
+// it to the file and state it was written for. Invalidating zeroes the magic.
+// A journal whose magic, version, sizes or check sum do not hold is damaged
+// and never applied.
 //
 // Thread safety: none; the journal is used only while the database's header
 // lock is held, so one process at a time writes or applies it.

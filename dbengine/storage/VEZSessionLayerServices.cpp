@@ -2,6 +2,9 @@
 
 #include <atomic>
 
+#include "dbengine/foundation/VEZCompressedBLOBStream.h"
+#include "dbengine/foundation/VEZException.h"
+
 namespace vez {
 
 namespace {
@@ -14,6 +17,15 @@ void RegisterSessionLayerServices(TVEZSessionLayerServices* services) {
 
 TVEZSessionLayerServices* SessionLayerServices() {
   return g_session_layer_services.load(std::memory_order_acquire);
+}
+
+TVEZCompressedBLOBStream& CompressedStreamOf(TVEZStream& blob_stream, std::int32_t native_error) {
+  auto* local = dynamic_cast<TVEZBaseBLOBStream*>(&blob_stream);
+  auto* compressed = local != nullptr
+                         ? dynamic_cast<TVEZCompressedBLOBStream*>(local->TemporaryStream())
+                         : nullptr;
+  if (compressed == nullptr) throw EVEZException(native_error, "Nil pointer occured");
+  return *compressed;
 }
 
 }  // namespace vez

@@ -16,6 +16,7 @@
 
 namespace vez {
 
+class TVEZCompressedBLOBStream;
 class TVEZCursor;
 class TVEZTableData;
 
@@ -33,6 +34,11 @@ class TVEZBaseBLOBStream : public TVEZStream {
   // Physical field number.
   virtual std::int32_t FieldNo() const = 0;
 };
+
+// The table data's compressed stream inside a BLOB stream the session layer
+// made over it (CreateLocalBLOBStream). Raises native_error when blob_stream
+// is no such stream, or holds no compressed stream.
+TVEZCompressedBLOBStream& CompressedStreamOf(TVEZStream& blob_stream, std::int32_t native_error);
 
 class TVEZSessionLayerServices {
  public:

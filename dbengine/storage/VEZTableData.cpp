@@ -42,10 +42,6 @@ class TSavedPosition {
   void* FPosition;
 };
 
-std::string CutName(const std::string& name) {
-  return name.substr(0, std::min(name.size(), defstream::kMaxShortStringLength));
-}
-
 }  // namespace
 
 TVEZTableData::TVEZTableData(TVEZDatabaseData* database_data) : FDatabaseData(database_data) {}
@@ -158,7 +154,7 @@ void TVEZTableData::CreateConstraintManager(TVEZConstraintDefs& constraint_defs)
   // as they were.
   auto manager = std::make_unique<TVEZBaseConstraintManager>(this);
   AssignNewObjectIds(constraint_defs);
-  const std::string table_name = CutName(FTableName);
+  const std::string table_name = defstream::CutToShortString(FTableName);
   for (std::int32_t i = 0; i < constraint_defs.GetCount(); ++i) {
     TVEZConstraintDef* def = constraint_defs.GetDef(i);
     if (auto* column = dynamic_cast<TVEZColumnConstraintDef*>(def))
@@ -230,7 +226,7 @@ void TVEZTableData::RenameField(const std::string& field_name, const std::string
   if (def == nullptr) throw EVEZException(30343, "Field '%s' not found", {field_name});
   // The name as it will be stored: a longer one could be cut into another
   // field's name.
-  const std::string stored_name = CutName(new_field_name);
+  const std::string stored_name = defstream::CutToShortString(new_field_name);
   if (FFieldManager->FieldDefs().GetFieldDefByName(stored_name) != nullptr) {
     throw EVEZException(30344, "Cannot rename field '%s'. Field '%s' already exists",
                         {field_name, new_field_name});

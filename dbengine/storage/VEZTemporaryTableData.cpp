@@ -12,7 +12,6 @@
 #include "dbengine/foundation/VEZTemporaryStream.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
-#include "dbengine/storage/VEZDatabaseDataList.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
@@ -213,18 +212,14 @@ void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, st
     SetBufferBit(true, field_no, record);
     return;
   }
-  auto* local = dynamic_cast<TVEZBaseBLOBStream*>(&blob_stream);
-  auto* compressed = local != nullptr
-                         ? dynamic_cast<TVEZCompressedBLOBStream*>(local->TemporaryStream())
-                         : nullptr;
-  if (compressed == nullptr) throw EVEZException(10144, "Nil pointer occured");
+  TVEZCompressedBLOBStream& compressed = CompressedStreamOf(blob_stream, 10144);
   TVEZPartialTemporaryBLOBDescriptor descriptor;
-  descriptor.NumBlocks =
-      static_cast<std::int32_t>(compressed->BLOBDescriptor().NumBlocks & 0xFFFFFFFF);
-  descriptor.UncompressedSize = compressed->BLOBDescriptor().UncompressedSize;
-  descriptor.CompressedSize = compressed->CompressedSize();
+  // The entry stores the count in 32 bits: a larger one is refused, not cut.
+  descriptor.NumBlocks = platform::CheckedCast<std::int32_t>(compressed.BLOBDescriptor().NumBlocks);
+  descriptor.UncompressedSize = compressed.BLOBDescriptor().UncompressedSize;
+  descriptor.CompressedSize = compressed.CompressedSize();
   const std::int64_t offset =
-      AppendBlobEntry(descriptor, &compressed->CompressedStream(), nullptr, 10422, 10145);
+      AppendBlobEntry(descriptor, &compressed.CompressedStream(), nullptr, 10422, 10145);
   SetBlobOffset(record, field_no, offset);
 }
 

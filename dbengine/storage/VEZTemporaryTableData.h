@@ -133,8 +133,8 @@ class TVEZTemporaryDatabaseData : public TVEZProcessDatabaseData {
   TVEZTableData* CreateTableData(TVEZCursor& cursor) override;
 };
 
-// The process's temporary database, made and listed in DatabaseDataList() at
-// start-up; it lives until the process ends.
+// The process's temporary database, made at the first call; it lives until
+// the process ends. DatabaseDataList() lists it from its own first use on.
 TVEZTemporaryDatabaseData& TemporaryDatabaseData();
 
 }  // namespace vez

@@ -52,6 +52,11 @@ class EListError : public Exception {
   using Exception::Exception;
 };
 
+// A mathematical routine given an argument outside its domain.
+class EMathError : public Exception {
+  using Exception::Exception;
+};
+
 // A stream that could not deliver or take the bytes asked for.
 class EReadError : public Exception {
   using Exception::Exception;

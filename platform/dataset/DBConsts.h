@@ -37,6 +37,7 @@ inline constexpr const char* SDataSetBusy =
 // Texts that the engine's dataset components raise as database errors.
 inline constexpr const char* SDatabaseNameMissing = "DatabaseName property is blank";
 inline constexpr const char* SDatabaseOpen = "Cannot perform this operation on an open database";
+inline constexpr const char* SDatabaseClosed = "Cannot perform this operation on a closed database";
 
 inline constexpr const char* STextTrue = "True";
 inline constexpr const char* STextFalse = "False";

@@ -59,6 +59,12 @@
 //                              reading FROM on, for ever, after "@appending";
 //                              FILE holds "COMMITTED PENDING" (rows), PENDING
 //                              past COMMITTED while a commit may be under way
+//   mixloop N M SEED [TABLE]   N random posts on this worker's rows of
+//                              measurement M in TABLE (default Data), each its
+//                              own commit: appends, updates of a row found
+//                              through IX_MeasTime, deletes; answers "DONE
+//                              APPENDED UPDATED DELETED LEFT" (LEFT the rows of
+//                              M that remain)
 //   checkrows                  the rows of measurement 1 must be readings
 //                              0..N-1 with IDs 1..N, in storage order and in
 //                              IX_MeasTime order; answers N
@@ -461,6 +467,9 @@ class Worker {
       answer = "ok";
     } else if (cmd == "appendloop") {
       AppendLoop(w.at(1), static_cast<std::uint32_t>(Int(w.at(2))), Int(w.at(3)));
+    } else if (cmd == "mixloop") {
+      answer = "ok " + MixLoop(Int(w.at(1)), Int(w.at(2)), static_cast<std::uint32_t>(Int(w.at(3))),
+                               TableName(w, 4));
     } else if (cmd == "checkrows") {
       answer = "ok " + std::to_string(CheckRows());
     } else {
@@ -510,19 +519,28 @@ class Worker {
   }
   // Never returns: the test kills the worker at a moment of its choosing.
   void AppendLoop(const std::string& progress_path, std::uint32_t seed, std::int32_t from) {
-    const int fd = ::open(progress_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot open " + progress_path);
     // One pwrite each: a killed process leaves either the old or the new pair.
-    const auto note = [fd](std::int64_t committed, std::int64_t pending) {
+    const auto write_line = [](int fd, std::int64_t committed, std::int64_t pending) {
       const std::string text = std::to_string(committed) + " " + std::to_string(pending) + "\n";
       char line[48] = {};
       std::copy(text.begin(), text.end(), line);
       if (::pwrite(fd, line, sizeof line, 0) != static_cast<ssize_t>(sizeof line)) std::exit(5);
     };
     std::int64_t committed = from;
-    // Noted before the cursor opens: a kill during the open must not leave
-    // an empty progress file behind.
-    note(committed, committed);
+    // The file appears under its name with its first pair already in it: a
+    // kill before that leaves no file, never an empty one.
+    const std::string first = progress_path + ".new";
+    const int first_fd = ::open(first.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (first_fd < 0) throw std::runtime_error("cannot open " + first);
+    write_line(first_fd, committed, committed);
+    ::close(first_fd);
+    if (::rename(first.c_str(), progress_path.c_str()) != 0)
+      throw std::runtime_error("cannot rename " + first);
+    const int fd = ::open(progress_path.c_str(), O_WRONLY);
+    if (fd < 0) throw std::runtime_error("cannot open " + progress_path);
+    const auto note = [&](std::int64_t done, std::int64_t pending) {
+      write_line(fd, done, pending);
+    };
     test::TTestLocalCursor& c = Cursor("Data");
     std::mt19937 rng(seed);
     WriteLine("@appending");
@@ -540,6 +558,58 @@ class Worker {
       committed += n;
       note(committed, committed);
     }
+  }
+  // Appends (half of the posts), updates and deletes of rows of measurement
+  // m; any refused post or engine error ends the loop with that error.
+  std::string MixLoop(std::int32_t n, std::int32_t m, std::uint32_t seed,
+                      const std::string& table) {
+    test::TTestLocalCursor& c = Cursor(table);
+    const std::int32_t index_id = test::TDiskTableEnv::IndexID(c, test::kDataIndexName);
+    if (c.KeyBuffer == nullptr) c.KeyBuffer = c.AllocateKeyRecordBuffer();
+    std::mt19937 rng(seed);
+    std::vector<std::int32_t> alive;
+    std::int32_t next = 0, appended = 0, updated = 0, deleted = 0;
+    const double measurement = m;
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::uint32_t kind = rng() % 4;
+      if (alive.empty() || kind < 2) {
+        const test::TDataRow row = test::MakeDataRow(measurement, next);
+        if (test::TDiskTableEnv::Append(c, row) <= 0)
+          throw std::runtime_error("append refused, error " + std::to_string(c.ErrorCode));
+        alive.push_back(next++);
+        ++appended;
+        continue;
+      }
+      const std::size_t at = rng() % alive.size();
+      test::TDataRow row = test::MakeDataRow(measurement, alive[at]);
+      c.IndexID = index_id;
+      c.InternalInitKeyBuffer(c.KeyBuffer);
+      std::uint8_t time[8];
+      PutLE<std::int32_t>(time, row.day);
+      PutLE<std::int32_t>(time + 4, row.ms);
+      SetRecordFieldData(test::kDataMeasurement, c.FieldDefs(), &measurement, c.KeyBuffer);
+      SetRecordFieldData(test::kDataTime, c.FieldDefs(), time, c.KeyBuffer);
+      c.KeyFieldCount = 2;
+      if (!c.FindKey(scEqual) || c.GetRecordBuffer(grmCurrent) != grrOK)
+        throw std::runtime_error("reading " + std::to_string(alive[at]) + " not found");
+      if (kind == 2) {
+        c.BeginEdit();
+        row = test::ReadDataRecord(c);
+        row.power = -i;
+        test::FillDataRecord(c, row);
+        c.InternalPost(false);
+        ++updated;
+      } else {
+        c.InternalDelete();
+        alive.erase(alive.begin() + static_cast<std::ptrdiff_t>(at));
+        ++deleted;
+      }
+      if (c.ErrorCode != cecOK)
+        throw std::runtime_error("post refused, error " + std::to_string(c.ErrorCode));
+    }
+    c.IndexID = -1;
+    return std::to_string(n) + " " + std::to_string(appended) + " " + std::to_string(updated) +
+           " " + std::to_string(deleted) + " " + std::to_string(alive.size());
   }
   std::int64_t CheckRows() {
     test::TTestLocalCursor& c = Cursor("Data");

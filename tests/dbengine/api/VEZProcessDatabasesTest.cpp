@@ -1,7 +1,8 @@
 // A program above the storage engine finds the process's memory and temporary
 // databases by name in the list alone. This file names neither engine class on
-// purpose: the linker then keeps the engines only because the list itself
-// needs them, as it will in the session layer and in the application.
+// purpose: the engines are linked and listed only because the list's first use
+// reaches their registration, as it will in the session layer and in the
+// application.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -90,6 +91,14 @@ struct ModelConfig {
   std::uint8_t mode;
   std::int32_t block_size;
 };
+
+std::string NameOf(const ModelConfig& c) {
+  return std::string(CompressionAlgorithmNames[c.alg]) + "_mode" + std::to_string(c.mode) +
+         "_block" + std::to_string(c.block_size);
+}
+void PrintTo(const ModelConfig& c, std::ostream* os) {
+  *os << NameOf(c);
+}
 
 class ModelTest : public ::testing::TestWithParam<ModelConfig> {};
 
@@ -205,11 +214,7 @@ INSTANTIATE_TEST_SUITE_P(VEZCompressedBLOBStreamTest, ModelTest,
                          ::testing::Values(ModelConfig{acaZLIB, 6, 16}, ModelConfig{acaZLIB, 0, 37},
                                            ModelConfig{acaBZIP, 1, 16}, ModelConfig{acaBZIP, 1, 64},
                                            ModelConfig{acaNone, 0, 16}),
-                         [](const auto& info) {
-                           return std::string(CompressionAlgorithmNames[info.param.alg]) + "_mode" +
-                                  std::to_string(info.param.mode) + "_block" +
-                                  std::to_string(info.param.block_size);
-                         });
+                         [](const auto& info) { return NameOf(info.param); });
 
 TEST(VEZCompressedBLOBStreamTest, NewBlobTakesTheDefaultBlockSizeOfItsMode) {
   const struct {

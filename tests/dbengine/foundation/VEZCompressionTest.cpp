@@ -4,8 +4,10 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,6 +17,12 @@
 #include "dbengine/foundation/VEZZlib.h"
 
 namespace vez {
+
+// The algorithm by name in test names and failure messages.
+static void PrintTo(TVEZCompressionAlgorithm a, std::ostream* os) {
+  *os << (a < std::size(CompressionAlgorithmNames) ? CompressionAlgorithmNames[a] : "?");
+}
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <set>
+#include <string>
 #include <tuple>
 
 #include "dbengine/foundation/VEZException.h"
@@ -129,6 +131,15 @@ struct ModelParams {
   int percent_of_steps = 100;
 };
 
+std::string NameOf(const ModelParams& p) {
+  return "page" + std::to_string(p.page_size) + (p.by_name ? "_names" : "_numbers") + "_range" +
+         std::to_string(p.key_range) + "_seed" + std::to_string(p.seed) + "_cache" +
+         std::to_string(p.cache_capacity) + "_steps" + std::to_string(p.percent_of_steps);
+}
+void PrintTo(const ModelParams& p, std::ostream* os) {
+  *os << NameOf(p);
+}
+
 class BTreeModelTest : public ::testing::TestWithParam<ModelParams> {};
 
 Row RandomRow(std::mt19937& rng, const ModelParams& p, std::int32_t serial) {
@@ -204,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Shapes, BTreeModelTest,
                                            // nodes and deep trees are common.
                                            ModelParams{96, false, 1000, 5, 1000, 50},
                                            ModelParams{96, false, 1000, 63, 1000, 50},
-                                           ModelParams{120, true, 0, 6, 1000, 50}));
+                                           ModelParams{120, true, 0, 6, 1000, 50}),
+                         [](const auto& info) { return NameOf(info.param); });
 
 // FindByCondition, first and last, for every operator against the model.
 TEST(BTreeSearchTest, FindByConditionMatchesModel) {

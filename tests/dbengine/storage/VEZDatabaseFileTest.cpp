@@ -210,6 +210,16 @@ TEST(VEZDatabaseFileTest, FindSignatureTable) {
       {"at the very end", 20018, {{20000, 76}}, true, 20000},
       {"signature cut by the end", 20010, {{20000, 76}}, false, 0},
       {"no signature", 50000, {}, false, 0},
+      {"last place looked at",
+       TVEZDatabaseFile::kSignatureSearchLimit + 200,
+       {{TVEZDatabaseFile::kSignatureSearchLimit - 1, 76}},
+       true,
+       TVEZDatabaseFile::kSignatureSearchLimit - 1},
+      {"past the search limit",
+       TVEZDatabaseFile::kSignatureSearchLimit + 200,
+       {{TVEZDatabaseFile::kSignatureSearchLimit, 76}},
+       false,
+       0},
       {"empty file", 0, {}, false, 0},
   };
   for (const auto& row : rows) {
@@ -230,6 +240,34 @@ TEST(VEZDatabaseFileTest, FindSignatureTable) {
     EXPECT_EQ(offset, row.found ? row.offset : -7);
     EXPECT_EQ(f.GetPosition(), 42);
   }
+}
+
+// A large file whose first bytes are damaged: the search reads the first
+// kSignatureSearchLimit bytes (and one window past them), not the whole file,
+// and a header further in is not taken.
+TEST(VEZDatabaseFileTest, SignatureSearchOfADamagedLargeFileIsBounded) {
+  ScratchDir dir;
+  const std::string name = dir.Path("big");
+  constexpr std::int64_t kSize = std::int64_t{64} << 20;
+  {
+    // Sparse: a header deep inside and nothing at the start.
+    const auto h = HeaderBytes(76);
+    platform::FileSystem& fs = platform::PosixFileSystem();
+    auto f = fs.CreateFile(name, platform::FileShare::kDenyNone);
+    f->Truncate(kSize);
+    f->WriteAt(kSize / 2, h.data(), h.size());
+    f->Close();
+  }
+  test::FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TVEZDatabaseFile f;
+  f.OpenFile(name, amReadOnly, smShareDenyNone);
+  std::int64_t offset = -7;
+  EXPECT_FALSE(f.FindSignature(offset));
+  EXPECT_EQ(offset, -7);
+  // One read of the head, then windows over the first MiB only.
+  const int windows = static_cast<int>(TVEZDatabaseFile::kSignatureSearchLimit / (10000 - 16)) + 1;
+  EXPECT_LE(fs.plan.reads, 1 + windows);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
@@ -81,6 +83,13 @@ struct Geometry {
   std::uint16_t extent;
 };
 
+std::string NameOf(const Geometry& g) {
+  return "page" + std::to_string(g.page_size) + "_extent" + std::to_string(g.extent);
+}
+void PrintTo(const Geometry& g, std::ostream* os) {
+  *os << NameOf(g);
+}
+
 class FreeSpaceModel : public ::testing::TestWithParam<Geometry> {};
 
 // Allocation and release against a set of used pages, across growth past
@@ -131,7 +140,8 @@ TEST_P(FreeSpaceModel, MatchesASetOfUsedPages) {
 // page sometimes follows a PFS page and sometimes stands alone.
 INSTANTIATE_TEST_SUITE_P(Geometries, FreeSpaceModel,
                          ::testing::Values(Geometry{48, 3}, Geometry{48, 2}, Geometry{56, 1},
-                                           Geometry{64, 5}));
+                                           Geometry{64, 5}),
+                         [](const auto& info) { return NameOf(info.param); });
 
 TEST(VEZDatabaseFreeSpaceManagerTest, GeometryOfTheDefaultPageSize) {
   ScratchDir dir;

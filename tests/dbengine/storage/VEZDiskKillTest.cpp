@@ -63,10 +63,7 @@ struct Progress {
 Progress ReadProgress(const std::string& path, std::int64_t rows_before) {
   std::ifstream in(path);
   Progress p;
-  if (!in) return {rows_before, rows_before};
-  // An empty file: the appender was killed between creating it and its
-  // first note, before any commit.
-  if (!(in >> p.committed >> p.pending)) return {rows_before, rows_before};
+  if (!in || !(in >> p.committed >> p.pending)) return {rows_before, rows_before};
   return p;
 }
 

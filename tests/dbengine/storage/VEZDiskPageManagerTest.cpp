@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -629,6 +630,56 @@ TEST(VEZDiskPageManagerTest, TwoHandlesConflictOnTheHeaderLock) {
   EXPECT_TRUE(two.LockFreeSpaceManager());
   EXPECT_FALSE(one.LockFreeSpaceManager());
   EXPECT_TRUE(two.UnlockFreeSpaceManager());
+}
+
+// A fake clock that runs a step at its n-th sleep (the other holder letting
+// its lock go while this one waits).
+class StepAtSleepClock : public platform::FakeClock {
+ public:
+  StepAtSleepClock(int at, std::function<void()> step) : at_(at), step_(std::move(step)) {}
+  void Sleep(std::uint32_t ms) override {
+    FakeClock::Sleep(ms);
+    if (++sleeps_ == at_) step_();
+  }
+
+ private:
+  int at_;
+  int sleeps_ = 0;
+  std::function<void()> step_;
+};
+
+// Every taker of the header lock waits while another handle holds it for a
+// moment, as the other locks of the file do, instead of failing at once.
+TEST(VEZDiskPageManagerTest, EveryTakerOfTheHeaderLockWaitsForItsHolder) {
+  ScratchDir dir;
+  const std::string name = dir.Path("w.vez");
+  MakeDatabase(name, 1);
+  const struct {
+    const char* what;
+    std::function<void(TVEZDiskPageManager&)> take;
+  } rows[] = {
+      {"page count", [](TVEZDiskPageManager& pm) { EXPECT_GT(pm.GetPageCount(), 0); }},
+      {"commit",
+       [](TVEZDiskPageManager& pm) {
+         ChangePage(pm, 2, 0x5C);
+         pm.ApplyChanges(kSession);
+       }},
+      {"allocation", [](TVEZDiskPageManager& pm) { EXPECT_GE(AddPageWith(pm, 0x6D), 0); }},
+      {"object id", [](TVEZDiskPageManager& pm) { EXPECT_GT(pm.GetNextObjectID(), 0); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    TVEZDiskPageManager holder, waiter;
+    Open(holder, name);
+    Open(waiter, name);
+    ASSERT_TRUE(holder.LockDBHeader());
+    StepAtSleepClock clock(7, [&] { holder.UnlockDBHeader(); });
+    platform::ScopedClock clock_scope(clock);
+    row.take(waiter);
+    EXPECT_EQ(clock.TotalSlept(), 7u * 20u);
+    EXPECT_EQ(waiter.LockDBHeaderCount(), 0);
+    waiter.CancelChanges(kSession);
+  }
 }
 
 TEST(VEZDiskPageManagerTest, ExclusiveOpenIsSingleUserThroughout) {

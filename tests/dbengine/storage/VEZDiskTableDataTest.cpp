@@ -4,16 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <new>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "dbengine/storage/VEZDiskPageManager.h"
+#include "dbengine/storage/VEZDiskTableData.h"
 #include "dbengine/storage/VEZInternalDBFile.h"
 #include "dbengine/storage/VEZSystemDirectory.h"
+#include "platform/core/Exceptions.h"
 #include "platform/os/File.h"
 #include "tests/common/AllocationCap.h"
 #include "tests/common/NativeError.h"
@@ -326,6 +333,132 @@ TEST_F(DiskTableDataTest, RepairOpenRecountsAWrongRecordCount) {
   EXPECT_EQ(TDiskTableEnv::Append(plain, MakeDataRow(1, 99)), 31);
 }
 
+// Fails the first read that touches [from, to) once armed: with an I/O error,
+// or as if memory ran out while it was served.
+struct OneReadFault {
+  std::int64_t from = 0, to = 0;
+  bool out_of_memory = false;
+  bool armed = false;
+  int hits = 0;
+  void Check(std::int64_t offset, std::size_t count) {
+    if (!armed || offset >= to || offset + static_cast<std::int64_t>(count) <= from) return;
+    armed = false;
+    ++hits;
+    if (out_of_memory) throw std::bad_alloc();
+    throw platform::EOSError(EIO, "injected read failure");
+  }
+};
+
+class OneReadFaultFile : public platform::FileWrapper {
+ public:
+  OneReadFaultFile(std::unique_ptr<platform::File> target, OneReadFault& fault)
+      : FileWrapper(std::move(target)), fault_(fault) {}
+  void ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    fault_.Check(offset, count);
+    FileWrapper::ReadAt(offset, buffer, count);
+  }
+  std::size_t ReadPartialAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    fault_.Check(offset, count);
+    return FileWrapper::ReadPartialAt(offset, buffer, count);
+  }
+
+ private:
+  OneReadFault& fault_;
+};
+
+class OneReadFaultFileSystem : public platform::FileSystemWrapper {
+ public:
+  OneReadFaultFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  OneReadFault fault;
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<OneReadFaultFile>(FileSystemWrapper::OpenFile(path, access, share),
+                                              fault);
+  }
+};
+
+// A repair open rebuilds a table only from damaged bytes: a read that fails
+// (an I/O error, memory running out) passes on and the file is not rewritten.
+TEST_F(DiskTableDataTest, RepairOpenRebuildsOnlyWhatIsDamaged) {
+  std::int64_t from = 0, to = 0;
+  {
+    TDiskTableEnv env(path, true, false);
+    env.CreateDataTable();
+    TTestLocalCursor& c = env.Open();
+    for (int n = 0; n < 30; ++n)
+      TDiskTableEnv::Append(c, MakeDataRow(1, n));
+    TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+    from = pm.GetPageOffset(env.Table("Data").MostUpdatedFilePageNo());
+    to = from + pm.PageSize();
+  }
+  const std::vector<std::uint8_t> stored = test::ReadAll(path);
+  const struct {
+    const char* what;
+    bool out_of_memory;
+  } rows[] = {{"read error", false}, {"out of memory", true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    OneReadFaultFileSystem fs;
+    fs.fault = {from, to, row.out_of_memory};
+    {
+      platform::ScopedFileSystem scope(fs);
+      TDiskTableEnv env(path, false, false);
+      TTestLocalCursor& repair = env.NewCursor("Data");
+      repair.IsRepairing = true;
+      fs.fault.armed = true;
+      if (row.out_of_memory) {
+        EXPECT_THROW(repair.Open(env.Table("Data")), std::bad_alloc);
+      } else {
+        EXPECT_EQ(test::NativeErrorOf([&] { repair.Open(env.Table("Data")); }), kErrPageRead);
+      }
+      EXPECT_EQ(fs.fault.hits, 1);
+      env.DropCursor(repair);
+    }
+    EXPECT_TRUE(test::ReadAll(path) == stored) << "the file was rewritten";
+  }
+  // With nothing failing, the sound table opens for repair as it is.
+  TDiskTableEnv env(path, false, false);
+  TTestLocalCursor& repair = env.NewCursor("Data");
+  repair.IsRepairing = true;
+  repair.Open(env.Table("Data"));
+  EXPECT_EQ(TDiskTableEnv::ReadAll(repair).size(), 30u);
+}
+
+TEST(DiskTableDataDamageTest, OnlyDamageCountsAsDamage) {
+  const struct {
+    const char* what;
+    std::function<void()> raise;
+    bool damage;
+  } rows[] = {
+      {"damaged most-updated block",
+       [] { throw EVEZException(20164, "Invalid table header data"); }, true},
+      {"index and count disagree",
+       [] { throw EVEZException(20292, "Invalid table RecordPageIndex"); }, true},
+      {"damaged index page", [] { throw EVEZException(20035, "Corrupt index page"); }, true},
+      {"internal file shorter than its head", [] { throw EVEZException(30388, "short"); }, true},
+      {"counter overflow", [] { throw platform::EIntOverflow(); }, true},
+      {"page read error", [] { throw EVEZException(kErrPageRead, "read"); }, false},
+      {"header read error", [] { throw EVEZException(10464, "read"); }, false},
+      {"journal error", [] { throw EVEZException(10481, "journal"); }, false},
+      {"system error", [] { throw platform::EOSError(EIO, "io"); }, false},
+      {"header locked", [] { throw EVEZException(20236, "Database is locked"); }, false},
+      {"page pinned by another session", [] { throw EVEZException(20090, "pinned"); }, false},
+      {"memory limit", [] { throw EVEZException(30004, "Memory limit exceeded"); }, false},
+      {"system memory", [] { throw EVEZException(30015, "GetMem error"); }, false},
+      {"heap", [] { throw std::bad_alloc(); }, false},
+      {"not an engine failure", [] { throw std::logic_error("bug"); }, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    try {
+      row.raise();
+      FAIL() << "nothing raised";
+    } catch (const std::exception& e) {
+      EXPECT_EQ(IsStoredDataDamage(e), row.damage);
+    }
+  }
+}
+
 TEST_F(DiskTableDataTest, DamagedMostUpdatedBlockIsRefusedAndChangesNothing) {
   TDiskTableEnv env(path, true, false);
   env.CreateDataTable();
@@ -375,33 +508,68 @@ TEST_F(DiskTableDataTest, DamagedMostUpdatedBlockIsRefusedAndChangesNothing) {
   EXPECT_EQ(TDiskTableEnv::ReadAll(c).size(), 5u);
 }
 
+// A metadata head whose sizes the table's own pages cannot hold is refused
+// before anything of that size is allocated (the allocator is capped near
+// what is in use, so an allocation of the claimed size fails loudly).
 TEST_F(DiskTableDataTest, DamagedMetadataSizeDoesNotAllocateWhatItClaims) {
   std::int32_t metadata_page = 0;
+  std::int32_t room = 0;
   {
     TDiskTableEnv env(path, true, false);
     env.CreateDataTable();
     env.Open();
     metadata_page = env.Table("Data").MetadataFilePageNo();
+    TVEZDiskPageManager& pm = *env.Db().DiskPageManager();
+    room = pm.DBHeader().TotalPageCount * pm.PageDataSize();
   }
-  {
-    // The head's decompressed size (data offset 5) claims almost 2 GiB.
-    TVEZDiskPageManager pm;
-    test::Open(pm, path, false, false);
-    std::uint8_t size[4];
-    PutLE<std::int32_t>(size, 0x7FFF0000);
-    pm.WritePageRegion(size, metadata_page, static_cast<std::uint16_t>(pm.PageHeaderSize() + 5), 4);
+  const std::vector<std::uint8_t> golden = test::ReadAll(path);
+  // Head at data offset 0: stored size at 1, decompressed size at 5,
+  // algorithm at 9; the chain is one page.
+  const struct {
+    const char* what;
+    std::int32_t stored;  // -1: as written
+    std::int32_t decompressed;
+    std::int32_t algorithm;  // -1: as written
+  } rows[] = {
+      {"decompressed size of almost 2 GiB", -1, 0x7FFF0000, -1},
+      {"stored size beyond the file", 1000000, 1000000 * 1000, -1},
+      {"stored size beyond the chain, inside the file", room - 100, (room - 100) * 1000, -1},
+      {"an algorithm metadata is never written with", -1, 5000000, acaBZIP},
+  };
+  ASSERT_GT(room, 1000);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::WriteAll(path, golden);
+    {
+      TVEZDiskPageManager pm;
+      test::Open(pm, path, false, false);
+      const auto at = [&](int offset) {
+        return static_cast<std::uint16_t>(pm.PageHeaderSize() + offset);
+      };
+      std::uint8_t value[4];
+      if (row.stored >= 0) {
+        PutLE<std::int32_t>(value, row.stored);
+        pm.WritePageRegion(value, metadata_page, at(1), 4);
+      }
+      PutLE<std::int32_t>(value, row.decompressed);
+      pm.WritePageRegion(value, metadata_page, at(5), 4);
+      if (row.algorithm >= 0) {
+        value[0] = static_cast<std::uint8_t>(row.algorithm);
+        pm.WritePageRegion(value, metadata_page, at(9), 1);
+      }
+    }
+    TDiskTableEnv env(path, false, false);
+    test::AllocationCap cap;
+    TTestLocalCursor& c = env.NewCursor("Data");
+    try {
+      c.Open(env.Table("Data"));
+      ADD_FAILURE() << "opened a table with damaged metadata";
+    } catch (const EVEZException& e) {
+      EXPECT_FALSE(test::IsMemoryError(e)) << e.what();
+      EXPECT_EQ(e.NativeError(), 30388);
+    }
+    EXPECT_FALSE(env.Table("Data").IsOpen());
   }
-  TDiskTableEnv env(path, false, false);
-  test::AllocationCap cap;
-  TTestLocalCursor& c = env.NewCursor("Data");
-  try {
-    c.Open(env.Table("Data"));
-    FAIL() << "opened a table with damaged metadata";
-  } catch (const EVEZException& e) {
-    EXPECT_FALSE(test::IsMemoryError(e)) << e.what();
-    EXPECT_EQ(e.NativeError(), 30388);
-  }
-  EXPECT_FALSE(env.Table("Data").IsOpen());
 }
 
 TEST_F(DiskTableDataTest, FailedCommitOfAnInsertIsCancelledAndTheStateReloaded) {

@@ -232,6 +232,7 @@ TEST(VEZInternalFilesTest, DamagedTransactedFilesRaiseAndChangeNothing) {
     TVEZInternalDBTransactedAccessFile f(&pm, kPageTypeTableMetaData);
     f.OpenFile(start);
     std::vector<std::uint8_t> back(6000);
+    EXPECT_EQ(NativeErrorOf([&] { f.GetCheckedSize(kInternal); }), row.error);
     EXPECT_EQ(NativeErrorOf([&] { f.ReadFile(kInternal, back.data(), 6000, true); }), row.error);
     pm.CloseDatabase();
     EXPECT_EQ(ReadAll(name), damaged);

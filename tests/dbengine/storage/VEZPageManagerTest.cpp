@@ -149,6 +149,40 @@ TEST_F(PageCacheTest, EvictionSkipsPinnedPages) {
   EXPECT_EQ(pm2.counts.read, 3);
 }
 
+// The pin holder gives its page back on every path: at scope end, when moved
+// over, when reset or released; a detached pin is the caller's.
+TEST_F(PageCacheTest, PinnedPageHolderGivesThePageBackOnEveryPath) {
+  const auto pin = [&](std::int32_t no) {
+    return TVEZPinnedPage(&pm, pm.GetPage(1, no, kPageTypeTableRecord, false));
+  };
+  TVEZPage* seven = nullptr;
+  {
+    TVEZPinnedPage held = pin(7);
+    seven = held.get();
+    EXPECT_EQ(seven->UseCount(), 1);
+    TVEZPinnedPage moved(std::move(held));
+    EXPECT_FALSE(held);
+    EXPECT_EQ(moved->UseCount(), 1);
+    moved = pin(8);  // seven is given back
+    EXPECT_EQ(seven->UseCount(), 0);
+    moved.Reset(pm.GetPage(1, 9, kPageTypeTableRecord, false));
+    EXPECT_EQ(pm.SharedPages().Find(8)->UseCount(), 0);
+  }
+  EXPECT_EQ(pm.SharedPages().Find(9)->UseCount(), 0);
+  TVEZPinnedPage released = pin(7);
+  released.Release();
+  EXPECT_FALSE(released);
+  EXPECT_EQ(seven->UseCount(), 0);
+  TVEZPage* detached = nullptr;
+  {
+    TVEZPinnedPage holder = pin(7);
+    detached = holder.Detach();
+  }
+  EXPECT_EQ(detached->UseCount(), 1);
+  pm.PutPage(detached);
+  EXPECT_EQ(detached->UseCount(), 0);
+}
+
 TEST_F(PageCacheTest, PinsAndOtherSessions) {
   TVEZPage* a = pm.GetPage(1, 7, kPageTypeTableRecord, false);
   TVEZPage* b = pm.GetPage(1, 7, kPageTypeTableRecord, false);

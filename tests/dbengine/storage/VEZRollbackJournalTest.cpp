@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -706,6 +708,156 @@ TEST(VEZRollbackJournalTest, JournalOfAFinishedCommitIsKeptAndDamagedOneNeverApp
   }
 }
 
+// Sound journals that were not written for the file beside them, or whose
+// sizes and records that file cannot justify, are never applied blindly: the
+// file is not grown on their word, nothing is written outside whole pages on
+// page boundaries, and a journal of another file (or another state of this
+// one) is dropped whatever its records are.
+TEST(VEZRollbackJournalTest, JournalsThatDoNotFitTheFileBesideThemAreNotApplied) {
+  ScratchDir dir;
+  const std::string name = dir.Path("fit.vez");
+  Scenario s = MakeScenarioBase(name, 2);
+  // Another database of the same page size and header state, with other
+  // pages: what a user copies over the name of a crashed one.
+  const std::string other_name = dir.Path("other.vez");
+  MakeScenarioBase(other_name, 7);
+  const std::vector<std::uint8_t> other = ReadAll(other_name);
+  ASSERT_EQ(TVEZDBHeader::Decode(other.data()).State,
+            TVEZDBHeader::Decode(ReadAll(name).data()).State);
+  SnapshotFileSystem fs(name);
+  RecordCommit(fs, name, s, true);
+  FilePair torn;
+  for (const FilePair& p : fs.pairs)
+    if (!p.journal.empty() && p.journal[0] == 'V' &&
+        TVEZDBHeader::Decode(p.db.data()).WriteChangesState == 1)
+      torn = p;
+  ASSERT_FALSE(torn.db.empty());
+  TVEZJournalContents journal;
+  ASSERT_TRUE(DecodeJournal(torn.journal.data(), torn.journal.size(), journal));
+  const FilePair after = fs.pairs.back();  // the commit written whole
+  constexpr std::int64_t kFirstPage = 380;
+  const auto first_page_record = [](TVEZJournalContents& j) -> TVEZJournalRecord& {
+    for (TVEZJournalRecord& r : j.Records)
+      if (r.Kind == TVEZJournalRecordKind::Page) return r;
+    throw std::logic_error("no page record");
+  };
+  const auto header_record = [](TVEZJournalContents& j) -> TVEZJournalRecord& {
+    for (TVEZJournalRecord& r : j.Records)
+      if (r.Kind == TVEZJournalRecordKind::HeaderArea && r.Length == 76) return r;
+    throw std::logic_error("no header record");
+  };
+  enum class Outcome { kUndone, kDroppedTorn, kDroppedSound };
+  const struct {
+    const char* what;
+    const std::vector<std::uint8_t>* db;
+    std::function<void(TVEZJournalContents&)> change;
+    Outcome outcome;
+  } rows[] = {
+      {"as written", &torn.db, [](TVEZJournalContents&) {}, Outcome::kUndone},
+      {"original size of 64 GiB", &torn.db,
+       [](TVEZJournalContents& j) { j.OriginalFileSize = std::int64_t{64} << 30; },
+       Outcome::kUndone},
+      {"a page far past the end of the file", &torn.db,
+       [&](TVEZJournalContents& j) {
+         TVEZJournalRecord far = first_page_record(j);
+         far.Offset = kFirstPage + std::int64_t{100000} * 512;
+         j.Records.push_back(far);
+       },
+       Outcome::kDroppedTorn},
+      {"a page record at offset 0", &torn.db,
+       [&](TVEZJournalContents& j) { first_page_record(j).Offset = 0; }, Outcome::kDroppedTorn},
+      {"a page record off the page boundaries", &torn.db,
+       [&](TVEZJournalContents& j) { first_page_record(j).Offset += 100; }, Outcome::kDroppedTorn},
+      {"a page record shorter than a page", &torn.db,
+       [&](TVEZJournalContents& j) {
+         TVEZJournalRecord& r = first_page_record(j);
+         r.Length = 100;
+         r.OldImage.resize(100);
+       },
+       Outcome::kDroppedTorn},
+      {"original size shorter than the old header's pages", &torn.db,
+       [](TVEZJournalContents& j) { j.OriginalFileSize = kFirstPage + 512; },
+       Outcome::kDroppedTorn},
+      {"a header-area record reaching into page 0", &torn.db,
+       [](TVEZJournalContents& j) {
+         TVEZJournalRecord r;
+         r.Kind = TVEZJournalRecordKind::HeaderArea;
+         r.Offset = kFirstPage - 4;
+         r.Length = 8;
+         r.OldImage.assign(8, 0xEE);
+         j.Records.push_back(r);
+       },
+       Outcome::kDroppedTorn},
+      {"an added page the old header did not count", &torn.db,
+       [](TVEZJournalContents& j) { j.AddedPages.push_back(1 << 20); }, Outcome::kDroppedTorn},
+      {"header state of another file", &torn.db,
+       [&](TVEZJournalContents& j) {
+         j.HeaderState += 5;
+         TVEZJournalRecord& h = header_record(j);
+         PutLE<std::int32_t>(h.OldImage.data() + 38, j.HeaderState);
+       },
+       Outcome::kDroppedTorn},
+      {"page size of another file", &torn.db,
+       [&](TVEZJournalContents& j) {
+         PutLE<std::uint16_t>(header_record(j).OldImage.data() + 26, 1024);
+       },
+       Outcome::kDroppedTorn},
+      {"no header record: a small change's journal beside a finished file", &after.db,
+       [&](TVEZJournalContents& j) {
+         TVEZJournalRecord id;
+         id.Kind = TVEZJournalRecordKind::HeaderArea;
+         id.Offset = kFirstPage - 4;
+         id.Length = 4;
+         id.NewCrc = 0xDEADBEEF;
+         id.OldImage.assign(4, 0);
+         j.HeaderState = TVEZDBHeader::Decode(after.db.data()).State;
+         j.OriginalFileSize = kFirstPage + 2 * 512;
+         j.IsCommit = false;
+         j.AddedPages.clear();
+         j.Records = {id};
+       },
+       Outcome::kDroppedSound},
+      {"the torn journal beside another database of its state", &other, [](TVEZJournalContents&) {},
+       Outcome::kDroppedSound},
+  };
+  const std::string check = dir.Path("check.vez");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    TVEZJournalContents j = journal;
+    row.change(j);
+    const std::vector<std::uint8_t>& db = *row.db;
+    PutFiles(check, db, EncodeJournal(j));
+    TVEZDiskPageManager pm;
+    Opened o;
+    try {
+      o = Open(pm, check);
+    } catch (const EVEZException& e) {
+      ADD_FAILURE() << "the open raised " << e.what();
+      continue;
+    }
+    const auto size = std::filesystem::file_size(check);
+    EXPECT_LE(size, db.size()) << "the file grew";
+    if (size > db.size()) continue;
+    const std::vector<std::uint8_t> now = ReadAll(check);
+    switch (row.outcome) {
+      case Outcome::kUndone:
+        EXPECT_EQ(pm.RecoveredChanges(), 1);
+        EXPECT_FALSE(o.repair_needed);
+        EXPECT_EQ(PageFill(pm, s.a).first, 1);
+        EXPECT_EQ(PageFill(pm, s.b).first, 2);
+        break;
+      case Outcome::kDroppedTorn:
+      case Outcome::kDroppedSound:
+        EXPECT_EQ(pm.RecoveredChanges(), 0);
+        EXPECT_TRUE(now == db) << "the file was written";
+        EXPECT_EQ(o.repair_needed, row.outcome == Outcome::kDroppedTorn);
+        break;
+    }
+    pm.CloseDatabase();
+    EXPECT_EQ(ReadAll(check + "-journal")[0], 0) << "the journal was left to be applied later";
+  }
+}
+
 TEST(VEZRollbackJournalTest, RecoveryCallOfAnOpenManagerUndoesAChangeTornElsewhere) {
   ScratchDir dir;
   const std::string name = dir.Path("live.vez");
@@ -785,6 +937,22 @@ TEST(VEZRollbackJournalTest, SmallChangesAreJournaledAndSyncedByDurability) {
     const std::int32_t id = pm.GetNextObjectID();
     EXPECT_EQ(pm.GetNextObjectID(), id + 1);
     EXPECT_EQ(fs.plan.syncs, 2 * row.syncs);
+    if (row.durability == TVEZDurability::Off) continue;
+    // The object id's journal names the header too, which the change left as
+    // it was: recovery tells this file from another by it.
+    std::vector<std::uint8_t> last = ReadAll(name + "-journal");
+    ASSERT_GE(last.size(), kJournalHeadSize);
+    std::memcpy(last.data(), "VEZJRNL\x01", 8);
+    TVEZJournalContents journal;
+    ASSERT_TRUE(DecodeJournal(last.data(), last.size(), journal));
+    int headers = 0;
+    for (const TVEZJournalRecord& r : journal.Records) {
+      if (r.Kind != TVEZJournalRecordKind::HeaderArea || r.Length != 76) continue;
+      ++headers;
+      EXPECT_EQ(r.Offset, 0);
+      EXPECT_EQ(r.NewCrc, UpdateCrc32(0, r.OldImage.data(), 76));
+    }
+    EXPECT_EQ(headers, 1);
   }
 }
 

@@ -4,11 +4,24 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
+#include <ostream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vez {
+
+// The conditions by their short names in test names and failure messages.
+static const char* Name(TVEZSearchCondition s) {
+  static const char* names[] = {"None", "Eq", "Lo", "Gr", "LE", "GE"};
+  return s < std::size(names) ? names[s] : "?";
+}
+static void PrintTo(TVEZSearchCondition s, std::ostream* os) {
+  *os << Name(s);
+}
+
 namespace {
 
 // Keys and records are two one-byte columns compared as unsigned bytes, so a
@@ -71,11 +84,6 @@ struct Cond {
   }
 };
 
-const char* Name(TVEZSearchCondition s) {
-  static const char* names[] = {"None", "Eq", "Lo", "Gr", "LE", "GE"};
-  return names[s];
-}
-
 // Every cell of the intersection table, for every pair of keys and key field
 // counts: an empty outcome means no record satisfies both, a merged one
 // selects exactly the records that satisfy both, and "both" keeps both.
@@ -122,7 +130,11 @@ INSTANTIATE_TEST_SUITE_P(AllPairs, IntersectTableTest,
                          ::testing::Combine(::testing::Values(scEqual, scLower, scGreater,
                                                               scLowerEqual, scGreaterEqual),
                                             ::testing::Values(scEqual, scLower, scGreater,
-                                                              scLowerEqual, scGreaterEqual)));
+                                                              scLowerEqual, scGreaterEqual)),
+                         [](const auto& info) {
+                           return std::string(Name(std::get<0>(info.param))) + "_" +
+                                  Name(std::get<1>(info.param));
+                         });
 
 TEST(ScanConditionOptimizerTest, OutcomeCellsOfTheTable) {
   using O = TVEZIntersectOutcome;
