@@ -103,9 +103,6 @@ class Table : public TVEZTableData {
                          TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
   void FreeDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
                           TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
-  bool InsertRecord(TVEZCursor&) override { return false; }
-  bool DeleteRecord(TVEZCursor&) override { return false; }
-  bool UpdateRecord(TVEZCursor&) override { return false; }
   void InternalSetRecNo(TVEZCursor&, std::int64_t) override {}
   std::int64_t InternalGetRecNo(TVEZCursor&) override { return 0; }
   std::int64_t InternalGetRecordCount(TVEZCursor&) override { return RecordManager()->RecordCount; }

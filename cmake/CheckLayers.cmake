@@ -26,9 +26,9 @@ set(allow_dbengine/api ${allow_dbengine/storage} dbengine/api)
 set(allow_dbengine/sql ${allow_dbengine/api} dbengine/sql)
 set(engine_all ${allow_dbengine/sql})
 # Benchmarks may drive the layers through the tests' fakes, and measure the
-# application's own code.
+# application's own code (with its test stand-ins).
 set(allow_bench ${engine_all} bench tests/common tests/platform/dataset tests/dbengine/storage
-                app)
+                app tests/app/support)
 set(layers platform/core platform/os platform/dataset platform/ui dbengine/foundation
            dbengine/storage dbengine/api dbengine/sql bench)
 # The platform and the engine never see Qt: its headers all begin with Q.

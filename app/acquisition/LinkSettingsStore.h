@@ -4,9 +4,10 @@
 // database implements it; tests use an in-memory version.
 //
 // Reading a serial or simulated-meter setting of a shaft without a row
-// creates the row with the defaults below first. The writers of those rows
-// expect the row to exist (their callers read the settings first); without
-// one they write nothing.
+// creates the row with the defaults below first; so does writing the serial
+// settings. The writers of the link mode and of the simulated meter's
+// settings expect the row to exist (their callers read the settings first);
+// without one they write nothing.
 //
 // Errors: the store's own errors (an engine error) pass to the caller.
 //
@@ -45,7 +46,7 @@ class LinkSettingsStore {
   virtual void setComMode(int aIndex, const std::string& aComMode) = 0;
 
   // auto: port number and baud rate (row created with port aIndex + 1,
-  // baud 4800).
+  // baud 4800, by any of the three).
   virtual int GetAutoComPort(int aIndex) = 0;
   virtual int GetAutoComBaud(int aIndex) = 0;
   virtual void SetAutoComSettings(int aIndex, int aBaud, int aPort) = 0;

@@ -24,6 +24,8 @@ class RunData {
   RunData& operator=(const RunData&) = delete;
   virtual ~RunData() = default;
 
+  // The run's record ID in the log (the engine's auto-increment value).
+  virtual int RunId() const = 0;
   virtual std::string RunName() const = 0;
   virtual std::string Comments() const = 0;
   virtual platform::TDateTime StartTime() const = 0;
@@ -32,6 +34,10 @@ class RunData {
   virtual std::size_t ShaftCount() const = 0;
   // REQUIRES: shaft < ShaftCount().
   virtual TShaftDataSet& ShaftDataSet(std::size_t shaft) = 0;
+  // The shaft's number in the vessel (shaft index + 1) that recorded the
+  // data set; the first data set is not always shaft 1.
+  // REQUIRES: shaft < ShaftCount().
+  virtual int ShaftId(std::size_t shaft) const = 0;
 
   // The start date in the process's short date format (en-GB dd/mm/yyyy).
   std::string RunStartDate() const;

@@ -56,6 +56,8 @@ TVEZPassDialog::TVEZPassDialog(QWidget* parent) : QDialog(parent) {
   Label1 = new QLabel(QStringLiteral("Password:"), this);
   Pass = new QLineEdit(this);
   Pass->setEchoMode(QLineEdit::Password);
+  // Each typed character shows as "*", whatever the style's own mask.
+  Pass->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
   Label1->setBuddy(Pass);
   cbOk = new QPushButton(QStringLiteral("OK"), this);
   cbOk->setDefault(true);
@@ -133,6 +135,8 @@ void TfrmWait::CloseWait() {
   closed_ = true;
   in_background_ = false;
   hide();
+  // The finished work brings the program back, from background mode too.
+  RestoreProgram();
 }
 
 void TfrmWait::reject() {
@@ -166,9 +170,16 @@ void TfrmWait::BackgroundMode() {
 void TfrmWait::ApplicationStateChanged(Qt::ApplicationState state) {
   if (!in_background_ || state != Qt::ApplicationActive) return;
   in_background_ = false;
+  RestoreProgram();
+  // The wait starts over with its message: the window comes after the delay
+  // if the work is not half done by then.
+  if (!closed_) Show(lMessage->text());
+  QCoreApplication::processEvents();
+}
+
+void TfrmWait::RestoreProgram() {
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w != this && w->isMinimized()) w->showNormal();
-  if (!closed_) show();
 }
 
 bool QtEngineUi::PromptPassword(const std::string& name, std::string& password) {

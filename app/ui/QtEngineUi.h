@@ -4,7 +4,7 @@
 // installs one (platform::ScopedEngineUi) for its whole run.
 //
 // TVEZPassDialog: "Database authentication", the database's name above a
-// password edit that shows no characters, OK and Cancel.
+// password edit that shows "*" for each character, OK and Cancel.
 //
 // TfrmWait: "Please Wait...", a message, a progress bar (0 to 100), "Abort"
 // and "Background Mode". It stays hidden for its first half second, and
@@ -12,7 +12,9 @@
 // flashes a window); MakeVisible shows it at once. While shown, the other
 // windows of the program take no input. "Abort" (or Escape) asks the work
 // to stop; "Background Mode" hides it and minimises the program's windows
-// until the program is brought back.
+// until the program is brought back, when the wait starts over (not
+// aborted, shown after the delay if the work is not half done). Closing the
+// wait brings back the program's minimised windows.
 //
 // Texts cross into Qt as Windows-1252.
 //
@@ -77,6 +79,8 @@ class TfrmWait : public QDialog {
   void ShowFormOnTimer();
   void BackgroundMode();
   void ApplicationStateChanged(Qt::ApplicationState state);
+  // Shows the program's minimised windows again.
+  void RestoreProgram();
 
   bool terminated_ = false;
   bool closed_ = false;

@@ -41,8 +41,11 @@ bool QtPrinter::ChoosePrinter() {
 }
 
 void QtPrinter::Print(const std::string& documentName, const PageRenderer& render) {
-  if (printer_.outputFormat() == QPrinter::NativeFormat && printer_.printerName().isEmpty())
-    throw platform::Exception("There is no printer to print on");
+  // Without any printer Qt falls back to a PDF printer without a file.
+  const bool no_printer = printer_.outputFormat() == QPrinter::NativeFormat
+                              ? printer_.printerName().isEmpty()
+                              : printer_.outputFileName().isEmpty();
+  if (no_printer) throw platform::Exception("There is no printer to print on");
   if (!printer_.isValid()) throw platform::Exception("The printer cannot be used");
   printer_.setDocName(ToQString(documentName));
   render(printer_);

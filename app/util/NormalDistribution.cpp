@@ -7,9 +7,10 @@
 namespace rvx {
 
 long double NormalPdf(long double x) {
-  // 1 / sqrt(2 pi)
-  constexpr long double kInvSqrt2Pi = 0.398942280401432677939946059934381868L;
-  return std::exp(-x * x / 2) * kInvSqrt2Pi;
+  // Divided by sqrt(2 pi), not multiplied by its reciprocal: the two differ
+  // in the last place for many x.
+  static const long double kSqrt2Pi = std::sqrt(2 * 3.141592653589793238462643383279502884L);
+  return std::exp(-x * x / 2) / kSqrt2Pi;
 }
 
 float StdNormalCdf(long double x) {

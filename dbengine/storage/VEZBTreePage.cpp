@@ -6,6 +6,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -56,7 +57,9 @@ void TVEZBTreePagePutter::operator()(TVEZBTreePage* page) const noexcept {
 }
 
 TVEZBTreePage::TVEZBTreePage(TVEZPage* page, TVEZBTreeKeyRef* key_ref)
-    : TVEZPageController(page), key_ref_(key_ref), leaf_controller_(this), node_controller_(this) {}
+    : TVEZPageController(page), key_ref_(key_ref), leaf_controller_(this), node_controller_(this) {
+  RVX_INVARIANT(page->UseCount() > 0, "a B-tree page is read only while pinned");
+}
 
 namespace {
 // A view on a page just taken from the cache; the page goes back when the

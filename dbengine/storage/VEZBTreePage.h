@@ -24,8 +24,9 @@
 // kErrorCorruptIndexPage instead of a crash or an endless walk.
 //
 // Failure: a tree operation that raises midway leaves pages it already
-// changed dirty in the session's dirty list; the caller must then cancel the
-// session's changes (TVEZPageManager::CancelChanges) rather than apply them.
+// changed dirty in the session's dirty list; the caller must then roll back
+// to a savepoint or cancel the session's changes (VEZPageManager.h) rather
+// than apply them.
 // Page views taken inside an operation are put back on every path.
 //
 // Thread safety: none; the table data serialises operations on one tree.

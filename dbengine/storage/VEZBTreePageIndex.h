@@ -11,8 +11,8 @@
 // page once. Anything else raises kErrorCorruptIndexPage naming the page.
 //
 // Failure: an operation that raises midway may leave pages it already changed
-// in the session's dirty list; the caller cancels the session's changes
-// (TVEZPageManager::CancelChanges) instead of applying them.
+// in the session's dirty list; the caller rolls back to a savepoint or
+// cancels the session's changes (VEZPageManager.h) instead of applying them.
 //
 // Thread safety: none; the disk table data serialises calls.
 #pragma once

@@ -6,13 +6,13 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
+#include "dbengine/storage/VEZBaseRecordManager.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZKeyPathMoves.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
-#include "dbengine/storage/VEZTableData.h"
 
 namespace vez {
 
@@ -76,12 +76,12 @@ TVEZBTreePageHolder TVEZBTreeRecordIndex::Root(std::int32_t session_id,
 }
 
 std::int32_t TVEZBTreeRecordIndex::CurrentTableState() const {
-  const TVEZBaseRecordManager* records = FIndexManager->TableData()->RecordManager();
+  const TVEZBaseRecordManager* records = FIndexManager->RecordManager();
   return records != nullptr ? records->TableState : 0;
 }
 
 void TVEZBTreeRecordIndex::LayoutKey() {
-  FKeyRef.Assign(*FIndexDef, FIndexManager->TableData());
+  FKeyRef.Assign(*FIndexDef, FIndexManager->KeyRecordSource());
   FKeyRef.SetReferenceSize(kRefSize);
 }
 
@@ -132,7 +132,7 @@ void TVEZBTreeRecordIndex::CreateIndex(TVEZCursor* cursor, TVEZIndexDef& index_d
   ForgetScanResume();
   TVEZIndex::CreateIndex(cursor, index_def);
   LayoutKey();
-  const std::int32_t session_id = TVEZTableData::SessionIDOf(cursor);
+  const std::int32_t session_id = cursor != nullptr ? cursor->SessionID() : -2;
   {
     TVEZBTreePageHolder root = TVEZBTreePage::AddIndexPage(Pages(), &FKeyRef, session_id);
     root->InitAsRoot();
@@ -141,12 +141,11 @@ void TVEZBTreeRecordIndex::CreateIndex(TVEZCursor* cursor, TVEZIndexDef& index_d
     FIndexDef->RootPageNo = root->PageNo();
   }
   if (cursor == nullptr) return;
-  TVEZTableData& table = *FIndexManager->TableData();
   if (TVEZSessionLayerServices* services = SessionLayerServices()) {
     std::unique_ptr<TVEZCursor> local = services->CreateLocalCursor();
     local->Session = cursor->Session;
     local->TableName = cursor->TableName;
-    services->OpenLocalCursor(*local, table);
+    services->OpenLocalCursor(*local, *FIndexManager->TableData());
     local->CurrentRecordBuffer = local->AllocateRecordBuffer();
     try {
       while (local->GetRecordBuffer(grmNext) == grrOK)
@@ -160,7 +159,7 @@ void TVEZBTreeRecordIndex::CreateIndex(TVEZCursor* cursor, TVEZIndexDef& index_d
   }
   // No session layer linked in (the engine's own tests and tools): the same
   // records, in the same order, straight from the record manager.
-  TVEZBaseRecordManager* records = table.RecordManager();
+  TVEZBaseRecordManager* records = FIndexManager->RecordManager();
   if (records == nullptr) return;
   TRecordBlock record(records->RecordBufferSize);
   TVEZNavigationInfo info;
@@ -195,7 +194,7 @@ void TVEZBTreeRecordIndex::EmptyIndex(std::int32_t session_id) {
 }
 
 void TVEZBTreeRecordIndex::RebuildTemporaryIndex(TVEZCursor* cursor) {
-  DropIndex(TVEZTableData::SessionIDOf(cursor));
+  DropIndex(cursor != nullptr ? cursor->SessionID() : -2);
   TVEZIndexDef own;
   own.Assign(*FIndexDef);
   CreateIndex(cursor, own);
@@ -233,7 +232,7 @@ void TVEZBTreeRecordIndex::ReadEntry(std::int32_t session_id, TVEZNavigationInfo
   info.GetRecordMode = grmCurrent;
   info.GetRecordResult = grrOK;
   try {
-    FIndexManager->TableData()->RecordManager()->GetRecordBuffer(session_id, info);
+    FIndexManager->RecordManager()->GetRecordBuffer(session_id, info);
   } catch (...) {
     info.GetRecordMode = mode;
     throw;
@@ -368,6 +367,10 @@ void TVEZBTreeRecordIndex::GetRecordIDByIndexPosition(std::int32_t session_id,
   }
 }
 
+std::int32_t TVEZBTreeRecordIndex::GetEntrySize() {
+  return FKeyRef.ShortKeySize() + FKeyRef.ReferenceSize();
+}
+
 std::int32_t TVEZBTreeRecordIndex::GetMaxEntriesPerPage() {
   return Pages()->PageDataSize() / (FKeyRef.ShortKeySize() + 4);
 }
@@ -474,7 +477,7 @@ void TVEZBTreeRecordIndex::RememberEntry(std::int32_t session_id, TVEZBTreeSearc
   info.TableState = CurrentTableState();
   info.Record.clear();
   if (!FKeyRef.HasTruncatedParts()) return;
-  TVEZTableData& table = *FIndexManager->TableData();
+  TVEZKeyRecordSource& table = *FIndexManager->KeyRecordSource();
   info.Record.resize(static_cast<std::size_t>(std::max(table.GetMemoryRecordBufferSize(), 1)));
   if (table.ReadRecord(session_id, TVEZPageItemID::Decode(info.Reference), info.Record.data()) !=
       grrOK)
@@ -727,13 +730,12 @@ bool TVEZBTreeRecordIndex::CanUpdateRecord(std::int32_t session_id, const std::u
 }
 
 void TVEZBTreeRecordIndex::InsertRecord(TVEZCursor& cursor) {
-  InsertEntry(TVEZTableData::SessionIDOf(&cursor), cursor.CurrentRecordBuffer,
-              cursor.CurrentRecordID);
+  InsertEntry(cursor.SessionID(), cursor.CurrentRecordBuffer, cursor.CurrentRecordID);
 }
 
 void TVEZBTreeRecordIndex::DeleteRecord(TVEZCursor& cursor) {
   ForgetScanResume();
-  const std::int32_t session_id = TVEZTableData::SessionIDOf(&cursor);
+  const std::int32_t session_id = cursor.SessionID();
   const std::vector<std::uint8_t> key = ShortKey(cursor.CurrentRecordBuffer);
   std::uint8_t reference[kRefSize];
   cursor.CurrentRecordID.Encode(reference);
@@ -747,7 +749,7 @@ void TVEZBTreeRecordIndex::UpdateRecord(TVEZCursor& cursor, bool before_new_reco
   if (CompareRecordBuffersByIndex(cursor.EditRecordBuffer, cursor.CurrentRecordBuffer,
                                   FKeyRef.PartCount()) == 0)
     return;
-  const std::int32_t session_id = TVEZTableData::SessionIDOf(&cursor);
+  const std::int32_t session_id = cursor.SessionID();
   if (!before_new_record_is_stored) {
     InsertEntry(session_id, cursor.CurrentRecordBuffer, cursor.CurrentRecordID);
     return;

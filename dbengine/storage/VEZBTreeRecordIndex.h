@@ -16,7 +16,8 @@
 // for the life of the tree (RootPageNo in the index def; -1: no tree).
 //
 // Failure: an operation that raises midway may leave changed pages in the
-// session's dirty list (see VEZBTreePage.h); the caller cancels them.
+// session's dirty list (see VEZBTreePage.h); the table data's record change
+// rolls them back to its savepoint (VEZTableData.h).
 //
 // Thread safety: none; the table data's lock serialises calls.
 #pragma once
@@ -118,6 +119,8 @@ class TVEZBTreeRecordIndex : public TVEZIndex {
   // deleted before the record is stored (20250 when missing), inserted after.
   void UpdateRecord(TVEZCursor& cursor, bool before_new_record_is_stored) override;
   std::int32_t GetMaxEntriesPerPage() override;
+  // A short key and a record identity.
+  std::int32_t GetEntrySize() override;
   void GetRecordIDByIndexPosition(std::int32_t session_id, const TVEZKeyPath& position,
                                   TVEZPageItemID& record_id) override;
 

@@ -14,6 +14,13 @@
 #include <memory>
 #include <string>
 
+#include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZTypes.h"
+
+namespace platform {
+class Variant;
+}
+
 namespace vez {
 
 class TVEZVariant;
@@ -38,6 +45,39 @@ class TVEZBaseExpression {
   // one expression with nothing left over; a parse error gives false and
   // raises nothing.
   virtual bool ParseForDefaultValueExpression(const std::string& text) = 0;
+
+  // The cursor's dataset filter, Locate and record-match test. Each replaces
+  // the tree and binds its field references to cursor at once (a column the
+  // cursor lacks raises 30115). On an error the expression is left empty.
+  // An expression of an engine without a parser raises 30058.
+  //
+  // Parses filter as one condition. Comparisons and LIKE get
+  // case_insensitive; with partial_key a string constant ending in '*'
+  // compares as a prefix without the '*'. Blank text raises 30119, text that
+  // is no condition a parse error naming the token, and a token left after
+  // the condition 20260.
+  virtual void ParseForFilter(TVEZCursor* /*cursor*/, const std::string& /*filter*/,
+                              bool /*case_insensitive*/, bool /*partial_key*/) {
+    RaiseNoParser();
+  }
+  // The AND, in name order, of field = value for the ';'-separated
+  // field_names and key_values: an array with one element per name, or one
+  // value for one name (another count raises 30112). The comparisons take
+  // the two flags and order NULL below every value (a NULL key finds a NULL
+  // column); a number given for a date or time column is read as a
+  // date-time.
+  virtual void ParseForLocate(TVEZCursor* /*cursor*/, const std::string& /*field_names*/,
+                              const platform::Variant& /*key_values*/, bool /*case_insensitive*/,
+                              bool /*partial_key*/) {
+    RaiseNoParser();
+  }
+  // field_name data_operator value (a copy), NULL ordering below every value.
+  virtual void ParseForIsAnyRecordMatchCondition(TVEZCursor* /*cursor*/,
+                                                 const std::string& /*field_name*/,
+                                                 TVEZDataOperator /*data_operator*/,
+                                                 const TVEZVariant& /*value*/) {
+    RaiseNoParser();
+  }
 
   // Evaluates the expression. The value stays owned by the expression (the
   // caller may convert it in place) until the next evaluation or destruction.
@@ -84,6 +124,9 @@ class TVEZBaseExpression {
   // Puts a node taken out by RemoveExtractedNodes back: appended to the root's
   // children, or made the root when the expression has none.
   virtual void AddNode(TVEZExprNode* node) = 0;
+
+ private:
+  [[noreturn]] static void RaiseNoParser() { throw EVEZException(30058, "Not implemented yet"); }
 };
 
 // Made by the SQL engine, registered once at start-up.
@@ -96,8 +139,11 @@ class TVEZExpressionFactory {
   virtual std::unique_ptr<TVEZBaseExpression> CreateExpression() = 0;
 
   // True only when value is a non-empty, non-NULL string that parses as one
-  // expression referring to no field, evaluates to a value, and whose value's
-  // text differs from value's own text (a function call, not a literal).
+  // expression referring to no field and evaluating to a value, and that
+  // expression either calls a function whose value is not fixed when it is
+  // parsed (the current date or time, a random number, the last
+  // autoincrement value, the row number) or is one quoted string (the form
+  // in which string defaults are stored). Every other default is a literal.
   // Raises nothing.
   virtual bool IsDefaultValueExpression(const TVEZVariant& value) = 0;
 };

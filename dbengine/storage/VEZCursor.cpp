@@ -6,11 +6,16 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZDefStreamIO.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZRecordFieldData.h"
 
 namespace vez {
+
+std::int32_t TVEZCursor::SessionID() const {
+  return Session != nullptr ? Session->SessionID : -2;
+}
 
 namespace {
 

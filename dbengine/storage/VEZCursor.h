@@ -334,6 +334,9 @@ class TVEZCursor {
   void ApplyProjection(const std::vector<std::string>& field_names,
                        const std::vector<std::string>& alias_list);
 
+  // The session id the cursor works for: its session's, -2 (the engine's
+  // own) without a session.
+  std::int32_t SessionID() const;
   bool IsIndexApplied() const { return IndexID != -1; }
   bool IsDistinctApplied() const { return DistinctFieldCount > 0; }
   bool IsFilterApplied() const {

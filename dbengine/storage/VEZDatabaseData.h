@@ -14,11 +14,15 @@
 // below take it themselves. TVEZTableData::Lock takes the same lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -36,35 +40,35 @@ class TVEZDatabaseData {
   TVEZDatabaseData(const TVEZDatabaseData&) = delete;
   TVEZDatabaseData& operator=(const TVEZDatabaseData&) = delete;
 
-  // ---- Virtual operations, in slot order.
+  // ---- Virtual operations.
 
-  // 0: under the lock, lists the session and sets its SessionID to 0.
+  // Under the lock, lists the session and sets its SessionID to 0.
   virtual void ConnectSession(TVEZBaseSession& session);
-  // 1: under the lock, unlists the session.
+  // Under the lock, unlists the session.
   virtual void DisconnectSession(TVEZBaseSession& session);
-  // 2: deletes this object when no session is connected; true when it did.
+  // Deletes this object when no session is connected; true when it did.
   // REQUIRES: made with new and owned by nobody else.
   virtual bool FreeIfNoSessionsConnected();
-  // 3: under the lock, appends the name of every open table, in list order.
+  // Under the lock, appends the name of every open table, in list order.
   virtual void GetTablesList(std::vector<std::string>& list);
-  // 4: base: nothing.
+  // Creates the database's storage. Base: nothing.
   virtual void CreateDatabase() {}
-  // 5: the engine's table data for the cursor's TableName, listed here.
+  // The engine's table data for the cursor's TableName, listed here.
   virtual TVEZTableData* CreateTableData(TVEZCursor& cursor) = 0;
-  // 6: under the lock, the table data whose name equals the cursor's
+  // Under the lock, the table data whose name equals the cursor's
   // TableName (case-insensitive), or null.
   virtual TVEZTableData* FindTableData(const TVEZCursor& cursor);
-  // 7: under the lock, FindTableData, else CreateTableData.
+  // Under the lock, FindTableData, else CreateTableData.
   virtual TVEZTableData* FindOrCreateTableData(TVEZCursor& cursor);
-  // 8: a new object id, unique within the database.
+  // A new object id, unique within the database.
   virtual std::int32_t GetNewObjectId() = 0;
-  // 9: under the lock, the page manager applies the session's changes (when
+  // Under the lock, the page manager applies the session's changes (when
   // there is one). do_flush_buffers is the engines'.
   virtual void Commit(std::int32_t session_id, bool do_flush_buffers);
-  // 10: under the lock, the page manager drops the session's changes (when
+  // Under the lock, the page manager drops the session's changes (when
   // there is one), then every table data's Rollback, in list order.
   virtual void Rollback(std::int32_t session_id);
-  // 11: base: nothing.
+  // Makes what was written durable. Base: nothing.
   virtual void FlushBuffers() {}
   // Whether canonical_path (a platform CanonicalPath result) names this
   // database's file. Base: false (databases without a file are found by name).
@@ -72,8 +76,19 @@ class TVEZDatabaseData {
 
   // ---- Operations of the base.
 
-  void Lock() { FLock.lock(); }
-  void Unlock() { FLock.unlock(); }
+  void Lock() {
+    FLock.lock();
+    if (FLockDepth++ == 0) FLockOwner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+  void Unlock() {
+    RVX_INVARIANT(IsLockHeld(), "the database lock is given back by the thread that holds it");
+    if (--FLockDepth == 0) FLockOwner.store(std::thread::id(), std::memory_order_relaxed);
+    FLock.unlock();
+  }
+  // Whether this thread holds the lock (for the checks of callers that must).
+  bool IsLockHeld() const {
+    return FLockOwner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+  }
   // Under the lock: whether GetTablesList names the table (case-insensitive).
   bool TableExists(const std::string& table_name);
 
@@ -100,6 +115,9 @@ class TVEZDatabaseData {
 
  private:
   std::recursive_mutex FLock;
+  // The thread holding FLock and how often it took it (changed under FLock).
+  std::atomic<std::thread::id> FLockOwner;
+  std::int32_t FLockDepth = 0;
   std::vector<TVEZBaseSession*> FSessionList;
   std::vector<std::unique_ptr<TVEZTableData>> FTableDataList;
   std::string FDatabaseName;

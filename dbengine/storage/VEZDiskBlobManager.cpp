@@ -269,9 +269,14 @@ void TVEZDiskBlobManager::ReadBlob(std::int32_t session_id, std::uint8_t* record
 
 void TVEZDiskBlobManager::WriteBlob(std::int32_t session_id, std::uint8_t* record,
                                     std::int32_t field_no) {
+  if (StoreBlob(session_id, record, field_no)) ClearBlobInRecordBuffer(record, field_no, false);
+}
+
+bool TVEZDiskBlobManager::StoreBlob(std::int32_t session_id, std::uint8_t* record,
+                                    std::int32_t field_no) {
   const std::uint32_t handle = GetCacheHandle(record, field_no);
   const std::uint8_t* block = caches_.Resolve(handle);
-  if (!block || !caches_.IsPending(handle)) return;
+  if (!block || !caches_.IsPending(handle)) return false;
   TVEZPageItemID id = GetBlobID(record, field_no);
   if (NamesStoredBlob(id)) {
     DeleteStoredBlob(session_id, id);
@@ -279,8 +284,13 @@ void TVEZDiskBlobManager::WriteBlob(std::int32_t session_id, std::uint8_t* recor
   }
   if (CacheUncompressedSize(block) > 0) id = WriteStoredBlob(session_id, block);
   SetBlobID(record, field_no, id);
-  caches_.Release(handle);
-  SetCacheHandle(record, field_no, TVEZBlobHandleTable::kNoHandle);
+  caches_.SetPending(handle, false);
+  return true;
+}
+
+void TVEZDiskBlobManager::KeepCachePending(std::uint8_t* record, std::int32_t field_no) noexcept {
+  const std::uint32_t handle = GetCacheHandle(record, field_no);
+  if (caches_.Resolve(handle)) caches_.SetPending(handle, true);
 }
 
 void TVEZDiskBlobManager::WriteBlobs(std::int32_t session_id, std::uint8_t* record) {

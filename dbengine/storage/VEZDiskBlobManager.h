@@ -128,6 +128,13 @@ class TVEZDiskBlobManager {
   // Stores a field's pending cache as a new BLOB (the old one deleted) and
   // drops the cache; an empty value leaves no stored BLOB.
   void WriteBlob(std::int32_t session_id, std::uint8_t* record, std::int32_t field_no);
+  // WriteBlob, but the cache stays in record, no longer pending, so that a
+  // change that fails later can make it pending again (KeepCachePending);
+  // true when there was a pending value to store.
+  bool StoreBlob(std::int32_t session_id, std::uint8_t* record, std::int32_t field_no);
+  // The field's cache is pending again: the record buffer went back to the
+  // identifier it had before StoreBlob. Nothing without a cache.
+  void KeepCachePending(std::uint8_t* record, std::int32_t field_no) noexcept;
   void WriteBlobs(std::int32_t session_id, std::uint8_t* record);
   // Deletes a field's stored BLOB (the record keeps the old identifier).
   void DeleteBlob(std::int32_t session_id, std::uint8_t* record, std::int32_t field_no);

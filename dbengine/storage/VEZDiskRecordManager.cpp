@@ -11,6 +11,7 @@
 #include "dbengine/storage/VEZDiskPageManager.h"
 #include "dbengine/storage/VEZFieldManager.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -40,6 +41,7 @@ TVEZSmallRecordPage::TVEZSmallRecordPage(TVEZPage* page, std::int32_t record_siz
       record_size_(record_size),
       max_records_on_page_(max_records_on_page),
       record_data_offset_((max_records_on_page + 7) / 8) {
+  RVX_INVARIANT(page->UseCount() > 0, "a record page is read only while pinned");
   const std::int64_t end = record_data_offset_ + static_cast<std::int64_t>(max_records_on_page) *
                                                      static_cast<std::int64_t>(record_size);
   if (max_records_on_page < 0 || record_size < 0 || end > page->PageDataSize())

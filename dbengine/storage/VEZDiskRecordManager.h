@@ -15,8 +15,9 @@
 //
 // Failure: an operation that raises after it changed pages leaves them in the
 // session's dirty list and its counters (RecordCount, TableState) as they
-// were; the caller cancels the session's changes (CancelChanges) or rolls its
-// transaction back, so nothing of the failed change reaches a commit.
+// were; the caller rolls the pages back to the savepoint of its change (or
+// cancels the session's changes), so nothing of the failed change reaches a
+// commit.
 //
 // Thread safety: none of its own; the disk table data's lock guards every call.
 #pragma once

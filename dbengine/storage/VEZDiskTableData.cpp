@@ -22,6 +22,7 @@
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/Exceptions.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -177,9 +178,34 @@ void TVEZDiskTableData::FreeManagers() {
 }
 
 void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transaction) {
+  // A change under ltRW from its load to its commit (see FChangeWork) keeps
+  // trusting the pages it checked or wrote, and the counters it stored.
+  std::int32_t table_id = 0;
+  std::int32_t from_state = 0;
+  const bool own_change = FChangeWork && FChangeWorkSession == session_id && !in_transaction &&
+                          PagesCache().GetWorkTableState(session_id, table_id, from_state) &&
+                          table_id == FTableID;
   ForgetLoadedState();
+  // The temporary indexes first: when the table's own apply fails after
+  // them, the change's undo has them built again rather than cancel pages
+  // they changed in place.
+  if (FTemporaryPageManager != nullptr) {
+    try {
+      FTemporaryPageManager->ApplyChanges(session_id);
+    } catch (...) {
+      // They are this process's own copy of what the table holds: pages that
+      // cannot be written now stay the session's and are written with its
+      // next change, and the table's change stands.
+    }
+  }
   TVEZTableData::ApplyChanges(session_id, in_transaction);
-  if (FTemporaryPageManager != nullptr) FTemporaryPageManager->ApplyChanges(session_id);
+  if (!own_change) return;
+  DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,
+                                             FRecordManager->TableState);
+  // With the write lock still held the file holds what the counters say,
+  // and any later commit of the table changes the mark read now.
+  TVEZFileChangeMark mark;
+  if (DiskPageManager().ReadChangeMark(mark)) NoteLoadedState(session_id, mark);
 }
 
 void TVEZDiskTableData::CancelChanges(std::int32_t session_id, bool in_transaction) {
@@ -280,6 +306,7 @@ std::int32_t TVEZDiskTableData::EncodeMostUpdated(std::vector<std::uint8_t>& buf
 }
 
 void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is written under the database lock");
   ForgetLoadedState();
   const std::int32_t size = EncodeMostUpdated(FMostUpdatedScratch);
   FTableMostUpdatedFile->WriteFile(session_id, FMostUpdatedScratch.data(), size, acaNone, 0);
@@ -308,6 +335,7 @@ void TVEZDiskTableData::NoteLoadedState(std::int32_t session_id, const TVEZFileC
 }
 
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is read under the database lock");
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
   // The mark is read before the load: a commit under way or later changes
@@ -703,6 +731,7 @@ TVEZPageItemID TVEZDiskTableData::ApproximateRecNoToRecordID(std::int64_t value)
 bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_type,
                                   std::int32_t try_count, std::int32_t delay,
                                   bool allow_xirw_after_sirw) {
+  RVX_INVARIANT(IsLockHeld(), "table locks are taken under the database lock");
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
   TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
@@ -717,6 +746,7 @@ bool TVEZDiskTableData::LockTable(std::int32_t session_id, TVEZLockType lock_typ
 
 bool TVEZDiskTableData::UnlockTable(std::int32_t session_id, TVEZLockType lock_type,
                                     bool ignore_if_no_lock) {
+  RVX_INVARIANT(IsLockHeld(), "table locks are given back under the database lock");
   if (!MultiUser()) return true;
   if (FTableLocksFile == nullptr) throw EVEZException(20176, "Pointer is nil");
   TVEZDatabaseTableLockManager* manager = DiskDatabase().TableLockManager();
@@ -767,8 +797,6 @@ R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bo
     if (working) PagesCache().EndWorkWithTable(session_id, FTableID);
     UnlockTable(session_id, ltS, false);
   });
-  // Keeps the state loaded before when the file's mark says no commit came
-  // since (see LoadMostUpdated).
   LoadMostUpdated(session_id);
   if (begin_work) {
     PagesCache().BeginWorkWithTable(session_id, FTableID);
@@ -795,37 +823,6 @@ TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZG
     if (result == grrOK && mode != grmCurrent) ReadAhead(cursor, mode);
     return result;
   });
-}
-
-TVEZDiskTableData::WorkWithTable::WorkWithTable(TVEZDiskTableData& table, std::int32_t session_id)
-    : FTable(table), FSessionID(session_id), FActive(table.MultiUser()) {
-  if (FActive) FTable.PagesCache().BeginWorkWithTable(FSessionID, FTable.FTableID);
-}
-
-TVEZDiskTableData::WorkWithTable::~WorkWithTable() {
-  if (!FActive) return;
-  try {
-    FTable.PagesCache().EndWorkWithTable(FSessionID, FTable.FTableID);
-  } catch (...) {
-  }
-}
-
-void TVEZDiskTableData::CommitChange(TVEZCursor& cursor, std::int32_t session_id) {
-  const bool in_transaction = InTransaction(&cursor);
-  std::int32_t table_id = 0;
-  std::int32_t from_state = 0;
-  // Outside a transaction the change holds ltRW from its load to its commit.
-  const bool trusted = MultiUser() && !in_transaction &&
-                       PagesCache().GetWorkTableState(session_id, table_id, from_state) &&
-                       table_id == FTableID;
-  ApplyChanges(session_id, in_transaction);
-  if (!trusted) return;
-  DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,
-                                             FRecordManager->TableState);
-  // With the write lock still held the file holds what the counters say,
-  // and any later commit of the table changes the mark read now.
-  TVEZFileChangeMark mark;
-  if (DiskPageManager().ReadChangeMark(mark)) NoteLoadedState(session_id, mark);
 }
 
 void TVEZDiskTableData::ForgetLoadedState() {
@@ -985,129 +982,103 @@ std::int64_t TVEZDiskTableData::LastAutoincValue(std::int32_t field_no, TVEZBase
 // ---------------------------------------------------------------------------
 // Record changes
 
-bool TVEZDiskTableData::InsertRecord(TVEZCursor& cursor) {
-  TVEZLockGuard guard(*this);
-  if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
-  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20136, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  WorkWithTable work(*this, session_id);
-  const TVEZPageItemID old_id = cursor.CurrentRecordID;
-  try {
-    if (MultiUser()) {
-      bool changed = false;
-      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
-    }
-    FBlobManager->WriteBlobs(session_id, cursor.CurrentRecordBuffer);
-    if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer,
-                                   cursor.CurrentRecordID)) {
-      cursor.CurrentRecordID = old_id;
-      UndoFailedChange(cursor);
-      return false;
-    }
-    ShowOrHideInBitmap(cursor);
-    FIndexManager->InsertRecord(cursor);
-    cursor.FirstPosition = false;
-    cursor.LastPosition = false;
-    SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) CommitChange(cursor, session_id);
-  } catch (...) {
-    UndoFailedChange(cursor);
-    throw;
+bool TVEZDiskTableData::CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) {
+  switch (change) {
+    case TVEZRecordChange::kInsert:
+      if (FRecordManager == nullptr) throw EVEZException(20135, "Nil pointer occured");
+      if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20136, "Nil pointer occured");
+      break;
+    case TVEZRecordChange::kUpdate:
+      if (FRecordManager == nullptr) throw EVEZException(20138, "Nil pointer occured");
+      if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20139, "Nil pointer occured");
+      break;
+    case TVEZRecordChange::kDelete:
+      if (FRecordManager == nullptr) throw EVEZException(20137, "Nil pointer occured");
+      break;
   }
   return true;
 }
 
-bool TVEZDiskTableData::UpdateRecord(TVEZCursor& cursor) {
-  TVEZLockGuard guard(*this);
-  if (FRecordManager == nullptr) throw EVEZException(20138, "Nil pointer occured");
-  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(20139, "Nil pointer occured");
+bool TVEZDiskTableData::LockForChange(TVEZCursor& cursor) {
+  const bool in_transaction = InTransaction(&cursor);
   const std::int32_t session_id = SessionIDOf(&cursor);
-  WorkWithTable work(*this, session_id);
-  try {
-    if (MultiUser()) {
-      LoadMostUpdated(session_id);
-      bool changed = false;
-      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
-    }
-    FIndexManager->UpdateRecord(cursor, true);
-    FBlobManager->WriteBlobs(session_id, cursor.CurrentRecordBuffer);
-    if (!FRecordManager->UpdateRecord(session_id, cursor.CurrentRecordBuffer,
-                                      cursor.CurrentRecordID)) {
-      // The record kept its old values: its old index entries go back
-      // (entries for the new values would point at a record without them).
-      if (cursor.EditRecordBuffer != nullptr) {
-        std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
-        try {
-          FIndexManager->UpdateRecord(cursor, false);
-        } catch (...) {
-          std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
-          throw;
-        }
-        std::swap(cursor.CurrentRecordBuffer, cursor.EditRecordBuffer);
-      }
-      UndoFailedChange(cursor);
-      return false;
-    }
-    FIndexManager->UpdateRecord(cursor, false);
-    ShowOrHideInBitmap(cursor);
-    SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) CommitChange(cursor, session_id);
-  } catch (...) {
-    UndoFailedChange(cursor);
-    throw;
+  if (!LockTable(session_id, in_transaction ? ltXIRW : ltRW, kWriteLockTryCount, kWriteLockDelayMS,
+                 true))
+    return false;
+  // Under ltRW, once the state is loaded, the pages the change checks may
+  // be trusted by their stamps, and so may those of its commit afterwards.
+  if (MultiUser() && !in_transaction && !FChangeWork) {
+    PagesCache().BeginWorkWithTable(session_id, FTableID);
+    FChangeWork = true;
+    FChangeWorkSession = session_id;
   }
   return true;
 }
 
-bool TVEZDiskTableData::DeleteRecord(TVEZCursor& cursor) {
-  TVEZLockGuard guard(*this);
-  if (FRecordManager == nullptr) throw EVEZException(20137, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  WorkWithTable work(*this, session_id);
-  try {
-    if (MultiUser()) {
-      LoadMostUpdated(session_id);
-      bool changed = false;
-      FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+void TVEZDiskTableData::UnlockAfterChange(TVEZCursor& cursor) noexcept {
+  if (FChangeWork && FChangeWorkSession == SessionIDOf(&cursor)) {
+    FChangeWork = false;
+    try {
+      PagesCache().EndWorkWithTable(FChangeWorkSession, FTableID);
+    } catch (...) {
     }
-    const TVEZPageItemID record_id = cursor.CurrentRecordID;
-
-    // Where the cursor goes afterwards: the next record of its own view, else
-    // the previous one.
-    TVEZPageItemID neighbour;
-    const bool has_neighbour = FindNeighbourForDelete(cursor, neighbour);
-
-    if (cursor.CurrentRecordBuffer != nullptr) {
-      ClearBLOBFieldsInRecordBuffer(cursor.CurrentRecordBuffer);
-      FBlobManager->DeleteBlobs(session_id, cursor.CurrentRecordBuffer);
-    }
-    FIndexManager->DeleteRecord(cursor);
-    const std::int32_t old_state = FRecordManager->TableState;
-    TVEZPageItemID id = record_id;
-    if (!FRecordManager->DeleteRecord(session_id, id)) {
-      UndoFailedChange(cursor);
-      return false;
-    }
-    SaveTableMostUpdated(session_id);
-    if (!cursor.InBatchUpdate) CommitChange(cursor, session_id);
-    TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-    if (bitmap != nullptr && bitmap->Active) {
-      bitmap->HideRecord(record_id);
-      if (bitmap->TableState == old_state && !cursor.IsDistinctApplied())
-        bitmap->TableState = FRecordManager->TableState;
-    }
-    if (!has_neighbour) {
-      cursor.FirstPosition = true;
-      cursor.LastPosition = false;
-    } else {
-      cursor.FirstPosition = cursor.LastPosition = false;
-      cursor.CurrentRecordID = neighbour;
-    }
-  } catch (...) {
-    UndoFailedChange(cursor);
-    throw;
   }
-  return true;
+  // An ltXIRW stays with the transaction until it ends.
+  if (InTransaction(&cursor)) return;
+  try {
+    UnlockTable(SessionIDOf(&cursor), ltRW, false);
+  } catch (...) {
+    // A lock that cannot be given back goes with the session.
+  }
+}
+
+void TVEZDiskTableData::ReloadSharedState(TVEZCursor& cursor) {
+  if (!MultiUser()) return;
+  LoadMostUpdated(SessionIDOf(&cursor));
+  bool changed = false;
+  FIndexManager->SynchronizeTemporaryIndexes(&cursor, changed);
+}
+
+void TVEZDiskTableData::StoreBlobs(TVEZCursor& cursor, TVEZRecordChangeContext& context) {
+  std::uint8_t* record = cursor.CurrentRecordBuffer;
+  if (record == nullptr || !FFieldManager->BlobFieldsPresent()) return;
+  if (context.Change == TVEZRecordChange::kDelete) {
+    // The index walk below reads the stored record into the buffer: the
+    // caches it names go first.
+    ClearBLOBFieldsInRecordBuffer(record);
+    // The values the stored record names, just read, not those the buffer
+    // had when the cursor read it.
+    FBlobManager->DeleteBlobs(context.SessionID, context.StoredRecord.data());
+    return;
+  }
+  const TVEZFieldDefs& defs = FFieldManager->FieldDefs();
+  for (std::int32_t i = 0; i < defs.GetCount(); ++i) {
+    if (!IsBlobBaseFieldType(defs.GetDef(i)->BaseFieldType)) continue;
+    if (FBlobManager->StoreBlob(context.SessionID, record, i))
+      context.StoredBlobFields.push_back(i);
+  }
+}
+
+void TVEZDiskTableData::SaveSharedState(TVEZCursor& cursor) {
+  SaveTableMostUpdated(SessionIDOf(&cursor));
+}
+
+void TVEZDiskTableData::UndoRecordChange(TVEZCursor& cursor,
+                                         const TVEZRecordChangeContext& context) noexcept {
+  // Records and BLOBs live on pages, which the savepoints give back; the
+  // values the store took from the buffer's caches wait there again.
+  if (cursor.CurrentRecordBuffer != nullptr) {
+    for (const std::int32_t field_no : context.StoredBlobFields)
+      FBlobManager->KeepCachePending(cursor.CurrentRecordBuffer, field_no);
+  }
+  FLastUsedTableState = context.TableState;
+}
+
+void TVEZDiskTableData::FinishRecordChange(TVEZCursor& cursor,
+                                           TVEZRecordChangeContext& context) noexcept {
+  // The stored values' caches are not needed any more.
+  for (const std::int32_t field_no : context.StoredBlobFields)
+    FBlobManager->ClearBlobInRecordBuffer(cursor.CurrentRecordBuffer, field_no, false);
 }
 
 void TVEZDiskTableData::Rollback(std::int32_t session_id) {

@@ -21,8 +21,11 @@
 //
 // Multi-user reads (GetRecordBuffer, Locate, FindKey, the record numbers and
 // the record count) hold ltS on the table and reload the most-updated state
-// first; inserts, updates and deletes reload it too (the cursor holds ltRW).
-// Single-user they touch no lock byte and never reload.
+// first. Inserts, updates and deletes go through the base's record change
+// (VEZTableData.h): a post takes ltRW (ltXIRW in a transaction, kept until it
+// ends), and every change reloads the most-updated state and brings the
+// session's temporary indexes in step before it begins. Single-user they
+// touch no lock byte and never reload.
 //
 // Two shortcuts rest on the file's change mark (VEZDiskPageManager.h): a
 // reload (a read bracket's, or a post's under ltRW) whose mark equals the one
@@ -35,10 +38,11 @@
 // session's reload) drops both.
 //
 // Failure: an insert, update or delete that fails (raises, or the record
-// manager refuses) drops the session's page changes outside a transaction and
-// reloads the most-updated state before the caller hears of it; in a
-// transaction the caller's rollback drops them. A failed update leaves the
-// table's index entries as the stored record needs them.
+// manager refuses) leaves nothing of itself, in a transaction as well as
+// outside one: its record, BLOB, index and most-updated pages go back to the
+// savepoint it opened on the database's and the temporary page managers, the
+// counters it moved come back, and BLOB values it stored from the cursor's
+// buffer wait there again, pending.
 //
 // Ownership: the database data owns this object; this object owns its
 // managers, the internal file objects and the temporary page manager that
@@ -47,8 +51,10 @@
 //
 // Thread safety: the database data's lock (Lock/Unlock) guards every
 // operation; the lock manager's own lock is taken inside it, never around it.
-// GetRecordBuffer, InsertRecord, UpdateRecord, DeleteRecord and the BLOB
-// stream operations rely on the cursor holding the table lock as well.
+// GetRecordBuffer and the BLOB stream operations rely on the cursor holding
+// the table lock as well; a record change through PostRecord takes the
+// table's write lock itself, while InsertRecord, UpdateRecord and
+// DeleteRecord rely on the caller holding it.
 #pragma once
 
 #include <cstdint>
@@ -79,6 +85,8 @@ class TVEZDiskTableData : public TVEZTableData {
   static constexpr std::int32_t kOpenLockDelayMS = 100;
   static constexpr std::int32_t kReadLockTryCount = 2250;
   static constexpr std::int32_t kReadLockDelayMS = 40;
+  static constexpr std::int32_t kWriteLockTryCount = 2250;
+  static constexpr std::int32_t kWriteLockDelayMS = 40;
 
   // database_data is a TVEZDiskDatabaseData whose page manager is open.
   explicit TVEZDiskTableData(TVEZDatabaseData* database_data);
@@ -96,7 +104,9 @@ class TVEZDiskTableData : public TVEZTableData {
   void CreateIndexManager(TVEZIndexDefs& index_defs) override;
   // 30040 for a foreign key or unknown constraint type.
   void CreateConstraintManager(TVEZConstraintDefs& constraint_defs) override;
-  // The base step, then always the temporary page manager's.
+  // Always the temporary page manager's step, then the base step; a failure
+  // to write the temporary indexes' pages leaves them the session's for the
+  // next apply and is not reported (they are this process's own copy).
   void ApplyChanges(std::int32_t session_id, bool in_transaction) override;
   void CancelChanges(std::int32_t session_id, bool in_transaction) override;
   // 20128 without fields. Writes the table's files and its catalogue entry
@@ -151,12 +161,6 @@ class TVEZDiskTableData : public TVEZTableData {
   void FreeDirectBlobData(TVEZCursor& cursor, std::int32_t field_no, std::uint8_t* record,
                           TVEZPartialTemporaryBLOBDescriptor& descriptor,
                           std::uint8_t*& data) override;
-  // 20135 / 20136 (20137, 20138 / 20139) without record manager or record
-  // buffer. Outside a batch update the change is applied at once (outside a
-  // transaction it reaches the file).
-  bool InsertRecord(TVEZCursor& cursor) override;
-  bool DeleteRecord(TVEZCursor& cursor) override;
-  bool UpdateRecord(TVEZCursor& cursor) override;
   // Multi-user: 20216, 20217, 20219, 20220, 20218 when ltS is refused.
   void SetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override;
   std::int64_t GetRecNo(TVEZCursor& cursor) override;
@@ -205,6 +209,26 @@ class TVEZDiskTableData : public TVEZTableData {
  protected:
   std::unique_ptr<TVEZBaseIndexManager> NewIndexManager() override;
 
+  // Hooks of the base's record change.
+  //
+  // 20135 / 20136 (insert), 20138 / 20139 (update), 20137 (delete) without
+  // record manager or record buffer.
+  bool CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) override;
+  // ltRW, or ltXIRW in a transaction (released when the transaction ends).
+  bool LockForChange(TVEZCursor& cursor) override;
+  void UnlockAfterChange(TVEZCursor& cursor) noexcept override;
+  // Multi-user: the most-updated state, and the session's temporary indexes
+  // in step.
+  void ReloadSharedState(TVEZCursor& cursor) override;
+  // Pending BLOB caches of the buffer become stored values (their caches stay
+  // until the change succeeded); a delete frees the stored record's values.
+  void StoreBlobs(TVEZCursor& cursor, TVEZRecordChangeContext& context) override;
+  // Writes the most-updated state.
+  void SaveSharedState(TVEZCursor& cursor) override;
+  void UndoRecordChange(TVEZCursor& cursor,
+                        const TVEZRecordChangeContext& context) noexcept override;
+  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) noexcept override;
+
  private:
   TVEZDiskDatabaseData& DiskDatabase() const;
   TVEZDiskPageManager& DiskPageManager() const;
@@ -235,7 +259,7 @@ class TVEZDiskTableData : public TVEZTableData {
   void RepairRecordPageIndex(std::int32_t session_id);
   void LoadMostUpdatedOrRepair(TVEZCursor& cursor);
   // Drops the session's changes (outside a transaction) and reloads the
-  // most-updated state after a failed change; raises nothing.
+  // most-updated state after a failed EmptyTable; raises nothing.
   void UndoFailedChange(TVEZCursor& cursor) noexcept;
   // Takes an index whose addition failed out of the index and constraint
   // managers again; raises nothing.
@@ -246,24 +270,6 @@ class TVEZDiskTableData : public TVEZTableData {
   template <typename R, typename F>
   R ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bool begin_work, bool synchronize,
                 F&& read);
-  // A change's pages are checked under the table as the session loaded it
-  // (its stamps are trusted while the write lock and the load last).
-  class WorkWithTable {
-   public:
-    WorkWithTable(TVEZDiskTableData& table, std::int32_t session_id);
-    ~WorkWithTable();
-    WorkWithTable(const WorkWithTable&) = delete;
-    WorkWithTable& operator=(const WorkWithTable&) = delete;
-
-   private:
-    TVEZDiskTableData& FTable;
-    std::int32_t FSessionID;
-    bool FActive;
-  };
-  // The commit of a change outside a batch; outside a transaction the pages
-  // the session checked or wrote stay trusted after it (see
-  // TVEZDiskPageManager::KeepStampsAfterOwnCommit).
-  void CommitChange(TVEZCursor& cursor, std::int32_t session_id);
   // The counters may no longer be the state loaded at the last mark: the
   // next bracket reloads, and every row read ahead is dropped.
   void ForgetLoadedState();
@@ -290,6 +296,11 @@ class TVEZDiskTableData : public TVEZTableData {
   TVEZFileChangeMark FLoadedStateMark;
   // The counters' block as loaded, to tell a change made without a post.
   std::vector<std::uint8_t> FLoadedBlock;
+  // Set from LockForChange to UnlockAfterChange outside a transaction: the
+  // change works with this table (its pages' stamps count), and its commit
+  // keeps them (TVEZDiskPageManager::KeepStampsAfterOwnCommit).
+  bool FChangeWork = false;
+  std::int32_t FChangeWorkSession = 0;
   // Rows read ahead for one cursor (see the head).
   struct TReadAhead {
     std::int32_t SessionID = 0;

@@ -4,6 +4,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -51,6 +52,7 @@ void TVEZDTPCSessionInfo::BeginWorkWithTable(std::int32_t table_id) {
 
 void TVEZDTPCSessionInfo::EndWorkWithTable(std::int32_t table_id) {
   const auto it = std::find(work_table_ids_.begin(), work_table_ids_.end(), table_id);
+  RVX_INVARIANT(it != work_table_ids_.end(), "work with a table ends only after it began");
   if (it != work_table_ids_.end()) work_table_ids_.erase(it);
 }
 

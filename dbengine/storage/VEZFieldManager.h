@@ -17,6 +17,7 @@
 // the table locks) guard every call.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -62,6 +63,12 @@ class TVEZBaseFieldManager {
   // AutoincInitialValue, any other at 0.
   void InitLastAutoIncValues();
   const std::vector<std::int64_t>& LastAutoIncValues() const { return FLastAutoIncValues; }
+  // Puts counters noted with LastAutoIncValues back (a failed change gives
+  // back the values it took); a list of another length changes nothing.
+  void RestoreLastAutoIncValues(const std::vector<std::int64_t>& values) noexcept {
+    if (values.size() == FLastAutoIncValues.size())
+      std::copy(values.begin(), values.end(), FLastAutoIncValues.begin());
+  }
 
   // Zero-fills the memory record, then copies the null bitmap and each
   // field's DiskDataSize bytes from DiskOffset to MemoryOffset.

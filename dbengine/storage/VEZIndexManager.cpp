@@ -11,6 +11,7 @@
 #include "dbengine/storage/VEZDatabaseData.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -18,6 +19,14 @@ namespace vez {
 // TVEZIndex
 
 TVEZIndex::~TVEZIndex() = default;
+
+TVEZBaseRecordManager* TVEZBaseIndexManager::RecordManager() const {
+  return FTableData->RecordManager();
+}
+
+TVEZKeyRecordSource* TVEZBaseIndexManager::KeyRecordSource() const {
+  return FTableData;
+}
 
 void TVEZIndex::CreateIndex(TVEZCursor* /*cursor*/, TVEZIndexDef& index_def) {
   if (FIndexDef.get() == &index_def) return;
@@ -214,6 +223,7 @@ void TVEZBaseIndexManager::GetRecordBuffer(std::int32_t session_id, TVEZNavigati
 }
 
 void TVEZBaseIndexManager::InsertRecord(TVEZCursor& cursor) {
+  RVX_INVARIANT(FTableData->IsLockHeld(), "index entries change under the database lock");
   for (std::int32_t i = 0; i < FIndexDefs.GetCount(); ++i) {
     TVEZIndexDef& def = *FIndexDefs.GetDef(i);
     TVEZIndex* index = OpenIndex(def.ObjectID);
@@ -225,6 +235,7 @@ void TVEZBaseIndexManager::InsertRecord(TVEZCursor& cursor) {
 }
 
 void TVEZBaseIndexManager::UpdateRecord(TVEZCursor& cursor, bool before_new_record_is_stored) {
+  RVX_INVARIANT(FTableData->IsLockHeld(), "index entries change under the database lock");
   for (std::int32_t i = 0; i < FIndexDefs.GetCount(); ++i) {
     TVEZIndexDef& def = *FIndexDefs.GetDef(i);
     OpenIndex(def.ObjectID)->UpdateRecord(cursor, before_new_record_is_stored);
@@ -233,6 +244,7 @@ void TVEZBaseIndexManager::UpdateRecord(TVEZCursor& cursor, bool before_new_reco
 }
 
 void TVEZBaseIndexManager::DeleteRecord(TVEZCursor& cursor) {
+  RVX_INVARIANT(FTableData->IsLockHeld(), "index entries change under the database lock");
   TVEZNavigationInfo info;
   info.GetRecordMode = grmCurrent;
   info.RecordID = cursor.CurrentRecordID;
@@ -247,6 +259,7 @@ void TVEZBaseIndexManager::DeleteRecord(TVEZCursor& cursor) {
 }
 
 void TVEZBaseIndexManager::SynchronizeTemporaryIndexes(TVEZCursor* cursor, bool& is_changed) {
+  RVX_INVARIANT(FTableData->IsLockHeld(), "temporary indexes are rebuilt under the database lock");
   is_changed = false;
   if (FSynchronizingTemporaryIndexes) return;
   const std::int32_t table_state = CurrentTableState();

@@ -25,7 +25,9 @@ namespace vez {
 
 class TVEZCursor;
 class TVEZFieldDefs;
+class TVEZBaseRecordManager;
 class TVEZIndexPositionCache;
+class TVEZKeyRecordSource;
 class TVEZKeyPath;
 class TVEZPageManager;
 class TVEZRecordBitmap;
@@ -115,6 +117,9 @@ class TVEZIndex {
   virtual void DeleteRecord(TVEZCursor& cursor) = 0;
   virtual void UpdateRecord(TVEZCursor& cursor, bool before_new_record_is_stored) = 0;
   virtual std::int32_t GetMaxEntriesPerPage() = 0;
+  // Bytes one entry takes on an index page, for the cost of a scan; 0 when
+  // the index cannot tell (the cost then takes a page's share per entry).
+  virtual std::int32_t GetEntrySize() { return 0; }
   virtual void GetRecordIDByIndexPosition(std::int32_t session_id, const TVEZKeyPath& position,
                                           TVEZPageItemID& record_id) = 0;
 
@@ -134,6 +139,9 @@ class TVEZBaseIndexManager {
   TVEZBaseIndexManager& operator=(const TVEZBaseIndexManager&) = delete;
 
   TVEZTableData* TableData() const { return FTableData; }
+  // The table's records and their layout, as the indexes read them.
+  TVEZBaseRecordManager* RecordManager() const;
+  TVEZKeyRecordSource* KeyRecordSource() const;
   TVEZIndexDefs& IndexDefs() { return FIndexDefs; }
   const TVEZIndexDefs& IndexDefs() const { return FIndexDefs; }
   TVEZPageManager* PageManager() const { return FPageManager; }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "dbengine/foundation/VEZTypes.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -59,7 +60,10 @@ class TVEZKeyPath {
   TVEZKeyPathItem& Current();
   std::int32_t CurrentPageNo() { return Current().PageNo; }
   void SetCurrentPageNo(std::int32_t v) { Current().PageNo = v; }
-  TVEZKeyPathItem& Last() { return Items[Count - 1]; }
+  TVEZKeyPathItem& Last() {
+    RVX_INVARIANT(Count > 0 && Count <= kMaxDepth, "the last item of a path that has one");
+    return Items[Count - 1];
+  }
   bool PageExists(std::int32_t page_no) const;
   // Order of two positions in one tree: -1, 0, 1. Raises 20051 for paths of
   // different depth, 20052 when they go through different pages.

@@ -7,6 +7,7 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZStream.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -115,6 +116,7 @@ void TVEZMemoryPageManager::InternalAddPage(TVEZPage* page) {
 
 void TVEZMemoryPageManager::InternalRemovePage(std::int32_t page_no) {
   CheckAllocated(page_no, 10391);
+  RVX_INVARIANT(FUsedPageCount > 0, "an allocated page is counted");
   FAllocatedPageMap.SetBit(page_no, false);
   --FUsedPageCount;
 }

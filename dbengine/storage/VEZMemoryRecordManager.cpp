@@ -9,6 +9,7 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/storage/VEZDesignMode.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -150,6 +151,7 @@ bool TVEZMemoryRecordManager::DeleteRecord(std::int32_t /*session_id*/, TVEZPage
   record_id.PageItemNo = 0;
   const std::int32_t slot = record_id.PageNo;
   if (!IsLive(slot)) return false;
+  RVX_INVARIANT(RecordCount > 0, "a live slot is counted");
   SetFlag(slot, true);
   --RecordCount;
   if (RecordCount > 0) {

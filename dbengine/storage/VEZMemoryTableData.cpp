@@ -331,113 +331,38 @@ void TVEZMemoryTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int32_
 // ---------------------------------------------------------------------------
 // Records
 
-bool TVEZMemoryTableData::InsertRecord(TVEZCursor& cursor) {
-  if (FRecordManager == nullptr) throw EVEZException(10010, "Nil pointer occured");
-  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  const TVEZPageItemID old_id = cursor.CurrentRecordID;
-  if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer, cursor.CurrentRecordID))
-    return false;
-  cursor.CurrentRecordID.PageItemNo = 0;
-  // Index entries one index at a time; when one fails (no memory for a
-  // page), the entries made so far and the record go again, so the table is
-  // left as it was.
-  std::int32_t done = 0;
-  try {
-    const std::int32_t count = FIndexManager->IndexDefs().GetCount();
-    for (; done < count; ++done) {
-      TVEZIndexDef& def = *FIndexManager->IndexDefs().GetDef(done);
-      TVEZIndex* index = FIndexManager->OpenIndex(def.ObjectID);
-      index->InsertRecord(cursor);
-      def.TableState = NextChangeCounter(def.TableState);
-      if (index->IndexDef()->RootPageNo != def.RootPageNo)
-        def.RootPageNo = index->IndexDef()->RootPageNo;
-    }
-  } catch (...) {
-    for (std::int32_t i = done - 1; i >= 0; --i) {
-      try {
-        FIndexManager->OpenIndex(FIndexManager->IndexDefs().GetDef(i)->ObjectID)
-            ->DeleteRecord(cursor);
-      } catch (...) {
-        // The first error is the one reported.
-      }
-    }
-    TVEZPageItemID id = cursor.CurrentRecordID;
-    FRecordManager->DeleteRecord(session_id, id);
-    cursor.CurrentRecordID = old_id;
-    try {
-      ApplyOutsideTransaction(&cursor);
-    } catch (...) {
-    }
-    throw;
+bool TVEZMemoryTableData::CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) {
+  switch (change) {
+    case TVEZRecordChange::kInsert:
+      if (FRecordManager == nullptr) throw EVEZException(10010, "Nil pointer occured");
+      if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10018, "Nil pointer occured");
+      break;
+    case TVEZRecordChange::kUpdate:
+      if (FRecordManager == nullptr) throw EVEZException(10014, "Nil pointer occured");
+      if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10017, "Nil pointer occured");
+      break;
+    case TVEZRecordChange::kDelete:
+      if (FRecordManager == nullptr) throw EVEZException(10013, "Nil pointer occured");
+      break;
   }
-  MarkBlobsStored(cursor.CurrentRecordBuffer);
-  ShowOrHideInBitmap(cursor);
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  ApplyOutsideTransaction(&cursor);
   return true;
 }
 
-bool TVEZMemoryTableData::DeleteRecord(TVEZCursor& cursor) {
-  if (FRecordManager == nullptr) throw EVEZException(10013, "Nil pointer occured");
-  TVEZMemoryRecordManager& records = *MemoryRecordManager();
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  const TVEZPageItemID record_id = cursor.CurrentRecordID;
-  const std::uint8_t* stored = records.SlotData(record_id.PageNo);
-  if (stored == nullptr) return false;
-  // The stored record's BLOB handles, freed once the delete has succeeded.
-  std::vector<std::uint8_t> stored_copy(stored, stored + records.RecordBufferSize);
-
-  // Where the cursor goes afterwards: the next record of its own view, else
-  // the previous one.
-  TVEZPageItemID neighbour;
-  const bool has_neighbour = FindNeighbourForDelete(cursor, neighbour);
-
-  FIndexManager->DeleteRecord(cursor);
-  const std::int32_t noted_state = records.TableState;
-  TVEZPageItemID id = record_id;
-  const bool ok = records.DeleteRecord(session_id, id);
-  if (ok) {
-    FreeReplacedBlobs(stored_copy.data(), nullptr);
-    TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-    if (bitmap != nullptr && bitmap->Active) {
-      bitmap->HideRecord(record_id);
-      if (bitmap->TableState == noted_state && cursor.DistinctFieldCount == 0)
-        bitmap->TableState = records.TableState;
-    }
-    if (!has_neighbour) {
-      cursor.FirstPosition = true;
-      cursor.LastPosition = false;
-    } else {
-      cursor.FirstPosition = cursor.LastPosition = false;
-      cursor.CurrentRecordID = neighbour;
-    }
-    ApplyOutsideTransaction(&cursor);
+void TVEZMemoryTableData::FinishRecordChange(TVEZCursor& cursor,
+                                             TVEZRecordChangeContext& context) noexcept {
+  // Only now does the record own its new values and let go of the old ones.
+  switch (context.Change) {
+    case TVEZRecordChange::kInsert:
+      MarkBlobsStored(cursor.CurrentRecordBuffer);
+      break;
+    case TVEZRecordChange::kUpdate:
+      FreeReplacedBlobs(context.StoredRecord.data(), cursor.CurrentRecordBuffer);
+      MarkBlobsStored(cursor.CurrentRecordBuffer);
+      break;
+    case TVEZRecordChange::kDelete:
+      FreeReplacedBlobs(context.StoredRecord.data(), nullptr);
+      break;
   }
-  return ok;
-}
-
-bool TVEZMemoryTableData::UpdateRecord(TVEZCursor& cursor) {
-  if (FRecordManager == nullptr) throw EVEZException(10014, "Nil pointer occured");
-  if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10017, "Nil pointer occured");
-  TVEZMemoryRecordManager& records = *MemoryRecordManager();
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  const std::uint8_t* stored = records.SlotData(cursor.CurrentRecordID.PageNo);
-  // A deleted or unknown record is not written, and its index entries (it
-  // has none) are not touched.
-  if (stored == nullptr) return false;
-  std::vector<std::uint8_t> stored_copy(stored, stored + records.RecordBufferSize);
-  FIndexManager->UpdateRecord(cursor, true);
-  const bool ok =
-      records.UpdateRecord(session_id, cursor.CurrentRecordBuffer, cursor.CurrentRecordID);
-  FIndexManager->UpdateRecord(cursor, false);
-  if (!ok) return false;
-  FreeReplacedBlobs(stored_copy.data(), cursor.CurrentRecordBuffer);
-  MarkBlobsStored(cursor.CurrentRecordBuffer);
-  ShowOrHideInBitmap(cursor);
-  ApplyOutsideTransaction(&cursor);
-  return true;
 }
 
 void TVEZMemoryTableData::InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) {

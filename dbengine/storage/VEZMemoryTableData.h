@@ -7,7 +7,9 @@
 // table's TVEZBlobHandleTable. No file, no locks between processes, no
 // transactions: records and BLOBs change in place at once; changed index
 // pages are applied after every operation of a session outside a
-// transaction.
+// transaction. A record change that fails is undone by the base's record
+// change (VEZTableData.h): the record slot it took or overwrote, and the
+// index pages it changed in place, whose images its savepoint kept.
 //
 // A BLOB field's memory form is 10 bytes: 6 bytes of page item id (zero
 // here) and a 32-bit handle (little-endian, at byte 6). The handle's block:
@@ -69,9 +71,6 @@ class TVEZMemoryTableData : public TVEZProcessTableData {
   void FreeDirectBlobData(TVEZCursor& cursor, std::int32_t field_no, std::uint8_t* record,
                           TVEZPartialTemporaryBLOBDescriptor& descriptor,
                           std::uint8_t*& data) override;
-  bool InsertRecord(TVEZCursor& cursor) override;
-  bool DeleteRecord(TVEZCursor& cursor) override;
-  bool UpdateRecord(TVEZCursor& cursor) override;
   void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override;
   std::int64_t InternalGetRecNo(TVEZCursor& cursor) override;
   std::int64_t InternalGetRecordCount(TVEZCursor& cursor) override;
@@ -89,6 +88,12 @@ class TVEZMemoryTableData : public TVEZProcessTableData {
  protected:
   // One bit per slot: with as many slots as records every bit is a record.
   bool HasExactRecordBits() const override { return true; }
+  // 10010 / 10018 (insert), 10014 / 10017 (update), 10013 (delete) without
+  // record manager or record buffer.
+  bool CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) override;
+  // A stored record owns the BLOB values its buffer held pending; the values
+  // an update replaced or a delete removed are freed.
+  void FinishRecordChange(TVEZCursor& cursor, TVEZRecordChangeContext& context) noexcept override;
 
  private:
   bool IsBlobField(std::int32_t field_no) const;

@@ -6,6 +6,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 #include "platform/core/Random.h"
 
 namespace vez {
@@ -190,6 +191,7 @@ TVEZPage* TVEZSortedPageList::Find(std::int32_t page_no) const {
 void TVEZSortedPageList::Insert(TVEZPage* page) {
   bool found;
   const std::int32_t pos = IndexOf(page->PageNo(), found);
+  RVX_INVARIANT(!found, "a page list holds one page of a number");
   ++lru_count_;
   key_items_.insert(key_items_.begin() + pos, page->PageNo());
   value_items_.insert(value_items_.begin() + pos, TVEZPageElement{page, lru_count_});
@@ -275,9 +277,11 @@ TVEZPageManager::TVEZPageManager() {
 }
 
 TVEZPageManager::~TVEZPageManager() {
-  for (auto& [id, info] : sessions_)
+  for (auto& [id, info] : sessions_) {
+    DropSavepoints(*info);
     for (std::int32_t i = 0; i < info->DirtyPages.Count(); ++i)
       FreePage(info->DirtyPages.PageAt(i));
+  }
   for (std::int32_t i = 0; i < shared_pages_.Count(); ++i)
     FreePage(shared_pages_.PageAt(i));
   FreeSpareBuffers();
@@ -379,8 +383,10 @@ void TVEZPageManager::RemovePage(std::int32_t session_id, std::int32_t page_no) 
 TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no,
                                    std::uint16_t page_type, bool synchronize_allowed) {
   if (session_id == -1) throw EVEZException(20186, "Invalid Session ID");
+  if (before_page_access_) before_page_access_(page_no);
   TVEZSessionPageInfo& info = SessionInfo(session_id);
   TVEZPage* page = info.DirtyPages.Find(page_no);
+  const bool from_dirty_list = page != nullptr;
   if (!page) {
     page = shared_pages_.Find(page_no);
     if (!page) {
@@ -417,12 +423,19 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
   }
   if (page->UseCount() > 0 && page->SessionID() != session_id)
     throw EVEZException(kErrPageUsedByOtherSession, "Page is used by other session");
+  RVX_INVARIANT(page->ParentList() == &shared_pages_ || page->ParentList() == &info.DirtyPages,
+                "a page handed out is in the shared list or its session's dirty list");
+  if (info.OpenSavepoints > 0) {
+    NoteSavepointPage(info.Savepoints[info.OpenSavepoints - 1], page,
+                      from_dirty_list || page->IsDirty(), false);
+  }
   page->SetSessionID(session_id);
   page->SetUseCount(CheckedAdd(page->UseCount(), 1));
   return page;
 }
 
 TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_type) {
+  if (before_page_access_) before_page_access_(-1);
   TVEZSessionPageInfo& info = SessionInfo(session_id);
   auto page = std::make_unique<TVEZPage>(this);
   InternalAddPage(page.get());
@@ -438,13 +451,29 @@ TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_t
   }
   page->SetSessionID(session_id);
   DropSharedCopy(page->PageNo());
-  info.AddedPageNumbers.push_back(page->PageNo());
+  try {
+    info.AddedPageNumbers.push_back(page->PageNo());
+    if (info.OpenSavepoints > 0)
+      NoteSavepointPage(info.Savepoints[info.OpenSavepoints - 1], page.get(), false, true);
+  } catch (...) {
+    // Out of memory: the number goes back, as if the storage had refused.
+    if (!info.AddedPageNumbers.empty() && info.AddedPageNumbers.back() == page->PageNo())
+      info.AddedPageNumbers.pop_back();
+    try {
+      InternalRemovePage(page->PageNo());
+    } catch (...) {
+      // The first error is the one reported; the number stays taken.
+    }
+    throw;
+  }
   info.DirtyPages.Insert(page.get());
   page->SetParentList(&info.DirtyPages);
   return page.release();
 }
 
 void TVEZPageManager::PutPage(TVEZPage* page) {
+  RVX_INVARIANT(page->UseCount() > 0, "a page is given back as often as it was got");
+  RVX_INVARIANT(page->ParentList() != nullptr, "a page given back belongs to a list");
   page->SetUseCount(page->UseCount() - 1);
   if (page->UseCount() <= 0) {
     page->SetUseCount(0);
@@ -488,6 +517,8 @@ void TVEZPageManager::ApplyChanges(std::int32_t session_id) {
   }
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
+  RVX_INVARIANT(info->OpenSavepoints == 0, "no savepoint is open while the session commits");
+  DropSavepoints(*info);
   TVEZCommitChanges changes{{}, info->AddedPageNumbers, info->RemovedPageNumbers, 0};
   {
     std::vector<std::int32_t> removed(info->RemovedPageNumbers);
@@ -572,6 +603,8 @@ void TVEZPageManager::SettleCommittedPages(TVEZSessionPageInfo& info,
 void TVEZPageManager::CancelChanges(std::int32_t session_id) {
   TVEZSessionPageInfo* info = FindSessionInfo(session_id);
   if (!info) return;
+  RVX_INVARIANT(info->OpenSavepoints == 0, "no savepoint is open while the session cancels");
+  DropSavepoints(*info);
   TVEZSortedPageList& dirty = info->DirtyPages;
   std::int32_t dropped = 0;
   try {
@@ -600,6 +633,189 @@ void TVEZPageManager::CancelChanges(std::int32_t session_id) {
   }
   added.clear();
   info->RemovedPageNumbers.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Savepoints
+
+void TVEZPageManager::BeginSavepoint(std::int32_t session_id) {
+  if (session_id == -1) throw EVEZException(20186, "Invalid Session ID");
+  TVEZSessionPageInfo& info = SessionInfo(session_id);
+  if (info.OpenSavepoints == info.Savepoints.size()) info.Savepoints.emplace_back();
+  TVEZSavepoint& savepoint = info.Savepoints[info.OpenSavepoints];
+  savepoint.Pages.clear();
+  savepoint.AddedCount = info.AddedPageNumbers.size();
+  savepoint.RemovedCount = info.RemovedPageNumbers.size();
+  ++info.OpenSavepoints;
+}
+
+std::size_t TVEZPageManager::SavepointDepth(std::int32_t session_id) const {
+  const TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  return info != nullptr ? info->OpenSavepoints : 0;
+}
+
+void TVEZPageManager::NoteSavepointPage(TVEZSavepoint& savepoint, TVEZPage* page, bool was_dirty,
+                                        bool added) {
+  TVEZSavedPage* seen = savepoint.Find(page->PageNo());
+  // A page seen before keeps its first note. Numbers are released only by a
+  // commit or a cancel, so none is added again while a savepoint is open.
+  RVX_INVARIANT(seen == nullptr || !added, "a page number is added once while a savepoint is open");
+  if (seen != nullptr && !added) return;
+  if (seen == nullptr) {
+    savepoint.Pages.emplace_back();
+    seen = &savepoint.Pages.back();
+  }
+  TVEZSavedPage& saved = *seen;
+  RecycleBuffer(saved.Image);
+  saved = TVEZSavedPage{};
+  saved.PageNo = page->PageNo();
+  saved.Added = added;
+  saved.WasDirty = was_dirty;
+  if (added) return;
+  const bool on_stored_image = !page->OwnBuffer();
+  if (!was_dirty && !on_stored_image) return;
+  try {
+    std::uint8_t* image;
+    if (!spare_buffers_.empty()) {
+      image = spare_buffers_.back();
+      spare_buffers_.pop_back();
+    } else {
+      image = static_cast<std::uint8_t*>(MemoryManager().GetMem(page_size_));
+    }
+    std::memcpy(image, page->PageBuffer(), page_size_);
+    saved.Image = image;
+    if (on_stored_image) saved.StorageBuffer = page->PageBuffer();
+  } catch (...) {
+    // No note: the page is not handed out either.
+    savepoint.Pages.pop_back();
+    throw;
+  }
+}
+
+void TVEZPageManager::FreeSavedImages(TVEZSavepoint& savepoint) noexcept {
+  for (TVEZSavedPage& saved : savepoint.Pages) {
+    RecycleBuffer(saved.Image);
+    saved.Image = nullptr;
+  }
+  savepoint.Pages.clear();
+}
+
+void TVEZPageManager::DropSavepoints(TVEZSessionPageInfo& info) noexcept {
+  for (std::size_t i = 0; i < info.OpenSavepoints; ++i)
+    FreeSavedImages(info.Savepoints[i]);
+  info.OpenSavepoints = 0;
+}
+
+void TVEZPageManager::ReleaseSavepoint(std::int32_t session_id) noexcept {
+  TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  if (info == nullptr || info->OpenSavepoints == 0) return;
+  TVEZSavepoint& savepoint = info->Savepoints[--info->OpenSavepoints];
+  // The enclosing savepoint takes the notes of pages it has not seen: their
+  // state when this one opened was theirs when it opened. Its own notes win.
+  if (info->OpenSavepoints > 0) {
+    TVEZSavepoint& outer = info->Savepoints[info->OpenSavepoints - 1];
+    for (TVEZSavedPage& saved : savepoint.Pages) {
+      if (outer.Find(saved.PageNo) != nullptr) continue;
+      try {
+        outer.Pages.push_back(saved);
+        saved.Image = nullptr;
+      } catch (...) {
+        // Out of memory: the outer savepoint no longer covers this page.
+      }
+    }
+  }
+  FreeSavedImages(savepoint);
+}
+
+void TVEZPageManager::RollbackToSavepoint(std::int32_t session_id) noexcept {
+  TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  if (info == nullptr || info->OpenSavepoints == 0) return;
+  TVEZSavepoint* savepoint = &info->Savepoints[--info->OpenSavepoints];
+  TVEZSortedPageList& dirty = info->DirtyPages;
+  for (TVEZSavedPage& saved : savepoint->Pages) {
+    const std::int32_t page_no = saved.PageNo;
+    if (saved.Added) continue;
+    TVEZPage* page = dirty.Find(page_no);
+    const bool in_dirty_list = page != nullptr;
+    if (page == nullptr) page = shared_pages_.Find(page_no);
+    RVX_INVARIANT(page == nullptr || page->UseCount() == 0 || page->SessionID() != session_id,
+                  "the session pins no page when its savepoint is rolled back");
+    if (saved.StorageBuffer != nullptr) std::memcpy(saved.StorageBuffer, saved.Image, page_size_);
+    if (page == nullptr || page->UseCount() > 0) continue;
+    if (saved.WasDirty) {
+      if (!in_dirty_list) continue;
+      if (saved.StorageBuffer != nullptr) {
+        // A copy made to grow the page gives way to the stored image again.
+        if (page->PageBuffer() != saved.StorageBuffer)
+          page->SetBorrowedPageBuffer(saved.StorageBuffer);
+      } else {
+        std::memcpy(page->PageBuffer(), saved.Image, page_size_);
+      }
+    } else if (in_dirty_list) {
+      // Clean before: the storage (or the image written back above) holds it.
+      dirty.Delete(page_no);
+      FreePage(page);
+    }
+  }
+  std::vector<std::int32_t>& added = info->AddedPageNumbers;
+  std::vector<std::int32_t>& removed = info->RemovedPageNumbers;
+  if (removed.size() > savepoint->RemovedCount) removed.resize(savepoint->RemovedCount);
+  std::vector<std::int32_t> kept;
+  for (std::size_t i = savepoint->AddedCount; i < added.size(); ++i) {
+    const std::int32_t page_no = added[i];
+    bool pinned = false;
+    if (TVEZPage* page = dirty.Find(page_no)) {
+      RVX_INVARIANT(page->UseCount() == 0,
+                    "the session pins no page when its savepoint is rolled back");
+      pinned = page->UseCount() > 0;
+      if (!pinned) {
+        dirty.Delete(page_no);
+        FreePage(page);
+      }
+    }
+    try {
+      // A page still pinned stays the session's, as one the storage refused.
+      if (pinned) throw EVEZException(20088, "Cannot remove used page");
+      InternalRemovePage(page_no);
+    } catch (...) {
+      try {
+        kept.push_back(page_no);
+      } catch (...) {
+        // Out of memory as well: the page stays taken in the storage.
+      }
+    }
+  }
+  if (added.size() > savepoint->AddedCount) added.resize(savepoint->AddedCount);
+  // A page the storage would not take back stays the session's, added and
+  // removed: its commit releases it, a cancel gives it back.
+  for (const std::int32_t page_no : kept) {
+    try {
+      added.push_back(page_no);
+      removed.push_back(page_no);
+    } catch (...) {
+      if (!added.empty() && added.back() == page_no) added.pop_back();
+    }
+  }
+  FreeSavedImages(*savepoint);
+}
+
+void TVEZPageSavepoints::Open(TVEZPageManager* page_manager) {
+  if (page_manager == nullptr) return;
+  for (std::size_t i = 0; i < FCount; ++i)
+    if (FManagers[i] == page_manager) return;
+  RVX_INVARIANT(FCount < kMaxManagers, "a record operation changes at most two page managers");
+  page_manager->BeginSavepoint(FSessionID);
+  FManagers[FCount++] = page_manager;
+}
+
+void TVEZPageSavepoints::Release() noexcept {
+  while (FCount > 0)
+    FManagers[--FCount]->ReleaseSavepoint(FSessionID);
+}
+
+void TVEZPageSavepoints::Rollback() noexcept {
+  while (FCount > 0)
+    FManagers[--FCount]->RollbackToSavepoint(FSessionID);
 }
 
 }  // namespace vez

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -250,12 +251,50 @@ class TVEZSortedPageList {
   std::int64_t lru_last_found_ = 0;
 };
 
+// What a savepoint keeps of one page the session got or added after it
+// opened (see TVEZPageManager::BeginSavepoint).
+struct TVEZSavedPage {
+  std::int32_t PageNo = -1;
+  // Added after the savepoint: it goes back to the storage at a rollback.
+  bool Added = false;
+  // In the session's dirty list (or changed and pinned) when first got.
+  bool WasDirty = false;
+  // The page's image when first got (a PageSize block of the engine's memory
+  // manager), kept when no other copy of it stays: for a page of the dirty
+  // list, and for a page that works on its stored image. Null otherwise.
+  std::uint8_t* Image = nullptr;
+  // The stored image the page worked on when first got (an engine that keeps
+  // pages in RAM), which a rollback writes Image back into; null otherwise.
+  std::uint8_t* StorageBuffer = nullptr;
+};
+
+// One open savepoint of a session.
+struct TVEZSavepoint {
+  // Lengths of the session's added and removed page lists when it opened.
+  std::size_t AddedCount = 0;
+  std::size_t RemovedCount = 0;
+  // Every page got or added since, one note per number. One operation sees
+  // few pages, so a list searched from its end beats a tree.
+  std::vector<TVEZSavedPage> Pages;
+
+  TVEZSavedPage* Find(std::int32_t page_no) {
+    for (auto it = Pages.rbegin(); it != Pages.rend(); ++it)
+      if (it->PageNo == page_no) return &*it;
+    return nullptr;
+  }
+};
+
 // One session's uncommitted work.
 struct TVEZSessionPageInfo {
   std::int32_t SessionID = -1;
   TVEZSortedPageList DirtyPages;
   std::vector<std::int32_t> AddedPageNumbers;
   std::vector<std::int32_t> RemovedPageNumbers;
+  // Savepoints, the innermost open one at OpenSavepoints - 1; those beyond
+  // are closed ones kept for their lists' room, so that an operation's
+  // savepoint allocates nothing once the session has had one.
+  std::vector<TVEZSavepoint> Savepoints;
+  std::size_t OpenSavepoints = 0;
 };
 
 // What one commit changes, as the commit hooks see it.
@@ -363,6 +402,40 @@ class TVEZPageManager {
   // pinned one.
   void CancelChanges(std::int32_t session_id);
 
+  // Savepoints: one record operation's page changes, undone alone when it
+  // fails, in a transaction as well as outside one. BeginSavepoint marks the
+  // session's pages as they are; RollbackToSavepoint makes them so again
+  // (pages it changed since get their old images, pages it added go back to
+  // the storage, pages it removed stay) and ReleaseSavepoint keeps the
+  // changes (an enclosing savepoint then covers them). Savepoints nest.
+  //
+  // While one is open, the first GetPage of a page keeps its image when
+  // nothing else would: a page of the session's dirty list, or a page that
+  // works on its stored image (an engine that keeps pages in RAM). A clean
+  // page of an engine with its own copies costs nothing: a rollback drops the
+  // changed copy and the storage still holds the old one. The session must
+  // not pin a page when a savepoint is rolled back, nor apply or cancel its
+  // changes while one is open.
+  //
+  // BeginSavepoint raises only out of memory; a GetPage or AddPage while one
+  // is open may also raise the memory manager's error for the kept image
+  // (the page is then not handed out). Release and rollback raise nothing: a
+  // page the storage refuses to take back at a rollback stays the session's
+  // and is released at its commit or cancel.
+  void BeginSavepoint(std::int32_t session_id);
+  void ReleaseSavepoint(std::int32_t session_id) noexcept;
+  void RollbackToSavepoint(std::int32_t session_id) noexcept;
+  // How many savepoints the session has open.
+  std::size_t SavepointDepth(std::int32_t session_id) const;
+
+  // A check run before GetPage and AddPage hand out a page (the page number,
+  // -1 for AddPage), for tests that make each step of an operation fail in
+  // turn: what it raises fails the call before anything is read, pinned or
+  // added. Empty: none.
+  void SetBeforePageAccess(std::function<void(std::int32_t)> check) {
+    before_page_access_ = std::move(check);
+  }
+
   // Storage operations, implemented by each engine. The manager calls them
   // with pages it owns; none keeps a page pointer past the call.
   //
@@ -453,6 +526,13 @@ class TVEZPageManager {
   // Drops the first removed_count removed pages from the session's lists,
   // together with those among its added pages.
   void ForgetReleasedPages(TVEZSessionPageInfo& info, std::size_t removed_count);
+  // The innermost savepoint's note of page (got from the dirty list when
+  // was_dirty), made at its first GetPage or AddPage since it opened.
+  void NoteSavepointPage(TVEZSavepoint& savepoint, TVEZPage* page, bool was_dirty, bool added);
+  void FreeSavedImages(TVEZSavepoint& savepoint) noexcept;
+  // Closes every savepoint of the session without rolling back: a commit or
+  // a cancel of the session ends what they cover.
+  void DropSavepoints(TVEZSessionPageInfo& info) noexcept;
 
   std::int32_t cache_capacity_ = 0;
   TVEZSortedPageList shared_pages_;
@@ -466,6 +546,30 @@ class TVEZPageManager {
   // Page buffers of freed pages, reused by reads so that a cache miss after
   // an eviction needs no allocation.
   std::vector<std::uint8_t*> spare_buffers_;
+  std::function<void(std::int32_t)> before_page_access_;
+};
+
+// The savepoints of one session on one or more page managers, for one
+// operation: rolled back when the scope ends unless released first.
+class TVEZPageSavepoints {
+ public:
+  explicit TVEZPageSavepoints(std::int32_t session_id) : FSessionID(session_id) {}
+  ~TVEZPageSavepoints() { Rollback(); }
+  TVEZPageSavepoints(const TVEZPageSavepoints&) = delete;
+  TVEZPageSavepoints& operator=(const TVEZPageSavepoints&) = delete;
+
+  // Opens a savepoint on page_manager; nothing for null or a manager opened
+  // here already.
+  void Open(TVEZPageManager* page_manager);
+  // Keeps every change since Open, or undoes them; both close the savepoints.
+  void Release() noexcept;
+  void Rollback() noexcept;
+
+ private:
+  static constexpr std::size_t kMaxManagers = 2;
+  std::int32_t FSessionID;
+  TVEZPageManager* FManagers[kMaxManagers] = {};
+  std::size_t FCount = 0;
 };
 
 // Defined here, where the manager is complete: every key comparison in a page

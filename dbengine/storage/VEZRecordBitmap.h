@@ -1,8 +1,9 @@
 // TVEZRecordBitmap: a cursor's set of visible records under a filter, a key
 // range or a distinct setting: one bit per record number. A physical bitmap
 // numbers records by the table engine's approximate record numbers
-// (TVEZTableData slots 17 and 18); an index-based one by the record's position
-// in one index, read as a number (TVEZKeyPath::GetBitmapRecNoByIndexPosition).
+// (TVEZTableData::RecordIDToApproximateRecNo and its inverse); an index-based
+// one by the record's position in one index, read as a number
+// (TVEZKeyPath::GetBitmapRecNoByIndexPosition).
 //
 // Index-based numbers grow as (entries per page + 1) ^ depth and pass 2^31 in
 // deep trees. The bit array counts bits in Int32, so a bitmap never takes a

@@ -17,6 +17,7 @@
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZScanConditionOptimizer.h"
 #include "dbengine/storage/VEZScratchRecordBuffer.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -54,8 +55,7 @@ TVEZTableData::~TVEZTableData() {
 }
 
 std::int32_t TVEZTableData::SessionIDOf(const TVEZCursor* cursor) {
-  if (cursor == nullptr || cursor->Session == nullptr) return -2;
-  return cursor->Session->SessionID;
+  return cursor != nullptr ? cursor->SessionID() : -2;
 }
 
 bool TVEZTableData::InTransaction(const TVEZCursor* cursor) {
@@ -66,56 +66,16 @@ void TVEZTableData::ApplyOutsideTransaction(TVEZCursor* cursor) {
   ApplyChanges(SessionIDOf(cursor), InTransaction(cursor));
 }
 
-void TVEZTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
-  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
-  if (bitmap == nullptr || !bitmap->Active) return;
-  if (IsRecordAccepted(cursor))
-    bitmap->ShowRecord(cursor.CurrentRecordID);
-  else
-    bitmap->HideRecord(cursor.CurrentRecordID);
-}
-
-bool TVEZTableData::FindNeighbourForDelete(TVEZCursor& cursor, TVEZPageItemID& neighbour) {
-  const TVEZPageItemID record_id = cursor.CurrentRecordID;
-  std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
-  void* position = cursor.SavePosition();
-  auto restore = [&] {
-    cursor.CurrentRecordBuffer = saved_buffer;
-    cursor.RestorePosition(position);
-    cursor.FreePosition(position);
-    cursor.CurrentRecordID = record_id;
-  };
-  bool found = false;
-  try {
-    TVEZScratchRecordBuffer scratch(cursor);
-    // An index walk finds the record's place by its key: the scratch buffer
-    // starts as a copy of the record.
-    if (saved_buffer != nullptr)
-      std::memcpy(scratch.Get(), saved_buffer, static_cast<std::size_t>(cursor.RecordBufferSize));
-    cursor.CurrentRecordBuffer = scratch.Get();
-    cursor.FirstPosition = cursor.LastPosition = false;
-    if (GetRecordBuffer(cursor, grmNext) == grrOK) {
-      found = true;
-    } else {
-      cursor.RestorePosition(position);
-      cursor.FirstPosition = cursor.LastPosition = false;
-      found = GetRecordBuffer(cursor, grmPrior) == grrOK;
-    }
-    if (found) neighbour = cursor.CurrentRecordID;
-  } catch (...) {
-    restore();
-    throw;
-  }
-  restore();
-  return found;
-}
-
 void TVEZTableData::Lock() {
   FDatabaseData->Lock();
 }
 
 void TVEZTableData::Unlock() {
   FDatabaseData->Unlock();
+}
+
+bool TVEZTableData::IsLockHeld() const {
+  return FDatabaseData->IsLockHeld();
 }
 
 void TVEZTableData::AssignNewObjectIds(TVEZMetaObjectDefs& defs) {
@@ -341,6 +301,7 @@ void TVEZTableData::RebuildTemporaryIndexes(std::int32_t session_id) {
 
 void TVEZTableData::ReadRecord(std::int32_t session_id, TVEZNavigationInfo& info,
                                std::int32_t table_state, TVEZIndexPositionCache* cache) {
+  RVX_INVARIANT(IsLockHeld(), "a navigation step runs under the database lock");
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FIndexManager == nullptr) throw EVEZException(10380, "Nil pointer occured");
   if (info.RecordBuffer == nullptr) throw EVEZException(10016, "Nil pointer occured");

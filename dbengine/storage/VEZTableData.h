@@ -1,7 +1,7 @@
 // TVEZTableData: the state of one open table, shared by every cursor that has
 // the table open: its field, index, constraint and record managers, the page
 // manager that holds its index pages, and the list of its cursors. The
-// session layer's cursor reads and changes the table through the 40 virtual
+// session layer's cursor reads and changes the table through the virtual
 // operations below; this base implements the ones that do not depend on where
 // records live, and each engine (disk, memory, temporary) supplies the rest.
 //
@@ -15,23 +15,52 @@
 // Ownership: the database data owns the table data (VEZDatabaseData.h); the
 // table data owns its four managers; the cursors in CursorList are not owned.
 //
-// What the engines must still supply: the record manager (slot 0), CreateTable
-// (7), the record-number mapping of record bitmaps (16-18), BLOB storage
-// (23, 26-29, and 19/24 where records hold BLOB caches), InsertRecord,
-// DeleteRecord, UpdateRecord (30-32) and storage-order record numbers and
-// counts (35-37); the disk engine also wraps reads in its multi-user bracket.
-// Restricted views (filters, ranges, distinct), Locate and FindKey go through
-// the search engine of this base (VEZTableDataSearch.cpp): the restrictions
-// become scan conditions, conditions on one index are merged, the cheapest
-// scan is chosen (an index range or the whole table) and each candidate is
-// tested against what the scan does not guarantee. A full pass fills the
-// cursor's record bitmap, which then answers moves, counts and record numbers
-// until the table changes.
+// What the engines must still supply: the record manager, CreateTable, the
+// record-number mapping of record bitmaps, BLOB storage and the hooks of a
+// record change (see "Record changes" below), and storage-order record
+// numbers and counts; the disk engine also wraps reads in its multi-user
+// bracket. Restricted views (filters, ranges, distinct), Locate and FindKey go
+// through the search engine of this base (VEZTableDataSearch.cpp): the
+// restrictions become scan conditions, conditions on one index are merged,
+// the cheapest scan is chosen (an index range or the whole table) and each
+// candidate is tested against what the scan does not guarantee. A full pass
+// fills the cursor's record bitmap, which then answers moves, counts and
+// record numbers until the table changes.
+//
+// Record changes: every insert, update and delete of every engine goes
+// through one routine of this base, in this order:
+//   1. (PostRecord only) the table's write lock (LockForChange);
+//   2. the shared state other processes may have moved on is reloaded
+//      (ReloadSharedState); an update or delete of a record that is gone
+//      stops here (false); a delete finds where the cursor goes afterwards;
+//   3. savepoints open on the table's page managers, and the shared table
+//      state held in memory (record count, table state, autoincrement
+//      counters, the index defs' change counters) is noted;
+//   4. (PostRecord only) an insert takes its autoincrement values, and an
+//      insert or update must pass the constraints;
+//   5. the BLOBs are stored or deleted (StoreBlobs), the old index entries of
+//      an update or delete leave, the record is stored, updated or deleted
+//      (false when the record manager refuses), the new index entries of an
+//      insert or update are made, and the shared table state is written
+//      (SaveSharedState);
+//   6. the savepoints are released and the session's changes applied
+//      (outside a transaction and a batch update);
+//   7. the change is applied to the cursor: its record bitmap (dropped when
+//      it cannot follow), its position (a delete moves it to the next record
+//      of its view, else the previous one), and what the engine finishes
+//      (FinishRecordChange); nothing here raises.
+// A change that fails at any step from 3 to 6, or that the record manager
+// refuses, leaves nothing of itself, in a transaction as well as outside
+// one: the savepoints give the page cache back as it was (outside a
+// transaction a failed apply cancels the session's changes instead), the
+// engine undoes what lives outside pages (UndoRecordChange), the noted
+// shared state comes back, and the cursor's record buffer and
+// CurrentRecordID are as they were before the call.
 //
 // Thread safety: all work on a database is serialised by its database data's
-// re-entrant lock; Lock()/Unlock() take that lock. GetRecordBuffer,
-// InsertRecord, UpdateRecord, DeleteRecord and the BLOB operations do not lock
-// by themselves: the cursor holds the lock around them.
+// re-entrant lock; Lock()/Unlock() take that lock. The record changes take
+// it themselves; GetRecordBuffer and the BLOB operations do not lock by
+// themselves: the cursor holds the lock around them.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +88,30 @@ class TVEZScanSearchConditionArray;
 class TVEZCursor;
 class TVEZDatabaseData;
 class TVEZPageManager;
+class TVEZPageSavepoints;
 class TVEZStream;
+enum TVEZCursorErrorCode : std::int32_t;
+
+// The change a record change makes to the cursor's current record.
+enum class TVEZRecordChange { kInsert, kUpdate, kDelete };
+
+// What one record change keeps between its steps, for the engines' hooks.
+struct TVEZRecordChangeContext {
+  TVEZRecordChange Change = TVEZRecordChange::kInsert;
+  std::int32_t SessionID = -2;
+  // The stored record before an update or delete (a memory record).
+  std::vector<std::uint8_t> StoredRecord;
+  // Whether the record manager stored, overwrote or removed the record.
+  bool RecordStored = false;
+  // The BLOB fields whose values StoreBlobs stored from caches the cursor's
+  // buffer still holds (disk engine).
+  std::vector<std::int32_t> StoredBlobFields;
+  // The shared table state held in memory before the change.
+  std::int64_t RecordCount = 0;
+  std::int32_t TableState = 0;
+  std::vector<std::int64_t> AutoIncValues;
+  std::vector<std::int32_t> IndexTableStates;
+};
 
 class TVEZTableData : public TVEZKeyRecordSource {
  public:
@@ -72,88 +124,89 @@ class TVEZTableData : public TVEZKeyRecordSource {
   TVEZTableData(const TVEZTableData&) = delete;
   TVEZTableData& operator=(const TVEZTableData&) = delete;
 
-  // ---- Virtual operations, in slot order.
+  // ---- Virtual operations.
 
-  // 0: makes the record manager (replacing an old one).
+  // Makes the record manager (replacing an old one).
   virtual void CreateRecordManager() = 0;
-  // 1: a new field manager over a copy of field_defs, which first get new
+  // A new field manager over a copy of field_defs, which first get new
   // object ids; then the layout and the autoincrement counters.
   virtual void CreateFieldManager(TVEZFieldDefs& field_defs);
-  // 2: a new index manager (NewIndexManager) whose defs are a copy of
+  // A new index manager (NewIndexManager) whose defs are a copy of
   // index_defs, which first get new object ids.
   virtual void CreateIndexManager(TVEZIndexDefs& index_defs);
-  // 3: a new constraint manager over a copy of constraint_defs, which first
-  // get new object ids and this table's name; then links and automatic names.
+  // A new constraint manager over a copy of constraint_defs, which first get
+  // new object ids and this table's name; then links and automatic names.
   // A foreign key or unknown type raises 30058 before anything changes.
   virtual void CreateConstraintManager(TVEZConstraintDefs& constraint_defs);
-  // 4: the cursor's FieldValuesOffset (the first field's memory offset, 0
+  // The cursor's FieldValuesOffset (the first field's memory offset, 0
   // without fields) and RecordSize (GetRecordBufferSize).
   virtual void InitCursorRecordLayout(TVEZCursor& cursor);
-  // 5, 6: outside a transaction, the page manager applies or drops the
-  // session's changed pages; inside one, nothing.
+  // Outside a transaction, the page manager applies or drops the session's
+  // changed pages; inside one, nothing.
   virtual void ApplyChanges(std::int32_t session_id, bool in_transaction);
   virtual void CancelChanges(std::int32_t session_id, bool in_transaction);
-  // 7: creates the table's storage with these defs (ids are given here).
+  // Creates the table's storage with these defs (ids are given here).
   virtual void CreateTable(TVEZCursor* cursor, TVEZFieldDefs& field_defs, TVEZIndexDefs& index_defs,
                            TVEZConstraintDefs& constraint_defs) = 0;
-  // 8: base: refuses (20017) while any cursor has the table open, unless
+  // Base: refuses (20017) while any cursor has the table open, unless
   // design_mode; the engine then removes the storage.
   virtual void DeleteTable(TVEZCursor* cursor, bool design_mode);
-  // 9: base: restarts the autoincrement counters and empties every index
-  // (the cursor's session, -2 without a cursor).
+  // Base: restarts the autoincrement counters and empties every index (the
+  // cursor's session, -2 without a cursor).
   virtual void EmptyTable(TVEZCursor* cursor);
-  // 10: refuses (10150) while any cursor has the table open.
+  // Refuses (10150) while any cursor has the table open.
   virtual void RenameTable(const std::string& new_table_name, TVEZCursor* cursor);
-  // 11, 12: list and unlist the cursor.
+  // List and unlist the cursor.
   virtual void OpenTable(TVEZCursor& cursor);
   virtual void CloseTable(TVEZCursor& cursor);
-  // 13: unknown field 30343, new name taken 30344 (nothing changes); the
-  // name and the index columns on it take new_field_name.
+  // Unknown field 30343, new name taken 30344 (nothing changes); the name and
+  // the index columns on it take new_field_name.
   virtual void RenameField(const std::string& field_name, const std::string& new_field_name);
-  // 14: builds the index (the cursor's position is kept) and, for a primary
-  // or unique index of a table that is not temporary, adds its constraint.
+  // Builds the index (the cursor's position is kept) and, for a primary or
+  // unique index of a table that is not temporary, adds its constraint.
   virtual void AddIndex(TVEZIndexDef& index_def, TVEZCursor* cursor);
-  // 15: drops the index and, when neither it nor the cursor is temporary,
-  // the constraint tied to it.
+  // Drops the index and, when neither it nor the cursor is temporary, the
+  // constraint tied to it.
   virtual void DeleteIndex(std::int32_t index_id, TVEZCursor* cursor);
-  // 16-18: the bit numbering of physical record bitmaps.
+  // The bit numbering of physical record bitmaps: how many bits the table
+  // needs, and the bit of a record and the record of a bit.
   virtual std::int64_t GetApproximateRecordCount(std::int32_t session_id) = 0;
   virtual std::int64_t RecordIDToApproximateRecNo(TVEZPageItemID record_id) = 0;
   virtual TVEZPageItemID ApproximateRecNoToRecordID(std::int64_t value) = 0;
-  // 19: releases what a record buffer holds beside its bytes (BLOB caches).
+  // Releases what a record buffer holds beside its bytes (BLOB caches).
   virtual void ClearBlobsCacheInRecordBuffer(std::uint8_t* /*record*/) {}
-  // 20: moves the cursor (grmNext, grmPrior) or reads its current record
-  // again (grmCurrent) into CurrentRecordBuffer, in the cursor's index order
-  // or storage order. An empty table gives grrEOF. The cursor takes
-  // CurrentRecordID, FirstPosition and LastPosition from the move, also at
-  // an end. A move of a restricted view (filter, range, distinct) goes to the
+  // Moves the cursor (grmNext, grmPrior) or reads its current record again
+  // (grmCurrent) into CurrentRecordBuffer, in the cursor's index order or
+  // storage order. An empty table gives grrEOF. The cursor takes
+  // CurrentRecordID, FirstPosition and LastPosition from the move, also at an
+  // end. A move of a restricted view (filter, range, distinct) goes to the
   // next or previous visible record; when there is none it answers grrEOF or
   // grrBOF and the cursor keeps its position (a Prior from BOF or a Next from
   // EOF stays there). A re-read record that the view no longer shows gives
-  // grrError.
+  // grrError. The caller holds the lock.
   virtual TVEZGetRecordResult GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode);
-  // 21: the first record in the cursor's order that the view shows and the
-  // expression accepts, read into CurrentRecordBuffer; false leaves the
+  // Locate: the first record in the cursor's order that the view shows and
+  // the expression accepts, read into CurrentRecordBuffer; false leaves the
   // cursor where it was. 10272 without an expression.
-  // 22: the first such record whose key satisfies search_condition against
-  // the cursor's KeyBuffer (KeyFieldCount fields); the record is not read.
-  // 20258 on a cursor without an index.
+  // FindKey: the first such record whose key satisfies search_condition
+  // against the cursor's KeyBuffer (KeyFieldCount fields); the record is not
+  // read. 20258 on a cursor without an index.
   virtual bool Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression);
   virtual bool FindKey(TVEZCursor& cursor, TVEZSearchCondition search_condition);
-  // 23: stores a written BLOB stream into the cursor's current record.
+  // Stores a written BLOB stream into the cursor's current record.
   virtual void WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                             TVEZStream& blob_stream) = 0;
-  // 24: frees one BLOB field's value held in record. Base: nothing.
+  // Frees one BLOB field's value held in record. Base: nothing.
   virtual void ClearBLOBFieldInRecordBuffer(std::uint8_t* /*record*/, std::int32_t /*field_no*/) {}
-  // 25: slot 24 for every BLOB field, in field order (BlobFieldsPresent
-  // checks the fields first).
+  // ClearBLOBFieldInRecordBuffer for every BLOB field, in field order
+  // (BlobFieldsPresent checks the fields first).
   virtual void ClearBLOBFieldsInRecordBuffer(std::uint8_t* record);
-  // 26: a stream over a BLOB field of the cursor's current record.
+  // A stream over a BLOB field of the cursor's current record.
   virtual std::unique_ptr<TVEZStream> InternalCreateBlobStream(TVEZCursor& cursor, bool to_insert,
                                                                std::int32_t field_no,
                                                                TVEZBLOBOpenMode open_mode) = 0;
-  // 27-29: a BLOB's compressed bytes and descriptor, for copying between
-  // tables without recompressing; data is a memory-manager block.
+  // A BLOB's compressed bytes and descriptor, for copying between tables
+  // without recompressing (get, set, free); data is a memory-manager block.
   virtual void GetDirectBlobData(TVEZCursor& cursor, std::int32_t field_no, std::uint8_t* record,
                                  TVEZPartialTemporaryBLOBDescriptor& descriptor,
                                  std::uint8_t*& data) = 0;
@@ -163,25 +216,35 @@ class TVEZTableData : public TVEZKeyRecordSource {
   virtual void FreeDirectBlobData(TVEZCursor& cursor, std::int32_t field_no, std::uint8_t* record,
                                   TVEZPartialTemporaryBLOBDescriptor& descriptor,
                                   std::uint8_t*& data) = 0;
-  // 30-32: store, remove or overwrite the cursor's current record with its
-  // index entries; false when the record manager refused.
-  virtual bool InsertRecord(TVEZCursor& cursor) = 0;
-  virtual bool DeleteRecord(TVEZCursor& cursor) = 0;
-  virtual bool UpdateRecord(TVEZCursor& cursor) = 0;
-  // 33, 34: 1-based record numbers in the cursor's view. SetRecNo takes a
-  // number outside 1..count to the nearest end and does not read the record;
+  // 1-based record numbers in the cursor's view. SetRecNo takes a number
+  // outside 1..count to the nearest end and does not read the record;
   // GetRecNo is -1 at an end, in an empty view, or for a record the view
   // does not show.
   virtual void SetRecNo(TVEZCursor& cursor, std::int64_t rec_no);
   virtual std::int64_t GetRecNo(TVEZCursor& cursor);
-  // 35-37: storage-order record numbers and the record count.
+  // Storage-order record numbers and the record count.
   virtual void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) = 0;
   virtual std::int64_t InternalGetRecNo(TVEZCursor& cursor) = 0;
   virtual std::int64_t InternalGetRecordCount(TVEZCursor& cursor) = 0;
-  // 38: base 0.
+  // The last autoincrement value of the field. Base 0.
   virtual std::int64_t LastAutoincValue(std::int32_t field_no, TVEZBaseSession* session);
-  // 39: brings the session's temporary indexes back in step.
+  // Brings the session's temporary indexes back in step.
   virtual void Rollback(std::int32_t session_id);
+
+  // ---- Record changes (see the head of this file for their steps).
+
+  // The post of a cursor's insert, update or delete as the session layer
+  // makes it: the write lock, then the change with autoincrement values and
+  // constraints. cecOK, cecTableLocked when the write lock is refused, or
+  // cecInsertFailed / cecUpdateFailed / cecDeleteFailed when the record
+  // manager refused or the record is gone; other failures raise.
+  TVEZCursorErrorCode PostRecord(TVEZCursor& cursor, TVEZRecordChange change);
+  // Store, remove or overwrite the cursor's current record with its index
+  // entries, without the write lock, autoincrement values and constraints;
+  // false when the record manager refused or the record is gone.
+  bool InsertRecord(TVEZCursor& cursor);
+  bool DeleteRecord(TVEZCursor& cursor);
+  bool UpdateRecord(TVEZCursor& cursor);
 
   // ---- Operations of the base.
 
@@ -189,10 +252,12 @@ class TVEZTableData : public TVEZKeyRecordSource {
   // table of the database).
   void Lock();
   void Unlock();
+  // Whether this thread holds that lock.
+  bool IsLockHeld() const;
 
   // Under the lock, empties one index.
   void EmptyIndex(std::int32_t index_id, std::int32_t session_id);
-  // DeleteIndex (slot 15) of the first def until none is left.
+  // DeleteIndex of the first def until none is left.
   void DeleteAllIndexes(TVEZCursor* cursor);
   void EmptyAllIndexes(std::int32_t session_id);
   // Under the lock, with the cursor's position kept: the name of an index
@@ -279,15 +344,59 @@ class TVEZTableData : public TVEZKeyRecordSource {
   void AssignNewObjectIds(TVEZMetaObjectDefs& defs);
   void SetPageManager(TVEZPageManager* page_manager) { FPageManager = page_manager; }
   void SetDisableTempFiles(bool value) { FDisableTempFiles = value; }
-  // Whether the numbering of physical record bitmaps (slots 16-18) gives
+  // Whether the numbering of physical record bitmaps (GetApproximateRecordCount
+  // and the record-number mapping) gives
   // every stored record its own bit and no bit to anything else when the
   // approximate record count equals the record count, so that a bitmap of
   // that many set bits shows exactly the table. Base: false.
   virtual bool HasExactRecordBits() const { return false; }
 
+  // ---- Hooks of a record change (see the head of this file).
+
+  // Raises the engine's errors for a change it cannot start (no record
+  // manager, no record buffer for an insert or update); false when the
+  // engine keeps no such change (an append-only table refuses updates and
+  // deletes). Base: 10015 / 10016.
+  virtual bool CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change);
+  // The table's write lock for a post; false when refused. Released by
+  // UnlockAfterChange, which must not raise. Base: no lock.
+  virtual bool LockForChange(TVEZCursor& /*cursor*/) { return true; }
+  virtual void UnlockAfterChange(TVEZCursor& /*cursor*/) noexcept {}
+  // Reloads what other processes may have changed before the change begins.
+  // Base: nothing.
+  virtual void ReloadSharedState(TVEZCursor& /*cursor*/) {}
+  // Stores the BLOB values of the cursor's buffer (insert, update) or
+  // deletes the stored record's (delete), before its index entries and the
+  // record change. Base: nothing (BLOBs kept in the record buffer itself).
+  virtual void StoreBlobs(TVEZCursor& /*cursor*/, TVEZRecordChangeContext& /*context*/) {}
+  // Writes the shared table state after a change. Base: nothing.
+  virtual void SaveSharedState(TVEZCursor& /*cursor*/) {}
+  // Undoes what the change did outside the page cache, after a failure
+  // (the page cache is rolled back apart). Base: a record the record
+  // manager stored is removed again and an overwritten one gets its old
+  // bytes (records kept outside pages); an engine that keeps its records on
+  // pages has nothing to undo there. Must not raise.
+  virtual void UndoRecordChange(TVEZCursor& cursor,
+                                const TVEZRecordChangeContext& context) noexcept;
+  // Finishes a change that succeeded, after it reached the cursor (BLOB
+  // values the record now owns, and those it no longer holds). Must not
+  // raise: the change is stored. Base: nothing.
+  virtual void FinishRecordChange(TVEZCursor& /*cursor*/,
+                                  TVEZRecordChangeContext& /*context*/) noexcept {}
+  // Opens the savepoints of a change on every page manager the table's
+  // records, BLOBs, indexes and shared state live on. Base: the table's
+  // page manager and the index manager's temporary one.
+  virtual void OpenSavepoints(TVEZPageSavepoints& savepoints);
+
  private:
   // One search: the conditions, the chosen scan and where it starts.
   struct TScanState;
+  // The undo of one record change (see the head of this file).
+  class TChangeUndo;
+
+  // The one routine of every record change; post adds autoincrement values
+  // and constraints.
+  bool ChangeRecord(TVEZCursor& cursor, TVEZRecordChange change, bool post);
 
   TVEZGetRecordResult InternalGetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode,
                                               bool fill_bitmap);

@@ -1,5 +1,7 @@
 // The search engine of TVEZTableData: moves of restricted views, Locate,
-// FindKey, record numbers and counts, and the record bitmaps behind them.
+// FindKey, record numbers and counts, the record bitmaps behind them, and
+// where a record change leaves the cursor and its bitmap. It talks to the
+// indexes through TVEZIndex only.
 //
 // One search: the cursor's restrictions (and the search's own expression or
 // key condition) become a scan-condition array; expression items offer index
@@ -22,16 +24,18 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
-#include "dbengine/storage/VEZBTreeRecordIndex.h"
 #include "dbengine/storage/VEZBaseExpression.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZDatabaseData.h"
+#include "dbengine/storage/VEZIndexManager.h"
 #include "dbengine/storage/VEZKeyPath.h"
 #include "dbengine/storage/VEZPageManager.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZScanConditionOptimizer.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
+#include "dbengine/storage/VEZScratchRecordBuffer.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -147,6 +151,7 @@ struct TVEZTableData::TScanState {
 // Moves
 
 TVEZGetRecordResult TVEZTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
+  RVX_INVARIANT(IsLockHeld(), "the cursor holds the database lock around a record read");
   if (FRecordManager == nullptr) throw EVEZException(10015, "Nil pointer occured");
   if (FRecordManager->RecordCount == 0) return grrEOF;
   const bool distinct_step = cursor.DistinctFieldCount > 0 && mode != grmCurrent &&
@@ -497,9 +502,8 @@ double TVEZTableData::GetIndexScanCost(TScanState& state, std::int32_t start_no,
       state.SessionID, FRecordManager->RecordCount, &start, array.Items(end_no)));
   const double page =
       std::max<double>(FPageManager != nullptr ? FPageManager->PageDataSize() : 0, 1.0);
-  double entry = page / std::max(index->GetMaxEntriesPerPage(), 1);
-  if (auto* btree = dynamic_cast<TVEZBTreeRecordIndex*>(index))
-    entry = btree->KeyRef().ShortKeySize() + btree->KeyRef().ReferenceSize();
+  double entry = index->GetEntrySize();
+  if (entry <= 0) entry = page / std::max(index->GetMaxEntriesPerPage(), 1);
   const double record =
       FFieldManager != nullptr
           ? static_cast<double>(FFieldManager->FieldDefs().GetDiskRecordBufferSize())
@@ -1146,6 +1150,53 @@ bool TVEZTableData::IsRecordInRange(TVEZCursor& cursor) {
 
 bool TVEZTableData::IsRecordAccepted(TVEZCursor& cursor) {
   return IsBufferAccepted(cursor, cursor.CurrentRecordBuffer, cursor.CurrentRecordID);
+}
+
+// ---------------------------------------------------------------------------
+// The cursor after a record change
+
+void TVEZTableData::ShowOrHideInBitmap(TVEZCursor& cursor) {
+  TVEZRecordBitmap* bitmap = cursor.RecordBitmap;
+  if (bitmap == nullptr || !bitmap->Active) return;
+  if (IsRecordAccepted(cursor))
+    bitmap->ShowRecord(cursor.CurrentRecordID);
+  else
+    bitmap->HideRecord(cursor.CurrentRecordID);
+}
+
+bool TVEZTableData::FindNeighbourForDelete(TVEZCursor& cursor, TVEZPageItemID& neighbour) {
+  const TVEZPageItemID record_id = cursor.CurrentRecordID;
+  std::uint8_t* saved_buffer = cursor.CurrentRecordBuffer;
+  void* position = cursor.SavePosition();
+  auto restore = [&] {
+    cursor.CurrentRecordBuffer = saved_buffer;
+    cursor.RestorePosition(position);
+    cursor.FreePosition(position);
+    cursor.CurrentRecordID = record_id;
+  };
+  bool found = false;
+  try {
+    TVEZScratchRecordBuffer scratch(cursor);
+    // An index walk finds the record's place by its key: the scratch buffer
+    // starts as a copy of the record.
+    if (saved_buffer != nullptr)
+      std::memcpy(scratch.Get(), saved_buffer, static_cast<std::size_t>(cursor.RecordBufferSize));
+    cursor.CurrentRecordBuffer = scratch.Get();
+    cursor.FirstPosition = cursor.LastPosition = false;
+    if (GetRecordBuffer(cursor, grmNext) == grrOK) {
+      found = true;
+    } else {
+      cursor.RestorePosition(position);
+      cursor.FirstPosition = cursor.LastPosition = false;
+      found = GetRecordBuffer(cursor, grmPrior) == grrOK;
+    }
+    if (found) neighbour = cursor.CurrentRecordID;
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return found;
 }
 
 }  // namespace vez

@@ -7,6 +7,7 @@
 #include "dbengine/storage/VEZTableLocksFile.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Invariant.h"
 #include "platform/core/Random.h"
 
 namespace vez {
@@ -85,6 +86,7 @@ bool TVEZTableLockList::RemoveLock(TVEZLockType lock_type, std::int32_t locks_fi
   const std::ptrdiff_t i = Find(lock_type, locks_file_page_no);
   if (i < 0) throw EVEZException(20202, "Cannot remove table lock. Lock not found");
   TVEZTableLockItem& item = items_[static_cast<std::size_t>(i)];
+  RVX_INVARIANT(item.Count > 0, "a listed lock is held at least once");
   --item.Count;
   if (item.Count > 0 && !ignore_count) return false;
   const bool physical = item.HasPhysicalLock;

@@ -7,6 +7,7 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/foundation/VEZTemporaryFileName.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -74,6 +75,7 @@ void TVEZTemporaryPageManager::InternalAddPage(TVEZPage* page) {
 
 void TVEZTemporaryPageManager::InternalRemovePage(std::int32_t page_no) {
   CheckAllocated(page_no, 10396);
+  RVX_INVARIANT(FUsedPageCount > 0, "an allocated page is counted");
   if (IsRamPage(page_no)) FMemoryPageManager->InternalRemovePage(page_no);
   FAllocatedPageMap.SetBit(page_no, false);
   --FUsedPageCount;

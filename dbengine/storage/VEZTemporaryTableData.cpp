@@ -16,6 +16,7 @@
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
 #include "platform/core/CheckedMath.h"
+#include "platform/core/Invariant.h"
 
 namespace vez {
 
@@ -203,6 +204,7 @@ TVEZPartialTemporaryBLOBDescriptor TVEZTemporaryTableData::ReadBlobEntry(std::in
 
 void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, std::int32_t field_no,
                                                           TVEZStream& blob_stream) {
+  RVX_INVARIANT(IsLockHeld(), "the cursor holds the database lock around a BLOB write");
   if (FBLOBFile == nullptr) throw EVEZException(10144, "Nil pointer occured");
   if (!blob_stream.Modified()) return;
   std::uint8_t* record = cursor.CurrentRecordBuffer;
@@ -225,6 +227,7 @@ void TVEZTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEZCursor& cursor, st
 
 std::unique_ptr<TVEZStream> TVEZTemporaryTableData::InternalCreateBlobStream(
     TVEZCursor& cursor, bool to_insert, std::int32_t field_no, TVEZBLOBOpenMode open_mode) {
+  RVX_INVARIANT(IsLockHeld(), "the cursor holds the database lock around a BLOB stream");
   if (FBLOBFile == nullptr) throw EVEZException(10140, "Nil pointer occured");
   const TVEZFieldDef& def = BlobFieldDef(field_no);
   TVEZSessionLayerServices* services = SessionLayerServices();
@@ -307,53 +310,17 @@ void TVEZTemporaryTableData::FreeDirectBlobData(TVEZCursor& /*cursor*/, std::int
 // ---------------------------------------------------------------------------
 // Records
 
-bool TVEZTemporaryTableData::InsertRecord(TVEZCursor& cursor) {
+bool TVEZTemporaryTableData::CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) {
+  // Records are kept as written.
+  if (change != TVEZRecordChange::kInsert) return false;
   if (FRecordManager == nullptr) throw EVEZException(10134, "Nil pointer occured");
   if (cursor.CurrentRecordBuffer == nullptr) throw EVEZException(10135, "Nil pointer occured");
-  const std::int32_t session_id = SessionIDOf(&cursor);
-  const TVEZPageItemID old_id = cursor.CurrentRecordID;
-  TVEZPageItemID id;
-  if (!FRecordManager->AddRecord(session_id, cursor.CurrentRecordBuffer, id)) return false;
-  cursor.CurrentRecordID = id;
-  // Index entries one index at a time; when one fails (no memory, a page file
-  // that cannot be written), the entries made so far and the record go
-  // again, so the table is left as it was. RAM pages change in place, so the
-  // entries are taken out rather than the session's pages dropped.
-  TVEZIndexDefs& defs = FIndexManager->IndexDefs();
-  std::int32_t done = 0;
-  try {
-    for (; done < defs.GetCount(); ++done) {
-      TVEZIndexDef& def = *defs.GetDef(done);
-      TVEZIndex* index = FIndexManager->OpenIndex(def.ObjectID);
-      index->InsertRecord(cursor);
-      def.TableState = NextChangeCounter(def.TableState);
-      if (index->IndexDef()->RootPageNo != def.RootPageNo)
-        def.RootPageNo = index->IndexDef()->RootPageNo;
-    }
-    ShowOrHideInBitmap(cursor);
-    ApplyOutsideTransaction(&cursor);
-  } catch (...) {
-    // An index whose insert failed holds no entry; a failed page write
-    // leaves every index's pages dirty and whole, each with its entry.
-    for (std::int32_t i = done - 1; i >= 0; --i) {
-      try {
-        FIndexManager->OpenIndex(defs.GetDef(i)->ObjectID)->DeleteRecord(cursor);
-      } catch (...) {
-        // The first error is the one reported.
-      }
-    }
-    TemporaryRecordManager()->DropLastRecord();
-    cursor.CurrentRecordID = old_id;
-    try {
-      // Written now when the storage takes it, else at the next apply.
-      ApplyOutsideTransaction(&cursor);
-    } catch (...) {
-    }
-    throw;
-  }
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
   return true;
+}
+
+void TVEZTemporaryTableData::UndoRecordChange(TVEZCursor& /*cursor*/,
+                                              const TVEZRecordChangeContext& context) noexcept {
+  if (context.RecordStored) TemporaryRecordManager()->DropLastRecord();
 }
 
 void TVEZTemporaryTableData::InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) {

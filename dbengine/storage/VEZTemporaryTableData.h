@@ -16,7 +16,9 @@
 // failed append is cut off again and leaves the record as it was.
 //
 // Records are never updated or deleted (UpdateRecord and DeleteRecord answer
-// false). An insert that fails leaves no record and no index entry behind.
+// false). An insert that fails leaves no record and no index entry behind:
+// the record is dropped again and the index pages go back to the savepoint
+// the base's record change opened (VEZTableData.h).
 // The table state moves on with every insert and with EmptyTable, so record
 // bitmaps and position caches of other cursors see the change.
 //
@@ -82,12 +84,6 @@ class TVEZTemporaryTableData : public TVEZProcessTableData {
   void FreeDirectBlobData(TVEZCursor& cursor, std::int32_t field_no, std::uint8_t* record,
                           TVEZPartialTemporaryBLOBDescriptor& descriptor,
                           std::uint8_t*& data) override;
-  // 10134 without record manager, 10135 without a record buffer. False when
-  // the record manager refused (nothing stored). An index or page failure
-  // takes the record and its index entries away again and passes on.
-  bool InsertRecord(TVEZCursor& cursor) override;
-  bool DeleteRecord(TVEZCursor&) override { return false; }
-  bool UpdateRecord(TVEZCursor&) override { return false; }
   void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override;
   std::int64_t InternalGetRecNo(TVEZCursor& cursor) override;
   std::int64_t InternalGetRecordCount(TVEZCursor& cursor) override;
@@ -98,6 +94,14 @@ class TVEZTemporaryTableData : public TVEZProcessTableData {
   TVEZStream* BLOBFile() const { return FBLOBFile.get(); }
   // The offset of the field's entry, as its memory form holds it.
   static std::int64_t BlobOffsetOf(const std::uint8_t* record, const TVEZFieldDef& def);
+
+ protected:
+  // 10134 without record manager, 10135 without a record buffer; updates and
+  // deletes are refused (false).
+  bool CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange change) override;
+  // A record stored by a failed insert is dropped again (it is the last).
+  void UndoRecordChange(TVEZCursor& cursor,
+                        const TVEZRecordChangeContext& context) noexcept override;
 
  private:
   // A new BLOB file when the table has BLOB fields, else null.

@@ -2,10 +2,10 @@
 // doing for the table data what the session layer's own cursor does: the
 // table is opened under the database lock; records are read under the table
 // lock; freeing a record buffer first clears the BLOB caches it holds; posts
-// and deletes run under the table lock after autoincrements and constraints.
-// On a disk table an edit holds ltSIRW (ltXIRW in a transaction) and the
-// record's lock until it is posted or cancelled; a delete holds the record's
-// lock while it runs.
+// and deletes are the table data's PostRecord (which takes the write lock,
+// autoincrements and constraints). On a disk table an edit holds ltSIRW
+// (ltXIRW in a transaction) and the record's lock until it is posted or
+// cancelled; a delete holds the record's lock while it runs.
 // The shipped cursor comes with the session layer; this one lets index
 // builds over existing records and the engines' cursor paths run now.
 #pragma once
@@ -116,12 +116,14 @@ class TTestLocalCursor : public TVEZCursor {
                  bool allow_xirw_after_sirw) override {
     TVEZDiskTableData* disk = DiskTable();
     if (disk == nullptr) return true;
+    TVEZLockGuard guard(*disk);
     return disk->LockTable(TVEZTableData::SessionIDOf(this), lock_type, try_count, delay,
                            allow_xirw_after_sirw);
   }
   bool UnlockTable(TVEZLockType lock_type, bool ignore_if_no_lock) override {
     TVEZDiskTableData* disk = DiskTable();
     if (disk == nullptr) return true;
+    TVEZLockGuard guard(*disk);
     return disk->UnlockTable(TVEZTableData::SessionIDOf(this), lock_type, ignore_if_no_lock);
   }
   void AddIndex(TVEZIndexDef& index_def) override {
@@ -188,7 +190,16 @@ class TTestLocalCursor : public TVEZCursor {
       ErrorCode = cecTableLocked;
       return;
     }
-    if (!LockRecord(CurrentRecordID, 15, 100)) {
+    bool record_locked = false;
+    try {
+      record_locked = LockRecord(CurrentRecordID, 15, 100);
+    } catch (...) {
+      // The table lock goes with the failed edit (an ltXIRW is the
+      // transaction's).
+      if (lock_type == ltSIRW) UnlockTable(lock_type, true);
+      throw;
+    }
+    if (!record_locked) {
       UnlockTable(lock_type, false);
       ErrorCode = cecRecordLocked;
       return;
@@ -201,42 +212,20 @@ class TTestLocalCursor : public TVEZCursor {
     TVEZLockGuard guard(*table_data);
     ReleaseEditLocks();
   }
-  // Autoincrements and constraints, then the table data's insert or update;
-  // a refused store sets ErrorCode. A disk table is written under its write
-  // lock (ltXIRW in a transaction, kept until it ends), and an insert takes
-  // the autoincrement counters other processes left first.
+  // The table data's post (write lock, autoincrements, constraints, the
+  // change); a refused store or lock sets ErrorCode. A stored edit ends: its
+  // record and table locks go (an ltXIRW stays with the transaction).
   void InternalPost(bool to_insert) override {
     TVEZLockGuard guard(*table_data);
-    ErrorCode = cecOK;
-    TVEZWriteLock write_lock(*this);
-    if (!write_lock.Locked()) {
-      ErrorCode = cecTableLocked;
-      return;
-    }
-    if (to_insert && DiskTable() != nullptr)
-      DiskTable()->LoadMostUpdated(TVEZTableData::SessionIDOf(this));
-    if (to_insert)
-      table_data->FieldManager()->ApplyAutoincsToRecordBuffer(Session, CurrentRecordBuffer);
-    table_data->ConstraintManager()->CheckConstraints(table_data->SessionIDOf(this),
-                                                      CurrentRecordBuffer, EditRecordBuffer,
-                                                      to_insert, CurrentRecordID, true, true);
-    const bool ok = to_insert ? table_data->InsertRecord(*this) : table_data->UpdateRecord(*this);
-    if (!ok) {
-      ErrorCode = to_insert ? cecInsertFailed : cecUpdateFailed;
-      return;
-    }
+    ErrorCode = table_data->PostRecord(
+        *this, to_insert ? TVEZRecordChange::kInsert : TVEZRecordChange::kUpdate);
+    if (ErrorCode != cecOK) return;
     WriteBookmark();
-    // A stored edit ends: its record and table locks go (an ltXIRW stays
-    // with the transaction).
     if (!to_insert) ReleaseEditLocks();
   }
+  // The record's lock while the table data's post deletes it.
   void InternalDelete() override {
     TVEZLockGuard guard(*table_data);
-    TVEZWriteLock write_lock(*this);
-    if (!write_lock.Locked()) {
-      ErrorCode = cecTableLocked;
-      return;
-    }
     const TVEZPageItemID record_id = CurrentRecordID;
     if (!LockRecord(record_id, 15, 100)) {
       ErrorCode = cecRecordLocked;
@@ -252,7 +241,7 @@ class TTestLocalCursor : public TVEZCursor {
         }
       }
     } unlock{*this, record_id};
-    ErrorCode = table_data->DeleteRecord(*this) ? cecOK : cecDeleteFailed;
+    ErrorCode = table_data->PostRecord(*this, TVEZRecordChange::kDelete);
   }
   // Whether another session holds the lock of the record in the current
   // buffer (its bookmark); a disk table that is not multi-user answers true.
@@ -294,31 +283,6 @@ class TTestLocalCursor : public TVEZCursor {
   }
 
  private:
-  // The write lock of a post or delete, released at scope end outside a
-  // transaction.
-  class TVEZWriteLock {
-   public:
-    explicit TVEZWriteLock(TTestLocalCursor& cursor)
-        : FCursor(cursor),
-          FInTransaction(cursor.Session != nullptr && cursor.Session->InTransaction),
-          FLocked(cursor.LockTable(FInTransaction ? ltXIRW : ltRW, 2250, 40, true)) {}
-    ~TVEZWriteLock() {
-      if (!FLocked || FInTransaction) return;
-      try {
-        FCursor.UnlockTable(ltRW, false);
-      } catch (...) {
-      }
-    }
-    TVEZWriteLock(const TVEZWriteLock&) = delete;
-    TVEZWriteLock& operator=(const TVEZWriteLock&) = delete;
-    bool Locked() const { return FLocked; }
-
-   private:
-    TTestLocalCursor& FCursor;
-    bool FInTransaction;
-    bool FLocked;
-  };
-
   bool LockRecord(TVEZPageItemID record_id, std::int32_t try_count, std::int32_t delay) {
     TVEZDiskTableData* disk = DiskTable();
     if (disk == nullptr) return true;

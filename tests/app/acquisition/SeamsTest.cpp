@@ -113,6 +113,10 @@ TEST(LinkSettingsStoreTest, RowsAreCreatedWithTheirDefaultsOnFirstRead) {
   store.SetAutoComSettings(1, 9600, 5);
   EXPECT_EQ(store.GetAutoComBaud(1), 9600);
   EXPECT_EQ(store.GetAutoComPort(1), 5);
+  store.SetAutoComSettings(3, 19200, 9);  // never read: the write makes the row
+  ASSERT_EQ(store.AutoRows().count(3), 1u);
+  EXPECT_EQ(store.AutoRows().at(3).Baud, 19200);
+  EXPECT_EQ(store.AutoRows().at(3).Port, 9);
 
   EXPECT_EQ(store.GetDemoComInterval(0), 1000);
   EXPECT_EQ(store.GetDemoComPower(0), 8000);

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QPdfWriter>
 
+#include "app/util/QtText.h"
+
 namespace rvx::test {
 
 void ScriptedMessageBox::ShowError(const std::string& text) {
@@ -31,7 +33,7 @@ void ScriptedMessageBox::ExpectDone() const {
 void RecordingPrinter::Print(const std::string& documentName, const PageRenderer& render) {
   documents_.push_back(documentName);
   QPdfWriter writer(QFile::decodeName(pdf_path_.c_str()));
-  writer.setTitle(QString::fromStdString(documentName));
+  writer.setTitle(ToQString(documentName));
   render(writer);
 }
 

@@ -6,14 +6,21 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPagedPaintDevice>
+#include <QPainter>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -23,6 +30,7 @@
 
 #include "app/ui/QtMessageBox.h"
 #include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/ScriptedMessageBox.h"
 
 namespace rvx {
 namespace {
@@ -78,6 +86,9 @@ TEST_F(QtEngineUiTest, PasswordTypedAndConfirmed) {
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Database authentication"));
     EXPECT_EQ(dialog->lbName->text(), QStringLiteral("Sea Trials"));
     EXPECT_EQ(dialog->Pass->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog->Pass->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                               dialog->Pass),
+              '*');
     before = dialog->Pass->grab().toImage();
     QTest::keyClicks(dialog->Pass, QStringLiteral("Geh"));
     // A letter beyond ASCII arrives as the text of a key event.
@@ -199,7 +210,8 @@ TEST_F(QtEngineUiTest, WaitWindowAppearsOnlyForWorkNotHalfDone) {
     TfrmWait window(0);
     window.Show(QStringLiteral("Wait"));
     window.SetPercent(percent);
-    for (int i = 0; i < 500 && window.ShowTimer->isActive(); ++i) QTest::qWait(10);
+    for (int i = 0; i < 500 && window.ShowTimer->isActive(); ++i)
+      QTest::qWait(10);
     ASSERT_FALSE(window.ShowTimer->isActive());
     EXPECT_EQ(window.isVisible(), shown);
     window.CloseWait();
@@ -222,6 +234,54 @@ TEST_F(QtEngineUiTest, BackgroundModeHidesTheWindowAndMinimisesTheProgram) {
   window.CloseWait();
 }
 
+// Ending the wait brings the program back from the background.
+TEST_F(QtEngineUiTest, ClosingTheWaitRestoresTheProgram) {
+  QWidget main_window;
+  main_window.resize(300, 200);
+  main_window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main_window));
+  TfrmWait window;
+  window.Show(QStringLiteral("Compacting Database..."));
+  window.MakeVisible();
+  QTest::mouseClick(window.btnBgMode, Qt::LeftButton);
+  ASSERT_TRUE(main_window.isMinimized());
+  window.CloseWait();
+  EXPECT_FALSE(main_window.isMinimized());
+  EXPECT_FALSE(window.isVisible());
+}
+
+// Coming back from the background starts the wait over with the current
+// message: not aborted, and shown after the delay only while the work is
+// not half done.
+TEST_F(QtEngineUiTest, ProgramBackFromTheBackgroundStartsTheWaitOver) {
+  for (auto [percent, shown] : {std::pair{40.0, true}, std::pair{60.0, false}}) {
+    SCOPED_TRACE(percent);
+    QWidget main_window;
+    main_window.resize(300, 200);
+    main_window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main_window));
+    TfrmWait window(50);
+    window.Show(QStringLiteral("Repairing Database..."));
+    window.MakeVisible();
+    window.SetPercent(percent);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    ASSERT_TRUE(window.Terminated());
+    QTest::mouseClick(window.btnBgMode, Qt::LeftButton);
+    ASSERT_TRUE(main_window.isMinimized());
+
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(main_window.isMinimized());
+    EXPECT_FALSE(window.Terminated());
+    EXPECT_EQ(window.lMessage->text(), QStringLiteral("Repairing Database..."));
+    EXPECT_FALSE(window.isVisible());  // not before its delay
+    for (int i = 0; i < 500 && window.ShowTimer->isActive(); ++i)
+      QTest::qWait(10);
+    ASSERT_FALSE(window.ShowTimer->isActive());
+    EXPECT_EQ(window.isVisible(), shown);
+    window.CloseWait();
+  }
+}
+
 class UrlCatcher : public QObject {
   Q_OBJECT
  public:
@@ -238,6 +298,28 @@ TEST_F(QtEngineUiTest, ShellOpensFilesThroughTheDesktop) {
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   ASSERT_EQ(catcher.urls.size(), 1);
   EXPECT_EQ(catcher.urls[0].toLocalFile(), QStringLiteral("/srv/RVX/reports/Run 1.pdf"));
+}
+
+// The test printer names its PDF after the document, a Windows-1252 text.
+TEST_F(QtEngineUiTest, RecordingPrinterTitlesThePdfWithTheDocumentName) {
+  const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+  if (pdfinfo.isEmpty()) GTEST_SKIP() << "pdfinfo (poppler-utils) is not installed";
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString pdf = dir.filePath(QStringLiteral("printed.pdf"));
+  test::RecordingPrinter printer(QFile::encodeName(pdf).toStdString());
+  printer.Print("Caf\xE9 Run", [](QPagedPaintDevice& device) {
+    QPainter painter(&device);
+    painter.drawText(100, 100, QStringLiteral("Run"));
+  });
+  ASSERT_EQ(printer.Documents().size(), 1u);
+  QProcess info;
+  info.start(pdfinfo, {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf});
+  ASSERT_TRUE(info.waitForFinished());
+  QString title;
+  for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n'))
+    if (line.startsWith(QStringLiteral("Title:"))) title = line.mid(6).trimmed();
+  EXPECT_EQ(title, QStringLiteral("Caf\u00e9 Run"));
 }
 
 TEST_F(QtEngineUiTest, MessageBoxErrorAndConfirmation) {

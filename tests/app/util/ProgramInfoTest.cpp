@@ -101,6 +101,17 @@ TEST(NormalDistributionTest, KnownValues) {
   EXPECT_FLOAT_EQ(NormalCdf(10, 2, 10), StdNormalCdf(0));
 }
 
+// The density is exp(-x^2 / 2) divided by sqrt(2 pi), to the last place of
+// extended precision.
+TEST(NormalDistributionTest, DensityIsDividedBySqrtTwoPi) {
+  const long double sqrt_2pi = std::sqrt(2 * 3.141592653589793238462643383279502884L);
+  for (int i = 0; i <= 4000; ++i) {
+    const long double x = i / 500.0L;
+    SCOPED_TRACE(static_cast<double>(x));
+    ASSERT_EQ(NormalPdf(x), std::exp(-x * x / 2) / sqrt_2pi);
+  }
+}
+
 TEST(NormalDistributionTest, NegativeArgumentIsAMathError) {
   try {
     StdNormalCdf(-1);

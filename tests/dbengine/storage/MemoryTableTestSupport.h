@@ -165,12 +165,14 @@ class TEngineTableFixture {
     else
       stream->SetModified(true);
     if (!value) stream->SetModified(true);
+    TVEZLockGuard guard(*table_);
     table_->WriteBLOBFieldToRecordBuffer(c, kFieldData, *stream);
   }
   // The BLOB of the cursor's current record, read through the table's stream.
   std::optional<std::string> ReadBlob() {
     TTestLocalCursor& c = *cursor_;
     if (GetBufferBit(kFieldData, c.CurrentRecordBuffer)) return std::nullopt;
+    TVEZLockGuard guard(*table_);
     auto stream = table_->InternalCreateBlobStream(c, false, kFieldData, bomRead);
     std::string s(static_cast<std::size_t>(stream->Size()), '\0');
     if (!s.empty()) stream->Read(s.data(), static_cast<std::int32_t>(s.size()));

@@ -358,29 +358,6 @@ class TTestTableData : public TVEZTableData {
                          TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
   void FreeDirectBlobData(TVEZCursor&, std::int32_t, std::uint8_t*,
                           TVEZPartialTemporaryBLOBDescriptor&, std::uint8_t*&) override {}
-  bool InsertRecord(TVEZCursor& cursor) override {
-    if (!RecordManager()->AddRecord(SessionIDOf(&cursor), cursor.CurrentRecordBuffer,
-                                    cursor.CurrentRecordID))
-      return false;
-    IndexManager()->InsertRecord(cursor);
-    cursor.FirstPosition = cursor.LastPosition = false;
-    Apply(&cursor);
-    return true;
-  }
-  bool DeleteRecord(TVEZCursor& cursor) override {
-    IndexManager()->DeleteRecord(cursor);
-    const bool ok = RecordManager()->DeleteRecord(SessionIDOf(&cursor), cursor.CurrentRecordID);
-    Apply(&cursor);
-    return ok;
-  }
-  bool UpdateRecord(TVEZCursor& cursor) override {
-    IndexManager()->UpdateRecord(cursor, true);
-    const bool ok = RecordManager()->UpdateRecord(SessionIDOf(&cursor), cursor.CurrentRecordBuffer,
-                                                  cursor.CurrentRecordID);
-    IndexManager()->UpdateRecord(cursor, false);
-    Apply(&cursor);
-    return ok;
-  }
   void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override {
     std::int64_t seen = 0;
     for (std::size_t s = 0; s < Records().slots.size(); ++s) {

@@ -309,5 +309,66 @@ TEST_F(DiskTableProcessTest, TwoProcessesPostingAtOnceWaitForEachOthersLocks) {
   }
 }
 
+// Every record change reloads the shared state another process moved on,
+// not only a post through a cursor: an insert, an update and a delete made
+// straight through the table data after another process appended keep the
+// record count, the table state and the autoincrement counter that process
+// left, and the file holds exactly the rows afterwards.
+TEST_F(DiskTableProcessTest, EveryRecordChangeReloadsWhatAnotherProcessStored) {
+  TDiskTableEnv env(path, false, true);
+  TTestLocalCursor& c = env.Open();
+  TVEZDiskTableData& table = static_cast<TVEZDiskTableData&>(*c.table_data);
+  ASSERT_EQ(TDiskTableEnv::Append(c, test::MakeDataRow(1, 0)), 1);
+  TableWorker other(path);
+  const std::int32_t session = TVEZTableData::SessionIDOf(&c);
+  std::int64_t expected = 1;
+  for (TVEZRecordChange change :
+       {TVEZRecordChange::kInsert, TVEZRecordChange::kUpdate, TVEZRecordChange::kDelete}) {
+    SCOPED_TRACE(static_cast<int>(change));
+    other.Process().Ok("insert 5 2");
+    expected += 5;
+    {
+      TVEZLockGuard guard(table);
+      const std::int32_t state_before = table.RecordManager()->TableState;
+      c.IndexID = -1;
+      if (change == TVEZRecordChange::kInsert) {
+        c.NewRecord();
+        TDataRow row = test::MakeDataRow(3, static_cast<std::int32_t>(expected));
+        row.id = expected + 100;
+        test::FillDataRecord(c, row);
+        ASSERT_TRUE(table.InsertRecord(c));
+        ++expected;
+      } else {
+        c.FirstPosition = true;
+        c.LastPosition = false;
+        ASSERT_EQ(table.GetRecordBuffer(c, grmNext), grrOK);
+        if (change == TVEZRecordChange::kUpdate) {
+          c.BeginEdit();
+          TDataRow row = test::ReadDataRecord(c);
+          row.power += 1;
+          test::FillDataRecord(c, row);
+          ASSERT_TRUE(table.UpdateRecord(c));
+          c.InternalCancel(false);  // the edit's locks go
+        } else {
+          ASSERT_TRUE(table.DeleteRecord(c));
+          --expected;
+        }
+      }
+      EXPECT_EQ(table.RecordManager()->RecordCount, expected);
+      EXPECT_NE(table.RecordManager()->TableState, state_before);
+      table.LoadMostUpdated(session);
+      EXPECT_EQ(table.RecordManager()->RecordCount, expected) << "as written to the file";
+    }
+    EXPECT_EQ(other.Process().Ok("count"), std::to_string(expected));
+  }
+  // The next post continues the other process's autoincrement values.
+  const std::int64_t id = TDiskTableEnv::Append(c, test::MakeDataRow(4, 0));
+  EXPECT_EQ(id, 1 + 5 * 3 + 1);
+  const ScanResult r = other.Scan();
+  EXPECT_EQ(r.count, static_cast<std::size_t>(expected + 1));
+  EXPECT_TRUE(r.unique);
+  EXPECT_EQ(r.indexed, r.count);
+}
+
 }  // namespace
 }  // namespace vez

@@ -59,6 +59,9 @@ class TableDataTest : public ::testing::Test {
 
   TestSession session_;
   TTestDatabaseData db_;
+  // The tests stand in for the cursor, which holds the database lock around
+  // its record reads.
+  TVEZLockGuard<TTestDatabaseData> lock_{db_};
 };
 
 TEST_F(TableDataTest, BuildsTheTableInOrderWithDatabaseWideIds) {

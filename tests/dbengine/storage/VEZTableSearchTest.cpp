@@ -52,6 +52,9 @@ class TableSearchTest : public ::testing::Test {
 
   TestSession session_;
   TTestDatabaseData db_;
+  // The tests stand in for the cursor, which holds the database lock around
+  // its record reads.
+  TVEZLockGuard<TTestDatabaseData> lock_{db_};
 };
 
 bool Holds(TVEZSearchCondition s, std::int32_t value, std::int32_t key) {

@@ -419,7 +419,10 @@ TEST(TemporaryDatabaseTest, TablesWithoutBlobFieldsHaveNoBlobFile) {
   EXPECT_NE(table->TemporaryPageManager(), nullptr);
   cursor.Open(*table);
   cursor.NewRecord();
-  EXPECT_EQ(NativeErrorOf([&] { table->InternalCreateBlobStream(cursor, false, 0, bomRead); }),
+  EXPECT_EQ(NativeErrorOf([&] {
+              TVEZLockGuard guard(*table);
+              table->InternalCreateBlobStream(cursor, false, 0, bomRead);
+            }),
             10140);
   TVEZPartialTemporaryBLOBDescriptor descriptor;
   descriptor.UncompressedSize = 1;

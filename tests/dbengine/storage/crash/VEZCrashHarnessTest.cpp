@@ -3,7 +3,8 @@
 // every recorded moment. With durability off the harness must find damage
 // (proof that it bites); with the rollback journal, full and normal
 // durability must lose no committed row, show no uncommitted one and pass
-// every integrity check.
+// every integrity check. Changes that fail midway inside a transaction
+// must be absent from every committed state.
 //
 // RVX_CRASH_SCALE (a whole number, default 1) multiplies the workload's
 // commits, the torn versions per write and the power-cut subsets, for longer
@@ -216,13 +217,16 @@ struct HarnessRun {
   // The killed-process pairs checked past a repair flag.
   CheckStats killed_unheeded;
   std::int64_t syncs = 0, commits = 0, syncs_in_commits = 0;
+  std::int32_t failed_changes = 0;
 };
 
 HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, std::int32_t commits,
-                      std::uint32_t seed, bool unheeded = false) {
+                      std::uint32_t seed, bool unheeded = false,
+                      std::uint32_t fail_one_change_in = 0) {
   CrashScratchDir dir;
   VictimOptions options;
   options.durability = durability;
+  options.fail_one_change_in = fail_one_change_in;
   options.commits = (kSanitized ? (commits + 1) / 2 : commits) * Scale();
   options.seed = Seed(seed);
   CrashVictim victim(dir.Dir(), options);
@@ -231,6 +235,7 @@ HarnessRun RunHarness(TVEZDurability durability, bool killed, bool power_cut, st
   run.syncs = log.CountOf(FileOp::Kind::kSync);
   run.syncs_in_commits = log.SyncsInCommits();
   run.commits = options.commits;
+  run.failed_changes = victim.FailedChanges();
   ReplayOptions replay;
   replay.seed = options.seed;
   replay.max_cuts_per_write = (kSanitized ? 2 : 6) * Scale();
@@ -326,6 +331,21 @@ TEST(CrashHarnessTest, FullDurabilitySurvivesPowerCut) {
   if (!kSanitized) {
     EXPECT_GE(run.power_cut.pairs, 1000);
   }
+  EXPECT_EQ(run.power_cut.failures, 0) << run.power_cut.Summary();
+}
+
+// Changes that fail midway inside a transaction leave nothing of themselves:
+// the transaction commits the others, and every crash of those commits
+// shows a committed state without the failed changes.
+TEST(CrashHarnessTest, ChangesFailedInsideTransactionsLeaveNothingThroughCrashes) {
+  const HarnessRun run = RunHarness(TVEZDurability::Full, true, true, 10, 19, false, 4);
+  std::cout << "[failed changes, durability full] " << run.failed_changes
+            << " changes failed inside their transactions\n"
+            << "[failed changes, durability full] killed: " << run.killed.Summary() << "\n"
+            << "[failed changes, durability full] power cut: " << run.power_cut.Summary() << "\n";
+  EXPECT_GT(run.failed_changes, 0);
+  EXPECT_GT(run.killed.pairs, 0);
+  EXPECT_EQ(run.killed.failures, 0) << run.killed.Summary();
   EXPECT_EQ(run.power_cut.failures, 0) << run.power_cut.Summary();
 }
 

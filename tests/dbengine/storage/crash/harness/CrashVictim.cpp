@@ -144,6 +144,53 @@ void CountDifferences(const Rows& want, const Rows& have, std::int64_t& lost, st
     if (!want.contains(id)) ++extra;
 }
 
+// Fails the fail_at-th page a change gets or adds, once armed.
+class TChangeFailure {
+ public:
+  explicit TChangeFailure(std::vector<TVEZPageManager*> managers) : managers_(std::move(managers)) {
+    for (TVEZPageManager* pm : managers_) {
+      pm->SetBeforePageAccess([this](std::int32_t) {
+        if (fail_at_ >= 0 && count_++ == fail_at_) {
+          fired_ = true;
+          throw EVEZException(kInjectedFailure, "Injected failure");
+        }
+      });
+    }
+  }
+  ~TChangeFailure() {
+    for (TVEZPageManager* pm : managers_)
+      pm->SetBeforePageAccess({});
+  }
+  TChangeFailure(const TChangeFailure&) = delete;
+  TChangeFailure& operator=(const TChangeFailure&) = delete;
+
+  // Runs change failing its fail_at-th page (-1: none); false when that
+  // failure stopped it (any other error passes on). A failure after the
+  // change's last page is never reached, and the change stands.
+  template <typename F>
+  bool Run(std::int32_t fail_at, F&& change) {
+    fail_at_ = fail_at;
+    count_ = 0;
+    fired_ = false;
+    try {
+      change();
+    } catch (const EVEZException& e) {
+      if (!fired_ || e.NativeError() != kInjectedFailure) throw;
+      fail_at_ = -1;
+      return false;
+    }
+    fail_at_ = -1;
+    return true;
+  }
+
+ private:
+  static constexpr std::int32_t kInjectedFailure = 99;
+  std::vector<TVEZPageManager*> managers_;
+  std::int32_t fail_at_ = -1;
+  std::int32_t count_ = 0;
+  bool fired_ = false;
+};
+
 std::string KindOf(const std::exception& e) {
   if (const auto* v = dynamic_cast<const EVEZException*>(&e))
     return "native error " + std::to_string(v->NativeError());
@@ -169,6 +216,8 @@ CrashLog CrashVictim::Run() {
   std::map<std::int32_t, TVEZPageItemID> ids;
   auto note_state = [&] { states_.push_back({rows, IndexNames(c), UsedPages(pm)}); };
   note_state();
+  auto failure = std::make_unique<TChangeFailure>(
+      std::vector<TVEZPageManager*>{&pm, TableOf(c).TemporaryPageManager()});
   fs.Start();
 
   std::mt19937 rng(options_.seed);
@@ -187,6 +236,11 @@ CrashLog CrashVictim::Run() {
       const std::int32_t operations = 1 + static_cast<std::int32_t>(rng() % 50);
       for (std::int32_t i = 0; i < operations; ++i) {
         const std::uint32_t dice = rng() % 100;
+        // Some changes fail midway (at a page they get or add); they must
+        // leave nothing of themselves in the transaction.
+        const bool to_fail =
+            options_.fail_one_change_in > 0 && rng() % options_.fail_one_change_in == 0;
+        const std::int32_t fail_at = to_fail ? static_cast<std::int32_t>(rng() % 24) : -1;
         if (ids.empty() || dice < 55) {
           const std::int32_t id = next_id++;
           RowValue row{static_cast<std::int32_t>(rng() % 1000),
@@ -195,7 +249,11 @@ CrashLog CrashVictim::Run() {
           c.NewRecord();
           SetRecordFieldData(kIDField, c.FieldDefs(), &id, c.CurrentRecordBuffer);
           WriteRow(c, row);
-          Post(c, true);
+          if (!failure->Run(fail_at, [&] { Post(c, true); })) {
+            TableOf(c).ClearModifiedBLOBFieldsInRecordBuffer(c.CurrentRecordBuffer);
+            ++failed_changes_;
+            continue;
+          }
           ids[id] = c.CurrentRecordID;
           rows[id] = std::move(row);
           continue;
@@ -205,20 +263,31 @@ CrashLog CrashVictim::Run() {
         const std::int32_t id = it->first;
         GoTo(c, it->second);
         if (dice < 70) {
-          c.InternalDelete();
-          if (c.ErrorCode != cecOK) throw platform::Exception("victim: delete refused");
+          if (!failure->Run(fail_at, [&] {
+                c.InternalDelete();
+                if (c.ErrorCode != cecOK) throw platform::Exception("victim: delete refused");
+              })) {
+            ++failed_changes_;
+            continue;
+          }
           ids.erase(it);
           rows.erase(id);
           continue;
         }
-        RowValue& row = rows[id];
+        RowValue row = rows[id];
         c.BeginEdit();
         if (dice < 85)
           row.v = static_cast<std::int32_t>(rng() % 1000);  // moves in BY_V
         else
           row.blob = RandomBlob(rng, options_.page_size);  // the old value goes
         WriteRow(c, row);
-        Post(c, false);
+        if (!failure->Run(fail_at, [&] { Post(c, false); })) {
+          TableOf(c).ClearModifiedBLOBFieldsInRecordBuffer(c.CurrentRecordBuffer);
+          c.InternalCancel(false);
+          ++failed_changes_;
+          continue;
+        }
+        rows[id] = std::move(row);
         it->second = c.CurrentRecordID;
       }
       fs.Mark(FileOp::Kind::kCommitApply, commit);
@@ -232,6 +301,7 @@ CrashLog CrashVictim::Run() {
   final_image_.files[0] = ReadImage(path_);
   final_image_.files[1] = ReadImage(path_ + "-journal");
   CrashLog log = fs.TakeLog();
+  failure.reset();
   conn.reset();
   return log;
 }

@@ -4,7 +4,8 @@
 // session: transactions of 1 to 50 appends, updates (some moving the row in
 // the index), deletes and BLOB writes (none, shared-page and own-page
 // values), each ended by the session's commit; midway the cursor adds a
-// unique index on ID over the stored rows. After every commit it notes the
+// unique index on ID over the stored rows. On request some changes fail
+// midway inside their transaction, which commits the others. After every commit it notes the
 // rows, the table's index names and the pages the free space maps mark in
 // use.
 //
@@ -42,6 +43,10 @@ struct VictimOptions {
   // The database's page size (the test helper makes 4096-byte pages); BLOB
   // values are sized against it to share a page or fill pages of their own.
   std::uint16_t page_size = 4096;
+  // When above 0, about one change in this many fails midway (an engine
+  // error at one of the first pages it gets or adds) inside its
+  // transaction; the states note the rows without it.
+  std::uint32_t fail_one_change_in = 0;
 };
 
 struct CheckStats {
@@ -83,12 +88,15 @@ class CrashVictim {
   const std::vector<CommittedState>& States() const { return states_; }
   const VictimOptions& Options() const { return options_; }
   const PairImage& FinalImage() const { return final_image_; }
+  // Changes that failed midway (see VictimOptions::fail_one_change_in).
+  std::int32_t FailedChanges() const { return failed_changes_; }
 
  private:
   std::string path_;
   VictimOptions options_;
   std::vector<CommittedState> states_;
   PairImage final_image_;
+  std::int32_t failed_changes_ = 0;
 };
 
 class CrashChecker {

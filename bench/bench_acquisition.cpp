@@ -1,0 +1,262 @@
+// The cost of reading meters at line rate.
+//
+// BM_LineRate/two_shafts: two shafts on serial links, each on a socat pty
+// pair fed by rvx_meter_feeder at 200 sentences/s for 60 s, one sentence in
+// twenty damaged (wrong checksum, cut short, another device's id). The shafts
+// run their whole chain (framer, decoder, flags, sample lists and moving
+// averages, error manager into an error log in memory) with a counting
+// observer each; no panels, no database. The process's CPU time (user +
+// system, from /proc/self/stat) over the fed minute is set against an idle
+// baseline taken first in the same run with the links open and nothing sent.
+// Feeders and socat are other processes and not counted.
+//
+// Counters: cpu_pct (fed), idle_pct, net_pct (fed - idle), all in percent of
+// one core; sent, delivered (readings that reached the shafts' observers),
+// unrecognised (sentences logged as not readable) and unaccounted (sent -
+// delivered - unrecognised, which must be 0); checksum_rows must equal the
+// wrong checksums sent.
+//
+// RVX_BENCH_LINE_SECONDS shortens the fed time (default 60) for a quick look;
+// the idle baseline lasts a quarter of it, at least 5 s.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/acquisition/AutoCommunication.h"
+#include "app/acquisition/ErrorManager.h"
+#include "app/acquisition/Shaft.h"
+#include "tests/app/support/InMemoryDisplaySettings.h"
+#include "tests/app/support/InMemoryLinkSettingsStore.h"
+#include "tests/app/support/SocatPair.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRate = 200;
+constexpr int kBaud = 115200;
+
+// Process CPU time (user + system) in seconds.
+double ProcessCpuSeconds() {
+  std::ifstream stat("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // Fields after the command name, which is in parentheses and may hold
+  // spaces: state is field 3, utime 14, stime 15.
+  std::istringstream rest(text.substr(text.rfind(')') + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The error log's rows counted by function, nothing kept (the real log
+// trims itself at 1000 rows).
+class CountingErrorLog : public rvx::ErrorLog {
+ public:
+  using ErrorLog::ErrorLog;
+  std::map<std::string, long> rows;
+
+ protected:
+  std::size_t RowCount() override { return 0; }
+  void DeleteOldestRow() override {}
+  void AppendRow(platform::TDateTime, const std::string&, const std::string& FunctionName,
+                 const std::string&) override {
+    ++rows[FunctionName];
+  }
+};
+
+class NoBox : public rvx::MessageBox {
+ public:
+  int shown = 0;
+  void ShowError(const std::string&) override { ++shown; }
+  bool Confirm(const std::string&) override { return false; }
+};
+
+class CountingObserver : public rvx::IShaftObserver {
+ public:
+  long readings = 0;
+  void UpdateValues(const rvx::TDataValue*, const rvx::TDataValue*,
+                    const rvx::TDataValue*) override {
+    ++readings;
+  }
+  void UpdateRunningAverageValues(const rvx::TDataValue*, const rvx::TDataValue*,
+                                  const rvx::TDataValue*) override {}
+  void UpdateHasCommunication(bool) override {}
+  void UpdateCheckSumError(int, const std::string&, const rvx::TDataValue*, const rvx::TDataValue*,
+                           const rvx::TDataValue*) override {}
+  void UpdateTorqueError(int, const std::string&, const rvx::TDataValue*, const rvx::TDataValue*,
+                         const rvx::TDataValue*) override {}
+};
+
+pid_t StartFeeder(const std::string& feed, int seconds, int seed, const std::string& report) {
+  const std::vector<std::string> args = {RVX_METER_FEEDER,      feed,
+                                         std::to_string(kRate), std::to_string(seconds),
+                                         std::to_string(seed),  report};
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, RVX_METER_FEEDER, nullptr, nullptr, argv.data(), environ) != 0)
+    throw std::runtime_error("cannot start the meter feeder");
+  return pid;
+}
+
+std::map<std::string, long> ReadReport(const std::string& path) {
+  std::map<std::string, long> counts;
+  std::ifstream in(path);
+  std::string name;
+  long value = 0;
+  while (in >> name >> value)
+    counts[name] = value;
+  return counts;
+}
+
+// Runs the event loop for ms milliseconds, or until done() holds when given.
+void RunLoop(int ms, const std::function<bool()>& done = {}) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  QTimer poll;
+  if (done) {
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (done()) loop.quit();
+    });
+    poll.start(100);
+  }
+  loop.exec();
+}
+
+void BM_LineRate(benchmark::State& state) {
+  static int argc = 1;
+  static char name[] = "bench_acquisition";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication* app = new QCoreApplication(argc, argv);
+  (void)app;
+
+  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
+  const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+  const int idle_ms = std::max(5000, seconds * 250);
+
+  for (auto _ : state) {
+    rvx::test::FreshRunDirs dirs;
+    rvx::test::SocatPair meter1(dirs.File("meter1"), dirs.File("feed1"));
+    rvx::test::SocatPair meter2(dirs.File("meter2"), dirs.File("feed2"));
+    rvx::test::ScopedEnv port1("RVX_PORT_1", meter1.Meter());
+    rvx::test::ScopedEnv port2("RVX_PORT_2", meter2.Meter());
+
+    rvx::test::InMemoryLinkSettingsStore store;
+    for (int shaft : {0, 1}) {
+      store.GetAutoComBaud(shaft);
+      store.SetAutoComSettings(shaft, kBaud, shaft + 1);
+    }
+    NoBox box;
+    CountingErrorLog log(box);
+    rvx::LinkServices services{store, log, box};
+    rvx::test::InMemoryDisplaySettings settings;
+    settings.number_of_shafts = 2;
+
+    std::vector<std::shared_ptr<rvx::IShaft>> shafts;
+    std::vector<std::shared_ptr<CountingObserver>> observers;
+    for (int shaft : {0, 1}) {
+      auto s = std::make_shared<rvx::TShaft>(shaft, services, settings);
+      auto* link = dynamic_cast<rvx::TAutoCommunication*>(s->Communication());
+      if (!link || !link->IsOpen()) {
+        state.SkipWithError("a link did not open");
+        return;
+      }
+      observers.push_back(std::make_shared<CountingObserver>());
+      s->RegisterObserver(observers.back());
+      shafts.push_back(s);
+    }
+    auto manager = rvx::TErrorManager::Create(settings, shafts, log);
+
+    // Idle: links open, status timers and time-out checks running.
+    auto wall = std::chrono::steady_clock::now();
+    double cpu = ProcessCpuSeconds();
+    RunLoop(idle_ms);
+    const double idle_pct =
+        100 * (ProcessCpuSeconds() - cpu) /
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+
+    // Fed: until both feeders have finished and everything sent is handled.
+    const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
+    std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
+                                  StartFeeder(meter2.Feed(), seconds, 2, report2)};
+    long sent = 0, wrong_checksum = 0;
+    auto handled = [&] {
+      return observers[0]->readings + observers[1]->readings + log.rows["OnStringPacket"] +
+             log.rows["ExtractSPS"];
+    };
+    wall = std::chrono::steady_clock::now();
+    cpu = ProcessCpuSeconds();
+    RunLoop((seconds + 30) * 1000, [&] {
+      for (pid_t& pid : feeders) {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+      }
+      if (feeders[0] > 0 || feeders[1] > 0) return false;
+      if (sent == 0) {
+        for (const std::string& report : {report1, report2}) {
+          const auto counts = ReadReport(report);
+          sent += counts.count("sent") ? counts.at("sent") : 0;
+          wrong_checksum += counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
+        }
+      }
+      return handled() >= sent;
+    });
+    const double fed_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+    const double cpu_pct = 100 * (ProcessCpuSeconds() - cpu) / fed_seconds;
+    for (pid_t pid : feeders)
+      if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+
+    const long delivered = observers[0]->readings + observers[1]->readings;
+    const long unrecognised = log.rows["OnStringPacket"] + log.rows["ExtractSPS"];
+    state.counters["cpu_pct"] = cpu_pct;
+    state.counters["idle_pct"] = idle_pct;
+    state.counters["net_pct"] = cpu_pct - idle_pct;
+    state.counters["sent"] = static_cast<double>(sent);
+    state.counters["delivered"] = static_cast<double>(delivered);
+    state.counters["unrecognised"] = static_cast<double>(unrecognised);
+    state.counters["unaccounted"] = static_cast<double>(sent - delivered - unrecognised);
+    state.counters["checksum_rows"] = static_cast<double>(log.rows["Checksum error"]);
+    state.counters["checksum_sent"] = static_cast<double>(wrong_checksum);
+    state.counters["fed_s"] = fed_seconds;
+    if (sent == 0 || delivered + unrecognised != sent ||
+        log.rows["Checksum error"] != wrong_checksum)
+      state.SkipWithError("not every sentence is accounted for");
+    if (box.shown != 0) state.SkipWithError("an error box was shown");
+
+    manager->Disconnect();
+    for (auto& s : shafts)
+      s->Disconnect();
+  }
+}
+
+BENCHMARK(BM_LineRate)->Name("BM_LineRate/two_shafts")->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace

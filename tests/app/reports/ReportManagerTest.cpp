@@ -1,0 +1,309 @@
+// The report manager: file names, the two generate operations with their
+// guards, viewing and printing through the seams, and deleting run reports.
+#include "app/reports/ReportManager.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/reports/ReportFileNames.h"
+#include "platform/core/DateTime.h"
+#include "platform/core/Exceptions.h"
+#include "tests/app/reports/ReportTestSupport.h"
+#include "tests/app/support/InMemoryDisplaySettings.h"
+#include "tests/app/support/InMemoryErrorLog.h"
+#include "tests/app/support/InMemoryRunData.h"
+#include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/ScriptedMessageBox.h"
+
+namespace rvx {
+namespace {
+
+const platform::TDateTime kStart = platform::EncodeDateTime(2024, 2, 1, 10, 0, 0, 0);
+constexpr double kMinute = 1.0 / 1440;
+
+TEST(ReportFileNamesTest, NamesInTheReportFolder) {
+  const TReportRunEntry run{5, "M.V. Ocean", "Trial 1", "Run 2/3"};
+  const std::string base = RunReportBase(run);
+  EXPECT_EQ(base, "MV Ocean-Trial 1-Run 23");
+  EXPECT_EQ(RunPdfFileName("/r/", base), "/r/MV Ocean-Trial 1-Run 23.pdf");
+  EXPECT_EQ(RawDataCsvFileName("/r/", base, false, 1),
+            "/r/MV Ocean-Trial 1-Run 23 - Raw data (No filter) - Shaft 1.csv");
+  EXPECT_EQ(RawDataCsvFileName("/r/", base, true, 2),
+            "/r/MV Ocean-Trial 1-Run 23 - Raw data (Chauvenet) - Shaft 2.csv");
+  const TReportTrialEntry trial{3, "M.V. Ocean", "Trial: 1?"};
+  EXPECT_EQ(TrialSummaryBase(trial), "MV Ocean-Trial 1-Summary");
+  EXPECT_EQ(TrialSummaryFileName("/r/", TrialSummaryBase(trial), ".xlsx"),
+            "/r/MV Ocean-Trial 1-Summary.xlsx");
+  // Windows-1252 names become the file system's UTF-8 names.
+  EXPECT_EQ(RunPdfFileName("/r/", RunReportBase({1, "Caf\xE9", "T", "R"})),
+            "/r/Caf\xC3\xA9-T-R.pdf");
+}
+
+TEST(ReportFileNamesTest, LaterItemsWithTheSameBaseCarryTheirId) {
+  const std::vector<TReportRunEntry> runs = {{7, "V", "T", "Run 15"},
+                                             {3, "V", "T", "Run 1.5"},
+                                             {4, "V", "Other", "Run 15"},
+                                             {9, "V", "T", "Run 1/5"}};
+  EXPECT_EQ(RunFileBase(runs[1], runs), "V-T-Run 15");
+  EXPECT_EQ(RunFileBase(runs[0], runs), "V-T-Run 15 (ID 7)");
+  EXPECT_EQ(RunFileBase(runs[2], runs), "V-Other-Run 15");
+  EXPECT_EQ(RunFileBase(runs[3], runs), "V-T-Run 15 (ID 9)");
+  // A run not (or no longer) in the list is judged by the runs there are.
+  EXPECT_EQ(RunFileBase({2, "V", "T", "Run 15"}, runs), "V-T-Run 15");
+  const std::vector<TReportTrialEntry> trials = {{2, "V", "Trial 1"}, {1, "V", "Trial.1"}};
+  EXPECT_EQ(TrialFileBase(trials[1], trials), "V-Trial1-Summary");
+  EXPECT_EQ(TrialFileBase(trials[0], trials), "V-Trial 1-Summary");
+  const std::vector<TReportTrialEntry> same = {{2, "V", "Trial1"}, {1, "V", "Trial.1"}};
+  EXPECT_EQ(TrialFileBase(same[0], same), "V-Trial1-Summary (ID 2)");
+}
+
+class ReportManagerTest : public ::testing::Test {
+ protected:
+  ReportManagerTest()
+      : printer_(docs_.Path() + "/printed.pdf"),
+        manager_(settings_, catalog_, log_, box_, shell_, printer_) {
+    test::EnsureQtApplication();
+    settings_.vessel_name = "M.V. Ocean";
+    settings_.trial_name = "Trial 1";
+    settings_.trial_id = 4;
+    settings_.power_mcr = 10000;
+    catalog_.trials = {{4, "M.V. Ocean", "Trial 1"}};
+  }
+  ~ReportManagerTest() override { box_.ExpectDone(); }
+
+  test::InMemoryRunData& AddRun(int id, const std::string& name, int shafts = 1) {
+    runs_.push_back(std::make_unique<test::InMemoryRunData>(name, kStart, kStart + 30 * kMinute));
+    test::InMemoryRunData& run = *runs_.back();
+    run.SetRunId(id);
+    for (int s = 0; s < shafts; ++s)
+      test::AddSteadyReadings(run.AddShaft(), kStart, 200, {8500, 90, 900});
+    catalog_.runs.push_back({id, settings_.vessel_name, settings_.trial_name, name});
+    list_.push_back(&run);
+    return run;
+  }
+  std::string Folder() const { return docs_.ReportFolder(); }
+
+  test::ScopedDocumentsFolder docs_;
+  test::InMemoryDisplaySettings settings_;
+  test::InMemoryReportCatalog catalog_;
+  test::ScriptedMessageBox box_;
+  test::InMemoryErrorLog log_{box_};
+  test::RecordingShell shell_;
+  test::RecordingPrinter printer_;
+  TReportManager manager_;
+  std::vector<std::unique_ptr<test::InMemoryRunData>> runs_;
+  std::vector<RunData*> list_;
+};
+
+TEST_F(ReportManagerTest, RunReportIsWrittenUnderItsName) {
+  RunData& run = AddRun(1, "Run 2/3");
+  manager_.GenerateRunPdfFile(run, false, false);
+  const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 23.pdf";
+  ASSERT_TRUE(test::FileExists(pdf));
+  EXPECT_NE(test::PdfText(pdf).find("Run 2/3"), std::string::npos);
+  EXPECT_TRUE(shell_.Opened().empty());
+  EXPECT_TRUE(printer_.Documents().empty());
+}
+
+TEST_F(ReportManagerTest, ViewingOpensAndPrintingPrints) {
+  RunData& run = AddRun(1, "Run 1");
+  const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 1.pdf";
+  manager_.GenerateRunPdfFile(run, true, false);
+  EXPECT_EQ(shell_.Opened(), std::vector<std::string>{pdf});
+  manager_.PrintRunPdf(run);
+  EXPECT_EQ(shell_.Opened().size(), 1u);
+  ASSERT_EQ(printer_.Documents(), std::vector<std::string>{"Trelmar Voyage Report"});
+  const std::string printed = docs_.Path() + "/printed.pdf";
+  EXPECT_EQ(test::PdfPageCount(printed), 1);
+  EXPECT_NE(test::PdfText(printed).find("Shaft data:"), std::string::npos);
+}
+
+TEST_F(ReportManagerTest, OpeningWritesTheReportOnlyWhenMissing) {
+  RunData& run = AddRun(1, "Run 1");
+  const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 1.pdf";
+  manager_.OpenRunPdf(run);
+  EXPECT_EQ(shell_.Opened(), std::vector<std::string>{pdf});
+  EXPECT_EQ(test::PdfPageCount(pdf), 1);
+  EXPECT_TRUE(printer_.Documents().empty());
+  // An existing file is opened as it is.
+  std::ofstream(pdf, std::ios::trunc) << "kept";
+  manager_.OpenRunPdf(run);
+  EXPECT_EQ(shell_.Opened().size(), 2u);
+  EXPECT_EQ(test::ReadFileBytes(pdf), "kept");
+}
+
+TEST_F(ReportManagerTest, ARunReportErrorPassesToTheCaller) {
+  RunData& run = AddRun(1, "Run 1");
+  std::filesystem::create_directories(Folder() + "MV Ocean-Trial 1-Run 1.pdf");
+  EXPECT_THROW(manager_.GenerateRunPdfFile(run, true, true), platform::Exception);
+  EXPECT_TRUE(log_.Rows().empty());
+  EXPECT_TRUE(shell_.Opened().empty());
+}
+
+// "Run 1.5" and "Run 15" clean to the same name: each keeps a file of its
+// own, and deleting one run's report leaves the other's.
+TEST_F(ReportManagerTest, RunsWhoseNamesCleanAlikeKeepTheirOwnFiles) {
+  RunData& first = AddRun(1, "Run 1.5");
+  RunData& second = AddRun(2, "Run 15");
+  manager_.GenerateRunPdfFile(first, false, false);
+  manager_.GenerateRunPdfFile(second, false, false);
+  const std::string plain = Folder() + "MV Ocean-Trial 1-Run 15.pdf";
+  const std::string with_id = Folder() + "MV Ocean-Trial 1-Run 15 (ID 2).pdf";
+  ASSERT_TRUE(test::FileExists(plain));
+  ASSERT_TRUE(test::FileExists(with_id));
+  EXPECT_NE(test::PdfText(plain).find("Run 1.5"), std::string::npos);
+  EXPECT_NE(test::PdfText(with_id).find("Run 15"), std::string::npos);
+
+  manager_.DeleteRunPdf(manager_.RunEntry(second), false);
+  EXPECT_TRUE(test::FileExists(plain));
+  EXPECT_FALSE(test::FileExists(with_id));
+
+  manager_.GenerateRunPdfFile(second, false, false);
+  manager_.DeleteRunPdf(manager_.RunEntry(first), false);
+  EXPECT_FALSE(test::FileExists(plain));
+  EXPECT_TRUE(test::FileExists(with_id));
+
+  // Once the first run is gone from the log, the second owns both names.
+  catalog_.runs.erase(catalog_.runs.begin());
+  manager_.GenerateRunPdfFile(second, false, false);
+  ASSERT_TRUE(test::FileExists(plain));
+  manager_.DeleteRunPdf(manager_.RunEntry(second), false);
+  EXPECT_FALSE(test::FileExists(plain));
+  EXPECT_FALSE(test::FileExists(with_id));
+
+  // Raw-data files are told apart the same way.
+  catalog_.runs.insert(catalog_.runs.begin(), {1, "M.V. Ocean", "Trial 1", "Run 1.5"});
+  manager_.GenerateRunRawDataCsvFiles(second);
+  EXPECT_TRUE(test::FileExists(
+      Folder() + "MV Ocean-Trial 1-Run 15 (ID 2) - Raw data (No filter) - Shaft 1.csv"));
+}
+
+TEST_F(ReportManagerTest, DeletingAsksOnlyWhenThereIsAFile) {
+  RunData& run = AddRun(1, "Run 1");
+  const TReportRunEntry entry = manager_.RunEntry(run);
+  manager_.DeleteRunPdf(entry, true);  // no file: no question
+  EXPECT_TRUE(box_.Log().empty());
+  manager_.GenerateRunPdfFile(run, false, false);
+  const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 1.pdf";
+  box_.QueueConfirm(false);
+  manager_.DeleteRunPdf(entry, true);
+  EXPECT_TRUE(test::FileExists(pdf));
+  box_.QueueConfirm(true);
+  manager_.DeleteRunPdf(entry, true);
+  EXPECT_FALSE(test::FileExists(pdf));
+  EXPECT_EQ(box_.Log(),
+            (std::vector<std::string>{"confirm:Delete the report file for 'Run 1' too?",
+                                      "confirm:Delete the report file for 'Run 1' too?"}));
+}
+
+TEST_F(ReportManagerTest, RawDataFilesOfEveryShaft) {
+  settings_.number_of_shafts = 2;
+  test::InMemoryRunData& run = AddRun(1, "Run 2/3", 2);
+  manager_.GenerateRunRawDataCsvFiles(run);
+  for (const char* name : {"MV Ocean-Trial 1-Run 23 - Raw data (No filter) - Shaft 1.csv",
+                           "MV Ocean-Trial 1-Run 23 - Raw data (Chauvenet) - Shaft 1.csv",
+                           "MV Ocean-Trial 1-Run 23 - Raw data (No filter) - Shaft 2.csv",
+                           "MV Ocean-Trial 1-Run 23 - Raw data (Chauvenet) - Shaft 2.csv"})
+    EXPECT_TRUE(test::FileExists(Folder() + name)) << name;
+  // A run that only the second shaft recorded names its file after it.
+  test::InMemoryRunData& starboard = AddRun(2, "Stbd only");
+  starboard.SetShaftId(0, 2);
+  manager_.GenerateRunRawDataCsvFiles(starboard);
+  const std::string file =
+      Folder() + "MV Ocean-Trial 1-Stbd only - Raw data (Chauvenet) - Shaft 2.csv";
+  ASSERT_TRUE(test::FileExists(file));
+  EXPECT_NE(test::ReadFileBytes(file).find("Shaft id: 2\r\n"), std::string::npos);
+}
+
+// A raw-data file that cannot be written is logged and shown; the other
+// file is still written.
+TEST_F(ReportManagerTest, AFailedRawDataFileIsLoggedAndShown) {
+  RunData& run = AddRun(1, "Run 1");
+  const std::string raw = Folder() + "MV Ocean-Trial 1-Run 1 - Raw data (No filter) - Shaft 1.csv";
+  std::filesystem::create_directories(raw);
+  box_.ExpectErrors(1);
+  manager_.GenerateRunRawDataCsvFiles(run);
+  ASSERT_EQ(log_.Rows().size(), 1u);
+  EXPECT_EQ(log_.Rows()[0].UnitName, "ReportManager");
+  EXPECT_EQ(log_.Rows()[0].FunctionName, "GenerateRawDataCsvFi");
+  ASSERT_EQ(box_.Log().size(), 1u);
+  EXPECT_NE(box_.Log()[0].find("Raw data (No filter)"), std::string::npos) << box_.Log()[0];
+  EXPECT_TRUE(
+      test::FileExists(Folder() + "MV Ocean-Trial 1-Run 1 - Raw data (Chauvenet) - Shaft 1.csv"));
+}
+
+TEST_F(ReportManagerTest, TrialSummaryOutputs) {
+  AddRun(1, "Run 1");
+  AddRun(2, "Run 2");
+  manager_.GenerateTrialSummary(list_, true, true, false, false);
+  const std::string base = Folder() + "MV Ocean-Trial 1-Summary";
+  EXPECT_TRUE(test::FileExists(base + ".csv"));
+  EXPECT_TRUE(test::FileExists(base + ".xlsx"));
+  EXPECT_FALSE(test::FileExists(base + ".pdf"));
+  EXPECT_TRUE(shell_.Opened().empty());
+
+  // View: written and opened, not printed.
+  manager_.GenerateTrialSummary(list_, false, false, true, false);
+  EXPECT_EQ(shell_.Opened(), std::vector<std::string>{base + ".pdf"});
+  EXPECT_TRUE(printer_.Documents().empty());
+  EXPECT_NE(test::PdfText(base + ".pdf").find("Run 2"), std::string::npos);
+}
+
+TEST_F(ReportManagerTest, PrintOnlyWritesThePdfWithoutOpeningIt) {
+  AddRun(1, "Run 1");
+  const std::string pdf = Folder() + "MV Ocean-Trial 1-Summary.pdf";
+  manager_.GenerateTrialSummary(list_, false, false, false, true);
+  EXPECT_TRUE(test::FileExists(pdf));
+  EXPECT_TRUE(shell_.Opened().empty());
+  ASSERT_EQ(printer_.Documents().size(), 1u);
+  EXPECT_NE(test::PdfText(docs_.Path() + "/printed.pdf").find("Trial Summary Report"),
+            std::string::npos);
+  // View and print: both.
+  manager_.GenerateTrialSummary(list_, false, false, true, true);
+  EXPECT_EQ(shell_.Opened(), std::vector<std::string>{pdf});
+  EXPECT_EQ(printer_.Documents().size(), 2u);
+}
+
+// A summary output that cannot be written is logged and shown, and the
+// next output is still made.
+TEST_F(ReportManagerTest, AFailedSummaryOutputIsLoggedAndShownAndTheNextIsWritten) {
+  AddRun(1, "Run 1");
+  const std::string base = Folder() + "MV Ocean-Trial 1-Summary";
+  std::filesystem::create_directories(base + ".csv");
+  box_.ExpectErrors(1);
+  manager_.GenerateTrialSummary(list_, true, true, true, false);
+  ASSERT_EQ(log_.Rows().size(), 1u);
+  EXPECT_EQ(log_.Rows()[0].FunctionName, "GenerateTrialSummary");  // cut to 20
+  EXPECT_TRUE(test::FileExists(base + ".xlsx"));
+  EXPECT_EQ(test::PdfPageCount(base + ".pdf"), 1);
+
+  std::filesystem::remove(base + ".csv");
+  std::filesystem::remove(base + ".xlsx");
+  std::filesystem::create_directories(base + ".xlsx");
+  box_.ExpectErrors(1);
+  manager_.GenerateTrialSummary(list_, true, true, false, false);
+  ASSERT_EQ(log_.Rows().size(), 2u);
+  EXPECT_NE(log_.Rows()[1].Message.find("Cannot write the spreadsheet"), std::string::npos)
+      << log_.Rows()[1].Message;
+  EXPECT_TRUE(test::FileExists(base + ".csv"));
+  EXPECT_EQ(box_.Log().size(), 2u);
+}
+
+TEST_F(ReportManagerTest, TrialsWhoseNamesCleanAlikeKeepTheirOwnSummaries) {
+  catalog_.trials = {
+      {2, "M.V. Ocean", "Trial.1"}, {4, "M.V. Ocean", "Trial 1"}, {6, "M.V. Ocean", "Trial1"}};
+  settings_.trial_name = "Trial1";
+  settings_.trial_id = 6;
+  AddRun(1, "Run 1");
+  manager_.GenerateTrialSummary(list_, true, false, false, false);
+  EXPECT_TRUE(test::FileExists(Folder() + "MV Ocean-Trial1-Summary (ID 6).csv"));
+  EXPECT_FALSE(test::FileExists(Folder() + "MV Ocean-Trial1-Summary.csv"));
+}
+
+}  // namespace
+}  // namespace rvx

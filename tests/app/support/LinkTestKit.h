@@ -1,0 +1,55 @@
+// What meter-link tests share: the in-memory seams behind a LinkServices,
+// fresh run directories, a socat meter per port with $RVX_PORT_<N> pointing
+// to it, a wait that runs the Qt event loop, and sentences built with an
+// independent checksum.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/acquisition/Communication.h"
+#include "tests/app/support/InMemoryErrorLog.h"
+#include "tests/app/support/InMemoryLinkSettingsStore.h"
+#include "tests/app/support/ScriptedMessageBox.h"
+#include "tests/app/support/SocatPair.h"
+
+namespace rvx::test {
+
+// "$" + body + "*" + the two upper-case hex digits of the byte sum of body
+// + CR LF.
+std::string MeterSentence(std::string_view body);
+// The checksum digits alone.
+std::string ByteSumChecksum(std::string_view body);
+
+// Runs the Qt event loop until done() holds or timeout_ms passes; returns
+// done(). The time-out only guards against a hang: tests wait for events,
+// never for time.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 20000);
+
+class LinkTestBench {
+ public:
+  LinkTestBench();
+  ~LinkTestBench();
+
+  // A socat pair <dir>/meterN - <dir>/feedN, with $RVX_PORT_N set to the
+  // meter side.
+  SocatPair& StartMeter(int port = 1);
+  // Points $RVX_PORT_N at a path (a port that cannot open, for example).
+  void SetPortDevice(int port, const std::string& device);
+
+  FreshRunDirs dirs;
+  InMemoryLinkSettingsStore store;
+  ScriptedMessageBox box;
+  InMemoryErrorLog log{box};
+  LinkServices services{store, log, box};
+
+ private:
+  std::map<int, std::unique_ptr<ScopedEnv>> port_env_;
+  std::map<int, std::unique_ptr<SocatPair>> meters_;
+};
+
+}  // namespace rvx::test
