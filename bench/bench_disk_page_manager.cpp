@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchDiskFiles.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
 
 namespace {
@@ -25,9 +26,7 @@ constexpr std::int32_t kPages = 20000;
 constexpr std::int32_t kHotPages = 500;
 
 std::string DatabasePath() {
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/bench_disk_page_manager." +
-         std::to_string(getpid()) + ".vez";
+  return bench::BenchFilePath("bench_disk_page_manager", "");
 }
 
 // One database for the whole run, built once.

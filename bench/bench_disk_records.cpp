@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchDiskFiles.h"
 #include "dbengine/storage/VEZDiskBlobManager.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
 #include "dbengine/storage/VEZDiskRecordManager.h"
@@ -30,9 +31,7 @@ using namespace vez;
 constexpr std::int32_t kSession = 1;
 
 std::string DatabasePath() {
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/bench_disk_records." +
-         std::to_string(getpid()) + ".vez";
+  return bench::BenchFilePath("bench_disk_records", "");
 }
 
 void Add(TVEZFieldDefs& defs, const char* name, TVEZAdvancedFieldType type, std::int32_t size = 0) {

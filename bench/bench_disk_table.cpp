@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/BenchDiskFiles.h"
 #include "tests/dbengine/storage/DiskTableTestSupport.h"
 
 namespace {
@@ -38,9 +39,7 @@ constexpr std::int32_t kBigTableRows = 1000000;
 constexpr std::int32_t kRowsPerMeasurement = 35715;
 
 std::string TempPath(const std::string& name) {
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/bench_disk_table." + name + "." +
-         std::to_string(getpid()) + ".vez";
+  return bench::BenchFilePath("bench_disk_table", name);
 }
 
 void CreateDataFile(const std::string& path) {

@@ -147,25 +147,15 @@ void TAutoCommunication::TakeSentences() {
 }
 
 void TAutoCommunication::OnStringPacket(const std::string& Data) {
-  const std::weak_ptr<void> alive = AliveToken();
-  LinkServices services = FDMSystem;
-  ++packagesInQueue;
-  try {
-    if (packagesInQueue <= kMaxPackagesInQueue) {
-      std::optional<DataSet::TDataSet> reading;
-      if (IsSentence(Data, kSentenceId))
-        reading = ExtractSPS(Data);
-      else
-        FDMSystem.Log.newError(kUnit, "OnStringPacket", kUnrecognized + Data, ErrorLog::kLog);
-      if (reading) NotifyObservers(*reading);
-    }
-  } catch (...) {
-    const std::string message = CurrentExceptionMessage();
-    if (!alive.expired()) --packagesInQueue;
-    ReportHandlerError(services, kUnit, "OnStringPacket", message);
-    return;
-  }
-  if (!alive.expired()) --packagesInQueue;
+  RunHandler(FDMSystem, packagesInQueue, kUnit, "OnStringPacket", [&] {
+    if (packagesInQueue > kMaxPackagesInQueue) return;
+    std::optional<DataSet::TDataSet> reading;
+    if (IsSentence(Data, kSentenceId))
+      reading = ExtractSPS(Data);
+    else
+      FDMSystem.Log.newError(kUnit, "OnStringPacket", kUnrecognized + Data, ErrorLog::kLog);
+    if (reading) NotifyObservers(*reading);
+  });
 }
 
 std::optional<DataSet::TDataSet> TAutoCommunication::ExtractSPS(const std::string& text) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -83,6 +84,14 @@ class TCommunication : public ICommunicationSubject {
   // weak copy and touches nothing of the link once it has expired.
   std::weak_ptr<void> AliveToken() const { return alive_; }
 
+  // Runs the work of a Qt handler with aDepth (the handler's nesting count)
+  // raised by one. An exception is caught, aDepth lowered and the exception
+  // reported through ReportHandlerError, so nothing reaches the event loop.
+  // aDepth is not touched once the link has been freed by the work.
+  template <typename Work>
+  void RunHandler(LinkServices aServices, int& aDepth, std::string_view aUnit,
+                  std::string_view aFunction, Work&& aWork);
+
  private:
   std::vector<ICommunicationObserver*> FObserverList;
   std::shared_ptr<void> alive_ = std::make_shared<char>(0);
@@ -100,6 +109,22 @@ void ReportHandlerError(LinkServices& aServices, std::string_view aUnit, std::st
 // The message of the exception being handled (call inside a catch block):
 // what() of a std::exception, "Unknown exception" for anything else.
 std::string CurrentExceptionMessage();
+
+template <typename Work>
+void TCommunication::RunHandler(LinkServices aServices, int& aDepth, std::string_view aUnit,
+                                std::string_view aFunction, Work&& aWork) {
+  const std::weak_ptr<void> alive = AliveToken();
+  ++aDepth;
+  try {
+    aWork();
+  } catch (...) {
+    const std::string message = CurrentExceptionMessage();
+    if (!alive.expired()) --aDepth;
+    ReportHandlerError(aServices, aUnit, aFunction, message);
+    return;
+  }
+  if (!alive.expired()) --aDepth;
+}
 
 // Frees a Qt object that may be inside one of its own handlers (busy): then
 // later, from the event loop; else at once.

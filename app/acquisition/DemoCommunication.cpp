@@ -61,10 +61,8 @@ void TDemoCommunication::TransformToSpike(std::optional<TDataValue>& aDataValue)
 }
 
 void TDemoCommunication::OnDemoTimer() {
-  const std::weak_ptr<void> alive = AliveToken();
-  LinkServices services = FDMSystem;
-  ++ticking_;
-  try {
+  RunHandler(FDMSystem, ticking_, kUnit, "OnDemoTimer", [this] {
+    const std::weak_ptr<void> alive = AliveToken();
     const std::int64_t phase = FLoggingCount * static_cast<std::int64_t>(Timer->interval());
     const double e = std::sin(static_cast<double>(phase) / 20000.0);
     DataSet::TDataSet reading;
@@ -81,13 +79,7 @@ void TDemoCommunication::OnDemoTimer() {
     NotifyObservers(reading);
     if (alive.expired()) return;
     ++FLoggingCount;
-  } catch (...) {
-    const std::string message = CurrentExceptionMessage();
-    if (!alive.expired()) --ticking_;
-    ReportHandlerError(services, kUnit, "OnDemoTimer", message);
-    return;
-  }
-  --ticking_;
+  });
 }
 
 int TDemoCommunication::GetDemoInterval() {

@@ -19,9 +19,10 @@ TFrm_BuildStatus::TFrm_BuildStatus(QWidget* parent) : TFormAC(parent) {
                  this);
   StyleLabel(Lbl_Version);
   Lbl_Status = new QLabel(
-      QStringLiteral("This build holds the database engine's foundation and storage layers and "
-                     "the application's sample, moving-average and run statistics routines.\n\n"
-                     "Vessels, trials, meter links, runs, live panels and reports are not built "
+      QStringLiteral("This build holds the database engine's storage, sessions, cursor and "
+                     "filter expressions, and the application's meter links, shafts, shaft "
+                     "panels, statistics and report files.\n\n"
+                     "Vessels, trials, runs, the log database and the main window are not built "
                      "yet, so nothing can be recorded with this version."),
       this);
   Lbl_Status->setWordWrap(true);

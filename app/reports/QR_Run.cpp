@@ -108,9 +108,11 @@ void TQR_Run::FillChart(TReportChart& chart, TShaftDataSet& data) const {
   const DisplaySettings& cm = FConfigurationManager;
   chart.Title = "Logging history (Chauvenet's criterion applied):";
   // SetupChart: series and axis colours, the unit texts as axis titles.
-  chart.Axes[TReportChart::kLeftAxis] = {0, 1, cm.PowerUnit(), ReportColour::kBlue, true};
-  chart.Axes[TReportChart::kSpeedAxis] = {0, 1, cm.SpeedUnit(), ReportColour::kGreen, false};
-  chart.Axes[TReportChart::kRightAxis] = {0, 1, cm.TorqueUnit(), ReportColour::kMaroon, false};
+  // Speed and torque axes show neither grid nor ticks.
+  chart.Axes[TReportChart::kLeftAxis] = {0, 1, cm.PowerUnit(), ReportColour::kBlue, true, true};
+  chart.Axes[TReportChart::kSpeedAxis] = {0, 1, cm.SpeedUnit(), ReportColour::kGreen, false, false};
+  chart.Axes[TReportChart::kRightAxis] = {0,     1,    cm.TorqueUnit(), ReportColour::kMaroon,
+                                          false, false};
 
   struct Quantity {
     const char* title;

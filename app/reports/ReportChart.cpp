@@ -176,10 +176,12 @@ void TReportChart::Paint(TReportCanvas& canvas, double left, double top, double 
         painter.drawLine(canvas.Rect(plot_left, ly, plot_w, 0).topLeft(),
                          canvas.Rect(plot_left, ly, plot_w, 0).topRight());
       }
-      painter.setPen(axis_pen);
-      const double tick_x = side.labels_left ? side.line_x - kTick : side.line_x;
-      painter.drawLine(canvas.Rect(tick_x, ly, kTick, 0).topLeft(),
-                       canvas.Rect(tick_x, ly, kTick, 0).topRight());
+      if (axis.Ticks) {
+        painter.setPen(axis_pen);
+        const double tick_x = side.labels_left ? side.line_x - kTick : side.line_x;
+        painter.drawLine(canvas.Rect(tick_x, ly, kTick, 0).topLeft(),
+                         canvas.Rect(tick_x, ly, kTick, 0).topRight());
+      }
       if (side.labels_left)
         canvas.RightLabel(side.line_x - kTick - 0.5, ly - axis_h / 2, side.texts->texts[i], font);
       else

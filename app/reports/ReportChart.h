@@ -48,6 +48,8 @@ struct TChartValueAxis {
   std::string Title;
   QColor Colour;
   bool Grid = false;
+  // Tick marks beside the labels; the right-hand axes go without.
+  bool Ticks = false;
 };
 
 struct TChartTimeAxis {

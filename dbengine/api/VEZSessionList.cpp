@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dbengine/api/VEZLocalSession.h"
+#include "dbengine/api/VEZLocalSessionLayerServices.h"
 #include "dbengine/api/VEZSession.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZDatabaseData.h"
@@ -239,6 +240,9 @@ void InitializeSessionLayer() {
   // The open-database list with "MEMORY" and "TEMP" is the storage engine's
   // and is made on its first use.
   (void)DatabaseDataList();
+  // From here on the storage engine reads tables through the shipped cursor
+  // (an index built over existing rows, for one).
+  RegisterLocalSessionLayerServices();
   state.sessions = std::make_unique<TVEZSessionList>();
   try {
     // The first session listed becomes the default one.

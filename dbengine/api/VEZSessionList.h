@@ -92,7 +92,9 @@ class TVEZSessionList {
 // ---- The layer's start and end.
 
 // Makes the process-wide state when it does not exist (never while
-// FinalizeSessionLayer runs). Called by every accessor below.
+// FinalizeSessionLayer runs) and registers the layer's local cursor and BLOB
+// stream with the storage engine (they stay registered after the end).
+// Called by every accessor below.
 void InitializeSessionLayer();
 // Closes every session and database of the layer and frees the state (see
 // the head of this file). Idempotent; never throws.

@@ -3,6 +3,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/sql/VEZExprNodeField.h"
+#include "platform/core/CheckedMath.h"
 
 namespace vez {
 
@@ -133,7 +134,7 @@ std::int32_t TVEZExprNode::GetDataSize() {
   if (!IsStringBaseFieldType(AdvancedTypeToBaseType(GetDataType()))) return 0;
   std::int32_t size = 0;
   for (const TNodePtr& child : Children)
-    if (child) size += child->GetDataSize();
+    if (child) size = platform::CheckedAdd(size, child->GetDataSize());
   return size;
 }
 

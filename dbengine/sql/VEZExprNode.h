@@ -137,6 +137,13 @@ class TVEZExprNode {
   // query runs).
   static bool CanUseNodeAsConst(const TVEZExprNode* node);
 
+  // Writes value (converted in place) into column field_no of the
+  // condition's key buffer through cursor's SetFieldValue, counts the key
+  // column and records (expression, this node) as the pair that gave it.
+  void AddScanKeyValue(TVEZVariant& value, TVEZCursor* cursor,
+                       TVEZScanSearchCondition& scan_condition, TVEZExpression* expression,
+                       std::int32_t field_no);
+
   // Appends node (taking it over).
   void AddChild(TNodePtr node);
   // The child at index; null for an empty entry. REQUIRES: index in range.

@@ -2,10 +2,15 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZNumericFunctions.h"
 
 namespace vez {
 
 namespace {
+
+bool IsBuiltOperator(TVEZDataOperator op) {
+  return op == doADD || op == doSUB || op == doMUL || op == doDIV;
+}
 
 [[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op) {
   throw EVEZException(30121, "Unknown operator: '%s'", {OperatorToText(op)});
@@ -26,8 +31,11 @@ TVEZExprNodeArithmetic::TVEZExprNodeArithmetic(TVEZDataOperator op, TNodePtr nod
 }
 
 TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
-  if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
-    RaiseUnknownOperator(Operator);
+  if (IsNumericFunctionOperator(Operator)) {
+    EvaluateNumericFunction(*this);
+    return &Value;
+  }
+  if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   if (Children.empty() || !Children[0]) RaiseUnknownOperator(Operator);
   CopyValue(Value, *Children[0]->GetDataValue());
   switch (Operator) {
@@ -51,8 +59,8 @@ TVEZVariant* TVEZExprNodeArithmetic::GetDataValue() {
 }
 
 TVEZAdvancedFieldType TVEZExprNodeArithmetic::GetDataType() {
-  if (Operator != doADD && Operator != doSUB && Operator != doMUL && Operator != doDIV)
-    RaiseUnknownOperator(Operator);
+  if (IsNumericFunctionOperator(Operator)) return NumericFunctionDataType(*this);
+  if (!IsBuiltOperator(Operator)) RaiseUnknownOperator(Operator);
   return TVEZExprNode::GetDataType();
 }
 

@@ -6,7 +6,7 @@
 // operands make the result NULL, except that + beside a string treats NULL
 // as the empty string.
 //
-// The numeric functions (ABS .. SQRT) are not built yet.
+// The numeric functions (ABS .. SQRT, ROUND) are in VEZNumericFunctions.
 //
 // Thread safety: none (see VEZExprNode.h).
 #pragma once
@@ -22,11 +22,11 @@ class TVEZExprNodeArithmetic : public TVEZExprNode {
   TVEZExprNodeArithmetic(TVEZDataOperator op, TNodePtr node1, TNodePtr node2, bool case_insensitive,
                          bool partial_key);
 
-  // The operator applied to the children's values in order. Another
-  // operator raises 30121.
+  // The operator applied to the children's values in order, or the numeric
+  // function. Another operator raises 30121.
   TVEZVariant* GetDataValue() override;
   // The common type of the children (the base rule) for the four operators;
-  // another operator raises 30121.
+  // other operators raise as GetDataValue does.
   TVEZAdvancedFieldType GetDataType() override;
 };
 

@@ -36,6 +36,18 @@ class TVEZExprNodeBoolean : public TVEZExprNode {
   // common string type raises 30120.
   TVEZVariant* GetDataValue() override;
 
+  // Index scans, IS NULL and IS NOT NULL over a field (or UPPER / LOWER of
+  // one) named by the index column: IS NULL gives scEqual on a NULL key, IS
+  // NOT NULL the keys after NULL (NULL sorts first in an ascending index).
+  // Only IS NULL extends an scEqual condition; column 0 of another session's
+  // temporary index is never used. Unbound field: 20254; no columns: 20255.
+  bool CanUseIndex(std::int32_t index_column_no, TVEZSearchCondition condition_search_operator,
+                   const TVEZIndexDef& index_def, std::int32_t session_id) override;
+  void AddAsIndexScanCondition(TVEZScanSearchConditionArray& scan_conditions,
+                               const TVEZIndexDef& index_def, TVEZExpression* expression) override;
+  void ExtendIndexScanCondition(TVEZScanSearchCondition& scan_condition,
+                                const TVEZIndexDef& index_def, TVEZExpression* expression) override;
+
   // Scratch holder for a child's value.
   TVEZVariant TempVal{bftLogical};
   // Escape character of LIKE and NOT LIKE; empty when none.

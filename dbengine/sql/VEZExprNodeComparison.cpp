@@ -38,18 +38,21 @@ void TVEZExprNodeComparison::AdjustConstTypes() {
       constant = static_cast<TVEZExprNodeConst*>(child.get());
   }
   if (field == nullptr || constant == nullptr) return;
+  // The column's type is read whenever a constant meets it, so an unbound
+  // field raises 30284 here.
+  const TVEZAdvancedFieldType field_type = field->GetDataType();
+  const TVEZBaseFieldType field_base = AdvancedTypeToBaseType(field_type);
   const TVEZBaseFieldType const_type = constant->Value.GetDataType();
-  if (IsNumericBaseFieldType(const_type) && IsNumericBaseFieldType(field->FBaseFieldType) &&
-      const_type != field->FBaseFieldType && !constant->Value.GetIsNull() &&
-      GetCommonBaseType(field->FBaseFieldType, const_type, true) == field->FBaseFieldType) {
+  if (IsNumericBaseFieldType(const_type) && IsNumericBaseFieldType(field_base) &&
+      const_type != field_base && !constant->Value.GetIsNull() &&
+      GetCommonBaseType(field_base, const_type, true) == field_base) {
     // The constant would be converted to the column's type for every record
     // (MeasurementID = 12 compares as Float): convert it once instead. The
     // answers are the same.
-    constant->Value.Cast(field->FBaseFieldType);
+    constant->Value.Cast(field_base);
     return;
   }
   if (!IsWideStringBaseFieldType(const_type)) return;
-  const TVEZAdvancedFieldType field_type = field->GetDataType();
   if (field_type != aftChar && field_type != aftString && field_type != aftGuid) return;
   // Only a lossless reduction: a character the code page cannot hold would
   // become '?' and then match a stored '?'.

@@ -125,9 +125,17 @@ std::int32_t TVEZExprNodeField::GetDataSize() {
   return FFieldSize;
 }
 
-bool TVEZExprNodeField::CanBeAssigned(TVEZAO* /*ao*/, TVEZAO* /*parent_query_ao*/,
-                                      TVEZCursor* /*parent_cursor*/, bool /*for_having_clause*/) {
-  RaiseNotImplementedYet("assigning filter parts to relational operators");
+bool TVEZExprNodeField::CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao,
+                                      TVEZCursor* parent_cursor, bool for_having_clause) {
+  FGetFromParent = false;
+  if (ao != nullptr || parent_query_ao != nullptr)
+    RaiseNotImplementedYet("assigning filter parts to relational operators");
+  std::int32_t field_no = -1;
+  const bool found = FindFieldInCursor(parent_cursor, field_no);
+  // Only the outer query's cursor has it: an outer-query reference.
+  FGetFromParent = found;
+  if (found) FScanOnlyVisibleFieldsInAO = for_having_clause;
+  return found;
 }
 
 void TVEZExprNodeField::ReplacePseudonyms(const std::vector<TVEZSelectListItem>& /*select_list*/) {

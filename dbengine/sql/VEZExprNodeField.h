@@ -5,8 +5,8 @@
 // engine's record filter). Binding fixes everything a read needs, so reading
 // a column per record is a null-bit test and one copy of its bytes.
 //
-// Not yet: binding to a relational operator (AssignAO, CanBeAssigned and the
-// operator side of AssignCursor), select-list pseudonyms, and memo (CLOB)
+// Not yet: binding to a relational operator (AssignAO, the operator side of
+// CanBeAssigned and of AssignCursor), select-list pseudonyms, and memo (CLOB)
 // columns, which need a BLOB stream of the cursor's table; they raise 30058.
 //
 // Thread safety: none (see VEZExprNode.h).
@@ -47,7 +47,10 @@ class TVEZExprNodeField : public TVEZExprNode {
   TVEZAdvancedFieldType GetDataType() override;
   // FFieldSize.
   std::int32_t GetDataSize() override;
-  // Not built yet (relational operators): raises 30058.
+  // Whether the reference can be evaluated by ao, else as an outer-query
+  // reference by parent_query_ao or parent_cursor (FGetFromParent says which;
+  // when found, FScanOnlyVisibleFieldsInAO := for_having_clause). Asking an
+  // operator is not built yet: raises 30058 when one is given.
   bool CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
                      bool for_having_clause) override;
   // Not built yet (select lists): raises 30058.

@@ -5,6 +5,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZExprNodeBoolean.h"
 #include "dbengine/sql/VEZExprNodeField.h"
+#include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
 #include "platform/core/Collation.h"
 
@@ -58,20 +59,67 @@ void TVEZExpression::AssignCursorBuffer(std::uint8_t* buffer, bool apply_to_pare
   FRootExprNode->AdjustConstTypes();
 }
 
-void TVEZExpression::CreateIndexScanConditions(const TVEZIndexDefs& /*index_defs*/,
-                                               TVEZScanSearchConditionArray& /*conditions*/,
-                                               std::int32_t /*session_id*/) {}
+namespace {
 
-bool TVEZExpression::ExtendMultiFieldIndexCondition(TVEZScanSearchCondition& /*condition*/,
-                                                    const TVEZIndexDef& /*index_def*/) {
+// The nodes of the top AND level that may give index conditions, in order:
+// comparisons and IS [NOT] NULL tests of the root and of ANDs under ANDs.
+template <typename Visit>
+bool VisitScanNodes(TVEZExprNode* node, const Visit& visit) {
+  if (node == nullptr) return false;
+  if (node->Kind() == TVEZExprNodeKind::Comparison ||
+      (node->Kind() == TVEZExprNodeKind::Boolean &&
+       (node->Operator == doISNULL || node->Operator == doISNOTNULL)))
+    return visit(node);
+  if (node->Kind() == TVEZExprNodeKind::Boolean && node->Operator == doAND) {
+    for (const auto& child : node->Children)
+      if (VisitScanNodes(child.get(), visit)) return true;
+  }
   return false;
+}
+
+}  // namespace
+
+void TVEZExpression::CreateIndexScanConditions(const TVEZIndexDefs& index_defs,
+                                               TVEZScanSearchConditionArray& conditions,
+                                               std::int32_t session_id) {
+  VisitScanNodes(FRootExprNode.get(), [&](TVEZExprNode* node) {
+    TryCreateIndexScanConditionsFromNode(node, index_defs, conditions, session_id);
+    return false;
+  });
+}
+
+void TVEZExpression::TryCreateIndexScanConditionsFromNode(TVEZExprNode* node,
+                                                          const TVEZIndexDefs& index_defs,
+                                                          TVEZScanSearchConditionArray& conditions,
+                                                          std::int32_t session_id) {
+  for (std::int32_t i = 0; i < index_defs.Count(); ++i) {
+    const TVEZIndexDef* index_def = index_defs.GetIndexDef(i);
+    if (index_def != nullptr && node->CanUseIndex(0, scNone, *index_def, session_id))
+      node->AddAsIndexScanCondition(conditions, *index_def, this);
+  }
+}
+
+bool TVEZExpression::ExtendMultiFieldIndexCondition(TVEZScanSearchCondition& condition,
+                                                    const TVEZIndexDef& index_def) {
+  return VisitScanNodes(FRootExprNode.get(), [&](TVEZExprNode* node) {
+    return ExtendMultiFieldIndexConditionFromNode(node, condition, index_def);
+  });
+}
+
+bool TVEZExpression::ExtendMultiFieldIndexConditionFromNode(TVEZExprNode* node,
+                                                            TVEZScanSearchCondition& condition,
+                                                            const TVEZIndexDef& index_def) {
+  if (condition.KeyFieldCount >= index_def.ColumnCount()) return false;
+  if (!node->CanUseIndex(condition.KeyFieldCount, condition.Condition, index_def, -1)) return false;
+  node->ExtendIndexScanCondition(condition, index_def, this);
+  return true;
 }
 
 void TVEZExpression::RemoveExtractedNodes(const TVEZScanSearchConditionArray& conditions,
                                           std::int32_t scan_condition_no,
                                           std::int32_t scan_end_condition_no) {
   for (const std::int32_t no : {scan_condition_no, scan_end_condition_no}) {
-    if (no < 0 || no > 255 || no >= conditions.Count()) continue;
+    if (no < 0 || no >= conditions.Count()) continue;
     const TVEZScanSearchCondition& condition = *conditions.Items(no);
     const std::size_t pairs =
         std::min(condition.ParentExpressions.size(), condition.ParentExpressionNodes.size());
@@ -82,6 +130,7 @@ void TVEZExpression::RemoveExtractedNodes(const TVEZScanSearchConditionArray& co
         // Out of the tree, not freed: the condition's list refers to it until
         // the scan puts it back.
         (void)FRootExprNode.release();
+        FExtractedNodes.push_back(node);
         continue;
       }
       auto& children = FRootExprNode->Children;
@@ -90,11 +139,33 @@ void TVEZExpression::RemoveExtractedNodes(const TVEZScanSearchConditionArray& co
       if (it == children.end()) continue;
       (void)it->release();
       children.erase(it);
+      FExtractedNodes.push_back(node);
     }
   }
 }
 
+namespace {
+
+bool IsInTree(const TVEZExprNode* root, const TVEZExprNode* node) {
+  if (root == nullptr) return false;
+  if (root == node) return true;
+  return std::any_of(root->Children.begin(), root->Children.end(),
+                     [node](const auto& child) { return IsInTree(child.get(), node); });
+}
+
+}  // namespace
+
 void TVEZExpression::AddNode(TVEZExprNode* node) {
+  if (node == nullptr) return;
+  auto extracted = std::find(FExtractedNodes.begin(), FExtractedNodes.end(), node);
+  if (extracted != FExtractedNodes.end()) {
+    FExtractedNodes.erase(extracted);
+  } else if (IsInTree(FRootExprNode.get(), node)) {
+    // A node that was never taken out (under a nested AND, or listed by two
+    // chosen conditions) is owned by the tree already: adopting it again
+    // would free it twice.
+    return;
+  }
   std::unique_ptr<TVEZExprNode> owned(node);
   if (!FRootExprNode)
     FRootExprNode = std::move(owned);

@@ -18,10 +18,8 @@
 //
 // Not yet: in the grammar, subqueries, aggregates, CASE, CAST, COALESCE,
 // string concatenation, date-time arithmetic and the functions other than the
-// current date and time raise 30058 naming the token; the index scan
-// conditions (CreateIndexScanConditions offers none, so the storage engine
-// tests every record); and the planner's operations that need relational
-// operators (ApplyFilterParts, ExtractJoinConditions).
+// current date and time raise 30058 naming the token; and the planner's operations that need
+// relational operators (ApplyFilterParts, ExtractJoinConditions).
 //
 // Thread safety: none. An expression is used by one thread at a time; its
 // evaluation state lives in the nodes.
@@ -82,21 +80,35 @@ class TVEZExpression : public TVEZBaseExpression {
   void AssignCursor(TVEZCursor* cursor, TVEZAO* parent_query_ao,
                     TVEZCursor* parent_cursor) override;
   void AssignCursorBuffer(std::uint8_t* buffer, bool apply_to_parent_query_fields) override;
-  // Index conditions are not offered yet: nothing is appended.
+  // The comparisons and IS [NOT] NULL tests of the top AND level (the root,
+  // or the children of AND roots, to any depth of AND) are offered to every
+  // index in turn; each usable index gets one condition from the node.
+  // Nodes under OR, NOT and other operators are never offered.
   void CreateIndexScanConditions(const TVEZIndexDefs& index_defs,
                                  TVEZScanSearchConditionArray& conditions,
                                  std::int32_t session_id) override;
-  // Not offered yet: false.
+  void TryCreateIndexScanConditionsFromNode(TVEZExprNode* node, const TVEZIndexDefs& index_defs,
+                                            TVEZScanSearchConditionArray& conditions,
+                                            std::int32_t session_id);
+  // The first node of the top AND level that adds the next key column of
+  // index_def to condition does so; true when one did.
   bool ExtendMultiFieldIndexCondition(TVEZScanSearchCondition& condition,
                                       const TVEZIndexDef& index_def) override;
-  // For each chosen condition (numbers 0 to 255), each of its nodes that came
-  // from this expression leaves the tree without being freed: the root is
-  // released, a child of the root is removed from its list. A node no longer
-  // in the tree is passed over.
+  // False once the key covers every column of index_def.
+  bool ExtendMultiFieldIndexConditionFromNode(TVEZExprNode* node,
+                                              TVEZScanSearchCondition& condition,
+                                              const TVEZIndexDef& index_def);
+  // For each chosen condition (numbers 0 to Count - 1), each of its nodes
+  // that came from this expression leaves the tree without being freed: the
+  // root is released, a child of the root is removed from its list. A node
+  // no longer in the tree, or deeper than the root's children, is passed
+  // over and stays.
   void RemoveExtractedNodes(const TVEZScanSearchConditionArray& conditions,
                             std::int32_t scan_condition_no,
                             std::int32_t scan_end_condition_no) override;
-  // Takes node over: appended to the root's children, or made the root.
+  // Takes node over: appended to the root's children, or made the root. A
+  // node that is in the tree already (one RemoveExtractedNodes passed over)
+  // is left where it is.
   void AddNode(TVEZExprNode* node) override;
 
   // ---- Parsing for statements.
@@ -179,6 +191,8 @@ class TVEZExpression : public TVEZBaseExpression {
 
  private:
   std::unique_ptr<TVEZExprNode> FRootExprNode;
+  // Nodes out of the tree for a scan, until AddNode puts them back.
+  std::vector<TVEZExprNode*> FExtractedNodes;
 };
 
 // ---------------------------------------------------------------------------

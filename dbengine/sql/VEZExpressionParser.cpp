@@ -7,7 +7,6 @@
 // A rule returns a tree and leaves the lexer on the first token after what it
 // used, or returns nothing, frees what it built and leaves the lexer where it
 // found it. Only a keyword that cannot start anything else raises at once.
-#include <charconv>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -19,11 +18,16 @@
 #include "dbengine/foundation/VEZLexer.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/sql/VEZExprNodeArithmetic.h"
+#include "dbengine/sql/VEZExprNodeBlob.h"
 #include "dbengine/sql/VEZExprNodeBoolean.h"
+#include "dbengine/sql/VEZExprNodeCase.h"
+#include "dbengine/sql/VEZExprNodeCast.h"
 #include "dbengine/sql/VEZExprNodeComparison.h"
 #include "dbengine/sql/VEZExprNodeConst.h"
 #include "dbengine/sql/VEZExprNodeDateFunction.h"
 #include "dbengine/sql/VEZExprNodeField.h"
+#include "dbengine/sql/VEZExprNodeStringFunction.h"
+#include "dbengine/sql/VEZExprNodeSystem.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/CodePage.h"
@@ -44,49 +48,15 @@ bool IsStringOrDateType(TVEZBaseFieldType t) {
   return IsStringBaseFieldType(t) || IsDateTimeBaseFieldType(t);
 }
 
-// Keywords of functions and clauses the grammar knows but the engine does not
-// evaluate yet; meeting one raises 30058 naming it.
+// Keywords the grammar knows but the engine does not evaluate yet (the
+// aggregates and EXISTS); meeting one raises 30058 naming it.
 bool IsFunctionNotBuiltYet(TReservedWord w) {
   switch (w) {
-    case rwPOSITION:
-    case rwPOS:
-    case rwEXTRACT:
-    case rwLENGTH:
-    case rwLAST_AUTOINC:
-    case rwROWNUM:
-    case rwABS:
-    case rwACOS:
-    case rwASIN:
-    case rwATAN:
-    case rwCEIL:
-    case rwCOS:
-    case rwEXP:
-    case rwFLOOR:
-    case rwLOG:
-    case rwRAND:
-    case rwSIGN:
-    case rwSIN:
-    case rwSQR:
-    case rwSQRT:
-    case rwPOWER:
-    case rwROUND:
-    case rwUPPER:
-    case rwLOWER:
-    case rwTRIM:
-    case rwLTRIM:
-    case rwRTRIM:
-    case rwSUBSTRING:
-    case rwTOSTRING:
-    case rwTODATE:
     case rwCOUNT:
     case rwAVG:
     case rwMAX:
     case rwMIN:
     case rwSUM:
-    case rwCOALESCE:
-    case rwCASE:
-    case rwCAST:
-    case rwMIMETOBIN:
     case rwEXISTS:
       return true;
     default:
@@ -454,44 +424,48 @@ class TParser {
     return nullptr;
   }
 
+  // Numeric value expression; datetime arithmetic; datetime primary; string
+  // value expression (or string - datetime primary); Boolean literal; NULL;
+  // MIMETOBIN.
   TNode ValueExpression() {
     const std::int32_t start = Mark();
     if (TNode n = NumericValueExpression()) return n;
     GoBack(start);
-    DatetimeArithmeticAhead();
-    if (TNode d = DatetimePrimary()) return d;
+    if (TNode d = DatetimePrimary(); d && !IsSymbol("||")) {
+      // date + value is ADD(date, ADD(value)); date - value ADD(date, SUB(value)).
+      if (IsSign()) {
+        const std::int32_t after = Mark();
+        const TVEZDataOperator op = IsSymbol("+") ? doADD : doSUB;
+        Advance();
+        if (TNode v = ValueExpression()) {
+          auto sum = std::make_unique<TVEZExprNodeArithmetic>(doADD, std::move(d), true, false);
+          sum->AddChild(std::make_unique<TVEZExprNodeArithmetic>(op, std::move(v), true, false));
+          return sum;
+        }
+        GoBack(after);
+      }
+      return d;
+    }
     GoBack(start);
-    if (TNode s = StringValueExpression()) return s;
-    GoBack(start);
-    if (TNode b = BooleanLiteral()) return b;
-    if (TNode n = NullLiteral()) return n;
-    if (IsWord(rwMIMETOBIN)) RaiseNotBuilt("function");
-    return nullptr;
-  }
-
-  // Date-time arithmetic is not built yet: a date-time primary followed by a
-  // sign, or a string followed by "-" and a date-time primary, raises.
-  void DatetimeArithmeticAhead() {
-    const std::int32_t start = Mark();
-    if (TNode d = DatetimePrimary(); d && IsSign()) RaiseNotBuilt("date-time arithmetic");
-    GoBack(start);
-    if (TNode p = Primary()) {
+    if (TNode s = StringValueExpression()) {
+      // string - date is ADD(string, SUB(date)).
       if (IsSymbol("-")) {
         const std::int32_t after = Mark();
         Advance();
-        if (StartsDatetimePrimary()) RaiseNotBuilt("date-time arithmetic");
+        if (TNode d = DatetimePrimary()) {
+          auto sum = std::make_unique<TVEZExprNodeArithmetic>(doADD, std::move(s), true, false);
+          sum->AddChild(std::make_unique<TVEZExprNodeArithmetic>(doSUB, std::move(d), true, false));
+          return sum;
+        }
         GoBack(after);
       }
-      Unread(start, std::move(p));
+      return s;
     }
     GoBack(start);
-  }
-
-  bool StartsDatetimePrimary() const {
-    return IsWord(rwSYSDATE) || IsWord(rwNOW) || IsWord(rwCURRENT_TIMESTAMP) ||
-           IsWord(rwCURRENT_TIME) || IsWord(rwCURRENT_DATE) || IsWord(rwTODATE) ||
-           (token_.TokenType == tktParameter && token_.ParamValue &&
-            !token_.ParamValue->GetIsNull() && token_.ParamValue->IsDateTimeDataType());
+    if (TNode b = BooleanLiteral()) return b;
+    if (TNode n = NullLiteral()) return n;
+    if (IsWord(rwMIMETOBIN)) return MimeToBin();
+    return nullptr;
   }
 
   TNode DatetimePrimary() {
@@ -506,7 +480,10 @@ class TParser {
       Advance();
       return std::make_unique<TVEZExprNodeDateFunction>(op);
     }
-    if (IsWord(rwTODATE)) RaiseNotBuilt("function");
+    if (IsWord(rwTODATE)) return ToDate();
+    // A date, time or timestamp literal is a date-time value too: DATE
+    // '2024-01-15' + 1 is the next day, not a text.
+    if (IsWord(rwDATE) || IsWord(rwTIME) || IsWord(rwTIMESTAMP)) return Literal();
     if (token_.TokenType == tktParameter && token_.ParamValue && !token_.ParamValue->GetIsNull() &&
         token_.ParamValue->IsDateTimeDataType()) {
       auto c = Constant();
@@ -594,43 +571,27 @@ class TParser {
       return nullptr;
     }
     GoBack(start);
-    switch (token_.ReservedWord) {
-      case rwPOSITION:
-      case rwPOS:
-      case rwEXTRACT:
-      case rwLENGTH:
-      case rwLAST_AUTOINC:
-      case rwROWNUM:
-      case rwABS:
-      case rwACOS:
-      case rwASIN:
-      case rwATAN:
-      case rwCEIL:
-      case rwCOS:
-      case rwEXP:
-      case rwFLOOR:
-      case rwLOG:
-      case rwRAND:
-      case rwSIGN:
-      case rwSIN:
-      case rwSQR:
-      case rwSQRT:
-      case rwPOWER:
-      case rwROUND:
-        if (token_.TokenType == tktReservedWord) RaiseNotBuilt("function");
-        break;
-      default:
-        break;
-    }
-    return nullptr;
+    if (token_.TokenType != tktReservedWord) return nullptr;
+    return NumericFunction();
   }
 
-  // A string primary, alone: concatenation is not built yet.
+  // string primary { ( || | + ) string primary }: one CONCAT over all the
+  // operands; an operator not followed by a string primary adds nothing.
   TNode StringValueExpression() {
     TNode first = StringPrimary();
     if (!first) return nullptr;
-    if (IsSymbol("||") || IsSymbol("+")) RaiseNotBuilt("string concatenation");
-    return first;
+    if (!IsSymbol("||") && !IsSymbol("+")) return first;
+    auto concat = std::make_unique<TVEZExprNodeStringFunction>(doCONCAT);
+    concat->AddChild(std::move(first));
+    while (IsSymbol("||") || IsSymbol("+")) {
+      Advance();
+      const std::int32_t at = Mark();
+      if (TNode next = StringPrimary())
+        concat->AddChild(std::move(next));
+      else
+        GoBack(at);
+    }
+    return concat;
   }
 
   TNode StringPrimary() {
@@ -639,11 +600,14 @@ class TParser {
     GoBack(start);
     if (token_.TokenType == tktReservedWord && IsFunctionNotBuiltYet(token_.ReservedWord))
       RaiseNotBuilt("function");
+    if (token_.TokenType == tktReservedWord) {
+      if (TNode f = StringFunction()) return f;
+    }
     return DatetimePrimary();
   }
 
-  // literal, field reference, ( value expression ); aggregates, subqueries,
-  // COALESCE, CASE and CAST are not built yet.
+  // literal, field reference, COALESCE, CASE, ( value expression ), CAST;
+  // aggregates and subqueries are not built yet.
   TNode Primary() {
     const std::int32_t start = Mark();
     if (auto it = primaries_.find(start); it != primaries_.end()) {
@@ -661,7 +625,8 @@ class TParser {
     if (IsWord(rwCOUNT) || IsWord(rwAVG) || IsWord(rwMAX) || IsWord(rwMIN) || IsWord(rwSUM))
       RaiseNotBuilt("aggregate");
     SubqueryAhead();
-    if (IsWord(rwCOALESCE) || IsWord(rwCASE) || IsWord(rwCAST)) RaiseNotBuilt("function");
+    if (IsWord(rwCOALESCE)) return Coalesce();
+    if (IsWord(rwCASE)) return Case();
     if (IsSymbol("(")) {
       NestingGuard guard(*this);
       Advance();
@@ -672,34 +637,454 @@ class TParser {
       }
       GoBack(start);
     }
+    if (IsWord(rwCAST)) return Cast();
     failed_primaries_.insert(start);
     return nullptr;
+  }
+
+  // ---- Function and keyword primaries. Once the keyword is seen a wrong
+  // token raises (no backtracking).
+
+  void Expect(const char* symbol, std::int32_t code) {
+    if (!IsSymbol(symbol)) RaiseExpected(code, symbol);
+    Advance();
+  }
+  [[noreturn]] void RaiseNoArgument(std::int32_t code, const std::string& name) const {
+    throw EVEZException(code, "Argument expected for function '%s' at line %d, column %d",
+                        {name, token_.LineNum, token_.ColumnNum});
+  }
+  [[noreturn]] void RaiseStringArgument(std::int32_t code, const std::string& name) const {
+    throw EVEZException(code,
+                        "String argument expected for function '%s', but '%s' found at line %d, "
+                        "column %d",
+                        {name, token_.Text, token_.LineNum, token_.ColumnNum});
+  }
+  [[noreturn]] void RaiseDateFormat(std::int32_t code) const {
+    RaiseFound(code, "Const DateFormat string expected, but '%s' found at line %d, column %d");
+  }
+
+  // A function's argument: the grammar's expression, or the NULL literal (so
+  // that UPPER(NULL) is NULL and SQRT(NULL) raises the value's own error).
+  TNode NumericArgument() {
+    const std::int32_t at = Mark();
+    if (TNode n = NumericValueExpression()) return n;
+    GoBack(at);
+    return NullLiteral();
+  }
+  TNode StringArgument() {
+    const std::int32_t at = Mark();
+    if (TNode n = StringValueExpression()) return n;
+    GoBack(at);
+    return NullLiteral();
+  }
+
+  // The numeric function primaries: POSITION/POS, EXTRACT, LENGTH,
+  // LASTAUTOINC, ROWNUM, the one-argument functions, POWER and ROUND.
+  TNode NumericFunction() {
+    switch (token_.ReservedWord) {
+      case rwPOSITION:
+      case rwPOS:
+        return Position();
+      case rwEXTRACT:
+        return Extract();
+      case rwLENGTH: {
+        Advance();
+        Expect("(", 30083);
+        TNode arg = StringArgument();
+        if (!arg) RaiseNoArgument(30085, "LENGTH");
+        Expect(")", 30084);
+        auto node = std::make_unique<TVEZExprNodeStringFunction>(doLENGTH);
+        node->AddChild(std::move(arg));
+        return node;
+      }
+      case rwLAST_AUTOINC:
+        return LastAutoinc();
+      case rwROWNUM:
+        Advance();
+        return std::make_unique<TVEZExprNodeSystem>(doROWNUM, "", "", "", "", false);
+      case rwABS:
+        return OneArgumentFunction(doABS);
+      case rwACOS:
+        return OneArgumentFunction(doACOS);
+      case rwASIN:
+        return OneArgumentFunction(doASIN);
+      case rwATAN:
+        return OneArgumentFunction(doATAN);
+      case rwCEIL:
+        return OneArgumentFunction(doCEIL);
+      case rwCOS:
+        return OneArgumentFunction(doCOS);
+      case rwEXP:
+        return OneArgumentFunction(doEXP);
+      case rwFLOOR:
+        return OneArgumentFunction(doFLOOR);
+      case rwLOG:
+        return OneArgumentFunction(doLOG);
+      case rwRAND:
+        return OneArgumentFunction(doRAND);
+      case rwSIGN:
+        return OneArgumentFunction(doSIGN);
+      case rwSIN:
+        return OneArgumentFunction(doSIN);
+      case rwSQR:
+        return OneArgumentFunction(doSQR);
+      case rwSQRT:
+        return OneArgumentFunction(doSQRT);
+      case rwPOWER:
+        return Power();
+      case rwROUND:
+        return Round();
+      default:
+        return nullptr;
+    }
+  }
+
+  TNode OneArgumentFunction(TVEZDataOperator op) {
+    const std::string name = token_.Text;
+    Advance();
+    Expect("(", 20261);
+    TNode arg = NumericArgument();
+    if (!arg) RaiseNoArgument(20262, name);
+    Expect(")", 20263);
+    return std::make_unique<TVEZExprNodeArithmetic>(op, std::move(arg), true, false);
+  }
+
+  TNode Power() {
+    Advance();
+    Expect("(", 20264);
+    TNode base = NumericArgument();
+    if (!base) RaiseNoArgument(20265, "POWER");
+    if (!IsSymbol(","))
+      throw EVEZException(20267, "comma (\",\") expected but not found at line %d, column %d",
+                          {token_.LineNum, token_.ColumnNum});
+    Advance();
+    TNode exponent = NumericArgument();
+    if (!exponent) RaiseNoArgument(20268, "POWER");
+    Expect(")", 20266);
+    return std::make_unique<TVEZExprNodeArithmetic>(doPOWER, std::move(base), std::move(exponent),
+                                                    true, false);
+  }
+
+  TNode Round() {
+    Advance();
+    Expect("(", 30502);
+    TNode value = NumericArgument();
+    if (!value) RaiseNoArgument(30503, "ROUND");
+    auto node = std::make_unique<TVEZExprNodeArithmetic>(doROUND, std::move(value), true, false);
+    if (IsSymbol(",")) {
+      Advance();
+      TNode digits = NumericArgument();
+      if (!digits) RaiseNoArgument(30504, "ROUND");
+      node->AddChild(std::move(digits));
+      if (IsSymbol(",")) {
+        Advance();
+        if (token_.TokenType != tktReservedWord || token_.ReservedWord == rwNone)
+          RaiseNoArgument(30505, "ROUND");
+        auto mode = Constant();
+        mode->Value.SetAsInteger(static_cast<std::int32_t>(token_.ReservedWord));
+        Advance();
+        node->AddChild(std::move(mode));
+      }
+    }
+    Expect(")", 30506);
+    return node;
+  }
+
+  TNode Position() {
+    Advance();
+    Expect("(", 30078);
+    TNode first = StringArgument();
+    if (!first) RaiseNoArgument(30079, "POS");
+    if (!IsSymbol(",") && !IsWord(rwIN)) RaiseExpected(30080, ",' or 'IN");
+    Advance();
+    TNode second = StringArgument();
+    if (!second) RaiseNoArgument(30081, "POS");
+    Expect(")", 30082);
+    auto node = std::make_unique<TVEZExprNodeStringFunction>(doPOS);
+    node->AddChild(std::move(first));
+    node->AddChild(std::move(second));
+    return node;
+  }
+
+  TNode Extract() {
+    static const char* const kFields = "YEAR or MONTH or DAY or HOUR or MINUTE or SECOND";
+    Advance();
+    Expect("(", 20277);
+    // A word that names no field (WEEK) is 20279 like another keyword; 20278
+    // is for a token that is no word at all.
+    if (token_.TokenType != tktReservedWord && token_.TokenType != tktString)
+      RaiseExpected(20278, kFields);
+    TVEZDateTimeExtractField field;
+    switch (token_.ReservedWord) {
+      case rwYEAR:
+        field = dtefYear;
+        break;
+      case rwMONTH:
+        field = dtefMonth;
+        break;
+      case rwDAY:
+        field = dtefDay;
+        break;
+      case rwHOUR:
+        field = dtefHour;
+        break;
+      case rwMINUTE:
+        field = dtefMinute;
+        break;
+      case rwSECOND:
+        field = dtefSecond;
+        break;
+      default:
+        RaiseExpected(20279, kFields);
+    }
+    Advance();
+    if (!IsWord(rwFROM)) RaiseExpected(20280, "FROM");
+    Advance();
+    // The source is a primary; a date-time function (SYSDATE, TODATE ...)
+    // is accepted as well.
+    const std::int32_t at = Mark();
+    TNode source = Primary();
+    if (!source) {
+      GoBack(at);
+      source = DatetimePrimary();
+    }
+    if (!source) source = NullLiteral();
+    if (!source) RaiseNoArgument(20281, "EXTRACT (... FROM ...)");
+    Expect(")", 20282);
+    return std::make_unique<TVEZExprNodeDateFunction>(doEXTRACT, field, std::move(source));
+  }
+
+  TNode LastAutoinc() {
+    Advance();
+    Expect("(", 30086);
+    const std::string table_name = token_.Text;
+    Advance();
+    bool in_memory = e_.FInMemory;
+    if (IsWord(rwMEMORY)) {
+      in_memory = true;
+      Advance();
+    }
+    Expect(",", 30334);
+    const std::string column_name = token_.Text;
+    Advance();
+    Expect(")", 30089);
+    return std::make_unique<TVEZExprNodeSystem>(doLASTAUTOINC, e_.FSessionName, e_.FDatabaseName,
+                                                table_name, column_name, in_memory);
+  }
+
+  // The string function primaries: UPPER, LOWER, TRIM, LTRIM, RTRIM,
+  // SUBSTRING, TOSTRING.
+  TNode StringFunction() {
+    switch (token_.ReservedWord) {
+      case rwUPPER:
+        return OneStringFunction(doUPPER);
+      case rwLOWER:
+        return OneStringFunction(doLOWER);
+      case rwTRIM:
+        return OneStringFunction(doTRIM);
+      case rwLTRIM:
+        return OneStringFunction(doLTRIM);
+      case rwRTRIM:
+        return OneStringFunction(doRTRIM);
+      case rwSUBSTRING:
+        return Substring();
+      case rwTOSTRING:
+        return ToStringFunction();
+      default:
+        return nullptr;
+    }
+  }
+
+  TNode OneStringFunction(TVEZDataOperator op) {
+    const std::string name = token_.Text;
+    Advance();
+    Expect("(", 30090);
+    TNode arg = StringArgument();
+    Expect(")", 30091);
+    if (!arg) RaiseStringArgument(30092, name);
+    auto node = std::make_unique<TVEZExprNodeStringFunction>(op);
+    node->AddChild(std::move(arg));
+    return node;
+  }
+
+  TNode Substring() {
+    Advance();
+    Expect("(", 30098);
+    TNode text = StringArgument();
+    if (!text) RaiseNoArgument(30099, OperatorToText(doSUBSTRING));
+    if (!IsSymbol(",") && !IsWord(rwFROM)) RaiseExpected(30100, ",' or 'from");
+    Advance();
+    TNode start = NumericArgument();
+    if (!start) RaiseNoArgument(30101, OperatorToText(doSUBSTRING));
+    auto node = std::make_unique<TVEZExprNodeStringFunction>(doSUBSTRING);
+    node->AddChild(std::move(text));
+    node->AddChild(std::move(start));
+    if (!IsSymbol(")")) {
+      if (!IsSymbol(",") && !IsWord(rwFOR)) RaiseExpected(30103, ")' or ',' or 'FOR");
+      Advance();
+      if (TNode length = NumericArgument()) node->AddChild(std::move(length));
+    }
+    Expect(")", 30104);
+    return node;
+  }
+
+  TNode ToStringFunction() {
+    Advance();
+    Expect("(", 30093);
+    TNode value = ValueExpression();
+    if (!value) value = NullLiteral();
+    if (!value) RaiseNoArgument(30094, OperatorToText(doTOSTRING));
+    if (!IsSymbol(",") && !IsWord(rwFROM)) RaiseExpected(30095, ",");
+    Advance();
+    if (token_.TokenType != tktQuotedString) RaiseDateFormat(30096);
+    const std::string format = token_.Text;
+    Advance();
+    Expect(")", 30097);
+    return std::make_unique<TVEZExprNodeDateFunction>(doTOSTRING, std::move(value), format);
+  }
+
+  TNode ToDate() {
+    Advance();
+    Expect("(", 30105);
+    TNode text = StringArgument();
+    if (!text) RaiseNoArgument(30107, "ToDate");
+    Expect(",", 30108);
+    if (token_.TokenType != tktQuotedString) RaiseDateFormat(30109);
+    const std::string format = token_.Text;
+    Advance();
+    Expect(")", 30106);
+    return std::make_unique<TVEZExprNodeDateFunction>(doTODATE, std::move(text), format);
+  }
+
+  // "MIMETOBIN" "(" quoted string ")".
+  TNode MimeToBin() {
+    Advance();
+    Expect("(", 30479);
+    if (token_.TokenType != tktQuotedString) RaiseStringArgument(30480, "MimeToBin()");
+    auto text = Constant();
+    text->Value.SetAsAnsiString(token_.Text);
+    Advance();
+    Expect(")", 30481);
+    return std::make_unique<TVEZExprNodeBlob>(doMIMETOBIN, std::move(text));
+  }
+
+  // "COALESCE" "(" value { [ "," ] value } ")".
+  TNode Coalesce() {
+    Advance();
+    Expect("(", 20275);
+    std::vector<TNode> args;
+    while (!IsSymbol(")")) {
+      TNode arg = ValueExpression();
+      // A token that starts no value ends the list with an error rather
+      // than being read again and again.
+      if (!arg)
+        throw EVEZException(20276, "COALESCE arguments are missing at line %d, column %d",
+                            {token_.LineNum, token_.ColumnNum});
+      args.push_back(std::move(arg));
+      if (IsSymbol(",")) Advance();
+    }
+    if (args.empty())
+      throw EVEZException(20276, "COALESCE arguments are missing at line %d, column %d",
+                          {token_.LineNum, token_.ColumnNum});
+    Advance();
+    return TVEZExprNodeCase::CreateCoalesce(std::move(args));
+  }
+
+  // CASE input WHEN value THEN result ... [ELSE result] END, or
+  // CASE WHEN condition THEN result ... [ELSE result] END.
+  TNode Case() {
+    Advance();
+    const bool searched = IsWord(rwWHEN);
+    std::unique_ptr<TVEZExprNodeCase> node;
+    if (searched) {
+      node = TVEZExprNodeCase::CreateSearchedCase();
+    } else {
+      TNode input = ValueExpression();
+      if (!input)
+        RaiseFound(30467,
+                   "Input expression for CASE function expected, but '%s' found at line %d, "
+                   "column %d");
+      node = TVEZExprNodeCase::CreateSimpleCase(std::move(input));
+      if (!IsWord(rwWHEN)) RaiseExpected(30468, "WHEN");
+    }
+    const char* when_text =
+        "When Expression for CASE function expected, but '%s' found at line %d, column %d";
+    while (IsWord(rwWHEN)) {
+      Advance();
+      TNode when = searched ? SearchCondition() : ValueExpression();
+      if (!when) {
+        if (searched)
+          RaiseFound(30474,
+                     "Search Condition for CASE function expected, but '%s' found at line %d, "
+                     "column %d");
+        RaiseFound(30469, when_text);
+      }
+      node->AddWhenExpression(std::move(when));
+      if (!IsWord(rwTHEN)) RaiseExpected(searched ? 30475 : 30470, "THEN");
+      Advance();
+      TNode result = ValueExpression();
+      if (!result) RaiseFound(searched ? 30476 : 30469, when_text);
+      node->AddResultExpression(std::move(result));
+    }
+    if (IsWord(rwELSE)) {
+      Advance();
+      TNode result = ValueExpression();
+      if (!result)
+        RaiseFound(searched ? 30477 : 30471,
+                   "'Else Result Expression' for CASE function expected, but '%s' found at line "
+                   "%d, column %d");
+      node->SetElseResultExpression(std::move(result));
+    }
+    if (!IsWord(rwEND)) RaiseExpected(searched ? 30478 : 30472, "END");
+    Advance();
+    return node;
+  }
+
+  // "CAST" "(" ( NULL | value ) [ "," | AS ] type [ "(" size ")" ] ")".
+  TNode Cast() {
+    Advance();
+    Expect("(", 30076);
+    TNode value;
+    if (IsWord(rwNULL)) {
+      value = NullLiteral();
+      Advance();  // the AS or "," after NULL
+    } else {
+      value = ValueExpression();
+      if (!value) RaiseNoArgument(30076, "CAST");
+      if (IsSymbol(",") || IsWord(rwAS)) Advance();
+    }
+    const TVEZAdvancedFieldType type = SQLTypeNameToAdvancedType(token_.Text);
+    if (!IsComparableAdvancedFieldType(type))
+      throw EVEZException(30077, "Cannot convert an expression to specified type: '%s'",
+                          {AdvancedTypeToSQLTypeName(type)});
+    Advance();
+    TNode size;
+    if (IsSymbol("(")) {
+      Advance();
+      size = NumericValueExpression();
+      if (!size) RaiseNoArgument(30465, "CAST");
+      Expect(")", 30465);
+    }
+    Expect(")", 30076);
+    return std::make_unique<TVEZExprNodeCast>(std::move(value), type, std::move(size));
   }
 
   TNode Literal() {
     switch (token_.TokenType) {
       case tktInt: {
-        std::int64_t v = 0;
-        const char* first = token_.Text.data();
-        const char* last = first + token_.Text.size();
-        const auto r = std::from_chars(first, last, v);
-        if (r.ec != std::errc() || r.ptr != last) return nullptr;
+        // Read by the typed value's own text conversion, so a number beyond
+        // 64 bits raises the conversion error rather than failing the rule.
         auto c = Constant();
-        if (v < 2147483647)
-          c->Value.SetAsInteger(static_cast<std::int32_t>(v));
-        else
-          c->Value.SetAsInt64(v);
+        c->Value.Clear(bftSignedInt64);
+        c->Value.SetAsAnsiString(token_.Text);
+        if (c->Value.GetAsInt64() < 2147483647) c->Value.Cast(bftSignedInt32);
         Advance();
         return c;
       }
       case tktFloat: {
-        double v = 0;
-        const char* first = token_.Text.data();
-        const char* last = first + token_.Text.size();
-        const auto r = std::from_chars(first, last, v);
-        if (r.ec != std::errc() || r.ptr != last) return nullptr;
         auto c = Constant();
-        c->Value.SetAsDouble(v);
+        c->Value.Clear(bftDouble);
+        c->Value.SetAsAnsiString(token_.Text);
         Advance();
         return c;
       }
@@ -940,7 +1325,7 @@ void TVEZExpression::ParseForLocate(TVEZCursor* cursor, const std::string& field
   } else {
     SetRoot(std::move(comparisons[0]));
   }
-  Root()->AdjustConstTypes();
+  if (cursor != nullptr) Root()->AdjustConstTypes();
 }
 
 void TVEZExpression::ParseForIsAnyRecordMatchCondition(TVEZCursor* cursor,

@@ -117,7 +117,8 @@ class TVEZBaseExpression {
                                               const TVEZIndexDef& index_def) = 0;
   // Takes out of the tree (without freeing) the nodes from which the two
   // chosen conditions were made, so that the expression no longer tests what
-  // the index range guarantees. Numbers outside 0 to 255 choose nothing.
+  // the index range guarantees. Numbers outside 0 to Count - 1 choose
+  // nothing.
   virtual void RemoveExtractedNodes(const TVEZScanSearchConditionArray& conditions,
                                     std::int32_t scan_condition_no,
                                     std::int32_t scan_end_condition_no) = 0;

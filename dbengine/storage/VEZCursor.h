@@ -241,8 +241,9 @@ class TVEZCursor {
   // Opens a BLOB stream on visible field field_no of the current record (or
   // of the record being inserted or edited). The stream is kept in
   // BLOBStreams (owned by the cursor) until InternalCloseBLOB or
-  // ClearBLOBStreams; the result is a borrowed pointer. Raises rather than
-  // returning null.
+  // ClearBLOBStreams; the result is a borrowed pointer. Null when a
+  // multi-user disk table refuses the shared lock the open needs, or when the
+  // current record cannot be read again first; other failures raise.
   virtual TVEZStream* InternalCreateBlobStream(bool to_insert, bool to_edit, std::int32_t field_no,
                                                TVEZBLOBOpenMode open_mode,
                                                bool can_do_get_record_buffer) = 0;

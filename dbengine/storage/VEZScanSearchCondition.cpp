@@ -134,7 +134,9 @@ void TVEZScanSearchConditionArray::CreateIndexScanConditionsFromExpressions(
 
 void TVEZScanSearchConditionArray::RemoveUnusedConditionsCreatedFromExpressions(
     std::int32_t& scan_condition_no, std::int32_t& scan_end_condition_no) {
-  auto chosen = [](std::int32_t no) { return no >= 0 && no <= 255; };
+  // Any item may be chosen: with more than 256 items a chosen condition
+  // must not be taken for an unused one.
+  auto chosen = [this](std::int32_t no) { return no >= 0 && no < Count(); };
   std::int32_t i = 0;
   while (i < Count() - 1) {
     const TVEZScanSearchCondition& item = *FItems[i];

@@ -103,7 +103,7 @@ class TVEZScanSearchConditionArray {
   void CreateIndexScanConditionsFromExpressions(const TVEZIndexDefs& index_defs,
                                                 std::int32_t session_id);
   // Deletes every condition created from an expression other than the two
-  // chosen ones (numbers 0 to 255 choose; -1 none), keeping both numbers
+  // chosen ones (numbers 0 to Count - 1 choose; -1 none), keeping both numbers
   // pointing at the same items. The last item always stays.
   void RemoveUnusedConditionsCreatedFromExpressions(std::int32_t& scan_condition_no,
                                                     std::int32_t& scan_end_condition_no);
@@ -117,7 +117,7 @@ class TVEZScanSearchConditionArray {
                                               std::int32_t scan_end_condition_no);
 
  private:
-  bool IsChosenNumber(std::int32_t no) const { return no >= 0 && no <= 255 && no < Count(); }
+  bool IsChosenNumber(std::int32_t no) const { return no >= 0 && no < Count(); }
 
   std::vector<std::unique_ptr<TVEZScanSearchCondition>> FItems;
 };

@@ -22,17 +22,8 @@ namespace rvx {
 namespace {
 
 using test::MeterSentence;
+using test::RecordingLinkObserver;
 using test::WaitUntil;
-
-class RecordingLinkObserver : public ICommunicationObserver {
- public:
-  void OnDataReceived(DataSet::TDataSet& aDataSet) override {
-    if (on_reading) on_reading(aDataSet);
-    readings.push_back(aDataSet);
-  }
-  std::vector<DataSet::TDataSet> readings;
-  std::function<void(DataSet::TDataSet&)> on_reading;
-};
 
 struct LogRow {
   std::string function;

@@ -19,19 +19,10 @@
 namespace rvx {
 namespace {
 
+using test::RecordingLinkObserver;
 using test::WaitUntil;
 
 constexpr double kFactor = 9.549297;
-
-class RecordingLinkObserver : public ICommunicationObserver {
- public:
-  void OnDataReceived(DataSet::TDataSet& aDataSet) override {
-    readings.push_back(aDataSet);
-    if (on_reading) on_reading(aDataSet);
-  }
-  std::vector<DataSet::TDataSet> readings;
-  std::function<void(DataSet::TDataSet&)> on_reading;
-};
 
 // The uniform number the meter draws, replayed from a source of our own.
 double Unit(platform::RandomSource& source) {

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPainter>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/reports/BandReport.h"
 #include "platform/core/Clock.h"
 #include "platform/core/DateTime.h"
 #include "tests/app/reports/ReportTestSupport.h"
@@ -237,6 +241,79 @@ TEST_F(RunReport, AQuantityWithoutSamplesKeepsItsAxisAtItsInterval) {
   EXPECT_EQ(none.ShaftBands()[0].Chart.BottomAxis.Maximum, kStart + 30 * kMinute);
   EXPECT_EQ(none.ShaftBands()[0].Chart.Axes[TReportChart::kLeftAxis].Maximum, 2000);
   EXPECT_EQ(test::PdfPageCount(Write(none)), 1);
+}
+
+// The columns of the picture that hold a vertical black line over more than
+// half its height: first and last column of each line, left to right.
+std::vector<std::pair<int, int>> VerticalBlackLines(const QImage& image) {
+  auto black = [&](int x, int y) {
+    const QColor c = image.pixelColor(x, y);
+    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
+  };
+  std::vector<std::pair<int, int>> lines;
+  for (int x = 0; x < image.width(); ++x) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+      count += black(x, y);
+    if (count <= image.height() / 2) continue;
+    if (!lines.empty() && lines.back().second == x - 1)
+      lines.back().second = x;
+    else
+      lines.push_back({x, x});
+  }
+  return lines;
+}
+
+// Black pixels in columns x0 .. x1 of the rows where column lineX is black,
+// leaving out the last few rows (the bottom axis and its labels).
+int BlackBesideLine(const QImage& image, int lineX, int x0, int x1) {
+  auto black = [&](int x, int y) {
+    const QColor c = image.pixelColor(x, y);
+    return c.red() < 60 && c.green() < 60 && c.blue() < 60;
+  };
+  int top = -1, bottom = -1;
+  for (int y = 0; y < image.height(); ++y)
+    if (black(lineX, y)) {
+      if (top < 0) top = y;
+      bottom = y;
+    }
+  int count = 0;
+  for (int y = top; y >= 0 && y <= bottom - 6; ++y)
+    for (int x = x0; x <= x1; ++x)
+      count += black(x, y);
+  return count;
+}
+
+// The power axis has ticks beside its labels; the speed and torque axes on
+// the right show their labels without ticks (and without grid).
+TEST_F(RunReport, OnlyThePowerAxisHasTicks) {
+  FillShaft(run_.AddShaft());
+  const TQR_Run report(settings_, run_);
+  const TReportChart& chart = report.ShaftBands()[0].Chart;
+  EXPECT_TRUE(chart.Axes[TReportChart::kLeftAxis].Grid);
+  EXPECT_FALSE(chart.Axes[TReportChart::kSpeedAxis].Grid);
+  EXPECT_FALSE(chart.Axes[TReportChart::kRightAxis].Grid);
+
+  constexpr int kDotsPerMm = 10;
+  QImage image(183 * kDotsPerMm, 130 * kDotsPerMm, QImage::Format_RGB32);
+  image.setDotsPerMeterX(kDotsPerMm * 1000);
+  image.setDotsPerMeterY(kDotsPerMm * 1000);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    TReportCanvas canvas(image, &painter);
+    chart.Paint(canvas, 0, 0, 182.3, 129.4);
+  }
+  const std::vector<std::pair<int, int>> lines = VerticalBlackLines(image);
+  ASSERT_EQ(lines.size(), 3u) << "power, torque and speed axis lines";
+  // A tick is 1 mm long; the labels begin 1.5 mm from the line.
+  const auto [power_first, power_last] = lines[0];
+  EXPECT_GT(BlackBesideLine(image, power_first, power_first - 8, power_first - 2), 0);
+  for (std::size_t i = 1; i < 3; ++i) {
+    SCOPED_TRACE(i == 1 ? "torque axis" : "speed axis");
+    const auto [first, last] = lines[i];
+    EXPECT_EQ(BlackBesideLine(image, first, last + 2, last + 8), 0);
+  }
 }
 
 TEST_F(RunReport, PictureOfThePageShowsLogoTitlesAndTheThreeLines) {

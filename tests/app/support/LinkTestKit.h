@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/acquisition/Communication.h"
 #include "tests/app/support/InMemoryErrorLog.h"
@@ -29,6 +30,18 @@ std::string ByteSumChecksum(std::string_view body);
 // done(). The time-out only guards against a hang: tests wait for events,
 // never for time.
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 20000);
+
+// Records every reading a link delivers, then runs on_reading (which may
+// throw or re-enter the link, as a shaft's observers can).
+class RecordingLinkObserver : public ICommunicationObserver {
+ public:
+  void OnDataReceived(DataSet::TDataSet& aDataSet) override {
+    readings.push_back(aDataSet);
+    if (on_reading) on_reading(aDataSet);
+  }
+  std::vector<DataSet::TDataSet> readings;
+  std::function<void(DataSet::TDataSet&)> on_reading;
+};
 
 class LinkTestBench {
  public:

@@ -20,6 +20,7 @@
 #include "dbengine/sql/VEZExprNode.h"
 #include "dbengine/sql/VEZExprNodeArithmetic.h"
 #include "dbengine/sql/VEZExprNodeBoolean.h"
+#include "dbengine/sql/VEZExprNodeCase.h"
 #include "dbengine/sql/VEZExprNodeComparison.h"
 #include "dbengine/sql/VEZExprNodeConst.h"
 #include "dbengine/sql/VEZExprNodeField.h"
@@ -200,6 +201,35 @@ inline std::string OperatorName(TVEZDataOperator op) {
     case doCURRENT_TIME:
       return "CURRENT_TIME";
     default:
+      break;
+  }
+  // The function operators print by their SQL names.
+  static const char* const kFunctionNames[] = {"ABS",  "ACOS",  "ASIN", "ATAN",  "CEIL", "COS",
+                                               "EXP",  "FLOOR", "LOG",  "POWER", "RAND", "ROUND",
+                                               "SIGN", "SIN",   "SQR",  "SQRT"};
+  if (op >= doABS && op <= doSQRT) return kFunctionNames[op - doABS];
+  switch (op) {
+    case doLENGTH:
+      return "LENGTH";
+    case doPOS:
+      return "POS";
+    case doSUBSTRING:
+      return "SUBSTRING";
+    case doTODATE:
+      return "TODATE";
+    case doTOSTRING:
+      return "TOSTRING";
+    case doEXTRACT:
+      return "EXTRACT";
+    case doCAST:
+      return "CAST";
+    case doMIMETOBIN:
+      return "MIMETOBIN";
+    case doROWNUM:
+      return "ROWNUM";
+    case doLASTAUTOINC:
+      return "LASTAUTOINC";
+    default:
       return OperatorToText(op);
   }
 }
@@ -253,7 +283,15 @@ inline std::string ShapeText(const TVEZExprNode* node) {
       return text + ":" + TypeTag(v.GetDataType());
     }
     case TVEZExprNodeKind::DateFunction:
-      return OperatorName(node->Operator);
+      if (node->Children.empty()) return OperatorName(node->Operator);
+      break;
+    case TVEZExprNodeKind::Case: {
+      const auto* c = static_cast<const TVEZExprNodeCase*>(node);
+      std::string text = c->FIsCoalesceExpression ? "COALESCE(" : "CASE(";
+      for (std::size_t i = 0; i < node->Children.size(); ++i)
+        text += (i > 0 ? "," : "") + ShapeText(node->Children[i].get());
+      return text + ")";
+    }
     case TVEZExprNodeKind::Comparison: {
       const auto* c = static_cast<const TVEZExprNodeComparison*>(node);
       for (auto [on, tag] : {std::pair{c->F3ValueLogic, "3v"}, std::pair{c->FCaseInsensitive, "ci"},

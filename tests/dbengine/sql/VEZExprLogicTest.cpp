@@ -10,7 +10,9 @@
 
 #include "ExprTestSupport.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/sql/VEZExprNodeDateFunction.h"
 #include "platform/core/CodePage.h"
+#include "platform/core/Variant.h"
 #include "tests/common/NativeError.h"
 
 namespace vez {
@@ -283,6 +285,20 @@ TEST(ComparisonTest, NumericConstantAgainstColumn) {
   }
 }
 
+// Re-typing reads the type of the column a constant meets, so it needs the
+// field bound; without a constant nothing is read.
+TEST(ComparisonTest, RetypingNeedsTheFieldBound) {
+  TNode with_constant = test::Cmp(doEQ, test::Field(nullptr, "I"), test::Int(1));
+  EXPECT_EQ(NativeErrorOf([&] { with_constant->AdjustConstTypes(); }), 30284);
+  TNode two_fields = test::Cmp(doEQ, test::Field(nullptr, "I"), test::Field(nullptr, "J"));
+  EXPECT_EQ(NativeErrorOf([&] { two_fields->AdjustConstTypes(); }), 0);
+  // Locate without a cursor builds the tree and leaves re-typing to the
+  // binding.
+  TVEZExpression e;
+  e.ParseForLocate(nullptr, "I", platform::Variant::FromInteger(1), false, false);
+  EXPECT_EQ(test::TreeText(e.Root()), "=(I,1)");
+}
+
 // ---------------------------------------------------------------------------
 // Arithmetic
 
@@ -356,6 +372,35 @@ TEST(ArithmeticTest, Errors) {
   EXPECT_EQ(NativeErrorOf([&] { concat->GetDataType(); }), 30121);
   TNode text_minus = test::Neg(test::Str("a"));
   EXPECT_EQ(NativeErrorOf([&] { text_minus->GetDataValue(); }), 30123);
+}
+
+// A function node raises its own code for an operator it does not know, and
+// for a template function built without a template.
+TEST(FunctionNodeTest, UnknownOperators) {
+  struct Row {
+    const char* name;
+    TNode node;
+    std::int32_t value_error;
+    std::int32_t type_error;
+  };
+  std::vector<Row> rows;
+  rows.push_back(
+      {"arithmetic CONCAT", test::Arith(doCONCAT, test::Int(1), test::Int(2)), 30121, 30121});
+  rows.push_back({"arithmetic ABS", test::Neg(test::Int(-1)), 0, 0});
+  rows.back().node->Operator = doABS;
+  rows.push_back({"arithmetic ROUND", test::Neg(test::Int(1)), 0, 0});
+  rows.back().node->Operator = doROUND;
+  rows.push_back({"date ADD", std::make_unique<TVEZExprNodeDateFunction>(doADD), 30130, 30287});
+  rows.push_back({"date UPPER", std::make_unique<TVEZExprNodeDateFunction>(doUPPER), 30130, 30287});
+  rows.push_back({"date TODATE without template",
+                  std::make_unique<TVEZExprNodeDateFunction>(doTODATE), 30130, 30287});
+  rows.push_back({"date TOSTRING without template",
+                  std::make_unique<TVEZExprNodeDateFunction>(doTOSTRING), 30130, 0});
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(NativeErrorOf([&] { row.node->GetDataValue(); }), row.value_error);
+    EXPECT_EQ(NativeErrorOf([&] { row.node->GetDataType(); }), row.type_error);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "ExprTestSupport.h"
 #include "dbengine/foundation/VEZException.h"
 #include "platform/core/CodePage.h"
+#include "platform/core/Exceptions.h"
 #include "tests/common/NativeError.h"
 
 namespace vez {
@@ -145,6 +146,25 @@ TEST_F(FieldNodeTest, BufferBindingFollowsTheLevel) {
   EXPECT_EQ(node->GetDataValue()->GetAsInteger(), 2);
 }
 
+// Without operators, a reference can be assigned only as an outer-query
+// reference to the parent cursor; the planner's flags follow the answer.
+TEST_F(FieldNodeTest, CanBeAssignedToTheParentCursor) {
+  auto node = std::make_unique<TVEZExprNodeField>(nullptr, "i32", "");
+  EXPECT_TRUE(node->CanBeAssigned(nullptr, nullptr, &rec.cursor, true));
+  EXPECT_TRUE(node->FGetFromParent);
+  EXPECT_TRUE(node->FScanOnlyVisibleFieldsInAO);
+  auto missing = std::make_unique<TVEZExprNodeField>(nullptr, "NoSuchColumn", "");
+  missing->FGetFromParent = true;
+  EXPECT_FALSE(missing->CanBeAssigned(nullptr, nullptr, &rec.cursor, true));
+  EXPECT_FALSE(missing->FGetFromParent);
+  EXPECT_FALSE(missing->FScanOnlyVisibleFieldsInAO);
+  EXPECT_FALSE(node->CanBeAssigned(nullptr, nullptr, nullptr, false));
+  EXPECT_FALSE(node->FGetFromParent);
+  // The answer of a tree is every field's.
+  auto tree = test::And(test::Field(nullptr, "I32"), test::Field(nullptr, "NoSuchColumn"));
+  EXPECT_FALSE(tree->CanBeAssigned(nullptr, nullptr, &rec.cursor, false));
+}
+
 TEST_F(FieldNodeTest, GroupByListIgnoresTheTableName) {
   auto node = std::make_unique<TVEZExprNodeField>(nullptr, "Name", "T");
   EXPECT_TRUE(node->CanBeUsedInGroupBy("name;x"));
@@ -239,6 +259,16 @@ TEST(ExprNodeBaseTest, TypeAndSizeRules) {
   EXPECT_EQ(test::Arith(doMUL, test::Int(1), test::Int(2))->GetDataSize(), 0);
   // A comparison reports the type of its operands.
   EXPECT_EQ(test::Cmp(doEQ, test::Int(1), test::Int(2))->GetDataType(), aftInteger);
+}
+
+// A size is a size: a sum the 32 bits cannot hold raises instead of wrapping
+// to a negative one.
+TEST(ExprNodeBaseTest, SizeSumDoesNotWrap) {
+  TRecordVehicle rec({{"S", aftString, 20}});
+  auto sum = test::Arith(doADD, test::Field(&rec.cursor, "S"), test::Field(&rec.cursor, "S"));
+  EXPECT_EQ(sum->GetDataSize(), 2 * rec.Def("S").MemoryDataSize);
+  static_cast<TVEZExprNodeField*>(sum->Child(0))->FFieldSize = INT32_MAX;
+  EXPECT_THROW(sum->GetDataSize(), platform::EIntOverflow);
 }
 
 TEST(ExprNodeBaseTest, NodesUsableAsFieldOrConstant) {

@@ -177,18 +177,28 @@ TEST_F(FilterShapeTest, Errors) {
       {"D = TIME '25:61:00'", "error 20286"},
       {"D = TIMESTAMP 5", "error 20287"},
       {"D = TIMESTAMP '2016-09-20'", "error 20288"},
+      // A number the typed value cannot hold is a conversion error, not a
+      // condition that ends before it.
+      {"X = 99999999999999999999", "error 30051"},
+      {"X = 1e999", "error 30051"},
+      // Functions, concatenation and date-time arithmetic (the mode of ROUND
+      // is the rounding word's ordinal).
+      {"'a' + 'b' = Name", "=[3v](||('a':Str,'b':Str),Name)"},
+      {"1 + '2' = Name", "=[3v](||(1:Int32,'2':Str),Name)"},
+      {"UPPER(Name) = 'A'", "=(UPPER(Name),'A':Str)"},
+      {"ABS(X) = 1", "=[3v](ABS(X),1:Int32)"},
+      {"D = NOW + 1", "=[3v](D,+(SYSDATE,+(1:Int32)))"},
+      {"D = NOW - 1", "=[3v](D,+(SYSDATE,-(1:Int32)))"},
+      {"X = CAST(A AS INTEGER)", "=[3v](X,CAST(A))"},
+      {"X = CASE A WHEN 1 THEN 2 ELSE 3 END", "=[3v](X,CASE(A,1:Int32,2:Int32,3:Int32))"},
+      {"X = ROUND(A, 1, HALFUP)", "=[3v](X,ROUND(A,1:Int32,287:Int32))"},
       // Not built yet: a clear error, never a silent wrong tree.
-      {"'a' + 'b' = Name", "error 30058"},
-      {"1 + '2' = Name", "error 30058"},
-      {"UPPER(Name) = 'A'", "error 30058"},
-      {"ABS(X) = 1", "error 30058"},
       {"COUNT(*) = 1", "error 30058"},
       {"X = (SELECT 1)", "error 30058"},
       {"X IN (SELECT 1)", "error 30058"},
       {"EXISTS (SELECT 1)", "error 30058"},
       {"X = ALL (SELECT 1)", "error 30058"},
-      {"D = NOW + 1", "error 30058"},
-      {"X = CAST(A AS INTEGER)", "error 30058"},
+      {"LASTAUTOINC(T, ID) = 1", "error 30058"},
   });
   // The message names the token and where it is.
   TVEZExpression e;
@@ -354,7 +364,7 @@ TEST(DefaultValueTest, ParseForDefaultValueExpression) {
   };
   const Row rows[] = {{"5", true},          {"NOW", true},  {"'abc'", true},  {"\"none\"", true},
                       {"2016-09-20", true}, {"5 x", false}, {"5 x y", false}, {"a; b", false},
-                      {"", false},          {"((", false},  {")", false},     {"UPPER('a')", false},
+                      {"", false},          {"((", false},  {")", false},     {"UPPER('a')", true},
                       {"NOW()", false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

@@ -205,7 +205,7 @@ TEST_F(FilterRoadTest, OtherFilters) {
 // A filter the parser refuses changes nothing stored and leaves the cursor
 // unfiltered.
 TEST_F(FilterRoadTest, RefusedFilterLosesNothing) {
-  for (const char* text : {"TrialID = 5 junk", "Nope = 1", "", "UPPER(Name) = 'A'"}) {
+  for (const char* text : {"TrialID = 5 junk", "Nope = 1", "", "SUBSTRING(Name 1) = 'A'"}) {
     SCOPED_TRACE(text);
     std::unique_ptr<TVEZBaseExpression> filter = ExpressionFactory()->CreateExpression();
     EXPECT_NE(NativeErrorOf([&] { filter->ParseForFilter(&cursor_, text, false, false); }), 0);

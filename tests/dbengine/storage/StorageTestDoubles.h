@@ -192,7 +192,7 @@ class FakeExpression : public TVEZBaseExpression {
   void RemoveExtractedNodes(const TVEZScanSearchConditionArray& conditions, std::int32_t no,
                             std::int32_t end_no) override {
     for (std::int32_t chosen : {no, end_no}) {
-      if (chosen < 0 || chosen > 255 || chosen >= conditions.Count()) continue;
+      if (chosen < 0 || chosen >= conditions.Count()) continue;
       const TVEZScanSearchCondition& c = *conditions.Items(chosen);
       for (std::size_t p = 0; p < c.ParentExpressions.size(); ++p) {
         if (c.ParentExpressions[p] != this) continue;

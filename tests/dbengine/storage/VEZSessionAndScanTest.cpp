@@ -185,7 +185,7 @@ TEST(VEZScanSearchConditionArray, RemoveUnusedConditionsCreatedFromExpressions) 
       {"ECCC", 2, -1, {0, 2, 3}, 1, -1},
       {"CCRC", -1, -1, {2, 3}, -1, -1},
       {"CCCCC", 3, 1, {1, 3, 4}, 1, 0},
-      {"CC", 300, -1, {1}, 300, -1},  // numbers above 255 choose nothing
+      {"CC", 300, -1, {1}, 300, -1},  // numbers outside the array choose nothing
       {"C", -1, -1, {0}, -1, -1},     // the last item always stays
       {"RERC", 0, 3, {0, 1, 2, 3}, 0, 3},
       {"CCC", 1, 1, {1, 2}, 0, 0},
@@ -206,6 +206,35 @@ TEST(VEZScanSearchConditionArray, RemoveUnusedConditionsCreatedFromExpressions) 
     EXPECT_EQ(no, r.new_no);
     EXPECT_EQ(end_no, r.new_end_no);
   }
+}
+
+// A chosen condition beyond item 255 (a scan with hundreds of candidate
+// conditions) stays, keeps its number, and its nodes go out and back.
+TEST(VEZScanSearchConditionArray, ChosenNumbersAbove255) {
+  FakeExpression e;
+  TVEZScanSearchConditionArray array;
+  Build(array, "E" + std::string(299, 'C'), e);
+  ASSERT_EQ(array.Count(), 300);
+  std::int32_t no = 280, end_no = 290;
+  array.RemoveUnusedConditionsCreatedFromExpressions(no, end_no);
+  // The expression item, the two chosen conditions and the last item stay.
+  ASSERT_EQ(array.Count(), 4);
+  EXPECT_EQ(no, 1);
+  EXPECT_EQ(end_no, 2);
+  EXPECT_EQ(array.Items(no)->IndexID, 280);
+  EXPECT_EQ(array.Items(end_no)->IndexID, 290);
+  EXPECT_EQ(array.Items(3)->IndexID, 299);
+
+  TVEZScanSearchConditionArray big;
+  Build(big, "E" + std::string(299, 'C'), e);
+  TVEZExprNode* node = FakeNode(9);
+  big.Items(280)->ParentExpressions.push_back(&e);
+  big.Items(280)->ParentExpressionNodes.push_back(node);
+  e.nodes = {node};
+  big.ExtractChosenConditionsFromExpressions(280, -1);
+  EXPECT_TRUE(e.nodes.empty());
+  big.ReturnExtractedConditionsToExpressions(280, -1);
+  EXPECT_EQ(e.nodes, std::vector<TVEZExprNode*>{node});
 }
 
 class ScanProtocolTest : public ::testing::Test {
@@ -314,7 +343,7 @@ TEST_F(ScanProtocolTest, ExtractedNodesComeBack) {
   EXPECT_EQ(filter.nodes, (std::vector<TVEZExprNode*>{FakeNode(2)}));
   array.ReturnExtractedConditionsToExpressions(1, 1);
   EXPECT_EQ(filter.nodes.size(), 3u);
-  // Numbers outside the array or above 255 choose nothing.
+  // Numbers outside the array choose nothing.
   array.ReturnExtractedConditionsToExpressions(-1, 9);
   array.ReturnExtractedConditionsToExpressions(256, 256);
   EXPECT_EQ(filter.nodes.size(), 3u);

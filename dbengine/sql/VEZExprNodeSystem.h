@@ -1,0 +1,35 @@
+// TVEZExprNodeSystem: the system values. ROWNUM counts its own evaluations
+// (1, 2, 3 ... for the rows a query delivers; never reset). LASTAUTOINC reads
+// a table's last auto-increment value through its own table object, which
+// this build does not have yet: creating such a node raises 30058.
+//
+// Thread safety: none (see VEZExprNode.h).
+#pragma once
+
+#include <string>
+
+#include "dbengine/sql/VEZExprNode.h"
+
+namespace vez {
+
+class TVEZExprNodeSystem : public TVEZExprNode {
+ public:
+  TVEZExprNodeSystem(TVEZDataOperator op, const std::string& session_name,
+                     const std::string& database_name, const std::string& table_name,
+                     const std::string& column_name, bool in_memory);
+
+  // Another operator raises 30338.
+  TVEZVariant* GetDataValue() override;
+  // aftInteger for ROWNUM; aftUnknown for another operator.
+  TVEZAdvancedFieldType GetDataType() override;
+  // 0.
+  std::int32_t GetDataSize() override;
+
+  std::string FTableName;
+  std::string FColumnName;
+  bool FInMemory = false;
+  TVEZAdvancedFieldType FFieldType = aftUnknown;
+  std::int32_t FRowNumValue = 0;
+};
+
+}  // namespace vez

@@ -1,0 +1,135 @@
+// The moving-average settings dialog and the progress window on the
+// offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/ui/SettingsForms.h"
+#include "tests/app/support/InMemoryDisplaySettings.h"
+#include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/ScriptedMessageBox.h"
+
+namespace rvx {
+namespace {
+
+int DarkPixels(QWidget* widget) {
+  const QImage picture = widget->grab().toImage();
+  int dark = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x)
+      dark += qGray(picture.pixel(x, y)) < 80;
+  return dark;
+}
+
+struct SettingsCase {
+  const char* name;
+  const char* window;
+  const char* minimum;
+  bool accepted;
+};
+
+class SettingsDialogTest : public ::testing::TestWithParam<SettingsCase> {
+ protected:
+  bool app_ = (test::EnsureQtApplication(), true);
+  test::InMemoryDisplaySettings settings_;
+  test::ScriptedMessageBox box_;
+};
+
+TEST_P(SettingsDialogTest, OkStoresOnlyAValidPairAndRefusesSilently) {
+  const SettingsCase& c = GetParam();
+  TFrm_Settings dialog(nullptr, settings_, box_);
+  EXPECT_EQ(dialog.Edit_DataWindowSize->text(), "5");
+  EXPECT_EQ(dialog.Edit_MinimumDataSamplesInWindow->text(), "5");
+  dialog.Edit_DataWindowSize->setText(c.window);
+  dialog.Edit_MinimumDataSamplesInWindow->setText(c.minimum);
+  dialog.Btn_OK->click();
+  EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted);
+  if (c.accepted) {
+    EXPECT_EQ(settings_.data_window_size, QString(c.window).toInt());
+    EXPECT_EQ(settings_.minimum_data_samples, QString(c.minimum).toInt());
+    EXPECT_EQ(settings_.stores, 2);
+  } else {
+    EXPECT_EQ(settings_.stores, 0);
+  }
+  EXPECT_TRUE(box_.Log().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, SettingsDialogTest,
+                         ::testing::Values(SettingsCase{"Window5Minimum5", "5", "5", true},
+                                           SettingsCase{"Window10Minimum4", "10", "4", true},
+                                           SettingsCase{"Window4Minimum5", "4", "5", false},
+                                           SettingsCase{"Window0", "0", "0", false},
+                                           SettingsCase{"Minimum0", "5", "0", false},
+                                           SettingsCase{"NegativeWindow", "-5", "1", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SettingsDialogEntryTest, TextThatIsNoIntegerShowsTheConversionErrorAndStaysOpen) {
+  test::EnsureQtApplication();
+  test::InMemoryDisplaySettings settings;
+  test::ScriptedMessageBox box;
+  TFrm_Settings dialog(nullptr, settings, box);
+  EXPECT_EQ(dialog.windowTitle(), "Moving average settings");
+  EXPECT_GT(DarkPixels(dialog.Lbl_DataWindowSize), 20);
+  dialog.Edit_DataWindowSize->setText("abc");
+  box.ExpectErrors(1);
+  dialog.Btn_OK->click();
+  EXPECT_NE(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(settings.stores, 0);
+  ASSERT_EQ(box.Log().size(), 1u);
+  EXPECT_EQ(box.Log()[0], "error:'abc' is not a valid integer value");
+  box.ExpectDone();
+}
+
+TEST(BusyFormTest, StepsStopAtTheMaximumAndEmptyTextsGetDefaults) {
+  test::EnsureQtApplication();
+  TBusyForm form;
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(form.windowTitle(), "RVX Busy");
+  EXPECT_EQ(form.Lbl_PercentFinished->text(), "0% finished");
+  form.setup("", "", 100);
+  EXPECT_EQ(form.windowTitle(), "Busy");
+  EXPECT_EQ(form.Lbl_text->text(), "Working...");
+  form.step(125);
+  EXPECT_EQ(form.Lbl_PercentFinished->text(), "100% finished");
+  form.step(125);
+  EXPECT_EQ(form.ProgressBar->value(), 100);
+  EXPECT_EQ(form.Lbl_PercentFinished->text(), "100% finished");
+  EXPECT_GT(DarkPixels(form.Lbl_PercentFinished), 20);
+
+  form.setup("Run", "Reading run data...", 8);
+  EXPECT_EQ(form.windowTitle(), "Run");
+  EXPECT_EQ(form.Lbl_text->text(), "Reading run data...");
+}
+
+TEST(BusyFormTest, PercentIsTheNearestIntegerWithHalvesToEven) {
+  test::EnsureQtApplication();
+  TBusyForm form;
+  form.setup("Run", "x", 8);
+  struct Step {
+    int steps;
+    const char* text;
+  };
+  // 1/8 = 12.5 -> 12, 3/8 = 37.5 -> 38, 5/8 = 62.5 -> 62.
+  for (const Step s : {Step{1, "12% finished"}, Step{2, "25% finished"}, Step{3, "38% finished"},
+                       Step{5, "62% finished"}}) {
+    SCOPED_TRACE(s.steps);
+    while (form.ProgressBar->value() < s.steps)
+      form.step();
+    EXPECT_EQ(form.Lbl_PercentFinished->text(), s.text);
+  }
+}
+
+TEST(BusyFormTest, NoStepsCountAsFinished) {
+  test::EnsureQtApplication();
+  TBusyForm form;
+  form.setup("Run", "x", 0);
+  form.step();
+  EXPECT_EQ(form.Lbl_PercentFinished->text(), "100% finished");
+}
+
+}  // namespace
+}  // namespace rvx
