@@ -22,6 +22,11 @@
 // 1,000,000) found through the index (VEZ: the cursor's FindKey, then its
 // moves) and read whole, on files built once per process outside the timed
 // loop.
+//
+// The VEZ benchmarks also count the calls the engine makes through the file
+// seam (each about one system call: a read, write, size, truncate, sync or
+// byte-lock call): calls_per_commit and syncs_per_commit for appends,
+// calls_per_row for read-back, with reads, writes and locks broken out.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -43,6 +48,7 @@
 #include "dbengine/storage/VEZIndexDef.h"
 #include "dbengine/storage/VEZRecordFieldData.h"
 #include "dbengine/storage/VEZTableData.h"
+#include "platform/os/File.h"
 #include "tests/common/VEZTestLocalCursor.h"
 #include "tests/dbengine/storage/DiskTableTestSupport.h"
 
@@ -58,6 +64,98 @@ constexpr std::int64_t kReadingsPerMeasurement = 36000;
 constexpr double kReadBackMeasurement = 13;
 // Rows of the read-back files committed together while they are built.
 constexpr std::int64_t kBuildBatch = 10000;
+
+// ---------------------------------------------------------------------------
+// Calls through the file seam
+
+struct SeamCounts {
+  std::int64_t reads = 0, writes = 0, locks = 0, syncs = 0, other = 0;
+  std::int64_t Total() const { return reads + writes + locks + syncs + other; }
+  SeamCounts operator-(const SeamCounts& o) const {
+    return {reads - o.reads, writes - o.writes, locks - o.locks, syncs - o.syncs, other - o.other};
+  }
+};
+
+SeamCounts& Counts() {
+  static SeamCounts counts;
+  return counts;
+}
+
+class CountingFile : public platform::FileWrapper {
+ public:
+  using FileWrapper::FileWrapper;
+  void ReadAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    ++Counts().reads;
+    FileWrapper::ReadAt(offset, buffer, count);
+  }
+  std::size_t ReadPartialAt(std::int64_t offset, void* buffer, std::size_t count) override {
+    ++Counts().reads;
+    return FileWrapper::ReadPartialAt(offset, buffer, count);
+  }
+  void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
+    ++Counts().writes;
+    FileWrapper::WriteAt(offset, buffer, count);
+  }
+  std::int64_t Size() override {
+    ++Counts().other;
+    return FileWrapper::Size();
+  }
+  void Truncate(std::int64_t size) override {
+    ++Counts().other;
+    FileWrapper::Truncate(size);
+  }
+  void Sync() override {
+    ++Counts().syncs;
+    FileWrapper::Sync();
+  }
+  bool LockRange(std::int64_t offset, std::int64_t count) override {
+    ++Counts().locks;
+    return FileWrapper::LockRange(offset, count);
+  }
+  bool UnlockRange(std::int64_t offset, std::int64_t count) override {
+    ++Counts().locks;
+    return FileWrapper::UnlockRange(offset, count);
+  }
+  bool IsRangeLocked(std::int64_t offset, std::int64_t count) override {
+    ++Counts().locks;
+    return FileWrapper::IsRangeLocked(offset, count);
+  }
+};
+
+class CountingFileSystem : public platform::FileSystemWrapper {
+ public:
+  CountingFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  std::unique_ptr<platform::File> CreateFile(const std::string& path,
+                                             platform::FileShare share) override {
+    return std::make_unique<CountingFile>(FileSystemWrapper::CreateFile(path, share));
+  }
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<CountingFile>(FileSystemWrapper::OpenFile(path, access, share));
+  }
+};
+
+// Installed for the whole run: the SQLite side does not use the seam.
+CountingFileSystem& CountingSeam() {
+  static CountingFileSystem file_system;
+  static platform::ScopedFileSystem installed(file_system);
+  return file_system;
+}
+
+// The calls of one timed stretch, per unit (commit or row).
+void ReportSeamCounts(benchmark::State& state, const SeamCounts& calls, std::int64_t units,
+                      const char* per) {
+  if (units <= 0) return;
+  const auto per_unit = [&](std::int64_t n) {
+    return static_cast<double>(n) / static_cast<double>(units);
+  };
+  const std::string suffix = std::string("_per_") + per;
+  state.counters["calls" + suffix] = per_unit(calls.Total());
+  state.counters["reads" + suffix] = per_unit(calls.reads);
+  state.counters["writes" + suffix] = per_unit(calls.writes);
+  state.counters["locks" + suffix] = per_unit(calls.locks);
+  state.counters["syncs" + suffix] = per_unit(calls.syncs);
+}
 
 // ---------------------------------------------------------------------------
 // The rows
@@ -137,10 +235,12 @@ void AppendRun(benchmark::State& state, Open open, Append append) {
   Latencies latencies(kAppendRows);
   std::chrono::steady_clock::duration wall{};
   std::int64_t rows = 0;
+  SeamCounts calls;
   for (auto _ : state) {
     state.PauseTiming();
     auto data = open();
     state.ResumeTiming();
+    const SeamCounts before = Counts();
     const auto begin = std::chrono::steady_clock::now();
     auto last = begin;
     for (std::int64_t i = 0; i < kAppendRows; ++i) {
@@ -150,6 +250,9 @@ void AppendRun(benchmark::State& state, Open open, Append append) {
       last = now;
     }
     wall += last - begin;
+    const SeamCounts run = Counts() - before;
+    calls = {calls.reads + run.reads, calls.writes + run.writes, calls.locks + run.locks,
+             calls.syncs + run.syncs, calls.other + run.other};
     rows += kAppendRows;
     state.PauseTiming();
     const bool all_there = data->RowCount() == kAppendRows;
@@ -164,6 +267,8 @@ void AppendRun(benchmark::State& state, Open open, Append append) {
   state.counters["items_per_second"] = seconds > 0 ? static_cast<double>(rows) / seconds : 0;
   state.counters["p99_us"] = latencies.QuantileUs(0.99);
   state.counters["p50_us"] = latencies.QuantileUs(0.50);
+  // Each row is one commit; SQLite makes no calls through the seam.
+  if (calls.Total() > 0) ReportSeamCounts(state, calls, rows, "commit");
 }
 
 // ---------------------------------------------------------------------------
@@ -175,6 +280,7 @@ void AppendRun(benchmark::State& state, Open open, Append append) {
 class VezData {
  public:
   VezData(const std::string& path, TVEZDurability durability) : path_(path) {
+    CountingSeam();
     RemoveDatabaseFiles(path_);
     connection_ = std::make_unique<test::TDiskTableEnv>(path_, /*create=*/true,
                                                         /*multi_user=*/true, durability);
@@ -409,6 +515,7 @@ SqliteData& SqliteReadBackFile() {
 template <typename Data>
 void ReadBack(benchmark::State& state, Data& data) {
   std::int64_t rows = 0;
+  const SeamCounts before = Counts();
   for (auto _ : state) {
     const std::int64_t n = data.ReadMeasurement(kReadBackMeasurement);
     if (n != kReadingsPerMeasurement) {
@@ -418,6 +525,8 @@ void ReadBack(benchmark::State& state, Data& data) {
     rows += n;
   }
   state.SetItemsProcessed(rows);
+  const SeamCounts calls = Counts() - before;
+  if (calls.Total() > 0) ReportSeamCounts(state, calls, rows, "row");
 }
 
 void BM_ReadBackVEZ(benchmark::State& state) {

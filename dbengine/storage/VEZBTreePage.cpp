@@ -113,13 +113,9 @@ void TVEZBTreePage::CheckStoredHead() const {
   if (KeyPrefixSize() != key_ref_->ShortKeySize()) RaiseCorrupt("key size of another index");
   CheckEntriesFit(EntryCount());
   if (!IsLeaf() && EntryCount() == 0) RaiseCorrupt("node without entries");
-  // The page count costs a locked header read in multi-user mode: ask only
-  // when there is a sibling to check (never for a root).
-  std::int32_t page_count = -1;
   for (const std::int32_t sibling : {LeftPageNo(), RightPageNo()}) {
     if (sibling == -1) continue;
-    if (page_count < 0) page_count = PageManager()->GetPageCount();
-    if (sibling < 0 || sibling >= page_count || sibling == PageNo())
+    if (sibling == PageNo() || !PageManager()->IsPageNoInStorage(sibling))
       RaiseCorrupt("sibling page number out of range");
   }
 }
@@ -127,7 +123,7 @@ void TVEZBTreePage::CheckStoredHead() const {
 TVEZBTreePageHolder TVEZBTreePage::ChildPage(std::int32_t session_id, std::int32_t position) const {
   if (IsLeaf() || position < 0 || position >= EntryCount()) RaiseCorrupt("no such child entry");
   const std::int32_t child_no = ChildPageNo(position);
-  if (child_no < 0 || child_no >= PageManager()->GetPageCount() || child_no == PageNo())
+  if (child_no == PageNo() || !PageManager()->IsPageNoInStorage(child_no))
     RaiseCorrupt("child page number out of range");
   TVEZBTreePageHolder child = GetIndexPage(session_id, child_no);
   if (child->IsRoot() || child->EntryCount() == 0) RaiseCorrupt("child is a root or empty");

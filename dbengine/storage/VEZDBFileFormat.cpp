@@ -33,8 +33,8 @@ void TVEZDBHeader::Encode(std::uint8_t* p) const {
   PutLE<std::uint16_t>(p + 28, PageCountInExtent);
   PutLE<std::int32_t>(p + 30, TotalPageCount);
   PutLE<std::int32_t>(p + 34, LastUsedPageNo);
-  PutLE<std::int32_t>(p + 38, State);
-  p[42] = WriteChangesState;
+  PutLE<std::int32_t>(p + kStateOffset, State);
+  p[kWriteChangesStateOffset] = WriteChangesState;
   p[43] = Encrypted;
   std::memcpy(p + 44, Reserved.data(), 32);
 }
@@ -49,8 +49,8 @@ TVEZDBHeader TVEZDBHeader::Decode(const std::uint8_t* p) {
   h.PageCountInExtent = GetLE<std::uint16_t>(p + 28);
   h.TotalPageCount = GetLE<std::int32_t>(p + 30);
   h.LastUsedPageNo = GetLE<std::int32_t>(p + 34);
-  h.State = GetLE<std::int32_t>(p + 38);
-  h.WriteChangesState = p[42];
+  h.State = GetLE<std::int32_t>(p + kStateOffset);
+  h.WriteChangesState = p[kWriteChangesStateOffset];
   h.Encrypted = p[43];
   std::memcpy(h.Reserved.data(), p + 44, 32);
   return h;

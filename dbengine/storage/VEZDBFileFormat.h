@@ -41,6 +41,9 @@ inline std::int32_t NextHeaderState(std::int32_t s) {
 
 struct TVEZDBHeader {
   static constexpr std::int32_t kSize = kDBHeaderSize;
+  // Where State (Int32) and WriteChangesState (one byte) lie in the record.
+  static constexpr std::int32_t kStateOffset = 38;
+  static constexpr std::int32_t kWriteChangesStateOffset = 42;
   std::array<char, 16> Signature{};
   std::int16_t HeaderSize = 0;
   double Version = 0;

@@ -63,6 +63,10 @@ TVEZDatabaseFile::~TVEZDatabaseFile() {
   }
 }
 
+int TVEZDatabaseFile::Descriptor() const {
+  return file_ ? file_->Descriptor() : -1;
+}
+
 void TVEZDatabaseFile::CheckOpen(const char* operation) const {
   if (!file_)
     throw EVEZException(30376, "Cannot perform this operation (%s) on a closed file",

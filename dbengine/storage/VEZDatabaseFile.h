@@ -45,6 +45,9 @@ class TVEZDatabaseFile {
   bool IsOpened() const { return file_ != nullptr; }
   TVEZAccessMode AccessMode() const { return access_mode_; }
   TVEZShareMode ShareMode() const { return share_mode_; }
+  // The system's descriptor (for a mapped view), -1 when closed or when the
+  // installed file system has none.
+  int Descriptor() const;
 
   // Creates file_name (replacing a file nobody holds open) and opens it for
   // reading and writing, not shared. Raises 30377 when open, 30374 for an

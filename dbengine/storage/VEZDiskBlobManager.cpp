@@ -519,7 +519,7 @@ TVEZDiskBlobManager::LargeBlobLayout TVEZDiskBlobManager::ReadLargeBlobLayout(
   const std::int64_t rest = std::max<std::int64_t>(layout.DataSize - (p - kLargeDataStart), 0);
   // Rounded up without adding first: a damaged size near the top must not wrap.
   const std::int64_t needed = 1 + rest / p + (rest % p != 0 ? 1 : 0);
-  if (page_count != needed || list_offset > p || page_count > page_manager_->GetPageCount())
+  if (page_count != needed || list_offset > p || !page_manager_->IsPageNoInStorage(page_count - 1))
     RaiseUnreadable(first_page, "page list does not fit the size");
   std::set<std::int32_t> seen_list;
   std::int32_t at = list_page;

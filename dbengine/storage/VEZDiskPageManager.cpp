@@ -57,6 +57,9 @@ struct TVEZDiskPageManager::Capture {
   std::int32_t header_state = 0;
   bool is_commit = false;
   std::vector<std::int32_t> added_pages;
+  // The header as the file held it when the change began (just read under
+  // the header lock), its old image without a read.
+  std::vector<std::uint8_t> header_before;
   // Set once a byte of the change may have reached the database file.
   bool applying = false;
   bool journal_written = false;
@@ -116,6 +119,8 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
   exclusive_ = true;
   SetMultiUser(false);
   stamps_.clear();
+  own_commits_.clear();
+  ForgetRecentImages();
   file_->CreateAndOpenFile(database_file_name);
   header_.Encrypted = 0;
   header_.PageSize = page_size;
@@ -165,6 +170,8 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
     throw EVEZException(10462, "Error - database file %s is in use.", {file_->FileName()});
   password_ = password;
   stamps_.clear();
+  own_commits_.clear();
+  ForgetRecentImages();
   if (!read_only) {
     try {
       read_only = IsFileReadOnly(database_file_name, multi_user);
@@ -253,8 +260,21 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_last_object_id_ = offset_to_locked_bytes_ + locked_bytes_.LockedByteSize;
   offset_to_first_page_ = offset_to_last_object_id_ + 4;
   CheckHeaderRecords(database_file_name);
+  // The file never gets shorter than its first page, so the view's bytes stay
+  // inside it while it is open.
+  if (MultiUser()) header_view_.Open(file_->Descriptor(), offset_to_db_header_, kDBHeaderSize);
   free_space_manager_ = std::make_unique<TVEZDatabaseFreeSpaceManager>(this);
   if (!pending_release_.empty()) ReleaseRecoveredPages();
+}
+
+bool TVEZDiskPageManager::ReadChangeMark(TVEZFileChangeMark& mark) const {
+  if (!header_view_.IsOpen()) return false;
+  static_assert(TVEZDBHeader::kWriteChangesStateOffset == TVEZDBHeader::kStateOffset + 4);
+  std::uint8_t raw[5];
+  header_view_.Load(TVEZDBHeader::kStateOffset, raw, sizeof raw);
+  mark.State = GetLE<std::int32_t>(raw);
+  mark.WriteChangesState = raw[4];
+  return true;
 }
 
 void TVEZDiskPageManager::CheckHeaderRecords(const std::string& file_name) {
@@ -272,6 +292,7 @@ void TVEZDiskPageManager::CheckHeaderRecords(const std::string& file_name) {
 }
 
 void TVEZDiskPageManager::CloseDatabase() noexcept {
+  header_view_.Close();
   if (file_->IsOpened()) {
     try {
       file_->CloseFile();
@@ -284,6 +305,8 @@ void TVEZDiskPageManager::CloseDatabase() noexcept {
   free_space_manager_.reset();
   lock_db_header_count_ = 0;
   stamps_.clear();
+  own_commits_.clear();
+  ForgetRecentImages();
 }
 
 // ---------------------------------------------------------------------------
@@ -300,7 +323,12 @@ void TVEZDiskPageManager::ReadDBHeader() {
   // The copy changes only on success: a blank copy would be written back by
   // the next header write (the free space manager saves its counters even
   // when its header read failed).
-  FileRead(raw, sizeof raw, offset_to_db_header_, 10464);
+  // Under the header lock nobody else writes the header: the mapped view
+  // gives it without a read.
+  if (!capture_ && lock_db_header_count_ > 0 && header_view_.IsOpen())
+    header_view_.Load(0, raw, sizeof raw);
+  else
+    FileRead(raw, sizeof raw, offset_to_db_header_, 10464);
   header_ = TVEZDBHeader::Decode(raw);
 }
 
@@ -431,6 +459,8 @@ void TVEZDiskPageManager::BeginCapture(bool is_commit,
   c->original_size = file_->GetSize();
   c->current_size = c->original_size;
   c->header_state = header_.State;
+  c->header_before.resize(TVEZDBHeader::kSize);
+  header_.Encode(c->header_before.data());
   c->is_commit = is_commit;
   if (added_pages) {
     c->added_pages = *added_pages;
@@ -465,6 +495,12 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
       r.Kind = block.is_page ? TVEZJournalRecordKind::Page : TVEZJournalRecordKind::HeaderArea;
       if (!block.old.empty()) {
         r.OldImage = block.old;
+      } else if (!block.is_page && start == offset_to_db_header_ &&
+                 r.Length == c.header_before.size()) {
+        r.OldImage = c.header_before;
+      } else if (const std::vector<std::uint8_t>* image = RecentImage(start, c.header_state);
+                 block.is_page && image != nullptr && image->size() == r.Length) {
+        r.OldImage = *image;
       } else {
         r.OldImage.assign(r.Length, 0);
         const std::int64_t n = std::min<std::int64_t>(r.Length, c.current_size - start);
@@ -481,8 +517,8 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
     r.Kind = TVEZJournalRecordKind::HeaderArea;
     r.Offset = offset_to_db_header_;
     r.Length = TVEZDBHeader::kSize;
-    r.OldImage.resize(r.Length);
-    file_->ReadBuffer(r.OldImage.data(), r.Length, r.Offset, 10464);
+    // Untouched by the change: the header read when it began.
+    r.OldImage = c.header_before;
     r.NewCrc = UpdateCrc32(0, r.OldImage.data(), r.Length);
     journal->Records.push_back(std::move(r));
   }
@@ -520,6 +556,7 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
   if (durability == TVEZDurability::Full) file_->FlushFileBuffers();
   if (journaled) journal_->Invalidate();
   const std::int64_t truncate_to = c.pending_truncate;
+  if (c.is_commit) KeepRecentImages(c);
   capture_.reset();
   if (truncate_to >= 0) {
     // A file longer than its pages say is accepted: a cut that fails costs
@@ -532,7 +569,28 @@ void TVEZDiskPageManager::FinishCapture(TVEZDurability durability) {
   }
 }
 
+void TVEZDiskPageManager::KeepRecentImages(Capture& c) {
+  // Only the pages the commit wrote whole: releases and the free space maps
+  // change in small changes too, which leave the header's state as it was.
+  recent_images_.clear();
+  recent_images_state_ = header_.State;
+  for (const std::int32_t page_no : recent_pages_) {
+    const auto it = c.blocks.find(GetPageOffset(page_no));
+    if (it != c.blocks.end() && it->second.is_page)
+      recent_images_.emplace(it->first, std::move(it->second.bytes));
+  }
+}
+
+const std::vector<std::uint8_t>* TVEZDiskPageManager::RecentImage(std::int64_t offset,
+                                                                  std::int32_t header_state) const {
+  // No commit since the one that wrote them: the file still holds them.
+  if (header_state != recent_images_state_) return nullptr;
+  const auto it = recent_images_.find(offset);
+  return it != recent_images_.end() ? &it->second : nullptr;
+}
+
 bool TVEZDiskPageManager::AbandonCapture() noexcept {
+  ForgetRecentImages();
   const std::unique_ptr<Capture> c = std::move(capture_);
   if (!c) return true;
   if (!c->applying) {
@@ -712,6 +770,8 @@ void TVEZDiskPageManager::RestoreFromJournal(const TVEZJournalContents& journal)
   }
   if (file_->GetSize() != size) file_->SetSize(size);
   stamps_.clear();
+  own_commits_.clear();
+  ForgetRecentImages();
 }
 
 void TVEZDiskPageManager::RecoverWhileLocked() {
@@ -756,7 +816,15 @@ void TVEZDiskPageManager::RecoverFromJournal() {
   // Called at every reload of a table: the usual answer (no journal) costs one
   // small read. Inside a held lock nothing can be torn, and a lock held by a
   // live process means its journal is not hot.
-  if (lock_db_header_count_ > 0 || !journal_->CanWrite() || !journal_->MayBeValid()) return;
+  if (lock_db_header_count_ > 0 || !journal_->CanWrite()) return;
+  // A commit that died after its first write to the file left the header's
+  // in-progress mark; before it, the file is as it was. Either way a reader
+  // sees a journal that matters only through that mark. (Small changes leave
+  // no mark, but they touch nothing a reader reads; whoever takes the header
+  // lock next recovers them.)
+  TVEZFileChangeMark mark;
+  if (ReadChangeMark(mark) && mark.WriteChangesState == kWriteChangesDone) return;
+  if (!journal_->MayBeValid()) return;
   if (!LockDBHeader()) return;
   UnlockDBHeader();
 }
@@ -915,21 +983,64 @@ std::int32_t TVEZDiskPageManager::GetPageCount() {
   return header_.TotalPageCount;
 }
 
+bool TVEZDiskPageManager::IsPageNoInStorage(std::int32_t page_no) {
+  if (page_no < 0) return false;
+  // Page checks ask for every page they follow; the header lock and re-read
+  // are paid only when the number is past what this process last saw.
+  if (page_no < header_.TotalPageCount) return true;
+  return page_no < GetPageCount();
+}
+
 bool TVEZDiskPageManager::IsPageSynchronized(std::int32_t session_id, TVEZPage* page) {
   if (!MultiUser()) return true;
   std::int32_t table_id = 0, state = 0;
   if (!table_pages_cache_->GetWorkTableState(session_id, table_id, state)) return false;
   const auto it = stamps_.find(page->PageNo());
   if (it == stamps_.end()) return false;
-  for (const Stamp& s : it->second)
-    if (s.session_id == session_id) return s.table_id == table_id && s.table_state == state;
+  for (const Stamp& s : it->second) {
+    if (s.session_id != session_id) continue;
+    if (s.table_id != table_id) return false;
+    if (s.table_state == state) return true;
+    // Checked under a state that only this session's own commits moved on.
+    const auto own = own_commits_.find({session_id, table_id});
+    return own != own_commits_.end() && own->second.base == s.table_state &&
+           own->second.current == state;
+  }
   return false;
+}
+
+void TVEZDiskPageManager::KeepStampsAfterOwnCommit(std::int32_t session_id, std::int32_t table_id,
+                                                   std::int32_t from_state, std::int32_t to_state) {
+  if (!MultiUser() || last_commit_session_ != session_id) return;
+  // A run of this session's commits keeps the state its first began from,
+  // so stamps of any commit of the run stay good.
+  const std::pair<std::int32_t, std::int32_t> key{session_id, table_id};
+  const auto it = own_commits_.find(key);
+  const std::int32_t base =
+      it != own_commits_.end() && it->second.current == from_state ? it->second.base : from_state;
+  own_commits_[key] = {base, to_state};
+  for (const std::int32_t page_no : last_commit_pages_) {
+    std::vector<Stamp>& list = stamps_[page_no];
+    bool stamped = false;
+    for (Stamp& s : list) {
+      if (s.session_id == session_id) {
+        s = {session_id, table_id, base};
+        stamped = true;
+      }
+    }
+    if (!stamped) list.push_back({session_id, table_id, base});
+  }
+  last_commit_pages_.clear();
 }
 
 void TVEZDiskPageManager::MarkPageSynchronized(std::int32_t session_id, TVEZPage* page) {
   if (!MultiUser()) return;
   std::int32_t table_id = 0, state = 0;
   if (!table_pages_cache_->GetWorkTableState(session_id, table_id, state)) return;
+  // Within a run of the session's own commits every stamp names the run's
+  // first state, which stays good for the whole run.
+  const auto own = own_commits_.find({session_id, table_id});
+  if (own != own_commits_.end() && own->second.current == state) state = own->second.base;
   std::vector<Stamp>& list = stamps_[page->PageNo()];
   for (Stamp& s : list) {
     if (s.session_id == session_id) {
@@ -952,6 +1063,9 @@ void TVEZDiskPageManager::ApplyChanges(std::int32_t session_id) {
 void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
                                              const TVEZCommitChanges& changes) {
   if (!IsOpened()) throw NotOpened(10460);
+  last_commit_session_ = kNoCommitSession;
+  last_commit_pages_.clear();
+  recent_pages_.clear();
   WaitForDBHeaderLock(20213);
   commit_holds_header_lock_ = true;
   ReadDBHeader();
@@ -964,8 +1078,13 @@ void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
   WriteDBHeader(true);
 }
 
-void TVEZDiskPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
-                                            const TVEZCommitChanges& /*changes*/) {
+void TVEZDiskPageManager::AfterCommitWrites(std::int32_t session_id,
+                                            const TVEZCommitChanges& changes) {
+  last_commit_session_ = session_id;
+  last_commit_pages_.clear();
+  for (const TVEZPage* page : changes.PagesToWrite)
+    last_commit_pages_.push_back(page->PageNo());
+  recent_pages_ = last_commit_pages_;
   header_.State = NextHeaderState(header_.State);
   header_.WriteChangesState = commit_found_damage_ ? kWriteChangesInProgress : kWriteChangesDone;
   WriteDBHeader(false);

@@ -22,11 +22,16 @@
 // the rollback journal (VEZRollbackJournal.h) receives the old image of every
 // region they touch and the CRC of its new image, and is synced (full) before
 // the gathered writes reach the file in the order above; the journal is then
-// invalidated. A shrink the releases ask for is done after that: header
-// first, then the truncation. Allocations and releases outside a commit (and
-// file growth with them) and object ids are journaled the same way as small
-// changes (with durability off they are still gathered first, without a
-// journal, so a failure leaves none of them half done). A change that fails in
+// invalidated. Old images come from memory where the file is known to hold
+// them: the header just read under the lock, and the pages the last commit
+// through this manager wrote, while the header's state shows no commit since
+// (a torn commit undone meanwhile restored them with state + 2 only, which
+// the undo of this journal adds again). A shrink the releases ask for is
+// done after that: header first, then the truncation. Allocations and
+// releases outside a commit (and file growth with them) and object ids are
+// journaled the same way as small changes (with durability off they are still
+// gathered first, without a journal, so a failure leaves none of them half
+// done). A change that fails in
 // this process after its writes began is undone at once from the images in
 // memory; a commit undone so reports the storage as restored.
 //
@@ -50,6 +55,26 @@
 // nested calls of one manager do not wait for themselves. Opened exclusively
 // the database is single-user throughout.
 //
+// The reader's shortcut: every commit writes the header's commit state
+// (WriteChangesState 1) before its first page and the raised State with
+// WriteChangesState 2 after its last, so the pair (State, WriteChangesState)
+// differs from any earlier value from the first byte a commit puts in the
+// file until long after it returns. This manager maps the header read-only
+// (a shared mapping, which Linux keeps coherent with every process's
+// pwrite) and ReadChangeMark reads the pair with no system call. A reader
+// that finds the pair as it was at its last full read bracket, with nothing
+// of its own changed since, may skip the journal check and the reload of the
+// table's most-updated state (the table data), and may answer moves from
+// rows it read ahead in that bracket: no commit has reached the file since,
+// so they are what the file holds, and a commit that has returned has left
+// a new pair behind, so the very next move reads the file again and sees it,
+// as a bracket per move would. A killed writer leaves WriteChangesState 1
+// (a change, so readers take the full path, which recovers) or nothing in
+// the file at all (nothing to see). Recovery may restore an earlier pair,
+// but only with the images it had before the torn commit, which readers
+// already hold. Without a mapping (a file system without descriptors, or
+// the system refusing) the mark is never read and every bracket is full.
+//
 // Not built yet: page encryption (a password, or a file whose encrypted flag
 // is set, raises 10478) and the design-time open-and-close.
 //
@@ -60,6 +85,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,6 +93,7 @@
 #include "dbengine/storage/VEZDBFileFormat.h"
 #include "dbengine/storage/VEZDurability.h"
 #include "dbengine/storage/VEZPageManager.h"
+#include "platform/os/FileView.h"
 
 namespace vez {
 
@@ -75,6 +102,13 @@ class TVEZDatabaseFreeSpaceManager;
 class TVEZDiskTablePagesCacheManager;
 class TVEZRollbackJournal;
 struct TVEZJournalContents;
+
+// The header's commit state as a reader compares it (see the head).
+struct TVEZFileChangeMark {
+  std::int32_t State = 0;
+  std::uint8_t WriteChangesState = 0;
+  bool operator==(const TVEZFileChangeMark&) const = default;
+};
 
 class TVEZDiskPageManager : public TVEZPageManager {
  public:
@@ -124,10 +158,20 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // the request as well.
   void RequestFullDurabilityForNextCommit() { full_durability_requested_ = true; }
 
+  // The header's commit state, read through the mapped header without a
+  // system call; false (mark untouched) when multi-user with no mapping, or
+  // single-user (nothing else changes the file then).
+  bool ReadChangeMark(TVEZFileChangeMark& mark) const;
+
   // Page cache operations.
   // Multi-user, the count is read from the file under the header lock (20236
   // when it is not got in time); single-user it is the header copy's.
   std::int32_t GetPageCount() override;
+  // From the header copy; the header is re-read (under its lock) only for a
+  // number at or past the count it gives. A count that another process has
+  // lowered since is still believed: only a damaged page names such a page,
+  // and reading it then fails.
+  bool IsPageNoInStorage(std::int32_t page_no) override;
   bool IsPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
   void MarkPageSynchronized(std::int32_t session_id, TVEZPage* page) override;
   // Both refuse a PFS or EAM page number (30434).
@@ -143,6 +187,14 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void InternalReadPage(TVEZPage* page) override;
   void InternalWritePage(TVEZPage* page) override;
   bool CanSynchronizePages() const override { return MultiUser(); }
+  // After session_id's commit returned, with the table's write lock held all
+  // along (no other session can have changed its pages meanwhile): the pages
+  // the session checked under table state from_state, and those the commit
+  // wrote, count as checked under to_state (the state the commit stored), so
+  // its next change reads none of their states again. Nothing when the last
+  // commit was another session's.
+  void KeepStampsAfterOwnCommit(std::int32_t session_id, std::int32_t table_id,
+                                std::int32_t from_state, std::int32_t to_state);
   bool ReadStoredPageState(std::int32_t page_no, std::int32_t& state) noexcept override;
 
   // Count bytes at offset of page page_no (header included), straight from or
@@ -162,9 +214,10 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // Brings the file back to a consistent state when a journal left by a
   // process that died (or by a failed change of this one) is hot: when a
   // journal is there and the header lock is free, takes it (which recovers)
-  // and lets it go; never waits. Called by the table data when it reloads a
-  // table's most-updated state; taking the header lock does it too. Raises
-  // the journal's 10481 and the file errors of a recovery.
+  // and lets it go; never waits. Nothing (no read) while the mapped header
+  // shows no commit in progress: a reader needs no other recovery. Called by the table data when it
+  // reloads a table's most-updated state; taking the header lock does it too. Raises the journal's
+  // 10481 and the file errors of a recovery.
   void RecoverFromJournal();
   // How many torn changes recovery undid, and how many finished ones it found
   // with their journal still sound, since this manager was made (for tests
@@ -275,10 +328,21 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // The same, only when the last journal named a byte of the range.
   void SyncJournalInvalidationOver(std::int64_t position, std::int64_t count);
   void ForgetStamps(std::int32_t page_no);
+  // The images of the pages a commit wrote, kept as the old images of the
+  // next commit while no other commit came between (header state unchanged).
+  void KeepRecentImages(Capture& capture);
+  const std::vector<std::uint8_t>* RecentImage(std::int64_t offset,
+                                               std::int32_t header_state) const;
+  void ForgetRecentImages() noexcept {
+    recent_images_.clear();
+    recent_pages_.clear();
+  }
   void CheckHeaderRecords(const std::string& file_name);
 
   std::unique_ptr<TVEZDatabaseFreeSpaceManager> free_space_manager_;
   std::unique_ptr<TVEZDatabaseFile> file_;
+  // The header's bytes, mapped while open multi-user.
+  platform::FileView header_view_;
   TVEZDBHeader header_;
   TVEZCryptoHeader crypto_header_;
   TVEZPassword password_;
@@ -320,7 +384,23 @@ class TVEZDiskPageManager : public TVEZPageManager {
     std::int32_t table_id;
     std::int32_t table_state;
   };
-  std::map<std::int32_t, std::vector<Stamp>> stamps_;
+  std::unordered_map<std::int32_t, std::vector<Stamp>> stamps_;
+  // Per (session, table): a run of the session's own commits took the table
+  // from state base to state current; stamps made under base hold under
+  // current (see KeepStampsAfterOwnCommit).
+  struct OwnCommits {
+    std::int32_t base;
+    std::int32_t current;
+  };
+  std::map<std::pair<std::int32_t, std::int32_t>, OwnCommits> own_commits_;
+  // The pages the last commit wrote, and whose commit it was.
+  static constexpr std::int32_t kNoCommitSession = -3;
+  std::int32_t last_commit_session_ = kNoCommitSession;
+  std::vector<std::int32_t> last_commit_pages_;
+  // See KeepRecentImages: by file offset, and the header state they hold at.
+  std::map<std::int64_t, std::vector<std::uint8_t>> recent_images_;
+  std::int32_t recent_images_state_ = 0;
+  std::vector<std::int32_t> recent_pages_;
 };
 
 }  // namespace vez

@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZDiskTableData.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -31,6 +32,11 @@ using platform::CheckedMul;
 namespace {
 
 constexpr std::int32_t kInternalSession = -2;
+// Rows read ahead: few after a move that did not follow the last one, twice
+// as many each time the rows before were all used, up to a bound that keeps
+// the bracket (and ltS) short.
+constexpr std::size_t kFirstReadAhead = 8;
+constexpr std::size_t kMaxReadAhead = 128;
 
 // Runs a step at scope end, swallowing what it raises (a finally block that
 // must not hide the first error).
@@ -162,6 +168,7 @@ void TVEZDiskTableData::CreateBlobManager() {
 }
 
 void TVEZDiskTableData::FreeManagers() {
+  ForgetLoadedState();
   FIndexManager.reset();
   FBlobManager.reset();
   FRecordManager.reset();
@@ -171,6 +178,14 @@ void TVEZDiskTableData::FreeManagers() {
 }
 
 void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transaction) {
+  // A change under ltRW from its load to its commit (see FChangeWork) keeps
+  // trusting the pages it checked or wrote, and the counters it stored.
+  std::int32_t table_id = 0;
+  std::int32_t from_state = 0;
+  const bool own_change = FChangeWork && FChangeWorkSession == session_id && !in_transaction &&
+                          PagesCache().GetWorkTableState(session_id, table_id, from_state) &&
+                          table_id == FTableID;
+  ForgetLoadedState();
   // The temporary indexes first: when the table's own apply fails after
   // them, the change's undo has them built again rather than cancel pages
   // they changed in place.
@@ -184,9 +199,17 @@ void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transactio
     }
   }
   TVEZTableData::ApplyChanges(session_id, in_transaction);
+  if (!own_change) return;
+  DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,
+                                             FRecordManager->TableState);
+  // With the write lock still held the file holds what the counters say,
+  // and any later commit of the table changes the mark read now.
+  TVEZFileChangeMark mark;
+  if (DiskPageManager().ReadChangeMark(mark)) NoteLoadedState(session_id, mark);
 }
 
 void TVEZDiskTableData::CancelChanges(std::int32_t session_id, bool in_transaction) {
+  ForgetLoadedState();
   TVEZTableData::CancelChanges(session_id, in_transaction);
   if (FTemporaryPageManager != nullptr) FTemporaryPageManager->CancelChanges(session_id);
 }
@@ -271,23 +294,59 @@ void TVEZDiskTableData::LoadTableMetadata(std::int32_t session_id) {
   FBlobManager->LoadMetadata(stream);
 }
 
-void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
-  RVX_INVARIANT(IsLockHeld(), "the most-updated state is written under the database lock");
+std::int32_t TVEZDiskTableData::EncodeMostUpdated(std::vector<std::uint8_t>& buffer) const {
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int32_t allocated = CheckedMul<std::int32_t>(32, CheckedAdd<std::int32_t>(n, 1));
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(allocated));
+  buffer.assign(static_cast<std::size_t>(allocated), 0);
   std::int32_t offset = 0;
   FFieldManager->SaveMostUpdated(buffer.data(), allocated, offset);
   DiskRecordManager()->SaveMostUpdated(buffer.data(), allocated, offset);
   if (offset > allocated) RaiseInvalidHeader();
-  FTableMostUpdatedFile->WriteFile(session_id, buffer.data(), offset, acaNone, 0);
+  return offset;
+}
+
+void TVEZDiskTableData::SaveTableMostUpdated(std::int32_t session_id) {
+  RVX_INVARIANT(IsLockHeld(), "the most-updated state is written under the database lock");
+  ForgetLoadedState();
+  const std::int32_t size = EncodeMostUpdated(FMostUpdatedScratch);
+  FTableMostUpdatedFile->WriteFile(session_id, FMostUpdatedScratch.data(), size, acaNone, 0);
   FLastUsedTableState = FRecordManager->TableState;
+}
+
+bool TVEZDiskTableData::LoadedStateHolds(std::int32_t session_id, TVEZFileChangeMark& mark,
+                                         bool& marked) {
+  marked = MultiUser() && DiskPageManager().ReadChangeMark(mark);
+  if (!marked || !FLoadedStateValid || FLoadedStateSession != session_id ||
+      !(FLoadedStateMark == mark))
+    return false;
+  // Whatever changed the counters since (an autoincrement handed out for a
+  // post that then failed, say) makes them differ from the block loaded.
+  const std::int32_t size = EncodeMostUpdated(FMostUpdatedScratch);
+  return static_cast<std::size_t>(size) == FLoadedBlock.size() &&
+         std::equal(FLoadedBlock.begin(), FLoadedBlock.end(), FMostUpdatedScratch.begin());
+}
+
+void TVEZDiskTableData::NoteLoadedState(std::int32_t session_id, const TVEZFileChangeMark& mark) {
+  const std::int32_t size = EncodeMostUpdated(FLoadedBlock);
+  FLoadedBlock.resize(static_cast<std::size_t>(size));
+  FLoadedStateValid = true;
+  FLoadedStateSession = session_id;
+  FLoadedStateMark = mark;
 }
 
 void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   RVX_INVARIANT(IsLockHeld(), "the most-updated state is read under the database lock");
   if (FTableMostUpdatedFile == nullptr || FFieldManager == nullptr || FRecordManager == nullptr)
     throw EVEZException(20176, "Pointer is nil");
+  // The mark is read before the load: a commit under way or later changes
+  // it, so the state loaded below is never older than the mark says.
+  TVEZFileChangeMark mark;
+  bool marked = false;
+  if (LoadedStateHolds(session_id, mark, marked)) {
+    PagesCache().SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
+    return;
+  }
+  ForgetLoadedState();
   // Another process may have died mid-commit since this one last looked.
   if (MultiUser()) DiskPageManager().RecoverFromJournal();
   TVEZDiskTablePagesCacheManager& cache = PagesCache();
@@ -312,6 +371,7 @@ void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   DiskRecordManager()->LoadMostUpdated(buffer.data(), size, offset);
   FLastUsedTableState = FRecordManager->TableState;
   cache.SetIsMostUpdatedLoaded(session_id, FTableID, FLastUsedTableState);
+  if (marked) NoteLoadedState(session_id, mark);
 }
 
 void TVEZDiskTableData::InitTableMostUpdated(std::int32_t session_id) {
@@ -471,6 +531,8 @@ void TVEZDiskTableData::OpenTable(TVEZCursor& cursor) {
 
 void TVEZDiskTableData::CloseTable(TVEZCursor& cursor) {
   TVEZLockGuard guard(*this);
+  // The address may serve another cursor next.
+  FReadAhead.erase(&cursor);
   auto it = std::find(FCursorList.begin(), FCursorList.end(), &cursor);
   const bool listed = it != FCursorList.end();
   if (listed && FTableLocksFile != nullptr && cursor.TableLockedByCursor) {
@@ -752,8 +814,103 @@ R TVEZDiskTableData::ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bo
 
 TVEZGetRecordResult TVEZDiskTableData::GetRecordBuffer(TVEZCursor& cursor, TVEZGetRecordMode mode) {
   if (!MultiUser()) return TVEZTableData::GetRecordBuffer(cursor, mode);
-  return ReadBracket<TVEZGetRecordResult>(
-      cursor, 0, true, true, [&] { return TVEZTableData::GetRecordBuffer(cursor, mode); });
+  {
+    TVEZLockGuard guard(*this);
+    if (MoveFromReadAhead(cursor, mode)) return grrOK;
+  }
+  return ReadBracket<TVEZGetRecordResult>(cursor, 0, true, true, [&] {
+    const TVEZGetRecordResult result = TVEZTableData::GetRecordBuffer(cursor, mode);
+    if (result == grrOK && mode != grmCurrent) ReadAhead(cursor, mode);
+    return result;
+  });
+}
+
+void TVEZDiskTableData::ForgetLoadedState() {
+  FLoadedStateValid = false;
+  for (auto& [cursor, rows] : FReadAhead) {
+    rows.RecordIDs.clear();
+    rows.Next = 0;
+  }
+}
+
+void TVEZDiskTableData::ReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) noexcept {
+  try {
+    const std::int32_t session_id = SessionIDOf(&cursor);
+    // Rows of a restricted view are judged per move, and BLOB caches in a
+    // record buffer cannot be copied.
+    if (!FLoadedStateValid || FLoadedStateSession != session_id || cursor.IsViewRestricted() ||
+        cursor.CurrentRecordBuffer == nullptr || FFieldManager->BlobFieldsPresent()) {
+      FReadAhead.erase(&cursor);
+      return;
+    }
+    TReadAhead& rows = FReadAhead[&cursor];
+    const bool used_up =
+        !rows.RecordIDs.empty() && rows.Next >= rows.RecordIDs.size() && rows.Mode == mode;
+    rows.Depth = used_up ? std::min(kMaxReadAhead, rows.Depth * 2) : kFirstReadAhead;
+    rows.SessionID = session_id;
+    rows.Mark = FLoadedStateMark;
+    rows.Mode = mode;
+    rows.IndexID = cursor.IndexID;
+    rows.AtRecordID = cursor.CurrentRecordID;
+    rows.AtFirst = cursor.FirstPosition;
+    rows.AtLast = cursor.LastPosition;
+    rows.RecordSize = GetRecordBufferSize();
+    rows.RecordIDs.clear();
+    rows.Next = 0;
+    const auto size = static_cast<std::size_t>(rows.RecordSize);
+    rows.Records.resize(rows.Depth * size);
+    TVEZNavigationInfo info;
+    info.GetRecordMode = mode;
+    info.IndexID = cursor.IndexID;
+    info.RecordID = cursor.CurrentRecordID;
+    info.FirstPosition = cursor.FirstPosition;
+    info.LastPosition = cursor.LastPosition;
+    const std::uint8_t* previous = cursor.CurrentRecordBuffer;
+    for (std::size_t k = 0; k < rows.Depth; ++k) {
+      // Each step starts from the record before it, as the cursor would.
+      std::uint8_t* row = rows.Records.data() + k * size;
+      std::memcpy(row, previous, size);
+      info.RecordBuffer = row;
+      info.GetRecordResult = grrOK;
+      ReadRecord(session_id, info, FRecordManager->TableState, cursor.IndexPositionCache());
+      if (info.GetRecordResult != grrOK) break;
+      rows.RecordIDs.push_back(info.RecordID);
+      previous = row;
+    }
+  } catch (...) {
+    // The move itself succeeded; the next one reads the file as usual.
+    FReadAhead.erase(&cursor);
+  }
+}
+
+bool TVEZDiskTableData::MoveFromReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) {
+  const auto it = FReadAhead.find(&cursor);
+  if (it == FReadAhead.end()) return false;
+  TReadAhead& rows = it->second;
+  if (rows.Next >= rows.RecordIDs.size() || mode != rows.Mode || cursor.IndexID != rows.IndexID ||
+      !(cursor.CurrentRecordID == rows.AtRecordID) || cursor.FirstPosition != rows.AtFirst ||
+      cursor.LastPosition != rows.AtLast || cursor.IsViewRestricted() ||
+      cursor.CurrentRecordBuffer == nullptr || SessionIDOf(&cursor) != rows.SessionID)
+    return false;
+  // The rows hold while nothing here changed (the loaded state is still that
+  // of their bracket) and no commit reached the file since.
+  TVEZFileChangeMark mark;
+  if (!FLoadedStateValid || FLoadedStateSession != rows.SessionID ||
+      !(FLoadedStateMark == rows.Mark) || !DiskPageManager().ReadChangeMark(mark) ||
+      !(mark == rows.Mark))
+    return false;
+  const TVEZPageItemID id = rows.RecordIDs[rows.Next];
+  const auto size = static_cast<std::size_t>(rows.RecordSize);
+  std::memcpy(cursor.CurrentRecordBuffer, rows.Records.data() + rows.Next * size, size);
+  ++rows.Next;
+  cursor.DistinctRecordBuffer = nullptr;
+  cursor.CurrentRecordID = id;
+  cursor.FirstPosition = false;
+  cursor.LastPosition = false;
+  rows.AtRecordID = id;
+  rows.AtFirst = false;
+  rows.AtLast = false;
+  return true;
 }
 
 bool TVEZDiskTableData::Locate(TVEZCursor& cursor, TVEZBaseExpression* search_expression) {
@@ -843,11 +1000,29 @@ bool TVEZDiskTableData::CanChangeRecord(TVEZCursor& cursor, TVEZRecordChange cha
 }
 
 bool TVEZDiskTableData::LockForChange(TVEZCursor& cursor) {
-  const TVEZLockType lock_type = InTransaction(&cursor) ? ltXIRW : ltRW;
-  return LockTable(SessionIDOf(&cursor), lock_type, kWriteLockTryCount, kWriteLockDelayMS, true);
+  const bool in_transaction = InTransaction(&cursor);
+  const std::int32_t session_id = SessionIDOf(&cursor);
+  if (!LockTable(session_id, in_transaction ? ltXIRW : ltRW, kWriteLockTryCount, kWriteLockDelayMS,
+                 true))
+    return false;
+  // Under ltRW, once the state is loaded, the pages the change checks may
+  // be trusted by their stamps, and so may those of its commit afterwards.
+  if (MultiUser() && !in_transaction && !FChangeWork) {
+    PagesCache().BeginWorkWithTable(session_id, FTableID);
+    FChangeWork = true;
+    FChangeWorkSession = session_id;
+  }
+  return true;
 }
 
 void TVEZDiskTableData::UnlockAfterChange(TVEZCursor& cursor) noexcept {
+  if (FChangeWork && FChangeWorkSession == SessionIDOf(&cursor)) {
+    FChangeWork = false;
+    try {
+      PagesCache().EndWorkWithTable(FChangeWorkSession, FTableID);
+    } catch (...) {
+    }
+  }
   // An ltXIRW stays with the transaction until it ends.
   if (InTransaction(&cursor)) return;
   try {
@@ -910,6 +1085,7 @@ void TVEZDiskTableData::Rollback(std::int32_t session_id) {
   TVEZLockGuard guard(*this);
   // A table data whose last cursor has gone has no state to bring back.
   if (!IsOpen()) return;
+  ForgetLoadedState();
   LoadMostUpdated(session_id);
   FTemporaryPageManager->CancelChanges(session_id);
   TVEZTableData::Rollback(session_id);

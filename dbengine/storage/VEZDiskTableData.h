@@ -27,6 +27,16 @@
 // session's temporary indexes in step before it begins. Single-user they
 // touch no lock byte and never reload.
 //
+// Two shortcuts rest on the file's change mark (VEZDiskPageManager.h): a
+// reload (a read bracket's, or a post's under ltRW) whose mark equals the one
+// of the last load by the same session, with the counters as then loaded,
+// keeps them instead of reading the block again (a session's own commit
+// counts as such a load, since it holds ltRW until after it); and a move that
+// goes on in the direction of the last one is answered, with no lock, from
+// rows read ahead in that move's bracket while the mark is still the one of
+// that bracket. Any change here (a post, a commit, a rollback, another
+// session's reload) drops both.
+//
 // Failure: an insert, update or delete that fails (raises, or the record
 // manager refuses) leaves nothing of itself, in a transaction as well as
 // outside one: its record, BLOB, index and most-updated pages go back to the
@@ -51,8 +61,11 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "dbengine/storage/VEZDiskBlobManager.h"
+#include "dbengine/storage/VEZDiskPageManager.h"
 #include "dbengine/storage/VEZDiskRecordManager.h"
 #include "dbengine/storage/VEZInternalDBFile.h"
 #include "dbengine/storage/VEZTableData.h"
@@ -235,6 +248,14 @@ class TVEZDiskTableData : public TVEZTableData {
   void SaveTableMetadata(std::int32_t session_id);
   void InitTableMostUpdated(std::int32_t session_id);
   void SaveTableMostUpdated(std::int32_t session_id);
+  // The most-updated block of the counters as they are; its size.
+  std::int32_t EncodeMostUpdated(std::vector<std::uint8_t>& buffer) const;
+  // Whether the counters are still the state loaded (or committed) by
+  // session_id at the file's current change mark; reads the mark (marked:
+  // whether there is one).
+  bool LoadedStateHolds(std::int32_t session_id, TVEZFileChangeMark& mark, bool& marked);
+  // The counters are the table's state as of mark, for session_id.
+  void NoteLoadedState(std::int32_t session_id, const TVEZFileChangeMark& mark);
   void RepairRecordPageIndex(std::int32_t session_id);
   void LoadMostUpdatedOrRepair(TVEZCursor& cursor);
   // Drops the session's changes (outside a transaction) and reloads the
@@ -249,6 +270,15 @@ class TVEZDiskTableData : public TVEZTableData {
   template <typename R, typename F>
   R ReadBracket(TVEZCursor& cursor, std::int32_t lock_error, bool begin_work, bool synchronize,
                 F&& read);
+  // The counters may no longer be the state loaded at the last mark: the
+  // next bracket reloads, and every row read ahead is dropped.
+  void ForgetLoadedState();
+  // In a bracket, after the move in mode that left the cursor on a record:
+  // reads the rows the next moves in that direction would give.
+  void ReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) noexcept;
+  // Answers a move from the rows read ahead: true when it did (the cursor is
+  // then on the next row), false when the move must read the file.
+  bool MoveFromReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode);
 
   std::int32_t FTableID = 0;
   std::unique_ptr<TVEZTableLocksFile> FTableLocksFile;
@@ -259,6 +289,38 @@ class TVEZDiskTableData : public TVEZTableData {
   bool FExclusive = false;
   bool FIsChangingTableList = false;
   std::int32_t FLastUsedTableState = -1;
+  // The change mark of the file when the counters were last loaded, and for
+  // which session; valid only while nothing changed the counters since.
+  bool FLoadedStateValid = false;
+  std::int32_t FLoadedStateSession = 0;
+  TVEZFileChangeMark FLoadedStateMark;
+  // The counters' block as loaded, to tell a change made without a post.
+  std::vector<std::uint8_t> FLoadedBlock;
+  // Set from LockForChange to UnlockAfterChange outside a transaction: the
+  // change works with this table (its pages' stamps count), and its commit
+  // keeps them (TVEZDiskPageManager::KeepStampsAfterOwnCommit).
+  bool FChangeWork = false;
+  std::int32_t FChangeWorkSession = 0;
+  // Rows read ahead for one cursor (see the head).
+  struct TReadAhead {
+    std::int32_t SessionID = 0;
+    TVEZFileChangeMark Mark;
+    TVEZGetRecordMode Mode = grmNext;
+    std::int32_t IndexID = -1;
+    // Where the cursor stands when the next row follows.
+    TVEZPageItemID AtRecordID;
+    bool AtFirst = false;
+    bool AtLast = false;
+    std::int32_t RecordSize = 0;
+    std::vector<TVEZPageItemID> RecordIDs;
+    std::vector<std::uint8_t> Records;
+    std::size_t Next = 0;
+    // How many rows the next bracket reads ahead.
+    std::size_t Depth = 0;
+  };
+  std::unordered_map<const TVEZCursor*, TReadAhead> FReadAhead;
+  // The most-updated block as it is written, kept between posts.
+  std::vector<std::uint8_t> FMostUpdatedScratch;
 };
 
 // Whether a failure to load a table's stored state says the stored bytes are

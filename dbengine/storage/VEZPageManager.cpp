@@ -241,6 +241,15 @@ void TVEZSortedPageList::UpdateLRU(TVEZPage* page) {
   by_lru_.insert(std::move(node));
 }
 
+void TVEZSortedPageList::TouchLRU(TVEZPage* page) {
+  bool found;
+  const std::int32_t pos = IndexOf(page->PageNo(), found);
+  if (!found || value_items_[static_cast<std::size_t>(pos)].Page != page)
+    throw EVEZException(20167, "Page not found");
+  if (lru_count_ - value_items_[static_cast<std::size_t>(pos)].LRUCount < Count() / 4) return;
+  UpdateLRU(page);
+}
+
 TVEZPage* TVEZSortedPageList::FirstByLRU() {
   if (by_lru_.empty()) return nullptr;
   lru_last_found_ = by_lru_.begin()->first;
@@ -481,7 +490,7 @@ void TVEZPageManager::PutPage(TVEZPage* page) {
         FreePage(page);
         return;
       } else {
-        shared_pages_.UpdateLRU(page);
+        shared_pages_.TouchLRU(page);
       }
     }
   }

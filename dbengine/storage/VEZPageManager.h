@@ -233,6 +233,10 @@ class TVEZSortedPageList {
   void Clear();
   // Raises 20167 when the page is not in the list.
   void UpdateLRU(TVEZPage* page);
+  // UpdateLRU, except for a page stamped among the newest quarter of the
+  // list's stamps, which keeps its stamp: the order stays close to least
+  // recently used, and a page used over and over costs no reordering.
+  void TouchLRU(TVEZPage* page);
   // The least recently used page (nullptr when empty), then each next one.
   TVEZPage* FirstByLRU();
   TVEZPage* NextByLRU();
@@ -338,6 +342,13 @@ class TVEZPageManager {
   // engine last set). Raises nothing in the base; an engine may raise its
   // file error.
   virtual std::int32_t GetPageCount() { return page_count_; }
+  // Whether page_no (0 or more) lies below the page count: the damage checks
+  // of page references ask this for every page they follow. An engine may
+  // answer from a count it keeps, asking the storage only for a number at or
+  // past it. Raises what GetPageCount raises.
+  virtual bool IsPageNoInStorage(std::int32_t page_no) {
+    return page_no >= 0 && page_no < GetPageCount();
+  }
   // Returns whether the session has seen the stored version of page that the
   // cached copy holds, so GetPage need not synchronise it (the base: never).
   // page is owned by the manager. Must not raise.

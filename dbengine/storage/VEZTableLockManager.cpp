@@ -250,9 +250,21 @@ bool TVEZDatabaseTableLockManager::DoUnlockTable(std::int32_t session_id, TVEZLo
   // file holds.
   bool result = false;
   try {
+    const bool weaker_pending = HasWeakerNonPhysicalLocks(list, table, lock_type);
     if (MakeWeakerLocksPhysical(session_id, lock_type, file, lock)) {
       if (lock_type == ltX) {
         result = file.UnlockFile();
+      } else if (!weaker_pending) {
+        // A byte can be let go without the guard: the guard makes a check and
+        // the lock that follows it one step, and a byte released meanwhile
+        // can only turn a check's refusal into a grant one try later, never
+        // the reverse. While another session holds ltX no other session has
+        // a byte to release (ltX conflicts with every kind). Weaker locks
+        // that must get their bytes first are the one case that keeps the
+        // guard (above), so no other session can slip in between.
+        if (!file.UnlockTable(session_id, lock_type))
+          throw EVEZException(20204, "Cannot unlock table");
+        result = true;
       } else {
         bool taken = false;
         if (AcquireGuard(session_id, file, table, lock, taken)) {
@@ -271,6 +283,15 @@ bool TVEZDatabaseTableLockManager::DoUnlockTable(std::int32_t session_id, TVEZLo
   return result;
 }
 
+bool TVEZDatabaseTableLockManager::HasWeakerNonPhysicalLocks(const TVEZTableLockList& list,
+                                                             std::int32_t table,
+                                                             TVEZLockType lock_type) {
+  for (std::size_t i = 0; i < list.Count(); ++i)
+    if (list.Item(i).LocksFilePageNo == table && list.IsWeakerNonPhysicalLock(i, lock_type))
+      return true;
+  return false;
+}
+
 bool TVEZDatabaseTableLockManager::MakeWeakerLocksPhysical(std::int32_t session_id,
                                                            TVEZLockType lock_type,
                                                            TVEZTableLocksFile& file, Guard& lock) {
@@ -278,10 +299,7 @@ bool TVEZDatabaseTableLockManager::MakeWeakerLocksPhysical(std::int32_t session_
   const std::int32_t table = file.StartPageNo();
   // Usually nothing is waiting to become physical: then the guard is not
   // taken at all, which saves two lock calls on every read.
-  bool pending = false;
-  for (std::size_t i = 0; i < list.Count() && !pending; ++i)
-    pending = list.Item(i).LocksFilePageNo == table && list.IsWeakerNonPhysicalLock(i, lock_type);
-  if (!pending) return true;
+  if (!HasWeakerNonPhysicalLocks(list, table, lock_type)) return true;
   bool taken = false;
   // Released ltX still holds the guard until the caller lets it go.
   if (lock_type != ltX && !AcquireGuard(session_id, file, table, lock, taken)) return false;

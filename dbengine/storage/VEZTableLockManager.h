@@ -160,6 +160,9 @@ class TVEZDatabaseTableLockManager {
   bool DoUnlockTable(std::int32_t session_id, TVEZLockType lock_type, TVEZTableLocksFile& file,
                      bool ignore_if_no_lock, bool ignore_count, Guard& lock);
   bool DoUnlockRecord(std::int32_t session_id, TVEZTableLocksFile& file, Guard& lock);
+  // Whether a logical entry of the table waits for a byte once lock_type goes.
+  static bool HasWeakerNonPhysicalLocks(const TVEZTableLockList& list, std::int32_t table,
+                                        TVEZLockType lock_type);
   bool MakeWeakerLocksPhysical(std::int32_t session_id, TVEZLockType lock_type,
                                TVEZTableLocksFile& file, Guard& lock);
   bool AddSIRWLocksForRecordLocks(std::int32_t session_id, Guard& lock);

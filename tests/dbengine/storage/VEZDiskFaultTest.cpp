@@ -74,7 +74,9 @@ TEST(VEZDiskFaultTest, FailedHeaderReadNeverWritesABlankHeader) {
   platform::ScopedFileSystem scope(fs);
   {
     TVEZDiskPageManager pm;
-    Open(pm, name);
+    // Single-user the header is read from the file; multi-user it is read
+    // through the mapped header under its lock, which no read fault reaches.
+    Open(pm, name, /*exclusive=*/false, /*multi_user=*/false);
     fs.fault = {true, 0, TVEZDBHeader::kSize};
     // Handing out a page and giving one back both start by reading the header.
     EXPECT_EQ(NativeErrorOf([&] { pm.AddPage(kSession, kPageTypeTableRecord); }), 10464);

@@ -4,6 +4,9 @@
 // database open through their own disk database data.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -147,6 +150,112 @@ TEST_F(DiskTableProcessTest, AReaderSeesOnlyCommittedRows) {
     EXPECT_EQ(r.indexed, 75u);
     EXPECT_TRUE(r.sorted);
   }
+}
+
+// A reader in this process watches a writer in another: each commit is seen
+// by the reader's next move after the commit returned, and no move sees it
+// before. The reader's moves go on in one direction, so most are answered
+// from rows read ahead; its counts take the read bracket that keeps the
+// loaded state while the file's change mark stands still.
+TEST_F(DiskTableProcessTest, AReaderSeesEachCommitOfAnotherProcessAtItsNextMove) {
+  constexpr int kRows = 24;
+  TableWorker writer(path);
+  // Measurements 2, 4, .., 2 kRows; the writer later puts each odd one in
+  // right after the row the reader stands on.
+  for (int j = 1; j <= kRows; ++j)
+    writer.Process().Ok("insert 1 " + std::to_string(2 * j));
+  TDiskTableEnv env(path, false, true);
+  ASSERT_TRUE(env.Db().MultiUser());
+  TTestLocalCursor& c = env.Open();
+  c.IndexID = TDiskTableEnv::IndexID(c, test::kDataIndexName);
+  c.FirstPosition = true;
+  c.LastPosition = false;
+  const auto move = [&](TVEZGetRecordMode mode) {
+    return c.GetRecordBuffer(mode) == grrOK ? test::ReadDataRecord(c).measurement : -1.0;
+  };
+  ASSERT_EQ(move(grmNext), 2.0);
+  std::int64_t count = kRows;
+  for (int j = 1; j < kRows; ++j) {
+    SCOPED_TRACE(j);
+    // Before the commit: the rows next to the reader are the old ones, both
+    // ways, and the count is unchanged. The last move forward leaves rows
+    // read ahead behind it, which the commit must make stale.
+    EXPECT_EQ(move(grmNext), 2.0 * j + 2);
+    EXPECT_EQ(move(grmPrior), 2.0 * j);
+    EXPECT_EQ(move(grmPrior), j == 1 ? -1.0 : 2.0 * j - 1);
+    EXPECT_EQ(move(grmNext), 2.0 * j);
+    EXPECT_EQ(c.GetRecordCount(), count);
+    writer.Process().Ok("insert 1 " + std::to_string(2 * j + 1));
+    ++count;
+    // The commit has returned: the next move sees its row, the count too.
+    EXPECT_EQ(move(grmNext), 2.0 * j + 1);
+    EXPECT_EQ(c.GetRecordCount(), count);
+    EXPECT_EQ(move(grmNext), 2.0 * j + 2);
+  }
+  EXPECT_EQ(move(grmNext), -1.0);
+  // And backwards through everything, with nothing changing meanwhile.
+  for (int m = 2 * kRows; m >= 2; --m)
+    ASSERT_EQ(move(grmPrior), static_cast<double>(m));
+  EXPECT_EQ(move(grmPrior), -1.0);
+}
+
+// A writer here keeps trusting the pages of its own commits only until
+// another process commits: posts taking turns with another process's lose
+// nothing, on the same record and index pages.
+TEST_F(DiskTableProcessTest, PostsTakingTurnsWithAnotherProcessLoseNothing) {
+  constexpr int kTurns = 40;
+  TableWorker other(path);
+  TDiskTableEnv env(path, false, true);
+  TTestLocalCursor& c = env.Open();
+  for (int i = 0; i < kTurns; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_GT(TDiskTableEnv::Append(c, test::MakeDataRow(1, i)), 0);
+    // Two posts in a row here, sometimes: a run of own commits.
+    if (i % 3 == 0) {
+      ASSERT_GT(TDiskTableEnv::Append(c, test::MakeDataRow(3, i)), 0);
+    }
+    other.Process().Ok("insert 1 2 " + std::to_string(i));
+  }
+  const std::vector<TDataRow> stored = TDiskTableEnv::ReadAll(c);
+  const std::vector<TDataRow> by_index =
+      TDiskTableEnv::ReadAll(c, TDiskTableEnv::IndexID(c, test::kDataIndexName));
+  ASSERT_EQ(stored.size(), static_cast<std::size_t>(2 * kTurns + (kTurns + 2) / 3));
+  ASSERT_EQ(by_index.size(), stored.size());
+  std::vector<std::int64_t> ids;
+  for (const TDataRow& row : stored)
+    ids.push_back(row.id);
+  std::sort(ids.begin(), ids.end());
+  for (std::size_t i = 0; i < ids.size(); ++i)
+    ASSERT_EQ(ids[i], static_cast<std::int64_t>(i + 1));
+  ExpectAll(other.Scan(), stored.size());
+}
+
+// A writer killed in the middle of its commit leaves the reader's next moves
+// the rows committed before it or, when the commit had finished its writes,
+// with its row; never a mixture, and later commits show at once as before.
+TEST_F(DiskTableProcessTest, AReaderWatchingAWriterKilledMidCommitSeesWholeCommits) {
+  TableWorker first(path);
+  first.Process().Ok("insert 20 1");
+  TDiskTableEnv env(path, false, true);
+  TTestLocalCursor& c = env.Open();
+  const std::int32_t index = TDiskTableEnv::IndexID(c, test::kDataIndexName);
+  ASSERT_EQ(TDiskTableEnv::ReadAll(c, index).size(), 20u);
+  {
+    WorkerProcess killed(VEZ_TEST_WORKER, {"--clock-scale", "40"}, 600000);
+    killed.Ok("slowwrites 20000");
+    killed.Ok("dbopen " + path + " 1 normal");
+    killed.Send("insert 1 2");
+    // Inside the commit's writes (each takes 20 ms) at the latest.
+    usleep(120 * 1000);
+    killed.Kill();
+  }
+  const std::size_t seen = TDiskTableEnv::ReadAll(c, index).size();
+  EXPECT_TRUE(seen == 20u || seen == 21u) << seen;
+  EXPECT_EQ(TDiskTableEnv::ReadAll(c).size(), seen);
+  EXPECT_EQ(c.GetRecordCount(), static_cast<std::int64_t>(seen));
+  first.Process().Ok("insert 1 3");
+  EXPECT_EQ(TDiskTableEnv::ReadAll(c, index).size(), seen + 1);
+  EXPECT_EQ(TDiskTableEnv::ReadAll(c).size(), seen + 1);
 }
 
 // Two processes appending, updating and deleting rows at once, each post its

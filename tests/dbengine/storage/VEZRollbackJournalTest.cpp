@@ -1053,6 +1053,41 @@ TEST(VEZRollbackJournalTest, FailedCommitIsUndoneAndItsRetryMovesThePageStateOn)
   EXPECT_EQ(PageFill(again, 2), std::make_pair(std::uint8_t{0x77}, true));
 }
 
+// A commit takes the old images of the pages the last commit through its
+// manager wrote from memory, but only while no other commit came between:
+// the undo of a failed commit then puts back what another handle wrote.
+TEST(VEZRollbackJournalTest, OldImagesFromMemoryOnlyWhileNoOtherCommitCameBetween) {
+  ScratchDir dir;
+  const std::string name = dir.Path("recent.vez");
+  MakeDatabase(name, 3, 1, 512, 2);
+  FaultFileSystem fs;
+  platform::ScopedFileSystem scope(fs);
+  TVEZDiskPageManager a;
+  TVEZDiskPageManager b;
+  Open(a, name);
+  Open(b, name);
+  for (const bool other_between : {false, true}) {
+    SCOPED_TRACE(other_between ? "another commit between" : "no other commit");
+    ChangePage(a, 2, 0x11);
+    a.ApplyChanges(kSession);
+    if (other_between) {
+      ChangePage(b, 2, 0x22);
+      b.ApplyChanges(kSession);
+    }
+    ChangePage(a, 2, 0x33);
+    fs.plan = {};
+    fs.plan.only_kind = true;
+    fs.plan.kind = test::FaultPlan::Op::kWrite;
+    fs.plan.fail_at = 3;  // journal, header, page, then the final header fails
+    EXPECT_THROW(a.ApplyChanges(kSession), EVEZException);
+    fs.plan = {};
+    a.CancelChanges(kSession);
+    const std::uint8_t before = other_between ? 0x22 : 0x11;
+    EXPECT_EQ(PageFill(b, 2), std::make_pair(before, true));
+    EXPECT_EQ(PageFill(a, 2), std::make_pair(before, true));
+  }
+}
+
 // Bytes written straight to a page after a commit (lock bytes) must not make
 // a journal whose invalidation a power cut lost look torn: the invalidation is
 // synced first, but only when that journal named the page.
