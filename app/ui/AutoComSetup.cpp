@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/acquisition/AutoCommunication.h"
+#include "app/ui/SetupDialogButtons.h"
 
 namespace rvx {
 
@@ -26,13 +27,7 @@ TFrm_AutoComSetup::TFrm_AutoComSetup(QWidget* AOwner) : TFormAC(AOwner) {
   CB_Baud = new QComboBox(this);
   CB_Baud->setEditable(false);
   CB_Baud->addItems({QStringLiteral("4800"), QStringLiteral("9600")});
-  Btn_OK = new QPushButton(QStringLiteral("OK"), this);
-  Btn_OK->setToolTip(QStringLiteral("Start program"));
-  Btn_OK->setDefault(true);
-  Btn_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  Btn_Cancel->setToolTip(QStringLiteral("Close program"));
-  connect(Btn_OK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(Btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+  CreateSetupDialogButtons(this, Btn_OK, Btn_Cancel);
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(Lbl_Port, 0, 0);

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/ui/SetupDialogButtons.h"
 #include "app/util/QtText.h"
 #include "app/util/Utils.h"
 #include "platform/core/TextConvert.h"
@@ -26,13 +27,7 @@ TFrm_DemoComSetup::TFrm_DemoComSetup(QWidget* AOwner) : TFormAC(AOwner) {
   Lbl_PowerUnit = new QLabel(QStringLiteral("kW"), this);
   Lbl_SpeedUnit = new QLabel(QStringLiteral("rpm"), this);
   Lbl_SpikeChanceUnit = new QLabel(QStringLiteral("%"), this);
-  Btn_OK = new QPushButton(QStringLiteral("OK"), this);
-  Btn_OK->setToolTip(QStringLiteral("Start program"));
-  Btn_OK->setDefault(true);
-  Btn_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  Btn_Cancel->setToolTip(QStringLiteral("Close program"));
-  connect(Btn_OK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(Btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+  CreateSetupDialogButtons(this, Btn_OK, Btn_Cancel);
 
   auto* grid = new QGridLayout(this);
   QLabel* const names[] = {Lbl_Interval, Lbl_Power, Lbl_Speed, Lbl_SpikeChance};
