@@ -273,6 +273,15 @@ TEST(ScalarFunctionTest, DateFunctions) {
       {"EXTRACT(YEAR FROM NULL)", "NULL"},
       {"TODATE(NULL, 'YYYY')", "NULL"},
       {"TODATE('10:30 XM', 'HH:NN AMPM')", "error 30129"},
+      // A time of day has no date: it is read on day 0, not refused.
+      {"TOSTRING(TIME '06:30:15', 'HH24:NN:SS')", "'06:30:15'"},
+      {"TOSTRING(TODATE('10:30 PM', 'HH:NN AMPM'), 'HH24:NN')", "'22:30'"},
+      {"EXTRACT(HOUR FROM TIME '06:30:15')", "6"},
+      {"EXTRACT(SECOND FROM TIME '06:30:15')", "15"},
+      {"EXTRACT(YEAR FROM TIME '06:30:15')", "1899"},
+      {"EXTRACT(MINUTE FROM (TIMESTAMP '2024-01-15 06:00:00' - 0.25))", "0"},
+      {"EXTRACT(HOUR FROM (TIMESTAMP '2024-01-15 06:00:00' - 0.5))", "18"},
+      {"EXTRACT(DAY FROM (TIMESTAMP '2024-01-15 06:00:00' - 0.5))", "14"},
   });
   EXPECT_EQ(Eval("TODATE('2024-01-15', 'YYYY-MM-DD')"), "D:" + std::to_string(jan15));
   EXPECT_EQ(Eval("TODATE('09:30', 'HH24:NN')"), "D:" + std::to_string(t0930));
