@@ -284,12 +284,25 @@ TEST(ScalarDifferentialTest, KnownDifferences) {
       {"numeric functions of NULL raise", "SQRT(NULL)", "error 30016", "abs(NULL)", "NULL"},
       {"searched CASE skips an unknown condition", "CASE WHEN NULL THEN 1 ELSE 2 END", "2",
        "CASE WHEN NULL THEN 1 ELSE 2 END", "2"},
+      {"LOG is the natural logarithm", "LOG(10)", "2.302585092994046", "ln(10)",
+       "2.302585092994046"},
+      {"TRIM strips tabs too", "TRIM('\ta\t')", "'a'", "trim('\ta\t')", "'\ta\t'"},
+      {"float to text in the platform's general format", "CAST(1e20 AS VARCHAR)", "'1E20'",
+       "CAST(1e20 AS TEXT)", "'1.0e+20'"},
+      {"", "CAST(-0.000012 AS VARCHAR)", "'-1.2E-5'", "CAST(-0.000012 AS TEXT)", "'-1.2e-05'"},
+      {"CAST to VARCHAR(n) cuts", "CAST('abcdef' AS VARCHAR(2))", "'ab'",
+       "CAST('abcdef' AS VARCHAR(2))", "'abcdef'"},
+      {"FLOOR gives Int32", "FLOOR(-1.5)", "-2", "CAST(floor(-1.5) AS INTEGER)", "-2"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.name + std::string(" ") + row.engine_text);
     EXPECT_EQ(EngineValue(row.engine_text), row.engine);
     EXPECT_EQ(sqlite.Value(std::string("SELECT ") + row.sqlite_text).ToString(), row.sqlite);
   }
+  // CAST to VARCHAR without a size keeps 4096 characters.
+  const std::string long_text = "'" + std::string(5000, 'x') + "'";
+  EXPECT_EQ(EngineValue("LENGTH(CAST(" + long_text + " AS VARCHAR))"), "4096");
+  EXPECT_EQ(sqlite.Value("SELECT length(CAST(" + long_text + " AS TEXT))").ToString(), "5000");
 }
 
 // ---------------------------------------------------------------------------
