@@ -175,6 +175,18 @@ TEST(ScalarFunctionTest, StringFunctions) {
       {"'ab' + 'cd' + 'ef'", "'abcdef'"},
       {"1 + '2'", "'12'"},
       {"'abc' || NULL", "'abc'"},
+      // NULL is an operand of concatenation and of arithmetic: nothing after
+      // it is left unread.
+      {"'a' || 1 || NULL || 'b'", "'a1b'"},
+      {"'a' + NULL + 'b'", "'ab'"},
+      {"NULL || 'a'", "'a'"},
+      {"1 + NULL", "NULL"},
+      {"2 * NULL + 1", "NULL"},
+      // Start and length beyond 32 bits are not cut to small numbers.
+      {"SUBSTRING('abcdef', 1e12, 2)", "NULL"},
+      {"SUBSTRING('abcdef', 4294967297, 2)", "NULL"},
+      {"SUBSTRING('abcdef', 2, 4294967297)", "'bcdef'"},
+      {"SUBSTRING('abcdef', -4294967295, 2)", "'ab'"},
       {"UPPER('a' || 'b')", "'AB'"},
   });
 }
