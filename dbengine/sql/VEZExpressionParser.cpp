@@ -447,6 +447,26 @@ class TParser {
       return d;
     }
     GoBack(start);
+    // number + date is the date moved by the number, as date + number is, not
+    // the number's text followed by the date's text.
+    if (TNode n = NumericTerm(); n && IsSymbol("+")) {
+      Advance();
+      if (TNode d = DatetimePrimary(); d && !IsSymbol("||")) {
+        auto sum = std::make_unique<TVEZExprNodeArithmetic>(doADD, std::move(d), true, false);
+        sum->AddChild(std::make_unique<TVEZExprNodeArithmetic>(doADD, std::move(n), true, false));
+        if (IsSign()) {
+          const std::int32_t after = Mark();
+          const TVEZDataOperator op = IsSymbol("+") ? doADD : doSUB;
+          Advance();
+          if (TNode v = ValueExpression())
+            sum->AddChild(std::make_unique<TVEZExprNodeArithmetic>(op, std::move(v), true, false));
+          else
+            GoBack(after);
+        }
+        return sum;
+      }
+    }
+    GoBack(start);
     if (TNode s = StringValueExpression()) {
       // string - date is ADD(string, SUB(date)).
       if (IsSymbol("-")) {

@@ -310,6 +310,11 @@ TEST(ScalarFunctionTest, DateFunctions) {
       {"EXTRACT(YEAR FROM NULL)", "NULL"},
       {"TODATE(NULL, 'YYYY')", "NULL"},
       {"TODATE('10:30 XM', 'HH:NN AMPM')", "error 30129"},
+      // A number plus a date moves the date, as the date plus the number does.
+      {"TOSTRING(1 + DATE '2024-01-15', 'YYYY-MM-DD')", "'2024-01-16'"},
+      {"TOSTRING(2 * 3 + DATE '2024-01-15' - 1, 'YYYY-MM-DD')", "'2024-01-20'"},
+      {"TOSTRING(0.5 + TIMESTAMP '2024-01-15 06:00:00', 'YYYY-MM-DD HH24:NN')",
+       "'2024-01-15 18:00'"},
       // A time of day has no date: it is read on day 0, not refused.
       {"TOSTRING(TIME '06:30:15', 'HH24:NN:SS')", "'06:30:15'"},
       {"TOSTRING(TODATE('10:30 PM', 'HH:NN AMPM'), 'HH24:NN')", "'22:30'"},
