@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ExprTestSupport.h"
+#include "FilterTableTestSupport.h"
 #include "SQLiteOracle.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZSQLEngine.h"
@@ -38,26 +39,6 @@ class TNoConditionExpression : public TVEZExpression {
  public:
   void CreateIndexScanConditions(const TVEZIndexDefs&, TVEZScanSearchConditionArray&,
                                  std::int32_t) override {}
-};
-
-// Counts the records a scan tests; raises on the record after `fail_after`.
-class TCountingNode : public TVEZExprNode {
- public:
-  explicit TCountingNode(int* count, int fail_after = -1)
-      : TVEZExprNode(false, false), count_(count), fail_after_(fail_after) {
-    FKind = TVEZExprNodeKind::Boolean;
-    Operator = doISNOTNULL;  // a Boolean kind the protocol never offers without a field
-  }
-  TVEZVariant* GetDataValue() override {
-    ++*count_;
-    if (fail_after_ >= 0 && *count_ > fail_after_) throw EVEZException(30999, "Record test failed");
-    SetBooleanValue(Value, true);
-    return &Value;
-  }
-
- private:
-  int* count_;
-  int fail_after_;
 };
 
 // UPPER / LOWER over a field, until the function nodes come with the parser.
@@ -90,13 +71,9 @@ struct TRow {
 
 constexpr std::int32_t kNameSize = 8;
 
-class IndexScanTest : public ::testing::Test {
+class IndexScanTest : public test::FilterTableTest {
  protected:
   void SetUp() override {
-    db_.ConnectSession(session_);
-    cursor_.Session = &session_;
-    cursor_.TableName = "Data";
-    table_ = static_cast<TVEZMemoryTableData*>(db_.FindOrCreateTableData(cursor_));
     TVEZFieldDefs fields;
     test::AddField(fields, "RowNo", aftInteger);
     test::AddField(fields, "ID", aftInteger);
@@ -113,9 +90,7 @@ class IndexScanTest : public ::testing::Test {
     indexes.GetIndexDefByName("IX_BDESC")->AssignByNames({"B"}, {"DESC"}, {""});
     indexes.AddCreated()->Name = "IX_NAME";
     indexes.GetIndexDefByName("IX_NAME")->AssignByNames({"Name"}, {""}, {"NO_CASE"});
-    TVEZConstraintDefs constraints;
-    table_->CreateTable(&cursor_, fields, indexes, constraints);
-    cursor_.Open(*table_);
+    CreateTable("Data", fields, indexes);
     std::mt19937 rng(4113);
     auto maybe = [&](std::int32_t low, std::int32_t high) -> std::optional<std::int32_t> {
       if (rng() % 7 == 0) return std::nullopt;
@@ -135,37 +110,17 @@ class IndexScanTest : public ::testing::Test {
       rows_.push_back(r);
     }
   }
-  void TearDown() override {
-    cursor_.FilterExpression = nullptr;
-    cursor_.Close();
-    db_.DisconnectSession(session_);
-  }
 
   void Insert(const TRow& r) {
-    cursor_.NewRecord();
-    auto set_int = [&](std::int32_t no, std::optional<std::int32_t> v) {
-      if (!v) return;
-      TVEZVariant x;
-      x.SetAsInteger(*v);
-      cursor_.SetFieldValue(x, no, true);
-    };
-    set_int(0, r.row_no);
-    set_int(1, r.id);
-    set_int(2, r.a);
-    set_int(3, r.b);
-    set_int(4, r.val);
-    if (r.measurement) {
-      TVEZVariant x;
-      x.SetAsDouble(*r.measurement);
-      cursor_.SetFieldValue(x, 5, true);
-    }
-    if (r.name) {
-      TVEZVariant x;
-      x.SetAsAnsiString(*r.name);
-      cursor_.SetFieldValue(x, 6, true);
-    }
-    cursor_.InternalPost(true);
-    ASSERT_EQ(cursor_.ErrorCode, cecOK);
+    NewRow();
+    Set(0, std::optional<std::int32_t>(r.row_no));
+    Set(1, r.id);
+    Set(2, r.a);
+    Set(3, r.b);
+    Set(4, r.val);
+    Set(5, r.measurement);
+    Set(6, r.name);
+    PostRow();
   }
 
   TVEZIndexDefs& IndexDefs() { return table_->IndexManager()->IndexDefs(); }
@@ -216,32 +171,14 @@ class IndexScanTest : public ::testing::Test {
   std::vector<std::int32_t> Shown(TVEZExpression& e, int* tested = nullptr) {
     // The node outlives this call (it stays in e): it counts into the fixture.
     shown_count_ = 0;
-    // First in the AND, so that it sees every record the scan tests.
-    auto top = std::make_unique<TVEZExprNodeBoolean>(
-        doAND, std::make_unique<TCountingNode>(&shown_count_), e.ReleaseRoot(), false, false);
-    e.SetRoot(std::move(top));
-    e.MoveAndNodesToRoot();
+    test::CountRecordsTested(e, &shown_count_);
     std::vector<std::int32_t> ids = Run(e);
     if (tested != nullptr) *tested = shown_count_;
     return ids;
   }
-  // The rows through the cursor with e as its filter.
+  // The rows through the cursor with e as its filter, sorted.
   std::vector<std::int32_t> Run(TVEZExpression& e) {
-    cursor_.FilterExpression = &e;
-    cursor_.DisableRecordBitmap();
-    cursor_.InternalFirst();
-    std::vector<std::int32_t> ids;
-    try {
-      while (cursor_.GetRecordBuffer(grmNext) == grrOK) {
-        TVEZVariant id;
-        cursor_.GetFieldValue(id, 0, true);
-        ids.push_back(id.GetAsInteger());
-      }
-    } catch (...) {
-      cursor_.FilterExpression = nullptr;
-      throw;
-    }
-    cursor_.FilterExpression = nullptr;
+    std::vector<std::int32_t> ids = test::WalkFiltered(cursor_, e);
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -256,11 +193,6 @@ class IndexScanTest : public ::testing::Test {
     return ids;
   }
 
-  test::TScopedSQLEngine engine_;
-  TVEZMemoryDatabaseData db_;
-  test::TestSession session_;
-  test::TTestLocalCursor cursor_;
-  TVEZMemoryTableData* table_ = nullptr;
   std::vector<TRow> rows_;
   int shown_count_ = 0;
 };
@@ -480,7 +412,7 @@ TEST_F(IndexScanTest, TreesAreWholeAfterTheScanAlsoWhenItFails) {
 
   // A record test that raises in the middle of the scan.
   int count = 0;
-  e->AddNode(new TCountingNode(&count, 0));
+  e->AddNode(new test::TCountingNode(&count, 0));
   const std::multiset<TVEZExprNode*> with_failing = NodesOf(*e);
   EXPECT_EQ(NativeErrorOf([&] { Run(*e); }), 30999);
   EXPECT_EQ(count, 1);
