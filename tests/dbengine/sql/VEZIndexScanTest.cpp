@@ -359,6 +359,39 @@ TEST_F(IndexScanTest, StringsAndCase) {
   EXPECT_TRUE(Shown(*upper("Abc")).empty());
 }
 
+// The parser's UPPER and LOWER: a case-matching constant takes the
+// case-insensitive index, and a comparison without a constant keeps comparing
+// with case (asking whether it can use an index must not change its result).
+TEST_F(IndexScanTest, ParsedCaseFunctions) {
+  auto upper_name = [](const TRow& r) {
+    return r.name ? std::optional<std::string>(platform::AnsiUpperCase(*r.name)) : std::nullopt;
+  };
+  auto lower_name = [](const TRow& r) {
+    return r.name ? std::optional<std::string>(platform::AnsiLowerCase(*r.name)) : std::nullopt;
+  };
+  struct Case {
+    const char* text;
+    std::size_t conditions;
+    std::function<bool(const TRow&)> keep;
+  };
+  const Case cases[] = {
+      {"UPPER(Name) = 'ABC'", 1, [&](const TRow& r) { return upper_name(r) == "ABC"; }},
+      {"'abc' = LOWER(Name)", 1, [&](const TRow& r) { return lower_name(r) == "abc"; }},
+      {"UPPER(Name) = 'Abc'", 0, [](const TRow&) { return false; }},
+      {"UPPER(Name) = Name", 0, [&](const TRow& r) { return r.name && upper_name(r) == r.name; }},
+      {"Name = LOWER(Name)", 0, [&](const TRow& r) { return r.name && lower_name(r) == r.name; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto e = Parse(c.text);
+    TVEZScanSearchConditionArray array;
+    Offer(*e, array);
+    EXPECT_EQ(On(array, "IX_NAME").size(), c.conditions);
+    EXPECT_EQ(Run(*e), Model(c.keep));
+    EXPECT_EQ(Shown(c.text), Model(c.keep));
+  }
+}
+
 TEST_F(IndexScanTest, TemporaryIndexOfAnotherSession) {
   TVEZIndexDef def;
   def.AssignByNames({"ID"}, {""}, {""});
