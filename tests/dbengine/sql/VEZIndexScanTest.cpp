@@ -26,6 +26,8 @@
 #include "tests/common/NativeError.h"
 #include "tests/common/VEZTestLocalCursor.h"
 #include "tests/common/VEZTestSQLEngine.h"
+#include "tests/dbengine/storage/DiskTableTestSupport.h"
+#include "tests/dbengine/storage/DiskTestSupport.h"
 #include "tests/dbengine/storage/TableTestSupport.h"
 
 namespace vez {
@@ -631,6 +633,115 @@ TEST_F(IndexScanTest, ChosenConditionAbove255LeavesAndReturns) {
   EXPECT_EQ(e->Root()->ChildCount(), 1u);
   big.ReturnExtractedConditionsToExpressions(280, -1);
   EXPECT_EQ(e->Root()->ChildCount(), 2u);
+}
+
+// ---------------------------------------------------------------------------
+// The log's Data table in a database file: its index on (MeasurementID, Time)
+// answers the application's filter by measurement.
+
+class IndexScanDiskTest : public ::testing::Test {
+ protected:
+  static constexpr std::int32_t kRows = 28 * 40;
+
+  void SetUp() override {
+    env_ = std::make_unique<test::TDiskTableEnv>(dir_.Path("log.vez"), true, false);
+    env_->CreateDataTable();
+    cursor_ = &env_->Open();
+    for (std::int32_t n = 0; n < kRows; ++n) {
+      // Measurements interleaved, so that storage order alone never groups them.
+      test::TDataRow row = test::MakeDataRow(1 + (n * 11) % 28, n);
+      row.id = test::TDiskTableEnv::Append(*cursor_, row);
+      ASSERT_GT(row.id, 0);
+      rows_.push_back(row);
+    }
+  }
+  void TearDown() override {
+    if (cursor_ != nullptr) cursor_->FilterExpression = nullptr;
+  }
+
+  std::unique_ptr<TVEZExpression> Parse(const std::string& text) {
+    auto e = std::make_unique<TVEZExpression>();
+    e->ParseForFilter(cursor_, text, false, false);
+    return e;
+  }
+  // The IDs the filter shows; `tested` gets the records the scans tested.
+  std::vector<std::int32_t> Shown(const std::string& text, int* tested) {
+    auto e = Parse(text);
+    *tested = 0;
+    test::CountRecordsTested(*e, tested);
+    std::vector<std::int32_t> ids = test::WalkFiltered(*cursor_, *e);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+  std::vector<std::int32_t> Model(const std::function<bool(const test::TDataRow&)>& keep) const {
+    std::vector<std::int32_t> ids;
+    for (const test::TDataRow& r : rows_)
+      if (keep(r)) ids.push_back(static_cast<std::int32_t>(r.id));
+    return ids;
+  }
+
+  test::TScopedSQLEngine engine_;
+  test::ScratchDir dir_;
+  std::unique_ptr<test::TDiskTableEnv> env_;
+  test::TTestLocalCursor* cursor_ = nullptr;
+  std::vector<test::TDataRow> rows_;
+};
+
+TEST_F(IndexScanDiskTest, MeasurementFilterGivesOneEqualityOnTheDataIndex) {
+  auto e = Parse("MeasurementID=12");
+  TVEZExprNode* node = e->Root();
+  TVEZScanSearchConditionArray array;
+  array.AddExpression(e.get());
+  array.CreateIndexScanConditionsFromExpressions(cursor_->IndexDefs(),
+                                                 TVEZTableData::SessionIDOf(cursor_));
+  ASSERT_EQ(array.Count(), 2);
+  const TVEZScanSearchCondition& c = *array.Items(1);
+  EXPECT_EQ(c.IndexID, test::TDiskTableEnv::IndexID(*cursor_, test::kDataIndexName));
+  EXPECT_EQ(c.Condition, scEqual);
+  EXPECT_EQ(c.KeyFieldCount, 1);
+  double key = 0;
+  GetRecordFieldData(test::kDataMeasurement, cursor_->FieldDefs(), &key, c.KeyRecordBuffer);
+  EXPECT_EQ(key, 12.0);
+  ASSERT_EQ(c.ParentExpressionNodes, std::vector<TVEZExprNode*>{node});
+  std::int32_t no = 1, end_no = -1;
+  array.RemoveUnusedConditionsCreatedFromExpressions(no, end_no);
+  array.ExtractChosenConditionsFromExpressions(no, end_no);
+  EXPECT_TRUE(e->IsEmpty());
+  array.ReturnExtractedConditionsToExpressions(no, end_no);
+  EXPECT_EQ(e->Root(), node);
+}
+
+TEST_F(IndexScanDiskTest, FiltersReadOnlyTheRangeTheIndexGives) {
+  struct Case {
+    const char* text;
+    std::function<bool(const test::TDataRow&)> keep;
+    bool range_only;  // only the rows of the index range are read
+  };
+  const Case cases[] = {
+      {"MeasurementID=12", [](const test::TDataRow& r) { return r.measurement == 12; }, true},
+      {"12 = MeasurementID", [](const test::TDataRow& r) { return r.measurement == 12; }, true},
+      // An Int32 constant against the Float column converts exactly.
+      {"MeasurementID = 27 AND [Power] > 1500",
+       [](const test::TDataRow& r) { return r.measurement == 27 && r.power > 1500; }, false},
+      {"MeasurementID < 3", [](const test::TDataRow& r) { return r.measurement < 3; }, true},
+      {"MeasurementID = 12.5", [](const test::TDataRow&) { return false; }, true},
+      {"MeasurementID = 12 OR MeasurementID = 13",
+       [](const test::TDataRow& r) { return r.measurement == 12 || r.measurement == 13; }, false},
+      {"[Power] = 1010", [](const test::TDataRow& r) { return r.power == 1010; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int tested = 0;
+    const std::vector<std::int32_t> want = Model(c.keep);
+    EXPECT_EQ(Shown(c.text, &tested), want);
+    if (c.range_only) EXPECT_EQ(tested, static_cast<int>(want.size()));
+    EXPECT_LE(tested, kRows);
+  }
+  // The measurement with an unindexed test: only that measurement is read.
+  int tested = 0;
+  Shown("MeasurementID = 27 AND [Power] > 1500", &tested);
+  EXPECT_EQ(tested, static_cast<int>(
+                        Model([](const test::TDataRow& r) { return r.measurement == 27; }).size()));
 }
 
 // ---------------------------------------------------------------------------
