@@ -43,7 +43,8 @@ class TNoConditionExpression : public TVEZExpression {
                                  std::int32_t) override {}
 };
 
-// UPPER / LOWER over a field, until the function nodes come with the parser.
+// UPPER / LOWER over a field built by hand: the node shape the scan looks for,
+// apart from the parser (whose own UPPER and LOWER are tested as well).
 class TCaseFunctionNode : public TVEZExprNode {
  public:
   TCaseFunctionNode(TVEZDataOperator op, TNodePtr field)
