@@ -233,7 +233,7 @@ struct TPPMModel::TImpl {
 
   // --- block access (every offset checked) ---------------------------------
   std::uint8_t* At(Ref a, std::uint32_t n) const {
-    if (a > size || size - a < n) Fault();
+    if (std::uint64_t{a} + n > size) Fault();
     return m + a;
   }
   std::uint8_t Byte(Ref a) const { return *At(a, 1); }
