@@ -866,6 +866,13 @@ void TVEZDiskTableData::ReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) no
     info.FirstPosition = cursor.FirstPosition;
     info.LastPosition = cursor.LastPosition;
     const std::uint8_t* previous = cursor.CurrentRecordBuffer;
+    // The rows come from a few pages in turn (an index leaf, a record page):
+    // they stay pinned over the run instead of being looked up for each row.
+    struct TReadHold {
+      TVEZPageManager& pages;
+      ~TReadHold() { pages.EndReadHold(); }
+    } hold{*FPageManager};
+    FPageManager->BeginReadHold(session_id);
     for (std::size_t k = 0; k < rows.Depth; ++k) {
       // Each step starts from the record before it, as the cursor would.
       std::uint8_t* row = rows.Records.data() + k * size;
