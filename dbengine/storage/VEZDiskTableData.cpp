@@ -361,7 +361,9 @@ void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int64_t expected = 4 + 8 * std::int64_t{n} + 8;
   if (algorithm != acaNone || stored != size || size != expected) RaiseInvalidHeader();
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
+  // Read into the scratch block the encoder uses: no allocation per load.
+  std::vector<std::uint8_t>& buffer = FMostUpdatedScratch;
+  buffer.resize(static_cast<std::size_t>(size));
   FTableMostUpdatedFile->ReadFile(session_id, buffer.data(), size, changed);
   // A block written for another field layout would set the wrong counters.
   if (GetLE<std::int32_t>(buffer.data()) != n) RaiseInvalidHeader();
