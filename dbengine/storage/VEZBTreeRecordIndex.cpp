@@ -251,21 +251,23 @@ void TVEZBTreeRecordIndex::GetRecordBuffer(std::int32_t session_id, TVEZNavigati
                                            std::int32_t table_state) {
   if (info.GetRecordMode == grmCurrent)
     throw EVEZException(20053, "Invalid 'get record' mode for index: grmCurrent");
-  TVEZBTreePageHolder root = Root(session_id, 20123);
+  if (FIndexDef == nullptr || FIndexDef->RootPageNo == -1)
+    throw EVEZException(20123, "Invalid page number");
   TVEZKeyPath path;
   bool positioned = false;
   bool stepped = true;
   if (info.FirstPosition) {
-    positioned = root->GetFirstPosition(session_id, path);
+    positioned = Root(session_id, 20123)->GetFirstPosition(session_id, path);
   } else if (info.LastPosition) {
-    positioned = root->GetLastPosition(session_id, path);
+    positioned = Root(session_id, 20123)->GetLastPosition(session_id, path);
   } else {
+    // A position kept from the last move under the same table state needs no
+    // walk from the root: the step reads only the pages it moves onto.
     if (cache != nullptr && cache->IndexID == FIndexDef->ObjectID &&
         cache->RecordID == info.RecordID && cache->TableState == table_state) {
       path.Assign(*cache->Position);
       positioned = true;
     } else {
-      root.reset();
       positioned = GetIndexPosition(session_id, info.RecordID, info.RecordBuffer, path);
     }
     if (positioned) {
@@ -273,7 +275,6 @@ void TVEZBTreeRecordIndex::GetRecordBuffer(std::int32_t session_id, TVEZNavigati
                                               : GotoPriorPosition(session_id, path);
     }
   }
-  root.reset();
   if (!positioned) {
     info.GetRecordResult = grrError;
     return;

@@ -181,6 +181,7 @@ TVEZDiskRecordManager::TVEZDiskRecordManager(TVEZPageManager* page_manager,
                                              std::int32_t table_id)
     : record_page_index_(page_manager),
       page_manager_(page_manager),
+      disk_page_manager_(dynamic_cast<TVEZDiskPageManager*>(page_manager)),
       field_manager_(field_manager),
       table_id_(table_id) {}
 
@@ -331,7 +332,7 @@ bool TVEZDiskRecordManager::DeleteRecord(std::int32_t session_id, TVEZPageItemID
 }
 
 bool TVEZDiskRecordManager::IsRecordPageValid(TVEZPage* page) const {
-  if (auto* disk = dynamic_cast<TVEZDiskPageManager*>(page_manager_)) {
+  if (TVEZDiskPageManager* disk = disk_page_manager_) {
     if (disk->FreeSpaceManager() && disk->FreeSpaceManager()->SuppressDBHeaderErrors()) return true;
     if (disk->DBHeader().Version < kDBLowestSoundVersion) return true;
   }

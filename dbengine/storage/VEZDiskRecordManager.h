@@ -30,6 +30,8 @@
 
 namespace vez {
 
+class TVEZDiskPageManager;
+
 class TVEZBaseFieldManager;
 class TVEZPage;
 class TVEZPageManager;
@@ -158,6 +160,9 @@ class TVEZDiskRecordManager : public TVEZBaseRecordManager {
 
   TVEZBTreeRecordPageIndex record_page_index_;
   TVEZPageManager* page_manager_;
+  // The same manager when it is a database file's (null otherwise), found
+  // once: every record read asks for its header's settings.
+  TVEZDiskPageManager* disk_page_manager_;
   TVEZBaseFieldManager* field_manager_;
   std::int32_t table_id_;
   std::int32_t max_records_on_page_ = 0;

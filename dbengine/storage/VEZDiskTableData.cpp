@@ -361,7 +361,9 @@ void TVEZDiskTableData::LoadMostUpdated(std::int32_t session_id) {
   const std::int32_t n = FFieldManager->FieldCount();
   const std::int64_t expected = 4 + 8 * std::int64_t{n} + 8;
   if (algorithm != acaNone || stored != size || size != expected) RaiseInvalidHeader();
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
+  // Read into the scratch block the encoder uses: no allocation per load.
+  std::vector<std::uint8_t>& buffer = FMostUpdatedScratch;
+  buffer.resize(static_cast<std::size_t>(size));
   FTableMostUpdatedFile->ReadFile(session_id, buffer.data(), size, changed);
   // A block written for another field layout would set the wrong counters.
   if (GetLE<std::int32_t>(buffer.data()) != n) RaiseInvalidHeader();
@@ -866,6 +868,13 @@ void TVEZDiskTableData::ReadAhead(TVEZCursor& cursor, TVEZGetRecordMode mode) no
     info.FirstPosition = cursor.FirstPosition;
     info.LastPosition = cursor.LastPosition;
     const std::uint8_t* previous = cursor.CurrentRecordBuffer;
+    // The rows come from a few pages in turn (an index leaf, a record page):
+    // they stay pinned over the run instead of being looked up for each row.
+    struct TReadHold {
+      TVEZPageManager& pages;
+      ~TReadHold() { pages.EndReadHold(); }
+    } hold{*FPageManager};
+    FPageManager->BeginReadHold(session_id);
     for (std::size_t k = 0; k < rows.Depth; ++k) {
       // Each step starts from the record before it, as the cursor would.
       std::uint8_t* row = rows.Records.data() + k * size;

@@ -319,7 +319,7 @@ class TVEZDiskTableData : public TVEZTableData {
     std::size_t Depth = 0;
   };
   std::unordered_map<const TVEZCursor*, TReadAhead> FReadAhead;
-  // The most-updated block as it is written, kept between posts.
+  // The most-updated block as it is written or read, kept between posts.
   std::vector<std::uint8_t> FMostUpdatedScratch;
 };
 

@@ -135,9 +135,29 @@ void TVEZBaseFieldManager::InitLastAutoIncValues() {
 
 void TVEZBaseFieldManager::DiskRecordBufferToMemRecordBuffer(const std::uint8_t* disk_record,
                                                              std::uint8_t* mem_record) const {
+  // One pass on every row read: each field's bytes, then zeros up to its
+  // memory size. That clears the whole buffer while the fields lie end to
+  // end after the bitmap, as their offsets are laid out; otherwise the
+  // buffer is cleared first and the fields copied again.
+  const std::int32_t bitmap = FFieldDefs.NullBitmapSize();
+  std::memcpy(mem_record, disk_record, static_cast<std::size_t>(bitmap));
+  std::int64_t end = bitmap;
+  bool end_to_end = true;
+  const std::int32_t n = FieldCount();
+  for (std::int32_t i = 0; i < n; ++i) {
+    const TVEZFieldDef& def = *FFieldDefs.GetDef(i);
+    std::uint8_t* field = mem_record + def.MemoryOffset;
+    std::memcpy(field, disk_record + def.DiskOffset, static_cast<std::size_t>(def.DiskDataSize));
+    if (def.MemoryDataSize > def.DiskDataSize)
+      std::memset(field + def.DiskDataSize, 0,
+                  static_cast<std::size_t>(def.MemoryDataSize - def.DiskDataSize));
+    end_to_end = end_to_end && def.MemoryOffset == end && def.DiskDataSize <= def.MemoryDataSize;
+    end += def.MemoryDataSize;
+  }
+  if (end_to_end) return;
   std::memset(mem_record, 0, static_cast<std::size_t>(FFieldDefs.GetMemoryRecordBufferSize()));
-  std::memcpy(mem_record, disk_record, static_cast<std::size_t>(FFieldDefs.NullBitmapSize()));
-  for (std::int32_t i = 0; i < FieldCount(); ++i) {
+  std::memcpy(mem_record, disk_record, static_cast<std::size_t>(bitmap));
+  for (std::int32_t i = 0; i < n; ++i) {
     const TVEZFieldDef& def = *FFieldDefs.GetDef(i);
     std::memcpy(mem_record + def.MemoryOffset, disk_record + def.DiskOffset,
                 static_cast<std::size_t>(def.DiskDataSize));

@@ -65,9 +65,11 @@ void TVEZMetaObjectDef::SaveHead(TVEZStream& stream) const {
 // TVEZMetaObjectDefs
 
 void TVEZMetaObjectDefs::CheckIndex(std::int32_t index, std::size_t limit) const {
-  if (index < 0 || static_cast<std::size_t>(index) >= limit) {
-    throw platform::EListError(platform::Format("List index out of bounds (%d)", {index}));
-  }
+  if (index < 0 || static_cast<std::size_t>(index) >= limit) RaiseIndexOutOfBounds(index);
+}
+
+void TVEZMetaObjectDefs::RaiseIndexOutOfBounds(std::int32_t index) {
+  throw platform::EListError(platform::Format("List index out of bounds (%d)", {index}));
 }
 
 std::int32_t TVEZMetaObjectDefs::InternalAdd(std::unique_ptr<TVEZMetaObjectDef> item) {
@@ -153,11 +155,6 @@ void TVEZMetaObjectDefs::Clear() {
   // on each step.
   while (!FDefsList.empty())
     Delete(static_cast<std::int32_t>(FDefsList.size() - 1));
-}
-
-TVEZMetaObjectDef* TVEZMetaObjectDefs::GetDef(std::int32_t index) const {
-  CheckIndex(index, FDefsList.size());
-  return FDefsList[index].get();
 }
 
 void TVEZMetaObjectDefs::SetDef(std::int32_t index, std::unique_ptr<TVEZMetaObjectDef> value) {

@@ -132,7 +132,12 @@ class TVEZMetaObjectDefs {
   virtual void Move(std::int32_t cur_index, std::int32_t new_index);
   virtual void Clear();
 
-  TVEZMetaObjectDef* GetDef(std::int32_t index) const;
+  // Inline: record decoding asks for every field's def on each row read.
+  TVEZMetaObjectDef* GetDef(std::int32_t index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= FDefsList.size()) [[unlikely]]
+      RaiseIndexOutOfBounds(index);
+    return FDefsList[static_cast<std::size_t>(index)].get();
+  }
   // Frees the def at index and puts value in its place; value being the def
   // already there changes nothing.
   void SetDef(std::int32_t index, std::unique_ptr<TVEZMetaObjectDef> value);
@@ -156,6 +161,7 @@ class TVEZMetaObjectDefs {
   virtual std::int32_t CountWriteError() const { return 10158; }
 
   void CheckIndex(std::int32_t index, std::size_t limit) const;
+  [[noreturn]] static void RaiseIndexOutOfBounds(std::int32_t index);
   std::int32_t ReadCount(TVEZStream& stream);
 
   TVEZSortedStringPtrArray<TVEZMetaObjectDef> FDefsList;

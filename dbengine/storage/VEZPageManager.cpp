@@ -383,6 +383,14 @@ void TVEZPageManager::RemovePage(std::int32_t session_id, std::int32_t page_no) 
 TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no,
                                    std::uint16_t page_type, bool synchronize_allowed) {
   if (session_id == -1) throw EVEZException(20186, "Invalid Session ID");
+  if (read_hold_session_ == session_id && !before_page_access_) {
+    for (TVEZPage* held : read_hold_pages_) {
+      if (held != nullptr && held->PageNo() == page_no && !held->Stale()) {
+        held->SetUseCount(CheckedAdd(held->UseCount(), 1));
+        return held;
+      }
+    }
+  }
   if (before_page_access_) before_page_access_(page_no);
   TVEZSessionPageInfo& info = SessionInfo(session_id);
   TVEZPage* page = info.DirtyPages.Find(page_no);
@@ -431,7 +439,46 @@ TVEZPage* TVEZPageManager::GetPage(std::int32_t session_id, std::int32_t page_no
   }
   page->SetSessionID(session_id);
   page->SetUseCount(CheckedAdd(page->UseCount(), 1));
+  if (read_hold_session_ == session_id) HoldForRead(page);
   return page;
+}
+
+void TVEZPageManager::HoldForRead(TVEZPage* page) noexcept {
+  TVEZPage*& slot = read_hold_pages_[read_hold_next_];
+  read_hold_next_ = (read_hold_next_ + 1) % kReadHoldPages;
+  TVEZPage* released = slot;
+  // The caller's pin keeps the page while the hold takes one of its own.
+  page->SetUseCount(page->UseCount() + 1);
+  slot = page;
+  if (released != nullptr) PutHeld(released);
+}
+
+void TVEZPageManager::PutHeld(TVEZPage* page) noexcept {
+  try {
+    PutPage(page);
+  } catch (...) {
+    // A read never dirties a page, so the release moves nothing; a failure
+    // here leaves at most a page pinned until the manager goes.
+  }
+}
+
+void TVEZPageManager::BeginReadHold(std::int32_t session_id) {
+  RVX_INVARIANT(read_hold_session_ == -1, "one read hold at a time");
+  RVX_INVARIANT(session_id != -1, "a read hold belongs to a session");
+  // A savepoint notes each page's first GetPage: a held page would skip that.
+  const TVEZSessionPageInfo* info = FindSessionInfo(session_id);
+  if (info != nullptr && info->OpenSavepoints > 0) return;
+  read_hold_session_ = session_id;
+  read_hold_next_ = 0;
+}
+
+void TVEZPageManager::EndReadHold() noexcept {
+  read_hold_session_ = -1;
+  for (TVEZPage*& held : read_hold_pages_) {
+    TVEZPage* page = held;
+    held = nullptr;
+    if (page != nullptr) PutHeld(page);
+  }
 }
 
 TVEZPage* TVEZPageManager::AddPage(std::int32_t session_id, std::uint16_t page_type) {

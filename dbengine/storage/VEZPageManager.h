@@ -392,6 +392,16 @@ class TVEZPageManager {
   // Raises 20064 when the storage gave no page number.
   TVEZPage* AddPage(std::int32_t session_id, std::uint16_t page_type);
 
+  // A read hold: between BeginReadHold and EndReadHold the last few pages the
+  // session got stay pinned, and a GetPage of one of them hands it out again
+  // without a lookup or a synchronisation check. For a run of reads under one
+  // table lock that changes no page (a cursor's moves read ahead): nothing can
+  // change such a page before the hold ends. One hold at a time; EndReadHold
+  // gives the pins back and must come before the session applies, cancels or
+  // rolls back anything.
+  void BeginReadHold(std::int32_t session_id);
+  void EndReadHold() noexcept;
+
   // Unpins a page got with GetPage or AddPage. A released dirty shared page
   // moves to its session's dirty list; the shared list is then trimmed to the
   // capacity by dropping unpinned least recently used pages.
@@ -513,6 +523,10 @@ class TVEZPageManager {
   // Takes the shared copy of page_no out of the cache: freed when unpinned,
   // else marked stale so its holder keeps a valid object until it releases it.
   void DropSharedCopy(std::int32_t page_no);
+  // The read hold takes its own pin of a page handed out, giving back the
+  // oldest it keeps; PutHeld gives one back.
+  void HoldForRead(TVEZPage* page) noexcept;
+  void PutHeld(TVEZPage* page) noexcept;
   // Frees a page; its buffer is kept for the next page read when it has the
   // page size and few are kept already.
   void FreePage(TVEZPage* page) noexcept;
@@ -547,6 +561,11 @@ class TVEZPageManager {
   // an eviction needs no allocation.
   std::vector<std::uint8_t*> spare_buffers_;
   std::function<void(std::int32_t)> before_page_access_;
+  // The read hold: its session (-1: none) and the pages it pins, reused in turn.
+  static constexpr std::size_t kReadHoldPages = 4;
+  std::int32_t read_hold_session_ = -1;
+  TVEZPage* read_hold_pages_[kReadHoldPages] = {};
+  std::size_t read_hold_next_ = 0;
 };
 
 // The savepoints of one session on one or more page managers, for one

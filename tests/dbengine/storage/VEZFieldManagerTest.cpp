@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -110,6 +111,43 @@ TEST(FieldManagerLayout, EveryTypeLaidOutInBothForms) {
       EXPECT_EQ(back[static_cast<std::size_t>(def.MemoryOffset + b)], 0);
   }
   EXPECT_TRUE(fm.CompareRecordBuffers(record.data(), back.data()));
+}
+
+// Disk to memory clears every byte the fields do not fill, whether the
+// fields lie end to end (as laid out) or an offset leaves a gap between them.
+TEST(FieldManagerLayout, DiskToMemoryClearsWhatNoFieldFills) {
+  for (const bool gap : {false, true}) {
+    SCOPED_TRACE(gap ? "gap after the first field" : "end to end");
+    TVEZBaseFieldManager fm(nullptr);
+    AddField(fm.FieldDefs(), "A", aftInteger);
+    AddField(fm.FieldDefs(), "B", aftBlob);
+    AddField(fm.FieldDefs(), "C", aftDouble);
+    fm.RecalcFieldOffsets();
+    if (gap) {
+      fm.FieldDefs().GetDef(1)->MemoryOffset += 3;
+      fm.FieldDefs().GetDef(2)->MemoryOffset += 3;
+    }
+    const TVEZFieldDef& last = *fm.FieldDefs().GetDef(2);
+    const auto mem = static_cast<std::size_t>(last.MemoryOffset + last.MemoryDataSize);
+    Bytes disk_record(static_cast<std::size_t>(fm.FieldDefs().GetDiskRecordBufferSize()), 0xAB);
+    Bytes back(std::max(mem, static_cast<std::size_t>(fm.FieldDefs().GetMemoryRecordBufferSize())),
+               0xEE);
+    fm.DiskRecordBufferToMemRecordBuffer(disk_record.data(), back.data());
+    Bytes expected(back.size(), 0);
+    std::fill_n(expected.begin(), fm.FieldDefs().NullBitmapSize(), 0xAB);
+    for (std::int32_t i = 0; i < 3; ++i) {
+      const TVEZFieldDef& def = *fm.FieldDefs().GetDef(i);
+      std::fill_n(expected.begin() + def.MemoryOffset, def.DiskDataSize, 0xAB);
+    }
+    if (!gap) {
+      EXPECT_EQ(back, expected);
+    } else {
+      // The buffer the defs name is cleared up to its size, the gap too.
+      const auto cleared = static_cast<std::size_t>(fm.FieldDefs().GetMemoryRecordBufferSize());
+      EXPECT_TRUE(std::equal(back.begin(), back.begin() + static_cast<std::ptrdiff_t>(cleared),
+                             expected.begin()));
+    }
+  }
 }
 
 TEST(FieldManagerLayout, NineFieldsTakeTwoBitmapBytes) {
