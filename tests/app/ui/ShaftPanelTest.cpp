@@ -59,6 +59,7 @@ class RecordingGraph : public IGraphPanel {
   void setRunMode() override { runMode = true; }
   void addStart(TDateTime, const std::string& Name) override { calls.push_back("start " + Name); }
   void addStop(TDateTime, const std::string& Name) override { calls.push_back("stop " + Name); }
+  void setTimeLine(TDateTime, TDateTime) override { calls.push_back("time line"); }
   void deleteLastStart() override { calls.push_back("delete"); }
   void Disconnect() override { calls.push_back("disconnect"); }
   QPoint pos;
