@@ -166,9 +166,70 @@ int TimeTickCount(double span, double increment, double plotWidth) {
 
 // ---- buffer ----
 
+void TGraphBuffer::Add(TDateTime time, double value) {
+  const std::uint64_t position = first_ + points_.size();
+  points_.push_back({time, value});
+  if (position % kBlock == 0) {
+    blocks_.push_back({time, position, position, value, value});
+    return;
+  }
+  TBlock& block = blocks_.back();
+  if (value < block.lowValue) {
+    block.low = position;
+    block.lowValue = value;
+  }
+  if (value > block.highValue) {
+    block.high = position;
+    block.highValue = value;
+  }
+}
+
 void TGraphBuffer::PurgeBefore(TDateTime cutoff) {
-  while (!points_.empty() && points_.front().Time < cutoff)
+  while (!points_.empty() && points_.front().Time < cutoff) {
     points_.pop_front();
+    ++first_;
+  }
+  // A block goes once its last sample has; a block cut at the front is read
+  // sample by sample (LowHigh), never as a whole.
+  while (!blocks_.empty() && (firstBlock_ + 1) * kBlock <= first_) {
+    blocks_.pop_front();
+    ++firstBlock_;
+  }
+}
+
+void TGraphBuffer::LowHigh(std::uint64_t from, std::uint64_t to, std::uint64_t& low,
+                           std::uint64_t& high) const {
+  low = high = from;
+  double lowValue = At(from).Value, highValue = lowValue;
+  const auto take = [&](std::uint64_t lo, double loValue, std::uint64_t hi, double hiValue) {
+    if (loValue < lowValue) {
+      low = lo;
+      lowValue = loValue;
+    }
+    if (hiValue > highValue) {
+      high = hi;
+      highValue = hiValue;
+    }
+  };
+  const auto one = [&](std::uint64_t p) {
+    const double v = At(p).Value;
+    take(p, v, p, v);
+  };
+  std::uint64_t p = from + 1;
+  const std::uint64_t blocksFrom = (from + kBlock - 1) / kBlock * kBlock;
+  const std::uint64_t blocksTo = to / kBlock * kBlock;
+  if (blocksFrom < blocksTo) {
+    for (; p < blocksFrom; ++p)
+      one(p);
+    // Whole blocks: the block's own extremes, kept as the samples came.
+    for (std::uint64_t b = blocksFrom / kBlock; b < blocksTo / kBlock; ++b) {
+      const TBlock& block = blocks_[static_cast<std::size_t>(b - firstBlock_)];
+      take(block.low, block.lowValue, block.high, block.highValue);
+    }
+    p = std::max(p, blocksTo);
+  }
+  for (; p < to; ++p)
+    one(p);
 }
 
 std::vector<TGraphPoint> TGraphBuffer::Reduce(TDateTime x0, TDateTime x1, int columns) const {
@@ -181,26 +242,45 @@ std::vector<TGraphPoint> TGraphBuffer::Reduce(TDateTime x0, TDateTime x1, int co
   // One neighbour outside each edge, drawn as it is.
   if (first != points_.begin()) out.push_back(*(first - 1));
   const double scale = x1 > x0 ? columns / (x1 - x0) : 0;
-  out.reserve(out.size() +
-              std::min<std::size_t>(static_cast<std::size_t>(last - first),
-                                    static_cast<std::size_t>(columns) * 4) +
-              2);
   const auto columnOf = [&](TDateTime t) {
     return std::min(columns - 1, static_cast<int>(std::max(0.0, std::floor((t - x0) * scale))));
   };
+  const std::uint64_t lastPosition = first_ + static_cast<std::uint64_t>(last - points_.begin());
   auto it = first;
   while (it != last) {
     const int column = columnOf(it->Time);
-    // The samples of this column: first, lowest, highest, last in time order.
-    auto lo = it, hi = it, end = it + 1;
-    for (; end != last && columnOf(end->Time) == column; ++end) {
-      if (end->Value < lo->Value) lo = end;
-      if (end->Value > hi->Value) hi = end;
+    const std::uint64_t from = first_ + static_cast<std::uint64_t>(it - points_.begin());
+    // The end of the column: first the block it lies in, by the blocks'
+    // first times (a small array), then sample by sample within the block.
+    const auto blockInColumn = [&](std::uint64_t b) {
+      return columnOf(blocks_[static_cast<std::size_t>(b - firstBlock_)].firstTime) <= column;
+    };
+    const std::uint64_t blocksEnd = (lastPosition + kBlock - 1) / kBlock;
+    std::uint64_t b0 = from / kBlock + 1, b1 = b0;
+    // Galloping: the next column starts close by, and near blocks are cached.
+    for (std::uint64_t step = 1; b1 < blocksEnd && blockInColumn(b1); step *= 2) {
+      b0 = b1 + 1;
+      b1 = std::min(blocksEnd, b1 + step);
     }
-    decltype(it) kept[4] = {it, lo, hi, end - 1};
+    while (b0 < b1) {
+      const std::uint64_t mid = b0 + (b1 - b0) / 2;
+      if (blockInColumn(mid))
+        b0 = mid + 1;
+      else
+        b1 = mid;
+    }
+    std::uint64_t to = std::max(from + 1, (b0 - 1) * kBlock);
+    const std::uint64_t limit = std::min(b0 * kBlock, lastPosition);
+    while (to < limit && columnOf(At(to).Time) <= column)
+      ++to;
+    const auto end = points_.begin() + static_cast<std::ptrdiff_t>(to - first_);
+    std::uint64_t low, high;
+    LowHigh(from, to, low, high);
+    // First, lowest, highest and last, in time order.
+    std::uint64_t kept[4] = {from, low, high, to - 1};
     std::sort(std::begin(kept), std::end(kept));
     for (int k = 0; k < 4; ++k)
-      if (k == 0 || kept[k] != kept[k - 1]) out.push_back(*kept[k]);
+      if (k == 0 || kept[k] != kept[k - 1]) out.push_back(At(kept[k]));
     it = end;
   }
   if (last != points_.end()) out.push_back(*last);

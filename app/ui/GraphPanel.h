@@ -70,10 +70,15 @@ struct TGraphPoint {
   double Value;
 };
 
-// The samples of one quantity, oldest first.
+// The samples of one quantity, oldest first (times must not decrease). The
+// lowest and highest sample of every block of kBlock samples are kept as
+// samples arrive, so a pixel column of a long time range is reduced from
+// its blocks rather than from every sample.
 class TGraphBuffer {
  public:
-  void Add(TDateTime time, double value) { points_.push_back({time, value}); }
+  static constexpr std::size_t kBlock = 32;
+
+  void Add(TDateTime time, double value);
   // Drops samples from the front while they are older than cutoff.
   void PurgeBefore(TDateTime cutoff);
   std::size_t Count() const { return points_.size(); }
@@ -84,11 +89,29 @@ class TGraphBuffer {
 
   // The samples within [x0, x1] and one neighbour on each side (so the
   // line reaches the edges), reduced to the first, lowest, highest and last
-  // of each of `columns` pixel columns, in time order.
+  // of each of `columns` pixel columns, in time order (of equal values, the
+  // earliest).
   std::vector<TGraphPoint> Reduce(TDateTime x0, TDateTime x1, int columns) const;
 
  private:
+  // Positions count from the first sample ever added.
+  struct TBlock {
+    TDateTime firstTime;
+    std::uint64_t low;
+    std::uint64_t high;
+    double lowValue;
+    double highValue;
+  };
+  const TGraphPoint& At(std::uint64_t position) const {
+    return points_[static_cast<std::size_t>(position - first_)];
+  }
+  // The lowest and highest sample of positions [from, to).
+  void LowHigh(std::uint64_t from, std::uint64_t to, std::uint64_t& low, std::uint64_t& high) const;
+
   std::deque<TGraphPoint> points_;
+  std::uint64_t first_ = 0;  // position of points_[0]
+  std::deque<TBlock> blocks_;
+  std::uint64_t firstBlock_ = 0;  // block number of blocks_[0]
 };
 
 class TGraphPanel;

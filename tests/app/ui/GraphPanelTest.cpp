@@ -94,20 +94,33 @@ TEST(GraphBufferTest, PurgeKeepsAPointExactlyAtTheCutoff) {
 // column's first, last, lowest and highest, plus one neighbour each side.
 TEST(GraphBufferTest, ReductionKeepsEachColumnsExtremesAgainstAModel) {
   std::mt19937 random(41);
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < 80; ++round) {
     SCOPED_TRACE(round);
     TGraphBuffer buffer;
     std::vector<TGraphPoint> all;
     TDateTime t = 46000;
-    const int n = std::uniform_int_distribution<int>(0, 3000)(random);
+    const int n = std::uniform_int_distribution<int>(0, 6000)(random);
     for (int i = 0; i < n; ++i) {
       t += std::uniform_int_distribution<int>(0, 3)(random) * 0.1 * kSecond;
       const double v = std::uniform_int_distribution<int>(-50, 50)(random);
       buffer.Add(t, v);
       all.push_back({t, v});
     }
+    // Purged at a random place, so blocks are cut at the front.
+    if (round % 2 == 1 && !all.empty()) {
+      const TDateTime cutoff = all[all.size() / 3].Time;
+      buffer.PurgeBefore(cutoff);
+      std::erase_if(all, [&](const TGraphPoint& p) { return p.Time < cutoff; });
+      for (int i = 0; i < 100; ++i) {
+        t += 0.1 * kSecond;
+        const double v = std::uniform_int_distribution<int>(-50, 50)(random);
+        buffer.Add(t, v);
+        all.push_back({t, v});
+      }
+    }
+    ASSERT_EQ(buffer.Count(), all.size());
     const TDateTime x0 = 46000 + std::uniform_real_distribution<double>(-10, 100)(random) * kSecond;
-    const TDateTime x1 = x0 + std::uniform_real_distribution<double>(0, 300)(random) * kSecond;
+    const TDateTime x1 = x0 + std::uniform_real_distribution<double>(0, 600)(random) * kSecond;
     const int columns = std::uniform_int_distribution<int>(1, 200)(random);
     const std::vector<TGraphPoint> got = buffer.Reduce(x0, x1, columns);
 
