@@ -460,7 +460,7 @@ void TGraphPanel::SetUp(QWidget* AParent) {
   });
 
   Lbl_UpdateStoppedWarning =
-      new QLabel(QStringLiteral("Display update stopped while zooming\r\nPress 100% button to "
+      new QLabel(QStringLiteral("Display update stopped while zooming\nPress 100% button to "
                                 "continue"));
   PlaceOvcLabel(Lbl_UpdateStoppedWarning, Panel);
   {
@@ -676,7 +676,7 @@ void TGraphPanel::Btn100PercentClick() {
 
 void TGraphPanel::ChartMouseMove(const QPointF& pos) {
   try {
-    if (!ChartView || !Chart->plotArea().contains(pos)) return;
+    if (!ChartView) return;
     const QPointF power = Chart->mapToValue(pos, Power);
     const QPointF speed = Chart->mapToValue(pos, Speed);
     const QPointF torque = Chart->mapToValue(pos, Torque);

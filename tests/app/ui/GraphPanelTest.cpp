@@ -485,9 +485,10 @@ TEST_F(GraphPanelTest, CursorHintShowsTimeAndTheThreeValuesThenHides) {
   EXPECT_TRUE(panel->HintTimer->isActive());
   panel->HintTimerTimer();
   EXPECT_FALSE(panel->ChartHint->isVisible());
-  // Outside the plot: nothing.
-  Send(panel->ChartView->viewport(), QEvent::MouseMove, QPoint(1, 1), Qt::NoButton, Qt::NoButton);
-  EXPECT_FALSE(panel->ChartHint->isVisible());
+  // Anywhere on the chart, beyond the plot too.
+  Send(panel->ChartView->viewport(), QEvent::MouseMove, QPoint(3, 30), Qt::NoButton, Qt::NoButton);
+  EXPECT_TRUE(panel->ChartHint->isVisible());
+  EXPECT_EQ(panel->ChartHint->x(), 8);
 }
 
 TEST_F(GraphPanelTest, StoredRunShowsItsKeptSamplesOnce) {
