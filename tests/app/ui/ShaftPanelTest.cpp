@@ -247,6 +247,8 @@ TEST_F(ShaftPanelTest, FedByASimulatedMeterTheLightTurnsRedAtTheFirstTickFiveSec
   window_.resize(1200, 400);
   auto graph = std::dynamic_pointer_cast<TGraphPanel>(panel.GraphPanel);
   ASSERT_NE(graph, nullptr) << "a live shaft panel makes its own graph";
+  EXPECT_EQ(graph->Panel->geometry(), QRect(1, 70, 1198, 328));
+  EXPECT_EQ(graph->Panel->parentWidget(), panel.Panel.get());
   auto ledPixel = [&] {
     const QImage picture = panel.Panel->grab().toImage();
     const QRect led = panel.ComPanel->LED_Com->geometry().translated(panel.ComPanel->Panel->pos());
