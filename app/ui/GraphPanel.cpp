@@ -498,6 +498,13 @@ void TGraphPanel::SetUp(QWidget* AParent) {
   ResumeUpdating();
   GraphTimeChange(CB_GraphTime->currentIndex());
   UpdateMCR();
+  // Until a first value scales them, the axes show 0 .. their interval.
+  const std::pair<QValueAxis*, double> axes[] = {
+      {PowerAxis, PowerInterval}, {SpeedAxis, SpeedInterval}, {TorqueAxis, TorqueInterval}};
+  for (const auto& [axis, interval] : axes) {
+    axis->setRange(0, interval > 0 ? interval : 1);
+    SetValueTicks(axis);
+  }
   setSize(Panel->width(), Panel->height());
 }
 

@@ -255,6 +255,10 @@ TEST_F(GraphPanelTest, LiveSetUpShowsFifteenMinutesEndingNow) {
   EXPECT_FALSE(panel->Lbl_UpdateStoppedWarning->isVisible());
   EXPECT_FALSE(panel->Btn_100Percent->isVisible());
   EXPECT_EQ(panel->Chart->locale().language(), QLocale::English);
+  // Before any value: 0 .. the interval (0.2 x MCR).
+  EXPECT_EQ(Range(panel->PowerAxis), std::make_pair(0.0, 2000.0));
+  EXPECT_EQ(Range(panel->SpeedAxis), std::make_pair(0.0, 20.0));
+  EXPECT_EQ(Range(panel->TorqueAxis), std::make_pair(0.0, 300.0));
   for (QAbstractAxis* axis : panel->Chart->axes())
     EXPECT_EQ(axis->labelsFont().family(), "Arial");
   // Layout of a live 1198 x 328 panel: 34 below the chart.
