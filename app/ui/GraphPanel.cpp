@@ -456,6 +456,7 @@ void TGraphPanel::SetUp(QWidget* AParent) {
   Torque->attachAxis(TorqueAxis);
   QObject::connect(Chart, &QChart::plotAreaChanged, Panel, [this] {
     MarkDirty();
+    FitTimeTicks();
     PlaceMarkerTexts();
   });
 
@@ -554,8 +555,15 @@ void TGraphPanel::ApplyTimeAxisFormat(TDateTime span) {
   TimeAxisIncrement = f.Increment;
   if (!ChartView) return;
   BottomAxis->setFormat(QtDateTimeFormat(f.DateTimeFormat));
+  timeAxisSpan_ = span;
+  FitTimeTicks();
+}
+
+void TGraphPanel::FitTimeTicks() {
+  if (!ChartView) return;
   const double width = Chart->plotArea().width() > 0 ? Chart->plotArea().width() : Panel->width();
-  BottomAxis->setTickCount(TimeTickCount(span, f.Increment, width));
+  const int ticks = TimeTickCount(timeAxisSpan_, TimeAxisIncrement, width);
+  if (BottomAxis->tickCount() != ticks) BottomAxis->setTickCount(ticks);
 }
 
 void TGraphPanel::ScrollTimeWindow() {

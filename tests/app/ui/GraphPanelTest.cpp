@@ -452,6 +452,8 @@ TEST_F(GraphPanelTest, DragZoomHoldsTheWindowUntilTheHundredPercentButton) {
   EXPECT_LT(WindowMinutes(*panel), 15);
   EXPECT_EQ(Range(panel->StartStopAxis), std::make_pair(0.0, 1.0));
   const auto zoomedMin = panel->BottomAxis->min(), zoomedMax = panel->BottomAxis->max();
+  EXPECT_EQ(panel->TimeAxisFormat, "hh:nn:ss") << "the labels follow the zoomed span";
+  EXPECT_EQ(panel->BottomAxis->format(), "hh:mm:ss");
 
   // Readings keep arriving, for longer than the window; the view stays.
   for (int i = 0; i < 30; ++i)
@@ -512,6 +514,10 @@ TEST_F(GraphPanelTest, StoredRunShowsItsKeptSamplesOnce) {
   EXPECT_EQ(panel.BottomAxis->min().toMSecsSinceEpoch(), DateTimeToMSecs(start));
   EXPECT_EQ(panel.BottomAxis->max().toMSecsSinceEpoch(), DateTimeToMSecs(start + 599 * kSecond));
   EXPECT_EQ(panel.TimeAxisFormat, "hh:nn:ss");  // 9 min 59 s
+  // Labels every 15 s would not fit; every whole multiple that does.
+  EXPECT_EQ(panel.BottomAxis->tickCount(),
+            TimeTickCount(599 * kSecond, 15 * kSecond, panel.Chart->plotArea().width()));
+  EXPECT_GT(panel.BottomAxis->tickCount(), 8) << "as wide as the shaft panel, not as at set-up";
   EXPECT_EQ(Range(panel.PowerAxis), std::make_pair(2600.0, 4600.0));
   EXPECT_EQ(Range(panel.SpeedAxis), std::make_pair(70.0, 90.0));
   EXPECT_EQ(Range(panel.TorqueAxis), std::make_pair(0.0, 300.0)) << "no kept torque";
