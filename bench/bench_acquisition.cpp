@@ -10,6 +10,10 @@
 // baseline taken first in the same run with the links open and nothing sent.
 // Feeders and socat are other processes and not counted.
 //
+// BM_LineRate/two_shafts_panels: the same with a live shaft panel per shaft
+// (light, error rate, numeric panel and graph, 1200 x 400 each) shown on
+// the offscreen platform, so their updates and paints are counted too.
+//
 // Counters: cpu_pct (fed), idle_pct, net_pct (fed - idle), all in percent of
 // one core; sent, delivered (readings that reached the shafts' observers),
 // unrecognised (sentences logged as not readable) and unaccounted (sent -
@@ -20,9 +24,10 @@
 // the idle baseline lasts a quarter of it, at least 5 s.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <QWidget>
 
 #include <signal.h>
 #include <spawn.h>
@@ -44,6 +49,7 @@
 #include "app/acquisition/AutoCommunication.h"
 #include "app/acquisition/ErrorManager.h"
 #include "app/acquisition/Shaft.h"
+#include "app/ui/ShaftPanel.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryLinkSettingsStore.h"
 #include "tests/app/support/SocatPair.h"
@@ -148,12 +154,17 @@ void RunLoop(int ms, const std::function<bool()>& done = {}) {
   loop.exec();
 }
 
-void BM_LineRate(benchmark::State& state) {
+QApplication& Application() {
   static int argc = 1;
   static char name[] = "bench_acquisition";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = new QCoreApplication(argc, argv);
-  (void)app;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+void LineRate(benchmark::State& state, bool panels) {
+  Application();
 
   const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
   const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
@@ -191,6 +202,22 @@ void BM_LineRate(benchmark::State& state) {
       shafts.push_back(s);
     }
     auto manager = rvx::TErrorManager::Create(settings, shafts, log);
+    std::unique_ptr<QWidget> window;
+    std::vector<std::unique_ptr<rvx::TShaftPanel>> shaftPanels;
+    if (panels) {
+      window = std::make_unique<QWidget>();
+      window->resize(1200, 800);
+      for (int shaft : {0, 1}) {
+        auto panel = std::make_unique<rvx::TShaftPanel>(
+            window.get(), *shafts[static_cast<std::size_t>(shaft)],
+            shaft == 0 ? "Port Shaft" : "Stbd Shaft", settings);
+        panel->setPosition(0, shaft * 400);
+        panel->setSize(1200, 400);
+        panel->setVisible(true);
+        shaftPanels.push_back(std::move(panel));
+      }
+      window->show();
+    }
 
     // Idle: links open, status timers and time-out checks running.
     auto wall = std::chrono::steady_clock::now();
@@ -251,12 +278,25 @@ void BM_LineRate(benchmark::State& state) {
       state.SkipWithError("not every sentence is accounted for");
     if (box.shown != 0) state.SkipWithError("an error box was shown");
 
+    shaftPanels.clear();
+    window.reset();
     manager->Disconnect();
     for (auto& s : shafts)
       s->Disconnect();
   }
 }
 
+void BM_LineRate(benchmark::State& state) {
+  LineRate(state, false);
+}
+void BM_LineRatePanels(benchmark::State& state) {
+  LineRate(state, true);
+}
+
 BENCHMARK(BM_LineRate)->Name("BM_LineRate/two_shafts")->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_LineRatePanels)
+    ->Name("BM_LineRate/two_shafts_panels")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -6,12 +6,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <algorithm>
 #include <cmath>
-#include <optional>
 
 #include "app/acquisition/DisplaySettings.h"
 #include "app/util/MessageBox.h"
 #include "app/util/QtText.h"
+#include "platform/core/Exceptions.h"
+#include "platform/core/TextConvert.h"
 
 namespace rvx {
 namespace {
@@ -30,19 +32,6 @@ const char* const kMinimumHint =
     "samples is 4,\r\nthen at least 4 good values are required to be present in the moving "
     "average window\r\nin order to produce a current moving average value.\r\nIn other words, "
     "a 20% error rate is tolerated.\r\n";
-
-// A decimal integer with an optional sign and leading blanks; none for any
-// other text or one beyond 32 bits.
-std::optional<int> ToInteger(const QString& text) {
-  QString t = text;
-  while (t.startsWith(QLatin1Char(' ')))
-    t.remove(0, 1);
-  if (t.isEmpty() || t.contains(QLatin1Char(' '))) return std::nullopt;
-  bool ok = false;
-  const int value = t.toInt(&ok, 10);
-  if (!ok) return std::nullopt;
-  return value;
-}
 
 }  // namespace
 
@@ -79,21 +68,19 @@ TFrm_Settings::TFrm_Settings(QWidget* AOwner, DisplaySettings& aConfigurationMan
 }
 
 void TFrm_Settings::Btn_OKClick() {
-  const std::optional<int> minimum = ToInteger(Edit_MinimumDataSamplesInWindow->text());
-  if (!minimum) {
-    FMessageBox.ShowError("'" + FromQString(Edit_MinimumDataSamplesInWindow->text()) +
-                          "' is not a valid integer value");
+  // The program's own integer conversion and its error text, as everywhere
+  // a number is typed.
+  int minimum = 0, window = 0;
+  try {
+    minimum = platform::StrToInt(FromQString(Edit_MinimumDataSamplesInWindow->text()));
+    window = platform::StrToInt(FromQString(Edit_DataWindowSize->text()));
+  } catch (const platform::EConvertError& e) {
+    FMessageBox.ShowError(e.Message());
     return;
   }
-  const std::optional<int> window = ToInteger(Edit_DataWindowSize->text());
-  if (!window) {
-    FMessageBox.ShowError("'" + FromQString(Edit_DataWindowSize->text()) +
-                          "' is not a valid integer value");
-    return;
-  }
-  if (*minimum > 0 && *window > 0 && *window >= *minimum) {
-    FConfigurationManager.SetMinimumDataSamplesInWindow(*minimum);
-    FConfigurationManager.SetDataWindowSize(*window);
+  if (minimum > 0 && window > 0 && window >= minimum) {
+    FConfigurationManager.SetMinimumDataSamplesInWindow(minimum);
+    FConfigurationManager.SetDataWindowSize(window);
     accept();
   }
 }
@@ -122,7 +109,11 @@ TBusyForm::TBusyForm(QWidget* AOwner) : TFormAC(AOwner) {
 void TBusyForm::setup(const std::string& LV_Caption, const std::string& LV_Text, int Steps) {
   setWindowTitle(LV_Caption.empty() ? QStringLiteral("Busy") : ToQString(LV_Caption));
   Lbl_text->setText(LV_Text.empty() ? QStringLiteral("Working...") : ToQString(LV_Text));
+  // A bar whose range no longer holds its position would reset to one
+  // before the start; the position stays, held within the new range.
+  const int position = ProgressBar->value();
   ProgressBar->setMaximum(Steps);
+  ProgressBar->setValue(std::clamp(position, ProgressBar->minimum(), ProgressBar->maximum()));
   QApplication::processEvents();
 }
 

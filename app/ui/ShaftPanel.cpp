@@ -7,6 +7,7 @@
 
 #include "app/acquisition/DisplaySettings.h"
 #include "app/acquisition/ShaftData.h"
+#include "app/ui/GraphPanel.h"
 #include "app/util/ControlStyle.h"
 #include "app/util/QtText.h"
 #include "app/util/Utils.h"
@@ -311,7 +312,8 @@ TShaftPanel::TShaftPanel(QWidget* AParent, IShaftSubject& aShaft, const std::str
   SetUp(AParent, aName);
   ComPanel = TComActivePanel::Create(Panel.get(), aConfigurationManager, aShaft);
   DataPanel = TDataSetPanel::Create(Panel.get(), aConfigurationManager, aShaft);
-  GraphPanel = std::move(graph);
+  GraphPanel =
+      graph ? std::move(graph) : TGraphPanel::Create(Panel.get(), aConfigurationManager, aShaft);
 }
 
 TShaftPanel::TShaftPanel(QWidget* AParent, const std::string& aName,
@@ -320,8 +322,12 @@ TShaftPanel::TShaftPanel(QWidget* AParent, const std::string& aName,
   SetUp(AParent, aName);
   ComPanel = std::make_shared<TComActivePanel>(Panel.get(), aConfigurationManager);
   DataPanel = std::make_shared<TDataSetPanel>(Panel.get(), aConfigurationManager, aShaftDataSet);
-  GraphPanel = std::move(graph);
-  if (GraphPanel) GraphPanel->setRunMode();
+  if (graph) {
+    GraphPanel = std::move(graph);
+    GraphPanel->setRunMode();
+  } else {
+    GraphPanel = std::make_shared<TGraphPanel>(Panel.get(), aConfigurationManager, aShaftDataSet);
+  }
 }
 
 TShaftPanel::~TShaftPanel() {

@@ -45,6 +45,8 @@ class IGraphPanel {
   virtual void setRunMode() = 0;
   virtual void addStart(TDateTime time, const std::string& Name) = 0;
   virtual void addStop(TDateTime time, const std::string& Name) = 0;
+  // Shows Min .. Max on the time axis.
+  virtual void setTimeLine(TDateTime Min, TDateTime Max) = 0;
   virtual void deleteLastStart() = 0;
   virtual void Disconnect() = 0;
 };
@@ -179,11 +181,11 @@ class TDataSetPanel : public IShaftObserver, public IDataSetPanel {
 class TShaftPanel {
  public:
   // Live: communication, numeric and graph panels registered in that order.
-  // graph may be null (no graph panel).
+  // Without graph, a graph panel of its own (TGraphPanel) observes the shaft.
   TShaftPanel(QWidget* AParent, IShaftSubject& aShaft, const std::string& aName,
               const DisplaySettings& aConfigurationManager,
               std::shared_ptr<IGraphPanel> graph = nullptr);
-  // Stored run.
+  // Stored run; without graph, the run's own graph panel.
   TShaftPanel(QWidget* AParent, const std::string& aName,
               const DisplaySettings& aConfigurationManager, TShaftDataSet& aShaftDataSet,
               std::shared_ptr<IGraphPanel> graph = nullptr);

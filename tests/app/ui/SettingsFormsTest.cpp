@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include "app/ui/SettingsForms.h"
+#include "platform/core/TextConvert.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/QtTestApplication.h"
 #include "tests/app/support/ScriptedMessageBox.h"
@@ -49,8 +50,9 @@ TEST_P(SettingsDialogTest, OkStoresOnlyAValidPairAndRefusesSilently) {
   dialog.Btn_OK->click();
   EXPECT_EQ(dialog.result() == QDialog::Accepted, c.accepted);
   if (c.accepted) {
-    EXPECT_EQ(settings_.data_window_size, QString(c.window).toInt());
-    EXPECT_EQ(settings_.minimum_data_samples, QString(c.minimum).toInt());
+    // As the program reads any typed integer ("$A" is ten).
+    EXPECT_EQ(settings_.data_window_size, platform::StrToInt(c.window));
+    EXPECT_EQ(settings_.minimum_data_samples, platform::StrToInt(c.minimum));
     EXPECT_EQ(settings_.stores, 2);
   } else {
     EXPECT_EQ(settings_.stores, 0);
@@ -64,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(Pairs, SettingsDialogTest,
                                            SettingsCase{"Window4Minimum5", "4", "5", false},
                                            SettingsCase{"Window0", "0", "0", false},
                                            SettingsCase{"Minimum0", "5", "0", false},
-                                           SettingsCase{"NegativeWindow", "-5", "1", false}),
+                                           SettingsCase{"NegativeWindow", "-5", "1", false},
+                                           SettingsCase{"HexWindow", "$A", "5", true},
+                                           SettingsCase{"BlanksBefore", "  7", "5", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SettingsDialogEntryTest, TextThatIsNoIntegerShowsTheConversionErrorAndStaysOpen) {
@@ -121,6 +125,21 @@ TEST(BusyFormTest, PercentIsTheNearestIntegerWithHalvesToEven) {
       form.step();
     EXPECT_EQ(form.Lbl_PercentFinished->text(), s.text);
   }
+}
+
+TEST(BusyFormTest, ASmallerRangeKeepsThePositionWithinIt) {
+  test::EnsureQtApplication();
+  TBusyForm form;
+  form.setup("Run", "x", 100);
+  form.step(50);
+  form.setup("Run", "x", 10);
+  EXPECT_EQ(form.ProgressBar->value(), 10);
+  form.step();
+  EXPECT_EQ(form.Lbl_PercentFinished->text(), "100% finished");
+  form.setup("Run", "x", 40);
+  form.step();
+  EXPECT_EQ(form.ProgressBar->value(), 11);
+  EXPECT_EQ(form.Lbl_PercentFinished->text(), "28% finished");  // 27.5 to even
 }
 
 TEST(BusyFormTest, NoStepsCountAsFinished) {

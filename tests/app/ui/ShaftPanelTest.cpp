@@ -9,9 +9,14 @@
 #include <memory>
 #include <vector>
 
+#include "app/acquisition/DemoCommunication.h"
+#include "app/acquisition/LinkSettingsStore.h"
 #include "app/acquisition/ShaftData.h"
+#include "app/ui/GraphPanel.h"
 #include "app/ui/ShaftPanel.h"
+#include "platform/core/Clock.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
+#include "tests/app/support/LinkTestKit.h"
 #include "tests/app/support/QtTestApplication.h"
 
 namespace rvx {
@@ -59,6 +64,7 @@ class RecordingGraph : public IGraphPanel {
   void setRunMode() override { runMode = true; }
   void addStart(TDateTime, const std::string& Name) override { calls.push_back("start " + Name); }
   void addStop(TDateTime, const std::string& Name) override { calls.push_back("stop " + Name); }
+  void setTimeLine(TDateTime, TDateTime) override { calls.push_back("time line"); }
   void deleteLastStart() override { calls.push_back("delete"); }
   void Disconnect() override { calls.push_back("disconnect"); }
   QPoint pos;
@@ -219,6 +225,57 @@ TEST_F(ShaftPanelTest, GrabbedLightFollowsCommunicationAndPowerIsBlue) {
     }
   EXPECT_GT(blue, 20);
   EXPECT_EQ(other, 0);
+}
+
+// A real shaft on the simulated meter (a 10 ms tick, driven by the test
+// under the fake clock): the panel's light, numbers and graph follow it.
+TEST_F(ShaftPanelTest, FedByASimulatedMeterTheLightTurnsRedAtTheFirstTickFiveSecondsOn) {
+  platform::FakeClock clock(1000);
+  platform::ScopedClock scoped(clock);
+  test::LinkTestBench bench;
+  bench.store.EnsureComIndexExists(0, kComModeDemo);
+  bench.store.GetDemoComInterval(0);
+  bench.store.SetDemoComSettings(0, 10, 8000, 100, 0);
+  settings_.data_window_size = 5;
+  settings_.minimum_data_samples = 5;
+  auto shaft = std::make_shared<TShaft>(0, bench.services, settings_);
+  auto* meter = dynamic_cast<TDemoCommunication*>(shaft->Communication());
+  ASSERT_NE(meter, nullptr);
+  TShaftPanel panel(&window_, *shaft, "Port Shaft", settings_);
+  panel.setSize(1200, 400);
+  panel.setVisible(true);
+  window_.resize(1200, 400);
+  auto graph = std::dynamic_pointer_cast<TGraphPanel>(panel.GraphPanel);
+  ASSERT_NE(graph, nullptr) << "a live shaft panel makes its own graph";
+  EXPECT_EQ(graph->Panel->geometry(), QRect(1, 70, 1198, 328));
+  EXPECT_EQ(graph->Panel->parentWidget(), panel.Panel.get());
+  auto ledPixel = [&] {
+    const QImage picture = panel.Panel->grab().toImage();
+    const QRect led = panel.ComPanel->LED_Com->geometry().translated(panel.ComPanel->Panel->pos());
+    return QColor(picture.pixel(led.center()));
+  };
+  EXPECT_EQ(ledPixel(), QColor(255, 0, 0));
+  for (int i = 0; i < 20; ++i) {
+    clock.Advance(10);
+    meter->OnDemoTimer();
+  }
+  EXPECT_EQ(ledPixel(), QColor(0, 170, 0));
+  EXPECT_EQ(Text(panel.ComPanel->Lbl_TotalErrorRate), "Error rate: 0.0%");
+  EXPECT_NE(Text(panel.DataPanel->Power->Lbl_Data), "NA");
+  EXPECT_NE(Text(panel.DataPanel->Power->Lbl_Data), "N/A");
+  // The first four readings have no moving average of five.
+  EXPECT_EQ(graph->PowerBuffer.Count(), 16u);
+  EXPECT_EQ(graph->SpeedBuffer.Count(), 16u);
+
+  // The feed stops; the status ticks see the last reading age.
+  clock.Advance(4990);
+  shaft->OnCommunicationStatusTimer();
+  EXPECT_EQ(ledPixel(), QColor(0, 170, 0));
+  clock.Advance(10);
+  shaft->OnCommunicationStatusTimer();
+  EXPECT_EQ(ledPixel(), QColor(255, 0, 0));
+  EXPECT_EQ(Text(panel.DataPanel->Power->Lbl_Data), "NA");
+  EXPECT_EQ(Text(panel.DataPanel->Speed->Lbl_Data), "NA");
 }
 
 }  // namespace
