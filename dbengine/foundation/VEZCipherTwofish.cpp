@@ -196,20 +196,4 @@ void TCipher_Twofish::DecryptBlock(void* block) const {
   StoreLE(p + 12, r3 ^ k[3]);
 }
 
-// Square is not available in this build: its key setup raises, so a
-// database cannot be encrypted with it.
-TCipher_Square::TCipher_Square(std::shared_ptr<TProtection> protection)
-    : TCipher(std::move(protection), 16, 16, 288) {}
-
-void TCipher_Square::KnownAnswer() const {
-  throw platform::Exception("TCipher_Square.TestVector not implemented 27");
-}
-
-void TCipher_Square::SetupKey(const std::uint8_t*, std::int32_t) {
-  throw platform::Exception("TCipher_Square is not available");
-}
-
-void TCipher_Square::EncryptBlock(void*) const {}
-void TCipher_Square::DecryptBlock(void*) const {}
-
 }  // namespace vez

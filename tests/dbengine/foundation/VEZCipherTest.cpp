@@ -10,6 +10,7 @@
 #include <cryptopp/des.h>
 #include <cryptopp/md4.h>
 #include <cryptopp/ripemd.h>
+#include <cryptopp/square.h>
 #include <cryptopp/twofish.h>
 
 #include <cstring>
@@ -68,6 +69,7 @@ std::shared_ptr<TCipher> MakeByName(const std::string& name) {
   if (name == "3DES") return std::make_shared<TCipher_3DES>();
   if (name == "3TDES") return std::make_shared<TCipher_3TDES>();
   if (name == "Twofish") return std::make_shared<TCipher_Twofish>();
+  if (name == "Square") return std::make_shared<TCipher_Square>();
   return nullptr;
 }
 
@@ -199,6 +201,9 @@ TEST(CipherOracle, StandardCiphersMatchOnRandomKeys) {
   SCOPED_TRACE("3DES");
   CompareBlocks<CryptoPP::DES_EDE3::Encryption, CryptoPP::DES_EDE3::Decryption>(
       [] { return std::shared_ptr<TCipher>(std::make_shared<TCipher_3DES>()); }, 24, 8, rng);
+  SCOPED_TRACE("Square");
+  CompareBlocks<CryptoPP::Square::Encryption, CryptoPP::Square::Decryption>(
+      [] { return std::shared_ptr<TCipher>(std::make_shared<TCipher_Square>()); }, 16, 16, rng);
   for (std::size_t len : {4u, 16u, 32u, 56u}) {
     SCOPED_TRACE("Blowfish key " + std::to_string(len));
     CompareBlocks<CryptoPP::Blowfish::Encryption, CryptoPP::Blowfish::Decryption>(
@@ -338,7 +343,7 @@ TEST(ChangedAlgorithms, FrozenBytes) {
 
 TEST(CipherRoundTrip, EveryKeyLength) {
   std::mt19937 rng(42);
-  for (const char* name : {"Rijndael", "Blowfish", "1DES", "3DES", "3TDES", "Twofish"}) {
+  for (const char* name : {"Rijndael", "Blowfish", "1DES", "3DES", "3TDES", "Twofish", "Square"}) {
     auto c = MakeByName(name);
     for (int len = std::string(name) == "Blowfish" ? 1 : 0; len <= c->KeySize(); ++len) {
       SCOPED_TRACE(std::string(name) + " key " + std::to_string(len));
