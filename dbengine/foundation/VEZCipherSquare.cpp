@@ -30,6 +30,9 @@ struct SquareTables {
   // Coefficients of c(x) and of its inverse modulo x^4 + 1.
   std::uint8_t c[4] = {2, 1, 1, 3};
   std::uint8_t d[4] = {};
+  // Products of every byte with each coefficient of c(x) and d(x).
+  std::uint8_t mc[4][256];
+  std::uint8_t md[4][256];
   SquareTables() {
     // The substitution: inversion in the field, then an affine map whose
     // matrix columns (images of bits 0..7) are these, plus 0xB1.
@@ -59,6 +62,11 @@ struct SquareTables {
       e >>= 1;
     }
     std::memcpy(d, result, 4);
+    for (int j = 0; j < 4; ++j)
+      for (int x = 0; x < 256; ++x) {
+        mc[j][x] = Mul(c[j], static_cast<std::uint8_t>(x));
+        md[j][x] = Mul(d[j], static_cast<std::uint8_t>(x));
+      }
   }
   // out = a * b modulo x^4 + 1; out may be a or b.
   static void PolyMul(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out) {
@@ -75,17 +83,16 @@ const SquareTables& ST() {
   return t;
 }
 
-using State = std::uint8_t[16];
-
-// b_j = sum_k m_(j-k) a_k for each row: multiplication by m(x).
-void MixRows(std::uint8_t* s, const std::uint8_t* m) {
+// b_j = sum_k m_(j-k) a_k for each row: multiplication by m(x), given as the
+// product tables of its coefficients.
+void MixRows(std::uint8_t* s, const std::uint8_t (*m)[256]) {
   for (int r = 0; r < 4; ++r) {
     std::uint8_t a[4];
     std::memcpy(a, s + 4 * r, 4);
     for (int j = 0; j < 4; ++j) {
       std::uint8_t v = 0;
       for (int k = 0; k < 4; ++k)
-        v ^= Mul(m[(j - k + 4) % 4], a[k]);
+        v ^= m[(j - k + 4) % 4][a[k]];
       s[4 * r + j] = v;
     }
   }
@@ -136,7 +143,7 @@ void TCipher_Square::SetupKey(const std::uint8_t* key, std::int32_t) {
     std::memcpy(rk, k, 16);
     // The rounds mix before adding their key; the first eight keys are
     // mixed the same way so that no separate inverse mixing is needed.
-    if (t < kRounds) MixRows(rk, ST().c);
+    if (t < kRounds) MixRows(rk, ST().mc);
     for (int r = 0; r < 4; ++r) {
       ek[4 * t + r] = (std::uint32_t{rk[4 * r]} << 24) | (std::uint32_t{rk[4 * r + 1]} << 16) |
                       (std::uint32_t{rk[4 * r + 2]} << 8) | rk[4 * r + 3];
@@ -156,7 +163,7 @@ void TCipher_Square::EncryptBlock(void* block) const {
     for (int i = 0; i < 16; ++i)
       s[i] = t.se[s[i]];
     Transpose(s);
-    if (r < kRounds) MixRows(s, t.c);
+    if (r < kRounds) MixRows(s, t.mc);
     AddKey(s, k + 4 * r);
   }
 }
@@ -167,7 +174,7 @@ void TCipher_Square::DecryptBlock(void* block) const {
   const std::uint32_t* k = User() + 4 * (kRounds + 1);
   for (int r = kRounds; r >= 1; --r) {
     AddKey(s, k + 4 * r);
-    if (r < kRounds) MixRows(s, t.d);
+    if (r < kRounds) MixRows(s, t.md);
     Transpose(s);
     for (int i = 0; i < 16; ++i)
       s[i] = t.sd[s[i]];
