@@ -8,6 +8,8 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev
+  # test-only oracle for the standard ciphers and hashes
+  libcrypto++-dev
   # engine dependencies
   zlib1g-dev libbz2-dev
   # application: Qt 6 (Charts' CMake package needs the OpenGL development

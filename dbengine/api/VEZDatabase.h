@@ -208,6 +208,18 @@ class TVEZDatabase : public platform::Component {
   // new name.
   void RenameDatabase(const std::string& new_database_file_name);
 
+  // Encrypts the file under new_password and new_crypto_algorithm (an empty
+  // password stores it plain): the pages are recoded into file name + ".tmp"
+  // under the current Password, which then replaces the file in one rename;
+  // Password and CryptoAlgorithm take the new values. Answers the log (empty
+  // when all went well). A wrong current password raises 30445, a file that
+  // needs repair 30456; on any failure the file is left as it was and the
+  // ".tmp" file is deleted.
+  std::string ChangePassword(const std::string& new_password,
+                             TVEZCryptoAlgorithm new_crypto_algorithm);
+  // The same with the current CryptoAlgorithm.
+  std::string ChangePassword(const std::string& new_password);
+
   // Rebuilds the file into a repaired one and answers the rebuild's log.
   // Not built yet: raises 20410.
   std::string RepairDatabase();

@@ -1,8 +1,8 @@
-// The database password and the cipher-and-hash combination a database is
-// encrypted with. The page ciphers themselves are not built yet: a database
-// with a password cannot be created or opened until they are.
+// The database password, the cipher-and-hash combination a database is
+// encrypted with, and the page coder: a deterministic, length-preserving
+// transformation of a buffer keyed anew from the password on every call.
 //
-// Thread safety: plain values.
+// Thread safety: the routines are reentrant; TVEZPassword is a plain value.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +22,38 @@ enum TVEZCryptoAlgorithm : std::uint8_t {
   craSquare = 7,
 };
 
+inline constexpr int kCryptoAlgorithmCount = 8;
+
+// Display names of the combinations, by value.
+extern const char* const kCryptoAlgorithmNames[kCryptoAlgorithmCount];
+
 // Held in memory only. An empty text means the database is not encrypted.
+// The text is wiped when the record is destroyed or overwritten.
 struct TVEZPassword {
   std::string Password;
   TVEZCryptoAlgorithm CryptoAlgorithm = craRijndael_128;
+
+  TVEZPassword() = default;
+  TVEZPassword(std::string password, TVEZCryptoAlgorithm algorithm)
+      : Password(std::move(password)), CryptoAlgorithm(algorithm) {}
+  TVEZPassword(const TVEZPassword&) = default;
+  TVEZPassword(TVEZPassword&&) = default;
+  TVEZPassword& operator=(const TVEZPassword& other);
+  TVEZPassword& operator=(TVEZPassword&& other);
+  ~TVEZPassword();
 };
+
+// Overwrites the characters of text, then empties it.
+void WipeString(std::string& text);
+
+// Encrypts / decrypts the first size bytes of buffer in place under the
+// combination and the password. Nothing else changes: no header, padding or
+// change of length. False when the algorithm value is unknown (the buffer is
+// then untouched) or the coding failed (the buffer may be partly coded):
+// callers must not store such a buffer as encrypted data.
+bool EncryptPageData(TVEZCryptoAlgorithm algorithm, void* buffer, std::int32_t size,
+                     const std::string& password);
+bool DecryptPageData(TVEZCryptoAlgorithm algorithm, void* buffer, std::int32_t size,
+                     const std::string& password);
 
 }  // namespace vez

@@ -4,13 +4,16 @@
 #include <cstring>
 
 #include "dbengine/foundation/VEZCrc32.h"
+#include "dbengine/foundation/VEZDecUtil.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDatabaseFile.h"
 #include "dbengine/storage/VEZDatabaseFreeSpaceManager.h"
 #include "dbengine/storage/VEZDiskTablePagesCacheManager.h"
 #include "dbengine/storage/VEZRollbackJournal.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/Random.h"
+#include "platform/os/File.h"
 #include "platform/os/FileQueries.h"
 
 namespace vez {
@@ -27,9 +30,8 @@ EVEZException NotOpened(std::int32_t native_error) {
   return EVEZException(native_error, "Error - database file is not opened.");
 }
 
-EVEZException EncryptionNotAvailable(const std::string& file_name) {
-  return EVEZException(10478, "Cannot open database '%s' - encryption is not available",
-                       {file_name});
+EVEZException UnknownCryptoAlgorithm(std::int32_t algorithm) {
+  return EVEZException(30447, "Unknown encryption algorithm: %d", {algorithm});
 }
 
 }  // namespace
@@ -101,14 +103,27 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
                                                 std::uint16_t extent_page_count) {
   if (IsOpened())
     throw EVEZException(10461, "Error - database file %s is in use.", {file_->FileName()});
-  if (!password.Password.empty()) throw EncryptionNotAvailable(database_file_name);
   if (page_size <= TVEZDiskPageHeaderLayout::kSize || extent_page_count == 0)
     throw EVEZException(10480, "Invalid page geometry: page size %d, %d pages per extent",
                         {page_size, extent_page_count});
   // Every page number of the maps must fit Int32.
   CheckedMul<std::int32_t>(CheckedMul<std::int32_t>(page_size - TVEZDiskPageHeaderLayout::kSize, 4),
                            extent_page_count);
+  // The control block is prepared before the file exists, so a combination
+  // this build cannot code leaves no file behind.
+  const bool encrypted = !password.Password.empty();
+  TVEZCryptoHeader crypto;
+  if (encrypted) {
+    crypto.CryptoAlgorithm = password.CryptoAlgorithm;
+    for (auto& b : crypto.ControlBlock)
+      b = static_cast<std::uint8_t>(platform::Random(255));
+    crypto.ControlBlockCRC = UpdateCrc32(0, crypto.ControlBlock.data(), 256);
+    if (!EncryptPageData(password.CryptoAlgorithm, crypto.ControlBlock.data(), 256,
+                         password.Password))
+      throw UnknownCryptoAlgorithm(password.CryptoAlgorithm);
+  }
   InitDBHeader();
+  crypto_header_ = crypto;
   password_ = password;
   SetPageGeometry(page_size);
   offset_to_db_header_ = 0;
@@ -122,7 +137,7 @@ void TVEZDiskPageManager::CreateAndOpenDatabase(const std::string& database_file
   own_commits_.clear();
   ForgetRecentImages();
   file_->CreateAndOpenFile(database_file_name);
-  header_.Encrypted = 0;
+  header_.Encrypted = encrypted ? 0xFF : 0;
   header_.PageSize = page_size;
   header_.PageCountInExtent = extent_page_count;
   WriteDBHeader(true);
@@ -243,7 +258,6 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   if (!header_.HasSignature())
     throw EVEZException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
                         {header_.SignatureText(), std::string(kDBSignature)});
-  if (header_.IsEncrypted()) throw EncryptionNotAvailable(database_file_name);
   if (header_.HeaderSize < kDBHeaderSize || header_.PageSize <= TVEZDiskPageHeaderLayout::kSize ||
       header_.PageCountInExtent == 0)
     throw EVEZException(10480, "Invalid page geometry: page size %d, %d pages per extent",
@@ -252,6 +266,7 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   offset_to_crypto_header_ = offset_to_db_header_ + header_.HeaderSize;
   offset_to_locked_bytes_ = offset_to_crypto_header_ + kCryptoHeaderSize;
   ReadCryptoHeader();
+  if (header_.IsEncrypted()) CheckPassword();
   if (offset_to_crypto_header_ + crypto_header_.CryptoHeaderSize != offset_to_locked_bytes_)
     throw EVEZException(20237, "Invalid database format");
   ReadLockedBytes();
@@ -265,6 +280,21 @@ void TVEZDiskPageManager::OpenDatabase(const std::string& database_file_name,
   if (MultiUser()) header_view_.Open(file_->Descriptor(), offset_to_db_header_, kDBHeaderSize);
   free_space_manager_ = std::make_unique<TVEZDatabaseFreeSpaceManager>(this);
   if (!pending_release_.empty()) ReleaseRecoveredPages();
+}
+
+void TVEZDiskPageManager::CheckPassword() {
+  // The stored combination wins over the caller's.
+  password_.CryptoAlgorithm = static_cast<TVEZCryptoAlgorithm>(crypto_header_.CryptoAlgorithm);
+  auto& block = crypto_header_.ControlBlock;
+  if (!DecryptPageData(password_.CryptoAlgorithm, block.data(), 256, password_.Password))
+    throw UnknownCryptoAlgorithm(crypto_header_.CryptoAlgorithm);
+  if (UpdateCrc32(0, block.data(), 256) != crypto_header_.ControlBlockCRC)
+    throw EVEZException(30445, "Cannot open database - incorrect password");
+}
+
+bool TVEZDiskPageManager::PageIsEncrypted(const TVEZPage* page) const {
+  return header_.IsEncrypted() && page->EncryptionEnabled() && free_space_manager_ &&
+         !free_space_manager_->IsSystemPage(page->PageNo());
 }
 
 bool TVEZDiskPageManager::ReadChangeMark(TVEZFileChangeMark& mark) const {
@@ -888,6 +918,19 @@ void TVEZDiskPageManager::InternalReadPage(TVEZPage* page) {
   if (!page->PageBuffer()) page->AllocPageBuffer();
   ForgetStamps(page->PageNo());
   FileRead(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), kErrPageRead);
+  if (header_.IsEncrypted() && free_space_manager_ &&
+      !free_space_manager_->IsSystemPage(page->PageNo())) {
+    TVEZDiskPageHeaderView h = page->PageHeader();
+    std::uint8_t* data = page->PageBuffer() + TVEZDiskPageHeaderLayout::kSize;
+    const bool decoded = DecryptPageData(static_cast<TVEZCryptoAlgorithm>(h.CipherType()), data,
+                                         PageDataSize(), password_.Password);
+    if (!decoded || (!IgnoreCRCErrors() && UpdateCrc32(0, data, PageDataSize()) != h.CRC32())) {
+      // Nothing of the undecodable bytes may stay cached as the page.
+      h.SetState(kFreedPageState);
+      throw EVEZException(30446, "Decrypt page error. Check CRC failed. PageNo: %d",
+                          {page->PageNo()});
+    }
+  }
   page->SetReloaded(true);
 }
 
@@ -898,7 +941,22 @@ void TVEZDiskPageManager::InternalWritePage(TVEZPage* page) {
   h.SetState(NextPageState(old_state));
   ForgetStamps(page->PageNo());
   try {
-    FileWrite(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), 10469);
+    if (PageIsEncrypted(page)) {
+      // The cached page stays plain: a copy is coded and written, so a
+      // failure can never leave coded bytes in the cache or plain ones in
+      // the file.
+      const std::uint8_t* data = page->PageBuffer() + TVEZDiskPageHeaderLayout::kSize;
+      h.SetCipherType(password_.CryptoAlgorithm);
+      h.SetCRC32(UpdateCrc32(0, data, PageDataSize()));
+      crypt_buffer_.assign(page->PageBuffer(), page->PageBuffer() + PageSize());
+      if (!EncryptPageData(password_.CryptoAlgorithm,
+                           crypt_buffer_.data() + TVEZDiskPageHeaderLayout::kSize, PageDataSize(),
+                           password_.Password))
+        throw UnknownCryptoAlgorithm(password_.CryptoAlgorithm);
+      FileWrite(crypt_buffer_.data(), PageSize(), GetPageOffset(page->PageNo()), 10469);
+    } else {
+      FileWrite(page->PageBuffer(), PageSize(), GetPageOffset(page->PageNo()), 10469);
+    }
   } catch (...) {
     // The cached copy keeps the state it had, as if never written.
     h.SetState(old_state);
@@ -952,6 +1010,83 @@ void TVEZDiskPageManager::WritePageRegion(const void* buffer, std::int32_t page_
   // hot after a power cut once they changed a page it names.
   if (!capture_) SyncJournalInvalidationOver(GetPageOffset(page_no) + offset, count);
   FileWrite(buffer, count, GetPageOffset(page_no) + offset, 10475);
+}
+
+void TVEZDiskPageManager::WriteRekeyedCopy(const std::string& dest_file_name,
+                                           const TVEZPassword& new_password) {
+  if (!IsOpened() || !free_space_manager_) throw NotOpened(10459);
+  const bool was_encrypted = header_.IsEncrypted();
+  const bool encrypt = !new_password.Password.empty();
+  TVEZDBHeader header = header_;
+  header.Encrypted = encrypt ? 0xFF : 0;
+  TVEZCryptoHeader crypto;
+  if (encrypt) {
+    crypto.CryptoAlgorithm = new_password.CryptoAlgorithm;
+    for (auto& b : crypto.ControlBlock)
+      b = static_cast<std::uint8_t>(platform::Random(255));
+    crypto.ControlBlockCRC = UpdateCrc32(0, crypto.ControlBlock.data(), 256);
+    if (!EncryptPageData(new_password.CryptoAlgorithm, crypto.ControlBlock.data(), 256,
+                         new_password.Password))
+      throw UnknownCryptoAlgorithm(new_password.CryptoAlgorithm);
+  }
+  // The bytes before the first page, with the new header records.
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(offset_to_first_page_));
+  FileRead(head.data(), offset_to_first_page_, 0, 10464);
+  header.Encode(head.data() + offset_to_db_header_);
+  crypto.Encode(head.data() + offset_to_crypto_header_);
+  platform::FileSystem& fs = platform::DefaultFileSystem();
+  std::unique_ptr<platform::File> out =
+      fs.CreateFile(dest_file_name, platform::FileShare::kExclusive);
+  std::int64_t pos = 0;
+  auto put = [&](const std::uint8_t* bytes, std::int64_t count) {
+    out->WriteAt(pos, bytes, static_cast<std::size_t>(count));
+    pos += count;
+  };
+  put(head.data(), offset_to_first_page_);
+  std::vector<std::uint8_t> page(PageSize());
+  const std::int32_t data_size = PageDataSize();
+  for (std::int32_t page_no = 0; page_no < header_.TotalPageCount; ++page_no) {
+    FileRead(page.data(), PageSize(), GetPageOffset(page_no), kErrPageRead);
+    TVEZDiskPageHeaderView h(page.data());
+    std::uint8_t* data = page.data() + TVEZDiskPageHeaderLayout::kSize;
+    const std::uint16_t type = h.PageType();
+    // Free-space maps, the direct-access internal files and pages never
+    // written keep their bytes: they are stored plain either way.
+    const bool coded_kind = !free_space_manager_->IsSystemPage(page_no) &&
+                            type != kPageTypeActiveSessionList && type != kPageTypeTableLocks &&
+                            std::memcmp(page.data(), "VEZ", 3) == 0;
+    if (coded_kind) {
+      const bool freed = h.State() == kFreedPageState;
+      if (was_encrypted) {
+        const bool decoded = DecryptPageData(static_cast<TVEZCryptoAlgorithm>(h.CipherType()), data,
+                                             data_size, password_.Password) &&
+                             UpdateCrc32(0, data, data_size) == h.CRC32();
+        if (!decoded) {
+          // A freed page's bytes are dead; a page in use must decode.
+          if (!freed)
+            throw EVEZException(30446, "Decrypt page error. Check CRC failed. PageNo: %d",
+                                {page_no});
+          std::memset(data, 0, static_cast<std::size_t>(data_size));
+        }
+      }
+      if (encrypt) {
+        h.SetCipherType(new_password.CryptoAlgorithm);
+        h.SetCRC32(UpdateCrc32(0, data, data_size));
+        if (!EncryptPageData(new_password.CryptoAlgorithm, data, data_size, new_password.Password))
+          throw UnknownCryptoAlgorithm(new_password.CryptoAlgorithm);
+      } else {
+        h.SetCipherType(0);
+        h.SetCRC32(0);
+      }
+    }
+    put(page.data(), PageSize());
+  }
+  // Whatever follows the pages (a longer file) is not part of the database.
+  SecureZero(page.data(), page.size());
+  if (durability_ == TVEZDurability::Full) {
+    out->Sync();
+    SyncFolderOf(dest_file_name);
+  }
 }
 
 void TVEZDiskPageManager::WriteEmptyPage(std::int32_t page_no) {

@@ -75,8 +75,12 @@
 // already hold. Without a mapping (a file system without descriptors, or
 // the system refusing) the mark is never read and every bracket is full.
 //
-// Not built yet: page encryption (a password, or a file whose encrypted flag
-// is set, raises 10478) and the design-time open-and-close.
+// With a password every page but the free-space maps and the direct-access
+// internal files is stored with its data encrypted (the 40-byte header stays
+// plain) and a CRC of the plain data in its header; the crypto header's
+// control block proves the password at open (30445 when it is wrong).
+//
+// Not built yet: the design-time open-and-close.
 //
 // Thread safety: none of its own; callers hold the database data's lock.
 #pragma once
@@ -117,20 +121,30 @@ class TVEZDiskPageManager : public TVEZPageManager {
   ~TVEZDiskPageManager() override;
 
   // Creates a new database file (replacing a file nobody holds) and leaves it
-  // open, not shared. Raises 10461 when open, 10478 for a password, 10480 for
-  // a page size not above 40 bytes or an extent of no pages, the file errors
-  // of TVEZDatabaseFile.
+  // open, not shared; encrypted when the password text is not empty. Raises
+  // 10461 when open, 30447 for a combination this build cannot code (no file
+  // is made), 10480 for a page size not above 40 bytes or an extent of no
+  // pages, the file errors of TVEZDatabaseFile.
   void CreateAndOpenDatabase(const std::string& database_file_name, const TVEZPassword& password,
                              std::uint16_t page_size, std::uint16_t extent_page_count);
   // Opens an existing file. read_only: in, and out when the file cannot be
   // written; repair_needed: out; multi_user: in, and out false when the file
   // carries the read-only attribute or exclusive is set. Raises 10462 when
   // open, 20230 when the header lock is not got, 10470 for a file without the
-  // signature, 10478 for an encrypted file, 20237 / 10480 / 10479 for damaged
+  // signature, 30445 for an encrypted file and a wrong password (30447 for a
+  // stored combination this build cannot code), 20237 / 10480 / 10479 for damaged
   // header records or a file shorter than its pages. A failure after the file
   // was opened leaves it open for the caller to close.
   void OpenDatabase(const std::string& database_file_name, const TVEZPassword& password,
                     bool& read_only, bool& repair_needed, bool exclusive, bool& multi_user);
+  // Writes a copy of the open database to dest_file_name (created or
+  // replaced) whose pages are encrypted under new_password, or stored plain
+  // when its text is empty; this file is not changed. Pages are moved as
+  // whole pages in their order, so the copy keeps every page number. Raises
+  // 30446 for a page in use that does not decode under the current password,
+  // 30447 for a combination this build cannot code, the file errors of the
+  // destination. The caller opens the source exclusively.
+  void WriteRekeyedCopy(const std::string& dest_file_name, const TVEZPassword& new_password);
   // Closes the file (swallowing a close error) and frees the free space
   // manager; does nothing when closed. Cached pages stay: a database is
   // opened again with a new manager.
@@ -258,6 +272,12 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void ReadDBHeader();
   void WriteDBHeader(bool check_state);
   void ReadCryptoHeader();
+  // Decrypts the control block read from the file under the password and
+  // the stored combination (which it copies into the password record).
+  // Raises 30445 when its CRC does not match, 30447 for an unknown one.
+  void CheckPassword();
+  // Whether the page's data are stored encrypted.
+  bool PageIsEncrypted(const TVEZPage* page) const;
   void WriteCryptoHeader();
   void ReadLockedBytes();
   void WriteLockedBytes();
@@ -346,6 +366,8 @@ class TVEZDiskPageManager : public TVEZPageManager {
   TVEZDBHeader header_;
   TVEZCryptoHeader crypto_header_;
   TVEZPassword password_;
+  // Scratch copy of a page whose data are encrypted on their way to the file.
+  std::vector<std::uint8_t> crypt_buffer_;
   TVEZLockedBytes locked_bytes_;
   std::int32_t lock_db_header_count_ = 0;
   bool exclusive_ = false;

@@ -727,3 +727,56 @@ TEST_F(FileOperationsTest, AJournalThatCannotBeDeletedIsReportedAsTheEngineRepor
 
 }  // namespace
 }  // namespace vez
+
+// ---- Encrypted files and the password change.
+
+namespace vez {
+namespace {
+
+class EncryptedDatabaseTest : public DatabaseTest {};
+
+TEST_F(EncryptedDatabaseTest, CreateOpenAndChangeThePassword) {
+  const std::string file = Path("enc.vez");
+  auto database = MakeDatabase("Log", file);
+  database->SetSilentMode(true);
+  database->SetPassword("first");
+  database->SetCryptoAlgorithm(craTwofish_256);
+  database->CreateDatabase();
+  database->Open();
+  test::AddCatalogueEntry(DiskData(*database), 1, "Vessels");
+  database->Close();
+
+  // A wrong password is refused; the stored combination wins at open.
+  database->SetPassword("second");
+  EXPECT_EQ(NativeErrorOf([&] { database->Open(); }), 30445);
+  EXPECT_EQ(NativeErrorOf([&] { database->ChangePassword("third"); }), 30445);
+  EXPECT_FALSE(fs::exists(file + ".tmp"));
+  database->SetPassword("first");
+  database->SetCryptoAlgorithm(craRijndael_128);
+  EXPECT_EQ(TablesOf(*database), (std::vector<std::string>{"Vessels"}));
+  EXPECT_EQ(database->CryptoAlgorithm(), craTwofish_256);
+
+  EXPECT_EQ(database->ChangePassword("second", craDES_Triple), "");
+  EXPECT_EQ(database->Password(), "second");
+  EXPECT_EQ(database->CryptoAlgorithm(), craDES_Triple);
+  EXPECT_FALSE(fs::exists(file + ".tmp"));
+  EXPECT_EQ(TablesOf(*database), (std::vector<std::string>{"Vessels"}));
+
+  auto old = MakeDatabase("Old", file);
+  old->SetSilentMode(true);
+  old->SetPassword("first");
+  EXPECT_EQ(NativeErrorOf([&] { old->Open(); }), 30445);
+
+  // An open database is not changed.
+  database->Open();
+  EXPECT_ANY_THROW(database->ChangePassword("x"));
+  database->Close();
+
+  // Back to a plain file.
+  EXPECT_EQ(database->ChangePassword(""), "");
+  auto plain = MakeDatabase("Plain", file);
+  EXPECT_EQ(TablesOf(*plain), (std::vector<std::string>{"Vessels"}));
+}
+
+}  // namespace
+}  // namespace vez

@@ -108,11 +108,14 @@ inline TDataRow MakeDataRow(double m, std::int32_t n) {
 // A database file of its own, opened by one session of this process.
 class TDiskTableEnv {
  public:
-  // Creates the file first when create is set.
+  // Creates the file first when create is set; a password encrypts it (or
+  // opens an encrypted one).
   TDiskTableEnv(const std::string& path, bool create, bool multi_user,
-                TVEZDurability durability = TVEZDurability::Off, std::int32_t max_sessions = 16)
+                TVEZDurability durability = TVEZDurability::Off, std::int32_t max_sessions = 16,
+                const TVEZPassword& password = {})
       : scoped_(&services_) {
     db_ = std::make_unique<TVEZDiskDatabaseData>(path);
+    db_->SetPassword(password);
     db_->SetMaxSessionCount(max_sessions);
     db_->SetPageSize(4096);
     db_->SetPageCountInExtent(8);

@@ -160,7 +160,7 @@ TEST(VEZDiskPageManagerTest, DamagedAndForeignFilesAreRefused) {
        },  // 2.5
        0, true},
       {"no signature", [](const std::string& n) { Patch(n, 0, {'X'}); }, 10470, false},
-      {"encrypted flag", [](const std::string& n) { Patch(n, 43, {0xFF}); }, 10478, false},
+      {"encrypted flag", [](const std::string& n) { Patch(n, 43, {0xFF}); }, 30445, false},
       {"crypto header size",
        [](const std::string& n) {
          Patch(n, 76, {0x19, 0x01});
@@ -226,8 +226,9 @@ TEST(VEZDiskPageManagerTest, CreateArgumentsAndGuards) {
   TVEZDiskPageManager pm;
   TVEZPassword pw;
   pw.Password = "secret";
+  pw.CryptoAlgorithm = static_cast<TVEZCryptoAlgorithm>(8);
   EXPECT_EQ(NativeErrorOf([&] { pm.CreateAndOpenDatabase(dir.Path("p.vez"), pw, 4096, 8); }),
-            10478);
+            30447);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("p.vez")));
   EXPECT_EQ(NativeErrorOf([&] { pm.CreateAndOpenDatabase(dir.Path("p.vez"), {}, 40, 8); }), 10480);
   EXPECT_EQ(NativeErrorOf([&] { pm.CreateAndOpenDatabase(dir.Path("p.vez"), {}, 4096, 0); }),

@@ -205,10 +205,11 @@ CrashVictim::CrashVictim(std::string directory, VictimOptions options)
 CrashLog CrashVictim::Run() {
   RecordingFileSystem fs(path_);
   {
-    TDiskTableEnv conn(path_, true, true, TVEZDurability::Off, 8);
+    TDiskTableEnv conn(path_, true, true, TVEZDurability::Off, 8, options_.password);
     CreateTable(conn);
   }
-  auto conn = std::make_unique<TDiskTableEnv>(path_, false, true, options_.durability, 8);
+  auto conn = std::make_unique<TDiskTableEnv>(path_, false, true, options_.durability, 8,
+                                              options_.password);
   TTestLocalCursor& c = conn->Open(kTable);
   TVEZDiskPageManager& pm = *conn->Db().DiskPageManager();
   TestSession& session = conn->Session();
@@ -430,7 +431,8 @@ void CrashChecker::Check(const PairImage& pair, const CrashPoint& point) {
   std::vector<std::size_t> allowed{done};
   if (point.commit_begun && done + 1 < states.size()) allowed.push_back(done + 1);
   try {
-    TDiskTableEnv conn(path_, false, false, victim_.Options().durability);
+    TDiskTableEnv conn(path_, false, false, victim_.Options().durability, 16,
+                       victim_.Options().password);
     if (conn.Session().RepairNeeded && heed_repair_flag_) {
       ++stats_.repair_needed;
       Fail(point, "the file says a repair is needed", "repair needed");

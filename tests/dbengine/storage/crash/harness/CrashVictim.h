@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDurability.h"
 #include "tests/dbengine/storage/crash/harness/CrashRecorder.h"
 #include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
@@ -47,6 +48,8 @@ struct VictimOptions {
   // error at one of the first pages it gets or adds) inside its
   // transaction; the states note the rows without it.
   std::uint32_t fail_one_change_in = 0;
+  // A password encrypts the database (and opens it at every check).
+  TVEZPassword password;
 };
 
 struct CheckStats {
