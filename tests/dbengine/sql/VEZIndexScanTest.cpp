@@ -735,7 +735,9 @@ TEST_F(IndexScanDiskTest, FiltersReadOnlyTheRangeTheIndexGives) {
     int tested = 0;
     const std::vector<std::int32_t> want = Model(c.keep);
     EXPECT_EQ(Shown(c.text, &tested), want);
-    if (c.range_only) EXPECT_EQ(tested, static_cast<int>(want.size()));
+    if (c.range_only) {
+      EXPECT_EQ(tested, static_cast<int>(want.size()));
+    }
     EXPECT_LE(tested, kRows);
   }
   // The measurement with an unindexed test: only that measurement is read.
