@@ -10,6 +10,7 @@
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZEngineError.h"
 #include "dbengine/api/VEZSession.h"
+#include "dbengine/foundation/VEZException.h"
 #include "platform/core/Clock.h"
 #include "tests/dbengine/api/DataSetTestSupport.h"
 #include "tests/dbengine/api/LocalCursorTestSupport.h"
@@ -91,6 +92,26 @@ TEST_F(DataSetLockTest, ClosingWhileEditingGivesTheRecordLockBack) {
   EXPECT_FALSE(ub_->c.IsRecordLocked());
   EXPECT_EQ(ub_->Edit(), cecOK);
   EXPECT_EQ(ub_->Cancel(), cecOK);
+}
+
+TEST_F(DataSetLockTest, ABlobStreamTheCursorRefusesRaisesAfterOneRefresh) {
+  table_->First();
+  int refreshes = 0;
+  table_->BeforeRefresh = [&](platform::DataSet&) { ++refreshes; };
+  ASSERT_TRUE(ub_->c.LockTable(ltRW, 1, 0, true));
+  try {
+    table_->CreateBlobStream(table_->FieldByName("Note"), platform::TBlobStreamMode::bmRead);
+    FAIL() << "a stream that reads nothing was handed out";
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), 10109);
+  }
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(table_->State(), platform::TDataSetState::dsBrowse);
+  ASSERT_TRUE(ub_->c.UnlockTable(ltRW, false));
+  EXPECT_NE(
+      table_->CreateBlobStream(table_->FieldByName("Note"), platform::TBlobStreamMode::bmRead),
+      nullptr);
+  EXPECT_EQ(refreshes, 1);
 }
 
 }  // namespace
