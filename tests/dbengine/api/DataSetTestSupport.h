@@ -59,7 +59,7 @@ class TTestTable : public TVEZDataSet {
   }
 };
 
-inline TVEZFieldDef* AddField(TVEZFieldDefs& defs, const std::string& name,
+inline TVEZFieldDef* AddColumn(TVEZFieldDefs& defs, const std::string& name,
                               TVEZAdvancedFieldType type, std::int32_t size = 0) {
   TVEZFieldDef* def = defs.AddCreated();
   def->Name = name;
@@ -82,8 +82,8 @@ inline void CreateModelTable(TVEZDatabase& database, const std::string& name = "
   TVEZFieldDefs fields;
   TVEZIndexDefs indexes;
   TVEZConstraintDefs constraints;
-  AddField(fields, "ID", aftAutoInc);
-  AddField(fields, "V", aftInteger);
+  AddColumn(fields, "ID", aftAutoInc);
+  AddColumn(fields, "V", aftInteger);
   TVEZIndexDef* index = indexes.AddCreated();
   index->Name = "IX_ID";
   index->AssignByNames({"ID"}, {""}, {""});
