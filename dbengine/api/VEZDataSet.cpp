@@ -32,6 +32,8 @@ using platform::TRecordBuffer;
 
 namespace {
 
+// The database-use flag held while a projection reopens the dataset.
+constexpr int kProjectionFlag = 15;
 // A BLOB stream the cursor would not open.
 constexpr std::int32_t kBlobNotOpened = 10109;
 constexpr const char* kNilPointer = "Nil pointer occured";
@@ -470,9 +472,9 @@ int TVEZDataSet::GetRecordCount() {
 }
 
 int TVEZDataSet::GetRecNo() {
-  if (State() == TDataSetState::dsInsert) return -1;
+  if (State() == TDataSetState::dsInsert || !Active()) return -1;
   TVEZCursor& cursor = CheckHandle(10043);
-  if (!Active() || IsEmpty()) return -1;
+  if (IsEmpty()) return -1;
   TRecordBuffer buffer = State() == TDataSetState::dsCalcFields ? CalcBuffer() : ActiveBuffer();
   if (buffer == nullptr) return -1;
   cursor.CurrentRecordBuffer = buffer;
@@ -901,6 +903,19 @@ void TVEZDataSet::ApplyProjection(const std::vector<std::string>& field_names,
   TVEZCursor* projected = &cursor;
   const bool owned = FExternalHandle == nullptr;
   projected->FSettingProjection = true;
+  // Holds the database through the close, so the cursor's session stays
+  // connected while the dataset reopens on it.
+  SetDBFlag(kProjectionFlag, true);
+  struct TFlagRelease {
+    TVEZDataSet& dataset;
+    ~TFlagRelease() {
+      try {
+        dataset.SetDBFlag(kProjectionFlag, false);
+      } catch (...) {
+        dataset.HandleException();
+      }
+    }
+  } release{*this};
   try {
     FExternalHandle = projected;
     projected->FirstPosition = true;

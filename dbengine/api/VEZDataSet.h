@@ -7,7 +7,7 @@
 // Database-use flags: 0 cursor open, 1 query prepared, 2 query statement
 // running, 3 table created/deleted/emptied/renamed, 4 field definitions of a
 // closed table read, 5 index added/deleted or refreshed, 10 provider
-// transaction, 11 table repair.
+// transaction, 11 table repair, 15 a projection reopening the dataset.
 //
 // Record buffers have the cursor's layout: null flags and column values,
 // the 7-byte bookmark area at the cursor's BookmarkOffset (page number Int32,

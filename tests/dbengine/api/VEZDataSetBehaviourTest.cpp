@@ -14,6 +14,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "platform/dataset/DatabaseError.h"
 #include "platform/ui/EngineUi.h"
+#include "tests/common/FakeExpression.h"
 #include "tests/common/ScriptedEngineUi.h"
 #include "tests/common/VEZTestSQLEngine.h"
 #include "tests/dbengine/api/DataSetTestSupport.h"
@@ -357,6 +358,27 @@ TEST_F(DataSetBehaviourTest, AReadOnlyDataSetRefusesWritingStreams) {
               (void)s;
             }),
             0);
+}
+
+// ---- the SQL engine's hooks
+
+TEST_F(DataSetBehaviourTest, AnSQLFilterIsBoundToTheCursorAndRestrictsTheView) {
+  FakeExpression expression;
+  expression.nodes = {FakeNode(1)};
+  TVEZLocalCursor parent;
+  expression.on_result = [&](FakeExpression& e) {
+    std::int32_t trial = 0;
+    return e.bound_cursor->GetFieldData(kRunTrial, &trial, e.assigned_buffer) && trial == 1;
+  };
+  table_->SetSQLFilter(&expression, nullptr, &parent);
+  EXPECT_EQ(expression.bound_cursor, table_->Handle());
+  EXPECT_EQ(expression.bound_parent_cursor, &parent);
+  table_->Handle()->DisableRecordBitmap();
+  EXPECT_EQ(table_->RecordCount(), 3);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"r1", "r3", "r5"}));
+  table_->SetSQLFilter(nullptr, nullptr, nullptr);
+  table_->Handle()->DisableRecordBitmap();
+  EXPECT_EQ(table_->RecordCount(), 5);
 }
 
 // ---- projection
