@@ -142,6 +142,27 @@ TEST_F(DataSetBehaviourTest, AnExternalCursorIsNotFreed) {
   cursor.CurrentRecordBuffer = nullptr;
 }
 
+// ---- calculated fields
+
+TEST_F(DataSetBehaviourTest, ACalculatedWideStringKeepsItsValuePerRecord) {
+  table_->Close();
+  table_->AddCalculatedField("Label", platform::ftWideString, 10);
+  table_->OnCalcFields = [](platform::DataSet& ds) {
+    const std::string name = ds.FieldByName("Name").AsString();
+    ds.FieldByName("Label").SetAsWideString(u"w" + std::u16string(name.begin(), name.end()));
+  };
+  table_->Open();
+  std::vector<std::u16string> labels;
+  for (table_->First(); !table_->Eof(); table_->Next())
+    labels.push_back(F("Label").AsWideString());
+  EXPECT_EQ(labels, (std::vector<std::u16string>{u"wr1", u"wr2", u"wr3", u"wr4", u"wr5"}));
+  // The calculated area lies behind the record and its bookmark.
+  EXPECT_EQ(table_->Handle()->RecordBufferSize,
+            table_->Handle()->CalculatedFieldsOffset + table_->CalcFieldsSize());
+  table_->SetRecNo(2);
+  EXPECT_EQ(F("Label").AsWideString(), u"wr2");
+}
+
 // ---- bookmarks and record numbers
 
 TEST_F(DataSetBehaviourTest, BookmarksAndRecordNumbers) {
