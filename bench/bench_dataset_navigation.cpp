@@ -28,7 +28,7 @@
 #include "dbengine/api/VEZLocalCursor.h"
 #include "dbengine/api/VEZSessionList.h"
 #include "dbengine/sql/VEZSQLEngine.h"
-#include "tests/dbengine/api/DataSetTestSupport.h"
+#include "tests/common/VEZTestDataSet.h"
 #include "tests/dbengine/storage/DiskTableTestSupport.h"
 
 namespace {

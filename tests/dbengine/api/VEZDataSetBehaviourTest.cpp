@@ -16,8 +16,8 @@
 #include "platform/ui/EngineUi.h"
 #include "tests/common/FakeExpression.h"
 #include "tests/common/ScriptedEngineUi.h"
+#include "tests/common/VEZTestDataSet.h"
 #include "tests/common/VEZTestSQLEngine.h"
-#include "tests/dbengine/api/DataSetTestSupport.h"
 #include "tests/dbengine/api/LocalCursorTestSupport.h"
 
 namespace vez::test {

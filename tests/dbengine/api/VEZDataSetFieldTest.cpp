@@ -12,7 +12,7 @@
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/foundation/VEZException.h"
 #include "platform/core/DateTime.h"
-#include "tests/dbengine/api/DataSetTestSupport.h"
+#include "tests/common/VEZTestDataSet.h"
 #include "tests/dbengine/api/SessionTestSupport.h"
 
 namespace vez::test {

@@ -12,7 +12,7 @@
 #include "dbengine/api/VEZSession.h"
 #include "dbengine/foundation/VEZException.h"
 #include "platform/core/Clock.h"
-#include "tests/dbengine/api/DataSetTestSupport.h"
+#include "tests/common/VEZTestDataSet.h"
 #include "tests/dbengine/api/LocalCursorTestSupport.h"
 
 namespace vez::test {

@@ -11,7 +11,7 @@
 #include "dbengine/api/VEZEngineError.h"
 #include "dbengine/foundation/VEZException.h"
 #include "tests/common/DataSetModel.h"
-#include "tests/dbengine/api/DataSetTestSupport.h"
+#include "tests/common/VEZTestDataSet.h"
 #include "tests/dbengine/api/SessionTestSupport.h"
 
 namespace vez::test {

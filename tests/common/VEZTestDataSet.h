@@ -1,6 +1,7 @@
-// Test support for the dataset component: a minimal table dataset over a
-// local cursor (the table component's job, reduced to naming a table and an
-// index), and helpers that make tables through a database's session.
+// Test support for the dataset component, for tests and benchmarks: a
+// minimal table dataset over a local cursor (the table component's job,
+// reduced to naming a table and an index), and helpers that make tables
+// through a database's session.
 #pragma once
 
 #include <memory>
