@@ -3,6 +3,7 @@
 #include <new>
 
 #include "dbengine/foundation/VEZBZip2.h"
+#include "dbengine/foundation/VEZPPM.h"
 #include "dbengine/foundation/VEZZlib.h"
 
 namespace vez {
@@ -57,9 +58,10 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
         // block size, so using 1 keeps the data readable everywhere.
         BZIPCompressBuffer(in_buffer, in_size, out_buffer, out_size, mode == 0 ? 1 : mode);
         break;
+      case acaPPM:
+        PPMCompressBuffer(in_buffer, in_size, out_buffer, out_size, mode);
+        break;
       default:
-        // acaPPM: the PPM coder is not part of the engine yet, so it answers
-        // like any unavailable algorithm.
         return false;
     }
   } catch (const EZlibError&) {
@@ -69,6 +71,10 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
     out_size = 0;
     return false;
   } catch (const EBZip2Error&) {
+    out_buffer.reset();
+    out_size = 0;
+    return false;
+  } catch (const EPPMError&) {
     out_buffer.reset();
     out_size = 0;
     return false;
@@ -83,22 +89,23 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
 bool DecompressBuffer(TVEZCompressionAlgorithm algorithm, const void* in_buffer,
                       std::int32_t in_size, TVEZHeapBuffer& out_buffer, std::int32_t& out_size) {
   if (algorithm == acaNone || in_size <= 0) return false;
-  if (algorithm != acaZLIB && algorithm != acaBZIP) {
-    // acaPPM: the PPM coder is not part of the engine yet.
-    return false;
-  }
+  if (algorithm != acaZLIB && algorithm != acaBZIP && algorithm != acaPPM) return false;
   const std::int32_t expected = out_size;
   bool ok = false;
   try {
     if (algorithm == acaZLIB)
       ZLIBDecompressBuffer(in_buffer, in_size, expected, out_buffer, out_size);
-    else
+    else if (algorithm == acaBZIP)
       BZIPDecompressBuffer(in_buffer, in_size, expected, out_buffer, out_size);
+    else
+      PPMDecompressBuffer(in_buffer, in_size, out_buffer, out_size);
     // Callers copy the expected number of bytes: anything else is a failure.
     ok = out_size > 0 && (expected <= 0 || out_size == expected);
   } catch (const EZlibError&) {
     ok = false;
   } catch (const EBZip2Error&) {
+    ok = false;
+  } catch (const EPPMError&) {
     ok = false;
   } catch (...) {
     out_buffer.reset();
@@ -122,6 +129,8 @@ std::int64_t MaxDecompressedSize(TVEZCompressionAlgorithm algorithm, std::int32_
       return std::int64_t{in_size} * kMaxInflateRatio;
     case acaBZIP:
       return BZIPDecompressLimit(in_size);
+    case acaPPM:
+      return std::int64_t{in_size} * kMaxPPMRatio;
     default:
       return 0;
   }

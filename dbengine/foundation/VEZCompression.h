@@ -35,8 +35,8 @@ inline constexpr const char* CompressionAlgorithmNames[4] = {"NONE", "ZLIB", "BZ
 // Compresses in_size bytes of in_buffer with the algorithm; mode is the zlib
 // level, the bzip2 block size in 100000 bytes, or the PPM preset. On True,
 // out_buffer holds out_size compressed bytes (and may be larger). On False
-// (acaNone, in_size <= 0, an unknown or unavailable algorithm, or a failure the
-// library reports: EZlibError, EBZip2Error) out_size is 0 and out_buffer is
+// (acaNone, in_size <= 0, an unknown algorithm, or a failure the library
+// reports: EZlibError, EBZip2Error, EPPMError) out_size is 0 and out_buffer is
 // left as it was unless a failure happened after the call began, in which case
 // it is empty. Out of memory (std::bad_alloc), integer overflow in the size
 // arithmetic and the memory manager's errors are raised as they are, with
@@ -48,8 +48,9 @@ bool CompressBuffer(TVEZCompressionAlgorithm algorithm, std::uint8_t mode, const
 // decompressed size (0 when unknown). True only when the data decompressed
 // whole and, for an expected size, to exactly that many bytes; then out_buffer
 // holds out_size bytes. acaNone or in_size <= 0 give False with nothing touched;
-// damaged data and the libraries' own failures give False with out_buffer
-// empty and out_size 0. Out of memory, integer overflow and the memory
+// damaged data and the libraries' own failures (for PPM also a missing
+// expected size, which it needs) give False with out_buffer empty and
+// out_size 0. Out of memory, integer overflow and the memory
 // manager's errors are raised as they are (out_buffer empty, out_size 0).
 bool DecompressBuffer(TVEZCompressionAlgorithm algorithm, const void* in_buffer,
                       std::int32_t in_size, TVEZHeapBuffer& out_buffer, std::int32_t& out_size);

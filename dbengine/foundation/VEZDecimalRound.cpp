@@ -19,6 +19,50 @@ long double RoundToInt64(long double x) {
   return static_cast<long double>(static_cast<std::int64_t>(r));
 }
 
+// g rounded to a whole number under mode with no tolerance at all, for
+// magnitudes where the tolerance would cover half a unit or more: ties are
+// exact there, and any fraction is the value's own.
+long double RoundExact(long double g, std::uint8_t mode) {
+  const long double lo = std::floor(g);
+  const long double hi = lo + 1.0L;
+  const long double frac = g - lo;
+  if (frac == 0.0L) return RoundToInt64(g);
+  const bool even_lo = std::fmod(lo, 2.0L) == 0.0L;
+  long double n;
+  switch (mode) {
+    case kRoundRndNeg:
+      n = lo;
+      break;
+    case kRoundRndPos:
+      n = hi;
+      break;
+    case kRoundRndDown:
+      n = g < 0 ? hi : lo;
+      break;
+    case kRoundRndUp:
+      n = g < 0 ? lo : hi;
+      break;
+    default:
+      if (frac < 0.5L) {
+        n = lo;
+      } else if (frac > 0.5L) {
+        n = hi;
+      } else if (mode == kRoundHalfPos) {
+        n = hi;
+      } else if (mode == kRoundHalfNeg) {
+        n = lo;
+      } else if (mode == kRoundHalfDown) {
+        n = g < 0 ? hi : lo;
+      } else if (mode == kRoundHalfUp) {
+        n = g < 0 ? lo : hi;
+      } else {
+        n = even_lo ? lo : hi;
+      }
+      break;
+  }
+  return RoundToInt64(n);
+}
+
 }  // namespace
 
 double DecimalRoundErrorBound() {
@@ -42,15 +86,22 @@ long double DecimalRound(std::int32_t digits, std::uint8_t mode, double error_bo
   if (IsNanOrInf(value) || mode == kRoundNone) return value;
   long double p = 1.0L;
   const std::int64_t count = digits < 0 ? -static_cast<std::int64_t>(digits) : digits;
-  for (std::int64_t i = 0; i < count; ++i)
+  // Once the scale is infinite more factors change nothing: stop, so a huge
+  // digit count does not spin.
+  for (std::int64_t i = 0; i < count && std::isfinite(p); ++i)
     p *= 10.0L;
+  // No value survives an infinite scale in either direction.
+  if (!std::isfinite(p)) throw platform::EMathError("Invalid floating point operation");
   const long double tolerance = std::fabs(value * static_cast<long double>(error_bound));
   const long double g = digits >= 0 ? value * p : value / p;
-  long double f = digits >= 0 ? tolerance * p : tolerance / p;
+  const long double f = digits >= 0 ? tolerance * p : tolerance / p;
   // A whole number stays as it is. Where the tolerance reaches half a unit it
-  // would move the result to a neighbour: a quarter unit still breaks ties.
+  // would move the result to a neighbour: there the value is rounded exactly.
   if (std::isfinite(g) && g == std::trunc(g) && std::fabs(g) < 9223372036854775808.0L) return value;
-  if (!(f < 0.5L)) f = 0.25L;
+  if (!(f < 0.5L)) {
+    const long double n = RoundExact(g, mode);
+    return digits >= 0 ? n / p : n * p;
+  }
   const long double ag = std::fabs(g);
   long double n;
   switch (mode) {

@@ -34,8 +34,8 @@ bool IsNanOrInf(long double value);
 // value rounded to digits decimal places under mode, with error_bound as the
 // relative tolerance. NaN, infinities and mode 0 return value unchanged, and
 // so does a value that is already a whole number at the scale of digits.
-// Where the tolerance would reach half a unit (very large values) a quarter
-// unit is used, so it never carries a value to its neighbour.
+// Where the tolerance would reach half a unit (very large values) the value
+// is rounded exactly under the mode, so it never moves past a neighbour.
 // A scaled value outside the signed 64-bit range raises platform::EMathError
 // "Invalid floating point operation".
 long double DecimalRound(std::int32_t digits, std::uint8_t mode, double error_bound,

@@ -804,6 +804,12 @@ void TVEZVariant::Arithmetic(const TVEZVariant& Value, TArithOp Op) {
       if (r.Time > kMsPerDay - 1) {
         r.Date = IntOp<std::int32_t>(r.Date, r.Time / kMsPerDay, 0);
         r.Time = r.Time % kMsPerDay;
+      } else if (r.Time < 0 && r.Date != kVEZNoDate) {
+        // A time below midnight (a date-time minus part of a day) borrows
+        // whole days, so 06:00 minus half a day is 18:00 the day before.
+        const std::int32_t days = (-(r.Time + 1)) / kMsPerDay + 1;
+        r.Date = IntOp<std::int32_t>(r.Date, days, 1);
+        r.Time = static_cast<std::int32_t>(r.Time + std::int64_t{days} * kMsPerDay);
       }
       SetAsVEZDateTime(r);
       return;

@@ -244,10 +244,12 @@ platform::TDateTime TDateFormater::ToDate(const std::string& str) const {
       case dfAMPM: {
         const std::string word = take(2);
         const std::string up = Upper(word);
-        if (up == "PM")
-          hour += 12;
-        else if (up != "AM")
+        if (up != "AM" && up != "PM")
           throw EVEZException(30129, "AM/PM word expected, but '%s' found", {word});
+        // On a 12-hour clock 12 is the first hour of its half (12:30 AM is
+        // 00:30, 12:30 PM is 12:30), as 00 is.
+        if (hour == 12) hour = 0;
+        if (up == "PM") hour += 12;
         break;
       }
       default:

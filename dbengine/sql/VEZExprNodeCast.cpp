@@ -1,5 +1,7 @@
 #include "dbengine/sql/VEZExprNodeCast.h"
 
+#include <cmath>
+
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 
@@ -65,6 +67,40 @@ std::int32_t TextWidthOf(TVEZAdvancedFieldType type, TVEZExprNode& source) {
   }
 }
 
+// A number outside an integer target's range would keep only its low bits
+// (3e9 as INTEGER turning negative): it is a conversion error instead.
+void CheckIntegerRange(const TVEZVariant& value, TVEZBaseFieldType target) {
+  if (value.GetIsNull() || !value.IsNumericDataType()) return;
+  long double low, high;
+  switch (target) {
+    case bftSignedInt8:
+      low = -128.0L, high = 127.0L;
+      break;
+    case bftSignedInt16:
+      low = -32768.0L, high = 32767.0L;
+      break;
+    case bftSignedInt32:
+      low = -2147483648.0L, high = 2147483647.0L;
+      break;
+    case bftUnsignedInt8:
+      low = 0, high = 255.0L;
+      break;
+    case bftUnsignedInt16:
+      low = 0, high = 65535.0L;
+      break;
+    case bftUnsignedInt32:
+      low = 0, high = 4294967295.0L;
+      break;
+    default:
+      return;  // 64-bit targets refuse an out-of-range float themselves
+  }
+  const long double whole = std::trunc(value.GetAsExtended());
+  if (!(whole >= low && whole <= high))
+    throw EVEZException(
+        30051, "Cannot cast from '%s' to '%s'",
+        {BaseTypeToSQLTypeName(value.GetDataType()), BaseTypeToSQLTypeName(target)});
+}
+
 }  // namespace
 
 TVEZExprNodeCast::TVEZExprNodeCast(TNodePtr node, TVEZAdvancedFieldType cast_type,
@@ -84,6 +120,7 @@ TVEZExprNode* TVEZExprNodeCast::ValueNode() const {
 
 TVEZVariant* TVEZExprNodeCast::GetDataValue() {
   CopyValue(Value, *ValueNode()->GetDataValue());
+  CheckIntegerRange(Value, AdvancedTypeToBaseType(FCastType));
   Value.Cast(AdvancedTypeToBaseType(FCastType));
   if (IsStringAdvancedFieldType(FCastType) && !Value.GetIsNull()) {
     const std::int64_t size =

@@ -1,6 +1,7 @@
 #include "dbengine/sql/VEZExprNodeDateFunction.h"
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "platform/core/Clock.h"
 #include "platform/core/DateTime.h"
@@ -15,6 +16,18 @@ namespace {
 // type).
 [[noreturn]] void RaiseUnknownOperator(TVEZDataOperator op, std::int32_t code) {
   throw EVEZException(code, "Unknown operator: '%s'", {OperatorToText(op)});
+}
+
+// The argument as a platform date-time. A time of day (or a date-time without
+// a date) has no day of its own: it stands on day 0, 1899-12-30, instead of
+// the no-date day number, which no calendar routine accepts.
+platform::TDateTime ArgumentDateTime(const TVEZVariant& arg) {
+  if (arg.GetDataType() == bftTime) return arg.GetAsTTime();
+  if (arg.GetDataType() == bftDateTime) {
+    const TVEZDateTime dt = arg.GetAsVEZDateTime();
+    if (dt.Date == kVEZNoDate) return VEZTimeToTTime(dt.Time);
+  }
+  return arg.GetAsTDateTime();
 }
 
 }  // namespace
@@ -58,12 +71,12 @@ TVEZVariant* TVEZExprNodeDateFunction::GetDataValue() {
       if (std::trunc(dt) == 0) Value.Cast(bftTime);
       if (dt - std::trunc(dt) == 0) Value.Cast(bftDate);
     } else if (Operator == doTOSTRING) {
-      const std::string text = DateFormater->ToString(arg->GetAsTDateTime());
+      const std::string text = DateFormater->ToString(ArgumentDateTime(*arg));
       Value.Clear(bftVarchar);
       Value.SetAsAnsiString(text);
     } else {
       int part = 0;
-      const double dt = arg->GetAsTDateTime();
+      const double dt = ArgumentDateTime(*arg);
       int y, m, d, h, n, sec, ms;
       switch (ExtractDateTimeField) {
         case dtefYear:

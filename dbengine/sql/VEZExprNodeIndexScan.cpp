@@ -132,7 +132,9 @@ void TVEZExprNodeComparison::GetFieldAndConstNodes(TVEZExprNodeField*& field_nod
         const_node = nullptr;
         return;
       }
-      FCaseInsensitive = true;
+      // Comparing without case changes nothing only against a constant of
+      // the function's case; UPPER(Name) = Name must keep comparing with case.
+      if (const_node != nullptr) FCaseInsensitive = true;
     }
     field_node = GetFieldNode(child);
     if (field_first != nullptr) *field_first = i == 0;

@@ -136,10 +136,12 @@ TVEZVariant* TVEZExprNodeStringFunction::GetDataValue() {
     case doSUBSTRING: {
       if (Children.size() < 2 || !Children[1])
         throw EVEZException(30131, "Unknown operator: '%s'", {OperatorToText(Operator)});
-      const std::int64_t start = Children[1]->GetDataValue()->GetAsInteger();
+      // Read in 64 bits: a start or length beyond 32 bits must not wrap into
+      // a small number (1e12 is past the end, not position 1).
+      const std::int64_t start = Children[1]->GetDataValue()->GetAsInt64();
       std::int64_t length = -1;
       bool length_given = Children.size() > 2 && Children[2];
-      if (length_given) length = Children[2]->GetDataValue()->GetAsInteger();
+      if (length_given) length = Children[2]->GetDataValue()->GetAsInt64();
       StringArgument(*this, 0, Value);
       if (Value.GetIsNull()) break;
       const TVEZBaseFieldType type = Value.GetDataType();

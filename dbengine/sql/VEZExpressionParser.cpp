@@ -447,6 +447,26 @@ class TParser {
       return d;
     }
     GoBack(start);
+    // number + date is the date moved by the number, as date + number is, not
+    // the number's text followed by the date's text.
+    if (TNode n = NumericTerm(); n && IsSymbol("+")) {
+      Advance();
+      if (TNode d = DatetimePrimary(); d && !IsSymbol("||")) {
+        auto sum = std::make_unique<TVEZExprNodeArithmetic>(doADD, std::move(d), true, false);
+        sum->AddChild(std::make_unique<TVEZExprNodeArithmetic>(doADD, std::move(n), true, false));
+        if (IsSign()) {
+          const std::int32_t after = Mark();
+          const TVEZDataOperator op = IsSymbol("+") ? doADD : doSUB;
+          Advance();
+          if (TNode v = ValueExpression())
+            sum->AddChild(std::make_unique<TVEZExprNodeArithmetic>(op, std::move(v), true, false));
+          else
+            GoBack(after);
+        }
+        return sum;
+      }
+    }
+    GoBack(start);
     if (TNode s = StringValueExpression()) {
       // string - date is ADD(string, SUB(date)).
       if (IsSymbol("-")) {
@@ -563,6 +583,8 @@ class TParser {
   }
 
   // A primary that is not a non-numeric constant, else a numeric function.
+  // The NULL literal is a number too: 1 + NULL is NULL, not the text '1'
+  // with the rest left unread.
   TNode NumericPrimary() {
     const std::int32_t start = Mark();
     if (TNode p = Primary()) {
@@ -571,23 +593,40 @@ class TParser {
       return nullptr;
     }
     GoBack(start);
+    if (TNode null = NullLiteral()) return null;
     if (token_.TokenType != tktReservedWord) return nullptr;
     return NumericFunction();
   }
 
   // string primary { ( || | + ) string primary }: one CONCAT over all the
   // operands; an operator not followed by a string primary adds nothing.
+  // The NULL literal joins a concatenation as an operand (read as empty), so
+  // 'a' || NULL || 'b' is 'ab' rather than 'a' with the rest left unread.
   TNode StringValueExpression() {
+    const std::int32_t start = Mark();
     TNode first = StringPrimary();
-    if (!first) return nullptr;
+    if (!first) {
+      GoBack(start);
+      first = NullLiteral();
+      if (first && !IsSymbol("||") && !IsSymbol("+")) first.reset();
+      if (!first) {
+        GoBack(start);
+        return nullptr;
+      }
+    }
     if (!IsSymbol("||") && !IsSymbol("+")) return first;
     auto concat = std::make_unique<TVEZExprNodeStringFunction>(doCONCAT);
     concat->AddChild(std::move(first));
     while (IsSymbol("||") || IsSymbol("+")) {
       Advance();
       const std::int32_t at = Mark();
-      if (TNode next = StringPrimary())
+      if (TNode next = StringPrimary()) {
         concat->AddChild(std::move(next));
+        continue;
+      }
+      GoBack(at);
+      if (TNode null = NullLiteral())
+        concat->AddChild(std::move(null));
       else
         GoBack(at);
     }

@@ -1,5 +1,7 @@
 #include "dbengine/sql/VEZNumericFunctions.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "dbengine/foundation/VEZDecimalRound.h"
@@ -153,7 +155,10 @@ void EvaluateNumericFunction(TVEZExprNode& node) {
         value.SetAsInteger(whole);
         break;
       }
-      const std::int32_t digits = Argument(node, 1).GetAsInteger();
+      // Read in 64 bits and held to the 32-bit range: a digit count beyond it
+      // must not wrap into a small one (it raises as an infinite scale).
+      const std::int32_t digits = static_cast<std::int32_t>(
+          std::clamp<std::int64_t>(Argument(node, 1).GetAsInt64(), INT32_MIN, INT32_MAX));
       const std::uint8_t mode =
           count == 3 ? RoundingModeOf(Argument(node, 2).GetAsInteger()) : kRoundHalfEven;
       value.SetNull(bftDouble);

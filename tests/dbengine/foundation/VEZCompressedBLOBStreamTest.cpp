@@ -213,6 +213,7 @@ TEST_P(ModelTest, AgainstByteVector) {
 INSTANTIATE_TEST_SUITE_P(VEZCompressedBLOBStreamTest, ModelTest,
                          ::testing::Values(ModelConfig{acaZLIB, 6, 16}, ModelConfig{acaZLIB, 0, 37},
                                            ModelConfig{acaBZIP, 1, 16}, ModelConfig{acaBZIP, 1, 64},
+                                           ModelConfig{acaPPM, 1, 16}, ModelConfig{acaPPM, 5, 64},
                                            ModelConfig{acaNone, 0, 16}),
                          [](const auto& info) { return NameOf(info.param); });
 
@@ -557,7 +558,7 @@ TEST_F(DamagedBlobTest, AppendPositionPastTheStreamIsRefused) {
 TEST(VEZCompressedBLOBStreamTest, RandomDamageFailsCleanly) {
   std::mt19937 rng(2026);
   const auto rng64 = [](std::mt19937& r) { return (std::uint64_t{r()} << 32) | r(); };
-  for (auto alg : {acaZLIB, acaBZIP}) {
+  for (auto alg : {acaZLIB, acaBZIP, acaPPM}) {
     SCOPED_TRACE(CompressionAlgorithmNames[alg]);
     auto pristine = Underlying();
     const Bytes data = Pattern(1000, 21);
@@ -798,13 +799,45 @@ TEST(VEZCompressedBLOBStreamTest, RefusedCutKeepsTheBlocksBeforeIt) {
   EXPECT_EQ(ReadAll(blob), Bytes(data.begin(), data.begin() + 100));
 }
 
-TEST(VEZCompressedBLOBStreamTest, UnavailableAlgorithmFailsTheWrite) {
+TEST(VEZCompressedBLOBStreamTest, UnknownAlgorithmFailsTheWrite) {
   auto under = Underlying();
-  TVEZCompressedBLOBStream blob(*under, NewDescriptor(acaPPM, 4, 64), true, false);
+  TVEZCompressedBLOBStream blob(
+      *under, NewDescriptor(static_cast<TVEZCompressionAlgorithm>(7), 4, 64), true, false);
   const Bytes data = Pattern(10, 9);
   ExpectNative([&] { blob.Write(data.data(), 10); }, 10085);
   EXPECT_EQ(blob.Size(), 0);
   EXPECT_EQ(blob.BLOBDescriptor().NumBlocks, 0);
+}
+
+TEST(VEZCompressedBLOBStreamTest, PPMBlobReopensAndFailsOnDamagedBlocks) {
+  auto under = Underlying();
+  const Bytes data = Pattern(5000, 4);
+  TVEZBLOBDescriptor desc;
+  {
+    TVEZCompressedBLOBStream blob(*under, NewDescriptor(acaPPM, 6, 1000), true, false);
+    blob.WriteBuffer(data.data(), 5000);
+    desc = blob.BLOBDescriptor();
+  }
+  EXPECT_EQ(desc.NumBlocks, 5);
+  EXPECT_EQ(desc.CompressionAlgorithm, acaPPM);
+  {
+    TVEZCompressedBLOBStream again(*under, desc, false, false);
+    EXPECT_EQ(ReadAll(again), data);
+  }
+  // Damage the body of the first block: its read fails with the stream's
+  // decompression error (or its CRC check), the others still read.
+  const auto chain = Chain(*under, desc);
+  under->Buffer()[chain[0].pos + 20 + chain[0].header.CompressedSize / 2] ^= 0x5A;
+  TVEZCompressedBLOBStream damaged(*under, desc, false, false);
+  Bytes got(1000);
+  try {
+    damaged.ReadBuffer(got.data(), 1000);
+    ADD_FAILURE() << "damaged block read";
+  } catch (const EVEZException&) {
+  }
+  damaged.SetPosition(1000);
+  damaged.ReadBuffer(got.data(), 1000);
+  EXPECT_EQ(got, Bytes(data.begin() + 1000, data.begin() + 2000));
 }
 
 TEST(VEZCompressedBLOBStreamTest, RawBlobIsAWindowOnTheUnderlyingStream) {

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "platform/core/Exceptions.h"
 
@@ -114,6 +115,69 @@ TEST(VEZDecimalRoundTest, LargeMagnitudesKeepWholeNumbers) {
   EXPECT_EQ(DecimalRoundDouble(0, kRoundHalfNeg, -2251799813685248.5), -base - 1);
   EXPECT_EQ(DecimalRoundDouble(0, kRoundRndUp, -2251799813685248.5), -base - 1);
   EXPECT_EQ(DecimalRoundDouble(0, kRoundRndDown, 2251799813685248.5), base);
+}
+
+// Exact rounding of a value whose fraction is known, as the modes define it.
+long double ExactOracle(long double v, std::uint8_t mode) {
+  const long double lo = std::floor(v), hi = lo + 1, frac = v - lo;
+  if (frac == 0) return v;
+  switch (mode) {
+    case kRoundRndNeg:
+      return lo;
+    case kRoundRndPos:
+      return hi;
+    case kRoundRndDown:
+      return std::trunc(v);
+    case kRoundRndUp:
+      return v < 0 ? lo : hi;
+    default:
+      break;
+  }
+  if (frac != 0.5L) return frac < 0.5L ? lo : hi;
+  switch (mode) {
+    case kRoundHalfPos:
+      return hi;
+    case kRoundHalfNeg:
+      return lo;
+    case kRoundHalfDown:
+      return std::trunc(v);
+    case kRoundHalfUp:
+      return v < 0 ? lo : hi;
+    default:
+      return std::fmod(lo, 2.0L) == 0 ? lo : hi;
+  }
+}
+
+// From 2^50 to 2^52 the tolerance is half a unit or more, and a double still
+// holds quarters there: FLOOR of x.75 must not give x + 1, HALFPOS of x.25
+// must not give x + 1. Every mode against the exact rule.
+TEST(VEZDecimalRoundTest, LargeMagnitudeFractionsFollowTheModeExactly) {
+  std::mt19937_64 rng(45);
+  std::uniform_int_distribution<std::int64_t> whole(std::int64_t{1} << 50,
+                                                    (std::int64_t{1} << 51) - 1);
+  std::uniform_int_distribution<int> quarter(0, 3);
+  for (int i = 0; i < 2000; ++i) {
+    const double v = (i % 2 ? -1.0 : 1.0) * (static_cast<double>(whole(rng)) + 0.25 * quarter(rng));
+    for (int mode = 1; mode <= 10; ++mode) {
+      SCOPED_TRACE(testing::Message() << std::fixed << v << " mode " << mode);
+      ASSERT_EQ(DecimalRoundDouble(0, static_cast<std::uint8_t>(mode), v),
+                ExactOracle(v, static_cast<std::uint8_t>(mode)));
+    }
+  }
+  // The same at a scale of tenths: 2^50 / 10 + 0.075 at 1 digit.
+  EXPECT_EQ(DecimalRoundDouble(1, kRoundRndNeg, 112589990684262.375),
+            std::floor(1125899906842623.75L) / 10);
+}
+
+// A digit count past any finite scale raises at once instead of spinning.
+TEST(VEZDecimalRoundTest, HugeDigitCountRaises) {
+  EXPECT_THROW(DecimalRoundDouble(std::numeric_limits<std::int32_t>::max(), kRoundHalfEven, 1.5),
+               platform::EMathError);
+  // Past the extended range to the left the scale is infinite too: an error,
+  // not the value handed back unrounded.
+  EXPECT_THROW(DecimalRoundDouble(std::numeric_limits<std::int32_t>::min(), kRoundHalfEven, 1.5),
+               platform::EMathError);
+  EXPECT_EQ(DecimalRoundDouble(-400, kRoundHalfEven, 1.5), 0);
 }
 
 }  // namespace

@@ -649,7 +649,40 @@ TEST(VEZVariantArithmeticTest, DatesAndTimes) {
   s1.SetAsVEZDateTime({3, 1000});
   s2.SetAsVEZDateTime({1, 2000});
   s1.Sub(s2);
-  EXPECT_EQ(s1.GetAsVEZDateTime(), (TVEZDateTime{2, -1000}));
+  EXPECT_EQ(s1.GetAsVEZDateTime(), (TVEZDateTime{1, 86399000}));  // borrows a day
+}
+
+// A date-time plus a negative part of a day (a date-time minus a fraction
+// in SQL) borrows whole days instead of keeping a time below midnight.
+TEST(VEZVariantArithmeticTest, DateTimeBorrowsBelowMidnight) {
+  struct Row {
+    TVEZDateTime a;
+    double add;  // days, brought to a date-time by the common type
+    TVEZDateTime expected;
+  };
+  const Row rows[] = {
+      {{736000, 21600000}, -0.5, {735999, 64800000}},
+      {{736000, 21600000}, -1.5, {735998, 64800000}},
+      {{736000, 21600000}, -0.25, {736000, 0}},
+      {{736000, 0}, -0.125, {735999, 75600000}},
+      {{736000, 21600000}, -30.75, {735969, 43200000}},
+      {{736000, 21600000}, 0.75, {736001, 0}},
+      {{736000, 21600000}, -2, {735998, 21600000}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.add);
+    TVEZVariant v, d;
+    v.SetAsVEZDateTime(row.a);
+    d.SetAsDouble(row.add);
+    v.Add(d);
+    EXPECT_EQ(v.GetAsVEZDateTime(), row.expected);
+  }
+  // A time without a date has no day to borrow from: it is left as it is.
+  TVEZVariant a, b;
+  a.SetAsVEZDateTime({kVEZNoDate, 1000});
+  b.SetAsVEZDateTime({kVEZNoDate, 2000});
+  a.Sub(b);
+  EXPECT_EQ(a.GetAsVEZDateTime(), (TVEZDateTime{kVEZNoDate, -1000}));
 }
 
 TEST(VEZVariantArithmeticTest, Division) {

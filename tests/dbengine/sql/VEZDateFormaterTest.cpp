@@ -79,6 +79,11 @@ TEST(VEZDateFormaterTest, ToDateTable) {
       {"YY-MM-DD", "29-03-04", platform::EncodeDate(2029, 3, 4)},
       {"YY-MM-DD", "30-03-04", platform::EncodeDate(1930, 3, 4)},
       {"HH:NN AMPM", "10:30 PM", platform::EncodeTime(22, 30, 0, 0)},
+      // 12 is the first hour of its half: midnight and noon, as 00 AM/PM are.
+      {"HH:NN AMPM", "12:30 AM", platform::EncodeTime(0, 30, 0, 0)},
+      {"HH:NN AMPM", "12:30 PM", platform::EncodeTime(12, 30, 0, 0)},
+      {"HH:NN AMPM", "00:30 PM", platform::EncodeTime(12, 30, 0, 0)},
+      {"HH:NN AMPM", "11:59 pm", platform::EncodeTime(23, 59, 0, 0)},
       {"YYYY-'Q'Q-DD", "2024-Q2-01", platform::EncodeDate(2024, 4, 1)},
       {"YYYY-'Q'Q", "2024-Q2", 0.0},
       {"D.M.YYYY", "5.11.2024", platform::EncodeDate(2024, 11, 5)},

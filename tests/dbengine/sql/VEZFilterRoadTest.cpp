@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ExprTestSupport.h"
+#include "FilterTableTestSupport.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZSQLEngine.h"
 #include "dbengine/storage/VEZMemoryTableData.h"
@@ -41,13 +42,9 @@ std::optional<double> Column(const TRunRow& r, const std::string& form) {
   return r.id;
 }
 
-class FilterRoadTest : public ::testing::Test {
+class FilterRoadTest : public test::FilterTableTest {
  protected:
   void SetUp() override {
-    db_.ConnectSession(session_);
-    cursor_.Session = &session_;
-    cursor_.TableName = "Runs";
-    table_ = static_cast<TVEZMemoryTableData*>(db_.FindOrCreateTableData(cursor_));
     TVEZFieldDefs fields;
     test::AddField(fields, "ID", aftInteger);
     test::AddField(fields, "VesselID", aftInteger);
@@ -56,9 +53,7 @@ class FilterRoadTest : public ::testing::Test {
     test::AddField(fields, "MeasurementID", aftDouble);
     test::AddField(fields, "Name", aftString, 20);
     TVEZIndexDefs indexes;
-    TVEZConstraintDefs constraints;
-    table_->CreateTable(&cursor_, fields, indexes, constraints);
-    cursor_.Open(*table_);
+    CreateTable("Runs", fields, indexes);
     std::mt19937 rng(5111);
     auto maybe = [&](std::int32_t low, std::int32_t high) -> std::optional<std::int32_t> {
       if (rng() % 8 == 0) return std::nullopt;
@@ -77,36 +72,16 @@ class FilterRoadTest : public ::testing::Test {
       rows_.push_back(r);
     }
   }
-  void TearDown() override {
-    cursor_.FilterExpression = nullptr;
-    cursor_.Close();
-    db_.DisconnectSession(session_);
-  }
 
   void Insert(const TRunRow& r) {
-    cursor_.NewRecord();
-    auto set_int = [&](std::int32_t no, std::optional<std::int32_t> v) {
-      if (!v) return;
-      TVEZVariant x;
-      x.SetAsInteger(*v);
-      cursor_.SetFieldValue(x, no, true);
-    };
-    set_int(0, r.id);
-    set_int(1, r.vessel);
-    set_int(2, r.trial);
-    set_int(3, r.run);
-    if (r.measurement) {
-      TVEZVariant x;
-      x.SetAsDouble(*r.measurement);
-      cursor_.SetFieldValue(x, 4, true);
-    }
-    if (r.name) {
-      TVEZVariant x;
-      x.SetAsAnsiString(*r.name);
-      cursor_.SetFieldValue(x, 5, true);
-    }
-    cursor_.InternalPost(true);
-    ASSERT_EQ(cursor_.ErrorCode, cecOK);
+    NewRow();
+    Set(0, std::optional<std::int32_t>(r.id));
+    Set(1, r.vessel);
+    Set(2, r.trial);
+    Set(3, r.run);
+    Set(4, r.measurement);
+    Set(5, r.name);
+    PostRow();
   }
 
   // The ids a filter text lets through, parsed as the session layer would:
@@ -114,18 +89,11 @@ class FilterRoadTest : public ::testing::Test {
   std::vector<std::int32_t> Shown(const std::string& text) {
     std::unique_ptr<TVEZBaseExpression> filter = ExpressionFactory()->CreateExpression();
     filter->ParseForFilter(&cursor_, text, false, false);
+    const std::vector<std::int32_t> ids = test::WalkFiltered(cursor_, *filter);
     cursor_.FilterExpression = filter.get();
-    cursor_.DisableRecordBitmap();
-    cursor_.InternalFirst();
-    std::vector<std::int32_t> ids;
-    while (cursor_.GetRecordBuffer(grmNext) == grrOK) {
-      TVEZVariant id;
-      cursor_.GetFieldValue(id, 0, true);
-      ids.push_back(id.GetAsInteger());
-    }
-    cursor_.DisableRecordBitmap();
     EXPECT_EQ(cursor_.GetRecordCount(), static_cast<std::int64_t>(ids.size()));
     cursor_.FilterExpression = nullptr;
+    cursor_.DisableRecordBitmap();
     return ids;
   }
   std::vector<std::int32_t> Model(const std::function<bool(const TRunRow&)>& keep) const {
@@ -135,11 +103,6 @@ class FilterRoadTest : public ::testing::Test {
     return ids;
   }
 
-  test::TScopedSQLEngine engine_;
-  TVEZMemoryDatabaseData db_;
-  test::TestSession session_;
-  test::TTestLocalCursor cursor_;
-  TVEZMemoryTableData* table_ = nullptr;
   std::vector<TRunRow> rows_;
 };
 

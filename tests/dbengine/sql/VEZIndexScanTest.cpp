@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ExprTestSupport.h"
+#include "FilterTableTestSupport.h"
 #include "SQLiteOracle.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/sql/VEZSQLEngine.h"
@@ -25,6 +26,8 @@
 #include "tests/common/NativeError.h"
 #include "tests/common/VEZTestLocalCursor.h"
 #include "tests/common/VEZTestSQLEngine.h"
+#include "tests/dbengine/storage/DiskTableTestSupport.h"
+#include "tests/dbengine/storage/DiskTestSupport.h"
 #include "tests/dbengine/storage/TableTestSupport.h"
 
 namespace vez {
@@ -40,27 +43,8 @@ class TNoConditionExpression : public TVEZExpression {
                                  std::int32_t) override {}
 };
 
-// Counts the records a scan tests; raises on the record after `fail_after`.
-class TCountingNode : public TVEZExprNode {
- public:
-  explicit TCountingNode(int* count, int fail_after = -1)
-      : TVEZExprNode(false, false), count_(count), fail_after_(fail_after) {
-    FKind = TVEZExprNodeKind::Boolean;
-    Operator = doISNOTNULL;  // a Boolean kind the protocol never offers without a field
-  }
-  TVEZVariant* GetDataValue() override {
-    ++*count_;
-    if (fail_after_ >= 0 && *count_ > fail_after_) throw EVEZException(30999, "Record test failed");
-    SetBooleanValue(Value, true);
-    return &Value;
-  }
-
- private:
-  int* count_;
-  int fail_after_;
-};
-
-// UPPER / LOWER over a field, until the function nodes come with the parser.
+// UPPER / LOWER over a field built by hand: the node shape the scan looks for,
+// apart from the parser (whose own UPPER and LOWER are tested as well).
 class TCaseFunctionNode : public TVEZExprNode {
  public:
   TCaseFunctionNode(TVEZDataOperator op, TNodePtr field)
@@ -90,13 +74,9 @@ struct TRow {
 
 constexpr std::int32_t kNameSize = 8;
 
-class IndexScanTest : public ::testing::Test {
+class IndexScanTest : public test::FilterTableTest {
  protected:
   void SetUp() override {
-    db_.ConnectSession(session_);
-    cursor_.Session = &session_;
-    cursor_.TableName = "Data";
-    table_ = static_cast<TVEZMemoryTableData*>(db_.FindOrCreateTableData(cursor_));
     TVEZFieldDefs fields;
     test::AddField(fields, "RowNo", aftInteger);
     test::AddField(fields, "ID", aftInteger);
@@ -113,9 +93,7 @@ class IndexScanTest : public ::testing::Test {
     indexes.GetIndexDefByName("IX_BDESC")->AssignByNames({"B"}, {"DESC"}, {""});
     indexes.AddCreated()->Name = "IX_NAME";
     indexes.GetIndexDefByName("IX_NAME")->AssignByNames({"Name"}, {""}, {"NO_CASE"});
-    TVEZConstraintDefs constraints;
-    table_->CreateTable(&cursor_, fields, indexes, constraints);
-    cursor_.Open(*table_);
+    CreateTable("Data", fields, indexes);
     std::mt19937 rng(4113);
     auto maybe = [&](std::int32_t low, std::int32_t high) -> std::optional<std::int32_t> {
       if (rng() % 7 == 0) return std::nullopt;
@@ -135,37 +113,17 @@ class IndexScanTest : public ::testing::Test {
       rows_.push_back(r);
     }
   }
-  void TearDown() override {
-    cursor_.FilterExpression = nullptr;
-    cursor_.Close();
-    db_.DisconnectSession(session_);
-  }
 
   void Insert(const TRow& r) {
-    cursor_.NewRecord();
-    auto set_int = [&](std::int32_t no, std::optional<std::int32_t> v) {
-      if (!v) return;
-      TVEZVariant x;
-      x.SetAsInteger(*v);
-      cursor_.SetFieldValue(x, no, true);
-    };
-    set_int(0, r.row_no);
-    set_int(1, r.id);
-    set_int(2, r.a);
-    set_int(3, r.b);
-    set_int(4, r.val);
-    if (r.measurement) {
-      TVEZVariant x;
-      x.SetAsDouble(*r.measurement);
-      cursor_.SetFieldValue(x, 5, true);
-    }
-    if (r.name) {
-      TVEZVariant x;
-      x.SetAsAnsiString(*r.name);
-      cursor_.SetFieldValue(x, 6, true);
-    }
-    cursor_.InternalPost(true);
-    ASSERT_EQ(cursor_.ErrorCode, cecOK);
+    NewRow();
+    Set(0, std::optional<std::int32_t>(r.row_no));
+    Set(1, r.id);
+    Set(2, r.a);
+    Set(3, r.b);
+    Set(4, r.val);
+    Set(5, r.measurement);
+    Set(6, r.name);
+    PostRow();
   }
 
   TVEZIndexDefs& IndexDefs() { return table_->IndexManager()->IndexDefs(); }
@@ -216,32 +174,14 @@ class IndexScanTest : public ::testing::Test {
   std::vector<std::int32_t> Shown(TVEZExpression& e, int* tested = nullptr) {
     // The node outlives this call (it stays in e): it counts into the fixture.
     shown_count_ = 0;
-    // First in the AND, so that it sees every record the scan tests.
-    auto top = std::make_unique<TVEZExprNodeBoolean>(
-        doAND, std::make_unique<TCountingNode>(&shown_count_), e.ReleaseRoot(), false, false);
-    e.SetRoot(std::move(top));
-    e.MoveAndNodesToRoot();
+    test::CountRecordsTested(e, &shown_count_);
     std::vector<std::int32_t> ids = Run(e);
     if (tested != nullptr) *tested = shown_count_;
     return ids;
   }
-  // The rows through the cursor with e as its filter.
+  // The rows through the cursor with e as its filter, sorted.
   std::vector<std::int32_t> Run(TVEZExpression& e) {
-    cursor_.FilterExpression = &e;
-    cursor_.DisableRecordBitmap();
-    cursor_.InternalFirst();
-    std::vector<std::int32_t> ids;
-    try {
-      while (cursor_.GetRecordBuffer(grmNext) == grrOK) {
-        TVEZVariant id;
-        cursor_.GetFieldValue(id, 0, true);
-        ids.push_back(id.GetAsInteger());
-      }
-    } catch (...) {
-      cursor_.FilterExpression = nullptr;
-      throw;
-    }
-    cursor_.FilterExpression = nullptr;
+    std::vector<std::int32_t> ids = test::WalkFiltered(cursor_, e);
     std::sort(ids.begin(), ids.end());
     return ids;
   }
@@ -256,11 +196,6 @@ class IndexScanTest : public ::testing::Test {
     return ids;
   }
 
-  test::TScopedSQLEngine engine_;
-  TVEZMemoryDatabaseData db_;
-  test::TestSession session_;
-  test::TTestLocalCursor cursor_;
-  TVEZMemoryTableData* table_ = nullptr;
   std::vector<TRow> rows_;
   int shown_count_ = 0;
 };
@@ -427,6 +362,69 @@ TEST_F(IndexScanTest, StringsAndCase) {
   EXPECT_TRUE(Shown(*upper("Abc")).empty());
 }
 
+// The parser's UPPER and LOWER: a case-matching constant takes the
+// case-insensitive index, and a comparison without a constant keeps comparing
+// with case (asking whether it can use an index must not change its result).
+TEST_F(IndexScanTest, ParsedCaseFunctions) {
+  auto upper_name = [](const TRow& r) {
+    return r.name ? std::optional<std::string>(platform::AnsiUpperCase(*r.name)) : std::nullopt;
+  };
+  auto lower_name = [](const TRow& r) {
+    return r.name ? std::optional<std::string>(platform::AnsiLowerCase(*r.name)) : std::nullopt;
+  };
+  struct Case {
+    const char* text;
+    std::size_t conditions;
+    std::function<bool(const TRow&)> keep;
+  };
+  const Case cases[] = {
+      {"UPPER(Name) = 'ABC'", 1, [&](const TRow& r) { return upper_name(r) == "ABC"; }},
+      {"'abc' = LOWER(Name)", 1, [&](const TRow& r) { return lower_name(r) == "abc"; }},
+      {"UPPER(Name) = 'Abc'", 0, [](const TRow&) { return false; }},
+      {"UPPER(Name) = Name", 0, [&](const TRow& r) { return r.name && upper_name(r) == r.name; }},
+      {"Name = LOWER(Name)", 0, [&](const TRow& r) { return r.name && lower_name(r) == r.name; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto e = Parse(c.text);
+    TVEZScanSearchConditionArray array;
+    Offer(*e, array);
+    EXPECT_EQ(On(array, "IX_NAME").size(), c.conditions);
+    EXPECT_EQ(Run(*e), Model(c.keep));
+    EXPECT_EQ(Shown(c.text), Model(c.keep));
+  }
+}
+
+// A walk finds each next row by a scan of its own, and the storage engine
+// weighs each one afresh: the index range of Name = 'ABC' (about 40 % of the
+// rows) while it costs less than the rest of the table from the current
+// record, the rest of the table in storage order once that is cheaper. So
+// the first row costs one record, and the walk reads between the matches and
+// the whole table.
+TEST_F(IndexScanTest, EachStepOfAWalkWeighsTheRangeAgainstTheRestOfTheTable) {
+  const std::size_t matches = Model([](const TRow& r) {
+                                return r.name && platform::AnsiUpperCase(*r.name) == "ABC";
+                              }).size();
+  ASSERT_GT(matches, rows_.size() / 4);
+  for (const char* text : {"UPPER(Name) = 'ABC'", "Name = 'ABC'"}) {
+    SCOPED_TRACE(text);
+    auto e = Parse(text, std::string(text).rfind("Name", 0) == 0);
+    int tested = 0;
+    test::CountRecordsTested(*e, &tested);
+    cursor_.FilterExpression = e.get();
+    cursor_.DisableRecordBitmap();
+    cursor_.InternalFirst();
+    ASSERT_EQ(cursor_.GetRecordBuffer(grmNext), grrOK);
+    cursor_.FilterExpression = nullptr;
+    EXPECT_EQ(tested, 1);
+    tested = 0;
+    const std::vector<std::int32_t> shown = Run(*e);
+    EXPECT_EQ(shown.size(), matches);
+    EXPECT_GT(tested, static_cast<int>(matches));
+    EXPECT_LT(tested, static_cast<int>(rows_.size()));
+  }
+}
+
 TEST_F(IndexScanTest, TemporaryIndexOfAnotherSession) {
   TVEZIndexDef def;
   def.AssignByNames({"ID"}, {""}, {""});
@@ -480,7 +478,7 @@ TEST_F(IndexScanTest, TreesAreWholeAfterTheScanAlsoWhenItFails) {
 
   // A record test that raises in the middle of the scan.
   int count = 0;
-  e->AddNode(new TCountingNode(&count, 0));
+  e->AddNode(new test::TCountingNode(&count, 0));
   const std::multiset<TVEZExprNode*> with_failing = NodesOf(*e);
   EXPECT_EQ(NativeErrorOf([&] { Run(*e); }), 30999);
   EXPECT_EQ(count, 1);
@@ -636,6 +634,115 @@ TEST_F(IndexScanTest, ChosenConditionAbove255LeavesAndReturns) {
   EXPECT_EQ(e->Root()->ChildCount(), 1u);
   big.ReturnExtractedConditionsToExpressions(280, -1);
   EXPECT_EQ(e->Root()->ChildCount(), 2u);
+}
+
+// ---------------------------------------------------------------------------
+// The log's Data table in a database file: its index on (MeasurementID, Time)
+// answers the application's filter by measurement.
+
+class IndexScanDiskTest : public ::testing::Test {
+ protected:
+  static constexpr std::int32_t kRows = 28 * 40;
+
+  void SetUp() override {
+    env_ = std::make_unique<test::TDiskTableEnv>(dir_.Path("log.vez"), true, false);
+    env_->CreateDataTable();
+    cursor_ = &env_->Open();
+    for (std::int32_t n = 0; n < kRows; ++n) {
+      // Measurements interleaved, so that storage order alone never groups them.
+      test::TDataRow row = test::MakeDataRow(1 + (n * 11) % 28, n);
+      row.id = test::TDiskTableEnv::Append(*cursor_, row);
+      ASSERT_GT(row.id, 0);
+      rows_.push_back(row);
+    }
+  }
+  void TearDown() override {
+    if (cursor_ != nullptr) cursor_->FilterExpression = nullptr;
+  }
+
+  std::unique_ptr<TVEZExpression> Parse(const std::string& text) {
+    auto e = std::make_unique<TVEZExpression>();
+    e->ParseForFilter(cursor_, text, false, false);
+    return e;
+  }
+  // The IDs the filter shows; `tested` gets the records the scans tested.
+  std::vector<std::int32_t> Shown(const std::string& text, int* tested) {
+    auto e = Parse(text);
+    *tested = 0;
+    test::CountRecordsTested(*e, tested);
+    std::vector<std::int32_t> ids = test::WalkFiltered(*cursor_, *e);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+  std::vector<std::int32_t> Model(const std::function<bool(const test::TDataRow&)>& keep) const {
+    std::vector<std::int32_t> ids;
+    for (const test::TDataRow& r : rows_)
+      if (keep(r)) ids.push_back(static_cast<std::int32_t>(r.id));
+    return ids;
+  }
+
+  test::TScopedSQLEngine engine_;
+  test::ScratchDir dir_;
+  std::unique_ptr<test::TDiskTableEnv> env_;
+  test::TTestLocalCursor* cursor_ = nullptr;
+  std::vector<test::TDataRow> rows_;
+};
+
+TEST_F(IndexScanDiskTest, MeasurementFilterGivesOneEqualityOnTheDataIndex) {
+  auto e = Parse("MeasurementID=12");
+  TVEZExprNode* node = e->Root();
+  TVEZScanSearchConditionArray array;
+  array.AddExpression(e.get());
+  array.CreateIndexScanConditionsFromExpressions(cursor_->IndexDefs(),
+                                                 TVEZTableData::SessionIDOf(cursor_));
+  ASSERT_EQ(array.Count(), 2);
+  const TVEZScanSearchCondition& c = *array.Items(1);
+  EXPECT_EQ(c.IndexID, test::TDiskTableEnv::IndexID(*cursor_, test::kDataIndexName));
+  EXPECT_EQ(c.Condition, scEqual);
+  EXPECT_EQ(c.KeyFieldCount, 1);
+  double key = 0;
+  GetRecordFieldData(test::kDataMeasurement, cursor_->FieldDefs(), &key, c.KeyRecordBuffer);
+  EXPECT_EQ(key, 12.0);
+  ASSERT_EQ(c.ParentExpressionNodes, std::vector<TVEZExprNode*>{node});
+  std::int32_t no = 1, end_no = -1;
+  array.RemoveUnusedConditionsCreatedFromExpressions(no, end_no);
+  array.ExtractChosenConditionsFromExpressions(no, end_no);
+  EXPECT_TRUE(e->IsEmpty());
+  array.ReturnExtractedConditionsToExpressions(no, end_no);
+  EXPECT_EQ(e->Root(), node);
+}
+
+TEST_F(IndexScanDiskTest, FiltersReadOnlyTheRangeTheIndexGives) {
+  struct Case {
+    const char* text;
+    std::function<bool(const test::TDataRow&)> keep;
+    bool range_only;  // only the rows of the index range are read
+  };
+  const Case cases[] = {
+      {"MeasurementID=12", [](const test::TDataRow& r) { return r.measurement == 12; }, true},
+      {"12 = MeasurementID", [](const test::TDataRow& r) { return r.measurement == 12; }, true},
+      // An Int32 constant against the Float column converts exactly.
+      {"MeasurementID = 27 AND [Power] > 1500",
+       [](const test::TDataRow& r) { return r.measurement == 27 && r.power > 1500; }, false},
+      {"MeasurementID < 3", [](const test::TDataRow& r) { return r.measurement < 3; }, true},
+      {"MeasurementID = 12.5", [](const test::TDataRow&) { return false; }, true},
+      {"MeasurementID = 12 OR MeasurementID = 13",
+       [](const test::TDataRow& r) { return r.measurement == 12 || r.measurement == 13; }, false},
+      {"[Power] = 1010", [](const test::TDataRow& r) { return r.power == 1010; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int tested = 0;
+    const std::vector<std::int32_t> want = Model(c.keep);
+    EXPECT_EQ(Shown(c.text, &tested), want);
+    if (c.range_only) EXPECT_EQ(tested, static_cast<int>(want.size()));
+    EXPECT_LE(tested, kRows);
+  }
+  // The measurement with an unindexed test: only that measurement is read.
+  int tested = 0;
+  Shown("MeasurementID = 27 AND [Power] > 1500", &tested);
+  EXPECT_EQ(tested, static_cast<int>(
+                        Model([](const test::TDataRow& r) { return r.measurement == 27; }).size()));
 }
 
 // ---------------------------------------------------------------------------

@@ -133,13 +133,21 @@ TEST(ScalarFunctionTest, NumericFunctions) {
 // Domain errors and integer results out of range raise instead of giving
 // NaN, infinity or the low 32 bits of a larger number.
 TEST(ScalarFunctionTest, DomainErrorsRaise) {
-  const char* const texts[] = {"SQRT(-1)",       "LOG(0)",
-                               "LOG(-1)",        "ACOS(1.5)",
-                               "ASIN(-2)",       "EXP(1000)",
-                               "POWER(-8, 0.5)", "POWER(10, 400)",
-                               "CEIL(3e9)",      "FLOOR(-3e9)",
-                               "ROUND(3e9)",     "ROUND(1e300, 2)",
-                               "SQR(1e200)",     "ROUND(2.5, 0, SELECT)"};
+  const char* const texts[] = {"SQRT(-1)",
+                               "LOG(0)",
+                               "LOG(-1)",
+                               "ACOS(1.5)",
+                               "ASIN(-2)",
+                               "EXP(1000)",
+                               "POWER(-8, 0.5)",
+                               "POWER(10, 400)",
+                               "CEIL(3e9)",
+                               "FLOOR(-3e9)",
+                               "ROUND(3e9)",
+                               "ROUND(1e300, 2)",
+                               "SQR(1e200)",
+                               "ROUND(2.5, 0, SELECT)",
+                               "ROUND(2.5, 4294967298)"};
   for (const char* text : texts) {
     SCOPED_TRACE(text);
     const std::string v = Eval(text);
@@ -175,6 +183,18 @@ TEST(ScalarFunctionTest, StringFunctions) {
       {"'ab' + 'cd' + 'ef'", "'abcdef'"},
       {"1 + '2'", "'12'"},
       {"'abc' || NULL", "'abc'"},
+      // NULL is an operand of concatenation and of arithmetic: nothing after
+      // it is left unread.
+      {"'a' || 1 || NULL || 'b'", "'a1b'"},
+      {"'a' + NULL + 'b'", "'ab'"},
+      {"NULL || 'a'", "'a'"},
+      {"1 + NULL", "NULL"},
+      {"2 * NULL + 1", "NULL"},
+      // Start and length beyond 32 bits are not cut to small numbers.
+      {"SUBSTRING('abcdef', 1e12, 2)", "NULL"},
+      {"SUBSTRING('abcdef', 4294967297, 2)", "NULL"},
+      {"SUBSTRING('abcdef', 2, 4294967297)", "'bcdef'"},
+      {"SUBSTRING('abcdef', -4294967295, 2)", "'ab'"},
       {"UPPER('a' || 'b')", "'AB'"},
   });
 }
@@ -188,6 +208,23 @@ TEST(ScalarFunctionTest, CastCaseCoalesce) {
       {"CAST(-2.9 AS INTEGER)", "-2"},
       {"CAST(NULL AS INTEGER)", "NULL"},
       {"CAST('42', INTEGER)", "42"},
+      // A number outside an integer target's range is a conversion error,
+      // never its low bits.
+      {"CAST(3e9 AS INTEGER)", "error 30051"},
+      {"CAST(3000000000 AS INTEGER)", "error 30051"},
+      {"CAST(-2147483649 AS INTEGER)", "error 30051"},
+      {"CAST(2147483647.9 AS INTEGER)", "2147483647"},
+      {"CAST(-2147483648.9 AS INTEGER)", "-2147483648"},
+      {"CAST(70000 AS SMALLINT)", "error 30051"},
+      {"CAST(-32768 AS SMALLINT)", "-32768"},
+      {"CAST(128 AS SHORTINT)", "error 30051"},
+      {"CAST(-1 AS WORD)", "error 30051"},
+      {"CAST(65535 AS WORD)", "65535"},
+      {"CAST(256 AS BYTE)", "error 30051"},
+      {"CAST(-0.5 AS BYTE)", "0"},
+      {"CAST(4294967296 AS CARDINAL)", "error 30051"},
+      {"CAST(4294967295 AS CARDINAL)", "4294967295"},
+      {"CAST(1e300 AS LARGEINT)", "error 30051"},
       {"CASE 'A' WHEN 'a' THEN 1 ELSE 2 END", "1"},
       {"CASE 'B' WHEN 'a' THEN 1 ELSE 2 END", "2"},
       {"CASE 'B' WHEN 'a' THEN 1 END", "NULL"},
@@ -273,6 +310,20 @@ TEST(ScalarFunctionTest, DateFunctions) {
       {"EXTRACT(YEAR FROM NULL)", "NULL"},
       {"TODATE(NULL, 'YYYY')", "NULL"},
       {"TODATE('10:30 XM', 'HH:NN AMPM')", "error 30129"},
+      // A number plus a date moves the date, as the date plus the number does.
+      {"TOSTRING(1 + DATE '2024-01-15', 'YYYY-MM-DD')", "'2024-01-16'"},
+      {"TOSTRING(2 * 3 + DATE '2024-01-15' - 1, 'YYYY-MM-DD')", "'2024-01-20'"},
+      {"TOSTRING(0.5 + TIMESTAMP '2024-01-15 06:00:00', 'YYYY-MM-DD HH24:NN')",
+       "'2024-01-15 18:00'"},
+      // A time of day has no date: it is read on day 0, not refused.
+      {"TOSTRING(TIME '06:30:15', 'HH24:NN:SS')", "'06:30:15'"},
+      {"TOSTRING(TODATE('10:30 PM', 'HH:NN AMPM'), 'HH24:NN')", "'22:30'"},
+      {"EXTRACT(HOUR FROM TIME '06:30:15')", "6"},
+      {"EXTRACT(SECOND FROM TIME '06:30:15')", "15"},
+      {"EXTRACT(YEAR FROM TIME '06:30:15')", "1899"},
+      {"EXTRACT(MINUTE FROM (TIMESTAMP '2024-01-15 06:00:00' - 0.25))", "0"},
+      {"EXTRACT(HOUR FROM (TIMESTAMP '2024-01-15 06:00:00' - 0.5))", "18"},
+      {"EXTRACT(DAY FROM (TIMESTAMP '2024-01-15 06:00:00' - 0.5))", "14"},
   });
   EXPECT_EQ(Eval("TODATE('2024-01-15', 'YYYY-MM-DD')"), "D:" + std::to_string(jan15));
   EXPECT_EQ(Eval("TODATE('09:30', 'HH24:NN')"), "D:" + std::to_string(t0930));
@@ -418,6 +469,11 @@ TEST(ScalarFunctionTest, ParserErrors) {
       {"LASTAUTOINC T", 30086, "T"},
       {"DATE '2024-13-01'", 20284, "2024-13-01"},
       {"DATE 5", 20283, ""},
+      {"TIME 5", 20285, ""},
+      {"TIME '10:00'", 20286, "10:00"},
+      {"TIMESTAMP 5", 20287, ""},
+      {"TIMESTAMP '2024-01-01 25:00:00'", 20288, "2024-01-01 25:00:00"},
+      {"LASTAUTOINC(T, ID x)", 30089, "x"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

@@ -35,16 +35,17 @@ struct TNote {
 using Model = std::map<std::int32_t, TNote>;  // by Key
 
 // ID AutoInc, Key Integer, Plain Blob (blocks of 64 bytes, uncompressed),
-// Packed Blob (ZLIB, blocks of 1000 bytes).
-void CreateNotesTable(TDiskTableEnv& env) {
+// Packed Blob (ZLIB mode 1 unless given, blocks of 1000 bytes).
+void CreateNotesTable(TDiskTableEnv& env, TVEZCompressionAlgorithm algorithm = acaZLIB,
+                      std::uint8_t mode = 1) {
   TVEZFieldDefs fields;
   test::AddField(fields, "ID", aftAutoInc);
   test::AddField(fields, "Key", aftInteger);
   test::AddField(fields, "Plain", aftBlob)->BLOBBlockSize = 64;
   TVEZFieldDef* packed = test::AddField(fields, "Packed", aftBlob);
   packed->BLOBBlockSize = 1000;
-  packed->BLOBCompressionAlgorithm = acaZLIB;
-  packed->BLOBCompressionMode = 1;
+  packed->BLOBCompressionAlgorithm = algorithm;
+  packed->BLOBCompressionMode = mode;
   TVEZIndexDefs indexes;
   test::AddIndexDef(indexes, "IX_Key", {"Key"}, true);
   TVEZConstraintDefs constraints;
@@ -201,6 +202,36 @@ TEST_F(DiskTableBlobTest, BlobsAreWrittenReadReplacedDeletedAndReopened) {
   }
   TDiskTableEnv env(path, false, false);
   TTestLocalCursor& c = env.Open(kNotes);
+  ExpectNotesAre(c, model);
+}
+
+// A BLOB column that asks for PPM stores its values packed and reads them
+// back, also after the database is reopened.
+TEST_F(DiskTableBlobTest, PPMBlobColumnReadsBackAfterReopen) {
+  Model model;
+  std::mt19937 rng(54);
+  {
+    TDiskTableEnv env(path, true, false);
+    CreateNotesTable(env, acaPPM, 3);
+    TTestLocalCursor& c = env.Open(kNotes);
+    std::int32_t key = 0;
+    for (std::size_t n : kSizes) {
+      SCOPED_TRACE(testing::Message() << "size " << n);
+      const TNote note{MakeBlob(rng, n / 2), MakeBlob(rng, n)};
+      c.NewRecord();
+      SetRecordFieldData(kNoteKey, c.FieldDefs(), &key, c.CurrentRecordBuffer);
+      WriteBlob(c, kNotePlain, note.plain);
+      WriteBlob(c, kNotePacked, note.packed);
+      c.InternalPost(true);
+      ASSERT_EQ(c.ErrorCode, cecOK);
+      EXPECT_EQ(ReadBlob(c, kNotePacked), note.packed);
+      model[key++] = note;
+    }
+    ExpectNotesAre(c, model);
+  }
+  TDiskTableEnv env(path, false, false);
+  TTestLocalCursor& c = env.Open(kNotes);
+  EXPECT_EQ(c.FieldDefs().GetDef(kNotePacked)->BLOBCompressionAlgorithm, acaPPM);
   ExpectNotesAre(c, model);
 }
 
