@@ -29,6 +29,11 @@ class TTestTable : public TVEZDataSet {
   using TVEZDataSet::KeyBuffers;
   using TVEZDataSet::KeyModified;
   using TVEZDataSet::SetExternalHandle;
+  // Starts editing key buffer index as the table component's key search
+  // does.
+  void EditKey(int index) {
+    SetKeyBuffer(KeyBuffers(index), KeyBuffers(kiSave), Handle()->KeyBufferSize, true);
+  }
 
   // Runs f with the table's database attached (as the table component's
   // schema operations do), then lets go of it.
@@ -61,7 +66,7 @@ class TTestTable : public TVEZDataSet {
 };
 
 inline TVEZFieldDef* AddColumn(TVEZFieldDefs& defs, const std::string& name,
-                              TVEZAdvancedFieldType type, std::int32_t size = 0) {
+                               TVEZAdvancedFieldType type, std::int32_t size = 0) {
   TVEZFieldDef* def = defs.AddCreated();
   def->Name = name;
   def->SetFieldDefDataType(type, size);

@@ -142,6 +142,32 @@ TEST_F(DataSetBehaviourTest, AnExternalCursorIsNotFreed) {
   cursor.CurrentRecordBuffer = nullptr;
 }
 
+// ---- key buffers
+
+TEST_F(DataSetBehaviourTest, AKeyTakesOnlyTheFieldsOfTheCurrentIndex) {
+  table_->Close();
+  table_->IndexName = kRunIndex;
+  table_->Open();
+  EXPECT_EQ(table_->IndexFieldCount(), 1);
+  EXPECT_EQ(table_->IndexFieldMap(), std::vector<std::uint16_t>{kRunTrial + 1});
+  EXPECT_EQ(table_->KeySize(), 4);
+  table_->EditKey(TVEZDataSet::kiLookup);
+  F("TrialID").SetAsInteger(3);
+  try {
+    F("Name").SetAsString("r1");
+    FAIL() << "a field outside the index was taken";
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), 20019);
+    EXPECT_NE(std::string(e.what()).find("Field Name is not in the current index"),
+              std::string::npos);
+  }
+  table_->Post();
+  std::int32_t trial = 0;
+  ASSERT_TRUE(
+      table_->Handle()->GetFieldData(kRunTrial, &trial, table_->KeyBuffers(TVEZDataSet::kiLookup)));
+  EXPECT_EQ(trial, 3);
+}
+
 // ---- calculated fields
 
 TEST_F(DataSetBehaviourTest, ACalculatedWideStringKeepsItsValuePerRecord) {
