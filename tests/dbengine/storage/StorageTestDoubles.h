@@ -20,6 +20,7 @@
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZScanSearchCondition.h"
 #include "dbengine/storage/VEZSessionLayerServices.h"
+#include "tests/common/FakeExpression.h"
 
 namespace vez::test {
 
@@ -148,65 +149,6 @@ class TestSession : public TVEZBaseSession {
   void Rollback() override { InTransaction = false; }
   void FlushBuffers() override {}
 };
-
-// An expression whose scan-protocol answers are scripted by the test. Its
-// "tree" is a list of node pointers; RemoveExtractedNodes and AddNode move
-// nodes out of and back into it as the SQL engine's expression would.
-class FakeExpression : public TVEZBaseExpression {
- public:
-  std::vector<TVEZExprNode*> nodes;  // the tree's top-level nodes
-  // Called by CreateIndexScanConditions.
-  std::function<void(const TVEZIndexDefs&, TVEZScanSearchConditionArray&, std::int32_t)> on_create;
-  // Called by ExtendMultiFieldIndexCondition.
-  std::function<bool(TVEZScanSearchCondition&, const TVEZIndexDef&)> on_extend;
-  std::string parsed_text;
-  TVEZCursor* bound_cursor = nullptr;
-  TVEZAO* bound_parent_ao = nullptr;
-  TVEZCursor* bound_parent_cursor = nullptr;
-  int assign_cursor_calls = 0;
-
-  bool ParseForDefaultValueExpression(const std::string& text) override {
-    parsed_text = text;
-    return true;
-  }
-  TVEZVariant* GetValue(bool) override { return nullptr; }
-  bool GetResult() override { return true; }
-  bool IsEmpty() const override { return nodes.empty(); }
-  void AssignCursor(TVEZCursor* cursor, TVEZAO* parent_query_ao,
-                    TVEZCursor* parent_cursor) override {
-    ++assign_cursor_calls;
-    bound_cursor = cursor;
-    bound_parent_ao = parent_query_ao;
-    bound_parent_cursor = parent_cursor;
-  }
-  void AssignCursorBuffer(std::uint8_t*, bool) override {}
-  void CreateIndexScanConditions(const TVEZIndexDefs& index_defs,
-                                 TVEZScanSearchConditionArray& conditions,
-                                 std::int32_t session_id) override {
-    if (on_create) on_create(index_defs, conditions, session_id);
-  }
-  bool ExtendMultiFieldIndexCondition(TVEZScanSearchCondition& condition,
-                                      const TVEZIndexDef& index_def) override {
-    return on_extend ? on_extend(condition, index_def) : false;
-  }
-  void RemoveExtractedNodes(const TVEZScanSearchConditionArray& conditions, std::int32_t no,
-                            std::int32_t end_no) override {
-    for (std::int32_t chosen : {no, end_no}) {
-      if (chosen < 0 || chosen >= conditions.Count()) continue;
-      const TVEZScanSearchCondition& c = *conditions.Items(chosen);
-      for (std::size_t p = 0; p < c.ParentExpressions.size(); ++p) {
-        if (c.ParentExpressions[p] != this) continue;
-        std::erase(nodes, c.ParentExpressionNodes[p]);
-      }
-    }
-  }
-  void AddNode(TVEZExprNode* node) override { nodes.push_back(node); }
-};
-
-// Node identities for FakeExpression trees; never dereferenced.
-inline TVEZExprNode* FakeNode(std::uintptr_t n) {
-  return reinterpret_cast<TVEZExprNode*>(n * 16);
-}
 
 // Accepts a string default as an expression when its text is "NOW()".
 class FakeExpressionFactory : public TVEZExpressionFactory {
