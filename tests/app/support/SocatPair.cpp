@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,6 +93,14 @@ void SocatPair::Write(std::string_view bytes) {
     feed_fd_ = open(feed_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (feed_fd_ < 0)
       throw std::runtime_error("cannot open " + feed_ + ": " + std::strerror(errno));
+    // socat makes the link before it sets the pty raw; a write in between
+    // would go through the line discipline (LF sent as CR LF). The pty has
+    // one set of modes, so setting them raw here closes that window.
+    termios tio{};
+    if (tcgetattr(feed_fd_, &tio) == 0) {
+      cfmakeraw(&tio);
+      tcsetattr(feed_fd_, TCSANOW, &tio);
+    }
   }
   while (!bytes.empty()) {
     const ssize_t n = write(feed_fd_, bytes.data(), bytes.size());
