@@ -307,6 +307,9 @@ class TVEZDataSet : public platform::DataSet, public TVEZBaseDataSet {
   void CheckEngineResult();
   // Frees the edit copy when there is one.
   void FreeEditRecordBuffer();
+  // The position in Fields of the data field with that 1-based column
+  // number; -1 when none.
+  int FieldIndexOfFieldNo(int field_no) const;
 
   TVEZCursor* FHandle = nullptr;
   TVEZCursor* FExternalHandle = nullptr;
