@@ -64,6 +64,10 @@ bool IsSizedAdvancedType(TVEZAdvancedFieldType type) {
   return (type >= aftChar && type <= aftWideString) || type == aftBytes || type == aftVarBytes;
 }
 
+bool IsBlobBaseType(TVEZBaseFieldType type) {
+  return type == bftBlob || type == bftClob || type == bftWideClob;
+}
+
 bool IsBlobAdvancedType(TVEZAdvancedFieldType type) {
   return type == aftBlob || type == aftGraphic || type == aftMemo || type == aftFormattedMemo ||
          type == aftWideMemo;
@@ -290,7 +294,9 @@ void TVEZTable::NormalizeAdvFieldDefs() {
     const TVEZBaseFieldType base = AdvancedTypeToBaseType(def.DataType);
     if (def.DefaultValue.GetIsNull() || HasEmptyText(def.DefaultValue)) {
       def.DefaultValue.SetNull(base);
-    } else if (!IsDefaultExpression(def.DefaultValue)) {
+    } else if (!IsDefaultExpression(def.DefaultValue) && !IsBlobBaseType(base)) {
+      // A BLOB column's default stays text: it is written into new records
+      // through a stream, and a value cannot be cast to a BLOB type.
       def.DefaultValue.Cast(base);
     }
     for (TVEZVariant* bound : {&def.MinValue, &def.MaxValue}) {
@@ -426,6 +432,9 @@ void TVEZTable::RenameField(const std::string& field_name, const std::string& ne
     throw;
   }
   FExclusive = was_exclusive;
+  // The definitions read while open name the column as it was.
+  FieldDefs().SetUpdated(false);
+  IndexDefs().SetUpdated(false);
 }
 
 // ---------------------------------------------------------------------------
