@@ -311,8 +311,8 @@ void TVEZTable::NormalizeAdvFieldDefs() {
   }
 }
 
-void TVEZTable::ValidateAdvFieldDefs() const {
-  auto& defs = const_cast<TVEZTable*>(this)->AdvFieldDefs();
+void TVEZTable::ValidateAdvFieldDefs() {
+  TVEZAdvFieldDefs& defs = AdvFieldDefs();
   for (std::int32_t i = 0; i < defs.Count(); ++i) {
     const TVEZAdvFieldDef& def = *defs.GetDef(i);
     if (def.Name.empty())

@@ -242,7 +242,7 @@ class TVEZTable : public TVEZDataSet {
   void CheckNotInTransaction(std::int32_t native_error, const char* operation) const;
   bool CursorDisablesTempFiles() const;
   void NormalizeAdvFieldDefs();
-  void ValidateAdvFieldDefs() const;
+  void ValidateAdvFieldDefs();
   void NormalizeIndexColumnSizes();
   void ApplyBlobDefaults();
   // The cursor for index operations: the open table's or a new one.

@@ -269,6 +269,38 @@ TEST_F(TableTest, FilteredListsAndLookupsAsTheLogReadsThem) {
   EXPECT_EQ(Ids(runs), (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }
 
+TEST_F(TableTest, AMeasurementIsReadBackInStoredOrderThroughItsFilter) {
+  TScopedSQLEngine sql;
+  TVEZTable& data = CreateLogTable("Data");
+  // Two shafts interleaved, as recorded; an absent quantity is stored as 0.
+  for (int k = 0; k < 6; ++k)
+    data.AppendRecord({Variant::Null(), Variant::FromDouble(k % 2 + 1),
+                       Variant::FromDate(45000 + (5 - k / 2) * 0.001), Variant::FromDouble(k),
+                       Variant::FromDouble(0), Variant::FromDouble(10 * k),
+                       Variant::FromBoolean(k == 4)});
+  data.AppendRecord({Variant::Null(), Variant::FromDouble(1)});
+  data.SetFilterText("MeasurementID=1");
+  data.SetFiltered(true);
+  std::vector<double> powers;
+  std::vector<bool> errors;
+  data.First();
+  while (!data.Eof()) {
+    if (!data.FieldByName("Power").IsNull()) powers.push_back(data.FieldByName("Power").AsFloat());
+    errors.push_back(data.FieldByName("IsError").AsBoolean());
+    data.Next();
+  }
+  // Stored order, not time order; the row without values reads null.
+  EXPECT_EQ(powers, (std::vector<double>{0, 2, 4}));
+  EXPECT_EQ(errors, (std::vector<bool>{false, false, true, false}));
+  // Deleting a measurement's rows through the same filter.
+  while (!data.IsEmpty()) {
+    data.First();
+    data.Delete();
+  }
+  data.SetFiltered(false);
+  EXPECT_EQ(data.RecordCount(), 3);
+}
+
 // ---------------------------------------------------------------------------
 // Key search and ranges
 
