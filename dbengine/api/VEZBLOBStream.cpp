@@ -27,12 +27,10 @@ TVEZBLOBStream::TVEZBLOBStream(platform::Field& field, platform::TBlobStreamMode
   // A stream that reads nothing and drops what is written would report a
   // failure as success.
   if (FBLOBStream == nullptr) {
-    throw EVEZException(10109, "Cannot open the BLOB stream of field '%s'",
-                        {field.FieldName()});
+    throw EVEZException(10109, "Cannot open the BLOB stream of field '%s'", {field.FieldName()});
   }
   SetBlockSize(FBLOBStream->BlockSize());
-  if (auto* local = dynamic_cast<TVEZLocalBLOBStream*>(FBLOBStream))
-    local->SetUserBLOBStream(this);
+  if (auto* local = dynamic_cast<TVEZLocalBLOBStream*>(FBLOBStream)) local->SetUserBLOBStream(this);
   // Writing replaces the value; an empty one stays unmodified until written.
   if (mode == platform::TBlobStreamMode::bmWrite && FBLOBStream->GetSize() > 0) Truncate();
 }

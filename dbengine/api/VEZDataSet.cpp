@@ -16,8 +16,8 @@
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZDesignMode.h"
-#include "platform/core/DateTime.h"
 #include "platform/core/Collation.h"
+#include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/dataset/ByteOrder.h"
 #include "platform/dataset/DBConsts.h"
@@ -86,13 +86,10 @@ TVEZDateTime MSecsToEngineDateTime(double msecs) {
   return result;
 }
 
-
 }  // namespace
 
 TVEZDataSet::TVEZDataSet(platform::Component* owner)
-    : platform::DataSet(owner),
-      FIndexDefs(this),
-      FAdvIndexDefs([this] { UpdateIndexDefs(); }) {}
+    : platform::DataSet(owner), FIndexDefs(this), FAdvIndexDefs([this] { UpdateIndexDefs(); }) {}
 
 TVEZDataSet::~TVEZDataSet() {
   DestroyingClose();
@@ -698,8 +695,7 @@ void TVEZDataSet::BuildIndexFieldMap() {
   if (FHandle == nullptr || FHandle->IndexName().empty()) return;
   TVEZIndexDefs& index_defs = *FHandle->GetIndexDefs();
   const TVEZIndexDef* index = index_defs.GetIndexDefByName(FHandle->IndexName());
-  if (index == nullptr)
-    throw EVEZException(10325, "Cannot find index %s", {FHandle->IndexName()});
+  if (index == nullptr) throw EVEZException(10325, "Cannot find index %s", {FHandle->IndexName()});
   const TVEZFieldDefs& fields = FHandle->FieldDefs();
   FIndexFieldCount = index->ColumnCount();
   FIndexFieldMap.resize(static_cast<std::size_t>(FIndexFieldCount));
@@ -827,9 +823,9 @@ void TVEZDataSet::GetFieldValue(TVEZVariant& value, std::int32_t field_no, bool 
   const TVEZFieldDefs& defs = direct_access ? cursor.FieldDefs() : cursor.VisibleFieldDefs();
   const TVEZFieldDef* def =
       field_no >= 0 && field_no < defs.GetCount() ? defs.GetDef(field_no) : nullptr;
-  const bool blob = def != nullptr && (def->BaseFieldType == bftBlob ||
-                                       def->BaseFieldType == bftClob ||
-                                       def->BaseFieldType == bftWideClob);
+  const bool blob =
+      def != nullptr && (def->BaseFieldType == bftBlob || def->BaseFieldType == bftClob ||
+                         def->BaseFieldType == bftWideClob);
   if (!blob) {
     cursor.GetFieldValue(value, field_no, direct_access);
     return;
@@ -932,7 +928,7 @@ void TVEZDataSet::ApplyProjection(const std::vector<std::string>& field_names,
 // ---- BLOB fields
 
 std::unique_ptr<platform::Stream> TVEZDataSet::CreateBlobStream(platform::Field& field,
-                                                               platform::TBlobStreamMode mode) {
+                                                                platform::TBlobStreamMode mode) {
   if (mode != platform::TBlobStreamMode::bmRead && FReadOnly)
     throw EVEZException(10107, "Dataset is in read only mode");
   try {
@@ -941,8 +937,7 @@ std::unique_ptr<platform::Stream> TVEZDataSet::CreateBlobStream(platform::Field&
     // The cursor gave no stream (its shared lock refused, or the record
     // gone): one refresh, then the second refusal stands. A pending edit is
     // not refreshed away.
-    if (e.NativeError() != kBlobNotOpened || FIsRefreshing ||
-        State() != TDataSetState::dsBrowse)
+    if (e.NativeError() != kBlobNotOpened || FIsRefreshing || State() != TDataSetState::dsBrowse)
       throw;
   }
   FIsRefreshing = true;
@@ -964,10 +959,9 @@ TVEZStream* TVEZDataSet::OpenFieldBlobStream(platform::Field& field,
       state != TDataSetState::dsInsert) {
     throw EVEZException(10111, "Dataset not in edit or insert mode");
   }
-  const TVEZBLOBOpenMode open_mode = mode == platform::TBlobStreamMode::bmWrite ? bomWrite
-                                     : mode == platform::TBlobStreamMode::bmReadWrite
-                                         ? bomReadWrite
-                                         : bomRead;
+  const TVEZBLOBOpenMode open_mode = mode == platform::TBlobStreamMode::bmWrite       ? bomWrite
+                                     : mode == platform::TBlobStreamMode::bmReadWrite ? bomReadWrite
+                                                                                      : bomRead;
   TRecordBuffer record = GetActiveRecordBuffer();
   TCurrentBufferScope current(cursor, record);
   if (record == nullptr)
