@@ -14,6 +14,7 @@
 
 #include "dbengine/api/VEZAdvancedDefs.h"
 #include "dbengine/api/VEZDatabase.h"
+#include "dbengine/api/VEZSession.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
@@ -422,6 +423,37 @@ TEST_F(TableTest, RangesRestrictTheViewAndApplyOnlyWhenChanged) {
   EXPECT_EQ(runs.RecordCount(), 3);
   runs.SetIndexName("Primary");
   EXPECT_EQ(runs.RecordCount(), 9);
+}
+
+// Another session (as another process would) holds the write lock that
+// keeps readers out: the search gives up with the storage's clear error
+// once its tries are spent, leaves the table where it was, and works again
+// once the lock goes.
+TEST_F(TableTest, ASearchWaitsForAWriterOfAnotherSessionThenSaysSo) {
+  TVEZTable& runs = FilledRuns(6);
+  ASSERT_TRUE(runs.FindKey({Int(2)}));
+  TVEZSession other_session;
+  other_session.SetSessionName("Other");
+  other_session.Open();
+  auto other_db = MakeDatabase("OtherLog", file_, &other_session);
+  other_db->SetMultiUser(true);
+  TVEZTable other(&other_session);
+  other.SetSessionName("Other");
+  other.SetDatabaseName("OtherLog");
+  other.SetTableName("Runs");
+  other.Open();
+  ASSERT_TRUE(other.Handle()->LockTable(ltRW, 1, 0, false));
+  platform::FakeClock clock;
+  platform::ScopedClock installed(clock);
+  EXPECT_EQ(NativeOf([&] { runs.FindKey({Int(4)}); }), 20215);
+  EXPECT_GE(clock.Sleeps().size(), 899u);
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  EXPECT_EQ(runs.FieldByName("ID").AsInteger(), 2);
+  other.Handle()->UnlockTable(ltRW, false);
+  const std::size_t before = clock.Sleeps().size();
+  ASSERT_TRUE(runs.FindKey({Int(4)}));
+  EXPECT_EQ(runs.FieldByName("Name").AsString(), "run 4");
+  EXPECT_EQ(clock.Sleeps().size(), before);
 }
 
 // ---------------------------------------------------------------------------
