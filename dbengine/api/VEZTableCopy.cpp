@@ -42,31 +42,26 @@ std::string TableNameOf(const platform::Component* component) {
   return table != nullptr ? table->TableName() : kUnknownTable;
 }
 
-// Puts the source back on its record however the copy ends.
+// Puts the source back on its record however the copy ends. A source that
+// cannot go back had its records copied all the same, so that never raises.
 class BookmarkReturn {
  public:
   explicit BookmarkReturn(platform::DataSet& dataset)
       : FDataSet(dataset), FBookmark(dataset.GetBookmark()) {}
   ~BookmarkReturn() {
-    if (!FArmed) return;
     try {
-      Return();
+      if (!FBookmark.empty() && FDataSet.Active() && FDataSet.BookmarkValid(FBookmark))
+        FDataSet.GotoBookmark(FBookmark);
     } catch (...) {
-      // The copy's own error is the one to report.
+      // The records are copied; only the position is lost.
     }
   }
   BookmarkReturn(const BookmarkReturn&) = delete;
   BookmarkReturn& operator=(const BookmarkReturn&) = delete;
-  void Return() {
-    FArmed = false;
-    if (!FBookmark.empty() && FDataSet.Active() && FDataSet.BookmarkValid(FBookmark))
-      FDataSet.GotoBookmark(FBookmark);
-  }
 
  private:
   platform::DataSet& FDataSet;
   platform::TBookmark FBookmark;
-  bool FArmed = true;
 };
 
 // The source column's destination: by object id through the source
@@ -249,7 +244,6 @@ bool CopyDataSetRecords(platform::Component* owner, platform::DataSet& source,
     }
     throw;
   }
-  back.Return();
   return result;
 }
 
