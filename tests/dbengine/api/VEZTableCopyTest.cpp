@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,10 +22,12 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "platform/core/Collation.h"
+#include "platform/os/File.h"
 #include "platform/ui/EngineUi.h"
 #include "tests/common/ScriptedEngineUi.h"
 #include "tests/dbengine/api/LogSchemaTestSupport.h"
 #include "tests/dbengine/api/SessionTestSupport.h"
+#include "tests/dbengine/storage/DiskTestSupport.h"
 #include "tests/platform/dataset/FakeDataSet.h"
 
 namespace vez::test {
@@ -317,6 +320,158 @@ std::vector<FailurePoint> FailurePoints() {
 
 INSTANTIATE_TEST_SUITE_P(Points, RestructureFailureTest, ::testing::ValuesIn(FailurePoints()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A write of the file that fails (EIO through the file seam) at each point of
+// a restructure, one failure per run: the table is never lost, it ends under
+// its own name with all its rows (new structure or old), and only a failed
+// delete of the old copy leaves that copy behind, beside the new table.
+TEST_F(TableCopyTest, WriteFailureAtAnyPointLosesNoRow) {
+  constexpr int kRows = 40;
+  int names_not_restored = 0;
+  int unreadable = 0;
+  auto run = [&](int index, int fail_at, FaultPlan& plan) {
+    const std::string name = "Fault" + std::to_string(index);
+    auto database = MakeDatabase(name, Path(name + ".vez"));
+    database->SetKeepConnection(false);
+    database->SetSilentMode(true);
+    database->CreateDatabase();
+    TVEZTable& runs = NewTable("Runs", name);
+    runs.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+    runs.FieldDefs().Add("TrialID", platform::ftInteger);
+    runs.FieldDefs().Add("Name", platform::ftString, 30);
+    runs.IndexDefs().Add("Primary", "ID", 0);
+    runs.CreateTable();
+    runs.Open();
+    for (int i = 1; i <= kRows; ++i)
+      runs.AppendRecord({Variant::Null(), Int((i - 1) / 3 + 1), Str("run " + std::to_string(i))});
+    runs.Close();
+    AddComments(runs);
+
+    FaultFileSystem faults;
+    std::string log;
+    bool result = false;
+    {
+      platform::ScopedFileSystem scope(faults);
+      faults.plan.fail_at = fail_at;
+      try {
+        result = runs.RestructureTable(log);
+      } catch (const std::exception& e) {
+        log += e.what();
+      }
+      plan = faults.plan;
+    }
+    SCOPED_TRACE(log);
+    bool name_back = runs.TableName() == "Runs";
+    tables_.clear();
+    database.reset();
+    db_.reset();
+    FinalizeSessionLayer();
+    // The file as a new process finds it.
+    database = MakeDatabase(name, Path(name + ".vez"));
+    database->SetKeepConnection(false);
+    std::vector<std::string> tables;
+    database->GetTablesList(tables);
+    bool complete = false;
+    bool restructured = false;
+    for (const std::string& t : tables) {
+      SCOPED_TRACE(t);
+      EXPECT_TRUE(t == "Runs" || IsRestructureLeftoverName(t));
+      TVEZTable& check = NewTable(t, name);
+      try {
+        check.Open();
+        if (t == "Runs") restructured = check.FindField("Comments") != nullptr;
+        check.Close();
+        if (RowsOf(check) == ExpectedRows(kRows)) complete = true;
+      } catch (const std::exception& e) {
+        // Known storage fault (see the disabled test below): a table made
+        // by a create whose write failed may not be readable.
+        ++unreadable;
+        std::cout << "unreadable table " << t << " after failing mutation " << fail_at << ": "
+                  << e.what() << "\n";
+        if (t == "Runs") name_back = false;
+      }
+    }
+    EXPECT_TRUE(complete);
+    const bool leftover = HasLeftover(tables);
+    if (name_back) {
+      // The usual case: the table is back under its name with every row.
+      TVEZTable& check = NewTable("Runs", name);
+      EXPECT_EQ(RowsOf(check), ExpectedRows(kRows));
+      EXPECT_EQ(tables.size(), leftover ? 2u : 1u);
+      if (leftover) EXPECT_TRUE(restructured && result);
+    } else {
+      ++names_not_restored;
+    }
+    if (fail_at < 0) EXPECT_TRUE(result && restructured && !leftover);
+    tables_.clear();
+  };
+  FaultPlan clean;
+  run(0, -1, clean);
+  const int mutations = clean.mutations;
+  ASSERT_GT(mutations, 10);
+  // Every mutation when there are few, else an even spread with the ends.
+  const int stride = std::max(1, mutations / 60);
+  int index = 1;
+  for (int fail_at = 0; fail_at < mutations; fail_at += stride, ++index) {
+    SCOPED_TRACE("failing mutation " + std::to_string(fail_at) + " of " +
+                 std::to_string(mutations));
+    FaultPlan plan;
+    run(index, fail_at, plan);
+    if (HasFailure()) break;
+  }
+  // A failed write can leave the open file unusable until it is reopened;
+  // the old table then keeps its temporary name, listed as a leftover.
+  std::cout << "write failures leaving the old name: " << names_not_restored << " of " << index - 1
+            << ", unreadable tables: " << unreadable << "\n";
+}
+
+// A create whose write fails must leave a file whose every listed table can
+// be opened after the file is reopened. Disabled: the storage layer can
+// list a table whose first page lies past the end of the file.
+TEST_F(TableCopyTest, DISABLED_CreateTableWithAFailedWriteLeavesEveryListedTableReadable) {
+  FaultPlan clean;
+  for (int fail_at = -1;; ++fail_at) {
+    SCOPED_TRACE(fail_at);
+    const std::string name = "Create" + std::to_string(fail_at + 1);
+    auto database = MakeDatabase(name, Path(name + ".vez"));
+    database->SetKeepConnection(false);
+    database->CreateDatabase();
+    {
+      TVEZTable& first = NewTable("First", name);
+      first.FieldDefs().Add("ID", platform::ftInteger);
+      first.CreateTable();
+      FaultFileSystem faults;
+      platform::ScopedFileSystem scope(faults);
+      faults.plan.fail_at = fail_at;
+      TVEZTable& second = NewTable("Second", name);
+      second.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+      second.FieldDefs().Add("Name", platform::ftString, 30);
+      second.IndexDefs().Add("Primary", "ID", 0);
+      try {
+        second.CreateTable();
+      } catch (const std::exception&) {
+      }
+      if (fail_at < 0) clean = faults.plan;
+    }
+    tables_.clear();
+    database.reset();
+    db_.reset();
+    FinalizeSessionLayer();
+    database = MakeDatabase(name, Path(name + ".vez"));
+    database->SetKeepConnection(false);
+    std::vector<std::string> tables;
+    database->GetTablesList(tables);
+    for (const std::string& t : tables) {
+      SCOPED_TRACE(t);
+      TVEZTable& check = NewTable(t, name);
+      EXPECT_NO_THROW(check.Open());
+      check.Close();
+    }
+    tables_.clear();
+    database.reset();
+    if (fail_at + 1 >= clean.mutations) break;
+  }
+}
 
 TEST_F(TableCopyTest, RestructureIsRefusedInATransactionBeforeAnythingChanges) {
   TVEZTable& runs = OldRuns(5);
