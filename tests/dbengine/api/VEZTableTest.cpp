@@ -18,6 +18,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
+#include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/dataset/DataSource.h"
 #include "platform/os/File.h"
@@ -719,6 +720,65 @@ TEST_F(TableTest, ABlobDefaultFillsNewRecords) {
   t.First();
   EXPECT_EQ(t.FieldByName("Memo").AsString(), "none yet");
   EXPECT_FALSE(t.IsRecordLocked());
+}
+
+TEST_F(TableTest, DefaultsAreStoredInTheirColumnsTypes) {
+  for (const bool with_sql : {false, true}) {
+    SCOPED_TRACE(with_sql ? "SQL engine registered" : "no SQL engine");
+    std::unique_ptr<TScopedSQLEngine> sql;
+    if (with_sql) sql = std::make_unique<TScopedSQLEngine>();
+    const std::string name = with_sql ? "WithSql" : "Plain";
+    TVEZTable& t = NewTable(name);
+    t.AdvFieldDefs().Add("ID", aftAutoInc, 0, false);
+    t.AdvFieldDefs().Add("Count", aftInteger, 0, false)->DefaultValue.SetAsAnsiString("5");
+    t.AdvFieldDefs().Add("Day", aftDate, 0, false)->DefaultValue.SetAsAnsiString("2016-09-20");
+    t.AdvFieldDefs().Add("Note", aftString, 10, false)->DefaultValue.SetAsAnsiString("");
+    t.AdvFieldDefs().Add("Odd", aftInteger, 0, false)->DefaultValue.SetAsAnsiString("x");
+    // A text that is no number cannot be the default of a number column.
+    EXPECT_NE(NativeOf([&] { t.CreateTable(); }), 0);
+    EXPECT_FALSE(t.Exists());
+    t.AdvFieldDefs().DeleteFieldDef("Odd");
+    t.CreateTable();
+    t.Open();
+    ASSERT_EQ(t.AdvFieldDefs().Count(), 4);
+    EXPECT_EQ(t.AdvFieldDefs().Find("Count")->DefaultValue.GetDataType(), bftSignedInt32);
+    EXPECT_EQ(t.AdvFieldDefs().Find("Day")->DefaultValue.GetDataType(), bftDate);
+    EXPECT_TRUE(t.AdvFieldDefs().Find("Note")->DefaultValue.GetIsNull());
+    t.Append();
+    EXPECT_EQ(t.FieldByName("Count").AsInteger(), 5);
+    EXPECT_EQ(t.FieldByName("Day").AsFloat(), platform::EncodeDate(2016, 9, 20));
+    EXPECT_TRUE(t.FieldByName("Note").IsNull());
+    t.Cancel();
+  }
+}
+
+TEST_F(TableTest, TemporaryAndInMemoryTablesAreMadeFromTheirDefinitions) {
+  for (const bool temporary : {true, false}) {
+    SCOPED_TRACE(temporary ? "temporary" : "in memory");
+    TVEZTable t;
+    t.SetTableName("Scratch");
+    if (temporary)
+      t.SetTemporary(true);
+    else
+      t.SetInMemory(true);
+    EXPECT_EQ(t.DatabaseName(), temporary ? "TEMP" : "MEMORY");
+    EXPECT_FALSE(t.Exists());
+    t.FieldDefs().Add("ID", platform::ftInteger);
+    t.FieldDefs().Add("Label", platform::ftString, 12);
+    t.IndexDefs().Add("ByID", "ID", 0);
+    t.CreateTable();
+    EXPECT_TRUE(t.Exists());
+    t.Open();
+    t.SetIndexName("ByID");
+    for (int i : {3, 1, 2})
+      t.AppendRecord({Int(i), Str("l" + std::to_string(i))});
+    EXPECT_EQ(Ids(t), (std::vector<int>{1, 2, 3}));
+    ASSERT_TRUE(t.FindKey({Int(2)}));
+    EXPECT_EQ(t.FieldByName("Label").AsString(), "l2");
+    t.Close();
+    t.DeleteTable();
+    EXPECT_FALSE(t.Exists());
+  }
 }
 
 }  // namespace
