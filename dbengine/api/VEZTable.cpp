@@ -747,6 +747,19 @@ void TVEZTable::UnderReadLock(F&& reread) {
   FHandle->UnlockTable(ltS, false);
 }
 
+template <typename F>
+bool TVEZTable::UnderFreeReadLock(F&& search_and_reread) {
+  if (!FHandle->LockTable(ltS, 1, 0, true)) return false;
+  try {
+    search_and_reread();
+  } catch (...) {
+    FHandle->UnlockTable(ltS, false);
+    throw;
+  }
+  FHandle->UnlockTable(ltS, false);
+  return true;
+}
+
 void TVEZTable::PrepareCursorKey() {
   std::uint8_t* key = KeyBuffers(kiLookup);
   FHandle->KeyBuffer = key;
@@ -760,8 +773,16 @@ bool TVEZTable::GotoKey() {
   DoBeforeScroll();
   CursorPosChanged();
   PrepareCursorKey();
-  if (!FHandle->FindKey(scEqual)) return false;
-  UnderReadLock([this] { Resync(platform::rmExact | platform::rmCenter); });
+  bool found = false;
+  if (!UnderFreeReadLock([&] {
+        found = FHandle->FindKey(scEqual);
+        if (found) Resync(platform::rmExact | platform::rmCenter);
+      })) {
+    if (!FHandle->FindKey(scEqual)) return false;
+    UnderReadLock([this] { Resync(platform::rmExact | platform::rmCenter); });
+    found = true;
+  }
+  if (!found) return false;
   DoAfterScroll();
   return true;
 }
@@ -771,12 +792,15 @@ void TVEZTable::GotoNearest() {
   CheckBrowseMode();
   CursorPosChanged();
   PrepareCursorKey();
-  const bool exclusive = TVEZDataSet::KeyExclusive(KeyBuffers(kiLookup));
-  const bool found = FHandle->FindKey(exclusive ? scGreater : scGreaterEqual);
-  UnderReadLock([&] {
+  const TVEZSearchCondition condition =
+      TVEZDataSet::KeyExclusive(KeyBuffers(kiLookup)) ? scGreater : scGreaterEqual;
+  const auto reread = [this](bool found) {
     if (!found) Last();
     Resync(platform::rmCenter);
-  });
+  };
+  if (UnderFreeReadLock([&] { reread(FHandle->FindKey(condition)); })) return;
+  const bool found = FHandle->FindKey(condition);
+  UnderReadLock([&] { reread(found); });
 }
 
 bool TVEZTable::FindKey(std::span<const platform::Variant> key_values) {

@@ -250,6 +250,13 @@ class TVEZTable : public TVEZDataSet {
   // Re-reads the records under the shared table lock when it is granted.
   template <typename F>
   void UnderReadLock(F&& reread);
+  // A key search and its re-read in one shared-lock bracket, so the storage
+  // neither locks nor revalidates its page cache again in between and no
+  // writer moves the found row before it is read. Only when the lock is free
+  // at once: false (nothing run) otherwise, and the caller searches and
+  // waits for the re-read's lock on its own.
+  template <typename F>
+  bool UnderFreeReadLock(F&& search_and_reread);
   // Points the cursor at the lookup key and its column count.
   void PrepareCursorKey();
   void CheckSetKeyMode();
