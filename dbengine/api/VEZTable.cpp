@@ -862,6 +862,99 @@ void TVEZTable::CancelRange() {
 }
 
 // ---------------------------------------------------------------------------
+// Data-provider interface
+
+namespace {
+
+// Every field of a ';'-separated list is among the dataset's fields.
+bool HasAllFields(const platform::DataSet& dataset, const std::string& fields) {
+  std::size_t start = 0;
+  while (start <= fields.size()) {
+    std::size_t end = fields.find(';', start);
+    if (end == std::string::npos) end = fields.size();
+    const std::string name = fields.substr(start, end - start);
+    if (!name.empty() && dataset.FindField(name) == nullptr) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TVEZTable::PSSetCommandText(const std::string& text) {
+  if (!text.empty()) SetTableName(text);
+}
+
+std::string TVEZTable::PSGetKeyFields() {
+  if (Exists()) {
+    IndexDefs().Update();
+    const bool any = FieldCount() == 0;
+    for (int i = 0; i < IndexDefs().Count(); ++i) {
+      const platform::IndexDef& def = IndexDefs().Items(i);
+      if ((def.Options & (platform::ixPrimary | platform::ixUnique)) == 0) continue;
+      if (any || HasAllFields(*this, def.Fields)) return def.Fields;
+    }
+  }
+  std::string names;
+  for (int i = 0; i < FieldCount(); ++i) {
+    if (i > 0) names += ';';
+    names += Fields(i).FieldName();
+  }
+  return names;
+}
+
+std::optional<platform::IndexDef> TVEZTable::PSGetDefaultOrder() {
+  IndexDefs().Update();
+  const platform::IndexDef* chosen = nullptr;
+  if (!FIndexName.empty()) {
+    if (FFieldsIndex) {
+      chosen = IndexDefs().GetIndexForFields(FIndexName);
+    } else if (const int at = IndexDefs().IndexOf(FIndexName); at >= 0) {
+      chosen = &IndexDefs().Items(at);
+    }
+    if (chosen != nullptr && !HasAllFields(*this, chosen->Fields)) chosen = nullptr;
+  }
+  for (platform::TIndexOptions kind : {platform::ixPrimary, platform::ixUnique}) {
+    for (int i = 0; chosen == nullptr && i < IndexDefs().Count(); ++i) {
+      const platform::IndexDef& def = IndexDefs().Items(i);
+      if ((def.Options & kind) != 0 && HasAllFields(*this, def.Fields)) chosen = &def;
+    }
+  }
+  if (chosen == nullptr) return std::nullopt;
+  return *chosen;
+}
+
+void TVEZTable::PSSetParams(const platform::Params& params) {
+  if (params.Count() > 0) {
+    Open();
+    const auto assign = [&] {
+      for (int i = 0; i < params.Count(); ++i) {
+        const platform::Param& param = params.Items(i);
+        platform::Field& field = param.Name.empty() ? GetIndexField(i) : FieldByName(param.Name);
+        field.SetValue(param.Value());
+      }
+    };
+    for (bool start : {true, false}) {
+      start ? SetRangeStart() : SetRangeEnd();
+      try {
+        assign();
+      } catch (...) {
+        // The range as it was stays in force.
+        Cancel();
+        throw;
+      }
+      Post();
+    }
+    ApplyRange();
+  } else if (Active()) {
+    CancelRange();
+  }
+  // Read again rather than close and reopen: closing would drop the range
+  // the parameters just set.
+  if (Active()) Refresh();
+}
+
+// ---------------------------------------------------------------------------
 // Master/detail
 
 void TVEZTable::SetMasterSource(platform::DataSource* source) {

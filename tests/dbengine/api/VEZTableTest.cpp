@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/dataset/DataSource.h"
+#include "platform/dataset/Params.h"
 #include "platform/os/File.h"
 #include "tests/common/VEZTestSQLEngine.h"
 #include "tests/dbengine/api/LogSchemaTestSupport.h"
@@ -494,6 +496,75 @@ TEST_F(TableTest, ADetailFollowsItsMasterAndNewDetailRowsTakeItsKey) {
   trials.Close();
   EXPECT_EQ(runs.RecordCount(), 8);
   runs.SetMasterSource(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Data-provider interface
+
+TEST_F(TableTest, ProviderParametersRestrictTheRowsAndTheRangeSurvivesTheReread) {
+  TVEZTable& runs = FilledRuns(9);  // trials 1, 1, 1, 2, 2, 2, 3, 3, 3
+  runs.AddIndex("ByTrial", "TrialID");
+  runs.SetIndexFieldNames("TrialID");
+  struct Case {
+    const char* what;
+    std::string name;  // empty: by index position
+    int trial;
+    std::vector<int> ids;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"unnamed", "", 2, {4, 5, 6}}, {"named", "TrialID", 3, {7, 8, 9}}}) {
+    SCOPED_TRACE(c.what);
+    platform::Params params;
+    params.CreateParam(platform::ftInteger, c.name, platform::TParamType::ptInput)
+        .SetAsInteger(c.trial);
+    runs.PSSetParams(params);
+    EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+    EXPECT_EQ(Ids(runs), c.ids);
+  }
+  // A parameter the index has no column for is refused; the range stays.
+  platform::Params bad;
+  bad.CreateParam(platform::ftInteger, "", platform::TParamType::ptInput).SetAsInteger(1);
+  bad.CreateParam(platform::ftInteger, "", platform::TParamType::ptInput).SetAsInteger(1);
+  EXPECT_EQ(DatabaseErrorOf([&] { runs.PSSetParams(bad); }), "Field index out of range");
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  EXPECT_EQ(Ids(runs), (std::vector<int>{7, 8, 9}));
+  // No parameters: every row again.
+  platform::Params none;
+  runs.PSSetParams(none);
+  EXPECT_EQ(runs.RecordCount(), 9);
+  // A closed table is opened by the parameters.
+  runs.Close();
+  platform::Params one;
+  one.CreateParam(platform::ftInteger, "", platform::TParamType::ptInput).SetAsInteger(1);
+  runs.PSSetParams(one);
+  EXPECT_TRUE(runs.Active());
+  EXPECT_EQ(Ids(runs), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(TableTest, ProviderKeyFieldsDefaultOrderAndCommandText) {
+  TVEZTable& runs = FilledRuns(3);
+  EXPECT_EQ(runs.PSGetTableName(), "Runs");
+  runs.SetIndexName("");
+  // No unique index yet: every field identifies the row.
+  EXPECT_EQ(runs.PSGetKeyFields(), "ID;TrialID;Name;StartTime;StopTime;Comments");
+  EXPECT_FALSE(runs.PSGetDefaultOrder().has_value());
+  runs.AddIndex("ByName", "Name", platform::ixUnique);
+  EXPECT_EQ(runs.PSGetKeyFields(), "Name");
+  std::optional<platform::IndexDef> order = runs.PSGetDefaultOrder();
+  ASSERT_TRUE(order.has_value());
+  EXPECT_EQ(order->Name, "ByName");
+  // The chosen index comes first.
+  runs.SetIndexName("Primary");
+  order = runs.PSGetDefaultOrder();
+  ASSERT_TRUE(order.has_value());
+  EXPECT_EQ(order->Fields, "ID");
+  runs.Close();
+  // A closed table (no fields yet) still answers from its indexes.
+  EXPECT_EQ(runs.PSGetKeyFields(), "Name");
+  runs.PSSetCommandText("");
+  EXPECT_EQ(runs.TableName(), "Runs");
+  runs.PSSetCommandText("Trials");
+  EXPECT_EQ(runs.PSGetTableName(), "Trials");
 }
 
 // ---------------------------------------------------------------------------
