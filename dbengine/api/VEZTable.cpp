@@ -660,11 +660,16 @@ void TVEZTable::SetKeyBuffer(int key_index, bool clear) {
 
 void TVEZTable::PostKeyBuffer(bool commit) {
   CheckHandle(10288);
-  if (commit && KeyBuffer() != nullptr) {
-    DataEvent(platform::TDataEvent::deCheckBrowseMode, 0);
-    SetKeyModified(KeyBuffer(), Modified());
+  if (!commit || KeyBuffer() == nullptr) {
+    platform::DataSet::PostKeyBuffer(commit);
+    return;
   }
-  platform::DataSet::PostKeyBuffer(commit);
+  // The links hand in their pending edits first, so the key's Modified byte
+  // counts them; they hear of it once.
+  DataEvent(platform::TDataEvent::deCheckBrowseMode, 0);
+  SetKeyModified(KeyBuffer(), Modified());
+  SetState(platform::TDataSetState::dsBrowse);
+  DataEvent(platform::TDataEvent::deDataSetChange, 0);
 }
 
 void TVEZTable::CheckSetKeyMode() {

@@ -366,6 +366,30 @@ TEST_F(TableTest, KeyEditingPostsOrRestoresTheKey) {
   EXPECT_EQ(runs.FieldByName("ID").AsInteger(), 5);
 }
 
+// Controls hand their pending edits to the key once when it is posted or
+// cancelled, and hear of the state change once.
+TEST_F(TableTest, LeavingKeyEditingNotifiesLinksOnce) {
+  struct CountingLink : platform::DataLink {
+    int checks = 0;
+    void CheckBrowseMode() override { ++checks; }
+  };
+  TVEZTable& runs = FilledRuns(4);
+  platform::DataSource source;
+  source.SetDataSet(&runs);
+  CountingLink link;
+  link.SetDataSource(&source);
+  for (const bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "post" : "cancel");
+    runs.SetKey();
+    runs.FieldByName("ID").SetAsInteger(3);
+    link.checks = 0;
+    commit ? runs.Post() : runs.Cancel();
+    EXPECT_EQ(link.checks, 1);
+    EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  }
+  link.SetDataSource(nullptr);
+}
+
 TEST_F(TableTest, IndexChoiceByNameOrByFields) {
   TVEZTable& runs = FilledRuns(6);
   runs.AddIndex("ByTrial", "TrialID;Name", platform::ixDescending);
