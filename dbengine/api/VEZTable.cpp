@@ -701,36 +701,32 @@ void TVEZTable::SetKeyFieldCount(int value) {
   TVEZDataSet::SetKeyFieldCount(KeyBuffer(), value);
 }
 
-// The values go straight into the key buffer through the cursor, each
-// converted to its column's type, so no field notice fires for a key.
+// Each value goes into its index field as an assignment to that field
+// would take it (rounding, range checks, conversions), under a temporary
+// key-editing state that data sources do not hear of.
 void TVEZTable::SetKeyFields(int key_index, std::span<const platform::Variant> values) {
   TVEZCursor& cursor = CheckHandle(10289);
   if (!HasCurrentIndex()) platform::DatabaseError(kNoIndexActive, Name);
+  // Checked before the key changes, so a refused call leaves it as it was.
   if (values.size() > static_cast<std::size_t>(IndexFieldCount()))
     platform::DatabaseError(platform::dbconsts::SFieldIndexError, Name);
   std::uint8_t* key = KeyBuffers(key_index);
-  // Checked before the key changes, so a refused value leaves it as it was.
-  std::vector<TVEZVariant> converted;
-  converted.reserve(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    GetIndexField(static_cast<int>(i));
-    TVEZVariant value;
-    value.SetAsVariant(values[i]);
-    converted.push_back(std::move(value));
-  }
   std::vector<std::uint8_t> saved(key, key + cursor.KeyBufferSize);
+  const platform::TRecordBuffer previous_target = KeyBuffer();
   try {
+    TempState temporary(*this, platform::TDataSetState::dsSetKey);
+    SetKeyBufferTarget(key);
     InitKeyBuffer(key);
-    for (std::size_t i = 0; i < converted.size(); ++i) {
-      const int field_no = IndexFieldMap()[i] - 1;
-      cursor.SetFieldValue(converted[i], field_no, true, key);
-    }
+    for (std::size_t i = 0; i < values.size(); ++i)
+      GetIndexField(static_cast<int>(i)).SetValue(values[i]);
+    SetKeyFieldCount(key, static_cast<std::int32_t>(values.size()));
+    SetKeyModified(key, Modified());
   } catch (...) {
+    SetKeyBufferTarget(previous_target);
     std::memcpy(key, saved.data(), saved.size());
     throw;
   }
-  SetKeyFieldCount(key, static_cast<std::int32_t>(values.size()));
-  SetKeyModified(key, !values.empty());
+  SetKeyBufferTarget(previous_target);
 }
 
 // ---------------------------------------------------------------------------

@@ -316,12 +316,63 @@ TEST_F(TableTest, KeySearchRefusesWhatItCannotDo) {
   EXPECT_EQ(DatabaseErrorOf([&] { runs.FindKey({Int(1), Int(2)}); }), "Field index out of range");
   EXPECT_EQ(DatabaseErrorOf([&] { runs.KeyExclusive(); }), "Dataset not in edit or insert mode");
   // A key value that does not fit its column.
-  EXPECT_NE(NativeOf([&] { runs.FindKey({Str("not a number")}); }), 0);
+  EXPECT_THROW(runs.FindKey({Str("not a number")}), platform::EConvertError);
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
   ASSERT_TRUE(runs.FindKey({Int(2)}));
   TVEZTable closed;
   EXPECT_EQ(NativeOf([&] { closed.GotoKey(); }), 10290);
   EXPECT_EQ(NativeOf([&] { closed.SetKey(); }), 10286);
   EXPECT_THROW(closed.ApplyRange(), platform::EDatabaseError);
+}
+
+// FindKey converts each value as the key field itself would take it.
+TEST_F(TableTest, FindKeyTakesValuesAsTheKeyFieldDoes) {
+  TVEZTable& runs = FilledRuns(6);
+  struct Case {
+    const char* what;
+    Variant value;
+  };
+  const std::vector<Case> cases = {
+      {"integer", Int(5)},
+      {"large integer", Variant::FromInt64(5)},
+      {"small integer", Variant::FromSmallint(5)},
+      {"double", Variant::FromDouble(5.0)},
+      {"fraction", Variant::FromDouble(4.6)},
+      {"digits", Str("5")},
+      {"digits with blanks", Str(" 5")},
+      {"word", Str("five")},
+      {"null", Variant::Null()},
+      {"too large", Variant::FromInt64(std::int64_t{1} << 40)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto outcome = [&](const std::function<bool()>& search) -> std::string {
+      runs.First();
+      try {
+        const bool found = search();
+        return std::string(found ? "found " : "not found ") +
+               std::to_string(runs.FieldByName("ID").AsInteger());
+      } catch (const std::exception& e) {
+        if (runs.State() == platform::TDataSetState::dsSetKey) runs.Cancel();
+        return std::string("raised ") + typeid(e).name();
+      }
+    };
+    const std::string by_field = outcome([&] {
+      runs.SetKey();
+      runs.FieldByName("ID").SetValue(c.value);
+      runs.Post();
+      return runs.GotoKey();
+    });
+    const std::string by_find = outcome([&] { return runs.FindKey({c.value}); });
+    EXPECT_EQ(by_find, by_field);
+  }
+  // A key beyond the column's range is refused rather than cut down to one
+  // that exists.
+  EXPECT_THROW(runs.FindKey({Variant::FromInt64((std::int64_t{1} << 40) + 5)}),
+               platform::EDatabaseError);
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  ASSERT_TRUE(runs.FindKey({Variant::FromDouble(2.6)}));
+  EXPECT_EQ(runs.FieldByName("ID").AsInteger(), 3);
 }
 
 TEST_F(TableTest, FindNearestGoesToTheNextKeyOrTheLastRecord) {
