@@ -966,6 +966,10 @@ void TVEZTable::SetMasterSource(platform::DataSource* source) {
 
 void TVEZTable::SetLinkRanges(const std::vector<platform::Field*>& master_fields) {
   TVEZCursor& cursor = CheckHandle(10299);
+  // Each master field needs an index column to go into, also when no index
+  // is chosen at all.
+  if (master_fields.size() > static_cast<std::size_t>(IndexFieldCount()))
+    platform::DatabaseError(platform::dbconsts::SFieldIndexError, Name);
   std::vector<platform::Variant> values;
   values.reserve(master_fields.size());
   for (const platform::Field* field : master_fields)

@@ -573,6 +573,34 @@ TEST_F(TableTest, ADetailFollowsItsMasterAndNewDetailRowsTakeItsKey) {
   runs.SetMasterSource(nullptr);
 }
 
+// A detail must have an index column for every master field.
+TEST_F(TableTest, ADetailWithoutIndexColumnsForItsMasterFieldsIsRefused) {
+  TVEZTable& trials = CreateLogTable("Trials");
+  trials.AppendRecord({Variant::Null(), Str("trial"), Int(1)});
+  TVEZTable& runs = FilledRuns(3);
+  platform::DataSource source;
+  source.SetDataSet(&trials);
+  struct Case {
+    const char* what;
+    std::string index_fields;  // empty: no index chosen
+    std::string master_fields;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"no index", "", "ID"}, {"one column short", "ID", "ID;Name"}}) {
+    SCOPED_TRACE(c.what);
+    runs.Close();
+    runs.SetIndexName("");
+    if (!c.index_fields.empty()) runs.SetIndexFieldNames(c.index_fields);
+    runs.SetMasterSource(&source);
+    runs.SetMasterFields(c.master_fields);
+    EXPECT_EQ(DatabaseErrorOf([&] { runs.Open(); }), "Field index out of range");
+    EXPECT_FALSE(runs.Active());
+    runs.SetMasterSource(nullptr);
+  }
+  runs.Open();
+  EXPECT_EQ(runs.RecordCount(), 3);
+}
+
 // ---------------------------------------------------------------------------
 // Data-provider interface
 
