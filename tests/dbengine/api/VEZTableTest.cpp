@@ -602,6 +602,46 @@ TEST_F(TableTest, ADetailWithoutIndexColumnsForItsMasterFieldsIsRefused) {
 }
 
 // ---------------------------------------------------------------------------
+// Indexes the SQL side asks for
+
+TEST_F(TableTest, IndexesFoundOrMadeForColumnsAndDistinctViews) {
+  TVEZTable& runs = FilledRuns(7);  // trials 1, 1, 1, 2, 2, 2, 3
+  const std::vector<std::string> trial = {"TrialID"}, asc = {"ASC"}, exact = {"CASE"};
+  EXPECT_FALSE(runs.IndexExists(trial, asc, exact));
+  runs.AddIndex("ByTrial", "TrialID");
+  EXPECT_TRUE(runs.IndexExists(trial, asc, exact));
+  bool created = true;
+  EXPECT_EQ(runs.FindOrCreateIndex(trial, asc, exact, created), "ByTrial");
+  EXPECT_FALSE(created);
+  const std::string made = runs.FindOrCreateIndex({"Name"}, {"DESC"}, exact, created);
+  EXPECT_TRUE(created);
+  EXPECT_FALSE(made.empty());
+
+  const auto trials_seen = [](TVEZTable& t) {
+    std::vector<int> seen;
+    for (t.First(); !t.Eof(); t.Next())
+      seen.push_back(t.FieldByName("TrialID").AsInteger());
+    return seen;
+  };
+  runs.ApplyDistinct(trial, asc, exact);
+  EXPECT_EQ(runs.IndexName(), "ByTrial");
+  EXPECT_EQ(trials_seen(runs), (std::vector<int>{1, 2, 3}));
+
+  // A second table takes over the first one's distinct view.
+  TVEZTable& other = NewTable("Runs");
+  other.Open();
+  other.ApplyDistinct(runs);
+  EXPECT_EQ(other.IndexName(), "ByTrial");
+  EXPECT_EQ(trials_seen(other), (std::vector<int>{1, 2, 3}));
+
+  TVEZTable closed;
+  EXPECT_EQ(NativeOf([&] { closed.FindOrCreateIndex(trial, asc, exact, created); }), 10311);
+  EXPECT_EQ(NativeOf([&] { closed.IndexExists(trial, asc, exact); }), 10514);
+  EXPECT_EQ(NativeOf([&] { closed.ApplyDistinct(trial, asc, exact); }), 10319);
+  EXPECT_EQ(NativeOf([&] { closed.ApplyDistinct(runs); }), 10319);
+}
+
+// ---------------------------------------------------------------------------
 // Data-provider interface
 
 TEST_F(TableTest, ProviderParametersRestrictTheRowsAndTheRangeSurvivesTheReread) {
