@@ -534,6 +534,35 @@ TEST_F(TableTest, ASearchWaitsForAWriterOfAnotherSessionThenSaysSo) {
   EXPECT_EQ(clock.Sleeps().size(), before);
 }
 
+// A row another session is editing reads as locked; the editor's own view
+// and other rows do not.
+TEST_F(TableTest, ARowAnotherSessionEditsReadsAsLocked) {
+  TVEZTable& runs = FilledRuns(4);
+  TVEZTable closed;
+  EXPECT_FALSE(closed.IsRecordLocked());
+  TVEZSession other_session;
+  other_session.SetSessionName("Other");
+  other_session.Open();
+  auto other_db = MakeDatabase("OtherLog", file_, &other_session);
+  other_db->SetMultiUser(true);
+  TVEZTable other(&other_session);
+  other.SetSessionName("Other");
+  other.SetDatabaseName("OtherLog");
+  other.SetTableName("Runs");
+  other.Open();
+  other.SetIndexName("Primary");
+  ASSERT_TRUE(other.FindKey({Int(2)}));
+  other.Edit();
+  EXPECT_FALSE(other.IsRecordLocked());
+  ASSERT_TRUE(runs.FindKey({Int(2)}));
+  EXPECT_TRUE(runs.IsRecordLocked());
+  ASSERT_TRUE(runs.FindKey({Int(3)}));
+  EXPECT_FALSE(runs.IsRecordLocked());
+  other.Cancel();
+  ASSERT_TRUE(runs.FindKey({Int(2)}));
+  EXPECT_FALSE(runs.IsRecordLocked());
+}
+
 // ---------------------------------------------------------------------------
 // Master/detail
 
