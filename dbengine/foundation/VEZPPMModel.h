@@ -237,8 +237,9 @@ class TPPMModel {
               std::uint32_t memory_bytes, TPPMOutput& out);
 
   // Decodes the coder bytes into out until the end symbol and returns the
-  // number of bytes decoded. Input past its end reads as 0xFF bytes. Raises
-  // EPPMError when the data would decode to more than capacity bytes.
+  // number of bytes decoded. Reading past the input sets every bit of the
+  // code. Raises EPPMError when the data would decode to more than capacity
+  // bytes.
   std::size_t Decode(const std::uint8_t* in, std::size_t in_size, int max_order,
                      std::uint32_t memory_bytes, std::uint8_t* out, std::size_t capacity);
 
