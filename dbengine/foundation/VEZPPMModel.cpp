@@ -10,17 +10,14 @@ namespace vez {
 
 namespace {
 
-using Ref = std::uint32_t;
-constexpr Ref kNil = 0xFFFFFFFFu;
+using Ref = TPPMSubAllocator::Ref;
+constexpr Ref kNil = TPPMSubAllocator::kNil;
 
-constexpr std::uint32_t kUnitSize = 12;
-constexpr int kNumClasses = 38;
-constexpr std::uint32_t kReserveBytes = 0x30000;
+constexpr std::uint32_t kUnitSize = TPPMSubAllocator::kUnitSize;
+constexpr int kNumClasses = TPPMSubAllocator::kNumClasses;
 constexpr int kStateSize = 6;
 constexpr int kMaxFreq = 124;
-constexpr std::uint32_t kTop = 1u << 24;
-constexpr std::uint32_t kBot = 1u << 15;
-constexpr int kBinScale = 14;
+constexpr int kBinScale = TPPMRangeEncoder::kBinScale;
 constexpr int kEndSymbol = 256;
 
 struct TTables {
@@ -93,87 +90,6 @@ struct TStateValue {
   Ref successor;
 };
 
-// The carry-less range coder, encoding side.
-struct TEncoder {
-  std::uint32_t low = 0;
-  std::uint32_t range = 0xFFFFFFFFu;
-  TPPMOutput* out = nullptr;
-
-  void Encode(std::uint32_t cum, std::uint32_t size, std::uint32_t total) {
-    if (total == 0 || size == 0) Fault();
-    range /= total;
-    if (range == 0) Fault();
-    low += cum * range;
-    range *= size;
-  }
-  void EncodeBinary(std::uint32_t cum, std::uint32_t size) {
-    if (size == 0) Fault();
-    range >>= kBinScale;
-    low += cum * range;
-    range *= size;
-  }
-  void Normalize() {
-    for (;;) {
-      if ((low ^ (low + range)) >= kTop) {
-        if (range >= kBot) break;
-        range = (0u - low) & (kBot - 1);
-      }
-      out->Put(static_cast<std::uint8_t>(low >> 24));
-      low <<= 8;
-      range <<= 8;
-    }
-  }
-  void Flush() {
-    for (int i = 0; i < 4; ++i) {
-      out->Put(static_cast<std::uint8_t>(low >> 24));
-      low <<= 8;
-    }
-  }
-};
-
-// The carry-less range coder, decoding side: the same low and range as the
-// encoder, plus the code read so far.
-struct TDecoder {
-  std::uint32_t low = 0;
-  std::uint32_t range = 0xFFFFFFFFu;
-  std::uint32_t code = 0;
-  const std::uint8_t* in = nullptr;
-  std::size_t size = 0;
-  std::size_t pos = 0;
-
-  std::uint32_t Next() { return pos < size ? in[pos++] : 0xFFu; }
-  void Start() {
-    for (int i = 0; i < 4; ++i)
-      code = (code << 8) | Next();
-  }
-  std::uint32_t Count(std::uint32_t total) {
-    if (total == 0) Fault();
-    range /= total;
-    if (range == 0) Fault();
-    return (code - low) / range;
-  }
-  std::uint32_t CountBinary() {
-    range >>= kBinScale;
-    return (code - low) / range;
-  }
-  void Decode(std::uint32_t cum, std::uint32_t size) {
-    if (size == 0) Fault();
-    low += cum * range;
-    range *= size;
-  }
-  void Normalize() {
-    for (;;) {
-      if ((low ^ (low + range)) >= kTop) {
-        if (range >= kBot) break;
-        range = (0u - low) & (kBot - 1);
-      }
-      code = (code << 8) | Next();
-      low <<= 8;
-      range <<= 8;
-    }
-  }
-};
-
 }  // namespace
 
 TPPMOutput::TPPMOutput(std::int32_t capacity) : capacity_(std::max<std::int32_t>(capacity, 1)) {
@@ -199,6 +115,142 @@ TVEZHeapBuffer TPPMOutput::Release() {
   return TVEZHeapBuffer(p);
 }
 
+void TPPMRangeEncoder::Fault() {
+  vez::Fault();
+}
+
+void TPPMRangeDecoder::Fault() {
+  vez::Fault();
+}
+
+void TPPMSubAllocator::Fault() {
+  vez::Fault();
+}
+
+int TPPMSubAllocator::ClassUnits(int n) {
+  if (n < 1 || n > 128) Fault();
+  const TTables& t = Tables();
+  return t.units[t.unit_class[n]];
+}
+
+void TPPMSubAllocator::Attach(std::uint8_t* block, std::uint32_t size) {
+  if (block == nullptr || size < kReserveBytes + kUnitSize) Fault();
+  m_ = block;
+  size_ = size;
+  Reset();
+}
+
+void TPPMSubAllocator::Detach() {
+  m_ = nullptr;
+  size_ = 0;
+  lo_ = hi_ = 0;
+}
+
+void TPPMSubAllocator::Reset() {
+  for (Ref& r : free_list_)
+    r = kNil;
+  lo_ = kReserveBytes;
+  hi_ = size_ / kUnitSize * kUnitSize;
+  reserve_cut_ = false;
+}
+
+void TPPMSubAllocator::Push(int k, Ref block) {
+  std::memcpy(At(block, 4), &free_list_[k], 4);
+  free_list_[k] = block;
+}
+
+TPPMSubAllocator::Ref TPPMSubAllocator::Pop(int k) {
+  const Ref r = free_list_[k];
+  std::memcpy(&free_list_[k], At(r, 4), 4);
+  return r;
+}
+
+// Frees n units at `at`: one block when n is a class size, else one block of
+// the next smaller class and the rest (1 to 3 units, always a class size).
+void TPPMSubAllocator::FreeRest(Ref at, int n) {
+  if (n <= 0) return;
+  const TTables& t = Tables();
+  const int j = t.unit_class[n];
+  if (t.units[j] == n) {
+    Push(j, at);
+    return;
+  }
+  Push(j - 1, at);
+  const int rest = n - t.units[j - 1];
+  Push(t.unit_class[rest], at + t.units[j - 1] * kUnitSize);
+}
+
+TPPMSubAllocator::Ref TPPMSubAllocator::AllocClass(int k) {
+  const TTables& t = Tables();
+  if (free_list_[k] != kNil) return Pop(k);
+  const std::uint32_t bytes = t.units[k] * kUnitSize;
+  if (hi_ - lo_ >= bytes) {
+    const Ref r = lo_;
+    lo_ += bytes;
+    return r;
+  }
+  if (!reserve_cut_) {
+    reserve_cut_ = true;
+    for (int i = 127; i >= 0; --i)
+      Push(kNumClasses - 1, static_cast<Ref>(i) * 128 * kUnitSize);
+  }
+  // Only a larger class is split, so a request of the largest class finds
+  // nothing here, the cut reserve included.
+  for (int i = k + 1; i < kNumClasses; ++i) {
+    if (free_list_[i] == kNil) continue;
+    const Ref r = Pop(i);
+    FreeRest(r + t.units[k] * kUnitSize, t.units[i] - t.units[k]);
+    return r;
+  }
+  return kNil;
+}
+
+TPPMSubAllocator::Ref TPPMSubAllocator::AllocUnits(int n) {
+  if (n < 1 || n > 128) Fault();
+  return AllocClass(Tables().unit_class[n]);
+}
+
+TPPMSubAllocator::Ref TPPMSubAllocator::AllocContext() {
+  if (hi_ > lo_) {
+    hi_ -= kUnitSize;
+    return hi_;
+  }
+  return AllocUnits(1);
+}
+
+void TPPMSubAllocator::FreeUnits(Ref s, int n) {
+  if (n < 1 || n > 128) Fault();
+  Push(Tables().unit_class[n], s);
+}
+
+TPPMSubAllocator::Ref TPPMSubAllocator::Grow(Ref s, int a) {
+  if (a < 1 || a + 1 > 128) return kNil;
+  const TTables& t = Tables();
+  if (t.unit_class[a] == t.unit_class[a + 1]) return s;
+  const Ref n = AllocUnits(a + 1);
+  if (n == kNil) return kNil;
+  std::memmove(At(n, a * kUnitSize), At(s, a * kUnitSize), a * kUnitSize);
+  FreeUnits(s, a);
+  return n;
+}
+
+TPPMSubAllocator::Ref TPPMSubAllocator::Shrink(Ref s, int a, int b) {
+  if (a < 1 || a > 128 || b < 1 || b > a) Fault();
+  const TTables& t = Tables();
+  const int ka = t.unit_class[a], kb = t.unit_class[b];
+  if (ka == kb) return s;
+  if (free_list_[kb] != kNil) {
+    const Ref n = Pop(kb);
+    std::memmove(At(n, b * kUnitSize), At(s, b * kUnitSize), b * kUnitSize);
+    Push(ka, s);
+    return n;
+  }
+  // Cut in place: the kept part is a whole block of b's class, so freeing it
+  // later by that class never overlaps the freed rest.
+  FreeRest(s + t.units[kb] * kUnitSize, t.units[ka] - t.units[kb]);
+  return s;
+}
+
 // All model state of one run. The block is taken zero-filled at the start of
 // every run and given back at its end, so nothing of an earlier run (also one
 // that ended by an exception) reaches the next.
@@ -207,12 +259,7 @@ struct TPPMModel::TImpl {
 
   // The block and its sub-allocator.
   TVEZHeapBuffer block;
-  std::uint8_t* m = nullptr;
-  std::uint32_t size = 0;
-  Ref lo = 0;
-  Ref hi = 0;
-  bool reserve_cut = false;
-  std::array<Ref, kNumClasses> free_list{};
+  TPPMSubAllocator alloc;
 
   // Model variables.
   Ref min_ctx = kNil;  // coding context
@@ -232,10 +279,7 @@ struct TPPMModel::TImpl {
   TSee see0{};
 
   // --- block access (every offset checked) ---------------------------------
-  std::uint8_t* At(Ref a, std::uint32_t n) const {
-    if (std::uint64_t{a} + n > size) Fault();
-    return m + a;
-  }
+  std::uint8_t* At(Ref a, std::uint32_t n) const { return alloc.At(a, n); }
   std::uint8_t Byte(Ref a) const { return *At(a, 1); }
   void SetByte(Ref a, int v) { *At(a, 1) = static_cast<std::uint8_t>(v); }
   std::uint16_t U16(Ref a) const {
@@ -282,86 +326,11 @@ struct TPPMModel::TImpl {
   void Copy(Ref from, Ref to) { Write(to, Read(from)); }
 
   // --- sub-allocator ---------------------------------------------------------
-  void Push(int k, Ref block_ref) {
-    SetU32(block_ref, free_list[k]);
-    free_list[k] = block_ref;
-  }
-  Ref Pop(int k) {
-    const Ref r = free_list[k];
-    free_list[k] = U32(r);
-    return r;
-  }
-  // Frees n units at `at`: one block when n is a class size, else one block of
-  // the next smaller class and the rest (1 to 3 units, always a class size).
-  void FreeRest(Ref at, int n) {
-    if (n <= 0) return;
-    const int j = t.unit_class[n];
-    if (t.units[j] == n) {
-      Push(j, at);
-      return;
-    }
-    Push(j - 1, at);
-    const int rest = n - t.units[j - 1];
-    Push(t.unit_class[rest], at + t.units[j - 1] * kUnitSize);
-  }
-  Ref AllocClass(int k) {
-    if (free_list[k] != kNil) return Pop(k);
-    const std::uint32_t bytes = t.units[k] * kUnitSize;
-    if (hi - lo >= bytes) {
-      const Ref r = lo;
-      lo += bytes;
-      return r;
-    }
-    if (!reserve_cut) {
-      reserve_cut = true;
-      for (int i = 127; i >= 0; --i)
-        Push(kNumClasses - 1, static_cast<Ref>(i) * 128 * kUnitSize);
-    }
-    // The search starts at k itself: the cut reserve serves the largest class.
-    for (int i = k; i < kNumClasses; ++i) {
-      if (free_list[i] == kNil) continue;
-      const Ref r = Pop(i);
-      FreeRest(r + t.units[k] * kUnitSize, t.units[i] - t.units[k]);
-      return r;
-    }
-    return kNil;
-  }
-  Ref AllocUnits(int n) {
-    if (n < 1 || n > 128) Fault();
-    return AllocClass(t.unit_class[n]);
-  }
-  Ref AllocContext() {
-    if (hi > lo) {
-      hi -= kUnitSize;
-      return hi;
-    }
-    return AllocUnits(1);
-  }
-  void FreeUnits(Ref s, int n) { Push(t.unit_class[n], s); }
-  // A state array of a units grown to a + 1; kNil when memory ran out.
-  Ref Grow(Ref s, int a) {
-    if (a + 1 > 128) return kNil;
-    if (t.unit_class[a] == t.unit_class[a + 1]) return s;
-    const Ref n = AllocUnits(a + 1);
-    if (n == kNil) return kNil;
-    std::memmove(At(n, a * kUnitSize), At(s, a * kUnitSize), a * kUnitSize);
-    FreeUnits(s, a);
-    return n;
-  }
-  Ref Shrink(Ref s, int a, int b) {
-    const int ka = t.unit_class[a], kb = t.unit_class[b];
-    if (ka == kb) return s;
-    if (free_list[kb] != kNil) {
-      const Ref n = Pop(kb);
-      std::memmove(At(n, b * kUnitSize), At(s, b * kUnitSize), b * kUnitSize);
-      Push(ka, s);
-      return n;
-    }
-    // Cut in place: the kept part is a whole block of b's class, so freeing it
-    // later by that class never overlaps the freed rest.
-    FreeRest(s + t.units[kb] * kUnitSize, t.units[ka] - t.units[kb]);
-    return s;
-  }
+  Ref AllocUnits(int n) { return alloc.AllocUnits(n); }
+  Ref AllocContext() { return alloc.AllocContext(); }
+  void FreeUnits(Ref s, int n) { alloc.FreeUnits(s, n); }
+  Ref Grow(Ref s, int a) { return alloc.Grow(s, a); }
+  Ref Shrink(Ref s, int a, int b) { return alloc.Shrink(s, a, b); }
   Ref NewRaw() {
     const Ref r = AllocUnits(1);
     if (r == kNil) return kNil;
@@ -373,10 +342,7 @@ struct TPPMModel::TImpl {
 
   // --- starting and restarting ---------------------------------------------
   void StartModel() {
-    free_list.fill(kNil);
-    lo = kReserveBytes;
-    hi = size / kUnitSize * kUnitSize;
-    reserve_cut = false;
+    alloc.Reset();
 
     const Ref c0 = AllocContext();
     const Ref st = AllocUnits(128);
@@ -435,21 +401,19 @@ struct TPPMModel::TImpl {
     if (order < 1 || order > kMaxOrderLimit || memory_bytes < (1u << 20)) Fault();
     max_order = order;
     restarts = 0;
+    alloc.Detach();
     block.reset();
-    m = nullptr;
     if (CompressionHeapFailing()) throw std::bad_alloc();
     void* p = std::calloc(memory_bytes, 1);
     if (!p) throw std::bad_alloc();
     block.reset(static_cast<std::uint8_t*>(p));
-    m = block.get();
-    size = memory_bytes;
+    alloc.Attach(block.get(), memory_bytes);
     StartModel();
   }
 
   void End() {
+    alloc.Detach();
     block.reset();
-    m = nullptr;
-    size = 0;
   }
 
   // --- coding helpers shared by encoder and decoder -----------------------
@@ -826,7 +790,7 @@ struct TPPMModel::TImpl {
   }
 
   // --- one symbol -------------------------------------------------------------
-  void EncodeSymbol(TEncoder& rc, int c) {
+  void EncodeSymbol(TPPMRangeEncoder& rc, int c) {
     const Ref ctx = min_ctx;
     if (Count(ctx) == 1) {
       const Ref s = OneState(ctx);
@@ -902,7 +866,7 @@ struct TPPMModel::TImpl {
   }
 
   // Returns the decoded byte, or -1 for the end symbol.
-  int DecodeSymbol(TDecoder& rc) {
+  int DecodeSymbol(TPPMRangeDecoder& rc) {
     const Ref ctx = min_ctx;
     if (Count(ctx) == 1) {
       const Ref s = OneState(ctx);
@@ -1003,8 +967,7 @@ void TPPMModel::Encode(const std::uint8_t* in, std::size_t in_size, int max_orde
     ~TEndRun() { m.End(); }
   } end_run{m};
   m.Begin(max_order, memory_bytes);
-  TEncoder rc;
-  rc.out = &out;
+  TPPMRangeEncoder rc(out);
   for (std::size_t i = 0; i < in_size; ++i)
     m.EncodeSymbol(rc, in[i]);
   m.EncodeSymbol(rc, kEndSymbol);
@@ -1019,10 +982,7 @@ std::size_t TPPMModel::Decode(const std::uint8_t* in, std::size_t in_size, int m
     ~TEndRun() { m.End(); }
   } end_run{m};
   m.Begin(max_order, memory_bytes);
-  TDecoder rc;
-  rc.in = in;
-  rc.size = in_size;
-  rc.Start();
+  TPPMRangeDecoder rc(in, in_size);
   std::size_t n = 0;
   for (;;) {
     const int symbol = m.DecodeSymbol(rc);
