@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ExprTestSupport.h"
+#include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZBase64.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZLexer.h"
@@ -18,6 +19,7 @@
 #include "dbengine/sql/VEZExprNodeSystem.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
+#include "tests/dbengine/api/SessionTestSupport.h"
 
 namespace vez {
 namespace {
@@ -345,7 +347,40 @@ TEST(ScalarFunctionTest, RowNumCountsEvaluations) {
   TVEZExprNodeSystem rownum(doROWNUM, "", "", "", "", false);
   for (int i = 1; i <= 3; ++i)
     EXPECT_EQ(rownum.GetDataValue()->GetAsInteger(), i);
-  EXPECT_EQ(Eval("LASTAUTOINC(T, ID)"), "error 30058");
+}
+
+// LASTAUTOINC reads the counter through a table of its own: it follows
+// inserts made after the node was parsed, and names a missing column; a
+// missing table gives the storage's own error.
+class LastAutoincTest : public test::SessionLayerTest {};
+
+TEST_F(LastAutoincTest, ReadsTheTablesCounterAsRowsAreAdded) {
+  TVEZTable t;
+  t.SetInMemory(true);
+  t.SetTableName("Counters");
+  t.AdvFieldDefs().Add("ID", aftAutoInc, 0, false);
+  t.AdvFieldDefs().Add("Label", aftString, 8, false);
+  t.CreateTable();
+  t.Open();
+  const auto add = [&](const std::string& label) {
+    t.Append();
+    t.FieldByName("Label").SetAsString(label);
+    t.Post();
+  };
+  add("a");
+  add("b");
+
+  TVEZExpression e;
+  TVEZLexer lexer("LASTAUTOINC(Counters MEMORY, ID)", nullptr, false);
+  lexer.GetNextCommand();
+  e.ParseForValueExpression(nullptr, &lexer);
+  EXPECT_EQ(e.Root()->GetDataType(), aftAutoInc);
+  EXPECT_EQ(e.GetValue(true)->GetAsInt64(), 2);
+  add("c");
+  EXPECT_EQ(e.GetValue(true)->GetAsInt64(), 3);
+
+  EXPECT_EQ(Eval("LASTAUTOINC(Counters MEMORY, Missing)"), "error 30337");
+  EXPECT_EQ(Eval("LASTAUTOINC(NoSuchTable MEMORY, ID)"), "error 10028");
 }
 
 TEST(ScalarFunctionTest, MimeToBin) {
