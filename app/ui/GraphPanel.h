@@ -242,7 +242,8 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
   void ScrollTimeWindow();
   void SetTimeAxes(TDateTime min, TDateTime max);
   void ApplyTimeAxisFormat(TDateTime span);
-  // As many time labels as the plot's width holds (TimeTickCount).
+  // As many time labels over the visible span as the plot's width holds
+  // (TimeTickCount).
   void FitTimeTicks();
   void RescaleAxisForValue(QValueAxis* axis, double value, double interval, int kind, bool flag);
   void PurgeOldPoints();
@@ -263,7 +264,6 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
 
   IShaftSubject* FShaft = nullptr;
   const DisplaySettings& FConfigurationManager;
-  TDateTime timeAxisSpan_ = 0;
   bool dirty_ = true;
   bool settingAxes_ = false;
 };

@@ -452,8 +452,11 @@ TEST_F(GraphPanelTest, DragZoomHoldsTheWindowUntilTheHundredPercentButton) {
   EXPECT_LT(WindowMinutes(*panel), 15);
   EXPECT_EQ(Range(panel->StartStopAxis), std::make_pair(0.0, 1.0));
   const auto zoomedMin = panel->BottomAxis->min(), zoomedMax = panel->BottomAxis->max();
-  EXPECT_EQ(panel->TimeAxisFormat, "hh:nn:ss") << "the labels follow the zoomed span";
-  EXPECT_EQ(panel->BottomAxis->format(), "hh:mm:ss");
+  // The labels keep the time scale's format and spacing over the zoomed span.
+  EXPECT_EQ(panel->TimeAxisFormat, "hh:nn");
+  EXPECT_EQ(panel->BottomAxis->format(), "hh:mm");
+  EXPECT_EQ(panel->BottomAxis->tickCount(), TimeTickCount(WindowMinutes(*panel) * kMinute, kMinute,
+                                                          panel->Chart->plotArea().width()));
 
   // Readings keep arriving, for longer than the window; the view stays.
   for (int i = 0; i < 30; ++i)
@@ -470,6 +473,81 @@ TEST_F(GraphPanelTest, DragZoomHoldsTheWindowUntilTheHundredPercentButton) {
   EXPECT_NEAR(WindowMinutes(*panel), 15, 1e-6);
   EXPECT_EQ(Range(panel->PowerAxis), std::make_pair(3600.0, 5600.0));
   EXPECT_EQ(panel->TimeAxisFormat, "hh:nn");
+}
+
+// Markers hang on the top axis: it must follow a zoom even while it holds
+// no marker, or one added later sits at the wrong time.
+TEST_F(GraphPanelTest, AMarkerAddedWhileZoomedSitsAtItsTime) {
+  auto panel = Live();
+  const double power = 5000;
+  for (int i = 0; i < 60; ++i)
+    Reading(*panel, &power, nullptr, nullptr);
+  const QRectF plot = panel->Chart->plotArea();
+  QWidget* viewport = panel->ChartView->viewport();
+  const QPoint from = plot.topLeft().toPoint() + QPoint(300, 20);
+  const QPoint to = plot.bottomLeft().toPoint() + QPoint(700, -20);
+  Send(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  ASSERT_FALSE(panel->Running);
+  EXPECT_EQ(panel->TopAxis->min(), panel->BottomAxis->min());
+  EXPECT_EQ(panel->TopAxis->max(), panel->BottomAxis->max());
+  const std::int64_t ms0 = panel->BottomAxis->min().toMSecsSinceEpoch();
+  const std::int64_t ms1 = panel->BottomAxis->max().toMSecsSinceEpoch();
+  const TDateTime at = MSecsToDateTime(ms0 + (ms1 - ms0) / 2);
+  panel->addStart(at, "Run 1");
+  panel->Refresh();
+  QApplication::processEvents();
+  const QImage picture = panel->ChartView->grab().toImage();
+  const QRect area = panel->Chart->plotArea().toRect();
+  const double x =
+      panel->Chart
+          ->mapToPosition(QPointF(static_cast<double>(DateTimeToMSecs(at)), 0), panel->Power)
+          .x();
+  const QRect column(static_cast<int>(x) - 2, area.top(), 5, area.height());
+  EXPECT_GT(CountColour(picture, QColor(0, 128, 0), column), area.height() / 2);
+  // Panning moves both axes alike.
+  panel->ChartView->chart()->scroll(-50, 0);
+  EXPECT_EQ(panel->TopAxis->min(), panel->BottomAxis->min());
+  EXPECT_EQ(panel->TopAxis->max(), panel->BottomAxis->max());
+}
+
+// A restart removes the start marker of the running run; when the latest
+// marker is a stop, the run it belongs to has ended and every marker stays.
+TEST_F(GraphPanelTest, DeleteLastStartLeavesAStoppedRunsMarkers) {
+  auto panel = Live();
+  const TDateTime now = platform::Now();
+  panel->addStart(now - 10 * kMinute, "Run 1");
+  panel->addStop(now - 8 * kMinute, "Run 1");
+  panel->deleteLastStart();
+  ASSERT_EQ(panel->Markers.size(), 2u);
+  EXPECT_EQ(panel->Markers[0].Text->text(), "Run 1 start");
+  EXPECT_EQ(panel->Markers[1].Text->text(), "Run 1 stop");
+  panel->Refresh();
+  QApplication::processEvents();
+  const QImage picture = panel->ChartView->grab().toImage();
+  const QRect plot = panel->Chart->plotArea().toRect();
+  const double x =
+      panel->Chart
+          ->mapToPosition(QPointF(static_cast<double>(DateTimeToMSecs(now - 10 * kMinute)), 0),
+                          panel->Power)
+          .x();
+  EXPECT_GT(CountColour(picture, QColor(0, 128, 0),
+                        QRect(static_cast<int>(x) - 2, plot.top(), 5, plot.height())),
+            plot.height() / 2);
+}
+
+TEST_F(GraphPanelTest, TheHundredPercentButtonShowsAPicture) {
+  auto panel = Live();
+  panel->ChartScroll();  // shows the button
+  QApplication::processEvents();
+  ASSERT_TRUE(panel->Btn_100Percent->isVisible());
+  EXPECT_TRUE(panel->Btn_100Percent->text().isEmpty());
+  EXPECT_FALSE(panel->Btn_100Percent->icon().isNull());
+  EXPECT_EQ(panel->Btn_100Percent->size(), QSize(26, 26));
+  const QImage picture = panel->Btn_100Percent->grab().toImage();
+  // The magnifier's rim.
+  EXPECT_GT(CountColour(picture, QColor(0, 0, 128), picture.rect()), 12);
 }
 
 TEST_F(GraphPanelTest, CursorHintShowsTimeAndTheThreeValuesThenHides) {
