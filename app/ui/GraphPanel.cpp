@@ -6,6 +6,8 @@
 #include <QDateTimeAxis>
 #include <QFont>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
+#include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QIcon>
 #include <QLabel>
@@ -49,6 +51,7 @@ const QColor kStartColour(0, 128, 0);         // green
 const QColor kStopColour(255, 0, 0);          // red
 const QColor kHintTextColour(240, 240, 240);  // button face
 const QColor kZoomIconColour(0, 0, 128);      // navy
+const QColor kGridColour(128, 128, 128);      // gray
 
 const double kTimeScales[] = {5 * kMinute,   15 * kMinute,  60 * kMinute,
                               240 * kMinute, 720 * kMinute, kDay};
@@ -60,22 +63,24 @@ QFont ArialFont(int pointSize, bool bold) {
   return font;
 }
 
-// Axis look: fixed range, black line, no grid, bold labels in colour, the
-// title at the end of the axis.
+// Axis look: fixed range, black line, no grid (drawn in small dots where
+// shown), bold labels in colour. The chart would turn a vertical axis's
+// title along the axis; the graph draws it level at the axis's top end
+// (PlaceAxisTitles), so the chart's own stays hidden.
 void SetupAxis(QAbstractAxis* axis, const QColor& colour, const std::string& title) {
   axis->setLinePenColor(Qt::black);
   axis->setGridLineVisible(false);
+  QPen grid(kGridColour, 1);
+  grid.setCapStyle(Qt::FlatCap);
+  grid.setDashPattern({1, 1});
+  axis->setGridLinePen(grid);
   axis->setLabelsFont(ArialFont(10, true));
   axis->setLabelsColor(colour);
   axis->setVisible(true);
-  if (!title.empty()) {
-    axis->setTitleText(ToQString(title));
-    axis->setTitleBrush(colour);
-    axis->setTitleFont(ArialFont(9, false));
-    axis->setTitleVisible(true);
-  } else {
-    axis->setTitleVisible(false);
-  }
+  axis->setTitleText(ToQString(title));
+  axis->setTitleBrush(colour);
+  axis->setTitleFont(ArialFont(9, false));
+  axis->setTitleVisible(false);
 }
 
 QLineSeries* SetupSeries(QChart* chart, const QColor& colour) {
@@ -496,10 +501,19 @@ void TGraphPanel::SetUp(QWidget* AParent) {
     if (BottomAxis->min() != TopAxis->min() || BottomAxis->max() != TopAxis->max())
       TopAxis->setRange(BottomAxis->min(), BottomAxis->max());
   });
+  for (QValueAxis* axis : {PowerAxis, SpeedAxis, TorqueAxis}) {
+    auto* title = new QGraphicsSimpleTextItem(axis->titleText(), Chart);
+    title->setBrush(axis->titleBrush());
+    title->setFont(axis->titleFont());
+    AxisTitles.push_back(title);
+  }
   QObject::connect(Chart, &QChart::plotAreaChanged, Panel, [this] {
     MarkDirty();
     FitTimeTicks();
     PlaceMarkerTexts();
+    PlaceAxisTitles();
+    // The axes take their places after the plot area has.
+    QTimer::singleShot(0, Panel, [this] { PlaceAxisTitles(); });
   });
 
   Lbl_UpdateStoppedWarning =
@@ -790,6 +804,32 @@ void TGraphPanel::RemoveMarker(std::size_t index) {
   Chart->removeSeries(m.Line);
   delete m.Line;
   delete m.Text;
+}
+
+void TGraphPanel::PlaceAxisTitles() {
+  if (!ChartView || AxisTitles.size() != 3) return;
+  const QRectF plot = Chart->plotArea();
+  // The chart stacks the speed axis beside the torque axis and does not say
+  // where: its line is the one right of the plot, as tall as the plot.
+  double speedX = plot.right();
+  if (QGraphicsScene* scene = Chart->scene())
+    for (QGraphicsItem* item : scene->items()) {
+      auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(item);
+      if (!line || !line->isVisible()) continue;
+      const QLineF l(Chart->mapFromScene(line->mapToScene(line->line().p1())),
+                     Chart->mapFromScene(line->mapToScene(line->line().p2())));
+      if (l.x1() == l.x2() && std::fabs(l.dy()) >= plot.height() - 1 && l.x1() > plot.right() + 1)
+        speedX = std::max(speedX, l.x1());
+    }
+  const double x[] = {plot.left(), speedX, plot.right()};
+  const double chartWidth = Chart->size().width();
+  for (std::size_t i = 0; i < 3; ++i) {
+    QGraphicsSimpleTextItem* title = AxisTitles[i];
+    const QRectF box = title->boundingRect();
+    const double left =
+        std::clamp(x[i] - box.width() / 2, 0.0, std::max(0.0, chartWidth - box.width()));
+    title->setPos(left, plot.top() - box.height() - 1);
+  }
 }
 
 void TGraphPanel::PlaceMarkerTexts() {

@@ -229,6 +229,9 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
     QGraphicsSimpleTextItem* Text;
   };
   std::vector<TMarker> Markers;
+  // The titles of the power, speed and torque axes, level above the top end
+  // of each axis.
+  std::vector<QGraphicsSimpleTextItem*> AxisTitles;
 
   TGraphBuffer PowerBuffer;
   TGraphBuffer SpeedBuffer;
@@ -251,6 +254,7 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
   void AddMarker(TDateTime time, const std::string& text, bool isStart);
   void RemoveMarker(std::size_t index);
   void PlaceMarkerTexts();
+  void PlaceAxisTitles();
   void SetVerticalRange(QValueAxis* axis, double min, double max);
   // The ranges the graph gave its vertical axes (power, speed, torque),
   // put back after an undone zoom; "set" is false until the first.

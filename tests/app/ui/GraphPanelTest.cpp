@@ -181,6 +181,21 @@ int CountColour(const QImage& image, const QColor& colour, const QRect& area) {
   return n;
 }
 
+// Pixels that read as colour on the light background: smoothed text is
+// seldom drawn in its exact colour.
+int CountNear(const QImage& image, const QColor& colour, const QRect& area) {
+  int n = 0;
+  const QRect r = area.intersected(image.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) {
+      const QColor c(image.pixel(x, y));
+      n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+               std::abs(c.blue() - colour.blue()) <
+           150;
+    }
+  return n;
+}
+
 class GraphPanelTest : public ::testing::Test {
  protected:
   GraphPanelTest() {
@@ -548,6 +563,59 @@ TEST_F(GraphPanelTest, TheHundredPercentButtonShowsAPicture) {
   const QImage picture = panel->Btn_100Percent->grab().toImage();
   // The magnifier's rim.
   EXPECT_GT(CountColour(picture, QColor(0, 0, 128), picture.rect()), 12);
+}
+
+// Each unit stands level above the top end of its axis, in the axis's
+// colour, with small-dot grid lines across the plot.
+TEST_F(GraphPanelTest, AxisTitlesStandLevelAtTheTopOfTheirAxes) {
+  auto panel = Live();
+  const double power = 5000, torque = 450, speed = 85;
+  Reading(*panel, &power, &torque, &speed);
+  panel->Refresh();
+  QApplication::processEvents();
+  const QImage picture = panel->ChartView->grab().toImage();
+  const QRectF plot = panel->Chart->plotArea();
+  struct Row {
+    const char* text;
+    QColor colour;
+  };
+  const Row rows[] = {
+      {"kW", QColor(0, 0, 255)}, {"rpm", QColor(0, 128, 0)}, {"kNm", QColor(128, 0, 0)}};
+  ASSERT_EQ(panel->AxisTitles.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(rows[i].text);
+    const QGraphicsSimpleTextItem* title = panel->AxisTitles[i];
+    EXPECT_EQ(title->text(), rows[i].text);
+    EXPECT_EQ(title->font().family(), "Arial");
+    EXPECT_EQ(title->font().pointSize(), 9);
+    EXPECT_EQ(title->rotation(), 0);
+    const QRect box = title->sceneBoundingRect().toRect();
+    EXPECT_LE(box.bottom(), plot.top());
+    EXPECT_GT(box.width(), box.height()) << "level, not along the axis";
+    EXPECT_GT(CountNear(picture, rows[i].colour, box), 3);
+  }
+  EXPECT_NEAR(panel->AxisTitles[0]->sceneBoundingRect().center().x(), plot.left(), 1);
+  EXPECT_NEAR(panel->AxisTitles[2]->sceneBoundingRect().center().x(), plot.right(), 1);
+  // Speed: beyond torque's labels, on the chart.
+  EXPECT_GT(panel->AxisTitles[1]->sceneBoundingRect().center().x(), plot.right() + 20);
+  EXPECT_LE(panel->AxisTitles[1]->sceneBoundingRect().right(), picture.width());
+  // Beside the axes, halfway down, no turned title.
+  const int middle = static_cast<int>(plot.center().y());
+  EXPECT_EQ(CountNear(picture, QColor(0, 0, 255), QRect(0, middle - 30, 14, 60)), 0);
+  for (QValueAxis* axis : {panel->PowerAxis, panel->SpeedAxis, panel->TorqueAxis})
+    EXPECT_FALSE(axis->isTitleVisible());
+  // A grid line of small dots: every other pixel along a row.
+  const int y = static_cast<int>(panel->Chart->mapToPosition(QPointF(0, 5000), panel->Power).y());
+  const QColor grid(128, 128, 128);
+  int dots = 0, neighbours = 0;
+  for (int x = static_cast<int>(plot.left()) + 5; x < static_cast<int>(plot.right()) - 5; ++x)
+    if (QColor(picture.pixel(x, y)) == grid) {
+      ++dots;
+      neighbours += QColor(picture.pixel(x + 1, y)) == grid;
+    }
+  EXPECT_GT(dots, plot.width() / 4);
+  // Only where a time grid line crosses.
+  EXPECT_LT(neighbours, dots / 10);
 }
 
 TEST_F(GraphPanelTest, CursorHintShowsTimeAndTheThreeValuesThenHides) {
