@@ -677,6 +677,36 @@ TEST_F(GraphPanelTest, StoredRunShowsItsKeptSamplesOnce) {
   EXPECT_EQ(panel.BottomAxis->max().toMSecsSinceEpoch(), DateTimeToMSecs(start + 599 * kSecond));
 }
 
+// The 100 % button of a stored run shows the whole run again.
+TEST_F(GraphPanelTest, StoredRunZoomsAndReturnsToTheWholeRun) {
+  TShaftDataSet run(5, 5);
+  const TDateTime start = platform::EncodeDateTime(2026, 12, 10, 9, 0, 0, 0);
+  for (int i = 0; i < 1800; ++i)
+    run.AddPower(start + i * kSecond, 4000 + (i % 10), false);
+  TGraphPanel panel(&window_, settings_, run);
+  Show(panel);
+  const QDateTime min = panel.BottomAxis->min(), max = panel.BottomAxis->max();
+  const QRectF plot = panel.Chart->plotArea();
+  QWidget* viewport = panel.ChartView->viewport();
+  const QPoint from = plot.topLeft().toPoint() + QPoint(200, 20);
+  const QPoint to = plot.bottomLeft().toPoint() + QPoint(500, -20);
+  Send(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  EXPECT_GT(panel.BottomAxis->min(), min);
+  EXPECT_LT(panel.BottomAxis->max(), max);
+  EXPECT_TRUE(panel.Lbl_UpdateStoppedWarning->isVisible());
+  EXPECT_EQ(panel.Lbl_UpdateStoppedWarning->text(), "The chart is zoomed.");
+  EXPECT_EQ(panel.TimeAxisFormat, "hh:nn") << "the run's own label format";
+  QTest::mouseClick(panel.Btn_100Percent, Qt::LeftButton);
+  EXPECT_EQ(panel.BottomAxis->min(), min);
+  EXPECT_EQ(panel.BottomAxis->max(), max);
+  EXPECT_EQ(panel.TopAxis->min(), min);
+  EXPECT_EQ(panel.TopAxis->max(), max);
+  EXPECT_FALSE(panel.Lbl_UpdateStoppedWarning->isVisible());
+  EXPECT_FALSE(panel.Btn_100Percent->isVisible());
+}
+
 TEST_F(GraphPanelTest, AGraphWhoseControlsAreGoneDoesNothing) {
   auto panel = Live();
   delete panel->Panel.data();
