@@ -498,6 +498,12 @@ TEST_F(GraphPanelTest, AMarkerAddedWhileZoomedSitsAtItsTime) {
   for (int i = 0; i < 60; ++i)
     Reading(*panel, &power, nullptr, nullptr);
   const QRectF plot = panel->Chart->plotArea();
+  // One marker from before the zoom, inside the rectangle drawn below.
+  const TDateTime before = MSecsToDateTime(panel->BottomAxis->min().toMSecsSinceEpoch() +
+                                           (panel->BottomAxis->max().toMSecsSinceEpoch() -
+                                            panel->BottomAxis->min().toMSecsSinceEpoch()) *
+                                               45 / 100);
+  panel->addStop(before, "Run 0");
   QWidget* viewport = panel->ChartView->viewport();
   const QPoint from = plot.topLeft().toPoint() + QPoint(300, 20);
   const QPoint to = plot.bottomLeft().toPoint() + QPoint(700, -20);
@@ -521,6 +527,15 @@ TEST_F(GraphPanelTest, AMarkerAddedWhileZoomedSitsAtItsTime) {
           .x();
   const QRect column(static_cast<int>(x) - 2, area.top(), 5, area.height());
   EXPECT_GT(CountColour(picture, QColor(0, 128, 0), column), area.height() / 2);
+  const double xBefore =
+      panel->Chart
+          ->mapToPosition(QPointF(static_cast<double>(DateTimeToMSecs(before)), 0), panel->Power)
+          .x();
+  ASSERT_GT(xBefore, area.left());
+  ASSERT_LT(xBefore, area.right());
+  EXPECT_GT(CountColour(picture, QColor(255, 0, 0),
+                        QRect(static_cast<int>(xBefore) - 2, area.top(), 5, area.height())),
+            area.height() / 2);
   // Panning moves both axes alike.
   panel->ChartView->chart()->scroll(-50, 0);
   EXPECT_EQ(panel->TopAxis->min(), panel->BottomAxis->min());
