@@ -6,11 +6,16 @@
 #include <QDateTimeAxis>
 #include <QFont>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
+#include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
+#include <QIcon>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRubberBand>
 #include <QTimeZone>
@@ -45,6 +50,8 @@ const QColor kTorqueColour(128, 0, 0);        // maroon
 const QColor kStartColour(0, 128, 0);         // green
 const QColor kStopColour(255, 0, 0);          // red
 const QColor kHintTextColour(240, 240, 240);  // button face
+const QColor kZoomIconColour(0, 0, 128);      // navy
+const QColor kGridColour(128, 128, 128);      // gray
 
 const double kTimeScales[] = {5 * kMinute,   15 * kMinute,  60 * kMinute,
                               240 * kMinute, 720 * kMinute, kDay};
@@ -56,22 +63,24 @@ QFont ArialFont(int pointSize, bool bold) {
   return font;
 }
 
-// Axis look: fixed range, black line, no grid, bold labels in colour, the
-// title at the end of the axis.
+// Axis look: fixed range, black line, no grid (drawn in small dots where
+// shown), bold labels in colour. The chart would turn a vertical axis's
+// title along the axis; the graph draws it level at the axis's top end
+// (PlaceAxisTitles), so the chart's own stays hidden.
 void SetupAxis(QAbstractAxis* axis, const QColor& colour, const std::string& title) {
   axis->setLinePenColor(Qt::black);
   axis->setGridLineVisible(false);
+  QPen grid(kGridColour, 1);
+  grid.setCapStyle(Qt::FlatCap);
+  grid.setDashPattern({1, 1});
+  axis->setGridLinePen(grid);
   axis->setLabelsFont(ArialFont(10, true));
   axis->setLabelsColor(colour);
   axis->setVisible(true);
-  if (!title.empty()) {
-    axis->setTitleText(ToQString(title));
-    axis->setTitleBrush(colour);
-    axis->setTitleFont(ArialFont(9, false));
-    axis->setTitleVisible(true);
-  } else {
-    axis->setTitleVisible(false);
-  }
+  axis->setTitleText(ToQString(title));
+  axis->setTitleBrush(colour);
+  axis->setTitleFont(ArialFont(9, false));
+  axis->setTitleVisible(false);
 }
 
 QLineSeries* SetupSeries(QChart* chart, const QColor& colour) {
@@ -96,6 +105,29 @@ void SetValueTicks(QValueAxis* axis) {
   axis->setTickType(QValueAxis::TicksDynamic);
   axis->setTickAnchor(0);
   axis->setTickInterval(step);
+}
+
+// The picture of the button that undoes a zoom: a magnifier over a frame's
+// corners, drawn here so the program carries no picture files.
+QIcon ZoomResetIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  // Hard edges: a 16-pixel picture blurs when smoothed.
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setPen(QPen(Qt::black, 1));
+  for (const QPoint corner : {QPoint(0, 0), QPoint(15, 0), QPoint(0, 15), QPoint(15, 15)}) {
+    const int dx = corner.x() == 0 ? 1 : -1, dy = corner.y() == 0 ? 1 : -1;
+    painter.drawLine(corner, corner + QPoint(3 * dx, 0));
+    painter.drawLine(corner, corner + QPoint(0, 3 * dy));
+  }
+  painter.setBrush(QColor(255, 255, 255));
+  painter.setPen(QPen(kZoomIconColour, 2));
+  painter.drawEllipse(QRect(3, 3, 7, 7));
+  painter.setPen(QPen(Qt::black, 3, Qt::SolidLine, Qt::FlatCap));
+  painter.drawLine(QPoint(10, 10), QPoint(13, 13));
+  painter.end();
+  return QIcon(pixmap);
 }
 
 QString FormatAxisValue(const QValueAxis* axis, double value) {
@@ -454,10 +486,34 @@ void TGraphPanel::SetUp(QWidget* AParent) {
   Torque = SetupSeries(Chart, kTorqueColour);
   Torque->attachAxis(BottomAxis);
   Torque->attachAxis(TorqueAxis);
+  // The markers hang on the top axis, which carries no quantity: the chart's
+  // zoom and pan move it only while it holds a marker. It shows the bottom
+  // axis's range at all times.
+  QObject::connect(BottomAxis, &QDateTimeAxis::rangeChanged, Panel,
+                   [this](const QDateTime& min, const QDateTime& max) {
+                     if (TopAxis->min() != min || TopAxis->max() != max)
+                       TopAxis->setRange(min, max);
+                     FitTimeTicks();
+                     PlaceMarkerTexts();
+                     MarkDirty();
+                   });
+  QObject::connect(TopAxis, &QDateTimeAxis::rangeChanged, Panel, [this] {
+    if (BottomAxis->min() != TopAxis->min() || BottomAxis->max() != TopAxis->max())
+      TopAxis->setRange(BottomAxis->min(), BottomAxis->max());
+  });
+  for (QValueAxis* axis : {PowerAxis, SpeedAxis, TorqueAxis}) {
+    auto* title = new QGraphicsSimpleTextItem(axis->titleText(), Chart);
+    title->setBrush(axis->titleBrush());
+    title->setFont(axis->titleFont());
+    AxisTitles.push_back(title);
+  }
   QObject::connect(Chart, &QChart::plotAreaChanged, Panel, [this] {
     MarkDirty();
     FitTimeTicks();
     PlaceMarkerTexts();
+    PlaceAxisTitles();
+    // The axes take their places after the plot area has.
+    QTimer::singleShot(0, Panel, [this] { PlaceAxisTitles(); });
   });
 
   Lbl_UpdateStoppedWarning =
@@ -473,8 +529,9 @@ void TGraphPanel::SetUp(QWidget* AParent) {
     Lbl_UpdateStoppedWarning->setPalette(palette);
     Lbl_UpdateStoppedWarning->adjustSize();
   }
-  Btn_100Percent = new QPushButton(QStringLiteral("100%"), Panel);
-  Btn_100Percent->setFont(ArialFont(6, true));
+  Btn_100Percent = new QPushButton(Panel);
+  Btn_100Percent->setIcon(ZoomResetIcon());
+  Btn_100Percent->setIconSize(QSize(16, 16));
   Btn_100Percent->setToolTip(QStringLiteral("Undo the zoom"));
   Btn_100Percent->resize(26, 26);
   QObject::connect(Btn_100Percent, &QPushButton::clicked, Panel, [this] { Btn100PercentClick(); });
@@ -555,14 +612,18 @@ void TGraphPanel::ApplyTimeAxisFormat(TDateTime span) {
   TimeAxisIncrement = f.Increment;
   if (!ChartView) return;
   BottomAxis->setFormat(QtDateTimeFormat(f.DateTimeFormat));
-  timeAxisSpan_ = span;
   FitTimeTicks();
 }
 
 void TGraphPanel::FitTimeTicks() {
   if (!ChartView) return;
   const double width = Chart->plotArea().width() > 0 ? Chart->plotArea().width() : Panel->width();
-  const int ticks = TimeTickCount(timeAxisSpan_, TimeAxisIncrement, width);
+  // The visible span: a zoom keeps the time scale's format and label
+  // spacing, so it shows fewer labels.
+  const double span = static_cast<double>(BottomAxis->max().toMSecsSinceEpoch() -
+                                          BottomAxis->min().toMSecsSinceEpoch()) /
+                      kMsPerDay;
+  const int ticks = TimeTickCount(span, TimeAxisIncrement, width);
   if (BottomAxis->tickCount() != ticks) BottomAxis->setTickCount(ticks);
 }
 
@@ -656,8 +717,6 @@ void TGraphPanel::ChartZoom(double speedMin, double speedMax) {
   if (!ChartView) return;
   if (speedMin < speedMax) SpeedAxis->setRange(speedMin, speedMax);
   StartStopAxis->setRange(0, 1);
-  ApplyTimeAxisFormat(MSecsToDateTime(BottomAxis->max().toMSecsSinceEpoch()) -
-                      MSecsToDateTime(BottomAxis->min().toMSecsSinceEpoch()));
   MarkDirty();
 }
 
@@ -685,7 +744,6 @@ void TGraphPanel::Btn100PercentClick() {
   SetTimeAxes(TimeLimitMin, TimeLimitMax);
   ResumeUpdating();
   ScrollTimeWindow();
-  ApplyTimeAxisFormat(TimeLimitMax - TimeLimitMin);
   Refresh();
 }
 
@@ -748,6 +806,32 @@ void TGraphPanel::RemoveMarker(std::size_t index) {
   delete m.Text;
 }
 
+void TGraphPanel::PlaceAxisTitles() {
+  if (!ChartView || AxisTitles.size() != 3) return;
+  const QRectF plot = Chart->plotArea();
+  // The chart stacks the speed axis beside the torque axis and does not say
+  // where: its line is the one right of the plot, as tall as the plot.
+  double speedX = plot.right();
+  if (QGraphicsScene* scene = Chart->scene())
+    for (QGraphicsItem* item : scene->items()) {
+      auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(item);
+      if (!line || !line->isVisible()) continue;
+      const QLineF l(Chart->mapFromScene(line->mapToScene(line->line().p1())),
+                     Chart->mapFromScene(line->mapToScene(line->line().p2())));
+      if (l.x1() == l.x2() && std::fabs(l.dy()) >= plot.height() - 1 && l.x1() > plot.right() + 1)
+        speedX = std::max(speedX, l.x1());
+    }
+  const double x[] = {plot.left(), speedX, plot.right()};
+  const double chartWidth = Chart->size().width();
+  for (std::size_t i = 0; i < 3; ++i) {
+    QGraphicsSimpleTextItem* title = AxisTitles[i];
+    const QRectF box = title->boundingRect();
+    const double left =
+        std::clamp(x[i] - box.width() / 2, 0.0, std::max(0.0, chartWidth - box.width()));
+    title->setPos(left, plot.top() - box.height() - 1);
+  }
+}
+
 void TGraphPanel::PlaceMarkerTexts() {
   if (!ChartView) return;
   const QRectF plot = Chart->plotArea();
@@ -768,12 +852,9 @@ void TGraphPanel::addStop(TDateTime time, const std::string& Name) {
 }
 
 void TGraphPanel::deleteLastStart() {
-  // The latest start marker only; a stop marker after it stays.
-  for (std::size_t i = Markers.size(); i-- > 0;)
-    if (Markers[i].IsStart) {
-      RemoveMarker(i);
-      return;
-    }
+  // A restart takes back the running run's start marker, the latest one.
+  // After a stop the run has ended: its markers, and older runs', stay.
+  if (!Markers.empty() && Markers.back().IsStart) RemoveMarker(Markers.size() - 1);
 }
 
 void TGraphPanel::setPosition(int x, int y) {

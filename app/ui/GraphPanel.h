@@ -229,6 +229,9 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
     QGraphicsSimpleTextItem* Text;
   };
   std::vector<TMarker> Markers;
+  // The titles of the power, speed and torque axes, level above the top end
+  // of each axis.
+  std::vector<QGraphicsSimpleTextItem*> AxisTitles;
 
   TGraphBuffer PowerBuffer;
   TGraphBuffer SpeedBuffer;
@@ -242,7 +245,8 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
   void ScrollTimeWindow();
   void SetTimeAxes(TDateTime min, TDateTime max);
   void ApplyTimeAxisFormat(TDateTime span);
-  // As many time labels as the plot's width holds (TimeTickCount).
+  // As many time labels over the visible span as the plot's width holds
+  // (TimeTickCount).
   void FitTimeTicks();
   void RescaleAxisForValue(QValueAxis* axis, double value, double interval, int kind, bool flag);
   void PurgeOldPoints();
@@ -250,6 +254,7 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
   void AddMarker(TDateTime time, const std::string& text, bool isStart);
   void RemoveMarker(std::size_t index);
   void PlaceMarkerTexts();
+  void PlaceAxisTitles();
   void SetVerticalRange(QValueAxis* axis, double min, double max);
   // The ranges the graph gave its vertical axes (power, speed, torque),
   // put back after an undone zoom; "set" is false until the first.
@@ -263,7 +268,6 @@ class TGraphPanel : public IShaftObserver, public IGraphPanel {
 
   IShaftSubject* FShaft = nullptr;
   const DisplaySettings& FConfigurationManager;
-  TDateTime timeAxisSpan_ = 0;
   bool dirty_ = true;
   bool settingAxes_ = false;
 };

@@ -181,6 +181,21 @@ int CountColour(const QImage& image, const QColor& colour, const QRect& area) {
   return n;
 }
 
+// Pixels that read as colour on the light background: smoothed text is
+// seldom drawn in its exact colour.
+int CountNear(const QImage& image, const QColor& colour, const QRect& area) {
+  int n = 0;
+  const QRect r = area.intersected(image.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) {
+      const QColor c(image.pixel(x, y));
+      n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+               std::abs(c.blue() - colour.blue()) <
+           150;
+    }
+  return n;
+}
+
 class GraphPanelTest : public ::testing::Test {
  protected:
   GraphPanelTest() {
@@ -452,8 +467,11 @@ TEST_F(GraphPanelTest, DragZoomHoldsTheWindowUntilTheHundredPercentButton) {
   EXPECT_LT(WindowMinutes(*panel), 15);
   EXPECT_EQ(Range(panel->StartStopAxis), std::make_pair(0.0, 1.0));
   const auto zoomedMin = panel->BottomAxis->min(), zoomedMax = panel->BottomAxis->max();
-  EXPECT_EQ(panel->TimeAxisFormat, "hh:nn:ss") << "the labels follow the zoomed span";
-  EXPECT_EQ(panel->BottomAxis->format(), "hh:mm:ss");
+  // The labels keep the time scale's format and spacing over the zoomed span.
+  EXPECT_EQ(panel->TimeAxisFormat, "hh:nn");
+  EXPECT_EQ(panel->BottomAxis->format(), "hh:mm");
+  EXPECT_EQ(panel->BottomAxis->tickCount(), TimeTickCount(WindowMinutes(*panel) * kMinute, kMinute,
+                                                          panel->Chart->plotArea().width()));
 
   // Readings keep arriving, for longer than the window; the view stays.
   for (int i = 0; i < 30; ++i)
@@ -470,6 +488,149 @@ TEST_F(GraphPanelTest, DragZoomHoldsTheWindowUntilTheHundredPercentButton) {
   EXPECT_NEAR(WindowMinutes(*panel), 15, 1e-6);
   EXPECT_EQ(Range(panel->PowerAxis), std::make_pair(3600.0, 5600.0));
   EXPECT_EQ(panel->TimeAxisFormat, "hh:nn");
+}
+
+// Markers hang on the top axis: it must follow a zoom even while it holds
+// no marker, or one added later sits at the wrong time.
+TEST_F(GraphPanelTest, AMarkerAddedWhileZoomedSitsAtItsTime) {
+  auto panel = Live();
+  const double power = 5000;
+  for (int i = 0; i < 60; ++i)
+    Reading(*panel, &power, nullptr, nullptr);
+  const QRectF plot = panel->Chart->plotArea();
+  // One marker from before the zoom, inside the rectangle drawn below.
+  const TDateTime before = MSecsToDateTime(panel->BottomAxis->min().toMSecsSinceEpoch() +
+                                           (panel->BottomAxis->max().toMSecsSinceEpoch() -
+                                            panel->BottomAxis->min().toMSecsSinceEpoch()) *
+                                               45 / 100);
+  panel->addStop(before, "Run 0");
+  QWidget* viewport = panel->ChartView->viewport();
+  const QPoint from = plot.topLeft().toPoint() + QPoint(300, 20);
+  const QPoint to = plot.bottomLeft().toPoint() + QPoint(700, -20);
+  Send(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  ASSERT_FALSE(panel->Running);
+  EXPECT_EQ(panel->TopAxis->min(), panel->BottomAxis->min());
+  EXPECT_EQ(panel->TopAxis->max(), panel->BottomAxis->max());
+  const std::int64_t ms0 = panel->BottomAxis->min().toMSecsSinceEpoch();
+  const std::int64_t ms1 = panel->BottomAxis->max().toMSecsSinceEpoch();
+  const TDateTime at = MSecsToDateTime(ms0 + (ms1 - ms0) / 2);
+  panel->addStart(at, "Run 1");
+  panel->Refresh();
+  QApplication::processEvents();
+  const QImage picture = panel->ChartView->grab().toImage();
+  const QRect area = panel->Chart->plotArea().toRect();
+  const double x =
+      panel->Chart
+          ->mapToPosition(QPointF(static_cast<double>(DateTimeToMSecs(at)), 0), panel->Power)
+          .x();
+  const QRect column(static_cast<int>(x) - 2, area.top(), 5, area.height());
+  EXPECT_GT(CountColour(picture, QColor(0, 128, 0), column), area.height() / 2);
+  const double xBefore =
+      panel->Chart
+          ->mapToPosition(QPointF(static_cast<double>(DateTimeToMSecs(before)), 0), panel->Power)
+          .x();
+  ASSERT_GT(xBefore, area.left());
+  ASSERT_LT(xBefore, area.right());
+  EXPECT_GT(CountColour(picture, QColor(255, 0, 0),
+                        QRect(static_cast<int>(xBefore) - 2, area.top(), 5, area.height())),
+            area.height() / 2);
+  // Panning moves both axes alike.
+  panel->ChartView->chart()->scroll(-50, 0);
+  EXPECT_EQ(panel->TopAxis->min(), panel->BottomAxis->min());
+  EXPECT_EQ(panel->TopAxis->max(), panel->BottomAxis->max());
+}
+
+// A restart removes the start marker of the running run; when the latest
+// marker is a stop, the run it belongs to has ended and every marker stays.
+TEST_F(GraphPanelTest, DeleteLastStartLeavesAStoppedRunsMarkers) {
+  auto panel = Live();
+  const TDateTime now = platform::Now();
+  panel->addStart(now - 10 * kMinute, "Run 1");
+  panel->addStop(now - 8 * kMinute, "Run 1");
+  panel->deleteLastStart();
+  ASSERT_EQ(panel->Markers.size(), 2u);
+  EXPECT_EQ(panel->Markers[0].Text->text(), "Run 1 start");
+  EXPECT_EQ(panel->Markers[1].Text->text(), "Run 1 stop");
+  panel->Refresh();
+  QApplication::processEvents();
+  const QImage picture = panel->ChartView->grab().toImage();
+  const QRect plot = panel->Chart->plotArea().toRect();
+  const double x =
+      panel->Chart
+          ->mapToPosition(QPointF(static_cast<double>(DateTimeToMSecs(now - 10 * kMinute)), 0),
+                          panel->Power)
+          .x();
+  EXPECT_GT(CountColour(picture, QColor(0, 128, 0),
+                        QRect(static_cast<int>(x) - 2, plot.top(), 5, plot.height())),
+            plot.height() / 2);
+}
+
+TEST_F(GraphPanelTest, TheHundredPercentButtonShowsAPicture) {
+  auto panel = Live();
+  panel->ChartScroll();  // shows the button
+  QApplication::processEvents();
+  ASSERT_TRUE(panel->Btn_100Percent->isVisible());
+  EXPECT_TRUE(panel->Btn_100Percent->text().isEmpty());
+  EXPECT_FALSE(panel->Btn_100Percent->icon().isNull());
+  EXPECT_EQ(panel->Btn_100Percent->size(), QSize(26, 26));
+  const QImage picture = panel->Btn_100Percent->grab().toImage();
+  // The magnifier's rim.
+  EXPECT_GT(CountColour(picture, QColor(0, 0, 128), picture.rect()), 12);
+}
+
+// Each unit stands level above the top end of its axis, in the axis's
+// colour, with small-dot grid lines across the plot.
+TEST_F(GraphPanelTest, AxisTitlesStandLevelAtTheTopOfTheirAxes) {
+  auto panel = Live();
+  const double power = 5000, torque = 450, speed = 85;
+  Reading(*panel, &power, &torque, &speed);
+  panel->Refresh();
+  QApplication::processEvents();
+  const QImage picture = panel->ChartView->grab().toImage();
+  const QRectF plot = panel->Chart->plotArea();
+  struct Row {
+    const char* text;
+    QColor colour;
+  };
+  const Row rows[] = {
+      {"kW", QColor(0, 0, 255)}, {"rpm", QColor(0, 128, 0)}, {"kNm", QColor(128, 0, 0)}};
+  ASSERT_EQ(panel->AxisTitles.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(rows[i].text);
+    const QGraphicsSimpleTextItem* title = panel->AxisTitles[i];
+    EXPECT_EQ(title->text(), rows[i].text);
+    EXPECT_EQ(title->font().family(), "Arial");
+    EXPECT_EQ(title->font().pointSize(), 9);
+    EXPECT_EQ(title->rotation(), 0);
+    const QRect box = title->sceneBoundingRect().toRect();
+    EXPECT_LE(box.bottom(), plot.top());
+    EXPECT_GT(box.width(), box.height()) << "level, not along the axis";
+    EXPECT_GT(CountNear(picture, rows[i].colour, box), 3);
+  }
+  EXPECT_NEAR(panel->AxisTitles[0]->sceneBoundingRect().center().x(), plot.left(), 1);
+  EXPECT_NEAR(panel->AxisTitles[2]->sceneBoundingRect().center().x(), plot.right(), 1);
+  // Speed: beyond torque's labels, on the chart.
+  EXPECT_GT(panel->AxisTitles[1]->sceneBoundingRect().center().x(), plot.right() + 20);
+  EXPECT_LE(panel->AxisTitles[1]->sceneBoundingRect().right(), picture.width());
+  // Beside the axes, halfway down, no turned title.
+  const int middle = static_cast<int>(plot.center().y());
+  EXPECT_EQ(CountNear(picture, QColor(0, 0, 255), QRect(0, middle - 30, 14, 60)), 0);
+  for (QValueAxis* axis : {panel->PowerAxis, panel->SpeedAxis, panel->TorqueAxis})
+    EXPECT_FALSE(axis->isTitleVisible());
+  // A grid line of small dots: every other pixel along a row.
+  const int y = static_cast<int>(panel->Chart->mapToPosition(QPointF(0, 5000), panel->Power).y());
+  const QColor grid(128, 128, 128);
+  int dots = 0, neighbours = 0;
+  for (int x = static_cast<int>(plot.left()) + 5; x < static_cast<int>(plot.right()) - 5; ++x)
+    if (QColor(picture.pixel(x, y)) == grid) {
+      ++dots;
+      neighbours += QColor(picture.pixel(x + 1, y)) == grid;
+    }
+  EXPECT_GT(dots, plot.width() / 4);
+  // Only where a time grid line crosses.
+  EXPECT_LT(neighbours, dots / 10);
 }
 
 TEST_F(GraphPanelTest, CursorHintShowsTimeAndTheThreeValuesThenHides) {
@@ -529,6 +690,36 @@ TEST_F(GraphPanelTest, StoredRunShowsItsKeptSamplesOnce) {
   panel.UpdateRunningAverageValues(
       std::make_unique<TDataValue>(platform::Now(), power, false).get(), nullptr, nullptr);
   EXPECT_EQ(panel.BottomAxis->max().toMSecsSinceEpoch(), DateTimeToMSecs(start + 599 * kSecond));
+}
+
+// The 100 % button of a stored run shows the whole run again.
+TEST_F(GraphPanelTest, StoredRunZoomsAndReturnsToTheWholeRun) {
+  TShaftDataSet run(5, 5);
+  const TDateTime start = platform::EncodeDateTime(2026, 12, 10, 9, 0, 0, 0);
+  for (int i = 0; i < 1800; ++i)
+    run.AddPower(start + i * kSecond, 4000 + (i % 10), false);
+  TGraphPanel panel(&window_, settings_, run);
+  Show(panel);
+  const QDateTime min = panel.BottomAxis->min(), max = panel.BottomAxis->max();
+  const QRectF plot = panel.Chart->plotArea();
+  QWidget* viewport = panel.ChartView->viewport();
+  const QPoint from = plot.topLeft().toPoint() + QPoint(200, 20);
+  const QPoint to = plot.bottomLeft().toPoint() + QPoint(500, -20);
+  Send(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  Send(viewport, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  EXPECT_GT(panel.BottomAxis->min(), min);
+  EXPECT_LT(panel.BottomAxis->max(), max);
+  EXPECT_TRUE(panel.Lbl_UpdateStoppedWarning->isVisible());
+  EXPECT_EQ(panel.Lbl_UpdateStoppedWarning->text(), "The chart is zoomed.");
+  EXPECT_EQ(panel.TimeAxisFormat, "hh:nn") << "the run's own label format";
+  QTest::mouseClick(panel.Btn_100Percent, Qt::LeftButton);
+  EXPECT_EQ(panel.BottomAxis->min(), min);
+  EXPECT_EQ(panel.BottomAxis->max(), max);
+  EXPECT_EQ(panel.TopAxis->min(), min);
+  EXPECT_EQ(panel.TopAxis->max(), max);
+  EXPECT_FALSE(panel.Lbl_UpdateStoppedWarning->isVisible());
+  EXPECT_FALSE(panel.Btn_100Percent->isVisible());
 }
 
 TEST_F(GraphPanelTest, AGraphWhoseControlsAreGoneDoesNothing) {
