@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -39,6 +40,7 @@
 #include "dbengine/api/VEZDataSet.h"
 #include "platform/core/Variant.h"
 #include "platform/dataset/DataSource.h"
+#include "platform/ui/EngineUi.h"
 
 namespace vez {
 
@@ -197,6 +199,62 @@ class TVEZTable : public TVEZDataSet {
   // ---- dataset overrides
   void DataEvent(platform::TDataEvent event, std::intptr_t info) override;
 
+  // ---- bulk copies: restructure, import, export, copy (VEZTableCopy.cpp)
+  // Before/After events get the table; a progress event gets the table, the
+  // percent done and a flag it clears to stop the copy. Without a handler the
+  // engine UI's wait window shows the progress (not for a temporary table or
+  // a database in SilentMode). Log lines end in CR LF.
+  using TVEZDataSetNotifyEvent = std::function<void(platform::DataSet& sender)>;
+  using TVEZProgressEvent =
+      std::function<void(platform::DataSet& sender, int percent_done, bool& cont)>;
+  TVEZDataSetNotifyEvent BeforeCopy, AfterCopy, BeforeImport, AfterImport, BeforeExport,
+      AfterExport, BeforeRestructure, AfterRestructure, BeforeBatchMove, AfterBatchMove;
+  TVEZProgressEvent OnCopyProgress, OnImportProgress, OnExportProgress, OnRestructureProgress,
+      OnBatchMoveProgress;
+  void InternalBeforeCopy(platform::DataSet& sender);
+  void InternalOnCopyProgress(platform::DataSet& sender, int percent_done, bool& cont);
+  void InternalAfterCopy(platform::DataSet& sender);
+  void InternalBeforeImport(platform::DataSet& sender);
+  void InternalOnImportProgress(platform::DataSet& sender, int percent_done, bool& cont);
+  void InternalAfterImport(platform::DataSet& sender);
+  void InternalBeforeExport(platform::DataSet& sender);
+  void InternalOnExportProgress(platform::DataSet& sender, int percent_done, bool& cont);
+  void InternalAfterExport(platform::DataSet& sender);
+  void InternalBeforeRestructure(platform::DataSet& sender);
+  void InternalOnRestructureProgress(platform::DataSet& sender, int percent_done, bool& cont);
+  void InternalAfterRestructure(platform::DataSet& sender);
+  void InternalBeforeBatchMove(platform::DataSet& sender);
+  void InternalOnBatchMoveProgress(platform::DataSet& sender, int percent_done, bool& cont);
+  void InternalAfterBatchMove(platform::DataSet& sender);
+  // REQUIRES closed. Recreates the table from source's definitions (and
+  // index_defs' indexes with fields) and copies its rows under the table
+  // data's lock. True exactly when nothing was added to log.
+  bool ImportTable(platform::DataSet& source_table, std::string& log,
+                   const platform::IndexDefs* index_defs);
+  bool ImportTable(platform::DataSet& source_table);
+  // Gives destination this table's definitions, calls create_table, opens it
+  // and copies every row into it. True exactly when nothing was added to log.
+  bool ExportTable(platform::DataSet& destination_table, const std::function<void()>& create_table,
+                   std::string& log);
+  bool ExportTable(platform::DataSet& destination_table, const std::function<void()>& create_table);
+  // Copies the table (RestructureFieldDefs, with copy_indexes its indexes) as
+  // new_table_name into this database (empty file name), the memory database
+  // ("MEMORY") or another file. A copy onto itself is refused (30447).
+  bool CopyTable(const std::string& new_table_name, std::string& log, bool& cont,
+                 const std::string& dest_database_file_name,
+                 const std::string& dest_database_password, bool ignore_errors,
+                 bool overwrite_existing_table, bool copy_indexes, int min_progress,
+                 int max_progress);
+  bool CopyTable(const std::string& new_table_name, const std::string& dest_database_file_name,
+                 const std::string& dest_database_password);
+  // REQUIRES closed. Rebuilds the table with RestructureFieldDefs and
+  // RestructureIndexDefs and copies its rows (by column object id, else by
+  // name). The old table is "OLD_<name>_<GUID>" during the copy; any failure
+  // gives it its name back. Once every row is copied the restructure stands
+  // even if the old copy cannot be deleted (it stays, logged).
+  bool RestructureTable(std::string& log);
+  bool RestructureTable();
+
  protected:
   TVEZCursor* CreateHandle() override;
   void ApplyMasterRange() override;
@@ -231,6 +289,14 @@ class TVEZTable : public TVEZDataSet {
   using TVEZDataSet::KeyFieldCount;
   using TVEZDataSet::SetKeyExclusive;
   using TVEZDataSet::SetKeyFieldCount;
+
+  // ---- bulk copies (VEZTableCopy.cpp)
+  // No wait window: a temporary table or a database in SilentMode.
+  bool QuietBulkOperation();
+  void DefaultBefore(const char* caption);
+  void DefaultProgress(int percent_done, bool& cont);
+  void DefaultAfter();
+  std::unique_ptr<platform::WaitWindow> FWaitWindow;
 
  private:
   // A cursor for a schema operation: not exclusive unless said, read-write,
