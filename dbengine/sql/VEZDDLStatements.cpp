@@ -605,8 +605,17 @@ void TVEZDDLAlterTable::Parse() {
     GetNextToken();
     // Only COLUMN or "(" may stand between DROP and the names: skipping any
     // token would drop y for DROP x y.
-    if (IsWord(rwCOLUMN) || Token.TokenType == tktLeftParenthesis) GetNextToken();
+    const bool parenthesised = Token.TokenType == tktLeftParenthesis;
+    if (IsWord(rwCOLUMN) || parenthesised) GetNextToken();
     ParseFieldNameList(DropColumnNamesList);
+    // Nothing may follow the names (but the closing parenthesis), or a
+    // mistyped list would silently drop only its first column.
+    if (parenthesised) {
+      if (Token.TokenType != tktRightParenthesis)
+        RaiseOnToken(30229, "')' or ',' symbol expected, but '%s' found at line %d, column %d");
+      GetNextToken();
+    }
+    if (Token.TokenType != tktNone) RaiseOnToken(30246, kUnexpectedToken);
   } else if (IsWord(rwRENAME)) {
     GetNextToken();
     if (IsWord(rwTO)) {
