@@ -392,14 +392,7 @@ void TVEZDDLTableManipulation::CreateDDLTable(TVEZQuery* query, bool with_field_
   if (!DatabaseName.empty()) {
     FExternalDatabase = std::make_unique<TVEZDatabase>();
     FExternalDatabase->SetSessionName(query->GetSessionName());
-    for (int attempt = 1;; ++attempt) {
-      try {
-        FExternalDatabase->SetDatabaseName(MakeUniqueName("ExternalDb"));
-        break;
-      } catch (...) {
-        if (attempt >= 3) throw;
-      }
-    }
+    SetUniqueDatabaseName(*FExternalDatabase, "ExternalDb");
     FExternalDatabase->SetDatabaseFileName(DatabaseName);
     if (TVEZDatabase* own = query->Database())
       FExternalDatabase->SetDisableTempFiles(own->DisableTempFiles());

@@ -22,20 +22,7 @@ constexpr const char* kTableNameExpected =
 const TTokenTypes kNameTokens = {tktString, tktQuotedString, tktBracketedString, tktReservedWord,
                                  tktParameter};
 
-// Setting a made-up unique name can only fail for another reason than a
-// clash, so a few attempts are enough; the last error then passes on.
 constexpr int kUniqueNameAttempts = 3;
-
-void SetUniqueDatabaseName(TVEZDatabase& database, const char* prefix) {
-  for (int attempt = 1;; ++attempt) {
-    try {
-      database.SetDatabaseName(MakeUniqueName(prefix));
-      return;
-    } catch (...) {
-      if (attempt >= kUniqueNameAttempts) throw;
-    }
-  }
-}
 
 }  // namespace
 
@@ -146,6 +133,17 @@ void TVEZSQLCommand::CreateStatementTable(TVEZQuery* query, const std::string& d
                                                     : database->DatabaseName());
   table->SetTableName(table_name);
   if (in_memory || query->InMemory()) table->SetInMemory(true);
+}
+
+void TVEZSQLCommand::SetUniqueDatabaseName(TVEZDatabase& database, const char* prefix) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      database.SetDatabaseName(MakeUniqueName(prefix));
+      return;
+    } catch (...) {
+      if (attempt >= kUniqueNameAttempts) throw;
+    }
+  }
 }
 
 void TVEZSQLCommand::FreeStatementTable(std::unique_ptr<TVEZTable>& table,

@@ -94,6 +94,10 @@ class TVEZSQLCommand {
                             std::unique_ptr<TVEZDatabase>& database,
                             std::unique_ptr<TVEZTable>& table, bool in_memory,
                             const std::string& password, const std::string& table_name);
+  // Names database prefix + a new GUID. A failure is retried a few times
+  // only (a clash is all but impossible, another cause would not go away);
+  // the last error then passes on.
+  static void SetUniqueDatabaseName(TVEZDatabase& database, const char* prefix);
   // Frees the table, then the database.
   static void FreeStatementTable(std::unique_ptr<TVEZTable>& table,
                                  std::unique_ptr<TVEZDatabase>& database);
