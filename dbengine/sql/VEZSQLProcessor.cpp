@@ -5,6 +5,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/sql/VEZDDLStatements.h"
+#include "dbengine/sql/VEZExpression.h"
 #include "dbengine/storage/VEZCursor.h"
 
 namespace vez {
@@ -109,6 +110,24 @@ void TVEZSQLCommand::ParseFieldNameList(std::vector<std::string>& list) {
     ExpectNextToken(names, 10406, "Unexpected token '%s' found at line %d, column %d");
     list.push_back(Token.Text);
     GetNextToken();
+  }
+}
+
+void TVEZSQLCommand::ParseFieldList(std::vector<TVEZFieldReference>& fields) {
+  for (;;) {
+    const TToken start = Token;
+    TVEZExpression expression;
+    expression.ParseForValueExpression(LQuery, LLex);
+    if (!expression.IsField())
+      throw EVEZException(10409,
+                          "Field name expected, but expression '%s...' found at line %d, column %d",
+                          {start.Text, start.LineNum, start.ColumnNum});
+    TVEZFieldReference& field = fields.emplace_back();
+    expression.GetFieldInfo(field.TableName, field.FieldName);
+    GetCurrentToken();
+    if (Token.TokenType != tktComma) return;
+    ExpectNextToken({tktString, tktQuotedString, tktBracketedString, tktReservedWord}, 10410,
+                    "Unexpected token '%s' found at line %d, column %d");
   }
 }
 

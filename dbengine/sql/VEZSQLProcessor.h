@@ -37,6 +37,12 @@ class TVEZCursor;
 class TVEZDatabase;
 class TVEZTable;
 
+// One bare column reference of a statement's column list.
+struct TVEZFieldReference {
+  std::string TableName;  // empty when not qualified
+  std::string FieldName;
+};
+
 // A parsed statement. The constructor of each statement class parses it;
 // a parse error therefore leaves no object behind.
 class TVEZSQLCommand {
@@ -86,6 +92,11 @@ class TVEZSQLCommand {
                       std::string& password, std::string& pseudonym);
   // A comma-separated list of plain column names, from the current token.
   void ParseFieldNameList(std::vector<std::string>& list);
+
+  // A comma-separated list of bare column references ([table.]column),
+  // each parsed as a value expression from the current token on; another
+  // expression raises 10409, a bad token after a comma 10410.
+  void ParseFieldList(std::vector<TVEZFieldReference>& fields);
 
   // The table object of a statement that reads or writes a named table:
   // a database object of its own (for database_file_name, or named after

@@ -238,5 +238,63 @@ TEST_F(ProcessorTest, PreparingWithoutTextOrOpeningWithoutAResultRaises) {
   EXPECT_TRUE(Exists("t"));
 }
 
+// ---------------------------------------------------------------------------
+// Column lists
+
+// Exposes the shared list parsers on one command of a lexer.
+class ListParser : public TVEZSQLCommand {
+ public:
+  explicit ListParser(TVEZLexer* lexer) : TVEZSQLCommand(lexer, nullptr) {
+    LLex->GetNextCommand();
+    GetCurrentToken();
+  }
+  void Parse() override {}
+  void ExecSQL(TVEZQuery*, bool, bool, bool&, TVEZAO*, TVEZCursor*) override {}
+  using TVEZSQLCommand::ParseFieldList;
+  using TVEZSQLCommand::ParseFieldNameList;
+  using TVEZSQLCommand::Token;
+};
+
+TEST(ColumnListTest, NameListsAndFieldLists) {
+  struct Case {
+    const char* text;
+    bool references;  // ParseFieldList, else ParseFieldNameList
+    std::int32_t number;
+    const char* expected;  // the names joined by ';' (table.column for references)
+  };
+  const std::vector<Case> cases = {
+      {"a, b, [c d], \"e\"", false, 0, "a;b;c d;e"},
+      {"a b", false, 0, "a"},
+      {"5, a", false, 10408, ""},
+      {"a, 5", false, 10406, ""},
+      {"a, t.b, [c d]", true, 0, ".a;t.b;.c d"},
+      {"a + 1, b", true, 10409, ""},
+      {"a, 5", true, 10410, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    TVEZLexer lexer(c.text, nullptr, false);
+    ListParser parser(&lexer);
+    std::string joined;
+    const std::int32_t number = NativeErrorOf([&] {
+      if (c.references) {
+        std::vector<TVEZFieldReference> fields;
+        parser.ParseFieldList(fields);
+        for (const TVEZFieldReference& f : fields)
+          joined += (joined.empty() ? "" : ";") + f.TableName + "." + f.FieldName;
+      } else {
+        std::vector<std::string> names;
+        parser.ParseFieldNameList(names);
+        for (const std::string& n : names)
+          joined += (joined.empty() ? "" : ";") + n;
+      }
+    });
+    EXPECT_EQ(number, c.number);
+    if (c.number == 0) {
+      EXPECT_EQ(joined, c.expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vez::test
