@@ -10,6 +10,7 @@
 
 #include "dbengine/foundation/VEZSQLParams.h"
 #include "dbengine/sql/VEZDDLStatements.h"
+#include "platform/dataset/DataSource.h"
 #include "tests/dbengine/sql/StatementTestSupport.h"
 
 namespace vez::test {
@@ -236,6 +237,48 @@ TEST_F(ProcessorTest, PreparingWithoutTextOrOpeningWithoutAResultRaises) {
   EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30139);
   EXPECT_FALSE(query.Active());
   EXPECT_TRUE(Exists("t"));
+}
+
+TEST_F(ProcessorTest, ParametersComeFromTheMasterUnlessBound) {
+  Exec("CREATE TABLE Names (name VARCHAR(20))");
+  Exec("CREATE TABLE Old (a INTEGER)");
+  Exec("CREATE TABLE Kept (a INTEGER)");
+  TVEZTable& master = NewTable("Names");
+  master.Open();
+  master.AppendRecord({Variant::FromString("Old")});
+  platform::DataSource source;
+  source.SetDataSet(&master);
+  {
+    TVEZQuery query;
+    query.SetDatabaseName("RVX_Database");
+    query.SetSQL("DROP TABLE :name");
+    query.SetDataSource(&source);
+    EXPECT_EQ(query.DataSource(), &source);
+    query.ExecSQL();
+    EXPECT_EQ(query.ParamByName("name").AsString(), "Old");
+    EXPECT_FALSE(query.ParamByName("name").Bound);
+  }
+  EXPECT_FALSE(Exists("Old"));
+  EXPECT_TRUE(Exists("Kept"));
+  {
+    // A bound parameter keeps its own value.
+    TVEZQuery query;
+    query.SetDatabaseName("RVX_Database");
+    query.SetSQL("DROP TABLE :name");
+    query.ParamByName("name").SetAsString("Kept");
+    query.SetDataSource(&source);
+    query.ExecSQL();
+  }
+  EXPECT_FALSE(Exists("Kept"));
+  master.Close();
+}
+
+TEST_F(ProcessorTest, AQueryCannotFollowItself) {
+  TVEZQuery query;
+  platform::DataSource source;
+  source.SetDataSet(&query);
+  EXPECT_THROW(query.SetDataSource(&source), platform::EDatabaseError);
+  EXPECT_EQ(query.DataSource(), nullptr);
 }
 
 // ---------------------------------------------------------------------------
