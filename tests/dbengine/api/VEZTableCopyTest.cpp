@@ -398,11 +398,15 @@ TEST_F(TableCopyTest, WriteFailureAtAnyPointLosesNoRow) {
       TVEZTable& check = NewTable("Runs", name);
       EXPECT_EQ(RowsOf(check), ExpectedRows(kRows));
       EXPECT_EQ(tables.size(), leftover ? 2u : 1u);
-      if (leftover) EXPECT_TRUE(restructured && result);
+      if (leftover) {
+        EXPECT_TRUE(restructured && result);
+      }
     } else {
       ++names_not_restored;
     }
-    if (fail_at < 0) EXPECT_TRUE(result && restructured && !leftover);
+    if (fail_at < 0) {
+      EXPECT_TRUE(result && restructured && !leftover);
+    }
     tables_.clear();
   };
   FaultPlan clean;
