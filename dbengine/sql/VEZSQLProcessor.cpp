@@ -300,6 +300,11 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         raise(30153, kSQLTokenExpected);
     }
   }
+  // A query's parser must use its whole command; the other statements check
+  // their own ends.
+  if (dynamic_cast<TVEZSQLCursorCommand*>(statement.get()) != nullptr &&
+      lexer->GetCurrentToken(token))
+    raise(20260, "End of SQL command expected, but '%s' found at line %d, column %d");
   Queries.push_back(std::move(statement));
   return true;
 }
