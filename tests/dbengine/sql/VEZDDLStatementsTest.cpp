@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "dbengine/api/VEZTableCopy.h"
+#include "dbengine/foundation/VEZTypes.h"
+#include "platform/core/Random.h"
 #include "platform/os/File.h"
 #include "tests/dbengine/sql/StatementTestSupport.h"
 
@@ -344,6 +346,25 @@ TEST_F(DDLTest, DropAndTruncate) {
   Exec("TRUNCATE Runs");
   Exec("DROP TABLE Runs");
   EXPECT_TRUE(Tables().empty());
+}
+
+// Every made-up database name is the same while the random source repeats
+// itself; a database already bearing it makes naming fail each time. The
+// statement gives up after a few attempts instead of trying for ever.
+TEST_F(DDLTest, NamingTheStatementsDatabaseGivesUp) {
+  class Constant : public platform::RandomSource {
+   public:
+    std::uint64_t Next64() override { return 0x0123456789ABCDEFu; }
+  } constant;
+  platform::ScopedRandom scope(constant);
+  const std::string other = Path("Other.vez");
+  CreateDatabaseFile(other);
+  TVEZDatabase holder;
+  holder.SetDatabaseName(MakeUniqueName("ExternalDb"));
+  holder.SetDatabaseFileName(other);
+  const StatementError error = ErrorOf("CREATE TABLE '" + other + "'.t (a INTEGER)");
+  EXPECT_EQ(error.number, 30248);
+  EXPECT_NE(error.message.find("Duplicate database name"), std::string::npos) << error.message;
 }
 
 // ---------------------------------------------------------------------------
