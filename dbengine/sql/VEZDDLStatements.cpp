@@ -99,12 +99,12 @@ void TVEZDDLTableManipulation::ExpectSeparatorOrWord() {
                   30229, "')' or ',' symbol expected, but '%s' found at line %d, column %d");
 }
 
-void TVEZDDLTableManipulation::ParseIndexColumns(TVEZIndex& index) {
+void TVEZDDLTableManipulation::ParseIndexColumns(ddl::TVEZIndex& index) {
   if (Token.TokenType != tktLeftParenthesis)
     throw EVEZException(30226, kTokenExpected, {"(", Token.Text, Token.LineNum, Token.ColumnNum});
   for (;;) {
     ExpectNextToken(kWordTokens, 30274, kFieldNameExpected);
-    TVEZIndexField& field = index.IndexFields.emplace_back();
+    ddl::TVEZIndexField& field = index.IndexFields.emplace_back();
     field.FieldName = Token.Text;
     for (;;) {
       if (!GetNextToken())
@@ -267,7 +267,7 @@ void TVEZDDLTableManipulation::ParseColumnDefinitions() {
     if (Token.TokenType == tktNone || Token.TokenType == tktRightParenthesis) return;
     ExpectNextToken(kWordTokens, 30227, kFieldNameExpected);
     if (IsWord(rwPRIMARY)) {
-      TVEZIndex& index = Indexes.emplace_back();
+      ddl::TVEZIndex& index = Indexes.emplace_back();
       index.Primary = true;
       if (!GetNextToken())
         throw EVEZException(30161, kUnexpectedEnd, {Token.LineNum, Token.ColumnNum});
@@ -281,7 +281,7 @@ void TVEZDDLTableManipulation::ParseColumnDefinitions() {
       continue;
     }
     if (IsWord(rwUNIQUE) || IsWord(rwINDEX)) {
-      TVEZIndex& index = Indexes.emplace_back();
+      ddl::TVEZIndex& index = Indexes.emplace_back();
       if (IsWord(rwUNIQUE)) {
         index.Unique = true;
         ExpectNextToken({tktReservedWord}, 30267,
@@ -370,7 +370,7 @@ void TVEZDDLTableManipulation::ParseColumnDefinitions() {
         (min ? def.newMinValue : def.newMaxValue) = true;
         GetNextToken();
       } else if (IsWord(rwPRIMARY) || IsWord(rwUNIQUE)) {
-        TVEZIndex& index = Indexes.emplace_back();
+        ddl::TVEZIndex& index = Indexes.emplace_back();
         index.Primary = IsWord(rwPRIMARY);
         index.Unique = !index.Primary;
         index.IndexFields.push_back({def.FieldName, false, false});
@@ -439,12 +439,12 @@ void TVEZDDLTableManipulation::AssignSQLFieldDef(TVEZAdvFieldDef& target,
 
 void TVEZDDLTableManipulation::AssignIndexDefs(TVEZTable& table) {
   table.IndexDefs().Clear();
-  for (const TVEZIndex& index : Indexes) {
+  for (const ddl::TVEZIndex& index : Indexes) {
     std::string name = index.IndexName;
     std::string fields, desc_fields, case_ins_fields;
     const bool generated = name.empty();
     if (generated) name = index.Primary ? "C_PK" : index.Unique ? "C_Unique" : "i";
-    for (const TVEZIndexField& field : index.IndexFields) {
+    for (const ddl::TVEZIndexField& field : index.IndexFields) {
       if (generated) name += "$" + field.FieldName;
       fields += (fields.empty() ? "" : ",") + field.FieldName;
       if (field.desc) desc_fields += (desc_fields.empty() ? "" : ",") + field.FieldName;

@@ -69,6 +69,10 @@ class TSQLFieldDefs {
   std::vector<std::unique_ptr<TSQLFieldDef>> List;
 };
 
+// The statements' index records, in a namespace of their own: the storage
+// engine has an index class of the same name.
+namespace ddl {
+
 struct TVEZIndexField {
   std::string FieldName;
   bool desc = false;
@@ -83,6 +87,8 @@ struct TVEZIndex {
   std::vector<TVEZIndexField> IndexFields;
 };
 
+}  // namespace ddl
+
 class TVEZDDLTableManipulation : public TVEZSQLCommand {
  public:
   using TVEZSQLCommand::TVEZSQLCommand;
@@ -95,7 +101,7 @@ class TVEZDDLTableManipulation : public TVEZSQLCommand {
   std::string TableName;
   std::string TableAlias;
   TSQLFieldDefs SQLFieldDefs;
-  std::vector<TVEZIndex> Indexes;
+  std::vector<ddl::TVEZIndex> Indexes;
 
  protected:
   // The parenthesised column and index definitions, from the current "(".
@@ -116,7 +122,7 @@ class TVEZDDLTableManipulation : public TVEZSQLCommand {
   void ParseDefault(TSQLFieldDef& def, bool& expression_default_given);
   // ( column [ASC|DESC|CASE|NOCASE] {, ...} ) from the current "("; the ")"
   // is consumed.
-  void ParseIndexColumns(TVEZIndex& index);
+  void ParseIndexColumns(ddl::TVEZIndex& index);
   std::int64_t ParseInt64(std::int32_t number_not_int, std::int32_t number_too_big);
   // After an option: the next token must be a word, string, ")" or ",".
   void ExpectSeparatorOrWord();
