@@ -1,6 +1,9 @@
 #include "dbengine/storage/VEZRecordFieldData.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
@@ -14,6 +17,8 @@ namespace {
 // Error numbers raised from more than one place in this file.
 constexpr std::int32_t kErrorSetFieldData =
     10004;  // a field number or record buffer SetRecordFieldData cannot use
+// A value outside the range its column can store.
+constexpr std::int32_t kErrorFieldRange = 10008;
 
 }  // namespace
 
@@ -30,6 +35,72 @@ double ExtendedToDouble(const std::uint8_t* src) {
 void DoubleToExtended(double value, std::uint8_t* dst) {
   const long double wide = value;
   std::memcpy(dst, &wide, kExtendedSize);
+}
+
+// An integer column narrower than its dataset buffer: the stored width, the
+// buffer width, signedness and the column's range.
+struct TNarrowInteger {
+  int stored;
+  int buffer;
+  bool is_signed;
+  std::int64_t min;
+  std::int64_t max;
+};
+
+bool NarrowIntegerOf(TVEZAdvancedFieldType type, TNarrowInteger& out) {
+  switch (type) {
+    case aftShortint:
+      out = {1, 2, true, INT8_MIN, INT8_MAX};
+      return true;
+    case aftByte:
+      out = {1, 2, false, 0, UINT8_MAX};
+      return true;
+    case aftCardinal:
+      out = {4, 8, false, 0, UINT32_MAX};
+      return true;
+    case aftAutoIncShortint:
+      out = {1, 4, true, INT8_MIN, INT8_MAX};
+      return true;
+    case aftAutoIncSmallint:
+      out = {2, 4, true, INT16_MIN, INT16_MAX};
+      return true;
+    case aftAutoIncByte:
+      out = {1, 4, false, 0, UINT8_MAX};
+      return true;
+    case aftAutoIncWord:
+      out = {2, 4, false, 0, UINT16_MAX};
+      return true;
+    case aftAutoIncCardinal:
+      // The buffer is a signed Int32: values above its range cannot be shown.
+      out = {4, 4, false, 0, INT32_MAX};
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::int64_t LoadInteger(const std::uint8_t* p, int width, bool is_signed) {
+  std::uint64_t bits = 0;
+  for (int i = width - 1; i >= 0; --i)
+    bits = (bits << 8) | p[i];
+  if (is_signed && width < 8 && (bits & (std::uint64_t{1} << (width * 8 - 1))) != 0)
+    bits |= ~std::uint64_t{0} << (width * 8);
+  return static_cast<std::int64_t>(bits);
+}
+
+void StoreInteger(std::uint8_t* p, int width, std::int64_t value) {
+  auto bits = static_cast<std::uint64_t>(value);
+  for (int i = 0; i < width; ++i) {
+    p[i] = static_cast<std::uint8_t>(bits & 0xFF);
+    bits >>= 8;
+  }
+}
+
+[[noreturn]] void RaiseRange(const TVEZFieldDef& def, std::int64_t value,
+                             const TNarrowInteger& range) {
+  throw EVEZException(
+      kErrorFieldRange, "%s is not a valid value for field '%s'. The allowed range is %s to %s",
+      {std::to_string(value), def.Name, std::to_string(range.min), std::to_string(range.max)});
 }
 
 }  // namespace
@@ -49,17 +120,19 @@ bool GetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
   if (def.AdvancedFieldType >= aftBlob && def.AdvancedFieldType <= aftWideMemo) return true;
   const std::uint8_t* src = record_buffer + def.MemoryOffset;
   auto* dst = static_cast<std::uint8_t*>(buffer);
+  TNarrowInteger narrow{};
+  if (NarrowIntegerOf(def.AdvancedFieldType, narrow)) {
+    const std::int64_t value = LoadInteger(src, narrow.stored, narrow.is_signed);
+    if (value < narrow.min || value > narrow.max) RaiseRange(def, value, narrow);
+    StoreInteger(dst, narrow.buffer, value);
+    return true;
+  }
   switch (def.AdvancedFieldType) {
-    case aftShortint: {
-      const auto value = static_cast<std::int16_t>(static_cast<std::int8_t>(src[0]));
-      PutLE<std::int16_t>(dst, value);
+    case aftBytes:
+      // Stored with one byte more than the field buffer holds.
+      std::memcpy(dst, src,
+                  static_cast<std::size_t>(std::min(def.FieldSize, def.MemoryDataSize - 1)));
       break;
-    }
-    case aftCardinal: {
-      const auto value = static_cast<std::int64_t>(GetLE<std::uint32_t>(src));
-      PutLE<std::int64_t>(dst, value);
-      break;
-    }
     case aftSingle: {
       float value = 0;
       std::memcpy(&value, src, sizeof(value));
@@ -114,14 +187,24 @@ void SetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
     SetBufferBit(true, field_no, record_buffer);
     return;
   }
-  SetBufferBit(false, field_no, record_buffer);
   std::uint8_t* dst = record_buffer + def.MemoryOffset;
+  TNarrowInteger narrow{};
+  if (NarrowIntegerOf(def.AdvancedFieldType, narrow)) {
+    // Checked before anything is written: a value the column cannot hold is
+    // refused, never cut to its low bytes.
+    const bool buffer_signed = narrow.buffer != 2 || narrow.is_signed;
+    const std::int64_t value = LoadInteger(src, narrow.buffer, buffer_signed);
+    if (value < narrow.min || value > narrow.max) RaiseRange(def, value, narrow);
+    SetBufferBit(false, field_no, record_buffer);
+    StoreInteger(dst, narrow.stored, value);
+    return;
+  }
+  SetBufferBit(false, field_no, record_buffer);
   switch (def.AdvancedFieldType) {
-    case aftShortint:
-      dst[0] = src[0];  // low byte of the 2-byte integer
-      break;
-    case aftCardinal:
-      std::memcpy(dst, src, 4);  // low half of the 8-byte integer
+    case aftBytes:
+      std::memcpy(dst, src,
+                  static_cast<std::size_t>(std::min(def.FieldSize, def.MemoryDataSize - 1)));
+      dst[def.MemoryDataSize - 1] = 0;
       break;
     case aftSingle: {
       double value = 0;

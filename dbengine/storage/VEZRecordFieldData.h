@@ -1,8 +1,12 @@
 // Field values between a memory record buffer and the dataset layer's field
 // buffers. The record holds each value in its storage form at the field's
-// MemoryOffset; the dataset form differs for four column types (a Shortint is
-// a 2-byte integer there, a Cardinal an 8-byte integer, Single and Extended
-// are doubles) and is the same bytes for every other type.
+// MemoryOffset; the dataset form is wider for the narrow integer columns (a
+// Shortint or Byte is a 2-byte integer there, a Cardinal an 8-byte one, the
+// small autoincrement columns a 4-byte one), Single and Extended are
+// doubles, and a Bytes column is its size without the stored extra byte.
+// Every other type is the same bytes. A value outside its column's range is
+// refused (10008), never cut to its low bytes; an AutoIncCardinal above the
+// Int32 range cannot be read into its 4-byte buffer and raises 10008 too.
 //
 // Thread safety: stateless; the caller owns the buffers.
 #pragma once

@@ -570,7 +570,7 @@ void DataSet::EndInsertAppend() {
   SetState(dsInsert);
   try {
     modified_ = false;
-    Fire(OnNewRecord, *this);
+    DoOnNewRecord();
   } catch (...) {
     UpdateCursorPos();
     SetState(dsBrowse);
@@ -697,6 +697,10 @@ void DataSet::Delete() {
   DoAfterScroll();
 }
 
+void DataSet::DoOnNewRecord() {
+  Fire(OnNewRecord, *this);
+}
+
 void DataSet::InternalPost() {
   CheckRequiredFields();
 }
@@ -724,7 +728,7 @@ void DataSet::InsertAppendRecord(std::span<const Variant> values, bool append) {
     state_ = dsInsert;
     try {
       modified_ = false;
-      Fire(OnNewRecord, *this);
+      DoOnNewRecord();
       Fire(AfterInsert, *this);
       SetFields(values);
       Fire(BeforePost, *this);

@@ -279,6 +279,9 @@ class DataSet : public Component {
   virtual void InternalPost();
   virtual void InternalCancel() {}
   virtual void InternalDelete() = 0;
+  // Fills a new record (state dsInsert) before the caller's values; the base
+  // fires OnNewRecord.
+  virtual void DoOnNewRecord();
   virtual void InternalRefresh() {}
   // Reports the exception being handled through the current EngineUi.
   virtual void InternalHandleException() noexcept;

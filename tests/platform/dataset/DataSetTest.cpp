@@ -8,6 +8,7 @@
 
 #include "platform/dataset/DatabaseError.h"
 #include "platform/ui/EngineUi.h"
+#include "tests/common/DataSetModel.h"
 #include "tests/common/ScriptedEngineUi.h"
 #include "tests/platform/dataset/DataSetTestUtil.h"
 #include "tests/platform/dataset/FakeDataSet.h"
@@ -622,119 +623,7 @@ TEST(DataSetTest, RandomNavigationAndEditingMatchAVectorModel) {
     SCOPED_TRACE(round);
     FakeDataSet ds;
     Fill(ds, {});
-    std::vector<int> model;  // values in stored order
-    int active = 0;
-    bool bof = true, eof = true;
-    int next_value = 1;
-    std::vector<int> uids;  // identity of each model row, parallel to model
-    int next_uid = 0;
-    std::vector<std::pair<TBookmark, int>> marks;  // bookmark, uid
-    for (int step = 0; step < 300; ++step) {
-      const int op = static_cast<int>(rng() % 10);
-      const int n = static_cast<int>(model.size());
-      SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
-      switch (op) {
-        case 0:
-        case 1: {  // append or insert, then post: the new row goes to the end
-          const int v = next_value++;
-          if (op == 0)
-            ds.Append();
-          else
-            ds.Insert();
-          ds.FieldByName("V").SetAsInteger(v);
-          const bool via_next = rng() % 2 != 0;  // navigation posts as well
-          if (via_next)
-            ds.Next();
-          else
-            ds.Post();
-          model.push_back(v);
-          uids.push_back(next_uid++);
-          active = static_cast<int>(model.size()) - 1;
-          bof = false;
-          eof = via_next;
-          break;
-        }
-        case 2:
-          ds.First();
-          active = 0;
-          bof = true;
-          eof = n == 0;
-          break;
-        case 3:
-          ds.Last();
-          active = n == 0 ? 0 : n - 1;
-          eof = true;
-          bof = n == 0;
-          break;
-        case 4:
-        case 5: {
-          const int d = static_cast<int>(rng() % 5) - 2;
-          const int moved = ds.MoveBy(d);
-          int expect_moved = 0;
-          if ((d > 0 && !eof) || (d < 0 && !bof)) {
-            bof = eof = false;
-            int target = active + d;
-            if (target > n - 1) {
-              eof = true;
-              target = n - 1;
-            }
-            if (target < 0) {
-              bof = true;
-              target = 0;
-            }
-            expect_moved = target - active;
-            active = target;
-          }
-          EXPECT_EQ(moved, expect_moved);
-          break;
-        }
-        case 6:
-          if (n == 0) break;
-          ds.Edit();
-          ds.FieldByName("V").SetAsInteger(next_value);
-          ds.Post();
-          model[static_cast<std::size_t>(active)] = next_value++;
-          bof = eof = false;
-          break;
-        case 7:
-          if (n == 0) break;
-          ds.Delete();
-          model.erase(model.begin() + active);
-          uids.erase(uids.begin() + active);
-          if (model.empty()) {
-            active = 0;
-            bof = eof = true;
-          } else {
-            if (active >= static_cast<int>(model.size()))
-              active = static_cast<int>(model.size()) - 1;
-            bof = eof = false;
-          }
-          break;
-        case 8:
-          if (n > 0) marks.emplace_back(ds.GetBookmark(), uids[static_cast<std::size_t>(active)]);
-          break;
-        case 9: {
-          if (marks.empty()) break;
-          const auto& [mark, uid] = marks[rng() % marks.size()];
-          auto it = std::find(uids.begin(), uids.end(), uid);
-          EXPECT_EQ(ds.BookmarkValid(mark), it != uids.end());
-          if (it == uids.end()) break;
-          ds.GotoBookmark(mark);
-          active = static_cast<int>(it - uids.begin());
-          bof = eof = false;
-          break;
-        }
-      }
-      ASSERT_EQ(ds.RecordCount(), static_cast<int>(model.size()));
-      ASSERT_EQ(ds.Bof(), bof);
-      ASSERT_EQ(ds.Eof(), eof);
-      ASSERT_EQ(ds.IsEmpty(), model.empty());
-      if (!model.empty()) {
-        ASSERT_EQ(ds.FieldByName("V").AsInteger(), model[static_cast<std::size_t>(active)]);
-        ASSERT_EQ(ds.RecNo(), active + 1);
-      }
-    }
-    EXPECT_EQ(Values(ds), model);
+    rvx::test::RunDataSetModel<FakeDataSet>(ds, rng, 300, Values);
   }
 }
 

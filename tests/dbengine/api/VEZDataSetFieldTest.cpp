@@ -1,0 +1,208 @@
+// The dataset component's field values through the engine: NULLs, cut
+// strings, the date and time forms, every integer width at both ends of its
+// range (and one past them), a byte column, a small autoincrement column.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dbengine/api/VEZDataSet.h"
+#include "dbengine/api/VEZDatabase.h"
+#include "dbengine/foundation/VEZException.h"
+#include "platform/core/DateTime.h"
+#include "tests/dbengine/api/DataSetTestSupport.h"
+#include "tests/dbengine/api/SessionTestSupport.h"
+
+namespace vez::test {
+namespace {
+
+using platform::TDateTime;
+
+void CreateValuesTable(TVEZDatabase& database) {
+  TVEZFieldDefs fields;
+  TVEZIndexDefs indexes;
+  TVEZConstraintDefs constraints;
+  AddField(fields, "ID", aftAutoIncShortint);
+  AddField(fields, "S", aftString, 5);
+  AddField(fields, "D", aftDate);
+  AddField(fields, "T", aftTime);
+  AddField(fields, "DT", aftDateTime);
+  AddField(fields, "I8", aftShortint);
+  AddField(fields, "I16", aftSmallint);
+  AddField(fields, "I32", aftInteger);
+  AddField(fields, "I64", aftLargeint);
+  AddField(fields, "U8", aftByte);
+  AddField(fields, "U16", aftWord);
+  AddField(fields, "U32", aftCardinal);
+  AddField(fields, "BY", aftBytes, 4);
+  AddField(fields, "F", aftDouble);
+  TVEZIndexDef* index = indexes.AddCreated();
+  index->Name = "IX_ID";
+  index->AssignByNames({"ID"}, {""}, {""});
+  CreateTable(database, "Vals", fields, indexes, constraints);
+}
+
+class DataSetFieldTest : public SessionLayerTest {
+ protected:
+  void SetUp() override {
+    SessionLayerTest::SetUp();
+    table_ = std::make_unique<TTestTable>();
+    table_->SetDatabaseName("MEMORY");
+    table_->TableName = "Vals";
+    table_->IndexName = "IX_ID";
+    table_->WithDatabase([](TVEZDatabase& db) { CreateValuesTable(db); });
+    table_->Open();
+  }
+  void TearDown() override {
+    table_.reset();
+    SessionLayerTest::TearDown();
+  }
+  platform::Field& F(const char* name) { return table_->FieldByName(name); }
+
+  std::unique_ptr<TTestTable> table_;
+};
+
+TEST_F(DataSetFieldTest, ANewRecordReadsNullAndAStringIsCutToItsSize) {
+  table_->Append();
+  table_->Post();
+  for (const char* name :
+       {"S", "D", "T", "DT", "I8", "I16", "I32", "I64", "U8", "U16", "U32", "BY", "F"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(F(name).IsNull());
+  }
+  EXPECT_EQ(F("ID").AsInteger(), 1);
+  table_->Edit();
+  F("S").SetAsString("abcdefgh");
+  table_->Post();
+  table_->Refresh();
+  EXPECT_EQ(F("S").AsString(), "abcde");
+}
+
+TEST_F(DataSetFieldTest, DatesAndTimesKeepTheirEngineForms) {
+  const TDateTime date = platform::EncodeDate(2016, 9, 20);
+  const TDateTime time = platform::EncodeTime(12, 0, 0, 500);
+  // Before 1899-12-30 the time of day is the absolute fraction.
+  const TDateTime early = platform::EncodeDateTime(1899, 12, 29, 6, 0, 0, 0);
+  table_->Append();
+  F("D").SetAsDateTime(date);
+  F("T").SetAsDateTime(time);
+  F("DT").SetAsDateTime(early);
+  table_->Post();
+  table_->Close();
+  table_->Open();
+  EXPECT_EQ(F("D").AsDateTime(), date);
+  EXPECT_EQ(F("T").AsDateTime(), time);
+  EXPECT_EQ(F("DT").AsDateTime(), early);
+  int y, mo, d, h, mi, s, ms;
+  platform::DecodeDateTime(F("DT").AsDateTime(), y, mo, d, h, mi, s, ms);
+  EXPECT_EQ(std::vector<int>({y, mo, d, h, mi}), std::vector<int>({1899, 12, 29, 6, 0}));
+
+  std::int32_t day = 0, msecs = 0;
+  ASSERT_TRUE(F("D").GetData(&day));
+  EXPECT_EQ(day, platform::DateTimeToTimeStamp(date).Date);
+  ASSERT_TRUE(F("T").GetData(&msecs));
+  EXPECT_EQ(msecs, 12 * 3600000 + 500);
+  // The stored form of the date-time column is the engine's day and
+  // milliseconds pair.
+  TVEZVariant value;
+  table_->GetFieldValue(value, 4, true);
+  ASSERT_FALSE(value.GetIsNull());
+  const TVEZDateTime stored = TVEZDateTime::Decode(value.GetPData());
+  EXPECT_EQ(stored.Date, platform::DateDelta - 1);
+  EXPECT_EQ(stored.Time, 6 * 3600000);
+}
+
+struct TIntegerCase {
+  const char* field;
+  std::int64_t min;
+  std::int64_t max;
+};
+
+TEST_F(DataSetFieldTest, EveryIntegerWidthHoldsBothEndsAndRefusesOnePast) {
+  const TIntegerCase cases[] = {
+      {"I8", INT8_MIN, INT8_MAX},    {"I16", INT16_MIN, INT16_MAX}, {"I32", INT32_MIN, INT32_MAX},
+      {"I64", INT64_MIN, INT64_MAX}, {"U8", 0, UINT8_MAX},          {"U16", 0, UINT16_MAX},
+      {"U32", 0, UINT32_MAX},
+  };
+  table_->Append();
+  table_->Post();
+  for (const TIntegerCase& c : cases) {
+    SCOPED_TRACE(c.field);
+    for (const std::int64_t v : {c.min, c.max}) {
+      table_->Edit();
+      F(c.field).SetAsLargeInt(v);
+      table_->Post();
+      table_->Refresh();
+      EXPECT_EQ(F(c.field).AsLargeInt(), v);
+    }
+    // One past either end is refused by the field or by the column, and
+    // the stored value stays.
+    std::vector<std::int64_t> past;
+    if (c.min > INT64_MIN) past.push_back(c.min - 1);
+    if (c.max < INT64_MAX) past.push_back(c.max + 1);
+    for (const std::int64_t v : past) {
+      SCOPED_TRACE(v);
+      table_->Edit();
+      EXPECT_ANY_THROW(F(c.field).SetAsLargeInt(v));
+      table_->Cancel();
+      EXPECT_EQ(F(c.field).AsLargeInt(), c.max);
+    }
+  }
+}
+
+TEST_F(DataSetFieldTest, TheColumnRefusesWhatItsWiderFieldWouldTake) {
+  table_->Append();
+  for (const char* name : {"I8", "U8"}) {
+    SCOPED_TRACE(name);
+    try {
+      F(name).SetAsInteger(300);
+      FAIL() << "no error";
+    } catch (const EVEZException& e) {
+      EXPECT_EQ(e.NativeError(), 10008);
+    }
+    EXPECT_TRUE(F(name).IsNull());
+  }
+  table_->Cancel();
+}
+
+TEST_F(DataSetFieldTest, ABytesColumnKeepsItsSize) {
+  table_->Append();
+  const std::uint8_t bytes[4] = {1, 0, 255, 7};
+  table_->SetFieldData(F("BY"), bytes);
+  F("F").SetAsFloat(2.5);
+  table_->Post();
+  table_->Refresh();
+  std::uint8_t read[6] = {9, 9, 9, 9, 9, 9};
+  ASSERT_TRUE(table_->GetFieldData(F("BY"), read));
+  EXPECT_EQ(std::vector<std::uint8_t>(read, read + 6),
+            std::vector<std::uint8_t>({1, 0, 255, 7, 9, 9}));
+  EXPECT_EQ(F("F").AsFloat(), 2.5);
+}
+
+TEST_F(DataSetFieldTest, ASmallAutoincrementColumnReadsIntoItsWholeBuffer) {
+  for (int i = 0; i < 3; ++i) {
+    table_->Append();
+    table_->Post();
+  }
+  std::int32_t id = -1;
+  ASSERT_TRUE(F("ID").GetData(&id));
+  EXPECT_EQ(id, 3);
+  table_->First();
+  EXPECT_EQ(F("ID").AsInteger(), 1);
+}
+
+TEST_F(DataSetFieldTest, WritingInBrowseStateRaises10007) {
+  try {
+    F("I32").SetAsInteger(1);
+    FAIL() << "no error";
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), 10007);
+  } catch (const platform::Exception&) {
+    // The field layer may refuse it first.
+  }
+}
+
+}  // namespace
+}  // namespace vez::test
