@@ -49,10 +49,13 @@ Variant IntValue(int v) {
 
 }  // namespace
 
-TDM_System::TDM_System(const std::string& DataBaseName, MessageBox& box) : ErrorLog(box) {
+TDM_System::TDM_System(const std::string& DataBaseName, MessageBox& box,
+                       vez::TVEZDurability durability)
+    : ErrorLog(box) {
   // Text filters parse through the SQL engine.
   vez::RegisterSQLEngine();
   DB_RVX = std::make_unique<vez::TVEZDatabase>();
+  DB_RVX->SetDurability(durability);
   OpenDatabase(DataBaseName);
   DefineTables();
   InitSystemRecord();

@@ -45,6 +45,7 @@
 #include "app/acquisition/ShaftData.h"
 #include "app/storage/LogRecords.h"
 #include "app/util/MessageBox.h"
+#include "dbengine/storage/VEZDurability.h"
 #include "platform/dataset/FieldType.h"
 
 namespace vez {
@@ -64,8 +65,10 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
   static constexpr int kDefaultRunningAverage = 5;
 
   // DataBaseName: the bare file name. box shows the error log's messages;
-  // it must outlive the adapter.
-  TDM_System(const std::string& DataBaseName, MessageBox& box);
+  // it must outlive the adapter. The program keeps full durability; the
+  // benchmarks compare the others.
+  TDM_System(const std::string& DataBaseName, MessageBox& box,
+             vez::TVEZDurability durability = vez::TVEZDurability::Full);
   ~TDM_System() override;
 
   // <documents>/RVX/data/ and <documents>/RVX/reports/.
