@@ -569,18 +569,23 @@ TVEZTable& TDM_System::DataReader(int aMeassurementId) {
     // By field list, so an index stored under another name serves as well.
     TBL_DataByTime->SetIndexFieldNames("MeasurementID;Time");
   }
+  // A seek and a walk along the index rather than a range: an unrestricted
+  // view lets the engine read ahead instead of locking the table per row.
   TVEZTable& t = *TBL_DataByTime;
-  const Variant key = Variant::FromDouble(aMeassurementId);
-  t.SetRange({key}, {key});
+  t.FindNearest({Variant::FromDouble(aMeassurementId)});
   return t;
+}
+
+bool TDM_System::InMeasurement(TVEZTable& t, platform::Field& measurement, int aMeassurementId) {
+  return !t.Eof() && !measurement.IsNull() &&
+         measurement.AsFloat() == static_cast<double>(aMeassurementId);
 }
 
 void TDM_System::DeleteMeassurementData(int aMeassurementId) {
   TVEZTable& t = DataReader(aMeassurementId);
-  t.First();
-  while (!t.Eof())
+  platform::Field& measurement = t.FieldByName("MeasurementID");
+  while (InMeasurement(t, measurement, aMeassurementId))
     t.Delete();
-  t.CancelRange();
 }
 
 void TDM_System::AddDataToDb(const TMeassurement& aMeassurement, const TDataValue* aPower,
@@ -632,14 +637,15 @@ std::unique_ptr<TShaftDataSet> TDM_System::GetDataSet(const TRun& aRun,
     }
     pending.clear();
   };
-  try {
+  {
     platform::Field& id = t.FieldByName("ID");
     platform::Field& time = t.FieldByName("Time");
     platform::Field& power = t.FieldByName("Power");
     platform::Field& torque = t.FieldByName("Torque");
     platform::Field& speed = t.FieldByName("Speed");
     platform::Field& error = t.FieldByName("IsError");
-    for (t.First(); !t.Eof(); t.Next()) {
+    platform::Field& measurement = t.FieldByName("MeasurementID");
+    for (; InMeasurement(t, measurement, aMeassurment.ID); t.Next()) {
       Row r{};
       r.id = id.AsLargeInt();
       r.time = time.AsDateTime();
@@ -658,11 +664,7 @@ std::unique_ptr<TShaftDataSet> TDM_System::GetDataSet(const TRun& aRun,
       pending.push_back(r);
     }
     flush();
-  } catch (...) {
-    t.CancelRange();
-    throw;
   }
-  t.CancelRange();
   for (; i < steps; ++i)
     step();
   return set;

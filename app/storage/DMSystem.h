@@ -46,6 +46,7 @@
 #include "app/storage/LogRecords.h"
 #include "app/util/MessageBox.h"
 #include "dbengine/storage/VEZDurability.h"
+#include "platform/dataset/Field.h"
 #include "platform/dataset/FieldType.h"
 
 namespace vez {
@@ -184,8 +185,10 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
   static bool FindById(vez::TVEZTable& table, int id);
   static void SetFilter(vez::TVEZTable& table, const std::string& text);
   std::unique_ptr<TTrial> ReadTrial();
-  // The Data reader in index order over one measurement's rows.
+  // The Data reader in (MeasurementID, Time) order, at the measurement's
+  // first row; InMeasurement tells whether the current row is still one.
   vez::TVEZTable& DataReader(int aMeassurementId);
+  static bool InMeasurement(vez::TVEZTable& t, platform::Field& measurement, int aMeassurementId);
 
   std::string file_name_;
   std::unique_ptr<vez::TVEZDatabase> DB_RVX;
