@@ -660,11 +660,16 @@ void TVEZTable::SetKeyBuffer(int key_index, bool clear) {
 
 void TVEZTable::PostKeyBuffer(bool commit) {
   CheckHandle(10288);
-  if (commit && KeyBuffer() != nullptr) {
-    DataEvent(platform::TDataEvent::deCheckBrowseMode, 0);
-    SetKeyModified(KeyBuffer(), Modified());
+  if (!commit || KeyBuffer() == nullptr) {
+    platform::DataSet::PostKeyBuffer(commit);
+    return;
   }
-  platform::DataSet::PostKeyBuffer(commit);
+  // The links hand in their pending edits first, so the key's Modified byte
+  // counts them; they hear of it once.
+  DataEvent(platform::TDataEvent::deCheckBrowseMode, 0);
+  SetKeyModified(KeyBuffer(), Modified());
+  SetState(platform::TDataSetState::dsBrowse);
+  DataEvent(platform::TDataEvent::deDataSetChange, 0);
 }
 
 void TVEZTable::CheckSetKeyMode() {
@@ -696,36 +701,32 @@ void TVEZTable::SetKeyFieldCount(int value) {
   TVEZDataSet::SetKeyFieldCount(KeyBuffer(), value);
 }
 
-// The values go straight into the key buffer through the cursor, each
-// converted to its column's type, so no field notice fires for a key.
+// Each value goes into its index field as an assignment to that field
+// would take it (rounding, range checks, conversions), under a temporary
+// key-editing state that data sources do not hear of.
 void TVEZTable::SetKeyFields(int key_index, std::span<const platform::Variant> values) {
   TVEZCursor& cursor = CheckHandle(10289);
   if (!HasCurrentIndex()) platform::DatabaseError(kNoIndexActive, Name);
+  // Checked before the key changes, so a refused call leaves it as it was.
   if (values.size() > static_cast<std::size_t>(IndexFieldCount()))
     platform::DatabaseError(platform::dbconsts::SFieldIndexError, Name);
   std::uint8_t* key = KeyBuffers(key_index);
-  // Checked before the key changes, so a refused value leaves it as it was.
-  std::vector<TVEZVariant> converted;
-  converted.reserve(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    GetIndexField(static_cast<int>(i));
-    TVEZVariant value;
-    value.SetAsVariant(values[i]);
-    converted.push_back(std::move(value));
-  }
   std::vector<std::uint8_t> saved(key, key + cursor.KeyBufferSize);
+  const platform::TRecordBuffer previous_target = KeyBuffer();
   try {
+    TempState temporary(*this, platform::TDataSetState::dsSetKey);
+    SetKeyBufferTarget(key);
     InitKeyBuffer(key);
-    for (std::size_t i = 0; i < converted.size(); ++i) {
-      const int field_no = IndexFieldMap()[i] - 1;
-      cursor.SetFieldValue(converted[i], field_no, true, key);
-    }
+    for (std::size_t i = 0; i < values.size(); ++i)
+      GetIndexField(static_cast<int>(i)).SetValue(values[i]);
+    SetKeyFieldCount(key, static_cast<std::int32_t>(values.size()));
+    SetKeyModified(key, Modified());
   } catch (...) {
+    SetKeyBufferTarget(previous_target);
     std::memcpy(key, saved.data(), saved.size());
     throw;
   }
-  SetKeyFieldCount(key, static_cast<std::int32_t>(values.size()));
-  SetKeyModified(key, !values.empty());
+  SetKeyBufferTarget(previous_target);
 }
 
 // ---------------------------------------------------------------------------
@@ -747,6 +748,19 @@ void TVEZTable::UnderReadLock(F&& reread) {
   FHandle->UnlockTable(ltS, false);
 }
 
+template <typename F>
+bool TVEZTable::UnderFreeReadLock(F&& search_and_reread) {
+  if (!FHandle->LockTable(ltS, 1, 0, true)) return false;
+  try {
+    search_and_reread();
+  } catch (...) {
+    FHandle->UnlockTable(ltS, false);
+    throw;
+  }
+  FHandle->UnlockTable(ltS, false);
+  return true;
+}
+
 void TVEZTable::PrepareCursorKey() {
   std::uint8_t* key = KeyBuffers(kiLookup);
   FHandle->KeyBuffer = key;
@@ -760,8 +774,16 @@ bool TVEZTable::GotoKey() {
   DoBeforeScroll();
   CursorPosChanged();
   PrepareCursorKey();
-  if (!FHandle->FindKey(scEqual)) return false;
-  UnderReadLock([this] { Resync(platform::rmExact | platform::rmCenter); });
+  bool found = false;
+  if (!UnderFreeReadLock([&] {
+        found = FHandle->FindKey(scEqual);
+        if (found) Resync(platform::rmExact | platform::rmCenter);
+      })) {
+    if (!FHandle->FindKey(scEqual)) return false;
+    UnderReadLock([this] { Resync(platform::rmExact | platform::rmCenter); });
+    found = true;
+  }
+  if (!found) return false;
   DoAfterScroll();
   return true;
 }
@@ -771,12 +793,15 @@ void TVEZTable::GotoNearest() {
   CheckBrowseMode();
   CursorPosChanged();
   PrepareCursorKey();
-  const bool exclusive = TVEZDataSet::KeyExclusive(KeyBuffers(kiLookup));
-  const bool found = FHandle->FindKey(exclusive ? scGreater : scGreaterEqual);
-  UnderReadLock([&] {
+  const TVEZSearchCondition condition =
+      TVEZDataSet::KeyExclusive(KeyBuffers(kiLookup)) ? scGreater : scGreaterEqual;
+  const auto reread = [this](bool found) {
     if (!found) Last();
     Resync(platform::rmCenter);
-  });
+  };
+  if (UnderFreeReadLock([&] { reread(FHandle->FindKey(condition)); })) return;
+  const bool found = FHandle->FindKey(condition);
+  UnderReadLock([&] { reread(found); });
 }
 
 bool TVEZTable::FindKey(std::span<const platform::Variant> key_values) {
@@ -838,6 +863,109 @@ void TVEZTable::CancelRange() {
 }
 
 // ---------------------------------------------------------------------------
+// Data-provider interface
+
+namespace {
+
+// Every field of a ';'-separated list is among the dataset's fields.
+bool HasAllFields(const platform::DataSet& dataset, const std::string& fields) {
+  std::size_t start = 0;
+  while (start <= fields.size()) {
+    std::size_t end = fields.find(';', start);
+    if (end == std::string::npos) end = fields.size();
+    const std::string name = fields.substr(start, end - start);
+    if (!name.empty() && dataset.FindField(name) == nullptr) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TVEZTable::PSSetCommandText(const std::string& text) {
+  if (!text.empty()) SetTableName(text);
+}
+
+std::string TVEZTable::PSGetKeyFields() {
+  if (Exists()) {
+    IndexDefs().Update();
+    const bool any = FieldCount() == 0;
+    for (int i = 0; i < IndexDefs().Count(); ++i) {
+      const platform::IndexDef& def = IndexDefs().Items(i);
+      if ((def.Options & (platform::ixPrimary | platform::ixUnique)) == 0) continue;
+      if (any || HasAllFields(*this, def.Fields)) return def.Fields;
+    }
+  }
+  std::string names;
+  for (int i = 0; i < FieldCount(); ++i) {
+    if (i > 0) names += ';';
+    names += Fields(i).FieldName();
+  }
+  return names;
+}
+
+std::vector<platform::IndexDef> TVEZTable::PSGetIndexDefs(platform::TIndexOptions index_types) {
+  IndexDefs().Update();
+  std::vector<platform::IndexDef> defs;
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const platform::IndexDef& def = IndexDefs().Items(i);
+    if (index_types == 0 || (def.Options & index_types) != 0) defs.push_back(def);
+  }
+  return defs;
+}
+
+std::optional<platform::IndexDef> TVEZTable::PSGetDefaultOrder() {
+  IndexDefs().Update();
+  const platform::IndexDef* chosen = nullptr;
+  if (!FIndexName.empty()) {
+    if (FFieldsIndex) {
+      chosen = IndexDefs().GetIndexForFields(FIndexName);
+    } else if (const int at = IndexDefs().IndexOf(FIndexName); at >= 0) {
+      chosen = &IndexDefs().Items(at);
+    }
+    if (chosen != nullptr && !HasAllFields(*this, chosen->Fields)) chosen = nullptr;
+  }
+  for (platform::TIndexOptions kind : {platform::ixPrimary, platform::ixUnique}) {
+    for (int i = 0; chosen == nullptr && i < IndexDefs().Count(); ++i) {
+      const platform::IndexDef& def = IndexDefs().Items(i);
+      if ((def.Options & kind) != 0 && HasAllFields(*this, def.Fields)) chosen = &def;
+    }
+  }
+  if (chosen == nullptr) return std::nullopt;
+  return *chosen;
+}
+
+void TVEZTable::PSSetParams(const platform::Params& params) {
+  if (params.Count() > 0) {
+    Open();
+    const auto assign = [&] {
+      for (int i = 0; i < params.Count(); ++i) {
+        const platform::Param& param = params.Items(i);
+        platform::Field& field = param.Name.empty() ? GetIndexField(i) : FieldByName(param.Name);
+        field.SetValue(param.Value());
+      }
+    };
+    for (bool start : {true, false}) {
+      start ? SetRangeStart() : SetRangeEnd();
+      try {
+        assign();
+      } catch (...) {
+        // The range as it was stays in force.
+        Cancel();
+        throw;
+      }
+      Post();
+    }
+    ApplyRange();
+  } else if (Active()) {
+    CancelRange();
+  }
+  // Read again rather than close and reopen: closing would drop the range
+  // the parameters just set.
+  if (Active()) Refresh();
+}
+
+// ---------------------------------------------------------------------------
 // Master/detail
 
 void TVEZTable::SetMasterSource(platform::DataSource* source) {
@@ -848,6 +976,10 @@ void TVEZTable::SetMasterSource(platform::DataSource* source) {
 
 void TVEZTable::SetLinkRanges(const std::vector<platform::Field*>& master_fields) {
   TVEZCursor& cursor = CheckHandle(10299);
+  // Each master field needs an index column to go into, also when no index
+  // is chosen at all.
+  if (master_fields.size() > static_cast<std::size_t>(IndexFieldCount()))
+    platform::DatabaseError(platform::dbconsts::SFieldIndexError, Name);
   std::vector<platform::Variant> values;
   values.reserve(master_fields.size());
   for (const platform::Field* field : master_fields)

@@ -24,7 +24,7 @@
 // so no writer of another process changes the table meanwhile; when the lock
 // is refused they re-read without it. A refused lock never fails them.
 //
-// Not built: the data-provider interface and form-file streaming.
+// Not built: form-file streaming.
 //
 // Thread safety: a table is used by one thread at a time.
 #pragma once
@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@
 #include "dbengine/api/VEZDataSet.h"
 #include "platform/core/Variant.h"
 #include "platform/dataset/DataSource.h"
+#include "platform/dataset/FieldDefs.h"
+#include "platform/dataset/Params.h"
 
 namespace vez {
 
@@ -194,6 +197,27 @@ class TVEZTable : public TVEZDataSet {
   void SetMasterFields(const std::string& value) { FMasterLink->SetFieldNames(value); }
   platform::DataSource* GetDataSource() const override { return MasterSource(); }
 
+  // ---- data-provider interface
+  const std::string& PSGetTableName() const { return FTableName; }
+  // A non-empty text becomes TableName.
+  void PSSetCommandText(const std::string& text);
+  // The fields that identify a row: the first unique or primary index whose
+  // fields the dataset has (any index while it has no fields), when the
+  // table exists; else every field, joined by ';'.
+  std::string PSGetKeyFields();
+  // Copies of the index definitions with any of these options (all of them
+  // for none).
+  std::vector<platform::IndexDef> PSGetIndexDefs(platform::TIndexOptions index_types);
+  // The order rows are handed out in: the chosen index when the dataset has
+  // all its fields, else the first primary, else the first unique one whose
+  // fields it has; nothing when none fits.
+  std::optional<platform::IndexDef> PSGetDefaultOrder();
+  // With parameters: opens the table and restricts it to the rows whose
+  // index columns equal them (a named parameter sets the field of its name,
+  // an unnamed one index column i). Without: an open table drops its range.
+  // The rows are then read again, keeping the range.
+  void PSSetParams(const platform::Params& params);
+
   // ---- dataset overrides
   void DataEvent(platform::TDataEvent event, std::intptr_t info) override;
 
@@ -250,6 +274,13 @@ class TVEZTable : public TVEZDataSet {
   // Re-reads the records under the shared table lock when it is granted.
   template <typename F>
   void UnderReadLock(F&& reread);
+  // A key search and its re-read in one shared-lock bracket, so the storage
+  // neither locks nor revalidates its page cache again in between and no
+  // writer moves the found row before it is read. Only when the lock is free
+  // at once: false (nothing run) otherwise, and the caller searches and
+  // waits for the re-read's lock on its own.
+  template <typename F>
+  bool UnderFreeReadLock(F&& search_and_reread);
   // Points the cursor at the lookup key and its column count.
   void PrepareCursorKey();
   void CheckSetKeyMode();

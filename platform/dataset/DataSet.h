@@ -345,6 +345,9 @@ class DataSet : public Component {
   // Ends key editing; commit false restores the saved key.
   virtual void PostKeyBuffer(bool commit);
   TRecordBuffer KeyBuffer() const { return key_buffer_; }
+  // Points field writes in dsSetKey at `key` without the saving and notices
+  // of SetKeyBuffer: for a key filled in one step under a TempState.
+  void SetKeyBufferTarget(TRecordBuffer key) { key_buffer_ = key; }
   // The record an OnFilterRecord handler is looking at (state dsFilter).
   TRecordBuffer FilterBuffer() const { return filter_buffer_; }
   bool IsFilterEventActive() const { return filtered_ && static_cast<bool>(on_filter_record_); }

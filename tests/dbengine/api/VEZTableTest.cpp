@@ -9,16 +9,20 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dbengine/api/VEZAdvancedDefs.h"
 #include "dbengine/api/VEZDatabase.h"
+#include "dbengine/api/VEZSession.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
+#include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/dataset/DataSource.h"
+#include "platform/dataset/Params.h"
 #include "platform/os/File.h"
 #include "tests/common/VEZTestSQLEngine.h"
 #include "tests/dbengine/api/LogSchemaTestSupport.h"
@@ -312,12 +316,63 @@ TEST_F(TableTest, KeySearchRefusesWhatItCannotDo) {
   EXPECT_EQ(DatabaseErrorOf([&] { runs.FindKey({Int(1), Int(2)}); }), "Field index out of range");
   EXPECT_EQ(DatabaseErrorOf([&] { runs.KeyExclusive(); }), "Dataset not in edit or insert mode");
   // A key value that does not fit its column.
-  EXPECT_NE(NativeOf([&] { runs.FindKey({Str("not a number")}); }), 0);
+  EXPECT_THROW(runs.FindKey({Str("not a number")}), platform::EConvertError);
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
   ASSERT_TRUE(runs.FindKey({Int(2)}));
   TVEZTable closed;
   EXPECT_EQ(NativeOf([&] { closed.GotoKey(); }), 10290);
   EXPECT_EQ(NativeOf([&] { closed.SetKey(); }), 10286);
   EXPECT_THROW(closed.ApplyRange(), platform::EDatabaseError);
+}
+
+// FindKey converts each value as the key field itself would take it.
+TEST_F(TableTest, FindKeyTakesValuesAsTheKeyFieldDoes) {
+  TVEZTable& runs = FilledRuns(6);
+  struct Case {
+    const char* what;
+    Variant value;
+  };
+  const std::vector<Case> cases = {
+      {"integer", Int(5)},
+      {"large integer", Variant::FromInt64(5)},
+      {"small integer", Variant::FromSmallint(5)},
+      {"double", Variant::FromDouble(5.0)},
+      {"fraction", Variant::FromDouble(4.6)},
+      {"digits", Str("5")},
+      {"digits with blanks", Str(" 5")},
+      {"word", Str("five")},
+      {"null", Variant::Null()},
+      {"too large", Variant::FromInt64(std::int64_t{1} << 40)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto outcome = [&](const std::function<bool()>& search) -> std::string {
+      runs.First();
+      try {
+        const bool found = search();
+        return std::string(found ? "found " : "not found ") +
+               std::to_string(runs.FieldByName("ID").AsInteger());
+      } catch (const std::exception& e) {
+        if (runs.State() == platform::TDataSetState::dsSetKey) runs.Cancel();
+        return std::string("raised ") + typeid(e).name();
+      }
+    };
+    const std::string by_field = outcome([&] {
+      runs.SetKey();
+      runs.FieldByName("ID").SetValue(c.value);
+      runs.Post();
+      return runs.GotoKey();
+    });
+    const std::string by_find = outcome([&] { return runs.FindKey({c.value}); });
+    EXPECT_EQ(by_find, by_field);
+  }
+  // A key beyond the column's range is refused rather than cut down to one
+  // that exists.
+  EXPECT_THROW(runs.FindKey({Variant::FromInt64((std::int64_t{1} << 40) + 5)}),
+               platform::EDatabaseError);
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  ASSERT_TRUE(runs.FindKey({Variant::FromDouble(2.6)}));
+  EXPECT_EQ(runs.FieldByName("ID").AsInteger(), 3);
 }
 
 TEST_F(TableTest, FindNearestGoesToTheNextKeyOrTheLastRecord) {
@@ -360,6 +415,30 @@ TEST_F(TableTest, KeyEditingPostsOrRestoresTheKey) {
   runs.Cancel();
   ASSERT_TRUE(runs.GotoKey());
   EXPECT_EQ(runs.FieldByName("ID").AsInteger(), 5);
+}
+
+// Controls hand their pending edits to the key once when it is posted or
+// cancelled, and hear of the state change once.
+TEST_F(TableTest, LeavingKeyEditingNotifiesLinksOnce) {
+  struct CountingLink : platform::DataLink {
+    int checks = 0;
+    void CheckBrowseMode() override { ++checks; }
+  };
+  TVEZTable& runs = FilledRuns(4);
+  platform::DataSource source;
+  source.SetDataSet(&runs);
+  CountingLink link;
+  link.SetDataSource(&source);
+  for (const bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "post" : "cancel");
+    runs.SetKey();
+    runs.FieldByName("ID").SetAsInteger(3);
+    link.checks = 0;
+    commit ? runs.Post() : runs.Cancel();
+    EXPECT_EQ(link.checks, 1);
+    EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  }
+  link.SetDataSource(nullptr);
 }
 
 TEST_F(TableTest, IndexChoiceByNameOrByFields) {
@@ -424,6 +503,66 @@ TEST_F(TableTest, RangesRestrictTheViewAndApplyOnlyWhenChanged) {
   EXPECT_EQ(runs.RecordCount(), 9);
 }
 
+// Another session (as another process would) holds the write lock that
+// keeps readers out: the search gives up with the storage's clear error
+// once its tries are spent, leaves the table where it was, and works again
+// once the lock goes.
+TEST_F(TableTest, ASearchWaitsForAWriterOfAnotherSessionThenSaysSo) {
+  TVEZTable& runs = FilledRuns(6);
+  ASSERT_TRUE(runs.FindKey({Int(2)}));
+  TVEZSession other_session;
+  other_session.SetSessionName("Other");
+  other_session.Open();
+  auto other_db = MakeDatabase("OtherLog", file_, &other_session);
+  other_db->SetMultiUser(true);
+  TVEZTable other(&other_session);
+  other.SetSessionName("Other");
+  other.SetDatabaseName("OtherLog");
+  other.SetTableName("Runs");
+  other.Open();
+  ASSERT_TRUE(other.Handle()->LockTable(ltRW, 1, 0, false));
+  platform::FakeClock clock;
+  platform::ScopedClock installed(clock);
+  EXPECT_EQ(NativeOf([&] { runs.FindKey({Int(4)}); }), 20215);
+  EXPECT_GE(clock.Sleeps().size(), 899u);
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  EXPECT_EQ(runs.FieldByName("ID").AsInteger(), 2);
+  other.Handle()->UnlockTable(ltRW, false);
+  const std::size_t before = clock.Sleeps().size();
+  ASSERT_TRUE(runs.FindKey({Int(4)}));
+  EXPECT_EQ(runs.FieldByName("Name").AsString(), "run 4");
+  EXPECT_EQ(clock.Sleeps().size(), before);
+}
+
+// A row another session is editing reads as locked; the editor's own view
+// and other rows do not.
+TEST_F(TableTest, ARowAnotherSessionEditsReadsAsLocked) {
+  TVEZTable& runs = FilledRuns(4);
+  TVEZTable closed;
+  EXPECT_FALSE(closed.IsRecordLocked());
+  TVEZSession other_session;
+  other_session.SetSessionName("Other");
+  other_session.Open();
+  auto other_db = MakeDatabase("OtherLog", file_, &other_session);
+  other_db->SetMultiUser(true);
+  TVEZTable other(&other_session);
+  other.SetSessionName("Other");
+  other.SetDatabaseName("OtherLog");
+  other.SetTableName("Runs");
+  other.Open();
+  other.SetIndexName("Primary");
+  ASSERT_TRUE(other.FindKey({Int(2)}));
+  other.Edit();
+  EXPECT_FALSE(other.IsRecordLocked());
+  ASSERT_TRUE(runs.FindKey({Int(2)}));
+  EXPECT_TRUE(runs.IsRecordLocked());
+  ASSERT_TRUE(runs.FindKey({Int(3)}));
+  EXPECT_FALSE(runs.IsRecordLocked());
+  other.Cancel();
+  ASSERT_TRUE(runs.FindKey({Int(2)}));
+  EXPECT_FALSE(runs.IsRecordLocked());
+}
+
 // ---------------------------------------------------------------------------
 // Master/detail
 
@@ -461,6 +600,148 @@ TEST_F(TableTest, ADetailFollowsItsMasterAndNewDetailRowsTakeItsKey) {
   trials.Close();
   EXPECT_EQ(runs.RecordCount(), 8);
   runs.SetMasterSource(nullptr);
+}
+
+// A detail must have an index column for every master field.
+TEST_F(TableTest, ADetailWithoutIndexColumnsForItsMasterFieldsIsRefused) {
+  TVEZTable& trials = CreateLogTable("Trials");
+  trials.AppendRecord({Variant::Null(), Str("trial"), Int(1)});
+  TVEZTable& runs = FilledRuns(3);
+  platform::DataSource source;
+  source.SetDataSet(&trials);
+  struct Case {
+    const char* what;
+    std::string index_fields;  // empty: no index chosen
+    std::string master_fields;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"no index", "", "ID"}, {"one column short", "ID", "ID;Name"}}) {
+    SCOPED_TRACE(c.what);
+    runs.Close();
+    runs.SetIndexName("");
+    if (!c.index_fields.empty()) runs.SetIndexFieldNames(c.index_fields);
+    runs.SetMasterSource(&source);
+    runs.SetMasterFields(c.master_fields);
+    EXPECT_EQ(DatabaseErrorOf([&] { runs.Open(); }), "Field index out of range");
+    EXPECT_FALSE(runs.Active());
+    runs.SetMasterSource(nullptr);
+  }
+  runs.Open();
+  EXPECT_EQ(runs.RecordCount(), 3);
+}
+
+// ---------------------------------------------------------------------------
+// Indexes the SQL side asks for
+
+TEST_F(TableTest, IndexesFoundOrMadeForColumnsAndDistinctViews) {
+  TVEZTable& runs = FilledRuns(7);  // trials 1, 1, 1, 2, 2, 2, 3
+  const std::vector<std::string> trial = {"TrialID"}, asc = {"ASC"}, exact = {"CASE"};
+  EXPECT_FALSE(runs.IndexExists(trial, asc, exact));
+  runs.AddIndex("ByTrial", "TrialID");
+  EXPECT_TRUE(runs.IndexExists(trial, asc, exact));
+  bool created = true;
+  EXPECT_EQ(runs.FindOrCreateIndex(trial, asc, exact, created), "ByTrial");
+  EXPECT_FALSE(created);
+  const std::string made = runs.FindOrCreateIndex({"Name"}, {"DESC"}, exact, created);
+  EXPECT_TRUE(created);
+  EXPECT_FALSE(made.empty());
+
+  const auto trials_seen = [](TVEZTable& t) {
+    std::vector<int> seen;
+    for (t.First(); !t.Eof(); t.Next())
+      seen.push_back(t.FieldByName("TrialID").AsInteger());
+    return seen;
+  };
+  runs.ApplyDistinct(trial, asc, exact);
+  EXPECT_EQ(runs.IndexName(), "ByTrial");
+  EXPECT_EQ(trials_seen(runs), (std::vector<int>{1, 2, 3}));
+
+  // A second table takes over the first one's distinct view.
+  TVEZTable& other = NewTable("Runs");
+  other.Open();
+  other.ApplyDistinct(runs);
+  EXPECT_EQ(other.IndexName(), "ByTrial");
+  EXPECT_EQ(trials_seen(other), (std::vector<int>{1, 2, 3}));
+
+  TVEZTable closed;
+  EXPECT_EQ(NativeOf([&] { closed.FindOrCreateIndex(trial, asc, exact, created); }), 10311);
+  EXPECT_EQ(NativeOf([&] { closed.IndexExists(trial, asc, exact); }), 10514);
+  EXPECT_EQ(NativeOf([&] { closed.ApplyDistinct(trial, asc, exact); }), 10319);
+  EXPECT_EQ(NativeOf([&] { closed.ApplyDistinct(runs); }), 10319);
+}
+
+// ---------------------------------------------------------------------------
+// Data-provider interface
+
+TEST_F(TableTest, ProviderParametersRestrictTheRowsAndTheRangeSurvivesTheReread) {
+  TVEZTable& runs = FilledRuns(9);  // trials 1, 1, 1, 2, 2, 2, 3, 3, 3
+  runs.AddIndex("ByTrial", "TrialID");
+  runs.SetIndexFieldNames("TrialID");
+  struct Case {
+    const char* what;
+    std::string name;  // empty: by index position
+    int trial;
+    std::vector<int> ids;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"unnamed", "", 2, {4, 5, 6}}, {"named", "TrialID", 3, {7, 8, 9}}}) {
+    SCOPED_TRACE(c.what);
+    platform::Params params;
+    params.CreateParam(platform::ftInteger, c.name, platform::TParamType::ptInput)
+        .SetAsInteger(c.trial);
+    runs.PSSetParams(params);
+    EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+    EXPECT_EQ(Ids(runs), c.ids);
+  }
+  // A parameter the index has no column for is refused; the range stays.
+  platform::Params bad;
+  bad.CreateParam(platform::ftInteger, "", platform::TParamType::ptInput).SetAsInteger(1);
+  bad.CreateParam(platform::ftInteger, "", platform::TParamType::ptInput).SetAsInteger(1);
+  EXPECT_EQ(DatabaseErrorOf([&] { runs.PSSetParams(bad); }), "Field index out of range");
+  EXPECT_EQ(runs.State(), platform::TDataSetState::dsBrowse);
+  EXPECT_EQ(Ids(runs), (std::vector<int>{7, 8, 9}));
+  // No parameters: every row again.
+  platform::Params none;
+  runs.PSSetParams(none);
+  EXPECT_EQ(runs.RecordCount(), 9);
+  // A closed table is opened by the parameters.
+  runs.Close();
+  platform::Params one;
+  one.CreateParam(platform::ftInteger, "", platform::TParamType::ptInput).SetAsInteger(1);
+  runs.PSSetParams(one);
+  EXPECT_TRUE(runs.Active());
+  EXPECT_EQ(Ids(runs), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(TableTest, ProviderKeyFieldsDefaultOrderAndCommandText) {
+  TVEZTable& runs = FilledRuns(3);
+  EXPECT_EQ(runs.PSGetTableName(), "Runs");
+  runs.SetIndexName("");
+  // No unique index yet: every field identifies the row.
+  EXPECT_EQ(runs.PSGetKeyFields(), "ID;TrialID;Name;StartTime;StopTime;Comments");
+  EXPECT_FALSE(runs.PSGetDefaultOrder().has_value());
+  runs.AddIndex("ByName", "Name", platform::ixUnique);
+  EXPECT_EQ(runs.PSGetKeyFields(), "Name");
+  EXPECT_EQ(runs.PSGetIndexDefs(0).size(), 2u);
+  const std::vector<platform::IndexDef> unique = runs.PSGetIndexDefs(platform::ixUnique);
+  ASSERT_EQ(unique.size(), 1u);
+  EXPECT_EQ(unique[0].Name, "ByName");
+  EXPECT_TRUE(runs.PSGetIndexDefs(platform::ixPrimary).empty());
+  std::optional<platform::IndexDef> order = runs.PSGetDefaultOrder();
+  ASSERT_TRUE(order.has_value());
+  EXPECT_EQ(order->Name, "ByName");
+  // The chosen index comes first.
+  runs.SetIndexName("Primary");
+  order = runs.PSGetDefaultOrder();
+  ASSERT_TRUE(order.has_value());
+  EXPECT_EQ(order->Fields, "ID");
+  runs.Close();
+  // A closed table (no fields yet) still answers from its indexes.
+  EXPECT_EQ(runs.PSGetKeyFields(), "Name");
+  runs.PSSetCommandText("");
+  EXPECT_EQ(runs.TableName(), "Runs");
+  runs.PSSetCommandText("Trials");
+  EXPECT_EQ(runs.PSGetTableName(), "Trials");
 }
 
 // ---------------------------------------------------------------------------
@@ -687,6 +968,65 @@ TEST_F(TableTest, ABlobDefaultFillsNewRecords) {
   t.First();
   EXPECT_EQ(t.FieldByName("Memo").AsString(), "none yet");
   EXPECT_FALSE(t.IsRecordLocked());
+}
+
+TEST_F(TableTest, DefaultsAreStoredInTheirColumnsTypes) {
+  for (const bool with_sql : {false, true}) {
+    SCOPED_TRACE(with_sql ? "SQL engine registered" : "no SQL engine");
+    std::unique_ptr<TScopedSQLEngine> sql;
+    if (with_sql) sql = std::make_unique<TScopedSQLEngine>();
+    const std::string name = with_sql ? "WithSql" : "Plain";
+    TVEZTable& t = NewTable(name);
+    t.AdvFieldDefs().Add("ID", aftAutoInc, 0, false);
+    t.AdvFieldDefs().Add("Count", aftInteger, 0, false)->DefaultValue.SetAsAnsiString("5");
+    t.AdvFieldDefs().Add("Day", aftDate, 0, false)->DefaultValue.SetAsAnsiString("2016-09-20");
+    t.AdvFieldDefs().Add("Note", aftString, 10, false)->DefaultValue.SetAsAnsiString("");
+    t.AdvFieldDefs().Add("Odd", aftInteger, 0, false)->DefaultValue.SetAsAnsiString("x");
+    // A text that is no number cannot be the default of a number column.
+    EXPECT_NE(NativeOf([&] { t.CreateTable(); }), 0);
+    EXPECT_FALSE(t.Exists());
+    t.AdvFieldDefs().DeleteFieldDef("Odd");
+    t.CreateTable();
+    t.Open();
+    ASSERT_EQ(t.AdvFieldDefs().Count(), 4);
+    EXPECT_EQ(t.AdvFieldDefs().Find("Count")->DefaultValue.GetDataType(), bftSignedInt32);
+    EXPECT_EQ(t.AdvFieldDefs().Find("Day")->DefaultValue.GetDataType(), bftDate);
+    EXPECT_TRUE(t.AdvFieldDefs().Find("Note")->DefaultValue.GetIsNull());
+    t.Append();
+    EXPECT_EQ(t.FieldByName("Count").AsInteger(), 5);
+    EXPECT_EQ(t.FieldByName("Day").AsFloat(), platform::EncodeDate(2016, 9, 20));
+    EXPECT_TRUE(t.FieldByName("Note").IsNull());
+    t.Cancel();
+  }
+}
+
+TEST_F(TableTest, TemporaryAndInMemoryTablesAreMadeFromTheirDefinitions) {
+  for (const bool temporary : {true, false}) {
+    SCOPED_TRACE(temporary ? "temporary" : "in memory");
+    TVEZTable t;
+    t.SetTableName("Scratch");
+    if (temporary)
+      t.SetTemporary(true);
+    else
+      t.SetInMemory(true);
+    EXPECT_EQ(t.DatabaseName(), temporary ? "TEMP" : "MEMORY");
+    EXPECT_FALSE(t.Exists());
+    t.FieldDefs().Add("ID", platform::ftInteger);
+    t.FieldDefs().Add("Label", platform::ftString, 12);
+    t.IndexDefs().Add("ByID", "ID", 0);
+    t.CreateTable();
+    EXPECT_TRUE(t.Exists());
+    t.Open();
+    t.SetIndexName("ByID");
+    for (int i : {3, 1, 2})
+      t.AppendRecord({Int(i), Str("l" + std::to_string(i))});
+    EXPECT_EQ(Ids(t), (std::vector<int>{1, 2, 3}));
+    ASSERT_TRUE(t.FindKey({Int(2)}));
+    EXPECT_EQ(t.FieldByName("Label").AsString(), "l2");
+    t.Close();
+    t.DeleteTable();
+    EXPECT_FALSE(t.Exists());
+  }
 }
 
 }  // namespace
