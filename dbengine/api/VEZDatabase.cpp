@@ -82,6 +82,7 @@ TVEZDatabase::~TVEZDatabase() {
   FreeHandle(std::move(FOwnHandle));
   FHandle = nullptr;
   if (FSession != nullptr) FSession->RemoveDatabase(*this);
+  WipeString(FPassword);
 }
 
 // ---- Properties.
@@ -301,8 +302,12 @@ bool TVEZDatabase::AskPassword() {
   }
   if (FSilentMode) return false;
   std::string password;
-  if (!platform::CurrentEngineUi().PromptPassword("", password)) return false;
-  FPassword = password;
+  if (!platform::CurrentEngineUi().PromptPassword("", password)) {
+    WipeString(password);
+    return false;
+  }
+  SetPassword(password);
+  WipeString(password);
   return true;
 }
 
@@ -549,7 +554,7 @@ std::string TVEZDatabase::ChangePassword(const std::string& new_password,
     throw;
   }
   DeleteJournalOf(FDatabaseFileName);
-  FPassword = new_password;
+  SetPassword(new_password);
   FCryptoAlgorithm = new_crypto_algorithm;
   return {};
 }

@@ -84,7 +84,12 @@ class TVEZDatabase : public platform::Component {
   bool Exclusive() const { return FExclusive; }
   void SetExclusive(bool value) { FExclusive = value; }
   const std::string& Password() const { return FPassword; }
-  void SetPassword(const std::string& value) { FPassword = value; }
+  // The old text is wiped before it is replaced.
+  void SetPassword(const std::string& value) {
+    if (&value == &FPassword) return;
+    WipeString(FPassword);
+    FPassword = value;
+  }
   // After Open: whether the handle may only read.
   bool ReadOnly() const { return FReadOnly; }
   void SetReadOnly(bool value) { FReadOnly = value; }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/foundation/VEZCrc32.h"
 #include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDBFileFormat.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
@@ -129,6 +130,49 @@ TEST_P(DiskEncryptionTest, CreateReopenRefuseAndRekey) {
   EXPECT_EQ(test::ReadAll(path)[43], 0);
   EXPECT_EQ(ReadBack(path, TVEZPassword{}), Expected());
   EXPECT_GT(PlainValuesFound(test::ReadAll(path)), 0) << "the search finds plain values";
+}
+
+// What the file holds: the control block coded with its CRC over the plain
+// bytes; every page header plain; coded pages name their combination and
+// carry the CRC of their plain data; the free-space maps stay plain.
+TEST_P(DiskEncryptionTest, StoredLayout) {
+  const TVEZPassword pw{"sea trial 7", Algorithm()};
+  Fill(path, pw);
+  const std::vector<std::uint8_t> file = test::ReadAll(path);
+  auto u32 = [&](std::size_t at) {
+    return std::uint32_t{file[at]} | (std::uint32_t{file[at + 1]} << 8) |
+           (std::uint32_t{file[at + 2]} << 16) | (std::uint32_t{file[at + 3]} << 24);
+  };
+  EXPECT_EQ(file[76], 280 & 0xFF);
+  EXPECT_EQ(file[77], 280 >> 8);
+  EXPECT_EQ(file[79], 0) << "mode";
+  std::vector<std::uint8_t> control(file.begin() + 80, file.begin() + 336);
+  ASSERT_TRUE(DecryptPageData(Algorithm(), control.data(), 256, pw.Password));
+  EXPECT_EQ(UpdateCrc32(0, control.data(), 256), u32(336));
+  EXPECT_TRUE(std::all_of(control.begin(), control.end(), [](std::uint8_t b) { return b < 255; }));
+
+  const std::size_t page_size = 4096;
+  int coded = 0;
+  for (std::size_t page = 0, off = 380; off + page_size <= file.size(); ++page, off += page_size) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    // Pages of a grown extent that were never written hold no header.
+    if (page >= 3 && std::memcmp(&file[off], "VEZ", 3) != 0) continue;
+    ASSERT_EQ(std::memcmp(&file[off], "VEZ", 3), 0) << "header stays plain";
+    const std::uint8_t cipher = file[off + 20];
+    const std::uint32_t crc = u32(off + 14);
+    if (page < 2) {
+      EXPECT_EQ(cipher, 0);
+      EXPECT_EQ(crc, 0u);
+    }
+    if (cipher == 0 && crc == 0) continue;
+    ASSERT_EQ(cipher, GetParam());
+    std::vector<std::uint8_t> data(file.begin() + static_cast<std::ptrdiff_t>(off + 40),
+                                   file.begin() + static_cast<std::ptrdiff_t>(off + page_size));
+    ASSERT_TRUE(DecryptPageData(Algorithm(), data.data(), 4056, pw.Password));
+    EXPECT_EQ(UpdateCrc32(0, data.data(), 4056), crc);
+    ++coded;
+  }
+  EXPECT_GE(coded, 3) << "the directory and the table's pages are coded";
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCombinations, DiskEncryptionTest,
