@@ -224,6 +224,12 @@ class TCipher : public TProtection {
     return c;
   }
 
+  // The largest key class C takes, in bytes.
+  template <class C>
+  static std::int32_t MaxKeySize() {
+    return C().KeySize();
+  }
+
   TCipherMode Mode() const { return mode_; }
   void SetMode(TCipherMode mode) { mode_ = mode; }
   std::int32_t KeySize() const { return key_size_; }

@@ -31,7 +31,7 @@ EVEZException NotOpened(std::int32_t native_error) {
 }
 
 EVEZException UnknownCryptoAlgorithm(std::int32_t algorithm) {
-  return EVEZException(30447, "Unknown encryption algorithm: %d", {algorithm});
+  return EVEZException(10478, "Unknown encryption algorithm: %d", {algorithm});
 }
 
 }  // namespace

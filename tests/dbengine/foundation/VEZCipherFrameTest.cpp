@@ -525,6 +525,31 @@ TEST(CipherFrame, InitKeyLeavesTheDigestCodedInTheHash) {
   EXPECT_EQ(a, b);
 }
 
+TEST(CipherFrame, BlockKeyAndScheduleSizes) {
+  struct Row {
+    std::unique_ptr<TCipher> cipher;
+    std::int32_t max_key, buf, key, user;
+  };
+  Row rows[] = {
+      {std::make_unique<TCipher_Rijndael>(), TCipher::MaxKeySize<TCipher_Rijndael>(), 16, 32, 480},
+      {std::make_unique<TCipher_Blowfish>(), TCipher::MaxKeySize<TCipher_Blowfish>(), 8, 56, 4168},
+      {std::make_unique<TCipher_1DES>(), TCipher::MaxKeySize<TCipher_1DES>(), 8, 8, 256},
+      {std::make_unique<TCipher_3DES>(), TCipher::MaxKeySize<TCipher_3DES>(), 8, 24, 768},
+      {std::make_unique<TCipher_3TDES>(), TCipher::MaxKeySize<TCipher_3TDES>(), 24, 24, 768},
+      {std::make_unique<TCipher_Twofish>(), TCipher::MaxKeySize<TCipher_Twofish>(), 16, 32, 4256},
+      {std::make_unique<TCipher_Square>(), TCipher::MaxKeySize<TCipher_Square>(), 16, 16, 288},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.cipher->ClassName());
+    EXPECT_EQ(r.cipher->BufSize(), r.buf);
+    EXPECT_EQ(r.cipher->KeySize(), r.key);
+    EXPECT_EQ(r.max_key, r.key);
+    EXPECT_EQ(r.cipher->UserSize(), r.user);
+    EXPECT_EQ(r.cipher->Mode(), TCipherMode::cmCTS);
+    EXPECT_FALSE(r.cipher->Initialized());
+  }
+}
+
 TEST(CipherFrame, RoutinesWithoutTestDataRaise) {
   auto expect_raise = [](auto&& call, const char* text) {
     try {
