@@ -86,6 +86,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -143,8 +144,11 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // whole pages in their order, so the copy keeps every page number. Raises
   // 30446 for a page in use that does not decode under the current password,
   // 10478 for a combination this build cannot code, the file errors of the
-  // destination. The caller opens the source exclusively.
-  void WriteRekeyedCopy(const std::string& dest_file_name, const TVEZPassword& new_password);
+  // destination. The caller opens the source exclusively. progress, when
+  // given, hears the percentage done (0 to 100) and answers whether to go on;
+  // false stops the copy and answers false (the caller drops the copy).
+  bool WriteRekeyedCopy(const std::string& dest_file_name, const TVEZPassword& new_password,
+                        const std::function<bool(std::int32_t percent)>& progress = {});
   // Closes the file (swallowing a close error) and frees the free space
   // manager; does nothing when closed. Cached pages stay: a database is
   // opened again with a new manager.
