@@ -84,7 +84,7 @@ void Rekey(const std::string& name, const TVEZPassword& old_pw, const TVEZPasswo
     TVEZDiskPageManager pm;
     bool read_only = false, repair = false, multi = false;
     pm.OpenDatabase(name, old_pw, read_only, repair, true, multi);
-    pm.WriteRekeyedCopy(tmp, new_pw);
+    EXPECT_TRUE(pm.WriteRekeyedCopy(tmp, new_pw));
     pm.CloseDatabase();
   }
   std::filesystem::rename(tmp, name);
