@@ -82,6 +82,7 @@ TVEZDatabase::~TVEZDatabase() {
   FreeHandle(std::move(FOwnHandle));
   FHandle = nullptr;
   if (FSession != nullptr) FSession->RemoveDatabase(*this);
+  WipeString(FPassword);
 }
 
 // ---- Properties.
@@ -301,8 +302,12 @@ bool TVEZDatabase::AskPassword() {
   }
   if (FSilentMode) return false;
   std::string password;
-  if (!platform::CurrentEngineUi().PromptPassword("", password)) return false;
-  FPassword = password;
+  if (!platform::CurrentEngineUi().PromptPassword("", password)) {
+    WipeString(password);
+    return false;
+  }
+  SetPassword(password);
+  WipeString(password);
   return true;
 }
 
@@ -518,6 +523,29 @@ std::string TVEZDatabase::ChangePassword(const std::string& new_password,
     std::error_code ec;
     std::filesystem::remove(tmp, ec);
   };
+  std::unique_ptr<platform::WaitWindow> wait;
+  if (BeforeChangePassword)
+    BeforeChangePassword(*this);
+  else if (!FSilentMode)
+    wait = platform::CurrentEngineUi().OpenWaitWindow("Changing Database Password...");
+  auto progress = [&](std::int32_t percent) {
+    bool cont = true;
+    if (OnChangePasswordProgress) {
+      OnChangePasswordProgress(*this, percent, cont);
+    } else if (!FSilentMode && wait) {
+      wait->SetPercent(percent);
+      platform::CurrentEngineUi().ProcessEvents();
+      cont = !wait->AbortRequested();
+    }
+    return cont;
+  };
+  auto after = [&] {
+    if (AfterChangePassword)
+      AfterChangePassword(*this);
+    else
+      wait.reset();
+  };
+  bool done = false;
   try {
     TVEZDiskPageManager page_manager;
     page_manager.SetDurability(FDurability);
@@ -533,23 +561,39 @@ std::string TVEZDatabase::ChangePassword(const std::string& new_password,
         throw EVEZException(30456, "Operation %s failed: %s",
                             {"ChangePassword", read_only ? "the database file is read-only"
                                                          : "the database file needs repair"});
-      page_manager.WriteRekeyedCopy(tmp, TVEZPassword{new_password, new_crypto_algorithm});
+      done = page_manager.WriteRekeyedCopy(tmp, TVEZPassword{new_password, new_crypto_algorithm},
+                                           progress);
     } catch (...) {
       page_manager.CloseDatabase();
       throw;
     }
     page_manager.CloseDatabase();
-    // One rename replaces the file: at every moment the name holds either
-    // the old file or the complete new one.
-    std::error_code ec;
-    std::filesystem::rename(tmp, FDatabaseFileName, ec);
-    if (ec) throw EVEZException(30456, "Operation %s failed: %s", {"ChangePassword", ec.message()});
+    if (done) {
+      // One rename replaces the file: at every moment the name holds either
+      // the old file or the complete new one.
+      std::error_code ec;
+      std::filesystem::rename(tmp, FDatabaseFileName, ec);
+      if (ec)
+        throw EVEZException(30456, "Operation %s failed: %s", {"ChangePassword", ec.message()});
+    }
   } catch (...) {
     drop_tmp();
+    try {
+      after();
+    } catch (...) {
+      platform::ReportCurrentException();
+    }
     throw;
   }
+  if (!done) {
+    // Aborted: the old file stays, and so do the settings.
+    drop_tmp();
+    after();
+    return {};
+  }
+  after();
   DeleteJournalOf(FDatabaseFileName);
-  FPassword = new_password;
+  SetPassword(new_password);
   FCryptoAlgorithm = new_crypto_algorithm;
   return {};
 }

@@ -52,6 +52,11 @@ class TVEZDatabase;
 using TVEZPasswordEvent = std::function<void(TVEZDatabase& sender, bool& cont)>;
 // Sets do_repair (false on entry).
 using TVEZOnNeedRepairEvent = std::function<void(TVEZDatabase& sender, bool& do_repair)>;
+using TVEZNotifyEvent = std::function<void(TVEZDatabase& sender)>;
+// Hears how far a maintenance operation is; clearing cont (true on entry)
+// stops it.
+using TVEZProgressEvent =
+    std::function<void(TVEZDatabase& sender, std::int32_t percent_done, bool& cont)>;
 
 class TVEZDatabase : public platform::Component {
  public:
@@ -84,7 +89,12 @@ class TVEZDatabase : public platform::Component {
   bool Exclusive() const { return FExclusive; }
   void SetExclusive(bool value) { FExclusive = value; }
   const std::string& Password() const { return FPassword; }
-  void SetPassword(const std::string& value) { FPassword = value; }
+  // The old text is wiped before it is replaced.
+  void SetPassword(const std::string& value) {
+    if (&value == &FPassword) return;
+    WipeString(FPassword);
+    FPassword = value;
+  }
   // After Open: whether the handle may only read.
   bool ReadOnly() const { return FReadOnly; }
   void SetReadOnly(bool value) { FReadOnly = value; }
@@ -141,6 +151,11 @@ class TVEZDatabase : public platform::Component {
 
   TVEZPasswordEvent OnPassword;
   TVEZOnNeedRepairEvent OnNeedRepair;
+  // Around ChangePassword; when none is assigned (and the database is not
+  // silent) a wait window shows the progress and offers to abort.
+  TVEZNotifyEvent BeforeChangePassword;
+  TVEZProgressEvent OnChangePasswordProgress;
+  TVEZNotifyEvent AfterChangePassword;
 
   // ---- Guards ("Database name missing", "Cannot perform this operation on
   // a closed database" / "on an open database").
@@ -214,7 +229,8 @@ class TVEZDatabase : public platform::Component {
   // Password and CryptoAlgorithm take the new values. Answers the log (empty
   // when all went well). A wrong current password raises 30445, a file that
   // needs repair 30456; on any failure the file is left as it was and the
-  // ".tmp" file is deleted.
+  // ".tmp" file is deleted. An abort (progress event or wait window) does
+  // the same and answers the log, the settings unchanged.
   std::string ChangePassword(const std::string& new_password,
                              TVEZCryptoAlgorithm new_crypto_algorithm);
   // The same with the current CryptoAlgorithm.

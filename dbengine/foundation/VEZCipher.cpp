@@ -148,8 +148,16 @@ std::string TProtection::CodeString(const std::string& source, TPAction action,
   return text;
 }
 
+std::uint16_t TProtection::Identity() const {
+  ClassChecksum16();
+}
+
 // ---------------------------------------------------------------------------
 // THash
+
+bool THash::SelfTest() {
+  DefaultTestData();
+}
 
 THash::~THash() = default;
 
@@ -288,10 +296,11 @@ THash& TCipher::Hash() {
 }
 
 void TCipher::SetHashClass(THashClass value) {
-  if (!value) value = &THash_RipeMD256::Create;
+  // Only the class in use keeps the hash object; asking for the fallback by
+  // null always starts a fresh one.
   if (value == hash_class_) return;
   hash_.reset();
-  hash_class_ = value;
+  hash_class_ = value ? value : &THash_RipeMD256::Create;
 }
 
 void TCipher::Init(const void* key, std::int32_t size, const void* iv) {
@@ -333,12 +342,27 @@ void TCipher::InitKey(const std::string& key, const void* iv) {
   h.Calc(key.data(), static_cast<std::int32_t>(key.size()));
   h.Done();
   const std::int32_t d = h.DigestKeySize();
-  std::vector<std::uint8_t> digest(h.DigestKey(), h.DigestKey() + d);
-  Init(digest.data(), std::min(d, key_size_), iv);
-  EncodeBuffer(digest.data(), digest.data(), d);
-  SecureZero(digest.data(), digest.size());
+  // The digest is the key: it is coded where the hash keeps it, so no plain
+  // copy of the key outlives the setup.
+  auto* digest = const_cast<std::uint8_t*>(h.DigestKey());
+  Init(digest, std::min(d, key_size_), iv);
+  EncodeBuffer(digest, digest, d);
   Done();
   SetStateFlag(0, true);
+}
+
+void TCipher::RunSelfTest(TCipher& cipher) {
+  const bool strict = StrictKeySize;
+  StrictKeySize = false;
+  try {
+    cipher.SetMode(TCipherMode::cmCTS);
+    const std::string name = cipher.ClassName();
+    cipher.Init(name.data(), static_cast<std::int32_t>(name.size()), nullptr);
+    DefaultTestData();
+  } catch (...) {
+    StrictKeySize = strict;
+    throw;
+  }
 }
 
 void TCipher::Done() {

@@ -81,6 +81,9 @@ class TProtection : public std::enable_shared_from_this<TProtection> {
   // Codes a string; decoding reads its input, every other action writes its
   // output, in the text format of that id (VEZDecUtil.h).
   std::string CodeString(const std::string& source, TPAction action, std::int32_t format);
+  // A checksum of the class name; this build has no such checksum, so it
+  // always raises "Not implemented 13".
+  [[noreturn]] std::uint16_t Identity() const;
 
  protected:
   virtual void StartAction(TPAction action);
@@ -117,6 +120,8 @@ class THash : public TProtection {
 
   // The digest in the text format of that id (-1: base64).
   std::string DigestStr(std::int32_t format) const;
+  // This build carries no test data: always raises "Not implemented 14".
+  [[noreturn]] static bool SelfTest();
 
   // One-shot digests on a fresh instance of cls chained to protection.
   static std::string CalcBuffer(THashClass cls, const void* buffer, std::int32_t size,
@@ -145,7 +150,9 @@ class THash_MD4 : public THash {
   void Init() override;
   void Calc(const void* data, std::int32_t size) override;
   void Done() override;
-  const std::uint8_t* DigestKey() const override { return digest_bytes_; }
+  // The chaining state itself: after Init the initial values, after Done the
+  // digest, and coding the digest in place (key setup) leaves no copy.
+  const std::uint8_t* DigestKey() const override { return digest_; }
   std::int32_t DigestKeySize() const override { return 16; }
   const char* ClassName() const override { return "THash_MD4"; }
   [[noreturn]] void KnownAnswer() const override;
@@ -154,8 +161,10 @@ class THash_MD4 : public THash {
   virtual void Compress();
   std::uint32_t count_ = 0;
   std::uint8_t buffer_[64] = {};
-  std::uint32_t digest_[10] = {};
-  std::uint8_t digest_bytes_[40] = {};
+  // Word i of the chaining state, stored little-endian in digest_.
+  std::uint32_t Word(int i) const;
+  void SetWord(int i, std::uint32_t value);
+  std::uint8_t digest_[40] = {};
 };
 
 class THash_RipeMD128 : public THash_MD4 {
@@ -215,6 +224,12 @@ class TCipher : public TProtection {
     return c;
   }
 
+  // The largest key class C takes, in bytes.
+  template <class C>
+  static std::int32_t MaxKeySize() {
+    return C().KeySize();
+  }
+
   TCipherMode Mode() const { return mode_; }
   void SetMode(TCipherMode mode) { mode_ = mode; }
   std::int32_t KeySize() const { return key_size_; }
@@ -229,7 +244,8 @@ class TCipher : public TProtection {
   // The hash InitKey digests with; made from HashClass() when none is held.
   THash& Hash();
   THashClass HashClass() const { return hash_class_; }
-  // nullptr selects the fallback (RIPEMD-256); a key already set stays.
+  // nullptr selects the fallback (RIPEMD-256); every change of class, and
+  // nullptr always, drops the hash object. A key already set stays.
   void SetHashClass(THashClass value);
 
   // Key setup from size raw key bytes (cut to KeySize, zero-padded by the
@@ -238,6 +254,15 @@ class TCipher : public TProtection {
   void Init(const void* key, std::int32_t size, const void* iv);
   // Key setup from the digest of key's bytes under HashClass().
   void InitKey(const std::string& key, const void* iv);
+
+  // Keys a fresh C with its class name (over-long keys cut) and then needs
+  // test data this build does not carry: always raises "Not implemented 14",
+  // with StrictKeySize restored.
+  template <class C>
+  [[noreturn]] static bool SelfTest() {
+    C cipher;
+    RunSelfTest(cipher);
+  }
   // Restarts the chain at the vector.
   void Done();
   // Wipes buffers and key schedule; not initialized afterwards.
@@ -268,6 +293,7 @@ class TCipher : public TProtection {
   void ProcessBuffer(void* buffer, std::int32_t size, TPAction action) override;
 
  private:
+  [[noreturn]] static void RunSelfTest(TCipher& cipher);
   void CheckInitialized() const;
   void SetStateFlag(int index, bool value);
   void TailStep(const std::uint8_t* in, std::uint8_t* out, std::int32_t r);

@@ -72,8 +72,16 @@ inline void RipeStep(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::
 
 THash_MD4::~THash_MD4() {
   SecureZero(digest_, sizeof digest_);
-  SecureZero(digest_bytes_, sizeof digest_bytes_);
   SecureZero(buffer_, sizeof buffer_);
+}
+
+std::uint32_t THash_MD4::Word(int i) const {
+  return LoadLE(digest_ + 4 * i);
+}
+
+void THash_MD4::SetWord(int i, std::uint32_t value) {
+  for (int b = 0; b < 4; ++b)
+    digest_[4 * i + b] = static_cast<std::uint8_t>(value >> (8 * b));
 }
 
 std::shared_ptr<THash> THash_MD4::Create() {
@@ -87,11 +95,10 @@ void THash_MD4::KnownAnswer() const {
 void THash_MD4::Init() {
   SecureZero(buffer_, sizeof buffer_);
   SecureZero(digest_, sizeof digest_);
-  SecureZero(digest_bytes_, sizeof digest_bytes_);
-  digest_[0] = 0x67452301u;
-  digest_[1] = 0xEFCDAB89u;
-  digest_[2] = 0x98BADCFEu;
-  digest_[3] = 0x10325476u;
+  SetWord(0, 0x67452301u);
+  SetWord(1, 0xEFCDAB89u);
+  SetWord(2, 0x98BADCFEu);
+  SetWord(3, 0x10325476u);
   count_ = 0;
 }
 
@@ -132,15 +139,12 @@ void THash_MD4::Done() {
   std::memset(buffer_ + 60, 0, 4);
   Compress();
   SecureZero(buffer_, sizeof buffer_);
-  for (int w = 0; w < 10; ++w)
-    for (int i = 0; i < 4; ++i)
-      digest_bytes_[4 * w + i] = static_cast<std::uint8_t>(digest_[w] >> (8 * i));
 }
 
 void THash_MD4::Compress() {
   std::uint32_t x[16];
   LoadBlock(buffer_, x);
-  std::uint32_t a = digest_[0], b = digest_[1], c = digest_[2], d = digest_[3];
+  std::uint32_t a = Word(0), b = Word(1), c = Word(2), d = Word(3);
   auto r1 = [&](std::uint32_t& v, std::uint32_t p, std::uint32_t q, std::uint32_t r, int k, int s) {
     v = Rol(v + ((p & q) | (~p & r)) + x[k], s);
   };
@@ -169,10 +173,10 @@ void THash_MD4::Compress() {
     r3(c, d, a, b, j + 4, 11);
     r3(b, c, d, a, j + 12, 15);
   }
-  digest_[0] += a;
-  digest_[1] += b;
-  digest_[2] += c;
-  digest_[3] += d;
+  SetWord(0, Word(0) + a);
+  SetWord(1, Word(1) + b);
+  SetWord(2, Word(2) + c);
+  SetWord(3, Word(3) + d);
   SecureZero(x, sizeof x);
 }
 
@@ -190,18 +194,18 @@ void THash_RipeMD128::KnownAnswer() const {
 void THash_RipeMD128::Compress() {
   std::uint32_t x[16];
   LoadBlock(buffer_, x);
-  std::uint32_t a = digest_[0], b = digest_[1], c = digest_[2], d = digest_[3];
+  std::uint32_t a = Word(0), b = Word(1), c = Word(2), d = Word(3);
   std::uint32_t aa = a, bb = b, cc = c, dd = d;
   for (int j = 0; j < 64; ++j) {
     const int round = j / 16;
     RipeStep(a, b, c, d, RipeF(round, b, c, d), x[kR[j]], kK[round], kS[j]);
     RipeStep(aa, bb, cc, dd, RipeF(3 - round, bb, cc, dd), x[kRR[j]], kKR[round], kSR[j]);
   }
-  const std::uint32_t t = digest_[1] + c + dd;
-  digest_[1] = digest_[2] + d + aa;
-  digest_[2] = digest_[3] + a + bb;
-  digest_[3] = digest_[0] + b + cc;
-  digest_[0] = t;
+  const std::uint32_t t = Word(1) + c + dd;
+  SetWord(1, Word(2) + d + aa);
+  SetWord(2, Word(3) + a + bb);
+  SetWord(3, Word(0) + b + cc);
+  SetWord(0, t);
   SecureZero(x, sizeof x);
 }
 
@@ -218,17 +222,17 @@ void THash_RipeMD256::KnownAnswer() const {
 
 void THash_RipeMD256::Init() {
   THash_MD4::Init();
-  digest_[4] = 0x76543210u;
-  digest_[5] = 0xFEDCBA98u;
-  digest_[6] = 0x89ABCDEFu;
-  digest_[7] = 0x01234567u;
+  SetWord(4, 0x76543210u);
+  SetWord(5, 0xFEDCBA98u);
+  SetWord(6, 0x89ABCDEFu);
+  SetWord(7, 0x01234567u);
 }
 
 void THash_RipeMD256::Compress() {
   std::uint32_t x[16];
   LoadBlock(buffer_, x);
-  std::uint32_t a = digest_[0], b = digest_[1], c = digest_[2], d = digest_[3];
-  std::uint32_t aa = digest_[4], bb = digest_[5], cc = digest_[6], dd = digest_[7];
+  std::uint32_t a = Word(0), b = Word(1), c = Word(2), d = Word(3);
+  std::uint32_t aa = Word(4), bb = Word(5), cc = Word(6), dd = Word(7);
   for (int j = 0; j < 64; ++j) {
     const int round = j / 16;
     RipeStep(a, b, c, d, RipeF(round, b, c, d), x[kR[j]], kK[round], kS[j]);
@@ -251,14 +255,14 @@ void THash_RipeMD256::Compress() {
       }
     }
   }
-  digest_[0] += a;
-  digest_[1] += b;
-  digest_[2] += c;
-  digest_[3] += d;
-  digest_[4] += aa;
-  digest_[5] += bb;
-  digest_[6] += cc;
-  digest_[7] += dd;
+  SetWord(0, Word(0) + a);
+  SetWord(1, Word(1) + b);
+  SetWord(2, Word(2) + c);
+  SetWord(3, Word(3) + d);
+  SetWord(4, Word(4) + aa);
+  SetWord(5, Word(5) + bb);
+  SetWord(6, Word(6) + cc);
+  SetWord(7, Word(7) + dd);
   SecureZero(x, sizeof x);
 }
 

@@ -12,6 +12,9 @@ const char* const kCryptoAlgorithmNames[kCryptoAlgorithmCount] = {
     "Blowfish",     "Twofish_128",  "Twofish_256", "Square"};
 
 void WipeString(std::string& text) {
+  // A moved-from or shortened text keeps old characters past its length in
+  // its own storage: the whole capacity is overwritten.
+  text.resize(text.capacity());
   SecureZero(text.data(), text.size());
   text.clear();
 }

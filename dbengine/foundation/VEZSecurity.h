@@ -34,8 +34,9 @@ struct TVEZPassword {
   TVEZCryptoAlgorithm CryptoAlgorithm = craRijndael_128;
 
   TVEZPassword() = default;
-  TVEZPassword(std::string password, TVEZCryptoAlgorithm algorithm)
-      : Password(std::move(password)), CryptoAlgorithm(algorithm) {}
+  // Copies, so no temporary holds the text past the call unwiped.
+  TVEZPassword(const std::string& password, TVEZCryptoAlgorithm algorithm)
+      : Password(password), CryptoAlgorithm(algorithm) {}
   TVEZPassword(const TVEZPassword&) = default;
   TVEZPassword(TVEZPassword&&) = default;
   TVEZPassword& operator=(const TVEZPassword& other);
@@ -43,7 +44,7 @@ struct TVEZPassword {
   ~TVEZPassword();
 };
 
-// Overwrites the characters of text, then empties it.
+// Overwrites the characters of text (its whole storage), then empties it.
 void WipeString(std::string& text);
 
 // Encrypts / decrypts the first size bytes of buffer in place under the

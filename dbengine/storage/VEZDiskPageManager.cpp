@@ -31,7 +31,7 @@ EVEZException NotOpened(std::int32_t native_error) {
 }
 
 EVEZException UnknownCryptoAlgorithm(std::int32_t algorithm) {
-  return EVEZException(30447, "Unknown encryption algorithm: %d", {algorithm});
+  return EVEZException(10478, "Unknown encryption algorithm: %d", {algorithm});
 }
 
 }  // namespace
@@ -1012,8 +1012,9 @@ void TVEZDiskPageManager::WritePageRegion(const void* buffer, std::int32_t page_
   FileWrite(buffer, count, GetPageOffset(page_no) + offset, 10475);
 }
 
-void TVEZDiskPageManager::WriteRekeyedCopy(const std::string& dest_file_name,
-                                           const TVEZPassword& new_password) {
+bool TVEZDiskPageManager::WriteRekeyedCopy(const std::string& dest_file_name,
+                                           const TVEZPassword& new_password,
+                                           const std::function<bool(std::int32_t)>& progress) {
   if (!IsOpened() || !free_space_manager_) throw NotOpened(10459);
   const bool was_encrypted = header_.IsEncrypted();
   const bool encrypt = !new_password.Password.empty();
@@ -1045,7 +1046,20 @@ void TVEZDiskPageManager::WriteRekeyedCopy(const std::string& dest_file_name,
   put(head.data(), offset_to_first_page_);
   std::vector<std::uint8_t> page(PageSize());
   const std::int32_t data_size = PageDataSize();
+  std::int32_t reported = -1;
   for (std::int32_t page_no = 0; page_no < header_.TotalPageCount; ++page_no) {
+    if (progress) {
+      // Heard once per percent, not once per page.
+      const auto percent =
+          static_cast<std::int32_t>(std::int64_t{page_no} * 100 / header_.TotalPageCount);
+      if (percent != reported) {
+        reported = percent;
+        if (!progress(percent)) {
+          SecureZero(page.data(), page.size());
+          return false;
+        }
+      }
+    }
     FileRead(page.data(), PageSize(), GetPageOffset(page_no), kErrPageRead);
     TVEZDiskPageHeaderView h(page.data());
     std::uint8_t* data = page.data() + TVEZDiskPageHeaderLayout::kSize;
@@ -1087,6 +1101,9 @@ void TVEZDiskPageManager::WriteRekeyedCopy(const std::string& dest_file_name,
     out->Sync();
     SyncFolderOf(dest_file_name);
   }
+  // The copy is complete: an abort asked for now no longer stops it.
+  if (progress) progress(100);
+  return true;
 }
 
 void TVEZDiskPageManager::WriteEmptyPage(std::int32_t page_no) {

@@ -86,6 +86,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -122,7 +123,7 @@ class TVEZDiskPageManager : public TVEZPageManager {
 
   // Creates a new database file (replacing a file nobody holds) and leaves it
   // open, not shared; encrypted when the password text is not empty. Raises
-  // 10461 when open, 30447 for a combination this build cannot code (no file
+  // 10461 when open, 10478 for a combination this build cannot code (no file
   // is made), 10480 for a page size not above 40 bytes or an extent of no
   // pages, the file errors of TVEZDatabaseFile.
   void CreateAndOpenDatabase(const std::string& database_file_name, const TVEZPassword& password,
@@ -131,7 +132,7 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // written; repair_needed: out; multi_user: in, and out false when the file
   // carries the read-only attribute or exclusive is set. Raises 10462 when
   // open, 20230 when the header lock is not got, 10470 for a file without the
-  // signature, 30445 for an encrypted file and a wrong password (30447 for a
+  // signature, 30445 for an encrypted file and a wrong password (10478 for a
   // stored combination this build cannot code), 20237 / 10480 / 10479 for damaged
   // header records or a file shorter than its pages. A failure after the file
   // was opened leaves it open for the caller to close.
@@ -142,9 +143,12 @@ class TVEZDiskPageManager : public TVEZPageManager {
   // when its text is empty; this file is not changed. Pages are moved as
   // whole pages in their order, so the copy keeps every page number. Raises
   // 30446 for a page in use that does not decode under the current password,
-  // 30447 for a combination this build cannot code, the file errors of the
-  // destination. The caller opens the source exclusively.
-  void WriteRekeyedCopy(const std::string& dest_file_name, const TVEZPassword& new_password);
+  // 10478 for a combination this build cannot code, the file errors of the
+  // destination. The caller opens the source exclusively. progress, when
+  // given, hears the percentage done (0 to 100) and answers whether to go on;
+  // false stops the copy and answers false (the caller drops the copy).
+  bool WriteRekeyedCopy(const std::string& dest_file_name, const TVEZPassword& new_password,
+                        const std::function<bool(std::int32_t percent)>& progress = {});
   // Closes the file (swallowing a close error) and frees the free space
   // manager; does nothing when closed. Cached pages stay: a database is
   // opened again with a new manager.
@@ -274,7 +278,7 @@ class TVEZDiskPageManager : public TVEZPageManager {
   void ReadCryptoHeader();
   // Decrypts the control block read from the file under the password and
   // the stored combination (which it copies into the password record).
-  // Raises 30445 when its CRC does not match, 30447 for an unknown one.
+  // Raises 30445 when its CRC does not match, 10478 for an unknown one.
   void CheckPassword();
   // Whether the page's data are stored encrypted.
   bool PageIsEncrypted(const TVEZPage* page) const;

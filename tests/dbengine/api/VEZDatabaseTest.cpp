@@ -3,7 +3,10 @@
 // transactions, the password and repair questions, and deleting and
 // renaming files with their journals.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <fstream>
+#include <iterator>
 
 #include <cerrno>
 #include <filesystem>
@@ -776,6 +779,93 @@ TEST_F(EncryptedDatabaseTest, CreateOpenAndChangeThePassword) {
   EXPECT_EQ(database->ChangePassword(""), "");
   auto plain = MakeDatabase("Plain", file);
   EXPECT_EQ(TablesOf(*plain), (std::vector<std::string>{"Vessels"}));
+}
+
+std::string FileBytes(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The password change reports its progress through the component's events,
+// or else through a wait window; an abort from either keeps the old file and
+// the old settings.
+TEST_F(EncryptedDatabaseTest, ChangingThePasswordShowsProgressAndCanBeAborted) {
+  const std::string file = Path("enc.vez");
+  auto database = MakeDatabase("Log", file);
+  database->SetSilentMode(true);
+  database->SetPassword("first");
+  database->SetCryptoAlgorithm(craBlowfish);
+  database->CreateDatabase();
+  database->Open();
+  test::AddCatalogueEntry(DiskData(*database), 1, "Vessels");
+  database->Close();
+  database->SetSilentMode(false);
+  const std::string stored = FileBytes(file);
+
+  {
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi installed(ui);
+    ui.AbortAtPercent(0);
+    EXPECT_EQ(database->ChangePassword("second"), "");
+    EXPECT_EQ(ui.Log(), (std::vector<std::string>{"wait:Changing Database Password...", "percent:0",
+                                                  "events"}));
+    EXPECT_EQ(database->Password(), "first");
+    EXPECT_EQ(FileBytes(file), stored);
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
+  }
+
+  std::vector<std::string> heard;
+  database->BeforeChangePassword = [&](TVEZDatabase&) { heard.push_back("before"); };
+  database->AfterChangePassword = [&](TVEZDatabase&) { heard.push_back("after"); };
+  database->OnChangePasswordProgress = [&](TVEZDatabase&, std::int32_t percent, bool& cont) {
+    heard.push_back("progress:" + std::to_string(percent));
+    cont = false;
+  };
+  {
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi installed(ui);
+    EXPECT_EQ(database->ChangePassword("second", craSquare), "");
+    EXPECT_EQ(heard, (std::vector<std::string>{"before", "progress:0", "after"}));
+    EXPECT_TRUE(ui.Log().empty()) << "no wait window beside the events";
+    EXPECT_EQ(database->CryptoAlgorithm(), craBlowfish);
+    EXPECT_EQ(FileBytes(file), stored);
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
+  }
+
+  database->OnChangePasswordProgress = nullptr;
+  heard.clear();
+  {
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi installed(ui);
+    EXPECT_EQ(database->ChangePassword("second", craSquare), "");
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard.front(), "before");
+    EXPECT_EQ(heard.back(), "after");
+    EXPECT_TRUE(ui.Log().empty());
+  }
+  EXPECT_EQ(database->Password(), "second");
+  EXPECT_EQ(database->CryptoAlgorithm(), craSquare);
+
+  // Without events a wait window follows the copy to its end.
+  database->BeforeChangePassword = nullptr;
+  database->AfterChangePassword = nullptr;
+  {
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi installed(ui);
+    EXPECT_EQ(database->ChangePassword("third"), "");
+    ASSERT_FALSE(ui.Log().empty());
+    EXPECT_EQ(ui.Log().front(), "wait:Changing Database Password...");
+    EXPECT_EQ(ui.Log()[ui.Log().size() - 2], "percent:100");
+  }
+  // A silent database shows nothing.
+  database->SetSilentMode(true);
+  {
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi installed(ui);
+    EXPECT_EQ(database->ChangePassword("fourth"), "");
+    EXPECT_TRUE(ui.Log().empty());
+  }
+  EXPECT_EQ(TablesOf(*database), (std::vector<std::string>{"Vessels"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -107,6 +108,15 @@ TEST(CipherFrame, HashClassSelection) {
   EXPECT_EQ(c.Hash().DigestKeySize(), 16);
   c.SetHashClass(nullptr);
   EXPECT_EQ(c.HashClass(), &THash_RipeMD256::Create);
+
+  // Null while the fallback is in use still drops the object: the digest
+  // the old one held is gone, the new one has never been fed.
+  c.Hash().Init();
+  c.Hash().Calc("abc", 3);
+  c.Hash().Done();
+  EXPECT_FALSE(Bytes(c.Hash().DigestKey(), c.Hash().DigestKey() + 32) == Bytes(32, 0));
+  c.SetHashClass(nullptr);
+  EXPECT_EQ(Bytes(c.Hash().DigestKey(), c.Hash().DigestKey() + 32), Bytes(32, 0));
 }
 
 // CTS of 37 bytes: two full blocks and a 5-byte tail, undone by decoding,
@@ -319,6 +329,99 @@ TEST(PageCoderGuards, MatchesTheChainWrittenOut) {
   EXPECT_EQ(got, expected);
 }
 
+// Every combination written out from its table row: the hash, how many
+// digest bytes key the cipher, and the CTS chain with a tail, on a control
+// block and on the data of a 4096-byte page.
+TEST(PageCoderGuards, EveryCombinationMatchesItsTableRow) {
+  struct Row {
+    TVEZCryptoAlgorithm algorithm;
+    std::function<std::unique_ptr<TCipher>()> make;
+    THashClass hash;
+    int key_bytes;
+  };
+  const std::vector<Row> rows = {
+      {craRijndael_128, [] { return std::make_unique<TCipher_Rijndael>(); },
+       &THash_RipeMD128::Create, 16},
+      {craRijndael_256, [] { return std::make_unique<TCipher_Rijndael>(); },
+       &THash_RipeMD256::Create, 32},
+      {craDES_Single, [] { return std::make_unique<TCipher_1DES>(); }, &THash_RipeMD128::Create, 8},
+      {craDES_Triple, [] { return std::make_unique<TCipher_3TDES>(); }, &THash_RipeMD128::Create,
+       16},
+      {craBlowfish, [] { return std::make_unique<TCipher_Blowfish>(); }, &THash_RipeMD256::Create,
+       32},
+      {craTwofish_128, [] { return std::make_unique<TCipher_Twofish>(); }, &THash_RipeMD128::Create,
+       16},
+      {craTwofish_256, [] { return std::make_unique<TCipher_Twofish>(); }, &THash_RipeMD256::Create,
+       32},
+      {craSquare, [] { return std::make_unique<TCipher_Square>(); }, &THash_RipeMD128::Create, 16},
+  };
+  std::mt19937 rng(21);
+  const std::string password = "Sea trial 7";
+  for (const Row& r : rows) {
+    for (int size : {256, 4056}) {
+      SCOPED_TRACE(std::string(kCryptoAlgorithmNames[r.algorithm]) + " size " +
+                   std::to_string(size));
+      const Bytes plain = RandomBytes(rng, static_cast<std::size_t>(size));
+      auto h = r.hash();
+      h->Init();
+      h->Calc(password.data(), static_cast<std::int32_t>(password.size()));
+      h->Done();
+      std::unique_ptr<TCipher> c = r.make();
+      const Bytes key(h->DigestKey(), h->DigestKey() + r.key_bytes);
+      c->Init(key.data(), r.key_bytes, c->Vector());
+      const int n = c->BufSize();
+      Bytes f(static_cast<std::size_t>(n), 0xFF), expected = plain;
+      int pos = 0;
+      for (; pos + n <= size; pos += n) {
+        Bytes blk(expected.begin() + pos, expected.begin() + pos + n);
+        XorBytes(blk.data(), f.data(), n, blk.data());
+        c->EncryptBlock(blk.data());
+        XorBytes(f.data(), blk.data(), n, f.data());
+        std::copy(blk.begin(), blk.end(), expected.begin() + pos);
+      }
+      Bytes z = f;
+      c->EncryptBlock(z.data());
+      for (int i = pos; i < size; ++i)
+        expected[i] ^= z[i - pos];
+      Bytes got = plain;
+      ASSERT_TRUE(EncryptPageData(r.algorithm, got.data(), size, password));
+      EXPECT_EQ(got, expected);
+      ASSERT_TRUE(DecryptPageData(r.algorithm, got.data(), size, password));
+      EXPECT_EQ(got, plain);
+    }
+  }
+}
+
+// Stored files depend on these exact bytes: the first 40 bytes 0..39 coded
+// under "pw" by each combination (two or more blocks and, for the 16- and
+// 24-byte blocks, a tail).
+TEST(PageCoderGuards, FrozenBytesOfEveryCombination) {
+  const char* const golden[kCryptoAlgorithmCount] = {
+      "e59fe24e7f7e18280c58473e8a4ab03998245f3147839598c377fc045fa6cf34bd76a106001f54f5",
+      "bb51dbbf5b2690ab46d5916187fcd035d1916ac4b9566eea186322fd524e8a67d42b5ac21d667804",
+      "fbe14d83a5765ab2fcc6e457746e158f78370fb455b1a7875d14d1d7e383ff3f708d30d1a7500e2a",
+      "09be7083ce541aeca3612538a9e5473788a6a4132f8d96b09ac559e340f7776fd14aaabdc91c2ab0",
+      "7d4ca9156adcffda55eb87b8c6ff19b853eeb69e39460bacbddecca23d0e2b90a548fff37a5eed8c",
+      "c2ef53a7b9f21d969b0228d38bc880423e707d86aa1c0cccc9d759f0fb275817c48416b068de619e",
+      "a59bfdf983aef6dea8f4abbb50fbd8c3083187c2d1d889aa6c37926dcba9589409aee4600eabc0e1",
+      "b585bc2d22e6c83576a142694befc628b3297b66058ab29d9a72f96851cd601654a5543e104b075e",
+  };
+  for (int a = 0; a < kCryptoAlgorithmCount; ++a) {
+    SCOPED_TRACE(kCryptoAlgorithmNames[a]);
+    Bytes data(40);
+    for (int i = 0; i < 40; ++i)
+      data[i] = static_cast<std::uint8_t>(i);
+    ASSERT_TRUE(EncryptPageData(static_cast<TVEZCryptoAlgorithm>(a), data.data(), 40, "pw"));
+    std::string hex;
+    for (std::uint8_t b : data) {
+      constexpr char kDigits[] = "0123456789abcdef";
+      hex += kDigits[b >> 4];
+      hex += kDigits[b & 15];
+    }
+    EXPECT_EQ(hex, golden[a]);
+  }
+}
+
 TEST(PasswordRecord, CopiesAndWipes) {
   TVEZPassword a{"secret", craBlowfish};
   TVEZPassword b;
@@ -331,6 +434,141 @@ TEST(PasswordRecord, CopiesAndWipes) {
   std::string s = "wipe me";
   WipeString(s);
   EXPECT_TRUE(s.empty());
+}
+
+// A text that was moved away or shortened still holds old characters in its
+// storage; wiping must reach them too.
+TEST(PasswordRecord, WipeReachesTheWholeStorage) {
+  auto all_zero = [](const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (p[i] != 0) return false;
+    return true;
+  };
+  std::string moved = "secret";
+  std::string taker = std::move(moved);
+  const char* p = moved.data();
+  std::size_t cap = moved.capacity();
+  WipeString(moved);
+  EXPECT_EQ(moved.data(), p);
+  EXPECT_TRUE(all_zero(p, cap));
+
+  std::string shortened(100, 'k');
+  shortened.resize(3);
+  p = shortened.data();
+  cap = shortened.capacity();
+  WipeString(shortened);
+  EXPECT_EQ(shortened.data(), p);
+  EXPECT_TRUE(all_zero(p, cap));
+  EXPECT_EQ(taker, "secret");
+}
+
+// ---------------------------------------------------------------------------
+// Hash state, key setup traces, and the routines without test data
+
+// The digest pointer is the chaining state: right after Init it shows the
+// initial values, which the hash's own encode action feeds first.
+TEST(HashFrame, DigestKeyIsTheChainingState) {
+  const Bytes md4_start = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+                           0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+  THash_MD4 md4;
+  md4.Init();
+  EXPECT_EQ(Bytes(md4.DigestKey(), md4.DigestKey() + 16), md4_start);
+  THash_RipeMD256 r256;
+  r256.Init();
+  Bytes start256 = md4_start;
+  for (std::uint8_t b : {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE, 0xEF, 0xCD, 0xAB, 0x89,
+                         0x67, 0x45, 0x23, 0x01})
+    start256.push_back(b);
+  EXPECT_EQ(Bytes(r256.DigestKey(), r256.DigestKey() + 32), start256);
+
+  // Encoding 16 bytes with an MD4 protection xors them with the digest of
+  // the initial state's bytes.
+  THash_MD4 ref;
+  ref.Init();
+  ref.Calc(md4_start.data(), 16);
+  ref.Done();
+  Bytes expect(16);
+  Bytes data(16);
+  for (int i = 0; i < 16; ++i)
+    data[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  XorBytes(data.data(), ref.DigestKey(), 16, expect.data());
+  auto h = THash_MD4::Create();
+  h->CodeBuffer(data.data(), 16, TPAction::paEncode);
+  EXPECT_EQ(data, expect);
+}
+
+// The password digest is the key; key setup codes it where the hash keeps
+// it, so the hash holds no plain key afterwards.
+TEST(CipherFrame, InitKeyLeavesTheDigestCodedInTheHash) {
+  THash_RipeMD128 plain_hash;
+  plain_hash.Init();
+  plain_hash.Calc("pw", 2);
+  plain_hash.Done();
+  const Bytes plain(plain_hash.DigestKey(), plain_hash.DigestKey() + 16);
+
+  TCipher_Rijndael ref;
+  ref.Init(plain.data(), 16, ref.Vector());
+  Bytes coded(16);
+  ref.EncodeBuffer(plain.data(), coded.data(), 16);
+
+  TCipher_Rijndael c;
+  c.SetHashClass(&THash_RipeMD128::Create);
+  c.InitKey("pw", c.Vector());
+  const Bytes held(c.Hash().DigestKey(), c.Hash().DigestKey() + 16);
+  EXPECT_NE(held, plain);
+  EXPECT_EQ(held, coded);
+  // The cipher itself is keyed with the plain digest.
+  Bytes block(16, 0x5A), a(16), b(16);
+  c.EncodeBuffer(block.data(), a.data(), 16);
+  ref.Done();
+  ref.EncodeBuffer(block.data(), b.data(), 16);
+  EXPECT_EQ(a, b);
+}
+
+TEST(CipherFrame, BlockKeyAndScheduleSizes) {
+  struct Row {
+    std::unique_ptr<TCipher> cipher;
+    std::int32_t max_key, buf, key, user;
+  };
+  Row rows[] = {
+      {std::make_unique<TCipher_Rijndael>(), TCipher::MaxKeySize<TCipher_Rijndael>(), 16, 32, 480},
+      {std::make_unique<TCipher_Blowfish>(), TCipher::MaxKeySize<TCipher_Blowfish>(), 8, 56, 4168},
+      {std::make_unique<TCipher_1DES>(), TCipher::MaxKeySize<TCipher_1DES>(), 8, 8, 256},
+      {std::make_unique<TCipher_3DES>(), TCipher::MaxKeySize<TCipher_3DES>(), 8, 24, 768},
+      {std::make_unique<TCipher_3TDES>(), TCipher::MaxKeySize<TCipher_3TDES>(), 24, 24, 768},
+      {std::make_unique<TCipher_Twofish>(), TCipher::MaxKeySize<TCipher_Twofish>(), 16, 32, 4256},
+      {std::make_unique<TCipher_Square>(), TCipher::MaxKeySize<TCipher_Square>(), 16, 16, 288},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.cipher->ClassName());
+    EXPECT_EQ(r.cipher->BufSize(), r.buf);
+    EXPECT_EQ(r.cipher->KeySize(), r.key);
+    EXPECT_EQ(r.max_key, r.key);
+    EXPECT_EQ(r.cipher->UserSize(), r.user);
+    EXPECT_EQ(r.cipher->Mode(), TCipherMode::cmCTS);
+    EXPECT_FALSE(r.cipher->Initialized());
+  }
+}
+
+TEST(CipherFrame, RoutinesWithoutTestDataRaise) {
+  auto expect_raise = [](auto&& call, const char* text) {
+    try {
+      call();
+      ADD_FAILURE() << "no exception for " << text;
+    } catch (const platform::Exception& e) {
+      EXPECT_STREQ(e.what(), text);
+    }
+  };
+  StrictKeySize = true;
+  expect_raise([] { TCipher::SelfTest<TCipher_Blowfish>(); }, "Not implemented 14");
+  expect_raise([] { TCipher::SelfTest<TCipher_Square>(); }, "Not implemented 14");
+  EXPECT_TRUE(StrictKeySize);
+  StrictKeySize = false;
+  expect_raise([] { THash::SelfTest(); }, "Not implemented 14");
+  TCipher_1DES des;
+  expect_raise([&] { des.Identity(); }, "Not implemented 13");
+  expect_raise([&] { des.KnownAnswer(); }, "TCipher_1DES.TestVector not implemented");
+  expect_raise([] { THash_MD4().KnownAnswer(); }, "THash_MD4.TestVector not implemented 28");
 }
 
 // ---------------------------------------------------------------------------

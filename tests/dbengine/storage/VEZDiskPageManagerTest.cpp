@@ -228,7 +228,7 @@ TEST(VEZDiskPageManagerTest, CreateArgumentsAndGuards) {
   pw.Password = "secret";
   pw.CryptoAlgorithm = static_cast<TVEZCryptoAlgorithm>(8);
   EXPECT_EQ(NativeErrorOf([&] { pm.CreateAndOpenDatabase(dir.Path("p.vez"), pw, 4096, 8); }),
-            30447);
+            10478);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("p.vez")));
   EXPECT_EQ(NativeErrorOf([&] { pm.CreateAndOpenDatabase(dir.Path("p.vez"), {}, 40, 8); }), 10480);
   EXPECT_EQ(NativeErrorOf([&] { pm.CreateAndOpenDatabase(dir.Path("p.vez"), {}, 4096, 0); }),
