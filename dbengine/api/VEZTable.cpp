@@ -904,6 +904,16 @@ std::string TVEZTable::PSGetKeyFields() {
   return names;
 }
 
+std::vector<platform::IndexDef> TVEZTable::PSGetIndexDefs(platform::TIndexOptions index_types) {
+  IndexDefs().Update();
+  std::vector<platform::IndexDef> defs;
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const platform::IndexDef& def = IndexDefs().Items(i);
+    if (index_types == 0 || (def.Options & index_types) != 0) defs.push_back(def);
+  }
+  return defs;
+}
+
 std::optional<platform::IndexDef> TVEZTable::PSGetDefaultOrder() {
   IndexDefs().Update();
   const platform::IndexDef* chosen = nullptr;

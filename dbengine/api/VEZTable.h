@@ -207,6 +207,9 @@ class TVEZTable : public TVEZDataSet {
   // fields the dataset has (any index while it has no fields), when the
   // table exists; else every field, joined by ';'.
   std::string PSGetKeyFields();
+  // Copies of the index definitions with any of these options (all of them
+  // for none).
+  std::vector<platform::IndexDef> PSGetIndexDefs(platform::TIndexOptions index_types);
   // The order rows are handed out in: the chosen index when the dataset has
   // all its fields, else the first primary, else the first unique one whose
   // fields it has; nothing when none fits.

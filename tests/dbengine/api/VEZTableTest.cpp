@@ -722,6 +722,11 @@ TEST_F(TableTest, ProviderKeyFieldsDefaultOrderAndCommandText) {
   EXPECT_FALSE(runs.PSGetDefaultOrder().has_value());
   runs.AddIndex("ByName", "Name", platform::ixUnique);
   EXPECT_EQ(runs.PSGetKeyFields(), "Name");
+  EXPECT_EQ(runs.PSGetIndexDefs(0).size(), 2u);
+  const std::vector<platform::IndexDef> unique = runs.PSGetIndexDefs(platform::ixUnique);
+  ASSERT_EQ(unique.size(), 1u);
+  EXPECT_EQ(unique[0].Name, "ByName");
+  EXPECT_TRUE(runs.PSGetIndexDefs(platform::ixPrimary).empty());
   std::optional<platform::IndexDef> order = runs.PSGetDefaultOrder();
   ASSERT_TRUE(order.has_value());
   EXPECT_EQ(order->Name, "ByName");
