@@ -105,6 +105,51 @@ bool IsGuidText(std::string_view text) {
          IsHexText(body.substr(24, 12));
 }
 
+// The rows a restructure copies into its new table are written as one
+// batch, in one commit, instead of one commit per row: the old copy keeps
+// every row until the batch is written, so a crash loses nothing, and a
+// failed copy drops the batch. The new table's write lock is held across the
+// batch so no other session writes it in between; when another session holds
+// it already, rows go one commit each as without the batch.
+class RowBatch {
+ public:
+  explicit RowBatch(TVEZCursor& cursor) : FCursor(cursor) {
+    if (!FCursor.LockTable(ltRW, 1, 0, true)) return;
+    FLocked = true;
+    FExclusive = FCursor.LockTable(ltXIRW, 1, 0, true);
+    FCursor.BeginBatchUpdate();
+    FOpen = true;
+  }
+  // Writes the batch; raises when it cannot be written (nothing of it is then
+  // stored).
+  void Apply() {
+    if (!FOpen) return;
+    FOpen = false;
+    FCursor.EndBatchUpdate();
+  }
+  ~RowBatch() {
+    try {
+      if (FOpen) FCursor.CancelBatchUpdate();
+    } catch (...) {
+      // The new table is deleted after a failed copy.
+    }
+    try {
+      if (FExclusive) FCursor.UnlockTable(ltXIRW, true);
+      if (FLocked) FCursor.UnlockTable(ltRW, true);
+    } catch (...) {
+      // A session's locks go with its connection.
+    }
+  }
+  RowBatch(const RowBatch&) = delete;
+  RowBatch& operator=(const RowBatch&) = delete;
+
+ private:
+  TVEZCursor& FCursor;
+  bool FLocked = false;
+  bool FExclusive = false;
+  bool FOpen = false;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -703,22 +748,39 @@ bool TVEZTable::RestructureTable(std::string& log) {
   CheckInactive();
   bool cont = true;
   const std::string old_name = TableName();
-  RenameTable(MakeUniqueName("OLD_" + old_name + "_"));
-
-  auto make_new_table = [&] {
+  auto make_new_table = [&](const std::string& name) {
     auto table = std::make_unique<TVEZTable>();
-    table->SetTableName(old_name);
+    table->SetTableName(name);
     table->SetSessionName(GetSessionName());
     if (Temporary()) table->SetTemporary(true);
     table->SetDatabaseName(DatabaseName());
     if (InMemory()) table->SetInMemory(true);
     return table;
   };
+  const std::string temporary_name = MakeUniqueName("OLD_" + old_name + "_");
+  try {
+    RenameTable(temporary_name);
+  } catch (...) {
+    // A rename whose write failed may still stand in the open file, to be
+    // written by its next commit: the table then gets its name back now.
+    const std::exception_ptr error = std::current_exception();
+    try {
+      if (!make_new_table(old_name)->Exists() && make_new_table(temporary_name)->Exists()) {
+        SetTableName(temporary_name);
+        RenameTable(old_name);
+      }
+    } catch (...) {
+      // The rows stay under the temporary name, which the start-up check
+      // lists; the first error is the one to report.
+    }
+    std::rethrow_exception(error);
+  }
+
   // The partly built new table goes and the old one gets its name back.
   auto name_back = [&] {
     if (TableName() == old_name) return;
     if (Active()) Close();
-    std::unique_ptr<TVEZTable> partial = make_new_table();
+    std::unique_ptr<TVEZTable> partial = make_new_table(old_name);
     if (partial->Exists()) partial->DeleteTable();
     RenameTable(old_name);
   };
@@ -726,7 +788,7 @@ bool TVEZTable::RestructureTable(std::string& log) {
   std::unique_ptr<TVEZTable> new_table;
   bool result = false;
   try {
-    new_table = make_new_table();
+    new_table = make_new_table(old_name);
     new_table->AdvFieldDefs().Assign(RestructureFieldDefs());
     new_table->AdvIndexDefs().Assign(RestructureIndexDefs());
     try {
@@ -749,12 +811,14 @@ bool TVEZTable::RestructureTable(std::string& log) {
     const bool was_filtered = Filtered();
     try {
       SetFiltered(false);
+      RowBatch batch(new_table->CheckHandle(10259));
       result = CopyDataSetRecords(
           this, *this, *new_table, log, cont, false, true,
           [this](platform::DataSet& sender, int percent, bool& c) {
             InternalOnRestructureProgress(sender, percent, c);
           },
           0, 99);
+      if (result) batch.Apply();
     } catch (...) {
       try {
         SetFiltered(was_filtered);
