@@ -442,6 +442,17 @@ bool TVEZTable::ImportTable(platform::DataSet& source_table, std::string& log,
     return false;
   }
   Open();
+  // The table opened here is closed on every way out.
+  struct CloseAtEnd {
+    TVEZTable& table;
+    ~CloseAtEnd() {
+      try {
+        table.Close();
+      } catch (...) {
+        // The import's own outcome is the one to report.
+      }
+    }
+  } close_at_end{*this};
   TVEZCursor& cursor = CheckHandle(10259);
   cursor.LockTableData();
   std::string local_log;
@@ -476,7 +487,6 @@ bool TVEZTable::ImportTable(platform::DataSet& source_table, std::string& log,
     throw;
   }
   cursor.UnlockTableData();
-  Close();
   return result;
 }
 
@@ -664,10 +674,13 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
   Finish finish{*this, was_open, bookmark, new_table};
   {
     // A copy onto the table itself would delete or overwrite the source.
-    const bool same_file = to_own || (made_database != nullptr && own_database != nullptr &&
-                                      platform::AnsiSameText(made_database->DatabaseFileName(),
-                                                             own_database->DatabaseFileName()));
-    if (!to_memory && same_file && platform::AnsiSameText(new_table_name, TableName())) {
+    // Within the own database without overwriting, the table is found to
+    // exist below, as any other would be.
+    const bool same_file = (to_own && overwrite_existing_table) ||
+                           (made_database != nullptr && own_database != nullptr &&
+                            platform::AnsiSameText(made_database->DatabaseFileName(),
+                                                   own_database->DatabaseFileName()));
+    if (same_file && platform::AnsiSameText(new_table_name, TableName())) {
       const std::string text =
           platform::Format("Cannot copy table '%s.%s' into it self", {dest_file_text, TableName()});
       if (!ignore_errors) throw EVEZException(30447, text);

@@ -193,6 +193,42 @@ TEST_F(TableCopyTest, AddingAColumnKeepsRowsIdsAndIndexOrderWithTheNewColumnNull
   runs.Close();
 }
 
+// The copied rows are written together: ten times the rows cost far fewer
+// than one more file write per added row.
+TEST_F(TableCopyTest, RestructureWritesTheCopiedRowsTogether) {
+  auto writes_for = [&](int rows) {
+    const std::string name = "Rows" + std::to_string(rows);
+    auto database = MakeDatabase(name, Path(name + ".vez"));
+    database->SetMultiUser(true);
+    database->SetKeepConnection(false);
+    database->SetSilentMode(true);
+    database->CreateDatabase();
+    TVEZTable& runs = NewTable("Runs", name);
+    runs.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+    runs.FieldDefs().Add("TrialID", platform::ftInteger);
+    runs.FieldDefs().Add("Name", platform::ftString, 30);
+    runs.IndexDefs().Add("Primary", "ID", 0);
+    runs.CreateTable();
+    runs.Open();
+    for (int i = 1; i <= rows; ++i)
+      runs.AppendRecord({Variant::Null(), Int((i - 1) / 3 + 1), Str("run " + std::to_string(i))});
+    runs.Close();
+    AddComments(runs);
+    FaultFileSystem faults;
+    {
+      platform::ScopedFileSystem scope(faults);
+      std::string log;
+      EXPECT_TRUE(runs.RestructureTable(log)) << log;
+    }
+    EXPECT_EQ(RowsOf(runs), ExpectedRows(rows));
+    tables_.clear();
+    return faults.plan.writes;
+  };
+  const int few = writes_for(30);
+  const int many = writes_for(300);
+  EXPECT_LT(many - few, 270) << few << " writes for 30 rows, " << many << " for 300";
+}
+
 TEST_F(TableCopyTest, DroppedAndRenamedColumnsMapByObjectIdThenByName) {
   TVEZTable& runs = OldRuns(10);
   LoadDefinitions(runs);
@@ -739,6 +775,23 @@ TEST_F(TableCopyTest, ImportReportsRecordErrorsInItsLogAndKeepsTheRest) {
   t.Close();
 }
 
+TEST_F(TableCopyTest, ImportThatFailsAfterOpeningTheTableClosesIt) {
+  FakePair pair(4);
+  TVEZTable& t = NewTable("Imported");
+  int after = 0;
+  t.BeforeImport = [](platform::DataSet&) { throw std::runtime_error("refused"); };
+  t.AfterImport = [&](platform::DataSet&) { ++after; };
+  std::string log;
+  EXPECT_THROW(t.ImportTable(pair.source, log, nullptr), std::runtime_error);
+  EXPECT_EQ(after, 1);
+  EXPECT_FALSE(t.Active());
+  // The table is usable again: its data lock was left.
+  t.BeforeImport = nullptr;
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 0);
+  t.Close();
+}
+
 TEST_F(TableCopyTest, ImportThatCannotCreateTheTableLogsAndReturnsFalse) {
   FakePair pair(3);
   TVEZTable& t = NewTable("   ");  // names no table
@@ -828,6 +881,14 @@ TEST_F(TableCopyTest, CopyRefusals) {
   log.clear();
   EXPECT_FALSE(runs.CopyTable("RUNS", log, cont, "", "", true, true, true, 0, 100));
   EXPECT_EQ(log, "Cannot copy table '" + file_ + ".Runs' into it self");
+  // Within the own database without overwriting, the name is taken like any
+  // other.
+  EXPECT_EQ(
+      NativeOf([&] { runs.CopyTable("runs", log, cont, "", "", false, false, true, 0, 100); }),
+      30448);
+  log.clear();
+  EXPECT_FALSE(runs.CopyTable("runs", log, cont, "", "", true, false, true, 0, 100));
+  EXPECT_EQ(log, "Table '" + file_ + ".runs' already exists");
   // A destination that cannot be opened.
   EXPECT_ANY_THROW(
       runs.CopyTable("X", log, cont, Path("missing.vez"), "", false, false, true, 0, 100));
