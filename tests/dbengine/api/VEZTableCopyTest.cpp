@@ -229,6 +229,37 @@ TEST_F(TableCopyTest, RestructureWritesTheCopiedRowsTogether) {
   EXPECT_LT(many - few, 270) << few << " writes for 30 rows, " << many << " for 300";
 }
 
+// Tables that live in memory keep their rows through a restructure, and
+// rows added afterwards stay.
+TEST_F(TableCopyTest, RestructureOfMemoryAndTemporaryTablesKeepsTheRows) {
+  for (const bool temporary : {false, true}) {
+    SCOPED_TRACE(temporary ? "temporary table" : "table of the memory database");
+    TVEZTable& t = temporary ? NewTable("TempRuns") : NewTable("MemRuns", "MEMORY");
+    if (temporary) t.SetTemporary(true);
+    t.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+    t.FieldDefs().Add("TrialID", platform::ftInteger);
+    t.FieldDefs().Add("Name", platform::ftString, 30);
+    t.IndexDefs().Add("Primary", "ID", 0);
+    t.CreateTable();
+    t.Open();
+    for (int i = 1; i <= 45; ++i)
+      t.AppendRecord({Variant::Null(), Int((i - 1) / 3 + 1), Str("run " + std::to_string(i))});
+    t.Close();
+    AddComments(t);
+    std::string log;
+    ASSERT_TRUE(t.RestructureTable(log)) << log;
+    t.SetIndexName("Primary");
+    EXPECT_EQ(RowsOf(t), ExpectedRows(45));
+    t.Open();
+    ASSERT_NE(t.FindField("Comments"), nullptr);
+    t.AppendRecord({Variant::Null(), Int(99), Str("after"), Str("note")});
+    t.Close();
+    t.Open();
+    EXPECT_EQ(t.RecordCount(), 46);
+    t.Close();
+  }
+}
+
 TEST_F(TableCopyTest, DroppedAndRenamedColumnsMapByObjectIdThenByName) {
   TVEZTable& runs = OldRuns(10);
   LoadDefinitions(runs);
