@@ -992,6 +992,61 @@ TEST_F(TableCopyTest, WaitWindowShowsProgressAndItsAbortStopsTheCopy) {
   EXPECT_EQ(RowsOf(runs), ExpectedRows(60));
 }
 
+struct Dispatch {
+  const char* caption;
+  void (TVEZTable::*before)(platform::DataSet&);
+  void (TVEZTable::*progress)(platform::DataSet&, int, bool&);
+  void (TVEZTable::*after)(platform::DataSet&);
+};
+
+// Each operation's default events open the wait window with its own text,
+// move its bar, pump events once per step and read its abort button; a
+// user's handler replaces the window.
+TEST_F(TableCopyTest, EveryOperationsDefaultEventsDriveTheWaitWindow) {
+  db_->SetSilentMode(false);
+  TVEZTable& runs = OldRuns(3);
+  const Dispatch dispatches[] = {
+      {"Copy Table...", &TVEZTable::InternalBeforeCopy, &TVEZTable::InternalOnCopyProgress,
+       &TVEZTable::InternalAfterCopy},
+      {"Import Table...", &TVEZTable::InternalBeforeImport, &TVEZTable::InternalOnImportProgress,
+       &TVEZTable::InternalAfterImport},
+      {"Export Table...", &TVEZTable::InternalBeforeExport, &TVEZTable::InternalOnExportProgress,
+       &TVEZTable::InternalAfterExport},
+      {"Restructure Table...", &TVEZTable::InternalBeforeRestructure,
+       &TVEZTable::InternalOnRestructureProgress, &TVEZTable::InternalAfterRestructure},
+      {"Batch Moving...", &TVEZTable::InternalBeforeBatchMove,
+       &TVEZTable::InternalOnBatchMoveProgress, &TVEZTable::InternalAfterBatchMove},
+  };
+  for (const Dispatch& d : dispatches) {
+    SCOPED_TRACE(d.caption);
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi scope(ui);
+    ui.AbortAtPercent(60);
+    bool cont = true;
+    (runs.*d.before)(runs);
+    (runs.*d.progress)(runs, 40, cont);
+    EXPECT_TRUE(cont);
+    (runs.*d.progress)(runs, 70, cont);
+    EXPECT_FALSE(cont);
+    (runs.*d.after)(runs);
+    EXPECT_EQ(ui.Log(),
+              (std::vector<std::string>{std::string("wait:") + d.caption, "percent:0", "events",
+                                        "percent:40", "events", "percent:70", "events"}));
+  }
+  ScriptedEngineUi ui;
+  platform::ScopedEngineUi scope(ui);
+  std::vector<int> percents;
+  runs.OnRestructureProgress = [&](platform::DataSet&, int percent, bool& c) {
+    percents.push_back(percent);
+    c = false;
+  };
+  bool cont = true;
+  runs.InternalOnRestructureProgress(runs, 25, cont);
+  EXPECT_FALSE(cont);
+  EXPECT_EQ(percents, std::vector<int>{25});
+  EXPECT_TRUE(ui.Log().empty());
+}
+
 TEST_F(TableCopyTest, NoWaitWindowInSilentModeOrForATemporaryTable) {
   TVEZTable& runs = OldRuns(20);
   ScriptedEngineUi ui;
