@@ -755,6 +755,86 @@ TEST(CopyRecordsTest, FailedPostIsLoggedAndSkippedWithIgnoreErrorsElseRaised) {
   }
 }
 
+// A value the destination column cannot take is logged (one CR LF line per
+// value), the column left null and the row posted; without IgnoreErrors the
+// first one ends the copy with its error.
+TEST(CopyRecordsTest, ValueThatCannotBeAssignedIsLoggedAndLeftNull) {
+  for (const bool ignore : {true, false}) {
+    SCOPED_TRACE(ignore);
+    FakePair pair(3);
+    FakeDataSet dest;
+    dest.DefineField("ID", platform::ftInteger);
+    dest.DefineField("Name", platform::ftInteger);
+    dest.Open();
+    std::string log;
+    bool cont = true;
+    bool result = true;
+    bool raised = false;
+    try {
+      result = CopyDataSetRecords(nullptr, pair.source, dest, log, cont, ignore, false, {}, 0, 100);
+    } catch (const std::exception&) {
+      raised = true;
+    }
+    EXPECT_EQ(raised, !ignore);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < log.size();) {
+      const std::size_t end = log.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos) << log;
+      lines.push_back(log.substr(at, end - at));
+      at = end + 2;
+    }
+    ASSERT_EQ(lines.size(), ignore ? 3u : 1u) << log;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      EXPECT_EQ(lines[i].rfind("Error copying table \"unknown\". Record #" + std::to_string(i + 1) +
+                                   ", field 'Name' was copied with Null value due to error: ",
+                               0),
+                0u)
+          << lines[i];
+    if (ignore) {
+      EXPECT_FALSE(result);
+      int rows = 0;
+      for (dest.First(); !dest.Eof(); dest.Next(), ++rows)
+        EXPECT_TRUE(dest.Fields(1).IsNull());
+      EXPECT_EQ(rows, 3);
+    } else {
+      EXPECT_EQ(dest.State(), platform::TDataSetState::dsBrowse);
+    }
+  }
+}
+
+// A source field definition without a field object: 10499 naming the table
+// and the field, or with IgnoreErrors the text in the log (no line break)
+// and the other fields copied.
+TEST(CopyRecordsTest, DefinitionWithoutAFieldIsRefusedOrLogged) {
+  for (const bool ignore : {true, false}) {
+    SCOPED_TRACE(ignore);
+    FakePair pair(2);
+    pair.source.FieldDefs().Add("Ghost", platform::ftInteger);
+    std::string log;
+    bool cont = true;
+    bool result = true;
+    int native = 0;
+    try {
+      result =
+          CopyDataSetRecords(nullptr, pair.source, pair.dest, log, cont, ignore, false, {}, 0, 100);
+    } catch (const EVEZException& e) {
+      native = e.NativeError();
+    }
+    const std::string text =
+        "Cannot copy field 'Ghost' of table 'unknown': its data type is not "
+        "supported";
+    if (ignore) {
+      EXPECT_FALSE(result);
+      EXPECT_EQ(log, text + text);
+      EXPECT_EQ(pair.DestIds(), Range(1, 2));
+    } else {
+      EXPECT_EQ(native, 10499);
+      EXPECT_EQ(log, text);
+      EXPECT_EQ(pair.dest.State(), platform::TDataSetState::dsBrowse);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Import and export
 
