@@ -18,6 +18,7 @@
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Collation.h"
 #include "platform/core/Format.h"
+#include "platform/os/FileQueries.h"
 
 namespace vez {
 
@@ -149,6 +150,19 @@ class RowBatch {
   bool FExclusive = false;
   bool FOpen = false;
 };
+
+// Whether two names of database files name the same file: equal texts in
+// any letter case, or one file however its path is written ("./", "..",
+// symbolic links). A copy onto the table itself would otherwise delete it.
+bool SameDatabaseFile(const std::string& a, const std::string& b) {
+  if (platform::AnsiSameText(a, b)) return true;
+  try {
+    return platform::CanonicalPath(a) == platform::CanonicalPath(b);
+  } catch (...) {
+    // A path that cannot be resolved names no file the other one does.
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -676,10 +690,10 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
     // A copy onto the table itself would delete or overwrite the source.
     // Within the own database without overwriting, the table is found to
     // exist below, as any other would be.
-    const bool same_file = (to_own && overwrite_existing_table) ||
-                           (made_database != nullptr && own_database != nullptr &&
-                            platform::AnsiSameText(made_database->DatabaseFileName(),
-                                                   own_database->DatabaseFileName()));
+    const bool same_file =
+        (to_own && overwrite_existing_table) ||
+        (made_database != nullptr && own_database != nullptr &&
+         SameDatabaseFile(made_database->DatabaseFileName(), own_database->DatabaseFileName()));
     if (same_file && platform::AnsiSameText(new_table_name, TableName())) {
       const std::string text =
           platform::Format("Cannot copy table '%s.%s' into it self", {dest_file_text, TableName()});

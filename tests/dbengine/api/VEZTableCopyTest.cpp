@@ -992,6 +992,13 @@ TEST_F(TableCopyTest, CopyRefusals) {
   log.clear();
   EXPECT_FALSE(runs.CopyTable("RUNS", log, cont, "", "", true, true, true, 0, 100));
   EXPECT_EQ(log, "Cannot copy table '" + file_ + ".Runs' into it self");
+  // Its own file named by another path.
+  const std::size_t slash = file_.rfind('/');
+  const std::string other_path = file_.substr(0, slash) + "/./" + file_.substr(slash + 1);
+  EXPECT_EQ(NativeOf([&] {
+              runs.CopyTable("Runs", log, cont, other_path, "", false, true, true, 0, 100);
+            }),
+            30447);
   // Within the own database without overwriting, the name is taken like any
   // other.
   EXPECT_EQ(
