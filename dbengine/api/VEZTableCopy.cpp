@@ -690,8 +690,9 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
     // A copy onto the table itself would delete or overwrite the source.
     // Within the own database without overwriting, the table is found to
     // exist below, as any other would be.
+    const bool in_memory_database = platform::AnsiSameText(DatabaseName(), kMemoryDatabase);
     const bool same_file =
-        (to_own && overwrite_existing_table) ||
+        ((to_own || (to_memory && in_memory_database)) && overwrite_existing_table) ||
         (made_database != nullptr && own_database != nullptr &&
          SameDatabaseFile(made_database->DatabaseFileName(), own_database->DatabaseFileName()));
     if (same_file && platform::AnsiSameText(new_table_name, TableName())) {

@@ -1022,6 +1022,16 @@ TEST_F(TableCopyTest, CopyRefusals) {
       NativeOf([&] { runs.CopyTable("M", log, cont, "MEMORY", "", false, false, true, 0, 100); }),
       10515);
   mem.Close();
+  // A table of the memory database copied onto itself there.
+  mem.Open();
+  mem.AppendRecord({Int(7)});
+  mem.Close();
+  EXPECT_EQ(
+      NativeOf([&] { mem.CopyTable("m", log, cont, "MEMORY", "", false, true, true, 0, 100); }),
+      30447);
+  mem.Open();
+  EXPECT_EQ(mem.RecordCount(), 1);
+  mem.Close();
 
   EXPECT_FALSE(runs.Active());
   EXPECT_EQ(RowsOf(runs), ExpectedRows(8));
