@@ -5,8 +5,8 @@
 // items_per_second is rows per second. Filling the file is not timed.
 //
 // BM_RestructureAddColumn/<durability>: RestructureTable adding one text
-// column, as ALTER TABLE ... ADD does (one commit per copied row: rows are
-// posted outside a transaction). BM_CopyTableToNewFile/<durability>: CopyTable
+// column, as ALTER TABLE ... ADD does (the copied rows are written as one
+// batch, in one commit). BM_CopyTableToNewFile/<durability>: CopyTable
 // of the table into a new file (the destination opens with the default, full
 // durability; the source's setting only affects its own reads).
 // BM_SQLiteRebuildAddColumn/<mode>: SQLite's rebuild of the same table with

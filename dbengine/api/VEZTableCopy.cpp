@@ -18,6 +18,7 @@
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Collation.h"
 #include "platform/core/Format.h"
+#include "platform/os/FileQueries.h"
 
 namespace vez {
 
@@ -103,6 +104,64 @@ bool IsGuidText(std::string_view text) {
   return IsHexText(body.substr(0, 8)) && IsHexText(body.substr(9, 4)) &&
          IsHexText(body.substr(14, 4)) && IsHexText(body.substr(19, 4)) &&
          IsHexText(body.substr(24, 12));
+}
+
+// The rows a restructure copies into its new table are written as one
+// batch, in one commit, instead of one commit per row: the old copy keeps
+// every row until the batch is written, so a crash loses nothing, and a
+// failed copy drops the batch. The new table's write lock is held across the
+// batch so no other session writes it in between; when another session holds
+// it already, rows go one commit each as without the batch.
+class RowBatch {
+ public:
+  explicit RowBatch(TVEZCursor& cursor) : FCursor(cursor) {
+    if (!FCursor.LockTable(ltRW, 1, 0, true)) return;
+    FLocked = true;
+    FExclusive = FCursor.LockTable(ltXIRW, 1, 0, true);
+    FCursor.BeginBatchUpdate();
+    FOpen = true;
+  }
+  // Writes the batch; raises when it cannot be written (nothing of it is then
+  // stored).
+  void Apply() {
+    if (!FOpen) return;
+    FOpen = false;
+    FCursor.EndBatchUpdate();
+  }
+  ~RowBatch() {
+    try {
+      if (FOpen) FCursor.CancelBatchUpdate();
+    } catch (...) {
+      // The new table is deleted after a failed copy.
+    }
+    try {
+      if (FExclusive) FCursor.UnlockTable(ltXIRW, true);
+      if (FLocked) FCursor.UnlockTable(ltRW, true);
+    } catch (...) {
+      // A session's locks go with its connection.
+    }
+  }
+  RowBatch(const RowBatch&) = delete;
+  RowBatch& operator=(const RowBatch&) = delete;
+
+ private:
+  TVEZCursor& FCursor;
+  bool FLocked = false;
+  bool FExclusive = false;
+  bool FOpen = false;
+};
+
+// Whether two names of database files name the same file: equal texts in
+// any letter case, or one file however its path is written ("./", "..",
+// symbolic links). A copy onto the table itself would otherwise delete it.
+bool SameDatabaseFile(const std::string& a, const std::string& b) {
+  if (platform::AnsiSameText(a, b)) return true;
+  try {
+    return platform::CanonicalPath(a) == platform::CanonicalPath(b);
+  } catch (...) {
+    // A path that cannot be resolved names no file the other one does.
+    return false;
+  }
 }
 
 }  // namespace
@@ -397,6 +456,17 @@ bool TVEZTable::ImportTable(platform::DataSet& source_table, std::string& log,
     return false;
   }
   Open();
+  // The table opened here is closed on every way out.
+  struct CloseAtEnd {
+    TVEZTable& table;
+    ~CloseAtEnd() {
+      try {
+        table.Close();
+      } catch (...) {
+        // The import's own outcome is the one to report.
+      }
+    }
+  } close_at_end{*this};
   TVEZCursor& cursor = CheckHandle(10259);
   cursor.LockTableData();
   std::string local_log;
@@ -431,7 +501,6 @@ bool TVEZTable::ImportTable(platform::DataSet& source_table, std::string& log,
     throw;
   }
   cursor.UnlockTableData();
-  Close();
   return result;
 }
 
@@ -619,10 +688,14 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
   Finish finish{*this, was_open, bookmark, new_table};
   {
     // A copy onto the table itself would delete or overwrite the source.
-    const bool same_file = to_own || (made_database != nullptr && own_database != nullptr &&
-                                      platform::AnsiSameText(made_database->DatabaseFileName(),
-                                                             own_database->DatabaseFileName()));
-    if (!to_memory && same_file && platform::AnsiSameText(new_table_name, TableName())) {
+    // Within the own database without overwriting, the table is found to
+    // exist below, as any other would be.
+    const bool in_memory_database = platform::AnsiSameText(DatabaseName(), kMemoryDatabase);
+    const bool same_file =
+        ((to_own || (to_memory && in_memory_database)) && overwrite_existing_table) ||
+        (made_database != nullptr && own_database != nullptr &&
+         SameDatabaseFile(made_database->DatabaseFileName(), own_database->DatabaseFileName()));
+    if (same_file && platform::AnsiSameText(new_table_name, TableName())) {
       const std::string text =
           platform::Format("Cannot copy table '%s.%s' into it self", {dest_file_text, TableName()});
       if (!ignore_errors) throw EVEZException(30447, text);
@@ -703,22 +776,39 @@ bool TVEZTable::RestructureTable(std::string& log) {
   CheckInactive();
   bool cont = true;
   const std::string old_name = TableName();
-  RenameTable(MakeUniqueName("OLD_" + old_name + "_"));
-
-  auto make_new_table = [&] {
+  auto make_new_table = [&](const std::string& name) {
     auto table = std::make_unique<TVEZTable>();
-    table->SetTableName(old_name);
+    table->SetTableName(name);
     table->SetSessionName(GetSessionName());
     if (Temporary()) table->SetTemporary(true);
     table->SetDatabaseName(DatabaseName());
     if (InMemory()) table->SetInMemory(true);
     return table;
   };
+  const std::string temporary_name = MakeUniqueName("OLD_" + old_name + "_");
+  try {
+    RenameTable(temporary_name);
+  } catch (...) {
+    // A rename whose write failed may still stand in the open file, to be
+    // written by its next commit: the table then gets its name back now.
+    const std::exception_ptr error = std::current_exception();
+    try {
+      if (!make_new_table(old_name)->Exists() && make_new_table(temporary_name)->Exists()) {
+        SetTableName(temporary_name);
+        RenameTable(old_name);
+      }
+    } catch (...) {
+      // The rows stay under the temporary name, which the start-up check
+      // lists; the first error is the one to report.
+    }
+    std::rethrow_exception(error);
+  }
+
   // The partly built new table goes and the old one gets its name back.
   auto name_back = [&] {
     if (TableName() == old_name) return;
     if (Active()) Close();
-    std::unique_ptr<TVEZTable> partial = make_new_table();
+    std::unique_ptr<TVEZTable> partial = make_new_table(old_name);
     if (partial->Exists()) partial->DeleteTable();
     RenameTable(old_name);
   };
@@ -726,7 +816,7 @@ bool TVEZTable::RestructureTable(std::string& log) {
   std::unique_ptr<TVEZTable> new_table;
   bool result = false;
   try {
-    new_table = make_new_table();
+    new_table = make_new_table(old_name);
     new_table->AdvFieldDefs().Assign(RestructureFieldDefs());
     new_table->AdvIndexDefs().Assign(RestructureIndexDefs());
     try {
@@ -749,12 +839,14 @@ bool TVEZTable::RestructureTable(std::string& log) {
     const bool was_filtered = Filtered();
     try {
       SetFiltered(false);
+      RowBatch batch(new_table->CheckHandle(10259));
       result = CopyDataSetRecords(
           this, *this, *new_table, log, cont, false, true,
           [this](platform::DataSet& sender, int percent, bool& c) {
             InternalOnRestructureProgress(sender, percent, c);
           },
           0, 99);
+      if (result) batch.Apply();
     } catch (...) {
       try {
         SetFiltered(was_filtered);

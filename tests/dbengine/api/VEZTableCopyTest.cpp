@@ -193,6 +193,73 @@ TEST_F(TableCopyTest, AddingAColumnKeepsRowsIdsAndIndexOrderWithTheNewColumnNull
   runs.Close();
 }
 
+// The copied rows are written together: ten times the rows cost far fewer
+// than one more file write per added row.
+TEST_F(TableCopyTest, RestructureWritesTheCopiedRowsTogether) {
+  auto writes_for = [&](int rows) {
+    const std::string name = "Rows" + std::to_string(rows);
+    auto database = MakeDatabase(name, Path(name + ".vez"));
+    database->SetMultiUser(true);
+    database->SetKeepConnection(false);
+    database->SetSilentMode(true);
+    database->CreateDatabase();
+    TVEZTable& runs = NewTable("Runs", name);
+    runs.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+    runs.FieldDefs().Add("TrialID", platform::ftInteger);
+    runs.FieldDefs().Add("Name", platform::ftString, 30);
+    runs.IndexDefs().Add("Primary", "ID", 0);
+    runs.CreateTable();
+    runs.Open();
+    for (int i = 1; i <= rows; ++i)
+      runs.AppendRecord({Variant::Null(), Int((i - 1) / 3 + 1), Str("run " + std::to_string(i))});
+    runs.Close();
+    AddComments(runs);
+    FaultFileSystem faults;
+    {
+      platform::ScopedFileSystem scope(faults);
+      std::string log;
+      EXPECT_TRUE(runs.RestructureTable(log)) << log;
+    }
+    EXPECT_EQ(RowsOf(runs), ExpectedRows(rows));
+    tables_.clear();
+    return faults.plan.writes;
+  };
+  const int few = writes_for(30);
+  const int many = writes_for(300);
+  EXPECT_LT(many - few, 270) << few << " writes for 30 rows, " << many << " for 300";
+}
+
+// Tables that live in memory keep their rows through a restructure, and
+// rows added afterwards stay.
+TEST_F(TableCopyTest, RestructureOfMemoryAndTemporaryTablesKeepsTheRows) {
+  for (const bool temporary : {false, true}) {
+    SCOPED_TRACE(temporary ? "temporary table" : "table of the memory database");
+    TVEZTable& t = temporary ? NewTable("TempRuns") : NewTable("MemRuns", "MEMORY");
+    if (temporary) t.SetTemporary(true);
+    t.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+    t.FieldDefs().Add("TrialID", platform::ftInteger);
+    t.FieldDefs().Add("Name", platform::ftString, 30);
+    t.IndexDefs().Add("Primary", "ID", 0);
+    t.CreateTable();
+    t.Open();
+    for (int i = 1; i <= 45; ++i)
+      t.AppendRecord({Variant::Null(), Int((i - 1) / 3 + 1), Str("run " + std::to_string(i))});
+    t.Close();
+    AddComments(t);
+    std::string log;
+    ASSERT_TRUE(t.RestructureTable(log)) << log;
+    t.SetIndexName("Primary");
+    EXPECT_EQ(RowsOf(t), ExpectedRows(45));
+    t.Open();
+    ASSERT_NE(t.FindField("Comments"), nullptr);
+    t.AppendRecord({Variant::Null(), Int(99), Str("after"), Str("note")});
+    t.Close();
+    t.Open();
+    EXPECT_EQ(t.RecordCount(), 46);
+    t.Close();
+  }
+}
+
 TEST_F(TableCopyTest, DroppedAndRenamedColumnsMapByObjectIdThenByName) {
   TVEZTable& runs = OldRuns(10);
   LoadDefinitions(runs);
@@ -688,6 +755,86 @@ TEST(CopyRecordsTest, FailedPostIsLoggedAndSkippedWithIgnoreErrorsElseRaised) {
   }
 }
 
+// A value the destination column cannot take is logged (one CR LF line per
+// value), the column left null and the row posted; without IgnoreErrors the
+// first one ends the copy with its error.
+TEST(CopyRecordsTest, ValueThatCannotBeAssignedIsLoggedAndLeftNull) {
+  for (const bool ignore : {true, false}) {
+    SCOPED_TRACE(ignore);
+    FakePair pair(3);
+    FakeDataSet dest;
+    dest.DefineField("ID", platform::ftInteger);
+    dest.DefineField("Name", platform::ftInteger);
+    dest.Open();
+    std::string log;
+    bool cont = true;
+    bool result = true;
+    bool raised = false;
+    try {
+      result = CopyDataSetRecords(nullptr, pair.source, dest, log, cont, ignore, false, {}, 0, 100);
+    } catch (const std::exception&) {
+      raised = true;
+    }
+    EXPECT_EQ(raised, !ignore);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < log.size();) {
+      const std::size_t end = log.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos) << log;
+      lines.push_back(log.substr(at, end - at));
+      at = end + 2;
+    }
+    ASSERT_EQ(lines.size(), ignore ? 3u : 1u) << log;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      EXPECT_EQ(lines[i].rfind("Error copying table \"unknown\". Record #" + std::to_string(i + 1) +
+                                   ", field 'Name' was copied with Null value due to error: ",
+                               0),
+                0u)
+          << lines[i];
+    if (ignore) {
+      EXPECT_FALSE(result);
+      int rows = 0;
+      for (dest.First(); !dest.Eof(); dest.Next(), ++rows)
+        EXPECT_TRUE(dest.Fields(1).IsNull());
+      EXPECT_EQ(rows, 3);
+    } else {
+      EXPECT_EQ(dest.State(), platform::TDataSetState::dsBrowse);
+    }
+  }
+}
+
+// A source field definition without a field object: 10499 naming the table
+// and the field, or with IgnoreErrors the text in the log (no line break)
+// and the other fields copied.
+TEST(CopyRecordsTest, DefinitionWithoutAFieldIsRefusedOrLogged) {
+  for (const bool ignore : {true, false}) {
+    SCOPED_TRACE(ignore);
+    FakePair pair(2);
+    pair.source.FieldDefs().Add("Ghost", platform::ftInteger);
+    std::string log;
+    bool cont = true;
+    bool result = true;
+    int native = 0;
+    try {
+      result =
+          CopyDataSetRecords(nullptr, pair.source, pair.dest, log, cont, ignore, false, {}, 0, 100);
+    } catch (const EVEZException& e) {
+      native = e.NativeError();
+    }
+    const std::string text =
+        "Cannot copy field 'Ghost' of table 'unknown': its data type is not "
+        "supported";
+    if (ignore) {
+      EXPECT_FALSE(result);
+      EXPECT_EQ(log, text + text);
+      EXPECT_EQ(pair.DestIds(), Range(1, 2));
+    } else {
+      EXPECT_EQ(native, 10499);
+      EXPECT_EQ(log, text);
+      EXPECT_EQ(pair.dest.State(), platform::TDataSetState::dsBrowse);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Import and export
 
@@ -736,6 +883,23 @@ TEST_F(TableCopyTest, ImportReportsRecordErrorsInItsLogAndKeepsTheRest) {
   t.BeforePost = nullptr;
   t.Open();
   EXPECT_EQ(t.RecordCount(), 5);
+  t.Close();
+}
+
+TEST_F(TableCopyTest, ImportThatFailsAfterOpeningTheTableClosesIt) {
+  FakePair pair(4);
+  TVEZTable& t = NewTable("Imported");
+  int after = 0;
+  t.BeforeImport = [](platform::DataSet&) { throw std::runtime_error("refused"); };
+  t.AfterImport = [&](platform::DataSet&) { ++after; };
+  std::string log;
+  EXPECT_THROW(t.ImportTable(pair.source, log, nullptr), std::runtime_error);
+  EXPECT_EQ(after, 1);
+  EXPECT_FALSE(t.Active());
+  // The table is usable again: its data lock was left.
+  t.BeforeImport = nullptr;
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 0);
   t.Close();
 }
 
@@ -828,6 +992,21 @@ TEST_F(TableCopyTest, CopyRefusals) {
   log.clear();
   EXPECT_FALSE(runs.CopyTable("RUNS", log, cont, "", "", true, true, true, 0, 100));
   EXPECT_EQ(log, "Cannot copy table '" + file_ + ".Runs' into it self");
+  // Its own file named by another path.
+  const std::size_t slash = file_.rfind('/');
+  const std::string other_path = file_.substr(0, slash) + "/./" + file_.substr(slash + 1);
+  EXPECT_EQ(NativeOf([&] {
+              runs.CopyTable("Runs", log, cont, other_path, "", false, true, true, 0, 100);
+            }),
+            30447);
+  // Within the own database without overwriting, the name is taken like any
+  // other.
+  EXPECT_EQ(
+      NativeOf([&] { runs.CopyTable("runs", log, cont, "", "", false, false, true, 0, 100); }),
+      30448);
+  log.clear();
+  EXPECT_FALSE(runs.CopyTable("runs", log, cont, "", "", true, false, true, 0, 100));
+  EXPECT_EQ(log, "Table '" + file_ + ".runs' already exists");
   // A destination that cannot be opened.
   EXPECT_ANY_THROW(
       runs.CopyTable("X", log, cont, Path("missing.vez"), "", false, false, true, 0, 100));
@@ -842,6 +1021,16 @@ TEST_F(TableCopyTest, CopyRefusals) {
   EXPECT_EQ(
       NativeOf([&] { runs.CopyTable("M", log, cont, "MEMORY", "", false, false, true, 0, 100); }),
       10515);
+  mem.Close();
+  // A table of the memory database copied onto itself there.
+  mem.Open();
+  mem.AppendRecord({Int(7)});
+  mem.Close();
+  EXPECT_EQ(
+      NativeOf([&] { mem.CopyTable("m", log, cont, "MEMORY", "", false, true, true, 0, 100); }),
+      30447);
+  mem.Open();
+  EXPECT_EQ(mem.RecordCount(), 1);
   mem.Close();
 
   EXPECT_FALSE(runs.Active());
@@ -898,6 +1087,61 @@ TEST_F(TableCopyTest, WaitWindowShowsProgressAndItsAbortStopsTheCopy) {
   EXPECT_LT(rows.size(), 60u);
   EXPECT_GT(rows.size(), 0u);
   EXPECT_EQ(RowsOf(runs), ExpectedRows(60));
+}
+
+struct Dispatch {
+  const char* caption;
+  void (TVEZTable::*before)(platform::DataSet&);
+  void (TVEZTable::*progress)(platform::DataSet&, int, bool&);
+  void (TVEZTable::*after)(platform::DataSet&);
+};
+
+// Each operation's default events open the wait window with its own text,
+// move its bar, pump events once per step and read its abort button; a
+// user's handler replaces the window.
+TEST_F(TableCopyTest, EveryOperationsDefaultEventsDriveTheWaitWindow) {
+  db_->SetSilentMode(false);
+  TVEZTable& runs = OldRuns(3);
+  const Dispatch dispatches[] = {
+      {"Copy Table...", &TVEZTable::InternalBeforeCopy, &TVEZTable::InternalOnCopyProgress,
+       &TVEZTable::InternalAfterCopy},
+      {"Import Table...", &TVEZTable::InternalBeforeImport, &TVEZTable::InternalOnImportProgress,
+       &TVEZTable::InternalAfterImport},
+      {"Export Table...", &TVEZTable::InternalBeforeExport, &TVEZTable::InternalOnExportProgress,
+       &TVEZTable::InternalAfterExport},
+      {"Restructure Table...", &TVEZTable::InternalBeforeRestructure,
+       &TVEZTable::InternalOnRestructureProgress, &TVEZTable::InternalAfterRestructure},
+      {"Batch Moving...", &TVEZTable::InternalBeforeBatchMove,
+       &TVEZTable::InternalOnBatchMoveProgress, &TVEZTable::InternalAfterBatchMove},
+  };
+  for (const Dispatch& d : dispatches) {
+    SCOPED_TRACE(d.caption);
+    ScriptedEngineUi ui;
+    platform::ScopedEngineUi scope(ui);
+    ui.AbortAtPercent(60);
+    bool cont = true;
+    (runs.*d.before)(runs);
+    (runs.*d.progress)(runs, 40, cont);
+    EXPECT_TRUE(cont);
+    (runs.*d.progress)(runs, 70, cont);
+    EXPECT_FALSE(cont);
+    (runs.*d.after)(runs);
+    EXPECT_EQ(ui.Log(),
+              (std::vector<std::string>{std::string("wait:") + d.caption, "percent:0", "events",
+                                        "percent:40", "events", "percent:70", "events"}));
+  }
+  ScriptedEngineUi ui;
+  platform::ScopedEngineUi scope(ui);
+  std::vector<int> percents;
+  runs.OnRestructureProgress = [&](platform::DataSet&, int percent, bool& c) {
+    percents.push_back(percent);
+    c = false;
+  };
+  bool cont = true;
+  runs.InternalOnRestructureProgress(runs, 25, cont);
+  EXPECT_FALSE(cont);
+  EXPECT_EQ(percents, std::vector<int>{25});
+  EXPECT_TRUE(ui.Log().empty());
 }
 
 TEST_F(TableCopyTest, NoWaitWindowInSilentModeOrForATemporaryTable) {

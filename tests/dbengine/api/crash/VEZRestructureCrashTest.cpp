@@ -1,4 +1,4 @@
-// A restructure is several commits (rename, create, row copies, delete). The
+// A restructure is several commits (rename, create, the copied rows, delete). The
 // victim adds one column to a Runs table of a few hundred rows, as the log's
 // upgrade does, under the crash harness's recorder; every rebuilt pair
 // (killed process at every prefix and torn write, power cuts before every
