@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "dbengine/api/VEZDataSet.h"
+#include "dbengine/api/VEZTableExport.h"
 #include "platform/core/Variant.h"
 #include "platform/dataset/DataSource.h"
 #include "platform/dataset/FieldDefs.h"
@@ -278,6 +279,25 @@ class TVEZTable : public TVEZDataSet {
   // even if the old copy cannot be deleted (it stays, logged).
   bool RestructureTable(std::string& log);
   bool RestructureTable();
+
+  // ---- SQL script export (VEZTableExport.cpp)
+  TVEZExportToSqlOptions& ExportToSqlOptions() { return FExportToSqlOptions; }
+  // REQUIRES closed (left closed, also when it raises). Writes the table as a
+  // script of the engine's SQL, as ExportToSqlOptions says: DROP and CREATE
+  // TABLE with columns and indexes, one INSERT per record, CR LF line
+  // breaks, a final line break. Numbers are written in their shortest form
+  // that reads back to the same value; binary values as MimeToBin('<base64>').
+  // The stream gets the engine's single-byte text.
+  void ExportToSQL(platform::Stream& stream);
+  // To a new file (an existing one is truncated).
+  void ExportToSQL(const std::string& file_name);
+  // The script as text.
+  std::string ExportToSQL();
+
+ private:
+  void WriteSQLScript(const std::function<void(std::string_view)>& sink);
+  TVEZExportToSqlOptions FExportToSqlOptions;
+  // ---- end of SQL script export
 
  protected:
   TVEZCursor* CreateHandle() override;
