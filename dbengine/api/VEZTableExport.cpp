@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "dbengine/api/VEZAdvancedDefs.h"
 #include "dbengine/api/VEZDefConverters.h"
 #include "dbengine/api/VEZTable.h"
+#include "dbengine/foundation/VEZAssignFieldValue.h"
 #include "dbengine/foundation/VEZBase64.h"
 #include "dbengine/foundation/VEZFileStream.h"
 #include "dbengine/foundation/VEZReservedWords.h"
@@ -326,6 +328,213 @@ std::string TVEZTable::ExportToSQL() {
   std::string script;
   WriteSQLScript([&script](std::string_view text) { script += text; });
   return script;
+}
+
+// ---- batch move
+
+namespace {
+
+int PercentOf(std::int64_t done, std::int64_t total) {
+  // The synchronize pass may look at one record twice when it deletes the
+  // last one, so done can pass total.
+  if (total <= 0 || done >= total) return 100;
+  return static_cast<int>(std::lround(static_cast<double>(done) * 100.0 / total));
+}
+
+// Fills the key being edited in `keyed` from the fields of the same names in
+// `values`; a column `values` does not have stays empty.
+void FillKey(TVEZTable& keyed, const platform::DataSet& values) {
+  for (int i = 0; i < keyed.IndexFieldCount(); ++i) {
+    platform::Field& key_field = keyed.GetIndexField(i);
+    if (const platform::Field* value = values.FindField(key_field.FieldName()))
+      AssignFieldValue(*value, key_field);
+  }
+}
+
+}  // namespace
+
+void TVEZTable::CopyBatchMoveRecord(platform::DataSet& source) {
+  for (int i = 0; i < source.FieldCount(); ++i) {
+    const platform::Field& field = source.Fields(i);
+    if (!FieldDefExists(FieldDefs(), field.FieldName())) continue;
+    if (platform::Field* dest = FindField(field.FieldName())) AssignFieldValue(field, *dest);
+  }
+}
+
+void TVEZTable::BatchMove(TVEZDataSet& source, TVEZBatchMoveType move_type,
+                          const std::string& key_index_name) {
+  FLastBatchMoveSkipped = 0;
+  source.DisableControls();
+  DisableControls();
+  const platform::TBookmark source_bookmark =
+      source.Active() ? source.GetBookmark() : platform::TBookmark();
+  const platform::TBookmark table_bookmark = Active() ? GetBookmark() : platform::TBookmark();
+  const std::string saved_index_field_names = IndexFieldNames();
+  const std::string saved_index_name = IndexName();
+  platform::DataSource* const saved_master = MasterSource();
+  SetMasterSource(nullptr);
+  SetIndexFieldNames({});
+
+  std::string created_index;         // made over the common fields
+  std::string created_source_index;  // made in the source for the reverse search
+  auto* source_table = dynamic_cast<TVEZTable*>(&source);
+  std::string source_index_field_names, source_index_name;
+  bool source_index_changed = false;
+
+  auto restore = [&] {
+    if (source_index_changed) {
+      if (!source_index_field_names.empty())
+        source_table->SetIndexFieldNames(source_index_field_names);
+      else
+        source_table->SetIndexName(source_index_name);
+    }
+    if (!saved_index_field_names.empty())
+      SetIndexFieldNames(saved_index_field_names);
+    else
+      SetIndexName(saved_index_name);
+    SetMasterSource(saved_master);
+    if (!created_index.empty()) DeleteIndex(created_index);
+    if (!created_source_index.empty()) source_table->DeleteIndex(created_source_index);
+    EnableControls();
+    source.EnableControls();
+    if (!source_bookmark.empty() && source.Active()) source.GotoBookmark(source_bookmark);
+    if (!table_bookmark.empty() && Active() && BookmarkValid(table_bookmark))
+      GotoBookmark(table_bookmark);
+  };
+
+  try {
+    source.Open();
+    if (move_type == bmtCopy || !Exists()) {
+      Close();
+      FieldDefs().Clear();
+      IndexDefs().Clear();
+      AdvFieldDefs().Assign(source.AdvFieldDefs());
+      AdvIndexDefs().Assign(source.AdvIndexDefs(), true);
+      if (AdvFieldDefs().Count() == 0) FieldDefs().Assign(source.FieldDefs());
+      CreateTable();
+    }
+    Open();
+    source.First();
+
+    // The index that matches records.
+    std::string key_index = key_index_name;
+    for (std::int32_t i = 0; key_index.empty() && i < AdvIndexDefs().Count(); ++i)
+      if (AdvIndexDefs().GetDef(i)->Options & platform::ixPrimary)
+        key_index = AdvIndexDefs().GetDef(i)->Name;
+    if (key_index.empty()) {
+      std::vector<std::string> columns;
+      for (int f = 0; f < source.FieldCount(); ++f)
+        if (FieldDefExists(FieldDefs(), source.Fields(f).FieldName()))
+          columns.push_back(source.Fields(f).FieldName());
+      bool is_created = false;
+      key_index = FindOrCreateIndex(columns, std::vector<std::string>(columns.size(), "ASC"),
+                                    std::vector<std::string>(columns.size(), "CASE"), is_created);
+      if (is_created) created_index = key_index;
+    }
+    SetIndexName(key_index);
+
+    std::int64_t total = source.RecordCount();
+    if (move_type == bmtSynchronize) total += RecordCount();
+    std::int64_t i = 1;
+    bool cont = true;
+    InternalBeforeBatchMove(source);
+    try {
+      while (!source.Eof()) {
+        InternalOnBatchMoveProgress(source, PercentOf(i, total), cont);
+        if (!cont) break;
+        bool found = false;
+        if (move_type != bmtCopy) {
+          SetKey();
+          FillKey(*this, source);
+          found = GotoKey();
+        }
+        if (found) {
+          if (move_type == bmtAppendUpdate || move_type == bmtUpdate ||
+              move_type == bmtSynchronize) {
+            Edit();
+            CopyBatchMoveRecord(source);
+            Post();
+          } else if (move_type == bmtDelete) {
+            Delete();
+          }
+        } else if (move_type != bmtDelete && move_type != bmtUpdate) {
+          Insert();
+          try {
+            CopyBatchMoveRecord(source);
+            Post();
+          } catch (...) {
+            Cancel();
+            ++FLastBatchMoveSkipped;
+          }
+        }
+        source.Next();
+        ++i;
+      }
+
+      if (move_type == bmtSynchronize && cont) {
+        total = source.RecordCount() + RecordCount();
+        First();
+        const TVEZAdvIndexDef& key_def = *AdvIndexDefs().Find(key_index);
+        std::vector<std::string> columns, desc, case_ins;
+        SplitFieldNames(&columns, key_def.Fields);
+        SplitFieldNames(&desc, key_def.DescFields);
+        SplitFieldNames(&case_ins, key_def.CaseInsFields);
+        std::vector<std::string> directions, cases;
+        for (const std::string& column : columns) {
+          directions.push_back(ContainsName(desc, column) ? "DESC" : "ASC");
+          cases.push_back(ContainsName(case_ins, column) ? "NO_CASE" : "CASE");
+        }
+        if (source_table != nullptr) {
+          source_index_field_names = source_table->IndexFieldNames();
+          source_index_name = source_table->IndexName();
+          source_index_changed = true;
+          bool is_created = false;
+          const std::string index =
+              source_table->FindOrCreateIndex(columns, directions, cases, is_created);
+          if (is_created) created_source_index = index;
+          source_table->SetIndexName(index);
+        }
+        std::string locate_fields;
+        for (const std::string& column : columns)
+          locate_fields += (locate_fields.empty() ? "" : ";") + column;
+        while (!Eof()) {
+          InternalOnBatchMoveProgress(source, PercentOf(i, total), cont);
+          if (!cont) break;
+          bool found = false;
+          if (source_table != nullptr) {
+            source_table->SetKey();
+            FillKey(*source_table, *this);
+            found = source_table->GotoKey();
+          } else {
+            std::vector<platform::Variant> values;
+            for (const std::string& column : columns)
+              values.push_back(FieldByName(column).Value());
+            found = source.Locate(
+                locate_fields,
+                values.size() == 1 ? values.front() : platform::Variant::FromArray(values), 0);
+          }
+          // A delete leaves the cursor on the next record already.
+          if (found)
+            Next();
+          else
+            Delete();
+          ++i;
+        }
+      }
+    } catch (...) {
+      InternalAfterBatchMove(source);
+      throw;
+    }
+    InternalAfterBatchMove(source);
+  } catch (...) {
+    try {
+      restore();
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  restore();
 }
 
 }  // namespace vez
