@@ -1,6 +1,8 @@
 #include "dbengine/sql/VEZSQLEngine.h"
 
+#include "dbengine/api/VEZQuery.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZSQLProcessor.h"
 
 namespace vez {
 
@@ -21,6 +23,8 @@ bool TVEZSQLExpressionFactory::IsDefaultValueExpression(const TVEZVariant& value
 void RegisterSQLEngine() {
   static TVEZSQLExpressionFactory factory;
   RegisterExpressionFactory(&factory);
+  static TVEZLocalSQLProcessorFactory processor_factory;
+  RegisterSQLProcessorFactory(&processor_factory);
 }
 
 }  // namespace vez

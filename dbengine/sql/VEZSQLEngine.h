@@ -21,7 +21,8 @@ class TVEZSQLExpressionFactory : public TVEZExpressionFactory {
 };
 
 // Registers the process's one TVEZSQLExpressionFactory with the storage
-// engine (RegisterExpressionFactory). Idempotent.
+// engine (RegisterExpressionFactory) and the statement processor factory with
+// the query component (RegisterSQLProcessorFactory). Idempotent.
 void RegisterSQLEngine();
 
 }  // namespace vez

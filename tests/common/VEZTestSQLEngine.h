@@ -4,6 +4,7 @@
 // defaults. A test program that uses it links rvx_test_sql_engine.
 #pragma once
 
+#include "dbengine/api/VEZQuery.h"
 #include "dbengine/sql/VEZSQLEngine.h"
 #include "dbengine/storage/VEZBaseExpression.h"
 
@@ -18,7 +19,10 @@ inline void UseSQLEngine() {
 class TScopedSQLEngine {
  public:
   TScopedSQLEngine() { RegisterSQLEngine(); }
-  ~TScopedSQLEngine() { RegisterExpressionFactory(nullptr); }
+  ~TScopedSQLEngine() {
+    RegisterExpressionFactory(nullptr);
+    RegisterSQLProcessorFactory(nullptr);
+  }
   TScopedSQLEngine(const TScopedSQLEngine&) = delete;
   TScopedSQLEngine& operator=(const TScopedSQLEngine&) = delete;
 };

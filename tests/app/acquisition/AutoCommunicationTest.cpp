@@ -133,7 +133,7 @@ std::vector<DecodeCase> DecodeCases() {
 // given the number of readings and rows before each.
 class OutcomeRecorder {
  public:
-  OutcomeRecorder(RecordingLinkObserver& observer, test::InMemoryErrorLog& log)
+  OutcomeRecorder(RecordingLinkObserver& observer, const test::ErrorRows& log)
       : observer_(observer), log_(log) {}
   void Mark() {
     readings_at_ = observer_.readings.size();
@@ -156,8 +156,9 @@ class OutcomeRecorder {
           EXPECT_FALSE((*v)->IsError());
         }
     }
-    for (std::size_t i = rows_at_; i < log_.Rows().size(); ++i) {
-      const auto& row = log_.Rows()[i];
+    const auto rows = log_.Rows();
+    for (std::size_t i = rows_at_; i < rows.size(); ++i) {
+      const auto& row = rows[i];
       EXPECT_EQ(row.UnitName, "AutoCommunication");
       o.rows.push_back({row.FunctionName, row.Message});
     }
@@ -166,7 +167,7 @@ class OutcomeRecorder {
 
  private:
   RecordingLinkObserver& observer_;
-  test::InMemoryErrorLog& log_;
+  const test::ErrorRows& log_;
   std::size_t readings_at_ = 0;
   std::size_t rows_at_ = 0;
 };
@@ -181,7 +182,7 @@ void ExpectOutcome(const Outcome& got, const Outcome& expected) {
   EXPECT_EQ(got.rows, expected.rows);
 }
 
-class AutoCommunicationTest : public ::testing::Test {
+class AutoCommunicationTest : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   void SetUp() override { test::EnsureQtApplication(); }
 
@@ -199,15 +200,15 @@ class AutoCommunicationTest : public ::testing::Test {
     observer.readings.pop_back();
   }
 
-  test::LinkTestBench bench_;
+  test::LinkTestBench bench_{GetParam()};
   int sentinels_ = 0;
 };
 
-TEST_F(AutoCommunicationTest, DecodingTableWithoutAPort) {
+TEST_P(AutoCommunicationTest, DecodingTableWithoutAPort) {
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
   link.RegisterObserver(&observer);
-  OutcomeRecorder recorder(observer, bench_.log);
+  OutcomeRecorder recorder(observer, bench_.errors);
   for (const DecodeCase& c : DecodeCases()) {
     SCOPED_TRACE(c.name);
     recorder.Mark();
@@ -217,15 +218,16 @@ TEST_F(AutoCommunicationTest, DecodingTableWithoutAPort) {
   EXPECT_EQ(link.PackagesInQueue(), 0);
 }
 
-TEST_F(AutoCommunicationTest, DecodingTableThroughAPty) {
+TEST_P(AutoCommunicationTest, DecodingTableThroughAPty) {
   test::SocatPair& pty = bench_.StartMeter(1);
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
   link.RegisterObserver(&observer);
   link.Connect();
-  ASSERT_TRUE(link.IsOpen()) << (bench_.log.Rows().empty() ? "" : bench_.log.Rows()[0].Message);
+  ASSERT_TRUE(link.IsOpen()) << (bench_.errors.Rows().empty() ? ""
+                                                              : bench_.errors.Rows()[0].Message);
   EXPECT_EQ(link.Device(), pty.Meter());
-  OutcomeRecorder recorder(observer, bench_.log);
+  OutcomeRecorder recorder(observer, bench_.errors);
   for (const DecodeCase& c : DecodeCases()) {
     SCOPED_TRACE(c.name);
     recorder.Mark();
@@ -234,7 +236,7 @@ TEST_F(AutoCommunicationTest, DecodingTableThroughAPty) {
   }
 }
 
-TEST_F(AutoCommunicationTest, FramingThroughAPty) {
+TEST_P(AutoCommunicationTest, FramingThroughAPty) {
   test::SocatPair& pty = bench_.StartMeter(1);
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
@@ -271,16 +273,16 @@ TEST_F(AutoCommunicationTest, FramingThroughAPty) {
     EXPECT_EQ(raw(), std::vector<std::string>{b});
     observer.readings.clear();
   }
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
   {
     SCOPED_TRACE("dollar then line feed, and a $GPGGA line");
     const std::string gpgga = "$GPGGA,123519,4807.038,N*47\r\n";
     FeedAndSettle(pty, observer, "$\n" + gpgga);
     EXPECT_TRUE(observer.readings.empty());
-    ASSERT_EQ(bench_.log.Rows().size(), 2u);
-    EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "OnStringPacket");
-    EXPECT_EQ(bench_.log.Rows()[0].Message, "Unrecognized string: $\n");
-    EXPECT_EQ(bench_.log.Rows()[1].Message, Cut60("Unrecognized string: " + gpgga));
+    ASSERT_EQ(bench_.errors.Rows().size(), 2u);
+    EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "OnStringPacket");
+    EXPECT_EQ(bench_.errors.Rows()[0].Message, "Unrecognized string: $\n");
+    EXPECT_EQ(bench_.errors.Rows()[1].Message, Cut60("Unrecognized string: " + gpgga));
   }
   {
     SCOPED_TRACE("a body of 256 characters");
@@ -291,11 +293,11 @@ TEST_F(AutoCommunicationTest, FramingThroughAPty) {
     EXPECT_FALSE(observer.readings[0].HasCheckSumError);
     observer.readings.clear();
   }
-  EXPECT_EQ(bench_.log.Rows().size(), 2u);
+  EXPECT_EQ(bench_.errors.Rows().size(), 2u);
   EXPECT_EQ(link.DataPacket().TimedOut(), 0u);
 }
 
-TEST_F(AutoCommunicationTest, ASentenceCompletedAfterTheTimeOutIsDroppedWithoutARow) {
+TEST_P(AutoCommunicationTest, ASentenceCompletedAfterTheTimeOutIsDroppedWithoutARow) {
   platform::FakeClock clock(1000);
   platform::ScopedClock scoped(clock);
   test::SocatPair& pty = bench_.StartMeter(1);
@@ -312,7 +314,7 @@ TEST_F(AutoCommunicationTest, ASentenceCompletedAfterTheTimeOutIsDroppedWithoutA
   clock.Advance(6000);
   FeedAndSettle(pty, observer, a.substr(12));
   EXPECT_TRUE(observer.readings.empty());
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
   EXPECT_EQ(link.DataPacket().TimedOut(), 1u);
 
   // Checked by the link's timer while nothing arrives.
@@ -322,7 +324,7 @@ TEST_F(AutoCommunicationTest, ASentenceCompletedAfterTheTimeOutIsDroppedWithoutA
   ASSERT_TRUE(WaitUntil([&] { return link.DataPacket().TimedOut() == 2; }));
   FeedAndSettle(pty, observer, a.substr(12));
   EXPECT_TRUE(observer.readings.empty());
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
 
   // Just inside the time-out the sentence stands.
   pty.Write(a.substr(0, 12));
@@ -333,19 +335,18 @@ TEST_F(AutoCommunicationTest, ASentenceCompletedAfterTheTimeOutIsDroppedWithoutA
   EXPECT_EQ(observer.readings[0].RawData, a);
 }
 
-TEST_F(AutoCommunicationTest, ConnectUsesTheStoredPortAndBaudAt8N1) {
+TEST_P(AutoCommunicationTest, ConnectUsesTheStoredPortAndBaudAt8N1) {
   test::SocatPair& pty = bench_.StartMeter(2);
   bench_.SetPortDevice(1, bench_.dirs.File("no-meter-on-port-1"));
   TAutoCommunication link(bench_.services, 0);
   link.Connect();
   // The first read made the row with its defaults: port 1, 4800 baud.
-  ASSERT_EQ(bench_.store.AutoRows().count(0), 1u);
-  EXPECT_EQ(bench_.store.AutoRows().at(0).Port, 1);
-  EXPECT_EQ(bench_.store.AutoRows().at(0).Baud, 4800);
+  EXPECT_EQ(bench_.settings.GetAutoComPort(0), 1);
+  EXPECT_EQ(bench_.settings.GetAutoComBaud(0), 4800);
   EXPECT_FALSE(link.IsOpen());
-  EXPECT_EQ(bench_.log.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows().size(), 1u);
 
-  bench_.store.SetAutoComSettings(0, 9600, 2);
+  bench_.settings.SetAutoComSettings(0, 9600, 2);
   link.Connect();
   ASSERT_TRUE(link.IsOpen());
   EXPECT_EQ(link.Device(), pty.Meter());
@@ -357,24 +358,24 @@ TEST_F(AutoCommunicationTest, ConnectUsesTheStoredPortAndBaudAt8N1) {
   EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
 }
 
-TEST_F(AutoCommunicationTest, APortThatDoesNotOpenGivesOneRowAndStaysClosed) {
+TEST_P(AutoCommunicationTest, APortThatDoesNotOpenGivesOneRowAndStaysClosed) {
   const std::string missing = bench_.dirs.File("no-such-meter");
   bench_.SetPortDevice(1, missing);
   TAutoCommunication link(bench_.services, 0);
   link.Connect();
   EXPECT_FALSE(link.IsOpen());
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  const auto& row = bench_.log.Rows()[0];
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  const auto row = bench_.errors.Rows()[0];
   EXPECT_EQ(row.UnitName, "AutoCommunication");
   EXPECT_EQ(row.FunctionName, "Connect");
   EXPECT_EQ(row.Message, Cut60("Cannot open " + missing + ": " +
                                link.SerialPort()->errorString().toStdString()));
   EXPECT_TRUE(bench_.box.Log().empty());
   link.Disconnect();
-  EXPECT_EQ(bench_.log.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows().size(), 1u);
 }
 
-TEST_F(AutoCommunicationTest, APortThatGoesAwayClosesTheLinkWithOneRow) {
+TEST_P(AutoCommunicationTest, APortThatGoesAwayClosesTheLinkWithOneRow) {
   test::SocatPair& pty = bench_.StartMeter(1);
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
@@ -385,14 +386,14 @@ TEST_F(AutoCommunicationTest, APortThatGoesAwayClosesTheLinkWithOneRow) {
   // The adapter is pulled: the other end of the pty goes.
   pty.Stop();
   ASSERT_TRUE(WaitUntil([&] { return !link.IsOpen(); }));
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "AutoCommunication");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "OnPortError");
-  EXPECT_EQ(bench_.log.Rows()[0].Message.rfind(pty.Meter() + ": ", 0), 0u);
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "AutoCommunication");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "OnPortError");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message.rfind(pty.Meter() + ": ", 0), 0u);
   EXPECT_EQ(observer.readings.size(), 1u);
 }
 
-TEST_F(AutoCommunicationTest, SerialPortDeviceFollowsTheEnvironmentThenTheDevicesPresent) {
+TEST_P(AutoCommunicationTest, SerialPortDeviceFollowsTheEnvironmentThenTheDevicesPresent) {
   {
     test::ScopedEnv env("RVX_PORT_7", std::string("/some/where/meter"));
     EXPECT_EQ(SerialPortDevice(7), "/some/where/meter");
@@ -407,7 +408,7 @@ TEST_F(AutoCommunicationTest, SerialPortDeviceFollowsTheEnvironmentThenTheDevice
   }
 }
 
-TEST_F(AutoCommunicationTest, AtMost19SentencesAreInHand) {
+TEST_P(AutoCommunicationTest, AtMost19SentencesAreInHand) {
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
   int attempts = 0;
@@ -419,11 +420,11 @@ TEST_F(AutoCommunicationTest, AtMost19SentencesAreInHand) {
   link.RegisterObserver(&observer);
   link.OnStringPacket(MeterSentence("SPS1,n,1,0,1,1,0,0"));
   EXPECT_EQ(observer.readings.size(), 19u);
-  EXPECT_TRUE(bench_.log.Rows().empty()) << "dropped without a row";
+  EXPECT_TRUE(bench_.errors.Rows().empty()) << "dropped without a row";
   EXPECT_EQ(link.PackagesInQueue(), 0);
 }
 
-TEST_F(AutoCommunicationTest, AnObserverExceptionIsReportedAfterTheCountDrops) {
+TEST_P(AutoCommunicationTest, AnObserverExceptionIsReportedAfterTheCountDrops) {
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
   int in_hand_when_failed = -1;
@@ -436,15 +437,15 @@ TEST_F(AutoCommunicationTest, AnObserverExceptionIsReportedAfterTheCountDrops) {
   EXPECT_NO_THROW(link.OnStringPacket(MeterSentence("SPS1,1,1,0,1,1,0,0")));
   EXPECT_EQ(in_hand_when_failed, 1);
   EXPECT_EQ(link.PackagesInQueue(), 0);
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "AutoCommunication");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "OnStringPacket");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, "Table is locked");
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "AutoCommunication");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "OnStringPacket");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, "Table is locked");
   EXPECT_EQ(bench_.box.Log(), std::vector<std::string>{"error:Table is locked"});
   bench_.box.ExpectDone();
 }
 
-TEST_F(AutoCommunicationTest, DisconnectStopsReadingsAndConnectStartsAgain) {
+TEST_P(AutoCommunicationTest, DisconnectStopsReadingsAndConnectStartsAgain) {
   test::SocatPair& pty = bench_.StartMeter(1);
   TAutoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
@@ -459,8 +460,15 @@ TEST_F(AutoCommunicationTest, DisconnectStopsReadingsAndConnectStartsAgain) {
   ASSERT_TRUE(link.IsOpen());
   FeedAndSettle(pty, observer, MeterSentence("SPS1,2,1,0,1,1,0,0"));
   EXPECT_EQ(observer.readings.size(), 2u);
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
 }
+
+// The same scenarios with the settings and the error log in memory and in
+// the log database on a real file.
+INSTANTIATE_TEST_SUITE_P(Seams, AutoCommunicationTest,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

@@ -29,22 +29,22 @@ double Unit(platform::RandomSource& source) {
   return static_cast<double>(source.Next64() >> 11) / 9007199254740992.0;
 }
 
-class DemoCommunicationTest : public ::testing::Test {
+class DemoCommunicationTest : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   void SetUp() override { test::EnsureQtApplication(); }
 
   // Stores the Demo row of shaft 0.
   void Settings(int interval, int power, int speed, double spike) {
-    bench_.store.GetDemoComInterval(0);
-    bench_.store.SetDemoComSettings(0, interval, power, speed, spike);
+    bench_.settings.GetDemoComInterval(0);
+    bench_.settings.SetDemoComSettings(0, interval, power, speed, spike);
   }
 
-  test::LinkTestBench bench_;
+  test::LinkTestBench bench_{GetParam()};
   platform::SeededRandom random_{4711};
   platform::ScopedRandom scoped_random_{random_};
 };
 
-TEST_F(DemoCommunicationTest, DefaultsGiveTheBaseValuesFirstThenTheWave) {
+TEST_P(DemoCommunicationTest, DefaultsGiveTheBaseValuesFirstThenTheWave) {
   Settings(10, 8000, 100, 0);
   TDemoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
@@ -81,7 +81,7 @@ TEST_F(DemoCommunicationTest, DefaultsGiveTheBaseValuesFirstThenTheWave) {
 
 // At a 10 ms interval the wave moves 0.0005 rad a reading; at the default
 // 1000 ms it swings once in about 126 readings. The ticks are driven here.
-TEST_F(DemoCommunicationTest, SwingsOncePerAbout126Readings) {
+TEST_P(DemoCommunicationTest, SwingsOncePerAbout126Readings) {
   TDemoCommunication link(bench_.services, 0);
   EXPECT_EQ(link.Interval(), 1000) << "defaults";
   RecordingLinkObserver observer;
@@ -103,7 +103,7 @@ TEST_F(DemoCommunicationTest, SwingsOncePerAbout126Readings) {
   EXPECT_NEAR(std::sin(126.0 * 1000 / 20000), 0, 0.03);
 }
 
-TEST_F(DemoCommunicationTest, BaseSpeedZeroGivesNoTorqueFirst) {
+TEST_P(DemoCommunicationTest, BaseSpeedZeroGivesNoTorqueFirst) {
   Settings(10, 8000, 0, 0);
   TDemoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
@@ -117,8 +117,12 @@ TEST_F(DemoCommunicationTest, BaseSpeedZeroGivesNoTorqueFirst) {
   EXPECT_GT(observer.readings[1].Torque->Value(), 1e6);
 }
 
-TEST_F(DemoCommunicationTest, SpikeChanceOneRaisesEveryValueByUpToHalf) {
+TEST_P(DemoCommunicationTest, SpikeChanceOneRaisesEveryValueByUpToHalf) {
   Settings(10, 8000, 100, 1.0);
+  // The meter's draws from a fresh seed: storing the settings in the log
+  // database draws from the installed source too.
+  platform::SeededRandom meter_random(4711);
+  platform::ScopedRandom scoped_meter_random(meter_random);
   TDemoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
   link.RegisterObserver(&observer);
@@ -148,7 +152,7 @@ TEST_F(DemoCommunicationTest, SpikeChanceOneRaisesEveryValueByUpToHalf) {
   }
 }
 
-TEST_F(DemoCommunicationTest, AnIntervalOfZeroOrLessGivesNoReadings) {
+TEST_P(DemoCommunicationTest, AnIntervalOfZeroOrLessGivesNoReadings) {
   for (int interval : {0, -5}) {
     SCOPED_TRACE("interval " + std::to_string(interval));
     Settings(interval, 8000, 100, 0);
@@ -164,12 +168,12 @@ TEST_F(DemoCommunicationTest, AnIntervalOfZeroOrLessGivesNoReadings) {
   }
 }
 
-TEST_F(DemoCommunicationTest, ReadsBasePowerAndSpeedAtEveryTick) {
+TEST_P(DemoCommunicationTest, ReadsBasePowerAndSpeedAtEveryTick) {
   TDemoCommunication link(bench_.services, 0);
   RecordingLinkObserver observer;
   link.RegisterObserver(&observer);
   link.OnDemoTimer();
-  bench_.store.SetDemoComSettings(0, 1000, 5000, 50, 0);
+  bench_.settings.SetDemoComSettings(0, 1000, 5000, 50, 0);
   link.OnDemoTimer();
   const double e = std::sin(1000.0 / 20000);
   EXPECT_EQ(observer.readings[0].Power->Value(), 8000);
@@ -178,7 +182,7 @@ TEST_F(DemoCommunicationTest, ReadsBasePowerAndSpeedAtEveryTick) {
   EXPECT_EQ(link.Interval(), 1000) << "the interval is read at creation only";
 }
 
-TEST_F(DemoCommunicationTest, AnObserverThatThrowsOnReading3MissesOnlyThatOne) {
+TEST_P(DemoCommunicationTest, AnObserverThatThrowsOnReading3MissesOnlyThatOne) {
   Settings(10, 8000, 100, 0);
   TDemoCommunication link(bench_.services, 0);
   RecordingLinkObserver thrower, after;
@@ -192,10 +196,10 @@ TEST_F(DemoCommunicationTest, AnObserverThatThrowsOnReading3MissesOnlyThatOne) {
   ASSERT_TRUE(WaitUntil([&] { return thrower.readings.size() >= 6; }));
   link.Disconnect();
   EXPECT_EQ(after.readings.size(), thrower.readings.size() - 1) << "the later observer missed one";
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "DemoCommunication");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "OnDemoTimer");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, "Disk full");
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "DemoCommunication");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "OnDemoTimer");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, "Disk full");
   EXPECT_EQ(bench_.box.Log(), std::vector<std::string>{"error:Disk full"});
   bench_.box.ExpectDone();
 }
@@ -215,10 +219,10 @@ class OpenBox : public MessageBox {
 
 // A timer does not tick again while its own tick runs, so the failures
 // that come while the box is open are the other shaft's.
-TEST_F(DemoCommunicationTest, OnlyOneErrorBoxIsOpenAtATime) {
+TEST_P(DemoCommunicationTest, OnlyOneErrorBoxIsOpenAtATime) {
   Settings(10, 8000, 100, 0);
-  bench_.store.GetDemoComInterval(1);
-  bench_.store.SetDemoComSettings(1, 10, 8000, 100, 0);
+  bench_.settings.GetDemoComInterval(1);
+  bench_.settings.SetDemoComSettings(1, 10, 8000, 100, 0);
   OpenBox box;
   test::InMemoryErrorLog log(box);
   LinkServices services{bench_.store, log, box};
@@ -256,7 +260,7 @@ class FailingErrorLog : public ErrorLog {
   }
 };
 
-TEST_F(DemoCommunicationTest, AFailingLogStillShowsTheBox) {
+TEST_P(DemoCommunicationTest, AFailingLogStillShowsTheBox) {
   FailingErrorLog log(bench_.box);
   LinkServices services{bench_.store, log, bench_.box};
   TDemoCommunication link(services, 0);
@@ -269,7 +273,7 @@ TEST_F(DemoCommunicationTest, AFailingLogStillShowsTheBox) {
   bench_.box.ExpectDone();
 }
 
-TEST_F(DemoCommunicationTest, AnObserverMayFreeTheLinkDuringATick) {
+TEST_P(DemoCommunicationTest, AnObserverMayFreeTheLinkDuringATick) {
   Settings(10, 8000, 100, 0);
   auto link = std::make_unique<TDemoCommunication>(bench_.services, 0);
   RecordingLinkObserver observer;
@@ -280,8 +284,15 @@ TEST_F(DemoCommunicationTest, AnObserverMayFreeTheLinkDuringATick) {
   int turns = 0;
   WaitUntil([&] { return ++turns > 10; });
   EXPECT_EQ(observer.readings.size(), 1u);
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
 }
+
+// The same scenarios with the settings and the error log in memory and in
+// the log database on a real file.
+INSTANTIATE_TEST_SUITE_P(Seams, DemoCommunicationTest,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

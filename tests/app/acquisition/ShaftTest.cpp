@@ -59,7 +59,7 @@ void ExpectTriple(const RecordingShaftObserver::Triple& t, std::optional<Value> 
   EXPECT_TRUE(same(t.speed, speed)) << "speed";
 }
 
-class ShaftTest : public ::testing::Test {
+class ShaftTest : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   void SetUp() override {
     test::EnsureQtApplication();
@@ -70,9 +70,9 @@ class ShaftTest : public ::testing::Test {
   // A shaft on a simulated meter that never ticks: readings come from the
   // test.
   std::shared_ptr<TShaft> QuietShaft(int index = 0) {
-    bench_.store.EnsureComIndexExists(index, kComModeDemo);
-    bench_.store.GetDemoComInterval(index);
-    bench_.store.SetDemoComSettings(index, 0, 8000, 100, 0);
+    bench_.settings.EnsureComIndexExists(index, kComModeDemo);
+    bench_.settings.GetDemoComInterval(index);
+    bench_.settings.SetDemoComSettings(index, 0, 8000, 100, 0);
     return std::make_shared<TShaft>(index, bench_.services, settings_);
   }
 
@@ -83,22 +83,22 @@ class ShaftTest : public ::testing::Test {
     return observer;
   }
 
-  test::LinkTestBench bench_;
+  test::LinkTestBench bench_{GetParam()};
   test::InMemoryDisplaySettings settings_;
 };
 
-TEST_F(ShaftTest, TorqueZeroFlagsEveryValueAndLogsOneTorqueRow) {
+TEST_P(ShaftTest, TorqueZeroFlagsEveryValueAndLogsOneTorqueRow) {
   auto shaft = QuietShaft();
   std::vector<std::shared_ptr<IShaft>> shafts{shaft};
-  auto manager = TErrorManager::Create(settings_, shafts, bench_.log);
+  auto manager = TErrorManager::Create(settings_, shafts, bench_.errors);
   auto observer = Observe(*shaft);
   auto r = Reading({0.0, 85.2, 900, false, "$SPS1,torque zero"});
   shaft->OnDataReceived(r);
 
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "Shaft: ");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "Torque 0.0 error");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, "$SPS1,torque zero");
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "Shaft: ");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "Torque 0.0 error");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, "$SPS1,torque zero");
   ASSERT_EQ(observer->values.size(), 1u);
   ExpectTriple(observer->values[0], V(900, true), V(0, true), V(85.2, true));
   ExpectTriple(observer->averages[0], std::nullopt, std::nullopt, std::nullopt);
@@ -111,11 +111,11 @@ TEST_F(ShaftTest, TorqueZeroFlagsEveryValueAndLogsOneTorqueRow) {
   auto good = Reading({100.0, 85.0, 890, false});
   shaft->OnDataReceived(good);
   ExpectTriple(observer->averages[1], V(890, false), V(100, false), V(85, false));
-  EXPECT_EQ(bench_.log.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows().size(), 1u);
   manager->Disconnect();
 }
 
-TEST_F(ShaftTest, AbsentTorqueFlagsPowerAndSpeedAndIsATorqueError) {
+TEST_P(ShaftTest, AbsentTorqueFlagsPowerAndSpeedAndIsATorqueError) {
   auto shaft = QuietShaft();
   auto observer = Observe(*shaft);
   auto r = Reading({std::nullopt, 85.2, 900, false});
@@ -128,7 +128,7 @@ TEST_F(ShaftTest, AbsentTorqueFlagsPowerAndSpeedAndIsATorqueError) {
   EXPECT_TRUE(shaft->PowerData().Values()[0]->IsError());
 }
 
-TEST_F(ShaftTest, ObserversAreCalledInTheChainOrder) {
+TEST_P(ShaftTest, ObserversAreCalledInTheChainOrder) {
   auto shaft = QuietShaft();
   std::vector<std::string> calls;
   auto a = Observe(*shaft, "A", &calls);
@@ -156,7 +156,7 @@ TEST_F(ShaftTest, ObserversAreCalledInTheChainOrder) {
   EXPECT_EQ(a->communication, (std::vector<bool>{true, true, true}));
 }
 
-TEST_F(ShaftTest, AnObserverRemovedDuringANotificationIsNotCalledAfterIt) {
+TEST_P(ShaftTest, AnObserverRemovedDuringANotificationIsNotCalledAfterIt) {
   auto shaft = QuietShaft();
   std::vector<std::string> calls;
   auto a = Observe(*shaft, "A", &calls);
@@ -166,7 +166,7 @@ TEST_F(ShaftTest, AnObserverRemovedDuringANotificationIsNotCalledAfterIt) {
   EXPECT_EQ(calls, std::vector<std::string>{"A:UpdateHasCommunication"});
 }
 
-TEST_F(ShaftTest, TheLightFollowsTheLastReadingOnTheStatusTicks) {
+TEST_P(ShaftTest, TheLightFollowsTheLastReadingOnTheStatusTicks) {
   platform::FakeClock clock(1000);
   platform::ScopedClock scoped(clock);
   auto shaft = QuietShaft();
@@ -194,31 +194,31 @@ TEST_F(ShaftTest, TheLightFollowsTheLastReadingOnTheStatusTicks) {
   shaft->OnCommunicationStatusTimer();
   EXPECT_EQ(observer->communication.size(), 3u);
   // The status timer runs by itself too.
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
 }
 
-TEST_F(ShaftTest, APortThatDoesNotOpenGivesOneRowAndNoLight) {
+TEST_P(ShaftTest, APortThatDoesNotOpenGivesOneRowAndNoLight) {
   bench_.SetPortDevice(1, bench_.dirs.File("absent-meter"));
   auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
   auto observer = Observe(*shaft);
   EXPECT_EQ(shaft->GetComMode(), "RVS Auto-send") << "the Com row is made with the first mode";
-  EXPECT_EQ(bench_.store.ComRows().at(0), "RVS Auto-send");
+  EXPECT_EQ(bench_.settings.getComMode(0), "RVS Auto-send");
   EXPECT_TRUE(shaft->IsConnected()) << "connected, without communication";
   shaft->OnCommunicationStatusTimer();
   EXPECT_FALSE(shaft->GetHasCommunication());
   EXPECT_TRUE(observer->communication.empty());
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "Connect");
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "Connect");
 }
 
-TEST_F(ShaftTest, OnlyDemoExactlySelectsTheSimulatedMeter) {
+TEST_P(ShaftTest, OnlyDemoExactlySelectsTheSimulatedMeter) {
   bench_.SetPortDevice(1, bench_.dirs.File("absent-meter"));
   for (const char* mode : {"demo", "DEMO", "", "RVS Auto-send", "Demo"}) {
     SCOPED_TRACE(std::string("mode '") + mode + "'");
-    bench_.store.EnsureComIndexExists(0, mode);
-    bench_.store.setComMode(0, mode);
-    bench_.store.GetDemoComInterval(0);
-    bench_.store.SetDemoComSettings(0, 0, 8000, 100, 0);
+    bench_.settings.EnsureComIndexExists(0, mode);
+    bench_.settings.setComMode(0, mode);
+    bench_.settings.GetDemoComInterval(0);
+    bench_.settings.SetDemoComSettings(0, 0, 8000, 100, 0);
     auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
     EXPECT_EQ(shaft->GetComMode(), mode);
     const bool demo = std::string(mode) == "Demo";
@@ -227,14 +227,14 @@ TEST_F(ShaftTest, OnlyDemoExactlySelectsTheSimulatedMeter) {
   }
 }
 
-TEST_F(ShaftTest, ReconnectingPicksUpAChangedMode) {
+TEST_P(ShaftTest, ReconnectingPicksUpAChangedMode) {
   bench_.SetPortDevice(1, bench_.dirs.File("absent-meter"));
   auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
   ASSERT_NE(dynamic_cast<TAutoCommunication*>(shaft->Communication()), nullptr);
   shaft->Disconnect();
   EXPECT_FALSE(shaft->IsConnected());
   EXPECT_EQ(shaft->Communication(), nullptr);
-  bench_.store.setComMode(0, kComModeDemo);
+  bench_.settings.setComMode(0, kComModeDemo);
   shaft->Connect();
   EXPECT_TRUE(shaft->IsConnected());
   EXPECT_EQ(shaft->GetComMode(), "Demo");
@@ -248,7 +248,7 @@ TEST_F(ShaftTest, ReconnectingPicksUpAChangedMode) {
   ExpectTriple(observer->values[0], V(8000, false), V(9.549297 * 8000 / 100, false), V(100, false));
 }
 
-TEST_F(ShaftTest, StarboardRowsAndId) {
+TEST_P(ShaftTest, StarboardRowsAndId) {
   settings_.number_of_shafts = 2;
   auto port = QuietShaft(0);
   auto starboard = QuietShaft(1);
@@ -256,29 +256,29 @@ TEST_F(ShaftTest, StarboardRowsAndId) {
   EXPECT_EQ(starboard->GetID(), 2);
   EXPECT_EQ(starboard->GetShaftIndex(), 1);
   std::vector<std::shared_ptr<IShaft>> shafts{port, starboard};
-  auto manager = TErrorManager::Create(settings_, shafts, bench_.log);
+  auto manager = TErrorManager::Create(settings_, shafts, bench_.errors);
   auto bad = Reading({10.0, 85.2, 900, true, "$SPS1,bad"});
   starboard->OnDataReceived(bad);
   auto zero = Reading({0.0, 85.2, 900, false, "$SPS1,zero"});
   port->OnDataReceived(zero);
-  ASSERT_EQ(bench_.log.Rows().size(), 2u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "Shaft: Starboard Sha");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "Checksum error");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, "$SPS1,bad");
-  EXPECT_EQ(bench_.log.Rows()[1].UnitName, "Shaft: Port Shaft");
-  EXPECT_EQ(bench_.log.Rows()[1].FunctionName, "Torque 0.0 error");
+  ASSERT_EQ(bench_.errors.Rows().size(), 2u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "Shaft: Starboard Sha");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "Checksum error");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, "$SPS1,bad");
+  EXPECT_EQ(bench_.errors.Rows()[1].UnitName, "Shaft: Port Shaft");
+  EXPECT_EQ(bench_.errors.Rows()[1].FunctionName, "Torque 0.0 error");
 
   manager->Disconnect();
   starboard->OnDataReceived(bad);
-  EXPECT_EQ(bench_.log.Rows().size(), 2u) << "the manager left every shaft";
+  EXPECT_EQ(bench_.errors.Rows().size(), 2u) << "the manager left every shaft";
   EXPECT_EQ(manager.use_count(), 1) << "no shaft holds it any more";
 }
 
-TEST_F(ShaftTest, AWrongChecksumWithTorqueZeroGivesTwoRowsThroughAPty) {
+TEST_P(ShaftTest, AWrongChecksumWithTorqueZeroGivesTwoRowsThroughAPty) {
   test::SocatPair& pty = bench_.StartMeter(1);
   auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
   std::vector<std::shared_ptr<IShaft>> shafts{shaft};
-  auto manager = TErrorManager::Create(settings_, shafts, bench_.log);
+  auto manager = TErrorManager::Create(settings_, shafts, bench_.errors);
   auto observer = Observe(*shaft);
   auto* link = dynamic_cast<TAutoCommunication*>(shaft->Communication());
   ASSERT_TRUE(link && link->IsOpen());
@@ -286,19 +286,19 @@ TEST_F(ShaftTest, AWrongChecksumWithTorqueZeroGivesTwoRowsThroughAPty) {
   const std::string good = MeterSentence("SPS1,1,100.5,0,85.2,900,0,0");
   pty.Write(sentence + good);
   ASSERT_TRUE(WaitUntil([&] { return observer->values.size() == 2; }));
-  ASSERT_EQ(bench_.log.Rows().size(), 2u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "Shaft: ");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "Checksum error");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, sentence.substr(0, 60));
-  EXPECT_EQ(bench_.log.Rows()[1].FunctionName, "Torque 0.0 error");
-  EXPECT_EQ(bench_.log.Rows()[1].Message, sentence.substr(0, 60));
+  ASSERT_EQ(bench_.errors.Rows().size(), 2u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "Shaft: ");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "Checksum error");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, sentence.substr(0, 60));
+  EXPECT_EQ(bench_.errors.Rows()[1].FunctionName, "Torque 0.0 error");
+  EXPECT_EQ(bench_.errors.Rows()[1].Message, sentence.substr(0, 60));
   ExpectTriple(observer->values[0], V(900, true), V(0, true), V(85.2, true));
   ExpectTriple(observer->values[1], V(900, false), V(100.5, false), V(85.2, false));
   EXPECT_TRUE(shaft->GetHasCommunication());
   manager->Disconnect();
 }
 
-TEST_F(ShaftTest, AnObserverThatThrowsOnReading3MissesOnlyThatOneThroughAPty) {
+TEST_P(ShaftTest, AnObserverThatThrowsOnReading3MissesOnlyThatOneThroughAPty) {
   test::SocatPair& pty = bench_.StartMeter(1);
   auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
   auto thrower = Observe(*shaft);
@@ -320,10 +320,10 @@ TEST_F(ShaftTest, AnObserverThatThrowsOnReading3MissesOnlyThatOneThroughAPty) {
   EXPECT_EQ(torques, (std::vector<double>{101, 102, 104, 105, 106}));
   EXPECT_EQ(thrower->values.size(), 5u);
   EXPECT_EQ(shaft->TorqueData().Values().Count(), 6u) << "the shaft kept reading 3";
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "AutoCommunication");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "OnStringPacket");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, "Table is locked");
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "AutoCommunication");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "OnStringPacket");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, "Table is locked");
   EXPECT_EQ(bench_.box.Log(), std::vector<std::string>{"error:Table is locked"});
   bench_.box.ExpectDone();
   auto* link = dynamic_cast<TAutoCommunication*>(shaft->Communication());
@@ -331,7 +331,7 @@ TEST_F(ShaftTest, AnObserverThatThrowsOnReading3MissesOnlyThatOneThroughAPty) {
   EXPECT_EQ(link->PackagesInQueue(), 0);
 }
 
-TEST_F(ShaftTest, AStatusTickThatFailsIsReportedNotRaised) {
+TEST_P(ShaftTest, AStatusTickThatFailsIsReportedNotRaised) {
   platform::FakeClock clock(1000);
   platform::ScopedClock scoped(clock);
   auto shaft = QuietShaft();
@@ -343,14 +343,14 @@ TEST_F(ShaftTest, AStatusTickThatFailsIsReportedNotRaised) {
   bench_.box.ExpectErrors(1);
   EXPECT_NO_THROW(shaft->OnCommunicationStatusTimer());
   EXPECT_FALSE(shaft->GetHasCommunication());
-  ASSERT_EQ(bench_.log.Rows().size(), 1u);
-  EXPECT_EQ(bench_.log.Rows()[0].UnitName, "Shaft");
-  EXPECT_EQ(bench_.log.Rows()[0].FunctionName, "CommunicationStatus");
-  EXPECT_EQ(bench_.log.Rows()[0].Message, "Panel gone");
+  ASSERT_EQ(bench_.errors.Rows().size(), 1u);
+  EXPECT_EQ(bench_.errors.Rows()[0].UnitName, "Shaft");
+  EXPECT_EQ(bench_.errors.Rows()[0].FunctionName, "CommunicationStatus");
+  EXPECT_EQ(bench_.errors.Rows()[0].Message, "Panel gone");
   bench_.box.ExpectDone();
 }
 
-TEST_F(ShaftTest, AShaftReleasedDuringItsOwnReadingGoesSafely) {
+TEST_P(ShaftTest, AShaftReleasedDuringItsOwnReadingGoesSafely) {
   test::SocatPair& pty = bench_.StartMeter(1);
   auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
   auto observer = std::make_shared<RecordingShaftObserver>();
@@ -367,8 +367,15 @@ TEST_F(ShaftTest, AShaftReleasedDuringItsOwnReadingGoesSafely) {
   EXPECT_EQ(observer->averages.size(), 1u) << "the notification finished";
   int turns = 0;
   WaitUntil([&] { return ++turns > 10; });
-  EXPECT_TRUE(bench_.log.Rows().empty());
+  EXPECT_TRUE(bench_.errors.Rows().empty());
 }
+
+// The same scenarios with the settings and the error log in memory and in
+// the log database on a real file.
+INSTANTIATE_TEST_SUITE_P(Seams, ShaftTest,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

@@ -15,28 +15,9 @@
 #include "app/acquisition/ShaftData.h"
 #include "app/reports/ReportCatalog.h"
 #include "platform/core/DateTime.h"
+#include "tests/app/support/ScopedDocumentsFolder.h"
 
 namespace rvx::test {
-
-// RVX_DOCUMENTS points at a new temporary folder for the life of the
-// object; the folder and everything in it are removed afterwards (kept
-// when RVX_KEEP_TEST_FILES is set).
-class ScopedDocumentsFolder {
- public:
-  ScopedDocumentsFolder();
-  ~ScopedDocumentsFolder();
-  ScopedDocumentsFolder(const ScopedDocumentsFolder&) = delete;
-  ScopedDocumentsFolder& operator=(const ScopedDocumentsFolder&) = delete;
-
-  const std::string& Path() const { return path_; }
-  // <documents>/RVX/reports/, where the catalog below puts the reports.
-  std::string ReportFolder() const { return path_ + "/RVX/reports/"; }
-
- private:
-  std::string path_;
-  std::string saved_;
-  bool had_saved_ = false;
-};
 
 // The report folder under the documents folder (created on first use) and
 // the runs and trials a test lists.

@@ -19,6 +19,7 @@
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryRunData.h"
 #include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/StoredRunBackend.h"
 
 namespace rvx {
 namespace {
@@ -36,7 +37,7 @@ void FillShaft(TShaftDataSet& shaft, double power = 8500) {
   test::AddReadings(shaft, kStart, readings, 0.5);
 }
 
-class RunReport : public ::testing::Test {
+class RunReport : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   RunReport() : run_("Run 2/3", kStart, kStart + 30 * kMinute, "Calm sea, full ahead.") {
     test::EnsureQtApplication();
@@ -57,17 +58,19 @@ class RunReport : public ::testing::Test {
   test::ScopedDocumentsFolder docs_;
   test::InMemoryDisplaySettings settings_;
   test::InMemoryRunData run_;
+  // After docs_: the log database variant lives in that folder.
+  test::StoredRunBackend stored_{GetParam()};
 };
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-TEST_F(RunReport, TwoShaftsGiveAPageEach) {
+TEST_P(RunReport, TwoShaftsGiveAPageEach) {
   settings_.number_of_shafts = 2;
   FillShaft(run_.AddShaft());
   FillShaft(run_.AddShaft(), 7000);
-  const std::string path = Write(TQR_Run(settings_, run_));
+  const std::string path = Write(TQR_Run(settings_, stored_.Through(run_)));
   EXPECT_EQ(test::PdfPageCount(path), 2);
   const std::string page1 = test::PdfText(path, 1);
   const std::string page2 = test::PdfText(path, 2);
@@ -86,9 +89,9 @@ TEST_F(RunReport, TwoShaftsGiveAPageEach) {
   EXPECT_TRUE(Contains(info, "A4")) << info;
 }
 
-TEST_F(RunReport, HeaderAndStatisticsOfOneShaft) {
+TEST_P(RunReport, HeaderAndStatisticsOfOneShaft) {
   FillShaft(run_.AddShaft());
-  const std::string path = Write(TQR_Run(settings_, run_));
+  const std::string path = Write(TQR_Run(settings_, stored_.Through(run_)));
   EXPECT_EQ(test::PdfPageCount(path), 1);
   const std::string text = test::PdfText(path);
   for (const char* part : {"Shaft data:",
@@ -126,9 +129,9 @@ TEST_F(RunReport, HeaderAndStatisticsOfOneShaft) {
 
 // The power axis centres on the mean: MCR 10000 kW gives an interval of
 // 2000 and steps of 100, so 8500 kW spans 7100 .. 9100.
-TEST_F(RunReport, PowerAxisRunsFrom7100To9100) {
+TEST_P(RunReport, PowerAxisRunsFrom7100To9100) {
   FillShaft(run_.AddShaft());
-  const TQR_Run report(settings_, run_);
+  const TQR_Run report(settings_, stored_.Through(run_));
   const TChartValueAxis& power = report.ShaftBands()[0].Chart.Axes[TReportChart::kLeftAxis];
   EXPECT_EQ(power.Minimum, 7100);
   EXPECT_EQ(power.Maximum, 9100);
@@ -140,7 +143,7 @@ TEST_F(RunReport, PowerAxisRunsFrom7100To9100) {
     EXPECT_EQ(std::find(words.begin(), words.end(), beyond), words.end()) << beyond;
 }
 
-TEST_F(RunReport, MetricUnitsScaleTheFiguresButNotTheCounts) {
+TEST_P(RunReport, MetricUnitsScaleTheFiguresButNotTheCounts) {
   settings_.power_unit = "SHp";
   settings_.torque_unit = "Tm";
   settings_.power_factor = 1.3596;
@@ -148,7 +151,7 @@ TEST_F(RunReport, MetricUnitsScaleTheFiguresButNotTheCounts) {
   settings_.power_mcr = 13596;
   settings_.torque_mcr = 102;
   FillShaft(run_.AddShaft());
-  const std::string text = test::PdfText(Write(TQR_Run(settings_, run_)));
+  const std::string text = test::PdfText(Write(TQR_Run(settings_, stored_.Through(run_))));
   for (const char* part : {"(MCR: 13596 SHp)", "(MCR: 102 Tm)", "11557 SHp", "(85.0 % MCR)",
                            "11421 SHp", "11693 SHp", "92.0 Tm", "92.2 Tm", "3600"})
     EXPECT_TRUE(Contains(text, part)) << part << "\n" << text;
@@ -156,15 +159,15 @@ TEST_F(RunReport, MetricUnitsScaleTheFiguresButNotTheCounts) {
   EXPECT_FALSE(Contains(text, "kNm"));
 }
 
-TEST_F(RunReport, AnMcrOfZeroShowsNA) {
+TEST_P(RunReport, AnMcrOfZeroShowsNA) {
   settings_.torque_mcr = 0;
   FillShaft(run_.AddShaft());
-  const std::string text = test::PdfText(Write(TQR_Run(settings_, run_)));
+  const std::string text = test::PdfText(Write(TQR_Run(settings_, stored_.Through(run_))));
   EXPECT_TRUE(Contains(text, "(NA % MCR)")) << text;
   EXPECT_TRUE(Contains(text, "(MCR: 0 kNm)"));
 }
 
-TEST_F(RunReport, ALongCommentWrapsOntoSeveralLines) {
+TEST_P(RunReport, ALongCommentWrapsOntoSeveralLines) {
   std::string comment;
   for (int i = 0; i < 50; ++i)
     comment += "remark" + std::to_string(100 + i) + " ";
@@ -172,7 +175,7 @@ TEST_F(RunReport, ALongCommentWrapsOntoSeveralLines) {
   ASSERT_GE(comment.size(), 400u);
   test::InMemoryRunData run("Run 1", kStart, kStart + 30 * kMinute, comment);
   FillShaft(run.AddShaft());
-  const TQR_Run report(settings_, run);
+  const TQR_Run report(settings_, stored_.Through(run));
   std::istringstream text(test::PdfText(Write(report)));
   std::string line;
   int lines_with_remarks = 0;
@@ -191,10 +194,10 @@ TEST_F(RunReport, ALongCommentWrapsOntoSeveralLines) {
   }
 }
 
-TEST_F(RunReport, FontsAreEmbeddedLiberationSans) {
+TEST_P(RunReport, FontsAreEmbeddedLiberationSans) {
   FillShaft(run_.AddShaft());
-  const std::string fonts =
-      test::RunTool("pdffonts " + test::ShellQuoted(Write(TQR_Run(settings_, run_))));
+  const std::string fonts = test::RunTool(
+      "pdffonts " + test::ShellQuoted(Write(TQR_Run(settings_, stored_.Through(run_)))));
   std::istringstream lines(fonts);
   std::string line;
   int liberation = 0;
@@ -212,7 +215,7 @@ TEST_F(RunReport, FontsAreEmbeddedLiberationSans) {
 
 // A quantity without kept samples has no mean to centre on: its axis shows
 // 0 .. its interval (0.2 x MCR).
-TEST_F(RunReport, AQuantityWithoutSamplesKeepsItsAxisAtItsInterval) {
+TEST_P(RunReport, AQuantityWithoutSamplesKeepsItsAxisAtItsInterval) {
   TShaftDataSet& shaft = run_.AddShaft();
   for (int i = 0; i < 100; ++i) {
     const double t = kStart + i / 86400.0;
@@ -220,15 +223,17 @@ TEST_F(RunReport, AQuantityWithoutSamplesKeepsItsAxisAtItsInterval) {
     shaft.SpeedData().Add(TDataValue(t, 90, false), i);
     shaft.TorqueData().Add(std::nullopt, i);
   }
-  const TQR_Run report(settings_, run_);
+  const TQR_Run report(settings_, stored_.Through(run_));
   const TReportChart& chart = report.ShaftBands()[0].Chart;
   EXPECT_EQ(chart.Axes[TReportChart::kRightAxis].Minimum, 0);
   EXPECT_EQ(chart.Axes[TReportChart::kRightAxis].Maximum, 200);
   EXPECT_EQ(chart.Axes[TReportChart::kSpeedAxis].Minimum, 80);
   EXPECT_EQ(chart.Axes[TReportChart::kSpeedAxis].Maximum, 100);
-  // The time axis spans the samples there are.
-  EXPECT_EQ(chart.BottomAxis.Minimum, kStart);
-  EXPECT_EQ(chart.BottomAxis.Maximum, kStart + 99 / 86400.0);
+  // The time axis spans the samples there are (the log keeps times to the
+  // millisecond).
+  const double ms = 1.0 / 86400000;
+  EXPECT_NEAR(chart.BottomAxis.Minimum, kStart, ms);
+  EXPECT_NEAR(chart.BottomAxis.Maximum, kStart + 99 / 86400.0, ms);
   EXPECT_EQ(chart.BottomAxis.DateTimeFormat, "hh:nn");
   EXPECT_DOUBLE_EQ(chart.BottomAxis.Increment, kMinute);
   EXPECT_EQ(test::PdfPageCount(Write(report)), 1);
@@ -236,7 +241,7 @@ TEST_F(RunReport, AQuantityWithoutSamplesKeepsItsAxisAtItsInterval) {
   // Without any sample the time axis is the run's.
   test::InMemoryRunData empty("Empty", kStart, kStart + 30 * kMinute);
   empty.AddShaft();
-  const TQR_Run none(settings_, empty);
+  const TQR_Run none(settings_, stored_.Through(empty));
   EXPECT_EQ(none.ShaftBands()[0].Chart.BottomAxis.Minimum, kStart);
   EXPECT_EQ(none.ShaftBands()[0].Chart.BottomAxis.Maximum, kStart + 30 * kMinute);
   EXPECT_EQ(none.ShaftBands()[0].Chart.Axes[TReportChart::kLeftAxis].Maximum, 2000);
@@ -286,9 +291,9 @@ int BlackBesideLine(const QImage& image, int lineX, int x0, int x1) {
 
 // The power axis has ticks beside its labels; the speed and torque axes on
 // the right show their labels without ticks (and without grid).
-TEST_F(RunReport, OnlyThePowerAxisHasTicks) {
+TEST_P(RunReport, OnlyThePowerAxisHasTicks) {
   FillShaft(run_.AddShaft());
-  const TQR_Run report(settings_, run_);
+  const TQR_Run report(settings_, stored_.Through(run_));
   const TReportChart& chart = report.ShaftBands()[0].Chart;
   EXPECT_TRUE(chart.Axes[TReportChart::kLeftAxis].Grid);
   EXPECT_FALSE(chart.Axes[TReportChart::kSpeedAxis].Grid);
@@ -316,9 +321,9 @@ TEST_F(RunReport, OnlyThePowerAxisHasTicks) {
   }
 }
 
-TEST_F(RunReport, PictureOfThePageShowsLogoTitlesAndTheThreeLines) {
+TEST_P(RunReport, PictureOfThePageShowsLogoTitlesAndTheThreeLines) {
   FillShaft(run_.AddShaft());
-  const std::string path = Write(TQR_Run(settings_, run_));
+  const std::string path = Write(TQR_Run(settings_, stored_.Through(run_)));
   const test::PagePicture page(path);
   ASSERT_TRUE(page.Loaded());
   EXPECT_EQ(page.Size().width(), 827);  // A4 at 100 dpi
@@ -341,6 +346,13 @@ TEST_F(RunReport, PictureOfThePageShowsLogoTitlesAndTheThreeLines) {
   // Nothing of the chart spills into the footer's rule area.
   EXPECT_EQ(page.Count(m, 297 - m - 10.6 - 3, 184, 3, ReportColour::kBlue, 100), 0);
 }
+
+// The same reports from runs in memory and from runs read back from the log
+// database on a real file.
+INSTANTIATE_TEST_SUITE_P(Seams, RunReport,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

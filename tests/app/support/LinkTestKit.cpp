@@ -5,7 +5,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+
+#include "dbengine/api/VEZTable.h"
 
 namespace rvx::test {
 
@@ -36,11 +39,49 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
   return true;
 }
 
-LinkTestBench::LinkTestBench() = default;
+std::string SeamBackendName(const ::testing::TestParamInfo<SeamBackend>& info) {
+  return info.param == SeamBackend::kInMemory ? "InMemory" : "LogDatabase";
+}
+
+ErrorRows::operator ErrorLog&() const {
+  if (database_) return *database_;
+  return memory_;
+}
+
+std::vector<InMemoryErrorLog::Row> ErrorRows::Rows() const {
+  if (!database_) return {memory_.Rows().begin(), memory_.Rows().end()};
+  vez::TVEZTable& t = database_->getErrorLogDataSource();
+  std::vector<InMemoryErrorLog::Row> rows;
+  for (t.First(); !t.Eof(); t.Next())
+    rows.push_back({t.FieldByName("ID").AsLargeInt(), t.FieldByName("Time").AsDateTime(),
+                    t.FieldByName("UnitName").AsString(), t.FieldByName("FunctionName").AsString(),
+                    t.FieldByName("Message").AsString()});
+  std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.ID < b.ID; });
+  return rows;
+}
+
+namespace {
+
+std::unique_ptr<ScopedDocumentsFolder> DocumentsFor(SeamBackend backend) {
+  if (backend == SeamBackend::kInMemory) return nullptr;
+  return std::make_unique<ScopedDocumentsFolder>();
+}
+
+}  // namespace
+
+LinkTestBench::LinkTestBench(SeamBackend backend)
+    : documents_(DocumentsFor(backend)),
+      database_(backend == SeamBackend::kInMemory
+                    ? nullptr
+                    : std::make_unique<TDM_System>("RVX_Log.vez", box)),
+      settings(database_ ? static_cast<LinkSettingsStore&>(*database_) : store),
+      errors(log, database_.get()),
+      services{settings, errors, box} {}
 
 LinkTestBench::~LinkTestBench() {
   meters_.clear();
   port_env_.clear();
+  database_.reset();
 }
 
 SocatPair& LinkTestBench::StartMeter(int port) {

@@ -1,8 +1,11 @@
-// What meter-link tests share: the in-memory seams behind a LinkServices,
+// What meter-link tests share: the seams behind a LinkServices (in memory, or
+// the real log database on a file of its own),
 // fresh run directories, a socat meter per port with $RVX_PORT_<N> pointing
 // to it, a wait that runs the Qt event loop, and sentences built with an
 // independent checksum.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
@@ -13,8 +16,10 @@
 #include <vector>
 
 #include "app/acquisition/Communication.h"
+#include "app/storage/DMSystem.h"
 #include "tests/app/support/InMemoryErrorLog.h"
 #include "tests/app/support/InMemoryLinkSettingsStore.h"
+#include "tests/app/support/ScopedDocumentsFolder.h"
 #include "tests/app/support/ScriptedMessageBox.h"
 #include "tests/app/support/SocatPair.h"
 
@@ -43,9 +48,28 @@ class RecordingLinkObserver : public ICommunicationObserver {
   std::function<void(DataSet::TDataSet&)> on_reading;
 };
 
+// Where the link settings and the error log live in a test.
+enum class SeamBackend { kInMemory, kLogDatabase };
+// "InMemory" or "LogDatabase", for parameterized test names.
+std::string SeamBackendName(const ::testing::TestParamInfo<SeamBackend>& info);
+
+// The error log under test and the rows it holds, oldest first, whichever
+// backend keeps them.
+class ErrorRows {
+ public:
+  ErrorRows(InMemoryErrorLog& memory, TDM_System* database)
+      : memory_(memory), database_(database) {}
+  operator ErrorLog&() const;
+  std::vector<InMemoryErrorLog::Row> Rows() const;
+
+ private:
+  InMemoryErrorLog& memory_;
+  TDM_System* database_;
+};
+
 class LinkTestBench {
  public:
-  LinkTestBench();
+  explicit LinkTestBench(SeamBackend backend = SeamBackend::kInMemory);
   ~LinkTestBench();
 
   // A socat pair <dir>/meterN - <dir>/feedN, with $RVX_PORT_N set to the
@@ -55,10 +79,20 @@ class LinkTestBench {
   void SetPortDevice(int port, const std::string& device);
 
   FreshRunDirs dirs;
+  // The in-memory seams (always there; in use with kInMemory).
   InMemoryLinkSettingsStore store;
   ScriptedMessageBox box;
   InMemoryErrorLog log{box};
-  LinkServices services{store, log, box};
+
+ private:
+  std::unique_ptr<ScopedDocumentsFolder> documents_;
+  std::unique_ptr<TDM_System> database_;
+
+ public:
+  // The seams in use.
+  LinkSettingsStore& settings;
+  ErrorRows errors;
+  LinkServices services;
 
  private:
   std::map<int, std::unique_ptr<ScopedEnv>> port_env_;

@@ -1,0 +1,40 @@
+// Test helper: the run data a report test builds in memory, handed to the
+// report either as it is or after a round trip through the log database
+// (runs, measurements and one Data row per reading on a real file, read
+// back with GetDataSet), so report scenarios run on both.
+//
+// The log database variant opens the log under the current documents
+// folder (RVX_DOCUMENTS): create the helper after the test's folder.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/acquisition/RunData.h"
+#include "app/storage/DMSystem.h"
+#include "tests/app/support/LinkTestKit.h"
+#include "tests/app/support/ScriptedMessageBox.h"
+
+namespace rvx::test {
+
+class StoredRunBackend {
+ public:
+  explicit StoredRunBackend(SeamBackend backend) : backend_(backend) {}
+  ~StoredRunBackend();
+
+  // run itself in memory; else a stored copy of it read back from the log
+  // (owned by the helper). Each call stores the run anew.
+  RunData& Through(RunData& run);
+
+ private:
+  SeamBackend backend_;
+  ScriptedMessageBox box_;
+  std::unique_ptr<TDM_System> log_;
+  std::vector<std::unique_ptr<RunData>> stored_;
+  int next_trial_ = 1;
+};
+
+}  // namespace rvx::test
