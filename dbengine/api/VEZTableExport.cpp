@@ -81,6 +81,35 @@ bool IsBlobAdvType(TVEZAdvancedFieldType type) {
   return type >= aftBlob && type <= aftWideMemo;
 }
 
+// A stored text default is either a literal, a function of the moment a
+// record is inserted (kept as its upper-case name), or one double-quoted
+// string (what CREATE TABLE stores for a quoted default). The latter two are
+// written as CREATE TABLE reads them, so the default means the same again.
+std::string StringConstantText(const std::string& text) {
+  static constexpr std::string_view kMomentFunctions[] = {
+      "NOW", "CURRENT_TIMESTAMP", "CURRENT_TIME", "CURRENT_DATE", "SYSDATE"};
+  const std::string upper = platform::AnsiUpperCase(text);
+  for (std::string_view name : kMomentFunctions)
+    if (upper == name) return upper;
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    std::string inner;
+    bool one_string = true;
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+      if (text[i] == '"') {
+        if (i + 2 < text.size() && text[i + 1] == '"') {
+          ++i;
+        } else {
+          one_string = false;
+          break;
+        }
+      }
+      inner += text[i];
+    }
+    if (one_string) return QuotedString(inner);
+  }
+  return QuotedString(text);
+}
+
 // A default or bound of a column as a literal.
 std::string ConstantText(const TVEZVariant& value) {
   switch (value.GetDataType()) {
@@ -95,7 +124,7 @@ std::string ConstantText(const TVEZVariant& value) {
       break;
   }
   if (value.IsStringDataType() || value.IsWideStringDataType())
-    return QuotedString(value.GetAsAnsiString());
+    return StringConstantText(value.GetAsAnsiString());
   return value.GetAsAnsiString();
 }
 

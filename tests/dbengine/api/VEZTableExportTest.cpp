@@ -1,7 +1,8 @@
 // The table component's SQL script export: its options, the structure part
 // (columns, indexes, quoted names, defaults and bounds, BLOB settings), the
 // INSERT lines in every value form, the stream, file and string forms, and
-// the table left closed whatever happens.
+// the table left closed whatever happens, and scripts run back through a
+// query.
 #include "dbengine/api/VEZTableExport.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,16 @@
 
 #include "dbengine/api/VEZAdvancedDefs.h"
 #include "dbengine/api/VEZDatabase.h"
+#include "dbengine/api/VEZQuery.h"
 #include "dbengine/api/VEZTable.h"
+#include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/FormatSettings.h"
 #include "platform/dataset/Field.h"
+#include "tests/common/VEZTestSQLEngine.h"
 #include "tests/dbengine/api/SessionTestSupport.h"
 
 namespace vez::test {
@@ -103,6 +107,15 @@ class TableExportTest : public SessionLayerTest {
     t.AppendRecord({platform::Variant::FromInteger(2), platform::Variant::FromString("it's")});
     t.Close();
     return t;
+  }
+
+  // Runs sql through a new query on the test database.
+  static void Exec(const std::string& sql) {
+    TVEZQuery query;
+    query.SetDatabaseName("RVX_Database");
+    query.SetSQL(sql);
+    query.Prepare();
+    query.ExecSQL();
   }
 
   std::unique_ptr<TVEZDatabase> db_;
@@ -309,9 +322,154 @@ TEST_F(TableExportTest, NumbersIgnoreAndKeepTheProcessNumberFormat) {
   EXPECT_EQ(separator_after, ',');
 }
 
-TEST_F(TableExportTest, ScriptRunsBackThroughAQuery) {
-  GTEST_SKIP() << "needs CREATE/DROP TABLE, INSERT, ToDate and MimeToBin through the query "
-                  "component, which is not built yet";
+// A column's definition as the script carries it.
+std::string DefinitionText(const TVEZAdvFieldDef& def) {
+  auto value = [](const TVEZVariant& v) { return v.GetIsNull() ? "-" : v.GetAsAnsiString(); };
+  return def.Name + " " + std::to_string(def.DataType) + " " + std::to_string(def.Size) + " " +
+         (def.Required ? "required" : "optional") + " default " + value(def.DefaultValue) +
+         " min " + value(def.MinValue) + " max " + value(def.MaxValue) + " blob " +
+         std::to_string(def.BLOBBlockSize) + "/" +
+         std::to_string(static_cast<int>(def.BLOBCompressionAlgorithm)) + "/" +
+         std::to_string(def.BLOBCompressionMode);
+}
+
+std::vector<std::string> DefinitionsOf(TVEZTable& t) {
+  t.Open();
+  std::vector<std::string> lines;
+  for (std::int32_t i = 0; i < t.AdvFieldDefs().Count(); ++i)
+    lines.push_back(DefinitionText(*t.AdvFieldDefs().GetDef(i)));
+  for (std::int32_t i = 0; i < t.AdvIndexDefs().Count(); ++i) {
+    const TVEZAdvIndexDef& def = *t.AdvIndexDefs().GetDef(i);
+    lines.push_back("index " + def.Name + " (" + def.Fields + ") desc (" + def.DescFields +
+                    ") nocase (" + def.CaseInsFields + ") options " + std::to_string(def.Options));
+  }
+  t.Close();
+  return lines;
+}
+
+TEST_F(TableExportTest, StructureRunsBackThroughAQuery) {
+  TScopedSQLEngine engine;
+  TVEZTable& t = NewTable("Trials");
+  t.AdvFieldDefs().Add("ID", aftInteger, 0, true);
+  TVEZAdvFieldDef* note = t.AdvFieldDefs().Add("Note", aftString, 20, false);
+  note->DefaultValue = TVEZVariant(bftVarchar);
+  note->DefaultValue.SetAsAnsiString("it's");
+  TVEZAdvFieldDef* speed = t.AdvFieldDefs().Add("Speed", aftDouble, 0, false);
+  speed->DefaultValue = TVEZVariant(bftDouble);
+  speed->DefaultValue.SetAsDouble(0.1);
+  TVEZAdvFieldDef* rpm = t.AdvFieldDefs().Add("Rpm", aftInteger, 0, false);
+  rpm->DefaultValue = TVEZVariant(bftSignedInt32);
+  rpm->DefaultValue.SetAsInteger(7);
+  // The dialect reads bounds as unsigned whole numbers only.
+  rpm->MinValue = TVEZVariant(bftSignedInt64);
+  rpm->MinValue.SetAsInt64(5);
+  rpm->MaxValue = TVEZVariant(bftSignedInt64);
+  rpm->MaxValue.SetAsInt64(300);
+  t.AdvFieldDefs().Add("Code", aftChar, 4, false);
+  t.AdvFieldDefs().Add("Raw", aftBlob, 0, false, TCompressionAlgorithm::caZLIB, 5);
+  t.AdvFieldDefs().Add("Tag", aftVarBytes, 8, false);
+  t.AdvIndexDefs().Add("PK", "ID", platform::ixPrimary);
+  t.AdvIndexDefs().Add("ByNote", "Note;Code", platform::ixUnique, false, "Code", "Note");
+  t.CreateTable();
+  const std::vector<std::string> before = DefinitionsOf(t);
+
+  t.ExportToSqlOptions().SetBlobSettings(true);
+  const std::string script = t.ExportToSQL();
+  ASSERT_NO_THROW(Exec(script)) << script;
+  // CREATE TABLE keeps a quoted default in its quoted form; it gives the
+  // same value.
+  std::vector<std::string> expected = before;
+  expected[1] = "Note 2 20 optional default \"it's\" min - max - blob 102400/0/0";
+  EXPECT_EQ(DefinitionsOf(t), expected) << script;
+  t.Open();
+  t.AppendRecord({platform::Variant::FromInteger(1)});
+  t.First();
+  EXPECT_EQ(t.FieldByName("Note").AsString(), "it's");
+  EXPECT_EQ(t.FieldByName("Speed").AsFloat(), 0.1);
+  t.Close();
+  // And the script of the copy is the script of the original.
+  EXPECT_EQ(t.ExportToSQL(), script);
+}
+
+TEST_F(TableExportTest, QuotedNamesRunBackThroughAQuery) {
+  TScopedSQLEngine engine;
+  TVEZTable& t = NewTable("Trial Log");
+  t.AdvFieldDefs().Add("Shaft Power", aftInteger, 0, false);
+  t.AdvFieldDefs().Add("rpm-max", aftInteger, 0, false);
+  t.AdvFieldDefs().Add("Date", aftDate, 0, false);
+  t.AdvIndexDefs().Add("By Power", "Shaft Power", 0);
+  t.CreateTable();
+  const std::vector<std::string> before = DefinitionsOf(t);
+  const std::string script = t.ExportToSQL();
+  ASSERT_NO_THROW(Exec(script)) << script;
+  EXPECT_EQ(DefinitionsOf(t), before) << script;
+}
+
+// Defaults as CREATE TABLE stores them: a quoted text, a moment function,
+// a computed number.
+TEST_F(TableExportTest, DefaultsMadeBySqlRunBackThroughAQuery) {
+  TScopedSQLEngine engine;
+  Exec(
+      "CREATE TABLE Marks (ID INTEGER, Note VARCHAR(20) DEFAULT 'say \"hi\" it''s', "
+      "Stamp TIMESTAMP DEFAULT NOW, Day DATE DEFAULT CURRENT_DATE, N INTEGER DEFAULT 6 * 7)");
+  TVEZTable& t = NewTable("Marks");
+  const std::vector<std::string> before = DefinitionsOf(t);
+  const std::string script = t.ExportToSQL();
+  EXPECT_NE(script.find(" DEFAULT 'say \"hi\" it''s',"), std::string::npos) << script;
+  EXPECT_NE(script.find(" DEFAULT NOW,"), std::string::npos) << script;
+  ASSERT_NO_THROW(Exec(script)) << script;
+  EXPECT_EQ(DefinitionsOf(t), before) << script;
+  t.Open();
+  t.AppendRecord({platform::Variant::FromInteger(1)});
+  t.First();
+  EXPECT_EQ(t.FieldByName("Note").AsString(), "say \"hi\" it's");
+  EXPECT_FALSE(t.FieldByName("Stamp").IsNull());
+  EXPECT_EQ(t.FieldByName("N").AsInteger(), 42);
+  t.Close();
+}
+
+// Every value form through INSERT. Runs once the SQL engine takes INSERT
+// (with ToDate and MimeToBin); until then it is skipped.
+TEST_F(TableExportTest, RowsRunBackThroughAQuery) {
+  TScopedSQLEngine engine;
+  TVEZTable& t = NewTable("Readings");
+  t.AdvFieldDefs().Add("S", aftString, 10, false);
+  t.AdvFieldDefs().Add("I", aftInteger, 0, false);
+  t.AdvFieldDefs().Add("F", aftDouble, 0, false);
+  t.AdvFieldDefs().Add("D", aftDate, 0, false);
+  t.AdvFieldDefs().Add("T", aftTime, 0, false);
+  t.AdvFieldDefs().Add("DT", aftDateTime, 0, false);
+  t.AdvFieldDefs().Add("B", aftBoolean, 0, false);
+  t.AdvFieldDefs().Add("Bl", aftBlob, 0, false);
+  t.AdvFieldDefs().Add("VB", aftVarBytes, 8, false);
+  t.CreateTable();
+  t.Open();
+  t.Append();
+  t.FieldByName("S").SetAsString("a'b");
+  t.FieldByName("I").SetAsInteger(-42);
+  t.FieldByName("F").SetAsFloat(1e-300);
+  t.FieldByName("D").SetAsDateTime(platform::EncodeDate(2026, 3, 7));
+  t.FieldByName("T").SetAsDateTime(platform::EncodeTime(9, 5, 3, 0));
+  t.FieldByName("DT").SetAsDateTime(platform::EncodeDateTime(2026, 12, 31, 23, 59, 58, 0));
+  t.FieldByName("B").SetAsBoolean(true);
+  t.FieldByName("Bl").SetAsString(std::string("\x00\x01\xff", 3));
+  t.FieldByName("VB").SetAsString("ABCDEF");
+  t.Post();
+  t.AppendRecord(
+      {platform::Variant::Null(), platform::Variant::Null(), platform::Variant::FromDouble(0.1)});
+  t.Close();
+  t.ExportToSqlOptions().SetData(true);
+  const std::string script = t.ExportToSQL();
+
+  try {
+    Exec(script);
+  } catch (const EVEZException& e) {
+    if (e.NativeError() == 30157) GTEST_SKIP() << e.what();
+    throw;
+  }
+  // The script of the copy is the script of the original: same structure,
+  // same rows in every value form (0.1 and 1e-300 included).
+  EXPECT_EQ(t.ExportToSQL(), script);
 }
 
 }  // namespace
