@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "dbengine/api/VEZDataSet.h"
+#include "dbengine/api/VEZTableExport.h"
 #include "platform/core/Variant.h"
 #include "platform/dataset/DataSource.h"
 #include "platform/dataset/FieldDefs.h"
@@ -278,6 +279,38 @@ class TVEZTable : public TVEZDataSet {
   // even if the old copy cannot be deleted (it stays, logged).
   bool RestructureTable(std::string& log);
   bool RestructureTable();
+
+  // ---- SQL script export and batch move (VEZTableExport.cpp)
+  TVEZExportToSqlOptions& ExportToSqlOptions() { return FExportToSqlOptions; }
+  // REQUIRES closed (left closed, also when it raises). Writes the table as a
+  // script of the engine's SQL, as ExportToSqlOptions says: DROP and CREATE
+  // TABLE with columns and indexes, one INSERT per record, CR LF line
+  // breaks, a final line break. Numbers are written in their shortest form
+  // that reads back to the same value; binary values as MimeToBin('<base64>').
+  // The stream gets the engine's single-byte text.
+  void ExportToSQL(platform::Stream& stream);
+  // To a new file (an existing one is truncated).
+  void ExportToSQL(const std::string& file_name);
+  // The script as text.
+  std::string ExportToSQL();
+  // Merges source's records into the table, matched by the key index: the
+  // one named, else the first primary, else one over the common columns
+  // (made for the move and dropped again). The table is created from
+  // source's definitions when missing, and recreated for bmtCopy. A record
+  // that cannot be inserted is passed over and counted; errors of updates,
+  // deletes and lookups pass on. Both datasets go back to their records.
+  void BatchMove(TVEZDataSet& source, TVEZBatchMoveType move_type,
+                 const std::string& key_index_name = {});
+  // Records the last BatchMove could not insert.
+  std::int64_t LastBatchMoveSkipped() const { return FLastBatchMoveSkipped; }
+
+ private:
+  void WriteSQLScript(const std::function<void(std::string_view)>& sink);
+  // Assigns each source field the table has a definition of.
+  void CopyBatchMoveRecord(platform::DataSet& source);
+  TVEZExportToSqlOptions FExportToSqlOptions;
+  std::int64_t FLastBatchMoveSkipped = 0;
+  // ---- end of SQL script export and batch move
 
  protected:
   TVEZCursor* CreateHandle() override;
