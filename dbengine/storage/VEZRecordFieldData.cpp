@@ -96,6 +96,44 @@ void StoreInteger(std::uint8_t* p, int width, std::int64_t value) {
   }
 }
 
+// A variable-length byte column keeps its value in its size + 1 stored bytes
+// as the bytes, one 0x80 end mark and zeros: the length is where the mark
+// is, for any column size. A zero-filled value (a new record) is empty. The
+// field buffer holds a 2-byte length and then the column's size in bytes.
+constexpr std::uint8_t kVarBytesEndMark = 0x80;
+constexpr std::size_t kVarBytesLengthSize = 2;
+
+std::size_t VarBytesSize(const TVEZFieldDef& def) {
+  return static_cast<std::size_t>(std::max(0, std::min(def.FieldSize, def.MemoryDataSize - 1)));
+}
+
+std::size_t StoredVarBytesLength(const std::uint8_t* src, const TVEZFieldDef& def) {
+  const std::size_t size = VarBytesSize(def);
+  std::size_t i = size + 1;
+  while (i > 0 && src[i - 1] == 0)
+    --i;
+  if (i == 0) return 0;
+  // Without its end mark the value fills the column.
+  if (src[i - 1] != kVarBytesEndMark) return size;
+  return std::min(i - 1, size);
+}
+
+void ReadVarBytes(const std::uint8_t* src, const TVEZFieldDef& def, std::uint8_t* dst) {
+  const std::size_t length = StoredVarBytesLength(src, def);
+  PutLE<std::uint16_t>(dst, static_cast<std::uint16_t>(length));
+  std::memcpy(dst + kVarBytesLengthSize, src, length);
+  std::memset(dst + kVarBytesLengthSize + length, 0, VarBytesSize(def) - length);
+}
+
+void WriteVarBytes(const std::uint8_t* src, const TVEZFieldDef& def, std::uint8_t* dst) {
+  // A length beyond the column is cut to it, as strings are.
+  const std::size_t size = VarBytesSize(def);
+  const std::size_t length = std::min<std::size_t>(GetLE<std::uint16_t>(src), size);
+  std::memset(dst, 0, size + 1);
+  std::memcpy(dst, src + kVarBytesLengthSize, length);
+  dst[length] = kVarBytesEndMark;
+}
+
 [[noreturn]] void RaiseRange(const TVEZFieldDef& def, std::int64_t value,
                              const TNarrowInteger& range) {
   throw EVEZException(
@@ -128,6 +166,9 @@ bool GetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
     return true;
   }
   switch (def.AdvancedFieldType) {
+    case aftVarBytes:
+      ReadVarBytes(src, def, dst);
+      break;
     case aftBytes:
       // Stored with one byte more than the field buffer holds.
       std::memcpy(dst, src,
@@ -201,6 +242,9 @@ void SetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
   }
   SetBufferBit(false, field_no, record_buffer);
   switch (def.AdvancedFieldType) {
+    case aftVarBytes:
+      WriteVarBytes(src, def, dst);
+      break;
     case aftBytes:
       std::memcpy(dst, src,
                   static_cast<std::size_t>(std::min(def.FieldSize, def.MemoryDataSize - 1)));

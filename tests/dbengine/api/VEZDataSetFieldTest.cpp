@@ -3,6 +3,7 @@
 // range (and one past them), a byte column, a small autoincrement column.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -38,6 +39,7 @@ void CreateValuesTable(TVEZDatabase& database) {
   AddColumn(fields, "U32", aftCardinal);
   AddColumn(fields, "BY", aftBytes, 4);
   AddColumn(fields, "F", aftDouble);
+  AddColumn(fields, "VB", aftVarBytes, 4);
   TVEZIndexDef* index = indexes.AddCreated();
   index->Name = "IX_ID";
   index->AssignByNames({"ID"}, {""}, {""});
@@ -179,6 +181,39 @@ TEST_F(DataSetFieldTest, ABytesColumnKeepsItsSize) {
   EXPECT_EQ(std::vector<std::uint8_t>(read, read + 6),
             std::vector<std::uint8_t>({1, 0, 255, 7, 9, 9}));
   EXPECT_EQ(F("F").AsFloat(), 2.5);
+}
+
+TEST_F(DataSetFieldTest, AVariableLengthBytesColumnKeepsItsLengthAndEveryByte) {
+  // Full length, trailing zeros, the end mark's own value, empty, too long.
+  const std::vector<std::string> values = {std::string("\x01\x02\x03\x04", 4),
+                                           std::string("\x05\x00\x00", 3),
+                                           std::string("\x80\x00\x80\x80", 4),
+                                           std::string("\x00", 1),
+                                           std::string(),
+                                           std::string("abcdef")};
+  for (const std::string& value : values) {
+    SCOPED_TRACE(testing::PrintToString(value));
+    table_->Append();
+    F("VB").SetAsString(value);
+    table_->Post();
+  }
+  table_->Close();
+  table_->Open();
+  ASSERT_EQ(table_->RecordCount(), static_cast<int>(values.size()));
+  for (const std::string& value : values) {
+    SCOPED_TRACE(testing::PrintToString(value));
+    ASSERT_FALSE(F("VB").IsNull());
+    EXPECT_EQ(F("VB").AsString(), value.substr(0, 4));
+    std::uint8_t raw[6] = {9, 9, 9, 9, 9, 9};
+    ASSERT_TRUE(table_->GetFieldData(F("VB"), raw));
+    EXPECT_EQ(raw[0] | (raw[1] << 8), static_cast<int>(std::min<std::size_t>(value.size(), 4)));
+    table_->Next();
+  }
+  table_->First();
+  table_->Edit();
+  F("VB").Clear();
+  table_->Post();
+  EXPECT_TRUE(F("VB").IsNull());
 }
 
 TEST_F(DataSetFieldTest, ASmallAutoincrementColumnReadsIntoItsWholeBuffer) {
