@@ -1,14 +1,17 @@
 #include "dbengine/storage/VEZRecordFieldData.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/storage/VEZFieldDef.h"
+#include "platform/core/TextConvert.h"
 
 namespace vez {
 
@@ -239,6 +242,17 @@ void SetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
     SetBufferBit(false, field_no, record_buffer);
     StoreInteger(dst, narrow.stored, value);
     return;
+  }
+  if (def.AdvancedFieldType == aftSingle) {
+    // A finite value beyond a Single would be stored as infinity.
+    double value = 0;
+    std::memcpy(&value, src, sizeof(value));
+    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
+      const std::string max = platform::FloatToStr(std::numeric_limits<float>::max());
+      throw EVEZException(kErrorFieldRange,
+                          "%s is not a valid value for field '%s'. The allowed range is %s to %s",
+                          {platform::FloatToStr(value), def.Name, "-" + max, max});
+    }
   }
   SetBufferBit(false, field_no, record_buffer);
   switch (def.AdvancedFieldType) {

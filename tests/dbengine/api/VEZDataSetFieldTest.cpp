@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ void CreateValuesTable(TVEZDatabase& database) {
   AddColumn(fields, "BY", aftBytes, 4);
   AddColumn(fields, "F", aftDouble);
   AddColumn(fields, "VB", aftVarBytes, 4);
+  AddColumn(fields, "SG", aftSingle);
   TVEZIndexDef* index = indexes.AddCreated();
   index->Name = "IX_ID";
   index->AssignByNames({"ID"}, {""}, {""});
@@ -167,6 +169,30 @@ TEST_F(DataSetFieldTest, TheColumnRefusesWhatItsWiderFieldWouldTake) {
     EXPECT_TRUE(F(name).IsNull());
   }
   table_->Cancel();
+}
+
+TEST_F(DataSetFieldTest, ASingleColumnRefusesWhatItWouldStoreAsInfinity) {
+  const float max = std::numeric_limits<float>::max();
+  table_->Append();
+  F("SG").SetAsFloat(max);
+  table_->Post();
+  for (const double v : {1e300, -1e300, 2.0 * max}) {
+    SCOPED_TRACE(v);
+    table_->Edit();
+    try {
+      F("SG").SetAsFloat(v);
+      FAIL() << "no error";
+    } catch (const EVEZException& e) {
+      EXPECT_EQ(e.NativeError(), 10008);
+    }
+    table_->Cancel();
+    EXPECT_EQ(F("SG").AsFloat(), static_cast<double>(max));
+  }
+  table_->Edit();
+  F("SG").SetAsFloat(-1.5);
+  table_->Post();
+  table_->Refresh();
+  EXPECT_EQ(F("SG").AsFloat(), -1.5);
 }
 
 TEST_F(DataSetFieldTest, ABytesColumnKeepsItsSize) {
