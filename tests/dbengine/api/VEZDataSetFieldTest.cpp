@@ -254,6 +254,46 @@ TEST_F(DataSetFieldTest, ASmallAutoincrementColumnReadsIntoItsWholeBuffer) {
   EXPECT_EQ(F("ID").AsInteger(), 1);
 }
 
+// A Cardinal autoincrement column shows through a signed 32-bit field: a
+// value beyond it is refused on read rather than shown negative, and the
+// engine-level value still has it whole.
+TEST_F(DataSetFieldTest, ACardinalAutoincrementBeyondItsFieldIsRefusedNotWrapped) {
+  table_->WithDatabase([](TVEZDatabase& db) {
+    TVEZFieldDefs fields;
+    TVEZIndexDefs indexes;
+    TVEZConstraintDefs constraints;
+    AddColumn(fields, "ID", aftAutoIncCardinal)->AutoincInitialValue = INT32_MAX - 1;
+    AddColumn(fields, "V", aftInteger);
+    TVEZIndexDef* index = indexes.AddCreated();
+    index->Name = "IX_ID";
+    index->AssignByNames({"ID"}, {""}, {""});
+    CreateTable(db, "Big", fields, indexes, constraints);
+  });
+  TTestTable big;
+  big.SetDatabaseName("MEMORY");
+  big.TableName = "Big";
+  big.IndexName = "IX_ID";
+  big.Open();
+  for (int i = 0; i < 2; ++i) {
+    big.Append();
+    big.FieldByName("V").SetAsInteger(i);
+    big.Post();
+  }
+  big.First();
+  EXPECT_EQ(big.FieldByName("ID").AsLargeInt(), INT32_MAX);
+  big.Next();
+  EXPECT_EQ(big.FieldByName("V").AsInteger(), 1);
+  try {
+    (void)big.FieldByName("ID").AsLargeInt();
+    FAIL() << "no error";
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), 10008);
+  }
+  TVEZVariant value;
+  big.GetFieldValue(value, 0, true);
+  EXPECT_EQ(value.GetAsInt64(), std::int64_t{INT32_MAX} + 1);
+}
+
 TEST_F(DataSetFieldTest, WritingInBrowseStateRaises10007) {
   try {
     F("I32").SetAsInteger(1);
