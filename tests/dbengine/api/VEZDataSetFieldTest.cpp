@@ -124,6 +124,24 @@ struct TIntegerCase {
   std::int64_t max;
 };
 
+TEST_F(DataSetFieldTest, ADateTimeConvertsBetweenTheDoubleAndTheEnginePair) {
+  const TDateTime cases[] = {platform::EncodeDateTime(2016, 9, 20, 12, 0, 0, 500),
+                             platform::EncodeDateTime(1899, 12, 29, 6, 0, 0, 0),
+                             platform::EncodeDateTime(1, 1, 1, 0, 0, 0, 1)};
+  for (const TDateTime value : cases) {
+    SCOPED_TRACE(value);
+    const platform::TTimeStamp want = platform::DateTimeToTimeStamp(value);
+    std::uint8_t engine[TVEZDateTime::kSize] = {};
+    table_->ConvertDateTimeValue(F("DT"), &value, true, engine);
+    const TVEZDateTime pair = TVEZDateTime::Decode(engine);
+    EXPECT_EQ(pair.Date, want.Date);
+    EXPECT_EQ(pair.Time, want.Time);
+    TDateTime back = 0;
+    table_->ConvertDateTimeValue(F("DT"), engine, false, &back);
+    EXPECT_EQ(back, value);
+  }
+}
+
 TEST_F(DataSetFieldTest, EveryIntegerWidthHoldsBothEndsAndRefusesOnePast) {
   const TIntegerCase cases[] = {
       {"I8", INT8_MIN, INT8_MAX},    {"I16", INT16_MIN, INT16_MAX}, {"I32", INT32_MIN, INT32_MAX},
