@@ -1099,6 +1099,9 @@ void TVEZDataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
       ActivateFilters();
     else
       DeactivateFilters();
+  } else if (has && Filtered()) {
+    // The view the old handler chose must not outlive it.
+    FHandle->DisableRecordBitmap();
   }
   if (Filtered()) First();
 }
