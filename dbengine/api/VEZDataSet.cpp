@@ -724,8 +724,23 @@ void TVEZDataSet::ConvertDateTimeValue(const platform::Field& field, const void*
   switch (field.DataType()) {
     case platform::ftDate:
     case platform::ftTime:
-    case platform::ftDateTime:
       platform::DataSet::DataConvert(field, source, dest, to_native);
+      break;
+    case platform::ftDateTime:
+      // The date-time double and the engine's day and milliseconds pair.
+      if (to_native) {
+        platform::TDateTime value = 0;
+        std::memcpy(&value, source, sizeof value);
+        const platform::TTimeStamp ts = platform::DateTimeToTimeStamp(value);
+        TVEZDateTime{ts.Date, ts.Time}.Encode(dst);
+      } else {
+        const TVEZDateTime value = TVEZDateTime::Decode(src);
+        platform::TTimeStamp ts;
+        ts.Date = value.Date;
+        ts.Time = value.Time;
+        const platform::TDateTime result = platform::TimeStampToDateTime(ts);
+        std::memcpy(dest, &result, sizeof result);
+      }
       break;
     case platform::ftTimeStamp:
       if (to_native) {
@@ -1084,6 +1099,9 @@ void TVEZDataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
       ActivateFilters();
     else
       DeactivateFilters();
+  } else if (has && Filtered()) {
+    // The view the old handler chose must not outlive it.
+    FHandle->DisableRecordBitmap();
   }
   if (Filtered()) First();
 }

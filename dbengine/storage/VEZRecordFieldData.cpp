@@ -1,14 +1,17 @@
 #include "dbengine/storage/VEZRecordFieldData.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/storage/VEZFieldDef.h"
+#include "platform/core/TextConvert.h"
 
 namespace vez {
 
@@ -96,6 +99,44 @@ void StoreInteger(std::uint8_t* p, int width, std::int64_t value) {
   }
 }
 
+// A variable-length byte column keeps its value in its size + 1 stored bytes
+// as the bytes, one 0x80 end mark and zeros: the length is where the mark
+// is, for any column size. A zero-filled value (a new record) is empty. The
+// field buffer holds a 2-byte length and then the column's size in bytes.
+constexpr std::uint8_t kVarBytesEndMark = 0x80;
+constexpr std::size_t kVarBytesLengthSize = 2;
+
+std::size_t VarBytesSize(const TVEZFieldDef& def) {
+  return static_cast<std::size_t>(std::max(0, std::min(def.FieldSize, def.MemoryDataSize - 1)));
+}
+
+std::size_t StoredVarBytesLength(const std::uint8_t* src, const TVEZFieldDef& def) {
+  const std::size_t size = VarBytesSize(def);
+  std::size_t i = size + 1;
+  while (i > 0 && src[i - 1] == 0)
+    --i;
+  if (i == 0) return 0;
+  // Without its end mark the value fills the column.
+  if (src[i - 1] != kVarBytesEndMark) return size;
+  return std::min(i - 1, size);
+}
+
+void ReadVarBytes(const std::uint8_t* src, const TVEZFieldDef& def, std::uint8_t* dst) {
+  const std::size_t length = StoredVarBytesLength(src, def);
+  PutLE<std::uint16_t>(dst, static_cast<std::uint16_t>(length));
+  std::memcpy(dst + kVarBytesLengthSize, src, length);
+  std::memset(dst + kVarBytesLengthSize + length, 0, VarBytesSize(def) - length);
+}
+
+void WriteVarBytes(const std::uint8_t* src, const TVEZFieldDef& def, std::uint8_t* dst) {
+  // A length beyond the column is cut to it, as strings are.
+  const std::size_t size = VarBytesSize(def);
+  const std::size_t length = std::min<std::size_t>(GetLE<std::uint16_t>(src), size);
+  std::memset(dst, 0, size + 1);
+  std::memcpy(dst, src + kVarBytesLengthSize, length);
+  dst[length] = kVarBytesEndMark;
+}
+
 [[noreturn]] void RaiseRange(const TVEZFieldDef& def, std::int64_t value,
                              const TNarrowInteger& range) {
   throw EVEZException(
@@ -128,6 +169,9 @@ bool GetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
     return true;
   }
   switch (def.AdvancedFieldType) {
+    case aftVarBytes:
+      ReadVarBytes(src, def, dst);
+      break;
     case aftBytes:
       // Stored with one byte more than the field buffer holds.
       std::memcpy(dst, src,
@@ -199,8 +243,22 @@ void SetRecordFieldData(std::int32_t field_no, const TVEZFieldDefs& field_defs, 
     StoreInteger(dst, narrow.stored, value);
     return;
   }
+  if (def.AdvancedFieldType == aftSingle) {
+    // A finite value beyond a Single would be stored as infinity.
+    double value = 0;
+    std::memcpy(&value, src, sizeof(value));
+    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
+      const std::string max = platform::FloatToStr(std::numeric_limits<float>::max());
+      throw EVEZException(kErrorFieldRange,
+                          "%s is not a valid value for field '%s'. The allowed range is %s to %s",
+                          {platform::FloatToStr(value), def.Name, "-" + max, max});
+    }
+  }
   SetBufferBit(false, field_no, record_buffer);
   switch (def.AdvancedFieldType) {
+    case aftVarBytes:
+      WriteVarBytes(src, def, dst);
+      break;
     case aftBytes:
       std::memcpy(dst, src,
                   static_cast<std::size_t>(std::min(def.FieldSize, def.MemoryDataSize - 1)));

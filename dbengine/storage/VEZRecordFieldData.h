@@ -3,10 +3,14 @@
 // MemoryOffset; the dataset form is wider for the narrow integer columns (a
 // Shortint or Byte is a 2-byte integer there, a Cardinal an 8-byte one, the
 // small autoincrement columns a 4-byte one), Single and Extended are
-// doubles, and a Bytes column is its size without the stored extra byte.
-// Every other type is the same bytes. A value outside its column's range is
-// refused (10008), never cut to its low bytes; an AutoIncCardinal above the
-// Int32 range cannot be read into its 4-byte buffer and raises 10008 too.
+// doubles, and a Bytes column is its size without the stored extra byte. A
+// VarBytes column is a 2-byte length and its size in bytes there; stored,
+// it is the bytes, one 0x80 end mark and zeros (size + 1 bytes), so every
+// length up to the size survives. Every other type is the same bytes. A
+// value outside its column's range is refused (10008), never cut to its low
+// bytes, nor a finite double beyond a Single stored as infinity; an
+// AutoIncCardinal above the Int32 range cannot be read into its 4-byte
+// buffer and raises 10008 too.
 //
 // Thread safety: stateless; the caller owns the buffers.
 #pragma once

@@ -25,6 +25,7 @@ class TTestTable : public TVEZDataSet {
   int handles_made = 0;
 
   using TVEZDataSet::ActivateFilters;
+  using TVEZDataSet::ConvertDateTimeValue;
   using TVEZDataSet::GetActiveRecordBuffer;
   using TVEZDataSet::KeyBuffers;
   using TVEZDataSet::KeyModified;

@@ -93,14 +93,15 @@ WorkerProcess::~WorkerProcess() {
   CloseFd(from_child_);
 }
 
-void WorkerProcess::Reap(int wait_ms) {
+int WorkerProcess::Reap(int wait_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   while (pid_ > 0) {
     int status = 0;
     const pid_t r = waitpid(pid_, &status, WNOHANG);
     if (r == pid_ || (r < 0 && errno != EINTR)) {
+      const int result = r == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       pid_ = -1;
-      return;
+      return result;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       // Only the worker this object started.
@@ -108,10 +109,21 @@ void WorkerProcess::Reap(int wait_ms) {
       while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
       }
       pid_ = -1;
-      return;
+      return -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  return -1;
+}
+
+int WorkerProcess::Exit() {
+  if (pid_ <= 0) return -1;
+  if (to_child_ >= 0) {
+    const char bye[] = "exit\n";
+    [[maybe_unused]] const ssize_t n = write(to_child_, bye, sizeof bye - 1);
+  }
+  CloseFd(to_child_);
+  return Reap(timeout_ms_);
 }
 
 void WorkerProcess::Kill() {

@@ -53,9 +53,14 @@ class WorkerProcess {
 
   // SIGKILL to the worker and waits for it.
   void Kill();
+  // "exit", then waits for the worker: its exit status, or -1 when it ended
+  // by a signal or had to be killed. A sanitizer build's child that leaked
+  // or erred ends with a non-zero status.
+  int Exit();
 
  private:
-  void Reap(int wait_ms);
+  // The exit status as Exit gives it.
+  int Reap(int wait_ms);
 
   pid_t pid_ = -1;
   int to_child_ = -1;

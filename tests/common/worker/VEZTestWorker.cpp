@@ -92,6 +92,7 @@
 #include <vector>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/storage/VEZDiskPageManager.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "dbengine/storage/VEZTableLocksFile.h"
@@ -565,7 +566,20 @@ class Worker {
                       const std::string& table) {
     test::TTestLocalCursor& c = Cursor(table);
     const std::int32_t index_id = test::TDiskTableEnv::IndexID(c, test::kDataIndexName);
+    // The cursor does not own its key buffer: the loop frees the one it
+    // made, also when a refused post ends it.
+    struct TKeyBufferScope {
+      test::TTestLocalCursor& cursor;
+      ~TKeyBufferScope() {
+        try {
+          MemoryManager().FreeAndNillMem(cursor.KeyBuffer);
+        } catch (...) {
+        }
+        cursor.KeyBuffer = nullptr;
+      }
+    };
     if (c.KeyBuffer == nullptr) c.KeyBuffer = c.AllocateKeyRecordBuffer();
+    TKeyBufferScope key_buffer{c};
     std::mt19937 rng(seed);
     std::vector<std::int32_t> alive;
     std::int32_t next = 0, appended = 0, updated = 0, deleted = 0;

@@ -312,6 +312,22 @@ TEST_F(DataSetBehaviourTest, AThrowingFilterHandlerIsReportedAndTheScanGoesOn) {
   EXPECT_EQ(Names().size(), 5u);
 }
 
+TEST_F(DataSetBehaviourTest, AnotherFilterHandlerTakesEffectAtOnce) {
+  const auto only = [](const std::string& wanted) {
+    return [wanted](platform::DataSet& ds, bool& accept) {
+      accept = ds.FieldByName("Name").AsString() == wanted;
+    };
+  };
+  table_->SetOnFilterRecord(only("r2"));
+  table_->SetFiltered(true);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"r2"}));
+  EXPECT_EQ(table_->RecordCount(), 1);
+  table_->SetOnFilterRecord(only("r4"));
+  EXPECT_EQ(F("Name").AsString(), "r4");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"r4"}));
+  EXPECT_EQ(table_->RecordCount(), 1);
+}
+
 TEST_F(DataSetBehaviourTest, FindFirstSearchesByTheTextOfAnUnfilteredDataSet) {
   table_->SetFilterText("TrialID = 3");
   EXPECT_TRUE(table_->FindFirst());

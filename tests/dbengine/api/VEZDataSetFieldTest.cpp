@@ -3,8 +3,10 @@
 // range (and one past them), a byte column, a small autoincrement column.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,8 @@ void CreateValuesTable(TVEZDatabase& database) {
   AddColumn(fields, "U32", aftCardinal);
   AddColumn(fields, "BY", aftBytes, 4);
   AddColumn(fields, "F", aftDouble);
+  AddColumn(fields, "VB", aftVarBytes, 4);
+  AddColumn(fields, "SG", aftSingle);
   TVEZIndexDef* index = indexes.AddCreated();
   index->Name = "IX_ID";
   index->AssignByNames({"ID"}, {""}, {""});
@@ -120,6 +124,24 @@ struct TIntegerCase {
   std::int64_t max;
 };
 
+TEST_F(DataSetFieldTest, ADateTimeConvertsBetweenTheDoubleAndTheEnginePair) {
+  const TDateTime cases[] = {platform::EncodeDateTime(2016, 9, 20, 12, 0, 0, 500),
+                             platform::EncodeDateTime(1899, 12, 29, 6, 0, 0, 0),
+                             platform::EncodeDateTime(1, 1, 1, 0, 0, 0, 1)};
+  for (const TDateTime value : cases) {
+    SCOPED_TRACE(value);
+    const platform::TTimeStamp want = platform::DateTimeToTimeStamp(value);
+    std::uint8_t engine[TVEZDateTime::kSize] = {};
+    table_->ConvertDateTimeValue(F("DT"), &value, true, engine);
+    const TVEZDateTime pair = TVEZDateTime::Decode(engine);
+    EXPECT_EQ(pair.Date, want.Date);
+    EXPECT_EQ(pair.Time, want.Time);
+    TDateTime back = 0;
+    table_->ConvertDateTimeValue(F("DT"), engine, false, &back);
+    EXPECT_EQ(back, value);
+  }
+}
+
 TEST_F(DataSetFieldTest, EveryIntegerWidthHoldsBothEndsAndRefusesOnePast) {
   const TIntegerCase cases[] = {
       {"I8", INT8_MIN, INT8_MAX},    {"I16", INT16_MIN, INT16_MAX}, {"I32", INT32_MIN, INT32_MAX},
@@ -167,6 +189,30 @@ TEST_F(DataSetFieldTest, TheColumnRefusesWhatItsWiderFieldWouldTake) {
   table_->Cancel();
 }
 
+TEST_F(DataSetFieldTest, ASingleColumnRefusesWhatItWouldStoreAsInfinity) {
+  const float max = std::numeric_limits<float>::max();
+  table_->Append();
+  F("SG").SetAsFloat(max);
+  table_->Post();
+  for (const double v : {1e300, -1e300, 2.0 * max}) {
+    SCOPED_TRACE(v);
+    table_->Edit();
+    try {
+      F("SG").SetAsFloat(v);
+      FAIL() << "no error";
+    } catch (const EVEZException& e) {
+      EXPECT_EQ(e.NativeError(), 10008);
+    }
+    table_->Cancel();
+    EXPECT_EQ(F("SG").AsFloat(), static_cast<double>(max));
+  }
+  table_->Edit();
+  F("SG").SetAsFloat(-1.5);
+  table_->Post();
+  table_->Refresh();
+  EXPECT_EQ(F("SG").AsFloat(), -1.5);
+}
+
 TEST_F(DataSetFieldTest, ABytesColumnKeepsItsSize) {
   table_->Append();
   const std::uint8_t bytes[4] = {1, 0, 255, 7};
@@ -181,6 +227,39 @@ TEST_F(DataSetFieldTest, ABytesColumnKeepsItsSize) {
   EXPECT_EQ(F("F").AsFloat(), 2.5);
 }
 
+TEST_F(DataSetFieldTest, AVariableLengthBytesColumnKeepsItsLengthAndEveryByte) {
+  // Full length, trailing zeros, the end mark's own value, empty, too long.
+  const std::vector<std::string> values = {std::string("\x01\x02\x03\x04", 4),
+                                           std::string("\x05\x00\x00", 3),
+                                           std::string("\x80\x00\x80\x80", 4),
+                                           std::string("\x00", 1),
+                                           std::string(),
+                                           std::string("abcdef")};
+  for (const std::string& value : values) {
+    SCOPED_TRACE(testing::PrintToString(value));
+    table_->Append();
+    F("VB").SetAsString(value);
+    table_->Post();
+  }
+  table_->Close();
+  table_->Open();
+  ASSERT_EQ(table_->RecordCount(), static_cast<int>(values.size()));
+  for (const std::string& value : values) {
+    SCOPED_TRACE(testing::PrintToString(value));
+    ASSERT_FALSE(F("VB").IsNull());
+    EXPECT_EQ(F("VB").AsString(), value.substr(0, 4));
+    std::uint8_t raw[6] = {9, 9, 9, 9, 9, 9};
+    ASSERT_TRUE(table_->GetFieldData(F("VB"), raw));
+    EXPECT_EQ(raw[0] | (raw[1] << 8), static_cast<int>(std::min<std::size_t>(value.size(), 4)));
+    table_->Next();
+  }
+  table_->First();
+  table_->Edit();
+  F("VB").Clear();
+  table_->Post();
+  EXPECT_TRUE(F("VB").IsNull());
+}
+
 TEST_F(DataSetFieldTest, ASmallAutoincrementColumnReadsIntoItsWholeBuffer) {
   for (int i = 0; i < 3; ++i) {
     table_->Append();
@@ -191,6 +270,46 @@ TEST_F(DataSetFieldTest, ASmallAutoincrementColumnReadsIntoItsWholeBuffer) {
   EXPECT_EQ(id, 3);
   table_->First();
   EXPECT_EQ(F("ID").AsInteger(), 1);
+}
+
+// A Cardinal autoincrement column shows through a signed 32-bit field: a
+// value beyond it is refused on read rather than shown negative, and the
+// engine-level value still has it whole.
+TEST_F(DataSetFieldTest, ACardinalAutoincrementBeyondItsFieldIsRefusedNotWrapped) {
+  table_->WithDatabase([](TVEZDatabase& db) {
+    TVEZFieldDefs fields;
+    TVEZIndexDefs indexes;
+    TVEZConstraintDefs constraints;
+    AddColumn(fields, "ID", aftAutoIncCardinal)->AutoincInitialValue = INT32_MAX - 1;
+    AddColumn(fields, "V", aftInteger);
+    TVEZIndexDef* index = indexes.AddCreated();
+    index->Name = "IX_ID";
+    index->AssignByNames({"ID"}, {""}, {""});
+    CreateTable(db, "Big", fields, indexes, constraints);
+  });
+  TTestTable big;
+  big.SetDatabaseName("MEMORY");
+  big.TableName = "Big";
+  big.IndexName = "IX_ID";
+  big.Open();
+  for (int i = 0; i < 2; ++i) {
+    big.Append();
+    big.FieldByName("V").SetAsInteger(i);
+    big.Post();
+  }
+  big.First();
+  EXPECT_EQ(big.FieldByName("ID").AsLargeInt(), INT32_MAX);
+  big.Next();
+  EXPECT_EQ(big.FieldByName("V").AsInteger(), 1);
+  try {
+    (void)big.FieldByName("ID").AsLargeInt();
+    FAIL() << "no error";
+  } catch (const EVEZException& e) {
+    EXPECT_EQ(e.NativeError(), 10008);
+  }
+  TVEZVariant value;
+  big.GetFieldValue(value, 0, true);
+  EXPECT_EQ(value.GetAsInt64(), std::int64_t{INT32_MAX} + 1);
 }
 
 TEST_F(DataSetFieldTest, WritingInBrowseStateRaises10007) {
