@@ -22,9 +22,10 @@
 // old image of every region they touch; with durability full or normal the
 // rollback journal (VEZRollbackJournal.h) receives those images and the CRC of
 // each new image, and is synced (full) before the gathered writes reach the
-// file in the order above; the journal is then invalidated. Old images come from memory where the
-// file is known to hold them: the header just read under the lock, and the pages the last commit
-// through this manager wrote, while the header's state shows no commit since
+// file in the order above; the journal is then invalidated. Old images come
+// from memory where the file is known to hold them: the header just read under
+// the lock, and the pages the last commit through this manager wrote, while
+// the header's state shows no commit since
 // (a torn commit undone meanwhile restored them with state + 2 only, which
 // the undo of this journal adds again). A shrink the releases ask for is
 // done after that: header first, then the truncation. Allocations and

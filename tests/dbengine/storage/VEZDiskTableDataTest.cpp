@@ -667,16 +667,19 @@ TEST_F(DiskTableDataTest, FailedIndexAdditionLeavesNoIndexBehind) {
   EXPECT_TRUE(succeeded) << "the addition never got through without a fault";
 }
 
-// Every file change of a catalogue change (create, rename, delete of a table)
-// fails once in turn, journaled or not: the change either stands or leaves
+// Every file change of a catalogue change (create, rename, delete of a table,
+// an index added) fails once in turn, journaled or not: the change either stands or leaves
 // the file as it was, every listed table opens, and the rows stored before
 // are all there.
 TEST_F(DiskTableDataTest, FailedCatalogueChangeLeavesEveryListedTableReadable) {
-  enum class Op { kCreate, kRename, kDelete };
+  enum class Op { kCreate, kAddIndex, kRename, kDelete };
   const struct {
     Op op;
     const char* name;
-  } ops[] = {{Op::kCreate, "create"}, {Op::kRename, "rename"}, {Op::kDelete, "delete"}};
+  } ops[] = {{Op::kCreate, "create"},
+             {Op::kAddIndex, "add index"},
+             {Op::kRename, "rename"},
+             {Op::kDelete, "delete"}};
   constexpr int kRows = 20;
   // Normal journals as full does, without the syncs.
   for (const TVEZDurability durability : {TVEZDurability::Off, TVEZDurability::Normal}) {
@@ -703,6 +706,11 @@ TEST_F(DiskTableDataTest, FailedCatalogueChangeLeavesEveryListedTableReadable) {
               case Op::kCreate:
                 env.CreateDataTable("Other");
                 break;
+              case Op::kAddIndex: {
+                TVEZIndexDefs defs;
+                env.Open().AddIndex(*test::AddIndexDef(defs, "IX_Power", {"Power"}, false));
+                break;
+              }
               case Op::kRename:
                 env.Table("Data").RenameTable("Readings", &env.NewCursor("Data"));
                 break;
@@ -732,6 +740,7 @@ TEST_F(DiskTableDataTest, FailedCatalogueChangeLeavesEveryListedTableReadable) {
         };
         switch (row.op) {
           case Op::kCreate:
+          case Op::kAddIndex:
             EXPECT_TRUE(listed("Data"));
             break;
           case Op::kRename:
