@@ -1224,8 +1224,9 @@ void TVEZDiskPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
   // A marker found on disk means an earlier commit was cut off: it stays
   // until the file is repaired.
   commit_found_damage_ = header_.WriteChangesState != kWriteChangesDone;
-  if (commit_durability_ != TVEZDurability::Off && journal_->CanWrite())
-    BeginCapture(true, &changes.AddedPageNumbers);
+  // Gathered at every durability, so that a commit that fails in this
+  // process is put back at once; durability only decides on the journal.
+  if (journal_->CanWrite()) BeginCapture(true, &changes.AddedPageNumbers);
   header_.WriteChangesState = kWriteChangesInProgress;
   WriteDBHeader(true);
 }

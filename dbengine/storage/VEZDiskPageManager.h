@@ -18,13 +18,14 @@
 //   5. header written with State + 1 (wrapping) and WriteChangesState 2.
 //   6. with full durability, the file synced.
 //   7. header lock released (also when a step raises).
-// With durability full or normal, steps 2 to 5 are first gathered in memory;
-// the rollback journal (VEZRollbackJournal.h) receives the old image of every
-// region they touch and the CRC of its new image, and is synced (full) before
-// the gathered writes reach the file in the order above; the journal is then
-// invalidated. Old images come from memory where the file is known to hold
-// them: the header just read under the lock, and the pages the last commit
-// through this manager wrote, while the header's state shows no commit since
+// Steps 2 to 5 are first gathered in memory, at every durability, with the
+// old image of every region they touch; with durability full or normal the
+// rollback journal (VEZRollbackJournal.h) receives those images and the CRC of
+// each new image, and is synced (full) before the gathered writes reach the
+// file in the order above; the journal is then invalidated. Old images come
+// from memory where the file is known to hold them: the header just read under
+// the lock, and the pages the last commit through this manager wrote, while
+// the header's state shows no commit since
 // (a torn commit undone meanwhile restored them with state + 2 only, which
 // the undo of this journal adds again). A shrink the releases ask for is
 // done after that: header first, then the truncation. Allocations and

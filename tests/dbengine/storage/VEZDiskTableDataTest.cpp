@@ -667,6 +667,95 @@ TEST_F(DiskTableDataTest, FailedIndexAdditionLeavesNoIndexBehind) {
   EXPECT_TRUE(succeeded) << "the addition never got through without a fault";
 }
 
+// Every file change of a catalogue change (create, rename, delete of a table,
+// an index added) fails once in turn, journaled or not: the change either stands or leaves
+// the file as it was, every listed table opens, and the rows stored before
+// are all there.
+TEST_F(DiskTableDataTest, FailedCatalogueChangeLeavesEveryListedTableReadable) {
+  enum class Op { kCreate, kAddIndex, kRename, kDelete };
+  const struct {
+    Op op;
+    const char* name;
+  } ops[] = {{Op::kCreate, "create"},
+             {Op::kAddIndex, "add index"},
+             {Op::kRename, "rename"},
+             {Op::kDelete, "delete"}};
+  constexpr int kRows = 20;
+  // Normal journals as full does, without the syncs.
+  for (const TVEZDurability durability : {TVEZDurability::Off, TVEZDurability::Normal}) {
+    for (const auto& row : ops) {
+      SCOPED_TRACE(testing::Message()
+                   << row.name << " durability " << static_cast<int>(durability));
+      bool succeeded = false;
+      int failed = 0;
+      for (int k = 0; !succeeded && k < 200; ++k) {
+        SCOPED_TRACE(testing::Message() << "failing change " << k);
+        const std::string file = dir.Path(std::string(row.name) + std::to_string(k) + ".vez");
+        {
+          FaultFileSystem fs;
+          platform::ScopedFileSystem scope(fs);
+          TDiskTableEnv env(file, true, false, durability);
+          env.CreateDataTable();
+          TTestLocalCursor& c = env.Open();
+          for (int n = 0; n < kRows; ++n)
+            ASSERT_GT(TDiskTableEnv::Append(c, MakeDataRow(1, n)), 0);
+          env.DropCursor(c);
+          fs.plan.fail_at = fs.plan.mutations + k;
+          try {
+            switch (row.op) {
+              case Op::kCreate:
+                env.CreateDataTable("Other");
+                break;
+              case Op::kAddIndex: {
+                TVEZIndexDefs defs;
+                env.Open().AddIndex(*test::AddIndexDef(defs, "IX_Power", {"Power"}, false));
+                break;
+              }
+              case Op::kRename:
+                env.Table("Data").RenameTable("Readings", &env.NewCursor("Data"));
+                break;
+              case Op::kDelete:
+                env.Table("Data").DeleteTable(&env.NewCursor("Data"), false);
+                break;
+            }
+            succeeded = fs.plan.mutations <= fs.plan.fail_at;
+            if (!succeeded) ++failed;
+          } catch (const EVEZException& e) {
+            ++failed;
+            EXPECT_NE(std::string(e.what()).find("injected failure"), std::string::npos)
+                << e.what();
+          }
+          fs.plan.fail_at = -1;
+        }
+        TDiskTableEnv env(file, false, false, durability);
+        const std::vector<std::string> tables = Tables(env.Db());
+        for (const std::string& name : tables) {
+          SCOPED_TRACE(name);
+          std::size_t rows = 0;
+          ASSERT_NO_THROW(rows = TDiskTableEnv::ReadAll(env.Open(name)).size());
+          EXPECT_EQ(rows, name == "Other" ? 0u : static_cast<std::size_t>(kRows));
+        }
+        const auto listed = [&](const char* name) {
+          return std::find(tables.begin(), tables.end(), name) != tables.end();
+        };
+        switch (row.op) {
+          case Op::kCreate:
+          case Op::kAddIndex:
+            EXPECT_TRUE(listed("Data"));
+            break;
+          case Op::kRename:
+            EXPECT_NE(listed("Data"), listed("Readings"));
+            break;
+          case Op::kDelete:
+            break;
+        }
+      }
+      EXPECT_TRUE(succeeded) << "the change never got through without a fault";
+      EXPECT_GT(failed, 0);
+    }
+  }
+}
+
 TEST_F(DiskTableDataTest, UpdateOfADeletedRecordLeavesNoIndexEntries) {
   TDiskTableEnv env(path, true, false);
   env.CreateDataTable();
