@@ -343,6 +343,9 @@ void TVEZDDLTableManipulation::ParseColumnDefinitions() {
           def.BlobBlockSize = static_cast<std::int32_t>(n);
           def.newBlobBlockSize = true;
         } else {
+          // A mode is one byte: 300 must not silently become 44.
+          if (n < 0 || n > std::numeric_limits<std::uint8_t>::max())
+            RaiseOnToken(30291, kIntegerExpected);
           def.BlobCompressionMode = static_cast<std::uint8_t>(n);
           def.newBlobCompressionMode = true;
         }

@@ -171,7 +171,9 @@ class TVEZSQLProcessor : public TVEZSQLStatementHandle {
   bool FReadOnly = false;
   bool FRequestLive = false;
   bool FInMemory = false;
-  std::int64_t FRowsAffected = 0;
+  // -1 until the first run: a prepared query that has run nothing has no
+  // count yet.
+  std::int64_t FRowsAffected = -1;
   std::unique_ptr<TVEZLexer> FLex;
   std::string FSqlText;
   TVEZSQLParams FSQLParams;

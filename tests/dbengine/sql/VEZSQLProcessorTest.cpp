@@ -154,8 +154,13 @@ TEST_F(ProcessorTest, RowsAffectedIsUnknownThenCountedAndKeptAfterUnprepare) {
   query.SetDatabaseName("RVX_Database");
   query.SetSQL("CREATE TABLE t (a INTEGER)");
   EXPECT_EQ(query.RowsAffected(), -1);
+  // Prepared but not yet run: still no count, also once unprepared.
   query.Prepare();
-  EXPECT_EQ(query.RowsAffected(), 0);
+  EXPECT_EQ(query.RowsAffected(), -1);
+  query.UnPrepare();
+  EXPECT_EQ(query.RowsAffected(), -1);
+  query.Prepare();
+  EXPECT_EQ(query.RowsAffected(), -1);
   query.ExecSQL();
   EXPECT_EQ(query.RowsAffected(), 0);
   query.UnPrepare();
