@@ -7,6 +7,7 @@
 
 #include "app/util/ProgramInfo.h"
 #include "dbengine/api/VEZDatabase.h"
+#include "dbengine/api/VEZQuery.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/sql/VEZSQLEngine.h"
 #include "platform/core/Exceptions.h"
@@ -242,11 +243,17 @@ void TDM_System::AddColumn(TVEZTable& table, const std::string& fieldName,
                            platform::TFieldType dataType, int size) {
   const std::string sqlType = SqlTypeName(dataType, size);
   if (sqlType.empty()) return;
-  // Adding a column to a stored table needs ALTER TABLE, which this build's
-  // SQL engine does not run yet: refuse the file rather than run without it.
-  throw platform::Exception("The log database " + file_name_ + " is from an older version: table " +
-                            table.TableName() + " lacks the column " + fieldName + " (" + sqlType +
-                            "), and this program cannot add columns to a stored table");
+  // The statement rewrites the table, which must not be held open meanwhile.
+  const bool wasActive = table.Active();
+  table.Close();
+  {
+    vez::TVEZQuery query;
+    query.SetDatabaseName(table.DatabaseName());
+    query.SetSQL("ALTER TABLE " + table.TableName() + " ADD (" + fieldName + " " + sqlType + ")");
+    query.Prepare();
+    query.ExecSQL();
+  }
+  if (wasActive) table.Open();
 }
 
 void TDM_System::InitSystemRecord() {

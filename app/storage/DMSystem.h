@@ -9,10 +9,10 @@
 //   recorded reading), ErrorLog.
 //
 // Construction opens the file (creating folder and file on first start),
-// creates missing tables and indexes, and writes the System row (Version,
-// and defaults for the report folder and the moving-average settings). A
-// stored table that lacks a declared column is refused with an error that
-// names table and column: this build cannot add columns to a stored table.
+// creates missing tables and indexes, adds missing columns (ALTER TABLE;
+// old rows read null there, extra stored columns stay, a missing
+// auto-increment column is not added), and writes the System row (Version,
+// and defaults for the report folder and the moving-average settings).
 // An existing file that cannot be opened is never replaced.
 //
 // Every AddDataToDb is its own commit under full durability, so a power cut

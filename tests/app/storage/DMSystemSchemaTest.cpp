@@ -250,7 +250,9 @@ TEST_F(UpgradeTest, ExtraColumnsStayAndMissingAutoIncrementIsNotAdded) {
                           "Message:String:60:-"));
 }
 
-TEST_F(UpgradeTest, MissingColumnIsRefusedNamingTableAndColumnAndTheFileIsUntouched) {
+// A Runs table from before comments were kept, with a column of its own, a
+// few rows and its key index; the Data table has lost its index as well.
+TEST_F(UpgradeTest, MissingColumnIsAddedAndRowsIndexesAndExtraColumnsStay) {
   MakeFile();
   {
     EngineFile file(LogPath());
@@ -262,27 +264,65 @@ TEST_F(UpgradeTest, MissingColumnIsRefusedNamingTableAndColumnAndTheFileIsUntouc
     runs.FieldDefs().Add("Name", platform::ftString, 30);
     runs.FieldDefs().Add("StartTime", platform::ftDateTime);
     runs.FieldDefs().Add("StopTime", platform::ftDateTime);
+    runs.FieldDefs().Add("Operator", platform::ftString, 10);
     runs.IndexDefs().Clear();
     runs.IndexDefs().Add("Primary", "ID", 0);
     runs.CreateTable();
     runs.Open();
-    runs.AppendRecord({Variant(), Variant::FromInteger(1), Variant::FromString("old run")});
+    for (int i = 1; i <= 5; ++i)
+      runs.AppendRecord({Variant(), Variant::FromInteger(1 + i % 2),
+                         Variant::FromString("old run " + std::to_string(i)),
+                         Variant::FromDate(42700 + i), Variant::FromDate(42700.5 + i),
+                         Variant::FromString("op" + std::to_string(i))});
     runs.Close();
+    vez::TVEZTable& data = file.Table("Data");
+    data.DeleteIndex("Primary");
   }
-  try {
-    OpenLog();
-    FAIL() << "no error";
-  } catch (const platform::Exception& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Runs"));
-    EXPECT_THAT(e.what(), HasSubstr("Comments"));
-    EXPECT_THAT(e.what(), HasSubstr("VARCHAR(500)"));
-  }
+  auto log = OpenLog();
+  // The adapter reads and writes the new column at once.
+  auto trial1 = log->GetTrialRuns(1);
+  ASSERT_EQ(trial1.size(), 2u);
+  EXPECT_EQ(trial1[0]->name, "old run 2");
+  EXPECT_EQ(trial1[0]->Comments, "");
+  EXPECT_DOUBLE_EQ(trial1[1]->StartTime, 42704);
+  TRun changed = *trial1[1];
+  changed.Comments = "heavy weather";
+  log->UpdateRun(changed);
+  EXPECT_EQ(log->getRunName(4), "old run 4");
+  TRun added;
+  added.name = "new run";
+  added.TrialID = 1;
+  log->addRun(added);
+  EXPECT_EQ(added.ID, 6);
+  log.reset();
+
   EngineFile file(LogPath());
-  EXPECT_EQ(file.Columns("Runs").size(), 5u);
+  EXPECT_THAT(file.Columns("Runs"),
+              ElementsAre("ID:AutoInc:0:-", "TrialID:Integer:0:-", "Name:String:30:-",
+                          "StartTime:DateTime:0:-", "StopTime:DateTime:0:-", "Operator:String:10:-",
+                          "Comments:String:500:-"));
+  EXPECT_THAT(file.Indexes("Runs"), ElementsAre("Primary:ID:0"));
+  EXPECT_THAT(file.Indexes("Data"), ElementsAre("Primary:MeasurementID;Time:0"));
   vez::TVEZTable& runs = file.Table("Runs");
+  runs.SetIndexName("Primary");
   runs.Open();
-  ASSERT_EQ(runs.RecordCount(), 1);
-  EXPECT_EQ(runs.FieldByName("Name").AsString(), "old run");
+  ASSERT_EQ(runs.RecordCount(), 6);
+  for (int id = 1; id <= 5; ++id) {
+    SCOPED_TRACE(id);
+    ASSERT_TRUE(runs.FindKey({Variant::FromInteger(id)}));
+    EXPECT_EQ(runs.FieldByName("Name").AsString(), "old run " + std::to_string(id));
+    EXPECT_EQ(runs.FieldByName("TrialID").AsInteger(), 1 + id % 2);
+    EXPECT_DOUBLE_EQ(runs.FieldByName("StopTime").AsDateTime(), 42700.5 + id);
+    EXPECT_EQ(runs.FieldByName("Operator").AsString(), "op" + std::to_string(id));
+    if (id == 4)
+      EXPECT_EQ(runs.FieldByName("Comments").AsString(), "heavy weather");
+    else
+      EXPECT_TRUE(runs.FieldByName("Comments").IsNull());
+  }
+  ASSERT_TRUE(runs.FindKey({Variant::FromInteger(6)}));
+  EXPECT_EQ(runs.FieldByName("Name").AsString(), "new run");
+  EXPECT_FALSE(runs.FindKey({Variant::FromInteger(7)}));
+  runs.Close();
 }
 
 // ---------------------------------------------------------------------------
