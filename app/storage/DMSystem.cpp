@@ -361,9 +361,11 @@ void TDM_System::deleteVessel(int vesselID) {
     for (;;) {
       trials.First();
       if (trials.Eof()) break;
-      deleteTrial(trials.FieldByName("ID").AsInteger());
-      // deleteTrial switched the filter off: put it back.
-      SetFilter(trials, "VesselID = " + Num(vesselID));
+      const int trialId = trials.FieldByName("ID").AsInteger();
+      deleteTrial(trialId);
+      // A trial that stays would be found first again.
+      trials.First();
+      if (!trials.Eof() && trials.FieldByName("ID").AsInteger() == trialId) break;
     }
   } catch (...) {
   }
@@ -453,12 +455,16 @@ void TDM_System::deleteTrial(int TrialID) {
     for (;;) {
       runs.First();
       if (runs.Eof()) break;
-      deleteRun(runs.FieldByName("ID").AsInteger());
+      const int runId = runs.FieldByName("ID").AsInteger();
+      deleteRun(runId);
+      runs.First();
+      if (!runs.Eof() && runs.FieldByName("ID").AsInteger() == runId) break;
     }
   } catch (...) {
   }
   runs.SetFiltered(false);
-  if (FindById(t, TrialID)) t.Delete();
+  // Found again as the caller's filter left the table, which stays in force.
+  if (t.FindKey({IntValue(TrialID)})) t.Delete();
 }
 
 std::unique_ptr<TTrial> TDM_System::GetTrialById(int aTrialID) {

@@ -25,7 +25,9 @@
 // error log's trim deletes the row with the lowest ID for the same reason.
 //
 // List reads (getTrials, GetTrialRuns, ...) leave their text filter on;
-// lookups by ID switch it off first unless noted.
+// lookups by ID switch it off first, except in deleteVessel, deleteTrial and
+// deleteRun: they look the row up in the table as the last list read left
+// it (a row outside that filter is not found) and leave that filter on.
 //
 // Errors: engine errors pass to the caller (EVEZException, EDatabaseError),
 // except inside the cascading deletes and GetTrialRuns, which stop and keep
