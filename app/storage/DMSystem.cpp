@@ -124,7 +124,15 @@ void TDM_System::DefineTable(std::unique_ptr<TVEZTable>& table, const char* tabl
   for (const IndexDef& i : indexes)
     table->IndexDefs().Add(i.name, i.fields, 0);
   setupTable(*table);
-  if (primaryCurrent) table->SetIndexName("Primary");
+  if (primaryCurrent) {
+    // An index over the key stored under another name counted as present,
+    // so choose it by its fields when there is no "Primary".
+    table->IndexDefs().Update();
+    if (table->IndexDefs().IndexOf("Primary") >= 0)
+      table->SetIndexName("Primary");
+    else
+      table->SetIndexFieldNames(indexes.front().fields);
+  }
 }
 
 void TDM_System::DefineTables() {

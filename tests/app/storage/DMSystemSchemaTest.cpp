@@ -216,6 +216,32 @@ TEST_F(UpgradeTest, LongerIndexOverTheSameLeadingFieldsCountsAsPresent) {
   EXPECT_THAT(file.Indexes("Data"), ElementsAre("ByTimePower:measurementid;TIME;Power:0"));
 }
 
+// A key index stored under another name counts as present; the adapter
+// must still search and list by it.
+TEST_F(UpgradeTest, KeyIndexUnderAnotherNameServesLookups) {
+  MakeFile();
+  {
+    EngineFile file(LogPath());
+    vez::TVEZTable& vessels = file.Table("Vessels");
+    vessels.DeleteIndex("Primary");
+    vessels.AddIndex("ById", "id;Name");
+    vessels.Open();
+    for (int id : {3, 1, 2})
+      vessels.AppendRecord(
+          {Variant::FromInteger(id), Variant::FromString("vessel " + std::to_string(id))});
+    vessels.Close();
+  }
+  auto log = OpenLog();
+  EXPECT_EQ(log->getVesselName(2), "vessel 2");
+  auto list = log->getVessels();
+  ASSERT_EQ(list->Count(), 3u);
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(list->Item(i).ID, static_cast<int>(i) + 1);
+  log.reset();
+  EngineFile file(LogPath());
+  EXPECT_THAT(file.Indexes("Vessels"), ElementsAre("ById:id;Name:0"));
+}
+
 TEST_F(UpgradeTest, ExtraColumnsStayAndMissingAutoIncrementIsNotAdded) {
   MakeFile();
   {
