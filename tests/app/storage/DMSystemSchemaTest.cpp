@@ -351,6 +351,80 @@ TEST_F(UpgradeTest, MissingColumnIsAddedAndRowsIndexesAndExtraColumnsStay) {
   runs.Close();
 }
 
+// One declared column of each added type, dropped from a current file: the
+// adapter adds it back, last, with its declared type and size.
+struct DroppedColumn {
+  const char* table;
+  const char* column;
+};
+
+void PrintTo(const DroppedColumn& c, std::ostream* os) {
+  *os << c.table << "." << c.column;
+}
+
+class DroppedColumnTest : public UpgradeTest,
+                          public ::testing::WithParamInterface<DroppedColumn> {};
+
+TEST_P(DroppedColumnTest, IsAddedBackWithItsType) {
+  const DroppedColumn c = GetParam();
+  MakeFile();
+  std::vector<std::string> expected;
+  {
+    EngineFile file(LogPath());
+    vez::TVEZTable& t = file.Table(c.table);
+    t.Open();
+    t.IndexDefs().Update();
+    std::vector<platform::FieldDef> fields;
+    std::string dropped;
+    for (int i = 0; i < t.FieldDefs().Count(); ++i) {
+      const platform::FieldDef& d = t.FieldDefs().Items(i);
+      const std::string text = d.Name + ":" + platform::FieldTypeName(d.DataType) + ":" +
+                               std::to_string(d.Size) + ":" + (d.Required ? "R" : "-");
+      if (d.Name == c.column) {
+        dropped = text;
+        continue;
+      }
+      fields.push_back(d);
+      expected.push_back(text);
+    }
+    ASSERT_FALSE(dropped.empty());
+    expected.push_back(dropped);
+    std::vector<platform::IndexDef> indexes;
+    for (int i = 0; i < t.IndexDefs().Count(); ++i)
+      indexes.push_back(t.IndexDefs().Items(i));
+    t.Close();
+    t.DeleteTable();
+    t.FieldDefs().Clear();
+    for (const platform::FieldDef& d : fields)
+      t.FieldDefs().Add(d.Name, d.DataType, d.Size, d.Required);
+    t.IndexDefs().Clear();
+    for (const platform::IndexDef& d : indexes)
+      t.IndexDefs().Add(d.Name, d.Fields, d.Options);
+    t.CreateTable();
+    if (std::string(c.table) == "System") {
+      t.Open();
+      t.AppendRecord({Variant::FromString("1.0"), Variant::FromString("/old/reports/")});
+      t.Close();
+    }
+  }
+  auto log = OpenLog();
+  if (std::string(c.table) == "System") {
+    // The System row of the older file gains the default it lacked.
+    EXPECT_EQ(log->GetRunningAverageWindowSize(), TDM_System::kDefaultRunningAverage);
+    EXPECT_EQ(log->getReportPath(), "/old/reports/");
+  }
+  log.reset();
+  EngineFile file(LogPath());
+  EXPECT_EQ(file.Columns(c.table), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, DroppedColumnTest,
+    ::testing::Values(DroppedColumn{"System", "RunningAvgWindowSize"},
+                      DroppedColumn{"Measurements", "AvgPower"}, DroppedColumn{"Runs", "StopTime"},
+                      DroppedColumn{"Vessels", "Units"}, DroppedColumn{"Data", "IsError"}),
+    [](const auto& info) { return std::string(info.param.table) + "_" + info.param.column; });
+
 // ---------------------------------------------------------------------------
 // Settings
 
