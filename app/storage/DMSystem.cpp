@@ -7,6 +7,7 @@
 
 #include "app/util/ProgramInfo.h"
 #include "dbengine/api/VEZDatabase.h"
+#include "dbengine/api/VEZQuery.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/sql/VEZSQLEngine.h"
 #include "platform/core/Exceptions.h"
@@ -123,7 +124,15 @@ void TDM_System::DefineTable(std::unique_ptr<TVEZTable>& table, const char* tabl
   for (const IndexDef& i : indexes)
     table->IndexDefs().Add(i.name, i.fields, 0);
   setupTable(*table);
-  if (primaryCurrent) table->SetIndexName("Primary");
+  if (primaryCurrent) {
+    // An index over the key stored under another name counted as present,
+    // so choose it by its fields when there is no "Primary".
+    table->IndexDefs().Update();
+    if (table->IndexDefs().IndexOf("Primary") >= 0)
+      table->SetIndexName("Primary");
+    else
+      table->SetIndexFieldNames(indexes.front().fields);
+  }
 }
 
 void TDM_System::DefineTables() {
@@ -242,11 +251,17 @@ void TDM_System::AddColumn(TVEZTable& table, const std::string& fieldName,
                            platform::TFieldType dataType, int size) {
   const std::string sqlType = SqlTypeName(dataType, size);
   if (sqlType.empty()) return;
-  // Adding a column to a stored table needs ALTER TABLE, which this build's
-  // SQL engine does not run yet: refuse the file rather than run without it.
-  throw platform::Exception("The log database " + file_name_ + " is from an older version: table " +
-                            table.TableName() + " lacks the column " + fieldName + " (" + sqlType +
-                            "), and this program cannot add columns to a stored table");
+  // The statement rewrites the table, which must not be held open meanwhile.
+  const bool wasActive = table.Active();
+  table.Close();
+  {
+    vez::TVEZQuery query;
+    query.SetDatabaseName(table.DatabaseName());
+    query.SetSQL("ALTER TABLE " + table.TableName() + " ADD (" + fieldName + " " + sqlType + ")");
+    query.Prepare();
+    query.ExecSQL();
+  }
+  if (wasActive) table.Open();
 }
 
 void TDM_System::InitSystemRecord() {
@@ -354,9 +369,11 @@ void TDM_System::deleteVessel(int vesselID) {
     for (;;) {
       trials.First();
       if (trials.Eof()) break;
-      deleteTrial(trials.FieldByName("ID").AsInteger());
-      // deleteTrial switched the filter off: put it back.
-      SetFilter(trials, "VesselID = " + Num(vesselID));
+      const int trialId = trials.FieldByName("ID").AsInteger();
+      deleteTrial(trialId);
+      // A trial that stays would be found first again.
+      trials.First();
+      if (!trials.Eof() && trials.FieldByName("ID").AsInteger() == trialId) break;
     }
   } catch (...) {
   }
@@ -446,12 +463,16 @@ void TDM_System::deleteTrial(int TrialID) {
     for (;;) {
       runs.First();
       if (runs.Eof()) break;
-      deleteRun(runs.FieldByName("ID").AsInteger());
+      const int runId = runs.FieldByName("ID").AsInteger();
+      deleteRun(runId);
+      runs.First();
+      if (!runs.Eof() && runs.FieldByName("ID").AsInteger() == runId) break;
     }
   } catch (...) {
   }
   runs.SetFiltered(false);
-  if (FindById(t, TrialID)) t.Delete();
+  // Found again as the caller's filter left the table, which stays in force.
+  if (t.FindKey({IntValue(TrialID)})) t.Delete();
 }
 
 std::unique_ptr<TTrial> TDM_System::GetTrialById(int aTrialID) {

@@ -9,10 +9,10 @@
 //   recorded reading), ErrorLog.
 //
 // Construction opens the file (creating folder and file on first start),
-// creates missing tables and indexes, and writes the System row (Version,
-// and defaults for the report folder and the moving-average settings). A
-// stored table that lacks a declared column is refused with an error that
-// names table and column: this build cannot add columns to a stored table.
+// creates missing tables and indexes, adds missing columns (ALTER TABLE;
+// old rows read null there, extra stored columns stay, a missing
+// auto-increment column is not added), and writes the System row (Version,
+// and defaults for the report folder and the moving-average settings).
 // An existing file that cannot be opened is never replaced.
 //
 // Every AddDataToDb is its own commit under full durability, so a power cut
@@ -25,7 +25,9 @@
 // error log's trim deletes the row with the lowest ID for the same reason.
 //
 // List reads (getTrials, GetTrialRuns, ...) leave their text filter on;
-// lookups by ID switch it off first unless noted.
+// lookups by ID switch it off first, except in deleteVessel, deleteTrial and
+// deleteRun: they look the row up in the table as the last list read left
+// it (a row outside that filter is not found) and leave that filter on.
 //
 // Errors: engine errors pass to the caller (EVEZException, EDatabaseError),
 // except inside the cascading deletes and GetTrialRuns, which stop and keep

@@ -162,6 +162,30 @@ TEST_F(RecordsTest, DeletingAVesselRemovesItsTrialsAndRunsButNotTheirSamples) {
   EXPECT_EQ(Count("Data"), 6);
 }
 
+// The dialogs delete what their last list showed; that list's filter stays
+// in force across a delete, so a later delete outside it finds nothing.
+TEST_F(RecordsTest, DeletesWorkOnTheTableAsTheListReadLeftIt) {
+  const int a = AddVessel("A");
+  const int b = AddVessel("B");
+  const int ta1 = AddTrial(a, "A1");
+  const int ta2 = AddTrial(a, "A2");
+  const int tb = AddTrial(b, "B1");
+  const int ra = AddRun(ta2, "RA");
+  const int rb = AddRun(tb, "RB");
+  ASSERT_EQ(log_->getTrials(a)->Count(), 2u);
+  log_->deleteTrial(ta1);
+  log_->deleteTrial(tb);  // not a trial of the listed vessel
+  EXPECT_EQ(log_->GetTrialById(ta1), nullptr);
+  EXPECT_NE(log_->GetTrialById(tb), nullptr);
+  EXPECT_EQ(log_->GetTrialRuns(tb).size(), 1u);
+  ASSERT_EQ(log_->GetTrialRuns(ta2).size(), 1u);
+  log_->deleteRun(rb);  // not a run of the listed trial
+  log_->deleteRun(ra);
+  EXPECT_EQ(log_->getRunName(rb), "RB");
+  EXPECT_EQ(log_->getRunName(ra), "");
+  EXPECT_EQ(Count("Trials"), 2);
+}
+
 TEST_F(RecordsTest, MeasurementsInIdOrder) {
   TMeassurement a(5, 1), b(5, 2), other(6, 1);
   log_->AddMeassurement(a);

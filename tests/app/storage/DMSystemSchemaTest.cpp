@@ -216,6 +216,32 @@ TEST_F(UpgradeTest, LongerIndexOverTheSameLeadingFieldsCountsAsPresent) {
   EXPECT_THAT(file.Indexes("Data"), ElementsAre("ByTimePower:measurementid;TIME;Power:0"));
 }
 
+// A key index stored under another name counts as present; the adapter
+// must still search and list by it.
+TEST_F(UpgradeTest, KeyIndexUnderAnotherNameServesLookups) {
+  MakeFile();
+  {
+    EngineFile file(LogPath());
+    vez::TVEZTable& vessels = file.Table("Vessels");
+    vessels.DeleteIndex("Primary");
+    vessels.AddIndex("ById", "id;Name");
+    vessels.Open();
+    for (int id : {3, 1, 2})
+      vessels.AppendRecord(
+          {Variant::FromInteger(id), Variant::FromString("vessel " + std::to_string(id))});
+    vessels.Close();
+  }
+  auto log = OpenLog();
+  EXPECT_EQ(log->getVesselName(2), "vessel 2");
+  auto list = log->getVessels();
+  ASSERT_EQ(list->Count(), 3u);
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(list->Item(i).ID, static_cast<int>(i) + 1);
+  log.reset();
+  EngineFile file(LogPath());
+  EXPECT_THAT(file.Indexes("Vessels"), ElementsAre("ById:id;Name:0"));
+}
+
 TEST_F(UpgradeTest, ExtraColumnsStayAndMissingAutoIncrementIsNotAdded) {
   MakeFile();
   {
@@ -250,7 +276,9 @@ TEST_F(UpgradeTest, ExtraColumnsStayAndMissingAutoIncrementIsNotAdded) {
                           "Message:String:60:-"));
 }
 
-TEST_F(UpgradeTest, MissingColumnIsRefusedNamingTableAndColumnAndTheFileIsUntouched) {
+// A Runs table from before comments were kept, with a column of its own, a
+// few rows and its key index; the Data table has lost its index as well.
+TEST_F(UpgradeTest, MissingColumnIsAddedAndRowsIndexesAndExtraColumnsStay) {
   MakeFile();
   {
     EngineFile file(LogPath());
@@ -262,28 +290,140 @@ TEST_F(UpgradeTest, MissingColumnIsRefusedNamingTableAndColumnAndTheFileIsUntouc
     runs.FieldDefs().Add("Name", platform::ftString, 30);
     runs.FieldDefs().Add("StartTime", platform::ftDateTime);
     runs.FieldDefs().Add("StopTime", platform::ftDateTime);
+    runs.FieldDefs().Add("Operator", platform::ftString, 10);
     runs.IndexDefs().Clear();
     runs.IndexDefs().Add("Primary", "ID", 0);
     runs.CreateTable();
     runs.Open();
-    runs.AppendRecord({Variant(), Variant::FromInteger(1), Variant::FromString("old run")});
+    for (int i = 1; i <= 5; ++i)
+      runs.AppendRecord({Variant(), Variant::FromInteger(1 + i % 2),
+                         Variant::FromString("old run " + std::to_string(i)),
+                         Variant::FromDate(42700 + i), Variant::FromDate(42700.5 + i),
+                         Variant::FromString("op" + std::to_string(i))});
     runs.Close();
+    vez::TVEZTable& data = file.Table("Data");
+    data.DeleteIndex("Primary");
   }
-  try {
-    OpenLog();
-    FAIL() << "no error";
-  } catch (const platform::Exception& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Runs"));
-    EXPECT_THAT(e.what(), HasSubstr("Comments"));
-    EXPECT_THAT(e.what(), HasSubstr("VARCHAR(500)"));
-  }
+  auto log = OpenLog();
+  // The adapter reads and writes the new column at once.
+  auto trial1 = log->GetTrialRuns(1);
+  ASSERT_EQ(trial1.size(), 2u);
+  EXPECT_EQ(trial1[0]->name, "old run 2");
+  EXPECT_EQ(trial1[0]->Comments, "");
+  EXPECT_DOUBLE_EQ(trial1[1]->StartTime, 42704);
+  TRun changed = *trial1[1];
+  changed.Comments = "heavy weather";
+  log->UpdateRun(changed);
+  EXPECT_EQ(log->getRunName(4), "old run 4");
+  TRun added;
+  added.name = "new run";
+  added.TrialID = 1;
+  log->addRun(added);
+  EXPECT_EQ(added.ID, 6);
+  log.reset();
+
   EngineFile file(LogPath());
-  EXPECT_EQ(file.Columns("Runs").size(), 5u);
+  EXPECT_THAT(file.Columns("Runs"),
+              ElementsAre("ID:AutoInc:0:-", "TrialID:Integer:0:-", "Name:String:30:-",
+                          "StartTime:DateTime:0:-", "StopTime:DateTime:0:-", "Operator:String:10:-",
+                          "Comments:String:500:-"));
+  EXPECT_THAT(file.Indexes("Runs"), ElementsAre("Primary:ID:0"));
+  EXPECT_THAT(file.Indexes("Data"), ElementsAre("Primary:MeasurementID;Time:0"));
   vez::TVEZTable& runs = file.Table("Runs");
+  runs.SetIndexName("Primary");
   runs.Open();
-  ASSERT_EQ(runs.RecordCount(), 1);
-  EXPECT_EQ(runs.FieldByName("Name").AsString(), "old run");
+  ASSERT_EQ(runs.RecordCount(), 6);
+  for (int id = 1; id <= 5; ++id) {
+    SCOPED_TRACE(id);
+    ASSERT_TRUE(runs.FindKey({Variant::FromInteger(id)}));
+    EXPECT_EQ(runs.FieldByName("Name").AsString(), "old run " + std::to_string(id));
+    EXPECT_EQ(runs.FieldByName("TrialID").AsInteger(), 1 + id % 2);
+    EXPECT_DOUBLE_EQ(runs.FieldByName("StopTime").AsDateTime(), 42700.5 + id);
+    EXPECT_EQ(runs.FieldByName("Operator").AsString(), "op" + std::to_string(id));
+    if (id == 4)
+      EXPECT_EQ(runs.FieldByName("Comments").AsString(), "heavy weather");
+    else
+      EXPECT_TRUE(runs.FieldByName("Comments").IsNull());
+  }
+  ASSERT_TRUE(runs.FindKey({Variant::FromInteger(6)}));
+  EXPECT_EQ(runs.FieldByName("Name").AsString(), "new run");
+  EXPECT_FALSE(runs.FindKey({Variant::FromInteger(7)}));
+  runs.Close();
 }
+
+// One declared column of each added type, dropped from a current file: the
+// adapter adds it back, last, with its declared type and size.
+struct DroppedColumn {
+  const char* table;
+  const char* column;
+};
+
+void PrintTo(const DroppedColumn& c, std::ostream* os) {
+  *os << c.table << "." << c.column;
+}
+
+class DroppedColumnTest : public UpgradeTest,
+                          public ::testing::WithParamInterface<DroppedColumn> {};
+
+TEST_P(DroppedColumnTest, IsAddedBackWithItsType) {
+  const DroppedColumn c = GetParam();
+  MakeFile();
+  std::vector<std::string> expected;
+  {
+    EngineFile file(LogPath());
+    vez::TVEZTable& t = file.Table(c.table);
+    t.Open();
+    t.IndexDefs().Update();
+    std::vector<platform::FieldDef> fields;
+    std::string dropped;
+    for (int i = 0; i < t.FieldDefs().Count(); ++i) {
+      const platform::FieldDef& d = t.FieldDefs().Items(i);
+      const std::string text = d.Name + ":" + platform::FieldTypeName(d.DataType) + ":" +
+                               std::to_string(d.Size) + ":" + (d.Required ? "R" : "-");
+      if (d.Name == c.column) {
+        dropped = text;
+        continue;
+      }
+      fields.push_back(d);
+      expected.push_back(text);
+    }
+    ASSERT_FALSE(dropped.empty());
+    expected.push_back(dropped);
+    std::vector<platform::IndexDef> indexes;
+    for (int i = 0; i < t.IndexDefs().Count(); ++i)
+      indexes.push_back(t.IndexDefs().Items(i));
+    t.Close();
+    t.DeleteTable();
+    t.FieldDefs().Clear();
+    for (const platform::FieldDef& d : fields)
+      t.FieldDefs().Add(d.Name, d.DataType, d.Size, d.Required);
+    t.IndexDefs().Clear();
+    for (const platform::IndexDef& d : indexes)
+      t.IndexDefs().Add(d.Name, d.Fields, d.Options);
+    t.CreateTable();
+    if (std::string(c.table) == "System") {
+      t.Open();
+      t.AppendRecord({Variant::FromString("1.0"), Variant::FromString("/old/reports/")});
+      t.Close();
+    }
+  }
+  auto log = OpenLog();
+  if (std::string(c.table) == "System") {
+    // The System row of the older file gains the default it lacked.
+    EXPECT_EQ(log->GetRunningAverageWindowSize(), TDM_System::kDefaultRunningAverage);
+    EXPECT_EQ(log->getReportPath(), "/old/reports/");
+  }
+  log.reset();
+  EngineFile file(LogPath());
+  EXPECT_EQ(file.Columns(c.table), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, DroppedColumnTest,
+    ::testing::Values(DroppedColumn{"System", "RunningAvgWindowSize"},
+                      DroppedColumn{"Measurements", "AvgPower"}, DroppedColumn{"Runs", "StopTime"},
+                      DroppedColumn{"Vessels", "Units"}, DroppedColumn{"Data", "IsError"}),
+    [](const auto& info) { return std::string(info.param.table) + "_" + info.param.column; });
 
 // ---------------------------------------------------------------------------
 // Settings
