@@ -504,56 +504,6 @@ void TVEZDatabase::RenameDatabase(const std::string& new_database_file_name) {
   SetDatabaseFileName(new_database_file_name);
 }
 
-std::string TVEZDatabase::ChangePassword(const std::string& new_password) {
-  return ChangePassword(new_password, FCryptoAlgorithm);
-}
-
-std::string TVEZDatabase::ChangePassword(const std::string& new_password,
-                                         TVEZCryptoAlgorithm new_crypto_algorithm) {
-  CheckDatabaseName();
-  AttachSession(true);
-  CheckInactive();
-  const std::string tmp = FDatabaseFileName + ".tmp";
-  auto drop_tmp = [&] {
-    std::error_code ec;
-    std::filesystem::remove(tmp, ec);
-  };
-  try {
-    TVEZDiskPageManager page_manager;
-    page_manager.SetDurability(FDurability);
-    bool read_only = false;
-    bool repair_needed = false;
-    bool multi_user = false;
-    // Exclusive: nobody else changes the file while its pages are copied,
-    // and a hot journal is applied first.
-    page_manager.OpenDatabase(FDatabaseFileName, TVEZPassword{FPassword, FCryptoAlgorithm},
-                              read_only, repair_needed, true, multi_user);
-    try {
-      if (read_only || repair_needed)
-        throw EVEZException(30456, "Operation %s failed: %s",
-                            {"ChangePassword", read_only ? "the database file is read-only"
-                                                         : "the database file needs repair"});
-      page_manager.WriteRekeyedCopy(tmp, TVEZPassword{new_password, new_crypto_algorithm});
-    } catch (...) {
-      page_manager.CloseDatabase();
-      throw;
-    }
-    page_manager.CloseDatabase();
-    // One rename replaces the file: at every moment the name holds either
-    // the old file or the complete new one.
-    std::error_code ec;
-    std::filesystem::rename(tmp, FDatabaseFileName, ec);
-    if (ec) throw EVEZException(30456, "Operation %s failed: %s", {"ChangePassword", ec.message()});
-  } catch (...) {
-    drop_tmp();
-    throw;
-  }
-  DeleteJournalOf(FDatabaseFileName);
-  FPassword = new_password;
-  FCryptoAlgorithm = new_crypto_algorithm;
-  return {};
-}
-
 void TVEZDatabase::SessionDestroyed(bool back_to_default) noexcept {
   try {
     Close();

@@ -156,6 +156,15 @@ void RecordingFileSystem::DeleteFile(const std::string& path) {
 
 void RecordingFileSystem::RenameFile(const std::string& from, const std::string& to) {
   FileSystemWrapper::RenameFile(from, to);
+  RecordRename(from, to);
+}
+
+void RecordingFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  FileSystemWrapper::ReplaceFile(from, to);
+  RecordRename(from, to);
+}
+
+void RecordingFileSystem::RecordRename(const std::string& from, const std::string& to) {
   const int from_index = TrackedIndex(from);
   const int to_index = TrackedIndex(to);
   std::shared_ptr<Target> target;

@@ -105,9 +105,12 @@ class RecordingFileSystem : public platform::FileSystemWrapper {
                                            platform::FileShare share) override;
   void DeleteFile(const std::string& path) override;
   void RenameFile(const std::string& from, const std::string& to) override;
+  // Recorded as a rename: the tracked name gets the whole file in one step.
+  void ReplaceFile(const std::string& from, const std::string& to) override;
 
  private:
   std::shared_ptr<Target> TargetOf(const std::string& path);
+  void RecordRename(const std::string& from, const std::string& to);
 
   std::string paths_[kTrackedFileCount];
   std::map<std::string, std::shared_ptr<Target>> targets_;
