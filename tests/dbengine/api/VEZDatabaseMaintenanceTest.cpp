@@ -3,6 +3,7 @@
 // executable database, with aborts, a full disk and failing writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -475,6 +476,66 @@ TEST_F(MaintenanceTest, AnExecutableDatabaseOpensAsTheDatabase) {
   carried->Open();
   EXPECT_EQ(SnapshotOf("Carried"), before);
   EXPECT_EQ(NativeErrorOf([&] { database->MakeExecutableDatabase(stub, file); }), 30456);
+}
+
+}  // namespace
+}  // namespace vez
+
+// ---- The order of the replace.
+
+namespace vez {
+namespace {
+
+// Logs syncs of files, replaces and folder syncs.
+class OrderLoggingFileSystem : public platform::FileSystemWrapper {
+ public:
+  OrderLoggingFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  std::vector<std::string> log;
+
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return std::make_unique<File>(FileSystemWrapper::OpenFile(path, access, share), *this);
+  }
+  void ReplaceFile(const std::string& from, const std::string& to) override {
+    log.push_back("replace " + fs::path(from).filename().string() + " " +
+                  fs::path(to).filename().string());
+    FileSystemWrapper::ReplaceFile(from, to);
+  }
+  void SyncFolder(const std::string& folder) override {
+    log.push_back("sync folder");
+    FileSystemWrapper::SyncFolder(folder);
+  }
+
+ private:
+  class File : public platform::FileWrapper {
+   public:
+    File(std::unique_ptr<platform::File> target, OrderLoggingFileSystem& owner)
+        : FileWrapper(std::move(target)), owner_(owner) {}
+    void Sync() override {
+      owner_.log.push_back("sync " + fs::path(Path()).filename().string());
+      FileWrapper::Sync();
+    }
+
+   private:
+    OrderLoggingFileSystem& owner_;
+  };
+};
+
+TEST_F(MaintenanceTest, TheNewFileIsSyncedBeforeTheRenameAndTheFolderAfterIt) {
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 30);
+  OrderLoggingFileSystem logging;
+  {
+    platform::ScopedFileSystem installed(logging);
+    EXPECT_TRUE(database->CompactDatabase());
+  }
+  const auto at = [&](const std::string& entry) {
+    return std::find(logging.log.begin(), logging.log.end(), entry) - logging.log.begin();
+  };
+  const auto replace = at("replace log.vez.tmp log.vez");
+  ASSERT_LT(replace, static_cast<std::ptrdiff_t>(logging.log.size()));
+  EXPECT_LT(at("sync log.vez.tmp"), replace);
+  EXPECT_EQ(at("sync folder"), replace + 1);
 }
 
 }  // namespace
