@@ -182,7 +182,9 @@ bool TVEZDatabase::RebuildDatabaseFile(
     new_database->SetPageSize(new_page_size);
     new_database->SetPageCountInExtent(new_page_count_in_extent);
     new_database->SetMaxConnections(new_max_connections);
-    new_database->SetDurability(FDurability);
+    // Nothing names the new file until it is complete: it is written
+    // without per-commit syncs and synced once at the end.
+    new_database->SetDurability(TVEZDurability::Off);
     new_database->SetSilentMode(true);
     new_database->CreateDatabase();
     new_database->Open();
@@ -257,6 +259,10 @@ bool TVEZDatabase::RebuildDatabaseFile(
   // An aborted rebuild holds only part of the tables, whatever errors were
   // to be ignored.
   if (aborted) return false;
+  fs.OpenFile(new_database_file_name, platform::FileAccess::kReadWrite,
+              platform::FileShare::kExclusive)
+      ->Sync();
+  fs.SyncFolder(platform::DirectoryOf(new_database_file_name));
   return ignore_errors || log.empty();
 }
 
@@ -291,7 +297,6 @@ bool TVEZDatabase::RebuildInPlace(std::string& log, bool ignore_errors,
       return false;
     }
     platform::FileSystem& fs = platform::DefaultFileSystem();
-    fs.OpenFile(tmp, platform::FileAccess::kReadWrite, platform::FileShare::kExclusive)->Sync();
     // The old file was closed cleanly: its journal holds nothing to apply,
     // and must never be applied to the new file.
     DropFile(TVEZRollbackJournal::PathFor(FDatabaseFileName));

@@ -535,7 +535,8 @@ TEST_F(MaintenanceTest, TheNewFileIsSyncedBeforeTheRenameAndTheFolderAfterIt) {
   const auto replace = at("replace log.vez.tmp log.vez");
   ASSERT_LT(replace, static_cast<std::ptrdiff_t>(logging.log.size()));
   EXPECT_LT(at("sync log.vez.tmp"), replace);
-  EXPECT_EQ(at("sync folder"), replace + 1);
+  ASSERT_LT(replace + 1, static_cast<std::ptrdiff_t>(logging.log.size()));
+  EXPECT_EQ(logging.log[static_cast<std::size_t>(replace + 1)], "sync folder");
 }
 
 }  // namespace
