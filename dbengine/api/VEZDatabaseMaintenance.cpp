@@ -38,6 +38,9 @@ std::string MessageOf(const std::exception_ptr& error) {
   }
 }
 
+constexpr const char* kOperationNames[] = {"RepairDatabase", "CompactDatabase", "ChangePassword",
+                                           "ChangeDatabaseSettings"};
+
 [[noreturn]] void RaiseFailed(const char* operation, const std::string& reason) {
   throw EVEZException(30456, "Operation %s failed: %s", {operation, reason});
 }
@@ -287,6 +290,9 @@ bool TVEZDatabase::RebuildInPlace(std::string& log, bool ignore_errors,
   CheckDatabaseName();
   AttachSession(true);
   CheckInactive();
+  // A file the user made read-only is not replaced behind his back.
+  if (platform::QueryFileWritability(FDatabaseFileName) != platform::FileWritability::kWritable)
+    RaiseFailed(kOperationNames[static_cast<int>(operation)], "the database file is read-only");
   const std::string tmp = FDatabaseFileName + ".tmp";
   // A ".tmp" file is what an interrupted maintenance left behind.
   DropFile(tmp);
@@ -307,8 +313,7 @@ bool TVEZDatabase::RebuildInPlace(std::string& log, bool ignore_errors,
     throw;
   } catch (const platform::Exception& e) {
     DropFile(tmp);
-    RaiseFailed(operation == Maintenance::kRepair ? "RepairDatabase" : "RebuildDatabaseFile",
-                e.what());
+    RaiseFailed(kOperationNames[static_cast<int>(operation)], e.what());
   } catch (...) {
     DropFile(tmp);
     throw;

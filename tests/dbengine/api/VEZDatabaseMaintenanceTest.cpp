@@ -387,6 +387,25 @@ TEST_F(MaintenanceTest, APasswordChangeEncryptsTheRebuiltFileEndToEnd) {
   EXPECT_EQ(SnapshotOf("Plain"), before);
 }
 
+TEST_F(MaintenanceTest, AReadOnlyFileIsNotReplaced) {
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 20);
+  const auto bytes = test::ReadAll(file);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::string log;
+  EXPECT_EQ(NativeErrorOf([&] { database->ChangePassword("x"); }), 30456);
+  EXPECT_EQ(NativeErrorOf([&] { database->CompactDatabase(); }), 30456);
+  EXPECT_EQ(NativeErrorOf([&] { database->RepairDatabase(); }), 30456);
+  EXPECT_EQ(NativeErrorOf([&] {
+              database->ChangeDatabaseSettings(log, false, "", craRijndael_128, 4096, 8, 10);
+            }),
+            30456);
+  EXPECT_EQ(database->Password(), "");
+  EXPECT_EQ(test::ReadAll(file), bytes);
+  EXPECT_FALSE(fs::exists(file + ".tmp"));
+  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+}
+
 // ---- Repair.
 
 TEST_F(MaintenanceTest, RepairLogsAnUnreadableTableAndKeepsTheOthersWhole) {
