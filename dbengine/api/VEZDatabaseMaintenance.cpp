@@ -167,7 +167,8 @@ bool TVEZDatabase::RebuildDatabaseFile(
     if (on_progress) on_progress(percent, cont);
   };
 
-  // Room for a copy as large as the file: a rebuild never makes it larger.
+  // The new file is about as large as the old one, and both exist until
+  // the end.
   platform::FileSystem& fs = platform::DefaultFileSystem();
   const std::int64_t needed = FileSizeOf(FDatabaseFileName);
   if (fs.FreeSpace(platform::DirectoryOf(new_database_file_name)) < needed)
