@@ -240,7 +240,8 @@ class TVEZDatabase : public platform::Component {
   // In place. True, or raises as above; the file is then unchanged.
   bool CompactDatabase();
   // Rebuilds into new_database_file_name ignoring errors (tables are first
-  // opened in repair mode); log gets what could not be copied. False when
+  // opened in repair mode); log gets what could not be copied. The name is
+  // refused as CompactDatabase refuses it. False (the new file deleted) when
   // aborted or when the new file could not be made.
   bool RepairDatabase(const std::string& new_database_file_name, std::string& log);
   // In place; answers the log ("Unknown error" for a failure that logged

@@ -68,6 +68,16 @@ bool SameFile(const std::string& a, const std::string& b) {
   return platform::CanonicalPath(a) == platform::CanonicalPath(b);
 }
 
+// The file a rebuild writes to: creating it would overwrite a file under the
+// name, and a failure deletes it, so only a free name other than the
+// database's own is taken.
+void CheckNewFile(const char* operation, const std::string& new_file, const std::string& own) {
+  if (new_file.empty() || SameFile(new_file, own))
+    RaiseFailed(operation, "the new file must not be the database's own file");
+  if (platform::DefaultFileSystem().FileExists(new_file))
+    RaiseFailed(operation, platform::Format("the file '%s' already exists", {new_file}));
+}
+
 std::string UniqueTempDatabaseName() {
   static std::atomic<std::uint64_t> counter{0};
   return "TempDatabase" + std::to_string(++counter);
@@ -338,12 +348,7 @@ bool TVEZDatabase::CompactDatabase(const std::string& new_database_file_name) {
   CheckInactiveOrClose();
   Open();
   Close();
-  // Only a file this call made may be deleted on failure.
-  if (new_database_file_name.empty() || SameFile(new_database_file_name, FDatabaseFileName))
-    RaiseFailed("CompactDatabase", "the new file must not be the database's own file");
-  if (platform::DefaultFileSystem().FileExists(new_database_file_name))
-    RaiseFailed("CompactDatabase",
-                platform::Format("the file '%s' already exists", {new_database_file_name}));
+  CheckNewFile("CompactDatabase", new_database_file_name, FDatabaseFileName);
   std::string log;
   bool ok = false;
   try {
@@ -379,8 +384,17 @@ bool TVEZDatabase::RepairDatabase(const std::string& new_database_file_name, std
   CheckInactive();
   Open();
   Close();
-  return Rebuild(new_database_file_name, log, true, FPassword, FCryptoAlgorithm, FPageSize,
+  CheckNewFile("RepairDatabase", new_database_file_name, FDatabaseFileName);
+  bool ok = false;
+  try {
+    ok = Rebuild(new_database_file_name, log, true, FPassword, FCryptoAlgorithm, FPageSize,
                  FPageCountInExtent, FMaxConnections, Maintenance::kRepair);
+  } catch (...) {
+    DropFile(new_database_file_name);
+    throw;
+  }
+  if (!ok) DropFile(new_database_file_name);
+  return ok;
 }
 
 std::string TVEZDatabase::RepairDatabase() {

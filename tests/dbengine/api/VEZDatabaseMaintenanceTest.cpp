@@ -435,6 +435,27 @@ TEST_F(MaintenanceTest, RepairLogsAnUnreadableTableAndKeepsTheOthersWhole) {
   EXPECT_EQ(SnapshotOf("Log"), before);
 }
 
+TEST_F(MaintenanceTest, AnAbortedRepairDoesNotReplaceTheFileThoughErrorsAreIgnored) {
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 300);
+  const auto bytes = test::ReadAll(file);
+  database->OnRepairProgress = [](TVEZDatabase&, int percent, bool& cont) {
+    if (percent >= 50) cont = false;
+  };
+  std::string log;
+  EXPECT_FALSE(database->RepairDatabase(Path("repaired.vez"), log));
+  EXPECT_FALSE(fs::exists(Path("repaired.vez")));
+  // A file already under the name is not the repair's to delete.
+  test::WriteAll(Path("kept.vez"), {1, 2, 3});
+  EXPECT_EQ(NativeErrorOf([&] { database->RepairDatabase(Path("kept.vez"), log); }), 30456);
+  EXPECT_EQ(NativeErrorOf([&] { database->RepairDatabase(file, log); }), 30456);
+  EXPECT_EQ(test::ReadAll(file), bytes);
+  EXPECT_EQ(test::ReadAll(Path("kept.vez")), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(database->RepairDatabase().empty());
+  EXPECT_EQ(test::ReadAll(file), bytes);
+  EXPECT_FALSE(fs::exists(file + ".tmp"));
+}
+
 TEST_F(MaintenanceTest, AFileLeftMidCommitIsRepairedWhenTheUserSaysYes) {
   const std::string file = Path("log.vez");
   auto database = MakeFilled(file, 60);
