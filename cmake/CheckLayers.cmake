@@ -28,6 +28,7 @@ set(engine_all ${allow_dbengine/sql})
 # Benchmarks may drive the layers through the tests' fakes, and measure the
 # application's own code (with its test stand-ins).
 set(allow_bench ${engine_all} bench tests/common tests/platform/dataset tests/dbengine/storage
+                tests/dbengine/api
                 app tests/app/support)
 set(layers platform/core platform/os platform/dataset platform/ui dbengine/foundation
            dbengine/storage dbengine/api dbengine/sql bench)

@@ -23,8 +23,7 @@
 //
 // Not built: reading the component from form files (Loaded, streamed
 // Connected) and the designer's branches (DesignMode() is false). The
-// maintenance operations are another unit's; RepairDatabase stands in for
-// them here.
+// maintenance operations are in VEZDatabaseMaintenance.cpp.
 //
 // Thread safety: a component is used by one thread at a time; opening,
 // creating and name checks take the session lock.
@@ -40,6 +39,7 @@
 #include "dbengine/foundation/VEZSecurity.h"
 #include "dbengine/storage/VEZDurability.h"
 #include "platform/dataset/Component.h"
+#include "platform/ui/EngineUi.h"
 
 namespace vez {
 
@@ -151,12 +151,6 @@ class TVEZDatabase : public platform::Component {
 
   TVEZPasswordEvent OnPassword;
   TVEZOnNeedRepairEvent OnNeedRepair;
-  // Around ChangePassword; when none is assigned (and the database is not
-  // silent) a wait window shows the progress and offers to abort.
-  TVEZNotifyEvent BeforeChangePassword;
-  TVEZProgressEvent OnChangePasswordProgress;
-  TVEZNotifyEvent AfterChangePassword;
-
   // ---- Guards ("Database name missing", "Cannot perform this operation on
   // a closed database" / "on an open database").
 
@@ -223,22 +217,88 @@ class TVEZDatabase : public platform::Component {
   // new name.
   void RenameDatabase(const std::string& new_database_file_name);
 
-  // Encrypts the file under new_password and new_crypto_algorithm (an empty
-  // password stores it plain): the pages are recoded into file name + ".tmp"
-  // under the current Password, which then replaces the file in one rename;
-  // Password and CryptoAlgorithm take the new values. Answers the log (empty
-  // when all went well). A wrong current password raises 30445, a file that
-  // needs repair 30456; on any failure the file is left as it was and the
-  // ".tmp" file is deleted. An abort (progress event or wait window) does
-  // the same and answers the log, the settings unchanged.
+  // ---- Maintenance (VEZDatabaseMaintenance.cpp). Each operation rebuilds
+  // the closed database table by table into a new file (RebuildDatabaseFile);
+  // the in-place forms build file name + ".tmp", sync it and rename it over
+  // the file in one step, then sync the folder, so a crash leaves the old or
+  // the new file under the name. A failed or aborted operation leaves the
+  // file as it was and removes what it wrote.
+  //
+  // Without the operation's own before, progress and after events (and
+  // unless SilentMode) the engine UI's wait window shows the progress; its
+  // "Abort" stops the rebuild as a progress event clearing cont does.
+  TVEZNotifyEvent BeforeRepair, AfterRepair, BeforeCompact, AfterCompact, BeforeChangePassword,
+      AfterChangePassword, BeforeChangeDatabaseSettings, AfterChangeDatabaseSettings;
+  TVEZProgressEvent OnRepairProgress, OnCompactProgress, OnChangePasswordProgress,
+      OnChangeDatabaseSettingsProgress;
+
+  // Opens the database exclusively, cuts the file after its last used page
+  // and closes again in any case.
+  void TruncateDatabase();
+  // Writes exe_stub_file_name followed by the database file into
+  // exe_db_file_name (created or replaced); the engine finds the database
+  // inside by its header's signature. A failure removes the partial file.
+  void MakeExecutableDatabase(const std::string& exe_stub_file_name,
+                              const std::string& exe_db_file_name);
+  // Rebuilds into new_database_file_name, which must not exist and must not
+  // be the database's own file (30456). True, or raises: a failed or aborted
+  // rebuild raises 30456 with the log; the new file is then deleted.
+  bool CompactDatabase(const std::string& new_database_file_name);
+  // In place. True, or raises as above; the file is then unchanged.
+  bool CompactDatabase();
+  // Rebuilds into new_database_file_name ignoring errors (tables are first
+  // opened in repair mode); log gets what could not be copied. The name is
+  // refused as CompactDatabase refuses it. False (the new file deleted) when
+  // aborted or when the new file could not be made.
+  bool RepairDatabase(const std::string& new_database_file_name, std::string& log);
+  // In place; answers the log ("Unknown error" for a failure that logged
+  // nothing, and then the file is unchanged).
+  std::string RepairDatabase();
+  // In place under new_password and new_crypto_algorithm (an empty password
+  // stores the file plain); Password and CryptoAlgorithm take the new values.
+  // Answers the log: empty when all went well; otherwise the file is
+  // unchanged. Errors raise (30445 for a wrong current Password).
   std::string ChangePassword(const std::string& new_password,
                              TVEZCryptoAlgorithm new_crypto_algorithm);
   // The same with the current CryptoAlgorithm.
   std::string ChangePassword(const std::string& new_password);
+  // In place with all new settings; 20274 for new_max_connections <= 0.
+  // True when the file was replaced.
+  bool ChangeDatabaseSettings(std::string& log, bool ignore_errors, const std::string& new_password,
+                              TVEZCryptoAlgorithm new_crypto_algorithm, std::int32_t new_page_size,
+                              std::int32_t new_page_count_in_extent,
+                              std::int32_t new_max_connections);
+  // Copies every table into a new file made with the given settings. 20303
+  // when the folder of the new file has less room than the file's size, 30449
+  // when the new file cannot be made, 20199 for a table that fails to copy
+  // (logged instead with ignore_errors). True when not aborted and, without
+  // ignore_errors, nothing was logged. The caller deletes the new file.
+  bool RebuildDatabaseFile(const std::string& new_database_file_name, std::string& log,
+                           bool ignore_errors, const std::string& new_password,
+                           TVEZCryptoAlgorithm new_crypto_algorithm, std::int32_t new_page_size,
+                           std::int32_t new_page_count_in_extent, std::int32_t new_max_connections,
+                           const std::function<void()>& on_before,
+                           const std::function<void(int percent_done, bool& cont)>& on_progress,
+                           const std::function<void()>& on_after);
 
-  // Rebuilds the file into a repaired one and answers the rebuild's log.
-  // Not built yet: raises 20410.
-  std::string RepairDatabase();
+ private:
+  enum class Maintenance : std::uint8_t { kRepair, kCompact, kChangePassword, kChangeSettings };
+  // Rebuilds into file name + ".tmp" and puts it in the file's place;
+  // false (the ".tmp" file deleted) when the rebuild answered false.
+  bool RebuildInPlace(std::string& log, bool ignore_errors, const std::string& new_password,
+                      TVEZCryptoAlgorithm new_crypto_algorithm, std::int32_t new_page_size,
+                      std::int32_t new_page_count_in_extent, std::int32_t new_max_connections,
+                      Maintenance operation);
+  bool Rebuild(const std::string& new_database_file_name, std::string& log, bool ignore_errors,
+               const std::string& new_password, TVEZCryptoAlgorithm new_crypto_algorithm,
+               std::int32_t new_page_size, std::int32_t new_page_count_in_extent,
+               std::int32_t new_max_connections, Maintenance operation);
+  void MaintenanceBefore(Maintenance operation);
+  void MaintenanceProgress(Maintenance operation, int percent_done, bool& cont);
+  void MaintenanceAfter(Maintenance operation);
+
+  std::unique_ptr<platform::WaitWindow> frmWait;
+  // ---- End of maintenance.
 
  private:
   friend class TVEZSession;

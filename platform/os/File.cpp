@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/core/Exceptions.h"
 #include "platform/os/FileLock.h"
+#include "platform/os/FileQueries.h"
 #include "platform/os/TempFile.h"
 
 namespace platform {
@@ -283,6 +286,25 @@ class Posix final : public FileSystem {
       }
     }
     throw EOSError(error, "Cannot rename '" + from + "' to '" + to + "'");
+  }
+
+  void ReplaceFile(const std::string& from, const std::string& to) override {
+    if (rename(from.c_str(), to.c_str()) == -1)
+      throw EOSError(errno, "Cannot rename '" + from + "' to '" + to + "'");
+  }
+
+  void SyncFolder(const std::string& folder) override { SyncDirectory(folder); }
+
+  std::int64_t FreeSpace(const std::string& folder) override {
+    struct statvfs st {};
+    int r;
+    do {
+      r = statvfs(folder.c_str(), &st);
+    } while (r == -1 && errno == EINTR);
+    if (r == -1) throw EOSError(errno, "Cannot query the free space of '" + folder + "'");
+    std::int64_t bytes = 0;
+    if (__builtin_mul_overflow(st.f_bavail, st.f_frsize, &bytes)) return INT64_MAX;
+    return bytes;
   }
 };
 

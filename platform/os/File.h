@@ -120,6 +120,14 @@ class FileSystem {
   virtual void DeleteFile(const std::string& path) = 0;
   // Renames from to to; refuses an existing target with EOSError(EEXIST).
   virtual void RenameFile(const std::string& from, const std::string& to) = 0;
+  // Renames from to to in one step, replacing a file named to: at every
+  // moment the name holds the old file or the new one, whole.
+  virtual void ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // Makes the entries of folder durable (a create, rename or unlink in it).
+  virtual void SyncFolder(const std::string& folder) = 0;
+  // The bytes the calling process may still write on the file system that
+  // holds folder.
+  virtual std::int64_t FreeSpace(const std::string& folder) = 0;
 };
 
 // The POSIX file system.
@@ -202,6 +210,11 @@ class FileSystemWrapper : public FileSystem {
   void RenameFile(const std::string& from, const std::string& to) override {
     target_.RenameFile(from, to);
   }
+  void ReplaceFile(const std::string& from, const std::string& to) override {
+    target_.ReplaceFile(from, to);
+  }
+  void SyncFolder(const std::string& folder) override { target_.SyncFolder(folder); }
+  std::int64_t FreeSpace(const std::string& folder) override { return target_.FreeSpace(folder); }
 
  private:
   FileSystem& target_;

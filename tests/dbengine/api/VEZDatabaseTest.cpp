@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZLocalSession.h"
 #include "dbengine/api/VEZSession.h"
+#include "dbengine/api/VEZTable.h"
 #include "dbengine/storage/VEZRollbackJournal.h"
 #include "dbengine/storage/VEZTableLockManager.h"
 #include "dbengine/storage/VEZTableLocksFile.h"
@@ -497,10 +499,10 @@ TEST_F(RepairTest, NoOpensTheFileAsItIs) {
   ui.ExpectDone();
 }
 
-TEST_F(RepairTest, YesReachesTheRepairWhichFailsAsAConversionErrorAndLeavesNothingOpen) {
-  const std::string file = TornFile();
+TEST_F(RepairTest, YesRepairsTheFileAndOpensTheRepairedOne) {
   for (const bool by_event : {false, true}) {
     SCOPED_TRACE(by_event);
+    const std::string file = TornFile();
     auto database = MakeDatabase("Log", file);
     ScriptedEngineUi ui;
     platform::ScopedEngineUi installed(ui);
@@ -509,29 +511,31 @@ TEST_F(RepairTest, YesReachesTheRepairWhichFailsAsAConversionErrorAndLeavesNothi
     } else {
       ui.QueueConfirm(true);
     }
-    EXPECT_EQ(NativeErrorOf([&] { database->Open(); }), 20238);
-    EXPECT_FALSE(database->Connected());
-    // The handle that saw the damage was disconnected before it went.
-    EXPECT_TRUE(DiskDatabases().empty());
+    database->Open();
+    EXPECT_TRUE(database->Connected());
+    EXPECT_FALSE(LocalHandle(*database).RepairNeeded);
+    EXPECT_NE(std::find(ui.Log().begin(), ui.Log().end(), "wait:Repairing Database..."),
+              ui.Log().end());
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
     ui.ExpectDone();
+    database->Close();
   }
-  // Nothing holds the file: it opens exclusively.
-  auto exclusive = MakeDatabase("Log", file);
-  exclusive->SetExclusive(true);
-  exclusive->SetSilentMode(true);
-  exclusive->Open();
-  EXPECT_TRUE(exclusive->Connected());
 }
 
-TEST_F(RepairTest, AnOldFileIsAnnouncedAsAConversion) {
-  auto database = MakeDatabase("Log", TornFile(2.5));
+TEST_F(RepairTest, AnOldFileIsAnnouncedAndConverted) {
+  const std::string file = TornFile(2.5);
+  auto database = MakeDatabase("Log", file);
   ScriptedEngineUi ui;
   platform::ScopedEngineUi installed(ui);
   ui.ExpectInform();
-  EXPECT_EQ(NativeErrorOf([&] { database->Open(); }), 20238);
-  ASSERT_EQ(ui.Log().size(), 1u);
+  database->Open();
+  EXPECT_TRUE(database->Connected());
+  ASSERT_FALSE(ui.Log().empty());
   EXPECT_EQ(ui.Log()[0].rfind("inform:Database file you are opening is of old format.", 0), 0u);
   ui.ExpectDone();
+  database->Close();
+  const std::vector<std::uint8_t> bytes = test::ReadAll(file);
+  EXPECT_GT(TVEZDBHeader::Decode(bytes.data()).Version, 2.5);
 }
 
 TEST_F(RepairTest, SilentModeNeverAsks) {
@@ -745,8 +749,13 @@ TEST_F(EncryptedDatabaseTest, CreateOpenAndChangeThePassword) {
   database->SetPassword("first");
   database->SetCryptoAlgorithm(craTwofish_256);
   database->CreateDatabase();
-  database->Open();
-  test::AddCatalogueEntry(DiskData(*database), 1, "Vessels");
+  {
+    TVEZTable vessels;
+    vessels.SetDatabaseName("Log");
+    vessels.SetTableName("Vessels");
+    vessels.FieldDefs().Add("ID", platform::ftInteger);
+    vessels.CreateTable();
+  }
   database->Close();
 
   // A wrong password is refused; the stored combination wins at open.

@@ -142,6 +142,23 @@ TEST_F(Files, RenameRefusesAnExistingTargetAndDeleteRemoves) {
   EXPECT_FALSE(fs_.FileExists(dir_));  // a folder is not a file
 }
 
+TEST_F(Files, ReplaceTakesTheTargetsNameAndFolderQueriesAnswer) {
+  fs_.CreateFile(Path("new"), FileShare::kDenyNone)->WriteAt(0, "new", 3);
+  fs_.CreateFile(Path("old"), FileShare::kDenyNone)->WriteAt(0, "old file", 8);
+  fs_.ReplaceFile(Path("new"), Path("old"));
+  EXPECT_FALSE(fs_.FileExists(Path("new")));
+  EXPECT_EQ(std::filesystem::file_size(Path("old")), 3u);
+  fs_.ReplaceFile(Path("old"), Path("free"));
+  EXPECT_TRUE(fs_.FileExists(Path("free")));
+  EXPECT_EQ(ErrnoOf([&] { fs_.ReplaceFile(Path("old"), Path("x")); }), ENOENT);
+  EXPECT_NO_THROW(fs_.SyncFolder(dir_));
+  EXPECT_EQ(ErrnoOf([&] { fs_.SyncFolder(Path("missing")); }), ENOENT);
+  const std::int64_t free = fs_.FreeSpace(dir_);
+  EXPECT_GT(free, 0);
+  EXPECT_LE(free, static_cast<std::int64_t>(std::filesystem::space(dir_).capacity));
+  EXPECT_EQ(ErrnoOf([&] { fs_.FreeSpace(Path("missing")); }), ENOENT);
+}
+
 TEST_F(Files, TemporaryFilesAreUnlinkedAtOnce) {
   const char* old = std::getenv("TMPDIR");
   const std::string saved = old ? old : "";

@@ -156,6 +156,44 @@ void RecordingFileSystem::DeleteFile(const std::string& path) {
 
 void RecordingFileSystem::RenameFile(const std::string& from, const std::string& to) {
   FileSystemWrapper::RenameFile(from, to);
+  RecordRename(from, to);
+}
+
+void RecordingFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  FileSystemWrapper::ReplaceFile(from, to);
+  const int to_index = TrackedIndex(to);
+  if (to_index < 0 || TrackedIndex(from) >= 0) {
+    RecordRename(from, to);
+    return;
+  }
+  std::shared_ptr<Target> target;
+  if (auto it = targets_.find(from); it != targets_.end()) {
+    target = it->second;
+    targets_.erase(it);
+  }
+  // Handles of the replaced file now write to a nameless file.
+  if (auto it = targets_.find(to); it != targets_.end()) it->second->index = -1;
+  if (target) {
+    target->index = to_index;
+    targets_[to] = target;
+  } else {
+    targets_.erase(to);
+  }
+  FileOp op;
+  op.kind = FileOp::Kind::kReplace;
+  op.file = static_cast<TrackedFile>(to_index);
+  op.data = ReadImage(to).bytes;
+  Record(std::move(op));
+}
+
+void RecordingFileSystem::SyncFolder(const std::string& folder) {
+  FileSystemWrapper::SyncFolder(folder);
+  FileOp op;
+  op.kind = FileOp::Kind::kFolderSync;
+  Record(std::move(op));
+}
+
+void RecordingFileSystem::RecordRename(const std::string& from, const std::string& to) {
   const int from_index = TrackedIndex(from);
   const int to_index = TrackedIndex(to);
   std::shared_ptr<Target> target;

@@ -45,6 +45,10 @@ struct FileOp {
     kCommitBegin,  // mark: commit number `mark` starts
     kCommitEnd,    // mark: commit number `mark` has returned
     kCommitApply,  // mark: commit number `mark` starts writing its changes
+    // data is a whole synced file renamed over this one in one step; until
+    // the folder is synced a power cut may leave either under the name.
+    kReplace,
+    kFolderSync,  // the folder holding the files was synced
   };
   Kind kind = Kind::kWrite;
   TrackedFile file = TrackedFile::kDatabase;
@@ -105,9 +109,13 @@ class RecordingFileSystem : public platform::FileSystemWrapper {
                                            platform::FileShare share) override;
   void DeleteFile(const std::string& path) override;
   void RenameFile(const std::string& from, const std::string& to) override;
+  // Onto a tracked name from an untracked one: recorded as kReplace.
+  void ReplaceFile(const std::string& from, const std::string& to) override;
+  void SyncFolder(const std::string& folder) override;
 
  private:
   std::shared_ptr<Target> TargetOf(const std::string& path);
+  void RecordRename(const std::string& from, const std::string& to);
 
   std::string paths_[kTrackedFileCount];
   std::map<std::string, std::shared_ptr<Target>> targets_;

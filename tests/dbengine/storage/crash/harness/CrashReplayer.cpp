@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -78,6 +79,10 @@ void ApplyOp(FileImage& image, const FileOp& op, std::int64_t limit) {
       image.exists = false;
       image.bytes.clear();
       break;
+    case FileOp::Kind::kReplace:
+      image.exists = true;
+      image.bytes = op.data;
+      break;
     default:
       break;
   }
@@ -103,7 +108,8 @@ std::int64_t ReplayKilledProcess(const CrashLog& log, const ReplayOptions& optio
   for (std::size_t i = 0; i < log.ops.size(); ++i) {
     const FileOp& op = log.ops[i];
     progress.See(op);
-    if (op.IsMark() || op.kind == FileOp::Kind::kSync) continue;
+    if (op.IsMark() || op.kind == FileOp::Kind::kSync || op.kind == FileOp::Kind::kFolderSync)
+      continue;
     FileImage& image = pair.files[static_cast<int>(op.file)];
     if (op.kind == FileOp::Kind::kWrite) {
       for (const std::int64_t cut :
@@ -126,6 +132,8 @@ std::int64_t ReplayPowerCut(const CrashLog& log, const ReplayOptions& options,
   PairImage current = log.initial;
   PairImage durable = log.initial;
   std::set<std::int64_t> dirty[kTrackedFileCount];
+  // A replace whose folder is not synced yet: the name may still hold this.
+  std::optional<FileImage> replaced[kTrackedFileCount];
   CommitProgress progress;
   std::int64_t pairs = 0;
 
@@ -136,6 +144,10 @@ std::int64_t ReplayPowerCut(const CrashLog& log, const ReplayOptions& options,
         const FileImage& now = current.files[f];
         const FileImage& synced = durable.files[f];
         FileImage& out = p.files[f];
+        if (replaced[f] && (rng() & 1)) {
+          out = *replaced[f];
+          continue;
+        }
         // Whether a created or deleted file's name survived is itself a toss.
         out.exists = now.exists ? (synced.exists || (rng() & 1)) : (synced.exists && (rng() & 1));
         if (!out.exists) continue;
@@ -165,6 +177,22 @@ std::int64_t ReplayPowerCut(const CrashLog& log, const ReplayOptions& options,
     progress.See(op);
     if (op.IsMark()) continue;
     const int f = static_cast<int>(op.file);
+    if (op.kind == FileOp::Kind::kFolderSync) {
+      cut_here(i);
+      for (auto& r : replaced)
+        r.reset();
+      continue;
+    }
+    if (op.kind == FileOp::Kind::kReplace) {
+      cut_here(i);
+      // The new file's data was synced before the rename: either file is
+      // whole under the name.
+      if (!replaced[f]) replaced[f] = durable.files[f];
+      ApplyOp(current.files[f], op);
+      durable.files[f] = current.files[f];
+      dirty[f].clear();
+      continue;
+    }
     if (op.kind == FileOp::Kind::kSync) {
       cut_here(i);
       durable.files[f] = current.files[f];
