@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -110,8 +111,28 @@ std::string StringConstantText(const std::string& text) {
   return QuotedString(text);
 }
 
-// A default or bound of a column as a literal.
-std::string ConstantText(const TVEZVariant& value) {
+std::string Digits(int value, int width) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%.*d", width, value);
+  return buffer;
+}
+
+std::string DateText(double value) {
+  int year = 0, month = 0, day = 0;
+  platform::DecodeDate(value, year, month, day);
+  return Digits(year, 4) + "-" + Digits(month, 2) + "-" + Digits(day, 2);
+}
+
+std::string TimeText(double value) {
+  int hour = 0, minute = 0, second = 0, msec = 0;
+  platform::DecodeTime(value, hour, minute, second, msec);
+  return Digits(hour, 2) + ":" + Digits(minute, 2) + ":" + Digits(second, 2);
+}
+
+// A column default as a literal. Dates and times go through ToDate with an
+// explicit template, so they read back as the same value whatever the
+// process's date format, and not as arithmetic (2026-03-07).
+std::string DefaultText(const TVEZVariant& value) {
   switch (value.GetDataType()) {
     case bftSingle:
       return ShortestNumber(static_cast<float>(value.GetAsDouble()));
@@ -120,12 +141,55 @@ std::string ConstantText(const TVEZVariant& value) {
       return ShortestNumber(value.GetAsDouble());
     case bftExtended:
       return ShortestNumber(value.GetAsExtended());
+    case bftDate:
+      return "ToDate('" + DateText(value.GetAsTDate()) + "','YYYY-MM-DD')";
+    case bftTime:
+      return "ToDate('" + TimeText(value.GetAsTTime()) + "','HH24:NN:SS')";
+    case bftDateTime:
+      return "ToDate('" + DateText(value.GetAsTDateTime()) + " " +
+             TimeText(value.GetAsTDateTime()) + "','YYYY-MM-DD HH24:NN:SS')";
+    case bftLogical:
+      return value.GetAsBoolean() ? "True" : "False";
     default:
       break;
   }
-  if (value.IsStringDataType() || value.IsWideStringDataType())
-    return StringConstantText(value.GetAsAnsiString());
-  return value.GetAsAnsiString();
+  if (value.IsNumericDataType()) return value.GetAsAnsiString();
+  return StringConstantText(value.GetAsAnsiString());
+}
+
+// CREATE TABLE reads a bound as a whole number only, so a bound is written
+// when a whole number gives it back exactly (an integer, 300.0, the text
+// "42"); a fractional, date or other text bound has no such form and is left
+// out rather than writing a script that does not run.
+std::optional<std::string> BoundText(const TVEZVariant& bound) {
+  std::int64_t n = 0;
+  try {
+    if (bound.IsStringDataType() || bound.IsWideStringDataType()) {
+      const std::string text = bound.GetAsAnsiString();
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+      if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    } else if (bound.IsNumericDataType()) {
+      const TVEZBaseFieldType type = bound.GetDataType();
+      if (type == bftSingle || type == bftDouble || type == bftExtended || type == bftCurrency) {
+        const double d = bound.GetAsDouble();
+        if (!std::isfinite(d) || d != std::trunc(d) || d < -9.2233720368547758e18 ||
+            d >= 9.2233720368547758e18)
+          return std::nullopt;
+        n = static_cast<std::int64_t>(d);
+      } else {
+        n = bound.GetAsInt64();
+      }
+    } else {
+      return std::nullopt;
+    }
+    TVEZVariant back(bftSignedInt64);
+    back.SetAsInt64(n);
+    back.Cast(bound.GetDataType());
+    if (back.Compare(bound, false, false, false) != cmprEqual) return std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  return ShortestNumber(n);
 }
 
 const char* CompressionName(TCompressionAlgorithm algorithm) {
@@ -162,10 +226,12 @@ std::string ColumnLine(const TVEZAdvFieldDef& def, bool blob_settings) {
     line += CompressionName(def.BLOBCompressionAlgorithm);
     line += " BLOBCompressionMode " + std::to_string(def.BLOBCompressionMode);
   }
-  if (!def.DefaultValue.GetIsNull()) line += " DEFAULT " + ConstantText(def.DefaultValue);
+  if (!def.DefaultValue.GetIsNull()) line += " DEFAULT " + DefaultText(def.DefaultValue);
   if (def.Required) line += " NOT NULL";
-  if (!def.MinValue.GetIsNull()) line += " MINVALUE " + ConstantText(def.MinValue);
-  if (!def.MaxValue.GetIsNull()) line += " MAXVALUE " + ConstantText(def.MaxValue);
+  if (!def.MinValue.GetIsNull())
+    if (const auto text = BoundText(def.MinValue)) line += " MINVALUE " + *text;
+  if (!def.MaxValue.GetIsNull())
+    if (const auto text = BoundText(def.MaxValue)) line += " MAXVALUE " + *text;
   return line;
 }
 
@@ -191,12 +257,6 @@ std::string IndexLine(const TVEZAdvIndexDef& def) {
   }
   line += ")";
   return line;
-}
-
-std::string Digits(int value, int width) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%.*d", width, value);
-  return buffer;
 }
 
 std::string BinaryLiteral(std::string_view bytes) {
