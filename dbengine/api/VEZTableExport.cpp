@@ -53,11 +53,18 @@ std::string QuotedString(std::string_view text) {
   return out;
 }
 
-// A name the lexer would split or take for a keyword goes in quotes; a quote
-// in a name needs them too, or the script would not read back.
+// A name the lexer would split, read as a number or a parameter, or take for
+// a keyword goes in quotes, or the script would not read back. Letters beyond
+// ASCII are word characters to the lexer.
 std::string SqlName(std::string_view name) {
-  const bool needs_quotes =
-      name.find_first_of(" -'") != std::string_view::npos || FindReservedWord(name) >= 0;
+  const auto word_char = [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
+           (u >= 'a' && u <= 'z');
+  };
+  const bool needs_quotes = name.empty() || (name.front() >= '0' && name.front() <= '9') ||
+                            !std::all_of(name.begin(), name.end(), word_char) ||
+                            FindReservedWord(name) >= 0;
   return needs_quotes ? QuotedString(name) : std::string(name);
 }
 

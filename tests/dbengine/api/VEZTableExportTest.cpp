@@ -471,6 +471,10 @@ TEST_F(TableExportTest, QuotedNamesRunBackThroughAQuery) {
   t.AdvFieldDefs().Add("Shaft Power", aftInteger, 0, false);
   t.AdvFieldDefs().Add("rpm-max", aftInteger, 0, false);
   t.AdvFieldDefs().Add("Date", aftDate, 0, false);
+  // Characters the lexer splits on or reads as a number or a parameter.
+  for (const char* name :
+       {"P/N", "Torque(kNm)", "a.b", "1st", "x:y", "x;y", "n+1", "a,b", "k=v", "x*y", "a<b", "q?"})
+    t.AdvFieldDefs().Add(name, aftInteger, 0, false);
   t.AdvIndexDefs().Add("By Power", "Shaft Power", 0);
   t.CreateTable();
   const std::vector<std::string> before = DefinitionsOf(t);
