@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -477,25 +478,49 @@ void TVEZTable::BatchMove(TVEZDataSet& source, TVEZBatchMoveType move_type,
   std::string source_index_field_names, source_index_name;
   bool source_index_changed = false;
 
+  // Every step is tried even when one fails, so a failure cannot leave the
+  // controls disabled or the move's index behind; the first failure is
+  // raised afterwards.
   auto restore = [&] {
-    if (source_index_changed) {
-      if (!source_index_field_names.empty())
-        source_table->SetIndexFieldNames(source_index_field_names);
+    std::exception_ptr first;
+    auto step = [&first](auto&& action) {
+      try {
+        action();
+      } catch (...) {
+        if (!first) first = std::current_exception();
+      }
+    };
+    step([&] {
+      if (source_index_changed) {
+        if (!source_index_field_names.empty())
+          source_table->SetIndexFieldNames(source_index_field_names);
+        else
+          source_table->SetIndexName(source_index_name);
+      }
+    });
+    step([&] {
+      if (!saved_index_field_names.empty())
+        SetIndexFieldNames(saved_index_field_names);
       else
-        source_table->SetIndexName(source_index_name);
-    }
-    if (!saved_index_field_names.empty())
-      SetIndexFieldNames(saved_index_field_names);
-    else
-      SetIndexName(saved_index_name);
-    SetMasterSource(saved_master);
-    if (!created_index.empty()) DeleteIndex(created_index);
-    if (!created_source_index.empty()) source_table->DeleteIndex(created_source_index);
+        SetIndexName(saved_index_name);
+    });
+    step([&] { SetMasterSource(saved_master); });
+    step([&] {
+      if (!created_index.empty()) DeleteIndex(created_index);
+    });
+    step([&] {
+      if (!created_source_index.empty()) source_table->DeleteIndex(created_source_index);
+    });
     EnableControls();
     source.EnableControls();
-    if (!source_bookmark.empty() && source.Active()) source.GotoBookmark(source_bookmark);
-    if (!table_bookmark.empty() && Active() && BookmarkValid(table_bookmark))
-      GotoBookmark(table_bookmark);
+    step([&] {
+      if (!source_bookmark.empty() && source.Active()) source.GotoBookmark(source_bookmark);
+    });
+    step([&] {
+      if (!table_bookmark.empty() && Active() && BookmarkValid(table_bookmark))
+        GotoBookmark(table_bookmark);
+    });
+    if (first) std::rethrow_exception(first);
   };
 
   try {
@@ -623,6 +648,14 @@ void TVEZTable::BatchMove(TVEZDataSet& source, TVEZBatchMoveType move_type,
     }
     InternalAfterBatchMove(source);
   } catch (...) {
+    try {
+      // An update that failed to post leaves its edit open; it must not be
+      // posted again by what follows.
+      if (State() == platform::TDataSetState::dsEdit ||
+          State() == platform::TDataSetState::dsInsert)
+        Cancel();
+    } catch (...) {
+    }
     try {
       restore();
     } catch (...) {

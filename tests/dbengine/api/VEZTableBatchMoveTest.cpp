@@ -201,6 +201,28 @@ TEST_F(BatchMoveTest, StoppedByProgressHandler) {
   EXPECT_EQ(RowsOf(table), (Rows{{1, "s1"}, {2, "x2"}, {3, "x3"}, {5, "x5"}, {6, "x6"}}));
 }
 
+// An update the table refuses passes on, and both datasets are still put
+// back: no edit left open, controls enabled, the index choice restored.
+TEST_F(BatchMoveTest, FailedUpdateStillRestoresBothDatasets) {
+  TVEZTable& source = MakeTable("Src", {{1, "dup"}}, false);
+  TVEZTable& table = MakeTable("Dst", {{1, "a"}, {2, "dup"}}, false);
+  table.Close();
+  table.AddIndex("UniqueValue", "Value", platform::ixUnique);
+  table.AddIndex("ByID", "ID", 0);
+  table.Open();
+  table.SetIndexName("ByValue");
+  bool after = false;
+  table.AfterBatchMove = [&](platform::DataSet&) { after = true; };
+  // Keyed on ID: record 1 is found, and its new Value collides.
+  EXPECT_ANY_THROW(table.BatchMove(source, bmtUpdate, "ByID"));
+  EXPECT_TRUE(after);
+  EXPECT_EQ(table.State(), platform::TDataSetState::dsBrowse);
+  EXPECT_FALSE(table.ControlsDisabled());
+  EXPECT_FALSE(source.ControlsDisabled());
+  EXPECT_EQ(table.IndexName(), "ByValue");
+  EXPECT_EQ(RowsOf(table), (Rows{{1, "a"}, {2, "dup"}}));
+}
+
 TEST_F(BatchMoveTest, FailedLookupPassesOnAfterTheAfterEvent) {
   TVEZTable& source = MakeTable("Src", kSource);
   TVEZTable& table = MakeTable("Dst", kTable);
