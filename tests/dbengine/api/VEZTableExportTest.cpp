@@ -465,6 +465,23 @@ TEST_F(TableExportTest, TypedDefaultsAndBoundsRunBackThroughAQuery) {
   t.Close();
 }
 
+// Every column type is written under a name CREATE TABLE maps back to it.
+TEST_F(TableExportTest, EveryColumnTypeRunsBackThroughAQuery) {
+  TScopedSQLEngine engine;
+  TVEZTable& t = NewTable("AllTypes");
+  for (int type = aftChar; type <= aftGuid; ++type) {
+    const auto adv = static_cast<TVEZAdvancedFieldType>(type);
+    const bool sized =
+        (adv >= aftChar && adv <= aftWideString) || adv == aftBytes || adv == aftVarBytes;
+    t.AdvFieldDefs().Add("C" + std::to_string(type), adv, sized ? 12 : 0, false);
+  }
+  t.CreateTable();
+  const std::vector<std::string> before = DefinitionsOf(t);
+  const std::string script = t.ExportToSQL();
+  ASSERT_NO_THROW(Exec(script)) << script;
+  EXPECT_EQ(DefinitionsOf(t), before) << script;
+}
+
 TEST_F(TableExportTest, QuotedNamesRunBackThroughAQuery) {
   TScopedSQLEngine engine;
   TVEZTable& t = NewTable("Trial Log");
