@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,11 +54,18 @@ std::string QuotedString(std::string_view text) {
   return out;
 }
 
-// A name the lexer would split or take for a keyword goes in quotes; a quote
-// in a name needs them too, or the script would not read back.
+// A name the lexer would split, read as a number or a parameter, or take for
+// a keyword goes in quotes, or the script would not read back. Letters beyond
+// ASCII are word characters to the lexer.
 std::string SqlName(std::string_view name) {
-  const bool needs_quotes =
-      name.find_first_of(" -'") != std::string_view::npos || FindReservedWord(name) >= 0;
+  const auto word_char = [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
+           (u >= 'a' && u <= 'z');
+  };
+  const bool needs_quotes = name.empty() || (name.front() >= '0' && name.front() <= '9') ||
+                            !std::all_of(name.begin(), name.end(), word_char) ||
+                            FindReservedWord(name) >= 0;
   return needs_quotes ? QuotedString(name) : std::string(name);
 }
 
@@ -110,8 +119,28 @@ std::string StringConstantText(const std::string& text) {
   return QuotedString(text);
 }
 
-// A default or bound of a column as a literal.
-std::string ConstantText(const TVEZVariant& value) {
+std::string Digits(int value, int width) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%.*d", width, value);
+  return buffer;
+}
+
+std::string DateText(double value) {
+  int year = 0, month = 0, day = 0;
+  platform::DecodeDate(value, year, month, day);
+  return Digits(year, 4) + "-" + Digits(month, 2) + "-" + Digits(day, 2);
+}
+
+std::string TimeText(double value) {
+  int hour = 0, minute = 0, second = 0, msec = 0;
+  platform::DecodeTime(value, hour, minute, second, msec);
+  return Digits(hour, 2) + ":" + Digits(minute, 2) + ":" + Digits(second, 2);
+}
+
+// A column default as a literal. Dates and times go through ToDate with an
+// explicit template, so they read back as the same value whatever the
+// process's date format, and not as arithmetic (2026-03-07).
+std::string DefaultText(const TVEZVariant& value) {
   switch (value.GetDataType()) {
     case bftSingle:
       return ShortestNumber(static_cast<float>(value.GetAsDouble()));
@@ -120,12 +149,55 @@ std::string ConstantText(const TVEZVariant& value) {
       return ShortestNumber(value.GetAsDouble());
     case bftExtended:
       return ShortestNumber(value.GetAsExtended());
+    case bftDate:
+      return "ToDate('" + DateText(value.GetAsTDate()) + "','YYYY-MM-DD')";
+    case bftTime:
+      return "ToDate('" + TimeText(value.GetAsTTime()) + "','HH24:NN:SS')";
+    case bftDateTime:
+      return "ToDate('" + DateText(value.GetAsTDateTime()) + " " +
+             TimeText(value.GetAsTDateTime()) + "','YYYY-MM-DD HH24:NN:SS')";
+    case bftLogical:
+      return value.GetAsBoolean() ? "True" : "False";
     default:
       break;
   }
-  if (value.IsStringDataType() || value.IsWideStringDataType())
-    return StringConstantText(value.GetAsAnsiString());
-  return value.GetAsAnsiString();
+  if (value.IsNumericDataType()) return value.GetAsAnsiString();
+  return StringConstantText(value.GetAsAnsiString());
+}
+
+// CREATE TABLE reads a bound as a whole number only, so a bound is written
+// when a whole number gives it back exactly (an integer, 300.0, the text
+// "42"); a fractional, date or other text bound has no such form and is left
+// out rather than writing a script that does not run.
+std::optional<std::string> BoundText(const TVEZVariant& bound) {
+  std::int64_t n = 0;
+  try {
+    if (bound.IsStringDataType() || bound.IsWideStringDataType()) {
+      const std::string text = bound.GetAsAnsiString();
+      const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+      if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    } else if (bound.IsNumericDataType()) {
+      const TVEZBaseFieldType type = bound.GetDataType();
+      if (type == bftSingle || type == bftDouble || type == bftExtended || type == bftCurrency) {
+        const double d = bound.GetAsDouble();
+        if (!std::isfinite(d) || d != std::trunc(d) || d < -9.2233720368547758e18 ||
+            d >= 9.2233720368547758e18)
+          return std::nullopt;
+        n = static_cast<std::int64_t>(d);
+      } else {
+        n = bound.GetAsInt64();
+      }
+    } else {
+      return std::nullopt;
+    }
+    TVEZVariant back(bftSignedInt64);
+    back.SetAsInt64(n);
+    back.Cast(bound.GetDataType());
+    if (back.Compare(bound, false, false, false) != cmprEqual) return std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  return ShortestNumber(n);
 }
 
 const char* CompressionName(TCompressionAlgorithm algorithm) {
@@ -162,10 +234,12 @@ std::string ColumnLine(const TVEZAdvFieldDef& def, bool blob_settings) {
     line += CompressionName(def.BLOBCompressionAlgorithm);
     line += " BLOBCompressionMode " + std::to_string(def.BLOBCompressionMode);
   }
-  if (!def.DefaultValue.GetIsNull()) line += " DEFAULT " + ConstantText(def.DefaultValue);
+  if (!def.DefaultValue.GetIsNull()) line += " DEFAULT " + DefaultText(def.DefaultValue);
   if (def.Required) line += " NOT NULL";
-  if (!def.MinValue.GetIsNull()) line += " MINVALUE " + ConstantText(def.MinValue);
-  if (!def.MaxValue.GetIsNull()) line += " MAXVALUE " + ConstantText(def.MaxValue);
+  if (!def.MinValue.GetIsNull())
+    if (const auto text = BoundText(def.MinValue)) line += " MINVALUE " + *text;
+  if (!def.MaxValue.GetIsNull())
+    if (const auto text = BoundText(def.MaxValue)) line += " MAXVALUE " + *text;
   return line;
 }
 
@@ -191,12 +265,6 @@ std::string IndexLine(const TVEZAdvIndexDef& def) {
   }
   line += ")";
   return line;
-}
-
-std::string Digits(int value, int width) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%.*d", width, value);
-  return buffer;
 }
 
 std::string BinaryLiteral(std::string_view bytes) {
@@ -410,25 +478,49 @@ void TVEZTable::BatchMove(TVEZDataSet& source, TVEZBatchMoveType move_type,
   std::string source_index_field_names, source_index_name;
   bool source_index_changed = false;
 
+  // Every step is tried even when one fails, so a failure cannot leave the
+  // controls disabled or the move's index behind; the first failure is
+  // raised afterwards.
   auto restore = [&] {
-    if (source_index_changed) {
-      if (!source_index_field_names.empty())
-        source_table->SetIndexFieldNames(source_index_field_names);
+    std::exception_ptr first;
+    auto step = [&first](auto&& action) {
+      try {
+        action();
+      } catch (...) {
+        if (!first) first = std::current_exception();
+      }
+    };
+    step([&] {
+      if (source_index_changed) {
+        if (!source_index_field_names.empty())
+          source_table->SetIndexFieldNames(source_index_field_names);
+        else
+          source_table->SetIndexName(source_index_name);
+      }
+    });
+    step([&] {
+      if (!saved_index_field_names.empty())
+        SetIndexFieldNames(saved_index_field_names);
       else
-        source_table->SetIndexName(source_index_name);
-    }
-    if (!saved_index_field_names.empty())
-      SetIndexFieldNames(saved_index_field_names);
-    else
-      SetIndexName(saved_index_name);
-    SetMasterSource(saved_master);
-    if (!created_index.empty()) DeleteIndex(created_index);
-    if (!created_source_index.empty()) source_table->DeleteIndex(created_source_index);
+        SetIndexName(saved_index_name);
+    });
+    step([&] { SetMasterSource(saved_master); });
+    step([&] {
+      if (!created_index.empty()) DeleteIndex(created_index);
+    });
+    step([&] {
+      if (!created_source_index.empty()) source_table->DeleteIndex(created_source_index);
+    });
     EnableControls();
     source.EnableControls();
-    if (!source_bookmark.empty() && source.Active()) source.GotoBookmark(source_bookmark);
-    if (!table_bookmark.empty() && Active() && BookmarkValid(table_bookmark))
-      GotoBookmark(table_bookmark);
+    step([&] {
+      if (!source_bookmark.empty() && source.Active()) source.GotoBookmark(source_bookmark);
+    });
+    step([&] {
+      if (!table_bookmark.empty() && Active() && BookmarkValid(table_bookmark))
+        GotoBookmark(table_bookmark);
+    });
+    if (first) std::rethrow_exception(first);
   };
 
   try {
@@ -556,6 +648,14 @@ void TVEZTable::BatchMove(TVEZDataSet& source, TVEZBatchMoveType move_type,
     }
     InternalAfterBatchMove(source);
   } catch (...) {
+    try {
+      // An update that failed to post leaves its edit open; it must not be
+      // posted again by what follows.
+      if (State() == platform::TDataSetState::dsEdit ||
+          State() == platform::TDataSetState::dsInsert)
+        Cancel();
+    } catch (...) {
+    }
     try {
       restore();
     } catch (...) {

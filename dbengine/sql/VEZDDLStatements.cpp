@@ -362,9 +362,25 @@ void TVEZDDLTableManipulation::ParseColumnDefinitions() {
         const bool min = IsWord(rwMINVALUE);
         if (!GetNextToken())
           throw EVEZException(30300, kUnexpectedEnd, {Token.LineNum, Token.ColumnNum});
+        // The lexer gives a minus sign as a token of its own; a signed
+        // column's bound may well lie below zero.
+        const bool negative = Token.TokenType == tktString && Token.Text == "-";
+        if (negative && !GetNextToken())
+          throw EVEZException(30300, kUnexpectedEnd, {Token.LineNum, Token.ColumnNum});
+        std::int64_t bound = 0;
+        if (!negative) {
+          bound = ParseInt64(30292, 30291);
+        } else {
+          if (Token.TokenType != tktInt) RaiseOnToken(30292, kIntegerExpected);
+          const std::string text = "-" + Token.Text;
+          const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), bound);
+          if (ec == std::errc::result_out_of_range) RaiseOnToken(30291, kIntegerExpected);
+          if (ec != std::errc() || ptr != text.data() + text.size())
+            RaiseOnToken(30292, kIntegerExpected);
+        }
         TVEZVariant& target = min ? def.MinValue : def.MaxValue;
         target.SetNull(bftSignedInt64);
-        target.SetAsInt64(ParseInt64(30292, 30291));
+        target.SetAsInt64(bound);
         (min ? def.newMinValue : def.newMaxValue) = true;
         GetNextToken();
       } else if (IsWord(rwNOMINVALUE) || IsWord(rwNOMAXVALUE)) {

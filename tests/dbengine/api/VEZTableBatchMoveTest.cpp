@@ -14,6 +14,8 @@
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "platform/core/Exceptions.h"
+#include "tests/common/VEZTestDataSet.h"
+#include "tests/common/VEZTestSQLEngine.h"
 #include "tests/dbengine/api/SessionTestSupport.h"
 
 namespace vez::test {
@@ -199,6 +201,58 @@ TEST_F(BatchMoveTest, StoppedByProgressHandler) {
   EXPECT_TRUE(after);
   // Only the first record was merged; no record was deleted.
   EXPECT_EQ(RowsOf(table), (Rows{{1, "s1"}, {2, "x2"}, {3, "x3"}, {5, "x5"}, {6, "x6"}}));
+}
+
+// An update the table refuses passes on, and both datasets are still put
+// back: no edit left open, controls enabled, the index choice restored.
+TEST_F(BatchMoveTest, FailedUpdateStillRestoresBothDatasets) {
+  TVEZTable& source = MakeTable("Src", {{1, "dup"}}, false);
+  TVEZTable& table = MakeTable("Dst", {{1, "a"}, {2, "dup"}}, false);
+  table.Close();
+  table.AddIndex("UniqueValue", "Value", platform::ixUnique);
+  table.AddIndex("ByID", "ID", 0);
+  table.Open();
+  table.SetIndexName("ByValue");
+  bool after = false;
+  table.AfterBatchMove = [&](platform::DataSet&) { after = true; };
+  // Keyed on ID: record 1 is found, and its new Value collides.
+  EXPECT_ANY_THROW(table.BatchMove(source, bmtUpdate, "ByID"));
+  EXPECT_TRUE(after);
+  EXPECT_EQ(table.State(), platform::TDataSetState::dsBrowse);
+  EXPECT_FALSE(table.ControlsDisabled());
+  EXPECT_FALSE(source.ControlsDisabled());
+  EXPECT_EQ(table.IndexName(), "ByValue");
+  EXPECT_EQ(RowsOf(table), (Rows{{1, "a"}, {2, "dup"}}));
+}
+
+// A source that is not a table component is searched with Locate in the
+// synchronize pass: on one key column (one value) and on two (an array).
+TEST_F(BatchMoveTest, SynchronizeWithADatasetThatIsNotATable) {
+  TScopedSQLEngine engine;
+  for (const bool two_columns : {false, true}) {
+    SCOPED_TRACE(two_columns);
+    tables_.clear();
+    MakeTable("Src", kSource).Close();
+    TVEZTable& table = MakeTable("Dst", kTable);
+    if (two_columns) {
+      // Keyed on ID and Value, source records 1 and 3 are not found, and
+      // their insert collides with the primary key: skipped. Every old
+      // record then lacks its match in the source; only 4 stays.
+      table.Close();
+      table.AddIndex("IdValue", "ID;Value", 0);
+      table.Open();
+    }
+    TTestTable source;
+    source.SetDatabaseName("RVX_Database");
+    source.TableName = "Src";
+    source.Open();
+    source.Last();
+    table.BatchMove(source, bmtSynchronize, two_columns ? "IdValue" : "");
+    EXPECT_EQ(table.LastBatchMoveSkipped(), two_columns ? 2 : 0);
+    EXPECT_EQ(RowsOf(table), two_columns ? (Rows{{4, "s4"}}) : kSource);
+    EXPECT_EQ(source.FieldByName("ID").AsInteger(), 4);
+    source.Close();
+  }
 }
 
 TEST_F(BatchMoveTest, FailedLookupPassesOnAfterTheAfterEvent) {

@@ -317,6 +317,41 @@ TEST_F(DDLTest, QuotedDefaultWithADoubleQuoteReadsBack) {
   t.Close();
 }
 
+// Bounds are whole numbers, below zero too (the minus is a token of its own).
+TEST_F(DDLTest, ColumnBoundsReadSignedWholeNumbers) {
+  struct Case {
+    std::string bounds, min, max;
+    std::int32_t error;
+  };
+  const std::vector<Case> cases = {
+      {"MINVALUE 5 MAXVALUE 300", "5", "300", 0},
+      {"MINVALUE -40 MAXVALUE -1", "-40", "-1", 0},
+      {"MINVALUE -9223372036854775808", "-9223372036854775808", "-", 0},
+      {"MINVALUE -9223372036854775809", "", "", 30291},
+      {"MINVALUE - x", "", "", 30292},
+      {"MINVALUE 2.5", "", "", 30292},
+      {"MAXVALUE -", "", "", 30292},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bounds);
+    const std::string name = "b" + std::to_string(n++);
+    const std::string sql = "CREATE TABLE " + name + " (a LARGEINT " + c.bounds + ")";
+    if (c.error != 0) {
+      EXPECT_EQ(ErrorOf(sql).number, c.error);
+      continue;
+    }
+    Exec(sql);
+    TVEZTable& t = NewTable(name);
+    t.Open();
+    const TVEZAdvFieldDef& def = *t.AdvFieldDefs().GetDef(0);
+    auto text = [](const TVEZVariant& v) { return v.GetIsNull() ? "-" : v.GetAsAnsiString(); };
+    EXPECT_EQ(text(def.MinValue), c.min);
+    EXPECT_EQ(text(def.MaxValue), c.max);
+    t.Close();
+  }
+}
+
 TEST_F(DDLTest, CreateErrors) {
   Exec("CREATE TABLE t (a INTEGER)");
   const StatementError trailing = ErrorOf("CREATE TABLE u (a INTEGER) x");
