@@ -65,6 +65,8 @@ void TVEZTemporaryPageManager::InternalAddPage(TVEZPage* page) {
   const std::int32_t n = page->PageNo();
   try {
     if (n >= FAllocatedPageCount) FAllocatedPageMap.SetSize(CheckedAdd(n, 1));
+    // An own (zeroed) buffer, as a read gives: RAM changes only at commit.
+    page->AllocPageBuffer();
   } catch (...) {
     FMemoryPageManager->InternalRemovePage(n);
     throw;
@@ -85,12 +87,16 @@ void TVEZTemporaryPageManager::InternalRemovePage(std::int32_t page_no) {
 void TVEZTemporaryPageManager::InternalReadPage(TVEZPage* page) {
   const std::int32_t n = page->PageNo();
   CheckAllocated(n, 10396);
+  if (page->PageBuffer() == nullptr || !page->OwnBuffer()) page->AllocPageBuffer();
   if (IsRamPage(n)) {
-    FMemoryPageManager->InternalReadPage(page);
+    // A copy, not the RAM page itself: a change stays in the session's copy
+    // until its commit, so a failed commit or a cancel leaves RAM as it was.
+    const std::uint8_t* ram = FMemoryPageManager->RamPage(n);
+    if (ram == nullptr) throw EVEZException(10396, "Page allocation not released");
+    std::memcpy(page->PageBuffer(), ram, kTemporaryPageSize);
     return;
   }
   if (!FTempPageFile) throw EVEZException(30482, "Invalid pointer");
-  if (page->PageBuffer() == nullptr || !page->OwnBuffer()) page->AllocPageBuffer();
   FTempPageFile->File().ReadAt(CheckedMul<std::int64_t>(n, kTemporaryPageSize), page->PageBuffer(),
                                kTemporaryPageSize);
 }

@@ -4,6 +4,7 @@
 // from the limit on live in an unnamed temporary file that is unlinked at once,
 // at byte offset page number x 4096. File page numbers are never reused.
 // Pages have no header: 4096 bytes, all of them data.
+// Cached pages, RAM ones too, are copies: storage changes only at commit.
 //
 // Thread safety: none of its own; the table data's lock guards every call.
 #pragma once
