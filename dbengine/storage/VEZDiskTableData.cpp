@@ -188,16 +188,9 @@ void TVEZDiskTableData::ApplyChanges(std::int32_t session_id, bool in_transactio
   ForgetLoadedState();
   // The temporary indexes first: when the table's own apply fails after
   // them, the change's undo has them built again rather than cancel pages
-  // they changed in place.
-  if (FTemporaryPageManager != nullptr) {
-    try {
-      FTemporaryPageManager->ApplyChanges(session_id);
-    } catch (...) {
-      // They are this process's own copy of what the table holds: pages that
-      // cannot be written now stay the session's and are written with its
-      // next change, and the table's change stands.
-    }
-  }
+  // they changed in place. A failure of their own apply puts their pages
+  // back as they were, fails the change and cancels it.
+  if (FTemporaryPageManager != nullptr) FTemporaryPageManager->ApplyChanges(session_id);
   TVEZTableData::ApplyChanges(session_id, in_transaction);
   if (!own_change) return;
   DiskPageManager().KeepStampsAfterOwnCommit(session_id, FTableID, from_state,

@@ -1,6 +1,7 @@
 #include "dbengine/storage/VEZTemporaryPageManager.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "dbengine/foundation/VEZException.h"
@@ -64,6 +65,8 @@ void TVEZTemporaryPageManager::InternalAddPage(TVEZPage* page) {
   const std::int32_t n = page->PageNo();
   try {
     if (n >= FAllocatedPageCount) FAllocatedPageMap.SetSize(CheckedAdd(n, 1));
+    // An own (zeroed) buffer, as a read gives: RAM changes only at commit.
+    page->AllocPageBuffer();
   } catch (...) {
     FMemoryPageManager->InternalRemovePage(n);
     throw;
@@ -84,12 +87,16 @@ void TVEZTemporaryPageManager::InternalRemovePage(std::int32_t page_no) {
 void TVEZTemporaryPageManager::InternalReadPage(TVEZPage* page) {
   const std::int32_t n = page->PageNo();
   CheckAllocated(n, 10396);
+  if (page->PageBuffer() == nullptr || !page->OwnBuffer()) page->AllocPageBuffer();
   if (IsRamPage(n)) {
-    FMemoryPageManager->InternalReadPage(page);
+    // A copy, not the RAM page itself: a change stays in the session's copy
+    // until its commit, so a failed commit or a cancel leaves RAM as it was.
+    const std::uint8_t* ram = FMemoryPageManager->RamPage(n);
+    if (ram == nullptr) throw EVEZException(10396, "Page allocation not released");
+    std::memcpy(page->PageBuffer(), ram, kTemporaryPageSize);
     return;
   }
   if (!FTempPageFile) throw EVEZException(30482, "Invalid pointer");
-  if (page->PageBuffer() == nullptr || !page->OwnBuffer()) page->AllocPageBuffer();
   FTempPageFile->File().ReadAt(CheckedMul<std::int64_t>(n, kTemporaryPageSize), page->PageBuffer(),
                                kTemporaryPageSize);
 }
@@ -105,6 +112,66 @@ void TVEZTemporaryPageManager::InternalWritePage(TVEZPage* page) {
   EnsurePageFile();
   FTempPageFile->File().WriteAt(CheckedMul<std::int64_t>(n, kTemporaryPageSize), page->PageBuffer(),
                                 kTemporaryPageSize);
+}
+
+void TVEZTemporaryPageManager::BeforeCommitWrites(std::int32_t /*session_id*/,
+                                                  const TVEZCommitChanges& changes) {
+  FOldImages.clear();
+  // Only a write to the page file can fail; a commit of RAM pages alone
+  // needs no copies.
+  const bool writes_file = std::any_of(changes.PagesToWrite.begin(), changes.PagesToWrite.end(),
+                                       [&](const TVEZPage* p) { return !IsRamPage(p->PageNo()); });
+  if (!writes_file) return;
+  std::vector<std::int32_t> added(changes.AddedPageNumbers);
+  std::sort(added.begin(), added.end());
+  std::vector<TOldImage> images;
+  images.reserve(changes.PagesToWrite.size());
+  for (const TVEZPage* p : changes.PagesToWrite) {
+    const std::int32_t n = p->PageNo();
+    if (std::binary_search(added.begin(), added.end(), n)) continue;
+    TOldImage image{n, std::vector<std::uint8_t>(kTemporaryPageSize)};
+    if (IsRamPage(n)) {
+      const std::uint8_t* ram = FMemoryPageManager->RamPage(n);
+      if (ram == nullptr) throw EVEZException(10397, "Page allocation not released");
+      std::memcpy(image.Bytes.data(), ram, kTemporaryPageSize);
+    } else {
+      if (!FTempPageFile) throw EVEZException(30482, "Invalid pointer");
+      FTempPageFile->File().ReadAt(CheckedMul<std::int64_t>(n, kTemporaryPageSize),
+                                   image.Bytes.data(), kTemporaryPageSize);
+    }
+    images.push_back(std::move(image));
+  }
+  FOldImages = std::move(images);
+}
+
+void TVEZTemporaryPageManager::AfterCommitWrites(std::int32_t /*session_id*/,
+                                                 const TVEZCommitChanges& /*changes*/) {
+  FOldImages.clear();
+}
+
+TVEZFailedCommitStorage TVEZTemporaryPageManager::OnCommitFailed(
+    std::int32_t /*session_id*/, const TVEZCommitChanges& changes) noexcept {
+  std::vector<TOldImage> images = std::move(FOldImages);
+  FOldImages.clear();
+  // Every write was done and a release failed: what is stored is the new tree.
+  if (changes.ReleasedCount > 0) return TVEZFailedCommitStorage::kPartlyCommitted;
+  bool restored = true;
+  for (TOldImage& image : images) {
+    try {
+      if (IsRamPage(image.PageNo)) {
+        TVEZPage page(FMemoryPageManager.get());
+        page.SetPageNo(image.PageNo);
+        page.SetBorrowedPageBuffer(image.Bytes.data());
+        FMemoryPageManager->InternalWritePage(&page);
+      } else {
+        FTempPageFile->File().WriteAt(CheckedMul<std::int64_t>(image.PageNo, kTemporaryPageSize),
+                                      image.Bytes.data(), kTemporaryPageSize);
+      }
+    } catch (...) {
+      restored = false;
+    }
+  }
+  return restored ? TVEZFailedCommitStorage::kRestored : TVEZFailedCommitStorage::kPartlyCommitted;
 }
 
 }  // namespace vez

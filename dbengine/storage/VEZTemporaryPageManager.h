@@ -4,12 +4,14 @@
 // from the limit on live in an unnamed temporary file that is unlinked at once,
 // at byte offset page number x 4096. File page numbers are never reused.
 // Pages have no header: 4096 bytes, all of them data.
+// Cached pages, RAM ones too, are copies: storage changes only at commit.
 //
 // Thread safety: none of its own; the table data's lock guards every call.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "dbengine/foundation/VEZBitsArray.h"
 #include "dbengine/foundation/VEZFileStream.h"
@@ -51,7 +53,24 @@ class TVEZTemporaryPageManager : public TVEZPageManager {
   bool HasPageFile() const { return FTempPageFile != nullptr; }
   bool IsPageAllocated(std::int32_t page_no) const;
 
+ protected:
+  // A commit that writes a page of the page file first keeps the stored
+  // image of every page it writes over (pages it added have none worth
+  // keeping); a failed write puts them all back, so the indexes stay the
+  // tree they were before the commit and the session's changes can be
+  // cancelled. When a page cannot be put back the commit is left partly
+  // written, and the table builds its temporary indexes again.
+  void BeforeCommitWrites(std::int32_t session_id, const TVEZCommitChanges& changes) override;
+  void AfterCommitWrites(std::int32_t session_id, const TVEZCommitChanges& changes) override;
+  TVEZFailedCommitStorage OnCommitFailed(std::int32_t session_id,
+                                         const TVEZCommitChanges& changes) noexcept override;
+
  private:
+  struct TOldImage {
+    std::int32_t PageNo = -1;
+    std::vector<std::uint8_t> Bytes;
+  };
+
   bool IsRamPage(std::int32_t page_no) const {
     return FDisableTempFiles || page_no < FMaxMemoryPageCount;
   }
@@ -65,6 +84,9 @@ class TVEZTemporaryPageManager : public TVEZPageManager {
   std::int32_t FMaxMemoryPageCount = 0;
   std::unique_ptr<TVEZMemoryPageManager> FMemoryPageManager;
   bool FDisableTempFiles = false;
+  // The stored images a commit in progress writes over (see
+  // BeforeCommitWrites).
+  std::vector<TOldImage> FOldImages;
 };
 
 }  // namespace vez

@@ -37,6 +37,9 @@ class FailingTempFileSystem : public platform::FileSystemWrapper {
   FailingTempFileSystem() : platform::FileSystemWrapper(platform::DefaultFileSystem()) {}
 
   std::atomic<bool> fail_writes{false};
+  // Writes seen so far; the one whose 0-based number this is fails (-1: none).
+  std::atomic<int> writes{0};
+  std::atomic<int> fail_write_at{-1};
   std::vector<std::string> paths;
 
   std::unique_ptr<platform::File> CreateTempFile(std::string* path) override {
@@ -52,7 +55,9 @@ class FailingTempFileSystem : public platform::FileSystemWrapper {
     Failing(std::unique_ptr<platform::File> f, FailingTempFileSystem& owner)
         : platform::FileWrapper(std::move(f)), owner_(owner) {}
     void WriteAt(std::int64_t offset, const void* buffer, std::size_t count) override {
-      if (owner_.fail_writes) throw platform::EOSError(ENOSPC, "No space left on device");
+      const int n = owner_.writes++;
+      if (owner_.fail_writes || n == owner_.fail_write_at)
+        throw platform::EOSError(ENOSPC, "No space left on device");
       platform::FileWrapper::WriteAt(offset, buffer, count);
     }
 

@@ -26,6 +26,7 @@
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/storage/DiskTableTestSupport.h"
 #include "tests/dbengine/storage/DiskTestSupport.h"
+#include "tests/dbengine/storage/TemporaryTestSupport.h"
 
 namespace vez {
 namespace {
@@ -287,6 +288,75 @@ TEST_F(DiskTableDataTest, DroppingATemporaryIndexDoesNotRewriteTheMetadata) {
   }
   EXPECT_NE(FilePage(path, pm, table.MetadataFilePageNo()), before);
   EXPECT_EQ(table.IndexManager()->IndexDefs().GetCount(), 0);
+}
+
+// A temporary index that spills to its page file, and an insert whose commit
+// fails writing that file: the insert raises, the table keeps every row it
+// had, and the index lists them as a new index does.
+TEST_F(DiskTableDataTest, FailedTemporaryIndexWriteFailsTheChangeAndKeepsTheIndexWhole) {
+  test::FailingTempFileSystem temp_files;
+  platform::ScopedFileSystem scope(temp_files);
+  TDiskTableEnv env(path, true, false);
+  TTestLocalCursor* opened = nullptr;
+  {
+    // The temporary page manager fixes its RAM limit as the table is made.
+    test::ScopedMemoryLimit limit(test::LimitForTenthOf(2 * 4096));
+    env.CreateDataTable();
+    opened = &env.Open();
+  }
+  TTestLocalCursor& c = *opened;
+  TVEZDiskTableData& table = env.Table("Data");
+  ASSERT_LE(table.TemporaryPageManager()->MaxMemoryPageCount(), 2);
+  ASSERT_GE(table.TemporaryPageManager()->MaxMemoryPageCount(), 1);
+  Model model;
+  for (int n = 0; n < 1500; ++n) {
+    TDataRow row = MakeDataRow(1, n);
+    row.power = (n * 37) % 101;
+    row.id = TDiskTableEnv::Append(c, row);
+    model[row.id] = row;
+  }
+  bool created = false;
+  const std::string name = c.FindOrCreateIndex({"Power"}, {""}, {""}, created);
+  ASSERT_TRUE(created);
+  ASSERT_TRUE(table.TemporaryPageManager()->HasPageFile());
+  const std::int32_t index_id = table.IndexManager()->IndexDefs().GetIndexDefByName(name)->ObjectID;
+  auto by_power = [&] {
+    std::vector<std::pair<double, std::int64_t>> keys;
+    for (const TDataRow& row : TDiskTableEnv::ReadAll(c, index_id))
+      keys.emplace_back(row.power, row.id);
+    return keys;
+  };
+  auto expected = [&] {
+    std::vector<std::pair<double, std::int64_t>> keys;
+    for (const auto& [id, row] : model)
+      keys.emplace_back(row.power, id);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  };
+  auto sorted = [](std::vector<std::pair<double, std::int64_t>> keys) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  };
+  ASSERT_EQ(sorted(by_power()), expected());
+
+  temp_files.fail_write_at = temp_files.writes.load();  // the insert's first write
+  TDataRow extra = MakeDataRow(2, 1000);
+  extra.power = 50;
+  EXPECT_ANY_THROW(TDiskTableEnv::Append(c, extra));
+  const bool failed_a_write = temp_files.writes > temp_files.fail_write_at;
+  temp_files.fail_write_at = -1;
+  EXPECT_TRUE(failed_a_write);
+  ExpectTableIs(c, model);
+  const auto listed = by_power();
+  EXPECT_EQ(sorted(listed), expected());
+  for (std::size_t i = 1; i < listed.size(); ++i)
+    EXPECT_LE(listed[i - 1].first, listed[i].first) << "index order at " << i;
+
+  // The table and the index take the same row afterwards.
+  extra.id = TDiskTableEnv::Append(c, extra);
+  model[extra.id] = extra;
+  ExpectTableIs(c, model);
+  EXPECT_EQ(sorted(by_power()), expected());
 }
 
 // Rewrites the table's most-updated file as session -2 with block.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -131,6 +132,58 @@ TEST(VEZTemporaryPageManagerTest, RamPageLimitIsATenthOfTheFreeMemoryInInt32Page
        }) {
     SCOPED_TRACE(c.free_memory);
     EXPECT_EQ(TVEZTemporaryPageManager::MaxMemoryPagesFor(c.free_memory), c.pages);
+  }
+}
+
+// A commit that changes RAM and file pages and adds one, whose k-th write of
+// the page file fails: the commit raises, every page reads back as before,
+// and the manager takes the same change afterwards.
+TEST(VEZTemporaryPageManagerTest, AFailedFileWritePutsEveryPageOfTheCommitBack) {
+  constexpr int kFileWrites = 4;  // three changed file pages and the added one
+  for (int k = 0; k < kFileWrites; ++k) {
+    SCOPED_TRACE(testing::Message() << "write " << k << " of the commit fails");
+    test::FailingTempFileSystem fs;
+    platform::ScopedFileSystem scope(fs);
+    std::unique_ptr<TVEZTemporaryPageManager> pm;
+    {
+      ScopedMemoryLimit limit(LimitForPages(3));
+      pm = std::make_unique<TVEZTemporaryPageManager>(false);
+    }
+    const std::int32_t ram = pm->MaxMemoryPageCount();
+    ASSERT_GE(ram, 1);
+    const std::int32_t total = ram + 6;
+    for (std::int32_t i = 0; i < total; ++i)
+      AddFilled(*pm, static_cast<std::uint8_t>(i + 1));
+    pm->SetCacheCapacity(2);
+    const std::vector<std::int32_t> changed{0, ram - 1, ram, ram + 2, ram + 4};
+    auto change = [&] {
+      for (const std::int32_t no : changed) {
+        TVEZPage* page = pm->GetPage(0, no, 0, true);
+        std::memset(page->PageBuffer(), 0xEE, pm->PageSize());
+        page->SetIsDirty(true);
+        pm->PutPage(page);
+      }
+      TVEZPage* added = pm->AddPage(0, 0);
+      std::memset(added->PageBuffer(), 0xEF, pm->PageSize());
+      pm->PutPage(added);
+      return added->PageNo();
+    };
+    change();
+    fs.fail_write_at = fs.writes + k;
+    EXPECT_ANY_THROW(pm->ApplyChanges(0));
+    fs.fail_write_at = -1;
+    pm->CancelChanges(0);
+    for (std::int32_t i = 0; i < total; ++i)
+      ExpectFilled(*pm, i, static_cast<std::uint8_t>(i + 1));
+    EXPECT_EQ(pm->UsedPageCount(), total);
+
+    const std::int32_t added = change();
+    pm->ApplyChanges(0);
+    for (std::int32_t i = 0; i < total; ++i) {
+      const bool was_changed = std::find(changed.begin(), changed.end(), i) != changed.end();
+      ExpectFilled(*pm, i, was_changed ? 0xEE : static_cast<std::uint8_t>(i + 1));
+    }
+    ExpectFilled(*pm, added, 0xEF);
   }
 }
 
