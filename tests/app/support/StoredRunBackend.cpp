@@ -46,4 +46,11 @@ RunData& StoredRunBackend::Through(RunData& run) {
   return *stored_.back();
 }
 
+std::vector<RunData*> StoredRunBackend::Through(const std::vector<RunData*>& runs) {
+  std::vector<RunData*> out;
+  for (RunData* run : runs)
+    out.push_back(&Through(*run));
+  return out;
+}
+
 }  // namespace rvx::test

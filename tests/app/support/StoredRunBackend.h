@@ -28,6 +28,8 @@ class StoredRunBackend {
   // run itself in memory; else a stored copy of it read back from the log
   // (owned by the helper). Each call stores the run anew.
   RunData& Through(RunData& run);
+  // Each run of the list through Through, in the same order.
+  std::vector<RunData*> Through(const std::vector<RunData*>& runs);
 
  private:
   SeamBackend backend_;
