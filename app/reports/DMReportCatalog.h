@@ -2,6 +2,10 @@
 // report folder of its System row and every run and trial reachable from
 // its vessels.
 //
+// The lists are the adapter's list reads: like them they leave the Trials
+// and Runs tables filtered as the last read did (a later deleteTrial or
+// deleteRun sees that filter; list the trial's runs again first).
+//
 // Errors: engine errors pass to the caller; a trial whose runs cannot be
 // read lists none (the adapter's GetTrialRuns keeps what it has).
 //

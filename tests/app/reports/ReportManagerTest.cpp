@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/reports/DMReportCatalog.h"
@@ -63,6 +65,62 @@ TEST(ReportFileNamesTest, LaterItemsWithTheSameBaseCarryTheirId) {
   EXPECT_EQ(TrialFileBase(trials[0], trials), "V-Trial 1-Summary");
   const std::vector<TReportTrialEntry> same = {{2, "V", "Trial1"}, {1, "V", "Trial.1"}};
   EXPECT_EQ(TrialFileBase(same[0], same), "V-Trial1-Summary (ID 2)");
+}
+
+// The catalog over the log: every trial of every vessel with its runs, by
+// the names as stored; a deleted trial takes its runs out of the lists.
+TEST(DMReportCatalogTest, ListsEveryTrialAndRunOfTheLog) {
+  test::ScopedDocumentsFolder docs;
+  test::ScriptedMessageBox box;
+  TDM_System log("RVX_Log.vez", box);
+  TDMReportCatalog catalog(log);
+  EXPECT_EQ(catalog.getReportPath(), docs.ReportFolder());
+  EXPECT_TRUE(catalog.AllRuns().empty());
+  EXPECT_TRUE(catalog.AllTrials().empty());
+  for (const char* name : {"Caf\xE9", "M.V. Ocean"}) {
+    TVessel vessel;
+    vessel.name = name;
+    log.addVessel(vessel);
+  }
+  const std::unique_ptr<TVessels> vessels = log.getVessels();
+  ASSERT_EQ(vessels->Count(), 2u);
+  const int cafe = vessels->Item(0).ID, ocean = vessels->Item(1).ID;
+  for (const auto& [vessel, trial] :
+       std::vector<std::pair<int, const char*>>{{cafe, "T1"}, {ocean, "T1"}, {ocean, "T2"}}) {
+    TTrial t;
+    t.VesselID = vessel;
+    t.name = trial;
+    log.addTrial(t);
+  }
+  const int ocean_t2 = log.getTrialsByVesselId(ocean).at(1)->ID;
+  const int cafe_t1 = log.getTrialsByVesselId(cafe).at(0)->ID;
+  for (const auto& [trial, name] : std::vector<std::pair<int, const char*>>{
+           {ocean_t2, "Run 1"}, {cafe_t1, "Run 1"}, {ocean_t2, "Run 2"}}) {
+    TRun run;
+    run.TrialID = trial;
+    run.name = name;
+    log.addRun(run);
+  }
+  auto runs = [&] {
+    std::vector<std::string> out;
+    for (const TReportRunEntry& r : catalog.AllRuns())
+      out.push_back(std::to_string(r.RunId) + " " + r.VesselName + "/" + r.TrialName + "/" +
+                    r.RunName);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  EXPECT_EQ(runs(), (std::vector<std::string>{"1 M.V. Ocean/T2/Run 1", "2 Caf\xE9/T1/Run 1",
+                                              "3 M.V. Ocean/T2/Run 2"}));
+  std::vector<std::string> trials;
+  for (const TReportTrialEntry& t : catalog.AllTrials())
+    trials.push_back(t.VesselName + "/" + t.TrialName);
+  std::sort(trials.begin(), trials.end());
+  EXPECT_EQ(trials, (std::vector<std::string>{"Caf\xE9/T1", "M.V. Ocean/T1", "M.V. Ocean/T2"}));
+
+  log.getTrials(ocean);  // the delete looks the trial up as the last list left the table
+  log.deleteTrial(ocean_t2);
+  EXPECT_EQ(runs(), std::vector<std::string>{"2 Caf\xE9/T1/Run 1"});
+  EXPECT_EQ(catalog.AllTrials().size(), 2u);
 }
 
 // The runs and trials the manager lists come either from the in-memory
