@@ -11,6 +11,8 @@
 #include "platform/core/Exceptions.h"
 #include "tests/app/reports/ReportTestSupport.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
+#include "tests/app/support/InMemoryRunData.h"
+#include "tests/app/support/StoredRunBackend.h"
 
 namespace rvx {
 namespace {
@@ -20,23 +22,39 @@ using test::Reading;
 
 const platform::TDateTime kStart = platform::EncodeDateTime(2024, 2, 1, 10, 0, 0, 0);
 
-class RawDataCsv : public ::testing::Test {
+class RawDataCsv : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   RawDataCsv() { settings_.power_mcr = 1000; }
 
+  bool OnFile() const { return GetParam() == test::SeamBackend::kLogDatabase; }
+  // The test's one shaft, filled before the first file is written.
+  TShaftDataSet& Shaft() { return run_.AddShaft(5, 5); }
+
   std::string Raw(TShaftDataSet& shaft, const std::string& run = "Run 1", int shaft_id = 1) {
     const std::string path = docs_.Path() + "/raw.csv";
-    TRawDataCSVCreator(settings_).GenerateRawValues(shaft_id, shaft, run, path);
+    TRawDataCSVCreator(settings_).GenerateRawValues(shaft_id, Source(shaft), run, path);
     return test::ReadFileBytes(path);
   }
   std::string Filtered(TShaftDataSet& shaft, const std::string& run = "Run 1") {
     const std::string path = docs_.Path() + "/filtered.csv";
-    TRawDataCSVCreator(settings_).GenerateFilteredValues(1, shaft, run, path);
+    TRawDataCSVCreator(settings_).GenerateFilteredValues(1, Source(shaft), run, path);
     return test::ReadFileBytes(path);
   }
 
   test::ScopedDocumentsFolder docs_;
   test::InMemoryDisplaySettings settings_;
+  test::InMemoryRunData run_{"Run 1", kStart, kStart + 1};
+  // After docs_: the log database variant lives in that folder.
+  test::StoredRunBackend stored_{GetParam()};
+
+ private:
+  // The shaft itself, or its copy read back from the log (stored once).
+  TShaftDataSet& Source(TShaftDataSet& shaft) {
+    EXPECT_EQ(&shaft, &run_.ShaftDataSet(0));
+    if (stored_run_ == nullptr) stored_run_ = &stored_.Through(run_);
+    return stored_run_->ShaftDataSet(0);
+  }
+  RunData* stored_run_ = nullptr;
 };
 
 // Nine readings of 100 kW and one of 1000 kW, which Chauvenet's criterion
@@ -57,8 +75,8 @@ std::vector<std::string> DataLines(const std::string& file) {
   return lines;
 }
 
-TEST_F(RawDataCsv, BothFilesHeadTheirStatisticsAndListTheirSamples) {
-  TShaftDataSet shaft(5, 5);
+TEST_P(RawDataCsv, BothFilesHeadTheirStatisticsAndListTheirSamples) {
+  TShaftDataSet& shaft = Shaft();
   test::AddReadings(shaft, kStart, WithOutlier());
   std::vector<std::string> data;
   for (int i = 0; i < 10; ++i)
@@ -109,8 +127,8 @@ TEST_F(RawDataCsv, BothFilesHeadTheirStatisticsAndListTheirSamples) {
   EXPECT_EQ(Filtered(shaft), CrLfLines(filtered));
 }
 
-TEST_F(RawDataCsv, FlaggedAndAbsentSamplesLeaveTheirFieldsEmpty) {
-  TShaftDataSet shaft(5, 5);
+TEST_P(RawDataCsv, FlaggedAndAbsentSamplesLeaveTheirFieldsEmpty) {
+  TShaftDataSet& shaft = Shaft();
   const double s = 1.0 / 86400;
   shaft.AddPower(kStart, 100, false, 0);
   shaft.AddTorque(kStart, 20, false, 0);
@@ -128,14 +146,22 @@ TEST_F(RawDataCsv, FlaggedAndAbsentSamplesLeaveTheirFieldsEmpty) {
   shaft.TorqueData().Add(TDataValue(kStart + 3 * s, 23, false), 3);
   shaft.SpeedData().Add(std::nullopt, 3);
   const std::string raw = Raw(shaft);
+  if (OnFile()) {
+    // The log keeps one error flag per reading: a flagged power sample
+    // flags the reading's speed and torque as well.
+    EXPECT_NE(raw.find("Errors,2,2,2\r\n"), std::string::npos) << raw;
+    EXPECT_EQ(DataLines(raw), (std::vector<std::string>{"01/02/2024,10:00:00,100.00,50.00,20.00\r",
+                                                        "01/02/2024,10:00:03,130.00,,23.00\r"}));
+    return;
+  }
   EXPECT_NE(raw.find("Errors,2,1,1\r\n"), std::string::npos) << raw;
   EXPECT_EQ(DataLines(raw), (std::vector<std::string>{"01/02/2024,10:00:00,100.00,50.00,20.00\r",
                                                       "01/02/2024,10:00:01,,51.00,21.00\r",
                                                       "01/02/2024,10:00:03,130.00,,23.00\r"}));
 }
 
-TEST_F(RawDataCsv, EveryDataLineHasFourCommas) {
-  TShaftDataSet shaft(5, 5);
+TEST_P(RawDataCsv, EveryDataLineHasFourCommas) {
+  TShaftDataSet& shaft = Shaft();
   test::AddSteadyReadings(shaft, kStart, 5000, {8000, 100, 764});
   // Some readings with an outlier in one quantity only.
   test::AddReadings(shaft, kStart + 1, {{20000, 100, 764}, {8000, 300, 764}, {8000, 100, 9000}});
@@ -148,8 +174,8 @@ TEST_F(RawDataCsv, EveryDataLineHasFourCommas) {
   EXPECT_EQ(DataLines(Filtered(shaft)).size(), 5003u);
 }
 
-TEST_F(RawDataCsv, AShaftWithoutSamplesGivesZeros) {
-  TShaftDataSet shaft(5, 5);
+TEST_P(RawDataCsv, AShaftWithoutSamplesGivesZeros) {
+  TShaftDataSet& shaft = Shaft();
   for (const std::string& file : {Raw(shaft), Filtered(shaft)}) {
     EXPECT_NE(file.find("Mean,0.00,0.00,0.00\r\n% of MCR,0.0%,0.0%,0.0%\r\n"
                         "Min,0.00,0.00,0.00\r\nMax,0.00,0.00,0.00\r\n"
@@ -161,7 +187,7 @@ TEST_F(RawDataCsv, AShaftWithoutSamplesGivesZeros) {
   }
 }
 
-TEST_F(RawDataCsv, MetricVesselShowsItsUnitsAndFactors) {
+TEST_P(RawDataCsv, MetricVesselShowsItsUnitsAndFactors) {
   settings_.units = "Metric";
   settings_.power_unit = "SHp";
   settings_.torque_unit = "Tm";
@@ -169,7 +195,7 @@ TEST_F(RawDataCsv, MetricVesselShowsItsUnitsAndFactors) {
   settings_.torque_factor = 0.10197;
   settings_.power_mcr = 1360;
   settings_.torque_mcr = 78;
-  TShaftDataSet shaft(5, 5);
+  TShaftDataSet& shaft = Shaft();
   test::AddReadings(shaft, kStart, {{100, 50, 20}, {100, 50, 20}});
   for (const std::string& file : {Raw(shaft), Filtered(shaft)}) {
     EXPECT_NE(file.find("Function,Power(SHp),Speed(rpm),Torque(Tm)\r\nMCR,1360,100,78\r\n"
@@ -183,16 +209,16 @@ TEST_F(RawDataCsv, MetricVesselShowsItsUnitsAndFactors) {
   }
 }
 
-TEST_F(RawDataCsv, AnMcrOfZeroShowsNA) {
+TEST_P(RawDataCsv, AnMcrOfZeroShowsNA) {
   settings_.torque_mcr = 0;
-  TShaftDataSet shaft(5, 5);
+  TShaftDataSet& shaft = Shaft();
   test::AddReadings(shaft, kStart, {{100, 50, 20}});
   EXPECT_NE(Raw(shaft).find("% of MCR,10.0%,50.0%,NA%\r\n"), std::string::npos);
 }
 
-TEST_F(RawDataCsv, NamesAreWrittenInWindows1252) {
+TEST_P(RawDataCsv, NamesAreWrittenInWindows1252) {
   settings_.vessel_name = "Caf\xE9 Ocean";
-  TShaftDataSet shaft(5, 5);
+  TShaftDataSet& shaft = Shaft();
   const std::string file = Raw(shaft, "Run \xE9t\xE9");
   EXPECT_TRUE(
       file.starts_with("Vessel: Caf\xE9 Ocean\r\nTrial: Test Trial\r\nRun: Run \xE9t\xE9\r\n"))
@@ -201,8 +227,8 @@ TEST_F(RawDataCsv, NamesAreWrittenInWindows1252) {
 
 // Two sentences decoded within one millisecond share a time stamp; both
 // readings are listed, joined by their ordinals, not merged by time.
-TEST_F(RawDataCsv, TwoReadingsInOneMillisecondGiveTwoLines) {
-  TShaftDataSet shaft(5, 5);
+TEST_P(RawDataCsv, TwoReadingsInOneMillisecondGiveTwoLines) {
+  TShaftDataSet& shaft = Shaft();
   test::AddReadings(shaft, kStart, {{100, 50, 20}, {200, 60, 30}, {300, 70, 40}}, 0.0);
   const std::vector<std::string> expected = {"01/02/2024,10:00:00,100.00,50.00,20.00\r",
                                              "01/02/2024,10:00:00,200.00,60.00,30.00\r",
@@ -211,10 +237,10 @@ TEST_F(RawDataCsv, TwoReadingsInOneMillisecondGiveTwoLines) {
   EXPECT_EQ(DataLines(Filtered(shaft)), expected);
 }
 
-TEST_F(RawDataCsv, ReadingsComeInOrdinalOrder) {
+TEST_P(RawDataCsv, ReadingsComeInOrdinalOrder) {
   // A read-back may hand the samples over out of order; the lines are in
   // recording order all the same.
-  TShaftDataSet shaft(5, 5);
+  TShaftDataSet& shaft = Shaft();
   const double s = 1.0 / 86400;
   for (std::uint32_t ordinal : {2u, 0u, 1u}) {
     const double t = kStart + ordinal * s;
@@ -228,10 +254,10 @@ TEST_F(RawDataCsv, ReadingsComeInOrdinalOrder) {
                                       "01/02/2024,10:00:02,102.00,52.00,22.00\r"}));
 }
 
-TEST_F(RawDataCsv, NamesWithCommasOrQuotesAreQuoted) {
+TEST_P(RawDataCsv, NamesWithCommasOrQuotesAreQuoted) {
   settings_.vessel_name = "Ocean, Ltd";
   settings_.trial_name = "Trial \"A\"";
-  TShaftDataSet shaft(5, 5);
+  TShaftDataSet& shaft = Shaft();
   const std::string file = Raw(shaft, "Run 1\r\nsecond line");
   EXPECT_TRUE(
       file.starts_with("\"Vessel: Ocean, Ltd\"\r\n\"Trial: Trial \"\"A\"\"\"\r\n"
@@ -239,11 +265,16 @@ TEST_F(RawDataCsv, NamesWithCommasOrQuotesAreQuoted) {
       << file;
 }
 
-TEST_F(RawDataCsv, AFileThatCannotBeCreatedRaises) {
-  TShaftDataSet shaft(5, 5);
+TEST_P(RawDataCsv, AFileThatCannotBeCreatedRaises) {
+  TShaftDataSet& shaft = Shaft();
   EXPECT_THROW(TRawDataCSVCreator(settings_).GenerateRawValues(1, shaft, "Run", docs_.Path()),
                platform::EOSError);
 }
+
+INSTANTIATE_TEST_SUITE_P(Seams, RawDataCsv,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

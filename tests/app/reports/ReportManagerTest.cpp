@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/reports/DMReportCatalog.h"
 #include "app/reports/ReportFileNames.h"
+#include "app/storage/DMSystem.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "tests/app/reports/ReportTestSupport.h"
@@ -19,6 +23,7 @@
 #include "tests/app/support/InMemoryRunData.h"
 #include "tests/app/support/QtTestApplication.h"
 #include "tests/app/support/ScriptedMessageBox.h"
+#include "tests/app/support/StoredRunBackend.h"
 
 namespace rvx {
 namespace {
@@ -62,35 +67,143 @@ TEST(ReportFileNamesTest, LaterItemsWithTheSameBaseCarryTheirId) {
   EXPECT_EQ(TrialFileBase(same[0], same), "V-Trial1-Summary (ID 2)");
 }
 
-class ReportManagerTest : public ::testing::Test {
+// The catalog over the log: every trial of every vessel with its runs, by
+// the names as stored; a deleted trial takes its runs out of the lists.
+TEST(DMReportCatalogTest, ListsEveryTrialAndRunOfTheLog) {
+  test::ScopedDocumentsFolder docs;
+  test::ScriptedMessageBox box;
+  TDM_System log("RVX_Log.vez", box);
+  TDMReportCatalog catalog(log);
+  EXPECT_EQ(catalog.getReportPath(), docs.ReportFolder());
+  EXPECT_TRUE(catalog.AllRuns().empty());
+  EXPECT_TRUE(catalog.AllTrials().empty());
+  for (const char* name : {"Caf\xE9", "M.V. Ocean"}) {
+    TVessel vessel;
+    vessel.name = name;
+    log.addVessel(vessel);
+  }
+  const std::unique_ptr<TVessels> vessels = log.getVessels();
+  ASSERT_EQ(vessels->Count(), 2u);
+  const int cafe = vessels->Item(0).ID, ocean = vessels->Item(1).ID;
+  for (const auto& [vessel, trial] :
+       std::vector<std::pair<int, const char*>>{{cafe, "T1"}, {ocean, "T1"}, {ocean, "T2"}}) {
+    TTrial t;
+    t.VesselID = vessel;
+    t.name = trial;
+    log.addTrial(t);
+  }
+  const int ocean_t2 = log.getTrialsByVesselId(ocean).at(1)->ID;
+  const int cafe_t1 = log.getTrialsByVesselId(cafe).at(0)->ID;
+  for (const auto& [trial, name] : std::vector<std::pair<int, const char*>>{
+           {ocean_t2, "Run 1"}, {cafe_t1, "Run 1"}, {ocean_t2, "Run 2"}}) {
+    TRun run;
+    run.TrialID = trial;
+    run.name = name;
+    log.addRun(run);
+  }
+  auto runs = [&] {
+    std::vector<std::string> out;
+    for (const TReportRunEntry& r : catalog.AllRuns())
+      out.push_back(std::to_string(r.RunId) + " " + r.VesselName + "/" + r.TrialName + "/" +
+                    r.RunName);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  EXPECT_EQ(runs(), (std::vector<std::string>{"1 M.V. Ocean/T2/Run 1", "2 Caf\xE9/T1/Run 1",
+                                              "3 M.V. Ocean/T2/Run 2"}));
+  std::vector<std::string> trials;
+  for (const TReportTrialEntry& t : catalog.AllTrials())
+    trials.push_back(t.VesselName + "/" + t.TrialName);
+  std::sort(trials.begin(), trials.end());
+  EXPECT_EQ(trials, (std::vector<std::string>{"Caf\xE9/T1", "M.V. Ocean/T1", "M.V. Ocean/T2"}));
+
+  log.getTrials(ocean);  // the delete looks the trial up as the last list left the table
+  log.deleteTrial(ocean_t2);
+  EXPECT_EQ(runs(), std::vector<std::string>{"2 Caf\xE9/T1/Run 1"});
+  EXPECT_EQ(catalog.AllTrials().size(), 2u);
+}
+
+// The runs and trials the manager lists come either from the in-memory
+// catalog or from the log database, where the runs are stored and read back.
+class ReportManagerTest : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   ReportManagerTest()
       : printer_(docs_.Path() + "/printed.pdf"),
-        manager_(settings_, catalog_, log_, box_, shell_, printer_) {
+        manager_(settings_, Catalog(), log_, box_, shell_, printer_) {
     test::EnsureQtApplication();
     settings_.vessel_name = "M.V. Ocean";
-    settings_.trial_name = "Trial 1";
-    settings_.trial_id = 4;
     settings_.power_mcr = 10000;
-    catalog_.trials = {{4, "M.V. Ocean", "Trial 1"}};
+    if (OnFile()) {
+      TVessel vessel;
+      vessel.name = settings_.vessel_name;
+      vessel.Shafts = 2;
+      vessel.Units = "SI";
+      stored_.Log().addVessel(vessel);
+      const std::unique_ptr<TVessels> vessels = stored_.Log().getVessels();
+      vessel_id_ = vessels->Item(vessels->Count() - 1).ID;
+    }
+    settings_.trial_name = "Trial 1";
+    settings_.trial_id = AddTrial("Trial 1", 4);
   }
   ~ReportManagerTest() override { box_.ExpectDone(); }
 
-  test::InMemoryRunData& AddRun(int id, const std::string& name, int shafts = 1) {
+  bool OnFile() const { return GetParam() == test::SeamBackend::kLogDatabase; }
+
+  // A trial of the vessel; memoryId is its ID in the in-memory catalog, the
+  // log numbers its own.
+  int AddTrial(const std::string& name, int memoryId) {
+    if (!OnFile()) {
+      memory_catalog_.trials.push_back({memoryId, settings_.vessel_name, name});
+      return memoryId;
+    }
+    TTrial trial;
+    trial.name = name;
+    trial.VesselID = vessel_id_;
+    stored_.Log().addTrial(trial);
+    for (const auto& t : stored_.Log().getTrialsByVesselId(vessel_id_))
+      if (t->name == name) return t->ID;
+    ADD_FAILURE() << "trial " << name << " not stored";
+    return -1;
+  }
+
+  // A run of the current trial with steady readings on these shafts. The
+  // log numbers runs 1, 2, ... in order: id must follow that order.
+  RunData& AddRun(int id, const std::string& name, const std::vector<int>& shafts = {1}) {
     runs_.push_back(std::make_unique<test::InMemoryRunData>(name, kStart, kStart + 30 * kMinute));
     test::InMemoryRunData& run = *runs_.back();
     run.SetRunId(id);
-    for (int s = 0; s < shafts; ++s)
+    for (std::size_t s = 0; s < shafts.size(); ++s) {
       test::AddSteadyReadings(run.AddShaft(), kStart, 200, {8500, 90, 900});
-    catalog_.runs.push_back({id, settings_.vessel_name, settings_.trial_name, name});
-    list_.push_back(&run);
-    return run;
+      run.SetShaftId(s, shafts[s]);
+    }
+    RunData* listed = &run;
+    if (OnFile()) {
+      listed = &stored_.StoreInTrial(run, settings_.trial_id);
+      EXPECT_EQ(listed->RunId(), id);
+    } else {
+      memory_catalog_.runs.push_back({id, settings_.vessel_name, settings_.trial_name, name});
+    }
+    list_.push_back(listed);
+    return *listed;
+  }
+  // Takes the run out of the log (the in-memory catalog forgets it).
+  void RemoveRun(int id) {
+    if (OnFile()) {
+      stored_.Log().deleteRun(id);
+      return;
+    }
+    std::erase_if(memory_catalog_.runs, [id](const TReportRunEntry& r) { return r.RunId == id; });
   }
   std::string Folder() const { return docs_.ReportFolder(); }
 
   test::ScopedDocumentsFolder docs_;
   test::InMemoryDisplaySettings settings_;
-  test::InMemoryReportCatalog catalog_;
+  test::InMemoryReportCatalog memory_catalog_;
+  // After docs_: the log database variant lives in that folder.
+  test::StoredRunBackend stored_{GetParam()};
+  std::unique_ptr<TDMReportCatalog> log_catalog_ =
+      OnFile() ? std::make_unique<TDMReportCatalog>(stored_.Log()) : nullptr;
+  int vessel_id_ = 0;
   test::ScriptedMessageBox box_;
   test::InMemoryErrorLog log_{box_};
   test::RecordingShell shell_;
@@ -98,9 +211,15 @@ class ReportManagerTest : public ::testing::Test {
   TReportManager manager_;
   std::vector<std::unique_ptr<test::InMemoryRunData>> runs_;
   std::vector<RunData*> list_;
+
+ private:
+  ReportCatalog& Catalog() {
+    if (log_catalog_) return *log_catalog_;
+    return memory_catalog_;
+  }
 };
 
-TEST_F(ReportManagerTest, RunReportIsWrittenUnderItsName) {
+TEST_P(ReportManagerTest, RunReportIsWrittenUnderItsName) {
   RunData& run = AddRun(1, "Run 2/3");
   manager_.GenerateRunPdfFile(run, false, false);
   const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 23.pdf";
@@ -110,7 +229,7 @@ TEST_F(ReportManagerTest, RunReportIsWrittenUnderItsName) {
   EXPECT_TRUE(printer_.Documents().empty());
 }
 
-TEST_F(ReportManagerTest, ViewingOpensAndPrintingPrints) {
+TEST_P(ReportManagerTest, ViewingOpensAndPrintingPrints) {
   RunData& run = AddRun(1, "Run 1");
   const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 1.pdf";
   manager_.GenerateRunPdfFile(run, true, false);
@@ -123,7 +242,7 @@ TEST_F(ReportManagerTest, ViewingOpensAndPrintingPrints) {
   EXPECT_NE(test::PdfText(printed).find("Shaft data:"), std::string::npos);
 }
 
-TEST_F(ReportManagerTest, OpeningWritesTheReportOnlyWhenMissing) {
+TEST_P(ReportManagerTest, OpeningWritesTheReportOnlyWhenMissing) {
   RunData& run = AddRun(1, "Run 1");
   const std::string pdf = Folder() + "MV Ocean-Trial 1-Run 1.pdf";
   manager_.OpenRunPdf(run);
@@ -137,7 +256,7 @@ TEST_F(ReportManagerTest, OpeningWritesTheReportOnlyWhenMissing) {
   EXPECT_EQ(test::ReadFileBytes(pdf), "kept");
 }
 
-TEST_F(ReportManagerTest, ARunReportErrorPassesToTheCaller) {
+TEST_P(ReportManagerTest, ARunReportErrorPassesToTheCaller) {
   RunData& run = AddRun(1, "Run 1");
   std::filesystem::create_directories(Folder() + "MV Ocean-Trial 1-Run 1.pdf");
   EXPECT_THROW(manager_.GenerateRunPdfFile(run, true, true), platform::Exception);
@@ -147,7 +266,7 @@ TEST_F(ReportManagerTest, ARunReportErrorPassesToTheCaller) {
 
 // "Run 1.5" and "Run 15" clean to the same name: each keeps a file of its
 // own, and deleting one run's report leaves the other's.
-TEST_F(ReportManagerTest, RunsWhoseNamesCleanAlikeKeepTheirOwnFiles) {
+TEST_P(ReportManagerTest, RunsWhoseNamesCleanAlikeKeepTheirOwnFiles) {
   RunData& first = AddRun(1, "Run 1.5");
   RunData& second = AddRun(2, "Run 15");
   manager_.GenerateRunPdfFile(first, false, false);
@@ -158,6 +277,10 @@ TEST_F(ReportManagerTest, RunsWhoseNamesCleanAlikeKeepTheirOwnFiles) {
   ASSERT_TRUE(test::FileExists(with_id));
   EXPECT_NE(test::PdfText(plain).find("Run 1.5"), std::string::npos);
   EXPECT_NE(test::PdfText(with_id).find("Run 15"), std::string::npos);
+  // Raw-data files are told apart the same way.
+  manager_.GenerateRunRawDataCsvFiles(second);
+  EXPECT_TRUE(test::FileExists(
+      Folder() + "MV Ocean-Trial 1-Run 15 (ID 2) - Raw data (No filter) - Shaft 1.csv"));
 
   manager_.DeleteRunPdf(manager_.RunEntry(second), false);
   EXPECT_TRUE(test::FileExists(plain));
@@ -169,21 +292,15 @@ TEST_F(ReportManagerTest, RunsWhoseNamesCleanAlikeKeepTheirOwnFiles) {
   EXPECT_TRUE(test::FileExists(with_id));
 
   // Once the first run is gone from the log, the second owns both names.
-  catalog_.runs.erase(catalog_.runs.begin());
+  RemoveRun(1);
   manager_.GenerateRunPdfFile(second, false, false);
   ASSERT_TRUE(test::FileExists(plain));
   manager_.DeleteRunPdf(manager_.RunEntry(second), false);
   EXPECT_FALSE(test::FileExists(plain));
   EXPECT_FALSE(test::FileExists(with_id));
-
-  // Raw-data files are told apart the same way.
-  catalog_.runs.insert(catalog_.runs.begin(), {1, "M.V. Ocean", "Trial 1", "Run 1.5"});
-  manager_.GenerateRunRawDataCsvFiles(second);
-  EXPECT_TRUE(test::FileExists(
-      Folder() + "MV Ocean-Trial 1-Run 15 (ID 2) - Raw data (No filter) - Shaft 1.csv"));
 }
 
-TEST_F(ReportManagerTest, DeletingAsksOnlyWhenThereIsAFile) {
+TEST_P(ReportManagerTest, DeletingAsksOnlyWhenThereIsAFile) {
   RunData& run = AddRun(1, "Run 1");
   const TReportRunEntry entry = manager_.RunEntry(run);
   manager_.DeleteRunPdf(entry, true);  // no file: no question
@@ -201,9 +318,9 @@ TEST_F(ReportManagerTest, DeletingAsksOnlyWhenThereIsAFile) {
                                       "confirm:Delete the report file for 'Run 1' too?"}));
 }
 
-TEST_F(ReportManagerTest, RawDataFilesOfEveryShaft) {
+TEST_P(ReportManagerTest, RawDataFilesOfEveryShaft) {
   settings_.number_of_shafts = 2;
-  test::InMemoryRunData& run = AddRun(1, "Run 2/3", 2);
+  RunData& run = AddRun(1, "Run 2/3", {1, 2});
   manager_.GenerateRunRawDataCsvFiles(run);
   for (const char* name : {"MV Ocean-Trial 1-Run 23 - Raw data (No filter) - Shaft 1.csv",
                            "MV Ocean-Trial 1-Run 23 - Raw data (Chauvenet) - Shaft 1.csv",
@@ -211,8 +328,7 @@ TEST_F(ReportManagerTest, RawDataFilesOfEveryShaft) {
                            "MV Ocean-Trial 1-Run 23 - Raw data (Chauvenet) - Shaft 2.csv"})
     EXPECT_TRUE(test::FileExists(Folder() + name)) << name;
   // A run that only the second shaft recorded names its file after it.
-  test::InMemoryRunData& starboard = AddRun(2, "Stbd only");
-  starboard.SetShaftId(0, 2);
+  RunData& starboard = AddRun(2, "Stbd only", {2});
   manager_.GenerateRunRawDataCsvFiles(starboard);
   const std::string file =
       Folder() + "MV Ocean-Trial 1-Stbd only - Raw data (Chauvenet) - Shaft 2.csv";
@@ -222,7 +338,7 @@ TEST_F(ReportManagerTest, RawDataFilesOfEveryShaft) {
 
 // A raw-data file that cannot be written is logged and shown; the other
 // file is still written.
-TEST_F(ReportManagerTest, AFailedRawDataFileIsLoggedAndShown) {
+TEST_P(ReportManagerTest, AFailedRawDataFileIsLoggedAndShown) {
   RunData& run = AddRun(1, "Run 1");
   const std::string raw = Folder() + "MV Ocean-Trial 1-Run 1 - Raw data (No filter) - Shaft 1.csv";
   std::filesystem::create_directories(raw);
@@ -237,7 +353,7 @@ TEST_F(ReportManagerTest, AFailedRawDataFileIsLoggedAndShown) {
       test::FileExists(Folder() + "MV Ocean-Trial 1-Run 1 - Raw data (Chauvenet) - Shaft 1.csv"));
 }
 
-TEST_F(ReportManagerTest, TrialSummaryOutputs) {
+TEST_P(ReportManagerTest, TrialSummaryOutputs) {
   AddRun(1, "Run 1");
   AddRun(2, "Run 2");
   manager_.GenerateTrialSummary(list_, true, true, false, false);
@@ -254,7 +370,7 @@ TEST_F(ReportManagerTest, TrialSummaryOutputs) {
   EXPECT_NE(test::PdfText(base + ".pdf").find("Run 2"), std::string::npos);
 }
 
-TEST_F(ReportManagerTest, PrintOnlyWritesThePdfWithoutOpeningIt) {
+TEST_P(ReportManagerTest, PrintOnlyWritesThePdfWithoutOpeningIt) {
   AddRun(1, "Run 1");
   const std::string pdf = Folder() + "MV Ocean-Trial 1-Summary.pdf";
   manager_.GenerateTrialSummary(list_, false, false, false, true);
@@ -271,7 +387,7 @@ TEST_F(ReportManagerTest, PrintOnlyWritesThePdfWithoutOpeningIt) {
 
 // A summary output that cannot be written is logged and shown, and the
 // next output is still made.
-TEST_F(ReportManagerTest, AFailedSummaryOutputIsLoggedAndShownAndTheNextIsWritten) {
+TEST_P(ReportManagerTest, AFailedSummaryOutputIsLoggedAndShownAndTheNextIsWritten) {
   AddRun(1, "Run 1");
   const std::string base = Folder() + "MV Ocean-Trial 1-Summary";
   std::filesystem::create_directories(base + ".csv");
@@ -294,16 +410,21 @@ TEST_F(ReportManagerTest, AFailedSummaryOutputIsLoggedAndShownAndTheNextIsWritte
   EXPECT_EQ(box_.Log().size(), 2u);
 }
 
-TEST_F(ReportManagerTest, TrialsWhoseNamesCleanAlikeKeepTheirOwnSummaries) {
-  catalog_.trials = {
-      {2, "M.V. Ocean", "Trial.1"}, {4, "M.V. Ocean", "Trial 1"}, {6, "M.V. Ocean", "Trial1"}};
+TEST_P(ReportManagerTest, TrialsWhoseNamesCleanAlikeKeepTheirOwnSummaries) {
+  AddTrial("Trial.1", 2);
   settings_.trial_name = "Trial1";
-  settings_.trial_id = 6;
+  settings_.trial_id = AddTrial("Trial1", 6);
   AddRun(1, "Run 1");
   manager_.GenerateTrialSummary(list_, true, false, false, false);
-  EXPECT_TRUE(test::FileExists(Folder() + "MV Ocean-Trial1-Summary (ID 6).csv"));
+  EXPECT_TRUE(test::FileExists(Folder() + "MV Ocean-Trial1-Summary (ID " +
+                               std::to_string(settings_.trial_id) + ").csv"));
   EXPECT_FALSE(test::FileExists(Folder() + "MV Ocean-Trial1-Summary.csv"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Seams, ReportManagerTest,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

@@ -14,6 +14,7 @@
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryRunData.h"
 #include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/StoredRunBackend.h"
 
 namespace rvx {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 const platform::TDateTime kStart = platform::EncodeDateTime(2024, 2, 1, 10, 0, 0, 0);
 constexpr double kMinute = 1.0 / 1440;
 
-class SeaTrialReport : public ::testing::Test {
+class SeaTrialReport : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   SeaTrialReport() {
     test::EnsureQtApplication();
@@ -37,7 +38,7 @@ class SeaTrialReport : public ::testing::Test {
   }
   std::string Write() {
     const std::string path = docs_.Path() + "/summary.pdf";
-    TQR_SeaTrial(settings_, list_).WritePdf(path);
+    TQR_SeaTrial(settings_, stored_.Through(list_)).WritePdf(path);
     return path;
   }
   // The lines of the text that hold any of the runs' names or shaft names.
@@ -67,9 +68,11 @@ class SeaTrialReport : public ::testing::Test {
   test::InMemoryDisplaySettings settings_;
   std::vector<std::unique_ptr<test::InMemoryRunData>> runs_;
   std::vector<RunData*> list_;
+  // After docs_: the log database variant lives in that folder.
+  test::StoredRunBackend stored_{GetParam()};
 };
 
-TEST_F(SeaTrialReport, OneShaftRunsHaveNoShaftColumn) {
+TEST_P(SeaTrialReport, OneShaftRunsHaveNoShaftColumn) {
   Add("Run 1", {{950.27, 85.27, 99.96}});
   Add("Run 2", {{12345.6, 100, 1000}});
   const std::string path = Write();
@@ -87,7 +90,7 @@ TEST_F(SeaTrialReport, OneShaftRunsHaveNoShaftColumn) {
                                       "01/02/2024 11:00:00 Run 2 00:30:00 12346 100.0 1000"}));
 }
 
-TEST_F(SeaTrialReport, TwoShaftRunsGetAStarboardLine) {
+TEST_P(SeaTrialReport, TwoShaftRunsGetAStarboardLine) {
   Add("Twin", {{8000, 90, 850}, {7000, 88, 760}});
   Add("Single", {{6000, 80, 716}});
   const std::string text = test::PdfText(Write());
@@ -108,7 +111,7 @@ TEST_F(SeaTrialReport, TwoShaftRunsGetAStarboardLine) {
                                       "01/02/2024 11:00:00 Single 00:30:00 6000 80.0 716.0"}));
 }
 
-TEST_F(SeaTrialReport, AnEmptyTrialPrintsItsHeadsOnly) {
+TEST_P(SeaTrialReport, AnEmptyTrialPrintsItsHeadsOnly) {
   const std::string path = Write();
   EXPECT_EQ(test::PdfPageCount(path), 1);
   const std::string text = test::PdfText(path);
@@ -117,7 +120,7 @@ TEST_F(SeaTrialReport, AnEmptyTrialPrintsItsHeadsOnly) {
   EXPECT_TRUE(TableLines(text).empty()) << text;
 }
 
-TEST_F(SeaTrialReport, ManyRunsFlowOntoMorePages) {
+TEST_P(SeaTrialReport, ManyRunsFlowOntoMorePages) {
   // A page holds about 30 lines below the heads.
   for (int i = 0; i < 70; ++i)
     Add("Run " + std::to_string(i + 1), {{8000, 90, 850}});
@@ -135,6 +138,11 @@ TEST_F(SeaTrialReport, ManyRunsFlowOntoMorePages) {
     EXPECT_NE(all.find("Run " + std::to_string(i + 1) + " "), std::string::npos) << i;
   EXPECT_NE(all.find("Nothing recorded"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Seams, SeaTrialReport,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

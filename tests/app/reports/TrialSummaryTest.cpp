@@ -17,6 +17,7 @@
 #include "tests/app/reports/ReportTestSupport.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryRunData.h"
+#include "tests/app/support/StoredRunBackend.h"
 
 namespace rvx {
 namespace {
@@ -45,20 +46,20 @@ class Trial {
   std::vector<RunData*> list_;
 };
 
-class TrialSummary : public ::testing::Test {
+class TrialSummary : public ::testing::TestWithParam<test::SeamBackend> {
  protected:
   std::string Csv(const Trial& trial) {
     const std::string path = docs_.Path() + "/summary.csv";
-    TTRialSummaryCSVCreator(settings_).Generate(trial.List(), IsTwinShaftSummary(trial.List()),
-                                                path);
+    const std::vector<RunData*> runs = stored_.Through(trial.List());
+    TTRialSummaryCSVCreator(settings_).Generate(runs, IsTwinShaftSummary(runs), path);
     return test::ReadFileBytes(path);
   }
   // Every written cell of the spreadsheet, one line each, and the sheet's
   // page settings, as openpyxl reads them.
   std::string Xlsx(const Trial& trial) {
     const std::string path = docs_.Path() + "/summary.xlsx";
-    TTRialSummaryXLSCreator(settings_).Generate(trial.List(), IsTwinShaftSummary(trial.List()),
-                                                path);
+    const std::vector<RunData*> runs = stored_.Through(trial.List());
+    TTRialSummaryXLSCreator(settings_).Generate(runs, IsTwinShaftSummary(runs), path);
     return DescribeXlsx(path);
   }
   std::string DescribeXlsx(const std::string& path) {
@@ -88,9 +89,11 @@ for row in ws.iter_rows():
 
   test::ScopedDocumentsFolder docs_;
   test::InMemoryDisplaySettings settings_;
+  // After docs_: the log database variant lives in that folder.
+  test::StoredRunBackend stored_{GetParam()};
 };
 
-TEST_F(TrialSummary, CsvOfOneShaftRuns) {
+TEST_P(TrialSummary, CsvOfOneShaftRuns) {
   Trial trial;
   trial.Add("Run 1", kStart, 30, {{8499.6, 85.27, 955}});
   trial.Add("Run 2", kStart + 1 + 3.5 / 24, 61.5, {{950.27, 12.34, 99.5}});
@@ -99,7 +102,7 @@ TEST_F(TrialSummary, CsvOfOneShaftRuns) {
                                    "02/02/2024,13:30:00,\"Run 2\",01:01:30,950,12.3,100"}));
 }
 
-TEST_F(TrialSummary, CsvOfMixedRunsUsesTheTwinLayout) {
+TEST_P(TrialSummary, CsvOfMixedRunsUsesTheTwinLayout) {
   settings_.number_of_shafts = 2;
   Trial trial;
   trial.Add("Twin", kStart, 30, {{8000, 90, 850}, {7000, 88, 760}});
@@ -111,13 +114,13 @@ TEST_F(TrialSummary, CsvOfMixedRunsUsesTheTwinLayout) {
                        "02/02/2024,10:00:00,\"Port only\",00:30:00,6000,80.0,716"}));
 }
 
-TEST_F(TrialSummary, CsvOfAnEmptyTrialIsItsHeadLine) {
+TEST_P(TrialSummary, CsvOfAnEmptyTrialIsItsHeadLine) {
   Trial trial;
   EXPECT_EQ(Csv(trial),
             CrLfLines({"Date,Time,Run Name,Duration,Power(kW),Speed(rpm),Torque(kNm),"}));
 }
 
-TEST_F(TrialSummary, CsvKeepsEveryRunNameOneField) {
+TEST_P(TrialSummary, CsvKeepsEveryRunNameOneField) {
   Trial trial;
   trial.Add("Run \"A\"", kStart, 30, {{8000, 90, 850}});
   trial.Add("Run 1, 2", kStart, 30, {{8000, 90, 850}});
@@ -131,7 +134,7 @@ TEST_F(TrialSummary, CsvKeepsEveryRunNameOneField) {
                                    "01/02/2024,10:00:00,\"Nothing\",00:30:00,,,"}));
 }
 
-TEST_F(TrialSummary, MetricCsvMultipliesTheMeans) {
+TEST_P(TrialSummary, MetricCsvMultipliesTheMeans) {
   settings_.power_unit = "SHp";
   settings_.torque_unit = "Tm";
   settings_.power_factor = 1.3596;
@@ -142,11 +145,13 @@ TEST_F(TrialSummary, MetricCsvMultipliesTheMeans) {
                                    "01/02/2024,10:00:00,\"Run 1\",00:30:00,10877,90.0,87"}));
 }
 
-TEST_F(TrialSummary, AFileThatCannotBeCreatedRaises) {
+TEST_P(TrialSummary, AFileThatCannotBeCreatedRaises) {
   Trial trial;
-  EXPECT_THROW(TTRialSummaryCSVCreator(settings_).Generate(trial.List(), false, docs_.Path()),
+  trial.Add("Run 1", kStart, 30, {{8000, 90, 850}});
+  const std::vector<RunData*> runs = stored_.Through(trial.List());
+  EXPECT_THROW(TTRialSummaryCSVCreator(settings_).Generate(runs, false, docs_.Path()),
                platform::EOSError);
-  EXPECT_THROW(TTRialSummaryXLSCreator(settings_).Generate(trial.List(), false, docs_.Path()),
+  EXPECT_THROW(TTRialSummaryXLSCreator(settings_).Generate(runs, false, docs_.Path()),
                platform::Exception);
 }
 
@@ -159,7 +164,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST_F(TrialSummary, SpreadsheetOfMixedRuns) {
+TEST_P(TrialSummary, SpreadsheetOfMixedRuns) {
   settings_.number_of_shafts = 2;
   settings_.vessel_name = "M.V. Caf\xE9";
   Trial trial;
@@ -224,7 +229,7 @@ TEST_F(TrialSummary, SpreadsheetOfMixedRuns) {
   EXPECT_EQ(cells, expected);
 }
 
-TEST_F(TrialSummary, SpreadsheetOfAnEmptyTrialHasItsHeadRowsOnly) {
+TEST_P(TrialSummary, SpreadsheetOfAnEmptyTrialHasItsHeadRowsOnly) {
   Trial trial;
   const std::string cells = Xlsx(trial);
   EXPECT_NE(cells.find("G5 s 'Torque (kNm)'"), std::string::npos) << cells;
@@ -236,7 +241,7 @@ TEST_F(TrialSummary, SpreadsheetOfAnEmptyTrialHasItsHeadRowsOnly) {
 // A start time of 10:00:00 held as a day fraction lies a hair below or above
 // the whole second; cutting it to whole seconds without rounding first
 // shows 09:59:59 for some of them.
-TEST_F(TrialSummary, StartTimesOnWholeSecondsShowThoseSeconds) {
+TEST(TrialSummaryTimes, StartTimesOnWholeSecondsShowThoseSeconds) {
   int cut_wrong = 0;
   for (int day = 45000; day < 45010; ++day)
     for (int hour = 0; hour < 24; ++hour)
@@ -256,7 +261,7 @@ TEST_F(TrialSummary, StartTimesOnWholeSecondsShowThoseSeconds) {
   EXPECT_EQ(FormatTimeOfDay(std::nextafter(45001.0, 0.0)), "00:00:00");
 }
 
-TEST_F(TrialSummary, TenOClockShowsAsTenOClockInBothFiles) {
+TEST_P(TrialSummary, TenOClockShowsAsTenOClockInBothFiles) {
   // 10:00:00 as its day fraction: just below the whole second.
   platform::TDateTime start = kStart;
   while ((start - std::trunc(start)) * 86400 >= 36000)
@@ -267,6 +272,11 @@ TEST_F(TrialSummary, TenOClockShowsAsTenOClockInBothFiles) {
   EXPECT_NE(Csv(trial).find("01/02/2024,10:00:00,\"Run 1\""), std::string::npos);
   EXPECT_NE(Xlsx(trial).find("B6 s '10:00:00'"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Seams, TrialSummary,
+                         ::testing::Values(test::SeamBackend::kInMemory,
+                                           test::SeamBackend::kLogDatabase),
+                         test::SeamBackendName);
 
 }  // namespace
 }  // namespace rvx

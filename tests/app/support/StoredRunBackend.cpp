@@ -12,11 +12,21 @@ StoredRunBackend::~StoredRunBackend() {
 
 RunData& StoredRunBackend::Through(RunData& run) {
   if (backend_ == SeamBackend::kInMemory) return run;
+  return StoreInTrial(run, next_trial_++);  // a trial of its own, so names never clash
+}
+
+TDM_System& StoredRunBackend::Log() {
   if (!log_) log_ = std::make_unique<TDM_System>("RVX_Log.vez", box_);
+  return *log_;
+}
+
+RunData& StoredRunBackend::StoreInTrial(RunData& run, int trialId) {
+  Log();
   TRun row;
   row.name = run.RunName();
-  row.TrialID = next_trial_++;  // a trial of its own, so names never clash
+  row.TrialID = trialId;
   log_->addRun(row);
+  EXPECT_NE(row.ID, 0) << "a run named " << row.name << " is already in trial " << trialId;
   row.StartTime = run.StartTime();
   row.StopTime = run.StopTime();
   row.Comments = run.Comments();
@@ -44,6 +54,13 @@ RunData& StoredRunBackend::Through(RunData& run) {
   db.Commit();
   stored_.push_back(std::make_unique<TStoredRunData>(*log_, row, window, minimum));
   return *stored_.back();
+}
+
+std::vector<RunData*> StoredRunBackend::Through(const std::vector<RunData*>& runs) {
+  std::vector<RunData*> out;
+  for (RunData* run : runs)
+    out.push_back(&Through(*run));
+  return out;
 }
 
 }  // namespace rvx::test

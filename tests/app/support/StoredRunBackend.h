@@ -28,6 +28,12 @@ class StoredRunBackend {
   // run itself in memory; else a stored copy of it read back from the log
   // (owned by the helper). Each call stores the run anew.
   RunData& Through(RunData& run);
+  // Each run of the list through Through, in the same order.
+  std::vector<RunData*> Through(const std::vector<RunData*>& runs);
+  // With the log database: a stored copy of run as a run of that trial.
+  RunData& StoreInTrial(RunData& run, int trialId);
+  // The log database (opened on first use).
+  TDM_System& Log();
 
  private:
   SeamBackend backend_;
