@@ -550,6 +550,21 @@ void TDM_System::UpdateRun(const TRun& aRun) {
   }
 }
 
+void TDM_System::MarkRunStarted(const TRun& aRun) {
+  TVEZTable& t = *TBL_Run;
+  if (!FindById(t, aRun.ID)) return;
+  t.Edit();
+  try {
+    t.FieldByName("StartTime").SetAsDateTime(aRun.StartTime);
+    t.FieldByName("StopTime").Clear();
+    t.FieldByName("Comments").SetAsString(aRun.Comments);
+    t.Post();
+  } catch (...) {
+    t.Cancel();
+    throw;
+  }
+}
+
 void TDM_System::deleteRun(int runID) {
   TVEZTable& t = *TBL_Run;
   if (t.FindKey({IntValue(runID)})) t.Delete();

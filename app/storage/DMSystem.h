@@ -103,6 +103,9 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
   // Sets Run.ID unless a run of that name exists in the trial.
   void addRun(TRun& Run);
   void UpdateRun(const TRun& aRun);
+  // Stores the start of a run being recorded: StartTime and Comments, with
+  // StopTime null until the stop, so an interrupted run keeps its start.
+  void MarkRunStarted(const TRun& aRun);
   void deleteRun(int runID);
 
   // ---- Measurements and samples

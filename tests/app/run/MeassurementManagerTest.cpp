@@ -1,0 +1,159 @@
+// Measurement managers on a real log file: live managers store their row
+// and one Data row per reading while registered; replay managers read the
+// rows back in recording order behind a progress window.
+#include "app/run/MeassurementManager.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "app/storage/ConfigurationManager.h"
+#include "app/ui/SettingsForms.h"
+#include "tests/app/run/RunTestSupport.h"
+#include "tests/app/support/QtTestApplication.h"
+
+namespace rvx::test {
+namespace {
+
+struct Sample {
+  double time, value;
+  bool error;
+  bool operator==(const Sample&) const = default;
+};
+
+std::vector<Sample> Samples(const TShaftData& data) {
+  std::vector<Sample> out;
+  for (const TDataValue* v : data.Values())
+    if (v) out.push_back({v->Time(), v->Value(), v->IsError()});
+  return out;
+}
+
+class MeassurementManagerTest : public LogDatabaseTest {
+ protected:
+  void SetUp() override {
+    EnsureQtApplication();
+    log_ = OpenLog();
+    config_ = std::make_unique<TConfigurationManager>(*log_);
+    run_.name = "Run A";
+    run_.TrialID = 1;
+    log_->addRun(run_);
+    ASSERT_GT(run_.ID, 0);
+  }
+
+  std::shared_ptr<TMeassurementManager> Replay(const TMeassurement& m) {
+    return std::make_shared<TMeassurementManager>(
+        run_, *log_, *config_, std::make_unique<TMeassurement>(m.RunId, m.ShaftId, m.ID));
+  }
+
+  std::unique_ptr<TDM_System> log_;
+  std::unique_ptr<TConfigurationManager> config_;
+  TRun run_;
+};
+
+TEST_F(MeassurementManagerTest, LiveManagerStoresRowAndOnlyReadingsWhileRecording) {
+  auto shaft = std::make_shared<HandFedShaft>(1);
+  auto manager = std::make_shared<TMeassurementManager>(run_, shaft, *log_, *config_);
+  EXPECT_GT(manager->GetMeassurement().ID, 0);
+  EXPECT_EQ(manager->GetMeassurement().ShaftId, 2);
+  auto stored = log_->GetMeassurements(run_.ID);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0]->ID, manager->GetMeassurement().ID);
+
+  const TDataValue early(42700.50, 1.0, false);
+  shaft->Feed(&early, &early, &early);  // not recording yet
+  manager->StartRecording();
+  EXPECT_EQ(shaft->ObserverCount(), 1u);
+  const TDataValue p1(42700.51, 8000, false), t1(42700.51, 700, true), s1(42700.51, 100, false);
+  shaft->Feed(&p1, &t1, &s1);
+  // Power and torque absent: stored as absent, the speed's mark alone.
+  const TDataValue s2(42700.52, 101, true);
+  shaft->Feed(nullptr, nullptr, &s2);
+  shaft->Feed(nullptr, nullptr, nullptr);  // nothing at all: no row
+  EXPECT_EQ(manager->GetShaftDataSet().SampleCount(), 0u);
+
+  manager->Shutdown();
+  manager->Shutdown();
+  EXPECT_FALSE(manager->IsRecording());
+  EXPECT_EQ(shaft->ObserverCount(), 0u);
+  const TDataValue late(42700.53, 2.0, false);
+  shaft->Feed(&late, &late, &late);
+
+  auto replay = Replay(manager->GetMeassurement());
+  TShaftDataSet& set = replay->GetShaftDataSet();
+  EXPECT_EQ(Samples(set.PowerData()), (std::vector<Sample>{{42700.51, 8000, true}}));
+  EXPECT_EQ(Samples(set.TorqueData()), (std::vector<Sample>{{42700.51, 700, true}}));
+  EXPECT_EQ(Samples(set.SpeedData()),
+            (std::vector<Sample>{{42700.51, 100, true}, {42700.52, 101, true}}));
+}
+
+TEST_F(MeassurementManagerTest, ReplayReadsManyRowsInRecordingOrder) {
+  auto shaft = std::make_shared<HandFedShaft>(0);
+  auto manager = std::make_shared<TMeassurementManager>(run_, shaft, *log_, *config_);
+  manager->StartRecording();
+  std::vector<Sample> expected;
+  for (int i = 0; i < 250; ++i) {
+    const double time = 42700.5 + i / 86400.0;
+    const TDataValue p(time, 1000 + i, i % 7 == 0);
+    shaft->Feed(&p, nullptr, nullptr);
+    expected.push_back({time, 1000.0 + i, i % 7 == 0});
+  }
+  manager->StopRecording();
+  auto replay = Replay(manager->GetMeassurement());
+  EXPECT_EQ(Samples(replay->GetShaftDataSet().PowerData()), expected);
+}
+
+// The progress window shows while the rows are read and ends at 100 %,
+// also for a measurement without samples; two replays show two windows.
+TEST_F(MeassurementManagerTest, ReplayShowsProgressWindowToTheEnd) {
+  auto shaft = std::make_shared<HandFedShaft>(0);
+  auto empty = std::make_shared<TMeassurementManager>(run_, shaft, *log_, *config_);
+  auto fed = std::make_shared<TMeassurementManager>(run_, shaft, *log_, *config_);
+  fed->StartRecording();
+  for (int i = 0; i < 30; ++i) {
+    const TDataValue p(42700.5 + i / 86400.0, i, false);
+    shaft->Feed(&p, &p, &p);
+  }
+  fed->StopRecording();
+
+  struct Seen {
+    QString title, text, percent;
+    int value = -1, maximum = -1;
+  };
+  std::vector<Seen> seen;
+  int windows = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* busy = qobject_cast<TBusyForm*>(w);
+      if (!busy || !busy->isVisible()) continue;
+      Seen s{busy->windowTitle(), busy->Lbl_text->text(), busy->Lbl_PercentFinished->text(),
+             busy->ProgressBar->value(), busy->ProgressBar->maximum()};
+      seen.push_back(s);
+    }
+  });
+  poll.start(0);
+  for (auto& m : {empty, fed}) {
+    const std::size_t before = seen.size();
+    auto replay = Replay(m->GetMeassurement());
+    ++windows;
+    ASSERT_GT(seen.size(), before) << "no progress window seen, replay " << windows;
+    EXPECT_EQ(seen.back().title, "Run");
+    EXPECT_EQ(seen.back().text, "Reading run data...");
+    EXPECT_EQ(seen.back().maximum, 100);
+    EXPECT_EQ(seen.back().value, 100);
+    EXPECT_EQ(seen.back().percent, "100% finished");
+  }
+  poll.stop();
+  // Each window is gone when its replay ends.
+  for (QWidget* w : QApplication::topLevelWidgets())
+    EXPECT_FALSE(qobject_cast<TBusyForm*>(w) && w->isVisible());
+}
+
+}  // namespace
+}  // namespace rvx::test
