@@ -1335,6 +1335,12 @@ void TVEZExpression::ParseForFilter(TVEZCursor* cursor, const std::string& filte
     throw EVEZException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
                         {rest.Text, rest.LineNum, rest.ColumnNum});
   }
+  // A filter tests one record at a time: an aggregate would only ever see an
+  // empty group and COUNT(*) = 0 would match every record.
+  if (Root() != nullptr && Root()->IsAggregated()) {
+    SetRoot(nullptr);
+    RaiseNotImplementedYet("aggregate in a record filter");
+  }
 }
 
 bool TVEZExpression::ParseForDefaultValueExpression(const std::string& text) {
@@ -1346,7 +1352,8 @@ bool TVEZExpression::ParseForDefaultValueExpression(const std::string& text) {
     ParseForValueExpression(nullptr, &lexer);
     // One expression and nothing after it: "5 x" is no default expression.
     TToken rest;
-    return lexer.NumCommands() == 1 && Root() != nullptr && !lexer.GetCurrentToken(rest);
+    return lexer.NumCommands() == 1 && Root() != nullptr && !Root()->IsAggregated() &&
+           !lexer.GetCurrentToken(rest);
   } catch (const std::exception&) {
     return false;
   }
