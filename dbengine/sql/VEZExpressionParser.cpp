@@ -17,6 +17,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZLexer.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/sql/VEZExprNodeAggregated.h"
 #include "dbengine/sql/VEZExprNodeArithmetic.h"
 #include "dbengine/sql/VEZExprNodeBlob.h"
 #include "dbengine/sql/VEZExprNodeBoolean.h"
@@ -48,15 +49,10 @@ bool IsStringOrDateType(TVEZBaseFieldType t) {
   return IsStringBaseFieldType(t) || IsDateTimeBaseFieldType(t);
 }
 
-// Keywords the grammar knows but the engine does not evaluate yet (the
-// aggregates and EXISTS); meeting one raises 30058 naming it.
+// Keywords the grammar knows but the engine does not evaluate yet (EXISTS);
+// meeting one raises 30058 naming it.
 bool IsFunctionNotBuiltYet(TReservedWord w) {
   switch (w) {
-    case rwCOUNT:
-    case rwAVG:
-    case rwMAX:
-    case rwMIN:
-    case rwSUM:
     case rwEXISTS:
       return true;
     default:
@@ -645,8 +641,8 @@ class TParser {
     return DatetimePrimary();
   }
 
-  // literal, field reference, COALESCE, CASE, ( value expression ), CAST;
-  // aggregates and subqueries are not built yet.
+  // literal, field reference, aggregate, COALESCE, CASE, ( value
+  // expression ), CAST; subqueries are not built yet.
   TNode Primary() {
     const std::int32_t start = Mark();
     if (auto it = primaries_.find(start); it != primaries_.end()) {
@@ -662,7 +658,7 @@ class TParser {
     if (TNode f = FieldReference()) return f;
     GoBack(start);
     if (IsWord(rwCOUNT) || IsWord(rwAVG) || IsWord(rwMAX) || IsWord(rwMIN) || IsWord(rwSUM))
-      RaiseNotBuilt("aggregate");
+      return Aggregate();
     SubqueryAhead();
     if (IsWord(rwCOALESCE)) return Coalesce();
     if (IsWord(rwCASE)) return Case();
@@ -687,6 +683,39 @@ class TParser {
   void Expect(const char* symbol, std::int32_t code) {
     if (!IsSymbol(symbol)) RaiseExpected(code, symbol);
     Advance();
+  }
+
+  // COUNT(*), or COUNT/AVG/MAX/MIN/SUM "(" [DISTINCT] value ")".
+  TNode Aggregate() {
+    TVEZDataOperator op = doCOUNT;
+    if (IsWord(rwAVG))
+      op = doAVG;
+    else if (IsWord(rwMAX))
+      op = doMAX;
+    else if (IsWord(rwMIN))
+      op = doMIN;
+    else if (IsWord(rwSUM))
+      op = doSUM;
+    Advance();
+    Expect("(", 30074);
+    if (op == doCOUNT && IsSymbol("*")) {
+      Advance();
+      Expect(")", 30073);
+      return std::make_unique<TVEZExprNodeAggregated>(doCOUNTALL);
+    }
+    bool distinct = false;
+    if (IsWord(rwDISTINCT)) {
+      distinct = true;
+      Advance();
+    }
+    TNode arg;
+    {
+      NestingGuard guard(*this);
+      arg = ValueExpression();
+    }
+    if (!arg) RaiseNoArgument(30102, OperatorToText(op));
+    Expect(")", 30075);
+    return std::make_unique<TVEZExprNodeAggregated>(op, distinct, std::move(arg));
   }
   [[noreturn]] void RaiseNoArgument(std::int32_t code, const std::string& name) const {
     throw EVEZException(code, "Argument expected for function '%s' at line %d, column %d",
@@ -1306,6 +1335,12 @@ void TVEZExpression::ParseForFilter(TVEZCursor* cursor, const std::string& filte
     throw EVEZException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
                         {rest.Text, rest.LineNum, rest.ColumnNum});
   }
+  // A filter tests one record at a time: an aggregate would only ever see an
+  // empty group and COUNT(*) = 0 would match every record.
+  if (Root() != nullptr && Root()->IsAggregated()) {
+    SetRoot(nullptr);
+    RaiseNotImplementedYet("aggregate in a record filter");
+  }
 }
 
 bool TVEZExpression::ParseForDefaultValueExpression(const std::string& text) {
@@ -1317,7 +1352,8 @@ bool TVEZExpression::ParseForDefaultValueExpression(const std::string& text) {
     ParseForValueExpression(nullptr, &lexer);
     // One expression and nothing after it: "5 x" is no default expression.
     TToken rest;
-    return lexer.NumCommands() == 1 && Root() != nullptr && !lexer.GetCurrentToken(rest);
+    return lexer.NumCommands() == 1 && Root() != nullptr && !Root()->IsAggregated() &&
+           !lexer.GetCurrentToken(rest);
   } catch (const std::exception&) {
     return false;
   }

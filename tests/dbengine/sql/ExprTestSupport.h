@@ -18,6 +18,7 @@
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/sql/VEZExprNode.h"
+#include "dbengine/sql/VEZExprNodeAggregated.h"
 #include "dbengine/sql/VEZExprNodeArithmetic.h"
 #include "dbengine/sql/VEZExprNodeBoolean.h"
 #include "dbengine/sql/VEZExprNodeCase.h"
@@ -284,6 +285,10 @@ inline std::string ShapeText(const TVEZExprNode* node) {
     }
     case TVEZExprNodeKind::DateFunction:
       if (node->Children.empty()) return OperatorName(node->Operator);
+      break;
+    case TVEZExprNodeKind::Aggregated:
+      if (node->Operator == doCOUNTALL) return "COUNT(*)";
+      if (static_cast<const TVEZExprNodeAggregated*>(node)->distinct) flags = "distinct";
       break;
     case TVEZExprNodeKind::Case: {
       const auto* c = static_cast<const TVEZExprNodeCase*>(node);

@@ -192,8 +192,10 @@ TEST_F(FilterShapeTest, Errors) {
       {"X = CAST(A AS INTEGER)", "=[3v](X,CAST(A))"},
       {"X = CASE A WHEN 1 THEN 2 ELSE 3 END", "=[3v](X,CASE(A,1:Int32,2:Int32,3:Int32))"},
       {"X = ROUND(A, 1, HALFUP)", "=[3v](X,ROUND(A,1:Int32,287:Int32))"},
+      // A filter sees one record at a time: an aggregate there is refused.
+      {"COUNT(*) = 0", "error 30058"},
+      {"X > 1 AND SUM(X) > 1", "error 30058"},
       // Not built yet: a clear error, never a silent wrong tree.
-      {"COUNT(*) = 1", "error 30058"},
       {"X = (SELECT 1)", "error 30058"},
       {"X IN (SELECT 1)", "error 30058"},
       {"EXISTS (SELECT 1)", "error 30058"},
@@ -324,6 +326,49 @@ TEST_F(ParserTest, StatementEntryPointsLeaveTheRestToTheCaller) {
   empty.GetNextToken(token);
   EXPECT_EQ(NativeErrorOf([&] { n.ParseForValueExpression(nullptr, &empty); }), 30136);
   EXPECT_EQ(NativeErrorOf([&] { n.ParseForBooleanExpression(nullptr, &empty); }), 30118);
+}
+
+// Aggregates in a statement's condition: COUNT(*) has no child; DISTINCT is
+// a flag of the node; the lexer is left after the condition.
+TEST_F(ParserTest, AggregatesInStatementConditions) {
+  const std::vector<ShapeRow> rows = {
+      {"COUNT(*) = 1", "=[3v](COUNT(*),1:Int32)"},
+      {"COUNT( * ) > X", ">[3v](COUNT(*),X)"},
+      {"COUNT(X) = 1", "=[3v](COUNT(X),1:Int32)"},
+      {"COUNT(DISTINCT X) = 1", "=[3v](COUNT[distinct](X),1:Int32)"},
+      {"SUM(A + B) > 2", ">[3v](SUM(+(A,B)),2:Int32)"},
+      {"AVG(DISTINCT A) = 1", "=[3v](AVG[distinct](A),1:Int32)"},
+      {"MIN(Name) = 'a'", "=(MIN(Name),'a':Str)"},
+      {"MAX(X) - MIN(X) = 0", "=[3v](+(MAX(X),-(MIN(X))),0:Int32)"},
+      {"SUM((X)) = 1", "=[3v](SUM(X),1:Int32)"},
+      {"COUNT X", "error 30074"},
+      {"COUNT(* X) = 1", "error 30073"},
+      {"SUM() = 1", "error 30102"},
+      {"SUM(DISTINCT) = 1", "error 30102"},
+      {"MAX(X, 1) = 1", "error 30075"},
+      {"COUNT(X Y) = 1", "error 30075"},
+  };
+  for (const ShapeRow& row : rows) {
+    SCOPED_TRACE(row.text);
+    TVEZLexer lexer(std::string(row.text) + " ORDER BY A", nullptr, false);
+    lexer.GetNextCommand();
+    TVEZExpression e;
+    std::string got;
+    try {
+      e.ParseForBooleanExpression(nullptr, &lexer);
+      got = ShapeText(e.Root());
+      TToken token;
+      EXPECT_TRUE(lexer.GetCurrentToken(token) && token.Text == "ORDER");
+      EXPECT_TRUE(e.IsAggregated());
+    } catch (const EVEZException& x) {
+      got = "error " + std::to_string(x.NativeError());
+    }
+    EXPECT_EQ(got, row.shape);
+  }
+  // A column default is never an aggregate.
+  TVEZVariant text(bftVarchar);
+  text.SetAsAnsiString("COUNT(*)");
+  EXPECT_FALSE(IsDefaultValueExpression(text));
 }
 
 // The current date and time come from the installed clock.
