@@ -666,40 +666,21 @@ std::unique_ptr<TShaftDataSet> TDM_System::GetDataSet(const TRun& aRun,
     platform::Field& speed = t.FieldByName("Speed");
     platform::Field& error = t.FieldByName("IsError");
     platform::Field& measurement = t.FieldByName("MeasurementID");
-    // One fetch per field and row: IsNull followed by As... fetches twice.
-    const auto* powerValue = dynamic_cast<const platform::FloatField*>(&power);
-    const auto* torqueValue = dynamic_cast<const platform::FloatField*>(&torque);
-    const auto* speedValue = dynamic_cast<const platform::FloatField*>(&speed);
-    const auto* errorValue = dynamic_cast<const platform::BooleanField*>(&error);
-    const auto* measurementValue = dynamic_cast<const platform::FloatField*>(&measurement);
-    auto readFloat = [](platform::Field& f, const platform::FloatField* typed, double& v) {
-      if (typed != nullptr) return typed->GetValue(v);
-      if (f.IsNull()) return false;
-      v = f.AsFloat();
-      return true;
-    };
-    auto inMeasurement = [&] {
-      if (measurementValue == nullptr) return InMeasurement(t, measurement, aMeassurment.ID);
-      double m = 0;
-      return !t.Eof() && measurementValue->GetValue(m) && m == static_cast<double>(aMeassurment.ID);
-    };
-    for (; inMeasurement(); t.Next()) {
+    for (; InMeasurement(t, measurement, aMeassurment.ID); t.Next()) {
       Row r{};
       r.id = id.AsLargeInt();
       r.time = time.AsDateTime();
-      if (errorValue != nullptr) {
-        bool e = false;
-        r.isError = errorValue->GetValue(e) && e;
-      } else {
-        r.isError = !error.IsNull() && error.AsBoolean();
-      }
+      r.isError = !error.IsNull() && error.AsBoolean();
       if (aRun.StartTime + i * interval < r.time && i < steps) {
         ++i;
         step();
       }
-      r.hasPower = readFloat(power, powerValue, r.power);
-      r.hasTorque = readFloat(torque, torqueValue, r.torque);
-      r.hasSpeed = readFloat(speed, speedValue, r.speed);
+      r.hasPower = !power.IsNull();
+      if (r.hasPower) r.power = power.AsFloat();
+      r.hasTorque = !torque.IsNull();
+      if (r.hasTorque) r.torque = torque.AsFloat();
+      r.hasSpeed = !speed.IsNull();
+      if (r.hasSpeed) r.speed = speed.AsFloat();
       if (!pending.empty() && pending.front().time != r.time) flush();
       pending.push_back(r);
     }
