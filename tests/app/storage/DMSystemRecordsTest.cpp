@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -263,6 +264,54 @@ TEST_F(SamplesTest, OldFilesZerosReadBackAsSamples) {
   ASSERT_EQ(set->TorqueData().Values().Count(), 1u);
   EXPECT_EQ(set->TorqueData().LastValue()->Value(), 0);
   EXPECT_FALSE(set->PowerData().LastValue()->IsError());  // null IsError reads false
+}
+
+// Random rows of three interleaved measurements, each quantity null at
+// random, against a model: every present value comes back with its time,
+// value and mark, and no row of a neighbouring measurement leaks in.
+TEST_F(SamplesTest, ReadBackMatchesModelOfInterleavedMeasurements) {
+  std::vector<TMeassurement> ms{TMeassurement(1, 1), TMeassurement(1, 2), TMeassurement(1, 3)};
+  for (TMeassurement& m : ms)
+    log_->AddMeassurement(m);
+  struct Sample {
+    double time, value;
+    bool isError;
+    bool operator==(const Sample&) const = default;
+  };
+  // [measurement][quantity: power, torque, speed]
+  std::vector<std::vector<std::vector<Sample>>> model(ms.size(),
+                                                      std::vector<std::vector<Sample>>(3));
+  std::mt19937 rng(44);
+  std::vector<int> rowsOf(ms.size(), 0);
+  vez::TVEZDatabase& db = log_->Database();
+  db.StartTransaction();
+  for (int k = 0; k < 600; ++k) {
+    const std::size_t which = rng() % ms.size();
+    const double time = 42700 + (rowsOf[which]++) * 1e-5;
+    const bool isError = rng() % 5 == 0;
+    std::optional<TDataValue> v[3];
+    for (int q = 0; q < 3; ++q)
+      if (rng() % 3 != 0) v[q] = TDataValue(time, static_cast<double>(rng() % 100000) / 8, isError);
+    const TDataValue* p[3] = {v[0] ? &*v[0] : nullptr, v[1] ? &*v[1] : nullptr,
+                              v[2] ? &*v[2] : nullptr};
+    log_->AddDataToDb(ms[which], p[0], p[1], p[2]);
+    for (int q = 0; q < 3; ++q)
+      if (v[q]) model[which][q].push_back({time, v[q]->Value(), isError});
+  }
+  db.Commit();
+  auto samples = [](const TShaftData& d) {
+    std::vector<Sample> out;
+    for (const TDataValue* v : d.Values())
+      out.push_back({v->Time(), v->Value(), v->IsError()});
+    return out;
+  };
+  for (std::size_t i = 0; i < ms.size(); ++i) {
+    SCOPED_TRACE("measurement " + std::to_string(ms[i].ID));
+    auto set = log_->GetDataSet(Run(), ms[i], 0, {}, 5, 5);
+    EXPECT_EQ(samples(set->PowerData()), model[i][0]);
+    EXPECT_EQ(samples(set->TorqueData()), model[i][1]);
+    EXPECT_EQ(samples(set->SpeedData()), model[i][2]);
+  }
 }
 
 struct StepCase {
