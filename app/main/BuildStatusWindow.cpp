@@ -19,11 +19,12 @@ TFrm_BuildStatus::TFrm_BuildStatus(QWidget* parent) : TFormAC(parent) {
                  this);
   StyleLabel(Lbl_Version);
   Lbl_Status = new QLabel(
-      QStringLiteral("This build holds the database engine's storage, sessions, cursor and "
-                     "filter expressions, and the application's meter links, shafts, shaft "
-                     "panels, statistics and report files.\n\n"
-                     "Vessels, trials, runs, the log database and the main window are not built "
-                     "yet, so nothing can be recorded with this version."),
+      QStringLiteral("This build holds the database engine (storage, encryption, datasets, "
+                     "tables, queries and table statements) and the application's meter links, "
+                     "shafts, shaft panels and graphs, log database, run control, statistics "
+                     "and report files.\n\n"
+                     "The main window and the vessel and trial selection are not built yet, so "
+                     "nothing can be recorded with this version."),
       this);
   Lbl_Status->setWordWrap(true);
   Btn_Close = new QPushButton(QStringLiteral("Close"), this);
