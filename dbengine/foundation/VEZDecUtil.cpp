@@ -57,6 +57,15 @@ void RegisterDefaultsOnce() {
 
 constexpr char kMime64Table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 
+// True when every character of the text is one of the table's; the hex and
+// the uuencode families both check their text this way.
+bool OnlyTableChars(const char* table, const char* value, std::int32_t len) {
+  const std::int32_t n = ActualLength(value, len);
+  for (std::int32_t i = 0; i < n; ++i)
+    if (!std::strchr(table, value[i]) || value[i] == '\0') return false;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -92,11 +101,7 @@ std::string TStringFormat_HEX::StrTo(const char* value, std::int32_t len) const 
 
 bool TStringFormat_HEX::IsValid(const char* value, std::int32_t len, bool to_str) const {
   if (!to_str) return true;
-  const char* table = CharTable();
-  const std::int32_t n = ActualLength(value, len);
-  for (std::int32_t i = 0; i < n; ++i)
-    if (!std::strchr(table, value[i]) || value[i] == '\0') return false;
-  return true;
+  return OnlyTableChars(CharTable(), value, len);
 }
 
 const char* TStringFormat_HEX::CharTable() const {
@@ -150,11 +155,7 @@ std::string TStringFormat_UU::StrTo(const char* value, std::int32_t len) const {
 
 bool TStringFormat_UU::IsValid(const char* value, std::int32_t len, bool to_str) const {
   if (!to_str) return true;
-  const char* table = CharTable();
-  const std::int32_t n = ActualLength(value, len);
-  for (std::int32_t i = 0; i < n; ++i)
-    if (!std::strchr(table, value[i]) || value[i] == '\0') return false;
-  return true;
+  return OnlyTableChars(CharTable(), value, len);
 }
 
 const char* TStringFormat_UU::CharTable() const {

@@ -5,7 +5,6 @@
 // for byte, and either must open without a repair with every row.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -15,6 +14,7 @@
 #include "dbengine/api/VEZSessionList.h"
 #include "dbengine/api/VEZTable.h"
 #include "platform/core/Variant.h"
+#include "tests/dbengine/api/crash/TableCrashChecks.h"
 #include "tests/dbengine/storage/crash/harness/CrashRecorder.h"
 #include "tests/dbengine/storage/crash/harness/CrashReplayer.h"
 #include "tests/dbengine/storage/crash/harness/CrashVictim.h"
@@ -158,9 +158,7 @@ class CompactCrash {
       }
     }
     if (!failure.empty()) {
-      ++outcome.failures;
-      if (outcome.messages.size() < 5)
-        outcome.messages.push_back(point.Describe() + ": " + failure);
+      NoteFailure(outcome, point, failure);
       return;
     }
     ++(is_new ? outcome.new_file : outcome.old_file);
@@ -185,18 +183,8 @@ void RunScenario(TVEZDurability durability, bool killed, const char* label) {
   options.max_cuts_per_write = 2;
   options.subsets_per_cut = 4;
   options.seed = 11;
-  Outcome outcome;
-  const auto visit = [&](const PairImage& p, const CrashPoint& c) {
-    scenario.Check(p, c, outcome);
-  };
-  if (killed)
-    ReplayKilledProcess(log, options, visit);
-  else
-    ReplayPowerCut(log, options, visit);
-  std::cout << "[compact in place, " << label << "] " << log.ops.size() << " file operations; "
-            << outcome.Summary() << "\n";
-  for (const std::string& m : outcome.messages)
-    std::cout << "  " << m << "\n";
+  const Outcome outcome = ReplayAndReport<Outcome>(log, scenario, options, killed,
+                                                   std::string("compact in place, ") + label);
   EXPECT_EQ(log.CountOf(FileOp::Kind::kReplace), 1);
   EXPECT_EQ(outcome.failures, 0) << outcome.Summary();
   EXPECT_GT(outcome.old_file, 0);
