@@ -24,12 +24,12 @@
 #include <string>
 
 #include "bench/BenchDiskFiles.h"
-#include "tests/dbengine/api/LogSchemaTestSupport.h"
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZSessionList.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/storage/VEZDurability.h"
 #include "platform/core/DateTime.h"
+#include "tests/dbengine/api/LogSchemaTestSupport.h"
 
 namespace {
 
@@ -74,10 +74,10 @@ void FillLogFile(const std::string& path, int rows) {
   RemoveDatabaseFiles(path);
   auto db = MakeDatabase("Fill", path, TVEZDurability::Off);
   db->CreateDatabase();
-  for (const vez::test::LogTable& spec : vez::test::LogTables()) {
+  for (const vez::test::LogTable& table_def : vez::test::LogTables()) {
     TVEZTable t;
     t.SetDatabaseName("Fill");
-    vez::test::DeclareLogTable(t, spec);
+    vez::test::DeclareLogTable(t, table_def);
     t.CreateTable();
   }
   db->Open();

@@ -117,14 +117,15 @@ inline const LogTable& LogTableNamed(const std::string& name) {
 
 // Declares the table's columns and (unless without_index) its index on a
 // closed table component, as the adapter does before creating or opening.
-inline void DeclareLogTable(TVEZTable& table, const LogTable& spec, bool without_index = false) {
-  table.SetTableName(spec.name);
+inline void DeclareLogTable(TVEZTable& table, const LogTable& table_def,
+                            bool without_index = false) {
+  table.SetTableName(table_def.name);
   table.FieldDefs().Clear();
   table.IndexDefs().Clear();
-  for (const LogColumn& c : spec.columns)
+  for (const LogColumn& c : table_def.columns)
     table.FieldDefs().Add(c.name, c.type, c.size, c.required);
-  if (!without_index && *spec.index_fields != '\0')
-    table.IndexDefs().Add("Primary", spec.index_fields, 0);
+  if (!without_index && *table_def.index_fields != '\0')
+    table.IndexDefs().Add("Primary", table_def.index_fields, 0);
 }
 
 }  // namespace vez::test

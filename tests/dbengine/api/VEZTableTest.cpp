@@ -78,12 +78,12 @@ class TableTest : public SessionLayerTest {
 
   // Creates the log table as declared and opens it as the adapter does.
   TVEZTable& CreateLogTable(const std::string& name) {
-    const LogTable& spec = LogTableNamed(name);
+    const LogTable& table_def = LogTableNamed(name);
     TVEZTable& t = NewTable();
-    DeclareLogTable(t, spec);
+    DeclareLogTable(t, table_def);
     t.CreateTable();
     t.Open();
-    if (spec.primary_current) t.SetIndexName("Primary");
+    if (table_def.primary_current) t.SetIndexName("Primary");
     return t;
   }
 
@@ -113,11 +113,11 @@ class TableTest : public SessionLayerTest {
 // ---------------------------------------------------------------------------
 // The log's tables
 
-void ExpectDeclared(TVEZTable& t, const LogTable& spec) {
-  SCOPED_TRACE(spec.name);
-  ASSERT_EQ(t.FieldDefs().Count(), static_cast<int>(spec.columns.size()));
-  for (std::size_t i = 0; i < spec.columns.size(); ++i) {
-    const LogColumn& c = spec.columns[i];
+void ExpectDeclared(TVEZTable& t, const LogTable& table_def) {
+  SCOPED_TRACE(table_def.name);
+  ASSERT_EQ(t.FieldDefs().Count(), static_cast<int>(table_def.columns.size()));
+  for (std::size_t i = 0; i < table_def.columns.size(); ++i) {
+    const LogColumn& c = table_def.columns[i];
     const platform::FieldDef& d = t.FieldDefs().Items(static_cast<int>(i));
     SCOPED_TRACE(c.name);
     EXPECT_EQ(d.Name, c.name);
@@ -129,39 +129,39 @@ void ExpectDeclared(TVEZTable& t, const LogTable& spec) {
     // not required.
     EXPECT_EQ(d.Required, c.required && c.type != platform::ftAutoInc);
   }
-  if (*spec.index_fields == '\0') {
+  if (*table_def.index_fields == '\0') {
     EXPECT_EQ(t.IndexDefs().Count(), 0);
   } else {
     ASSERT_EQ(t.IndexDefs().Count(), 1);
     EXPECT_EQ(t.IndexDefs().Items(0).Name, "Primary");
-    EXPECT_EQ(t.IndexDefs().Items(0).Fields, spec.index_fields);
+    EXPECT_EQ(t.IndexDefs().Items(0).Fields, table_def.index_fields);
     EXPECT_EQ(t.IndexDefs().Items(0).Options, 0u);
   }
-  EXPECT_EQ(t.IndexName(), spec.primary_current ? "Primary" : "");
+  EXPECT_EQ(t.IndexName(), table_def.primary_current ? "Primary" : "");
 }
 
 TEST_F(TableTest, TheLogTablesAreCreatedAndReadBackAsDeclared) {
-  for (const LogTable& spec : LogTables()) {
+  for (const LogTable& table_def : LogTables()) {
     TVEZTable& t = NewTable();
-    DeclareLogTable(t, spec);
-    EXPECT_FALSE(t.Exists()) << spec.name;
+    DeclareLogTable(t, table_def);
+    EXPECT_FALSE(t.Exists()) << table_def.name;
     t.CreateTable();
-    EXPECT_TRUE(t.Exists()) << spec.name;
+    EXPECT_TRUE(t.Exists()) << table_def.name;
     t.Open();
-    if (spec.primary_current) t.SetIndexName("Primary");
-    ExpectDeclared(t, spec);
+    if (table_def.primary_current) t.SetIndexName("Primary");
+    ExpectDeclared(t, table_def);
   }
   tables_.clear();
   EXPECT_FALSE(db_->Connected());
   std::vector<std::string> names = TablesOf(*db_);
   EXPECT_EQ(names.size(), LogTables().size());
   // Reopened by new components that declare nothing.
-  for (const LogTable& spec : LogTables()) {
-    TVEZTable& t = NewTable(spec.name);
+  for (const LogTable& table_def : LogTables()) {
+    TVEZTable& t = NewTable(table_def.name);
     EXPECT_TRUE(t.Exists());
     t.Open();
-    if (spec.primary_current) t.SetIndexName("Primary");
-    ExpectDeclared(t, spec);
+    if (table_def.primary_current) t.SetIndexName("Primary");
+    ExpectDeclared(t, table_def);
     EXPECT_TRUE(t.IsEmpty());
   }
   for (auto& t : tables_)
@@ -169,10 +169,10 @@ TEST_F(TableTest, TheLogTablesAreCreatedAndReadBackAsDeclared) {
 }
 
 TEST_F(TableTest, AMissingIndexIsFoundMissingAndAdded) {
-  const LogTable& spec = LogTableNamed("Data");
+  const LogTable& table_def = LogTableNamed("Data");
   {
     TVEZTable& t = NewTable();
-    DeclareLogTable(t, spec, /*without_index=*/true);
+    DeclareLogTable(t, table_def, /*without_index=*/true);
     t.CreateTable();
     t.Open();
     t.AppendRecord({Variant::Null(), Variant::FromDouble(1), Variant::FromDate(45000.5)});
