@@ -1,5 +1,7 @@
 #include "app/run/NewRunForm.h"
 
+#include <exception>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -115,7 +117,16 @@ void TFrm_NewRun::CB_AutoStopClick() {
 
 void TFrm_NewRun::Btn_OKClick() {
   const std::string name = FromQString(Edit_Name->text());
-  if (FDMSystem.runExistInTrial(name, FConfigurationManager.TrialId())) {
+  bool taken = false;
+  // A slot must not let the log's errors (a locked table, a lost file) reach
+  // the event loop: the user sees them and the dialog stays open.
+  try {
+    taken = FDMSystem.runExistInTrial(name, FConfigurationManager.TrialId());
+  } catch (const std::exception& e) {
+    FMessageBox.ShowError(e.what());
+    return;
+  }
+  if (taken) {
     FMessageBox.ShowError("A run named '" + name + "' allready exist for trial '" +
                           FConfigurationManager.TrialName() + "'");
     return;

@@ -92,5 +92,17 @@ TEST_F(NewRunFormTest, CommentsAreCutAtTheirLimit) {
   EXPECT_EQ(form_->Memo_Comments->toPlainText().size(), 500);
 }
 
+// A log that cannot answer (here: closed under the dialog) shows its error
+// in the box; nothing reaches the event loop and the dialog stays open.
+TEST_F(NewRunFormTest, ALogErrorOnStartShowsTheBoxAndKeepsTheDialog) {
+  log_->Database().Close();
+  box_.ExpectErrors(1);
+  form_->Btn_OK->click();
+  ASSERT_EQ(box_.Log().size(), 1u);
+  EXPECT_EQ(box_.Log()[0].rfind("error:", 0), 0u) << box_.Log()[0];
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_NE(form_->result(), QDialog::Accepted);
+}
+
 }  // namespace
 }  // namespace rvx::test
