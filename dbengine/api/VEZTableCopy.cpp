@@ -106,6 +106,9 @@ bool IsGuidText(std::string_view text) {
          IsHexText(body.substr(24, 12));
 }
 
+// Rows a table copy writes per commit.
+constexpr std::int64_t kCopyRowsPerCommit = 10000;
+
 // The rows a restructure copies into its new table are written as one
 // batch, in one commit, instead of one commit per row: the old copy keeps
 // every row until the batch is written, so a crash loses nothing, and a
@@ -127,6 +130,14 @@ class RowBatch {
     if (!FOpen) return;
     FOpen = false;
     FCursor.EndBatchUpdate();
+  }
+  // Writes the rows so far and starts a new batch, so a long copy holds a
+  // bounded number of changed pages in memory.
+  void Flush() {
+    if (!FOpen) return;
+    Apply();
+    FCursor.BeginBatchUpdate();
+    FOpen = true;
   }
   ~RowBatch() {
     try {
@@ -172,7 +183,8 @@ bool SameDatabaseFile(const std::string& a, const std::string& b) {
 bool CopyDataSetRecords(platform::Component* owner, platform::DataSet& source,
                         platform::DataSet& dest, std::string& log, bool& cont, bool ignore_errors,
                         bool match_by_object_id, const TVEZTable::TVEZProgressEvent& on_progress,
-                        int min_progress, int max_progress) {
+                        int min_progress, int max_progress,
+                        const std::function<void()>& after_row) {
   bool result = true;
   const std::string table_name = TableNameOf(owner);
   const std::string source_name = TableNameOf(&source);
@@ -246,6 +258,7 @@ bool CopyDataSetRecords(platform::Component* owner, platform::DataSet& source,
         if (!ignore_errors) throw;
         result = false;
       }
+      if (after_row) after_row();
       ++r;
       bool moved = true;
       try {
@@ -750,12 +763,31 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
     return false;
   }
   new_table->Open();
-  CopyDataSetRecords(
-      this, *this, *new_table, log, cont, ignore_errors, false,
-      [this](platform::DataSet& sender, int percent, bool& c) {
-        InternalOnCopyProgress(sender, percent, c);
-      },
-      min_progress, max_progress);
+  {
+    // Rows go in batches of one commit each rather than one commit per row;
+    // rows copied before a failure are kept, as they were row by row.
+    RowBatch batch(new_table->CheckHandle(10259));
+    std::int64_t rows = 0;
+    try {
+      CopyDataSetRecords(
+          this, *this, *new_table, log, cont, ignore_errors, false,
+          [this](platform::DataSet& sender, int percent, bool& c) {
+            InternalOnCopyProgress(sender, percent, c);
+          },
+          min_progress, max_progress,
+          [&] {
+            if (++rows % kCopyRowsPerCommit == 0) batch.Flush();
+          });
+    } catch (...) {
+      try {
+        batch.Apply();
+      } catch (...) {
+        // The copy's error is the one to report.
+      }
+      throw;
+    }
+    batch.Apply();
+  }
   new_table->Close();
   new_table.reset();
   result = true;

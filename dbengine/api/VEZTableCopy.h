@@ -29,11 +29,13 @@ class TVEZDatabase;
 // record ("Terminated by User."). Source is left on the record it was on.
 // A source that cannot move past a record ends the copy (logged). True when
 // every record was copied without error and not stopped. owner names the
-// table in log lines when it is a TVEZTable.
+// table in log lines when it is a TVEZTable. after_row, when given, is called
+// after each record's post (whether or not it was stored).
 bool CopyDataSetRecords(platform::Component* owner, platform::DataSet& source,
                         platform::DataSet& dest, std::string& log, bool& cont, bool ignore_errors,
                         bool match_by_object_id, const TVEZTable::TVEZProgressEvent& on_progress,
-                        int min_progress, int max_progress);
+                        int min_progress, int max_progress,
+                        const std::function<void()>& after_row = {});
 
 // Whether name is a restructure's name for an old copy of a table:
 // "OLD_<table>_{GUID}" (the prefix in any letter case, a non-empty table

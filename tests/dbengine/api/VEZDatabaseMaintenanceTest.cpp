@@ -258,6 +258,7 @@ class FailingTmpWrites : public platform::FileSystemWrapper {
   void RenameFile(const std::string& from, const std::string& to) override {
     FileSystemWrapper::RenameFile(from, to);
   }
+  int Allowed() const { return allowed_; }
 
  private:
   class File : public platform::FileWrapper {
@@ -301,7 +302,18 @@ TEST_F(MaintenanceTest, AWriteFailingMidRebuildLeavesTheOldFileAndRemovesThePart
   const std::string file = Path("log.vez");
   auto database = MakeFilled(file, 300);
   const auto bytes = test::ReadAll(file);
-  for (const int allowed : {0, 3, 40, 200}) {
+  // How many writes a whole rebuild makes, to fail at its start, middle and
+  // last one.
+  int writes = 0;
+  {
+    constexpr int kMany = 1 << 30;
+    FailingTmpWrites counting(kMany);
+    platform::ScopedFileSystem installed(counting);
+    EXPECT_TRUE(database->CompactDatabase(Path("count.tmp.vez")));
+    writes = kMany - counting.Allowed();
+  }
+  ASSERT_GT(writes, 8);
+  for (const int allowed : {0, 3, writes / 2, writes - 1}) {
     SCOPED_TRACE(allowed);
     FailingTmpWrites failing(allowed);
     platform::ScopedFileSystem installed(failing);
