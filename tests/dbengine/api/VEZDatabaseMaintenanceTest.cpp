@@ -15,6 +15,7 @@
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/storage/VEZSystemDirectory.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/Variant.h"
 #include "platform/os/File.h"
@@ -226,6 +227,43 @@ TEST_P(AbortTest, AnAbortedInPlaceCompactionRaisesAndKeepsTheOldFile) {
   }
 }
 
+TEST_P(AbortTest, AnAbortedPasswordChangeKeepsTheOldFileAndPassword) {
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 300);
+  ASSERT_EQ(database->ChangePassword("first"), "");
+  database->Open();
+  const Snapshot before = SnapshotOf("Log");
+  database->Close();
+  const auto bytes = test::ReadAll(file);
+  ScriptedEngineUi ui;
+  platform::ScopedEngineUi installed(ui);
+  if (GetParam().through_ui) {
+    database->SetSilentMode(false);
+    ui.AbortAtPercent(50);
+  } else {
+    database->OnChangePasswordProgress = [](TVEZDatabase&, int percent, bool& cont) {
+      if (percent >= 50) cont = false;
+    };
+  }
+  // A stopped change must not read as a successful one (an empty log).
+  EXPECT_NE(database->ChangePassword("second"), "");
+  database->SetSilentMode(true);
+  EXPECT_EQ(database->Password(), "first");
+  EXPECT_EQ(test::ReadAll(file), bytes);
+  EXPECT_FALSE(fs::exists(file + ".tmp"));
+  EXPECT_FALSE(fs::exists(file + ".tmp-journal"));
+
+  auto with_new = MakeDatabase("New", file);
+  with_new->SetSilentMode(true);
+  with_new->SetPassword("second");
+  EXPECT_EQ(NativeErrorOf([&] { with_new->Open(); }), 30445);
+  auto with_old = MakeDatabase("Old", file);
+  with_old->SetSilentMode(true);
+  with_old->SetPassword("first");
+  with_old->Open();
+  EXPECT_EQ(SnapshotOf("Old"), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(Ways, AbortTest,
                          ::testing::Values(AbortCase{"WaitWindow", true},
                                            AbortCase{"ProgressEvent", false}),
@@ -416,6 +454,54 @@ TEST_F(MaintenanceTest, AReadOnlyFileIsNotReplaced) {
   EXPECT_EQ(test::ReadAll(file), bytes);
   EXPECT_FALSE(fs::exists(file + ".tmp"));
   fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+}
+
+TEST_F(MaintenanceTest, ATableOfMoreRowsThanOneCommitHoldsIsCopiedWhole) {
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 23456);
+  database->Open();
+  const Snapshot before = SnapshotOf("Log");
+  database->Close();
+  EXPECT_TRUE(database->CompactDatabase());
+  database->Open();
+  EXPECT_EQ(SnapshotOf("Log"), before);
+}
+
+// ---- Damaged files.
+
+// Overwrites the first page of the file's list of tables.
+void DamageTableList(TVEZDatabase& database) {
+  const std::string file = database.DatabaseFileName();
+  database.Open();
+  TVEZDiskDatabaseData& data = test::DiskData(database);
+  const std::int64_t offset =
+      data.DiskPageManager()->OffsetToFirstPage() +
+      static_cast<std::int64_t>(data.TableListFile()->StartPageNo()) * database.PageSize();
+  database.Close();
+  auto bytes = test::ReadAll(file);
+  ASSERT_LE(offset + database.PageSize(), static_cast<std::int64_t>(bytes.size()));
+  for (std::int64_t i = 16; i < database.PageSize(); ++i)
+    bytes[static_cast<std::size_t>(offset + i)] = static_cast<std::uint8_t>(i * 13 + 5);
+  test::WriteAll(file, bytes);
+}
+
+TEST_F(MaintenanceTest, ARebuildWhoseTableListCannotBeReadRaisesAndReplacesNothing) {
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 40);
+  DamageTableList(*database);
+  const auto bytes = test::ReadAll(file);
+  std::string log;
+  // Repair ignores errors of tables, never of the list (read as the file
+  // opens): an empty list would replace the file with an empty one.
+  EXPECT_EQ(NativeErrorOf([&] { database->RepairDatabase(); }), 30388);
+  EXPECT_ANY_THROW(database->RepairDatabase());
+  EXPECT_ANY_THROW(database->RepairDatabase(Path("repaired.vez"), log));
+  EXPECT_ANY_THROW(database->CompactDatabase());
+  EXPECT_ANY_THROW(database->ChangeDatabaseSettings(log, true, "", craRijndael_128, 4096, 8, 16));
+  EXPECT_EQ(test::ReadAll(file), bytes);
+  EXPECT_FALSE(fs::exists(file + ".tmp"));
+  EXPECT_FALSE(fs::exists(Path("repaired.vez")));
+  EXPECT_FALSE(database->Connected());
 }
 
 // ---- Repair.
