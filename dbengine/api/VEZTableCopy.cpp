@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "dbengine/api/VEZAdvancedDefs.h"
 #include "dbengine/api/VEZDatabase.h"
@@ -18,6 +19,7 @@
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Collation.h"
 #include "platform/core/Format.h"
+#include "platform/dataset/Field.h"
 #include "platform/os/FileQueries.h"
 
 namespace vez {
@@ -106,8 +108,10 @@ bool IsGuidText(std::string_view text) {
          IsHexText(body.substr(24, 12));
 }
 
-// Rows a table copy writes per commit.
+// Rows a table copy writes per commit, fewer when their BLOBs pass the byte
+// limit: the changed pages of a commit stay in memory until it is written.
 constexpr std::int64_t kCopyRowsPerCommit = 10000;
+constexpr std::int64_t kCopyBlobBytesPerCommit = 4 << 20;
 
 // The rows a restructure copies into its new table are written as one
 // batch, in one commit, instead of one commit per row: the old copy keeps
@@ -767,7 +771,12 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
     // Rows go in batches of one commit each rather than one commit per row;
     // rows copied before a failure are kept, as they were row by row.
     RowBatch batch(new_table->CheckHandle(10259));
+    std::vector<const platform::BlobField*> blobs;
+    for (int i = 0; i < FieldCount(); ++i)
+      if (const auto* blob = dynamic_cast<const platform::BlobField*>(&Fields(i)))
+        blobs.push_back(blob);
     std::int64_t rows = 0;
+    std::int64_t blob_bytes = 0;
     try {
       CopyDataSetRecords(
           this, *this, *new_table, log, cont, ignore_errors, false,
@@ -776,7 +785,17 @@ bool TVEZTable::CopyTable(const std::string& new_table_name, std::string& log, b
           },
           min_progress, max_progress,
           [&] {
-            if (++rows % kCopyRowsPerCommit == 0) batch.Flush();
+            for (const platform::BlobField* blob : blobs) {
+              try {
+                blob_bytes += blob->BlobSize();
+              } catch (...) {
+                // An unreadable value was not copied either.
+              }
+            }
+            if (++rows < kCopyRowsPerCommit && blob_bytes < kCopyBlobBytesPerCommit) return;
+            batch.Flush();
+            rows = 0;
+            blob_bytes = 0;
           });
     } catch (...) {
       try {

@@ -458,7 +458,7 @@ TEST_F(MaintenanceTest, AReadOnlyFileIsNotReplaced) {
 
 TEST_F(MaintenanceTest, ATableOfMoreRowsThanOneCommitHoldsIsCopiedWhole) {
   const std::string file = Path("log.vez");
-  auto database = MakeFilled(file, 23456);
+  auto database = MakeFilled(file, 12345);
   database->Open();
   const Snapshot before = SnapshotOf("Log");
   database->Close();

@@ -967,6 +967,41 @@ TEST_F(TableCopyTest, CopyToAnotherFileToMemoryAndWithinTheFile) {
   EXPECT_EQ(RowsOf(same), ExpectedRows(35));
 }
 
+// Large values go in more than one commit; each arrives whole and in place.
+TEST_F(TableCopyTest, CopyOfLargeBlobsToAnotherFileKeepsEveryValue) {
+  TVEZTable& shots = NewTable("Shots");
+  shots.FieldDefs().Add("ID", platform::ftAutoInc, 0, true);
+  shots.FieldDefs().Add("Picture", platform::ftBlob);
+  shots.IndexDefs().Add("Primary", "ID", platform::ixPrimary);
+  shots.CreateTable();
+  constexpr int kRows = 10;
+  const auto value_of = [](int i) {
+    std::string v(600000, '\0');
+    for (std::size_t j = 0; j < v.size(); j += 4096)
+      v[j] = static_cast<char>('A' + i);
+    v.back() = static_cast<char>(i);
+    return v;
+  };
+  shots.Open();
+  for (int i = 1; i <= kRows; ++i)
+    shots.AppendRecord({Variant::Null(), Str(value_of(i))});
+  shots.Close();
+  const std::string other = Path("Other.vez");
+  CreateDatabaseFile(other);
+  ASSERT_TRUE(shots.CopyTable("Shots", other, ""));
+  auto other_db = MakeDatabase("OtherDb", other);
+  TVEZTable& copy = NewTable("Shots", "OtherDb");
+  copy.Open();
+  int n = 0;
+  for (copy.First(); !copy.Eof(); copy.Next()) {
+    ++n;
+    ASSERT_EQ(copy.FieldByName("ID").AsInteger(), n);
+    EXPECT_TRUE(copy.FieldByName("Picture").AsString() == value_of(n)) << n;
+  }
+  EXPECT_EQ(n, kRows);
+  copy.Close();
+}
+
 TEST_F(TableCopyTest, CopyRefusals) {
   TVEZTable& runs = OldRuns(8);
   TVEZTable& existing = NewTable("Existing");
