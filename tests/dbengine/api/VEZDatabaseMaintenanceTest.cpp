@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -321,6 +322,70 @@ class FailingTmpWrites : public platform::FileSystemWrapper {
 
   int allowed_;
 };
+
+// ---- The program's own events.
+
+struct EventCase {
+  const char* name;
+  TVEZNotifyEvent TVEZDatabase::*before;
+  TVEZProgressEvent TVEZDatabase::*progress;
+  TVEZNotifyEvent TVEZDatabase::*after;
+  std::function<void(TVEZDatabase&)> run;
+};
+
+class EventTest : public MaintenanceTest, public ::testing::WithParamInterface<EventCase> {};
+
+// Assigned events replace the wait window, run in order, and the after event
+// runs however the operation ends.
+TEST_P(EventTest, AssignedEventsReplaceTheWaitWindowAndAfterAlwaysRuns) {
+  const EventCase& c = GetParam();
+  const std::string file = Path("log.vez");
+  auto database = MakeFilled(file, 100);
+  database->SetSilentMode(false);
+  std::vector<std::string> trace;
+  (*database).*c.before = [&](TVEZDatabase&) { trace.push_back("before"); };
+  (*database).*c.progress = [&](TVEZDatabase&, int percent, bool&) {
+    trace.push_back("progress " + std::to_string(percent));
+  };
+  (*database).*c.after = [&](TVEZDatabase&) { trace.push_back("after"); };
+  ScriptedEngineUi ui;
+  platform::ScopedEngineUi installed(ui);
+  c.run(*database);
+  EXPECT_TRUE(ui.Log().empty());
+  ASSERT_GE(trace.size(), 3u);
+  EXPECT_EQ(trace.front(), "before");
+  EXPECT_EQ(trace[trace.size() - 2], "progress 100");
+  EXPECT_EQ(trace.back(), "after");
+
+  trace.clear();
+  FullDiskFileSystem full;
+  platform::ScopedFileSystem full_installed(full);
+  EXPECT_EQ(NativeErrorOf([&] { c.run(*database); }), 20303);
+  EXPECT_EQ(trace, (std::vector<std::string>{"before", "after"}));
+  EXPECT_TRUE(ui.Log().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, EventTest,
+    ::testing::Values(EventCase{"Compact", &TVEZDatabase::BeforeCompact,
+                                &TVEZDatabase::OnCompactProgress, &TVEZDatabase::AfterCompact,
+                                [](TVEZDatabase& d) { EXPECT_TRUE(d.CompactDatabase()); }},
+                      EventCase{"Repair", &TVEZDatabase::BeforeRepair,
+                                &TVEZDatabase::OnRepairProgress, &TVEZDatabase::AfterRepair,
+                                [](TVEZDatabase& d) { EXPECT_EQ(d.RepairDatabase(), ""); }},
+                      EventCase{"ChangePassword", &TVEZDatabase::BeforeChangePassword,
+                                &TVEZDatabase::OnChangePasswordProgress,
+                                &TVEZDatabase::AfterChangePassword,
+                                [](TVEZDatabase& d) { EXPECT_EQ(d.ChangePassword(""), ""); }},
+                      EventCase{"ChangeSettings", &TVEZDatabase::BeforeChangeDatabaseSettings,
+                                &TVEZDatabase::OnChangeDatabaseSettingsProgress,
+                                &TVEZDatabase::AfterChangeDatabaseSettings,
+                                [](TVEZDatabase& d) {
+                                  std::string log;
+                                  EXPECT_TRUE(d.ChangeDatabaseSettings(
+                                      log, false, "", craRijndael_128, 4096, 8, 16));
+                                }}),
+    [](const ::testing::TestParamInfo<EventCase>& info) { return std::string(info.param.name); });
 
 TEST_F(MaintenanceTest, AFullDiskRaisesBeforeAnythingIsWritten) {
   const std::string file = Path("log.vez");
