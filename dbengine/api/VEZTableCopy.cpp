@@ -205,16 +205,34 @@ bool CopyDataSetRecords(platform::Component* owner, platform::DataSet& source,
     // A source that cannot refresh is copied as it stands.
   }
   BookmarkReturn back(source);
+  // Which field goes where is found once, not by name for every record.
+  struct Column {
+    platform::Field* source = nullptr;
+    platform::Field* dest = nullptr;
+  };
+  std::vector<Column> columns;
+  const auto map_columns = [&] {
+    const int def_count = source.FieldDefs().Count();
+    const bool by_position = source.FieldCount() == def_count;
+    columns.assign(static_cast<std::size_t>(def_count), Column{});
+    for (int i = 0; i < def_count; ++i) {
+      Column& column = columns[static_cast<std::size_t>(i)];
+      column.source =
+          by_position ? &source.Fields(i) : source.FindField(source.FieldDefs().Items(i).Name);
+      if (column.source == nullptr) continue;
+      const int position = by_position ? i : PositionOf(source, *column.source);
+      column.dest = DestinationField(source, position, *column.source, dest, match_by_object_id);
+    }
+  };
   try {
     source.First();
     while (!source.Eof()) {
       dest.Insert();
       const int def_count = source.FieldDefs().Count();
-      const bool by_position = source.FieldCount() == def_count;
+      if (columns.size() != static_cast<std::size_t>(def_count)) map_columns();
       for (int i = 0; i < def_count; ++i) {
         const std::string& def_name = source.FieldDefs().Items(i).Name;
-        platform::Field* source_field =
-            by_position ? &source.Fields(i) : source.FindField(def_name);
+        platform::Field* source_field = columns[static_cast<std::size_t>(i)].source;
         if (source_field == nullptr) {
           const std::string text = platform::Format(
               "Cannot copy field '%s' of table '%s': its data type is not supported",
@@ -224,9 +242,7 @@ bool CopyDataSetRecords(platform::Component* owner, platform::DataSet& source,
           result = false;
           continue;
         }
-        const int position = by_position ? i : PositionOf(source, *source_field);
-        platform::Field* dest_field =
-            DestinationField(source, position, *source_field, dest, match_by_object_id);
+        platform::Field* dest_field = columns[static_cast<std::size_t>(i)].dest;
         if (dest_field == nullptr) continue;
         try {
           AssignFieldValue(*source_field, *dest_field);
