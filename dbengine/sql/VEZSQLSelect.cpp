@@ -1,5 +1,7 @@
 #include "dbengine/sql/VEZSQLSelect.h"
 
+#include <charconv>
+#include <cstdint>
 #include <utility>
 
 #include "dbengine/api/VEZDatabase.h"
@@ -37,6 +39,25 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
   throw EVEZException(number, kTokenExpected,
                       {expected, found.Text, found.LineNum, found.ColumnNum});
 }
+
+// Queries nest through parentheses, FROM references and subqueries; each
+// level is a few stack frames of recursive descent, so the depth is bounded
+// instead of letting a long text exhaust the stack.
+constexpr int kMaxQueryNesting = 32;
+thread_local int query_nesting = 0;
+
+class TQueryNestingGuard {
+ public:
+  explicit TQueryNestingGuard(const TToken& token) {
+    if (query_nesting >= kMaxQueryNesting)
+      throw EVEZException(30507, "Query nested too deeply at line %d, column %d",
+                          {token.LineNum, token.ColumnNum});
+    ++query_nesting;
+  }
+  ~TQueryNestingGuard() { --query_nesting; }
+  TQueryNestingGuard(const TQueryNestingGuard&) = delete;
+  TQueryNestingGuard& operator=(const TQueryNestingGuard&) = delete;
+};
 
 bool IsSetOperatorWord(const TToken& token) {
   return IsReservedWord(token, rwUNION) || IsReservedWord(token, rwMINUS) ||
@@ -214,11 +235,14 @@ void TVEZSQLSelect::Parse() {
       if (Token.TokenType == tktParameter && Token.ParamValue != nullptr)
         return Token.ParamValue->GetAsInteger();
       if (Token.TokenType != tktInt) RaiseOnToken(number, kIntegerExpected);
-      try {
-        return static_cast<std::int32_t>(std::stol(Token.Text));
-      } catch (const std::exception&) {
+      // A count past the Int32 range would wrap: not an integer here.
+      std::int64_t value = 0;
+      const char* first = Token.Text.data();
+      const char* last = first + Token.Text.size();
+      const auto [end, error] = std::from_chars(first, last, value);
+      if (error != std::errc() || end != last || value > INT32_MAX || value < INT32_MIN)
         RaiseOnToken(number, kIntegerExpected);
-      }
+      return static_cast<std::int32_t>(value);
     };
     TopRowCount = read_integer(30158);
     GetNextToken();
@@ -373,6 +397,7 @@ std::unique_ptr<TVEZTableReference> TVEZSQLSelect::ParseSimpleReference() {
     return reference;
   }
   if (Token.TokenType == tktLeftParenthesis) {
+    TQueryNestingGuard guard(Token);
     GetNextToken();
     std::unique_ptr<TVEZTableReference> inner = ParseTableReference();
     if (inner == nullptr) RaiseOnToken(30179, kFieldNameExpected);
@@ -504,6 +529,7 @@ TVEZSQLUnion::~TVEZSQLUnion() = default;
 
 void TVEZSQLUnion::Parse() {
   if (!GetCurrentToken()) throw EVEZException(30155, "Blank SQL command");
+  TQueryNestingGuard guard(Token);
   FRootNode = ParseQueryExpression();
   if (IsWord(rwORDER)) ParseOrderByClause(*this, Token, LLex);
   if (OrderBySpecs.empty() && FRootNode->NodeType != qetSelect &&
@@ -561,6 +587,7 @@ std::unique_ptr<TVEZQueryExprNode> TVEZSQLUnion::ParseQueryTerm() {
 
 std::unique_ptr<TVEZQueryExprNode> TVEZSQLUnion::ParseQueryPrimary() {
   if (Token.TokenType == tktLeftParenthesis) {
+    TQueryNestingGuard guard(Token);
     GetNextToken();
     std::unique_ptr<TVEZQueryExprNode> node = ParseQueryExpression();
     if (Token.TokenType == tktRightParenthesis) GetNextToken();
