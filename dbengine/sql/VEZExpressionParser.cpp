@@ -1401,6 +1401,17 @@ void TVEZExpression::ParseForValueExpression(platform::DataSet* dataset, TVEZLex
   SetRoot(parser.ValueExpression());
 }
 
+void TVEZExpression::ParseForRowSubqueryExpression(platform::DataSet* dataset, TVEZLexer* lexer) {
+  LLex = lexer;
+  LDataset = dataset;
+  TParser parser(*this);
+  parser.Refresh();
+  if (parser.AtEnd())
+    throw EVEZException(30497, "Unexpected end of SQL command found at line %d, column %d",
+                        {Token.LineNum, Token.ColumnNum});
+  SetRoot(parser.Subquery(false, false));
+}
+
 void TVEZExpression::ParseForFilter(TVEZCursor* cursor, const std::string& filter,
                                     bool case_insensitive, bool partial_key) {
   SetRoot(nullptr);
