@@ -6,6 +6,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZFields.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Collation.h"
 
@@ -138,8 +139,16 @@ bool TVEZExprNodeField::CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao,
   return found;
 }
 
-void TVEZExprNodeField::ReplacePseudonyms(const std::vector<TVEZSelectListItem>& /*select_list*/) {
-  RaiseNotImplementedYet("select-list pseudonyms");
+void TVEZExprNodeField::ReplacePseudonyms(const std::vector<TVEZSelectListItem>& select_list) {
+  for (const TVEZSelectListItem& item : select_list) {
+    if (item.IsExpression || !platform::AnsiSameText(item.Pseudonym, FFieldName)) continue;
+    if (!FTableName.empty() && !platform::AnsiSameText(item.TableName, FTableName)) continue;
+    // One rename only: a later item whose pseudonym is the new column's
+    // name must not take the reference on to another column.
+    FFieldName = item.FieldName;
+    FTableName = item.TableName;
+    return;
+  }
 }
 
 bool TVEZExprNodeField::CanBeUsedInGroupBy(const std::string& group_by_fields) {

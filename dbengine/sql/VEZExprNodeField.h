@@ -53,7 +53,10 @@ class TVEZExprNodeField : public TVEZExprNode {
   // operator is not built yet: raises 30058 when one is given.
   bool CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
                      bool for_having_clause) override;
-  // Not built yet (select lists): raises 30058.
+  // A reference to a select-list pseudonym becomes a reference to the
+  // item's column: the first plain-column item whose pseudonym is the
+  // column name (and whose table is the reference's, when it names one)
+  // renames it.
   void ReplacePseudonyms(const std::vector<TVEZSelectListItem>& select_list) override;
   // True when the upper-cased column name is one of the ';'-separated names
   // (the table name is not compared).

@@ -16,10 +16,10 @@
 // over one command of a lexer: a rule either returns a tree, leaving the lexer
 // after what it used, or returns nothing and frees what it built.
 //
-// Not yet: in the grammar, subqueries, aggregates, CASE, CAST, COALESCE,
-// string concatenation, date-time arithmetic and the functions other than the
-// current date and time raise 30058 naming the token; and the planner's operations that need
-// relational operators (ApplyFilterParts, ExtractJoinConditions).
+// Subqueries parse only inside a statement (a query dataset is given; a
+// filter's own lexer would not outlive the tree) and cannot run yet. Not yet
+// either: the planner's operations that need relational operators
+// (ApplyFilterParts, ExtractJoinConditions).
 //
 // Thread safety: none. An expression is used by one thread at a time; its
 // evaluation state lives in the nodes.
@@ -121,6 +121,10 @@ class TVEZExpression : public TVEZBaseExpression {
   // Reads one value expression from lexer's current token on; the root is
   // null when none parses (no error). No current token raises 30136.
   void ParseForValueExpression(platform::DataSet* dataset, TVEZLexer* lexer);
+  // Reads a row subquery ((SELECT ...) giving the values of one row) from
+  // lexer's current token on; the root is null when none starts there. No
+  // current token raises 30497; dataset (the statement's query) is required.
+  void ParseForRowSubqueryExpression(platform::DataSet* dataset, TVEZLexer* lexer);
 
   // ---- Binding and evaluation beside the seam.
 

@@ -6,6 +6,7 @@
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/sql/VEZDDLStatements.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZSQLSelect.h"
 #include "dbengine/storage/VEZCursor.h"
 
 namespace vez {
@@ -238,7 +239,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
   std::unique_ptr<TVEZSQLCommand> statement;
   TVEZQuery* query = VEZQuery;
   if (token.TokenType == tktLeftParenthesis) {
-    statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "SELECT");
+    statement = std::make_unique<TVEZSQLUnion>(lexer, query);
   } else if (token.TokenType != tktReservedWord) {
     raise(30154, kSQLTokenExpected);
   } else {
@@ -279,7 +280,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "ROLLBACK");
         break;
       case rwSELECT:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "SELECT");
+        statement = std::make_unique<TVEZSQLUnion>(lexer, query);
         break;
       case rwUPDATE:
         statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "UPDATE");

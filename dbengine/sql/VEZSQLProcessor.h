@@ -13,9 +13,9 @@
 // An error in command n stops the run: the commands before it stay executed
 // and RowsAffected is their sum.
 //
-// Statement heads whose statements are not built yet (SELECT, INSERT,
-// UPDATE, DELETE, index and transaction statements) raise 30157 naming the
-// statement.
+// Statement heads whose statements are not built yet (INSERT, UPDATE,
+// DELETE, index and transaction statements) raise 30157 naming the
+// statement. Queries parse; running them needs the relational operators.
 //
 // Thread safety: none; a processor belongs to one query, used by one thread.
 #pragma once

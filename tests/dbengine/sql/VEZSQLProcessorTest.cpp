@@ -55,8 +55,13 @@ TEST_F(ProcessorTest, HeadsDispatchOrRaiseTheirError) {
       {"5", 30154, "'5' found"},
       {"Runs", 30154, "'Runs' found"},
       {"RENAME", 30353, "Unexpected end"},
-      {"SELECT 1 FROM t", 30157, "SELECT statement is not supported yet"},
-      {"(SELECT 1 FROM t)", 30157, "SELECT statement"},
+      {"SELECT 1 FROM t", 30058, "query operators"},
+      {"(SELECT 1 FROM t)", 30058, "query operators"},
+      {"SELECT 1 FROM t 'x'", 20260, "End of SQL command expected, but 'x' found"},
+      {"(SELECT a FROM t) UNION SELECT b FROM u x y", 20260, "but 'y' found"},
+      {"SELECT a FROM t WHERE a IN (SELECT b FROM u) ORDER BY a", 30058, "query operators"},
+      {"SELECT * FROM", 30180, "Table name expected"},
+      {"SELECT a INTO c FROM t UNION SELECT b FROM u", 20272, "UNION subselect cannot contain"},
       {"INSERT INTO t VALUES (1)", 30157, "INSERT statement"},
       {"UPDATE t SET a = 1", 30157, "UPDATE statement"},
       {"DELETE FROM t", 30157, "DELETE statement"},
@@ -236,7 +241,7 @@ TEST_F(ProcessorTest, PreparingWithoutTextOrOpeningWithoutAResultRaises) {
   EXPECT_EQ(NativeErrorOf([&] { query.Prepare(); }), 30142);
   EXPECT_FALSE(query.Prepared());
   query.SetSQL("SELECT * FROM t");
-  EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30157);
+  EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30058);
   EXPECT_FALSE(query.Active());
   query.SetSQL("CREATE TABLE t (a INTEGER)");
   EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30139);
