@@ -28,6 +28,9 @@
 // plus data_rows (the Data rows read back after the stop) and unaccounted =
 // sent - data_rows - unrecognised.
 //
+// BM_LineRate/recording_no_sync: the same with the journal not synced, for
+// reference only (the program keeps full durability).
+//
 // RVX_BENCH_LINE_SECONDS shortens the fed time (default 60) for a quick look;
 // the idle baseline lasts a quarter of it, at least 5 s.
 #include <benchmark/benchmark.h>
@@ -330,7 +333,7 @@ double CpuPercentOver(const std::function<void()>& work, double* seconds = nullp
   return 100 * (ProcessCpuSeconds() - cpu) / elapsed;
 }
 
-void LineRateRecording(benchmark::State& state) {
+void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) {
   Application();
 
   const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
@@ -345,7 +348,7 @@ void LineRateRecording(benchmark::State& state) {
     rvx::test::ScopedEnv port2("RVX_PORT_2", meter2.Meter());
 
     NoBox box;
-    rvx::TDM_System db("RVX_Log.vez", box, vez::TVEZDurability::Full);
+    rvx::TDM_System db("RVX_Log.vez", box, durability);
     ForwardingErrorLog log(box, db);
     for (int shaft : {0, 1}) {
       db.GetAutoComBaud(shaft);
@@ -501,8 +504,20 @@ BENCHMARK(BM_LineRatePanels)
     ->Name("BM_LineRate/two_shafts_panels")
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
-BENCHMARK(LineRateRecording)
+void BM_LineRateRecording(benchmark::State& state) {
+  LineRateRecording(state, vez::TVEZDurability::Full);
+}
+void BM_LineRateRecordingNormal(benchmark::State& state) {
+  LineRateRecording(state, vez::TVEZDurability::Normal);
+}
+
+BENCHMARK(BM_LineRateRecording)
     ->Name("BM_LineRate/recording")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+// For reference only: the same without the syncs, to tell their share.
+BENCHMARK(BM_LineRateRecordingNormal)
+    ->Name("BM_LineRate/recording_no_sync")
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
