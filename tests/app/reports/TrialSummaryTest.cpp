@@ -79,8 +79,8 @@ class ReplayedRun : public RunData {
 // Where the summarised runs come from.
 enum class RunSource { kInMemory, kLogDatabase, kRunDataSet };
 
-std::string RunSourceName(const ::testing::TestParamInfo<RunSource>& info) {
-  switch (info.param) {
+std::string RunSourceText(RunSource source) {
+  switch (source) {
     case RunSource::kInMemory:
       return "InMemory";
     case RunSource::kLogDatabase:
@@ -89,6 +89,14 @@ std::string RunSourceName(const ::testing::TestParamInfo<RunSource>& info) {
       return "RunDataSet";
   }
   return "Unknown";
+}
+
+std::string RunSourceName(const ::testing::TestParamInfo<RunSource>& info) {
+  return RunSourceText(info.param);
+}
+
+void PrintTo(RunSource source, std::ostream* os) {
+  *os << RunSourceText(source);
 }
 
 test::StoredRunBackend BackendFor(RunSource source) {
