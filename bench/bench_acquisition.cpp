@@ -20,12 +20,24 @@
 // delivered - unrecognised, which must be 0); checksum_rows must equal the
 // wrong checksums sent.
 //
+// BM_LineRate/recording: the same two fed shafts with their panels, while a
+// run records both into a real log file under full durability (one commit
+// per reading), with the error-log window shown and every error row written
+// to the file. The run starts after one good sentence per shaft, so the idle
+// baseline is taken while recording with nothing sent. Counters as above,
+// plus data_rows (the Data rows read back after the stop) and unaccounted =
+// sent - data_rows - unrecognised.
+//
+// BM_LineRate/recording_no_sync: the same with the journal not synced, for
+// reference only (the program keeps full durability).
+//
 // RVX_BENCH_LINE_SECONDS shortens the fed time (default 60) for a quick look;
 // the idle baseline lasts a quarter of it, at least 5 s.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
@@ -49,6 +61,11 @@
 #include "app/acquisition/AutoCommunication.h"
 #include "app/acquisition/ErrorManager.h"
 #include "app/acquisition/Shaft.h"
+#include "app/run/NewRunForm.h"
+#include "app/run/RunManager.h"
+#include "app/storage/ConfigurationManager.h"
+#include "app/storage/DMSystem.h"
+#include "app/ui/ErrorLogWindow.h"
 #include "app/ui/ShaftPanel.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryLinkSettingsStore.h"
@@ -91,6 +108,26 @@ class CountingErrorLog : public rvx::ErrorLog {
                  const std::string&) override {
     ++rows[FunctionName];
   }
+};
+
+// Counts the rows by function and hands each to the log database, which
+// keeps (and trims) them in its file.
+class ForwardingErrorLog : public rvx::ErrorLog {
+ public:
+  ForwardingErrorLog(rvx::MessageBox& box, rvx::TDM_System& db) : ErrorLog(box), db_(db) {}
+  std::map<std::string, long> rows;
+
+ protected:
+  std::size_t RowCount() override { return 0; }
+  void DeleteOldestRow() override {}
+  void AppendRow(platform::TDateTime, const std::string& UnitName, const std::string& FunctionName,
+                 const std::string& Message) override {
+    ++rows[FunctionName];
+    db_.newError(UnitName, FunctionName, Message, rvx::ErrorLog::kLog);
+  }
+
+ private:
+  rvx::TDM_System& db_;
 };
 
 class NoBox : public rvx::MessageBox {
@@ -286,6 +323,175 @@ void LineRate(benchmark::State& state, bool panels) {
   }
 }
 
+double CpuPercentOver(const std::function<void()>& work, double* seconds = nullptr) {
+  const auto wall = std::chrono::steady_clock::now();
+  const double cpu = ProcessCpuSeconds();
+  work();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+  if (seconds) *seconds = elapsed;
+  return 100 * (ProcessCpuSeconds() - cpu) / elapsed;
+}
+
+void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) {
+  Application();
+
+  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
+  const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+  const int idle_ms = std::max(5000, seconds * 250);
+
+  for (auto _ : state) {
+    rvx::test::FreshRunDirs dirs;  // RVX_DOCUMENTS of its own: a new log file
+    rvx::test::SocatPair meter1(dirs.File("meter1"), dirs.File("feed1"));
+    rvx::test::SocatPair meter2(dirs.File("meter2"), dirs.File("feed2"));
+    rvx::test::ScopedEnv port1("RVX_PORT_1", meter1.Meter());
+    rvx::test::ScopedEnv port2("RVX_PORT_2", meter2.Meter());
+
+    NoBox box;
+    rvx::TDM_System db("RVX_Log.vez", box, durability);
+    ForwardingErrorLog log(box, db);
+    for (int shaft : {0, 1}) {
+      db.GetAutoComBaud(shaft);
+      db.SetAutoComSettings(shaft, kBaud, shaft + 1);
+    }
+    rvx::LinkServices services{db, log, box};
+    rvx::TConfigurationManager config(db);
+    rvx::TVessel vessel;
+    vessel.name = "Bench vessel";
+    vessel.Shafts = 2;
+    vessel.Units = "SI";
+    db.addVessel(vessel);
+    const int vesselId = db.getVessels()->Item(0).ID;
+    db.addTrial(rvx::TTrial{0, "Bench trial", vesselId});
+    config.Initialize(db.getTrialsByVesselId(vesselId).back()->ID);
+
+    std::vector<std::shared_ptr<rvx::IShaft>> shafts;
+    std::vector<std::shared_ptr<CountingObserver>> observers;
+    for (int shaft : {0, 1}) {
+      auto s = std::make_shared<rvx::TShaft>(shaft, services, config);
+      auto* link = dynamic_cast<rvx::TAutoCommunication*>(s->Communication());
+      if (!link || !link->IsOpen()) {
+        state.SkipWithError("a link did not open");
+        return;
+      }
+      observers.push_back(std::make_shared<CountingObserver>());
+      s->RegisterObserver(observers.back());
+      shafts.push_back(s);
+    }
+    auto manager = rvx::TErrorManager::Create(config, shafts, log);
+    auto window = std::make_unique<QWidget>();
+    window->resize(1200, 800);
+    std::vector<std::unique_ptr<rvx::TShaftPanel>> shaftPanels;
+    for (int shaft : {0, 1}) {
+      auto panel =
+          std::make_unique<rvx::TShaftPanel>(window.get(), *shafts[static_cast<std::size_t>(shaft)],
+                                             shaft == 0 ? "Port Shaft" : "Stbd Shaft", config);
+      panel->setPosition(0, shaft * 400);
+      panel->setSize(1200, 400);
+      panel->setVisible(true);
+      shaftPanels.push_back(std::move(panel));
+    }
+    window->show();
+    rvx::TFrm_Errorlog errorWindow(nullptr, db.getErrorLogDataSource());
+    errorWindow.show();
+
+    // One good sentence per shaft gives communication; the run starts then.
+    const std::string hello = "SPS1,1,764.5,0,100.0,8000,0,0";
+    unsigned sum = 0;
+    for (unsigned char c : hello)
+      sum += c;
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", sum % 256);
+    for (rvx::test::SocatPair* meter : {&meter1, &meter2})
+      meter->Write("$" + hello + "*" + digits + "\r\n");
+    RunLoop(10000, [&] { return observers[0]->readings == 1 && observers[1]->readings == 1; });
+    rvx::TRunManager runs(nullptr, config, shafts, db, box);
+    if (!runs.IsReadyToStartRun()) {
+      state.SkipWithError("no communication before the start");
+      return;
+    }
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      if (auto* d = qobject_cast<rvx::TFrm_NewRun*>(QApplication::activeModalWidget()))
+        d->Btn_OK->click();
+    });
+    answer.start(1);
+    if (runs.StartNewRun() == nullptr) {
+      state.SkipWithError("the run did not start");
+      return;
+    }
+    answer.stop();
+    const long before = observers[0]->readings + observers[1]->readings;
+
+    // Idle while recording.
+    const double idle_pct = CpuPercentOver([&] { RunLoop(idle_ms); });
+
+    const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
+    std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
+                                  StartFeeder(meter2.Feed(), seconds, 2, report2)};
+    long sent = 0, wrong_checksum = 0;
+    auto handled = [&] {
+      return observers[0]->readings + observers[1]->readings - before + log.rows["OnStringPacket"] +
+             log.rows["ExtractSPS"];
+    };
+    double fed_seconds = 0;
+    const double cpu_pct = CpuPercentOver(
+        [&] {
+          RunLoop((seconds + 60) * 1000, [&] {
+            for (pid_t& pid : feeders) {
+              if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+            }
+            if (feeders[0] > 0 || feeders[1] > 0) return false;
+            if (sent == 0) {
+              for (const std::string& report : {report1, report2}) {
+                const auto counts = ReadReport(report);
+                sent += counts.count("sent") ? counts.at("sent") : 0;
+                wrong_checksum += counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
+              }
+            }
+            return handled() >= sent;
+          });
+        },
+        &fed_seconds);
+    for (pid_t pid : feeders)
+      if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+
+    // The stop reads the run back from the file.
+    runs.StopRun();
+    long data_rows = 0;
+    for (const auto& m : *runs.MeassurementManagers()) {
+      rvx::TShaftDataSet& set = m->GetShaftDataSet();
+      data_rows += static_cast<long>(
+          std::max({set.PowerData().Values().Count(), set.TorqueData().Values().Count(),
+                    set.SpeedData().Values().Count()}));
+    }
+    const long unrecognised = log.rows["OnStringPacket"] + log.rows["ExtractSPS"];
+    state.counters["cpu_pct"] = cpu_pct;
+    state.counters["idle_pct"] = idle_pct;
+    state.counters["net_pct"] = cpu_pct - idle_pct;
+    state.counters["sent"] = static_cast<double>(sent);
+    state.counters["data_rows"] = static_cast<double>(data_rows);
+    state.counters["unrecognised"] = static_cast<double>(unrecognised);
+    state.counters["unaccounted"] = static_cast<double>(sent - data_rows - unrecognised);
+    state.counters["checksum_rows"] = static_cast<double>(log.rows["Checksum error"]);
+    state.counters["checksum_sent"] = static_cast<double>(wrong_checksum);
+    state.counters["fed_s"] = fed_seconds;
+    if (sent == 0 || data_rows + unrecognised != sent ||
+        log.rows["Checksum error"] != wrong_checksum)
+      state.SkipWithError("not every sentence is accounted for");
+    if (box.shown != 0) state.SkipWithError("an error box was shown");
+
+    shaftPanels.clear();
+    window.reset();
+    manager->Disconnect();
+    for (auto& s : shafts)
+      s->Disconnect();
+  }
+}
+
 void BM_LineRate(benchmark::State& state) {
   LineRate(state, false);
 }
@@ -296,6 +502,22 @@ void BM_LineRatePanels(benchmark::State& state) {
 BENCHMARK(BM_LineRate)->Name("BM_LineRate/two_shafts")->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_LineRatePanels)
     ->Name("BM_LineRate/two_shafts_panels")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+void BM_LineRateRecording(benchmark::State& state) {
+  LineRateRecording(state, vez::TVEZDurability::Full);
+}
+void BM_LineRateRecordingNormal(benchmark::State& state) {
+  LineRateRecording(state, vez::TVEZDurability::Normal);
+}
+
+BENCHMARK(BM_LineRateRecording)
+    ->Name("BM_LineRate/recording")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+// For reference only: the same without the syncs, to tell their share.
+BENCHMARK(BM_LineRateRecordingNormal)
+    ->Name("BM_LineRate/recording_no_sync")
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 

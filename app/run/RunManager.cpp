@@ -43,6 +43,8 @@ TRunManager::~TRunManager() {
 }
 
 void TRunManager::LoadAllRuns() {
+  // Reloading frees the runs: not while one records or is being read back.
+  if (FBusy || FIsRunInProgress) return;
   FSelectedRun = nullptr;
   FAllRuns = FDMSystem.GetTrialRuns(FConfigurationManager.TrialId());
 }

@@ -49,6 +49,9 @@ class TRunManager {
   TRunManager(const TRunManager&) = delete;
   TRunManager& operator=(const TRunManager&) = delete;
 
+  // Reads the trial's runs again and clears the selection; does nothing
+  // while a run is in progress or a read-back is under way (the runs in use
+  // would be freed).
   void LoadAllRuns();
   // -1 (or any unknown ID): no selection; the current managers stay.
   void SelectRun(int aRunId);

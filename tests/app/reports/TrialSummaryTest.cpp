@@ -12,11 +12,14 @@
 
 #include "app/reports/TrialSummaryCSVCreator.h"
 #include "app/reports/TrialSummaryXLSCreator.h"
+#include "app/run/RunDataSet.h"
+#include "app/storage/ConfigurationManager.h"
 #include "platform/core/DateTime.h"
 #include "platform/core/Exceptions.h"
 #include "tests/app/reports/ReportTestSupport.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryRunData.h"
+#include "tests/app/support/QtTestApplication.h"
 #include "tests/app/support/StoredRunBackend.h"
 
 namespace rvx {
@@ -46,8 +49,71 @@ class Trial {
   std::vector<RunData*> list_;
 };
 
-class TrialSummary : public ::testing::TestWithParam<test::SeamBackend> {
+// A stored run read back as run control reads it: one replay measurement
+// manager per stored measurement, behind their progress windows.
+class ReplayedRun : public RunData {
+ public:
+  ReplayedRun(TDM_System& log, const TRun& row, int window, int minimum) : run_(row), config_(log) {
+    config_.SetMinimumDataSamplesInWindow(minimum);
+    config_.SetDataWindowSize(window);
+    TMeassurementManagerList managers;
+    for (auto& m : log.GetMeassurements(run_.ID))
+      managers.push_back(std::make_shared<TMeassurementManager>(run_, log, config_, std::move(m)));
+    set_ = std::make_unique<TRunDataSet>(run_, std::move(managers));
+  }
+  int RunId() const override { return set_->RunId(); }
+  std::string RunName() const override { return set_->RunName(); }
+  std::string Comments() const override { return set_->Comments(); }
+  platform::TDateTime StartTime() const override { return set_->StartTime(); }
+  platform::TDateTime StopTime() const override { return set_->StopTime(); }
+  std::size_t ShaftCount() const override { return set_->ShaftCount(); }
+  TShaftDataSet& ShaftDataSet(std::size_t shaft) override { return set_->ShaftDataSet(shaft); }
+  int ShaftId(std::size_t shaft) const override { return set_->ShaftId(shaft); }
+
+ private:
+  TRun run_;
+  TConfigurationManager config_;
+  std::unique_ptr<TRunDataSet> set_;
+};
+
+// Where the summarised runs come from.
+enum class RunSource { kInMemory, kLogDatabase, kRunDataSet };
+
+std::string RunSourceText(RunSource source) {
+  switch (source) {
+    case RunSource::kInMemory:
+      return "InMemory";
+    case RunSource::kLogDatabase:
+      return "LogDatabase";
+    case RunSource::kRunDataSet:
+      return "RunDataSet";
+  }
+  return "Unknown";
+}
+
+std::string RunSourceName(const ::testing::TestParamInfo<RunSource>& info) {
+  return RunSourceText(info.param);
+}
+
+void PrintTo(RunSource source, std::ostream* os) {
+  *os << RunSourceText(source);
+}
+
+test::StoredRunBackend BackendFor(RunSource source) {
+  if (source == RunSource::kInMemory) return test::StoredRunBackend(test::SeamBackend::kInMemory);
+  if (source == RunSource::kLogDatabase)
+    return test::StoredRunBackend(test::SeamBackend::kLogDatabase);
+  return test::StoredRunBackend(
+      test::SeamBackend::kLogDatabase,
+      [](TDM_System& log, const TRun& row, int window, int minimum) -> std::unique_ptr<RunData> {
+        return std::make_unique<ReplayedRun>(log, row, window, minimum);
+      });
+}
+
+class TrialSummary : public ::testing::TestWithParam<RunSource> {
  protected:
+  // The replay managers show progress windows.
+  void SetUp() override { test::EnsureQtApplication(); }
   std::string Csv(const Trial& trial) {
     const std::string path = docs_.Path() + "/summary.csv";
     const std::vector<RunData*> runs = stored_.Through(trial.List());
@@ -90,7 +156,7 @@ for row in ws.iter_rows():
   test::ScopedDocumentsFolder docs_;
   test::InMemoryDisplaySettings settings_;
   // After docs_: the log database variant lives in that folder.
-  test::StoredRunBackend stored_{GetParam()};
+  test::StoredRunBackend stored_{BackendFor(GetParam())};
 };
 
 TEST_P(TrialSummary, CsvOfOneShaftRuns) {
@@ -274,9 +340,9 @@ TEST_P(TrialSummary, TenOClockShowsAsTenOClockInBothFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seams, TrialSummary,
-                         ::testing::Values(test::SeamBackend::kInMemory,
-                                           test::SeamBackend::kLogDatabase),
-                         test::SeamBackendName);
+                         ::testing::Values(RunSource::kInMemory, RunSource::kLogDatabase,
+                                           RunSource::kRunDataSet),
+                         RunSourceName);
 
 }  // namespace
 }  // namespace rvx

@@ -308,6 +308,7 @@ TEST_F(RunManagerTest, CommandsDuringAReadBackAreRefused) {
     manager_->StopRun();
     manager_->RestartRun();
     manager_->DeleteSelectedRun();
+    manager_->LoadAllRuns();
     EXPECT_EQ(manager_->StartNewRun(), nullptr);
   });
   poll.start(0);
@@ -326,6 +327,28 @@ TEST_F(RunManagerTest, CommandsDuringAReadBackAreRefused) {
   EXPECT_EQ(manager_->SelectedRun(), run);
   EXPECT_EQ(manager_->AllRuns().size(), 2u);
   poll.stop();
+}
+
+// Reloading the runs while one records would free it under the live
+// managers and leave the run impossible to stop.
+TEST_F(RunManagerTest, ReloadingTheRunsWhileRecordingKeepsTheRun) {
+  TRun* run = Start("Kept");
+  ASSERT_NE(run, nullptr);
+  manager_->LoadAllRuns();
+  EXPECT_EQ(manager_->SelectedRun(), run);
+  ASSERT_EQ(manager_->AllRuns().size(), 1u);
+  EXPECT_EQ(manager_->AllRuns()[0].get(), run);
+  clock_.Advance(60000);
+  Feed(*port_, 7);
+  manager_->StopRun();
+  EXPECT_FALSE(manager_->IsRunInProgress());
+  const TRun stored = StoredRun(run->ID);
+  EXPECT_DOUBLE_EQ(stored.StopTime, 42700.5 + 1.0 / 1440);
+  // Afterwards a reload reads the stored runs again.
+  manager_->LoadAllRuns();
+  EXPECT_EQ(manager_->SelectedRun(), nullptr);
+  ASSERT_EQ(manager_->AllRuns().size(), 1u);
+  EXPECT_DOUBLE_EQ(manager_->AllRuns()[0]->StopTime, 42700.5 + 1.0 / 1440);
 }
 
 // A process that ends while recording leaves the start in the file and no

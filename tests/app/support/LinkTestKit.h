@@ -77,6 +77,8 @@ class LinkTestBench {
   SocatPair& StartMeter(int port = 1);
   // Points $RVX_PORT_N at a path (a port that cannot open, for example).
   void SetPortDevice(int port, const std::string& device);
+  // The log database (kLogDatabase only; null otherwise).
+  TDM_System* Database() const { return database_.get(); }
 
   FreshRunDirs dirs;
   // The in-memory seams (always there; in use with kInMemory).

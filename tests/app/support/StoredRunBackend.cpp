@@ -52,7 +52,10 @@ RunData& StoredRunBackend::StoreInTrial(RunData& run, int trialId) {
       log_->AddDataToDb(m, at(power, i), at(torque, i), at(speed, i));
   }
   db.Commit();
-  stored_.push_back(std::make_unique<TStoredRunData>(*log_, row, window, minimum));
+  if (read_back_)
+    stored_.push_back(read_back_(*log_, row, window, minimum));
+  else
+    stored_.push_back(std::make_unique<TStoredRunData>(*log_, row, window, minimum));
   return *stored_.back();
 }
 

@@ -3,10 +3,14 @@
 // (runs, measurements and one Data row per reading on a real file, read
 // back with GetDataSet), so report scenarios run on both.
 //
+// A read-back routine may replace how the stored run is read (the run
+// control's data sets, for example).
+//
 // The log database variant opens the log under the current documents
 // folder (RVX_DOCUMENTS): create the helper after the test's folder.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +26,13 @@ namespace rvx::test {
 
 class StoredRunBackend {
  public:
-  explicit StoredRunBackend(SeamBackend backend) : backend_(backend) {}
+  // Reads a stored run (its Runs row as stored) back with the moving-average
+  // settings of the original.
+  using ReadBack = std::function<std::unique_ptr<RunData>(TDM_System& log, const TRun& row,
+                                                          int window, int minimum)>;
+
+  explicit StoredRunBackend(SeamBackend backend, ReadBack readBack = {})
+      : backend_(backend), read_back_(std::move(readBack)) {}
   ~StoredRunBackend();
 
   // run itself in memory; else a stored copy of it read back from the log
@@ -37,6 +47,7 @@ class StoredRunBackend {
 
  private:
   SeamBackend backend_;
+  ReadBack read_back_;
   ScriptedMessageBox box_;
   std::unique_ptr<TDM_System> log_;
   std::vector<std::unique_ptr<RunData>> stored_;

@@ -2,16 +2,23 @@
 // offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
+#include <memory>
+
+#include "app/storage/ConfigurationManager.h"
+#include "app/storage/DMSystem.h"
 #include "app/ui/SettingsForms.h"
 #include "platform/core/TextConvert.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/QtTestApplication.h"
+#include "tests/app/support/ScopedDocumentsFolder.h"
 #include "tests/app/support/ScriptedMessageBox.h"
 
 namespace rvx {
@@ -70,6 +77,44 @@ INSTANTIATE_TEST_SUITE_P(Pairs, SettingsDialogTest,
                                            SettingsCase{"HexWindow", "$A", "5", true},
                                            SettingsCase{"BlanksBefore", "  7", "5", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// On the log file: the dialog, shown modally and answered as a user would,
+// stores at once, so a configuration manager made afterwards reads the
+// new values, and a refused pair stores nothing.
+TEST(SettingsDialogOnTheLogFileTest, ANewConfigurationManagerReadsTheAcceptedValues) {
+  test::EnsureQtApplication();
+  test::ScopedDocumentsFolder docs;
+  test::ScriptedMessageBox box;
+  auto log = std::make_unique<TDM_System>("RVX_Log.vez", box);
+  auto answer = [&](const char* window, const char* minimum, bool cancelAfter) {
+    TConfigurationManager config(*log);
+    TFrm_Settings dialog(nullptr, config, box);
+    QTimer::singleShot(0, &dialog, [&] {
+      ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+      dialog.Edit_DataWindowSize->setText(window);
+      dialog.Edit_MinimumDataSamplesInWindow->setText(minimum);
+      dialog.Btn_OK->click();
+      if (cancelAfter) dialog.Btn_Cancel->click();
+    });
+    return dialog.exec();
+  };
+  EXPECT_EQ(answer("12", "9", false), QDialog::Accepted);
+  // The file opened anew.
+  log.reset();
+  log = std::make_unique<TDM_System>("RVX_Log.vez", box);
+  {
+    TConfigurationManager fresh(*log);
+    EXPECT_EQ(fresh.DataWindowSize(), 12);
+    EXPECT_EQ(fresh.MinimumDataSamplesInWindow(), 9);
+  }
+  EXPECT_EQ(answer("3", "9", true), QDialog::Rejected) << "refused, then cancelled";
+  log.reset();
+  log = std::make_unique<TDM_System>("RVX_Log.vez", box);
+  TConfigurationManager fresh(*log);
+  EXPECT_EQ(fresh.DataWindowSize(), 12);
+  EXPECT_EQ(fresh.MinimumDataSamplesInWindow(), 9);
+  EXPECT_TRUE(box.Log().empty());
+}
 
 TEST(SettingsDialogEntryTest, TextThatIsNoIntegerShowsTheConversionErrorAndStaysOpen) {
   test::EnsureQtApplication();

@@ -1,0 +1,97 @@
+#include "app/ui/ErrorLogWindow.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/util/QtText.h"
+#include "dbengine/api/VEZTable.h"
+#include "platform/dataset/Field.h"
+
+namespace rvx {
+
+TErrorLogTableModel::TErrorLogTableModel(vez::TVEZTable& aTable, QObject* parent)
+    : QAbstractTableModel(parent), FTable(aTable) {
+  Refresh();
+}
+
+void TErrorLogTableModel::Refresh() {
+  beginResetModel();
+  FHeaders.clear();
+  FRows.clear();
+  vez::TVEZTable& t = FTable;
+  const int fields = t.FieldCount();
+  for (int f = 0; f < fields; ++f)
+    FHeaders.push_back(ToQString(t.Fields(f).FieldName()));
+  // Reading moves the cursor; the user of the table finds it where it was.
+  const platform::TBookmark back = t.GetBookmark();
+  for (t.First(); !t.Eof(); t.Next()) {
+    std::vector<QString> row;
+    row.reserve(static_cast<std::size_t>(fields));
+    for (int f = 0; f < fields; ++f) {
+      const platform::Field& field = t.Fields(f);
+      row.push_back(field.IsNull() ? QString() : ToQString(field.AsString()));
+    }
+    FRows.push_back(std::move(row));
+  }
+  t.GotoBookmark(back);
+  endResetModel();
+}
+
+int TErrorLogTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(FRows.size());
+}
+
+int TErrorLogTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(FHeaders.size());
+}
+
+QVariant TErrorLogTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || role != Qt::DisplayRole) return {};
+  const auto r = static_cast<std::size_t>(index.row());
+  const auto c = static_cast<std::size_t>(index.column());
+  if (r >= FRows.size() || c >= FRows[r].size()) return {};
+  return FRows[r][c];
+}
+
+QVariant TErrorLogTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return section + 1;
+  if (section < 0 || section >= static_cast<int>(FHeaders.size())) return {};
+  return FHeaders[static_cast<std::size_t>(section)];
+}
+
+Qt::ItemFlags TErrorLogTableModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+TFrm_Errorlog::TFrm_Errorlog(QWidget* AOwner, vez::TVEZTable& aErrorLog) : TFormAC(AOwner) {
+  setWindowTitle(QStringLiteral("RVX - Error Log"));
+  Grid_ErrorLog = new QTableView(this);
+  DataSource1 = new TErrorLogTableModel(aErrorLog, this);
+  Grid_ErrorLog->setModel(DataSource1);
+  Grid_ErrorLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Btn_Close = new QPushButton(QStringLiteral("Close"), this);
+  Btn_Close->setToolTip(QStringLiteral("Close error log"));
+  connect(Btn_Close, &QPushButton::clicked, this, &QDialog::accept);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Grid_ErrorLog, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(Btn_Close);
+  layout->addLayout(buttons);
+  resize(720, 400);
+  FormCreate();
+}
+
+void TFrm_Errorlog::FormCreate() {
+  // The first column is the row ID, of no use to the reader.
+  if (DataSource1->columnCount() > 0) Grid_ErrorLog->setColumnHidden(0, true);
+  StyleGlowButton(Btn_Close);
+}
+
+}  // namespace rvx

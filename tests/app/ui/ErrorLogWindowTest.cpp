@@ -1,0 +1,138 @@
+// The error-log window over the log database's ErrorLog table, filled by a
+// shaft reading damaged sentences from a pty meter.
+#include "app/ui/ErrorLogWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <QPushButton>
+#include <QTableView>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/acquisition/ErrorManager.h"
+#include "app/acquisition/Shaft.h"
+#include "app/util/QtText.h"
+#include "dbengine/api/VEZTable.h"
+#include "platform/dataset/Field.h"
+#include "tests/app/support/InMemoryDisplaySettings.h"
+#include "tests/app/support/LinkTestKit.h"
+#include "tests/app/support/QtTestApplication.h"
+
+namespace rvx {
+namespace {
+
+struct StoredRow {
+  std::string id, unit, function, message;
+};
+
+// The table's rows in its own order, as the engine gives them.
+std::vector<StoredRow> TableOrder(vez::TVEZTable& t) {
+  std::vector<StoredRow> rows;
+  for (t.First(); !t.Eof(); t.Next())
+    rows.push_back({t.FieldByName("ID").AsString(), t.FieldByName("UnitName").AsString(),
+                    t.FieldByName("FunctionName").AsString(), t.FieldByName("Message").AsString()});
+  return rows;
+}
+
+std::string Cell(const QAbstractItemModel& model, int row, int column) {
+  return FromQString(model.data(model.index(row, column)).toString());
+}
+
+int DarkPixels(const QImage& picture) {
+  int dark = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x)
+      dark += qGray(picture.pixel(x, y)) < 80;
+  return dark;
+}
+
+class ErrorLogWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::EnsureQtApplication(); }
+  test::LinkTestBench bench_{test::SeamBackend::kLogDatabase};
+  test::InMemoryDisplaySettings settings_;
+};
+
+TEST_F(ErrorLogWindowTest, RowsFromADamagedFeedShowWithoutTheIdColumn) {
+  test::SocatPair& pty = bench_.StartMeter(1);
+  auto shaft = std::make_shared<TShaft>(0, bench_.services, settings_);
+  std::vector<std::shared_ptr<IShaft>> shafts{shaft};
+  auto manager = TErrorManager::Create(settings_, shafts, bench_.errors);
+  const std::string badChecksum = "$SPS1,1,100.5,0,85.2,900,0,0*00\r\n";
+  const std::string torqueZero = test::MeterSentence("SPS1,1,0,0,85.2,900,0,0");
+  pty.Write(badChecksum + torqueZero + test::MeterSentence("SPS1,1,100.5,0,85.2,900,0,0"));
+  ASSERT_TRUE(test::WaitUntil([&] { return bench_.errors.Rows().size() == 2; }));
+  manager->Disconnect();
+
+  vez::TVEZTable& table = bench_.Database()->getErrorLogDataSource();
+  const std::vector<StoredRow> stored = TableOrder(table);
+  ASSERT_EQ(stored.size(), 2u);
+  TFrm_Errorlog window(nullptr, table);
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("RVX - Error Log"));
+  EXPECT_EQ(window.Btn_Close->text(), QStringLiteral("Close"));
+  EXPECT_EQ(window.Btn_Close->toolTip(), QStringLiteral("Close error log"));
+
+  const QAbstractItemModel& model = *window.Grid_ErrorLog->model();
+  ASSERT_EQ(model.rowCount(), 2);
+  ASSERT_EQ(model.columnCount(), 5);
+  const char* headers[] = {"ID", "Time", "UnitName", "FunctionName", "Message"};
+  for (int c = 0; c < 5; ++c)
+    EXPECT_EQ(model.headerData(c, Qt::Horizontal).toString(), QString::fromLatin1(headers[c]));
+  EXPECT_TRUE(window.Grid_ErrorLog->isColumnHidden(0));
+  for (int c = 1; c < 5; ++c)
+    EXPECT_FALSE(window.Grid_ErrorLog->isColumnHidden(c)) << c;
+  for (int r = 0; r < 2; ++r) {
+    SCOPED_TRACE(r);
+    const StoredRow& row = stored[static_cast<std::size_t>(r)];
+    EXPECT_EQ(Cell(model, r, 0), row.id);
+    EXPECT_FALSE(Cell(model, r, 1).empty()) << "the time";
+    EXPECT_EQ(Cell(model, r, 2), row.unit);
+    EXPECT_EQ(Cell(model, r, 3), row.function);
+    EXPECT_EQ(Cell(model, r, 4), row.message);
+    EXPECT_FALSE(model.flags(model.index(r, 4)) & Qt::ItemIsEditable);
+  }
+  EXPECT_EQ(Cell(model, 0, 3), "Checksum error");
+  EXPECT_EQ(Cell(model, 0, 4), badChecksum.substr(0, 60));
+  EXPECT_EQ(Cell(model, 1, 3), "Torque 0.0 error");
+
+  window.resize(900, 300);
+  window.show();
+  QApplication::processEvents();
+  QTableView& grid = *window.Grid_ErrorLog;
+  EXPECT_EQ(grid.editTriggers(), QAbstractItemView::NoEditTriggers);
+  // Both rows are drawn in the picture, the ID column is not.
+  const QRect viewport = grid.viewport()->geometry();
+  const QImage picture = grid.grab(viewport).toImage();
+  for (int r = 0; r < 2; ++r) {
+    const QRect line(0, grid.rowViewportPosition(r), picture.width(), grid.rowHeight(r));
+    EXPECT_GT(DarkPixels(picture.copy(line)), 50) << "row " << r;
+  }
+  EXPECT_EQ(grid.columnViewportPosition(1), 0) << "Time is the first column shown";
+
+  // Reading the table for the window changed nothing in it.
+  EXPECT_EQ(TableOrder(table).size(), 2u);
+  window.Btn_Close->click();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(bench_.errors.Rows().size(), 2u);
+}
+
+TEST_F(ErrorLogWindowTest, AnEmptyLogShowsNoRowsAndTheModelFollowsTheTableOnRefresh) {
+  vez::TVEZTable& table = bench_.Database()->getErrorLogDataSource();
+  TFrm_Errorlog window(nullptr, table);
+  EXPECT_EQ(window.DataSource1->rowCount(), 0);
+  EXPECT_TRUE(window.Grid_ErrorLog->isColumnHidden(0));
+  static_cast<ErrorLog&>(bench_.errors).newError("Unit", "Function", "first", ErrorLog::kLog);
+  static_cast<ErrorLog&>(bench_.errors).newError("Unit", "Function", "second", ErrorLog::kLog);
+  window.DataSource1->Refresh();
+  ASSERT_EQ(window.DataSource1->rowCount(), 2);
+  EXPECT_EQ(Cell(*window.DataSource1, 0, 4), "first");
+  EXPECT_EQ(Cell(*window.DataSource1, 1, 4), "second");
+}
+
+}  // namespace
+}  // namespace rvx
