@@ -230,18 +230,22 @@ void TVEZSQLSelect::Parse() {
     GetNextToken();
   }
   if (IsWord(rwTOP)) {
+    // A count is 0 .. Int32 max, from a literal or a parameter alike: a
+    // wider value would wrap and a negative one would read as "no TOP".
     auto read_integer = [this](std::int32_t number) {
       GetNextToken();
-      if (Token.TokenType == tktParameter && Token.ParamValue != nullptr)
-        return Token.ParamValue->GetAsInteger();
-      if (Token.TokenType != tktInt) RaiseOnToken(number, kIntegerExpected);
-      // A count past the Int32 range would wrap: not an integer here.
       std::int64_t value = 0;
-      const char* first = Token.Text.data();
-      const char* last = first + Token.Text.size();
-      const auto [end, error] = std::from_chars(first, last, value);
-      if (error != std::errc() || end != last || value > INT32_MAX || value < INT32_MIN)
-        RaiseOnToken(number, kIntegerExpected);
+      if (Token.TokenType == tktParameter && Token.ParamValue != nullptr) {
+        if (Token.ParamValue->GetIsNull()) RaiseOnToken(number, kIntegerExpected);
+        value = Token.ParamValue->GetAsInt64();
+      } else {
+        if (Token.TokenType != tktInt) RaiseOnToken(number, kIntegerExpected);
+        const char* first = Token.Text.data();
+        const char* last = first + Token.Text.size();
+        const auto [end, error] = std::from_chars(first, last, value);
+        if (error != std::errc() || end != last) RaiseOnToken(number, kIntegerExpected);
+      }
+      if (value < 0 || value > INT32_MAX) RaiseOnToken(number, kIntegerExpected);
       return static_cast<std::int32_t>(value);
     };
     TopRowCount = read_integer(30158);

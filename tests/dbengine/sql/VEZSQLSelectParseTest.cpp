@@ -312,6 +312,36 @@ TEST_F(SelectParseTest, ParametersStandForNamesAndCounts) {
             "INTO copy {SELECT top 3,7 * FROM other.vez.runs PASSWORD secret}");
 }
 
+// A TOP count from a parameter obeys the literal's range: a wider value would
+// wrap to another count and a negative one would read as no TOP at all.
+TEST_F(SelectParseTest, TopCountsFromParametersStayInRange) {
+  TVEZSQLParams params;
+  auto add = [&params](const char* name) -> TVEZSQLParam& {
+    TVEZSQLParam& p = params.AddCreated();
+    p.Name = name;
+    return p;
+  };
+  add("zero").SetAsInteger(0);
+  add("max").SetAsInt64(INT32_MAX);
+  add("wide").SetAsInt64(5000000000LL);
+  add("neg").SetAsInteger(-5);
+  add("null");
+  const ParseRow rows[] = {
+      {"SELECT TOP :zero * FROM t", "{SELECT top 0,-1 * FROM t}"},
+      {"SELECT TOP :max, :zero * FROM t", "{SELECT top 2147483647,0 * FROM t}"},
+      {"SELECT TOP :wide * FROM t", "error 30158"},
+      {"SELECT TOP :neg * FROM t", "error 30158"},
+      {"SELECT TOP :null * FROM t", "error 30158"},
+      {"SELECT TOP 1, :wide * FROM t", "error 30159"},
+      {"SELECT TOP 1, :neg * FROM t", "error 30159"},
+      {"SELECT TOP 1, :null * FROM t", "error 30159"},
+  };
+  for (const ParseRow& row : rows) {
+    SCOPED_TRACE(row.sql);
+    EXPECT_EQ(Parse(row.sql, &params), row.printed) << last_message_;
+  }
+}
+
 // Every prefix of every statement above either parses or raises the
 // engine's error: never another exception, and (under the sanitizer) never
 // a leak or a stray read.
@@ -397,7 +427,6 @@ TEST_F(SelectParseTest, DeepNestingIsRefusedNotOverflowed) {
   deep += "(1)" + closing;
   EXPECT_EQ(Parse(deep), "{SELECT * FROM t WHERE IN(x,SUBQ[1f,nr]@8)}");
 }
-
 
 // Random set-operation texts against a model of the grammar: INTERSECT binds
 // tighter than UNION / EXCEPT / MINUS, each level joins from the left, and
