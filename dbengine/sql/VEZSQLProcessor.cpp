@@ -6,6 +6,8 @@
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/sql/VEZDDLStatements.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZSQLIndexStatements.h"
+#include "dbengine/sql/VEZSQLTransactionStatements.h"
 #include "dbengine/storage/VEZCursor.h"
 
 namespace vez {
@@ -249,14 +251,14 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZDDLAlterTable>(lexer, query);
         break;
       case rwCOMMIT:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "COMMIT");
+        statement = std::make_unique<TVEZSQLCommit>(lexer, query);
         break;
       case rwCREATE:
         second(30148);
         if (IsReservedWord(token, rwTABLE))
           statement = std::make_unique<TVEZDDLCreateTable>(lexer, query);
         else if (IsReservedWord(token, rwUNIQUE) || IsReservedWord(token, rwINDEX))
-          statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "CREATE INDEX");
+          statement = std::make_unique<TVEZDDLCreateIndex>(lexer, query);
         else
           raise(30147, kObjectTypeExpected);
         break;
@@ -268,7 +270,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         if (IsReservedWord(token, rwTABLE))
           statement = std::make_unique<TVEZDDLDropTable>(lexer, query);
         else if (IsReservedWord(token, rwINDEX))
-          statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "DROP INDEX");
+          statement = std::make_unique<TVEZDDLDropIndex>(lexer, query);
         else
           raise(30149, kObjectTypeExpected);
         break;
@@ -276,7 +278,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "INSERT");
         break;
       case rwROLLBACK:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "ROLLBACK");
+        statement = std::make_unique<TVEZSQLRollback>(lexer, query);
         break;
       case rwSELECT:
         statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "SELECT");
@@ -291,7 +293,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZDDLRenameTable>(lexer, query);
         break;
       case rwSTART:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "START TRANSACTION");
+        statement = std::make_unique<TVEZSQLStartTransaction>(lexer, query);
         break;
       case rwTRUNCATE:
         statement = std::make_unique<TVEZDDLTruncateTable>(lexer, query);

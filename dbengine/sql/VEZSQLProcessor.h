@@ -14,8 +14,7 @@
 // and RowsAffected is their sum.
 //
 // Statement heads whose statements are not built yet (SELECT, INSERT,
-// UPDATE, DELETE, index and transaction statements) raise 30157 naming the
-// statement.
+// UPDATE, DELETE) raise 30157 naming the statement.
 //
 // Thread safety: none; a processor belongs to one query, used by one thread.
 #pragma once

@@ -60,12 +60,10 @@ TEST_F(ProcessorTest, HeadsDispatchOrRaiseTheirError) {
       {"INSERT INTO t VALUES (1)", 30157, "INSERT statement"},
       {"UPDATE t SET a = 1", 30157, "UPDATE statement"},
       {"DELETE FROM t", 30157, "DELETE statement"},
-      {"CREATE INDEX i ON t (a)", 30157, "CREATE INDEX statement"},
-      {"CREATE UNIQUE INDEX i ON t (a)", 30157, "CREATE INDEX statement"},
-      {"DROP INDEX t.i", 30157, "DROP INDEX statement"},
-      {"START TRANSACTION", 30157, "START TRANSACTION statement"},
-      {"COMMIT", 30157, "COMMIT statement"},
-      {"ROLLBACK", 30157, "ROLLBACK statement"},
+      {"CREATE INDEX i ON t 5", 30273, "'(' symbol expected, but '5'"},
+      {"CREATE UNIQUE x", 30267, "'INDEX' keyword expected, but 'x'"},
+      {"DROP INDEX i", 30498, "Table name expected, but 'i'"},
+      {"START WORK", 30460, "Token 'TRANSACTION' expected"},
       {"create table lower_case (a integer)", 0, ""},
   };
   for (const DispatchCase& c : cases) {
