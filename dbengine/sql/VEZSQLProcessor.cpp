@@ -7,6 +7,7 @@
 #include "dbengine/sql/VEZDDLStatements.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/sql/VEZSQLIndexStatements.h"
+#include "dbengine/sql/VEZSQLInsert.h"
 #include "dbengine/sql/VEZSQLTransactionStatements.h"
 #include "dbengine/storage/VEZCursor.h"
 
@@ -275,7 +276,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
           raise(30149, kObjectTypeExpected);
         break;
       case rwINSERT:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "INSERT");
+        statement = std::make_unique<TVEZSQLInsert>(lexer, query);
         break;
       case rwROLLBACK:
         statement = std::make_unique<TVEZSQLRollback>(lexer, query);

@@ -13,8 +13,8 @@
 // An error in command n stops the run: the commands before it stay executed
 // and RowsAffected is their sum.
 //
-// Statement heads whose statements are not built yet (SELECT, INSERT,
-// UPDATE, DELETE) raise 30157 naming the statement.
+// Statement heads whose statements are not built yet (SELECT, UPDATE,
+// DELETE, INSERT ... SELECT) raise 30157 naming the statement.
 //
 // Thread safety: none; a processor belongs to one query, used by one thread.
 #pragma once

@@ -57,7 +57,7 @@ TEST_F(ProcessorTest, HeadsDispatchOrRaiseTheirError) {
       {"RENAME", 30353, "Unexpected end"},
       {"SELECT 1 FROM t", 30157, "SELECT statement is not supported yet"},
       {"(SELECT 1 FROM t)", 30157, "SELECT statement"},
-      {"INSERT INTO t VALUES (1)", 30157, "INSERT statement"},
+      {"INSERT INTO t VALUES (1 2)", 30212, "')' or ',' symbol expected, but '2'"},
       {"UPDATE t SET a = 1", 30157, "UPDATE statement"},
       {"DELETE FROM t", 30157, "DELETE statement"},
       {"CREATE INDEX i ON t 5", 30273, "'(' symbol expected, but '5'"},
