@@ -6,9 +6,11 @@
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/sql/VEZDDLStatements.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZSQLDelete.h"
 #include "dbengine/sql/VEZSQLIndexStatements.h"
 #include "dbengine/sql/VEZSQLInsert.h"
 #include "dbengine/sql/VEZSQLTransactionStatements.h"
+#include "dbengine/sql/VEZSQLUpdate.h"
 #include "dbengine/storage/VEZCursor.h"
 
 namespace vez {
@@ -264,7 +266,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
           raise(30147, kObjectTypeExpected);
         break;
       case rwDELETE:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "DELETE");
+        statement = std::make_unique<TVEZSQLDelete>(lexer, query);
         break;
       case rwDROP:
         second(30150);
@@ -285,7 +287,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "SELECT");
         break;
       case rwUPDATE:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "UPDATE");
+        statement = std::make_unique<TVEZSQLUpdate>(lexer, query);
         break;
       case rwRENAME:
         if (!lexer->GetNextToken(token))

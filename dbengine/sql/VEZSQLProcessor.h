@@ -13,8 +13,8 @@
 // An error in command n stops the run: the commands before it stay executed
 // and RowsAffected is their sum.
 //
-// Statement heads whose statements are not built yet (SELECT, UPDATE,
-// DELETE, INSERT ... SELECT) raise 30157 naming the statement.
+// SELECT is not built yet and raises 30157; so do the statements that run
+// a query inside (INSERT ... SELECT, and UPDATE and DELETE when executed).
 //
 // Thread safety: none; a processor belongs to one query, used by one thread.
 #pragma once
