@@ -171,7 +171,10 @@ class TVEZAO {
 
   // ---- DISTINCT and result order
   // ';'-list of link names; an empty list turns DISTINCT off.
-  void ApplyDistinct(const std::string& distinct_fields);
+  virtual void ApplyDistinct(const std::string& distinct_fields);
+  // A join whose ON condition must stay on it (WHERE parts are not pushed
+  // below it).
+  virtual bool IsOuterJoin() const { return false; }
   // Selects an index on the result order; the lists are freed when asked.
   void ApplyResultIndex(bool free_lists);
   void ApplyTableDistinct();
