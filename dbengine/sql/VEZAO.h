@@ -30,13 +30,13 @@
 #include "dbengine/api/VEZAdvancedDefs.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/sql/VEZExpression.h"
 #include "dbengine/sql/VEZFields.h"
 
 namespace vez {
 
 class TVEZCursor;
 class TVEZDataSet;
-class TVEZExpression;
 class TVEZTable;
 
 using TVEZIntegerArray = std::vector<std::int32_t>;
