@@ -6,6 +6,7 @@
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/sql/VEZExprNodeBoolean.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Collation.h"
@@ -854,6 +855,51 @@ void TVEZAO::FinishMaterialization(std::vector<std::string>& field_names,
 void TVEZAO::FreeChildren() {
   FLeftAO.reset();
   FRightAO.reset();
+}
+
+}  // namespace vez
+
+// ---- the planner's push-down of condition parts (an expression operation
+// that needs the operators)
+
+namespace vez {
+
+void TVEZExpression::ApplyFilterParts(TVEZAO* ao, TVEZAO* parent_query_ao,
+                                      TVEZCursor* parent_cursor, bool allow_recurse,
+                                      bool for_having_clause) {
+  if (ao == nullptr) return;
+  if (allow_recurse && !ao->IsOuterJoin()) {
+    if (ao->LeftAO() != nullptr)
+      ApplyFilterParts(ao->LeftAO(), parent_query_ao, parent_cursor, true, for_having_clause);
+    if (ao->RightAO() != nullptr)
+      ApplyFilterParts(ao->RightAO(), parent_query_ao, parent_cursor, true, for_having_clause);
+  }
+  if (!FRootExprNode) return;
+  std::unique_ptr<TVEZExprNode> collected;
+  TVEZExprNode* root = FRootExprNode.get();
+  const bool and_root = root->Kind() == TVEZExprNodeKind::Boolean && root->Operator == doAND;
+  if (and_root) {
+    std::vector<std::unique_ptr<TVEZExprNode>> kept;
+    for (auto& child : root->Children) {
+      if (child && child->CanBeAssigned(ao, parent_query_ao, parent_cursor, for_having_clause)) {
+        if (!collected) {
+          collected = std::move(child);
+        } else if (collected->Kind() == TVEZExprNodeKind::Boolean && collected->Operator == doAND) {
+          collected->AddChild(std::move(child));
+        } else {
+          collected = std::make_unique<TVEZExprNodeBoolean>(doAND, std::move(collected),
+                                                            std::move(child), false, false);
+        }
+      } else {
+        kept.push_back(std::move(child));
+      }
+    }
+    root->Children = std::move(kept);
+  } else if (root->CanBeAssigned(ao, parent_query_ao, parent_cursor, for_having_clause)) {
+    collected = std::move(FRootExprNode);
+  }
+  if (collected) ao->SetFilter(std::make_unique<TVEZExpression>(std::move(collected)));
+  if (FRootExprNode && and_root && FRootExprNode->Children.empty()) FRootExprNode.reset();
 }
 
 }  // namespace vez
