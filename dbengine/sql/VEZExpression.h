@@ -16,10 +16,10 @@
 // over one command of a lexer: a rule either returns a tree, leaving the lexer
 // after what it used, or returns nothing and frees what it built.
 //
-// Not yet: in the grammar, subqueries, aggregates, CASE, CAST, COALESCE,
-// string concatenation, date-time arithmetic and the functions other than the
-// current date and time raise 30058 naming the token; and the planner's operations that need
-// relational operators (ApplyFilterParts, ExtractJoinConditions).
+// Subqueries parse only inside a statement (a query dataset is given; a
+// filter's own lexer would not outlive the tree) and cannot run yet. Not yet
+// either: ExtractJoinConditions. ApplyFilterParts is defined beside the
+// relational operators (VEZAO.cpp).
 //
 // Thread safety: none. An expression is used by one thread at a time; its
 // evaluation state lives in the nodes.
@@ -164,6 +164,12 @@ class TVEZExpression : public TVEZBaseExpression {
   // root when the root is not one), flattened by MoveAndNodesToRoot. expr is
   // left empty. An expr without a root changes nothing.
   void AddAndMoveNodesFromExpression(TVEZExpression& expr);
+  // Hands every AND part the operator (with allow_recurse, first its
+  // children, except below an outer join) can evaluate to that operator's
+  // filter, and removes it from this expression; IsEmpty tells whether
+  // anything is left.
+  void ApplyFilterParts(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                        bool allow_recurse, bool for_having_clause);
 
   TVEZExprNode* Root() const { return FRootExprNode.get(); }
   // Frees the old tree and takes root over.

@@ -28,6 +28,7 @@
 #include "dbengine/sql/VEZExprNodeDateFunction.h"
 #include "dbengine/sql/VEZExprNodeField.h"
 #include "dbengine/sql/VEZExprNodeStringFunction.h"
+#include "dbengine/sql/VEZExprNodeSubquery.h"
 #include "dbengine/sql/VEZExprNodeSystem.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/storage/VEZCursor.h"
@@ -47,17 +48,6 @@ constexpr std::int32_t kErrorNestedTooDeeply = 30507;
 
 bool IsStringOrDateType(TVEZBaseFieldType t) {
   return IsStringBaseFieldType(t) || IsDateTimeBaseFieldType(t);
-}
-
-// Keywords the grammar knows but the engine does not evaluate yet (EXISTS);
-// meeting one raises 30058 naming it.
-bool IsFunctionNotBuiltYet(TReservedWord w) {
-  switch (w) {
-    case rwEXISTS:
-      return true;
-    default:
-      return false;
-  }
 }
 
 class TParser {
@@ -203,8 +193,8 @@ class TParser {
     const std::int32_t start = Mark();
     // 1: a Boolean literal.
     if (TNode literal = BooleanLiteral()) return literal;
-    // 8: EXISTS needs subqueries.
-    if (IsWord(rwEXISTS)) RaiseNotBuilt("EXISTS over a subquery");
+    // 8: EXISTS over a subquery.
+    if (IsWord(rwEXISTS)) return ExistsPredicate();
     TNode left = Operand();
     if (!left) {
       GoBack(start);
@@ -213,7 +203,18 @@ class TParser {
     // 2 and 3: comparisons, plain or quantified.
     if (const TVEZDataOperator op = ComparisonOperator(); op != doUNDEFINED) {
       Advance();
-      if (IsWord(rwALL) || IsWord(rwANY) || IsWord(rwSOME)) RaiseNotBuilt("quantified comparison");
+      if (IsWord(rwALL) || IsWord(rwANY) || IsWord(rwSOME)) {
+        const TVEZQuantifier quantifier = IsWord(rwALL) ? qALL : qANY;
+        Advance();
+        TNode subquery = Subquery(true, false);
+        if (!subquery) {
+          GoBack(start);
+          return nullptr;
+        }
+        return std::make_unique<TVEZExprNodeComparison>(op, quantifier, std::move(left),
+                                                        std::move(subquery), e_.F3ValueLogic,
+                                                        e_.FCaseInsensitive, e_.FPartialKey);
+      }
       TNode right = Operand();
       if (!right) {
         GoBack(start);
@@ -351,9 +352,12 @@ class TParser {
 
   TNode InPredicate(TNode value, bool negated) {
     if (!IsSymbol("(")) return nullptr;
+    const std::int32_t open = Mark();
+    if (TNode subquery = Subquery(true, false))
+      return Boolean(negated ? doNOTIN : doIN, std::move(value), std::move(subquery));
+    GoBack(open);
     NestingGuard guard(*this);
     Advance();
-    if (IsWord(rwSELECT)) RaiseNotBuilt("IN over a subquery");
     TNode node = Boolean(negated ? doNOTIN : doIN, std::move(value));
     for (;;) {
       TNode item = ValueExpression();
@@ -370,20 +374,101 @@ class TParser {
 
   // ---- Operands and value expressions
 
-  // A subquery (not built yet), the NULL literal, or a value expression.
+  // A subquery giving one value, the NULL literal, or a value expression.
   TNode Operand() {
-    SubqueryAhead();
+    const std::int32_t start = Mark();
+    if (TNode subquery = Subquery(true, true)) {
+      // (SELECT ...) + 1 is a value expression over the subquery: its
+      // primary rule reads it.
+      if (!IsSymbol("+") && !IsSymbol("-") && !IsSymbol("*") && !IsSymbol("/") && !IsSymbol("||"))
+        return subquery;
+      GoBack(start);
+    }
     if (TNode null = NullLiteral()) return null;
     return ValueExpression();
   }
 
-  // Raises when "(" ... "SELECT" starts here: subqueries are not built yet.
-  void SubqueryAhead() {
+  // ( query expression ), or a query without parentheses: any "(" before
+  // SELECT that the query does not close itself belongs to the query
+  // expression, and the one this rule opened must be closed. Nothing (and
+  // the lexer back where it was) when no SELECT follows the parentheses or
+  // the closing parenthesis is missing.
+  TNode Subquery(bool must_have_one_field, bool must_have_one_row) {
     const std::int32_t start = Mark();
-    while (IsSymbol("("))
+    bool opened = false;
+    while (IsSymbol("(")) {
+      if (!opened) NestingGuard::Check(*this);
+      opened = true;
       Advance();
-    if (IsWord(rwSELECT)) RaiseNotBuilt("subquery");
+    }
+    if (!IsWord(rwSELECT)) {
+      GoBack(start);
+      return nullptr;
+    }
     GoBack(start);
+    if (opened) Advance();
+    TNode node = CreateSubquery(must_have_one_field, must_have_one_row);
+    if (opened) {
+      if (!IsSymbol(")")) {
+        GoBack(start);
+        return nullptr;
+      }
+      Advance();
+    }
+    return node;
+  }
+
+  // The subquery node for the query starting here; the lexer is left after
+  // the query. A query read before from the same token is not parsed again:
+  // backtracking would otherwise parse nested queries once per alternative
+  // above them.
+  TNode CreateSubquery(bool must_have_one_field, bool must_have_one_row) {
+    // Running a subquery needs the statement's query and its lexer for the
+    // node's whole life; a filter's own lexer is gone once it is parsed.
+    if (e_.LDataset == nullptr) RaiseNotBuilt("subquery outside a query statement");
+    const std::int32_t at = Mark();
+    std::unique_ptr<TVEZExprNodeSubquery> node;
+    if (auto it = subquery_ends_.find(at); it != subquery_ends_.end()) {
+      node = std::make_unique<TVEZExprNodeSubquery>(must_have_one_field, must_have_one_row,
+                                                    e_.LDataset, e_.LLex, it->second);
+    } else {
+      node = std::make_unique<TVEZExprNodeSubquery>(must_have_one_field, must_have_one_row,
+                                                    e_.LDataset, e_.LLex);
+      subquery_ends_[at] = Mark();
+    }
+    Refresh();
+    return node;
+  }
+
+  // EXISTS { ( } SELECT ... { ) }: as many ")" as "(" after the query.
+  TNode ExistsPredicate() {
+    const std::int32_t start = Mark();
+    Advance();
+    const std::int32_t open = Mark();
+    int opens = 0;
+    while (IsSymbol("(")) {
+      ++opens;
+      Advance();
+    }
+    if (!IsWord(rwSELECT)) {
+      GoBack(start);
+      return nullptr;
+    }
+    GoBack(open);
+    if (opens > 0) {
+      NestingGuard::Check(*this);
+      Advance();
+    }
+    TNode subquery = CreateSubquery(false, false);
+    // The query closes the further parentheses itself (a query expression
+    // may be parenthesised); the first one is EXISTS's.
+    if (opens > 0) {
+      if (!IsSymbol(")"))
+        throw EVEZException(30492, "Missing symbol ')' at line %d, column %d",
+                            {token_.LineNum, token_.ColumnNum});
+      Advance();
+    }
+    return Boolean(doEXISTS, std::move(subquery));
   }
 
   TNode NullLiteral() {
@@ -633,16 +718,14 @@ class TParser {
     const std::int32_t start = Mark();
     if (TNode p = Primary()) return p;
     GoBack(start);
-    if (token_.TokenType == tktReservedWord && IsFunctionNotBuiltYet(token_.ReservedWord))
-      RaiseNotBuilt("function");
     if (token_.TokenType == tktReservedWord) {
       if (TNode f = StringFunction()) return f;
     }
     return DatetimePrimary();
   }
 
-  // literal, field reference, aggregate, COALESCE, CASE, ( value
-  // expression ), CAST; subqueries are not built yet.
+  // literal, field reference, aggregate, subquery, COALESCE, CASE, ( value
+  // expression ), CAST.
   TNode Primary() {
     const std::int32_t start = Mark();
     if (auto it = primaries_.find(start); it != primaries_.end()) {
@@ -659,7 +742,8 @@ class TParser {
     GoBack(start);
     if (IsWord(rwCOUNT) || IsWord(rwAVG) || IsWord(rwMAX) || IsWord(rwMIN) || IsWord(rwSUM))
       return Aggregate();
-    SubqueryAhead();
+    if (TNode subquery = Subquery(true, false)) return subquery;
+    GoBack(start);
     if (IsWord(rwCOALESCE)) return Coalesce();
     if (IsWord(rwCASE)) return Case();
     if (IsSymbol("(")) {
@@ -1248,6 +1332,8 @@ class TParser {
                             {parser_.token_.LineNum, parser_.token_.ColumnNum});
     }
     ~NestingGuard() { --parser_.nesting_; }
+    // Raises as a new guard would, without entering a level.
+    static void Check(TParser& parser) { NestingGuard guard(parser); }
     NestingGuard(const NestingGuard&) = delete;
     NestingGuard& operator=(const NestingGuard&) = delete;
 
@@ -1266,6 +1352,8 @@ class TParser {
   int nesting_ = 0;
   std::map<std::int32_t, TReadPrimary> primaries_;
   std::set<std::int32_t> failed_primaries_;
+  // Token after the query, by the token it starts on.
+  std::map<std::int32_t, std::int32_t> subquery_ends_;
 };
 
 // Clears the borrowed lexer when an entry point that owns its lexer returns.

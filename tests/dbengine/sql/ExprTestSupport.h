@@ -25,6 +25,7 @@
 #include "dbengine/sql/VEZExprNodeComparison.h"
 #include "dbengine/sql/VEZExprNodeConst.h"
 #include "dbengine/sql/VEZExprNodeField.h"
+#include "dbengine/sql/VEZExprNodeSubquery.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/storage/VEZRecordFieldData.h"
 #include "tests/dbengine/storage/StorageTestDoubles.h"
@@ -299,10 +300,18 @@ inline std::string ShapeText(const TVEZExprNode* node) {
     }
     case TVEZExprNodeKind::Comparison: {
       const auto* c = static_cast<const TVEZExprNodeComparison*>(node);
-      for (auto [on, tag] : {std::pair{c->F3ValueLogic, "3v"}, std::pair{c->FCaseInsensitive, "ci"},
-                             std::pair{c->FPartialKey, "pk"}})
+      for (auto [on, tag] :
+           {std::pair{c->F3ValueLogic, "3v"}, std::pair{c->FCaseInsensitive, "ci"},
+            std::pair{c->FPartialKey, "pk"}, std::pair{c->FQuantifier == qALL, "all"},
+            std::pair{c->FQuantifier == qANY, "any"}})
         if (on) flags += flags.empty() ? tag : std::string(",") + tag;
       break;
+    }
+    case TVEZExprNodeKind::Subquery: {
+      // Where the query starts (token number) and the checks of its runs.
+      const auto* q = static_cast<const TVEZExprNodeSubquery*>(node);
+      return std::string("SUBQ") + (q->FMustHaveOneField ? "[1f" : "[nf") +
+             (q->FMustHaveOneRow ? ",1r]@" : ",nr]@") + std::to_string(q->FTokenNo);
     }
     case TVEZExprNodeKind::Boolean: {
       const auto* b = static_cast<const TVEZExprNodeBoolean*>(node);

@@ -195,7 +195,8 @@ TEST_F(FilterShapeTest, Errors) {
       // A filter sees one record at a time: an aggregate there is refused.
       {"COUNT(*) = 0", "error 30058"},
       {"X > 1 AND SUM(X) > 1", "error 30058"},
-      // Not built yet: a clear error, never a silent wrong tree.
+      // A filter has no statement to run a subquery in: a clear error,
+      // never a silent wrong tree.
       {"X = (SELECT 1)", "error 30058"},
       {"X IN (SELECT 1)", "error 30058"},
       {"EXISTS (SELECT 1)", "error 30058"},
