@@ -2,10 +2,14 @@
 
 #include <string>
 
+#include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/sql/VEZAO.h"
+#include "dbengine/sql/VEZSQLProcessor.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Collation.h"
 #include "platform/dataset/Field.h"
 
 namespace vez {
@@ -53,6 +57,19 @@ void VariantToField(const TVEZVariant* value, platform::Field& field) {
       field.SetValue(value->GetAsVariant());
       break;
   }
+}
+
+TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& table_name) {
+  TVEZAO* root = selection.RootAO.get();
+  TVEZTable* table = root != nullptr ? root->ResultDataset() : nullptr;
+  const std::string shown = root != nullptr ? root->TableName() : std::string();
+  if (root == nullptr || !root->FIsAOTable || table == nullptr ||
+      (!table_name.empty() && !platform::AnsiSameText(table->TableName(), table_name)))
+    throw EVEZException(30225,
+                        "Cannot change the rows of table '%s': the query selecting them must read "
+                        "the table itself (no TOP, DISTINCT, ORDER BY without an index or join)",
+                        {table_name.empty() ? shown : table_name});
+  return *table;
 }
 
 TVEZStatementWriteLock::~TVEZStatementWriteLock() {

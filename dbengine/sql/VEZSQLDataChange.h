@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "dbengine/foundation/VEZTypes.h"
 
@@ -16,7 +17,17 @@ class Field;
 namespace vez {
 
 class TVEZCursor;
+class TVEZSQLCursorCommand;
+class TVEZTable;
 class TVEZVariant;
+
+// The live table a query executed for UPDATE or DELETE shows its rows in.
+// Only a selection whose operator tree is the table operator itself can be
+// written back: with TOP, DISTINCT, an ORDER BY without an index or a join
+// the result is a temporary copy, and writing to it would change nothing
+// while reporting success. Those raise 30225; so does a table other than
+// table_name (when given).
+TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& table_name);
 
 // Writes value into field: a missing value (null pointer) raises 30359
 // "Value is Null"; a NULL clears the field; integer fields take it as a

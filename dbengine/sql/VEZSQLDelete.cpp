@@ -5,7 +5,9 @@
 #include "dbengine/api/VEZDataSet.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZSQLDataChange.h"
+#include "dbengine/sql/VEZSQLSelect.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
@@ -15,6 +17,8 @@ namespace vez {
 TVEZSQLDelete::TVEZSQLDelete(TVEZLexer* lexer, TVEZQuery* query) : TVEZSQLCommand(lexer, query) {
   TVEZSQLDelete::Parse();
 }
+
+TVEZSQLDelete::~TVEZSQLDelete() = default;
 
 void TVEZSQLDelete::Parse() {
   if (LLex->CurrentCommandNo < 0 || LLex->CurrentCommandNo >= LLex->NumCommands() ||
@@ -27,7 +31,7 @@ void TVEZSQLDelete::Parse() {
   select.TokenType = tktReservedWord;
   select.ReservedWord = rwSELECT;
   select.Text = "SELECT";
-  head.TokenType = tktNone;
+  head.TokenType = tktString;
   head.ReservedWord = rwNone;
   head.Text = "*";
   command.Tokens.insert(command.Tokens.begin(), select);
@@ -35,25 +39,27 @@ void TVEZSQLDelete::Parse() {
   if (!GetCurrentToken())
     throw EVEZException(30224, "Unexpected end of SQL command found at line %d, column %d",
                         {Token.LineNum, Token.ColumnNum});
-  // What the query's parser will check first: SELECT * FROM and the table.
-  GetNextToken();
-  GetNextToken();
-  if (!IsWord(rwFROM))
-    throw EVEZException(30184, "Token '%s' expected, but '%s' found at line %d, column %d",
-                        {"FROM", Token.Text, Token.LineNum, Token.ColumnNum});
-  GetNextToken();
-  bool in_memory = false;
-  ParseTableName(FDatabaseFileName, TableName, in_memory, FPassword, FPseudonym);
-  IntoMemory = in_memory;
+  InternalSelecter = std::make_unique<TVEZSQLUnion>(LLex, LQuery);
+  TToken rest;
+  if (LLex->GetCurrentToken(rest))
+    throw EVEZException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
+                        {rest.Text, rest.LineNum, rest.ColumnNum});
 }
 
-void TVEZSQLDelete::ExecSQL(TVEZQuery*, bool, bool, bool&, TVEZAO*, TVEZCursor*) {
+void TVEZSQLDelete::ExecSQL(TVEZQuery* query, bool is_root, bool, bool&, TVEZAO*, TVEZCursor*) {
   RowsAffected = 0;
-  throw EVEZException(30157, "%s statement is not supported yet", {"DELETE"});
+  bool read_only = false;
+  struct FreeSelection {
+    TVEZSQLUnion& s;
+    ~FreeSelection() { s.RootAO.reset(); }
+  } free_selection{*InternalSelecter};
+  InternalSelecter->ExecSQL(query, is_root, true, read_only, nullptr, nullptr);
+  DeleteSelection(SelectedTable(*InternalSelecter, {}));
 }
 
-void TVEZSQLDelete::DeleteSelection(TVEZDataSet& selection) {
+void TVEZSQLDelete::DeleteSelection(TVEZTable& selection) {
   RowsAffected = 0;
+  TableName = selection.TableName();
   TVEZCursor* selection_cursor = selection.Handle();
   if (selection_cursor == nullptr) throw EVEZException(30157, "The selection is not open");
   const bool through_selection =

@@ -4,7 +4,9 @@
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZSQLDataChange.h"
+#include "dbengine/sql/VEZSQLSelect.h"
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
@@ -43,6 +45,8 @@ TToken MakeToken(TTokenType type, TReservedWord word, std::string text, const TT
 TVEZSQLUpdate::TVEZSQLUpdate(TVEZLexer* lexer, TVEZQuery* query) : TVEZSQLCommand(lexer, query) {
   TVEZSQLUpdate::Parse();
 }
+
+TVEZSQLUpdate::~TVEZSQLUpdate() = default;
 
 void TVEZSQLUpdate::Parse() {
   if (!GetCurrentToken()) throw EVEZException(30216, "Blank SQL command");
@@ -90,12 +94,18 @@ void TVEZSQLUpdate::Parse() {
       throw EVEZException(30223, kUnexpectedEnd, {Token.LineNum, Token.ColumnNum});
   }
   BuildSelection(table_token, rest_from);
+  InternalSelecter = std::make_unique<TVEZSQLUnion>(&FSelectLexer, LQuery);
+  TToken rest;
+  if (FSelectLexer.GetCurrentToken(rest))
+    throw EVEZException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
+                        {rest.Text, rest.LineNum, rest.ColumnNum});
 }
 
 void TVEZSQLUpdate::BuildSelection(const TToken& at, std::int32_t rest_from) {
   FSelectLexer.AddCommand();
   FSelectLexer.AddToken(MakeToken(tktReservedWord, rwSELECT, "SELECT", at));
-  FSelectLexer.AddToken(MakeToken(tktNone, rwNone, "*", at));
+  // "*" is a word, as the lexer makes it.
+  FSelectLexer.AddToken(MakeToken(tktString, rwNone, "*", at));
   FSelectLexer.AddToken(MakeToken(tktReservedWord, rwFROM, "FROM", at));
   if (IntoMemory) FSelectLexer.AddToken(MakeToken(tktReservedWord, rwMEMORY, "MEMORY", at));
   if (!DatabaseFileName.empty()) {
@@ -119,12 +129,18 @@ void TVEZSQLUpdate::BuildSelection(const TToken& at, std::int32_t rest_from) {
   FSelectLexer.SetCurrentTokenNo(0);
 }
 
-void TVEZSQLUpdate::ExecSQL(TVEZQuery*, bool, bool, bool&, TVEZAO*, TVEZCursor*) {
+void TVEZSQLUpdate::ExecSQL(TVEZQuery* query, bool is_root, bool, bool&, TVEZAO*, TVEZCursor*) {
   RowsAffected = 0;
-  throw EVEZException(30157, "%s statement is not supported yet", {"UPDATE"});
+  bool read_only = false;
+  struct FreeSelection {
+    TVEZSQLUnion& s;
+    ~FreeSelection() { s.RootAO.reset(); }
+  } free_selection{*InternalSelecter};
+  InternalSelecter->ExecSQL(query, is_root, true, read_only, nullptr, nullptr);
+  UpdateSelection(SelectedTable(*InternalSelecter, TableName));
 }
 
-void TVEZSQLUpdate::UpdateSelection(TVEZDataSet& selection) {
+void TVEZSQLUpdate::UpdateSelection(TVEZTable& selection) {
   RowsAffected = 0;
   TVEZCursor* selection_cursor = selection.Handle();
   if (selection_cursor == nullptr) throw EVEZException(30157, "The selection is not open");

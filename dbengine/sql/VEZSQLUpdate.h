@@ -12,8 +12,8 @@
 // the statement's write lock in a batch; a failed pass is undone and tried
 // again, up to kPasses times kPassPauseMs apart.
 //
-// Until the query statements can run the selection, ExecSQL raises 30157;
-// UpdateSelection runs the change on a selection the caller made.
+// The selection must read the stored table itself (30225 otherwise, see
+// SelectedTable); UpdateSelection runs the change on any live selection.
 //
 // Thread safety: none; a statement belongs to one processor.
 #pragma once
@@ -28,7 +28,8 @@
 
 namespace vez {
 
-class TVEZDataSet;
+class TVEZTable;
+class TVEZSQLUnion;
 
 class TVEZSQLUpdate : public TVEZSQLCommand {
  public:
@@ -37,13 +38,14 @@ class TVEZSQLUpdate : public TVEZSQLCommand {
 
   // The lexer is on UPDATE.
   TVEZSQLUpdate(TVEZLexer* lexer, TVEZQuery* query);
+  ~TVEZSQLUpdate() override;
   void Parse() override;
   void ExecSQL(TVEZQuery* query, bool is_root, bool request_live, bool& read_only,
                TVEZAO* parent_query_ao, TVEZCursor* parent_cursor) override;
 
   // Changes the rows of selection, an open live dataset over the target
   // table; RowsAffected counts them.
-  void UpdateSelection(TVEZDataSet& selection);
+  void UpdateSelection(TVEZTable& selection);
 
   std::string DatabaseFileName;
   std::string TableName;
@@ -52,6 +54,7 @@ class TVEZSQLUpdate : public TVEZSQLCommand {
   std::vector<std::unique_ptr<TVEZExpression>> FieldValues;
   bool IsFieldValuesSubquery = false;
   TVEZLexer FSelectLexer{"", nullptr, false};
+  std::unique_ptr<TVEZSQLUnion> InternalSelecter;
   std::string FTablePseudonym;
 
  private:

@@ -87,9 +87,10 @@ TEST_F(UpdateDeleteTest, UpdateGrammar) {
       {"UPDATE , SET a = 1", 30217, "Table name expected, but ','"},
       {"UPDATE t SET a 1", 30221, "Token '=' expected, but '1'"},
       {"UPDATE t SET a = , b = 1", 30357, "Error parsing parameter ','"},
-      // Accepted; the execution waits for the query statements.
-      {"UPDATE t SET t.a = 1", 30157, "UPDATE statement is not supported yet"},
-      {"UPDATE t SET a = 1 WHERE b > 0", 30157, "UPDATE statement"},
+      {"UPDATE t SET a = 1 WHERE", 30118, "Unexpected end"},
+      // The SET list ends at WHERE or at the end only.
+      {"UPDATE t SET a = 0 ORDER BY b", 30222, "Token ',' expected, but 'ORDER'"},
+      {"UPDATE t SET a = 1 WHERE b > 0 'x'", 20260, "End of SQL command expected, but 'x'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql);
@@ -131,7 +132,7 @@ TEST_F(UpdateDeleteTest, UpdateHandsTheSelectionItsTokens) {
   const auto& tokens = statement->FSelectLexer.Commands.at(0).Tokens;
   ASSERT_EQ(tokens.size(), 8u);
   EXPECT_EQ(tokens[0].ReservedWord, rwSELECT);
-  EXPECT_EQ(tokens[1].TokenType, tktNone);
+  EXPECT_EQ(tokens[1].TokenType, tktString);
   EXPECT_EQ(tokens[2].ReservedWord, rwFROM);
   EXPECT_EQ(tokens[3].TokenType, tktString);
   EXPECT_EQ(tokens[4].ReservedWord, rwWHERE);
@@ -143,11 +144,68 @@ TEST_F(UpdateDeleteTest, UpdateHandsTheSelectionItsTokens) {
 TEST_F(UpdateDeleteTest, DeleteGrammar) {
   EXPECT_EQ(ErrorOf("DELETE t").number, 30184);
   EXPECT_NE(ErrorOf("DELETE t").message.find("Token 'FROM' expected, but 't'"), std::string::npos);
-  EXPECT_EQ(ErrorOf("DELETE FROM t WHERE a = 1").number, 30157);
+  EXPECT_EQ(ErrorOf("DELETE FROM t WHERE").number, 30118);
+  EXPECT_EQ(ErrorOf("DELETE FROM t WHERE a = 1 'x'").number, 20260);
   EXPECT_EQ(Rows("t").size(), 4u);
   auto statement = Parsed<TVEZSQLDelete>("DELETE FROM t WHERE a > 2 ORDER BY b");
   EXPECT_EQ(TokenTexts(*lexer_, 0), "SELECT * FROM t WHERE a > 2 ORDER BY b");
-  EXPECT_EQ(statement->TableName, "t");
+}
+
+// ---------------------------------------------------------------------------
+// Through the query component
+
+TEST_F(UpdateDeleteTest, StatementsChangeAndCountRows) {
+  struct Step {
+    const char* sql;
+    std::int64_t count;
+    std::vector<std::string> rows;
+  };
+  const std::vector<Step> steps = {
+      {"UPDATE t SET t.a = 1", 4, {"1|10|x", "1|-20|y", "1|30|z", "1|40|NULL"}},
+      {"UPDATE t SET a = b / 10 WHERE b > 0", 3, {"1|10|x", "1|-20|y", "3|30|z", "4|40|NULL"}},
+      {"UPDATE t SET c = 'n', b = b + a WHERE c IS NULL OR a = 3",
+       2,
+       {"1|10|x", "1|-20|y", "3|33|n", "4|44|n"}},
+      {"UPDATE t SET a = 9 WHERE a > 100", 0, {"1|10|x", "1|-20|y", "3|33|n", "4|44|n"}},
+      {"DELETE FROM t WHERE b < 0", 1, {"1|10|x", "3|33|n", "4|44|n"}},
+      {"DELETE FROM t", 3, {}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.sql);
+    TVEZQuery query;
+    query.SetDatabaseName("RVX_Database");
+    query.SetSQL(step.sql);
+    query.ExecSQL();
+    EXPECT_EQ(query.RowsAffected(), step.count);
+    EXPECT_EQ(Rows("t"), step.rows);
+  }
+}
+
+TEST_F(UpdateDeleteTest, OrderByReachesTheSelection) {
+  // The table is read in c order (an index is made for it); the rows are the
+  // stored ones, so the change lands in the table.
+  Exec("UPDATE t SET a = a + 1 WHERE b > 0 ORDER BY c");
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"2|10|x", "2|-20|y", "4|30|z", "5|40|NULL"}));
+  TVEZQuery query;
+  query.SetDatabaseName("RVX_Database");
+  query.SetSQL("DELETE FROM t WHERE a > 1 ORDER BY c DESC");
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 4);
+  EXPECT_TRUE(Rows("t").empty());
+}
+
+TEST_F(UpdateDeleteTest, ASelectionThatIsACopyChangesNothing) {
+  // A query in FROM yields a result table of its own: deleting from it
+  // would report rows that are still stored.
+  for (const char* sql :
+       {"DELETE FROM (SELECT * FROM t) s", "DELETE FROM (SELECT TOP 2 * FROM t) s",
+        "DELETE FROM (SELECT * FROM t WHERE a > 2) s WHERE b > 0"}) {
+    SCOPED_TRACE(sql);
+    const StatementError error = ErrorOf(sql);
+    EXPECT_EQ(error.number, 30225) << error.message;
+    EXPECT_EQ(Rows("t").size(), 4u);
+  }
+  EXPECT_EQ(Rows("t")[0], "1|10|x");
 }
 
 // ---------------------------------------------------------------------------
