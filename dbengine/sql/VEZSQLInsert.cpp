@@ -2,10 +2,15 @@
 
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZTable.h"
+#include "dbengine/foundation/VEZAssignFieldValue.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZSQLDataChange.h"
+#include "dbengine/sql/VEZSQLSelect.h"
+#include "dbengine/storage/VEZBaseSession.h"
+#include "dbengine/storage/VEZCursor.h"
 #include "platform/dataset/Field.h"
 
 namespace vez {
@@ -29,6 +34,8 @@ const TTokenTypes kTableNameTokens = {tktString, tktQuotedString, tktBracketedSt
 TVEZSQLInsert::TVEZSQLInsert(TVEZLexer* lexer, TVEZQuery* query) : TVEZSQLCommand(lexer, query) {
   TVEZSQLInsert::Parse();
 }
+
+TVEZSQLInsert::~TVEZSQLInsert() = default;
 
 void TVEZSQLInsert::Parse() {
   if (!GetCurrentToken()) throw EVEZException(30204, "Blank SQL command");
@@ -61,13 +68,14 @@ void TVEZSQLInsert::Parse() {
     Password = TokenValueText();
     next_or_end(30211);
   }
-  auto raise_query_form = [] {
-    throw EVEZException(30157, "%s statement is not supported yet", {"INSERT ... SELECT"});
-  };
   if (Token.TokenType == tktLeftParenthesis) {
     TToken next;
     LLex->LookNextToken(next);
-    if (IsReservedWord(next, rwSELECT)) raise_query_form();
+    if (IsReservedWord(next, rwSELECT)) {
+      GetNextToken();
+      ParseQuery(true);
+      return;
+    }
     for (;;) {
       ExpectNextToken({tktString, tktQuotedString, tktBracketedString, tktReservedWord}, 2156,
                       "Field name expected, but '%s' found at line %d, column %d");
@@ -81,8 +89,26 @@ void TVEZSQLInsert::Parse() {
     ParseValues();
     return;
   }
-  if (IsWord(rwSELECT) || Token.TokenType == tktLeftParenthesis) raise_query_form();
+  if (IsWord(rwSELECT) || Token.TokenType == tktLeftParenthesis) {
+    ParseQuery(false);
+    return;
+  }
   throw EVEZException(30213, kUnexpectedEnd, {Token.LineNum, Token.ColumnNum});
+}
+
+void TVEZSQLInsert::ParseQuery(bool in_parentheses) {
+  FQueryLineNum = Token.LineNum;
+  FQueryColumnNum = Token.ColumnNum;
+  InternalSelecter = std::make_unique<TVEZSQLUnion>(LLex, LQuery);
+  GetCurrentToken();
+  if (in_parentheses) {
+    if (Token.TokenType != tktRightParenthesis)
+      throw EVEZException(20256, "Missing symbol ')' at line %d, column %d",
+                          {Token.LineNum, Token.ColumnNum});
+    GetNextToken();
+  }
+  if (Token.TokenType != tktNone)
+    RaiseOnToken(20260, "End of SQL command expected, but '%s' found at line %d, column %d");
 }
 
 void TVEZSQLInsert::ParseValues() {
@@ -121,30 +147,39 @@ void TVEZSQLInsert::ParseValues() {
   }
 }
 
-void TVEZSQLInsert::ExecSQL(TVEZQuery* query, bool, bool, bool&, TVEZAO*, TVEZCursor*) {
+void TVEZSQLInsert::ExecSQL(TVEZQuery* query, bool is_root, bool, bool&, TVEZAO*, TVEZCursor*) {
   RowsAffected = 0;
   std::unique_ptr<TVEZDatabase> database;
   std::unique_ptr<TVEZTable> table;
   CreateStatementTable(query, DatabaseFileName, database, table, IntoMemory, Password, TableName);
   table->Open();
+  if (InternalSelecter)
+    InsertFromQuery(query, is_root, *table);
+  else
+    InsertValues(*table);
+  table->Close();
+  FreeStatementTable(table, database);
+}
+
+void TVEZSQLInsert::InsertValues(TVEZTable& table) {
+  TVEZTable* t = &table;
   // Every target field is found before the first row is written, so a bad
   // column or a row too long changes nothing.
   std::vector<platform::Field*> named;
   for (const std::string& name : FieldNames)
-    named.push_back(&table->FieldByName(name));
+    named.push_back(&t->FieldByName(name));
   if (FieldNames.empty()) {
     for (const TValuesRow& row : FieldValues)
-      if (static_cast<std::int32_t>(row.Values.size()) > table->FieldCount())
+      if (static_cast<std::int32_t>(row.Values.size()) > t->FieldCount())
         throw EVEZException(20259, kCountMismatch,
-                            {table->FieldCount(), static_cast<std::int32_t>(row.Values.size()),
+                            {t->FieldCount(), static_cast<std::int32_t>(row.Values.size()),
                              row.LineNum, row.ColumnNum});
   }
   for (const TValuesRow& row : FieldValues) {
-    table->Insert();
+    t->Insert();
     try {
       for (std::size_t j = 0; j < row.Values.size(); ++j) {
-        platform::Field& field =
-            FieldNames.empty() ? table->Fields(static_cast<int>(j)) : *named[j];
+        platform::Field& field = FieldNames.empty() ? t->Fields(static_cast<int>(j)) : *named[j];
         const TVEZVariant* value = row.Values[j]->GetValue(true);
         if (value == nullptr)
           throw EVEZException(30356, "Parameter Value undefined (FieldName='%s', Type='%s')",
@@ -152,15 +187,90 @@ void TVEZSQLInsert::ExecSQL(TVEZQuery* query, bool, bool, bool&, TVEZAO*, TVEZCu
                                AdvancedTypeToSQLTypeName(VCLTypeToAdvancedType(field.DataType()))});
         VariantToField(value, field);
       }
-      table->Post();
+      t->Post();
     } catch (...) {
-      table->Cancel();
+      t->Cancel();
       throw;
     }
     ++RowsAffected;
   }
-  table->Close();
-  FreeStatementTable(table, database);
+}
+
+void TVEZSQLInsert::InsertFromQuery(TVEZQuery* query, bool is_root, TVEZTable& table) {
+  bool read_only = false;
+  struct FreeQuery {
+    TVEZSQLUnion& s;
+    ~FreeQuery() { s.RootAO.reset(); }
+  } free_query{*InternalSelecter};
+  InternalSelecter->ExecSQL(query, is_root, false, read_only, nullptr, nullptr);
+  TVEZTable* result =
+      InternalSelecter->RootAO ? InternalSelecter->RootAO->ResultDataset() : nullptr;
+  if (result == nullptr) throw EVEZException(30157, "The query of INSERT gave no result");
+
+  // The rows are taken out first: a query over the target itself would
+  // otherwise meet the rows being inserted.
+  TVEZTable rows;
+  rows.SetSessionName(query->GetSessionName());
+  rows.SetTemporary(true);
+  TVEZDatabase* own = query->Database();
+  rows.SetDisableTempFiles(result->InMemory() || (own != nullptr && own->DisableTempFiles()));
+  rows.SetTableName(MakeUniqueName("TmpTableForInsert"));
+  std::string log;
+  rows.ImportTable(*result, log, nullptr);
+  struct DropRows {
+    TVEZTable& t;
+    ~DropRows() {
+      try {
+        t.Close();
+        t.DeleteTable();
+      } catch (...) {
+        // A temporary table goes with the session at the latest.
+      }
+    }
+  } drop_rows{rows};
+  InternalSelecter->RootAO.reset();
+  rows.Open();
+
+  const std::int32_t columns = rows.FieldCount();
+  const std::int32_t targets =
+      FieldNames.empty() ? table.FieldCount() : static_cast<std::int32_t>(FieldNames.size());
+  if (FieldNames.empty() ? columns > targets : columns != targets)
+    throw EVEZException(20259, kCountMismatch, {targets, columns, FQueryLineNum, FQueryColumnNum});
+  std::vector<platform::Field*> fields;
+  for (std::int32_t i = 0; i < columns; ++i)
+    fields.push_back(FieldNames.empty() ? &table.Fields(i)
+                                        : &table.FieldByName(FieldNames[static_cast<size_t>(i)]));
+
+  TVEZCursor& cursor = *table.Handle();
+  const bool in_transaction = cursor.Session != nullptr && cursor.Session->InTransaction;
+  TVEZStatementWriteLock lock(cursor);
+  if (!in_transaction) {
+    lock.Acquire(20224);
+    cursor.BeginBatchUpdate();
+  }
+  try {
+    for (rows.First(); !rows.Eof(); rows.Next()) {
+      table.Insert();
+      try {
+        for (std::int32_t i = 0; i < columns; ++i)
+          AssignFieldValue(rows.Fields(i), *fields[static_cast<size_t>(i)]);
+        table.Post();
+      } catch (...) {
+        table.Cancel();
+        throw;
+      }
+      ++RowsAffected;
+    }
+  } catch (...) {
+    if (!in_transaction) {
+      cursor.CancelBatchUpdate();
+      cursor.EndBatchUpdate();
+      RowsAffected = 0;
+    }
+    throw;
+  }
+  if (!in_transaction) cursor.EndBatchUpdate();
+  lock.Release();
 }
 
 }  // namespace vez

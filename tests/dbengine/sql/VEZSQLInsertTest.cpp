@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "dbengine/api/VEZSession.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/sql/VEZSQLDataChange.h"
+#include "dbengine/storage/VEZCursor.h"
+#include "platform/core/Clock.h"
 #include "tests/common/NativeError.h"
 #include "tests/dbengine/sql/StatementTestSupport.h"
 
@@ -107,9 +110,12 @@ TEST_F(InsertTest, ParseErrorsWriteNothing) {
       // Without a list no row may have more values than the table columns.
       {"INSERT INTO t VALUES (1, 'a', 2), (1, 'a', 2, 3)", 20259,
        "3 <> 4. Found at line 1, column 35"},
-      {"INSERT INTO t SELECT * FROM u", 30157, "INSERT ... SELECT"},
-      {"INSERT INTO t (SELECT * FROM u)", 30157, "INSERT ... SELECT"},
-      {"INSERT INTO t (a) SELECT a FROM u", 30157, "INSERT ... SELECT"},
+      {"INSERT INTO t (SELECT * FROM t 'x')", 20256, "Missing symbol ')' at line 1, column 32"},
+      {"INSERT INTO t (SELECT * FROM t) x", 20260, "End of SQL command expected, but 'x'"},
+      {"INSERT INTO t SELECT * FROM t 'x'", 20260, "End of SQL command expected, but 'x'"},
+      {"INSERT INTO t (a) SELECT * FROM t", 20259, "1 <> 3"},
+      {"INSERT INTO t (a, b) (SELECT a FROM t)", 20259, "2 <> 1"},
+      {"INSERT INTO t SELECT * FROM nosuch", 10303, "Table 'nosuch' not exists"},
   };
   Exec("INSERT INTO t VALUES (100, 'kept', 100)");
   for (const Case& c : cases) {
@@ -204,6 +210,79 @@ TEST_F(InsertTest, VariantToFieldRawBytesNullAndMissing) {
   EXPECT_EQ(NativeErrorOf([&] { VariantToField(nullptr, t.FieldByName("a")); }), 30359);
   t.Cancel();
   t.Close();
+}
+
+TEST_F(InsertTest, FromAQuery) {
+  Exec("CREATE TABLE u (x INTEGER, y VARCHAR(10), z INTEGER)");
+  Exec("INSERT INTO u VALUES (1, 'p', 5), (2, 'q', 6)");
+  struct Step {
+    const char* sql;
+    std::int64_t count;
+    std::vector<std::string> rows;
+  };
+  const std::vector<Step> steps = {
+      {"INSERT INTO t SELECT * FROM u", 2, {"1|p|5", "2|q|6"}},
+      {"INSERT INTO t (SELECT * FROM u WHERE x = 2)", 1, {"1|p|5", "2|q|6", "2|q|6"}},
+      {"INSERT INTO t (c, a) SELECT x, z FROM u WHERE x = 1",
+       1,
+       {"1|p|5", "2|q|6", "2|q|6", "5|NULL|1"}},
+      {"INSERT INTO t (a) (SELECT z FROM u)",
+       2,
+       {"1|p|5", "2|q|6", "2|q|6", "5|NULL|1", "5|NULL|NULL", "6|NULL|NULL"}},
+      {"INSERT INTO t SELECT x FROM u WHERE x > 5",
+       0,
+       {"1|p|5", "2|q|6", "2|q|6", "5|NULL|1", "5|NULL|NULL", "6|NULL|NULL"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.sql);
+    EXPECT_EQ(Count(step.sql), step.count);
+    EXPECT_EQ(Rows("t"), step.rows);
+  }
+  // From the target itself: the rows there when the query ran, once.
+  Exec("DELETE FROM t");
+  Exec("INSERT INTO t VALUES (1, 'a', 1), (2, 'b', 2)");
+  EXPECT_EQ(Count("INSERT INTO t SELECT * FROM t"), 2);
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|a|1", "2|b|2", "1|a|1", "2|b|2"}));
+}
+
+TEST_F(InsertTest, AFailingRowUndoesTheWholeQueryInsert) {
+  Exec("CREATE UNIQUE INDEX ua ON t (a)");
+  Exec("INSERT INTO t VALUES (3, 'kept', 3)");
+  Exec("CREATE TABLE u (x INTEGER, y VARCHAR(10), z INTEGER)");
+  Exec("INSERT INTO u VALUES (1, 'p', 5), (2, 'q', 6), (3, 'dup', 7), (4, 'r', 8)");
+  EXPECT_ANY_THROW(Exec("INSERT INTO t SELECT * FROM u"));
+  EXPECT_EQ(Rows("t"), std::vector<std::string>{"3|kept|3"});
+  // Inside a transaction the rows before the failing one stay until ROLLBACK.
+  Exec("START TRANSACTION");
+  EXPECT_ANY_THROW(Exec("INSERT INTO t SELECT * FROM u"));
+  EXPECT_EQ(Rows("t").size(), 3u);
+  Exec("ROLLBACK");
+  EXPECT_EQ(Rows("t"), std::vector<std::string>{"3|kept|3"});
+}
+
+TEST_F(InsertTest, AnotherSessionsWriteLockStopsTheQueryInsert) {
+  Exec("INSERT INTO t VALUES (3, 'kept', 3)");
+  platform::FakeClock clock;
+  platform::ScopedClock installed(clock);
+  TVEZSession two;
+  two.SetSessionName("Two");
+  auto other = MakeDatabase("Other", file_, &two);
+  other->SetMultiUser(true);
+  other->Open();
+  TVEZTable holder;
+  holder.SetSessionName("Two");
+  holder.SetDatabaseName("Other");
+  holder.SetTableName("t");
+  holder.Open();
+  ASSERT_TRUE(holder.Handle()->LockTable(ltXIRW, 1, 0, true));
+  const StatementError error = ErrorOf("INSERT INTO t SELECT * FROM t");
+  EXPECT_EQ(error.number, 20224) << error.message;
+  // The cursor waits between its 1125 tries.
+  EXPECT_GE(clock.Sleeps().size(), 1124u);
+  ASSERT_TRUE(holder.Handle()->UnlockTable(ltXIRW, false));
+  holder.Close();
+  EXPECT_EQ(Rows("t"), std::vector<std::string>{"3|kept|3"});
+  EXPECT_EQ(Count("INSERT INTO t SELECT * FROM t"), 1);
 }
 
 TEST_F(InsertTest, AColumnReferenceInValuesHasNothingToReadFrom) {
