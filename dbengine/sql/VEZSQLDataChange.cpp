@@ -53,6 +53,17 @@ void VariantToField(const TVEZVariant* value, platform::Field& field) {
         field.SetAsString(std::string(data, data + value->GetDataSize()));
       }
       break;
+    case platform::ftBytes:
+    case platform::ftVarBytes:
+      // A binary value (MimeToBin, a BLOB column) has no variant form; its
+      // bytes are the field's.
+      if (value->IsBlobDataType()) {
+        const auto* data = static_cast<const char*>(value->GetPData());
+        field.SetAsString(std::string(data, data + value->GetDataSize()));
+      } else {
+        field.SetValue(value->GetAsVariant());
+      }
+      break;
     default:
       field.SetValue(value->GetAsVariant());
       break;

@@ -34,7 +34,8 @@ TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& tab
 // 32-bit integer, large-integer fields as 64 bits; date, time, date-time and
 // time-stamp fields as the matching date part; BLOB, graphic and memo fields
 // as text (wide text for a wide string, the raw bytes for a non-string);
-// every other field through the value's variant form.
+// byte fields a binary value as its bytes; every other field through the
+// value's variant form.
 void VariantToField(const TVEZVariant* value, platform::Field& field);
 
 // The write lock of a data-changing statement outside a transaction: ltRW

@@ -190,6 +190,18 @@ TEST_F(InsertTest, ValuesConvertToEveryFieldType) {
   t.Close();
 }
 
+TEST_F(InsertTest, BinaryValuesGoIntoByteAndBlobFields) {
+  Exec("CREATE TABLE bin (vb VARBYTES(8), by BYTES(3), bl BLOB)");
+  Exec("INSERT INTO bin VALUES (MimeToBin('QUJD'), MimeToBin('AAH/'), MimeToBin('AAH/'))");
+  TVEZTable& t = NewTable("bin");
+  t.Open();
+  ASSERT_EQ(t.RecordCount(), 1);
+  EXPECT_EQ(t.FieldByName("vb").AsString(), "ABC");
+  EXPECT_EQ(t.FieldByName("by").AsString(), std::string("\x00\x01\xff", 3));
+  EXPECT_EQ(t.FieldByName("bl").AsString(), std::string("\x00\x01\xff", 3));
+  t.Close();
+}
+
 TEST_F(InsertTest, VariantToFieldRawBytesNullAndMissing) {
   Exec("CREATE TABLE b (bl BLOB, a INTEGER)");
   TVEZTable& t = NewTable("b");
