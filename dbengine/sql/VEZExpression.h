@@ -18,8 +18,8 @@
 //
 // Subqueries parse only inside a statement (a query dataset is given; a
 // filter's own lexer would not outlive the tree) and cannot run yet. Not yet
-// either: the planner's operations that need relational operators
-// (ApplyFilterParts, ExtractJoinConditions).
+// either: ExtractJoinConditions. ApplyFilterParts is defined beside the
+// relational operators (VEZAO.cpp).
 //
 // Thread safety: none. An expression is used by one thread at a time; its
 // evaluation state lives in the nodes.
@@ -168,6 +168,12 @@ class TVEZExpression : public TVEZBaseExpression {
   // root when the root is not one), flattened by MoveAndNodesToRoot. expr is
   // left empty. An expr without a root changes nothing.
   void AddAndMoveNodesFromExpression(TVEZExpression& expr);
+  // Hands every AND part the operator (with allow_recurse, first its
+  // children, except below an outer join) can evaluate to that operator's
+  // filter, and removes it from this expression; IsEmpty tells whether
+  // anything is left.
+  void ApplyFilterParts(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                        bool allow_recurse, bool for_having_clause);
 
   TVEZExprNode* Root() const { return FRootExprNode.get(); }
   // Frees the old tree and takes root over.
