@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/sql/VEZExpression.h"
 #include "platform/core/CheckedMath.h"
 #include "platform/core/Collation.h"
 
@@ -361,30 +362,191 @@ void TVEZJoinWalk::FullOuterNext() {
   }
 }
 
-void MakeUniqueFieldNames(std::vector<std::string>& names, const std::vector<bool>& hidden) {
-  assert(hidden.size() == names.size());
-  auto make_unique = [&](std::size_t i) {
-    std::string candidate = names[i];
-    std::int32_t counter = 1;
-    bool clashed = false;
-    for (;;) {
-      const std::string upper = platform::AnsiUpperCase(candidate);
-      bool clash = false;
-      for (std::size_t j = 0; j < i && !clash; ++j) {
-        clash = platform::AnsiUpperCase(names[j]) == upper;
-      }
-      if (!clash) break;
-      candidate += (clashed ? "" : "_") + std::to_string(counter);
-      clashed = true;
-      counter = platform::CheckedAdd<std::int32_t>(counter, 1);
-    }
-    names[i] = candidate;
-  };
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (hidden[i]) make_unique(i);
+// ---------------------------------------------------------------------------
+// TVEZAOJoin
+
+TVEZAOJoin::TVEZAOJoin(std::unique_ptr<TVEZAO> left_ao, std::unique_ptr<TVEZAO> right_ao,
+                       TVEZJoinType join_type, bool is_natural, const TVEZFields* field_list1,
+                       const TVEZFields* field_list2,
+                       std::unique_ptr<TVEZExpression> join_condition)
+    : TVEZAO(std::move(left_ao), std::move(right_ao), std::string(), std::string()) {
+  assert(FLeftAO && FRightAO);
+  FIsAOJoin = true;
+  const std::int32_t count1 = field_list1 != nullptr ? field_list1->ItemCount() : 0;
+  const std::int32_t count2 = field_list2 != nullptr ? field_list2->ItemCount() : 0;
+  if (join_type == ajtInner && !join_condition && field_list1 != nullptr && count1 == 0 &&
+      count2 == 0 && !is_natural) {
+    join_type = ajtCross;
   }
-  for (std::size_t i = 1; i < names.size(); ++i)
-    make_unique(i);
+  FJoinType = join_type;
+  FJoinCondition = std::move(join_condition);
+  FInnerJoin = join_type == ajtInner;
+  FDekart = join_type == ajtCross;
+  FOuterJoin = join_type == ajtLeftOuter || join_type == ajtRightOuter || join_type == ajtFullOuter;
+  if (!FDekart && !is_natural && count1 != count2) {
+    throw EVEZException(kErrListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
+                        {count1, count2});
+  }
+  TVEZAO* left = FLeftAO.get();
+  TVEZAO* right = FRightAO.get();
+  for (TVEZAO* child : {left, right}) {
+    for (std::int32_t i = 0; i < child->FieldCount(); ++i) {
+      AppendChildFieldLink(child, i, false);
+      FFieldLinks.back().DisplayName.clear();
+    }
+  }
+  const std::int32_t left_count = left->FieldCount();
+  if (is_natural) {
+    for (std::int32_t r = left_count; r < FFieldCount; ++r) {
+      for (std::int32_t l = 0; l < left_count; ++l) {
+        TVEZFieldLink& left_link = FFieldLinks[static_cast<std::size_t>(l)];
+        TVEZFieldLink& right_link = FFieldLinks[static_cast<std::size_t>(r)];
+        if (!platform::AnsiSameText(left_link.FieldName, right_link.FieldName)) continue;
+        FFields1.push_back(l);
+        FFields2.push_back(r);
+        left_link.IsHidden = false;
+        right_link.IsHidden = false;
+        left->FieldExists(left_link.FieldName, std::string(), true, nullptr, false, false);
+        right->FieldExists(right_link.FieldName, std::string(), true, nullptr, false, false);
+      }
+    }
+  } else if (!FDekart) {
+    auto resolve = [this](const TVEZFields* list, TVEZIntegerArray& fields, std::int32_t error) {
+      if (list == nullptr) return;
+      for (std::int32_t i = 0; i < list->ItemCount(); ++i) {
+        const TVEZSelectListItem& item = list->Items[static_cast<std::size_t>(i)];
+        const std::int32_t found =
+            FieldExists(item.FieldName, item.TableName, true, &fields, false, false);
+        if (found != 1) {
+          throw EVEZException(error,
+                              "Invalid field for join operation. Table name = '%s', FieldName = "
+                              "'%s', i = %d, FieldExists = %d",
+                              {item.TableName, item.FieldName, i, found});
+        }
+      }
+    };
+    resolve(field_list1, FFields1, kErrLeftField);
+    resolve(field_list2, FFields2, kErrRightField);
+    if (FFields1.size() != FFields2.size()) {
+      throw EVEZException(
+          kErrRightField, "Error - different list lengths. L1 = %d, L2 = %d",
+          {static_cast<std::int32_t>(FFields1.size()), static_cast<std::int32_t>(FFields2.size())});
+    }
+    for (std::size_t i = 0; i < FFields1.size(); ++i) {
+      const TVEZFieldLink& a = FFieldLinks[static_cast<std::size_t>(FFields1[i])];
+      const TVEZFieldLink& b = FFieldLinks[static_cast<std::size_t>(FFields2[i])];
+      if (a.AO == b.AO) {
+        throw EVEZException(
+            kErrSameTable,
+            "Both join fields are from the same table. Field1 = '%s', Field2 = '%s', No1 = %d, "
+            "No2 = %d.",
+            {a.FieldName, b.FieldName, FFields1[i], FFields2[i]});
+      }
+      if (a.AO == right) std::swap(FFields1[i], FFields2[i]);
+    }
+  }
+  auto key_list = [this](const TVEZIntegerArray& fields) {
+    std::string list;
+    for (std::int32_t no : fields) {
+      const TVEZFieldLink& link = FFieldLinks[static_cast<std::size_t>(no)];
+      if (!list.empty()) list += ';';
+      list += link.AO->FieldLink(link.FieldNo).FieldName;
+    }
+    return list;
+  };
+  if (!FFields1.empty()) {
+    left->SetIndex(key_list(FFields1), std::string(), std::string());
+    right->SetIndex(key_list(FFields2), std::string(), std::string());
+  }
+  FFieldsLink = !FFields1.empty();
+  MakeFieldNamesUnique();
+  FIsMaterialized = false;
+}
+
+TVEZAOJoin::~TVEZAOJoin() = default;
+
+void TVEZAOJoin::Execute(bool is_root_ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor) {
+  if (FJoinCondition) FJoinCondition->AssignAO(this, parent_query_ao, parent_cursor);
+  if ((FInnerJoin || FJoinType == ajtFullOuter) && FLeftAO && FRightAO) {
+    FLeftAO->Execute(false, parent_query_ao, parent_cursor);
+    FRightAO->Execute(false, parent_query_ao, parent_cursor);
+    if (FRightAO->GetRecordCount() < FLeftAO->GetRecordCount()) {
+      std::swap(FLeftAO, FRightAO);
+      std::swap(FFields1, FFields2);
+    }
+  }
+  TVEZAO::Execute(is_root_ao, parent_query_ao, parent_cursor);
+  FWalk.reset();
+  FLeftInput.reset();
+  FRightInput.reset();
+}
+
+void TVEZAOJoin::MakeWalk() {
+  auto child_links = [this](const TVEZIntegerArray& fields) {
+    std::vector<std::int32_t> links;
+    for (std::int32_t no : fields)
+      links.push_back(FFieldLinks[static_cast<std::size_t>(no)].FieldNo);
+    return links;
+  };
+  FLeftInput = std::make_unique<TVEZAOChildInput>(FLeftAO.get(), child_links(FFields1));
+  FRightInput = std::make_unique<TVEZAOChildInput>(FRightAO.get(), child_links(FFields2));
+  TVEZJoinWalk::TCondition condition;
+  if (FJoinCondition) {
+    condition = [this] {
+      // The condition reads both current rows whatever the walk shows.
+      const bool left_null = FLeftAONull;
+      const bool right_null = FRightAONull;
+      FLeftAONull = false;
+      FRightAONull = false;
+      bool holds = false;
+      try {
+        holds = FJoinCondition->GetResult();
+      } catch (...) {
+        FLeftAONull = left_null;
+        FRightAONull = right_null;
+        throw;
+      }
+      FLeftAONull = left_null;
+      FRightAONull = right_null;
+      return holds;
+    };
+  }
+  FWalk = std::make_unique<TVEZJoinWalk>(FJoinType, FLeftInput.get(), FRightInput.get(),
+                                         static_cast<std::int32_t>(FFields1.size()),
+                                         std::move(condition));
+}
+
+void TVEZAOJoin::TakeWalkNullFlags() {
+  FLeftAONull = FWalk->LeftNull();
+  FRightAONull = FWalk->RightNull();
+}
+
+void TVEZAOJoin::DoFirst() {
+  if (!FWalk) MakeWalk();
+  FLeftAONull = false;
+  FRightAONull = false;
+  FWalk->DoFirst();
+  TakeWalkNullFlags();
+}
+
+void TVEZAOJoin::DoNext() {
+  FLeftAONull = false;
+  FRightAONull = false;
+  FWalk->DoNext();
+  TakeWalkNullFlags();
+}
+
+bool TVEZAOJoin::DoGetEof() {
+  return FWalk == nullptr || FWalk->DoGetEof();
+}
+
+std::int64_t TVEZAOJoin::DoGetRecordCount() {
+  if (FIsMaterialized) return TVEZAO::DoGetRecordCount();
+  if (FDekart && FLeftAO && FRightAO) {
+    return platform::CheckedMul<std::int64_t>(FLeftAO->GetRecordCount(),
+                                              FRightAO->GetRecordCount());
+  }
+  return 0;
 }
 
 }  // namespace vez

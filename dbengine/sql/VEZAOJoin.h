@@ -11,19 +11,20 @@
 // compared column i of the left input with column i of the right input,
 // case-sensitively, three-valued (a NULL key never pairs).
 //
-// Also here: the unique-name rule for the columns of a join.
-//
 // Thread safety: none.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "dbengine/foundation/VEZTypes.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZAOWalkInput.h"
+#include "dbengine/sql/VEZFields.h"
 #include "platform/dataset/DataSetTypes.h"
 
 namespace vez {
@@ -101,11 +102,61 @@ class TVEZJoinWalk {
   bool FRightMoved = false;
 };
 
-// Makes the column names of a join unique, comparing upper-cased with the
-// engine's own case mapping: every hidden column against all earlier ones,
-// then every column from the second on against all earlier ones. A clash
-// appends "_1", each further clash the next counter's digits, so three
-// columns ID give ID, ID_1, ID_12. hidden has one flag per name.
-void MakeUniqueFieldNames(std::vector<std::string>& names, const std::vector<bool>& hidden);
+// TVEZAOJoin: the join operator. Its links are the left child's links, then
+// the right child's; key pairs come from USING, from the ON equalities the
+// planner extracted, or (NATURAL) from every pair of equally named columns.
+// Each child is asked to deliver its rows ordered by its key columns; the
+// walk above runs over the two children's results while the join
+// materialises. Of an inner or full outer join the smaller child drives.
+class TVEZAOJoin : public TVEZAO {
+ public:
+  static constexpr std::int32_t kErrCompare = 10328;
+  static constexpr std::int32_t kErrListLengths = 10330;
+  static constexpr std::int32_t kErrLeftField = 10331;
+  static constexpr std::int32_t kErrRightField = 10332;
+  static constexpr std::int32_t kErrSameTable = 10334;
+
+  // Takes both children and the further condition (may be null). The two
+  // lists (may be null) name the key columns of each side; they stay the
+  // caller's. An inner join without condition whose lists are given and
+  // empty is a cross join (a NATURAL one is not).
+  TVEZAOJoin(std::unique_ptr<TVEZAO> left_ao, std::unique_ptr<TVEZAO> right_ao,
+             TVEZJoinType join_type, bool is_natural, const TVEZFields* field_list1,
+             const TVEZFields* field_list2, std::unique_ptr<TVEZExpression> join_condition);
+  ~TVEZAOJoin() override;
+
+  void DoFirst() override;
+  void DoNext() override;
+  bool DoGetEof() override;
+  std::int64_t DoGetRecordCount() override;
+  // Binds the condition, runs the children, lets the smaller one of an inner
+  // or full outer join drive, and materialises.
+  void Execute(bool is_root_ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor) override;
+  bool IsOuterJoin() const override { return FOuterJoin; }
+
+  TVEZJoinType JoinType() const { return FJoinType; }
+  bool OuterJoin() const { return FOuterJoin; }
+  // Key pairs as link numbers: left side, right side.
+  const TVEZIntegerArray& Fields1() const { return FFields1; }
+  const TVEZIntegerArray& Fields2() const { return FFields2; }
+  TVEZExpression* JoinCondition() const { return FJoinCondition.get(); }
+
+ private:
+  // Makes the walk over the current children (after a swap too).
+  void MakeWalk();
+  void TakeWalkNullFlags();
+
+  bool FDekart = false;
+  bool FOuterJoin = false;
+  bool FInnerJoin = false;
+  TVEZJoinType FJoinType = ajtCross;
+  TVEZIntegerArray FFields1;
+  TVEZIntegerArray FFields2;
+  std::unique_ptr<TVEZExpression> FJoinCondition;
+  bool FFieldsLink = false;
+  std::unique_ptr<TVEZAOChildInput> FLeftInput;
+  std::unique_ptr<TVEZAOChildInput> FRightInput;
+  std::unique_ptr<TVEZJoinWalk> FWalk;
+};
 
 }  // namespace vez

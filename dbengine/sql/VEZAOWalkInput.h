@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dbengine/foundation/VEZVariant.h"
 #include "platform/dataset/DataSetTypes.h"
@@ -35,6 +36,32 @@ class TVEZWalkInput {
   virtual void GetValue(std::int32_t no, TVEZVariant& value) = 0;
   // Name of compared column no, for error messages.
   virtual std::string ValueName(std::int32_t no) = 0;
+};
+
+class TVEZAO;
+
+// A child operator (executed, so its rows come from its result dataset) as a
+// walk input; compared column i is the child's link links[i], read with
+// hidden access.
+class TVEZAOChildInput : public TVEZWalkInput {
+ public:
+  TVEZAOChildInput(TVEZAO* child, std::vector<std::int32_t> links);
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  bool Eof() override;
+  bool IsEmpty() override;
+  std::int64_t RecordCount() override;
+  platform::TBookmark Bookmark() override;
+  void GotoBookmark(const platform::TBookmark& bookmark) override;
+  void GetValue(std::int32_t no, TVEZVariant& value) override;
+  std::string ValueName(std::int32_t no) override;
+
+  TVEZAO* Child() const { return FChild; }
+
+ private:
+  TVEZAO* FChild;
+  std::vector<std::int32_t> FLinks;
 };
 
 }  // namespace vez

@@ -307,38 +307,6 @@ TEST(VEZJoinWalk, MatchesTheModelOnGeneratedInputs) {
   }
 }
 
-TEST(VEZJoinNames, ClashesGrowTheCounterDigits) {
-  struct TCase {
-    const char* name;
-    std::vector<std::string> in;
-    std::vector<bool> hidden;
-    std::vector<std::string> out;
-  };
-  const std::vector<TCase> cases = {
-      {"three IDs", {"ID", "ID", "ID"}, {false, false, false}, {"ID", "ID_1", "ID_12"}},
-      {"four IDs",
-       {"ID", "ID", "ID", "ID"},
-       {false, false, false, false},
-       {"ID", "ID_1", "ID_12", "ID_123"}},
-      {"case differs", {"id", "Id"}, {false, false}, {"id", "Id_1"}},
-      {"no clash", {"A", "B"}, {false, false}, {"A", "B"}},
-      {"accented letters clash through the engine's case map",
-       {"\xE9t\xE9", "\xC9T\xC9"},
-       {false, false},
-       {"\xE9t\xE9", "\xC9T\xC9_1"}},
-      {"a renamed name clashes again",
-       {"A_1", "A", "A"},
-       {false, false, false},
-       {"A_1", "A", "A_12"}},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto names = c.in;
-    MakeUniqueFieldNames(names, c.hidden);
-    EXPECT_EQ(names, c.out);
-  }
-}
-
 // ---- Set operations over one- and two-column rows.
 std::vector<TRow> RunUnion(TVEZUnionType type, bool all, const std::vector<TRow>& left,
                            const std::vector<TRow>& right) {
