@@ -476,9 +476,6 @@ void TVEZAOJoin::Execute(bool is_root_ao, TVEZAO* parent_query_ao, TVEZCursor* p
     }
   }
   TVEZAO::Execute(is_root_ao, parent_query_ao, parent_cursor);
-  FWalk.reset();
-  FLeftInput.reset();
-  FRightInput.reset();
 }
 
 void TVEZAOJoin::MakeWalk() {
@@ -547,6 +544,13 @@ std::int64_t TVEZAOJoin::DoGetRecordCount() {
                                               FRightAO->GetRecordCount());
   }
   return 0;
+}
+
+void TVEZAOJoin::FreeChildren() {
+  FWalk.reset();
+  FLeftInput.reset();
+  FRightInput.reset();
+  TVEZAO::FreeChildren();
 }
 
 }  // namespace vez

@@ -141,6 +141,10 @@ class TVEZAOJoin : public TVEZAO {
   const TVEZIntegerArray& Fields2() const { return FFields2; }
   TVEZExpression* JoinCondition() const { return FJoinCondition.get(); }
 
+ protected:
+  // The walk reads the children: it goes first.
+  void FreeChildren() override;
+
  private:
   // Makes the walk over the current children (after a swap too).
   void MakeWalk();

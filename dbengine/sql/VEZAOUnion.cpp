@@ -1,8 +1,11 @@
 #include "dbengine/sql/VEZAOUnion.h"
 
+#include <algorithm>
 #include <cassert>
+#include <utility>
 
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "platform/core/Collation.h"
 
 namespace vez {
@@ -185,6 +188,143 @@ std::vector<std::pair<std::int32_t, std::int32_t>> PairUnionColumns(
     throw EVEZException(10339, "Empty field list, item count = %d", {0});
   }
   return pairs;
+}
+
+// ---------------------------------------------------------------------------
+// TVEZAOUnion
+
+std::vector<std::int32_t> TVEZAOUnion::ResultColumns(TVEZAO& child) {
+  std::vector<std::int32_t> columns;
+  if (child.FHasSetResultFields && !child.FResultFieldsOrder.empty()) {
+    for (std::int32_t no : child.FResultFieldsOrder) {
+      if (!child.FieldLink(no).IsHidden) columns.push_back(no);
+    }
+    return columns;
+  }
+  // A table shown whole has every column, its links hidden or not.
+  for (std::int32_t i = 0; i < child.FieldCount(); ++i) {
+    if (child.FIsAOTable || !child.FieldLink(i).IsHidden) columns.push_back(i);
+  }
+  return columns;
+}
+
+TVEZAOUnion::TVEZAOUnion(std::unique_ptr<TVEZAO> left_ao, std::unique_ptr<TVEZAO> right_ao,
+                         TVEZUnionType union_type, TVEZAO* parent_query_ao,
+                         TVEZCursor* parent_cursor, bool corresponding, bool distinct,
+                         const TVEZFields* field_list)
+    : TVEZAO(std::move(left_ao), std::move(right_ao), std::string(), std::string()),
+      FUnionType(union_type),
+      FAll(!distinct) {
+  assert(FLeftAO && FRightAO);
+  FIsAOUnion = true;
+  FIsMaterialized = false;
+  if (union_type != autUnion && union_type != autIntersect && union_type != autExcept) {
+    throw EVEZException(kErrUnionType, "Invalid union type = %d", {static_cast<int>(union_type)});
+  }
+  FLeftAO->Execute(false, parent_query_ao, parent_cursor);
+  FRightAO->Execute(false, parent_query_ao, parent_cursor);
+  const bool compares_rows = union_type != autUnion || distinct;
+  const std::vector<std::int32_t> left_columns = ResultColumns(*FLeftAO);
+  const std::vector<std::int32_t> right_columns = ResultColumns(*FRightAO);
+  auto offer = [](TVEZAO& child, const std::vector<std::int32_t>& columns) {
+    std::vector<TVEZUnionColumn> offered;
+    for (std::int32_t no : columns) {
+      const TVEZFieldLink& link = child.FieldLink(no);
+      offered.push_back({link.DisplayName.empty() ? link.FieldName : link.DisplayName,
+                         IsComparableAdvancedFieldType(link.FieldType)});
+    }
+    return offered;
+  };
+  std::vector<std::string> by_list;
+  if (field_list != nullptr) {
+    for (const TVEZSelectListItem& item : field_list->Items)
+      by_list.push_back(item.FieldName);
+  }
+  const auto pairs =
+      PairUnionColumns(offer(*FLeftAO, left_columns), offer(*FRightAO, right_columns),
+                       corresponding, field_list != nullptr ? &by_list : nullptr, compares_rows);
+  std::string left_list;
+  std::string right_list;
+  std::string union_list;
+  for (const auto& [l, r] : pairs) {
+    const std::int32_t left_no = left_columns[static_cast<std::size_t>(l)];
+    const std::int32_t right_no = right_columns[static_cast<std::size_t>(r)];
+    const TVEZFieldLink& left_link = FLeftAO->FieldLink(left_no);
+    const TVEZFieldLink& right_link = FRightAO->FieldLink(right_no);
+    TVEZFieldLink link;
+    link.FieldName = left_link.DisplayName.empty() ? left_link.FieldName : left_link.DisplayName;
+    link.DisplayName = link.FieldName;
+    link.FieldType = left_link.FieldType;
+    link.FieldPrecision = left_link.FieldPrecision;
+    link.FieldSize = std::max(left_link.FieldSize, right_link.FieldSize);
+    link.BLOBCompressionAlgorithm = left_link.BLOBCompressionAlgorithm;
+    link.BLOBCompressionMode = left_link.BLOBCompressionMode;
+    link.BLOBBlockSize = left_link.BLOBBlockSize;
+    link.AO = FLeftAO.get();
+    link.FieldNo = left_no;
+    AddFieldLink(std::move(link));
+    FFields1.push_back(left_no);
+    FFields2.push_back(right_no);
+    auto add = [](std::string& list, const std::string& name) {
+      if (!list.empty()) list += ';';
+      list += name;
+    };
+    add(left_list, left_link.FieldName);
+    add(right_list, right_link.FieldName);
+    add(union_list, FFieldLinks.back().FieldName);
+  }
+  if (FFields1.size() != FFields2.size()) {
+    throw EVEZException(
+        kErrListLengths, "Error - different list lengths. L1 = %d, L2 = %d",
+        {static_cast<std::int32_t>(FFields1.size()), static_cast<std::int32_t>(FFields2.size())});
+  }
+  if (compares_rows) {
+    FLeftAO->SetIndex(left_list, std::string(), std::string());
+    FRightAO->SetIndex(right_list, std::string(), std::string());
+  }
+  if (distinct) ApplyDistinct(union_list);
+}
+
+TVEZAOUnion::~TVEZAOUnion() = default;
+
+void TVEZAOUnion::ShowSide() {
+  const bool left = FWalk->ShowLeft();
+  for (std::size_t i = 0; i < FFieldLinks.size(); ++i) {
+    TVEZFieldLink& link = FFieldLinks[i];
+    link.AO = left ? FLeftAO.get() : FRightAO.get();
+    link.FieldNo = left ? FFields1[i] : FFields2[i];
+  }
+}
+
+void TVEZAOUnion::DoFirst() {
+  if (!FWalk) {
+    FLeftInput = std::make_unique<TVEZAOChildInput>(FLeftAO.get(), FFields1);
+    FRightInput = std::make_unique<TVEZAOChildInput>(FRightAO.get(), FFields2);
+    FWalk = std::make_unique<TVEZUnionWalk>(FUnionType, FAll, FLeftInput.get(), FRightInput.get(),
+                                            static_cast<std::int32_t>(FFields1.size()));
+  }
+  FWalk->DoFirst();
+  ShowSide();
+}
+
+void TVEZAOUnion::DoNext() {
+  FWalk->DoNext();
+  ShowSide();
+}
+
+bool TVEZAOUnion::DoGetEof() {
+  return FWalk == nullptr || FWalk->DoGetEof();
+}
+
+std::int64_t TVEZAOUnion::DoGetRecordCount() {
+  return FIsMaterialized ? TVEZAO::DoGetRecordCount() : 0;
+}
+
+void TVEZAOUnion::FreeChildren() {
+  FWalk.reset();
+  FLeftInput.reset();
+  FRightInput.reset();
+  TVEZAO::FreeChildren();
 }
 
 }  // namespace vez

@@ -14,12 +14,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "dbengine/foundation/VEZTypes.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZAOWalkInput.h"
+#include "dbengine/sql/VEZFields.h"
 
 namespace vez {
 
@@ -68,5 +71,53 @@ struct TVEZUnionColumn {
 std::vector<std::pair<std::int32_t, std::int32_t>> PairUnionColumns(
     const std::vector<TVEZUnionColumn>& left, const std::vector<TVEZUnionColumn>& right,
     bool corresponding, const std::vector<std::string>* by_list, bool compares_rows);
+
+// TVEZAOUnion: UNION, INTERSECT and EXCEPT of two queries. The children are
+// executed when the operator is made, so that their result columns can be
+// paired; each result column is a link named after the left column that
+// reads the left or the right child's column, as the walk shows one side or
+// the other. Every form but UNION ALL has both children read ordered by the
+// paired columns; the forms without ALL keep each row once.
+class TVEZAOUnion : public TVEZAO {
+ public:
+  static constexpr std::int32_t kErrCompare = 10335;
+  static constexpr std::int32_t kErrUnionType = 10336;
+  static constexpr std::int32_t kErrEmptyByList = 10337;
+  static constexpr std::int32_t kErrListLengths = 10338;
+  static constexpr std::int32_t kErrNoPairs = 10339;
+
+  // distinct: the form without ALL. corresponding: CORRESPONDING, with
+  // field_list its BY list (null when none; the list stays the caller's).
+  TVEZAOUnion(std::unique_ptr<TVEZAO> left_ao, std::unique_ptr<TVEZAO> right_ao,
+              TVEZUnionType union_type, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+              bool corresponding, bool distinct, const TVEZFields* field_list);
+  ~TVEZAOUnion() override;
+
+  void DoFirst() override;
+  void DoNext() override;
+  bool DoGetEof() override;
+  std::int64_t DoGetRecordCount() override;
+
+  TVEZUnionType UnionType() const { return FUnionType; }
+
+ protected:
+  // The walk reads the children: it goes first.
+  void FreeChildren() override;
+
+ private:
+  // The child's result columns as link numbers of the child.
+  static std::vector<std::int32_t> ResultColumns(TVEZAO& child);
+  // Points every link at the shown child's column.
+  void ShowSide();
+
+  TVEZUnionType FUnionType;
+  bool FAll;
+  // Paired columns as link numbers of the left and the right child.
+  TVEZIntegerArray FFields1;
+  TVEZIntegerArray FFields2;
+  std::unique_ptr<TVEZAOChildInput> FLeftInput;
+  std::unique_ptr<TVEZAOChildInput> FRightInput;
+  std::unique_ptr<TVEZUnionWalk> FWalk;
+};
 
 }  // namespace vez

@@ -432,7 +432,6 @@ struct TGroupRun {
 TGroupRun RunGroup(const std::vector<TRow>& rows, bool grouped, bool count_all_only,
                    bool has_expressions = true) {
   TVecInput input(Sorted(rows));
-  TVecInput ahead(Sorted(rows));
   int count = 0;
   int sum = 0;
   TGroupRun run;
@@ -445,7 +444,7 @@ TGroupRun RunGroup(const std::vector<TRow>& rows, bool grouped, bool count_all_o
   };
   hooks.IsCountAllOnly = [&] { return count_all_only; };
   hooks.SetCountAll = [&](std::int32_t n) { count = n; };
-  TVEZGroupWalk walk(&input, grouped ? &ahead : nullptr, 1, has_expressions, hooks);
+  TVEZGroupWalk walk(&input, grouped ? 1 : 0, has_expressions, hooks);
   walk.DoFirst();
   for (int guard = 0; !walk.DoGetEof(); ++guard) {
     EXPECT_LT(guard, 1000);
