@@ -1,5 +1,8 @@
 #include "dbengine/sql/VEZSQLProcessor.h"
 
+#include "dbengine/sql/VEZAO.h"
+#include "platform/core/Clock.h"
+
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
@@ -175,17 +178,83 @@ void TVEZSQLCommand::FreeStatementTable(std::unique_ptr<TVEZTable>& table,
 // ---------------------------------------------------------------------------
 // TVEZSQLCursorCommand
 
-void TVEZSQLCursorCommand::ExecSQL(TVEZQuery* query, bool /*is_root*/, bool request_live,
-                                   bool& /*read_only*/, TVEZAO* parent_query_ao,
+TVEZSQLCursorCommand::~TVEZSQLCursorCommand() {
+  RootAO.reset();
+  FIntoTable.reset();
+  FIntoDatabase.reset();
+}
+
+void TVEZSQLCursorCommand::MarkTreeBuilt() {
+  if (FTreeBuilt)
+    throw EVEZException(kErrTreeBuiltTwice,
+                        "Internal error: a parsed query statement cannot be executed twice");
+  FTreeBuilt = true;
+}
+
+void TVEZSQLCursorCommand::ExecSQL(TVEZQuery* query, bool is_root, bool request_live,
+                                   bool& read_only, TVEZAO* parent_query_ao,
                                    TVEZCursor* parent_cursor) {
   RowsAffected = 0;
-  RootAO = BuildAOTree(query, request_live, parent_query_ao, parent_cursor, false);
+  RootAO.reset();
+  RootAO.reset(BuildAOTree(query, request_live, parent_query_ao, parent_cursor, false));
+  TVEZAO& root = *RootAO;
+  if (!IntoTable.empty() && !FIntoTable) {
+    // INTO db.t writes into the database INTO names, not the query's.
+    CreateStatementTable(query, IntoDatabase, FIntoDatabase, FIntoTable, IntoMemory, "", IntoTable);
+    if (IntoDatabase.empty()) FIntoDatabase.reset();
+  }
+  if (FIntoTable && !root.FIsAOTable)
+    root.SetResultTable(FIntoTable->InMemory(), IntoImmediate, IntoTable,
+                        FIntoTable->DatabaseName());
+
+  LockTables(root);
+  try {
+    root.Execute(is_root, parent_query_ao, parent_cursor);
+  } catch (...) {
+    root.UnlockTables();
+    throw;
+  }
+  if (!root.UnlockTables()) throw EVEZException(20227, "Cannot unlock table");
+
+  if (is_root) {
+    read_only = !request_live || (!root.FIsAOTable && IntoTable.empty());
+    if (TVEZCursor* cursor = GetResultCursor()) cursor->ReadOnly = read_only;
+  }
+
+  if (FIntoTable && (root.FIsAOTable || root.FResultTableName.empty())) {
+    TVEZTable& source = *root.ResultDataset();
+    source.AdvIndexDefs().Clear();
+    TVEZDatabase* database = query != nullptr ? query->Database() : nullptr;
+    const bool silent = database != nullptr && database->SilentMode();
+    if (database != nullptr) database->SetSilentMode(true);
+    std::string log;
+    bool ok = false;
+    try {
+      ok = FIntoTable->ImportTable(source, log, nullptr);
+    } catch (...) {
+      if (database != nullptr) database->SetSilentMode(silent);
+      throw;
+    }
+    if (database != nullptr) database->SetSilentMode(silent);
+    if (!ok)
+      throw EVEZException(10403, "Error importing table. Cannot copy data due to error: %s",
+                          {"\r\n" + log});
+  }
+}
+
+void TVEZSQLCursorCommand::LockTables(TVEZAO& root) {
+  if (!root.OpenTables()) throw EVEZException(20225, "Table is locked");
+  for (std::int32_t attempt = 0; attempt < kLockTryCount; ++attempt) {
+    if (root.LockTables()) return;
+    if (!root.UnlockTables()) throw EVEZException(20226, "Cannot unlock table");
+    platform::Sleep(kLockDelayMS);
+  }
+  throw EVEZException(20225, "Table is locked");
 }
 
 TVEZCursor* TVEZSQLCursorCommand::GetResultCursor() {
-  // The operator tree (and with it a result dataset) comes with the query
-  // statements.
-  return nullptr;
+  if (!RootAO || RootAO->ResultDataset() == nullptr) return nullptr;
+  return RootAO->ResultDataset()->Handle();
 }
 
 // ---------------------------------------------------------------------------

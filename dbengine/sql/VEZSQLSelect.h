@@ -9,8 +9,9 @@
 // TVEZSQLUnion for every query; the same classes serve sub-queries in FROM
 // and in expressions, INSERT ... SELECT, UPDATE and DELETE.
 //
-// Building the operator tree and running the query come with the relational
-// operators; until then BuildAOTree raises 30058.
+// BuildAOTree builds the operator tree of one FROM table or sub-query (joins,
+// FROM lists, grouping and set operations raise 30058 until they are built).
+// A statement object builds its tree once.
 //
 // Thread safety: none; a statement belongs to one processor.
 #pragma once
@@ -71,6 +72,10 @@ class TVEZTableReference {
 };
 
 class TVEZSQLSelect;
+
+// Makes ao deliver its rows in the order of specs: a bare integer n names the
+// n-th result column; an unknown column raises 30195.
+void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& specs);
 
 // A node of a query expression: a SELECT, or a set operation over two
 // nodes. A node owns its children and its SELECT.
@@ -138,6 +143,9 @@ class TVEZSQLSelect : public TVEZSQLCursorCommand {
   bool FSubqueryHasNotAppliedConditions = false;
 
  private:
+  std::unique_ptr<TVEZAO> BuildReference(TVEZTableReference& ref, TVEZQuery* query,
+                                         TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                                         bool allow_not_applied_conditions);
   void ParseSelectList();
   void ParseInto();
   void ParseFrom();

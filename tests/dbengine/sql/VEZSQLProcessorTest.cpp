@@ -55,8 +55,8 @@ TEST_F(ProcessorTest, HeadsDispatchOrRaiseTheirError) {
       {"5", 30154, "'5' found"},
       {"Runs", 30154, "'Runs' found"},
       {"RENAME", 30353, "Unexpected end"},
-      {"SELECT 1 FROM t", 30058, "query operators"},
-      {"(SELECT 1 FROM t)", 30058, "query operators"},
+      {"SELECT 1 FROM t", 10303, "Error on opening table \"t\""},
+      {"(SELECT 1 FROM t)", 10303, "Error on opening table \"t\""},
       {"SELECT 1 FROM t 'x'", 20260, "End of SQL command expected, but 'x' found"},
       {"(SELECT a FROM t) UNION SELECT b FROM u x y", 20260, "but 'y' found"},
       {"SELECT a FROM t WHERE a IN (SELECT b FROM u) ORDER BY a", 30058, "query operators"},
@@ -241,7 +241,7 @@ TEST_F(ProcessorTest, PreparingWithoutTextOrOpeningWithoutAResultRaises) {
   EXPECT_EQ(NativeErrorOf([&] { query.Prepare(); }), 30142);
   EXPECT_FALSE(query.Prepared());
   query.SetSQL("SELECT * FROM t");
-  EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30058);
+  EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 10303);
   EXPECT_FALSE(query.Active());
   query.SetSQL("CREATE TABLE t (a INTEGER)");
   EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30139);
