@@ -475,6 +475,12 @@ void TVEZAOJoin::Execute(bool is_root_ao, TVEZAO* parent_query_ao, TVEZCursor* p
       std::swap(FFields1, FFields2);
     }
   }
+  // Nothing above reads a column (COUNT(*) over a join): one column still
+  // makes a result table that holds the rows.
+  bool any_visible = false;
+  for (const TVEZFieldLink& link : FFieldLinks)
+    any_visible = any_visible || !link.IsHidden;
+  if (!any_visible && !FFieldLinks.empty()) FFieldLinks.front().IsHidden = false;
   TVEZAO::Execute(is_root_ao, parent_query_ao, parent_cursor);
 }
 

@@ -1,0 +1,169 @@
+// Queries over several tables run end to end through the query component:
+// joins written with JOIN and with comma lists, grouping with HAVING, and
+// set operations.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dbengine/api/VEZQuery.h"
+#include "dbengine/api/VEZTable.h"
+#include "tests/dbengine/sql/StatementTestSupport.h"
+
+namespace vez::test {
+namespace {
+
+using TRows = std::vector<std::string>;
+
+class MultiTableQueryTest : public StatementTest {
+ protected:
+  void SetUp() override {
+    StatementTest::SetUp();
+    Exec("CREATE TABLE A (X INTEGER, V INTEGER)");
+    Exec("CREATE TABLE B (Y INTEGER, W INTEGER)");
+    Exec("CREATE TABLE E (X INTEGER)");
+    Exec("CREATE TABLE ONE (K INTEGER)");
+    Insert("A", {{"1", "10"}, {"2", "20"}, {"2", "21"}, {"", "30"}});
+    Insert("B", {{"2", "5"}, {"2", "25"}, {"", "7"}, {"4", "8"}});
+    Insert("ONE", {{"1"}});
+  }
+
+  // Rows of text values ("" leaves the column NULL).
+  void Insert(const std::string& table, const std::vector<std::vector<std::string>>& rows) {
+    TVEZTable& t = NewTable(table);
+    t.Open();
+    for (const auto& row : rows) {
+      t.Append();
+      for (std::size_t i = 0; i < row.size(); ++i)
+        if (!row[i].empty()) t.Fields(static_cast<int>(i)).SetAsString(row[i]);
+      t.Post();
+    }
+    t.Close();
+  }
+
+  // The result rows ("NULL" for null, columns joined by '|'), sorted unless
+  // the order is the query's.
+  TRows Query(const std::string& sql, bool sorted = true) {
+    TVEZQuery query;
+    query.SetDatabaseName("RVX_Database");
+    query.SetSQL(sql);
+    query.Open();
+    TRows rows;
+    for (query.First(); !query.Eof(); query.Next()) {
+      std::string row;
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        if (i > 0) row += "|";
+        const platform::Field& f = query.Fields(i);
+        row += f.IsNull() ? "NULL" : f.AsString();
+      }
+      rows.push_back(row);
+    }
+    query.Close();
+    if (sorted) std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  std::int32_t QueryError(const std::string& sql) {
+    try {
+      Query(sql);
+    } catch (const EVEZException& e) {
+      return e.NativeError();
+    }
+    return 0;
+  }
+};
+
+TEST_F(MultiTableQueryTest, Joins) {
+  struct TCase {
+    const char* sql;
+    TRows rows;
+  };
+  const std::vector<TCase> cases = {
+      {"SELECT * FROM A JOIN B ON A.X = B.Y", {"2|20|2|25", "2|20|2|5", "2|21|2|25", "2|21|2|5"}},
+      {"SELECT * FROM A, B WHERE A.X = B.Y", {"2|20|2|25", "2|20|2|5", "2|21|2|25", "2|21|2|5"}},
+      {"SELECT A.V, B.W FROM A LEFT JOIN B ON A.X = B.Y",
+       {"10|NULL", "20|25", "20|5", "21|25", "21|5", "30|NULL"}},
+      {"SELECT A.V, B.W FROM A RIGHT JOIN B ON A.X = B.Y",
+       {"20|25", "20|5", "21|25", "21|5", "NULL|7", "NULL|8"}},
+      {"SELECT A.V, B.W FROM A FULL JOIN B ON A.X = B.Y",
+       {"10|NULL", "20|25", "20|5", "21|25", "21|5", "30|NULL", "NULL|7", "NULL|8"}},
+      {"SELECT A.V, B.W FROM A JOIN B ON A.X = B.Y AND A.V > B.W", {"20|5", "21|5"}},
+      {"SELECT A.V, B.W FROM A LEFT JOIN B ON A.X = B.Y AND B.W > 20",
+       {"10|NULL", "20|25", "21|25", "30|NULL"}},
+      // The condition names only the left input: it stays on the join.
+      {"SELECT A.V, B.W FROM A LEFT JOIN B ON A.V > 25",
+       {"10|NULL", "20|NULL", "21|NULL", "30|25", "30|5", "30|7", "30|8"}},
+      {"SELECT A.V FROM A JOIN B ON A.X = B.Y WHERE B.W > 20", {"20", "21"}},
+      {"SELECT A.V FROM A, B WHERE A.X = B.Y AND A.V > 20", {"21", "21"}},
+      {"SELECT COUNT(*) FROM A, B", {"16"}},
+      {"SELECT * FROM A CROSS JOIN ONE", {"1|10|1", "2|20|1", "2|21|1", "NULL|30|1"}},
+      {"SELECT * FROM A JOIN E ON A.X = E.X", {}},
+      {"SELECT A.V FROM A LEFT JOIN E ON A.X = E.X", {"10", "20", "21", "30"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.sql);
+    try {
+      EXPECT_EQ(Query(c.sql), c.rows);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+}
+
+TEST_F(MultiTableQueryTest, GroupingAndHaving) {
+  struct TCase {
+    const char* sql;
+    TRows rows;
+  };
+  const std::vector<TCase> cases = {
+      {"SELECT X, COUNT(*), SUM(V) FROM A GROUP BY X", {"1|1|10", "2|2|41", "NULL|1|30"}},
+      {"SELECT X, COUNT(*) FROM A GROUP BY X HAVING COUNT(*) > 1", {"2|2"}},
+      {"SELECT COUNT(*) FROM E", {"0"}},
+      {"SELECT X, COUNT(*) FROM E GROUP BY X", {}},
+      {"SELECT COUNT(*), MIN(V), MAX(V), AVG(V) FROM A", {"4|10|30|20.25"}},
+      {"SELECT B.Y, COUNT(*) FROM A JOIN B ON A.X = B.Y GROUP BY B.Y", {"2|4"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.sql);
+    try {
+      EXPECT_EQ(Query(c.sql), c.rows);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  EXPECT_EQ(QueryError("SELECT X, COUNT(*) FROM A"), 10342);
+}
+
+TEST_F(MultiTableQueryTest, SetOperations) {
+  struct TCase {
+    const char* sql;
+    TRows rows;
+  };
+  const std::vector<TCase> cases = {
+      {"SELECT K FROM ONE UNION SELECT K FROM ONE", {"1"}},
+      {"SELECT K FROM ONE UNION ALL SELECT K FROM ONE", {"1", "1"}},
+      {"SELECT X FROM A UNION SELECT Y FROM B", {"1", "2", "4", "NULL"}},
+      {"SELECT X FROM A INTERSECT SELECT Y FROM B", {"2", "NULL"}},
+      {"SELECT X FROM A EXCEPT SELECT Y FROM B", {"1"}},
+      {"SELECT X FROM A EXCEPT SELECT X FROM E", {"1", "2", "NULL"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.sql);
+    try {
+      EXPECT_EQ(Query(c.sql), c.rows);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  EXPECT_EQ(Query("SELECT X FROM A UNION SELECT Y FROM B ORDER BY 1", false),
+            (TRows{"NULL", "1", "2", "4"}));
+}
+
+TEST_F(MultiTableQueryTest, PlannerErrors) {
+  EXPECT_EQ(QueryError("SELECT * FROM A JOIN B ON A.X = B.Y AND NOPE > 1"), 20270);
+}
+
+}  // namespace
+}  // namespace vez::test
