@@ -10,6 +10,7 @@
 
 #include "dbengine/api/VEZQuery.h"
 #include "dbengine/api/VEZTable.h"
+#include "dbengine/sql/VEZExprNodeSubquery.h"
 #include "tests/dbengine/sql/StatementTestSupport.h"
 
 namespace vez::test {
@@ -159,6 +160,55 @@ TEST_F(MultiTableQueryTest, SetOperations) {
   }
   EXPECT_EQ(Query("SELECT X FROM A UNION SELECT Y FROM B ORDER BY 1", false),
             (TRows{"NULL", "1", "2", "4"}));
+}
+
+TEST_F(MultiTableQueryTest, Subqueries) {
+  struct TCase {
+    const char* sql;
+    TRows rows;
+  };
+  const std::vector<TCase> cases = {
+      // A scalar query without a row is NULL.
+      {"SELECT (SELECT W FROM B WHERE W > 100) FROM ONE", {"NULL"}},
+      {"SELECT K FROM ONE WHERE K = (SELECT W FROM B WHERE W > 100)", {}},
+      {"SELECT K FROM ONE WHERE K < (SELECT MAX(W) FROM B)", {"1"}},
+      // ALL over no row holds; ANY over no row does not.
+      {"SELECT K FROM ONE WHERE K > ALL (SELECT Y FROM B WHERE Y > 100)", {"1"}},
+      {"SELECT K FROM ONE WHERE K > ANY (SELECT Y FROM B WHERE Y > 100)", {}},
+      {"SELECT K FROM ONE WHERE K < ALL (SELECT Y FROM B WHERE Y > 1)", {"1"}},
+      {"SELECT K FROM ONE WHERE K > ANY (SELECT W FROM B)", {}},
+      {"SELECT V FROM A WHERE X IN (SELECT Y FROM B)", {"20", "21"}},
+      // IN over a query is True or False, never NULL: a NULL value is not
+      // in it, so NOT IN holds.
+      {"SELECT V FROM A WHERE X NOT IN (SELECT Y FROM B)", {"10", "30"}},
+      {"SELECT V FROM A WHERE EXISTS (SELECT * FROM B WHERE B.Y = A.X)", {"20", "21"}},
+      {"SELECT V FROM A WHERE NOT EXISTS (SELECT * FROM B WHERE B.Y = A.X)", {"10", "30"}},
+      {"SELECT V FROM A WHERE V > (SELECT MIN(W) FROM B WHERE B.Y = A.X)", {"20", "21"}},
+      {"SELECT * FROM (SELECT X, COUNT(*) AS N FROM A GROUP BY X) S WHERE N > 1", {"2|2"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.sql);
+    try {
+      EXPECT_EQ(Query(c.sql), c.rows);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+  EXPECT_EQ(QueryError("SELECT K FROM ONE WHERE K = (SELECT Y FROM B)"), 20247);
+  EXPECT_EQ(QueryError("SELECT K FROM ONE WHERE K = (SELECT Y, W FROM B)"), 20246);
+}
+
+TEST_F(MultiTableQueryTest, AnUncorrelatedQueryRunsOnceACorrelatedOneForEachRecord) {
+  std::int64_t before = TVEZExprNodeSubquery::ExecutionCount();
+  EXPECT_EQ(Query("SELECT V FROM A WHERE X IN (SELECT Y FROM B)"), (TRows{"20", "21"}));
+  EXPECT_EQ(TVEZExprNodeSubquery::ExecutionCount() - before, 1);
+  before = TVEZExprNodeSubquery::ExecutionCount();
+  EXPECT_EQ(Query("SELECT V FROM A WHERE EXISTS (SELECT * FROM B WHERE B.Y = A.X)"),
+            (TRows{"20", "21"}));
+  EXPECT_EQ(TVEZExprNodeSubquery::ExecutionCount() - before, 4);
+  // Each opening parses again: a kept result is never older than its run.
+  Insert("B", {{"1", "0"}});
+  EXPECT_EQ(Query("SELECT V FROM A WHERE X IN (SELECT Y FROM B)"), (TRows{"10", "20", "21"}));
 }
 
 TEST_F(MultiTableQueryTest, PlannerErrors) {
