@@ -211,6 +211,38 @@ TEST_F(MultiTableQueryTest, AnUncorrelatedQueryRunsOnceACorrelatedOneForEachReco
   EXPECT_EQ(Query("SELECT V FROM A WHERE X IN (SELECT Y FROM B)"), (TRows{"10", "20", "21"}));
 }
 
+TEST_F(MultiTableQueryTest, MoreShapes) {
+  Exec("CREATE TABLE N1 (K INTEGER, J INTEGER, P INTEGER)");
+  Exec("CREATE TABLE N2 (K INTEGER, J INTEGER, Q INTEGER)");
+  Insert("N1", {{"1", "1", "5"}, {"1", "2", "6"}});
+  Insert("N2", {{"1", "2", "7"}, {"2", "2", "8"}});
+  struct TCase {
+    const char* sql;
+    TRows rows;
+    bool sorted = true;
+  };
+  const std::vector<TCase> cases = {
+      // NATURAL pairs K and J and keeps both sides' columns.
+      {"SELECT * FROM N1 NATURAL JOIN N2", {"1|2|6|1|2|7"}},
+      {"SELECT N1.P, N2.Q FROM N1 JOIN N2 USING (K)", {"5|7", "6|7"}},
+      // A computed column GROUP BY names is computed below the grouping.
+      {"SELECT V * 2 AS D, COUNT(*) FROM A GROUP BY D", {"20|1", "40|1", "42|1", "60|1"}},
+      // TOP n, m over a join and over a grouping: row m once.
+      {"SELECT TOP 2, 2 A.V, B.W FROM A JOIN B ON A.X = B.Y ORDER BY A.V, B.W",
+       {"20|25", "21|5"},
+       false},
+      {"SELECT TOP 1, 2 X, COUNT(*) FROM A GROUP BY X ORDER BY X", {"1|1"}, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.sql);
+    try {
+      EXPECT_EQ(Query(c.sql, c.sorted), c.rows);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
+  }
+}
+
 TEST_F(MultiTableQueryTest, PlannerErrors) {
   EXPECT_EQ(QueryError("SELECT * FROM A JOIN B ON A.X = B.Y AND NOPE > 1"), 20270);
 }
