@@ -212,17 +212,7 @@ void TVEZSQLCursorCommand::ExecSQL(TVEZQuery* query, bool is_root, bool request_
     root.SetResultTable(FIntoTable->InMemory(), IntoImmediate, IntoTable,
                         FIntoTable->DatabaseName());
 
-  if (!root.OpenTables()) throw EVEZException(20225, "Table is locked");
-  bool locked = false;
-  for (std::int32_t attempt = 0; attempt < kLockTryCount; ++attempt) {
-    if (root.LockTables()) {
-      locked = true;
-      break;
-    }
-    if (!root.UnlockTables()) throw EVEZException(20226, "Cannot unlock table");
-    platform::Sleep(kLockDelayMS);
-  }
-  if (!locked) throw EVEZException(20225, "Table is locked");
+  LockTables(root);
   try {
     root.Execute(is_root, parent_query_ao, parent_cursor);
   } catch (...) {
@@ -255,6 +245,16 @@ void TVEZSQLCursorCommand::ExecSQL(TVEZQuery* query, bool is_root, bool request_
       throw EVEZException(10403, "Error importing table. Cannot copy data due to error: %s",
                           {"\r\n" + log});
   }
+}
+
+void TVEZSQLCursorCommand::LockTables(TVEZAO& root) {
+  if (!root.OpenTables()) throw EVEZException(20225, "Table is locked");
+  for (std::int32_t attempt = 0; attempt < kLockTryCount; ++attempt) {
+    if (root.LockTables()) return;
+    if (!root.UnlockTables()) throw EVEZException(20226, "Cannot unlock table");
+    platform::Sleep(kLockDelayMS);
+  }
+  throw EVEZException(20225, "Table is locked");
 }
 
 TVEZCursor* TVEZSQLCursorCommand::GetResultCursor() {

@@ -141,6 +141,12 @@ class TVEZSQLCursorCommand : public TVEZSQLCommand {
   bool IntoImmediate = false;
   std::vector<TVEZSortSpecification> OrderBySpecs;
   std::int32_t OrderBySpecsCount = 0;
+  // Opens the tree's tables and takes their shared locks: up to
+  // kLockTryCount attempts kLockDelayMS apart (through the installed clock),
+  // releasing what an attempt got before each pause. 20225 when no attempt
+  // succeeds, 20226 when a release fails; nothing stays locked on error.
+  static void LockTables(TVEZAO& root);
+
   // The operator tree's root (owned).
   std::unique_ptr<TVEZAO> RootAO;
 

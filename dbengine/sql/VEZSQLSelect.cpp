@@ -10,6 +10,7 @@
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/sql/VEZAO.h"
+#include "dbengine/sql/VEZAOGroupBy.h"
 #include "dbengine/sql/VEZAOSQLTopRowCount.h"
 #include "dbengine/sql/VEZAOTable.h"
 #include "dbengine/sql/VEZAOTableExpr.h"
@@ -348,8 +349,9 @@ void TVEZSQLSelect::ParseSelectList() {
         expression.reset();
       }
     }
-    item.ValueExpr = expression.release();
+    // In the list before it is released, so that an error frees it.
     SelectList.push_back(item);
+    SelectList.back().ValueExpr = expression.release();
     if (Token.TokenType != tktComma) return;
     GetNextToken();
   }
@@ -559,7 +561,8 @@ std::unique_ptr<TVEZAO> TVEZSQLSelect::BuildReference(TVEZTableReference& ref, T
     sub->SetTableAlias(ref.Pseudonym);
     return sub;
   }
-  if (ref.TableType != attTable) RaiseNotImplementedYet("joins");
+  if (ref.TableType == attJoinedTable)
+    return BuildJoin(ref, query, parent_query_ao, parent_cursor, allow_not_applied_conditions);
   std::unique_ptr<TVEZTable> table;
   CreateStatementTable(query, ref.DatabaseName, ref.ExternalDBToFree, table, ref.InMemory,
                        ref.Password, ref.TableName);
@@ -573,9 +576,8 @@ TVEZAO* TVEZSQLSelect::BuildAOTree(TVEZQuery* query, bool request_live, TVEZAO* 
   MarkTreeBuilt();
   ResultDataset = query;
   FSubqueryHasNotAppliedConditions = false;
-  if (FromTables.size() != 1) RaiseNotImplementedYet("FROM lists of several references");
-  std::unique_ptr<TVEZAO> root = BuildReference(*FromTables.front(), query, parent_query_ao,
-                                                parent_cursor, allow_not_applied_conditions);
+  std::unique_ptr<TVEZAO> root =
+      BuildFromTree(query, parent_query_ao, parent_cursor, allow_not_applied_conditions);
   auto wrap = [&root] { root = std::make_unique<TVEZAOTableExpr>(std::move(root)); };
 
   bool grouping = !GroupByFields.Items.empty();
@@ -583,26 +585,52 @@ TVEZAO* TVEZSQLSelect::BuildAOTree(TVEZQuery* query, bool request_live, TVEZAO* 
     for (const TVEZSelectListItem& item : SelectList)
       if (item.IsExpression && item.ValueExpr != nullptr && item.ValueExpr->IsAggregated())
         grouping = true;
-  if (grouping) RaiseNotImplementedYet("grouping");
   // HAVING over no groups would filter nothing; refuse it rather than return
   // the rows it rejects.
-  if (HavingCondition && !HavingCondition->IsEmpty())
+  if (!grouping && HavingCondition && !HavingCondition->IsEmpty())
     throw EVEZException(20244, "'Having' condition is not applicable");
 
-  if (root->FIsAOTable) {
+  if (root->FIsAOTable || grouping) {
     for (const TVEZSelectListItem& item : SelectList) {
       if (item.IsExpression && item.ValueExpr != nullptr && !item.ValueExpr->IsAggregated() &&
           (!item.ValueExpr->IsField() || item.IsDuplicatedField)) {
-        wrap();
-        break;
+        if (!grouping) {
+          wrap();
+          break;
+        }
+        // ---- grouping: a computed column that GROUP BY names is computed
+        // below the grouping operator.
+        bool grouped_by = false;
+        for (const TVEZSelectListItem& column : GroupByFields.Items)
+          grouped_by = grouped_by || (!item.Pseudonym.empty() &&
+                                      platform::AnsiSameText(item.Pseudonym, column.FieldName));
+        if (grouped_by) {
+          wrap();
+          root->SetResultFields(SelectList, false);
+          break;
+        }
       }
     }
   }
   if (SearchCondition)
     SearchCondition->ApplyFilterParts(root.get(), parent_query_ao, parent_cursor, true, false);
+  // ---- grouping
+  TVEZAO* group_ao = nullptr;
+  if (grouping) {
+    root = std::make_unique<TVEZAOGroupBy>(std::move(root), &GroupByFields, SelectList);
+    group_ao = root.get();
+  }
   if (root->FHasSetResultFields) wrap();
   const bool final_projection = !request_live && root->FIsAOTable && TopRowCount < 0;
   root->SetResultFields(SelectList, Distinct && !final_projection);
+  // ---- grouping: HAVING goes to the grouping operator.
+  if (group_ao != nullptr && HavingCondition && !HavingCondition->IsEmpty()) {
+    HavingCondition->ApplyFilterParts(root.get(), parent_query_ao, parent_cursor, false, true);
+    if (!HavingCondition->IsEmpty())
+      HavingCondition->ApplyFilterParts(group_ao, parent_query_ao, parent_cursor, true, true);
+    if (!HavingCondition->IsEmpty() && !allow_not_applied_conditions)
+      throw EVEZException(20244, "'Having' condition is not applicable");
+  }
   ApplyOrderByToAO(*root, OrderBySpecs);
   if (SearchCondition && !SearchCondition->IsEmpty()) {
     SearchCondition->ApplyFilterParts(root.get(), parent_query_ao, parent_cursor, false, false);
@@ -731,7 +759,12 @@ TVEZAO* TVEZSQLUnion::BuildAOTree(TVEZQuery* query, bool request_live, TVEZAO* p
                                   TVEZCursor* parent_cursor, bool allow_not_applied_conditions) {
   MarkTreeBuilt();
   ResultDataset = query;
-  if (FRootNode->NodeType != qetSelect) RaiseNotImplementedYet("set operations");
+  if (FRootNode->NodeType != qetSelect) {
+    std::unique_ptr<TVEZAO> root = BuildSetNode(*FRootNode, query, parent_query_ao, parent_cursor,
+                                                allow_not_applied_conditions);
+    ApplyOrderByToAO(*root, OrderBySpecs);
+    return root.release();
+  }
   TVEZSQLSelect& select = *FRootNode->SelectCommand;
   // A lone SELECT sorts before its TOP and final projection.
   if (select.OrderBySpecs.empty()) {

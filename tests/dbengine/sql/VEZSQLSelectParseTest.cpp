@@ -384,6 +384,16 @@ TEST_F(SelectParseTest, DeepNestingIsRefusedNotOverflowed) {
   for (int i = 0; i < 5000; ++i)
     query += ")";
   EXPECT_EQ(Parse(query), "error 30507");
+  // Just inside the bounds: 30 nested subqueries, each condition inside 40
+  // parentheses, parse (and the sanitizer build checks the stack holds).
+  std::string deep = "SELECT * FROM t WHERE x IN ";
+  std::string closing;
+  for (int i = 0; i < 30; ++i) {
+    deep += "(SELECT a FROM u WHERE " + std::string(40, '(') + "a IN ";
+    closing += std::string(40, ')') + ")";
+  }
+  deep += "(1)" + closing;
+  EXPECT_EQ(Parse(deep), "{SELECT * FROM t WHERE IN(x,SUBQ[1f,nr]@8)}");
 }
 
 }  // namespace
