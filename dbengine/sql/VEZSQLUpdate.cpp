@@ -57,21 +57,15 @@ void TVEZSQLUpdate::Parse() {
   if (!IsWord(rwSET))
     throw EVEZException(30220, kTokenExpected, {"SET", Token.Text, Token.LineNum, Token.ColumnNum});
   ExpectNextToken({}, 0, "");
-  if (Token.TokenType == tktLeftParenthesis) {
-    // The row sub-query form needs the query statements.
-    IsFieldValuesSubquery = true;
-    throw EVEZException(30157, "%s statement is not supported yet",
-                        {"UPDATE ... SET (columns) = (SELECT ...)"});
-  }
   std::int32_t rest_from = -1;
+  if (Token.TokenType == tktLeftParenthesis) {
+    ParseRowSubqueryForm(rest_from);
+    BuildSelection(table_token, rest_from);
+    ParseSelection();
+    return;
+  }
   for (;;) {
-    std::string column = Token.Text;
-    TToken next;
-    if (SameText(column, TableName) && LLex->LookNextToken(next) && next.TokenType == tktDot) {
-      GetNextToken();
-      ExpectNextToken({}, 0, "");
-      column = Token.Text;
-    }
+    const std::string column = ParseColumnName();
     if (!GetNextToken() || Token.TokenType != tktString || Token.Text != "=")
       throw EVEZException(30221, kTokenExpected, {"=", Token.Text, Token.LineNum, Token.ColumnNum});
     GetNextToken();
@@ -94,6 +88,45 @@ void TVEZSQLUpdate::Parse() {
       throw EVEZException(30223, kUnexpectedEnd, {Token.LineNum, Token.ColumnNum});
   }
   BuildSelection(table_token, rest_from);
+  ParseSelection();
+}
+
+std::string TVEZSQLUpdate::ParseColumnName() {
+  std::string column = Token.Text;
+  TToken next;
+  if (SameText(column, TableName) && LLex->LookNextToken(next) && next.TokenType == tktDot) {
+    GetNextToken();
+    ExpectNextToken({}, 0, "");
+    column = Token.Text;
+  }
+  return column;
+}
+
+void TVEZSQLUpdate::ParseRowSubqueryForm(std::int32_t& rest_from) {
+  IsFieldValuesSubquery = true;
+  for (;;) {
+    ExpectNextToken({}, 0, "");
+    FieldNames.push_back(ParseColumnName());
+    if (!GetNextToken() || Token.TokenType != tktComma) break;
+  }
+  if (Token.TokenType != tktRightParenthesis)
+    throw EVEZException(30494, kTokenExpected, {")", Token.Text, Token.LineNum, Token.ColumnNum});
+  if (!GetNextToken() || Token.TokenType != tktString || Token.Text != "=")
+    throw EVEZException(30495, kTokenExpected, {"=", Token.Text, Token.LineNum, Token.ColumnNum});
+  GetNextToken();
+  const TToken start = Token;
+  FieldValuesSubqueryExpr = std::make_unique<TVEZExpression>();
+  FieldValuesSubqueryExpr->ParseForRowSubqueryExpression(LQuery, LLex);
+  if (FieldValuesSubqueryExpr->Root() == nullptr)
+    throw EVEZException(30495, kTokenExpected,
+                        {"(SELECT", start.Text, start.LineNum, start.ColumnNum});
+  if (!GetCurrentToken()) return;
+  if (!IsWord(rwWHERE))
+    RaiseOnToken(20260, "End of SQL command expected, but '%s' found at line %d, column %d");
+  rest_from = LLex->GetCurrentTokenNo();
+}
+
+void TVEZSQLUpdate::ParseSelection() {
   InternalSelecter = std::make_unique<TVEZSQLUnion>(&FSelectLexer, LQuery);
   TToken rest;
   if (FSelectLexer.GetCurrentToken(rest))
@@ -175,10 +208,19 @@ void TVEZSQLUpdate::UpdateSelection(TVEZTable& selection) {
       try {
         // Bound to the row being edited, so a value sees the columns set
         // before it.
-        for (auto& value : FieldValues)
-          value->AssignCursor(&cursor, nullptr, nullptr);
-        for (std::size_t i = 0; i < fields.size(); ++i)
-          VariantToField(FieldValues[i]->GetValue(true), *fields[i]);
+        if (IsFieldValuesSubquery) {
+          FieldValuesSubqueryExpr->AssignCursor(&cursor, nullptr, nullptr);
+          FieldValuesSubqueryExpr->ResetSubqueryFieldValues();
+          for (std::size_t i = 0; i < fields.size(); ++i)
+            VariantToField(
+                FieldValuesSubqueryExpr->GetSubqueryFieldValue(static_cast<std::int32_t>(i)),
+                *fields[i]);
+        } else {
+          for (auto& value : FieldValues)
+            value->AssignCursor(&cursor, nullptr, nullptr);
+          for (std::size_t i = 0; i < fields.size(); ++i)
+            VariantToField(FieldValues[i]->GetValue(true), *fields[i]);
+        }
         target.Post();
       } catch (...) {
         target.Cancel();

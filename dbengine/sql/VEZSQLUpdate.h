@@ -1,5 +1,6 @@
 // UPDATE [MEMORY] [database.]table [pseudonym] [PASSWORD 'p'] SET column =
-// value {, column = value} [WHERE ...]: the SET list is parsed here; the
+// value {, column = value} [WHERE ...] (or SET (columns) = (SELECT ...),
+// one row whose values go to the columns): the SET list is parsed here; the
 // rows to change are chosen by an internal SELECT * FROM the same table
 // with everything from WHERE on, whose tokens FSelectLexer holds.
 //
@@ -53,6 +54,8 @@ class TVEZSQLUpdate : public TVEZSQLCommand {
   std::vector<std::string> FieldNames;
   std::vector<std::unique_ptr<TVEZExpression>> FieldValues;
   bool IsFieldValuesSubquery = false;
+  // SET (columns) = (SELECT ...): one row whose values go to the columns.
+  std::unique_ptr<TVEZExpression> FieldValuesSubqueryExpr;
   TVEZLexer FSelectLexer{"", nullptr, false};
   std::unique_ptr<TVEZSQLUnion> InternalSelecter;
   std::string FTablePseudonym;
@@ -61,6 +64,12 @@ class TVEZSQLUpdate : public TVEZSQLCommand {
   // Builds SELECT * FROM <table clause> [rest from WHERE on] in
   // FSelectLexer; rest_from is the token number of WHERE, or -1.
   void BuildSelection(const TToken& table_token, std::int32_t rest_from);
+  void ParseSelection();
+  // A column of the SET list; table.column names it too.
+  std::string ParseColumnName();
+  // ( column {, column} ) = (SELECT ...) from the current "("; rest_from as
+  // for BuildSelection.
+  void ParseRowSubqueryForm(std::int32_t& rest_from);
 };
 
 }  // namespace vez

@@ -181,6 +181,38 @@ TEST_F(UpdateDeleteTest, StatementsChangeAndCountRows) {
   }
 }
 
+TEST_F(UpdateDeleteTest, SetColumnsFromARowSubquery) {
+  Exec("CREATE TABLE u (x INTEGER, z VARCHAR(10))");
+  Exec("INSERT INTO u VALUES (2, 'q'), (3, 'r')");
+  TVEZQuery query;
+  query.SetDatabaseName("RVX_Database");
+  query.SetSQL("UPDATE t SET (a, t.c) = (SELECT x, z FROM u WHERE x = 3) WHERE b > 10");
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 2);
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|x", "2|-20|y", "3|30|r", "3|40|r"}));
+  // Correlated: each row reads its own match (none: NULL).
+  Exec("UPDATE t SET (c) = (SELECT z FROM u WHERE u.x = t.a)");
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|NULL", "2|-20|q", "3|30|r", "3|40|r"}));
+  Exec("UPDATE t SET (c) = (SELECT z FROM u WHERE x = 2)");
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|q", "2|-20|q", "3|30|q", "3|40|q"}));
+
+  struct Case {
+    const char* sql;
+    std::int32_t number;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"UPDATE t SET (a b) = (SELECT x, z FROM u)", 30494},
+           {"UPDATE t SET (a) 5", 30495},
+           {"UPDATE t SET (a) = 5", 30495},
+           {"UPDATE t SET (a) = (SELECT x FROM u WHERE x = 2) x", 20260},
+       }) {
+    SCOPED_TRACE(c.sql);
+    const StatementError error = ErrorOf(c.sql);
+    EXPECT_EQ(error.number, c.number) << error.message;
+  }
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|q", "2|-20|q", "3|30|q", "3|40|q"}));
+}
+
 TEST_F(UpdateDeleteTest, OrderByReachesTheSelection) {
   // The table is read in c order (an index is made for it); the rows are the
   // stored ones, so the change lands in the table.
