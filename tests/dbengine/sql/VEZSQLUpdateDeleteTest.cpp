@@ -7,6 +7,7 @@
 // changed, another session's write lock, and ROLLBACK inside a transaction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -283,6 +284,16 @@ TEST_F(UpdateDeleteTest, AFailingUpdateIsRetriedThenChangesNothing) {
   EXPECT_EQ(clock.Sleeps(), std::vector<std::uint32_t>(TVEZSQLUpdate::kPasses - 1, 100));
   selection.Close();
   EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|x", "2|-20|y", "3|30|z", "4|40|NULL"}));
+  // The same through the query component.
+  const std::size_t before = clock.Sleeps().size();
+  EXPECT_ANY_THROW(Exec("UPDATE t SET a = 7 WHERE b > 0"));
+  const std::vector<std::uint32_t> sleeps = clock.Sleeps();
+  EXPECT_EQ(std::count(sleeps.begin() + static_cast<std::ptrdiff_t>(before), sleeps.end(), 100u),
+            TVEZSQLUpdate::kPasses - 1);
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|x", "2|-20|y", "3|30|z", "4|40|NULL"}));
+  // One row alone can take the value.
+  Exec("UPDATE t SET a = 7 WHERE b = 40");
+  EXPECT_EQ(Rows("t"), (std::vector<std::string>{"1|10|x", "2|-20|y", "3|30|z", "7|40|NULL"}));
 }
 
 TEST_F(UpdateDeleteTest, DeleteThroughTheSecondTableAndThroughTheBitmap) {
