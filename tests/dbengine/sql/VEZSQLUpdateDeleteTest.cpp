@@ -310,6 +310,9 @@ TEST_F(UpdateDeleteTest, DeleteThroughTheSecondTableAndThroughTheBitmap) {
   auto statement = Parsed<TVEZSQLDelete>("DELETE FROM t WHERE b > 0");
   TVEZTable& some = Selection("b > 0");
   some.First();
+  some.RecordCount();
+  // A filtered view counted once shows its rows through a record bitmap.
+  EXPECT_TRUE(some.Handle()->RecordBitmap != nullptr && some.Handle()->RecordBitmap->Active);
   statement->DeleteSelection(some);
   EXPECT_EQ(statement->RowsAffected, 3);
   some.Close();
