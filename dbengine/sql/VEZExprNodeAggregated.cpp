@@ -2,6 +2,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "platform/core/CheckedMath.h"
 
@@ -198,11 +199,13 @@ std::int32_t TVEZExprNodeAggregated::GetDataSize() {
   return TVEZExprNode::GetDataSize();
 }
 
-bool TVEZExprNodeAggregated::CanBeAssigned(TVEZAO* ao, TVEZAO* /*parent_query_ao*/,
-                                           TVEZCursor* /*parent_cursor*/,
+bool TVEZExprNodeAggregated::CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao,
+                                           TVEZCursor* parent_cursor,
                                            bool /*for_having_clause*/) {
-  if (ao == nullptr) return false;
-  RaiseNotImplementedYet("aggregate binding to a grouping operator");
+  // Only a grouping operator computes aggregates; its argument reads the
+  // grouping operator's input columns, hidden ones too.
+  if (ao == nullptr || !ao->FIsAOGroupBy) return false;
+  return TVEZExprNode::CanBeAssigned(ao, parent_query_ao, parent_cursor, false);
 }
 
 bool TVEZExprNodeAggregated::CanBeUsedInGroupBy(const std::string& /*group_by_fields*/) {

@@ -47,8 +47,8 @@ class TVEZExprNodeAggregated : public TVEZExprNode {
   TVEZAdvancedFieldType GetDataType() override;
   // MIN, MAX: the argument's size; the others 0.
   std::int32_t GetDataSize() override;
-  // False without an operator; binding to a grouping operator is not built
-  // yet (30058).
+  // False unless ao is a grouping operator; then whether the argument can
+  // be read there.
   bool CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
                      bool for_having_clause) override;
   // An aggregate never needs to be a grouping column.

@@ -2,6 +2,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/sql/VEZExprNodeSubquery.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "platform/core/CodePage.h"
 
@@ -119,8 +120,15 @@ TVEZVariant* TVEZExprNodeBoolean::GetDataValue() {
       break;
     case doIN:
     case doNOTIN: {
-      if (Children.size() >= 2 && Children[1] && Children[1]->Kind() == TVEZExprNodeKind::Subquery)
-        RaiseNotImplementedYet("IN over a subquery");
+      if (Children.size() >= 2 && Children[1] &&
+          Children[1]->Kind() == TVEZExprNodeKind::Subquery) {
+        // True or False, never NULL.
+        TVEZVariant value(bftUnknown);
+        value.Assign(ChildValue(*this, 0), true);
+        result = static_cast<TVEZExprNodeSubquery*>(Children[1].get())->IsValueIn(&value);
+        if (Operator == doNOTIN) result = 1 - result;
+        break;
+      }
       const TVEZVariant& value = ChildValue(*this, 0);
       if (value.GetIsNull()) break;
       // A NULL list value never matches, and leaves the result False.
@@ -135,7 +143,10 @@ TVEZVariant* TVEZExprNodeBoolean::GetDataValue() {
       break;
     }
     case doEXISTS:
-      RaiseNotImplementedYet("EXISTS over a subquery");
+      if (Children.empty() || !Children[0] || Children[0]->Kind() != TVEZExprNodeKind::Subquery)
+        throw EVEZException(30117, "Unknown operator: '%s'", {OperatorToText(Operator)});
+      result = static_cast<TVEZExprNodeSubquery*>(Children[0].get())->Exists();
+      break;
     case doBETWEEN:
     case doNOTBETWEEN: {
       const TVEZVariant& value = ChildValue(*this, 0);

@@ -4,6 +4,7 @@
 #include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/sql/VEZExprNodeConst.h"
 #include "dbengine/sql/VEZExprNodeField.h"
+#include "dbengine/sql/VEZExprNodeSubquery.h"
 #include "dbengine/sql/VEZExpression.h"
 
 namespace vez {
@@ -60,7 +61,16 @@ void TVEZExprNodeComparison::AdjustConstTypes() {
 }
 
 TVEZVariant* TVEZExprNodeComparison::GetDataValue() {
-  if (FQuantifier != qUNDEFINED) RaiseNotImplementedYet("quantified comparison over a subquery");
+  if (FQuantifier != qUNDEFINED) {
+    if (Children.size() < 2 || !Children[0] || !Children[1] ||
+        Children[1]->Kind() != TVEZExprNodeKind::Subquery)
+      throw EVEZException(30117, "Unknown operator: '%s'", {OperatorToText(Operator)});
+    TVEZVariant left(bftUnknown);
+    left.Assign(*Children[0]->GetDataValue(), true);
+    SetBooleanValue(Value, static_cast<TVEZExprNodeSubquery*>(Children[1].get())
+                               ->QuantifiedCompare(Operator, FQuantifier, &left));
+    return &Value;
+  }
   if (Children.size() < 2 || !Children[0] || !Children[1])
     throw EVEZException(30117, "Unknown operator: '%s'", {OperatorToText(Operator)});
   const TVEZVariant& left = *Children[0]->GetDataValue();

@@ -62,6 +62,11 @@ class TVEZExprNodeComparison : public TVEZExprNode {
   // Adds the constant as the next key column.
   void ExtendIndexScanCondition(TVEZScanSearchCondition& scan_condition,
                                 const TVEZIndexDef& index_def, TVEZExpression* expression) override;
+  // An equality of two plain columns, one found once in ao1 and the other
+  // once in ao2: a key pair of a join between them. A name found more than
+  // once over the two raises 10404 (first column) or 10405 (second).
+  // Defined beside the join operator (VEZAOJoinConditions.cpp).
+  bool IsJoinCondition(TVEZAO* ao1, TVEZAO* ao2) override;
 
   // The field and constant operands (see CanUseIndex); both null when an
   // UPPER / LOWER operand meets a constant of the other case. Over UPPER or

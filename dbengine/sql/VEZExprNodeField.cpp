@@ -5,6 +5,7 @@
 
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZSQLTypes.h"
+#include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/sql/VEZFields.h"
 #include "dbengine/storage/VEZCursor.h"
@@ -43,7 +44,18 @@ bool TVEZExprNodeField::FindFieldInCursor(TVEZCursor* cursor, std::int32_t& fiel
 
 bool TVEZExprNodeField::TryAssignAO(TVEZAO* ao_to_assign) {
   if (ao_to_assign == nullptr) return false;
-  RaiseNotImplementedYet("binding a column to a relational operator");
+  TVEZIntegerArray matches;
+  ao_to_assign->FieldExists(FFieldName, FTableName, !FScanOnlyVisibleFieldsInAO, &matches, true,
+                            FScanOnlyVisibleFieldsInAO);
+  if (matches.empty()) return false;
+  FFieldNo = matches.front();
+  FFieldNameInAO = ao_to_assign->GetFieldNameByColumnNo(FFieldNo);
+  FFieldOffsetInBuffer = 0;
+  FFieldType = ao_to_assign->GetFieldType(FFieldNo);
+  FBaseFieldType = AdvancedTypeToBaseType(FFieldType);
+  FFieldSize = ao_to_assign->GetFieldSize(FFieldNo);
+  FFieldPrecision = ao_to_assign->GetFieldPrecision(FFieldNo);
+  return true;
 }
 
 void TVEZExprNodeField::AssignCursor(TVEZCursor* cursor, TVEZAO* parent_query_ao,
@@ -102,7 +114,8 @@ void TVEZExprNodeField::AssignAO(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor
 TVEZVariant* TVEZExprNodeField::GetDataValue() {
   if (LRecordBuffer == nullptr) {
     if (LAO == nullptr || FFieldNo == -1) throw EVEZException(30196, "Dataset and AO not assigned");
-    RaiseNotImplementedYet("reading a column of a relational operator");
+    LAO->GetFieldValue(Value, FFieldNo, true, true);
+    return &Value;
   }
   if (GetBufferBit(FFieldNo, LRecordBuffer)) {
     Value.SetNull(bftUnknown);
@@ -118,6 +131,8 @@ TVEZAdvancedFieldType TVEZExprNodeField::GetDataType() {
   TVEZAdvancedFieldType type = aftUnknown;
   if (LCursor != nullptr && FFieldNo >= 0 && FFieldNo < LCursor->FieldDefs().GetCount())
     type = LCursor->FieldDefs().GetDef(FFieldNo)->AdvancedFieldType;
+  else if (LCursor == nullptr && LAO != nullptr)
+    type = FFieldType;
   if (type == aftUnknown) throw EVEZException(30284, "Cannot determine expression type");
   return type;
 }
@@ -129,12 +144,22 @@ std::int32_t TVEZExprNodeField::GetDataSize() {
 bool TVEZExprNodeField::CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao,
                                       TVEZCursor* parent_cursor, bool for_having_clause) {
   FGetFromParent = false;
-  if (ao != nullptr || parent_query_ao != nullptr)
-    RaiseNotImplementedYet("assigning filter parts to relational operators");
-  std::int32_t field_no = -1;
-  const bool found = FindFieldInCursor(parent_cursor, field_no);
-  // Only the outer query's cursor has it: an outer-query reference.
-  FGetFromParent = found;
+  // Exactly one match: an ambiguous name is not evaluated here.
+  auto found_in = [&](TVEZAO* a) {
+    TVEZIntegerArray matches;
+    return a->FieldExists(FFieldName, FTableName, false, &matches, for_having_clause, false) == 1;
+  };
+  bool found = ao != nullptr && found_in(ao);
+  if (!found && parent_query_ao != nullptr) {
+    found = found_in(parent_query_ao);
+    FGetFromParent = found;
+  }
+  if (!found && parent_cursor != nullptr) {
+    std::int32_t field_no = -1;
+    // Only the outer query's cursor has it: an outer-query reference.
+    found = FindFieldInCursor(parent_cursor, field_no);
+    FGetFromParent = found;
+  }
   if (found) FScanOnlyVisibleFieldsInAO = for_having_clause;
   return found;
 }

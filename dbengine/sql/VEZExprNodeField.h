@@ -5,9 +5,11 @@
 // engine's record filter). Binding fixes everything a read needs, so reading
 // a column per record is a null-bit test and one copy of its bytes.
 //
-// Not yet: binding to a relational operator (AssignAO, the operator side of
-// CanBeAssigned and of AssignCursor), select-list pseudonyms, and memo (CLOB)
-// columns, which need a BLOB stream of the cursor's table; they raise 30058.
+// Bound to a relational operator (AssignAO) the node reads the operator's
+// column through the operator's GetFieldValue.
+//
+// Not yet: memo (CLOB) columns, which need a BLOB stream of the cursor's
+// table; they raise 30058.
 //
 // Thread safety: none (see VEZExprNode.h).
 #pragma once
@@ -30,9 +32,8 @@ class TVEZExprNodeField : public TVEZExprNode {
   // its null bit is set, else FFieldSize bytes at its offset, of its storage
   // type. Without a record buffer: 30196.
   TVEZVariant* GetDataValue() override;
-  // Operator binding is not built yet: raises 30058 when an operator is
-  // given, and binds an outer-query reference to parent_cursor otherwise;
-  // 30197 when nothing binds it.
+  // Binds to ao, else to parent_query_ao, else an outer-query reference to
+  // parent_cursor; 30197 when nothing binds it and no earlier binding stays.
   void AssignAO(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor) override;
   // Binds the reference to cursor (or, when cursor lacks the column, to
   // parent_cursor) and to the cursor's current record buffer. No cursor:
@@ -49,8 +50,8 @@ class TVEZExprNodeField : public TVEZExprNode {
   std::int32_t GetDataSize() override;
   // Whether the reference can be evaluated by ao, else as an outer-query
   // reference by parent_query_ao or parent_cursor (FGetFromParent says which;
-  // when found, FScanOnlyVisibleFieldsInAO := for_having_clause). Asking an
-  // operator is not built yet: raises 30058 when one is given.
+  // when found, FScanOnlyVisibleFieldsInAO := for_having_clause). An
+  // operator must answer with exactly one column.
   bool CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
                      bool for_having_clause) override;
   // A reference to a select-list pseudonym becomes a reference to the
@@ -62,7 +63,8 @@ class TVEZExprNodeField : public TVEZExprNode {
   // (the table name is not compared).
   bool CanBeUsedInGroupBy(const std::string& group_by_fields) override;
 
-  // False without an operator; binding to one is not built yet (30058).
+  // Binds to the first column of ao_to_assign the reference denotes (type,
+  // size and precision from the operator); false without an operator or match.
   bool TryAssignAO(TVEZAO* ao_to_assign);
   // The physical column number of the reference in cursor: FFieldName among
   // the field defs, then among the visible defs (their physical column),

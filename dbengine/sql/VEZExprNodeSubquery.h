@@ -5,9 +5,14 @@
 // there, so the node needs that lexer for its whole life.
 //
 // Creation parses the query once to find its end (the lexer is left after
-// it) and keeps nothing of that parse. Running the query needs the
-// relational operators: until they come, evaluation, the type questions and
-// CanBeAssigned raise 30058.
+// it) and keeps nothing of that parse. Each run parses the query again and
+// executes it; the outer cursor reads the outer query's current record
+// meanwhile. A query that cannot apply its conditions without the outer query
+// is correlated and runs for every evaluation; any other runs once and its
+// result is kept for the node's life (one statement execution).
+//
+// As SQL has it: a scalar query without a row gives NULL (two rows raise
+// 20247, two columns 20246); ALL over no row holds, ANY over no row does not.
 //
 // Thread safety: none (see VEZExprNode.h).
 #pragma once
@@ -26,7 +31,9 @@ class DataSet;
 namespace vez {
 
 class TVEZLexer;
+class TVEZQuery;
 class TVEZSQLUnion;
+class TVEZTable;
 
 class TVEZExprNodeSubquery : public TVEZExprNode {
  public:
@@ -42,7 +49,7 @@ class TVEZExprNodeSubquery : public TVEZExprNode {
                        TVEZLexer* lexer, std::int32_t end_token_no);
   ~TVEZExprNodeSubquery() override;
 
-  // Running the query: not built yet (30058).
+  // The first row's first value (NULL without a row).
   TVEZVariant* GetDataValue() override;
   void ResetSubqueryFieldValues() override;
   // The row reader's value of field_no; null past the row's fields.
@@ -52,12 +59,16 @@ class TVEZExprNodeSubquery : public TVEZExprNode {
   void AssignCursor(TVEZCursor* cursor, TVEZAO* parent_query_ao,
                     TVEZCursor* parent_cursor) override;
   void AssignCursorBuffer(std::uint8_t* buffer, bool apply_to_parent_query_fields) override;
-  // Not built yet (30058): they need the query's operator tree.
+  // The query's first result column, from an operator tree built for the
+  // question.
   TVEZAdvancedFieldType GetDataType() override;
   std::int32_t GetDataSize() override;
   bool CanBeAssigned(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
                      bool for_having_clause) override;
-  // Not built yet (30058).
+  // Whether ao (as the outer query) lets the query apply all its conditions.
+  // The readers: a row exists; value is among the first column's values
+  // (exact, case-sensitive; NULL never is); the quantified comparison of
+  // value with the first column's values.
   bool Exists();
   bool IsValueIn(TVEZVariant* value);
   bool QuantifiedCompare(TVEZDataOperator op, TVEZQuantifier quantifier, TVEZVariant* value);
@@ -89,9 +100,24 @@ class TVEZExprNodeSubquery : public TVEZExprNode {
   bool FPriorResultInitalized = false;
   TVEZDataOperator FCompareOperator = doUNDEFINED;
   TVEZQuantifier FCompareQuantifier = qUNDEFINED;
-  // The query reads the outer query's record and runs again for each; it is
-  // worked out when the operators can answer CanBeAssigned.
+  // The query reads the outer query's record and runs again for each;
+  // worked out at the first run.
   bool FCorrelated = false;
+  bool FCorrelationKnown = false;
+
+  // Executions of subqueries in this process, for tests.
+  static std::int64_t ExecutionCount();
+
+ private:
+  TVEZQuery* Query() const;
+  // Builds (and frees) the query's operator tree under parent_query_ao.
+  std::unique_ptr<TVEZAO> BuildTree(TVEZAO* parent_query_ao, bool* all_conditions_applied);
+  void EnsureCorrelationKnown();
+  // Executes the query unless a kept result serves; the checks of the
+  // node's kind; the result table.
+  TVEZTable& Run();
+  // Drops the result of a correlated query.
+  void AfterRun();
 };
 
 }  // namespace vez

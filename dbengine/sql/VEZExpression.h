@@ -17,9 +17,9 @@
 // after what it used, or returns nothing and frees what it built.
 //
 // Subqueries parse only inside a statement (a query dataset is given; a
-// filter's own lexer would not outlive the tree) and cannot run yet. Not yet
-// either: the planner's operations that need relational operators
-// (ApplyFilterParts, ExtractJoinConditions).
+// filter's own lexer would not outlive the tree) and cannot run yet.
+// ApplyFilterParts is defined beside the relational operators (VEZAO.cpp),
+// ExtractJoinConditions beside the join (VEZAOJoinConditions.cpp).
 //
 // Thread safety: none. An expression is used by one thread at a time; its
 // evaluation state lives in the nodes.
@@ -41,6 +41,8 @@ class Variant;
 }  // namespace platform
 
 namespace vez {
+
+class TVEZFields;
 
 class TVEZExpression : public TVEZBaseExpression {
  public:
@@ -168,6 +170,17 @@ class TVEZExpression : public TVEZBaseExpression {
   // root when the root is not one), flattened by MoveAndNodesToRoot. expr is
   // left empty. An expr without a root changes nothing.
   void AddAndMoveNodesFromExpression(TVEZExpression& expr);
+  // Hands every AND part the operator (with allow_recurse, first its
+  // children, except below an outer join) can evaluate to that operator's
+  // filter, and removes it from this expression; IsEmpty tells whether
+  // anything is left.
+  void ApplyFilterParts(TVEZAO* ao, TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                        bool allow_recurse, bool for_having_clause);
+  // Moves the equalities between a column of ao1 and one of ao2 (the AND
+  // parts, or the root itself) out of the tree: each adds the ao1 column to
+  // field_list1 and the ao2 column to field_list2. Returns how many moved.
+  std::int32_t ExtractJoinConditions(TVEZAO* ao1, TVEZAO* ao2, TVEZFields& field_list1,
+                                     TVEZFields& field_list2);
 
   TVEZExprNode* Root() const { return FRootExprNode.get(); }
   // Frees the old tree and takes root over.

@@ -1,12 +1,20 @@
 #include "dbengine/sql/VEZSQLProcessor.h"
 
+#include "dbengine/sql/VEZAO.h"
+#include "platform/core/Clock.h"
+
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZTypes.h"
 #include "dbengine/sql/VEZDDLStatements.h"
 #include "dbengine/sql/VEZExpression.h"
+#include "dbengine/sql/VEZSQLDelete.h"
+#include "dbengine/sql/VEZSQLIndexStatements.h"
+#include "dbengine/sql/VEZSQLInsert.h"
 #include "dbengine/sql/VEZSQLSelect.h"
+#include "dbengine/sql/VEZSQLTransactionStatements.h"
+#include "dbengine/sql/VEZSQLUpdate.h"
 #include "dbengine/storage/VEZCursor.h"
 
 namespace vez {
@@ -175,17 +183,83 @@ void TVEZSQLCommand::FreeStatementTable(std::unique_ptr<TVEZTable>& table,
 // ---------------------------------------------------------------------------
 // TVEZSQLCursorCommand
 
-void TVEZSQLCursorCommand::ExecSQL(TVEZQuery* query, bool /*is_root*/, bool request_live,
-                                   bool& /*read_only*/, TVEZAO* parent_query_ao,
+TVEZSQLCursorCommand::~TVEZSQLCursorCommand() {
+  RootAO.reset();
+  FIntoTable.reset();
+  FIntoDatabase.reset();
+}
+
+void TVEZSQLCursorCommand::MarkTreeBuilt() {
+  if (FTreeBuilt)
+    throw EVEZException(kErrTreeBuiltTwice,
+                        "Internal error: a parsed query statement cannot be executed twice");
+  FTreeBuilt = true;
+}
+
+void TVEZSQLCursorCommand::ExecSQL(TVEZQuery* query, bool is_root, bool request_live,
+                                   bool& read_only, TVEZAO* parent_query_ao,
                                    TVEZCursor* parent_cursor) {
   RowsAffected = 0;
-  RootAO = BuildAOTree(query, request_live, parent_query_ao, parent_cursor, false);
+  RootAO.reset();
+  RootAO.reset(BuildAOTree(query, request_live, parent_query_ao, parent_cursor, false));
+  TVEZAO& root = *RootAO;
+  if (!IntoTable.empty() && !FIntoTable) {
+    // INTO db.t writes into the database INTO names, not the query's.
+    CreateStatementTable(query, IntoDatabase, FIntoDatabase, FIntoTable, IntoMemory, "", IntoTable);
+    if (IntoDatabase.empty()) FIntoDatabase.reset();
+  }
+  if (FIntoTable && !root.FIsAOTable)
+    root.SetResultTable(FIntoTable->InMemory(), IntoImmediate, IntoTable,
+                        FIntoTable->DatabaseName());
+
+  LockTables(root);
+  try {
+    root.Execute(is_root, parent_query_ao, parent_cursor);
+  } catch (...) {
+    root.UnlockTables();
+    throw;
+  }
+  if (!root.UnlockTables()) throw EVEZException(20227, "Cannot unlock table");
+
+  if (is_root) {
+    read_only = !request_live || (!root.FIsAOTable && IntoTable.empty());
+    if (TVEZCursor* cursor = GetResultCursor()) cursor->ReadOnly = read_only;
+  }
+
+  if (FIntoTable && (root.FIsAOTable || root.FResultTableName.empty())) {
+    TVEZTable& source = *root.ResultDataset();
+    source.AdvIndexDefs().Clear();
+    TVEZDatabase* database = query != nullptr ? query->Database() : nullptr;
+    const bool silent = database != nullptr && database->SilentMode();
+    if (database != nullptr) database->SetSilentMode(true);
+    std::string log;
+    bool ok = false;
+    try {
+      ok = FIntoTable->ImportTable(source, log, nullptr);
+    } catch (...) {
+      if (database != nullptr) database->SetSilentMode(silent);
+      throw;
+    }
+    if (database != nullptr) database->SetSilentMode(silent);
+    if (!ok)
+      throw EVEZException(10403, "Error importing table. Cannot copy data due to error: %s",
+                          {"\r\n" + log});
+  }
+}
+
+void TVEZSQLCursorCommand::LockTables(TVEZAO& root) {
+  if (!root.OpenTables()) throw EVEZException(20225, "Table is locked");
+  for (std::int32_t attempt = 0; attempt < kLockTryCount; ++attempt) {
+    if (root.LockTables()) return;
+    if (!root.UnlockTables()) throw EVEZException(20226, "Cannot unlock table");
+    platform::Sleep(kLockDelayMS);
+  }
+  throw EVEZException(20225, "Table is locked");
 }
 
 TVEZCursor* TVEZSQLCursorCommand::GetResultCursor() {
-  // The operator tree (and with it a result dataset) comes with the query
-  // statements.
-  return nullptr;
+  if (!RootAO || RootAO->ResultDataset() == nullptr) return nullptr;
+  return RootAO->ResultDataset()->Handle();
 }
 
 // ---------------------------------------------------------------------------
@@ -250,40 +324,40 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZDDLAlterTable>(lexer, query);
         break;
       case rwCOMMIT:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "COMMIT");
+        statement = std::make_unique<TVEZSQLCommit>(lexer, query);
         break;
       case rwCREATE:
         second(30148);
         if (IsReservedWord(token, rwTABLE))
           statement = std::make_unique<TVEZDDLCreateTable>(lexer, query);
         else if (IsReservedWord(token, rwUNIQUE) || IsReservedWord(token, rwINDEX))
-          statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "CREATE INDEX");
+          statement = std::make_unique<TVEZDDLCreateIndex>(lexer, query);
         else
           raise(30147, kObjectTypeExpected);
         break;
       case rwDELETE:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "DELETE");
+        statement = std::make_unique<TVEZSQLDelete>(lexer, query);
         break;
       case rwDROP:
         second(30150);
         if (IsReservedWord(token, rwTABLE))
           statement = std::make_unique<TVEZDDLDropTable>(lexer, query);
         else if (IsReservedWord(token, rwINDEX))
-          statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "DROP INDEX");
+          statement = std::make_unique<TVEZDDLDropIndex>(lexer, query);
         else
           raise(30149, kObjectTypeExpected);
         break;
       case rwINSERT:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "INSERT");
+        statement = std::make_unique<TVEZSQLInsert>(lexer, query);
         break;
       case rwROLLBACK:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "ROLLBACK");
+        statement = std::make_unique<TVEZSQLRollback>(lexer, query);
         break;
       case rwSELECT:
         statement = std::make_unique<TVEZSQLUnion>(lexer, query);
         break;
       case rwUPDATE:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "UPDATE");
+        statement = std::make_unique<TVEZSQLUpdate>(lexer, query);
         break;
       case rwRENAME:
         if (!lexer->GetNextToken(token))
@@ -292,7 +366,7 @@ bool TVEZSQLProcessor::DispatchStatement(TVEZLexer* lexer) {
         statement = std::make_unique<TVEZDDLRenameTable>(lexer, query);
         break;
       case rwSTART:
-        statement = std::make_unique<TVEZSQLNotSupportedYet>(lexer, query, "START TRANSACTION");
+        statement = std::make_unique<TVEZSQLStartTransaction>(lexer, query);
         break;
       case rwTRUNCATE:
         statement = std::make_unique<TVEZDDLTruncateTable>(lexer, query);

@@ -13,9 +13,8 @@
 // An error in command n stops the run: the commands before it stay executed
 // and RowsAffected is their sum.
 //
-// Statement heads whose statements are not built yet (INSERT, UPDATE,
-// DELETE, index and transaction statements) raise 30157 naming the
-// statement. Queries parse; running them needs the relational operators.
+// Queries parse and run through the relational operators; the statements
+// that run a query inside (INSERT ... SELECT, UPDATE, DELETE) take it over.
 //
 // Thread safety: none; a processor belongs to one query, used by one thread.
 #pragma once
@@ -118,7 +117,15 @@ class TVEZSQLCommand {
 // result dataset serves the query.
 class TVEZSQLCursorCommand : public TVEZSQLCommand {
  public:
+  // Error of a statement object asked to build its operator tree twice.
+  static constexpr std::int32_t kErrTreeBuiltTwice = 30095;
+  // Lock attempts of an execution and the pause between them.
+  static constexpr std::int32_t kLockTryCount = 900;
+  static constexpr std::int32_t kLockDelayMS = 100;
+
   using TVEZSQLCommand::TVEZSQLCommand;
+  // Frees the operator tree before the INTO table and its database.
+  ~TVEZSQLCursorCommand() override;
 
   void ExecSQL(TVEZQuery* query, bool is_root, bool request_live, bool& read_only,
                TVEZAO* parent_query_ao, TVEZCursor* parent_cursor) override;
@@ -134,8 +141,27 @@ class TVEZSQLCursorCommand : public TVEZSQLCommand {
   bool IntoImmediate = false;
   std::vector<TVEZSortSpecification> OrderBySpecs;
   std::int32_t OrderBySpecsCount = 0;
-  // The operator tree's root; the operators come with the query statements.
-  TVEZAO* RootAO = nullptr;
+  // Opens the tree's tables and takes their shared locks: up to
+  // kLockTryCount attempts kLockDelayMS apart (through the installed clock),
+  // releasing what an attempt got before each pause. 20225 when no attempt
+  // succeeds, 20226 when a release fails; nothing stays locked on error.
+  static void LockTables(TVEZAO& root);
+
+  // The operator tree's root (owned).
+  std::unique_ptr<TVEZAO> RootAO;
+
+ protected:
+  // Building the tree moves the WHERE parts and select-list expressions into
+  // the operators, so a statement object builds once; a second build raises
+  // kErrTreeBuiltTwice (an internal error: callers re-parse instead).
+  void MarkTreeBuilt();
+  // The table INTO names (and the database object made for another file),
+  // kept while the result may write into it.
+  std::unique_ptr<TVEZDatabase> FIntoDatabase;
+  std::unique_ptr<TVEZTable> FIntoTable;
+
+ private:
+  bool FTreeBuilt = false;
 };
 
 // Stands in for a statement that is not built yet: constructing it raises

@@ -6,8 +6,14 @@
 
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZQuery.h"
+#include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
 #include "dbengine/foundation/VEZVariant.h"
+#include "dbengine/sql/VEZAO.h"
+#include "dbengine/sql/VEZAOGroupBy.h"
+#include "dbengine/sql/VEZAOSQLTopRowCount.h"
+#include "dbengine/sql/VEZAOTable.h"
+#include "dbengine/sql/VEZAOTableExpr.h"
 #include "dbengine/sql/VEZExprNode.h"
 #include "dbengine/sql/VEZExpression.h"
 #include "platform/core/Collation.h"
@@ -207,6 +213,8 @@ TVEZSQLSelect::TVEZSQLSelect(TVEZLexer* lexer, TVEZQuery* query)
 }
 
 TVEZSQLSelect::~TVEZSQLSelect() {
+  // The tree's tables use the databases the FROM references hold.
+  RootAO.reset();
   FreeSelectList();
 }
 
@@ -515,11 +523,133 @@ std::unique_ptr<TVEZExpression> TVEZSQLSelect::ParseCondition() {
 }
 
 bool TVEZSQLSelect::AllConditionsApplied() {
-  return !FSubqueryHasNotAppliedConditions;
+  return !FSubqueryHasNotAppliedConditions && (!SearchCondition || SearchCondition->IsEmpty()) &&
+         (!HavingCondition || HavingCondition->IsEmpty());
 }
 
-TVEZAO* TVEZSQLSelect::BuildAOTree(TVEZQuery*, bool, TVEZAO*, TVEZCursor*, bool) {
-  RaiseNotImplementedYet("query operators");
+void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& specs) {
+  if (specs.empty()) return;
+  std::string sort_list, desc_list;
+  for (const TVEZSortSpecification& spec : specs) {
+    std::string column = spec.ColumnName;
+    if (spec.TableName.empty()) {
+      std::int32_t n = 0;
+      const char* end = column.data() + column.size();
+      const auto [ptr, ec] = std::from_chars(column.data(), end, n);
+      if (ec == std::errc() && ptr == end && !column.empty())
+        column = ao.GetFieldNameByVisibleNumber(n - 1);
+    }
+    TVEZIntegerArray matches;
+    if (ao.FieldExists(column, spec.TableName, !ao.FIsAOGroupBy, &matches, false, false) == 0 ||
+        matches.empty())
+      throw EVEZException(30195, "Column '%s' from ORDER BY clause not found", {column});
+    const std::string name = ao.GetFieldName(matches.front(), true);
+    if (!sort_list.empty()) sort_list += ';';
+    sort_list += name;
+    if (spec.Descending) {
+      if (!desc_list.empty()) desc_list += ';';
+      desc_list += name;
+    }
+  }
+  ao.SetIndex(sort_list, desc_list, std::string());
+}
+
+std::unique_ptr<TVEZAO> TVEZSQLSelect::BuildReference(TVEZTableReference& ref, TVEZQuery* query,
+                                                      TVEZAO* parent_query_ao,
+                                                      TVEZCursor* parent_cursor,
+                                                      bool allow_not_applied_conditions) {
+  if (ref.TableType == attSubQuery) {
+    std::unique_ptr<TVEZAO> sub(ref.SubQuery->BuildAOTree(
+        query, true, parent_query_ao, parent_cursor, allow_not_applied_conditions));
+    if (!ref.SubQuery->AllConditionsApplied()) FSubqueryHasNotAppliedConditions = true;
+    sub->SetTableAlias(ref.Pseudonym);
+    return sub;
+  }
+  if (ref.TableType == attJoinedTable)
+    return BuildJoin(ref, query, parent_query_ao, parent_cursor, allow_not_applied_conditions);
+  std::unique_ptr<TVEZTable> table;
+  CreateStatementTable(query, ref.DatabaseName, ref.ExternalDBToFree, table, ref.InMemory,
+                       ref.Password, ref.TableName);
+  TVEZDatabase* database =
+      ref.ExternalDBToFree ? ref.ExternalDBToFree.get() : (query ? query->Database() : nullptr);
+  return std::make_unique<TVEZAOTable>(ref.TableName, ref.Pseudonym, database, std::move(table));
+}
+
+TVEZAO* TVEZSQLSelect::BuildAOTree(TVEZQuery* query, bool request_live, TVEZAO* parent_query_ao,
+                                   TVEZCursor* parent_cursor, bool allow_not_applied_conditions) {
+  MarkTreeBuilt();
+  ResultDataset = query;
+  FSubqueryHasNotAppliedConditions = false;
+  std::unique_ptr<TVEZAO> root =
+      BuildFromTree(query, parent_query_ao, parent_cursor, allow_not_applied_conditions);
+  auto wrap = [&root] { root = std::make_unique<TVEZAOTableExpr>(std::move(root)); };
+
+  bool grouping = !GroupByFields.Items.empty();
+  if (!AllFields)
+    for (const TVEZSelectListItem& item : SelectList)
+      if (item.IsExpression && item.ValueExpr != nullptr && item.ValueExpr->IsAggregated())
+        grouping = true;
+  // HAVING over no groups would filter nothing; refuse it rather than return
+  // the rows it rejects.
+  if (!grouping && HavingCondition && !HavingCondition->IsEmpty())
+    throw EVEZException(20244, "'Having' condition is not applicable");
+
+  if (root->FIsAOTable || grouping) {
+    for (const TVEZSelectListItem& item : SelectList) {
+      if (item.IsExpression && item.ValueExpr != nullptr && !item.ValueExpr->IsAggregated() &&
+          (!item.ValueExpr->IsField() || item.IsDuplicatedField)) {
+        if (!grouping) {
+          wrap();
+          break;
+        }
+        // ---- grouping: a computed column that GROUP BY names is computed
+        // below the grouping operator.
+        bool grouped_by = false;
+        for (const TVEZSelectListItem& column : GroupByFields.Items)
+          grouped_by = grouped_by || (!item.Pseudonym.empty() &&
+                                      platform::AnsiSameText(item.Pseudonym, column.FieldName));
+        if (grouped_by) {
+          wrap();
+          root->SetResultFields(SelectList, false);
+          break;
+        }
+      }
+    }
+  }
+  if (SearchCondition)
+    SearchCondition->ApplyFilterParts(root.get(), parent_query_ao, parent_cursor, true, false);
+  // ---- grouping
+  TVEZAO* group_ao = nullptr;
+  if (grouping) {
+    root = std::make_unique<TVEZAOGroupBy>(std::move(root), &GroupByFields, SelectList);
+    group_ao = root.get();
+  }
+  if (root->FHasSetResultFields) wrap();
+  const bool final_projection = !request_live && root->FIsAOTable && TopRowCount < 0;
+  root->SetResultFields(SelectList, Distinct && !final_projection);
+  // ---- grouping: HAVING goes to the grouping operator.
+  if (group_ao != nullptr && HavingCondition && !HavingCondition->IsEmpty()) {
+    HavingCondition->ApplyFilterParts(root.get(), parent_query_ao, parent_cursor, false, true);
+    if (!HavingCondition->IsEmpty())
+      HavingCondition->ApplyFilterParts(group_ao, parent_query_ao, parent_cursor, true, true);
+    if (!HavingCondition->IsEmpty() && !allow_not_applied_conditions)
+      throw EVEZException(20244, "'Having' condition is not applicable");
+  }
+  ApplyOrderByToAO(*root, OrderBySpecs);
+  if (SearchCondition && !SearchCondition->IsEmpty()) {
+    SearchCondition->ApplyFilterParts(root.get(), parent_query_ao, parent_cursor, false, false);
+    if (!SearchCondition->IsEmpty() && !allow_not_applied_conditions)
+      throw EVEZException(30144, "Search condition is not applicable");
+  }
+  if (TopRowCount >= 0) {
+    root = std::make_unique<TVEZAOSQLTopRowCount>(std::move(root));
+    root->SetTopRowCount(FirstRowNo, TopRowCount);
+  }
+  if (final_projection) {
+    wrap();
+    root->SetResultFields(SelectList, Distinct);
+  }
+  return root.release();
 }
 
 // ---------------------------------------------------------------------------
@@ -530,7 +660,10 @@ TVEZSQLUnion::TVEZSQLUnion(TVEZLexer* lexer, TVEZQuery* query)
   Parse();
 }
 
-TVEZSQLUnion::~TVEZSQLUnion() = default;
+TVEZSQLUnion::~TVEZSQLUnion() {
+  // The tree's tables use the databases the SELECTs' references hold.
+  RootAO.reset();
+}
 
 void TVEZSQLUnion::Parse() {
   if (!GetCurrentToken()) throw EVEZException(30155, "Blank SQL command");
@@ -626,8 +759,24 @@ bool TVEZSQLUnion::AllConditionsApplied() {
   return FRootNode == nullptr || FRootNode->AllConditionsApplied();
 }
 
-TVEZAO* TVEZSQLUnion::BuildAOTree(TVEZQuery*, bool, TVEZAO*, TVEZCursor*, bool) {
-  RaiseNotImplementedYet("query operators");
+TVEZAO* TVEZSQLUnion::BuildAOTree(TVEZQuery* query, bool request_live, TVEZAO* parent_query_ao,
+                                  TVEZCursor* parent_cursor, bool allow_not_applied_conditions) {
+  MarkTreeBuilt();
+  ResultDataset = query;
+  if (FRootNode->NodeType != qetSelect) {
+    std::unique_ptr<TVEZAO> root = BuildSetNode(*FRootNode, query, parent_query_ao, parent_cursor,
+                                                allow_not_applied_conditions);
+    ApplyOrderByToAO(*root, OrderBySpecs);
+    return root.release();
+  }
+  TVEZSQLSelect& select = *FRootNode->SelectCommand;
+  // A lone SELECT sorts before its TOP and final projection.
+  if (select.OrderBySpecs.empty()) {
+    select.OrderBySpecs = OrderBySpecs;
+    select.OrderBySpecsCount = OrderBySpecsCount;
+  }
+  return select.BuildAOTree(query, request_live, parent_query_ao, parent_cursor,
+                            allow_not_applied_conditions);
 }
 
 }  // namespace vez

@@ -9,8 +9,9 @@
 // TVEZSQLUnion for every query; the same classes serve sub-queries in FROM
 // and in expressions, INSERT ... SELECT, UPDATE and DELETE.
 //
-// Building the operator tree and running the query come with the relational
-// operators; until then BuildAOTree raises 30058.
+// BuildAOTree builds the operator tree of one FROM table or sub-query (joins,
+// FROM lists, grouping and set operations raise 30058 until they are built).
+// A statement object builds its tree once.
 //
 // Thread safety: none; a statement belongs to one processor.
 #pragma once
@@ -71,6 +72,10 @@ class TVEZTableReference {
 };
 
 class TVEZSQLSelect;
+
+// Makes ao deliver its rows in the order of specs: a bare integer n names the
+// n-th result column; an unknown column raises 30195.
+void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& specs);
 
 // A node of a query expression: a SELECT, or a set operation over two
 // nodes. A node owns its children and its SELECT.
@@ -138,6 +143,9 @@ class TVEZSQLSelect : public TVEZSQLCursorCommand {
   bool FSubqueryHasNotAppliedConditions = false;
 
  private:
+  std::unique_ptr<TVEZAO> BuildReference(TVEZTableReference& ref, TVEZQuery* query,
+                                         TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                                         bool allow_not_applied_conditions);
   void ParseSelectList();
   void ParseInto();
   void ParseFrom();
@@ -147,6 +155,20 @@ class TVEZSQLSelect : public TVEZSQLCursorCommand {
   std::unique_ptr<TVEZTableReference> ParseSimpleReference();
   std::unique_ptr<TVEZExpression> ParseCondition();
   void FreeSelectList();
+
+  // ---- joins and comma lists (VEZSQLSelectBuild.cpp)
+  // The FROM references joined from the left: each next one joins the tree
+  // so far, inner on the WHERE equalities between them, else cross.
+  std::unique_ptr<TVEZAO> BuildFromTree(TVEZQuery* query, TVEZAO* parent_query_ao,
+                                        TVEZCursor* parent_cursor,
+                                        bool allow_not_applied_conditions);
+  // A joined reference: keys from USING or from the ON equalities (and, for
+  // an inner join, the WHERE ones); an outer join keeps the rest of ON, an
+  // inner or cross join pushes it into its inputs (20270 when some part
+  // cannot be evaluated there).
+  std::unique_ptr<TVEZAO> BuildJoin(TVEZTableReference& ref, TVEZQuery* query,
+                                    TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                                    bool allow_not_applied_conditions);
 };
 
 // A whole query: the set-operation tree of its SELECTs, with the ORDER BY
@@ -170,6 +192,13 @@ class TVEZSQLUnion : public TVEZSQLCursorCommand {
   std::unique_ptr<TVEZQueryExprNode> ParseQueryPrimary();
   // [ALL] [CORRESPONDING [BY (columns [)]]] after a set operator word.
   void ParseSetOptions(bool& all, bool& corresponding, std::vector<std::string>& columns);
+
+  // ---- set operations (VEZSQLSelectBuild.cpp)
+  // A SELECT node builds its SELECT live; a set node its two children and
+  // the set operator over them.
+  std::unique_ptr<TVEZAO> BuildSetNode(TVEZQueryExprNode& node, TVEZQuery* query,
+                                       TVEZAO* parent_query_ao, TVEZCursor* parent_cursor,
+                                       bool allow_not_applied_conditions);
 };
 
 }  // namespace vez

@@ -154,15 +154,16 @@ TEST(PredicateTest, InBetweenLikeIsNull) {
 TEST(PredicateTest, Errors) {
   TNode like_numbers = test::Like(test::Int(5), test::Int(5));
   EXPECT_EQ(NativeErrorOf([&] { Eval(like_numbers); }), 30120);
+  // EXISTS and a quantified comparison need a query.
   TNode exists = test::Nary(doEXISTS, test::Int(1));
-  EXPECT_EQ(NativeErrorOf([&] { Eval(exists); }), kErrorNotImplementedYet);
+  EXPECT_EQ(NativeErrorOf([&] { Eval(exists); }), 30117);
   TNode unknown = test::Nary(doTRUE, test::Int(1));
   EXPECT_EQ(NativeErrorOf([&] { Eval(unknown); }), 30116);
   TNode cmp_like = test::Cmp(doLIKE, test::Int(1), test::Int(1));
   EXPECT_EQ(NativeErrorOf([&] { Eval(cmp_like); }), 30117);
   TNode quantified = std::make_unique<TVEZExprNodeComparison>(doEQ, qALL, test::Int(1),
                                                               test::Int(1), true, false, false);
-  EXPECT_EQ(NativeErrorOf([&] { Eval(quantified); }), kErrorNotImplementedYet);
+  EXPECT_EQ(NativeErrorOf([&] { Eval(quantified); }), 30117);
 }
 
 // ---------------------------------------------------------------------------

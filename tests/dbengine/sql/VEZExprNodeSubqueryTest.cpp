@@ -14,6 +14,7 @@
 #include "dbengine/sql/VEZExpression.h"
 #include "dbengine/sql/VEZSQLSelect.h"
 #include "tests/common/NativeError.h"
+#include "tests/common/VEZTestLocalCursor.h"
 
 namespace vez {
 namespace {
@@ -104,26 +105,47 @@ TEST_F(SubqueryNodeTest, AQueryThatDoesNotParseRaisesItsError) {
   }
 }
 
-TEST_F(SubqueryNodeTest, RunningIsNotBuiltYetAndSaysSo) {
+TEST_F(SubqueryNodeTest, EveryReaderRunsTheQueryAndPassesItsErrorOn) {
+  // Table u does not exist: each reader runs the query, which cannot open it.
   TVEZLexer lexer("SELECT a FROM u", nullptr, false);
   lexer.GetNextCommand();
   TVEZExprNodeSubquery node(true, true, &query_, &lexer);
+  const std::int32_t after = lexer.GetCurrentTokenNo();
   TVEZVariant value(bftSignedInt32);
-  EXPECT_EQ(NativeErrorOf([&] { node.GetDataValue(); }), kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.ResetSubqueryFieldValues(); }), kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.Exists(); }), kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.IsValueIn(&value); }), kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.QuantifiedCompare(doGT, qALL, &value); }),
-            kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.GetDataType(); }), kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.GetDataSize(); }), kErrorNotImplementedYet);
-  EXPECT_EQ(NativeErrorOf([&] { node.CanBeAssigned(nullptr, nullptr, nullptr, false); }),
-            kErrorNotImplementedYet);
+  const std::int32_t opening = 10303;
+  EXPECT_EQ(NativeErrorOf([&] { node.GetDataValue(); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.ResetSubqueryFieldValues(); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.Exists(); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.IsValueIn(&value); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.QuantifiedCompare(doGT, qALL, &value); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.GetDataType(); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.GetDataSize(); }), opening);
+  EXPECT_EQ(NativeErrorOf([&] { node.CanBeAssigned(nullptr, nullptr, nullptr, false); }), opening);
+  // The statement's lexer is where it was.
+  EXPECT_EQ(lexer.GetCurrentTokenNo(), after);
   EXPECT_EQ(node.GetSubqueryFieldValue(0), nullptr);
   EXPECT_EQ(node.GetSubqueryFieldValue(-1), nullptr);
   std::uint8_t buffer[4] = {};
   node.AssignCursorBuffer(buffer, false);
   EXPECT_EQ(node.LCursorRecordBuffer, buffer);
+}
+
+TEST_F(SubqueryNodeTest, TheOuterRecordComesBackWhenTheQueryFails) {
+  TVEZLexer lexer("SELECT a FROM u", nullptr, false);
+  lexer.GetNextCommand();
+  TVEZExprNodeSubquery node(true, true, &query_, &lexer);
+  test::TTestLocalCursor outer;
+  std::uint8_t* own = outer.CurrentRecordBuffer;
+  std::uint8_t record[8] = {};
+  node.LCursor = &outer;
+  node.LCursorRecordBuffer = record;
+  node.FCorrelated = true;
+  node.FCorrelationKnown = true;
+  EXPECT_EQ(NativeErrorOf([&] { node.GetDataValue(); }), 10303);
+  EXPECT_EQ(outer.CurrentRecordBuffer, own);
+  TVEZVariant value(bftSignedInt32);
+  EXPECT_EQ(NativeErrorOf([&] { node.IsValueIn(&value); }), 10303);
+  EXPECT_EQ(outer.CurrentRecordBuffer, own);
 }
 
 TEST_F(SubqueryNodeTest, RowSubqueryEntryPoint) {

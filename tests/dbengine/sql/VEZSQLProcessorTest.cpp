@@ -55,22 +55,21 @@ TEST_F(ProcessorTest, HeadsDispatchOrRaiseTheirError) {
       {"5", 30154, "'5' found"},
       {"Runs", 30154, "'Runs' found"},
       {"RENAME", 30353, "Unexpected end"},
-      {"SELECT 1 FROM t", 30058, "query operators"},
-      {"(SELECT 1 FROM t)", 30058, "query operators"},
+      {"SELECT 1 FROM t", 10303, "Error on opening table \"t\""},
+      {"(SELECT 1 FROM t)", 10303, "Error on opening table \"t\""},
       {"SELECT 1 FROM t 'x'", 20260, "End of SQL command expected, but 'x' found"},
       {"(SELECT a FROM t) UNION SELECT b FROM u x y", 20260, "but 'y' found"},
-      {"SELECT a FROM t WHERE a IN (SELECT b FROM u) ORDER BY a", 30058, "query operators"},
+      {"SELECT a FROM t WHERE a IN (SELECT b FROM u) ORDER BY a", 10303,
+       "Error on opening table \"t\""},
       {"SELECT * FROM", 30180, "Table name expected"},
       {"SELECT a INTO c FROM t UNION SELECT b FROM u", 20272, "UNION subselect cannot contain"},
-      {"INSERT INTO t VALUES (1)", 30157, "INSERT statement"},
-      {"UPDATE t SET a = 1", 30157, "UPDATE statement"},
-      {"DELETE FROM t", 30157, "DELETE statement"},
-      {"CREATE INDEX i ON t (a)", 30157, "CREATE INDEX statement"},
-      {"CREATE UNIQUE INDEX i ON t (a)", 30157, "CREATE INDEX statement"},
-      {"DROP INDEX t.i", 30157, "DROP INDEX statement"},
-      {"START TRANSACTION", 30157, "START TRANSACTION statement"},
-      {"COMMIT", 30157, "COMMIT statement"},
-      {"ROLLBACK", 30157, "ROLLBACK statement"},
+      {"INSERT INTO t VALUES (1 2)", 30212, "')' or ',' symbol expected, but '2'"},
+      {"UPDATE t SET a = 1 b = 2", 30222, "Token ',' expected, but 'b'"},
+      {"DELETE t", 30184, "Token 'FROM' expected, but 't'"},
+      {"CREATE INDEX i ON t 5", 30273, "'(' symbol expected, but '5'"},
+      {"CREATE UNIQUE x", 30267, "'INDEX' keyword expected, but 'x'"},
+      {"DROP INDEX i", 30498, "Table name expected, but 'i'"},
+      {"START WORK", 30460, "Token 'TRANSACTION' expected"},
       {"create table lower_case (a integer)", 0, ""},
   };
   for (const DispatchCase& c : cases) {
@@ -241,7 +240,7 @@ TEST_F(ProcessorTest, PreparingWithoutTextOrOpeningWithoutAResultRaises) {
   EXPECT_EQ(NativeErrorOf([&] { query.Prepare(); }), 30142);
   EXPECT_FALSE(query.Prepared());
   query.SetSQL("SELECT * FROM t");
-  EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30058);
+  EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 10303);
   EXPECT_FALSE(query.Active());
   query.SetSQL("CREATE TABLE t (a INTEGER)");
   EXPECT_EQ(NativeErrorOf([&] { query.Open(); }), 30139);
