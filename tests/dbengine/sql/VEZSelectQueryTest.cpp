@@ -283,6 +283,10 @@ TEST_F(SelectQueryTest, ALockHeldPastEveryAttemptRaisesAndUnlocks) {
   EXPECT_TRUE(root.UnlockTables());
   EXPECT_FALSE(root.FIsLocked);
   EXPECT_EQ(Open("SELECT A FROM T WHERE A = 1").rows, (Texts{"1"}));
+  // A query that fails while it executes leaves the table unlocked too.
+  EXPECT_NE(OpenError("SELECT A / (C - 10) AS Q FROM T"), 0);
+  ASSERT_TRUE(other.Handle()->LockTable(ltRW, 1, 0, false));
+  other.Handle()->UnlockTable(ltRW, false);
 }
 
 // Building moves the WHERE parts into the operators: a statement object
