@@ -23,7 +23,7 @@ TVEZGroupWalk::TVEZGroupWalk(TVEZWalkInput* input, std::int32_t key_count, bool 
 
 TVEZCompareResult TVEZGroupWalk::CompareGroupKeys() {
   for (std::int32_t i = 0; i < FKeyCount; ++i) {
-    TVEZVariant value;
+    TVEZVariant& value = FScratch;
     TVEZCompareResult result;
     try {
       FInput->GetValue(i, value);

@@ -56,6 +56,8 @@ class TVEZGroupWalk {
 
   TVEZWalkInput* FInput;
   std::vector<TVEZVariant> FGroupKeys;
+  // Reused for each row's key, so reading one allocates nothing new.
+  TVEZVariant FScratch;
   std::int32_t FKeyCount;
   bool FHasExpressions;
   THooks FHooks;

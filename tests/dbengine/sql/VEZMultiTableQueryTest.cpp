@@ -135,6 +135,9 @@ TEST_F(MultiTableQueryTest, GroupingAndHaving) {
     }
   }
   EXPECT_EQ(QueryError("SELECT X, COUNT(*) FROM A"), 10342);
+  EXPECT_EQ(QueryError("SELECT V, COUNT(*) FROM A GROUP BY X"), 10342);
+  EXPECT_EQ(QueryError("SELECT V + 1, COUNT(*) FROM A GROUP BY X"), 20269);
+  EXPECT_EQ(QueryError("SELECT COUNT(*) AS N FROM A GROUP BY N"), 20245);
 }
 
 TEST_F(MultiTableQueryTest, SetOperations) {

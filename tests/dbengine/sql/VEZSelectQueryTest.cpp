@@ -209,6 +209,14 @@ TEST_F(SelectQueryTest, ResultsAndReadOnlyRules) {
   EXPECT_EQ(Open("SELECT C FROM T WHERE A = 2").rows, (Texts{"99"}));
 }
 
+// A database that disables temporary files still runs queries whose result
+// is copied into a temporary table.
+TEST_F(SelectQueryTest, ResultTablesWithoutTemporaryFiles) {
+  db_->SetDisableTempFiles(true);
+  EXPECT_EQ(Open("SELECT DISTINCT C FROM T ORDER BY C DESC").rows, (Texts{"30", "20", "10"}));
+  EXPECT_EQ(Open("SELECT TOP 1, 2 A + 0 AS D FROM T WHERE D > 1").rows, (Texts{"3"}));
+}
+
 TEST_F(SelectQueryTest, SubqueryInFrom) {
   EXPECT_EQ(Open("SELECT X FROM (SELECT A AS X FROM T WHERE C = 10) s ORDER BY X DESC").rows,
             (Texts{"4", "2"}));
@@ -283,6 +291,10 @@ TEST_F(SelectQueryTest, ALockHeldPastEveryAttemptRaisesAndUnlocks) {
   EXPECT_TRUE(root.UnlockTables());
   EXPECT_FALSE(root.FIsLocked);
   EXPECT_EQ(Open("SELECT A FROM T WHERE A = 1").rows, (Texts{"1"}));
+  // A query that fails while it executes leaves the table unlocked too.
+  EXPECT_NE(OpenError("SELECT A / (C - 10) AS Q FROM T"), 0);
+  ASSERT_TRUE(other.Handle()->LockTable(ltRW, 1, 0, false));
+  other.Handle()->UnlockTable(ltRW, false);
 }
 
 // Building moves the WHERE parts into the operators: a statement object
