@@ -121,6 +121,10 @@ class TVEZExpression : public TVEZBaseExpression {
   // Reads one value expression from lexer's current token on; the root is
   // null when none parses (no error). No current token raises 30136.
   void ParseForValueExpression(platform::DataSet* dataset, TVEZLexer* lexer);
+  // Reads a row subquery ((SELECT ...) giving the values of one row) from
+  // lexer's current token on; the root is null when none starts there. No
+  // current token raises 30497; dataset (the statement's query) is required.
+  void ParseForRowSubqueryExpression(platform::DataSet* dataset, TVEZLexer* lexer);
 
   // ---- Binding and evaluation beside the seam.
 

@@ -397,7 +397,6 @@ class TParser {
     const std::int32_t start = Mark();
     bool opened = false;
     while (IsSymbol("(")) {
-      if (!opened) NestingGuard::Check(*this);
       opened = true;
       Advance();
     }
@@ -440,7 +439,9 @@ class TParser {
     return node;
   }
 
-  // EXISTS { ( } SELECT ... { ) }: as many ")" as "(" after the query.
+  // EXISTS [ ( ] query [ ) ]: further parentheses before SELECT belong to
+  // the query expression, which closes them itself; the one after EXISTS
+  // must be closed (30492).
   TNode ExistsPredicate() {
     const std::int32_t start = Mark();
     Advance();
@@ -455,13 +456,8 @@ class TParser {
       return nullptr;
     }
     GoBack(open);
-    if (opens > 0) {
-      NestingGuard::Check(*this);
-      Advance();
-    }
+    if (opens > 0) Advance();
     TNode subquery = CreateSubquery(false, false);
-    // The query closes the further parentheses itself (a query expression
-    // may be parenthesised); the first one is EXISTS's.
     if (opens > 0) {
       if (!IsSymbol(")"))
         throw EVEZException(30492, "Missing symbol ')' at line %d, column %d",
@@ -1332,8 +1328,6 @@ class TParser {
                             {parser_.token_.LineNum, parser_.token_.ColumnNum});
     }
     ~NestingGuard() { --parser_.nesting_; }
-    // Raises as a new guard would, without entering a level.
-    static void Check(TParser& parser) { NestingGuard guard(parser); }
     NestingGuard(const NestingGuard&) = delete;
     NestingGuard& operator=(const NestingGuard&) = delete;
 
@@ -1399,6 +1393,17 @@ void TVEZExpression::ParseForValueExpression(platform::DataSet* dataset, TVEZLex
     throw EVEZException(30136, "Unexpected end of SQL command found at line %d, column %d",
                         {Token.LineNum, Token.ColumnNum});
   SetRoot(parser.ValueExpression());
+}
+
+void TVEZExpression::ParseForRowSubqueryExpression(platform::DataSet* dataset, TVEZLexer* lexer) {
+  LLex = lexer;
+  LDataset = dataset;
+  TParser parser(*this);
+  parser.Refresh();
+  if (parser.AtEnd())
+    throw EVEZException(30497, "Unexpected end of SQL command found at line %d, column %d",
+                        {Token.LineNum, Token.ColumnNum});
+  SetRoot(parser.Subquery(false, false));
 }
 
 void TVEZExpression::ParseForFilter(TVEZCursor* cursor, const std::string& filter,

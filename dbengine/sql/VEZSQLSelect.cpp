@@ -348,8 +348,9 @@ void TVEZSQLSelect::ParseSelectList() {
         expression.reset();
       }
     }
-    item.ValueExpr = expression.release();
+    // In the list before it is released, so that an error frees it.
     SelectList.push_back(item);
+    SelectList.back().ValueExpr = expression.release();
     if (Token.TokenType != tktComma) return;
     GetNextToken();
   }

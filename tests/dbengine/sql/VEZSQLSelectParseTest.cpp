@@ -5,6 +5,8 @@
 // built (the sanitizer build runs these too).
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -384,6 +386,146 @@ TEST_F(SelectParseTest, DeepNestingIsRefusedNotOverflowed) {
   for (int i = 0; i < 5000; ++i)
     query += ")";
   EXPECT_EQ(Parse(query), "error 30507");
+  // Just inside the bounds: 30 nested subqueries, each condition inside 40
+  // parentheses, parse (and the sanitizer build checks the stack holds).
+  std::string deep = "SELECT * FROM t WHERE x IN ";
+  std::string closing;
+  for (int i = 0; i < 30; ++i) {
+    deep += "(SELECT a FROM u WHERE " + std::string(40, '(') + "a IN ";
+    closing += std::string(40, ')') + ")";
+  }
+  deep += "(1)" + closing;
+  EXPECT_EQ(Parse(deep), "{SELECT * FROM t WHERE IN(x,SUBQ[1f,nr]@8)}");
+}
+
+
+// Random set-operation texts against a model of the grammar: INTERSECT binds
+// tighter than UNION / EXCEPT / MINUS, each level joins from the left, and
+// parentheses group as written.
+struct ModelNode {
+  std::string printed;  // as the statement printer shows the subtree
+  std::string sql;      // fully parenthesised text of the subtree
+};
+
+struct SetOperator {
+  const char* sql;
+  const char* printed;
+  bool intersect;
+};
+
+const SetOperator kSetOperators[] = {
+    {"UNION", "UNION", false},
+    {"UNION ALL", "UNION[all]", false},
+    {"EXCEPT", "EXCEPT", false},
+    {"MINUS", "EXCEPT", false},
+    {"EXCEPT ALL", "EXCEPT[all]", false},
+    {"INTERSECT", "INTERSECT", true},
+    {"INTERSECT ALL", "INTERSECT[all]", true},
+};
+
+std::string LeafSql(int i) {
+  return "SELECT c" + std::to_string(i) + " FROM t" + std::to_string(i);
+}
+
+std::string Combine(const SetOperator& op, const std::string& left, const std::string& right) {
+  return std::string(op.printed) + "(" + left + "," + right + ")";
+}
+
+TEST_F(SelectParseTest, RandomSetOperationSequencesFollowThePrecedenceModel) {
+  std::mt19937 random(2026);
+  for (int round = 0; round < 300; ++round) {
+    const int leaves = 1 + static_cast<int>(random() % 7);
+    std::vector<const SetOperator*> ops;
+    std::string sql = LeafSql(0);
+    for (int i = 1; i < leaves; ++i) {
+      ops.push_back(&kSetOperators[random() % std::size(kSetOperators)]);
+      sql += std::string(" ") + ops.back()->sql + " " + LeafSql(i);
+    }
+    // Model: INTERSECT runs fold into terms, then the terms fold.
+    std::vector<std::string> terms = {"{" + LeafSql(0) + "}"};
+    std::vector<const SetOperator*> term_ops;
+    for (int i = 1; i < leaves; ++i) {
+      const SetOperator& op = *ops[static_cast<std::size_t>(i - 1)];
+      const std::string leaf = "{" + LeafSql(i) + "}";
+      if (op.intersect) {
+        terms.back() = Combine(op, terms.back(), leaf);
+      } else {
+        term_ops.push_back(&op);
+        terms.push_back(leaf);
+      }
+    }
+    std::string expected = terms[0];
+    for (std::size_t i = 1; i < terms.size(); ++i)
+      expected = Combine(*term_ops[i - 1], expected, terms[i]);
+    SCOPED_TRACE(sql);
+    EXPECT_EQ(Parse(sql), expected);
+  }
+}
+
+TEST_F(SelectParseTest, RandomParenthesisedSetTreesKeepTheirShape) {
+  std::mt19937 random(7);
+  int next_leaf = 0;
+  std::function<ModelNode(int)> make = [&](int depth) -> ModelNode {
+    if (depth == 0 || random() % 3 == 0) {
+      const int i = next_leaf++;
+      return {"{" + LeafSql(i) + "}", random() % 2 ? "(" + LeafSql(i) + ")" : LeafSql(i)};
+    }
+    const ModelNode left = make(depth - 1);
+    const ModelNode right = make(depth - 1);
+    const SetOperator& op = kSetOperators[random() % std::size(kSetOperators)];
+    return {Combine(op, left.printed, right.printed),
+            "(" + left.sql + " " + op.sql + " " + right.sql + ")"};
+  };
+  for (int round = 0; round < 200; ++round) {
+    next_leaf = 0;
+    const ModelNode tree = make(4);
+    SCOPED_TRACE(tree.sql);
+    EXPECT_EQ(Parse(tree.sql), tree.printed);
+  }
+}
+
+// Random join chains grow to the left whatever their kinds.
+TEST_F(SelectParseTest, RandomJoinChainsGrowToTheLeft) {
+  struct JoinForm {
+    const char* sql;
+    const char* printed;
+    bool needs_condition;
+  };
+  const JoinForm forms[] = {
+      {"JOIN", "INNER", true},
+      {"INNER JOIN", "INNER", true},
+      {"CROSS JOIN", "CROSS", false},
+      {"LEFT JOIN", "LEFT", true},
+      {"LEFT OUTER JOIN", "LEFT", true},
+      {"RIGHT OUTER JOIN", "RIGHT", true},
+      {"FULL JOIN", "FULL", true},
+      {"NATURAL JOIN", "INNER[nat]", false},
+      {"NATURAL FULL OUTER JOIN", "FULL[nat]", false},
+  };
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    const int tables = 2 + static_cast<int>(random() % 5);
+    std::string sql = "SELECT * FROM t0";
+    std::string expected = "t0";
+    for (int i = 1; i < tables; ++i) {
+      const JoinForm& form = forms[random() % std::size(forms)];
+      const std::string name = "t" + std::to_string(i);
+      sql += std::string(" ") + form.sql + " " + name;
+      expected = "(" + expected + " " + form.printed + " " + name;
+      if (form.needs_condition) {
+        if (random() % 2) {
+          sql += " USING (k)";
+          expected += " USING(k)";
+        } else {
+          sql += " ON t0.k = " + name + ".k";
+          expected += " ON =[3v](t0.k," + name + ".k)";
+        }
+      }
+      expected += ")";
+    }
+    SCOPED_TRACE(sql);
+    EXPECT_EQ(Parse(sql), "{SELECT * FROM " + expected + "}");
+  }
 }
 
 }  // namespace
