@@ -59,7 +59,7 @@ TEST_F(ProcessorTest, HeadsDispatchOrRaiseTheirError) {
       {"(SELECT 1 FROM t)", 10303, "Error on opening table \"t\""},
       {"SELECT 1 FROM t 'x'", 20260, "End of SQL command expected, but 'x' found"},
       {"(SELECT a FROM t) UNION SELECT b FROM u x y", 20260, "but 'y' found"},
-      {"SELECT a FROM t WHERE a IN (SELECT b FROM u) ORDER BY a", 30058, "query operators"},
+      {"SELECT a FROM t WHERE a IN (SELECT b FROM u) ORDER BY a", 10303, "Error on opening table \"t\""},
       {"SELECT * FROM", 30180, "Table name expected"},
       {"SELECT a INTO c FROM t UNION SELECT b FROM u", 20272, "UNION subselect cannot contain"},
       {"INSERT INTO t VALUES (1)", 30157, "INSERT statement"},
