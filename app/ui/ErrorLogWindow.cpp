@@ -6,6 +6,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/util/QtText.h"
 #include "dbengine/api/VEZTable.h"
 #include "platform/dataset/Field.h"
@@ -18,13 +20,19 @@ TErrorLogTableModel::TErrorLogTableModel(vez::TVEZTable& aTable, QObject* parent
 }
 
 void TErrorLogTableModel::Refresh() {
-  beginResetModel();
-  FHeaders.clear();
-  FRows.clear();
+  // Everything is read before the reset so an engine error leaves the model
+  // as it was; the grid then never asks the table anything per cell.
   vez::TVEZTable& t = FTable;
+  // Moving the cursor of a table in the middle of an edit would post that
+  // edit: the model never writes, so it keeps what it showed.
+  if (t.State() != platform::TDataSetState::dsBrowse) return;
   const int fields = t.FieldCount();
+  std::vector<QString> headers;
+  headers.reserve(static_cast<std::size_t>(std::max(0, fields)));
   for (int f = 0; f < fields; ++f)
-    FHeaders.push_back(ToQString(t.Fields(f).FieldName()));
+    headers.push_back(ToQString(t.Fields(f).FieldName()));
+  std::vector<std::vector<QString>> rows;
+  rows.reserve(static_cast<std::size_t>(std::max(0, t.RecordCount())));
   // Reading moves the cursor; the user of the table finds it where it was.
   const platform::TBookmark back = t.GetBookmark();
   for (t.First(); !t.Eof(); t.Next()) {
@@ -34,9 +42,12 @@ void TErrorLogTableModel::Refresh() {
       const platform::Field& field = t.Fields(f);
       row.push_back(field.IsNull() ? QString() : ToQString(field.AsString()));
     }
-    FRows.push_back(std::move(row));
+    rows.push_back(std::move(row));
   }
-  t.GotoBookmark(back);
+  if (!back.empty() && t.BookmarkValid(back)) t.GotoBookmark(back);
+  beginResetModel();
+  FHeaders = std::move(headers);
+  FRows = std::move(rows);
   endResetModel();
 }
 

@@ -3,8 +3,10 @@
 // TErrorLogTableModel is a read-only model over an open table component: one
 // model row per table row in the table's current order, one column per
 // field, headers the field names. It reads the rows when built and on
-// Refresh; it moves the table's cursor while reading and puts it back on the
-// row it was on.
+// Refresh, so data() costs a vector lookup; it moves the table's cursor
+// while reading and puts it back on the row it was on. A table in the middle
+// of an edit is not read (moving its cursor would post the edit): the model
+// keeps the rows it had.
 //
 // TFrm_Errorlog shows the ErrorLog table (Time, UnitName, FunctionName,
 // Message) in a read-only QTableView, with the ID column hidden. It writes
