@@ -1,8 +1,11 @@
 #include "app/ui/ErrorLogWindow.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLayout>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -13,6 +16,10 @@
 #include "platform/dataset/Field.h"
 
 namespace rvx {
+
+namespace {
+constexpr int kCellPadding = 12;
+}  // namespace
 
 TErrorLogTableModel::TErrorLogTableModel(vez::TVEZTable& aTable, QObject* parent)
     : QAbstractTableModel(parent), FTable(aTable) {
@@ -28,9 +35,16 @@ void TErrorLogTableModel::Refresh() {
   if (t.State() != platform::TDataSetState::dsBrowse) return;
   const int fields = t.FieldCount();
   std::vector<QString> headers;
+  std::vector<int> chars;
   headers.reserve(static_cast<std::size_t>(std::max(0, fields)));
-  for (int f = 0; f < fields; ++f)
-    headers.push_back(ToQString(t.Fields(f).FieldName()));
+  for (int f = 0; f < fields; ++f) {
+    const platform::Field& field = t.Fields(f);
+    headers.push_back(ToQString(field.FieldName()));
+    // A text field is as wide as its size; others as their widest text.
+    const bool text = field.DataType() == platform::TFieldType::ftString;
+    chars.push_back(
+        std::max<int>(static_cast<int>(headers.back().size()), text ? field.Size() : 0));
+  }
   std::vector<std::vector<QString>> rows;
   rows.reserve(static_cast<std::size_t>(std::max(0, t.RecordCount())));
   // Reading moves the cursor; the user of the table finds it where it was.
@@ -41,6 +55,8 @@ void TErrorLogTableModel::Refresh() {
     for (int f = 0; f < fields; ++f) {
       const platform::Field& field = t.Fields(f);
       row.push_back(field.IsNull() ? QString() : ToQString(field.AsString()));
+      int& width = chars[static_cast<std::size_t>(f)];
+      width = std::max<int>(width, static_cast<int>(row.back().size()));
     }
     rows.push_back(std::move(row));
   }
@@ -48,7 +64,13 @@ void TErrorLogTableModel::Refresh() {
   beginResetModel();
   FHeaders = std::move(headers);
   FRows = std::move(rows);
+  FDisplayChars = std::move(chars);
   endResetModel();
+}
+
+int TErrorLogTableModel::DisplayChars(int column) const {
+  if (column < 0 || column >= static_cast<int>(FDisplayChars.size())) return 0;
+  return FDisplayChars[static_cast<std::size_t>(column)];
 }
 
 int TErrorLogTableModel::rowCount(const QModelIndex& parent) const {
@@ -102,6 +124,22 @@ TFrm_Errorlog::TFrm_Errorlog(QWidget* AOwner, vez::TVEZTable& aErrorLog) : TForm
 void TFrm_Errorlog::FormCreate() {
   // The first column is the row ID, of no use to the reader.
   if (DataSource1->columnCount() > 0) Grid_ErrorLog->setColumnHidden(0, true);
+  // Each column wide enough for its field, so no time or message is cut;
+  // the window opens wide enough for all of them.
+  const QFontMetrics metrics(Grid_ErrorLog->font());
+  int total = 0;
+  for (int c = 1; c < DataSource1->columnCount(); ++c) {
+    const int width =
+        metrics.horizontalAdvance(QString(DataSource1->DisplayChars(c), QLatin1Char('0'))) +
+        kCellPadding;
+    Grid_ErrorLog->setColumnWidth(c, width);
+    total += width;
+  }
+  const int frame =
+      2 * Grid_ErrorLog->frameWidth() + Grid_ErrorLog->verticalHeader()->sizeHint().width() +
+      Grid_ErrorLog->verticalScrollBar()->sizeHint().width() +
+      (layout() ? layout()->contentsMargins().left() + layout()->contentsMargins().right() : 0);
+  resize(std::max(width(), total + frame), height());
   StyleGlowButton(Btn_Close);
 }
 

@@ -44,6 +44,10 @@ class TErrorLogTableModel : public QAbstractTableModel {
   // Reads the table's rows again.
   void Refresh();
 
+  // Characters a column needs: a text field's size, else its widest value,
+  // and never less than its header.
+  int DisplayChars(int column) const;
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -55,6 +59,7 @@ class TErrorLogTableModel : public QAbstractTableModel {
   vez::TVEZTable& FTable;
   std::vector<QString> FHeaders;
   std::vector<std::vector<QString>> FRows;
+  std::vector<int> FDisplayChars;
 };
 
 class TFrm_Errorlog : public TFormAC {

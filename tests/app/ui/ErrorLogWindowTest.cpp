@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
@@ -12,6 +13,8 @@
 #include <QScrollBar>
 #include <QTableView>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +108,24 @@ TEST_F(ErrorLogWindowTest, RowsFromADamagedFeedShowWithoutTheIdColumn) {
   EXPECT_EQ(Cell(model, 0, 4), badChecksum.substr(0, 60));
   EXPECT_EQ(Cell(model, 1, 3), "Torque 0.0 error");
 
+  // Each shown column holds its widest value and its header uncut, a full
+  // 60-character message too, and the window opens wide enough for them all.
+  QTableView& view = *window.Grid_ErrorLog;
+  const QFontMetrics metrics(view.font());
+  const QString longest(60, QLatin1Char('0'));
+  int columns = 0;
+  for (int c = 1; c < 5; ++c) {
+    SCOPED_TRACE(c);
+    int widest = metrics.horizontalAdvance(model.headerData(c, Qt::Horizontal).toString());
+    for (int r = 0; r < 2; ++r)
+      widest =
+          std::max(widest, metrics.horizontalAdvance(model.data(model.index(r, c)).toString()));
+    EXPECT_GE(view.columnWidth(c), widest + 6);
+    columns += view.columnWidth(c);
+  }
+  EXPECT_GE(view.columnWidth(4), metrics.horizontalAdvance(longest) + 6);
+  EXPECT_GE(window.width(), columns);
+
   window.resize(900, 300);
   window.show();
   QApplication::processEvents();
@@ -113,6 +134,7 @@ TEST_F(ErrorLogWindowTest, RowsFromADamagedFeedShowWithoutTheIdColumn) {
   // Both rows are drawn in the picture, the ID column is not.
   const QRect viewport = grid.viewport()->geometry();
   const QImage picture = grid.grab(viewport).toImage();
+  if (const char* dump = std::getenv("RVX_DUMP_ERRORLOG")) window.grab().save(dump);
   for (int r = 0; r < 2; ++r) {
     const QRect line(0, grid.rowViewportPosition(r), picture.width(), grid.rowHeight(r));
     EXPECT_GT(DarkPixels(picture.copy(line)), 50) << "row " << r;
