@@ -301,11 +301,20 @@ TEST_F(SetupComPortsTest, AComRowWithAnUnknownModeKeepsItOnOkAndTheShaftEndsConn
   ASSERT_EQ(shafts_[0]->GetComMode(), "Manual");
   ASSERT_EQ(ConnectRows(), 1u);
   TFrm_SetupComPorts dialog(nullptr, settings_, bench_.settings, shafts);
-  ModalSteps steps({When<TFrm_SetupComPorts>([](TFrm_SetupComPorts& d) {
-    EXPECT_EQ(d.Frame_ComSetup[0]->CB_Mode->currentIndex(), -1);
-    EXPECT_EQ(d.Frame_ComSetup[0]->ComMode(), "");
-    QueueClick(d.Btn_OK);
-  })});
+  QPointer<QWidget> serial;
+  ModalSteps steps({
+      When<TFrm_SetupComPorts>([](TFrm_SetupComPorts& d) {
+        EXPECT_EQ(d.Frame_ComSetup[0]->CB_Mode->currentIndex(), -1);
+        EXPECT_EQ(d.Frame_ComSetup[0]->ComMode(), "");
+        QueueClick(d.Frame_ComSetup[0]->Btn_Setup);
+      }),
+      // No mode chosen is "any other mode": the serial link's dialog.
+      When<TFrm_AutoComSetup>([&](TFrm_AutoComSetup& d) {
+        serial = &d;
+        QueueClick(d.Btn_Cancel);
+      }),
+      When<TFrm_SetupComPorts>([](TFrm_SetupComPorts& d) { QueueClick(d.Btn_OK); }, &serial),
+  });
   EXPECT_EQ(dialog.exec(), QDialog::Accepted);
   EXPECT_TRUE(steps.AllDone());
   EXPECT_EQ(bench_.settings.getComMode(0), "Manual");
