@@ -9,10 +9,12 @@
 // keeps the rows it had.
 //
 // TFrm_Errorlog shows the ErrorLog table (Time, UnitName, FunctionName,
-// Message) in a read-only QTableView, with the ID column hidden. It writes
+// Message) in a read-only QTableView, with the ID column hidden and each
+// column as wide as its field, so no time or message is cut. It writes
 // nothing.
 //
-// Errors: the engine's errors while reading pass to the caller.
+// Errors: the engine's errors while reading pass to the caller; the model
+// then keeps the rows it had.
 //
 // Thread safety: GUI thread only.
 #pragma once
