@@ -1,10 +1,15 @@
 #include "app/ui/ErrorLogWindow.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLayout>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/util/QtText.h"
 #include "dbengine/api/VEZTable.h"
@@ -12,19 +17,36 @@
 
 namespace rvx {
 
+namespace {
+constexpr int kCellPadding = 12;
+}  // namespace
+
 TErrorLogTableModel::TErrorLogTableModel(vez::TVEZTable& aTable, QObject* parent)
     : QAbstractTableModel(parent), FTable(aTable) {
   Refresh();
 }
 
 void TErrorLogTableModel::Refresh() {
-  beginResetModel();
-  FHeaders.clear();
-  FRows.clear();
+  // Everything is read before the reset so an engine error leaves the model
+  // as it was; the grid then never asks the table anything per cell.
   vez::TVEZTable& t = FTable;
+  // Moving the cursor of a table in the middle of an edit would post that
+  // edit: the model never writes, so it keeps what it showed.
+  if (t.State() != platform::TDataSetState::dsBrowse) return;
   const int fields = t.FieldCount();
-  for (int f = 0; f < fields; ++f)
-    FHeaders.push_back(ToQString(t.Fields(f).FieldName()));
+  std::vector<QString> headers;
+  std::vector<int> chars;
+  headers.reserve(static_cast<std::size_t>(std::max(0, fields)));
+  for (int f = 0; f < fields; ++f) {
+    const platform::Field& field = t.Fields(f);
+    headers.push_back(ToQString(field.FieldName()));
+    // A text field is as wide as its size; others as their widest text.
+    const bool text = field.DataType() == platform::TFieldType::ftString;
+    chars.push_back(
+        std::max<int>(static_cast<int>(headers.back().size()), text ? field.Size() : 0));
+  }
+  std::vector<std::vector<QString>> rows;
+  rows.reserve(static_cast<std::size_t>(std::max(0, t.RecordCount())));
   // Reading moves the cursor; the user of the table finds it where it was.
   const platform::TBookmark back = t.GetBookmark();
   for (t.First(); !t.Eof(); t.Next()) {
@@ -33,11 +55,22 @@ void TErrorLogTableModel::Refresh() {
     for (int f = 0; f < fields; ++f) {
       const platform::Field& field = t.Fields(f);
       row.push_back(field.IsNull() ? QString() : ToQString(field.AsString()));
+      int& width = chars[static_cast<std::size_t>(f)];
+      width = std::max<int>(width, static_cast<int>(row.back().size()));
     }
-    FRows.push_back(std::move(row));
+    rows.push_back(std::move(row));
   }
-  t.GotoBookmark(back);
+  if (!back.empty() && t.BookmarkValid(back)) t.GotoBookmark(back);
+  beginResetModel();
+  FHeaders = std::move(headers);
+  FRows = std::move(rows);
+  FDisplayChars = std::move(chars);
   endResetModel();
+}
+
+int TErrorLogTableModel::DisplayChars(int column) const {
+  if (column < 0 || column >= static_cast<int>(FDisplayChars.size())) return 0;
+  return FDisplayChars[static_cast<std::size_t>(column)];
 }
 
 int TErrorLogTableModel::rowCount(const QModelIndex& parent) const {
@@ -91,6 +124,22 @@ TFrm_Errorlog::TFrm_Errorlog(QWidget* AOwner, vez::TVEZTable& aErrorLog) : TForm
 void TFrm_Errorlog::FormCreate() {
   // The first column is the row ID, of no use to the reader.
   if (DataSource1->columnCount() > 0) Grid_ErrorLog->setColumnHidden(0, true);
+  // Each column wide enough for its field, so no time or message is cut;
+  // the window opens wide enough for all of them.
+  const QFontMetrics metrics(Grid_ErrorLog->font());
+  int total = 0;
+  for (int c = 1; c < DataSource1->columnCount(); ++c) {
+    const int width =
+        metrics.horizontalAdvance(QString(DataSource1->DisplayChars(c), QLatin1Char('0'))) +
+        kCellPadding;
+    Grid_ErrorLog->setColumnWidth(c, width);
+    total += width;
+  }
+  const int frame =
+      2 * Grid_ErrorLog->frameWidth() + Grid_ErrorLog->verticalHeader()->sizeHint().width() +
+      Grid_ErrorLog->verticalScrollBar()->sizeHint().width() +
+      (layout() ? layout()->contentsMargins().left() + layout()->contentsMargins().right() : 0);
+  resize(std::max(width(), total + frame), height());
   StyleGlowButton(Btn_Close);
 }
 

@@ -3,14 +3,18 @@
 // TErrorLogTableModel is a read-only model over an open table component: one
 // model row per table row in the table's current order, one column per
 // field, headers the field names. It reads the rows when built and on
-// Refresh; it moves the table's cursor while reading and puts it back on the
-// row it was on.
+// Refresh, so data() costs a vector lookup; it moves the table's cursor
+// while reading and puts it back on the row it was on. A table in the middle
+// of an edit is not read (moving its cursor would post the edit): the model
+// keeps the rows it had.
 //
 // TFrm_Errorlog shows the ErrorLog table (Time, UnitName, FunctionName,
-// Message) in a read-only QTableView, with the ID column hidden. It writes
+// Message) in a read-only QTableView, with the ID column hidden and each
+// column as wide as its field, so no time or message is cut. It writes
 // nothing.
 //
-// Errors: the engine's errors while reading pass to the caller.
+// Errors: the engine's errors while reading pass to the caller; the model
+// then keeps the rows it had.
 //
 // Thread safety: GUI thread only.
 #pragma once
@@ -42,6 +46,10 @@ class TErrorLogTableModel : public QAbstractTableModel {
   // Reads the table's rows again.
   void Refresh();
 
+  // Characters a column needs: a text field's size, else its widest value,
+  // and never less than its header.
+  int DisplayChars(int column) const;
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -53,6 +61,7 @@ class TErrorLogTableModel : public QAbstractTableModel {
   vez::TVEZTable& FTable;
   std::vector<QString> FHeaders;
   std::vector<std::vector<QString>> FRows;
+  std::vector<int> FDisplayChars;
 };
 
 class TFrm_Errorlog : public TFormAC {

@@ -152,7 +152,15 @@ void TFrm_SetupComPorts::Btn_OKClick() {
     // A mode the list does not know stays as stored; the shaft reconnects
     // with it.
     const std::string mode = Frame_ComSetup[i]->ComMode();
-    if (!mode.empty()) FDMSystem.setComMode(shaft.GetShaftIndex(), mode);
+    try {
+      if (!mode.empty()) FDMSystem.setComMode(shaft.GetShaftIndex(), mode);
+    } catch (...) {
+      // The mode could not be stored: the shaft goes back on the link it
+      // had rather than stay without one, and the error reaches the caller.
+      // The later shafts were not touched; the dialog stays open.
+      shaft.Connect();
+      throw;
+    }
     shaft.Connect();
   }
   accept();

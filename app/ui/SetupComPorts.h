@@ -15,8 +15,10 @@
 // mode, and the shaft is connected again all the same. Cancel stores no mode
 // and touches no link.
 //
-// Errors: the settings store's errors pass to the caller; a port that cannot
-// be opened is the link's to report.
+// Errors: the settings store's errors pass to the caller; when storing a
+// shaft's mode fails, that shaft is connected again on its stored mode
+// first, the later shafts are left as they were and the dialog stays open.
+// A port that cannot be opened is the link's to report.
 //
 // Thread safety: GUI thread only.
 #pragma once

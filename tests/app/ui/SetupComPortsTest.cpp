@@ -16,10 +16,13 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "app/acquisition/AutoCommunication.h"
 #include "app/acquisition/DemoCommunication.h"
+#include "app/acquisition/LinkSettingsStore.h"
 #include "app/acquisition/Shaft.h"
 #include "app/ui/AutoComSetup.h"
 #include "app/ui/DemoComSetup.h"
@@ -76,6 +79,34 @@ int DarkPixels(QWidget& window, const QRect& area) {
       dark += qGray(picture.pixel(x, y)) < 80;
   return dark;
 }
+
+// The real store, except that storing the mode of one shaft index fails.
+class ModeFailsStore : public LinkSettingsStore {
+ public:
+  ModeFailsStore(LinkSettingsStore& real, int failing) : real_(real), failing_(failing) {}
+  void EnsureComIndexExists(int i, const std::string& m) override {
+    real_.EnsureComIndexExists(i, m);
+  }
+  std::string getComMode(int i) override { return real_.getComMode(i); }
+  void setComMode(int i, const std::string& m) override {
+    if (i == failing_) throw std::runtime_error("disk full");
+    real_.setComMode(i, m);
+  }
+  int GetAutoComPort(int i) override { return real_.GetAutoComPort(i); }
+  int GetAutoComBaud(int i) override { return real_.GetAutoComBaud(i); }
+  void SetAutoComSettings(int i, int b, int p) override { real_.SetAutoComSettings(i, b, p); }
+  int GetDemoComInterval(int i) override { return real_.GetDemoComInterval(i); }
+  int GetDemoComPower(int i) override { return real_.GetDemoComPower(i); }
+  int GetDemoComSpeed(int i) override { return real_.GetDemoComSpeed(i); }
+  double GetDemoComSpikeChance(int i) override { return real_.GetDemoComSpikeChance(i); }
+  void SetDemoComSettings(int i, int a, int p, int s, double c) override {
+    real_.SetDemoComSettings(i, a, p, s, c);
+  }
+
+ private:
+  LinkSettingsStore& real_;
+  int failing_;
+};
 
 class SetupComPortsTest : public ::testing::Test {
  protected:
@@ -270,11 +301,20 @@ TEST_F(SetupComPortsTest, AComRowWithAnUnknownModeKeepsItOnOkAndTheShaftEndsConn
   ASSERT_EQ(shafts_[0]->GetComMode(), "Manual");
   ASSERT_EQ(ConnectRows(), 1u);
   TFrm_SetupComPorts dialog(nullptr, settings_, bench_.settings, shafts);
-  ModalSteps steps({When<TFrm_SetupComPorts>([](TFrm_SetupComPorts& d) {
-    EXPECT_EQ(d.Frame_ComSetup[0]->CB_Mode->currentIndex(), -1);
-    EXPECT_EQ(d.Frame_ComSetup[0]->ComMode(), "");
-    QueueClick(d.Btn_OK);
-  })});
+  QPointer<QWidget> serial;
+  ModalSteps steps({
+      When<TFrm_SetupComPorts>([](TFrm_SetupComPorts& d) {
+        EXPECT_EQ(d.Frame_ComSetup[0]->CB_Mode->currentIndex(), -1);
+        EXPECT_EQ(d.Frame_ComSetup[0]->ComMode(), "");
+        QueueClick(d.Frame_ComSetup[0]->Btn_Setup);
+      }),
+      // No mode chosen is "any other mode": the serial link's dialog.
+      When<TFrm_AutoComSetup>([&](TFrm_AutoComSetup& d) {
+        serial = &d;
+        QueueClick(d.Btn_Cancel);
+      }),
+      When<TFrm_SetupComPorts>([](TFrm_SetupComPorts& d) { QueueClick(d.Btn_OK); }, &serial),
+  });
   EXPECT_EQ(dialog.exec(), QDialog::Accepted);
   EXPECT_TRUE(steps.AllDone());
   EXPECT_EQ(bench_.settings.getComMode(0), "Manual");
@@ -282,6 +322,35 @@ TEST_F(SetupComPortsTest, AComRowWithAnUnknownModeKeepsItOnOkAndTheShaftEndsConn
   EXPECT_NE(shafts_[0]->Communication(), nullptr);
   EXPECT_EQ(ConnectRows(), 2u) << "the link was built anew";
   EXPECT_EQ(shafts_[0]->GetComMode(), "Manual");
+}
+
+TEST_F(SetupComPortsTest, AModeThatCannotBeStoredLeavesEveryShaftConnected) {
+  struct Case {
+    int failing;
+    std::vector<std::string> modes;  // stored after the failed OK
+  };
+  const Case cases[] = {{0, {"RVS Auto-send", "RVS Auto-send"}}, {1, {"Demo", "RVS Auto-send"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("storing fails for shaft " + std::to_string(c.failing));
+    for (int i = 0; i < 2; ++i)
+      bench_.settings.setComMode(i, kComModeAuto);
+    shafts_.clear();
+    auto shafts = Shafts(2);
+    ModeFailsStore store(bench_.settings, c.failing);
+    TFrm_SetupComPorts dialog(nullptr, settings_, store, shafts);
+    dialog.Frame_ComSetup[0]->CB_Mode->setCurrentIndex(1);
+    dialog.Frame_ComSetup[1]->CB_Mode->setCurrentIndex(1);
+    EXPECT_THROW(dialog.Btn_OKClick(), std::runtime_error);
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(i);
+      TShaft& shaft = *shafts_[static_cast<std::size_t>(i)];
+      EXPECT_EQ(bench_.settings.getComMode(i), c.modes[static_cast<std::size_t>(i)]);
+      EXPECT_TRUE(shaft.IsConnected());
+      EXPECT_NE(shaft.Communication(), nullptr);
+      EXPECT_EQ(shaft.GetComMode(), c.modes[static_cast<std::size_t>(i)]);
+    }
+  }
 }
 
 }  // namespace
