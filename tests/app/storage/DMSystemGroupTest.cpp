@@ -3,14 +3,12 @@
 // failed commit keeps.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/core/Exceptions.h"
-#include "platform/os/File.h"
 #include "tests/app/storage/LogDatabaseTestSupport.h"
 #include "tests/common/WorkerProcess.h"
 
@@ -146,44 +144,6 @@ TEST_F(GroupTest, ErrorRowsJoinTheOpenGroup) {
   EXPECT_FALSE(log->HasPendingData());
   EXPECT_EQ(reader.Ok("errors"), "2");
 }
-
-// Fails every sync while armed: a commit then fails before its first byte
-// reaches the database file.
-class FailingSyncFileSystem : public platform::FileSystemWrapper {
- public:
-  FailingSyncFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
-  bool armed = false;
-  int failures = 0;
-
-  std::unique_ptr<platform::File> CreateFile(const std::string& path,
-                                             platform::FileShare share) override {
-    return Wrap(FileSystemWrapper::CreateFile(path, share));
-  }
-  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
-                                           platform::FileShare share) override {
-    return Wrap(FileSystemWrapper::OpenFile(path, access, share));
-  }
-
- private:
-  class FailingFile : public platform::FileWrapper {
-   public:
-    FailingFile(std::unique_ptr<platform::File> target, FailingSyncFileSystem& fs)
-        : FileWrapper(std::move(target)), fs_(fs) {}
-    void Sync() override {
-      if (fs_.armed) {
-        ++fs_.failures;
-        throw platform::EOSError(EIO, "sync " + Path());
-      }
-      FileWrapper::Sync();
-    }
-
-   private:
-    FailingSyncFileSystem& fs_;
-  };
-  std::unique_ptr<platform::File> Wrap(std::unique_ptr<platform::File> f) {
-    return std::make_unique<FailingFile>(std::move(f), *this);
-  }
-};
 
 TEST_F(GroupTest, FailedCommitRaisesDropsItsGroupAndKeepsTheOthers) {
   FailingSyncFileSystem fs;
