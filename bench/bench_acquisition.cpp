@@ -21,12 +21,12 @@
 // wrong checksums sent.
 //
 // BM_LineRate/recording: the same two fed shafts with their panels, while a
-// run records both into a real log file under full durability (one commit
-// per reading), with the error-log window shown and every error row written
-// to the file. The run starts after one good sentence per shaft, so the idle
-// baseline is taken while recording with nothing sent. Counters as above,
-// plus data_rows (the Data rows read back after the stop) and unaccounted =
-// sent - data_rows - unrecognised.
+// run records both into a real log file under full durability (readings
+// committed in groups of a quarter second), with the error-log window shown
+// and every error row written to the file. The run starts after one good
+// sentence per shaft, so the idle baseline is taken while recording with
+// nothing sent. Counters as above, plus data_rows (the Data rows read back
+// after the stop) and unaccounted = sent - data_rows - unrecognised.
 //
 // BM_LineRate/recording_no_sync: the same with the journal not synced, for
 // reference only (the program keeps full durability).

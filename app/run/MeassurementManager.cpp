@@ -1,6 +1,10 @@
 #include "app/run/MeassurementManager.h"
 
+#include <QTimer>
+
 #include <cassert>
+#include <exception>
+#include <string>
 
 #include "app/storage/ConfigurationManager.h"
 #include "app/storage/DMSystem.h"
@@ -10,7 +14,22 @@ namespace rvx {
 
 namespace {
 constexpr int kReplaySteps = 100;
+
+// A timer's error never crosses the event loop: log it and show it, or at
+// least show it when the log itself fails.
+void ReportGroupError(TDM_System& log, const std::string& message) {
+  try {
+    log.newError("MeassurementManager", "CommitData", message, ErrorLog::kLogAndShow);
+    return;
+  } catch (...) {
+  }
+  try {
+    log.newError("MeassurementManager", "CommitData", message, ErrorLog::kShow);
+  } catch (...) {
+    qWarning("RVX: an error could not be shown: %s", message.c_str());
+  }
 }
+}  // namespace
 
 TMeassurementManager::TMeassurementManager(const TRun& aRun, std::shared_ptr<IShaft> aShaft,
                                            TDM_System& aDMSystem,
@@ -46,10 +65,25 @@ void TMeassurementManager::StartRecording() {
   assert(FShaft);
   FIsRecording = true;
   FShaft->RegisterObserver(shared_from_this());
+  if (!FGroupTimer) {
+    FGroupTimer = std::make_unique<QTimer>();
+    FGroupTimer->setInterval(kGroupTickMs);
+    QObject::connect(FGroupTimer.get(), &QTimer::timeout, [this] {
+      try {
+        FDMSystem.CommitDataIfDue();
+      } catch (const std::exception& e) {
+        ReportGroupError(FDMSystem, e.what());
+      } catch (...) {
+        ReportGroupError(FDMSystem, "Unknown exception");
+      }
+    });
+  }
+  FGroupTimer->start();
 }
 
 void TMeassurementManager::StopRecording() {
   if (FShaft) FShaft->RemoveObserver(this);
+  if (FGroupTimer) FGroupTimer->stop();
   FIsRecording = false;
 }
 

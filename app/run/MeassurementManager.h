@@ -3,7 +3,10 @@
 //
 // Live mode (built by run control when a run starts): the Measurements row
 // is stored at construction; while recording, the manager observes its
-// shaft and appends one Data row per reading, keeping nothing itself.
+// shaft and appends one Data row per reading, keeping nothing itself. The
+// log commits readings in groups; while recording, a timer commits a group
+// that stopped growing (a meter gone quiet), and a failed commit is logged
+// and shown.
 // Replay mode (built for a stored measurement): every Data row of the
 // measurement is read back into its data set at construction, behind a
 // progress window ("Run", "Reading run data...", 100 steps). A replay
@@ -18,6 +21,8 @@
 #pragma once
 
 #include <memory>
+
+class QTimer;
 
 #include "app/acquisition/Shaft.h"
 #include "app/acquisition/ShaftData.h"
@@ -63,6 +68,8 @@ class TMeassurementManager : public IMeassurementManager,
   void Shutdown() override;
   TShaftDataSet& GetShaftDataSet() override { return *FShaftDataSet; }
   bool IsRecording() const { return FIsRecording; }
+  // How often the recording checks whether the log's open group is due.
+  static constexpr int kGroupTickMs = 50;
 
   // IShaftObserver: only readings are stored.
   void UpdateValues(const TDataValue* aPower, const TDataValue* aTorque,
@@ -82,6 +89,7 @@ class TMeassurementManager : public IMeassurementManager,
   TConfigurationManager& FConfigurationManager;
   bool FIsRecording = false;
   std::unique_ptr<TShaftDataSet> FShaftDataSet;
+  std::unique_ptr<QTimer> FGroupTimer;
 };
 
 }  // namespace rvx

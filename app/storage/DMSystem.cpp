@@ -10,6 +10,7 @@
 #include "dbengine/api/VEZQuery.h"
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/sql/VEZSQLEngine.h"
+#include "platform/core/Clock.h"
 #include "platform/core/Exceptions.h"
 #include "platform/core/Variant.h"
 #include "platform/dataset/Field.h"
@@ -63,6 +64,13 @@ TDM_System::TDM_System(const std::string& DataBaseName, MessageBox& box,
 }
 
 TDM_System::~TDM_System() {
+  try {
+    CommitPendingData();
+  } catch (const std::exception& e) {
+    ReportUnsavedGroup(e.what());
+  } catch (...) {
+    ReportUnsavedGroup("Unknown exception");
+  }
   // Tables let go of the database first; the database closes when the last
   // one has (no kept connection).
   for (auto* t : {&TBL_DataByTime, &TBL_DemoCom, &TBL_AutoCom, &TBL_ErrorLog, &TBL_Data,
@@ -77,6 +85,14 @@ TDM_System::~TDM_System() {
   }
   try {
     DB_RVX->Close();
+  } catch (...) {
+  }
+}
+
+void TDM_System::ReportUnsavedGroup(const std::string& message) noexcept {
+  // Closing has no caller left to raise to; the user still learns of it.
+  try {
+    newError("DMSystem", "Close", "Readings not saved: " + message, kShow);
   } catch (...) {
   }
 }
@@ -319,6 +335,7 @@ void TDM_System::SetFilter(TVEZTable& table, const std::string& text) {
 // Vessels
 
 std::unique_ptr<TVessels> TDM_System::getVessels() {
+  CommitPendingData();
   TVEZTable& t = *TBL_Vessel;
   t.SetFiltered(false);
   auto list = std::make_unique<TVessels>();
@@ -330,11 +347,13 @@ std::unique_ptr<TVessels> TDM_System::getVessels() {
 }
 
 std::string TDM_System::getVesselName(int vesselID) {
+  CommitPendingData();
   if (!FindById(*TBL_Vessel, vesselID)) return {};
   return TBL_Vessel->FieldByName("Name").AsString();
 }
 
 bool TDM_System::vesselExist(const std::string& vesselName) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Vessel;
   t.SetFiltered(false);
   for (t.First(); !t.Eof(); t.Next())
@@ -343,6 +362,7 @@ bool TDM_System::vesselExist(const std::string& vesselName) {
 }
 
 void TDM_System::addVessel(const TVessel& newVessel) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Vessel;
   t.SetFiltered(false);
   t.Append();
@@ -361,6 +381,7 @@ void TDM_System::addVessel(const TVessel& newVessel) {
 }
 
 void TDM_System::deleteVessel(int vesselID) {
+  CommitPendingData();
   TVEZTable& v = *TBL_Vessel;
   if (!v.FindKey({IntValue(vesselID)})) return;
   TVEZTable& trials = *TBL_Trial;
@@ -382,6 +403,7 @@ void TDM_System::deleteVessel(int vesselID) {
 }
 
 std::unique_ptr<TVessel> TDM_System::GetVesselById(int aVesselID) {
+  CommitPendingData();
   if (!FindById(*TBL_Vessel, aVesselID)) return nullptr;
   TVEZTable& t = *TBL_Vessel;
   auto v = std::make_unique<TVessel>();
@@ -399,6 +421,7 @@ std::unique_ptr<TVessel> TDM_System::GetVesselById(int aVesselID) {
 // Trials
 
 std::unique_ptr<TTrials> TDM_System::getTrials(int VesselID) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Trial;
   SetFilter(t, "VesselID=" + Num(VesselID));
   auto list = std::make_unique<TTrials>();
@@ -418,6 +441,7 @@ std::unique_ptr<TTrial> TDM_System::ReadTrial() {
 }
 
 std::vector<std::unique_ptr<TTrial>> TDM_System::getTrialsByVesselId(int VesselID) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Trial;
   SetFilter(t, "VesselID=" + Num(VesselID));
   std::vector<std::unique_ptr<TTrial>> list;
@@ -427,11 +451,13 @@ std::vector<std::unique_ptr<TTrial>> TDM_System::getTrialsByVesselId(int VesselI
 }
 
 std::string TDM_System::getTrialName(int TrialID) {
+  CommitPendingData();
   if (!FindById(*TBL_Trial, TrialID)) return {};
   return TBL_Trial->FieldByName("Name").AsString();
 }
 
 bool TDM_System::trialExist(int vesselID, const std::string& trialName) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Trial;
   SetFilter(t, "vesselID = " + Num(vesselID));
   for (t.First(); !t.Eof(); t.Next())
@@ -440,6 +466,7 @@ bool TDM_System::trialExist(int vesselID, const std::string& trialName) {
 }
 
 void TDM_System::addTrial(const TTrial& newTrial) {
+  CommitPendingData();
   if (trialExist(newTrial.VesselID, newTrial.name)) return;
   TVEZTable& t = *TBL_Trial;
   t.SetFiltered(false);
@@ -455,6 +482,7 @@ void TDM_System::addTrial(const TTrial& newTrial) {
 }
 
 void TDM_System::deleteTrial(int TrialID) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Trial;
   if (!t.FindKey({IntValue(TrialID)})) return;
   TVEZTable& runs = *TBL_Run;
@@ -476,6 +504,7 @@ void TDM_System::deleteTrial(int TrialID) {
 }
 
 std::unique_ptr<TTrial> TDM_System::GetTrialById(int aTrialID) {
+  CommitPendingData();
   if (!FindById(*TBL_Trial, aTrialID)) return nullptr;
   return ReadTrial();
 }
@@ -484,6 +513,7 @@ std::unique_ptr<TTrial> TDM_System::GetTrialById(int aTrialID) {
 // Runs
 
 std::vector<std::unique_ptr<TRun>> TDM_System::GetTrialRuns(int aTrialId) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Run;
   std::vector<std::unique_ptr<TRun>> list;
   try {
@@ -506,11 +536,13 @@ std::vector<std::unique_ptr<TRun>> TDM_System::GetTrialRuns(int aTrialId) {
 }
 
 std::string TDM_System::getRunName(int runID) {
+  CommitPendingData();
   if (!FindById(*TBL_Run, runID)) return {};
   return TBL_Run->FieldByName("Name").AsString();
 }
 
 bool TDM_System::runExistInTrial(const std::string& name, int aTrialId) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Run;
   SetFilter(t, "trialID = " + Num(aTrialId));
   for (t.First(); !t.Eof(); t.Next())
@@ -519,6 +551,7 @@ bool TDM_System::runExistInTrial(const std::string& name, int aTrialId) {
 }
 
 void TDM_System::addRun(TRun& Run) {
+  CommitPendingData();
   if (runExistInTrial(Run.name, Run.TrialID)) return;
   TVEZTable& t = *TBL_Run;
   t.SetFiltered(false);
@@ -536,6 +569,7 @@ void TDM_System::addRun(TRun& Run) {
 }
 
 void TDM_System::UpdateRun(const TRun& aRun) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Run;
   if (!FindById(t, aRun.ID)) return;
   t.Edit();
@@ -551,6 +585,7 @@ void TDM_System::UpdateRun(const TRun& aRun) {
 }
 
 void TDM_System::MarkRunStarted(const TRun& aRun) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Run;
   if (!FindById(t, aRun.ID)) return;
   t.Edit();
@@ -566,6 +601,7 @@ void TDM_System::MarkRunStarted(const TRun& aRun) {
 }
 
 void TDM_System::deleteRun(int runID) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Run;
   if (t.FindKey({IntValue(runID)})) t.Delete();
 }
@@ -574,6 +610,7 @@ void TDM_System::deleteRun(int runID) {
 // Measurements and samples
 
 void TDM_System::AddMeassurement(TMeassurement& aMeassurement) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Measurements;
   t.SetFiltered(false);
   t.Append();
@@ -589,6 +626,7 @@ void TDM_System::AddMeassurement(TMeassurement& aMeassurement) {
 }
 
 std::vector<std::unique_ptr<TMeassurement>> TDM_System::GetMeassurements(int aRunId) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Measurements;
   SetFilter(t, "RunID=" + Num(aRunId));
   std::vector<std::unique_ptr<TMeassurement>> list;
@@ -618,6 +656,7 @@ bool TDM_System::InMeasurement(TVEZTable& t, platform::Field& measurement, int a
 }
 
 void TDM_System::DeleteMeassurementData(int aMeassurementId) {
+  CommitPendingData();
   TVEZTable& t = DataReader(aMeassurementId);
   platform::Field& measurement = t.FieldByName("MeasurementID");
   while (InMeasurement(t, measurement, aMeassurementId))
@@ -635,9 +674,44 @@ void TDM_System::AddDataToDb(const TMeassurement& aMeassurement, const TDataValu
     isError = isError || v->IsError();
   }
   auto value = [](const TDataValue* v) { return v ? Variant::FromDouble(v->Value()) : Variant(); };
-  TBL_Data->AppendRecord({Variant(), Variant::FromDouble(aMeassurement.ID), Variant::FromDate(time),
-                          value(aPower), value(aSpeed), value(aTorque),
-                          Variant::FromBoolean(isError)});
+  // A caller's own transaction takes the rows as they come.
+  if (!group_open_ && !DB_RVX->InTransaction()) {
+    DB_RVX->StartTransaction();
+    group_open_ = true;
+    group_started_ = platform::TickCount64();
+  }
+  try {
+    TBL_Data->AppendRecord({Variant(), Variant::FromDouble(aMeassurement.ID),
+                            Variant::FromDate(time), value(aPower), value(aSpeed), value(aTorque),
+                            Variant::FromBoolean(isError)});
+  } catch (...) {
+    // The rows before this one are sound: keep them.
+    try {
+      CommitPendingData();
+    } catch (...) {
+    }
+    throw;
+  }
+  CommitDataIfDue();
+}
+
+void TDM_System::CommitPendingData() {
+  if (!group_open_) return;
+  group_open_ = false;
+  try {
+    DB_RVX->Commit();
+  } catch (...) {
+    try {
+      if (DB_RVX->InTransaction()) DB_RVX->Rollback();
+    } catch (...) {
+      // The commit's error is the one to report.
+    }
+    throw;
+  }
+}
+
+void TDM_System::CommitDataIfDue() {
+  if (group_open_ && platform::TickCount64() - group_started_ >= kDataGroupMs) CommitPendingData();
 }
 
 std::unique_ptr<TShaftDataSet> TDM_System::GetDataSet(const TRun& aRun,
@@ -645,6 +719,7 @@ std::unique_ptr<TShaftDataSet> TDM_System::GetDataSet(const TRun& aRun,
                                                       const TStepProcedure& StepProcedure,
                                                       int aDataWindowSize,
                                                       int aMinimumDataSamplesInWindow) {
+  CommitPendingData();
   auto set = std::make_unique<TShaftDataSet>(aDataWindowSize, aMinimumDataSamplesInWindow);
   auto step = [&] {
     if (StepProcedure) StepProcedure();
@@ -710,6 +785,7 @@ std::unique_ptr<TShaftDataSet> TDM_System::GetDataSet(const TRun& aRun,
 // System row
 
 std::string TDM_System::getReportPath() {
+  CommitPendingData();
   TVEZTable& t = *TBL_System;
   t.SetFiltered(false);
   t.First();
@@ -721,12 +797,14 @@ std::string TDM_System::getReportPath() {
 }
 
 int TDM_System::GetRunningAverageWindowSize() {
+  CommitPendingData();
   TBL_System->SetFiltered(false);
   TBL_System->First();
   return TBL_System->FieldByName("RunningAvgWindowSize").AsInteger();
 }
 
 int TDM_System::GetRunningAverageMinimumDataSamplesInWindow() {
+  CommitPendingData();
   TBL_System->SetFiltered(false);
   TBL_System->First();
   return TBL_System->FieldByName("RunningAvgMinDataSamplesInWindow").AsInteger();
@@ -747,15 +825,18 @@ void TDM_System::SetSystemInteger(const char* fieldName, int value) {
 }
 
 void TDM_System::SetRunningAverageWindowSize(int aValue) {
+  CommitPendingData();
   SetSystemInteger("RunningAvgWindowSize", aValue);
 }
 
 void TDM_System::SetRunningAverageMinimumDataSamplesInWindow(int aValue) {
+  CommitPendingData();
   SetSystemInteger("RunningAvgMinDataSamplesInWindow", aValue);
 }
 
 void TDM_System::GetSummarySelections(bool& make_CSV, bool& make_XLS, bool& make_PDF,
                                       bool& make_Print) {
+  CommitPendingData();
   TBL_System->SetFiltered(false);
   TBL_System->First();
   platform::Field& f = TBL_System->FieldByName("SummaryOptions");
@@ -768,6 +849,7 @@ void TDM_System::GetSummarySelections(bool& make_CSV, bool& make_XLS, bool& make
 
 void TDM_System::SetSummarySelections(bool make_CSV, bool make_XLS, bool make_PDF,
                                       bool make_Print) {
+  CommitPendingData();
   SetSystemInteger("SummaryOptions", (make_CSV ? 8 : 0) + (make_XLS ? 4 : 0) + (make_PDF ? 2 : 0) +
                                          (make_Print ? 1 : 0));
 }
@@ -776,16 +858,19 @@ void TDM_System::SetSummarySelections(bool make_CSV, bool make_XLS, bool make_PD
 // Link settings
 
 void TDM_System::EnsureComIndexExists(int aIndex, const std::string& aComMode) {
+  CommitPendingData();
   if (FindById(*TBL_Com, aIndex)) return;
   TBL_Com->AppendRecord({IntValue(aIndex), Variant::FromString(aComMode)});
 }
 
 std::string TDM_System::getComMode(int aIndex) {
+  CommitPendingData();
   if (!TBL_Com->FindKey({IntValue(aIndex)})) return {};
   return TBL_Com->FieldByName("Mode").AsString();
 }
 
 void TDM_System::setComMode(int aIndex, const std::string& aComMode) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Com;
   if (!FindById(t, aIndex)) return;
   t.Edit();
@@ -799,6 +884,7 @@ void TDM_System::setComMode(int aIndex, const std::string& aComMode) {
 }
 
 std::unique_ptr<TComPort> TDM_System::getCom(int ComID) {
+  CommitPendingData();
   TVEZTable& t = *TBL_Com;
   SetFilter(t, "ID=" + Num(ComID));
   t.First();
@@ -825,16 +911,19 @@ void TDM_System::EnsureDemoComRow(int aIndex) {
 }
 
 int TDM_System::GetAutoComPort(int aIndex) {
+  CommitPendingData();
   EnsureAutoComRow(aIndex);
   return TBL_AutoCom->FieldByName("Port").AsInteger();
 }
 
 int TDM_System::GetAutoComBaud(int aIndex) {
+  CommitPendingData();
   EnsureAutoComRow(aIndex);
   return TBL_AutoCom->FieldByName("Baud").AsInteger();
 }
 
 void TDM_System::SetAutoComSettings(int aIndex, int aBaud, int aPort) {
+  CommitPendingData();
   EnsureAutoComRow(aIndex);
   TVEZTable& t = *TBL_AutoCom;
   if (!FindById(t, aIndex)) return;
@@ -850,27 +939,32 @@ void TDM_System::SetAutoComSettings(int aIndex, int aBaud, int aPort) {
 }
 
 int TDM_System::GetDemoComInterval(int aIndex) {
+  CommitPendingData();
   EnsureDemoComRow(aIndex);
   return TBL_DemoCom->FieldByName("TimerInterval").AsInteger();
 }
 
 int TDM_System::GetDemoComPower(int aIndex) {
+  CommitPendingData();
   EnsureDemoComRow(aIndex);
   return TBL_DemoCom->FieldByName("Power").AsInteger();
 }
 
 int TDM_System::GetDemoComSpeed(int aIndex) {
+  CommitPendingData();
   EnsureDemoComRow(aIndex);
   return TBL_DemoCom->FieldByName("Speed").AsInteger();
 }
 
 double TDM_System::GetDemoComSpikeChance(int aIndex) {
+  CommitPendingData();
   EnsureDemoComRow(aIndex);
   return TBL_DemoCom->FieldByName("SpikeChance").AsFloat();
 }
 
 void TDM_System::SetDemoComSettings(int aIndex, int aInterval, int aPower, int aSpeed,
                                     double aSpikeChance) {
+  CommitPendingData();
   TVEZTable& t = *TBL_DemoCom;
   if (!FindById(t, aIndex)) return;
   t.Edit();

@@ -15,9 +15,18 @@
 // and defaults for the report folder and the moving-average settings).
 // An existing file that cannot be opened is never replaced.
 //
-// Every AddDataToDb is its own commit under full durability, so a power cut
-// loses at most the reading in flight. Absent quantities are stored as
-// nulls, which the read-back skips (older files hold zeros there).
+// Readings are committed in groups: AddDataToDb opens a transaction when
+// none is open (in a caller's transaction it just appends) and appends into it; the group commits
+// at the first append once it is kDataGroupMs old (installed clock), or through CommitDataIfDue,
+// which the live recording calls on a timer so a meter gone quiet does not
+// hold its rows back. Two data syncs per reading would not keep up with the
+// line. A power cut loses at most the open group. Error-log rows written
+// meanwhile join the group; every other call (writes, reads, read-backs)
+// and closing commit the group first, so other readers and this process
+// see the rows in the order they came. A failed group commit rolls the
+// group back and raises; groups committed before stay. Absent quantities
+// are stored as nulls, which the read-back skips (older files hold zeros
+// there).
 //
 // Read-back order: a measurement's samples come back in the order of the
 // index over MeasurementID;Time, equal times in ID order, so rows written
@@ -36,6 +45,7 @@
 // Thread safety: main thread only. Other processes may open the same file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,6 +76,8 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
   static constexpr const char* kDatabaseAlias = "RVX_Database";
   static constexpr std::size_t kReportFolderSize = 150;
   static constexpr int kDefaultRunningAverage = 5;
+  // The age at which a group of readings commits.
+  static constexpr std::uint64_t kDataGroupMs = 250;
 
   // DataBaseName: the bare file name. box shows the error log's messages;
   // it must outlive the adapter. The program keeps full durability; the
@@ -116,6 +128,14 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
   // when all three are absent.
   void AddDataToDb(const TMeassurement& aMeassurement, const TDataValue* aPower,
                    const TDataValue* aTorque, const TDataValue* aSpeed);
+  // Commits the open group of readings, if any; on failure the group is
+  // rolled back and the error passes on.
+  void CommitPendingData();
+  // Commits the open group once it is kDataGroupMs old (the recording's
+  // periodic tick); errors as CommitPendingData.
+  void CommitDataIfDue();
+  // Whether readings wait in an open group.
+  bool HasPendingData() const { return group_open_; }
   // The stored samples of one measurement; StepProcedure (may be empty) is
   // called exactly steps times in all.
   std::unique_ptr<TShaftDataSet> GetDataSet(const TRun& aRun, const TMeassurement& aMeassurment,
@@ -173,6 +193,8 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
     const char* fields;
   };
 
+  // Shows why the last group could not be committed at close.
+  void ReportUnsavedGroup(const std::string& message) noexcept;
   void OpenDatabase(const std::string& DataBaseName);
   void DefineTables();
   std::unique_ptr<vez::TVEZTable> openTable(const std::string& tableName);
@@ -196,6 +218,9 @@ class TDM_System : public LinkSettingsStore, public ErrorLog {
   static bool InMeasurement(vez::TVEZTable& t, platform::Field& measurement, int aMeassurementId);
 
   std::string file_name_;
+  // The open group of readings and its start (installed clock's ticks).
+  bool group_open_ = false;
+  std::uint64_t group_started_ = 0;
   std::unique_ptr<vez::TVEZDatabase> DB_RVX;
   std::unique_ptr<vez::TVEZTable> TBL_System;
   std::unique_ptr<vez::TVEZTable> TBL_Com;

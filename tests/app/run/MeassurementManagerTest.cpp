@@ -6,15 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "app/storage/ConfigurationManager.h"
 #include "app/ui/SettingsForms.h"
+#include "dbengine/api/VEZTable.h"
 #include "tests/app/run/RunTestSupport.h"
 #include "tests/app/support/QtTestApplication.h"
 
@@ -90,6 +94,82 @@ TEST_F(MeassurementManagerTest, LiveManagerStoresRowAndOnlyReadingsWhileRecordin
   EXPECT_EQ(Samples(set.TorqueData()), (std::vector<Sample>{{42700.51, 700, true}}));
   EXPECT_EQ(Samples(set.SpeedData()),
             (std::vector<Sample>{{42700.51, 100, true}, {42700.52, 101, true}}));
+}
+
+// Runs the event loop until done() holds or a generous deadline passes.
+bool PumpUntil(const std::function<bool()>& done) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+// Pumps events for a few of the recording's ticks.
+void PumpTicks(int ticks) {
+  QEventLoop loop;
+  QTimer::singleShot(ticks * TMeassurementManager::kGroupTickMs, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+TEST_F(MeassurementManagerTest, RecordingTimerCommitsAGroupThatStoppedGrowing) {
+  auto shaft = std::make_shared<HandFedShaft>(1);
+  auto manager = std::make_shared<TMeassurementManager>(run_, shaft, *log_, *config_);
+  manager->StartRecording();
+  const TDataValue p(42700.51, 8000, false);
+  shaft->Feed(&p, &p, &p);
+  ASSERT_TRUE(log_->HasPendingData());
+  PumpTicks(3);
+  EXPECT_TRUE(log_->HasPendingData()) << "the group is not due yet";
+  clock_.Advance(TDM_System::kDataGroupMs);
+  EXPECT_TRUE(PumpUntil([&] { return !log_->HasPendingData(); }));
+  // Stopped: no timer commits any more; the next call to the log does.
+  manager->StopRecording();
+  log_->AddDataToDb(manager->GetMeassurement(), &p, nullptr, nullptr);
+  clock_.Advance(TDM_System::kDataGroupMs);
+  PumpTicks(3);
+  EXPECT_TRUE(log_->HasPendingData());
+  log_->GetMeassurements(run_.ID);
+  EXPECT_FALSE(log_->HasPendingData());
+}
+
+TEST_F(MeassurementManagerTest, RecordingTimerLogsAndShowsAFailedCommit) {
+  FailingSyncFileSystem fs;
+  platform::ScopedFileSystem scoped(fs);
+  config_.reset();
+  log_.reset();  // opened again through the failing file system
+  log_ = OpenLog();
+  config_ = std::make_unique<TConfigurationManager>(*log_);
+  auto shaft = std::make_shared<HandFedShaft>(1);
+  auto manager = std::make_shared<TMeassurementManager>(run_, shaft, *log_, *config_);
+  manager->StartRecording();
+  const TDataValue kept(42700.51, 1, false), lost(42700.52, 2, false);
+  shaft->Feed(&kept, nullptr, nullptr);
+  clock_.Advance(TDM_System::kDataGroupMs);
+  ASSERT_TRUE(PumpUntil([&] { return !log_->HasPendingData(); }));
+  shaft->Feed(&lost, nullptr, nullptr);
+  clock_.Advance(TDM_System::kDataGroupMs);
+  box_.ExpectErrors();
+  fs.once = true;  // the error row after it is stored
+  fs.armed = true;
+  EXPECT_TRUE(PumpUntil([&] { return !box_.Log().empty(); }));
+  fs.armed = false;
+  manager->StopRecording();
+  ASSERT_EQ(box_.Log().size(), 1u);
+  EXPECT_NE(box_.Log()[0].find("sync"), std::string::npos) << box_.Log()[0];
+  EXPECT_FALSE(log_->HasPendingData());
+  // The error row is stored, and of the readings only the committed group.
+  vez::TVEZTable& errors = log_->getErrorLogDataSource();
+  errors.SetFiltered(false);
+  errors.Last();
+  EXPECT_EQ(errors.FieldByName("FunctionName").AsString(), "CommitData");
+  auto replay = Replay(manager->GetMeassurement());
+  EXPECT_EQ(Samples(replay->GetShaftDataSet().PowerData()),
+            (std::vector<Sample>{{42700.51, 1, false}}));
+  replay.reset();
+  manager.reset();
+  config_.reset();
+  log_.reset();
 }
 
 TEST_F(MeassurementManagerTest, ReplayReadsManyRowsInRecordingOrder) {

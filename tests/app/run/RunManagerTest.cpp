@@ -231,7 +231,9 @@ TEST_F(RunManagerTest, StopStoresBothTimesAndReplaysInRecordingOrder) {
   }
   clock_.Advance(60 * 1000);
   const double stop = platform::Now();
+  EXPECT_TRUE(log_->HasPendingData()) << "the last reading waits in an open group";
   manager_->StopRun();
+  EXPECT_FALSE(log_->HasPendingData()) << "the stop commits every reading";
   EXPECT_FALSE(manager_->IsRunInProgress());
   const TRun inFile = StoredRun(run->ID);
   EXPECT_DOUBLE_EQ(inFile.StartTime, 42700.5);

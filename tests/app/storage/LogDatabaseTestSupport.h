@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "dbengine/api/VEZDatabase.h"
 #include "dbengine/api/VEZTable.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Exceptions.h"
+#include "platform/os/File.h"
 #include "tests/app/support/ScopedDocumentsFolder.h"
 #include "tests/app/support/ScriptedMessageBox.h"
 
@@ -89,6 +92,47 @@ class LogDatabaseTest : public ::testing::Test {
   ScriptedMessageBox box_;
   platform::FakeClock clock_;
   platform::ScopedClock scoped_clock_;
+};
+
+// Fails every sync while armed: a commit then fails before its first byte
+// reaches the database file.
+class FailingSyncFileSystem : public platform::FileSystemWrapper {
+ public:
+  FailingSyncFileSystem() : FileSystemWrapper(platform::PosixFileSystem()) {}
+  bool armed = false;
+  // Disarms after the first failure (a passing fault).
+  bool once = false;
+  int failures = 0;
+
+  std::unique_ptr<platform::File> CreateFile(const std::string& path,
+                                             platform::FileShare share) override {
+    return Wrap(FileSystemWrapper::CreateFile(path, share));
+  }
+  std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
+                                           platform::FileShare share) override {
+    return Wrap(FileSystemWrapper::OpenFile(path, access, share));
+  }
+
+ private:
+  class FailingFile : public platform::FileWrapper {
+   public:
+    FailingFile(std::unique_ptr<platform::File> target, FailingSyncFileSystem& fs)
+        : FileWrapper(std::move(target)), fs_(fs) {}
+    void Sync() override {
+      if (fs_.armed) {
+        ++fs_.failures;
+        if (fs_.once) fs_.armed = false;
+        throw platform::EOSError(EIO, "sync " + Path());
+      }
+      FileWrapper::Sync();
+    }
+
+   private:
+    FailingSyncFileSystem& fs_;
+  };
+  std::unique_ptr<platform::File> Wrap(std::unique_ptr<platform::File> f) {
+    return std::make_unique<FailingFile>(std::move(f), *this);
+  }
 };
 
 }  // namespace rvx::test

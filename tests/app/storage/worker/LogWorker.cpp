@@ -7,9 +7,12 @@
 //   open                 opens the log (TDM_System on "RVX_Log.vez")
 //   measure RUN SHAFT    stores a measurement; answers its ID
 //   count M              samples of measurement M read back (power values)
-//   append M N FILE      answers ok, then appends N readings of M (power i,
-//                        torque 2i, speed i/10, one per 0.1 s); after each
-//                        one returns, FILE holds the number appended so far
+//   append M N FILE [P]  answers ok, then appends N readings of M (power i,
+//                        torque 2i, speed i/10, one per 0.1 s); whenever a
+//                        group of them has been committed, FILE holds the
+//                        number committed so far; P: milliseconds to wait
+//                        after each reading (default 0)
+//   errors               rows in the error log
 //   exit
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include <string>
 
 #include "app/storage/DMSystem.h"
+#include "dbengine/api/VEZTable.h"
 
 namespace {
 
@@ -66,7 +70,8 @@ int main() {
       } else if (cmd == "append") {
         int id = 0, n = 0;
         std::string file;
-        in >> id >> n >> file;
+        int pause = 0;
+        in >> id >> n >> file >> pause;
         const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) throw std::runtime_error("cannot open " + file);
         Answer("ok");
@@ -75,10 +80,16 @@ int main() {
           const double t = 42700.5 + i / 864000.0;
           const rvx::TDataValue p(t, i, false), q(t, 2.0 * i, false), s(t, i / 10.0, false);
           log->AddDataToDb(m, &p, &q, &s);
+          if (pause > 0) usleep(static_cast<useconds_t>(pause) * 1000);
+          if (log->HasPendingData()) continue;
           const std::string count = std::to_string(i + 1) + "\n";
           if (pwrite(fd, count.data(), count.size(), 0) < 0) return 3;
         }
         close(fd);
+      } else if (cmd == "errors") {
+        vez::TVEZTable& t = log->getErrorLogDataSource();
+        t.SetFiltered(false);
+        Answer("ok " + std::to_string(t.RecordCount()));
       } else {
         Answer("err unknown command " + cmd);
       }
