@@ -324,6 +324,9 @@ class TVEZDataSet : public platform::DataSet, public TVEZBaseDataSet {
   int FKeySize = 0;
   bool FIsRefreshing = false;
   bool FIgnoreDesignMode = false;
+  // Set by a CreateHandle that already read the field definitions of the
+  // cursor it made: the open that follows need not read them again.
+  bool FFieldDefsReadFromNewHandle = false;
 
   platform::IndexDefs FIndexDefs;
   TVEZFieldDefs FVEZFieldDefs;

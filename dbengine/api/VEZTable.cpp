@@ -240,7 +240,10 @@ TVEZCursor* TVEZTable::CreateHandle() {
   }
   FHandle = cursor;
   try {
+    // Read from the new cursor here, once for the whole open.
+    FieldDefs().SetUpdated(false);
     UpdateIndexDefs();
+    FFieldDefsReadFromNewHandle = true;
     const std::string index_name = ResolveIndexName(FIndexName, FFieldsIndex);
     if (!index_name.empty()) cursor->SetIndexName(index_name);
   } catch (...) {
