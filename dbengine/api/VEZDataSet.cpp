@@ -314,7 +314,10 @@ void TVEZDataSet::InternalInitFieldDefs() {
   FieldDefs().Clear();
   if (FHandle == nullptr) return;
   if (!FIgnoreDesignMode) FHandle->IsDesignMode = DesignMode();
-  FHandle->InternalInitFieldDefs();
+  if (FCursorFieldDefsFresh)
+    FCursorFieldDefsFresh = false;
+  else
+    FHandle->InternalInitFieldDefs();
   FVEZFieldDefs.Assign(FHandle->VisibleFieldDefs());
   VEZFieldDefsToFieldDefs(FHandle->VisibleFieldDefs(), FHandle->FieldDefs(),
                           FHandle->ConstraintDefs(), FieldDefs());
