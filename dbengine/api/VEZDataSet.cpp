@@ -242,7 +242,13 @@ void TVEZDataSet::OpenCursor(bool info_query) {
     FHandle = FExternalHandle != nullptr ? FExternalHandle : CreateHandle();
     if (FHandle == nullptr) throw EVEZException(20001, "Error creating table handle");
   }
-  platform::DataSet::OpenCursor(info_query);
+  try {
+    platform::DataSet::OpenCursor(info_query);
+  } catch (...) {
+    FFieldDefsReadFromNewHandle = false;
+    throw;
+  }
+  FFieldDefsReadFromNewHandle = false;
 }
 
 void TVEZDataSet::CloseCursor() {
@@ -263,8 +269,12 @@ void TVEZDataSet::SetActive(bool value) {
 void TVEZDataSet::InternalOpen() {
   if (FHandle == nullptr) return;
   SetBookmarkSize(kBookmarkSize);
-  FieldDefs().SetUpdated(false);
-  InitFieldDefs();
+  const bool fresh = FFieldDefsReadFromNewHandle && FieldDefs().Updated();
+  FFieldDefsReadFromNewHandle = false;
+  if (!fresh) {
+    FieldDefs().SetUpdated(false);
+    InitFieldDefs();
+  }
   BuildIndexFieldMap();
   FreeEditRecordBuffer();
   for (int i = 0; i < FieldDefs().Count(); ++i) {
@@ -304,7 +314,10 @@ void TVEZDataSet::InternalInitFieldDefs() {
   FieldDefs().Clear();
   if (FHandle == nullptr) return;
   if (!FIgnoreDesignMode) FHandle->IsDesignMode = DesignMode();
-  FHandle->InternalInitFieldDefs();
+  if (FCursorFieldDefsFresh)
+    FCursorFieldDefsFresh = false;
+  else
+    FHandle->InternalInitFieldDefs();
   FVEZFieldDefs.Assign(FHandle->VisibleFieldDefs());
   VEZFieldDefsToFieldDefs(FHandle->VisibleFieldDefs(), FHandle->FieldDefs(),
                           FHandle->ConstraintDefs(), FieldDefs());

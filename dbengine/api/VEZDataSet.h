@@ -324,6 +324,12 @@ class TVEZDataSet : public platform::DataSet, public TVEZBaseDataSet {
   int FKeySize = 0;
   bool FIsRefreshing = false;
   bool FIgnoreDesignMode = false;
+  // Set by a CreateHandle that already read the field definitions of the
+  // cursor it made: the open that follows need not read them again.
+  bool FFieldDefsReadFromNewHandle = false;
+  // Set while a CreateHandle reads the definitions of a cursor it has just
+  // opened, which has made its own definitions already.
+  bool FCursorFieldDefsFresh = false;
 
   platform::IndexDefs FIndexDefs;
   TVEZFieldDefs FVEZFieldDefs;

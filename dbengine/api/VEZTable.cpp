@@ -240,10 +240,16 @@ TVEZCursor* TVEZTable::CreateHandle() {
   }
   FHandle = cursor;
   try {
+    // Read from the new cursor here, once for the whole open.
+    FieldDefs().SetUpdated(false);
+    FCursorFieldDefsFresh = own != nullptr;
     UpdateIndexDefs();
+    FCursorFieldDefsFresh = false;
+    FFieldDefsReadFromNewHandle = true;
     const std::string index_name = ResolveIndexName(FIndexName, FFieldsIndex);
     if (!index_name.empty()) cursor->SetIndexName(index_name);
   } catch (...) {
+    FCursorFieldDefsFresh = false;
     FHandle = nullptr;
     throw;
   }

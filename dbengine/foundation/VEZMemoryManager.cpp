@@ -1,6 +1,7 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -122,11 +123,21 @@ std::int64_t TVEZMemoryManager::GetMemoryBufferSize(const void* buffer) const {
 }
 
 std::int64_t TVEZMemoryManager::GetFreeMemorySize() {
-  const std::uint64_t free_bytes =
-      std::min<std::uint64_t>(platform::FreePhysicalMemory(),
-                              static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
-  const auto free_size = static_cast<std::int64_t>(free_bytes);
-  free_system_memory_size_.store(free_size, std::memory_order_relaxed);
+  // Every table open sizes its caches from this figure; reading the system's
+  // figure costs a file read, so it is asked again only once it is stale.
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  const std::int64_t asked = free_system_memory_asked_ms_.load(std::memory_order_acquire);
+  std::int64_t free_size = free_system_memory_size_.load(std::memory_order_relaxed);
+  if (asked == kNeverAsked || now - asked >= kFreeMemoryRefreshMs || now < asked) {
+    const std::uint64_t free_bytes = std::min<std::uint64_t>(
+        platform::FreePhysicalMemory(),
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+    free_size = static_cast<std::int64_t>(free_bytes);
+    free_system_memory_size_.store(free_size, std::memory_order_relaxed);
+    free_system_memory_asked_ms_.store(now, std::memory_order_release);
+  }
   const std::int64_t limit = max_memory_size_.load(std::memory_order_relaxed);
   return limit != 0 ? std::min(limit, free_size) : free_size;
 }

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 
 namespace vez {
 
@@ -81,7 +82,10 @@ class TVEZMemoryManager {
   std::int64_t GetMemoryBufferSize(const void* buffer) const;
 
   // Free physical memory (64-bit), or the limit when one is set and smaller.
+  // The system's figure is read at most once per kFreeMemoryRefreshMs; in
+  // between the last figure read is answered.
   std::int64_t GetFreeMemorySize();
+  static constexpr std::int64_t kFreeMemoryRefreshMs = 1000;
 
   std::int64_t MaxMemorySize() const { return max_memory_size_.load(std::memory_order_relaxed); }
   void SetMaxMemorySize(std::int64_t size) {
@@ -94,6 +98,8 @@ class TVEZMemoryManager {
   std::atomic<std::int64_t> max_memory_size_{0};
   std::atomic<std::int64_t> total_mem_allocated_{0};
   std::atomic<std::int64_t> free_system_memory_size_{0};
+  static constexpr std::int64_t kNeverAsked = std::numeric_limits<std::int64_t>::min();
+  std::atomic<std::int64_t> free_system_memory_asked_ms_{kNeverAsked};
 };
 
 // The engine's one allocator, alive for the whole process.

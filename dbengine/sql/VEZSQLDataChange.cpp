@@ -4,6 +4,7 @@
 
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZException.h"
+#include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZSQLProcessor.h"
@@ -68,6 +69,14 @@ void VariantToField(const TVEZVariant* value, platform::Field& field) {
       field.SetValue(value->GetAsVariant());
       break;
   }
+}
+
+void InsertedValueToField(const TVEZVariant* value, platform::Field& field) {
+  if (value == nullptr)
+    throw EVEZException(
+        30356, "Parameter Value undefined (FieldName='%s', Type='%s')",
+        {field.FieldName(), AdvancedTypeToSQLTypeName(VCLTypeToAdvancedType(field.DataType()))});
+  VariantToField(value, field);
 }
 
 TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& table_name) {

@@ -38,6 +38,11 @@ TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& tab
 // value's variant form.
 void VariantToField(const TVEZVariant* value, platform::Field& field);
 
+// INSERT's write of one VALUES value: an expression that gave no value
+// (null pointer) raises 30356 naming the column and its SQL type, so the
+// caller learns which column was left without one; otherwise VariantToField.
+void InsertedValueToField(const TVEZVariant* value, platform::Field& field);
+
 // The write lock of a data-changing statement outside a transaction: ltRW
 // (kWriteLockAttempts tries kWriteLockPauseMs apart) and, when it can be had
 // at once, ltXIRW. Released by Release or the destructor.

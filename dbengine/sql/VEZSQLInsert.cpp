@@ -4,7 +4,6 @@
 #include "dbengine/api/VEZTable.h"
 #include "dbengine/foundation/VEZAssignFieldValue.h"
 #include "dbengine/foundation/VEZException.h"
-#include "dbengine/foundation/VEZSQLTypes.h"
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZSQLDataChange.h"
@@ -180,12 +179,7 @@ void TVEZSQLInsert::InsertValues(TVEZTable& table) {
     try {
       for (std::size_t j = 0; j < row.Values.size(); ++j) {
         platform::Field& field = FieldNames.empty() ? t->Fields(static_cast<int>(j)) : *named[j];
-        const TVEZVariant* value = row.Values[j]->GetValue(true);
-        if (value == nullptr)
-          throw EVEZException(30356, "Parameter Value undefined (FieldName='%s', Type='%s')",
-                              {field.FieldName(),
-                               AdvancedTypeToSQLTypeName(VCLTypeToAdvancedType(field.DataType()))});
-        VariantToField(value, field);
+        InsertedValueToField(row.Values[j]->GetValue(true), field);
       }
       t->Post();
     } catch (...) {

@@ -10,6 +10,7 @@
 #include "dbengine/storage/VEZBaseSession.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
+#include "platform/core/Collation.h"
 #include "platform/dataset/Field.h"
 
 namespace vez {
@@ -18,17 +19,6 @@ namespace {
 
 constexpr const char* kTokenExpected = "Token '%s' expected, but '%s' found at line %d, column %d";
 constexpr const char* kUnexpectedEnd = "Unexpected end of SQL command found at line %d, column %d";
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 TToken MakeToken(TTokenType type, TReservedWord word, std::string text, const TToken& at) {
   TToken token;
@@ -94,7 +84,8 @@ void TVEZSQLUpdate::Parse() {
 std::string TVEZSQLUpdate::ParseColumnName() {
   std::string column = Token.Text;
   TToken next;
-  if (SameText(column, TableName) && LLex->LookNextToken(next) && next.TokenType == tktDot) {
+  if (platform::AnsiSameText(column, TableName) && LLex->LookNextToken(next) &&
+      next.TokenType == tktDot) {
     GetNextToken();
     ExpectNextToken({}, 0, "");
     column = Token.Text;

@@ -373,6 +373,10 @@ std::int32_t TVEZInternalDBDirectAccessFile::ReadChainHeader(std::int32_t page_n
     page_manager_->ReadPageRegion(header + 1, page_no, 1, 39);
   else
     page_manager_->ReadPageRegion(header, page_no, 0, 40);
+  return ChainHeaderNext(header);
+}
+
+std::int32_t TVEZInternalDBDirectAccessFile::ChainHeaderNext(const std::uint8_t* header) const {
   const std::uint16_t type = GetLE<std::uint16_t>(header + 8);
   if (type != page_type_)
     throw EVEZException(20155, "Invalid PageType found: %d but expecting: %d", {type, page_type_});
@@ -389,16 +393,21 @@ std::int32_t TVEZInternalDBDirectAccessFile::GetSize() {
 void TVEZInternalDBDirectAccessFile::OpenFile(std::int32_t start_page_no) {
   if (start_page_no != -1) start_page_no_ = start_page_no;
   CheckOpen("OpenFile");
-  const std::int32_t stored = GetSize();
+  // The first page's chain header and the file head lie side by side: one
+  // read (from byte 1, which another process may hold locked) gives both.
+  std::uint8_t first[40 + kInternalFileHeadSize] = {};
+  page_manager_->ReadPageRegion(first + 1, start_page_no_, 1, 39 + kInternalFileHeadSize);
+  const std::int32_t stored = GetLE<std::int32_t>(first + 40 + 1);
   const std::int64_t data = page_manager_->PageDataSize();
   const std::int64_t pages = (std::int64_t{stored} + kInternalFileHeadSize + data - 1) / data;
   // A size the file cannot hold is damage: nothing is walked or allocated.
   if (stored < 0 || pages > page_manager_->DBHeader().TotalPageCount)
     throw EVEZException(20159, "Seek position bigger then file size. FileSize=%d. Position=%d",
                         {stored, stored});
+  stored_size_at_open_ = stored;
   file_pages_.clear();
   std::int32_t page_no = start_page_no_;
-  std::int32_t next = ReadChainHeader(page_no, true);
+  std::int32_t next = ChainHeaderNext(first);
   file_pages_.push_back(page_no);
   if (next < 0) {
     // A one-page file spans its page's whole data area.

@@ -118,6 +118,8 @@ class TVEZInternalDBDirectAccessFile {
   // The size the object knows (valid from OpenFile on).
   std::int32_t FileSize() const { return file_size_; }
   const std::vector<std::int32_t>& FilePages() const { return file_pages_; }
+  // The stored size as OpenFile read it (GetSize reads it again).
+  std::int32_t StoredSizeAtOpen() const { return stored_size_at_open_; }
 
   // Adds the pages of a file of size bytes as the internal session -2 (they
   // reach the file at its commit). Raises 20157 when open.
@@ -149,6 +151,8 @@ class TVEZInternalDBDirectAccessFile {
   void Locate(std::int32_t position, std::int32_t& page_index, std::int32_t& offset) const;
   // Reads the header of a chain page, checking its type; the page's next page.
   std::int32_t ReadChainHeader(std::int32_t page_no, bool skip_first_byte);
+  // The next page of a chain header read into header[0, 40), checking its type.
+  std::int32_t ChainHeaderNext(const std::uint8_t* header) const;
   template <typename F>
   void ForEachSpan(std::int32_t count, std::int32_t position, F&& f);
 
@@ -156,6 +160,7 @@ class TVEZInternalDBDirectAccessFile {
   std::int32_t start_page_no_ = -1;
   std::uint16_t page_type_;
   std::int32_t file_size_ = 0;
+  std::int32_t stored_size_at_open_ = 0;
   std::vector<std::int32_t> file_pages_;
 };
 

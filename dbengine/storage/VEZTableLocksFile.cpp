@@ -51,7 +51,7 @@ void TVEZTableLocksFile::OpenFile(std::int32_t start_page_no) {
       std::make_unique<TVEZInternalDBDirectAccessFile>(page_manager_, kPageTypeTableLocks);
   handle->OpenFile(start_page_no);
   // Only bytes the chain really holds count.
-  max_session_count_ = std::max(0, std::min(handle->GetSize(), handle->FileSize())) / 12;
+  max_session_count_ = std::max(0, std::min(handle->StoredSizeAtOpen(), handle->FileSize())) / 12;
   handle_ = std::move(handle);
 }
 

@@ -876,6 +876,33 @@ TEST_F(TableTest, RenameDeleteAndIndexOperationsOnAClosedTable) {
   EXPECT_EQ(t.DBFlags(), 0u);
 }
 
+// An open reads the field definitions once, from the cursor it makes: what
+// the table object held from an earlier open or a read while closed is never
+// taken for them.
+TEST_F(TableTest, EachOpenReadsTheFieldsTheTableHasNow) {
+  FilledRuns(2).Close();
+  TVEZTable& reader = NewTable("Runs");
+  TVEZTable& changer = NewTable("Runs");
+  reader.Open();
+  EXPECT_EQ(reader.FieldDefs().Items(2).Name, "Name");
+  reader.Close();
+  changer.RenameField("Name", "Title");
+  reader.Open();
+  EXPECT_EQ(reader.FieldDefs().Items(2).Name, "Title");
+  EXPECT_EQ(reader.FieldByName("Title").AsString(), "run 1");
+  EXPECT_EQ(reader.FindField("Name"), nullptr);
+  reader.Close();
+
+  // Definitions read while closed are stale by the time of the open.
+  reader.FieldDefs().Update();
+  EXPECT_EQ(reader.FieldDefs().Items(2).Name, "Title");
+  changer.RenameField("Title", "Label");
+  reader.Open();
+  EXPECT_EQ(reader.FieldDefs().Items(2).Name, "Label");
+  EXPECT_EQ(reader.FieldByName("Label").AsString(), "run 1");
+  reader.Close();
+}
+
 TEST_F(TableTest, AReadOnlyDatabaseMakesTheTableReadOnly) {
   FilledRuns(2).Close();
   tables_.clear();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -127,6 +128,28 @@ TEST(VEZMemoryManagerTest, FreeMemorySizeIsClampedByTheLimit) {
   EXPECT_GT(unlimited.GetFreeMemorySize(), 0);
   TVEZMemoryManager limited(4096);
   EXPECT_EQ(limited.GetFreeMemorySize(), 4096);
+}
+
+// Every table open asks for this figure: it is read from the system once and
+// answered from memory until it is stale, while a limit set meanwhile still
+// clamps it at once.
+TEST(VEZMemoryManagerTest, FreeMemorySizeIsReadOnceWhileFresh) {
+  TVEZMemoryManager mm;
+  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t first = mm.GetFreeMemorySize();
+  std::vector<std::int64_t> later;
+  for (int i = 0; i < 1000; ++i)
+    later.push_back(mm.GetFreeMemorySize());
+  mm.SetMaxMemorySize(4096);
+  const std::int64_t limited = mm.GetFreeMemorySize();
+  mm.SetMaxMemorySize(0);
+  later.push_back(mm.GetFreeMemorySize());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_GT(first, 0);
+  EXPECT_EQ(limited, 4096);
+  // A run descheduled past the refresh may see a new figure.
+  if (elapsed >= std::chrono::milliseconds(TVEZMemoryManager::kFreeMemoryRefreshMs)) return;
+  EXPECT_EQ(later, std::vector<std::int64_t>(later.size(), first));
 }
 
 TEST(SafeMoveTest, OverlappingMoves) {

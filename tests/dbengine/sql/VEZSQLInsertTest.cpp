@@ -224,6 +224,44 @@ TEST_F(InsertTest, VariantToFieldRawBytesNullAndMissing) {
   t.Close();
 }
 
+// No expression of the dialect evaluates to nothing (an unassigned parameter
+// is NULL), so the write of a value that is missing is checked on its own.
+TEST_F(InsertTest, AMissingValueNamesTheColumnAndItsType) {
+  Exec("CREATE TABLE m (i INTEGER, s VARCHAR(10), d DATE)");
+  TVEZTable& t = NewTable("m");
+  t.Open();
+  t.Append();
+  struct Case {
+    const char* column;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{"i", "FieldName='i', Type='INTEGER'"}, Case{"s", "FieldName='s', Type='STRING'"},
+        Case{"d", "FieldName='d', Type='DATE'"}}) {
+    SCOPED_TRACE(c.column);
+    try {
+      InsertedValueToField(nullptr, t.FieldByName(c.column));
+      ADD_FAILURE() << "no error";
+    } catch (const EVEZException& e) {
+      EXPECT_EQ(e.NativeError(), 30356);
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  TVEZVariant seven;
+  seven.SetAsInteger(7);
+  InsertedValueToField(&seven, t.FieldByName("i"));
+  t.Post();
+  EXPECT_EQ(t.FieldByName("i").AsInteger(), 7);
+  t.Close();
+
+  TVEZQuery query;
+  query.SetDatabaseName("RVX_Database");
+  query.SetSQL("INSERT INTO t (a, b) VALUES (:a, 'p')");
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 1);
+  EXPECT_EQ(Rows("t"), std::vector<std::string>{"NULL|p|NULL"});
+}
+
 TEST_F(InsertTest, FromAQuery) {
   Exec("CREATE TABLE u (x INTEGER, y VARCHAR(10), z INTEGER)");
   Exec("INSERT INTO u VALUES (1, 'p', 5), (2, 'q', 6)");

@@ -103,6 +103,17 @@ TEST_F(UpdateDeleteTest, UpdateGrammar) {
   EXPECT_EQ(Rows("t")[0], "1|10|x");
 }
 
+// The table name qualifies a column in any letter case, accented letters of
+// the single-byte text included.
+TEST_F(UpdateDeleteTest, AColumnQualifiedByTheTableNameInAnyCase) {
+  Exec("CREATE TABLE [T\xEAte] (a INTEGER)");
+  Exec("INSERT INTO [T\xEAte] VALUES (1)");
+  Exec("UPDATE [T\xEAte] SET [T\xCATE].a = 5");
+  EXPECT_EQ(Rows("T\xEAte"), std::vector<std::string>{"5"});
+  Exec("UPDATE [T\xEAte] SET [t\xEAte].a = [T\xCATE].a + 1");
+  EXPECT_EQ(Rows("T\xEAte"), std::vector<std::string>{"6"});
+}
+
 TEST_F(UpdateDeleteTest, UpdateHandsTheSelectionItsTokens) {
   struct Case {
     const char* sql;

@@ -501,6 +501,8 @@ TEST(VEZInternalFilesTest, DirectFilesLocateBytesAcrossPages) {
   b.OpenFile(start);
   ASSERT_EQ(a.FilePages().size(), 2u);
   EXPECT_EQ(a.FileSize(), 6000);
+  EXPECT_EQ(a.StoredSizeAtOpen(), 6000);
+  EXPECT_EQ(a.GetSize(), 6000);
   const std::int32_t second = a.FilePages()[1];
   const struct {
     std::int32_t byte;
@@ -536,6 +538,11 @@ TEST(VEZInternalFilesTest, DirectFilesLocateBytesAcrossPages) {
   EXPECT_TRUE(a.LockFile());
   EXPECT_FALSE(b.LockFile());
   EXPECT_TRUE(two.IsPageByteLocked(start, 0));
+  // A file another handle holds locked still opens: its lock byte is not read.
+  TVEZInternalDBDirectAccessFile third(&two, kPageTypeTableLocks);
+  third.OpenFile(start);
+  EXPECT_EQ(third.FilePages(), a.FilePages());
+  EXPECT_EQ(third.StoredSizeAtOpen(), 6000);
   EXPECT_TRUE(a.UnlockFile());
   TVEZInternalDBDirectAccessFile closed(&one, kPageTypeTableLocks);
   EXPECT_EQ(NativeErrorOf([&] { closed.LockFile(); }), 20156);
