@@ -113,7 +113,7 @@ TEST_P(NewVesselTest, StoresPowerInKwAndTheTorque) {
   ASSERT_EQ(dialog.result(), QDialog::Accepted);
   const auto vessels = log_->getVessels();
   ASSERT_EQ(vessels->Count(), 1u);
-  const TVessel& v = vessels->Item(0);
+  const TVessel& v = *log_->GetVesselById(vessels->Item(0).ID);
   EXPECT_EQ(v.MCRPower, e.stored_power);
   EXPECT_EQ(v.MCRSpeed, 100);
   EXPECT_EQ(v.MCRTorque, e.stored_torque);
