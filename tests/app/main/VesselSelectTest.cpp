@@ -72,7 +72,8 @@ TEST_F(VesselSelectTest, PreselectsTheLastVesselAndItsLastTrial) {
   AddVessel("B");
   const int third = AddVessel("C");
   int fifth = -1;
-  for (int t = 1; t <= 5; ++t) fifth = AddTrial(third, "T" + std::to_string(t));
+  for (int t = 1; t <= 5; ++t)
+    fifth = AddTrial(third, "T" + std::to_string(t));
   auto dialog = Dialog();
   EXPECT_EQ(dialog->VesselID, third);
   EXPECT_EQ(dialog->TrialID, fifth);
@@ -98,8 +99,7 @@ void PrintTo(const VesselEntry& e, std::ostream* os) {
   *os << e.units << " " << e.power << " at " << e.speed;
 }
 
-class NewVesselTest : public VesselSelectTest, public ::testing::WithParamInterface<VesselEntry> {
-};
+class NewVesselTest : public VesselSelectTest, public ::testing::WithParamInterface<VesselEntry> {};
 
 TEST_P(NewVesselTest, StoresPowerInKwAndTheTorque) {
   const VesselEntry& e = GetParam();
@@ -156,13 +156,15 @@ TEST_F(VesselSelectTest, DeletingATrialWithConsentRemovesItsReportFiles) {
   const std::string folder = log_->getReportPath();
   const std::vector<std::string> files = {folder + "V-T-Summary.csv", folder + "V-T-Summary.xlsx",
                                           folder + "V-T-Summary.pdf", folder + "V-T-R1.pdf"};
-  for (const std::string& f : files) std::ofstream(f) << "x";
+  for (const std::string& f : files)
+    std::ofstream(f) << "x";
   auto dialog = Dialog();
   ASSERT_EQ(dialog->TrialID, trial);
   box_.QueueConfirm(true);  // the trial
   box_.QueueConfirm(true);  // its reports
   dialog->Btn_DeleteTrial->click();
-  for (const std::string& f : files) EXPECT_FALSE(std::filesystem::exists(f)) << f;
+  for (const std::string& f : files)
+    EXPECT_FALSE(std::filesystem::exists(f)) << f;
   EXPECT_EQ(dialog->TrialID, -1);
   EXPECT_EQ(log_->getTrialsByVesselId(vessel).size(), 0u);
   box_.ExpectDone();
