@@ -9,18 +9,22 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
+#include <fstream>
 
 #include "app/main/VesselSelect.h"
 #include "app/run/NewRunForm.h"
 #include "app/run/RunManager.h"
 #include "app/storage/ConfigurationManager.h"
+#include "app/ui/SettingsForms.h"
 #include "app/ui/ShaftPanel.h"
 #include "dbengine/api/VEZTable.h"
 #include "tests/app/main/MainTestSupport.h"
@@ -340,6 +344,46 @@ TEST_F(MainWindowTest, TrialSummaryDialogRemembersTheChoice) {
   EXPECT_TRUE(again.Btn_XLS->isChecked());
   EXPECT_FALSE(again.Btn_PDF->isChecked());
   EXPECT_TRUE(again.Btn_Continue->isEnabled());
+}
+
+TEST_F(MainWindowTest, WindowIsDisabledWhileRunsAreReadBackAndEnabledAfterAFailure) {
+  AddVesselAndTrial(1);
+  StartWindow();
+  WaitForCommunication();
+  NewRun("Run A");
+  Record();
+  // Whenever a progress window shows, the window's commands must be off.
+  int seen = 0, enabled_meanwhile = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<TBusyForm*>(w) != nullptr && w->isVisible()) {
+        ++seen;
+        enabled_meanwhile += window_->Client->isEnabled() || window_->Action_RunNew->isEnabled();
+      }
+  });
+  watch.start(0);
+  window_->Action_RunStopExecute();
+  window_->SelectRun(-1);
+  window_->SelectLastRun();
+  watch.stop();
+  EXPECT_GT(seen, 0);
+  EXPECT_EQ(enabled_meanwhile, 0);
+  EXPECT_TRUE(window_->Client->isEnabled());
+  EXPECT_TRUE(window_->Action_RunNew->isEnabled());
+
+  // The report folder cannot be made: the command fails with the box and
+  // leaves the window usable.
+  std::filesystem::remove_all(docs_.ReportFolder());
+  std::ofstream(docs_.Path() + "/RVX/reports") << "not a folder";
+  box_.ExpectErrors(1);
+  window_->Action_RunViewReport->trigger();
+  ASSERT_EQ(box_.Log().size(), 1u);
+  EXPECT_NE(box_.Log()[0].find("Not a directory"), std::string::npos) << box_.Log()[0];
+  EXPECT_TRUE(window_->Client->isEnabled());
+  EXPECT_TRUE(window_->MainMenu->isEnabled());
+  EXPECT_TRUE(window_->Action_RunViewReport->isEnabled());
+  EXPECT_TRUE(shell_.Opened().empty());
 }
 
 TEST_F(MainWindowTest, MissingManualGivesTheBoxAndALogRow) {
