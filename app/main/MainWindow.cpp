@@ -697,6 +697,9 @@ void TFrm_Main::ShowSelectedRun() {
   ShowStopTimeAndDuration();
   ShowRunShaftPanels();
   const TRun* run = FRunManager->SelectedRun();
+  // Edits belong to the run they were started on: another selection drops
+  // them, so Save never writes them into a different run.
+  if (FMemoEditing && (run == nullptr || run->ID != FMemoRunId)) LeaveMemoEdit();
   if (!FMemoEditing) Memo_Comments->setPlainText(run ? ToQString(run->Comments) : QString());
   ShowRunInProgress(FRunManager->IsRunInProgress());
   PaintRunsGrid();
@@ -931,6 +934,7 @@ void TFrm_Main::Btn_ToggleMemoEditClick() {
     return;
   }
   FMemoEditing = true;
+  FMemoRunId = FRunManager->SelectedRun() ? FRunManager->SelectedRun()->ID : -1;
   Btn_ToggleMemoEdit->setText(QStringLiteral("Cancel"));
   Memo_Comments->setReadOnly(false);
   SetRunActionsActive(false);

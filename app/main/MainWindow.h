@@ -274,6 +274,7 @@ class TFrm_Main : public TFormAC {
   std::shared_ptr<TErrorManager> FErrorManager;
   bool FCompact = false;
   bool FMemoEditing = false;
+  int FMemoRunId = -1;
   bool FShutDownDone = false;
 };
 

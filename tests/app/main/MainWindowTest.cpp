@@ -294,6 +294,24 @@ TEST_F(MainWindowTest, CommentsEditKeysCancelAndSave) {
   EXPECT_EQ(runs[0]->Comments, "calm sea");
 }
 
+TEST_F(MainWindowTest, SelectingAnotherRunDropsTheCommentEdits) {
+  AddVesselAndTrial(1);
+  StartWindow();
+  WaitForCommunication();
+  NewRun("Run A");
+  window_->Action_RunStopExecute();
+  NewRun("Run B");
+  window_->Action_RunStopExecute();
+  window_->Btn_ToggleMemoEdit->click();
+  window_->Memo_Comments->setPlainText(QStringLiteral("meant for Run B"));
+  window_->Grid_RunsSelectCell(0);
+  EXPECT_EQ(window_->RunManager()->SelectedRun()->name, "Run A");
+  EXPECT_EQ(window_->Btn_ToggleMemoEdit->text(), QStringLiteral("Edit"));
+  EXPECT_FALSE(window_->Btn_SaveMemo->isVisibleTo(window_.get()));
+  EXPECT_EQ(window_->Memo_Comments->toPlainText(), QStringLiteral("abc"));
+  EXPECT_TRUE(window_->Action_RunDelete->isEnabled());
+}
+
 TEST_F(MainWindowTest, ReportCommandsGoThroughTheShellAndThePrinter) {
   AddVesselAndTrial(2);
   StartWindow();
