@@ -113,7 +113,9 @@ TEST_P(NewVesselTest, StoresPowerInKwAndTheTorque) {
   ASSERT_EQ(dialog.result(), QDialog::Accepted);
   const auto vessels = log_->getVessels();
   ASSERT_EQ(vessels->Count(), 1u);
-  const TVessel& v = *log_->GetVesselById(vessels->Item(0).ID);
+  const std::unique_ptr<TVessel> stored = log_->GetVesselById(vessels->Item(0).ID);
+  ASSERT_TRUE(stored);
+  const TVessel& v = *stored;
   EXPECT_EQ(v.MCRPower, e.stored_power);
   EXPECT_EQ(v.MCRSpeed, 100);
   EXPECT_EQ(v.MCRTorque, e.stored_torque);

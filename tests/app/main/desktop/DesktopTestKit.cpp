@@ -34,6 +34,10 @@ VirtualDesktop::VirtualDesktop(int width, int height, const QString& documents) 
   env_.insert(QStringLiteral("DISPLAY"), display_);
   env_.insert(QStringLiteral("RVX_DOCUMENTS"), documents);
   env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_);
+  // Sanitized builds of the program: leaks of the system's libraries are
+  // not reported.
+  env_.insert(QStringLiteral("LSAN_OPTIONS"),
+              QStringLiteral("suppressions=") + QStringLiteral(RVX_LSAN_SUPPRESSIONS));
 }
 
 VirtualDesktop::~VirtualDesktop() {
@@ -53,6 +57,18 @@ std::unique_ptr<QProcess> VirtualDesktop::StartProgram(const QStringList& argume
   program->start();
   program->waitForStarted(10'000);
   return program;
+}
+
+std::unique_ptr<QProcess> VirtualDesktop::Start(const QString& program,
+                                                const QStringList& arguments,
+                                                const QString& folder) {
+  auto process = std::make_unique<QProcess>();
+  process->setProcessEnvironment(env_);
+  process->setWorkingDirectory(folder);
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  process->start(program, arguments);
+  process->waitForStarted(10'000);
+  return process;
 }
 
 std::optional<int> VirtualDesktop::Run(const QString& program, const QStringList& arguments,
@@ -87,10 +103,23 @@ unsigned long VirtualDesktop::FindWindow(const QString& title, int timeout_ms) {
          QStringLiteral("^") + QRegularExpression::escape(title) + QStringLiteral("$")},
         &out);
     const QStringList ids = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (!ids.isEmpty()) return ids.first().toULong();
+    if (!ids.isEmpty()) {
+      // Mapped is not yet ready for input: let the window take its focus.
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      return ids.first().toULong();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   return 0;
+}
+
+bool VirtualDesktop::WaitGone(const QString& title, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (CountWindows(title) > 0) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return true;
 }
 
 QRect VirtualDesktop::Geometry(unsigned long window) {

@@ -27,6 +27,11 @@ class VirtualDesktop {
 
   bool Ready() const { return !display_.isEmpty(); }
   const QProcessEnvironment& Environment() const { return env_; }
+  // Sets a variable for every program started from now on.
+  void SetEnv(const QString& name, const QString& value) { env_.insert(name, value); }
+  // Starts any program with the desktop's environment, in folder.
+  std::unique_ptr<QProcess> Start(const QString& program, const QStringList& arguments,
+                                  const QString& folder);
 
   // Starts the program (not waiting for it).
   std::unique_ptr<QProcess> StartProgram(const QStringList& arguments = {});
@@ -37,6 +42,8 @@ class VirtualDesktop {
   // The first visible window whose title is exactly title; 0 when none
   // showed within timeout_ms.
   unsigned long FindWindow(const QString& title, int timeout_ms = 20'000);
+  // Waits until no visible window is titled title; false after timeout_ms.
+  bool WaitGone(const QString& title, int timeout_ms = 20'000);
   // Visible windows titled exactly title, now.
   int CountWindows(const QString& title);
   QRect Geometry(unsigned long window);
