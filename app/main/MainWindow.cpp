@@ -95,6 +95,7 @@ QLabel* Label(const char* text, QWidget* parent, int x, int y, int w = 160, int 
 
 QPushButton* GlowButton(const char* text, QWidget* parent, QRect place) {
   auto* button = new QPushButton(QString::fromLatin1(text), parent);
+  button->setAutoDefault(false);
   button->setGeometry(place);
   return button;
 }
@@ -1051,8 +1052,10 @@ void TFrm_Main::closeEvent(QCloseEvent* event) {
 }
 
 void TFrm_Main::keyPressEvent(QKeyEvent* event) {
-  // Escape would reject the window like a dialog; the main window stays.
-  if (event->key() == Qt::Key_Escape) {
+  // Escape would reject the window like a dialog, and Return would click a
+  // default button (starting a run); the main window does neither.
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+      event->key() == Qt::Key_Enter) {
     event->ignore();
     return;
   }

@@ -213,6 +213,25 @@ TEST_F(MainWindowTest, DeletingTheOnlyRunFallsBackToRealTime) {
   box_.ExpectDone();
 }
 
+TEST_F(MainWindowTest, ReturnAndEscapeInTheWindowDoNothing) {
+  AddVesselAndTrial(1);
+  StartWindow();
+  WaitForCommunication();
+  ModalAnswerer answer;
+  bool dialog_shown = false;
+  answer.On<TFrm_NewRun>([&](TFrm_NewRun& d) {
+    dialog_shown = true;
+    d.Btn_Cancel->click();
+  });
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    QTest::keyClick(window_.get(), key);
+    QTest::qWait(50);
+  }
+  EXPECT_FALSE(dialog_shown);
+  EXPECT_FALSE(window_->RunManager()->IsRunInProgress());
+  EXPECT_TRUE(window_->isVisible());
+}
+
 TEST_F(MainWindowTest, SavedRunsDuringARunFallsBackToRealTime) {
   AddVesselAndTrial(1);
   StartWindow();
