@@ -1,12 +1,28 @@
 // RVX Log: start-up. The utility module's start step runs before anything
 // else; the engine's questions and errors are shown through Qt from the
-// first window on.
+// first window on. One instance runs at a time: a second one ends at once
+// and shows nothing.
 #include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
 
-#include "app/main/BuildStatusWindow.h"
+#include "app/main/MainWindow.h"
 #include "app/ui/QtEngineUi.h"
+#include "app/ui/QtMessageBox.h"
 #include "app/util/ProgramInfo.h"
 #include "platform/ui/EngineUi.h"
+
+namespace {
+
+// The guard's lock file in the user's runtime folder.
+QString InstanceLockPath() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty()) folder = QDir::tempPath();
+  return folder + QStringLiteral("/Trelmar Rovex - Logging Program.lock");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   rvx::UtilsStartUp();
@@ -14,11 +30,22 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("RVX Log Program"));
+    QLockFile instance(InstanceLockPath());
+    // A lock left by a crashed instance is taken over (its process is gone).
+    if (!instance.tryLock(0)) {
+      rvx::UtilsShutDown();
+      return 0;
+    }
     rvx::QtEngineUi ui;
     platform::ScopedEngineUi installed(ui);
-    rvx::TFrm_BuildStatus window;
-    window.show();
-    result = app.exec();
+    rvx::QtMessageBox box;
+    rvx::QtShell shell;
+    rvx::QtPrinter printer;
+    rvx::TFrm_Main window(nullptr, rvx::TMainSeams{box, shell, printer, 3000, std::nullopt, {}});
+    if (window.Start()) {
+      window.show();
+      result = app.exec();
+    }
   }
   rvx::UtilsShutDown();
   return result;

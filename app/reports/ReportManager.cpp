@@ -52,10 +52,15 @@ std::string TReportManager::RawDataCsvFileName(const TReportRunEntry& aRun, bool
 }
 
 std::string TReportManager::TrialSummaryFileName(const std::string& extension) {
+  return TrialSummaryFileName({FConfigurationManager.TrialId(), FConfigurationManager.VesselName(),
+                               FConfigurationManager.TrialName()},
+                              extension);
+}
+
+std::string TReportManager::TrialSummaryFileName(const TReportTrialEntry& aTrial,
+                                                 const std::string& extension) {
   const std::string folder = FDMSystem.getReportPath();
-  const TReportTrialEntry trial{FConfigurationManager.TrialId(), FConfigurationManager.VesselName(),
-                                FConfigurationManager.TrialName()};
-  return rvx::TrialSummaryFileName(folder, TrialFileBase(trial, FDMSystem.AllTrials()), extension);
+  return rvx::TrialSummaryFileName(folder, TrialFileBase(aTrial, FDMSystem.AllTrials()), extension);
 }
 
 void TReportManager::GenerateRunPdfFile(RunData& aRun, bool aOpenReport, bool aPrint) {
@@ -145,6 +150,25 @@ void TReportManager::DeleteRunPdf(const TReportRunEntry& aRun, bool confirmDelet
       // A file that cannot be deleted is left; the run goes all the same.
     }
   }
+}
+
+void TReportManager::DeleteTrialSummaryFiles(const TReportTrialEntry& aTrial,
+                                             const std::vector<TReportRunEntry>& aTrialRuns,
+                                             bool confirmDelete) {
+  if (confirmDelete &&
+      !FMessageBox.Confirm("Delete all reports for '" + aTrial.TrialName + "' too?"))
+    return;
+  platform::FileSystem& fs = platform::DefaultFileSystem();
+  for (const char* extension : {".csv", ".xlsx", ".pdf"}) {
+    const std::string name = TrialSummaryFileName(aTrial, extension);
+    try {
+      if (fs.FileExists(name)) fs.DeleteFile(name);
+    } catch (const platform::Exception&) {
+      // A file that cannot be deleted is left; the trial goes all the same.
+    }
+  }
+  for (const TReportRunEntry& run : aTrialRuns)
+    DeleteRunPdf(run, false);
 }
 
 }  // namespace rvx

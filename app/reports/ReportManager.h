@@ -69,6 +69,12 @@ class TReportManager {
   // the user is asked first, and only when a file exists. A file that
   // cannot be deleted is left.
   void DeleteRunPdf(const TReportRunEntry& aRun, bool confirmDelete);
+  // Deletes a trial's summary files (".csv", ".xlsx", ".pdf") and the PDF of
+  // each of aTrialRuns (its runs), without asking about them one by one.
+  // With confirmDelete the user is asked once first ("Delete all reports
+  // for ..."); No keeps every file.
+  void DeleteTrialSummaryFiles(const TReportTrialEntry& aTrial,
+                               const std::vector<TReportRunEntry>& aTrialRuns, bool confirmDelete);
 
   // The entry of aRun in the current vessel and trial.
   TReportRunEntry RunEntry(const RunData& aRun) const;
@@ -77,6 +83,8 @@ class TReportManager {
   std::string RawDataCsvFileName(const TReportRunEntry& aRun, bool filtered, int aShaftId);
   // extension: ".csv", ".xlsx" or ".pdf".
   std::string TrialSummaryFileName(const std::string& extension);
+  // The same for any trial.
+  std::string TrialSummaryFileName(const TReportTrialEntry& aTrial, const std::string& extension);
 
  private:
   // Runs output inside the guard named function.
