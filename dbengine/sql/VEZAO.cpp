@@ -562,13 +562,15 @@ void TVEZAO::GetFieldValue(TVEZVariant& value, std::int32_t field_no, bool copy,
                            bool access_to_hidden) {
   (void)copy;  // values are always copied into value
   CheckFieldNo(kErrFieldValueNo, field_no);
-  value.SetNull(bftUnknown);
   TVEZFieldLink& link = FFieldLinks[static_cast<std::size_t>(field_no)];
   if (link.Dataset == nullptr && link.AO == nullptr)
     throw EVEZException(kErrInvalidFieldLink, "Invalid field link: table name = %s, FieldNo = %d",
                         {FTableName, field_no});
   if (link.IsHidden && !access_to_hidden) RaiseHidden(kErrHiddenFieldValue, field_no);
+  // A column read from a dataset sets the whole value itself; leaving the
+  // value's type alone until then lets it keep its block from row to row.
   if (link.IsExpression) {
+    value.SetNull(bftUnknown);
     if (link.Expr) {
       TVEZVariant* v = link.Expr->GetValue(true);
       if (v != nullptr) CopyValue(value, *v);
@@ -576,12 +578,17 @@ void TVEZAO::GetFieldValue(TVEZVariant& value, std::int32_t field_no, bool copy,
     return;
   }
   if (link.AO != nullptr) {
-    if ((link.AO == FLeftAO.get() && FLeftAONull) || (link.AO == FRightAO.get() && FRightAONull))
+    if ((link.AO == FLeftAO.get() && FLeftAONull) || (link.AO == FRightAO.get() && FRightAONull)) {
+      value.SetNull(bftUnknown);
       return;
+    }
     link.AO->GetFieldValue(value, link.FieldNo, copy, access_to_hidden);
     return;
   }
-  if (link.Dataset->Eof() && link.Dataset->Bof()) return;
+  if (link.Dataset->Eof() && link.Dataset->Bof()) {
+    value.SetNull(bftUnknown);
+    return;
+  }
   // Links into datasets hold physical column numbers, which a projection of
   // the dataset does not change.
   link.Dataset->GetFieldValue(value, link.FieldNo, true);

@@ -122,10 +122,16 @@ TVEZVariant* TVEZExprNodeBoolean::GetDataValue() {
     case doNOTIN: {
       if (Children.size() >= 2 && Children[1] &&
           Children[1]->Kind() == TVEZExprNodeKind::Subquery) {
-        // True or False, never NULL.
+        // A NULL value is unknown against any row, as in a value list; only
+        // a query without rows settles it (IN False, NOT IN True).
+        auto* subquery = static_cast<TVEZExprNodeSubquery*>(Children[1].get());
         TVEZVariant value(bftUnknown);
         value.Assign(ChildValue(*this, 0), true);
-        result = static_cast<TVEZExprNodeSubquery*>(Children[1].get())->IsValueIn(&value);
+        if (value.GetIsNull()) {
+          result = subquery->Exists() ? -1 : (Operator == doNOTIN ? 1 : 0);
+          break;
+        }
+        result = subquery->IsValueIn(&value);
         if (Operator == doNOTIN) result = 1 - result;
         break;
       }

@@ -944,6 +944,12 @@ std::int64_t TVEZDiskTableData::GetRecNo(TVEZCursor& cursor) {
                                    [&] { return TVEZTableData::GetRecNo(cursor); });
 }
 
+std::int64_t TVEZDiskTableData::GetRecordCount(TVEZCursor& cursor) {
+  if (!MultiUser() || !cursor.IsViewRestricted()) return TVEZTableData::GetRecordCount(cursor);
+  return ReadBracket<std::int64_t>(cursor, 20218, true, true,
+                                   [&] { return TVEZTableData::GetRecordCount(cursor); });
+}
+
 void TVEZDiskTableData::InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) {
   TVEZLockGuard guard(*this);
   if (FRecordManager == nullptr) throw EVEZException(20176, "Pointer is nil");

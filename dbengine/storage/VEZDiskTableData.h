@@ -164,6 +164,9 @@ class TVEZDiskTableData : public TVEZTableData {
   // Multi-user: 20216, 20217, 20219, 20220, 20218 when ltS is refused.
   void SetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override;
   std::int64_t GetRecNo(TVEZCursor& cursor) override;
+  // Multi-user: a restricted view is counted inside one read bracket, so the
+  // cached pages are checked against the file once, not on every page read.
+  std::int64_t GetRecordCount(TVEZCursor& cursor) override;
   void InternalSetRecNo(TVEZCursor& cursor, std::int64_t rec_no) override;
   std::int64_t InternalGetRecNo(TVEZCursor& cursor) override;
   std::int64_t InternalGetRecordCount(TVEZCursor& cursor) override;

@@ -278,7 +278,7 @@ class TVEZTableData : public TVEZKeyRecordSource {
                                 bool to_insert, TVEZPageItemID current_record_id);
   // Records in the cursor's view: a restricted view counts the set bits of
   // its record bitmap, filled when needed.
-  std::int64_t GetRecordCount(TVEZCursor& cursor);
+  virtual std::int64_t GetRecordCount(TVEZCursor& cursor);
   // Whether the cursor's CurrentRecordBuffer lies in its key range (true
   // without a range), by the cursor's index.
   bool IsRecordInRange(TVEZCursor& cursor);

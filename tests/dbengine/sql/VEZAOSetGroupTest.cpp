@@ -2,12 +2,14 @@
 // join's further condition; expressions are built as trees of nodes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AOTestSupport.h"
 #include "ExprTestSupport.h"
+#include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/sql/VEZAOGroupBy.h"
 #include "dbengine/sql/VEZAOJoin.h"
 #include "dbengine/sql/VEZAOUnion.h"
@@ -163,6 +165,33 @@ TEST_F(AOSetGroupTest, GroupsAndTheOneGroupOfAWholeInput) {
             (TRows{"0|0"}));
   EXPECT_EQ(Group("g", {}, {Aggregate(CountAll(), "n"), Aggregate(Sum(Col("", "v")), "s")}),
             (TRows{"5|14"}));
+}
+
+TEST_F(AOSetGroupTest, AColumnReadRowAfterRowTakesNoNewBlock) {
+  // Grouping and aggregates read every input row into the same value: the
+  // value keeps its block from row to row, so the allocator is not asked
+  // even when it has not a byte to spare.
+  MakeTable("rowvals", {"a INTEGER", "d FLOAT", "s VARCHAR(8)"},
+            {{"1", "1.5", "ab"}, {"2", "2.5", "cd"}, {"3", {}, "ef"}, {"4", "4.5", "gh"}});
+  std::unique_ptr<TVEZAO> ao = Scan("rowvals");
+  RunAll(*ao);
+  TVEZVariant value;
+  std::vector<std::string> seen;
+  for (ao->First(); !ao->GetEof(); ao->Next()) {
+    // A column of another type in between takes a block of its own.
+    ao->GetFieldValue(value, 2, true, true);
+    ao->GetFieldValue(value, 1, true, true);
+    const std::int64_t before = MemoryManager().MaxMemorySize();
+    MemoryManager().SetMaxMemorySize(MemoryManager().TotalMemAllocated() - 1);
+    const int error = NativeErrorOf([&] {
+      ao->GetFieldValue(value, 1, true, true);
+      ao->GetFieldValue(value, 1, true, true);
+    });
+    MemoryManager().SetMaxMemorySize(before);
+    EXPECT_EQ(error, 0);
+    seen.push_back(value.GetIsNull() ? "NULL" : std::to_string(value.GetAsDouble()));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1.500000", "2.500000", "NULL", "4.500000"}));
 }
 
 TEST_F(AOSetGroupTest, GroupingErrors) {

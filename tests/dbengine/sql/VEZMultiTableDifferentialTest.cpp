@@ -153,6 +153,10 @@ TEST_P(GeneratedQueries, AgreeWithSQLite) {
         cmp + " t1.v)");
     queries.push_back("SELECT v FROM t1 WHERE k IN (SELECT k FROM t3 WHERE k IS NOT NULL AND u " +
                       cmp + " " + limit + ")");
+    // t1.k holds NULLs: against rows they are unknown, against none NOT IN holds.
+    queries.push_back(
+        "SELECT v FROM t1 WHERE k NOT IN (SELECT k FROM t3 WHERE k IS NOT NULL AND u " + cmp + " " +
+        limit + ")");
     queries.push_back("SELECT v FROM t1 WHERE v " + cmp + " (SELECT MAX(w) FROM t2)");
   }
   queries.push_back("SELECT t1.v, t2.w FROM t1 CROSS JOIN t2");

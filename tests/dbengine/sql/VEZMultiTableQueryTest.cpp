@@ -181,9 +181,16 @@ TEST_F(MultiTableQueryTest, Subqueries) {
       {"SELECT K FROM ONE WHERE K < ALL (SELECT Y FROM B WHERE Y > 1)", {"1"}},
       {"SELECT K FROM ONE WHERE K > ANY (SELECT W FROM B)", {}},
       {"SELECT V FROM A WHERE X IN (SELECT Y FROM B)", {"20", "21"}},
-      // IN over a query is True or False, never NULL: a NULL value is not
-      // in it, so NOT IN holds.
-      {"SELECT V FROM A WHERE X NOT IN (SELECT Y FROM B)", {"10", "30"}},
+      // A NULL value is unknown against a query with rows, as against a
+      // list of values: neither IN nor NOT IN holds. Against no row IN is
+      // False and NOT IN True.
+      {"SELECT V FROM A WHERE X NOT IN (SELECT Y FROM B)", {"10"}},
+      {"SELECT V FROM A WHERE X NOT IN (2, 4)", {"10"}},
+      {"SELECT V FROM A WHERE NOT (X IN (SELECT Y FROM B))", {"10"}},
+      {"SELECT V FROM A WHERE X IN (SELECT Y FROM B WHERE Y > 100)", {}},
+      {"SELECT V FROM A WHERE X NOT IN (SELECT Y FROM B WHERE Y > 100)", {"10", "20", "21", "30"}},
+      {"SELECT V FROM A WHERE X IN (SELECT X FROM E)", {}},
+      {"SELECT V FROM A WHERE X NOT IN (SELECT X FROM E)", {"10", "20", "21", "30"}},
       {"SELECT V FROM A WHERE EXISTS (SELECT * FROM B WHERE B.Y = A.X)", {"20", "21"}},
       {"SELECT V FROM A WHERE NOT EXISTS (SELECT * FROM B WHERE B.Y = A.X)", {"10", "30"}},
       {"SELECT V FROM A WHERE V > (SELECT MIN(W) FROM B WHERE B.Y = A.X)", {"20", "21"}},
