@@ -197,7 +197,8 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
                              !bitmap->Outdated() && bitmap->IndexID == cursor.IndexID;
     TVEZPageItemID found;
     bool ok = false;
-    if (!restart && !fill_bitmap && cursor.CurrentRecordBuffer != nullptr &&
+    // A bitmap of the table's present state shows only records still there.
+    if (!restart && !fill_bitmap && !from_bitmap && cursor.CurrentRecordBuffer != nullptr &&
         !IsRecordPresent(session_id, cursor.CurrentRecordID)) {
       ok = StepFromGoneRecord(cursor, forward, found);
     } else {
