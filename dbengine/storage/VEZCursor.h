@@ -430,6 +430,9 @@ class TVEZCursor {
   // last record and a move forward goes back in the index (an index that
   // serves a descending order). A different index name clears it.
   bool ReverseOrder = false;
+  // Steps of a restricted view in index order since its start that did not
+  // come from the record bitmap (the table data's).
+  std::int32_t IndexStepsWithoutBitmap = 0;
   TVEZFilterRecordEvent FilterRecord;
   void* Dataset = nullptr;  // the dataset that owns the cursor
 
