@@ -505,15 +505,28 @@ std::int64_t TVEZLocalCursor::GetRecordCount() {
 TVEZGetRecordResult TVEZLocalCursor::GetRecordBuffer(TVEZGetRecordMode get_record_mode) {
   TVEZTableData& table = Bound(20151);
   TVEZLockGuard guard(table);
-  return table.GetRecordBuffer(*this, get_record_mode);
+  if (!ReverseOrder || get_record_mode == grmCurrent)
+    return table.GetRecordBuffer(*this, get_record_mode);
+  // Backwards view: a step forward is a step back in the index, and running
+  // off its start is the view's end.
+  const TVEZGetRecordResult result =
+      table.GetRecordBuffer(*this, get_record_mode == grmNext ? grmPrior : grmNext);
+  if (result == grrBOF) return grrEOF;
+  if (result == grrEOF) return grrBOF;
+  return result;
 }
 
 void TVEZLocalCursor::SetRecNo(std::int64_t value) {
-  Bound(20151).SetRecNo(*this, value);
+  TVEZTableData& table = Bound(20151);
+  if (ReverseOrder) value = table.GetRecordCount(*this) + 1 - value;
+  table.SetRecNo(*this, value);
 }
 
 std::int64_t TVEZLocalCursor::GetRecNo() {
-  return Bound(20151).GetRecNo(*this);
+  TVEZTableData& table = Bound(20151);
+  const std::int64_t rec_no = table.GetRecNo(*this);
+  if (!ReverseOrder || rec_no <= 0) return rec_no;
+  return table.GetRecordCount(*this) + 1 - rec_no;
 }
 
 std::int32_t TVEZLocalCursor::CompareRecordsOrder(const TVEZPageItemID& record_id1,
@@ -548,22 +561,25 @@ std::int32_t TVEZLocalCursor::CompareRecordsOrder(const TVEZPageItemID& record_i
     const std::int32_t order =
         table.IndexManager()->OpenIndex(IndexID)->CompareRecordBuffersByIndex(first, second,
                                                                               def->ColumnCount());
-    if (order != 0) return order < 0 ? -1 : 1;
+    if (order != 0) return (order < 0) != ReverseOrder ? -1 : 1;
   }
-  if (record_id1.PageNo != record_id2.PageNo) return record_id1.PageNo < record_id2.PageNo ? -1 : 1;
+  // Equal keys stand in record order, which a backwards view reverses too.
+  const std::int32_t sign = ReverseOrder && IndexID != -1 ? -1 : 1;
+  if (record_id1.PageNo != record_id2.PageNo)
+    return record_id1.PageNo < record_id2.PageNo ? -sign : sign;
   if (record_id1.PageItemNo != record_id2.PageItemNo)
-    return record_id1.PageItemNo < record_id2.PageItemNo ? -1 : 1;
+    return record_id1.PageItemNo < record_id2.PageItemNo ? -sign : sign;
   return 0;
 }
 
 void TVEZLocalCursor::InternalFirst() {
-  FirstPosition = true;
-  LastPosition = false;
+  FirstPosition = !ReverseOrder;
+  LastPosition = ReverseOrder;
 }
 
 void TVEZLocalCursor::InternalLast() {
-  FirstPosition = false;
-  LastPosition = true;
+  FirstPosition = ReverseOrder;
+  LastPosition = !ReverseOrder;
 }
 
 void TVEZLocalCursor::InternalInsert() {}

@@ -1,5 +1,6 @@
 #include "dbengine/foundation/VEZBitsArray.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -80,8 +81,16 @@ void TVEZBitsArray::SetSize(std::int32_t n) {
   const std::int64_t bytes = BufferBytes(n);
   if (bits_ == nullptr) {
     bits_ = static_cast<std::uint8_t*>(MemoryManager().AllocMem(bytes));
-  } else if (bytes != MemoryManager().GetMemoryBufferSize(bits_)) {
-    MemoryManager().ReallocMemAndClearTail(bits_, bytes);
+  } else {
+    // The buffer keeps room beyond the bits, all zero: a bitmap filled bit
+    // by bit as a scan goes would otherwise copy itself for every word.
+    const std::int64_t held = MemoryManager().GetMemoryBufferSize(bits_);
+    if (bytes > held) {
+      MemoryManager().ReallocMemAndClearTail(bits_, std::max(bytes, held + held / 2));
+    } else {
+      const std::int64_t used = BufferBytes(bit_count_);
+      if (used > bytes) std::memset(bits_ + bytes, 0, static_cast<std::size_t>(used - bytes));
+    }
   }
   // What falls out of range is cleared so a later growth reads zeros.
   if (n < bit_count_) non_zero_bit_count_ = ClearBeyondAndCount(n);

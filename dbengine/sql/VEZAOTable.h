@@ -41,6 +41,14 @@ class TVEZAOTable : public TVEZAO {
                                      std::vector<std::string>& case_sensitivity_list);
 
   TVEZDatabase* FDatabase = nullptr;
+
+ private:
+  // Selects an index of the table that yields the result order for the rows
+  // the filter lets through: one whose leading columns the filter fixes to
+  // a constant (col = const in its top-level AND parts, non-text columns)
+  // and whose next columns are the ORDER BY columns, read backwards when
+  // every direction is the opposite. False (nothing changed) when none.
+  bool SelectIndexForResultOrder();
 };
 
 }  // namespace vez

@@ -10,6 +10,7 @@
 #include "dbengine/storage/VEZDefStreamIO.h"
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "dbengine/storage/VEZRecordFieldData.h"
+#include "platform/core/Collation.h"
 
 namespace vez {
 
@@ -75,6 +76,7 @@ void TVEZCursor::FreeRecordBuffer(std::uint8_t*& buffer) {
 // Index and field access
 
 void TVEZCursor::SetIndexName(const std::string& name) {
+  if (!platform::AnsiSameText(name, FIndexName)) ReverseOrder = false;
   FIndexName = name;
   const TVEZIndexDef* def = GetIndexDefs()->GetIndexDefByName(name);
   IndexID = def != nullptr ? def->ObjectID : -1;

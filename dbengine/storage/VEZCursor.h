@@ -426,6 +426,13 @@ class TVEZCursor {
   std::int32_t CurrentIndexID = -1;  // the implementation's
   bool FirstPosition = false;
   bool LastPosition = false;
+  // The view shows the current index's order backwards: first is the index's
+  // last record and a move forward goes back in the index (an index that
+  // serves a descending order). A different index name clears it.
+  bool ReverseOrder = false;
+  // Steps of a restricted view in index order since its start that did not
+  // come from the record bitmap (the table data's).
+  std::int32_t IndexStepsWithoutBitmap = 0;
   TVEZFilterRecordEvent FilterRecord;
   void* Dataset = nullptr;  // the dataset that owns the cursor
 

@@ -118,6 +118,7 @@ void TVEZRecordBitmap::Clear() {
   Active = false;
   FUnusable = false;
   FBitmap.SetSize(0);
+  LastFoundTableState = -1;
 }
 
 bool TVEZRecordBitmap::FindRecord(bool restart, bool go_forward, TVEZPageItemID cur_record_id,

@@ -16,9 +16,11 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include "dbengine/foundation/VEZBitsArray.h"
 #include "dbengine/foundation/VEZTypes.h"
+#include "dbengine/storage/VEZKeyPath.h"
 
 namespace vez {
 
@@ -81,6 +83,12 @@ class TVEZRecordBitmap {
   // that a bitmap built for one order is never read in another.
   std::int32_t IndexID = -1;
   std::int32_t TableState = -1;
+  // Where the last index-based move landed (the record, its index position
+  // and the table state then), so that the next move starts there instead
+  // of searching the index for the record again. Clear forgets it.
+  std::unique_ptr<TVEZKeyPath> LastFoundPosition;
+  TVEZPageItemID LastFoundRecordID;
+  std::int32_t LastFoundTableState = -1;
 
  private:
   std::int64_t BitOfRecord(TVEZPageItemID record_id) const;

@@ -115,6 +115,9 @@ struct TVEZRecordChangeContext {
 
 class TVEZTableData : public TVEZKeyRecordSource {
  public:
+  // Steps of a restricted view in index order after which the cursor's
+  // record bitmap is filled and answers the rest of the walk.
+  static constexpr std::int32_t kIndexStepsBeforeBitmap = 64;
   // No managers, no cursors. database_data (the owner) must outlive it; the
   // constructor does not list it there (the database data's CreateTableData
   // does).

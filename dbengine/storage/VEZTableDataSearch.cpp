@@ -192,12 +192,22 @@ TVEZGetRecordResult TVEZTableData::InternalGetRecordBuffer(TVEZCursor& cursor,
     // skips groups would find the last one going back. The filled bitmap
     // answers both directions alike.
     if (cursor.DistinctFieldCount > 0 && !fill_bitmap) RefreshRecordBitmap(cursor);
+    // Each step in index order searches the index afresh; a walk that goes
+    // on past a few rows fills the bitmap once and steps through it, while a
+    // read of the first rows only (TOP) never pays for the whole view.
+    if (restart) {
+      cursor.IndexStepsWithoutBitmap = 0;
+    } else if (!fill_bitmap && cursor.IndexID != -1 &&
+               ++cursor.IndexStepsWithoutBitmap == kIndexStepsBeforeBitmap) {
+      RefreshRecordBitmap(cursor);
+    }
     const TVEZRecordBitmap* const bitmap = cursor.RecordBitmap;
     const bool from_bitmap = bitmap != nullptr && bitmap->Active && !bitmap->Unusable() &&
                              !bitmap->Outdated() && bitmap->IndexID == cursor.IndexID;
     TVEZPageItemID found;
     bool ok = false;
-    if (!restart && !fill_bitmap && cursor.CurrentRecordBuffer != nullptr &&
+    // A bitmap of the table's present state shows only records still there.
+    if (!restart && !fill_bitmap && !from_bitmap && cursor.CurrentRecordBuffer != nullptr &&
         !IsRecordPresent(session_id, cursor.CurrentRecordID)) {
       ok = StepFromGoneRecord(cursor, forward, found);
     } else {
@@ -838,11 +848,23 @@ bool TVEZTableData::FindRecordInBitmap(TVEZCursor& cursor, TVEZRecordBitmap& bit
   TVEZIndex* index = FIndexManager->OpenIndex(bitmap.IndexID);
   std::unique_ptr<TVEZKeyPath> current = index->CreateIndexPosition();
   std::unique_ptr<TVEZKeyPath> found = index->CreateIndexPosition();
-  if (!restart &&
-      !GetIndexPositionOfRecord(session_id, bitmap.IndexID, *current, cursor.CurrentRecordID))
-    return false;
+  const std::int32_t table_state = FRecordManager->TableState;
+  if (!restart) {
+    if (bitmap.LastFoundPosition && bitmap.LastFoundTableState == table_state &&
+        bitmap.LastFoundRecordID == cursor.CurrentRecordID) {
+      current->Assign(*bitmap.LastFoundPosition);
+    } else if (!GetIndexPositionOfRecord(session_id, bitmap.IndexID, *current,
+                                         cursor.CurrentRecordID)) {
+      return false;
+    }
+  }
   if (!bitmap.FindRecord(restart, go_forward, *current, *found, bitmap.IndexID)) return false;
   GetRecordIDByIndexPosition(session_id, bitmap.IndexID, record_id, *found);
+  bitmap.LastFoundTableState = -1;
+  if (!bitmap.LastFoundPosition) bitmap.LastFoundPosition = index->CreateIndexPosition();
+  bitmap.LastFoundPosition->Assign(*found);
+  bitmap.LastFoundRecordID = record_id;
+  bitmap.LastFoundTableState = table_state;
   return true;
 }
 

@@ -76,6 +76,20 @@ TEST(VEZBitsArrayTest, ResizeClearsWhatComesIntoRange) {
   EXPECT_EQ(c.NonZeroBitCount(), 65);
   EXPECT_EQ(c.GetBitNoByBitPosition(64), 64);
   EXPECT_FALSE(c.GetBit(65));
+  // Grown one bit at a time (the buffer keeps room), then cut and grown
+  // again inside the room: what was cut reads as zero.
+  TVEZBitsArray d;
+  for (std::int32_t i = 0; i < 5000; ++i) {
+    d.SetSize(i + 1);
+    d.SetBit(i, true);
+  }
+  EXPECT_EQ(d.NonZeroBitCount(), 5000);
+  d.SetSize(100);
+  d.SetSize(4000);
+  EXPECT_EQ(d.NonZeroBitCount(), 100);
+  std::int32_t last = -1;
+  EXPECT_TRUE(d.Find(true, false, 0, last));
+  EXPECT_EQ(last, 99);
   c.SetSize(0);
   EXPECT_EQ(c.Bits(), nullptr);
   EXPECT_EQ(c.NonZeroBitCount(), 0);

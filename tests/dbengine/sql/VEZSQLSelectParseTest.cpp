@@ -238,6 +238,7 @@ TEST_F(SelectParseTest, ParseErrors) {
       {"SELECT TOP 99999999999 * FROM t", "error 30158"},
       {"SELECT TOP 5, 2.5 * FROM t", "error 30159"},
       {"SELECT *, a FROM t", "error 30184"},
+      {"SELECT a, * FROM t", "error 30160"},
       {"SELECT a FROM", "error 30180"},
       {"SELECT a FROM ,", "error 30180"},
       {"SELECT a FROM t,", "error 30181"},

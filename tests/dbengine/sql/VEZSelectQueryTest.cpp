@@ -109,8 +109,19 @@ TEST_F(SelectQueryTest, OrderByAndDistinctAndTop) {
 }
 
 TEST_F(SelectQueryTest, ProjectionEdgeCases) {
-  // A `*` on one live table shows its columns once, in table order.
+  // A `*` on one live table shows its columns once, in table order (the
+  // result is the stored table itself); the copy of a non-live query keeps
+  // the listed column too, under a unique name. A bare `*` after a comma is
+  // no expression, and a lone `*` ends the list: the parser refuses both.
   EXPECT_EQ(Open("SELECT A, T.* FROM T", true).columns, (Texts{"A", "B", "C"}));
+  EXPECT_EQ(Open("SELECT C, t1.* FROM T t1 WHERE A = 2", true).rows, (Texts{"2|y|10"}));
+  EXPECT_EQ(Open("SELECT A, T.* FROM T").columns, (Texts{"A", "A_1", "B", "C"}));
+  EXPECT_EQ(Open("SELECT C, t1.* FROM T t1 WHERE A = 2").rows, (Texts{"10|2|y|10"}));
+  for (bool live : {false, true}) {
+    SCOPED_TRACE(live);
+    EXPECT_EQ(OpenError("SELECT A, * FROM T", live), 30160);
+    EXPECT_EQ(OpenError("SELECT *, A FROM T", live), 30184);
+  }
   EXPECT_EQ(OpenError("SELECT X.A FROM T"), 30327);
   EXPECT_EQ(Open("SELECT T.A FROM T t1 WHERE A = 1").rows, (Texts{"1"}));
   EXPECT_EQ(Open("SELECT t1.A FROM T t1 WHERE A = 1").rows, (Texts{"1"}));
