@@ -28,6 +28,14 @@
 // nothing sent. Counters as above, plus data_rows (the Data rows read back
 // after the stop) and unaccounted = sent - data_rows - unrecognised.
 //
+// BM_LineRate/main_window: the program's main window records instead: the
+// vessel's two shafts built by the window on the same fed links, the run
+// started and stopped by the window's own commands (the stop writes the
+// run's report), its live panels and graphs, runs list and the error-log
+// window shown, the log file at full durability. The error rows are counted
+// from the log's table (it keeps the newest thousand), looked at every 5 s.
+// Counters as for recording.
+//
 // BM_LineRate/recording_no_sync: the same with the journal not synced, for
 // reference only (the program keeps full durability).
 //
@@ -61,12 +69,17 @@
 #include "app/acquisition/AutoCommunication.h"
 #include "app/acquisition/ErrorManager.h"
 #include "app/acquisition/Shaft.h"
+#include "app/main/MainWindow.h"
+#include "app/main/VesselSelect.h"
 #include "app/run/NewRunForm.h"
 #include "app/run/RunManager.h"
 #include "app/storage/ConfigurationManager.h"
 #include "app/storage/DMSystem.h"
 #include "app/ui/ErrorLogWindow.h"
 #include "app/ui/ShaftPanel.h"
+#include "app/util/Printer.h"
+#include "app/util/Shell.h"
+#include "dbengine/api/VEZTable.h"
 #include "tests/app/support/InMemoryDisplaySettings.h"
 #include "tests/app/support/InMemoryLinkSettingsStore.h"
 #include "tests/app/support/SocatPair.h"
@@ -200,11 +213,16 @@ QApplication& Application() {
   return *app;
 }
 
+// The fed time in seconds.
+int LineSeconds() {
+  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
+  return env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+}
+
 void LineRate(benchmark::State& state, bool panels) {
   Application();
 
-  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
-  const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+  const int seconds = LineSeconds();
   const int idle_ms = std::max(5000, seconds * 250);
 
   for (auto _ : state) {
@@ -323,6 +341,23 @@ void LineRate(benchmark::State& state, bool panels) {
   }
 }
 
+// A two-shaft vessel on the pty links (RVX_PORT_1, RVX_PORT_2) and a trial;
+// returns the trial's id.
+int AddBenchVessel(rvx::TDM_System& db) {
+  for (int shaft : {0, 1}) {
+    db.GetAutoComBaud(shaft);
+    db.SetAutoComSettings(shaft, kBaud, shaft + 1);
+  }
+  rvx::TVessel vessel;
+  vessel.name = "Bench vessel";
+  vessel.Shafts = 2;
+  vessel.Units = "SI";
+  db.addVessel(vessel);
+  const int vesselId = db.getVessels()->Item(0).ID;
+  db.addTrial(rvx::TTrial{0, "Bench trial", vesselId});
+  return db.getTrialsByVesselId(vesselId).back()->ID;
+}
+
 double CpuPercentOver(const std::function<void()>& work, double* seconds = nullptr) {
   const auto wall = std::chrono::steady_clock::now();
   const double cpu = ProcessCpuSeconds();
@@ -333,11 +368,114 @@ double CpuPercentOver(const std::function<void()>& work, double* seconds = nullp
   return 100 * (ProcessCpuSeconds() - cpu) / elapsed;
 }
 
+// One good sentence per shaft gives communication; runs start after it.
+bool GreetShafts(rvx::test::SocatPair& meter1, rvx::test::SocatPair& meter2,
+                 const std::vector<std::shared_ptr<CountingObserver>>& observers) {
+  const std::string hello = "SPS1,1,764.5,0,100.0,8000,0,0";
+  unsigned sum = 0;
+  for (unsigned char c : hello)
+    sum += c;
+  char digits[3];
+  std::snprintf(digits, sizeof digits, "%02X", sum % 256);
+  for (rvx::test::SocatPair* meter : {&meter1, &meter2})
+    meter->Write("$" + hello + "*" + digits + "\r\n");
+  RunLoop(10000, [&] { return observers[0]->readings >= 1 && observers[1]->readings >= 1; });
+  return observers[0]->readings == 1 && observers[1]->readings == 1;
+}
+
+// Answers the new-run dialog with OK while alive.
+class NewRunAnswer {
+ public:
+  NewRunAnswer() {
+    QObject::connect(&timer_, &QTimer::timeout, [] {
+      if (auto* d = qobject_cast<rvx::TFrm_NewRun*>(QApplication::activeModalWidget()))
+        d->Btn_OK->click();
+    });
+    timer_.start(1);
+  }
+
+ private:
+  QTimer timer_;
+};
+
+struct FedMinute {
+  long sent = 0;
+  long wrong_checksum = 0;
+  double cpu_pct = 0;
+  double seconds = 0;
+};
+
+// Feeds both meters for the given time and runs the loop until the feeders
+// have finished and handled(sent) holds; CPU is counted over all of it.
+FedMinute FeedBoth(rvx::test::FreshRunDirs& dirs, rvx::test::SocatPair& meter1,
+                   rvx::test::SocatPair& meter2, int seconds,
+                   const std::function<bool(long sent)>& handled) {
+  FedMinute fed;
+  const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
+  std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
+                                StartFeeder(meter2.Feed(), seconds, 2, report2)};
+  fed.cpu_pct = CpuPercentOver(
+      [&] {
+        RunLoop((seconds + 60) * 1000, [&] {
+          for (pid_t& pid : feeders) {
+            if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+          }
+          if (feeders[0] > 0 || feeders[1] > 0) return false;
+          if (fed.sent == 0) {
+            for (const std::string& report : {report1, report2}) {
+              const auto counts = ReadReport(report);
+              fed.sent += counts.count("sent") ? counts.at("sent") : 0;
+              fed.wrong_checksum +=
+                  counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
+            }
+          }
+          return handled(fed.sent);
+        });
+      },
+      &fed.seconds);
+  for (pid_t pid : feeders)
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  return fed;
+}
+
+// The Data rows of the stopped run, as read back by the stop.
+long DataRows(rvx::TRunManager& runs) {
+  long data_rows = 0;
+  for (const auto& m : *runs.MeassurementManagers()) {
+    rvx::TShaftDataSet& set = m->GetShaftDataSet();
+    data_rows += static_cast<long>(
+        std::max({set.PowerData().Values().Count(), set.TorqueData().Values().Count(),
+                  set.SpeedData().Values().Count()}));
+  }
+  return data_rows;
+}
+
+void ReportRecording(benchmark::State& state, const FedMinute& fed, double idle_pct, long data_rows,
+                     std::map<std::string, long>& rows, int boxes) {
+  const long unrecognised = rows["OnStringPacket"] + rows["ExtractSPS"];
+  state.counters["cpu_pct"] = fed.cpu_pct;
+  state.counters["idle_pct"] = idle_pct;
+  state.counters["net_pct"] = fed.cpu_pct - idle_pct;
+  state.counters["sent"] = static_cast<double>(fed.sent);
+  state.counters["data_rows"] = static_cast<double>(data_rows);
+  state.counters["unrecognised"] = static_cast<double>(unrecognised);
+  state.counters["unaccounted"] = static_cast<double>(fed.sent - data_rows - unrecognised);
+  state.counters["checksum_rows"] = static_cast<double>(rows["Checksum error"]);
+  state.counters["checksum_sent"] = static_cast<double>(fed.wrong_checksum);
+  state.counters["fed_s"] = fed.seconds;
+  if (fed.sent == 0 || data_rows + unrecognised != fed.sent ||
+      rows["Checksum error"] != fed.wrong_checksum)
+    state.SkipWithError("not every sentence is accounted for");
+  if (boxes != 0) state.SkipWithError("an error box was shown");
+}
+
 void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) {
   Application();
 
-  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
-  const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+  const int seconds = LineSeconds();
   const int idle_ms = std::max(5000, seconds * 250);
 
   for (auto _ : state) {
@@ -350,20 +488,9 @@ void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) 
     NoBox box;
     rvx::TDM_System db("RVX_Log.vez", box, durability);
     ForwardingErrorLog log(box, db);
-    for (int shaft : {0, 1}) {
-      db.GetAutoComBaud(shaft);
-      db.SetAutoComSettings(shaft, kBaud, shaft + 1);
-    }
     rvx::LinkServices services{db, log, box};
     rvx::TConfigurationManager config(db);
-    rvx::TVessel vessel;
-    vessel.name = "Bench vessel";
-    vessel.Shafts = 2;
-    vessel.Units = "SI";
-    db.addVessel(vessel);
-    const int vesselId = db.getVessels()->Item(0).ID;
-    db.addTrial(rvx::TTrial{0, "Bench trial", vesselId});
-    config.Initialize(db.getTrialsByVesselId(vesselId).back()->ID);
+    config.Initialize(AddBenchVessel(db));
 
     std::vector<std::shared_ptr<rvx::IShaft>> shafts;
     std::vector<std::shared_ptr<CountingObserver>> observers;
@@ -395,100 +522,166 @@ void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) 
     rvx::TFrm_Errorlog errorWindow(nullptr, db.getErrorLogDataSource());
     errorWindow.show();
 
-    // One good sentence per shaft gives communication; the run starts then.
-    const std::string hello = "SPS1,1,764.5,0,100.0,8000,0,0";
-    unsigned sum = 0;
-    for (unsigned char c : hello)
-      sum += c;
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", sum % 256);
-    for (rvx::test::SocatPair* meter : {&meter1, &meter2})
-      meter->Write("$" + hello + "*" + digits + "\r\n");
-    RunLoop(10000, [&] { return observers[0]->readings == 1 && observers[1]->readings == 1; });
+    GreetShafts(meter1, meter2, observers);
     rvx::TRunManager runs(nullptr, config, shafts, db, box);
     if (!runs.IsReadyToStartRun()) {
       state.SkipWithError("no communication before the start");
       return;
     }
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-      if (auto* d = qobject_cast<rvx::TFrm_NewRun*>(QApplication::activeModalWidget()))
-        d->Btn_OK->click();
-    });
-    answer.start(1);
-    if (runs.StartNewRun() == nullptr) {
-      state.SkipWithError("the run did not start");
-      return;
+    {
+      NewRunAnswer answer;
+      if (runs.StartNewRun() == nullptr) {
+        state.SkipWithError("the run did not start");
+        return;
+      }
     }
-    answer.stop();
     const long before = observers[0]->readings + observers[1]->readings;
 
     // Idle while recording.
     const double idle_pct = CpuPercentOver([&] { RunLoop(idle_ms); });
 
-    const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
-    std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
-                                  StartFeeder(meter2.Feed(), seconds, 2, report2)};
-    long sent = 0, wrong_checksum = 0;
-    auto handled = [&] {
+    const FedMinute fed = FeedBoth(dirs, meter1, meter2, seconds, [&](long sent) {
       return observers[0]->readings + observers[1]->readings - before + log.rows["OnStringPacket"] +
-             log.rows["ExtractSPS"];
-    };
-    double fed_seconds = 0;
-    const double cpu_pct = CpuPercentOver(
-        [&] {
-          RunLoop((seconds + 60) * 1000, [&] {
-            for (pid_t& pid : feeders) {
-              if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
-            }
-            if (feeders[0] > 0 || feeders[1] > 0) return false;
-            if (sent == 0) {
-              for (const std::string& report : {report1, report2}) {
-                const auto counts = ReadReport(report);
-                sent += counts.count("sent") ? counts.at("sent") : 0;
-                wrong_checksum += counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
-              }
-            }
-            return handled() >= sent;
-          });
-        },
-        &fed_seconds);
-    for (pid_t pid : feeders)
-      if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-      }
+                 log.rows["ExtractSPS"] >=
+             sent;
+    });
 
     // The stop reads the run back from the file.
     runs.StopRun();
-    long data_rows = 0;
-    for (const auto& m : *runs.MeassurementManagers()) {
-      rvx::TShaftDataSet& set = m->GetShaftDataSet();
-      data_rows += static_cast<long>(
-          std::max({set.PowerData().Values().Count(), set.TorqueData().Values().Count(),
-                    set.SpeedData().Values().Count()}));
-    }
-    const long unrecognised = log.rows["OnStringPacket"] + log.rows["ExtractSPS"];
-    state.counters["cpu_pct"] = cpu_pct;
-    state.counters["idle_pct"] = idle_pct;
-    state.counters["net_pct"] = cpu_pct - idle_pct;
-    state.counters["sent"] = static_cast<double>(sent);
-    state.counters["data_rows"] = static_cast<double>(data_rows);
-    state.counters["unrecognised"] = static_cast<double>(unrecognised);
-    state.counters["unaccounted"] = static_cast<double>(sent - data_rows - unrecognised);
-    state.counters["checksum_rows"] = static_cast<double>(log.rows["Checksum error"]);
-    state.counters["checksum_sent"] = static_cast<double>(wrong_checksum);
-    state.counters["fed_s"] = fed_seconds;
-    if (sent == 0 || data_rows + unrecognised != sent ||
-        log.rows["Checksum error"] != wrong_checksum)
-      state.SkipWithError("not every sentence is accounted for");
-    if (box.shown != 0) state.SkipWithError("an error box was shown");
+    ReportRecording(state, fed, idle_pct, DataRows(runs), log.rows, box.shown);
 
     shaftPanels.clear();
     window.reset();
     manager->Disconnect();
     for (auto& s : shafts)
       s->Disconnect();
+  }
+}
+
+// Counts the error log's rows by function from its table, rows newer than
+// the last look only. The table keeps the newest thousand rows, so a look
+// every few seconds sees every row at 20 errors/s.
+class ErrorTableCounter {
+ public:
+  explicit ErrorTableCounter(vez::TVEZTable& table) : table_(table) {
+    Look();
+    rows.clear();
+  }
+  std::map<std::string, long> rows;
+
+  void Look() {
+    platform::Field& id = table_.FieldByName("ID");
+    platform::Field& function = table_.FieldByName("FunctionName");
+    std::int64_t newest = last_;
+    for (table_.First(); !table_.Eof(); table_.Next()) {
+      const std::int64_t v = id.AsLargeInt();
+      if (v <= last_) continue;
+      ++rows[function.AsString()];
+      newest = std::max(newest, v);
+    }
+    last_ = newest;
+  }
+
+ private:
+  vez::TVEZTable& table_;
+  std::int64_t last_ = 0;
+};
+
+class NoShell : public rvx::Shell {
+ public:
+  bool Open(const std::string&) override { return true; }
+};
+
+class NoPrinter : public rvx::Printer {
+ public:
+  bool ChoosePrinter() override { return false; }
+  void Print(const std::string&, const PageRenderer&) override {}
+};
+
+// The whole main window records: a two-shaft vessel on the pty meters, the
+// run started by the window's own New Run command, its live panels with
+// graphs, runs list and the error-log window shown, the log file at the
+// program's durability; the stop command writes the run's report.
+void LineRateMainWindow(benchmark::State& state) {
+  Application();
+
+  const int seconds = LineSeconds();
+  const int idle_ms = std::max(5000, seconds * 250);
+
+  for (auto _ : state) {
+    rvx::test::FreshRunDirs dirs;
+    rvx::test::SocatPair meter1(dirs.File("meter1"), dirs.File("feed1"));
+    rvx::test::SocatPair meter2(dirs.File("meter2"), dirs.File("feed2"));
+    rvx::test::ScopedEnv port1("RVX_PORT_1", meter1.Meter());
+    rvx::test::ScopedEnv port2("RVX_PORT_2", meter2.Meter());
+    NoBox box;
+    {
+      rvx::TDM_System db(rvx::TFrm_Main::kDatabaseName, box);
+      AddBenchVessel(db);
+    }
+
+    NoShell shell;
+    NoPrinter printer;
+    rvx::TFrm_Main window(nullptr, rvx::TMainSeams{box, shell, printer, 1, 1200, dirs.Path()});
+    {
+      QTimer answer;
+      QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* d = qobject_cast<rvx::TFrm_VesselSelect*>(QApplication::activeModalWidget()))
+          d->Btn_OK->click();
+      });
+      answer.start(10);
+      if (!window.Start()) {
+        state.SkipWithError("start-up failed");
+        return;
+      }
+    }
+    window.show();
+    rvx::TFrm_Errorlog errorWindow(&window, window.DMSystem()->getErrorLogDataSource());
+    errorWindow.show();
+
+    std::vector<std::shared_ptr<CountingObserver>> observers;
+    for (const auto& s : window.Shafts()) {
+      auto* shaft = dynamic_cast<rvx::TShaft*>(s.get());
+      auto* link = shaft ? dynamic_cast<rvx::TAutoCommunication*>(shaft->Communication()) : nullptr;
+      if (!link || !link->IsOpen()) {
+        state.SkipWithError("a link did not open");
+        return;
+      }
+      observers.push_back(std::make_shared<CountingObserver>());
+      s->RegisterObserver(observers.back());
+    }
+    if (observers.size() != 2) {
+      state.SkipWithError("the window did not build two shafts");
+      return;
+    }
+    GreetShafts(meter1, meter2, observers);
+    {
+      NewRunAnswer answer;
+      window.Action_RunNewExecute();
+    }
+    if (!window.RunManager()->IsRunInProgress()) {
+      state.SkipWithError("the run did not start");
+      return;
+    }
+    const long before = observers[0]->readings + observers[1]->readings;
+
+    const double idle_pct = CpuPercentOver([&] { RunLoop(idle_ms); });
+
+    ErrorTableCounter errors(window.DMSystem()->getErrorLogDataSource());
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] { errors.Look(); });
+    look.start(5000);
+    const FedMinute fed = FeedBoth(dirs, meter1, meter2, seconds, [&](long sent) {
+      errors.Look();
+      return observers[0]->readings + observers[1]->readings - before +
+                 errors.rows["OnStringPacket"] + errors.rows["ExtractSPS"] >=
+             sent;
+    });
+    look.stop();
+
+    window.Action_RunStopExecute();
+    errors.Look();
+    ReportRecording(state, fed, idle_pct, DataRows(*window.RunManager()), errors.rows, box.shown);
   }
 }
 
@@ -513,6 +706,10 @@ void BM_LineRateRecordingNormal(benchmark::State& state) {
 
 BENCHMARK(BM_LineRateRecording)
     ->Name("BM_LineRate/recording")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+BENCHMARK(LineRateMainWindow)
+    ->Name("BM_LineRate/main_window")
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 // For reference only: the same without the syncs, to tell their share.
