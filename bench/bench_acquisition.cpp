@@ -200,11 +200,107 @@ QApplication& Application() {
   return *app;
 }
 
+double CpuPercentOver(const std::function<void()>& work, double* seconds = nullptr) {
+  const auto wall = std::chrono::steady_clock::now();
+  const double cpu = ProcessCpuSeconds();
+  work();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+  if (seconds) *seconds = elapsed;
+  return 100 * (ProcessCpuSeconds() - cpu) / elapsed;
+}
+
+int LineSeconds() {
+  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
+  return env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+}
+
+// Both shafts' panels one above the other in a shown window, as the program lays them out.
+std::unique_ptr<QWidget> ShowPanels(const std::vector<std::shared_ptr<rvx::IShaft>>& shafts,
+                                    const rvx::DisplaySettings& settings,
+                                    std::vector<std::unique_ptr<rvx::TShaftPanel>>& shaftPanels) {
+  auto window = std::make_unique<QWidget>();
+  window->resize(1200, 800);
+  for (int shaft : {0, 1}) {
+    auto panel =
+        std::make_unique<rvx::TShaftPanel>(window.get(), *shafts[static_cast<std::size_t>(shaft)],
+                                           shaft == 0 ? "Port Shaft" : "Stbd Shaft", settings);
+    panel->setPosition(0, shaft * 400);
+    panel->setSize(1200, 400);
+    panel->setVisible(true);
+    shaftPanels.push_back(std::move(panel));
+  }
+  window->show();
+  return window;
+}
+
+struct Fed {
+  long sent = 0;
+  long wrong_checksum = 0;
+  double seconds = 0;
+  double cpu_pct = 0;
+};
+
+// Feeds both meters for `seconds` and runs the loop until both feeders have finished and
+// handled() has caught up with what they report sent (at most timeout_s); no feeder outlives it.
+Fed FeedBoth(rvx::test::FreshRunDirs& dirs, rvx::test::SocatPair& meter1,
+             rvx::test::SocatPair& meter2, int seconds, int timeout_s,
+             const std::function<long()>& handled) {
+  Fed fed;
+  const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
+  std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
+                                StartFeeder(meter2.Feed(), seconds, 2, report2)};
+  fed.cpu_pct = CpuPercentOver(
+      [&] {
+        RunLoop(timeout_s * 1000, [&] {
+          for (pid_t& pid : feeders) {
+            if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+          }
+          if (feeders[0] > 0 || feeders[1] > 0) return false;
+          if (fed.sent == 0) {
+            for (const std::string& report : {report1, report2}) {
+              const auto counts = ReadReport(report);
+              fed.sent += counts.count("sent") ? counts.at("sent") : 0;
+              fed.wrong_checksum +=
+                  counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
+            }
+          }
+          return handled() >= fed.sent;
+        });
+      },
+      &fed.seconds);
+  for (pid_t pid : feeders)
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  return fed;
+}
+
+// The counters of a fed run; `counted` is what arrived under the name `counted_name`.
+void ReportFed(benchmark::State& state, const Fed& fed, double idle_pct, const char* counted_name,
+               long counted, std::map<std::string, long>& rows, const NoBox& box) {
+  const long unrecognised = rows["OnStringPacket"] + rows["ExtractSPS"];
+  state.counters["cpu_pct"] = fed.cpu_pct;
+  state.counters["idle_pct"] = idle_pct;
+  state.counters["net_pct"] = fed.cpu_pct - idle_pct;
+  state.counters["sent"] = static_cast<double>(fed.sent);
+  state.counters[counted_name] = static_cast<double>(counted);
+  state.counters["unrecognised"] = static_cast<double>(unrecognised);
+  state.counters["unaccounted"] = static_cast<double>(fed.sent - counted - unrecognised);
+  state.counters["checksum_rows"] = static_cast<double>(rows["Checksum error"]);
+  state.counters["checksum_sent"] = static_cast<double>(fed.wrong_checksum);
+  state.counters["fed_s"] = fed.seconds;
+  if (fed.sent == 0 || counted + unrecognised != fed.sent ||
+      rows["Checksum error"] != fed.wrong_checksum)
+    state.SkipWithError("not every sentence is accounted for");
+  if (box.shown != 0) state.SkipWithError("an error box was shown");
+}
+
 void LineRate(benchmark::State& state, bool panels) {
   Application();
 
-  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
-  const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+  const int seconds = LineSeconds();
   const int idle_ms = std::max(5000, seconds * 250);
 
   for (auto _ : state) {
@@ -241,79 +337,19 @@ void LineRate(benchmark::State& state, bool panels) {
     auto manager = rvx::TErrorManager::Create(settings, shafts, log);
     std::unique_ptr<QWidget> window;
     std::vector<std::unique_ptr<rvx::TShaftPanel>> shaftPanels;
-    if (panels) {
-      window = std::make_unique<QWidget>();
-      window->resize(1200, 800);
-      for (int shaft : {0, 1}) {
-        auto panel = std::make_unique<rvx::TShaftPanel>(
-            window.get(), *shafts[static_cast<std::size_t>(shaft)],
-            shaft == 0 ? "Port Shaft" : "Stbd Shaft", settings);
-        panel->setPosition(0, shaft * 400);
-        panel->setSize(1200, 400);
-        panel->setVisible(true);
-        shaftPanels.push_back(std::move(panel));
-      }
-      window->show();
-    }
+    if (panels) window = ShowPanels(shafts, settings, shaftPanels);
 
     // Idle: links open, status timers and time-out checks running.
-    auto wall = std::chrono::steady_clock::now();
-    double cpu = ProcessCpuSeconds();
-    RunLoop(idle_ms);
-    const double idle_pct =
-        100 * (ProcessCpuSeconds() - cpu) /
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+    const double idle_pct = CpuPercentOver([&] { RunLoop(idle_ms); });
 
     // Fed: until both feeders have finished and everything sent is handled.
-    const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
-    std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
-                                  StartFeeder(meter2.Feed(), seconds, 2, report2)};
-    long sent = 0, wrong_checksum = 0;
-    auto handled = [&] {
+    const Fed fed = FeedBoth(dirs, meter1, meter2, seconds, seconds + 30, [&] {
       return observers[0]->readings + observers[1]->readings + log.rows["OnStringPacket"] +
              log.rows["ExtractSPS"];
-    };
-    wall = std::chrono::steady_clock::now();
-    cpu = ProcessCpuSeconds();
-    RunLoop((seconds + 30) * 1000, [&] {
-      for (pid_t& pid : feeders) {
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
-      }
-      if (feeders[0] > 0 || feeders[1] > 0) return false;
-      if (sent == 0) {
-        for (const std::string& report : {report1, report2}) {
-          const auto counts = ReadReport(report);
-          sent += counts.count("sent") ? counts.at("sent") : 0;
-          wrong_checksum += counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
-        }
-      }
-      return handled() >= sent;
     });
-    const double fed_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
-    const double cpu_pct = 100 * (ProcessCpuSeconds() - cpu) / fed_seconds;
-    for (pid_t pid : feeders)
-      if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-      }
 
-    const long delivered = observers[0]->readings + observers[1]->readings;
-    const long unrecognised = log.rows["OnStringPacket"] + log.rows["ExtractSPS"];
-    state.counters["cpu_pct"] = cpu_pct;
-    state.counters["idle_pct"] = idle_pct;
-    state.counters["net_pct"] = cpu_pct - idle_pct;
-    state.counters["sent"] = static_cast<double>(sent);
-    state.counters["delivered"] = static_cast<double>(delivered);
-    state.counters["unrecognised"] = static_cast<double>(unrecognised);
-    state.counters["unaccounted"] = static_cast<double>(sent - delivered - unrecognised);
-    state.counters["checksum_rows"] = static_cast<double>(log.rows["Checksum error"]);
-    state.counters["checksum_sent"] = static_cast<double>(wrong_checksum);
-    state.counters["fed_s"] = fed_seconds;
-    if (sent == 0 || delivered + unrecognised != sent ||
-        log.rows["Checksum error"] != wrong_checksum)
-      state.SkipWithError("not every sentence is accounted for");
-    if (box.shown != 0) state.SkipWithError("an error box was shown");
+    ReportFed(state, fed, idle_pct, "delivered", observers[0]->readings + observers[1]->readings,
+              log.rows, box);
 
     shaftPanels.clear();
     window.reset();
@@ -323,21 +359,10 @@ void LineRate(benchmark::State& state, bool panels) {
   }
 }
 
-double CpuPercentOver(const std::function<void()>& work, double* seconds = nullptr) {
-  const auto wall = std::chrono::steady_clock::now();
-  const double cpu = ProcessCpuSeconds();
-  work();
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
-  if (seconds) *seconds = elapsed;
-  return 100 * (ProcessCpuSeconds() - cpu) / elapsed;
-}
-
 void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) {
   Application();
 
-  const char* env = std::getenv("RVX_BENCH_LINE_SECONDS");
-  const int seconds = env && std::atoi(env) > 0 ? std::atoi(env) : 60;
+  const int seconds = LineSeconds();
   const int idle_ms = std::max(5000, seconds * 250);
 
   for (auto _ : state) {
@@ -379,19 +404,9 @@ void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) 
       shafts.push_back(s);
     }
     auto manager = rvx::TErrorManager::Create(config, shafts, log);
-    auto window = std::make_unique<QWidget>();
-    window->resize(1200, 800);
+    std::unique_ptr<QWidget> window;
     std::vector<std::unique_ptr<rvx::TShaftPanel>> shaftPanels;
-    for (int shaft : {0, 1}) {
-      auto panel =
-          std::make_unique<rvx::TShaftPanel>(window.get(), *shafts[static_cast<std::size_t>(shaft)],
-                                             shaft == 0 ? "Port Shaft" : "Stbd Shaft", config);
-      panel->setPosition(0, shaft * 400);
-      panel->setSize(1200, 400);
-      panel->setVisible(true);
-      shaftPanels.push_back(std::move(panel));
-    }
-    window->show();
+    window = ShowPanels(shafts, config, shaftPanels);
     rvx::TFrm_Errorlog errorWindow(nullptr, db.getErrorLogDataSource());
     errorWindow.show();
 
@@ -426,38 +441,10 @@ void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) 
     // Idle while recording.
     const double idle_pct = CpuPercentOver([&] { RunLoop(idle_ms); });
 
-    const std::string report1 = dirs.File("report1"), report2 = dirs.File("report2");
-    std::vector<pid_t> feeders = {StartFeeder(meter1.Feed(), seconds, 1, report1),
-                                  StartFeeder(meter2.Feed(), seconds, 2, report2)};
-    long sent = 0, wrong_checksum = 0;
-    auto handled = [&] {
+    const Fed fed = FeedBoth(dirs, meter1, meter2, seconds, seconds + 60, [&] {
       return observers[0]->readings + observers[1]->readings - before + log.rows["OnStringPacket"] +
              log.rows["ExtractSPS"];
-    };
-    double fed_seconds = 0;
-    const double cpu_pct = CpuPercentOver(
-        [&] {
-          RunLoop((seconds + 60) * 1000, [&] {
-            for (pid_t& pid : feeders) {
-              if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
-            }
-            if (feeders[0] > 0 || feeders[1] > 0) return false;
-            if (sent == 0) {
-              for (const std::string& report : {report1, report2}) {
-                const auto counts = ReadReport(report);
-                sent += counts.count("sent") ? counts.at("sent") : 0;
-                wrong_checksum += counts.count("wrong_checksum") ? counts.at("wrong_checksum") : 0;
-              }
-            }
-            return handled() >= sent;
-          });
-        },
-        &fed_seconds);
-    for (pid_t pid : feeders)
-      if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-      }
+    });
 
     // The stop reads the run back from the file.
     runs.StopRun();
@@ -468,21 +455,7 @@ void LineRateRecording(benchmark::State& state, vez::TVEZDurability durability) 
           std::max({set.PowerData().Values().Count(), set.TorqueData().Values().Count(),
                     set.SpeedData().Values().Count()}));
     }
-    const long unrecognised = log.rows["OnStringPacket"] + log.rows["ExtractSPS"];
-    state.counters["cpu_pct"] = cpu_pct;
-    state.counters["idle_pct"] = idle_pct;
-    state.counters["net_pct"] = cpu_pct - idle_pct;
-    state.counters["sent"] = static_cast<double>(sent);
-    state.counters["data_rows"] = static_cast<double>(data_rows);
-    state.counters["unrecognised"] = static_cast<double>(unrecognised);
-    state.counters["unaccounted"] = static_cast<double>(sent - data_rows - unrecognised);
-    state.counters["checksum_rows"] = static_cast<double>(log.rows["Checksum error"]);
-    state.counters["checksum_sent"] = static_cast<double>(wrong_checksum);
-    state.counters["fed_s"] = fed_seconds;
-    if (sent == 0 || data_rows + unrecognised != sent ||
-        log.rows["Checksum error"] != wrong_checksum)
-      state.SkipWithError("not every sentence is accounted for");
-    if (box.shown != 0) state.SkipWithError("an error box was shown");
+    ReportFed(state, fed, idle_pct, "data_rows", data_rows, log.rows, box);
 
     shaftPanels.clear();
     window.reset();
