@@ -170,44 +170,41 @@ void BM_InsertValuesSQLite(benchmark::State& state) {
   state.SetItemsProcessed(rows);
 }
 
-void BM_UpdateWhereVEZ(benchmark::State& state) {
+// Runs sql each iteration; together the runs must touch one measurement's rows.
+void ChangeOneMeasurementVEZ(benchmark::State& state, const char* sql) {
   VEZData& d = Vez();
   TVEZQuery query;
   query.SetDatabaseName("Bench");
   std::int64_t rows = 0;
   for (auto _ : state)
-    rows += d.Exec(query, "UPDATE Data SET [Power] = [Power] * 2 WHERE MeasurementID = 12");
+    rows += d.Exec(query, sql);
   if (rows != kPerMeasurement) state.SkipWithError("wrong row count");
   state.SetItemsProcessed(rows);
+}
+
+void ChangeOneMeasurementSQLite(benchmark::State& state, const char* sql) {
+  SQLiteData& d = Lite();
+  std::int64_t rows = 0;
+  for (auto _ : state)
+    rows += d.Exec(sql);
+  if (rows != kPerMeasurement) state.SkipWithError("wrong row count");
+  state.SetItemsProcessed(rows);
+}
+
+void BM_UpdateWhereVEZ(benchmark::State& state) {
+  ChangeOneMeasurementVEZ(state, "UPDATE Data SET [Power] = [Power] * 2 WHERE MeasurementID = 12");
 }
 
 void BM_UpdateWhereSQLite(benchmark::State& state) {
-  SQLiteData& d = Lite();
-  std::int64_t rows = 0;
-  for (auto _ : state)
-    rows += d.Exec("UPDATE Data SET Power = Power * 2 WHERE MeasurementID = 12");
-  if (rows != kPerMeasurement) state.SkipWithError("wrong row count");
-  state.SetItemsProcessed(rows);
+  ChangeOneMeasurementSQLite(state, "UPDATE Data SET Power = Power * 2 WHERE MeasurementID = 12");
 }
 
 void BM_DeleteWhereVEZ(benchmark::State& state) {
-  VEZData& d = Vez();
-  TVEZQuery query;
-  query.SetDatabaseName("Bench");
-  std::int64_t rows = 0;
-  for (auto _ : state)
-    rows += d.Exec(query, "DELETE FROM Data WHERE MeasurementID = 12");
-  if (rows != kPerMeasurement) state.SkipWithError("wrong row count");
-  state.SetItemsProcessed(rows);
+  ChangeOneMeasurementVEZ(state, "DELETE FROM Data WHERE MeasurementID = 12");
 }
 
 void BM_DeleteWhereSQLite(benchmark::State& state) {
-  SQLiteData& d = Lite();
-  std::int64_t rows = 0;
-  for (auto _ : state)
-    rows += d.Exec("DELETE FROM Data WHERE MeasurementID = 12");
-  if (rows != kPerMeasurement) state.SkipWithError("wrong row count");
-  state.SetItemsProcessed(rows);
+  ChangeOneMeasurementSQLite(state, "DELETE FROM Data WHERE MeasurementID = 12");
 }
 
 // Each changes the rows it measures, so it runs once; the files are filled

@@ -8,6 +8,7 @@
 #include "dbengine/foundation/VEZVariant.h"
 #include "dbengine/sql/VEZAO.h"
 #include "dbengine/sql/VEZSQLProcessor.h"
+#include "dbengine/sql/VEZSQLSelect.h"
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
 #include "platform/core/Collation.h"
@@ -90,6 +91,18 @@ TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& tab
                         "the table itself (no TOP, DISTINCT, ORDER BY without an index or join)",
                         {table_name.empty() ? shown : table_name});
   return *table;
+}
+
+void ChangeSelectedRows(TVEZSQLUnion& selection, TVEZQuery* query, bool is_root,
+                        const std::string& table_name,
+                        const std::function<void(TVEZTable&)>& change) {
+  bool read_only = false;
+  struct FreeSelection {
+    TVEZSQLUnion& s;
+    ~FreeSelection() { s.RootAO.reset(); }
+  } free_selection{selection};
+  selection.ExecSQL(query, is_root, true, read_only, nullptr, nullptr);
+  change(SelectedTable(selection, table_name));
 }
 
 TVEZStatementWriteLock::~TVEZStatementWriteLock() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "dbengine/foundation/VEZTypes.h"
@@ -17,7 +18,9 @@ class Field;
 namespace vez {
 
 class TVEZCursor;
+class TVEZQuery;
 class TVEZSQLCursorCommand;
+class TVEZSQLUnion;
 class TVEZTable;
 class TVEZVariant;
 
@@ -28,6 +31,12 @@ class TVEZVariant;
 // while reporting success. Those raise 30225; so does a table other than
 // table_name (when given).
 TVEZTable& SelectedTable(TVEZSQLCursorCommand& selection, const std::string& table_name);
+
+// Executes the statement's selection, hands its live table (SelectedTable) to
+// change, and frees the selection's operators afterwards, also when it throws.
+void ChangeSelectedRows(TVEZSQLUnion& selection, TVEZQuery* query, bool is_root,
+                        const std::string& table_name,
+                        const std::function<void(TVEZTable&)>& change);
 
 // Writes value into field: a missing value (null pointer) raises 30359
 // "Value is Null"; a NULL clears the field; integer fields take it as a

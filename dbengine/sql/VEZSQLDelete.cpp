@@ -48,13 +48,8 @@ void TVEZSQLDelete::Parse() {
 
 void TVEZSQLDelete::ExecSQL(TVEZQuery* query, bool is_root, bool, bool&, TVEZAO*, TVEZCursor*) {
   RowsAffected = 0;
-  bool read_only = false;
-  struct FreeSelection {
-    TVEZSQLUnion& s;
-    ~FreeSelection() { s.RootAO.reset(); }
-  } free_selection{*InternalSelecter};
-  InternalSelecter->ExecSQL(query, is_root, true, read_only, nullptr, nullptr);
-  DeleteSelection(SelectedTable(*InternalSelecter, {}));
+  ChangeSelectedRows(*InternalSelecter, query, is_root, {},
+                     [this](TVEZTable& table) { DeleteSelection(table); });
 }
 
 void TVEZSQLDelete::DeleteSelection(TVEZTable& selection) {

@@ -155,13 +155,8 @@ void TVEZSQLUpdate::BuildSelection(const TToken& at, std::int32_t rest_from) {
 
 void TVEZSQLUpdate::ExecSQL(TVEZQuery* query, bool is_root, bool, bool&, TVEZAO*, TVEZCursor*) {
   RowsAffected = 0;
-  bool read_only = false;
-  struct FreeSelection {
-    TVEZSQLUnion& s;
-    ~FreeSelection() { s.RootAO.reset(); }
-  } free_selection{*InternalSelecter};
-  InternalSelecter->ExecSQL(query, is_root, true, read_only, nullptr, nullptr);
-  UpdateSelection(SelectedTable(*InternalSelecter, TableName));
+  ChangeSelectedRows(*InternalSelecter, query, is_root, TableName,
+                     [this](TVEZTable& table) { UpdateSelection(table); });
 }
 
 void TVEZSQLUpdate::UpdateSelection(TVEZTable& selection) {

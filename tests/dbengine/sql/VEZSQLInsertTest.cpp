@@ -16,6 +16,7 @@
 #include "dbengine/storage/VEZCursor.h"
 #include "platform/core/Clock.h"
 #include "tests/common/NativeError.h"
+#include "tests/dbengine/sql/OtherSessionTable.h"
 #include "tests/dbengine/sql/StatementTestSupport.h"
 
 namespace vez::test {
@@ -314,16 +315,8 @@ TEST_F(InsertTest, AnotherSessionsWriteLockStopsTheQueryInsert) {
   Exec("INSERT INTO t VALUES (3, 'kept', 3)");
   platform::FakeClock clock;
   platform::ScopedClock installed(clock);
-  TVEZSession two;
-  two.SetSessionName("Two");
-  auto other = MakeDatabase("Other", file_, &two);
-  other->SetMultiUser(true);
-  other->Open();
-  TVEZTable holder;
-  holder.SetSessionName("Two");
-  holder.SetDatabaseName("Other");
-  holder.SetTableName("t");
-  holder.Open();
+  OtherSessionTable other(file_, "t");
+  TVEZTable& holder = other.table;
   ASSERT_TRUE(holder.Handle()->LockTable(ltXIRW, 1, 0, true));
   const StatementError error = ErrorOf("INSERT INTO t SELECT * FROM t");
   EXPECT_EQ(error.number, 20224) << error.message;

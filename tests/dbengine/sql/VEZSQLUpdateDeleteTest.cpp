@@ -20,6 +20,7 @@
 #include "dbengine/storage/VEZRecordBitmap.h"
 #include "platform/core/Clock.h"
 #include "tests/common/NativeError.h"
+#include "tests/dbengine/sql/OtherSessionTable.h"
 #include "tests/dbengine/sql/StatementTestSupport.h"
 
 namespace vez::test {
@@ -349,16 +350,8 @@ TEST_F(UpdateDeleteTest, InsideATransactionNothingIsLockedAndRollbackUndoesAll) 
 TEST_F(UpdateDeleteTest, AnotherSessionsWriteLockStopsTheStatementAndChangesNothing) {
   platform::FakeClock clock;
   platform::ScopedClock installed(clock);
-  TVEZSession two;
-  two.SetSessionName("Two");
-  auto other = MakeDatabase("Other", file_, &two);
-  other->SetMultiUser(true);
-  other->Open();
-  TVEZTable holder;
-  holder.SetSessionName("Two");
-  holder.SetDatabaseName("Other");
-  holder.SetTableName("t");
-  holder.Open();
+  OtherSessionTable other(file_, "t");
+  TVEZTable& holder = other.table;
   // Held while another session writes: reading stays possible, writing not.
   ASSERT_TRUE(holder.Handle()->LockTable(ltXIRW, 1, 0, true));
 
