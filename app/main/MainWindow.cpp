@@ -171,11 +171,13 @@ TFrm_About::TFrm_About(QWidget* AOwner) : TFormAC(AOwner) {
 // ---- Trial summary dialog
 
 TFrm_TrialSummary::TFrm_TrialSummary(QWidget* AOwner, TReportManager& aReportManager,
-                                     TRunManager& aRunManager, TDM_System& aDMSystem)
+                                     TRunManager& aRunManager, TDM_System& aDMSystem,
+                                     MessageBox& aMessageBox)
     : TFormAC(AOwner),
       FReportManager(aReportManager),
       FRunManager(aRunManager),
-      FDMSystem(aDMSystem) {
+      FDMSystem(aDMSystem),
+      FMessageBox(aMessageBox) {
   setWindowTitle(QStringLiteral("RVX - Trial Summary"));
   Panel1 = new QWidget(this);
   Panel1->setGeometry(8, 8, 127, 185);
@@ -240,14 +242,21 @@ void TFrm_TrialSummary::Btn_Click() {
 void TFrm_TrialSummary::Btn_ContinueClick() {
   const bool csv = Btn_CSV->isChecked(), xls = Btn_XLS->isChecked(), pdf = Btn_PDF->isChecked(),
              print = Btn_Print->isChecked();
-  {
-    const std::vector<std::unique_ptr<TRunDataSet>> runs = FRunManager.GetRunDataSetsForAllRuns();
-    std::vector<RunData*> data;
-    for (const std::unique_ptr<TRunDataSet>& run : runs)
-      data.push_back(run.get());
-    FReportManager.GenerateTrialSummary(data, csv, xls, pdf, print);
+  // This runs from the button's signal: what the report raises must end
+  // here, not in the event loop.
+  try {
+    {
+      const std::vector<std::unique_ptr<TRunDataSet>> runs = FRunManager.GetRunDataSetsForAllRuns();
+      std::vector<RunData*> data;
+      for (const std::unique_ptr<TRunDataSet>& run : runs)
+        data.push_back(run.get());
+      FReportManager.GenerateTrialSummary(data, csv, xls, pdf, print);
+    }
+    FDMSystem.SetSummarySelections(csv, xls, pdf, print);
+  } catch (const std::exception& e) {
+    FMessageBox.ShowError(e.what());
+    return;
   }
-  FDMSystem.SetSummarySelections(csv, xls, pdf, print);
   done(QDialog::Accepted);
 }
 
@@ -894,20 +903,17 @@ void TFrm_Main::Btn_RawDataClick() {
 }
 
 void TFrm_Main::Action_RunPrintTrialSummaryExecute() {
-  TFrm_TrialSummary dialog(nullptr, *FReportManager, *FRunManager, *DM_System);
-  connect(dialog.Btn_Continue, &QPushButton::pressed, this, [this] {
-    Client->setEnabled(false);
-    MainMenu->setEnabled(false);
-  });
-  try {
-    dialog.exec();
-  } catch (...) {
-    Client->setEnabled(true);
-    MainMenu->setEnabled(true);
-    throw;
-  }
-  Client->setEnabled(true);
-  MainMenu->setEnabled(true);
+  TFrm_TrialSummary dialog(nullptr, *FReportManager, *FRunManager, *DM_System, FSeams.Box);
+  // The window is off while the summary reads the runs back, and on again
+  // when the dialog's work ends, also after a failure that leaves it open.
+  auto enable = [this](bool on) {
+    Client->setEnabled(on);
+    MainMenu->setEnabled(on);
+  };
+  connect(dialog.Btn_Continue, &QPushButton::pressed, this, [enable] { enable(false); });
+  connect(dialog.Btn_Continue, &QPushButton::clicked, this, [enable] { enable(true); });
+  dialog.exec();
+  enable(true);
 }
 
 // ---- Comments

@@ -97,10 +97,12 @@ class TFrm_TrialSummary : public TFormAC {
 
  public:
   TFrm_TrialSummary(QWidget* AOwner, TReportManager& aReportManager, TRunManager& aRunManager,
-                    TDM_System& aDMSystem);
+                    TDM_System& aDMSystem, MessageBox& aMessageBox);
 
   void Btn_Click();
-  // Writes the chosen outputs, stores the choice and closes with Yes.
+  // Writes the chosen outputs, stores the choice and closes with Yes. When
+  // the report fails, the error box shows it, the choice is not stored and
+  // the dialog stays open.
   void Btn_ContinueClick();
 
   QWidget* Panel1;
@@ -116,6 +118,7 @@ class TFrm_TrialSummary : public TFormAC {
   TReportManager& FReportManager;
   TRunManager& FRunManager;
   TDM_System& FDMSystem;
+  MessageBox& FMessageBox;
 };
 
 class TFrm_Main : public TFormAC {

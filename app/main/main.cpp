@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include "app/main/GuardedApplication.h"
 #include "app/main/MainWindow.h"
 #include "app/ui/QtEngineUi.h"
 #include "app/ui/QtMessageBox.h"
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
   rvx::UtilsStartUp();
   int result = 0;
   {
-    QApplication app(argc, argv);
+    rvx::TGuardedApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("RVX Log Program"));
     QLockFile instance(InstanceLockPath());
     // A lock left by a crashed instance is taken over (its process is gone).
@@ -39,6 +40,12 @@ int main(int argc, char** argv) {
     rvx::QtEngineUi ui;
     platform::ScopedEngineUi installed(ui);
     rvx::QtMessageBox box;
+    app.SetMessageBox(&box);
+    // The box goes before the application: unset it first.
+    struct UnsetBox {
+      rvx::TGuardedApplication& app;
+      ~UnsetBox() { app.SetMessageBox(nullptr); }
+    } unset_box{app};
     rvx::QtShell shell;
     rvx::QtPrinter printer;
     rvx::TFrm_Main window(nullptr, rvx::TMainSeams{box, shell, printer, 3000, std::nullopt, {}});

@@ -365,7 +365,7 @@ TEST_F(MainWindowTest, TrialSummaryDialogRemembersTheChoice) {
   window_->Action_RunStopExecute();
   {
     TFrm_TrialSummary dialog(nullptr, *window_->ReportManager(), *window_->RunManager(),
-                             *window_->DMSystem());
+                             *window_->DMSystem(), box_);
     EXPECT_FALSE(dialog.Btn_Continue->isEnabled());
     dialog.Btn_CSV->click();
     EXPECT_TRUE(dialog.Btn_Continue->isEnabled());
@@ -376,11 +376,52 @@ TEST_F(MainWindowTest, TrialSummaryDialogRemembersTheChoice) {
   EXPECT_TRUE(std::filesystem::exists(docs_.ReportFolder() + "Vessel-Trial-Summary.xlsx"));
   EXPECT_FALSE(std::filesystem::exists(docs_.ReportFolder() + "Vessel-Trial-Summary.pdf"));
   TFrm_TrialSummary again(nullptr, *window_->ReportManager(), *window_->RunManager(),
-                          *window_->DMSystem());
+                          *window_->DMSystem(), box_);
   EXPECT_TRUE(again.Btn_CSV->isChecked());
   EXPECT_TRUE(again.Btn_XLS->isChecked());
   EXPECT_FALSE(again.Btn_PDF->isChecked());
   EXPECT_TRUE(again.Btn_Continue->isEnabled());
+}
+
+TEST_F(MainWindowTest, AFailingSummaryShowsTheBoxKeepsTheDialogAndTheWindowUsable) {
+  AddVesselAndTrial(1);
+  StartWindow();
+  WaitForCommunication();
+  NewRun("Run A");
+  Record();
+  window_->Action_RunStopExecute();
+  // The report folder cannot be made, so the summary report fails.
+  std::filesystem::remove_all(docs_.ReportFolder());
+  std::ofstream(docs_.Path() + "/RVX/reports") << "not a folder";
+  box_.ExpectErrors(1);
+  bool disabled_while_working = false, open_after_failure = false, enabled_after_failure = false;
+  ModalAnswerer answer;
+  answer.On<TFrm_TrialSummary>([&](TFrm_TrialSummary& d) {
+    d.Btn_CSV->setChecked(false);
+    d.Btn_XLS->setChecked(false);
+    d.Btn_PDF->setChecked(true);
+    d.Btn_Click();
+    QObject::connect(d.Btn_Continue, &QPushButton::pressed, &d,
+                     [&] { disabled_while_working = !window_->Client->isEnabled(); });
+    // A real click: the failure comes through the button's signal.
+    QTest::mouseClick(d.Btn_Continue, Qt::LeftButton);
+    open_after_failure = d.isVisible();
+    enabled_after_failure = window_->Client->isEnabled() && window_->MainMenu->isEnabled();
+    d.Btn_Cancel->click();
+  });
+  window_->Action_RunPrintTrialSummary->trigger();
+  EXPECT_TRUE(answer.Done());
+  ASSERT_EQ(box_.Log().size(), 1u);
+  EXPECT_NE(box_.Log()[0].find("Not a directory"), std::string::npos) << box_.Log()[0];
+  EXPECT_TRUE(disabled_while_working);
+  EXPECT_TRUE(open_after_failure);
+  EXPECT_TRUE(enabled_after_failure);
+  EXPECT_TRUE(shell_.Opened().empty());
+  // The failed choice was not stored.
+  bool csv = false, xls = false, pdf = false, print = false;
+  window_->DMSystem()->GetSummarySelections(csv, xls, pdf, print);
+  EXPECT_FALSE(pdf);
+  EXPECT_TRUE(window_->Client->isEnabled());
 }
 
 TEST_F(MainWindowTest, WindowIsDisabledWhileRunsAreReadBackAndEnabledAfterAFailure) {

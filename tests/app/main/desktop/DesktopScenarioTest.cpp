@@ -27,6 +27,8 @@ const QString kNewRun = QStringLiteral("RVX - New Run");
 // in their windows.
 const QPoint kSelectOk(378, 349);
 const QPoint kNewRunStart(196, 248);
+// The first row of the runs list in the main window, below the menu bar.
+const QPoint kFirstRunRow(80, 180);
 
 // A one-shaft vessel on a simulated meter, and a trial.
 void PrepareLog() {
@@ -138,6 +140,23 @@ TEST(DesktopRunTest, ClosingDuringARunStoresItsStopAndReport) {
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0]->name, "Run");
   EXPECT_GT(runs[0]->StopTime, runs[0]->StartTime);
+
+  // The next start lists the run: a click on its row paints it light blue.
+  std::unique_ptr<QProcess> again = desk.StartProgram();
+  const unsigned long main_again = OpenMainWindow(desk);
+  ASSERT_NE(main_again, 0u);
+  int blue = 0;
+  for (int attempt = 0; attempt < 10 && blue <= 200; ++attempt) {
+    desk.Click(main_again, kFirstRunRow.x(), kFirstRunRow.y());
+    QThread::msleep(1000);
+    const QImage screen = desk.Screenshot();
+    blue = 0;
+    for (int y = 0; y < screen.height(); ++y)
+      for (int x = 0; x < screen.width(); ++x)
+        blue += screen.pixelColor(x, y) == QColor(0, 176, 240);
+  }
+  EXPECT_GT(blue, 200);
+  Stop(*again);
 }
 
 }  // namespace

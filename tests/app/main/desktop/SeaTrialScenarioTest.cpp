@@ -194,6 +194,19 @@ TEST(SeaTrialScenarioTest, RecordsATrialEndToEnd) {
   for (const char* extension : {".csv", ".xlsx", ".pdf"})
     EXPECT_TRUE(std::filesystem::exists(reports + "Ship-Trial 1-Summary" + extension)) << extension;
 
+  // View > Error Log opens the error-log window; Escape closes it. Alt+V
+  // belongs to the View Report button as well, so the menu is reached from
+  // File.
+  desk.Keys(main, {Text("alt+f")});
+  QThread::msleep(500);
+  desk.Run(Text("xdotool"), {Text("key"), Text("Right")});
+  QThread::msleep(500);
+  desk.Run(Text("xdotool"), {Text("key"), Text("e")});
+  const unsigned long errors = desk.FindWindow(Text("RVX - Error Log"));
+  ASSERT_NE(errors, 0u);
+  desk.Keys(errors, {Text("Escape")});
+  ASSERT_TRUE(desk.WaitGone(Text("RVX - Error Log")));
+
   // File > Exit.
   desk.Keys(main, {Text("alt+f")});
   QThread::msleep(500);
