@@ -117,8 +117,9 @@ class TVEZSQLCommand {
 // result dataset serves the query.
 class TVEZSQLCursorCommand : public TVEZSQLCommand {
  public:
-  // Error of a statement object asked to build its operator tree twice.
-  static constexpr std::int32_t kErrTreeBuiltTwice = 30095;
+  // Error of a statement object asked to build its operator tree twice; a
+  // number no other raise site uses, so it cannot pass for a syntax error.
+  static constexpr std::int32_t kErrTreeBuiltTwice = 30473;
   // Lock attempts of an execution and the pause between them.
   static constexpr std::int32_t kLockTryCount = 900;
   static constexpr std::int32_t kLockDelayMS = 100;

@@ -12,6 +12,8 @@
 #include "dbengine/foundation/VEZMemoryManager.h"
 #include "dbengine/sql/VEZAOGroupBy.h"
 #include "dbengine/sql/VEZAOJoin.h"
+#include "dbengine/sql/VEZAOSQLTopRowCount.h"
+#include "dbengine/sql/VEZAOTableExpr.h"
 #include "dbengine/sql/VEZAOUnion.h"
 #include "dbengine/sql/VEZExprNodeAggregated.h"
 #include "dbengine/sql/VEZExprNodeField.h"
@@ -227,6 +229,67 @@ TEST_F(AOSetGroupTest, JoinKeyWithAFurtherCondition) {
     }
     if (type == ajtFullOuter) expected.push_back("NULL|NULL|3|1");
     EXPECT_EQ(ResultRows(join), expected);
+  }
+}
+
+// TOP n, m over a child that materialises itself: n rows starting with the
+// child's row m, the first row number applied once whatever m is.
+TEST_F(AOSetGroupTest, TopOverAMaterialisingChildSkipsOnce) {
+  MakeTable("seq", {"a INTEGER"}, {{"1"}, {"2"}, {"3"}, {"4"}, {"5"}, {"6"}});
+  struct Case {
+    std::int32_t first, count;
+    TRows rows;
+  };
+  const Case cases[] = {
+      {-1, 2, {"1", "2"}}, {1, 2, {"1", "2"}}, {2, 2, {"2", "3"}}, {3, 3, {"3", "4", "5"}},
+      {5, 9, {"5", "6"}},  {7, 1, {}},         {4, 0, {}},         {0, 1, {"1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("TOP " + std::to_string(c.count) + ", " + std::to_string(c.first));
+    TVEZAOSQLTopRowCount top(std::make_unique<TVEZAOTableExpr>(Scan("seq")));
+    top.SetTopRowCount(c.first, c.count);
+    RunAll(top);
+    EXPECT_EQ(ResultRows(top, false), c.rows);
+  }
+}
+
+// After materialising, links read the result table by physical column, so a
+// visible column the projection leaves out still reads its own value; a
+// hidden link has no source any more (its child is freed) and reading it is
+// an invalid link, not a stale value.
+TEST_F(AOSetGroupTest, LinksAfterMaterialisingReadTheirOwnColumnOrNothing) {
+  TVEZVariant value(bftUnknown);
+  {
+    auto child = Scan("l");
+    std::vector<TVEZSelectListItem> all;
+    child->SetResultFields(all, false);
+    TVEZAOTableExpr expr(std::move(child));
+    std::vector<TVEZSelectListItem> only_z{Column("z")};
+    expr.SetResultFields(only_z, false);
+    expr.Execute(true, nullptr, nullptr);
+    ASSERT_EQ(ResultColumns(expr), (TRows{"z"}));
+    ASSERT_EQ(expr.FieldCount(), 3);  // x, y, z in the child's order
+    expr.ResultDataset()->First();
+    const std::pair<std::int32_t, const char*> reads[] = {{0, "1"}, {1, "1"}, {2, "9"}};
+    for (const auto& [link, text] : reads) {
+      SCOPED_TRACE("link " + std::to_string(link));
+      expr.GetFieldValue(value, link, true, false);
+      EXPECT_EQ(value.GetAsAnsiString(), text);
+    }
+  }
+  {
+    TVEZAOTableExpr expr(Scan("l"));  // the table's links start hidden
+    std::vector<TVEZSelectListItem> only_z{Column("z")};
+    expr.SetResultFields(only_z, false);
+    expr.Execute(true, nullptr, nullptr);
+    ASSERT_EQ(ResultColumns(expr), (TRows{"z"}));
+    ASSERT_EQ(expr.FieldCount(), 3);
+    expr.ResultDataset()->First();
+    expr.GetFieldValue(value, 2, true, false);
+    EXPECT_EQ(value.GetAsAnsiString(), "9");
+    EXPECT_EQ(NativeErrorOf([&] { expr.GetFieldValue(value, 0, true, true); }), 10309);
+    EXPECT_EQ(NativeErrorOf([&] { expr.GetFieldValue(value, 1, true, false); }), 10309);
+    EXPECT_EQ(NativeErrorOf([&] { expr.GetFieldValue(value, 3, true, true); }), 10307);
   }
 }
 
