@@ -263,15 +263,6 @@ TVEZCursor* TVEZSQLCursorCommand::GetResultCursor() {
 }
 
 // ---------------------------------------------------------------------------
-// TVEZSQLNotSupportedYet
-
-TVEZSQLNotSupportedYet::TVEZSQLNotSupportedYet(TVEZLexer* lexer, TVEZQuery* query,
-                                               const char* statement_name)
-    : TVEZSQLCommand(lexer, query) {
-  throw EVEZException(30157, "%s statement is not supported yet", {statement_name});
-}
-
-// ---------------------------------------------------------------------------
 // TVEZSQLProcessor
 
 TVEZSQLProcessor::~TVEZSQLProcessor() {

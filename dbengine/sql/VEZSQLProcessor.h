@@ -165,15 +165,6 @@ class TVEZSQLCursorCommand : public TVEZSQLCommand {
   bool FTreeBuilt = false;
 };
 
-// Stands in for a statement that is not built yet: constructing it raises
-// 30157 "<name> statement is not supported yet".
-class TVEZSQLNotSupportedYet : public TVEZSQLCommand {
- public:
-  TVEZSQLNotSupportedYet(TVEZLexer* lexer, TVEZQuery* query, const char* statement_name);
-  void Parse() override {}
-  void ExecSQL(TVEZQuery*, bool, bool, bool&, TVEZAO*, TVEZCursor*) override {}
-};
-
 class TVEZSQLProcessor : public TVEZSQLStatementHandle {
  public:
   explicit TVEZSQLProcessor(TVEZQuery* query) : VEZQuery(query) {}
