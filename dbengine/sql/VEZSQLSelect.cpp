@@ -172,23 +172,23 @@ void ParseOrderByClause(TVEZSQLCursorCommand& statement, TToken& token, TVEZLexe
   };
   if (!first.Contains(token.TokenType)) raise(30187, kFieldNameExpected);
   for (;;) {
-    TVEZSortSpecification spec;
-    spec.ColumnName = value_text();
+    TVEZSortSpecification sort_item;
+    sort_item.ColumnName = value_text();
     lexer->GetNextToken(token);
     if (token.TokenType == tktDot) {
       lexer->GetNextToken(token);
       if (!column.Contains(token.TokenType)) raise(30186, kUnexpectedToken);
-      spec.TableName = std::move(spec.ColumnName);
-      spec.ColumnName = value_text();
+      sort_item.TableName = std::move(sort_item.ColumnName);
+      sort_item.ColumnName = value_text();
       lexer->GetNextToken(token);
     }
     if (IsReservedWord(token, rwASC)) {
       lexer->GetNextToken(token);
     } else if (IsReservedWord(token, rwDESC)) {
-      spec.Descending = true;
+      sort_item.Descending = true;
       lexer->GetNextToken(token);
     }
-    statement.OrderBySpecs.push_back(std::move(spec));
+    statement.OrderBySpecs.push_back(std::move(sort_item));
     if (token.TokenType != tktComma) break;
     lexer->GetNextToken(token);
     if (!after_comma.Contains(token.TokenType)) raise(30189, kUnexpectedToken);
@@ -527,12 +527,12 @@ bool TVEZSQLSelect::AllConditionsApplied() {
          (!HavingCondition || HavingCondition->IsEmpty());
 }
 
-void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& specs) {
-  if (specs.empty()) return;
+void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& sort_items) {
+  if (sort_items.empty()) return;
   std::string sort_list, desc_list;
-  for (const TVEZSortSpecification& spec : specs) {
-    std::string column = spec.ColumnName;
-    if (spec.TableName.empty()) {
+  for (const TVEZSortSpecification& sort_item : sort_items) {
+    std::string column = sort_item.ColumnName;
+    if (sort_item.TableName.empty()) {
       std::int32_t n = 0;
       const char* end = column.data() + column.size();
       const auto [ptr, ec] = std::from_chars(column.data(), end, n);
@@ -540,13 +540,14 @@ void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& spec
         column = ao.GetFieldNameByVisibleNumber(n - 1);
     }
     TVEZIntegerArray matches;
-    if (ao.FieldExists(column, spec.TableName, !ao.FIsAOGroupBy, &matches, false, false) == 0 ||
+    if (ao.FieldExists(column, sort_item.TableName, !ao.FIsAOGroupBy, &matches, false, false) ==
+            0 ||
         matches.empty())
       throw EVEZException(30195, "Column '%s' from ORDER BY clause not found", {column});
     const std::string name = ao.GetFieldName(matches.front(), true);
     if (!sort_list.empty()) sort_list += ';';
     sort_list += name;
-    if (spec.Descending) {
+    if (sort_item.Descending) {
       if (!desc_list.empty()) desc_list += ';';
       desc_list += name;
     }

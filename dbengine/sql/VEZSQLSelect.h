@@ -73,9 +73,9 @@ class TVEZTableReference {
 
 class TVEZSQLSelect;
 
-// Makes ao deliver its rows in the order of specs: a bare integer n names the
+// Makes ao deliver its rows in the order of sort_items: a bare integer n names the
 // n-th result column; an unknown column raises 30195.
-void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& specs);
+void ApplyOrderByToAO(TVEZAO& ao, const std::vector<TVEZSortSpecification>& sort_items);
 
 // A node of a query expression: a SELECT, or a set operation over two
 // nodes. A node owns its children and its SELECT.

@@ -1,9 +1,9 @@
 // Prints a parsed query statement as one line, so that parse tests compare
 // the whole tree with a text:
-//   query:     [INTO [mem] [imm] [db.]t ]<node>[ ORDER <specs>]
+//   query:     [INTO [mem] [imm] [db.]t ]<node>[ ORDER <sort_items>]
 //   node:      {<select>} | UNION|EXCEPT|INTERSECT[all][,corr(a,b)](<node>,<node>)
 //   select:    SELECT[distinct][ top n,m] <items>[ INTO ..] FROM <refs>[ WHERE <tree>]
-//              [ GROUP <cols>][ HAVING <tree>][ ORDER <specs>]
+//              [ GROUP <cols>][ HAVING <tree>][ ORDER <sort_items>]
 //   item:      t.col | t.* | expr(<tree>)[dup], each [ AS p]
 //   reference: [mem ][db.]t[ AS x][ PASSWORD p] | (<ref> <JOIN>[nat] <ref>[ ON <tree>]
 //              [ USING(a,b)]) | SUB(<query>)[ AS x]
